@@ -1,0 +1,1 @@
+int tqstoreAnchor() { return 0; }
