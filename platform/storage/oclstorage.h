@@ -1,0 +1,110 @@
+// OCLStorage: a module's compound file (MS-CFB), with transactions.
+//
+// Design: the file on disk is only ever replaced whole. Opening reads the
+// container's header, allocation tables and directory, never stream data.
+// Streams opened through OCLStream read their committed bytes from the file
+// on demand, sector by sector; what a transaction writes goes into an
+// in-memory overlay per stream. Commit writes the whole compound file
+// (overlays plus the untouched committed streams) to a temporary file in the
+// same folder, flushes it and renames it over the module file, so that a crash
+// leaves either the old or the new file, never a torn one. Revert drops the
+// overlays.
+//
+// Invariants:
+//  1. Nothing written reaches the file before Commit (transacted or not: a
+//     non-transacted storage commits when it is destroyed).
+//  2. A storage opened without write access never changes its file.
+//  3. At most one process holds a file open for writing (advisory lock);
+//     readers never wait and see the last committed content.
+//  4. Every stream opened on a storage stays valid while the storage lives and
+//     sees Revert, CopyTo and SwitchTo.
+//
+// Failures (a file that will not open, a corrupt container, a write that
+// fails) raise StorageError with a text that names the file and the fault.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/util/xexcept.h"
+
+namespace tq {
+
+// Access-mode bits, as the store passes them.
+enum : uint32_t {
+    STGM_READ = 0x0,
+    STGM_READWRITE = 0x2,
+    STGM_SHARE_EXCLUSIVE = 0x10,
+    STGM_SHARE_DENY_WRITE = 0x20,
+    STGM_CREATE = 0x1000,
+    STGM_TRANSACTED = 0x10000,
+};
+
+class StorageError : public XException {
+public:
+    using XException::XException;
+};
+
+class OCLStream;
+class StorageImpl;
+
+class OCLStorage {
+public:
+    // Opens the compound file at path with the access mode.
+    //  - create == 0: the file must exist and be a compound file.
+    //  - create != 0: a missing file is made; an existing one is opened, or
+    //    replaced by an empty storage when mode has STGM_CREATE.
+    // Asking for write access to a file with the read-only attribute (no
+    // write permission bit), or to one another process holds for writing,
+    // fails.
+    OCLStorage(const char* path, int create, uint32_t mode);
+
+    // A temporary storage with no name: a new file "qbo..." in the temporary
+    // folder, removed when the storage goes.
+    explicit OCLStorage(uint32_t mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+
+    ~OCLStorage();
+    OCLStorage(const OCLStorage&) = delete;
+    OCLStorage& operator=(const OCLStorage&) = delete;
+
+    // True when the file carries the compound-file signature.
+    static bool IsStorageFile(const char* path);
+
+    bool isWritable() const;
+    bool isTransacted() const;
+    bool isTemporary() const;
+    std::string GetStoragePath() const;
+
+    // Writes every pending change to the file, atomically.
+    void Commit();
+    // Returns every stream to its committed content.
+    void Revert();
+
+    // Copies the whole current content (pending changes included) into dest,
+    // as pending changes of dest: they reach dest's file at its Commit.
+    void CopyTo(OCLStorage& dest);
+
+    // Continues in a new file at path, which starts as a copy of the committed
+    // content; changes not yet committed stay pending and reach the new file at
+    // the next Commit. The old file is left as it was. On failure nothing
+    // changes and StorageError is raised.
+    void SwitchTo(const char* path);
+
+    // Names of the streams in the root storage, committed or pending, sorted.
+    std::vector<std::string> streamNames() const;
+    bool hasStream(const std::string& name) const;
+
+    // Test hook: called before every block written during Commit with the
+    // number of bytes written so far; returning false fails that write.
+    using WriteFaultHook = std::function<bool(uint64_t bytesWritten)>;
+    static void SetWriteFaultHook(WriteFaultHook hook);
+
+private:
+    friend class OCLStream;
+    std::unique_ptr<StorageImpl> impl_;
+};
+
+}  // namespace tq
