@@ -1,0 +1,146 @@
+// RefList<T, Kind>: an ordered list of fault pointers that are all of one
+// kind (primary, counted, uncounted indirect or counted indirect).
+//
+// The lists of the object model hold references, not things: a signature's
+// objects and child signatures, a module's dynamic and preload objects, the
+// members of a group. Each entry is a Faultp<T> of the list's kind, so an
+// entry that was read from a file stays a descriptor until it is followed,
+// and an uncounted indirect entry reads null once its thing is gone.
+//
+// A Faultp is five plain bytes whose meaning does not depend on where they
+// lie (object data blocks move them with memcpy for the same reason), so
+// the list keeps entries as byte slots in a deque and moves them as bytes:
+// adding at either end is O(1) and never resolves, counts or copies a
+// reference. Removal shifts the slots after the entry.
+//
+// Invariant: every slot in [0, length()) holds a live Faultp<T> of kind
+// Kind; the list constructs each on entry and destroys it on removal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <new>
+#include <type_traits>
+
+#include "store/faultp.h"
+
+namespace tq {
+
+// The tag of the direct counted kind, which Faultp makes by default.
+struct tCountedReference {};
+inline constexpr tCountedReference CountedReference{};
+
+template <class T, class Kind>
+class RefList {
+public:
+    RefList() = default;
+    ~RefList() { clear(); }
+    RefList(const RefList&) = delete;
+    RefList& operator=(const RefList&) = delete;
+
+    size_t length() const { return slots_.size(); }
+    bool empty() const { return slots_.empty(); }
+
+    Faultp<T>& operator[](size_t i) { return *ref(slots_[i]); }
+    const Faultp<T>& operator[](size_t i) const { return *ref(const_cast<Slot&>(slots_[i])); }
+    Faultp<T>& first() { return (*this)[0]; }
+    Faultp<T>& last() { return (*this)[length() - 1]; }
+
+    void prepend(T* p) {
+        Slot s;
+        make(s, p);
+        place([&] { slots_.push_front(s); }, s);
+    }
+    void append(T* p) {
+        Slot s;
+        make(s, p);
+        place([&] { slots_.push_back(s); }, s);
+    }
+    // An entry that names d and has not been followed (as read from a file).
+    void appendDescriptor(tDescriptor d) {
+        Slot s;
+        new (s.bytes) Faultp<T>(d, KindFlags());
+        slots_.push_back(s);
+    }
+
+    // The position of the entry that reaches p, or -1. Entries that are
+    // still descriptors are compared by descriptor and never followed: a
+    // thing of a module has exactly one.
+    ptrdiff_t indexOf(const T* p) const {
+        if (!p) return -1;
+        const tDescriptor d = p->descriptor();
+        for (size_t i = 0; i < slots_.size(); ++i) {
+            const Faultp<T>& r = (*this)[i];
+            const bool same = r.isDescriptor() ? (!d.isDetached() && r.descriptor() == d)
+                                               : r.get() == p;
+            if (same) return static_cast<ptrdiff_t>(i);
+        }
+        return -1;
+    }
+    bool contains(const T* p) const { return indexOf(p) >= 0; }
+
+    void removeAt(size_t i) {
+        ref(slots_[i])->~Faultp<T>();
+        slots_.erase(slots_.begin() + static_cast<ptrdiff_t>(i));
+    }
+    // Removes the entry of p; false when there is none.
+    bool remove(const T* p) {
+        const ptrdiff_t i = indexOf(p);
+        if (i < 0) return false;
+        removeAt(static_cast<size_t>(i));
+        return true;
+    }
+    // Moves the entry at `from` to the end, as bytes.
+    void moveToEnd(size_t from) {
+        const Slot s = slots_[from];
+        slots_.erase(slots_.begin() + static_cast<ptrdiff_t>(from));
+        slots_.push_back(s);
+    }
+
+    void clear() {
+        while (!slots_.empty()) {
+            ref(slots_.back())->~Faultp<T>();
+            slots_.pop_back();
+        }
+    }
+
+private:
+    struct Slot {
+        uint8_t bytes[sizeof(Faultp<T>)];
+    };
+    static_assert(sizeof(Faultp<T>) == 5, "a reference is five bytes");
+
+    static Faultp<T>* ref(Slot& s) { return std::launder(reinterpret_cast<Faultp<T>*>(s.bytes)); }
+
+    static uint8_t KindFlags() {
+        if constexpr (std::is_same_v<Kind, tPrimaryReference>) return 0;
+        else if constexpr (std::is_same_v<Kind, tUncountedIndirectReference>) return Faultp<T>::kIndirect;
+        else if constexpr (std::is_same_v<Kind, tIndirectReference>)
+            return Faultp<T>::kIndirect | Faultp<T>::kCounted;
+        else return Faultp<T>::kCounted;
+    }
+
+    // Puts a made entry into the deque; when that fails, the entry is
+    // destroyed again so its count does not leak.
+    template <class Push>
+    static void place(Push&& push, Slot& s) {
+        try {
+            push();
+        } catch (...) {
+            ref(s)->~Faultp<T>();
+            throw;
+        }
+    }
+
+    static void make(Slot& s, T* p) {
+        if constexpr (std::is_same_v<Kind, tCountedReference>)
+            new (s.bytes) Faultp<T>(p);
+        else
+            new (s.bytes) Faultp<T>(Kind{}, p);
+    }
+
+    std::deque<Slot> slots_;
+};
+
+}  // namespace tq
