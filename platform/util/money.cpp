@@ -1,16 +1,18 @@
 #include "platform/util/money.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
 namespace tq {
 namespace {
 
-constexpr char kNotGiven = CHAR_MAX;
+constexpr char kNotGiven = MoneyFormat::kNotGiven;
 
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
@@ -235,15 +237,7 @@ MoneyFormat MoneyFormat::FromLconv(const lconv& lc) {
     return f;
 }
 
-MoneyFormat MoneyFormat::Plain() {
-    MoneyFormat f;
-    f.fracDigits = f.intFracDigits = kNotGiven;
-    f.pCsPrecedes = f.pSepBySpace = f.pSignPosn = kNotGiven;
-    f.nCsPrecedes = f.nSepBySpace = f.nSignPosn = kNotGiven;
-    f.intPCsPrecedes = f.intPSepBySpace = f.intPSignPosn = kNotGiven;
-    f.intNCsPrecedes = f.intNSepBySpace = f.intNSignPosn = kNotGiven;
-    return f;
-}
+MoneyFormat MoneyFormat::Plain() { return MoneyFormat{}; }
 
 const RWLocale& RWLocale::global() {
     static const RWLocale process;

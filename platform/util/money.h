@@ -33,18 +33,24 @@
 // nearest, halves away from zero. An infinite or NaN amount gives "inf",
 // "-inf" or "nan", which no money parse accepts back (the plain number
 // parser of the caller does).
+//
+// Like the rest of the store this runs on one thread: the process's locale is
+// read through localeconv(), whose result the next call overwrites.
 #pragma once
 
 #include <locale.h>
 
+#include <climits>
 #include <optional>
 #include <string>
 
 namespace tq {
 
 // The monetary part of a locale, as localeconv() describes it; CHAR_MAX in a
-// number field means "not given".
+// number field means "not given", and a default MoneyFormat is the plain one.
 struct MoneyFormat {
+    static constexpr char kNotGiven = CHAR_MAX;
+
     std::string currencySymbol;
     std::string intCurrSymbol;  // e.g. "USD ": three letters and a separator
     std::string decimalPoint;
@@ -52,12 +58,12 @@ struct MoneyFormat {
     std::string grouping;  // group sizes from the decimal point leftwards
     std::string positiveSign;
     std::string negativeSign;
-    char fracDigits;
-    char intFracDigits;
-    char pCsPrecedes, pSepBySpace, pSignPosn;
-    char nCsPrecedes, nSepBySpace, nSignPosn;
-    char intPCsPrecedes, intPSepBySpace, intPSignPosn;
-    char intNCsPrecedes, intNSepBySpace, intNSignPosn;
+    char fracDigits = kNotGiven;
+    char intFracDigits = kNotGiven;
+    char pCsPrecedes = kNotGiven, pSepBySpace = kNotGiven, pSignPosn = kNotGiven;
+    char nCsPrecedes = kNotGiven, nSepBySpace = kNotGiven, nSignPosn = kNotGiven;
+    char intPCsPrecedes = kNotGiven, intPSepBySpace = kNotGiven, intPSignPosn = kNotGiven;
+    char intNCsPrecedes = kNotGiven, intNSepBySpace = kNotGiven, intNSignPosn = kNotGiven;
 
     static MoneyFormat FromLconv(const lconv& lc);
     // The locale without monetary data ("C").

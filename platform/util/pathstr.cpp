@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -194,7 +193,11 @@ bool ReadEnvFile(const std::string& path, std::vector<std::string>& lines, int& 
 // layout asks for new configuration folders.
 bool MakeFolders(const std::string& folder) {
     struct stat st;
-    if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (::stat(folder.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        errno = ENOTDIR;
+        return false;
+    }
     const size_t slash = folder.find_last_of('/');
     if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) {
         return false;

@@ -16,7 +16,7 @@ namespace tq {
 class ScratchFolder {
 public:
     ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tqutil.XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "tqplatform.XXXXXX").string();
         if (!::mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed";
         // The real path, so that it reads as getcwd() gives it back.
         path_ = std::filesystem::canonical(pattern).string();
