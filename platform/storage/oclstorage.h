@@ -6,18 +6,24 @@
 // on demand, sector by sector; what a transaction writes goes into an
 // in-memory overlay per stream. Commit writes the whole compound file
 // (overlays plus the untouched committed streams) to a temporary file in the
-// same folder, flushes it and renames it over the module file, so that a crash
-// leaves either the old or the new file, never a torn one. Revert drops the
-// overlays.
+// same folder, reads it back, flushes it and renames it over the module file,
+// so that a crash leaves either the old or the new file, never a torn one.
+// Revert drops the overlays.
 //
 // Invariants:
-//  1. Nothing written reaches the file before Commit (transacted or not: a
-//     non-transacted storage commits when it is destroyed).
+//  1. Nothing written reaches the file before Commit. A storage in direct mode
+//     (without STGM_TRANSACTED) also commits when it is destroyed, unless it is
+//     a temporary storage, whose file goes with it.
 //  2. A storage opened without write access never changes its file.
-//  3. At most one process holds a file open for writing (advisory lock);
-//     readers never wait and see the last committed content.
+//  3. At most one storage, in this process or another, holds a file open for
+//     writing (advisory lock); readers take no lock, never wait, and see the
+//     last committed content.
 //  4. Every stream opened on a storage stays valid while the storage lives and
 //     sees Revert, CopyTo and SwitchTo.
+//
+// Sub-storages of a file (the store makes none) are carried along whole by
+// Commit, CopyTo and SwitchTo, but are not otherwise reachable. Stream names
+// compare without regard to the case of ASCII letters, as the container's do.
 //
 // Failures (a file that will not open, a corrupt container, a write that
 // fails) raise StorageError with a text that names the file and the fault.
@@ -36,6 +42,7 @@ namespace tq {
 // Access-mode bits, as the store passes them.
 enum : uint32_t {
     STGM_READ = 0x0,
+    STGM_WRITE = 0x1,
     STGM_READWRITE = 0x2,
     STGM_SHARE_EXCLUSIVE = 0x10,
     STGM_SHARE_DENY_WRITE = 0x20,
@@ -55,11 +62,13 @@ class OCLStorage {
 public:
     // Opens the compound file at path with the access mode.
     //  - create == 0: the file must exist and be a compound file.
-    //  - create != 0: a missing file is made; an existing one is opened, or
-    //    replaced by an empty storage when mode has STGM_CREATE.
+    //  - create != 0: a missing file is made (an empty storage, at once); an
+    //    existing one is opened.
+    //  - STGM_CREATE (which implies create): an existing file is replaced by
+    //    an empty storage. The file keeps its content until the first Commit.
     // Asking for write access to a file with the read-only attribute (no
-    // write permission bit), or to one another process holds for writing,
-    // fails.
+    // write permission bit), or to one another storage holds for writing,
+    // fails. A symbolic link is followed: commits replace the file it names.
     OCLStorage(const char* path, int create, uint32_t mode);
 
     // A temporary storage with no name: a new file "qbo..." in the temporary
@@ -78,9 +87,12 @@ public:
     bool isTemporary() const;
     std::string GetStoragePath() const;
 
-    // Writes every pending change to the file, atomically.
+    // Writes every pending change to the file, atomically. Does nothing when
+    // nothing changed or the storage has no write access. On failure the file
+    // is as it was, the changes stay pending, and StorageError is raised.
     void Commit();
-    // Returns every stream to its committed content.
+    // Returns every stream to its committed content. In direct mode there is
+    // no transaction to go back from, and Revert does nothing.
     void Revert();
 
     // Copies the whole current content (pending changes included) into dest,
@@ -89,13 +101,22 @@ public:
 
     // Continues in a new file at path, which starts as a copy of the committed
     // content; changes not yet committed stay pending and reach the new file at
-    // the next Commit. The old file is left as it was. On failure nothing
-    // changes and StorageError is raised.
+    // the next Commit. The old file is left as it was, and its lock is given
+    // up; a temporary storage's old file is removed, and the storage is no
+    // longer temporary. A file at path is replaced, unless it is read-only or
+    // another storage has it open for writing. On failure nothing changes and
+    // StorageError is raised.
     void SwitchTo(const char* path);
 
     // Names of the streams in the root storage, committed or pending, sorted.
     std::vector<std::string> streamNames() const;
     bool hasStream(const std::string& name) const;
+    // Removes a stream (pending, like every change); false when there is none.
+    bool removeStream(const std::string& name);
+
+    // Bytes read from the committed file since it was opened or last
+    // committed: the container's tables and the stream data read so far.
+    uint64_t bytesReadFromFile() const;
 
     // Test hook: called before every block written during Commit with the
     // number of bytes written so far; returning false fails that write.

@@ -10,8 +10,12 @@
 //   reference     1 flags byte, then a 4-byte little-endian descriptor
 //
 // Every read checks the stream's size first: a read past the end raises
-// StorageError naming the stream, the offset and the size; it never returns
-// garbage. Writes at a position past the end extend the stream with zeros.
+// StorageError naming the stream, the offset and the size, and leaves the
+// position where it was; it never returns garbage. Writes at a position past
+// the end extend the stream with zeros. A stream holds at most 2^32 - 1 bytes.
+//
+// A stream removed, or created and then reverted, no longer exists: using it
+// raises StorageError, as does using one whose storage has gone.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +36,9 @@ public:
     // Opens the stream `name` of the storage's root; flags bit 0 creates it
     // (empty) when missing. A missing stream opened without that bit raises
     // StorageError. On a storage without write access a missing stream opened
-    // with the create bit reads as empty and refuses writes.
+    // with the create bit reads as empty and refuses writes. Writes need write
+    // access in `mode` (STGM_WRITE or STGM_READWRITE) as well as in the
+    // storage. Names are 1 to 31 characters, without '/', '\\', ':' or '!'.
     OCLStream(OCLStorage& storage, const char* name, int flags, uint32_t mode);
     ~OCLStream();
     OCLStream(const OCLStream&) = delete;
@@ -77,8 +83,13 @@ public:
     void writeReference(uint8_t flags, uint32_t descriptor);
 
 private:
+    StreamState& live() const;
+    StreamState& writable() const;
+    std::string where() const;
+
     std::shared_ptr<StreamState> state_;
     uint32_t pos_ = 0;
+    bool writeAccess_ = false;
 };
 
 }  // namespace tq

@@ -1,0 +1,218 @@
+#include "platform/storage/gsfio.h"
+
+#include <gsf/gsf-input-impl.h>
+#include <gsf/gsf-output-impl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+namespace tq::gsfio {
+namespace {
+
+// ---- capture of libgsf's log messages ---------------------------------------
+
+std::string& LastMessage() {
+    static std::string message;
+    return message;
+}
+
+void CaptureLog(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+    LastMessage() = message ? message : "";
+}
+
+// ---- input over a file descriptor -------------------------------------------
+
+struct FdInput {
+    GsfInput base;
+    int fd;
+    uint64_t* bytesRead;
+    guint8* buffer;  // for reads without a caller buffer; owned
+    size_t bufferSize;
+};
+
+struct FdInputClass {
+    GsfInputClass base;
+};
+
+GObjectClass* fdInputParent = nullptr;
+
+GType FdInputType();
+
+FdInput* AsFdInput(GsfInput* input) {
+    return reinterpret_cast<FdInput*>(G_TYPE_CHECK_INSTANCE_CAST(input, FdInputType(), FdInput));
+}
+
+// Reads exactly n bytes at offset, retrying short reads; false on error or end
+// of file.
+bool PreadAll(int fd, guint8* out, size_t n, gsf_off_t offset) {
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, out, n, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        n -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+const guint8* FdInputRead(GsfInput* input, size_t n, guint8* buffer) {
+    FdInput* self = AsFdInput(input);
+    if (buffer == nullptr) {
+        // libgsf asks for at most one sector or one header this way, and never
+        // more than the input holds.
+        if (self->bufferSize < n) {
+            g_free(self->buffer);
+            self->buffer = static_cast<guint8*>(g_malloc(n));
+            self->bufferSize = n;
+        }
+        buffer = self->buffer;
+    }
+    if (!PreadAll(self->fd, buffer, n, input->cur_offset)) return nullptr;
+    if (self->bytesRead) *self->bytesRead += n;
+    return buffer;
+}
+
+gboolean FdInputSeek(GsfInput*, gsf_off_t, GSeekType) {
+    return FALSE;  // positional reads: the base class keeps the offset
+}
+
+GsfInput* FdInputDup(GsfInput* input, GError**) {
+    FdInput* self = AsFdInput(input);
+    return NewFdInput(self->fd, static_cast<uint64_t>(input->size), self->bytesRead);
+}
+
+void FdInputFinalize(GObject* object) {
+    FdInput* self = reinterpret_cast<FdInput*>(object);
+    g_free(self->buffer);
+    self->buffer = nullptr;
+    fdInputParent->finalize(object);
+}
+
+void FdInputClassInit(gpointer klass, gpointer) {
+    fdInputParent = static_cast<GObjectClass*>(g_type_class_peek_parent(klass));
+    G_OBJECT_CLASS(klass)->finalize = FdInputFinalize;
+    GsfInputClass* inputClass = GSF_INPUT_CLASS(klass);
+    inputClass->Read = FdInputRead;
+    inputClass->Seek = FdInputSeek;
+    inputClass->Dup = FdInputDup;
+}
+
+GType FdInputType() {
+    static const GType type = g_type_register_static_simple(
+        GSF_INPUT_TYPE, "TqFdInput", sizeof(FdInputClass), FdInputClassInit, sizeof(FdInput),
+        nullptr, GTypeFlags(0));
+    return type;
+}
+
+// ---- output over a file descriptor ------------------------------------------
+
+struct FdOutput {
+    GsfOutput base;
+    int fd;
+    int error;  // errno of the first failed write; sticky
+    uint64_t written;
+    const std::function<bool(uint64_t)>* hook;
+};
+
+struct FdOutputClass {
+    GsfOutputClass base;
+};
+
+GType FdOutputType();
+
+FdOutput* AsFdOutput(GsfOutput* output) {
+    return reinterpret_cast<FdOutput*>(
+        G_TYPE_CHECK_INSTANCE_CAST(output, FdOutputType(), FdOutput));
+}
+
+gboolean FdOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
+    FdOutput* self = AsFdOutput(output);
+    if (self->error != 0) return FALSE;
+    if (self->hook && *self->hook && !(*self->hook)(self->written)) {
+        self->error = EIO;
+        return FALSE;
+    }
+    gsf_off_t offset = output->cur_offset;
+    size_t left = n;
+    while (left > 0) {
+        const ssize_t put = ::pwrite(self->fd, data, left, offset);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            self->error = put < 0 ? errno : EIO;
+            return FALSE;
+        }
+        data += put;
+        left -= static_cast<size_t>(put);
+        offset += put;
+    }
+    self->written += n;
+    return TRUE;
+}
+
+gboolean FdOutputSeek(GsfOutput*, gsf_off_t, GSeekType) {
+    return TRUE;  // positional writes: the base class keeps the offset
+}
+
+gboolean FdOutputClose(GsfOutput* output) {
+    return AsFdOutput(output)->error == 0;
+}
+
+void FdOutputClassInit(gpointer klass, gpointer) {
+    GsfOutputClass* outputClass = GSF_OUTPUT_CLASS(klass);
+    outputClass->Write = FdOutputWrite;
+    outputClass->Seek = FdOutputSeek;
+    outputClass->Close = FdOutputClose;
+}
+
+GType FdOutputType() {
+    static const GType type = g_type_register_static_simple(
+        GSF_OUTPUT_TYPE, "TqFdOutput", sizeof(FdOutputClass), FdOutputClassInit,
+        sizeof(FdOutput), nullptr, GTypeFlags(0));
+    return type;
+}
+
+}  // namespace
+
+void EnsureInit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        gsf_init();
+        const auto levels = GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION);
+        g_log_set_handler("libgsf", levels, CaptureLog, nullptr);
+        g_log_set_handler("libgsf:msole", levels, CaptureLog, nullptr);
+    });
+}
+
+std::string TakeLastMessage() {
+    std::string message;
+    message.swap(LastMessage());
+    return message;
+}
+
+GsfInput* NewFdInput(int fd, uint64_t size, uint64_t* bytesRead) {
+    auto* self = static_cast<FdInput*>(g_object_new(FdInputType(), nullptr));
+    self->fd = fd;
+    self->bytesRead = bytesRead;
+    gsf_input_set_size(&self->base, static_cast<gsf_off_t>(size));
+    return &self->base;
+}
+
+GsfOutput* NewFdOutput(int fd, const std::function<bool(uint64_t)>* hook) {
+    auto* self = static_cast<FdOutput*>(g_object_new(FdOutputType(), nullptr));
+    self->fd = fd;
+    self->hook = hook;
+    return &self->base;
+}
+
+int FdOutputError(GsfOutput* output) { return AsFdOutput(output)->error; }
+
+void AbandonOutput(GsfOutput* output) {
+    FdOutput* self = AsFdOutput(output);
+    if (self->error == 0) self->error = ECANCELED;
+}
+
+uint64_t FdOutputBytesWritten(GsfOutput* output) { return AsFdOutput(output)->written; }
+
+}  // namespace tq::gsfio

@@ -1,0 +1,417 @@
+#include "platform/storage/storageimpl.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/storage/cfbreader.h"
+#include "platform/storage/cfbwriter.h"
+#include "platform/storage/oclstorage.h"
+
+namespace tq {
+
+namespace {
+
+CfbWriter::FaultHook& CommitFaultHook() {
+    static CfbWriter::FaultHook hook;
+    return hook;
+}
+
+constexpr uint32_t kWriteBits = 0x1 | STGM_READWRITE;  // STGM_WRITE or STGM_READWRITE
+
+// New module files get the usual permissions, less the umask; the private
+// temporary storages only their owner's.
+constexpr unsigned kModuleFileMode = 0666;
+constexpr unsigned kPrivateFileMode = 0600;
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameName(const std::string& a, const std::string& b) {
+    return !NameLess{}(a, b) && !NameLess{}(b, a);
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const auto abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
+// The file a path names: symbolic links are followed, so that a commit
+// replaces the file the link points to, not the link.
+std::string Resolved(const std::string& absolutePath) {
+    std::error_code ec;
+    const auto resolved = std::filesystem::weakly_canonical(absolutePath, ec);
+    return ec ? absolutePath : resolved.string();
+}
+
+UniqueFd OpenForReading(const std::string& file, const std::string& path) {
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) throw StorageError(path + ": cannot open: " + ErrnoText(errno));
+    return fd;
+}
+
+// Stream names the container can hold: 1 to 31 UTF-16 units, none of the
+// characters it reserves.
+bool IsValidStreamName(const std::string& name) {
+    if (name.empty() || !g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr))
+        return false;
+    for (const char c : name)
+        if (c == '/' || c == '\\' || c == ':' || c == '!' || static_cast<unsigned char>(c) < 0x20)
+            return false;
+    glong units = 0;
+    gunichar2* utf16 =
+        g_utf8_to_utf16(name.data(), static_cast<glong>(name.size()), nullptr, &units, nullptr);
+    g_free(utf16);
+    return utf16 != nullptr && units <= 31;
+}
+
+}  // namespace
+
+void SetCommitFaultHook(std::function<bool(uint64_t)> hook) { CommitFaultHook() = std::move(hook); }
+
+bool NameLess::operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return Upper(x) < Upper(y); });
+}
+
+// ---- opening ------------------------------------------------------------------
+
+StorageImpl::StorageImpl(const char* path, int create, uint32_t mode) {
+    if (path == nullptr || *path == '\0')
+        throw StorageError("cannot open a storage without a file name");
+    openNamed(path, create, mode);
+}
+
+void StorageImpl::openNamed(const std::string& path, int create, uint32_t mode) {
+    path_ = Absolute(path);
+    file_ = Resolved(path_);
+    writable_ = (mode & kWriteBits) != 0;
+    transacted_ = (mode & STGM_TRANSACTED) != 0;
+    const bool replace = (mode & STGM_CREATE) != 0;
+    if (replace && !writable_)
+        throw StorageError(path_ + ": cannot replace a storage without write access");
+
+    // A file made by another process between our look and our creation is
+    // opened as it is found; the bound only guards against a peer that keeps
+    // removing it.
+    for (int round = 0; round < 16; ++round) {
+        struct stat st;
+        if (::stat(file_.c_str(), &st) != 0) {
+            if (errno != ENOENT) throw StorageError(path_ + ": cannot open: " + ErrnoText(errno));
+            if (!create && !replace) throw StorageError(path_ + ": no such file");
+            if (!writable_)
+                throw StorageError(path_ + ": cannot create a storage without write access");
+            createFile();
+            if (lock_) return;
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) throw StorageError(path_ + ": not a regular file");
+        if (writable_) {
+            // The permission bits, not access(): a process running as root
+            // may write anything, but a module marked read-only stays so.
+            if ((st.st_mode & 0222) == 0)
+                throw StorageError(path_ + ": the file is read-only");
+            lock_ = OpenForWriting(file_);
+            RemoveStaleCommitFiles(file_);
+            if (replace) {
+                adoptImage(nullptr, true);
+                return;
+            }
+        }
+        adoptImage(CfbReader::Open(OpenForReading(file_, path_).release(), path_), false);
+        return;
+    }
+    throw StorageError(path_ + ": cannot create: the file keeps disappearing");
+}
+
+void StorageImpl::createFile() {
+    // The empty storage is written under a temporary name and linked to the
+    // path only when whole: the path never names a half-written file, and
+    // link() refuses to replace a file that appeared in the meantime.
+    TempFile temp(FolderOf(file_), CommitTempPrefix(file_), path_, kModuleFileMode);
+    writeEmpty(temp.fd(), path_);
+    SyncFile(temp.fd(), path_);
+    auto image = CfbReader::Open(OpenForReading(temp.path(), path_).release(), path_);
+    TryWriteLock(temp.fd());
+    if (::link(temp.path().c_str(), file_.c_str()) != 0) {
+        if (errno == EEXIST) return;
+        throw StorageError(path_ + ": cannot create: " + ErrnoText(errno));
+    }
+    const std::string tempPath = temp.path();
+    lock_ = temp.keep();
+    ::unlink(tempPath.c_str());
+    adoptImage(std::move(image), false);
+    SyncFolder(FolderOf(file_));
+}
+
+StorageImpl::StorageImpl(uint32_t mode) {
+    const char* folder = std::getenv("TMPDIR");
+    TempFile temp(folder && *folder ? folder : "/tmp", "qbo", "temporary storage",
+                  kPrivateFileMode);
+    path_ = file_ = temp.path();
+    writable_ = (mode & kWriteBits) != 0;
+    transacted_ = (mode & STGM_TRANSACTED) != 0;
+    writeEmpty(temp.fd(), path_);
+    auto image = CfbReader::Open(OpenForReading(temp.path(), path_).release(), path_);
+    if (writable_) TryWriteLock(temp.fd());
+    lock_ = temp.keep();
+    temporary_ = true;
+    adoptImage(std::move(image), false);
+}
+
+StorageImpl::~StorageImpl() {
+    // A storage in direct mode writes what it holds when it goes; a failure
+    // here cannot be raised, and the file keeps its last committed content.
+    if (writable_ && !transacted_ && dirty_ && !temporary_) {
+        try {
+            commitNow();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tqstore: %s\n", e.what());
+        }
+    }
+    for (auto& [name, state] : streams_) state->detach();
+    for (auto& state : phantoms_) state->detach();
+    if (temporary_) ::unlink(file_.c_str());
+}
+
+uint64_t StorageImpl::bytesRead() const { return image_ ? image_->bytesRead() : 0; }
+
+// ---- the committed image and the transaction -------------------------------------
+
+StreamContent StorageImpl::baseline(const std::string& name) const {
+    if (!image_ || baselineEmpty_) return {};
+    for (const CfbEntry& e : image_->listing().root)
+        if (!e.isStorage && SameName(e.name, name))
+            return StreamContent::Committed(image_, e.name, e.size);
+    return {};
+}
+
+std::map<std::string, StorageImpl::Carried, NameLess> StorageImpl::baselineStorages() const {
+    std::map<std::string, Carried, NameLess> storages;
+    if (!image_ || baselineEmpty_) return storages;
+    for (const CfbEntry& e : image_->listing().root)
+        if (e.isStorage) storages.emplace(e.name, Carried{image_, e.name});
+    return storages;
+}
+
+void StorageImpl::adoptImage(std::shared_ptr<CfbReader> image, bool baselineEmpty) {
+    image_ = std::move(image);
+    baselineEmpty_ = baselineEmpty;
+    classId_ = image_ && !baselineEmpty_ ? image_->listing().rootClassId
+                                         : std::array<uint8_t, 16>{};
+    if (image_ && !baselineEmpty_) {
+        for (const CfbEntry& e : image_->listing().root)
+            if (!e.isStorage) stateFor(e.name);
+    }
+    for (auto& [name, state] : streams_) state->content = baseline(name);
+    storages_ = baselineStorages();
+    dirty_ = baselineEmpty_;
+}
+
+StreamState& StorageImpl::stateFor(const std::string& name) {
+    auto it = streams_.find(name);
+    if (it == streams_.end())
+        it = streams_.emplace(name, std::make_shared<StreamState>(this, name)).first;
+    return *it->second;
+}
+
+void StorageImpl::writeEmpty(int fd, const std::string& path) {
+    CfbWriter writer(fd, path, nullptr);
+    writer.finish();
+}
+
+void StorageImpl::writeContent(int fd, const std::string& path) {
+    CfbWriter writer(fd, path, &CommitFaultHook());
+    writer.setRootClassId(classId_);
+    for (const auto& [key, state] : streams_) {
+        const StreamContent& content = state->content;
+        if (!content.exists()) continue;
+        writer.writeStream(state->name(), content.size(),
+                           [&content](uint32_t offset, uint8_t* out, size_t n) {
+                               content.read(offset, out, n);
+                           });
+    }
+    for (const auto& [key, carried] : storages_) writer.copyStorage(*carried.from, carried.name);
+    writer.finish();
+}
+
+// Opens what was just written and checks that it holds what it should; a file
+// that does not read back is never installed.
+std::shared_ptr<CfbReader> StorageImpl::readBack(int fd, const std::string& path) {
+    auto image = CfbReader::Open(fd, path);
+    size_t expected = storages_.size();
+    for (const auto& [key, state] : streams_) {
+        if (!state->content.exists()) continue;
+        ++expected;
+        const CfbEntry* e = image->find(state->name());
+        if (e == nullptr || e->isStorage || e->size != state->content.size())
+            throw StorageError(path + ": write failed: stream \"" + state->name() +
+                               "\" does not read back as written");
+    }
+    if (image->listing().root.size() != expected)
+        throw StorageError(path + ": write failed: the written file does not read back");
+    return image;
+}
+
+void StorageImpl::commit() {
+    if (!writable_ || !dirty_) return;
+    commitNow();
+}
+
+void StorageImpl::commitNow() {
+    const std::string folder = FolderOf(file_);
+    TempFile temp(folder, CommitTempPrefix(file_), path_, kPrivateFileMode);
+    CopyPermissions(lock_.get(), temp.fd());
+    writeContent(temp.fd(), path_);
+    SyncFile(temp.fd(), path_);
+    auto image = readBack(OpenForReading(temp.path(), path_).release(), path_);
+    // Lock the new file before it takes the path, so that there is no moment
+    // when the path names an unlocked file.
+    if (!TryWriteLock(temp.fd()))
+        throw StorageError(path_ + ": cannot lock the new file");
+    if (::rename(temp.path().c_str(), file_.c_str()) != 0)
+        throw StorageError(path_ + ": cannot replace the file: " + ErrnoText(errno));
+    lock_ = temp.keep();  // closing the old descriptor frees the old file's lock
+    adoptImage(std::move(image), false);
+    SyncFolder(folder);
+}
+
+void StorageImpl::revert() {
+    // In direct mode every write is the content already: there is nothing to
+    // go back to.
+    if (!transacted_) return;
+    adoptImage(image_, baselineEmpty_);
+}
+
+// ---- copying and moving ------------------------------------------------------------
+
+void StorageImpl::copyTo(StorageImpl& dest) {
+    if (&dest == this) return;
+    if (!dest.writable_)
+        throw StorageError(dest.path_ + ": cannot copy into a storage without write access");
+    for (const auto& [key, state] : streams_) {
+        if (!state->content.exists()) continue;
+        dest.stateFor(state->name()).content = state->content;
+        dest.storages_.erase(state->name());
+    }
+    for (const auto& [key, carried] : storages_) {
+        dest.storages_.insert_or_assign(carried.name, carried);
+        auto it = dest.streams_.find(carried.name);
+        if (it != dest.streams_.end()) it->second->content = StreamContent();
+    }
+    dest.classId_ = classId_;
+    dest.dirty_ = true;
+}
+
+void StorageImpl::switchTo(const char* path) {
+    if (path == nullptr || *path == '\0')
+        throw StorageError(path_ + ": cannot switch to a file without a name");
+    const std::string targetPath = Absolute(path);
+    const std::string target = Resolved(targetPath);
+    struct stat current, st;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && ::stat(file_.c_str(), &current) == 0 && current.st_dev == st.st_dev &&
+        current.st_ino == st.st_ino)
+        return;
+
+    UniqueFd targetLock;
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) throw StorageError(targetPath + ": not a regular file");
+        if ((st.st_mode & 0222) == 0) throw StorageError(targetPath + ": the file is read-only");
+        targetLock = OpenForWriting(target);
+    }
+    const std::string folder = FolderOf(target);
+    TempFile temp(folder, CommitTempPrefix(target), targetPath, kModuleFileMode);
+    if (targetLock) CopyPermissions(targetLock.get(), temp.fd());
+    if (image_ && !baselineEmpty_)
+        CopyFileContent(image_->fd(), temp.fd(), targetPath);
+    else
+        writeEmpty(temp.fd(), targetPath);
+    SyncFile(temp.fd(), targetPath);
+    auto image = CfbReader::Open(OpenForReading(temp.path(), targetPath).release(), targetPath);
+    if (writable_ && !TryWriteLock(temp.fd()))
+        throw StorageError(targetPath + ": cannot lock the new file");
+    if (::rename(temp.path().c_str(), target.c_str()) != 0)
+        throw StorageError(targetPath + ": cannot create: " + ErrnoText(errno));
+
+    // From here on the storage lives in the new file.
+    UniqueFd newFd = temp.keep();
+    if (temporary_) ::unlink(file_.c_str());
+    temporary_ = false;
+    path_ = targetPath;
+    file_ = target;
+    if (writable_) lock_ = std::move(newFd);
+    else lock_.reset();
+    const std::shared_ptr<CfbReader> old = image_;
+    if (baselineEmpty_) {
+        image_ = image;
+        baselineEmpty_ = false;
+    } else {
+        image_ = image;
+        for (auto& [key, state] : streams_) state->content.rebase(old, image);
+        for (auto& [key, carried] : storages_)
+            if (carried.from == old) carried.from = image;
+    }
+    SyncFolder(folder);
+}
+
+// ---- streams ---------------------------------------------------------------------------
+
+std::vector<std::string> StorageImpl::streamNames() const {
+    std::vector<std::string> names;
+    for (const auto& [key, state] : streams_)
+        if (state->content.exists()) names.push_back(state->name());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool StorageImpl::hasStream(const std::string& name) const {
+    const auto it = streams_.find(name);
+    return it != streams_.end() && it->second->content.exists();
+}
+
+bool StorageImpl::removeStream(const std::string& name) {
+    if (!writable_)
+        throw StorageError(path_ + ": cannot remove stream \"" + name +
+                           "\": the storage was opened without write access");
+    const auto it = streams_.find(name);
+    if (it == streams_.end() || !it->second->content.exists()) return false;
+    it->second->content = StreamContent();
+    dirty_ = true;
+    return true;
+}
+
+std::shared_ptr<StreamState> StorageImpl::openStream(const std::string& name, bool create) {
+    if (!IsValidStreamName(name))
+        throw StorageError(path_ + ": \"" + name + "\" is not a valid stream name");
+    const auto it = streams_.find(name);
+    if (it != streams_.end() && it->second->content.exists()) return it->second;
+    if (storages_.count(name) != 0)
+        throw StorageError(path_ + ": \"" + name + "\" is a storage, not a stream");
+    if (!create) throw StorageError(path_ + ": no stream named \"" + name + "\"");
+    if (!writable_) {
+        auto phantom = std::make_shared<StreamState>(this, name);
+        phantom->content = StreamContent::Empty();
+        phantoms_.push_back(phantom);
+        return phantom;
+    }
+    StreamState& state = stateFor(name);
+    state.content = StreamContent::Empty();
+    dirty_ = true;
+    return streams_.find(name)->second;
+}
+
+void StorageImpl::checkWritable(const StreamState& stream) const {
+    if (!writable_)
+        throw StorageError(path_ + ": stream \"" + stream.name() +
+                           "\": the storage was opened without write access");
+}
+
+}  // namespace tq

@@ -1,0 +1,120 @@
+// StorageImpl: the state and the transactions behind OCLStorage.
+//
+// A storage is a committed image (a CfbReader over the file the path names)
+// and, over it, what its transaction has done: one StreamState per stream name
+// (written, created, removed or untouched), the sub-storages it carries along
+// unread, and the root's class id. Commit lays out the whole content as a new
+// file and renames it over the path; Revert puts every state back to the
+// image.
+//
+// Life of a storage's file:
+//
+//   open ──► committed ──write──► pending ──Commit──► committed (new file)
+//                 ▲                  │
+//                 └─────Revert───────┘
+//
+//   SwitchTo: the committed image is copied to the new path, which the storage
+//   then holds; pending changes stay pending.
+//
+// Invariants:
+//  1. The file at the path is only ever replaced whole, by rename, after the
+//     new file was written, read back and flushed.
+//  2. A writable storage holds the write lock on the file its path names;
+//     a read-only one holds none and never writes.
+//  3. Every StreamState ever handed out stays in streams_ until the storage
+//     goes, so Revert, CopyTo and SwitchTo reach every open OCLStream; the
+//     destructor detaches them.
+//  4. `baselineEmpty_`: the storage was opened with STGM_CREATE over an
+//     existing file, whose content is therefore not part of the storage; the
+//     file keeps it until the first Commit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/storage/fileops.h"
+#include "platform/storage/streamstate.h"
+
+namespace tq {
+
+class CfbReader;
+
+// The test hook of OCLStorage::SetWriteFaultHook, called before every block
+// that a commit writes.
+void SetCommitFaultHook(std::function<bool(uint64_t)> hook);
+
+// Stream and storage names compare as the container compares them: without
+// regard to the case of ASCII letters.
+struct NameLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+class StorageImpl {
+public:
+    StorageImpl(const char* path, int create, uint32_t mode);
+    explicit StorageImpl(uint32_t mode);  // temporary
+    ~StorageImpl();
+    StorageImpl(const StorageImpl&) = delete;
+    StorageImpl& operator=(const StorageImpl&) = delete;
+
+    bool isWritable() const { return writable_; }
+    bool isTransacted() const { return transacted_; }
+    bool isTemporary() const { return temporary_; }
+    const std::string& path() const { return path_; }
+    uint64_t bytesRead() const;
+
+    void commit();
+    void revert();
+    void copyTo(StorageImpl& dest);
+    void switchTo(const char* path);
+
+    std::vector<std::string> streamNames() const;
+    bool hasStream(const std::string& name) const;
+    bool removeStream(const std::string& name);
+
+    // The state of stream `name`, created when missing and `create` is set.
+    std::shared_ptr<StreamState> openStream(const std::string& name, bool create);
+
+    // Called by streams before every change.
+    void checkWritable(const StreamState& stream) const;
+    void markDirty() { dirty_ = true; }
+
+private:
+    struct Carried {  // a sub-storage, copied whole at commit
+        std::shared_ptr<CfbReader> from;
+        std::string name;
+    };
+
+    void openNamed(const std::string& path, int create, uint32_t mode);
+    void createFile();
+    void adoptImage(std::shared_ptr<CfbReader> image, bool baselineEmpty);
+    StreamContent baseline(const std::string& name) const;
+    std::map<std::string, Carried, NameLess> baselineStorages() const;
+    StreamState& stateFor(const std::string& name);
+    void writeContent(int fd, const std::string& path);
+    void writeEmpty(int fd, const std::string& path);
+    std::shared_ptr<CfbReader> readBack(int fd, const std::string& path);
+    void commitNow();
+
+    std::string path_;  // as the caller named it, made absolute
+    std::string file_;  // the file it names (symbolic links followed)
+    bool writable_ = false;
+    bool transacted_ = false;
+    bool temporary_ = false;
+    UniqueFd lock_;  // writable storages: the locked module file
+    std::shared_ptr<CfbReader> image_;  // the committed content; null with baselineEmpty_
+    bool baselineEmpty_ = false;
+    bool dirty_ = false;
+    std::array<uint8_t, 16> classId_{};
+    std::map<std::string, std::shared_ptr<StreamState>, NameLess> streams_;
+    std::map<std::string, Carried, NameLess> storages_;
+    // Streams handed out empty on a storage without write access.
+    std::vector<std::shared_ptr<StreamState>> phantoms_;
+};
+
+}  // namespace tq
