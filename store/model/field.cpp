@@ -1,0 +1,258 @@
+#include "store/field.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "platform/storage/oclstream.h"
+#include "store/errors/extexcep.h"
+#include "store/interp/keytab.h"
+#include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/persist/objstore.h"
+#include "store/vals.h"
+
+namespace tq {
+
+namespace {
+
+std::array<Field::RecordReader, FRK_LIMIT>& Readers() {
+    static std::array<Field::RecordReader, FRK_LIMIT> readers{};
+    return readers;
+}
+
+[[noreturn]] void BadRecord(const std::string& what) {
+    const std::string text = "field record: " + what;
+    throw ObjectLoadFailed(text.c_str());
+}
+
+[[noreturn]] void TypeMismatchIn(const char* where) { throw TypeMismatch(where, 32765); }
+
+// Kinds 2, 3 and 5 carry a type code; each template instance reads the
+// rest of its record.
+template <template <class, IdType> class K>
+Field* ReadTyped(OCLStream& in, tModuleIndex m, IdType code) {
+    switch (code) {
+        case IDT_SHORT: return K<int16_t, IDT_SHORT>::Read(in, m);
+        case IDT_LONG: return K<int32_t, IDT_LONG>::Read(in, m);
+        case IDT_FLOAT: return K<float, IDT_FLOAT>::Read(in, m);
+        case IDT_DOUBLE: return K<double, IDT_DOUBLE>::Read(in, m);
+        case IDT_CURRENCY: return K<Currency, IDT_CURRENCY>::Read(in, m);
+        case IDT_STRING: return K<ValString, IDT_STRING>::Read(in, m);
+        default: BadRecord("type code " + std::to_string(code) + " is not a value type");
+    }
+}
+
+}  // namespace
+
+// ---- Field --------------------------------------------------------------------
+
+Field::Field(const char* name) {
+    if (!IsIdentifierValid(name)) throw InvalidFieldName(32708, name);
+    name_ = IdString(name, ObjectStore::OpenModule());
+}
+
+Field::Field(const Field& other) : CountedObject(), flags_(other.flags_), name_(other.name_) {}
+
+Field::~Field() = default;
+
+void Field::RegisterReader(uint8_t kind, RecordReader reader) {
+    TQ_ASSERT(kind < FRK_LIMIT, "kind < FRK_LIMIT");
+    Readers()[kind] = reader;
+}
+
+Field* Field::makeFrom(OCLStream& in, tModuleIndex m) {
+    const uint8_t kind = in.readU8();
+    switch (kind) {
+        case FRK_END: return nullptr;
+        case FRK_DATA: return ReadTyped<InterField>(in, m, in.readU8());
+        case FRK_PROC_DATA: {
+            const IdType code = in.readU8();
+            if (code == IDT_OBJECT) return TypedInterProcDataField<InterObj, IDT_OBJECT>::Read(in, m);
+            return ReadTyped<TypedInterProcDataField>(in, m, code);
+        }
+        case FRK_REFERENCE: {
+            const IdType code = in.readU8();
+            if (code == IDT_OBJECT) return InterObjReference::Read(in, m);
+            return ReadTyped<InterReference>(in, m, code);
+        }
+        case FRK_EMBED: return EmbedObjField::Read(in, m);
+        case FRK_OBJECT: return InterObjField::Read(in, m, false);
+        case FRK_STRICT_OBJECT: return InterObjField::Read(in, m, true);
+        default: break;
+    }
+    if (kind < FRK_LIMIT && Readers()[kind]) return Readers()[kind](in, m, kind);
+    BadRecord("kind " + std::to_string(kind) + " is not a field kind this library reads");
+}
+
+void Field::readNameAndFlags(OCLStream& in, tModuleIndex m) {
+    name_.read(in, m);
+    const tDescriptor d = name_.descriptor();
+    if (d.isNull() || !IdStringRep::objectExists(d)) BadRecord("the field's name is not in the module");
+    // Names are in memory from the moment the module opens, so following
+    // the reference now costs nothing and lets the field release its name
+    // when it goes.
+    name_.get();
+    flags_ = in.readU8();
+}
+
+void Field::writeNameAndFlags(OCLStream& out) const {
+    name_.write(out);
+    out.writeU8(flags_);
+}
+
+ValuePtr Field::getValue(InterObjRep&, SignatureRep&) { TypeMismatchIn("Field::getValue()"); }
+MemberPtr Field::getMember(InterObjRep& obj, SignatureRep& owner) { return getValue(obj, owner); }
+
+void Field::conditionForWrite(uint8_t*, InterObjRep&) {}
+void Field::conditionAfterRead(uint8_t*, InterObjRep&) {}
+void Field::conditionForAttach(uint8_t*, InterObjRep&, tModuleIndex) {}
+void Field::adjustOffset(int32_t, int32_t) {}
+void Field::fldConstructor(InterObjRep&, SignatureRep&) {}
+void Field::fldDestructor(InterObjRep&, SignatureRep&) {}
+void Field::attach(tModuleIndex m) { name_.attach(m); }
+void Field::declarationText(std::string&, InterObjRep*) const {}
+
+void Field::get(int16_t&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(short)"); }
+void Field::get(int32_t&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(long)"); }
+void Field::get(float&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(float)"); }
+void Field::get(double&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(double)"); }
+void Field::get(Currency&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(Currency)"); }
+void Field::get(ValString&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(ValString)"); }
+void Field::get(InterObj&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(InterObj)"); }
+void Field::set(int16_t, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::set(short)"); }
+void Field::set(int32_t, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::set(long)"); }
+void Field::set(float, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::set(float)"); }
+void Field::set(double, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::set(double)"); }
+void Field::set(const Currency&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::set(Currency)"); }
+void Field::set(const ValString&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::set(ValString)"); }
+void Field::set(const InterObj&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::set(InterObj)"); }
+
+void* Field::getVoidPtr(InterObjRep&, SignatureRep&) { return nullptr; }
+bool Field::typeConvert(ValuePtr&) const { return false; }
+
+void Field::rename(const char* name, tModuleIndex m) { name_ = IdString(name, m); }
+
+bool operator==(const Field& a, const Field& b) {
+    return !a.isBeingRemoved() && !b.isBeingRemoved() && a.name_ == b.name_;
+}
+
+// ---- DataField ----------------------------------------------------------------------
+
+void DataField::adjustOffset(int32_t at, int32_t delta) {
+    if (offset_ > at) offset_ += delta;
+}
+
+int32_t DataField::dataOffset(const SignatureRep& owner) const {
+    return static_cast<int32_t>(const_cast<SignatureRep&>(owner).parentDataSize()) + offset_;
+}
+
+const uint8_t* DataField::RODataPtr(InterObjRep& obj, SignatureRep& owner) const {
+    return obj.ROIDataPtr(dataOffset(owner), size());
+}
+
+uint8_t* DataField::RWDataPtr(InterObjRep& obj, SignatureRep& owner) const {
+    return obj.RWIDataPtr(dataOffset(owner), size());
+}
+
+bool DataField::typeMatch(const DataField& other) const {
+    if ((type() & IDT_TYPEMASK) != (other.type() & IDT_TYPEMASK)) return false;
+    if ((type() & IDT_TYPEMASK) != IDT_OBJECT) return true;
+    const char* a = typeName();
+    const char* b = other.typeName();
+    return !(a && *a && b && *b && std::strcmp(a, b) != 0);
+}
+
+InterObjRep* DataField::TypeObj() const {
+    const char* t = typeName();
+    if (!t || !*t) return nullptr;
+    InterObj found;
+    return ObjectStore::find(t, found) ? found.get() : nullptr;
+}
+
+void DataField::readOffset(OCLStream& in) { offset_ = in.readI32(); }
+
+// ---- FieldPtrList ------------------------------------------------------------------
+
+namespace {
+bool SameName(const Field* f, const char* name) {
+    const char* own = f->name();
+    return own && name && std::strncmp(own, name, kMaxIdLength) == 0;
+}
+}  // namespace
+
+FieldPtrList::~FieldPtrList() { clear(); }
+
+Field* FieldPtrList::pvalue(const char* name, uint32_t hash) const {
+    if (!name) return nullptr;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        if (hashes_[i] != hash) continue;
+        Field* f = fields_[i];
+        if (!f->isBeingRemoved() && SameName(f, name)) return f;
+    }
+    return nullptr;
+}
+
+bool FieldPtrList::append(Field* f) {
+    TQ_ASSERT(f != nullptr, "f");
+    for (Field* g : fields_)
+        if (SameName(g, f->name())) return false;
+    hashes_.reserve(hashes_.size() + 1);
+    fields_.push_back(f);
+    hashes_.push_back(IdString::Hash(f->name()));
+    f->ref();
+    return true;
+}
+
+bool FieldPtrList::prepend(Field* f) {
+    TQ_ASSERT(f != nullptr, "f");
+    for (Field* g : fields_)
+        if (SameName(g, f->name())) return false;
+    hashes_.reserve(hashes_.size() + 1);
+    fields_.insert(fields_.begin(), f);
+    hashes_.insert(hashes_.begin(), IdString::Hash(f->name()));
+    f->ref();
+    return true;
+}
+
+bool FieldPtrList::punbind(const char* name) {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        if (!SameName(fields_[i], name)) continue;
+        return punbind(fields_[i]);
+    }
+    return false;
+}
+
+bool FieldPtrList::punbind(const Field* f) {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        if (fields_[i] != f) continue;
+        Field* gone = fields_[i];
+        fields_.erase(fields_.begin() + static_cast<ptrdiff_t>(i));
+        hashes_.erase(hashes_.begin() + static_cast<ptrdiff_t>(i));
+        gone->deref();
+        return true;
+    }
+    return false;
+}
+
+void FieldPtrList::clear() {
+    while (!fields_.empty()) {
+        Field* f = fields_.back();
+        fields_.pop_back();
+        hashes_.pop_back();
+        f->deref();
+    }
+}
+
+bool FieldPtrList::contains(const Field* f) const {
+    for (const Field* g : fields_)
+        if (g == f) return true;
+    return false;
+}
+
+void FieldPtrList::renamed(const Field* f) {
+    for (size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i] == f) hashes_[i] = IdString::Hash(f->name());
+}
+
+}  // namespace tq

@@ -1,0 +1,459 @@
+// InterObjRep: the objects of the language.
+//
+// The model is prototype-based. A signature (sigrep.h) is made by an object,
+// its prototype, the oldest object of the signature; later objects of the
+// signature are clones of the prototype. Adding a field or an event to a
+// clone first turns the clone into the prototype of a new child signature
+// (discrimination), so every object can be specialised on the spot. Objects
+// are named (static: reachable by a global name), unnamed (dynamic),
+// embedded in another object through an embed field, or workers that hold
+// the local variables and arguments of running procedures.
+//
+// Invariants:
+//  1. Every live object has a signature and is in its signature's object
+//     list; the prototype is the list's last entry.
+//  2. A clone's signature is its prototype's; a clone defines no fields or
+//     events of its own.
+//  3. The data block is exactly iDataSize of the signature, laid out by the
+//     section rule (sigrep.h), in step with every field change anywhere in
+//     the signature chain.
+//  4. An embedded object's host has an embed field whose value is that
+//     object: removing the field destroys the object, destroying the object
+//     removes the field.
+//  5. A destroyed object keeps its memory and its handle id until
+//     DeleteObjects(): a raw pointer that a running evaluation holds stays
+//     valid, and references to it read null (isNullObject).
+//
+// Life:
+//
+//   New*/handles --init--> live --destroy()--> destroyed, awaiting deletion
+//                                                 --DeleteObjects()--> freed
+//   read from "Objects" --> live --module discarded--> freed
+//
+// A worker is freed as soon as it is destroyed. A detached object that is
+// neither worker, hosted nor static destroys itself when its last counted
+// reference goes, unless the store is locked.
+//
+// "Objects" record (write / readFromStream):
+//
+//   item  width  meaning
+//   1     4      record kind: 5 embedded, 6 named (static), 7 plain
+//   2     1      flags (bits 0-2; the destruction bits are never stored)
+//   3     5      signature, a signature reference
+//   4     n      data: iDataSize bytes of the signature, each field's bytes
+//                prepared for storage (references as descriptors)
+//   5     ...    compiled part: only for a signature with a class id
+//   6     5      access control, a reference
+//   7     5      kind 6: the name, an identifier reference
+//                kind 5: the host, an object reference
+//                kind 7: nothing
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/faultp.h"
+#include "store/model/fwd.h"
+#include "store/model/sigrep.h"
+#include "store/persist/descobj.h"
+#include "store/persist/idstr.h"
+
+namespace tq {
+
+enum tInterObjType : uint8_t {
+    IOT_ORDINARY = 0,
+    IOT_DYNAMIC = 1,   // registered with the store as a dynamic object
+    IOT_EMBEDDED = 2,  // hosted
+    IOT_FRAME = 3,     // worker and hosted: a stack frame's locals object
+    IOT_WORKER = 4,    // worker: argument and local-variable prototypes
+};
+
+class InterObjRep : public CountedObject, public DescribedObject<InterObjRep> {
+public:
+    static constexpr const char* storageName = "Objects";
+    static constexpr uint32_t storageVersion = 1;
+
+    enum : uint8_t {
+        kWorker = 0x01,
+        kHosted = 0x02,
+        kClone = 0x04,
+        kDestroyed = 0x08,
+        kDestroyStarted = 0x10,
+        kStoredFlags = 0x07,
+    };
+    enum : uint32_t { kRecordEmbedded = 5, kRecordNamed = 6, kRecordPlain = 7 };
+
+    // ---- creation ----------------------------------------------------------------
+    //
+    // Each makes the object in module m and runs init; the object holds no
+    // count yet. A failure leaves nothing behind.
+
+    // The prototype of a new root signature (of the ProgID's class when one
+    // is given).
+    static InterObjRep* New(tModuleIndex m, tInterObjType kind, const char* progId = nullptr);
+    // A clone of copyOf (AccessDenied "InterObjRep::InterObjRep()" when
+    // copyOf forbids copying).
+    static InterObjRep* NewCopy(InterObjRep& copyOf, tModuleIndex m, tInterObjType kind);
+    // A clone of the prototype of sig.
+    static InterObjRep* NewOf(const Signature& sig, tModuleIndex m, tInterObjType kind);
+    // A named object: a new prototype, or a named copy of copyOf.
+    static NamedInterObjRep* NewNamed(const char* name, InterObjRep* copyOf, tModuleIndex m,
+                                      tInterObjType kind, const char* progId = nullptr);
+    // An embedded object of host: a copy of copyOf, or a clone of the
+    // prototype of sig, or (neither) a new prototype.
+    static EmbeddedInterObjRep* NewEmbedded(InterObjRep& host, InterObjRep* copyOf,
+                                            SignatureRep* sig, tModuleIndex m);
+
+    ~InterObjRep() override;
+    InterObjRep(const InterObjRep&) = delete;
+    InterObjRep& operator=(const InterObjRep&) = delete;
+
+    // ---- what a fault pointer needs ------------------------------------------
+
+    // A descriptor with the proxy bit names an object of another module;
+    // until proxies are resolved it reads as no object.
+    static InterObjRep* fault(tDescriptor d);
+    // How module m names the object: its own descriptor when it is m's;
+    // otherwise the null descriptor (references across modules go through
+    // proxies).
+    static tDescriptor internalDescriptor(const InterObjRep& o, tModuleIndex m);
+    static bool isNullObject(const InterObjRep& o) { return o.isDestroyed(); }
+    // Last release: see the life note above.
+    void deref();
+
+    static InterObjRep* readFromStream(OCLStream& in, uint32_t version, tModuleIndex m,
+                                       uint32_t index);
+
+    // ---- the virtual operations --------------------------------------------
+
+    virtual void attach(tModuleIndex m);
+    virtual bool isStaticObj() const { return false; }
+    virtual bool isEmbeddedObj() const { return false; }
+    virtual const char* name() const { return nullptr; }
+    // TypeMismatch "InterObjRep::idname()" / "InterObjRep::Name()" unless
+    // the object is named.
+    virtual const IdString& idname() const;
+    virtual void Name(const char* name);
+    // The text that names the object; see alias.
+    virtual std::string alias();
+    virtual InterObjRep* host() const { return nullptr; }
+    virtual InterObjRep* rootHost() { return nullptr; }
+    // True when obj hosts this object, directly or further up.
+    virtual bool containedBy(const InterObjRep* obj);
+    virtual void write(OCLStream& out);
+    virtual void destroy();
+
+    // ---- flags and identity ----------------------------------------------------
+
+    uint8_t objFlags() const { return flags_; }
+    bool isWorkerObj() const { return (flags_ & kWorker) != 0; }
+    bool isHosted() const { return (flags_ & kHosted) != 0; }
+    bool isClone() const { return (flags_ & kClone) != 0; }
+    bool isProto() const { return !isClone(); }
+    bool isDestroyed() const { return (flags_ & kDestroyed) != 0; }
+    bool isDestroyStarted() const { return (flags_ & kDestroyStarted) != 0; }
+    // Neither worker, hosted nor static.
+    bool isDynamicObj() const { return !isWorkerObj() && !isHosted() && !isStaticObj(); }
+    // A frame's locals prototype (worker, hosted, not a clone) and a
+    // frame's locals object (worker, hosted, clone).
+    bool isLocalVarProto() const { return isWorkerObj() && isHosted() && !isClone(); }
+    bool isLocalVarCopy() const { return isWorkerObj() && isHosted() && isClone(); }
+
+    SignatureRep* signature() const { return signature_.get(); }
+    const Signature& signatureRef() const { return signature_; }
+    InterObjRep* protoObject() const;
+    // "%s@%02x:%06x:%08x" of the root name, the module and description
+    // index and the object's own number.
+    std::string genericAlias();
+    static bool isAlias(const char* text);
+    // The prototype of the parent signature (a prototype with self 0) or of
+    // the own signature; null when it is not statically rooted.
+    InterObjRep* rootObj(int self);
+    // The root object's alias, "Object" when there is no such signature,
+    // empty (null) when the root is not statically rooted.
+    std::string rootname(int self, bool* isNull = nullptr);
+    bool isStaticallyRooted();
+    int32_t depth();
+    int32_t numChildren();
+    bool hasChild(const InterObjRep* o);
+    bool contains(const InterObjRep* o);
+    void renameObject(const char* name);
+    // The first of prefix1, prefix2, ... that no field of the chain and no
+    // prototype of the progeny defines; valid until the next call.
+    const char* uniqueName(const char* prefix);
+    bool canBeTreatedAs(const InterObjRep* o);
+    bool canBeTreatedAs(const SignatureRep* s);
+    bool dependsOn(InterObjRep* o);
+    bool subsumes(InterObjRep* o);
+
+    // ---- instance data ------------------------------------------------------------
+
+    uint32_t dataSize() const { return dataSize_; }
+    const uint8_t* data() const { return data_.get(); }
+    // The interpreted data at offset for size bytes; Is_Null
+    // "InterObjRep::iDataPtr()" on an object that is destroyed or not
+    // loaded.
+    uint8_t* RWIDataPtr(int32_t offset, int32_t size);
+    const uint8_t* ROIDataPtr(int32_t offset, int32_t size);
+
+    // ---- fields and events ----------------------------------------------------------
+
+    void addField(Field* f, Value* init = nullptr, int prepend = 0);
+    void removeField(const char* name);
+    void removeField(const InterObjRep* embedded);
+    void forciblyRemoveField(const char* name);
+    void renameField(const InterObjRep* embedded, const char* name);
+    void redimArrayField(SignatureRep& owner, InterArrayField* f, int preserve);
+    bool definesField(Field* f, const char* name);
+    Field* findField(const char* name);
+    Field* findField(const InterObjRep* embedded);
+    Field* findField(const InterObjRep* embedded, SignatureRep*& owner);
+    MemberPtr getMember(const char* name);
+    void addEventDef(EventDef* e);
+    void removeEventDef(const char* name);
+    void forciblyRemoveEventDef(const char* name);
+    EventDef* findEventDef(const char* name);
+
+    // The per-object steps of the signature's field changes.
+    void dataFieldConstruct(DataField& f, SignatureRep& owner);
+    void dataFieldDestruct(DataField& f, SignatureRep& owner);
+    // Takes a new block prepared by the signature (growing or shrinking).
+    void swapData(std::unique_ptr<uint8_t[]>& block, uint32_t size);
+    void arrayFieldRedim(InterArrayField& oldField, InterArrayField& newField,
+                         SignatureRep& owner, int preserve);
+
+    // ---- evaluation ------------------------------------------------------------------
+
+    // Evaluates member `name` (looked up from `from`, default the object's
+    // signature) with args; null when the object is destroyed or no member
+    // handles it. *handled says whether a member was found.
+    ValuePtr eval(const char* name, IdType type, const ValueList* args, SignatureRep* from,
+                  int32_t flags, int* handled, MemberPtr* cache);
+    ValuePtr eval(const char* name);
+    // The object applied to arguments.
+    ValuePtr eval(const ValueList* args, int* handled);
+    ValuePtr evalIMember(const char* name, ValueList* args, int* handled);
+
+    // Raising events (the five standard names among them).
+    void evalIEvent(const char* name, ValueList* args, int mustExist);
+    void evalIEvent_Return(const char* name, ValueList* args, ValuePtr& result, int mustExist);
+    void evalIEvent_NoThrow(const char* name, ValueList* args, int mustExist);
+    void evalICopy(InterObjRep* src);
+    void evalIDelete();
+    // The handler name of an event: the event itself, or for an embedded
+    // object "<embed field>_<event>".
+    std::string constructEventName(const char* name);
+
+    void deepDataMemberSet(const char* name, Value* v);
+
+    // The argument prototype of a procedure: binding and checking actual
+    // arguments against its own fields.
+    InterObjRep* bind(const ValueList* args);
+    void checkBindings(const ValueList* args);
+
+    // The event names every object answers, and their argument texts.
+    std::string getExtEventList();
+    const char* getExtEventProto(const char* name, unsigned char& isFunction, int& found);
+    int32_t getLocalEventCount();
+
+    // Applies fn to the objects that share a change of this object (see
+    // the object model note on propagation).
+    void PropagateChangeFunction(const std::function<void(InterObjRep*)>& fn, int withProgeny);
+
+    // ---- hierarchy edits ----------------------------------------------------------------
+
+    void discriminateClone();
+    void undiscriminateProto();
+    void subsumeParent();
+    InterObjRep* Abstract(const char* name);
+    void reparent(SignatureRep* sig);
+
+    // ---- access (every check allows everything until objects carry access
+    // control; isPermitted is the one place that decides) -------------------------
+
+    bool isPropertyAddAllowed() { return isPermitted(kPermitAddMember); }
+    bool isPropertyDeleteAllowed() { return isPermitted(kPermitDeleteMember); }
+    bool isReadAllowed() { return isPermitted(kPermitRead); }
+    bool isWriteAllowed() { return isPermitted(kPermitWrite); }
+    bool isCopyAllowed() { return isPermitted(kPermitCopy); }
+    bool isAllAccessAllowed() { return isPermitted(kPermitAll); }
+    bool canSetPermission() { return isPermitted(kPermitSetPermission); }
+    bool canAddMember() { return isPropertyAddAllowed(); }
+    bool canDeleteMember(const char*) { return isPropertyDeleteAllowed(); }
+
+    // ---- life and persistence --------------------------------------------------------
+
+    void Destroy();
+    void BeginDestroy();
+    // Frees every destroyed object awaiting deletion.
+    static void DeleteObjects();
+    static size_t AwaitingDeletion();
+    void AttachToModule(tModuleIndex m);
+    void softenSignature();
+    void hardenToSignature(SignatureRep* sig);
+
+    // The text form of the object's property values.
+    void textUnload(const char* indent, std::string& out, int diffOnly, int assignStyle,
+                    InterObjRep* propertyParent);
+    void textFieldsUnload(const char** names, const char* indent, std::string& out);
+    void textFieldUnload(const char* name, const char* indent, std::string& out);
+    void printOn(std::ostream& os, int indent = 0);
+
+    void changed() { DescribedObject<InterObjRep>::changed(); }
+
+protected:
+    InterObjRep(tModuleIndex m, tInterObjType kind);
+    struct tFromRecord {};
+    InterObjRep(tFromRecord, tDescriptor d);
+
+    // The common tail of creation.
+    void init(SignatureRep* sig, InterObjRep* proto, const char* progId, tModuleIndex m,
+              tInterObjType kind);
+    // Undoes what init did when it fails part way.
+    void abandon();
+    void readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind);
+    void writeBody(OCLStream& out, uint32_t kind);
+    // Before and after the C++ destructor: the part of destroy shared by
+    // the subclasses.
+    void destroyObject(Field* embedFieldToRemove, InterObjRep* hostToTell);
+
+    enum tPermission : uint8_t {
+        kPermitRead,
+        kPermitWrite,
+        kPermitCopy,
+        kPermitAddMember,
+        kPermitDeleteMember,
+        kPermitSetPermission,
+        kPermitAll,
+    };
+    // The seam of access control: objects carry no permission list yet, so
+    // every operation is allowed.
+    bool isPermitted(tPermission) { return true; }
+
+    uint8_t flags_ = 0;
+    std::unique_ptr<uint8_t[]> data_;
+    uint32_t dataSize_ = 0;
+    // The access-control object's store object (uncounted): it is written
+    // with the object and kept until access control arrives.
+    Faultp<InterObjRep> acl_{UncountedIndirectReference, nullptr};
+    Signature signature_;
+
+    static inline std::vector<InterObjRep*> awaitingDeletion{};
+    friend class SignatureRep;
+    friend class EmbedObjField;
+};
+
+class NamedInterObjRep final : public InterObjRep {
+public:
+    bool isStaticObj() const override { return true; }
+    const char* name() const override { return static_cast<const char*>(name_); }
+    const IdString& idname() const override { return name_; }
+    // Interns the name in the object's module, re-registers the static
+    // global; callers validate the name first (ObjectStore::Rename).
+    void Name(const char* name) override;
+    std::string alias() override;
+    void attach(tModuleIndex m) override;
+    void write(OCLStream& out) override;
+    void destroy() override;
+
+private:
+    friend class InterObjRep;
+    NamedInterObjRep(tModuleIndex m, tInterObjType kind) : InterObjRep(m, kind) {}
+    NamedInterObjRep(tFromRecord t, tDescriptor d) : InterObjRep(t, d) {}
+
+    IdString name_;
+};
+
+class EmbeddedInterObjRep final : public InterObjRep {
+public:
+    bool isEmbeddedObj() const override { return true; }
+    std::string alias() override;
+    InterObjRep* host() const override { return host_.get(); }
+    InterObjRep* rootHost() override;
+    void attach(tModuleIndex m) override;
+    void write(OCLStream& out) override;
+    void destroy() override;
+
+    // The host gives the object up (its field is about to go): both ends
+    // of the link are cleared.
+    void unhosted();
+
+private:
+    friend class InterObjRep;
+    EmbeddedInterObjRep(tModuleIndex m, tInterObjType kind) : InterObjRep(m, kind) {}
+    EmbeddedInterObjRep(tFromRecord t, tDescriptor d) : InterObjRep(t, d) {}
+
+    Faultp<InterObjRep> host_{PrimaryReference, nullptr};
+};
+
+// ---- handles ----------------------------------------------------------------------
+
+// A counted reference to an object.
+class InterObj : public Faultp<InterObjRep> {
+public:
+    InterObj() = default;
+    InterObj(InterObjRep* o) : Faultp<InterObjRep>(o) {}
+    InterObj(InterObjRep& o) : Faultp<InterObjRep>(o) {}
+    explicit InterObj(tDescriptor d) : Faultp<InterObjRep>(d) {}
+    // A new object of sig in the current module: a clone of its prototype.
+    explicit InterObj(const Signature& sig);
+    // The object an alias names: NotFound 32686 for a text that is no
+    // alias or does not resolve, 32741 for a description that does not
+    // exist.
+    explicit InterObj(const char* alias);
+    InterObj(const InterObj&) = default;
+    using Faultp<InterObjRep>::operator=;
+    InterObj& operator=(const InterObj&) = default;
+};
+
+// The owner's own, uncounted reference. Its constructors make objects in
+// the current module.
+class PrimInterObj : public Faultp<InterObjRep> {
+public:
+    PrimInterObj() : Faultp<InterObjRep>(PrimaryReference, nullptr) {}
+    explicit PrimInterObj(tDescriptor d) : Faultp<InterObjRep>(d, 0) {}
+    explicit PrimInterObj(InterObjRep* o) : Faultp<InterObjRep>(PrimaryReference, o) {}
+    // A new named prototype.
+    explicit PrimInterObj(const char* name);
+    // A clone of copyOf; with a name, a named copy.
+    explicit PrimInterObj(const InterObj& copyOf);
+    PrimInterObj(const char* name, const InterObj& copyOf);
+    // A new empty prototype in module m.
+    explicit PrimInterObj(tModuleIndex m);
+    PrimInterObj(const PrimInterObj& o) : Faultp<InterObjRep>(PrimaryReference, o) {}
+    PrimInterObj& operator=(const PrimInterObj& o) {
+        Faultp<InterObjRep>::operator=(o.get());
+        return *this;
+    }
+};
+
+// An uncounted reference that reads null once the object is gone.
+class IndirectInterObj : public Faultp<InterObjRep> {
+public:
+    IndirectInterObj() : Faultp<InterObjRep>(UncountedIndirectReference, nullptr) {}
+    explicit IndirectInterObj(InterObjRep* o) : Faultp<InterObjRep>(UncountedIndirectReference, o) {}
+    // The prototype object of a built-in class: a new object named `name`
+    // whose signature holds the ProgID's class id (a child of copyOf's
+    // signature when copyOf is given).
+    IndirectInterObj(const char* progId, const char* name, const InterObj& copyOf,
+                     tInterObjType kind);
+};
+
+// A counted reference through the handle cell.
+class CountedIndirectInterObj : public Faultp<InterObjRep> {
+public:
+    CountedIndirectInterObj() : Faultp<InterObjRep>(IndirectReference, nullptr) {}
+    explicit CountedIndirectInterObj(InterObjRep* o) : Faultp<InterObjRep>(IndirectReference, o) {}
+    // A new embedded object of host: a copy of copyOf, or of sig's
+    // prototype.
+    CountedIndirectInterObj(InterObjRep& host, const InterObj& copyOf);
+    CountedIndirectInterObj(InterObjRep& host, const Signature& sig);
+};
+
+static_assert(sizeof(InterObj) == 5, "an object reference is one fault pointer");
+
+}  // namespace tq
