@@ -2,6 +2,7 @@
 
 #include "platform/com/dllserv.h"
 #include "platform/com/ocl.h"
+#include "platform/util/dllutils.h"
 #include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
 #include "store/persist/objstore.h"
@@ -49,6 +50,8 @@ __attribute__((constructor)) void LibraryAttached() {
         for (const char* id : kBuiltinClassIds) theServer->addFactory(id);
     }
     LibraryPathSlot() = DynamicLibrary::SelfPath();
+    DLLUtils::DLLAttached(LibraryPathSlot().c_str(),
+                          VersionData{TQ_VERSION_MAJOR, TQ_VERSION_MINOR, TQ_VERSION_PATCH, 0});
     // Found by name even when a program holds the library statically and
     // does not export its symbols.
     DynamicLibrary::ProvideOwnSymbol("POD_Populate", reinterpret_cast<void*>(&POD_Populate));

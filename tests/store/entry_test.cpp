@@ -11,6 +11,7 @@
 #include "platform/com/oclfact.h"
 #include "platform/com/oclobj.h"
 #include "platform/com/ocl.h"
+#include "platform/util/dllutils.h"
 #include "platform/util/dynlib.h"
 #include "store/errors/storeexc.h"
 #include "store/persist/objstore.h"
@@ -121,6 +122,10 @@ TEST(LibraryEntry, CanUnloadNowFollowsLockServerAndLiveObjectsExactly) {
 TEST(LibraryEntry, TheLibrarysNameIsThisSharedLibrary) {
     EXPECT_TRUE(std::regex_match(LibraryVersion(), std::regex(R"(\d+\.\d+\.\d+)")));
     EXPECT_NE(LibraryPath().find("libtqstore.so"), std::string::npos) << LibraryPath();
+    VersionData version;
+    ASSERT_TRUE(DLLUtils::GetVersionData(LibraryPath().c_str(), version));
+    EXPECT_EQ(DLLUtils::FormatVersion((version.major << 16) | version.minor, version.patch << 16),
+              std::string(LibraryVersion()) + ".0");
     DynamicLibrary::Handle self = DynamicLibrary::Open("tqstore");
     ASSERT_NE(self, nullptr) << DynamicLibrary::LastError();
     EXPECT_EQ(DynamicLibrary::PathOf(self), LibraryPath());

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/storage/oclstorage.h"
 #include "store/errors/extexcep.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
@@ -205,10 +206,14 @@ TEST(StoreApplicationTest, DefaultSaveTextReportsAnImproperHost) {
 
 TEST(DefaultStoreApplicationTest, MakesPlainStoresAndAnswersBoxesOnStandardError) {
     DefaultStoreApplication app;
-    ObjectStore* store = StoreApplication::MakeStore(nullptr);
+    const int modules = ObjectStore::ModuleCount();
+    ObjectStore* store = StoreApplication::MakeStore(new OCLStorage());
     ASSERT_NE(store, nullptr);
-    EXPECT_FALSE(store->isDirtyHook(0));
+    EXPECT_TRUE(ObjectStore::ValidIndex(store->moduleIndex()));
+    EXPECT_FALSE(store->isDirtyHook(store->moduleIndex()));
+    EXPECT_TRUE(store->storage().isTemporary());
     delete store;
+    EXPECT_EQ(ObjectStore::ModuleCount(), modules);
     StoreApplication::AppQuit();
 
     testing::internal::CaptureStderr();
