@@ -1,7 +1,7 @@
 #include "store/valops.h"
 
 #include <cmath>
-#include <string>
+#include <string_view>
 
 #include "platform/util/strutil.h"
 #include "platform/util/uassert.h"
@@ -178,11 +178,12 @@ ValuePtr ValueConcat(const Value& l, const Value& r) {
     ValString a, b;
     l.get(a);
     r.get(b);
-    const char* left = a;
-    const char* right = b;
-    std::string text(left ? left : "");
-    text += right ? right : "";
-    return Make<StringValue>(ValString(text));
+    const std::string_view left = a.get() ? std::string_view(a->text()) : std::string_view();
+    const std::string_view right = b.get() ? std::string_view(b->text()) : std::string_view();
+    ValString text(ConstructWithSize, left.size() + right.size());
+    text->append(left);
+    text->append(right);
+    return Make<StringValue>(text);
 }
 
 }  // namespace tq

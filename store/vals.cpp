@@ -1,5 +1,6 @@
 #include "store/vals.h"
 
+#include "platform/util/smallblk.h"
 #include "store/errors/extexcep.h"
 #include "store/stkpush.h"
 #include "store/valtmpl.h"
@@ -57,9 +58,11 @@ Value* Value::FromRefId(HandleTable::Id id) { return HandleTable::Global().getAs
 
 size_t Value::LiveCount() { return liveValues; }
 
-void* Value::operator new(std::size_t size) { return ::operator new(size); }
+void* Value::operator new(std::size_t size) { return SmallBlockAllocator::Allocate(size); }
 
-void Value::operator delete(void* p, std::size_t size) noexcept { ::operator delete(p, size); }
+void Value::operator delete(void* p, std::size_t size) noexcept {
+    SmallBlockAllocator::Free(p, size);
+}
 
 // ---- ValueList ---------------------------------------------------------------
 
