@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "platform/util/handle.h"
@@ -169,8 +170,10 @@ public:
     ValueList() = default;
     ValueList(std::initializer_list<ValuePtr> values) : entries_(values) {}
 
-    void ppush(Value* v) { entries_.insert(entries_.begin(), ValuePtr(v)); }
-    void append(Value* v) { entries_.emplace_back(v); }
+    // Both take the value's count before the list grows, so a new value is
+    // never lost when growing fails.
+    void ppush(ValuePtr v) { entries_.insert(entries_.begin(), std::move(v)); }
+    void append(ValuePtr v) { entries_.push_back(std::move(v)); }
     // The first entry, without removing it; null when the list is empty.
     Value* ptop() const { return entries_.empty() ? nullptr : entries_.front().get(); }
     // Removes the first entry and hands it over with its count.

@@ -11,8 +11,8 @@
 //
 // Invariants:
 //  1. A block is freed with the size it was requested with.
-//  2. In sanitizer builds a block on a free list is poisoned, so a use after
-//     free is still reported.
+//  2. In sanitizer builds a block on a free list is poisoned past its link,
+//     so a use after free is still reported.
 //
 // Like the rest of the store, it is used from one thread only.
 #pragma once
