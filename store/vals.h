@@ -191,9 +191,10 @@ private:
     std::vector<ValuePtr> entries_;
 };
 
-// A new DirectValue of type code (1 to 7): the default datum of the type when
-// init is null, else init converted to the type. Any other code raises
-// TypeMismatch "DirectValueClassFactory".
+// A new DirectValue of type code: the default datum of the type when init is
+// null, else init converted to the type. Only the low five bits of code
+// count. Codes 1 to 6 are made here, the Object code 7 by the object model's
+// instance; any other code raises TypeMismatch "DirectValueClassFactory".
 ValuePtr DirectValueClassFactory(IdType code, const Value* init);
 
 // How the datum of type T converts to and from every value type, how it is
