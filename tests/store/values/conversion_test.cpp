@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/storage/oclstorage.h"
+#include "store/persist/objstore.h"
 #include "valtest.h"
 
 namespace tq {
@@ -264,6 +266,24 @@ TEST(DirectValue, ConstructionFromAValueConverts) {
     const size_t before = Value::LiveCount();
     EXPECT_THROW(LongValue{*Str("no number")}, ConvertFailed);
     EXPECT_EQ(Value::LiveCount(), before);
+}
+
+TEST(IndirectValue, AStringOfAModuleThatOthersShareIsReplacedWithinTheModule) {
+    ObjectStore store(new OCLStorage());
+    const tModuleIndex m = store.moduleIndex();
+    ValStringRep::newModule(m, store.storage());
+    {
+        ValString slot("old");
+        slot->attach(m);
+        ValString other = slot;
+        ValuePtr v(new IndirectValue<ValString, IDT_STRING>(&slot));
+        v->set(ValString("new"));
+        EXPECT_NE(slot.get(), other.get());
+        EXPECT_EQ(slot->moduleIndex(), m);
+        EXPECT_STREQ(static_cast<const char*>(slot), "new");
+        EXPECT_STREQ(static_cast<const char*>(other), "old");
+    }
+    ValStringRep::delModule(m);
 }
 
 }  // namespace
