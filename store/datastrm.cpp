@@ -1,5 +1,6 @@
 #include "store/datastrm.h"
 
+#include <initializer_list>
 #include <new>
 
 #include "platform/util/uassert.h"

@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "platform/util/handle.h"
@@ -169,8 +170,10 @@ public:
     ValueList() = default;
     ValueList(std::initializer_list<ValuePtr> values) : entries_(values) {}
 
-    void ppush(Value* v) { entries_.insert(entries_.begin(), ValuePtr(v)); }
-    void append(Value* v) { entries_.emplace_back(v); }
+    // Both take the value's count before the list grows, so a new value is
+    // never lost when growing fails.
+    void ppush(ValuePtr v) { entries_.insert(entries_.begin(), std::move(v)); }
+    void append(ValuePtr v) { entries_.push_back(std::move(v)); }
     // The first entry, without removing it; null when the list is empty.
     Value* ptop() const { return entries_.empty() ? nullptr : entries_.front().get(); }
     // Removes the first entry and hands it over with its count.
@@ -188,9 +191,10 @@ private:
     std::vector<ValuePtr> entries_;
 };
 
-// A new DirectValue of type code (1 to 7): the default datum of the type when
-// init is null, else init converted to the type. Any other code raises
-// TypeMismatch "DirectValueClassFactory".
+// A new DirectValue of type code: the default datum of the type when init is
+// null, else init converted to the type. Only the low five bits of code
+// count. Codes 1 to 6 are made here, the Object code 7 by the object model's
+// instance; any other code raises TypeMismatch "DirectValueClassFactory".
 ValuePtr DirectValueClassFactory(IdType code, const Value* init);
 
 // How the datum of type T converts to and from every value type, how it is
