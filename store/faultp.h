@@ -186,6 +186,14 @@ public:
 
     // The five-byte stream form, as module WritingModule() sees the thing.
     void write(OCLStream& out) const {
+        uint8_t form[5];
+        streamForm(form);
+        out.writeReference(form[0], LoadLE32(form + 1));
+    }
+
+    // The same five bytes into a byte image (object data prepared for
+    // writing), without touching the reference.
+    void streamForm(uint8_t* out) const {
         const tModuleIndex w = FaultpWritingModule();
         tDescriptor outd;
         if (flags_ & kDescriptor) {
@@ -202,7 +210,8 @@ public:
         TQ_ASSERT(!outd.isDetached(), "!isDetached()");
         TQ_ASSERT(outd.isNull() || outd.moduleIndex() < MAX_MODULES,
                   "isNull() || moduleIndex()<MAX_MODULES");
-        out.writeReference(static_cast<uint8_t>(flags_ | kDescriptor), outd.raw());
+        out[0] = static_cast<uint8_t>(flags_ | kDescriptor);
+        StoreLE32(out + 1, outd.raw());
     }
 
     // Reads the stream form into this null reference. A stored descriptor

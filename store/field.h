@@ -137,6 +137,10 @@ public:
     // added), and releases what they hold before obj goes.
     virtual void fldConstructor(InterObjRep& obj, SignatureRep& owner);
     virtual void fldDestructor(InterObjRep& obj, SignatureRep& owner);
+    // Releases what the bytes at `at` hold without the destruction
+    // protocol: the object leaves memory with its module, and whatever the
+    // bytes name is going with it or stays in its own module.
+    virtual void releaseBytes(uint8_t* at);
 
     // 7. The record, and the move into another module.
     virtual void write(OCLStream& out) const = 0;
@@ -232,7 +236,8 @@ private:
 // DataField: a field whose value belongs to each object.
 class DataField : public Field {
 public:
-    using Field::Field;
+    explicit DataField(const char* name) : Field(name) {}
+    DataField(const DataField& o) : Field(o), offset_(o.offset_) {}
 
     bool isData() const override { return true; }
 
@@ -252,6 +257,7 @@ public:
     InterObjRep* TypeObj() const;
 
 protected:
+    explicit DataField(tFromRecord t) : Field(t) {}
     void readOffset(OCLStream& in);
 
     int32_t offset_ = 0;
@@ -290,6 +296,9 @@ public:
     bool contains(const Field* f) const;
     // A field was renamed: its hash follows.
     void renamed(const Field* f);
+    // Makes room for one more field, so that the next append or prepend
+    // cannot fail.
+    void reserveOne();
 
 private:
     std::vector<Field*> fields_;

@@ -57,6 +57,11 @@ public:
         make(s, p);
         place([&] { slots_.push_back(s); }, s);
     }
+    void insertAt(size_t i, T* p) {
+        Slot s;
+        make(s, p);
+        place([&] { slots_.insert(slots_.begin() + static_cast<ptrdiff_t>(i), s); }, s);
+    }
     // An entry that names d and has not been followed (as read from a file).
     void appendDescriptor(tDescriptor d) {
         Slot s;

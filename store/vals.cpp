@@ -2,6 +2,7 @@
 
 #include "platform/util/smallblk.h"
 #include "store/errors/extexcep.h"
+#include "store/model/objval.h"
 #include "store/stkpush.h"
 #include "store/valtmpl.h"
 
@@ -88,6 +89,7 @@ ValuePtr DirectValueClassFactory(IdType code, const Value* init) {
     case IDT_DOUBLE: return MakeDirect<DoubleValue>(init);
     case IDT_CURRENCY: return MakeDirect<CurrencyValue>(init);
     case IDT_STRING: return MakeDirect<StringValue>(init);
+    case IDT_OBJECT: return MakeDirect<ObjectValue>(init);
     default: throw TypeMismatch("DirectValueClassFactory", 32765);
     }
 }

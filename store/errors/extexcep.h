@@ -117,6 +117,8 @@ class ModuleUnloadFailed : public StoreException {
 public:
     ModuleUnloadFailed(unsigned id, InterObjRep* module);
     TQ_EXCEPTION_CLASS(ModuleUnloadFailed)
+    // One Object: the module's object (built with the object values).
+    std::unique_ptr<ValueList> args() const override;
     InterObjRep* module() const { return module_; }
 
 private:

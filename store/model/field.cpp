@@ -110,6 +110,7 @@ void Field::conditionForAttach(uint8_t*, InterObjRep&, tModuleIndex) {}
 void Field::adjustOffset(int32_t, int32_t) {}
 void Field::fldConstructor(InterObjRep&, SignatureRep&) {}
 void Field::fldDestructor(InterObjRep&, SignatureRep&) {}
+void Field::releaseBytes(uint8_t*) {}
 void Field::attach(tModuleIndex m) { name_.attach(m); }
 void Field::declarationText(std::string&, InterObjRep*) const {}
 
@@ -248,6 +249,11 @@ bool FieldPtrList::contains(const Field* f) const {
     for (const Field* g : fields_)
         if (g == f) return true;
     return false;
+}
+
+void FieldPtrList::reserveOne() {
+    fields_.reserve(fields_.size() + 1);
+    hashes_.reserve(hashes_.size() + 1);
 }
 
 void FieldPtrList::renamed(const Field* f) {

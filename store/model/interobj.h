@@ -221,10 +221,10 @@ public:
     // The per-object steps of the signature's field changes.
     void dataFieldConstruct(DataField& f, SignatureRep& owner);
     void dataFieldDestruct(DataField& f, SignatureRep& owner);
-    // Takes a new block prepared by the signature (growing or shrinking).
+    // Takes a new block prepared by the signature (growing it), or drops n
+    // bytes at `at` in place (shrinking it).
     void swapData(std::unique_ptr<uint8_t[]>& block, uint32_t size);
-    void arrayFieldRedim(InterArrayField& oldField, InterArrayField& newField,
-                         SignatureRep& owner, int preserve);
+    void removeBytes(uint32_t at, uint32_t n);
 
     // ---- evaluation ------------------------------------------------------------------
 
@@ -292,6 +292,20 @@ public:
     // Frees every destroyed object awaiting deletion.
     static void DeleteObjects();
     static size_t AwaitingDeletion();
+    // Objects in memory (made or read, not yet freed), for leak checks.
+    static size_t LiveCount() { return liveObjects; }
+    // The host forgets an embedded object that is being destroyed: its
+    // slot no longer names it.
+    void unembedded(InterObjRep* embedded);
+
+    // Cached members of the interpreter's lookup cache may have gone stale
+    // (an object destroyed, renamed, an array resized): the interpreter
+    // installs what empties its cache.
+    using CacheDumper = void (*)();
+    static void SetCacheDumper(CacheDumper dumper) { cacheDumper = dumper; }
+    static void DumpCache() {
+        if (cacheDumper) cacheDumper();
+    }
     void AttachToModule(tModuleIndex m);
     void softenSignature();
     void hardenToSignature(SignatureRep* sig);
@@ -317,9 +331,12 @@ protected:
     void abandon();
     void readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind);
     void writeBody(OCLStream& out, uint32_t kind);
-    // Before and after the C++ destructor: the part of destroy shared by
-    // the subclasses.
-    void destroyObject(Field* embedFieldToRemove, InterObjRep* hostToTell);
+    // Releases what the data block holds, without the destruction
+    // protocol (the object leaves memory with its module).
+    void releaseData();
+    template <class T>
+    static T* Make(SignatureRep* sig, InterObjRep* proto, const char* progId, tModuleIndex m,
+                   tInterObjType kind, bool clone);
 
     enum tPermission : uint8_t {
         kPermitRead,
@@ -343,6 +360,8 @@ protected:
     Signature signature_;
 
     static inline std::vector<InterObjRep*> awaitingDeletion{};
+    static inline CacheDumper cacheDumper = nullptr;
+    static inline size_t liveObjects = 0;
     friend class SignatureRep;
     friend class EmbedObjField;
 };
@@ -358,7 +377,6 @@ public:
     std::string alias() override;
     void attach(tModuleIndex m) override;
     void write(OCLStream& out) override;
-    void destroy() override;
 
 private:
     friend class InterObjRep;
@@ -376,10 +394,8 @@ public:
     InterObjRep* rootHost() override;
     void attach(tModuleIndex m) override;
     void write(OCLStream& out) override;
-    void destroy() override;
 
-    // The host gives the object up (its field is about to go): both ends
-    // of the link are cleared.
+    // The link to the host is cleared (the host gave the object up).
     void unhosted();
 
 private:

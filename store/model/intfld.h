@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "store/currency.h"
 #include "store/field.h"
@@ -68,7 +69,8 @@ int32_t DatumSize(IdType code);
 
 class InterDataField : public DataField {
 public:
-    using DataField::DataField;
+    explicit InterDataField(const char* name) : DataField(name) {}
+    InterDataField(const InterDataField& o) : DataField(o) {}
 
     // An interpreted data field: for codes 1 to 6 an InterField (byValue)
     // or an InterReference; code 0 makes the Long forms; code 7 an
@@ -93,14 +95,19 @@ public:
     void* getVoidPtr(InterObjRep& obj, SignatureRep& owner) override;
 
     // The bytes a new field gives every object: init's datum (init's type
-    // must be the field's) or zeros. Strings and objects are copied as
-    // their reference bytes, which the constructor then repairs.
-    virtual void initialBytes(const Value* init, uint8_t* out) const;
+    // must be the field's) or zeros. Strings and objects are given as the
+    // bytes of a reference that `keep` holds until every object's
+    // constructor has made them its own. Checks come first: a failure here
+    // changes nothing.
+    virtual void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep);
 
     // Stores an argument into the field of a procedure's argument object,
     // and checks in advance that it would bind.
     virtual void bind(InterObjRep& obj, SignatureRep& owner, Value* v);
     virtual void checkBinding(const Value* v) const;
+
+protected:
+    explicit InterDataField(tFromRecord t) : DataField(t) {}
 };
 
 template <class T, IdType code>
@@ -130,7 +137,7 @@ public:
     void set(const ValString& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
 
-    void initialBytes(const Value* init, uint8_t* out) const override;
+    void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;
     void bind(InterObjRep& obj, SignatureRep& owner, Value* v) override;
     void checkBinding(const Value* v) const override;
 
@@ -139,8 +146,10 @@ public:
     void conditionForWrite(uint8_t* at, InterObjRep& obj) override;
     void conditionAfterRead(uint8_t* at, InterObjRep& obj) override;
     void conditionForAttach(uint8_t* at, InterObjRep& obj, tModuleIndex m) override;
+    void releaseBytes(uint8_t* at) override;
 
 private:
+    InterField() : InterDataField(tFromRecord{}) {}
     template <class X>
     void read(X& out, InterObjRep& obj, SignatureRep& owner);
     template <class X>
@@ -176,13 +185,14 @@ public:
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
     void* getVoidPtr(InterObjRep& obj, SignatureRep& owner) override;
 
-    void initialBytes(const Value* init, uint8_t* out) const override;
+    void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;
     void bind(InterObjRep& obj, SignatureRep& owner, Value* v) override;
     void checkBinding(const Value* v) const override;
     void conditionForWrite(uint8_t* at, InterObjRep& obj) override;
     void conditionAfterRead(uint8_t* at, InterObjRep& obj) override;
 
 private:
+    InterReference() : InterDataField(tFromRecord{}) {}
     Value& referred(InterObjRep& obj, SignatureRep& owner);
 };
 
@@ -206,9 +216,21 @@ public:
     // signature has the type name's signature as itself or an ancestor.
     bool properlyTyped(InterObjRep* obj);
 
+    // Object fields hold no numbers.
+    void get(int16_t& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(int32_t& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(float& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(double& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(Currency& out, InterObjRep& obj, SignatureRep& owner) override;
+    void set(int16_t v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(int32_t v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(float v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(double v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(const Currency& v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(const ValString& v, InterObjRep& obj, SignatureRep& owner) override;
+
 protected:
-    struct tFromRecord {};
-    explicit ObjectDataField(tFromRecord) : InterDataField(Field::tFromRecord{}) {}
+    explicit ObjectDataField(tFromRecord t) : InterDataField(t) {}
     void readTypeName(OCLStream& in);
     void writeTail(OCLStream& out) const;
 
@@ -226,7 +248,9 @@ public:
     void get(ValString& out, InterObjRep& obj, SignatureRep& owner) override;
     void conditionForWrite(uint8_t* at, InterObjRep& obj) override;
     void conditionAfterRead(uint8_t* at, InterObjRep& obj) override;
+    void conditionForAttach(uint8_t* at, InterObjRep& obj, tModuleIndex m) override;
     void fldDestructor(InterObjRep& obj, SignatureRep& owner) override;
+    void releaseBytes(uint8_t* at) override;
 
     // The reference in obj's block.
     Faultp<InterObjRep>& slot(InterObjRep& obj, SignatureRep& owner);
@@ -244,7 +268,7 @@ public:
 
     // TypeMismatch "InterObjField::set()" for an object not properly typed.
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
-    void initialBytes(const Value* init, uint8_t* out) const override;
+    void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;
     void bind(InterObjRep& obj, SignatureRep& owner, Value* v) override;
     void checkBinding(const Value* v) const override;
     void fldConstructor(InterObjRep& obj, SignatureRep& owner) override;
@@ -286,7 +310,7 @@ public:
     void get(ValString& out, InterObjRep& obj, SignatureRep& owner) override;
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
     void* getVoidPtr(InterObjRep& obj, SignatureRep& owner) override;
-    void initialBytes(const Value* init, uint8_t* out) const override;
+    void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;
     void bind(InterObjRep& obj, SignatureRep& owner, Value* v) override;
     void checkBinding(const Value* v) const override;
     void conditionForWrite(uint8_t* at, InterObjRep& obj) override;
@@ -315,7 +339,7 @@ public:
     ValuePtr getValue(InterObjRep& obj, SignatureRep& owner) override;
     void get(InterObj& out, InterObjRep& obj, SignatureRep& owner) override;
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
-    void initialBytes(const Value* init, uint8_t* out) const override;
+    void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;
     void bind(InterObjRep& obj, SignatureRep& owner, Value* v) override;
     void checkBinding(const Value* v) const override;
     void fldConstructor(InterObjRep& obj, SignatureRep& owner) override;
@@ -341,6 +365,7 @@ private:
 // procedure of the object; it takes no bytes.
 class InterProcDataField : public DataField {
 public:
+    bool isReadOnly() const override;
     InterProcDataField(const char* name, const char* setName, const char* getName);
     InterProcDataField(const InterProcDataField& o);
 
@@ -357,8 +382,7 @@ public:
     const char* getName() const { return static_cast<const char*>(getName_); }
 
 protected:
-    struct tFromRecord {};
-    explicit InterProcDataField(tFromRecord) : DataField(Field::tFromRecord{}) {}
+    explicit InterProcDataField(tFromRecord t) : DataField(t) {}
     void readProcNames(OCLStream& in, tModuleIndex m);
     void writeProcNames(OCLStream& out) const;
 
@@ -400,10 +424,16 @@ public:
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
 
 private:
+    TypedInterProcDataField() : InterProcDataField(tFromRecord{}) {}
     template <class X>
     void read(X& out, InterObjRep& obj, SignatureRep& owner);
     template <class X>
     void store(const X& v, InterObjRep& obj, SignatureRep& owner);
 };
+
+// Literal text of a String value for declarations and unloaded text: in
+// double quotes, a quote doubled, and each control character written as
+// " & Chr$(n) & " so that the text reads back as the same string.
+std::string MakePrintableString(std::string_view text);
 
 }  // namespace tq

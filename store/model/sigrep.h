@@ -61,6 +61,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/com/guid.h"
 #include "store/cntedobj.h"
@@ -253,27 +254,48 @@ public:
     // Reads every object of this signature and its descendants.
     void hardenObjectTree();
     void printOn(std::ostream& os, int indent = 0);
+    // Signatures in memory, for leak checks.
+    static size_t LiveCount() { return liveSignatures; }
 
     // A change notice: the record must be written again.
     void changed() { DescribedObject<SignatureRep>::changed(); }
 
+    // This signature and its descendants, each before its children, the
+    // children in list order; and their objects in that order (reading
+    // those not in memory).
+    void collectSubtree(std::vector<SignatureRep*>& out);
+    void collectProgeny(std::vector<InterObjRep*>& out);
+
+    // True when the object of this module's index was in the object list
+    // this signature was read with (objects check their signature's list
+    // when they are read).
+    bool listedInFile(uint32_t objectIndex) const;
+
 private:
-    friend class Signature;
-    SignatureRep(tDescriptor d);
+    explicit SignatureRep(tDescriptor d);
 
     template <class F>
-    InterObjRep* walkProgeny(F&& f);
-    void collectProgeny(std::vector<InterObjRep*>& out);
-    void collectSubtree(std::vector<SignatureRep*>& out);
+    InterObjRep* walkProgeny(F&& f) {
+        std::vector<InterObjRep*> objs;
+        collectProgeny(objs);
+        for (InterObjRep* o : objs)
+            if (f(o)) return o;
+        return nullptr;
+    }
+    // Calls f(field, offset in the block) for every data field of the
+    // chain that takes bytes.
+    template <class F>
+    void forDataFields(F&& f);
 
+    void checkDataField(DataField& f);
     void addDataField(DataField& f, int prepend);
     void addMethodField(Field& m, int prepend);
     void insertField(Field& f, int prepend);
-    void growObjects(InterDataField& f, Value* init);
-    void shrinkObjects(InterDataField& f);
-    void moveFieldsAfter(int32_t offset, int32_t delta, const Field* except);
-    void setDataSizeOfSubtree(int32_t delta);
-    void destroyStarted();
+    void growObjects(InterDataField& f, int prepend, const std::vector<uint8_t>& bytes,
+                     std::vector<InterObjRep*>& objs);
+    void undoGrow(InterDataField& f, std::vector<InterObjRep*>& objs, size_t constructed);
+    void shrinkObjects(InterDataField& f, std::vector<InterObjRep*>& objs);
+    void moveFieldsAfter(int32_t offset, int32_t delta);
 
     uint8_t flags_ = 0;
     std::unique_ptr<GUID> classId_;
@@ -285,6 +307,10 @@ private:
     Faultp<SignatureRep> parent_;
     Faultp<SignatureRep> guidSource_{PrimaryReference, nullptr};
     bool destroying_ = false;
+    // Description indexes of the objects listed when this signature was
+    // read, sorted.
+    std::vector<uint32_t> fileObjects_;
+    static inline size_t liveSignatures = 0;
 };
 
 struct tNoParentSig {};

@@ -229,6 +229,12 @@ public:
 
     bool changed() const { return DescribedObjectNoDescriptor<T>::changed(desc_); }
 
+    // Indirect references read null from now on, while the thing itself
+    // stays in memory (destroyed things awaiting their deletion).
+    void clearHandleCell() {
+        if (cell_) HandleTable::Global().set(cell_, nullptr);
+    }
+
 protected:
     DescribedObject() : desc_(tDescriptor::Make(DETACHED_MODULE, 0)) {}
     explicit DescribedObject(tDescriptor d) : desc_(d) {}

@@ -8,17 +8,48 @@
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 #include "store/faultp.h"
+#include "store/model/interobj.h"
+#include "store/model/sigrep.h"
+#include "store/persist/idstr.h"
+#include "store/persist/vlstrrep.h"
 
 namespace tq {
 
 ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage), index_(NextIndex()) {
     TQ_ASSERT(storage_ != nullptr, "storage");
     module[index_] = this;
+    try {
+        DescribedObjectNoDescriptor<InterObjRep>::newModule(index_, *storage_);
+        DescribedObjectNoDescriptor<SignatureRep>::newModule(index_, *storage_);
+        DescribedObjectNoDescriptor<ValStringRep>::newModule(index_, *storage_);
+        IdString::newModule(index_, *storage_);
+        namesOpen_ = true;
+    } catch (...) {
+        discardTables();
+        module[index_] = nullptr;
+        throw;
+    }
 }
 
 ObjectStore::~ObjectStore() {
+    discardTables();
     if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
     if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
+}
+
+// Things refer to names, objects to signatures and strings: the tables go
+// objects first and names last. The dictionaries and lists hold names and
+// references, so they are emptied before any table goes.
+void ObjectStore::discardTables() {
+    DyingScope dying(this);
+    statics_.clear();
+    dynamics_.clear();
+    preloads_.clear();
+    DescribedObjectNoDescriptor<InterObjRep>::delModule(index_);
+    DescribedObjectNoDescriptor<SignatureRep>::delModule(index_);
+    DescribedObjectNoDescriptor<ValStringRep>::delModule(index_);
+    if (namesOpen_) IdString::delModule(index_);
+    namesOpen_ = false;
 }
 
 bool ObjectStore::isDirtyHook(tModuleIndex) { return false; }

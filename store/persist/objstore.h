@@ -18,19 +18,74 @@
 // stays loaded for the life of the process, because the classes it
 // registered point into it.
 //
+// Static objects (named objects) are reachable by their name from every
+// module: each module keeps a dictionary from name to object, and the
+// detached module one of its own (detachedGlobals). Names are compared
+// exactly; the dictionary order is the order of the names' texts. Each
+// module also keeps its dynamic objects (unnamed objects that persist in
+// it, in order of registration) and its preload objects (whose "Preload"
+// member runs when the module has been loaded); the detached module keeps
+// its dynamic objects in detachedDynamics.
+//
+// Constructing a store opens the module's tables of the kinds the library
+// has (objects, signatures, strings, identifiers); destroying it discards
+// them, objects first and names last, since every other kind refers to
+// names.
+//
 // This file grows with the object store: the module files themselves
-// (loading, saving, names) arrive with it.
+// (loading, saving, the "Static globals" stream) arrive with it.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "store/dscrptr.h"
+#include "store/persist/idstr.h"
+#include "store/reflist.h"
 
 namespace tq {
 
+class InterObj;
+class InterObjRep;
 class OCLStorage;
+
+// The static objects of one module: name -> object, ordered by name.
+class StaticGlobals {
+public:
+    struct Entry {
+        Entry(IdString n, InterObjRep* o);
+        IdString name;
+        Faultp<InterObjRep> object;  // the store's own, uncounted reference
+    };
+
+    StaticGlobals();
+    ~StaticGlobals();
+    StaticGlobals(const StaticGlobals&) = delete;
+    StaticGlobals& operator=(const StaticGlobals&) = delete;
+
+    // The entry of name; null when there is none. Allocates nothing.
+    Entry* find(std::string_view name);
+    // False when the name is already there.
+    bool add(const IdString& name, InterObjRep* obj);
+    bool remove(std::string_view name);
+    size_t count() const { return entries_.size(); }
+    void clear();
+
+    template <class F>
+    void forEach(F&& f) {
+        for (auto& [key, entry] : entries_) f(entry);
+    }
+
+private:
+    std::map<std::string, Entry, std::less<>> entries_;
+};
+
+using DynamicObjectList = RefList<InterObjRep, tPrimaryReference>;
+using PreloadList = RefList<InterObjRep, tUncountedIndirectReference>;
 
 enum LockStateType : uint8_t {
     LOCK_NORMAL = 0,
@@ -79,6 +134,46 @@ public:
     // POD_Populate raises the loader's text as a SystemError StoreException.
     static void PublishObjectDLL(const char* library);
 
+    // ---- static objects ------------------------------------------------------
+
+    // InvalidObjectName 32708 for a name that is no identifier, DuplicateName
+    // when module m already has a static object of that name.
+    static void ValidateNewStaticGlobal(const char* name, tModuleIndex m);
+    // Enters obj under its own name into module m's dictionary;
+    // DuplicateName when the name is taken.
+    static void addStaticGlobal(InterObjRep& obj, tModuleIndex m);
+    // Removes obj's name, except while module m is being discarded.
+    static void removeStaticGlobal(InterObjRep& obj, tModuleIndex m);
+    // The detached dictionary first, then every module's in index order.
+    static bool findStatic(const char* name, InterObj& out);
+    // An alias that resolves, or a name in any dictionary.
+    static bool contains(const char* name);
+    // A static name or an alias, followed by ".embed" steps.
+    static bool find(const char* path, InterObj& out);
+    static bool findEmbed(InterObjRep* obj, const char* path, InterObj& out);
+    static bool lookupEmbed(InterObjRep* obj, std::string_view path, InterObj& out);
+    // Renames a static object (NotFound 32740, AccessDenied, InvalidFieldName
+    // 32708, DuplicateName).
+    static void Rename(const char* oldName, const char* newName);
+    // The dictionary of module m, the detached one for DETACHED_MODULE.
+    static StaticGlobals& Dictionary(tModuleIndex m);
+    // -1 for a slot that is not in use.
+    static int32_t StaticCount(tModuleIndex m);
+
+    // ---- dynamic and preload objects ----------------------------------------
+
+    static void addDynamicObject(InterObjRep& obj, tModuleIndex m);
+    static void removeDynamicObject(InterObjRep& obj, tModuleIndex m);
+    static DynamicObjectList& DynamicsList(tModuleIndex m);
+    static int32_t DynamicCount(tModuleIndex m);
+
+    // Preloads are kept for objects of loaded modules only; asking for a
+    // detached object does nothing.
+    static void RequestPreload(InterObjRep* obj);
+    static bool RemovePreload(InterObjRep* obj);
+    static bool IsPreload(InterObjRep* obj);
+    PreloadList& preloads() { return preloads_; }
+
     // Makes m the module being written for the life of the scope.
     class WritingScope {
     public:
@@ -110,8 +205,16 @@ private:
     static inline ObjectStore* dyingModule = nullptr;
     static inline LockStateType storeLockState = LOCK_NORMAL;
 
+    void discardTables();
+    static StaticGlobals& detachedGlobals();
+    static DynamicObjectList& detachedDynamics();
+
     std::unique_ptr<OCLStorage> storage_;
     tModuleIndex index_;
+    StaticGlobals statics_;
+    DynamicObjectList dynamics_;
+    PreloadList preloads_;
+    bool namesOpen_ = false;
 };
 
 }  // namespace tq

@@ -1,0 +1,920 @@
+#include "store/model/sigrep.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/com/classreg.h"
+#include "platform/storage/oclstream.h"
+#include "store/arrayfld.h"
+#include "store/errors/extexcep.h"
+#include "store/methfld.h"
+#include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/persist/objstore.h"
+#include "store/storeapp.h"
+#include "store/vals.h"
+
+namespace tq {
+
+namespace {
+
+const char* const kAddWhere = "SignatureRep::addDataField()";
+
+// How deep a chain of signature records may nest while it is read (each
+// parent is read inside its child's record): far beyond any real hierarchy,
+// well within the native stack.
+constexpr int kMaxReadNesting = 512;
+
+[[noreturn]] void BadSignature(uint32_t index, const std::string& what) {
+    const std::string text = "Signatures entry " + std::to_string(index) + ": " + what;
+    throw ObjectLoadFailed(text.c_str());
+}
+
+// The signatures being read, innermost last: a parent reference back to one
+// of them is a loop.
+std::vector<tDescriptor>& SignaturesBeingRead() {
+    static std::vector<tDescriptor> reading;
+    return reading;
+}
+
+// Reads a list of references of one module's things, as the signature
+// record holds them; each must be a plain descriptor of this module.
+template <class List>
+void ReadLocalList(OCLStream& in, tModuleIndex m, uint32_t index, List& list, const char* what,
+                   std::vector<uint32_t>* indexes) {
+    for (;;) {
+        uint8_t flags = 0;
+        uint32_t raw = 0;
+        in.readReference(flags, raw);
+        tDescriptor d(raw);
+        if (d.isNull()) return;
+        if (flags != 0x04 || d.isProxy() || d.moduleIndex() >= MAX_MODULES)
+            BadSignature(index, std::string("a reference in its list of ") + what + " is not sound");
+        d.setModuleIndex(m);
+        list.appendDescriptor(d);
+        if (indexes) indexes->push_back(d.descIndex());
+    }
+}
+
+}  // namespace
+
+// ---- life ------------------------------------------------------------------------
+
+SignatureRep::SignatureRep(tModuleIndex m) {
+    ++liveSignatures;
+    if (m != DETACHED_MODULE) DescribedObjectNoDescriptor<SignatureRep>::add(m, *this, desc_);
+}
+
+SignatureRep::SignatureRep(tDescriptor d) : DescribedObject<SignatureRep>(d) { ++liveSignatures; }
+
+SignatureRep::~SignatureRep() {
+    fields_.clear();
+    events_.clear();
+    objects_.clear();
+    children_.clear();
+    --liveSignatures;
+}
+
+Signature::Signature(tNoParentSig, tModuleIndex m) : Faultp<SignatureRep>(new SignatureRep(m)) {}
+
+void SignatureRep::deref() {
+    // A count that is already 0 belongs to a thing read from a file whose
+    // references were never counted; nothing holds it that could let go.
+    if (refCount() == 0) return;
+    if (dropCount() && isDetached() && !destroying_) delete this;
+}
+
+SignatureRep* SignatureRep::fault(tDescriptor d) {
+    if (d.isNull() || d.isProxy()) return nullptr;
+    return DescribedObjectNoDescriptor<SignatureRep>::fault(d);
+}
+
+tDescriptor SignatureRep::internalDescriptor(const SignatureRep& s, tModuleIndex m) {
+    TQ_ASSERT(s.moduleIndex() == m, "proxy");
+    return s.descriptor();
+}
+
+// ---- persistence ------------------------------------------------------------------
+
+SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m,
+                                           uint32_t index) {
+    const tDescriptor self = tDescriptor::Make(m, index);
+    auto& reading = SignaturesBeingRead();
+    if (std::find(reading.begin(), reading.end(), self) != reading.end())
+        BadSignature(index, "its parent chain loops");
+    if (static_cast<int>(reading.size()) >= kMaxReadNesting)
+        BadSignature(index, "its parent chain is too deep");
+    reading.push_back(self);
+    struct Pop {
+        std::vector<tDescriptor>& r;
+        ~Pop() { r.pop_back(); }
+    } pop{reading};
+
+    std::unique_ptr<SignatureRep> s(new SignatureRep(self));
+    // A thing being read is not yet in its table: destroying it on failure
+    // must not report its description deleted.
+    struct Forget {
+        std::unique_ptr<SignatureRep>& s;
+        ~Forget() {
+            if (s) s->desc_.setModuleIndex(DETACHED_MODULE);
+        }
+    } forget{s};
+
+    s->flags_ = in.readU8() & static_cast<uint8_t>(~(kCompFieldsDefined | kGuidSourceCached));
+    s->parent_.read(in, m);
+    if (s->parent_.flags() != (Faultp<SignatureRep>::kCounted | Faultp<SignatureRep>::kDescriptor))
+        BadSignature(index, "its parent reference is not sound");
+    // The parent is read now, inside this record: its size lays out this
+    // signature's section, and a loop in the chain shows here.
+    const tDescriptor pd = s->parent_.descriptor();
+    if (!pd.isNull() && !pd.isProxy() && !objectExists(pd))
+        BadSignature(index, "its parent does not exist");
+    SignatureRep* parent = s->parent_.get();
+
+    while (Field* f = Field::makeFrom(in, m)) {
+        FieldPtr hold(f);
+        if (!s->fields_.append(f)) BadSignature(index, "two of its fields have one name");
+    }
+    ReadLocalList(in, m, index, s->objects_, "objects", &s->fileObjects_);
+    ReadLocalList(in, m, index, s->children_, "child signatures", nullptr);
+    s->iDataSize_ = in.readU32();
+    while (EventDef* e = EventDef::makeFrom(in, m)) {
+        e->ref();
+        const bool added = s->events_.append(e);
+        e->deref();
+        if (!added) BadSignature(index, "two of its events have one name");
+    }
+    if (s->flags_ & kGuidHolder) s->classId_ = std::make_unique<GUID>(in.ReadClassStm());
+
+    // The layout must hold before any object is laid out by it: each own
+    // data field lies inside this signature's section, none overlaps
+    // another, and the section starts where the parent's data ends.
+    const uint32_t start = parent ? parent->iDataSize_ : 0;
+    if (s->iDataSize_ < start) BadSignature(index, "its data size is smaller than its parent's");
+    const uint32_t section = s->iDataSize_ - start;
+    std::vector<std::pair<int64_t, int64_t>> spans;
+    for (size_t i = 0; i < s->fields_.length(); ++i) {
+        Field* f = s->fields_.at(i);
+        if (!f->isData() || f->size() == 0) continue;
+        const int64_t off = static_cast<DataField*>(f)->fieldOffset();
+        if (off < 0 || off + f->size() > section)
+            BadSignature(index, std::string("field ") + f->name() + " lies outside its section");
+        spans.emplace_back(off, off + f->size());
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].second) BadSignature(index, "two of its fields overlap");
+    std::sort(s->fileObjects_.begin(), s->fileObjects_.end());
+    if (std::adjacent_find(s->fileObjects_.begin(), s->fileObjects_.end()) != s->fileObjects_.end())
+        BadSignature(index, "an object is listed twice");
+    return s.release();
+}
+
+void SignatureRep::write(OCLStream& out) {
+    const tModuleIndex w = ObjectStore::WritingModule();
+    out.writeU8(flags_);
+    parent_.write(out);
+    for (size_t i = 0; i < fields_.length(); ++i)
+        if (!fields_.at(i)->isNonWritingField()) fields_.at(i)->write(out);
+    out.writeU8(FRK_END);
+    const Faultp<InterObjRep> noObject(PrimaryReference, nullptr);
+    for (size_t i = 0; i < objects_.length(); ++i)
+        if (objects_[i].moduleIndex() == w && !objects_[i].isNull()) objects_[i].write(out);
+    noObject.write(out);
+    const Faultp<SignatureRep> noSignature(PrimaryReference, nullptr);
+    for (size_t i = 0; i < children_.length(); ++i)
+        if (children_[i].moduleIndex() == w && !children_[i].isNull()) children_[i].write(out);
+    noSignature.write(out);
+    out.writeU32(iDataSize_);
+    for (size_t i = 0; i < events_.length(); ++i)
+        if (events_.at(i)->isWriteable()) events_.at(i)->write(out);
+    out.writeU8(0);
+    if (flags_ & kGuidHolder) out.WriteClassStm(*classId_);
+}
+
+bool SignatureRep::listedInFile(uint32_t objectIndex) const {
+    return std::binary_search(fileObjects_.begin(), fileObjects_.end(), objectIndex);
+}
+
+// ---- look-up ------------------------------------------------------------------------
+
+Field* SignatureRep::findField(const char* name, SignatureRep*& owner, int32_t flags) {
+    if (!name) return nullptr;
+    const uint32_t hash = IdString::Hash(name);
+    bool own = true;
+    for (SignatureRep* s = this; s; s = s->parent()) {
+        if (Field* f = s->fields_.pvalue(name, hash)) {
+            if (own && (flags & kProtectionFlag) && f->isProtected())
+                throw StoreException("Protection violation", nullptr);
+            owner = s;
+            return f;
+        }
+        own = false;
+    }
+    return nullptr;
+}
+
+EventDef* SignatureRep::findEventDef(const char* name, SignatureRep*& owner) {
+    for (SignatureRep* s = this; s; s = s->parent()) {
+        if (EventDef* e = s->events_.pvalue(name)) {
+            owner = s;
+            return e;
+        }
+    }
+    return nullptr;
+}
+
+bool SignatureRep::hasSignature(const SignatureRep* s) {
+    if (!s) return true;
+    for (SignatureRep* t = this; t; t = t->parent())
+        if (t == s) return true;
+    return false;
+}
+
+SignatureRep* SignatureRep::parent() { return parent_.get(); }
+
+uint32_t SignatureRep::parentDataSize() {
+    SignatureRep* p = parent_.get();
+    return p ? p->iDataSize_ : 0;
+}
+
+InterObjRep* SignatureRep::protoObject() { return objects_.empty() ? nullptr : objects_.last().get(); }
+
+SignatureRep* SignatureRep::guidSrc() {
+    if (!(flags_ & kGuidSourceCached)) {
+        SignatureRep* holder = nullptr;
+        for (SignatureRep* p = parent(); p; p = p->parent())
+            if (p->isGuidHolder()) {
+                holder = p;
+                break;
+            }
+        guidSource_ = holder;
+        flags_ |= kGuidSourceCached;
+    }
+    return guidSource_.get();
+}
+
+SignatureRep* SignatureRep::getCompBase() {
+    SignatureRep* p = parent();
+    if (!p) return nullptr;
+    SignatureRep* holder = p->isGuidHolder() ? p : p->guidSrc();
+    return holder && !(holder->flags_ & kCompFieldsDefined) ? holder : nullptr;
+}
+
+bool SignatureRep::hasPreloadHandler() {
+    for (SignatureRep* s = this; s; s = s->parent())
+        if (s->flags_ & kHasPreload) return true;
+    return false;
+}
+
+int32_t SignatureRep::objectIndex(const InterObjRep* o) const {
+    return static_cast<int32_t>(objects_.indexOf(o));
+}
+
+int32_t SignatureRep::depth() {
+    int32_t n = 0;
+    for (SignatureRep* p = parent(); p; p = p->parent()) ++n;
+    return n;
+}
+
+void SignatureRep::collectSubtree(std::vector<SignatureRep*>& out) {
+    std::vector<SignatureRep*> pending{this};
+    while (!pending.empty()) {
+        SignatureRep* s = pending.back();
+        pending.pop_back();
+        out.push_back(s);
+        for (size_t i = s->children_.length(); i-- > 0;)
+            if (SignatureRep* c = s->children_[i].get()) pending.push_back(c);
+    }
+}
+
+void SignatureRep::collectProgeny(std::vector<InterObjRep*>& out) {
+    std::vector<SignatureRep*> sigs;
+    collectSubtree(sigs);
+    for (SignatureRep* s : sigs)
+        for (size_t i = 0; i < s->objects_.length(); ++i)
+            if (InterObjRep* o = s->objects_[i].get()) out.push_back(o);
+}
+
+void SignatureRep::hardenObjectTree() {
+    std::vector<SignatureRep*> sigs;
+    collectSubtree(sigs);
+    // A module whose lists disagree with the objects' own references would
+    // have its layout changes applied to the wrong objects: refuse before
+    // anything changes.
+    for (SignatureRep* s : sigs) {
+        for (size_t i = 0; i < s->children_.length(); ++i) {
+            SignatureRep* c = s->children_[i].get();
+            if (c && c->parent() != s)
+                throw ObjectLoadFailed("a child signature names another parent");
+        }
+        for (size_t i = 0; i < s->objects_.length(); ++i) {
+            InterObjRep* o = s->objects_[i].get();
+            if (o && o->signature() != s)
+                throw ObjectLoadFailed("an object is listed by a signature that is not its own");
+        }
+    }
+}
+
+// ---- fields -----------------------------------------------------------------------------
+
+void SignatureRep::addField(Field* f, Value* init, int prepend) {
+    FieldPtr hold(f);
+    f->attach(moduleIndex());
+    f->addField(*this, prepend, init);
+}
+
+void SignatureRep::checkDataField(DataField& f) {
+    SignatureRep* owner = nullptr;
+    Field* found = findField(f.name(), owner, 0);
+    if (!found) return;
+    if (found->isMethod()) throw DataMethodCollision(kAddWhere);
+    if (!found->isData() || !f.typeMatch(static_cast<DataField&>(*found))) {
+        if (owner == this) throw CollisionOnSelf(kAddWhere);
+        throw CollisionOnParent(kAddWhere);
+    }
+    if (!(f.isProcDataField() && owner != this)) throw MatchingFieldCollision(kAddWhere);
+}
+
+void SignatureRep::addDataField(DataField& f, int prepend) {
+    checkDataField(f);
+    insertField(f, prepend);
+}
+
+void SignatureRep::addMethodField(Field& m, int prepend) {
+    SignatureRep* owner = nullptr;
+    if (Field* found = findField(m.name(), owner, 0)) {
+        if (!found->isMethod()) throw MethodDataCollision(kAddWhere);
+        if (owner == this) throw CollisionOnSelf(kAddWhere);
+    }
+    insertField(m, prepend);
+}
+
+void SignatureRep::insertField(Field& f, int prepend) {
+    const bool added = prepend ? fields_.prepend(&f) : fields_.append(&f);
+    TQ_ASSERT(added, "fields.pvalue(f->fieldID()) == f");
+}
+
+void SignatureRep::addField(InterDataField& f, int prepend, Value* init) {
+    TQ_ASSERT(!init || (init->type() & IDT_TYPEMASK) == (f.type() & IDT_TYPEMASK),
+              "init->type() == df->type()");
+    hardenObjectTree();
+    checkDataField(f);
+    std::vector<InterObjRep*> objs;
+    collectProgeny(objs);
+    // The new bytes; `keep` holds what they name until every object has
+    // made them its own.
+    std::vector<uint8_t> bytes(static_cast<size_t>(f.size()));
+    ValuePtr keep;
+    f.initialBytes(init, bytes.data(), keep);
+    growObjects(f, prepend, bytes, objs);
+    changed();
+    // The objects hold the field's bytes; now each makes them its own.
+    size_t constructed = 0;
+    try {
+        for (; constructed < objs.size(); ++constructed)
+            f.fldConstructor(*objs[constructed], *this);
+    } catch (...) {
+        undoGrow(f, objs, constructed);
+        throw;
+    }
+}
+
+void SignatureRep::growObjects(InterDataField& f, int prepend, const std::vector<uint8_t>& bytes,
+                               std::vector<InterObjRep*>& objs) {
+    const uint32_t size = static_cast<uint32_t>(f.size());
+    const uint32_t offset = iDataSize_ - parentDataSize();
+    const uint32_t at = parentDataSize() + offset;
+
+    // Every new block is made before any is swapped in, so running out of
+    // memory leaves every object as it was.
+    std::vector<std::unique_ptr<uint8_t[]>> blocks(objs.size());
+    for (size_t i = 0; i < objs.size(); ++i) {
+        InterObjRep& o = *objs[i];
+        TQ_ASSERT(o.dataSize_ >= at, "dataSize() >= at");
+        const uint32_t grown = o.dataSize_ + size;
+        blocks[i] = std::make_unique_for_overwrite<uint8_t[]>(grown ? grown : 1);
+        uint8_t* b = blocks[i].get();
+        if (at) std::memcpy(b, o.data_.get(), at);
+        if (size) std::memcpy(b + at, bytes.data(), size);
+        if (o.dataSize_ > at) std::memcpy(b + at + size, o.data_.get() + at, o.dataSize_ - at);
+    }
+    std::vector<SignatureRep*> sigs;
+    collectSubtree(sigs);
+    fields_.reserveOne();
+    // Nothing below can fail.
+    f.fieldOffset(static_cast<int32_t>(offset));
+    insertField(f, prepend);
+    for (SignatureRep* s : sigs) s->iDataSize_ += size;
+    for (size_t i = 0; i < objs.size(); ++i) objs[i]->swapData(blocks[i], objs[i]->dataSize_ + size);
+}
+
+void SignatureRep::undoGrow(InterDataField& f, std::vector<InterObjRep*>& objs, size_t constructed) {
+    FieldPtr hold(&f);
+    f.markRemoving(true);
+    for (size_t i = 0; i < constructed; ++i) f.fldDestructor(*objs[i], *this);
+    shrinkObjects(f, objs);
+    f.markRemoving(false);
+}
+
+void SignatureRep::shrinkObjects(InterDataField& f, std::vector<InterObjRep*>& objs) {
+    const uint32_t size = static_cast<uint32_t>(f.size());
+    const int32_t offset = f.fieldOffset();
+    const uint32_t at = parentDataSize() + static_cast<uint32_t>(offset);
+    fields_.punbind(&f);
+    for (InterObjRep* o : objs) o->removeBytes(at, size);
+    std::vector<SignatureRep*> sigs;
+    collectSubtree(sigs);
+    for (size_t i = sigs.size(); i-- > 0;) sigs[i]->iDataSize_ -= size;
+    moveFieldsAfter(offset, -static_cast<int32_t>(size));
+}
+
+void SignatureRep::moveFieldsAfter(int32_t offset, int32_t delta) {
+    for (size_t i = 0; i < fields_.length(); ++i) fields_.at(i)->adjustOffset(offset, delta);
+}
+
+void SignatureRep::addField(EmbedObjField& f, int prepend, Value* init) {
+    InterObjRep* proto = protoObject();
+    TQ_ASSERT(proto != nullptr, "proto");
+    const bool report = !proto->isWorkerObj();
+    if (report && f.circularEmbed(proto)) throw CircularEmbed(kAddWhere, 32756);
+    addField(static_cast<InterDataField&>(f), prepend, init);
+    if (report) StoreApplication::EmbedAdded(InterObj(proto));
+}
+
+void SignatureRep::addField(InterProcDataField& f, int prepend) {
+    addDataField(f, prepend);
+    changed();
+}
+
+void SignatureRep::addField(MethodField& m, int prepend) {
+    addMethodField(m, prepend);
+    if (!m.isNonWritingField()) changed();
+    if (std::strcmp(m.name(), "Preload") == 0) {
+        flags_ |= kHasPreload;
+        forProgeny([](InterObjRep* o) { ObjectStore::RequestPreload(o); });
+    }
+}
+
+void SignatureRep::removeField(const char* name) {
+    SignatureRep* owner = nullptr;
+    Field* f = findField(name, owner, 0);
+    if (!f) throw NotFound(32737, name);
+    if (owner != this) throw CollisionOnParent("SignatureRep::removeDataField()");
+    StoreApplication::BatchNotifies batch;
+    FieldPtr hold(f);
+    f->removeField(*this);
+}
+
+void SignatureRep::removeField(InterDataField* f) {
+    hardenObjectTree();
+    FieldPtr hold(f);
+    std::vector<InterObjRep*> objs;
+    collectProgeny(objs);
+    InterObjRep* proto = protoObject();
+    const bool embed = f->isEmbed();
+    f->markRemoving(true);
+    for (InterObjRep* o : objs) f->fldDestructor(*o, *this);
+    shrinkObjects(*f, objs);
+    changed();
+    if (embed && proto && !proto->isWorkerObj() && !proto->isDestroyed())
+        StoreApplication::EmbedDeleted(InterObj(proto));
+}
+
+void SignatureRep::removeField(InterProcDataField* f) {
+    TQ_ASSERT(!f->isEmbed(), "!fld->isEmbed()");
+    changed();
+    fields_.punbind(f);
+}
+
+void SignatureRep::removeField(MethodField* m) {
+    FieldPtr hold(m);
+    changed();
+    fields_.punbind(m);
+    if (std::strcmp(m->name(), "Preload") == 0) {
+        flags_ &= static_cast<uint8_t>(~kHasPreload);
+        SignatureRep* p = parent();
+        if (!(p && p->hasPreloadHandler()))
+            forProgeny([](InterObjRep* o) { ObjectStore::RemovePreload(o); });
+    }
+}
+
+void SignatureRep::renameField(Field* f, const char* name) {
+    TQ_ASSERT(fields_.pvalue(f->name()) == f, "fields.pvalue(f->fieldID()) == f");
+    f->rename(name, moduleIndex());
+    fields_.renamed(f);
+    changed();
+}
+
+void SignatureRep::redimArrayField(InterArrayField* newField, int preserve) {
+    InterObjRep::DumpCache();
+    hardenObjectTree();
+    FieldPtr holdNew(newField);
+    Field* found = newField ? fields_.pvalue(newField->name()) : nullptr;
+    InterArrayField* oldField = found && found->isArrayData() ? static_cast<InterArrayField*>(found) : nullptr;
+    TQ_ASSERT(oldField && newField, "oldField && newField");
+    TQ_ASSERT(oldField->fieldID() == newField->fieldID(), "oldField->fieldID() == newField->fieldID()");
+    FieldPtr holdOld(oldField);
+    std::vector<InterObjRep*> objs;
+    collectProgeny(objs);
+    const int32_t offset = oldField->fieldOffset();
+    const uint32_t at = parentDataSize() + static_cast<uint32_t>(offset);
+    const uint32_t oldSize = static_cast<uint32_t>(oldField->size());
+    const uint32_t newSize = static_cast<uint32_t>(newField->size());
+    const int32_t delta = static_cast<int32_t>(newSize) - static_cast<int32_t>(oldSize);
+
+    std::vector<std::unique_ptr<uint8_t[]>> blocks(objs.size());
+    for (size_t i = 0; i < objs.size(); ++i) {
+        InterObjRep& o = *objs[i];
+        TQ_ASSERT(o.dataSize_ >= at + oldSize, "dataSize() >= at + oldSize");
+        const uint32_t size = o.dataSize_ - oldSize + newSize;
+        blocks[i] = std::make_unique<uint8_t[]>(size ? size : 1);
+        uint8_t* b = blocks[i].get();
+        if (at) std::memcpy(b, o.data_.get(), at);
+        if (preserve) oldField->preserveRedimmedValues(*newField, o.data_.get() + at, b + at);
+        const uint32_t tail = o.dataSize_ - at - oldSize;
+        if (tail) std::memcpy(b + at + newSize, o.data_.get() + at + oldSize, tail);
+    }
+    std::vector<SignatureRep*> sigs;
+    collectSubtree(sigs);
+    fields_.reserveOne();
+    // What the old elements hold is released before their bytes go.
+    oldField->markRemoving(true);
+    for (InterObjRep* o : objs) oldField->fldDestructor(*o, *this);
+    fields_.punbind(oldField);
+    newField->fieldOffset(offset);
+    insertField(*newField, 0);
+    for (size_t i = 0; i < fields_.length(); ++i)
+        if (fields_.at(i) != newField) fields_.at(i)->adjustOffset(offset, delta);
+    for (SignatureRep* s : sigs) s->iDataSize_ = static_cast<uint32_t>(static_cast<int32_t>(s->iDataSize_) + delta);
+    for (size_t i = 0; i < objs.size(); ++i) {
+        objs[i]->swapData(blocks[i], static_cast<uint32_t>(static_cast<int32_t>(objs[i]->dataSize_) + delta));
+        newField->fldConstructor(*objs[i], *this);
+    }
+    changed();
+}
+
+void SignatureRep::fieldConstructors(InterObjRep& obj) {
+    for (SignatureRep* s = this; s; s = s->parent())
+        for (size_t i = 0; i < s->fields_.length(); ++i) s->fields_.at(i)->fldConstructor(obj, *s);
+}
+
+void SignatureRep::fieldDestructors(InterObjRep& obj) {
+    for (SignatureRep* s = this; s; s = s->parent())
+        for (size_t i = 0; i < s->fields_.length(); ++i) s->fields_.at(i)->fldDestructor(obj, *s);
+}
+
+template <class F>
+void SignatureRep::forDataFields(F&& f) {
+    for (SignatureRep* s = this; s; s = s->parent()) {
+        const uint32_t start = s->parentDataSize();
+        for (size_t i = 0; i < s->fields_.length(); ++i) {
+            Field* field = s->fields_.at(i);
+            if (!field->isData() || field->size() == 0) continue;
+            f(*static_cast<DataField*>(field), start + static_cast<uint32_t>(
+                                                          static_cast<DataField*>(field)->fieldOffset()));
+        }
+    }
+}
+
+void SignatureRep::conditionForWrite(uint8_t* block, InterObjRep& obj) {
+    forDataFields([&](DataField& f, uint32_t at) { f.conditionForWrite(block + at, obj); });
+}
+
+void SignatureRep::conditionAfterRead(uint8_t* block, InterObjRep& obj) {
+    forDataFields([&](DataField& f, uint32_t at) { f.conditionAfterRead(block + at, obj); });
+}
+
+void SignatureRep::conditionForAttach(InterObjRep& obj, tModuleIndex m) {
+    uint8_t* block = obj.data_.get();
+    forDataFields([&](DataField& f, uint32_t at) { f.conditionForAttach(block + at, obj, m); });
+}
+
+void SignatureRep::copyInterDataFields(FieldPtrList& out, tModuleIndex m, int clone) {
+    for (SignatureRep* s = this; s; s = s->parent()) {
+        for (size_t i = 0; i < s->fields_.length(); ++i) {
+            Field* f = s->fields_.at(i);
+            if (!f->isInterDataField()) continue;
+            FieldPtr copy(clone ? f->clone() : f);
+            copy->attach(m);
+            out.append(copy.get());
+        }
+    }
+}
+
+// ---- events -----------------------------------------------------------------------------
+
+void SignatureRep::addEventDef(EventDef* e) {
+    TQ_ASSERT(e != nullptr, "e");
+    e->ref();
+    struct Drop {
+        EventDef* e;
+        ~Drop() { e->deref(); }
+    } drop{e};
+    SignatureRep* owner = nullptr;
+    if (findEventDef(e->name(), owner)) {
+        if (owner == this) throw CollisionOnSelf("SignatureRep::addEventDef()");
+        throw CollisionOnParent("SignatureRep::addEventDef()");
+    }
+    changed();
+    events_.append(e);
+}
+
+void SignatureRep::removeEventDef(const char* name) {
+    SignatureRep* owner = nullptr;
+    if (!findEventDef(name, owner)) throw NotFound(32720, name);
+    if (owner != this) throw CollisionOnParent("SignatureRep::removeEvent()");
+    changed();
+    events_.punbind(name);
+}
+
+// ---- objects and children ----------------------------------------------------------
+
+void SignatureRep::addObject(InterObjRep* o, int) {
+    objects_.prepend(o);
+    if (o->moduleIndex() == moduleIndex()) changed();
+}
+
+void SignatureRep::addObjectAt(InterObjRep* o, size_t index) {
+    objects_.insertAt(std::min(index, objects_.length()), o);
+    changed();
+}
+
+void SignatureRep::removeObject(const InterObjRep* o) {
+    if (objects_.remove(o)) changed();
+}
+
+void SignatureRep::removeObject(unsigned index) {
+    if (index >= objects_.length()) return;
+    objects_.removeAt(index);
+    changed();
+}
+
+void SignatureRep::addChildSignature(SignatureRep& s, int) {
+    children_.append(&s);
+    if (s.moduleIndex() == moduleIndex()) changed();
+}
+
+void SignatureRep::removeChildSignature(SignatureRep* s) {
+    if (children_.remove(s)) changed();
+}
+
+void SignatureRep::removeChildSignature(unsigned index) {
+    if (index >= children_.length()) return;
+    children_.removeAt(index);
+    changed();
+}
+
+void SignatureRep::attachChildObjectRef(InterObjRep& o) {
+    const tDescriptor d = o.descriptor();
+    for (size_t i = 0; i < objects_.length(); ++i) {
+        if (objects_[i].descriptor() != d) continue;
+        objects_.removeAt(i);
+        objects_.insertAt(i, &o);
+        changed();
+        return;
+    }
+}
+
+void SignatureRep::attachChildSignatureRef(SignatureRep& s) {
+    const tDescriptor d = s.descriptor();
+    for (size_t i = 0; i < children_.length(); ++i) {
+        if (children_[i].descriptor() != d) continue;
+        children_.removeAt(i);
+        children_.insertAt(i, &s);
+        changed();
+        return;
+    }
+}
+
+void SignatureRep::makeNewestPrototype() {
+    if (objects_.length() < 2) return;
+    objects_.moveToEnd(0);
+    changed();
+}
+
+// ---- hierarchy ---------------------------------------------------------------------------
+
+void SignatureRep::setParent(SignatureRep* p) {
+    changed();
+    if (SignatureRep* old = parent_.get()) {
+        Signature keep(old);
+        parent_ = nullptr;
+        old->removeChildSignature(this);
+        iDataSize_ -= old->iDataSize_;
+    }
+    parent_ = p;
+    if (p) {
+        p->addChildSignature(*this, 1);
+        iDataSize_ += p->iDataSize_;
+    }
+    flags_ &= static_cast<uint8_t>(~kGuidSourceCached);
+    guidSource_ = nullptr;
+}
+
+Signature SignatureRep::makeChild(tModuleIndex m) {
+    Signature child(NoParentSig, m);
+    child->setParent(this);
+    if (isGuidHolder())
+        child->setGuid(this, nullptr);
+    else
+        child->setGuid(nullptr, guidSrc());
+    return child;
+}
+
+SignatureRep* SignatureRep::unmakeChild() {
+    Signature keep(this);
+    SignatureRep* p = parent_.get();
+    if (p) p->removeChildSignature(this);
+    // The signature leaves its module now and goes with its last reference.
+    if (!isDetached()) DescribedObject<SignatureRep>::attach(DETACHED_MODULE);
+    return p;
+}
+
+void SignatureRep::subsumeParent() {
+    Signature keepParent(parent());
+    SignatureRep* P = keepParent.get();
+    TQ_ASSERT(P != nullptr, "parent()");
+    SignatureRep* GP = P->parent();
+    const uint32_t GPsz = GP ? GP->iDataSize_ : 0;
+    const uint32_t Pcnt = P->iDataSize_ - GPsz;
+    const uint32_t Tsz = iDataSize_ - P->iDataSize_;
+    uint32_t Ysz = 0;
+    for (size_t i = 0; i < fields_.length(); ++i)
+        if (fields_.at(i)->isData()) Ysz += static_cast<uint32_t>(fields_.at(i)->size());
+    TQ_ASSERT(Ysz == Tsz, "Ysz == Tsz");
+    const bool guidFromParent = !isGuidHolder() && guidSrc() == P;
+
+    // 1. Own fields move behind the parent's section, which becomes ours.
+    if (Pcnt != 0)
+        for (size_t i = 0; i < fields_.length(); ++i)
+            if (fields_.at(i)->isData())
+                static_cast<DataField*>(fields_.at(i))->fieldOffset(
+                    static_cast<DataField*>(fields_.at(i))->fieldOffset() + static_cast<int32_t>(Pcnt));
+    // 2. The grandparent becomes the parent.
+    iDataSize_ -= Tsz;
+    setParent(GP);
+    TQ_ASSERT(iDataSize_ == GPsz, "iDataSize() == GPsz");
+    // 3. The class id the parent gave.
+    if (guidFromParent) {
+        TQ_ASSERT(P->isGuidHolder() && P->classId_, "P->isGuidHolder()");
+        setGuid(P, nullptr);
+    }
+    // 4. The parent's fields that this signature does not define.
+    for (size_t i = 0; i < P->fields_.length(); ++i) {
+        Field* f = P->fields_.at(i);
+        if (fields_.pvalue(f->name())) continue;
+        FieldPtr copy(f->clone());
+        copy->attach(moduleIndex());
+        fields_.append(copy.get());
+    }
+    // 5. The parent's section, then our own.
+    TQ_ASSERT(GPsz + Pcnt >= iDataSize_, "diff >= 0");
+    iDataSize_ = GPsz + Pcnt;
+    TQ_ASSERT(iDataSize_ == GPsz + Pcnt, "iDataSize() == GPsz + Pcnt");
+    iDataSize_ += Tsz;
+    // 6. The parent's event definitions.
+    for (size_t i = 0; i < P->events_.length(); ++i) {
+        EventDef* e = P->events_.at(i);
+        if (events_.pvalue(e->name())) continue;
+        const tModuleIndex previous = ObjectStore::OpenModule(moduleIndex());
+        EventDef* copy = new EventDef(*e);
+        ObjectStore::OpenModule(previous);
+        copy->ref();
+        events_.append(copy);
+        copy->deref();
+    }
+    changed();
+}
+
+void SignatureRep::subsumeParent(SignatureRep* ancestor) {
+    TQ_ASSERT(hasSignature(ancestor), "hasSignature(s)");
+    if (!ancestor) return;
+    Signature keep(ancestor);
+    while (parent() != ancestor->parent()) subsumeParent();
+}
+
+InterObjRep* SignatureRep::createNewPrototype(const char* name) {
+    InterObjRep* old = protoObject();
+    TQ_ASSERT(old != nullptr, "proto");
+    NamedInterObjRep* copy =
+        InterObjRep::NewNamed(name, old, ObjectStore::OpenModule(), IOT_ORDINARY);
+    old->flags_ |= InterObjRep::kClone;
+    copy->flags_ &= static_cast<uint8_t>(~InterObjRep::kClone);
+    const ptrdiff_t at = objects_.indexOf(copy);
+    TQ_ASSERT(at >= 0, "objectIndex(copy) >= 0");
+    objects_.moveToEnd(static_cast<size_t>(at));
+    old->changed();
+    copy->changed();
+    changed();
+    return copy;
+}
+
+void SignatureRep::softenParent() {
+    parent_.soften(moduleIndex());
+    changed();
+}
+
+void SignatureRep::hardenToParent(SignatureRep* p) { parent_ = p; }
+
+// ---- class id ---------------------------------------------------------------------------
+
+void SignatureRep::defineGuid(const char* progId) {
+    const std::optional<CLSID> id = progId ? ClassRegistry::CLSIDFromProgID(progId) : std::nullopt;
+    if (!id) throw StoreException(32753);
+    classId_ = std::make_unique<GUID>(*id);
+    flags_ |= kGuidHolder;
+    flags_ &= static_cast<uint8_t>(~kCompFieldsDefined);
+    changed();
+}
+
+void SignatureRep::setGuid(const SignatureRep* src, SignatureRep* guidSource) {
+    if (!src) {
+        flags_ &= static_cast<uint8_t>(~(kGuidHolder | kCompFieldsDefined));
+        classId_.reset();
+        guidSource_ = guidSource;
+        flags_ |= kGuidSourceCached;
+    } else {
+        TQ_ASSERT(src->classId_ != nullptr, "src->classId");
+        classId_ = std::make_unique<GUID>(*src->classId_);
+        flags_ = static_cast<uint8_t>((flags_ & ~kCompFieldsDefined) | kGuidHolder |
+                                      (src->flags_ & kCompFieldsDefined));
+    }
+    changed();
+}
+
+const char* SignatureRep::getDefiningDLL() {
+    if (!isGuidHolder() || !classId_) return nullptr;
+    const ClassEntry* entry = ClassRegistry::FindByClsid(*classId_);
+    // The class id has no entry: the registry's answer for a missing key.
+    if (!entry) OleException::Check(static_cast<int32_t>(0x80070002u), "SignatureRep::getDefiningDLL()");
+    static std::string library;
+    library = entry->library.substr(0, 255);
+    return library.c_str();
+}
+
+// ---- life -----------------------------------------------------------------------------------
+
+void SignatureRep::attach(tModuleIndex m) {
+    if (moduleIndex() == m) return;
+    for (size_t i = 0; i < fields_.length(); ++i) fields_.at(i)->attach(m);
+    for (size_t i = 0; i < events_.length(); ++i)
+        if (events_.at(i)->isWriteable()) events_.at(i)->attach(m);
+    fileObjects_.clear();
+    DescribedObject<SignatureRep>::attach(m);
+}
+
+void SignatureRep::Destroy() {
+    if (destroying_) return;
+    hardenObjectTree();
+    StoreApplication::BatchNotifies batch;
+    Signature keep(this);
+    destroying_ = true;
+    while (!children_.empty()) {
+        Signature child(children_.first().get());
+        children_.removeAt(0);
+        if (child.get()) child->Destroy();
+    }
+    while (!objects_.empty()) {
+        InterObjRep* o = objects_.first().get();
+        objects_.removeAt(0);
+        if (o && !o->isDestroyStarted()) o->destroy();
+    }
+    changed();
+    if (!isDetached()) DescribedObject<SignatureRep>::attach(DETACHED_MODULE);
+    destroying_ = false;
+}
+
+void SignatureRep::printOn(std::ostream& os, int indent) {
+    const std::string pad(static_cast<size_t>(std::max(indent, 0)), ' ');
+    os << pad << "SignatureRep: " << static_cast<const void*>(this) << " count(" << refCount()
+       << ") descriptor(" << int(moduleIndex()) << ":" << descriptor().descIndex() << ")\n";
+    if (parent_.isDescriptor() && !parent_.descriptor().isNull()) {
+        os << pad << "   Orphaned Parent " << parent_.descriptor().raw() << "\n";
+    } else if (SignatureRep* p = parent_.get()) {
+        InterObjRep* proto = p->protoObject();
+        os << pad << "   Parent: " << (proto ? proto->alias() : std::string("(no prototype)")) << "\n";
+    } else {
+        os << pad << "  Parent NULL\n";
+    }
+    os << pad << "  iDataSize = " << iDataSize_ << "\n";
+    os << pad << "  Field Count: " << fields_.length() << "\n";
+    for (size_t i = 0; i < fields_.length(); ++i) os << pad << "    " << fields_.at(i)->name() << "\n";
+    os << pad << "  Event Def Count: " << events_.length() << "\n";
+    for (size_t i = 0; i < events_.length(); ++i) os << pad << "    " << events_.at(i)->name() << "\n";
+    os << pad << "  Child sigs  = " << children_.length() << "\n";
+    for (size_t i = 0; i < children_.length(); ++i)
+        if (children_[i].isDescriptor())
+            os << pad << "  OrphanedSig(" << children_[i].descriptor().raw() << ")\n";
+    os << pad << "  Clone count = " << (objects_.empty() ? 0 : objects_.length() - 1) << "\n";
+}
+
+// ---- method fields --------------------------------------------------------------------
+
+void MethodField::addField(SignatureRep& sig, int prepend, Value*) { sig.addField(*this, prepend); }
+void MethodField::removeField(SignatureRep& sig) { sig.removeField(this); }
+
+}  // namespace tq

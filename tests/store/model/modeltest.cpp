@@ -1,0 +1,97 @@
+#include "tests/store/model/modeltest.h"
+
+#include "platform/storage/oclstorage.h"
+#include "store/model/fldval.h"
+#include "store/persist/vlstrrep.h"
+
+namespace tq {
+
+void ModelTest::SetUpTestSuite() { IdString::Initialize(); }
+
+void ModelTest::SetUp() {
+    ObjectStore::OpenModule(DETACHED_MODULE);
+    objectsAtStart_ = InterObjRep::LiveCount();
+    signaturesAtStart_ = SignatureRep::LiveCount();
+}
+
+void ModelTest::TearDown() {
+    // Static objects of the detached module live until they are destroyed.
+    std::vector<InterObjRep*> statics;
+    ObjectStore::Dictionary(DETACHED_MODULE).forEach([&](StaticGlobals::Entry& e) {
+        if (InterObjRep* o = e.object.get()) statics.push_back(o);
+    });
+    for (InterObjRep* o : statics)
+        if (!o->isDestroyStarted()) o->Destroy();
+    while (!modules_.empty()) {
+        modules_.back().reset();
+        modules_.pop_back();
+    }
+    InterObjRep::DeleteObjects();
+    ObjectStore::OpenModule(DETACHED_MODULE);
+    EXPECT_EQ(InterObjRep::LiveCount(), objectsAtStart_) << "objects left in memory";
+    EXPECT_EQ(SignatureRep::LiveCount(), signaturesAtStart_) << "signatures left in memory";
+}
+
+tModuleIndex ModelTest::openModule(const std::string& path) {
+    auto* storage = path.empty() ? new OCLStorage()
+                                 : new OCLStorage(path.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    modules_.push_back(std::make_unique<ObjectStore>(storage));
+    const tModuleIndex m = modules_.back()->moduleIndex();
+    ObjectStore::OpenModule(m);
+    return m;
+}
+
+void ModelTest::closeModule(tModuleIndex m) {
+    for (size_t i = 0; i < modules_.size(); ++i)
+        if (modules_[i]->moduleIndex() == m) {
+            modules_.erase(modules_.begin() + static_cast<ptrdiff_t>(i));
+            return;
+        }
+}
+
+void ModelTest::saveTables(tModuleIndex m) {
+    ObjectStore::WritingScope writing(m);
+    DescribedObjectNoDescriptor<InterObjRep>::writeModule(m);
+    DescribedObjectNoDescriptor<SignatureRep>::writeModule(m);
+    DescribedObjectNoDescriptor<ValStringRep>::writeModule(m);
+    IdString::writeModule(m);
+}
+
+InterObjRep* ModelTest::named(const char* name) {
+    return InterObjRep::NewNamed(name, nullptr, ObjectStore::OpenModule(), IOT_ORDINARY);
+}
+
+InterDataField* ModelTest::dataField(const char* name, IdType type, const char* typeName) {
+    return InterDataField::make(name, type, 1, typeName);
+}
+
+void ModelTest::addData(InterObjRep* o, const char* name, IdType type) { o->addField(dataField(name, type)); }
+
+int32_t ModelTest::getLong(InterObjRep* o, const char* name) {
+    SignatureRep* owner = nullptr;
+    Field* f = o->signature()->findField(name, owner, 0);
+    int32_t v = 0;
+    f->get(v, *o, *owner);
+    return v;
+}
+
+void ModelTest::setLong(InterObjRep* o, const char* name, int32_t v) {
+    SignatureRep* owner = nullptr;
+    o->signature()->findField(name, owner, 0)->set(v, *o, *owner);
+}
+
+std::string ModelTest::getText(InterObjRep* o, const char* name) {
+    SignatureRep* owner = nullptr;
+    Field* f = o->signature()->findField(name, owner, 0);
+    ValString s;
+    f->get(s, *o, *owner);
+    const char* c = s;
+    return c ? c : "";
+}
+
+void ModelTest::setText(InterObjRep* o, const char* name, const char* text) {
+    SignatureRep* owner = nullptr;
+    o->signature()->findField(name, owner, 0)->set(ValString(text), *o, *owner);
+}
+
+}  // namespace tq
