@@ -287,11 +287,13 @@ void InterField<T, code>::fldDestructor(InterObjRep& obj, SignatureRep& owner) {
     if constexpr (std::is_same_v<T, ValString>) {
         ValString& slot = SlotAt<ValString>(RWDataPtr(obj, owner));
         ValStringRep* rep = slot.isNull() ? nullptr : slot.get();
+        // A detached string goes with its last count; a module's string
+        // that nothing counts any more would stay in the module file for
+        // ever, so it goes with the field that owned it.
+        const bool inModule = rep && !rep->isDetached();
         slot.~ValString();
         new (&slot) ValString();
-        // A module's string that nothing counts any more would stay in the
-        // module file for ever: it goes with the field that owned it.
-        if (rep && !rep->isDetached() && rep->refCount() == 0) delete rep;
+        if (inModule && rep->refCount() == 0) delete rep;
     }
 }
 
