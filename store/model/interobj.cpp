@@ -864,7 +864,11 @@ void InterObjRep::deepDataMemberSet(const char* name, Value* v) {
         PropagateChangeFunction(update, 0);
 }
 
-void InterObjRep::checkBindings(const ValueList* args) {
+// Converts each argument for its parameter field, in place: the list then
+// holds (and keeps alive for the call) the values that by-reference
+// parameters refer to. f receives each parameter field and its argument.
+template <class F>
+void InterObjRep::convertArguments(ValueList* args, F&& f) {
     SignatureRep* s = signature();
     const FieldPtrList& fields = s->fields();
     const int32_t given = args ? args->length() : 0;
@@ -872,37 +876,38 @@ void InterObjRep::checkBindings(const ValueList* args) {
         throw TooManyArguments("InterObjRep::checkBindings()", 32763);
     if (given < static_cast<int32_t>(fields.length()))
         throw TooFewArguments("InterObjRep::checkBindings()", 32762);
+    ValueList converted;
     int32_t next = 0;
     for (size_t i = 0; i < fields.length(); ++i) {
-        Field* f = fields.at(i);
-        if (!f->isInterDataField()) continue;
+        Field* field = fields.at(i);
+        if (!field->isInterDataField()) continue;
         if (next >= given) throw TooFewArguments("InterObjRep::checkBindings()", 32762);
-        Value* arg = args->at(next++);
-        ValuePtr v(arg);
-        f->typeConvert(v);
-        static_cast<InterDataField*>(f)->checkBinding(v.get());
-        arg->setByRef(f->isByReference());
+        ValuePtr v(args->at(next++));
+        field->typeConvert(v);
+        f(*static_cast<InterDataField*>(field), v.get());
+        converted.append(v.get());
     }
+    while (next < given) converted.append(args->at(next++));
+    *args = converted;
 }
 
-InterObjRep* InterObjRep::bind(const ValueList* args) {
-    SignatureRep* s = signature();
-    const FieldPtrList& fields = s->fields();
-    const int32_t given = args ? args->length() : 0;
-    if (given > static_cast<int32_t>(fields.length()))
-        throw TooManyArguments("InterObjRep::checkBindings()", 32763);
-    if (given < static_cast<int32_t>(fields.length()))
-        throw TooFewArguments("InterObjRep::checkBindings()", 32762);
+void InterObjRep::checkBindings(ValueList* args) {
+    convertArguments(args, [](InterDataField& f, Value* v) {
+        f.checkBinding(v);
+        v->setByRef(f.isByReference());
+    });
+}
+
+InterObjRep* InterObjRep::bind(ValueList* args) {
+    convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
     InterObjRep* w = NewCopy(*this, DETACHED_MODULE, IOT_WORKER);
     try {
+        SignatureRep* s = signature();
         int32_t next = 0;
-        for (size_t i = 0; i < fields.length(); ++i) {
-            Field* f = fields.at(i);
+        for (size_t i = 0; i < s->fields().length(); ++i) {
+            Field* f = s->fields().at(i);
             if (!f->isInterDataField()) continue;
-            if (next >= given) throw TooFewArguments("InterObjRep::checkBindings()", 32762);
-            ValuePtr v(args->at(next++));
-            f->typeConvert(v);
-            static_cast<InterDataField*>(f)->bind(*w, *s, v.get());
+            static_cast<InterDataField*>(f)->bind(*w, *s, args->at(next++));
         }
     } catch (...) {
         w->destroy();
@@ -1179,6 +1184,8 @@ void InterObjRep::destroy() {
         delete this;
         return;
     }
+    // The signature's list must not name an object that will be freed.
+    if (SignatureRep* s = signature(); s && !s->isDestroying()) s->removeObject(this);
     signature_ = nullptr;
     awaitingDeletion.push_back(this);
     if (hostOfField) hostOfField->removeField(fieldToRemove.c_str());

@@ -251,9 +251,12 @@ public:
     void deepDataMemberSet(const char* name, Value* v);
 
     // The argument prototype of a procedure: binding and checking actual
-    // arguments against its own fields.
-    InterObjRep* bind(const ValueList* args);
-    void checkBindings(const ValueList* args);
+    // arguments against its own fields. Each argument is first converted to
+    // its parameter's type; the converted values replace the arguments in
+    // the list, which keeps them for the call (a by-reference parameter
+    // bound to a converted temporary refers to the list's entry).
+    InterObjRep* bind(ValueList* args);
+    void checkBindings(ValueList* args);
 
     // The event names every object answers, and their argument texts.
     std::string getExtEventList();
@@ -334,6 +337,8 @@ protected:
     // Releases what the data block holds, without the destruction
     // protocol (the object leaves memory with its module).
     void releaseData();
+    template <class F>
+    void convertArguments(ValueList* args, F&& f);
     template <class T>
     static T* Make(SignatureRep* sig, InterObjRep* proto, const char* progId, tModuleIndex m,
                    tInterObjType kind, bool clone);

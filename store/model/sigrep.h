@@ -253,6 +253,8 @@ public:
     void Destroy();
     // Reads every object of this signature and its descendants.
     void hardenObjectTree();
+    // Destroy is running: the signature empties its own lists.
+    bool isDestroying() const { return destroying_; }
     void printOn(std::ostream& os, int indent = 0);
     // Signatures in memory, for leak checks.
     static size_t LiveCount() { return liveSignatures; }

@@ -20,8 +20,14 @@ void ModelTest::TearDown() {
     ObjectStore::Dictionary(DETACHED_MODULE).forEach([&](StaticGlobals::Entry& e) {
         if (InterObjRep* o = e.object.get()) statics.push_back(o);
     });
-    for (InterObjRep* o : statics)
-        if (!o->isDestroyStarted()) o->Destroy();
+    for (InterObjRep* o : statics) {
+        try {
+            if (!o->isDestroyStarted()) o->Destroy();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "destroying " << o->name() << ": " << e.what();
+            ObjectStore::removeStaticGlobal(*o, DETACHED_MODULE);
+        }
+    }
     while (!modules_.empty()) {
         modules_.back().reset();
         modules_.pop_back();
