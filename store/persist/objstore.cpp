@@ -18,6 +18,17 @@ namespace tq {
 ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage), index_(NextIndex()) {
     TQ_ASSERT(storage_ != nullptr, "storage");
     module[index_] = this;
+}
+
+ObjectStore::~ObjectStore() {
+    if (tablesOpen_) discardTables();
+    if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
+    if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
+}
+
+void ObjectStore::openTables() {
+    TQ_ASSERT(!tablesOpen_, "!tablesOpen");
+    tablesOpen_ = true;
     try {
         DescribedObjectNoDescriptor<InterObjRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<SignatureRep>::newModule(index_, *storage_);
@@ -26,30 +37,26 @@ ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage), index_(NextIn
         namesOpen_ = true;
     } catch (...) {
         discardTables();
-        module[index_] = nullptr;
         throw;
     }
-}
-
-ObjectStore::~ObjectStore() {
-    discardTables();
-    if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
-    if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
 }
 
 // Things refer to names, objects to signatures and strings: the tables go
 // objects first and names last. The dictionaries and lists hold names and
 // references, so they are emptied before any table goes.
 void ObjectStore::discardTables() {
-    DyingScope dying(this);
-    statics_.clear();
-    dynamics_.clear();
-    preloads_.clear();
-    DescribedObjectNoDescriptor<InterObjRep>::delModule(index_);
-    DescribedObjectNoDescriptor<SignatureRep>::delModule(index_);
-    DescribedObjectNoDescriptor<ValStringRep>::delModule(index_);
-    if (namesOpen_) IdString::delModule(index_);
+    {
+        DyingScope dying(this);
+        statics_.clear();
+        dynamics_.clear();
+        preloads_.clear();
+        DescribedObjectNoDescriptor<InterObjRep>::delModule(index_);
+        DescribedObjectNoDescriptor<SignatureRep>::delModule(index_);
+        DescribedObjectNoDescriptor<ValStringRep>::delModule(index_);
+        if (namesOpen_) IdString::delModule(index_);
+    }
     namesOpen_ = false;
+    tablesOpen_ = false;
 }
 
 bool ObjectStore::isDirtyHook(tModuleIndex) { return false; }

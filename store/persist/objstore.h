@@ -27,10 +27,10 @@
 // member runs when the module has been loaded); the detached module keeps
 // its dynamic objects in detachedDynamics.
 //
-// Constructing a store opens the module's tables of the kinds the library
-// has (objects, signatures, strings, identifiers); destroying it discards
-// them, objects first and names last, since every other kind refers to
-// names.
+// openTables opens the module's tables of the kinds the library has
+// (objects, signatures, strings, identifiers) on its storage; a store whose
+// tables are open discards them when it goes, objects first and names last,
+// since every other kind refers to names.
 //
 // This file grows with the object store: the module files themselves
 // (loading, saving, the "Static globals" stream) arrive with it.
@@ -109,6 +109,12 @@ public:
 
     tModuleIndex moduleIndex() const { return index_; }
     OCLStorage& storage() { return *storage_; }
+
+    // Opens the description tables and the identifier table of the module
+    // (a stream whose bytes do not make a table raises ModuleOpenFailed),
+    // and discards them again.
+    void openTables();
+    void discardTables();
 
     // The module table.
     static bool ValidIndex(tModuleIndex m) { return m < MAX_MODULES && module[m] != nullptr; }
@@ -205,7 +211,6 @@ private:
     static inline ObjectStore* dyingModule = nullptr;
     static inline LockStateType storeLockState = LOCK_NORMAL;
 
-    void discardTables();
     static StaticGlobals& detachedGlobals();
     static DynamicObjectList& detachedDynamics();
 
@@ -215,6 +220,7 @@ private:
     DynamicObjectList dynamics_;
     PreloadList preloads_;
     bool namesOpen_ = false;
+    bool tablesOpen_ = false;
 };
 
 }  // namespace tq

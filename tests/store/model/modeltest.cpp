@@ -42,6 +42,7 @@ tModuleIndex ModelTest::openModule(const std::string& path) {
     auto* storage = path.empty() ? new OCLStorage()
                                  : new OCLStorage(path.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     modules_.push_back(std::make_unique<ObjectStore>(storage));
+    modules_.back()->openTables();
     const tModuleIndex m = modules_.back()->moduleIndex();
     ObjectStore::OpenModule(m);
     return m;
