@@ -1,0 +1,296 @@
+// Signatures and objects written to their streams and read back: in a fresh
+// process with everything intact, and from records spoiled byte by byte.
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
+#include "store/errors/extexcep.h"
+#include "store/model/fldval.h"
+#include "store/model/objiter.h"
+#include "store/model/objval.h"
+#include "tests/store/model/modeltest.h"
+#include "tests/support/freshproc.h"
+
+namespace tq {
+namespace {
+
+using Persistence = ModelTest;
+
+// Where entry `index` of a description table's stream lies, read from the
+// table's own layout (head: revision, array offset; array: count, free
+// head, 13-byte entries of flags, memory, offset, length).
+struct Span {
+    uint32_t offset = 0;
+    uint32_t length = 0;
+};
+
+std::vector<uint8_t> ReadStream(const std::string& path, const char* name) {
+    OCLStorage storage(path.c_str(), 0, STGM_READ | STGM_SHARE_DENY_WRITE);
+    OCLStream s(storage, name, 0, STGM_READ | STGM_SHARE_EXCLUSIVE);
+    std::vector<uint8_t> bytes(s.size());
+    s.read(bytes.data(), bytes.size());
+    return bytes;
+}
+
+Span RecordOf(const std::string& path, const char* stream, uint32_t index) {
+    const std::vector<uint8_t> b = ReadStream(path, stream);
+    const uint32_t array = LoadLE32(&b[4]);
+    const uint8_t* entry = &b[array + 8 + 13 * index];
+    return {LoadLE32(entry + 5), LoadLE32(entry + 9)};
+}
+
+void Patch(const std::string& path, const char* stream, uint32_t at, const std::vector<uint8_t>& bytes) {
+    OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    OCLStream s(storage, stream, 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    s.seek(at);
+    s.write(bytes.data(), bytes.size());
+}
+
+std::vector<uint8_t> Reference(uint8_t flags, uint32_t descriptor) {
+    std::vector<uint8_t> r(5);
+    r[0] = flags;
+    StoreLE32(&r[1], descriptor);
+    return r;
+}
+
+std::string Indexes(const std::vector<InterObjRep*>& objs) {
+    std::ostringstream out;
+    for (InterObjRep* o : objs) out << o->descriptor().descIndex() << " ";
+    return out.str();
+}
+
+std::vector<uint32_t> ParseIndexes(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<uint32_t> v;
+    for (uint32_t i; in >> i;) v.push_back(i);
+    return v;
+}
+
+InterObjRep* ObjectAt(tModuleIndex m, uint32_t index) { return InterObjRep::fault(tDescriptor::Make(m, index)); }
+
+TEST_F(Persistence, SignaturesAndObjectsReadBackInAFreshProcessAsTheyWereWritten) {
+    if (IsFreshProcess()) {
+        const tModuleIndex m = openModule(FreshProcessArg("TQ_FILE"));
+        const std::vector<uint32_t> idx = ParseIndexes(FreshProcessArg("TQ_OBJECTS"));
+        ASSERT_EQ(idx.size(), 7u);
+        // The record had bits 0 and 2 set; the reader clears them.
+        SignatureRep* read = DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, idx[6]));
+        ASSERT_NE(read, nullptr);
+        EXPECT_EQ(read->flags() & (SignatureRep::kCompFieldsDefined | SignatureRep::kGuidSourceCached), 0);
+        InterObjRep* form = ObjectAt(m, idx[0]);
+        InterObjRep* c1 = ObjectAt(m, idx[1]);
+        InterObjRep* form2 = ObjectAt(m, idx[2]);
+        InterObjRep* c3 = ObjectAt(m, idx[3]);
+        InterObjRep* button = ObjectAt(m, idx[4]);
+        InterObjRep* embed = ObjectAt(m, idx[5]);
+        ASSERT_TRUE(form && c1 && form2 && c3 && button && embed);
+        // Names, kinds and the prototype.
+        EXPECT_STREQ(form->name(), "Form1");
+        EXPECT_STREQ(form2->name(), "Form2");
+        EXPECT_TRUE(form->isProto());
+        EXPECT_TRUE(c1->isClone());
+        EXPECT_EQ(form->signature()->protoObject(), form);
+        EXPECT_EQ(Indexes({form->signature()->objects()[0].get(), form->signature()->objects()[1].get()}),
+                  FreshProcessArg("TQ_ORDER"));
+        // Layout.
+        SignatureRep* s = form->signature();
+        EXPECT_EQ(s->iDataSize(), 2u + 4 + 4 + 8 + 8 + 5 + 5 + 5);
+        EXPECT_EQ(static_cast<DataField*>(s->fields().pvalue("Btn"))->fieldOffset(), 36);
+        EXPECT_EQ(form2->signature()->parent(), s);
+        EXPECT_EQ(form2->signature()->iDataSize(), s->iDataSize() + 4);
+        EXPECT_EQ(c3->signature(), form2->signature());
+        EXPECT_EQ(read, s);
+        // Values.
+        EXPECT_EQ(getLong(c1, "I"), -7);
+        EXPECT_EQ(getLong(c1, "L"), 100000);
+        ValuePtr f = c1->eval("F");
+        EXPECT_EQ(f->as<double>(), 2.5);
+        EXPECT_EQ(c1->eval("D")->as<double>(), 1e100);
+        EXPECT_EQ(c1->eval("C")->as<Currency>().hundredths(), 1234.0);
+        EXPECT_EQ(getText(c1, "S"), "clone text");
+        EXPECT_EQ(getText(form, "S"), "proto text");
+        EXPECT_EQ(getLong(c3, "Extra"), 33);
+        EXPECT_EQ(getText(c3, "S"), "proto text");
+        // References and embeds.
+        InterObj ref;
+        SignatureRep* owner = nullptr;
+        s->findField("Ref", owner, 0)->get(ref, *c1, *owner);
+        EXPECT_EQ(ref.get(), button);
+        InterObj held;
+        s->findField("Btn", owner, 0)->get(held, *c1, *owner);
+        EXPECT_EQ(held.get(), embed);
+        EXPECT_EQ(embed->host(), c1);
+        EXPECT_EQ(getText(embed, "Caption"), "embedded");
+        EXPECT_TRUE(embed->canBeTreatedAs(button));
+        // Things read from the file change and write like any others.
+        setText(c1, "S", "changed");
+        EXPECT_EQ(getText(c1, "S"), "changed");
+        saveTables(m);
+        return;
+    }
+    ScratchDir dir;
+    const std::string path = dir.file("round.qbo");
+    const tModuleIndex m = openModule(path);
+    InterObj button(named("Button"));
+    addData(button.get(), "Caption", IDT_STRING);
+    InterObj form(named("Form1"));
+    addData(form.get(), "I", IDT_SHORT);
+    addData(form.get(), "L", IDT_LONG);
+    addData(form.get(), "F", IDT_FLOAT);
+    addData(form.get(), "D", IDT_DOUBLE);
+    addData(form.get(), "C", IDT_CURRENCY);
+    addData(form.get(), "S", IDT_STRING);
+    form->addField(dataField("Ref", IDT_OBJECT, "Button"));
+    form->addField(new EmbedObjField("Btn", "Button"));
+    setText(form.get(), "S", "proto text");
+    InterObj c1(InterObjRep::NewCopy(*form, m, IOT_DYNAMIC));
+    setLong(c1.get(), "I", -7);
+    setLong(c1.get(), "L", 100000);
+    *c1->eval("F") = SingleValue(2.5f);
+    *c1->eval("D") = DoubleValue(1e100);
+    *c1->eval("C") = CurrencyValue(Currency(12.34));
+    setText(c1.get(), "S", "clone text");
+    *c1->eval("Ref") = ObjectValue(button);
+    InterObj embed;
+    ASSERT_TRUE(ObjectStore::findEmbed(c1.get(), "Btn", embed));
+    setText(embed.get(), "Caption", "embedded");
+    InterObj form2(InterObjRep::NewNamed("Form2", form.get(), m, IOT_ORDINARY));
+    addData(form2.get(), "Extra", IDT_LONG);
+    InterObj c3(InterObjRep::NewCopy(*form2, m, IOT_ORDINARY));
+    setLong(c3.get(), "Extra", 33);
+    SignatureRep* s = form->signature();
+    const std::string objects = Indexes({form.get(), c1.get(), form2.get(), c3.get(), button.get(), embed.get()}) +
+                                std::to_string(s->descriptor().descIndex());
+    const uint32_t sigIndex = s->descriptor().descIndex();
+    const std::string order = Indexes({s->objects()[0].get(), s->objects()[1].get()});
+    saveTables(m);
+    form = nullptr;
+    c1 = nullptr;
+    form2 = nullptr;
+    c3 = nullptr;
+    button = nullptr;
+    embed = nullptr;
+    closeModule(m);
+    const Span record = RecordOf(path, "Signatures", sigIndex);
+    const uint8_t flags = ReadStream(path, "Signatures")[record.offset];
+    Patch(path, "Signatures", record.offset,
+          {static_cast<uint8_t>(flags | SignatureRep::kCompFieldsDefined | SignatureRep::kGuidSourceCached)});
+    EXPECT_EQ(RunInFreshProcess({{"TQ_FILE", path}, {"TQ_OBJECTS", objects}, {"TQ_ORDER", order}}), 0);
+}
+
+// A module with one prototype and one embedded object, written to a file.
+class SpoiltModule : public ModelTest {
+protected:
+    void SetUp() override {
+        ModelTest::SetUp();
+        path_ = dir_.file("spoilt.qbo");
+        const tModuleIndex m = openModule(path_);
+        InterObj thing(named("Thing"));
+        addData(thing.get(), "N", IDT_LONG);
+        addData(thing.get(), "S", IDT_STRING);
+        thing->addField(new EmbedObjField("E", nullptr));
+        setText(thing.get(), "S", "text");
+        InterObj sub(InterObjRep::NewNamed("Derived", thing.get(), m, IOT_ORDINARY));
+        addData(sub.get(), "More", IDT_LONG);
+        InterObj embed;
+        ASSERT_TRUE(ObjectStore::findEmbed(thing.get(), "E", embed));
+        thing_ = thing->descriptor().descIndex();
+        embed_ = embed->descriptor().descIndex();
+        root_ = thing->signature()->descriptor().descIndex();
+        child_ = sub->signature()->descriptor().descIndex();
+        saveTables(m);
+        thing = nullptr;
+        sub = nullptr;
+        embed = nullptr;
+        closeModule(m);
+    }
+
+    // Reopens the module and reads the thing and everything it needs.
+    void readAll() {
+        const tModuleIndex m = openModule(path_);
+        InterObjRep* embed = ObjectAt(m, embed_);
+        InterObjRep* thing = ObjectAt(m, thing_);
+        (void)embed;
+        (void)thing;
+        DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, child_));
+    }
+
+    void expectLoadFailure(const char* what) {
+        try {
+            readAll();
+            ADD_FAILURE() << "no failure for " << what;
+        } catch (const ObjectLoadFailed& e) {
+            EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
+        }
+    }
+
+    ScratchDir dir_;
+    std::string path_;
+    uint32_t thing_ = 0, embed_ = 0, root_ = 0, child_ = 0;
+};
+
+TEST_F(SpoiltModule, ReadsBackWhenNothingIsSpoilt) { EXPECT_NO_THROW(readAll()); }
+
+TEST_F(SpoiltModule, AFieldRecordOfAnUnknownKindFailsTheLoad) {
+    const Span sig = RecordOf(path_, "Signatures", root_);
+    Patch(path_, "Signatures", sig.offset + 6, {12});
+    expectLoadFailure("kind 12 is not a field kind");
+}
+
+TEST_F(SpoiltModule, AParentChainThatLoopsFailsTheLoad) {
+    const Span sig = RecordOf(path_, "Signatures", root_);
+    Patch(path_, "Signatures", sig.offset + 1, Reference(6, tDescriptor::Make(0, child_).raw()));
+    expectLoadFailure("parent chain loops");
+}
+
+TEST_F(SpoiltModule, AnObjectWhoseDataSizeDisagreesWithItsSignatureFailsTheLoad) {
+    const Span sig = RecordOf(path_, "Signatures", root_);
+    const std::vector<uint8_t> b = ReadStream(path_, "Signatures");
+    const uint32_t size = LoadLE32(&b[sig.offset + sig.length - 5]);
+    std::vector<uint8_t> bigger(4);
+    StoreLE32(bigger.data(), size + 4);
+    Patch(path_, "Signatures", sig.offset + sig.length - 5, bigger);
+    expectLoadFailure("data size disagrees");
+}
+
+TEST_F(SpoiltModule, AnEmbedWhoseHostChainLoopsFailsTheLoad) {
+    const Span obj = RecordOf(path_, "Objects", embed_);
+    Patch(path_, "Objects", obj.offset + obj.length - 5, Reference(0x04, tDescriptor::Make(0, embed_).raw()));
+    expectLoadFailure("host chain loops");
+}
+
+TEST_F(SpoiltModule, ANameReferenceToAMissingIdentifierFailsTheLoad) {
+    const Span sig = RecordOf(path_, "Signatures", root_);
+    Patch(path_, "Signatures", sig.offset + 8, Reference(0x06, tDescriptor::Make(0, 0x3FFF00).raw()));
+    expectLoadFailure("name is not in the module");
+}
+
+TEST_F(SpoiltModule, AnObjectRecordOfAnUnknownKindFailsTheLoad) {
+    const Span obj = RecordOf(path_, "Objects", thing_);
+    Patch(path_, "Objects", obj.offset, {9, 0, 0, 0});
+    expectLoadFailure("Illegal Object Discriminant");
+}
+
+TEST_F(SpoiltModule, AReferenceInTheDataThatIsNotACountedDescriptorFailsTheLoad) {
+    const Span obj = RecordOf(path_, "Objects", thing_);
+    // Kind, flags, signature, then N (4 bytes) and the string slot.
+    Patch(path_, "Objects", obj.offset + 4 + 1 + 5 + 4, {0x01});
+    expectLoadFailure("reference in its data is not sound");
+}
+
+TEST_F(SpoiltModule, FieldsThatOverlapFailTheLoad) {
+    const Span sig = RecordOf(path_, "Signatures", root_);
+    // The first field (N, kind 2) gets offset 2, into the string after it.
+    std::vector<uint8_t> offset(4);
+    StoreLE32(offset.data(), 2);
+    Patch(path_, "Signatures", sig.offset + 6 + 1 + 1 + 5 + 1, offset);
+    expectLoadFailure("overlap");
+}
+
+}  // namespace
+}  // namespace tq
