@@ -450,6 +450,34 @@ InterObj::InterObj(const char* alias) : Faultp<InterObjRep>() {
 InterObj::InterObj(const Signature& sig)
     : Faultp<InterObjRep>(InterObjRep::NewOf(sig, ObjectStore::OpenModule(), IOT_ORDINARY)) {}
 
+PrimInterObj::PrimInterObj(const char* name)
+    : Faultp<InterObjRep>(PrimaryReference,
+                          InterObjRep::NewNamed(name, nullptr, ObjectStore::OpenModule(), IOT_ORDINARY)) {}
+
+PrimInterObj::PrimInterObj(const InterObj& copyOf)
+    : Faultp<InterObjRep>(PrimaryReference,
+                          InterObjRep::NewCopy(*copyOf, ObjectStore::OpenModule(), IOT_ORDINARY)) {}
+
+PrimInterObj::PrimInterObj(const char* name, const InterObj& copyOf)
+    : Faultp<InterObjRep>(PrimaryReference,
+                          InterObjRep::NewNamed(name, copyOf.get(), ObjectStore::OpenModule(), IOT_ORDINARY)) {}
+
+PrimInterObj::PrimInterObj(tModuleIndex m)
+    : Faultp<InterObjRep>(PrimaryReference, InterObjRep::New(m, IOT_ORDINARY)) {}
+
+IndirectInterObj::IndirectInterObj(const char* progId, const char* name, const InterObj& copyOf,
+                                   tInterObjType kind)
+    : Faultp<InterObjRep>(UncountedIndirectReference,
+                          InterObjRep::NewNamed(name, copyOf.get(), ObjectStore::OpenModule(), kind, progId)) {}
+
+CountedIndirectInterObj::CountedIndirectInterObj(InterObjRep& host, const InterObj& copyOf)
+    : Faultp<InterObjRep>(IndirectReference,
+                          InterObjRep::NewEmbedded(host, copyOf.get(), nullptr, host.moduleIndex())) {}
+
+CountedIndirectInterObj::CountedIndirectInterObj(InterObjRep& host, const Signature& sig)
+    : Faultp<InterObjRep>(IndirectReference,
+                          InterObjRep::NewEmbedded(host, nullptr, sig.get(), host.moduleIndex())) {}
+
 InterObjRep* InterObjRep::protoObject() const {
     SignatureRep* s = signature();
     return s ? s->protoObject() : nullptr;

@@ -378,5 +378,64 @@ TEST_F(Objects, AnObjectMovesIntoAModuleWithItsStringsAndName) {
     form->Destroy();
 }
 
+TEST_F(Objects, SpecialisingAPrototypesEmbedTakesTheHostsClonesEmbedsAlong) {
+    InterObj button(named("Button"));
+    InterObj form(named("Form1"));
+    form->addField(new EmbedObjField("Ok", "Button"));
+    InterObj copy(InterObjRep::NewNamed("Form2", form.get(), DETACHED_MODULE, IOT_ORDINARY));
+    InterObj mine, theirs;
+    ASSERT_TRUE(ObjectStore::find("Form1.Ok", mine));
+    ASSERT_TRUE(ObjectStore::findEmbed(copy.get(), "Ok", theirs));
+    addData(mine.get(), "Default", IDT_SHORT);
+    EXPECT_TRUE(mine->isProto());
+    EXPECT_EQ(mine->signature()->parent(), button->signature());
+    EXPECT_EQ(theirs->signature(), mine->signature());
+    EXPECT_STREQ(form->findField("Ok")->typeName(), "Form1.Ok");
+    std::string decl;
+    form->findField("Ok")->declarationText(decl, form.get());
+    EXPECT_EQ(decl, "Type Ok From Button");
+    // The copy's embed is inherited: it may not be specialised on its own.
+    try {
+        addData(theirs.get(), "Own", IDT_SHORT);
+        ADD_FAILURE();
+    } catch (const AccessDenied& e) {
+        EXPECT_STREQ(e.what(), "Inherited embedded objects are not allowed to be specialized.");
+    }
+    EXPECT_TRUE(theirs->isClone());
+}
+
+TEST_F(Objects, ANewPrototypeTakesTheOldOnesPlaceAtTheEndOfTheList) {
+    InterObj form(named("Form1"));
+    addData(form.get(), "N", IDT_LONG);
+    setLong(form.get(), "N", 12);
+    InterObj clone(InterObjRep::NewCopy(*form, DETACHED_MODULE, IOT_ORDINARY));
+    InterObjRep* fresh = form->signature()->createNewPrototype("Fresh");
+    EXPECT_EQ(form->signature()->protoObject(), fresh);
+    EXPECT_TRUE(fresh->isProto());
+    EXPECT_TRUE(form->isClone());
+    EXPECT_EQ(getLong(fresh, "N"), 12);
+}
+
+TEST_F(Objects, TheHandlesMakeTheObjectsTheirConstructorsName) {
+    openModule();
+    PrimInterObj proto("Handled");
+    EXPECT_TRUE(proto->isStaticObj());
+    EXPECT_EQ(proto->moduleIndex(), ObjectStore::OpenModule());
+    InterObj counted(proto.get());
+    PrimInterObj copy(counted);
+    EXPECT_TRUE(copy->isClone());
+    PrimInterObj namedCopy("Handled2", counted);
+    EXPECT_STREQ(namedCopy->name(), "Handled2");
+    InterObj ofSignature(proto->signatureRef());
+    EXPECT_EQ(ofSignature->signature(), proto->signature());
+    CountedIndirectInterObj embedded(*proto, InterObj());
+    EXPECT_TRUE(embedded->isEmbeddedObj());
+    EXPECT_EQ(embedded->host(), proto.get());
+    IndirectInterObj indirect(counted.get());
+    counted = nullptr;
+    proto->Destroy();
+    EXPECT_TRUE(indirect.isNull());
+}
+
 }  // namespace
 }  // namespace tq
