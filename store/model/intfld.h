@@ -244,6 +244,8 @@ public:
     using ObjectDataField::ObjectDataField;
 
     int32_t size() const override { return 5; }
+    using ObjectDataField::get;
+    using ObjectDataField::set;
     void get(InterObj& out, InterObjRep& obj, SignatureRep& owner) override;
     void get(ValString& out, InterObjRep& obj, SignatureRep& owner) override;
     void conditionForWrite(uint8_t* at, InterObjRep& obj) override;
@@ -266,6 +268,7 @@ public:
     bool isObjReference() const override { return true; }
     void write(OCLStream& out) const override;
 
+    using ObjectSlotField::set;
     // TypeMismatch "InterObjField::set()" for an object not properly typed.
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
     void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;
@@ -306,6 +309,8 @@ public:
     int32_t size() const override { return 4; }
     void write(OCLStream& out) const override;
 
+    using ObjectDataField::get;
+    using ObjectDataField::set;
     void get(InterObj& out, InterObjRep& obj, SignatureRep& owner) override;
     void get(ValString& out, InterObjRep& obj, SignatureRep& owner) override;
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
@@ -337,6 +342,8 @@ public:
 
     // Reading an embed whose slot is still empty makes the object first.
     ValuePtr getValue(InterObjRep& obj, SignatureRep& owner) override;
+    using ObjectSlotField::get;
+    using ObjectSlotField::set;
     void get(InterObj& out, InterObjRep& obj, SignatureRep& owner) override;
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
     void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;

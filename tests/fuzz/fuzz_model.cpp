@@ -1,0 +1,161 @@
+// Signature and object records from module files: arbitrary record bytes
+// in the "Signatures" and "Objects" streams of an otherwise sound module
+// (a valid identifier table, valid description arrays) either read or fail
+// with ObjectLoadFailed / ModuleOpenFailed; nothing crashes, loops, or
+// leaks, and what was read can be used and discarded.
+//
+// Input layout (all little-endian; missing bytes read as zero):
+//   0     1   number of signature records s (at most 16)
+//   1     1   number of object records o (at most 16)
+//   2     2*(s+o)  the record lengths, signatures first
+//   ...        the records' bytes, signatures first, end to end
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
+#include "store/model/interobj.h"
+#include "store/model/objiter.h"
+#include "store/persist/idstr.h"
+#include "store/persist/objstore.h"
+#include "store/persist/vlstrrep.h"
+#include "store/vals.h"
+
+namespace {
+
+using namespace tq;
+
+// Names the records may refer to, entries 0 to 7 of the identifier table.
+const char* const kNames[] = {"Form1", "Count", "Caption", "Ok", "Value", "Items", "Button", "Preload"};
+
+struct Reader {
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
+    uint8_t u8() { return pos < size ? data[pos++] : 0; }
+    uint16_t u16() { return static_cast<uint16_t>(u8() | (u8() << 8)); }
+};
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    uint8_t b[4];
+    StoreLE32(b, v);
+    out.insert(out.end(), b, b + 4);
+}
+
+// A description-table stream holding the given records: head, records end
+// to end, then the description array naming each of them.
+std::vector<uint8_t> TableStream(const std::vector<std::vector<uint8_t>>& records) {
+    std::vector<uint8_t> out(16, 0);
+    std::vector<std::pair<uint32_t, uint32_t>> spans;
+    for (const auto& r : records) {
+        spans.emplace_back(static_cast<uint32_t>(out.size()), static_cast<uint32_t>(r.size()));
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    const uint32_t array = static_cast<uint32_t>(out.size());
+    Put32(out, static_cast<uint32_t>(records.size()));
+    Put32(out, 0xFFFFFFFF);
+    for (const auto& [offset, length] : spans) {
+        out.push_back(0x01);
+        Put32(out, 0);
+        Put32(out, offset);
+        Put32(out, length);
+    }
+    const uint32_t slot = static_cast<uint32_t>(out.size()) - array;
+    StoreLE32(&out[0], 1);
+    StoreLE32(&out[4], array);
+    StoreLE32(&out[8], slot);
+    return out;
+}
+
+// The identifier table: every name used, each counted once.
+std::vector<uint8_t> IdStream() {
+    std::vector<uint8_t> out;
+    const uint32_t n = sizeof kNames / sizeof kNames[0];
+    Put32(out, n);
+    Put32(out, 0xFFFFFFFF);
+    for (const char* name : kNames) {
+        uint8_t entry[40] = {};
+        StoreLE16(entry + 4, 1);
+        entry[6] = 0x01;
+        std::memcpy(entry + 8, name, std::strlen(name));
+        out.insert(out.end(), entry, entry + 40);
+    }
+    return out;
+}
+
+void WriteStream(OCLStorage& storage, const char* name, const std::vector<uint8_t>& bytes) {
+    OCLStream s(storage, name, 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    s.write(bytes.data(), bytes.size());
+}
+
+// Uses what was read the way a program would.
+void Exercise(InterObjRep* o) {
+    if (!o || o->isDestroyed()) return;
+    (void)o->alias();
+    InterObjFieldIterator fields(o);
+    while (Field* f = fields()) {
+        if (!f->isData()) continue;
+        try {
+            ValString text;
+            f->get(text, *o, *fields.signature());
+        } catch (const StoreException&) {
+        }
+    }
+    std::string out;
+    try {
+        o->textUnload("", out, 0, 0, nullptr);
+    } catch (const StoreException&) {
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool started = [] {
+        IdString::Initialize();
+        return true;
+    }();
+    (void)started;
+    Reader in{data, size};
+    const size_t sigCount = in.u8() % 17;
+    const size_t objCount = in.u8() % 17;
+    std::vector<size_t> lengths;
+    for (size_t i = 0; i < sigCount + objCount; ++i) lengths.push_back(in.u16());
+    std::vector<std::vector<uint8_t>> sigs, objs;
+    for (size_t i = 0; i < sigCount + objCount; ++i) {
+        std::vector<uint8_t> record;
+        for (size_t k = 0; k < lengths[i] && in.pos < in.size; ++k) record.push_back(in.u8());
+        (i < sigCount ? sigs : objs).push_back(std::move(record));
+    }
+
+    auto* storage = new OCLStorage(STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
+    WriteStream(*storage, "Signatures", TableStream(sigs));
+    WriteStream(*storage, "Objects", TableStream(objs));
+    WriteStream(*storage, "IdStrings", IdStream());
+    {
+        ObjectStore store(storage);
+        const tModuleIndex m = store.moduleIndex();
+        try {
+            store.openTables();
+            for (uint32_t i = 0; i < sigs.size(); ++i) {
+                try {
+                    DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, i));
+                } catch (const StoreException&) {
+                }
+            }
+            for (uint32_t i = 0; i < objs.size(); ++i) {
+                try {
+                    Exercise(InterObjRep::fault(tDescriptor::Make(m, i)));
+                } catch (const StoreException&) {
+                }
+            }
+        } catch (const StoreException&) {
+        }
+    }
+    InterObjRep::DeleteObjects();
+    return 0;
+}
