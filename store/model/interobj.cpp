@@ -1205,6 +1205,7 @@ void InterObjRep::destroy() {
         }
     }
     flags_ |= kDestroyed;
+    if (!wasDetached) ObjectStore::RemovePreload(this);
     if (!isDetached()) DescribedObject<InterObjRep>::attach(DETACHED_MODULE);
     clearHandleCell();
     if (SignatureRep* s = signature()) s->fieldDestructors(*this);

@@ -183,6 +183,87 @@ TEST_F(Persistence, SignaturesAndObjectsReadBackInAFreshProcessAsTheyWereWritten
     EXPECT_EQ(RunInFreshProcess({{"TQ_FILE", path}, {"TQ_OBJECTS", objects}, {"TQ_ORDER", order}}), 0);
 }
 
+// Field records are written and read through one stream of a module. The
+// written field stays alive while the read one is used: the name's count
+// in the identifier table is the one the written field holds.
+class FieldRecords : public ModelTest {
+protected:
+    Field* roundTrip(Field* f) {
+        written_.emplace_back(f);
+        const tModuleIndex m = openModule();
+        f->attach(m);
+        OCLStream s(modules_.back()->storage(), "Fields", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+        {
+            ObjectStore::WritingScope writing(m);
+            f->write(s);
+            s.writeU8(FRK_END);
+        }
+        s.seek(0);
+        Field* back = Field::makeFrom(s, m);
+        EXPECT_EQ(Field::makeFrom(s, m), nullptr);
+        return back;
+    }
+    void TearDown() override {
+        written_.clear();
+        ModelTest::TearDown();
+    }
+    std::vector<FieldPtr> written_;
+};
+
+TEST_F(FieldRecords, ASingleFieldReadsBackWithItsNameFlagsAndOffset) {
+    InterDataField* f = InterDataField::make("Ratio", IDT_FLOAT, 1);
+    f->setFlags(0x12);
+    f->fieldOffset(44);
+    FieldPtr back(roundTrip(f));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->type(), IDT_FLOAT);
+    EXPECT_STREQ(back->name(), "Ratio");
+    EXPECT_EQ(back->flags(), 0x12);
+    EXPECT_EQ(static_cast<DataField*>(back.get())->fieldOffset(), 44);
+    EXPECT_TRUE(static_cast<InterDataField*>(back.get())->match(*f));
+}
+
+TEST_F(FieldRecords, EveryInterpretedKindReadsBackAsItsKind) {
+    FieldPtr strict(roundTrip(new StrictInterObjField("Target", "Form1")));
+    EXPECT_STREQ(strict->typeName(), "Form1");
+    EXPECT_NE(dynamic_cast<StrictInterObjField*>(strict.get()), nullptr);
+    FieldPtr embed(roundTrip(new EmbedObjField("Inner", "Panel")));
+    EXPECT_TRUE(embed->isEmbed());
+    FieldPtr objRef(roundTrip(InterDataField::make("R", IDT_OBJECT, 0, "Form1")));
+    EXPECT_TRUE(objRef->isByReference());
+    EXPECT_STREQ(objRef->typeName(), "Form1");
+    FieldPtr money(roundTrip(InterDataField::make("M", IDT_CURRENCY, 0)));
+    EXPECT_TRUE(money->isByReference());
+    EXPECT_EQ(money->type(), IDT_CURRENCY);
+    FieldPtr prop(roundTrip(new TypedInterProcDataField<ValString, IDT_STRING>("Title", "SetTitle", "GetTitle")));
+    ASSERT_TRUE(prop->isInterProcDataField());
+    EXPECT_STREQ(static_cast<InterProcDataField*>(prop.get())->getName(), "GetTitle");
+    EXPECT_STREQ(static_cast<InterProcDataField*>(prop.get())->setName(), "SetTitle");
+    EXPECT_EQ(prop->type(), IDT_STRING);
+}
+
+TEST_F(FieldRecords, KindsOfOtherPartsGoToTheirRegisteredReaders) {
+    const tModuleIndex m = openModule();
+    OCLStream s(modules_.back()->storage(), "Fields", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    s.writeU8(FRK_ENUM);
+    s.writeU8(FRK_ARRAY_REFERENCE);
+    s.seek(0);
+    static int calls = 0;
+    Field::RegisterReader(FRK_ENUM, [](OCLStream&, tModuleIndex, uint8_t kind) -> Field* {
+        calls += kind;
+        return nullptr;
+    });
+    EXPECT_EQ(Field::makeFrom(s, m), nullptr);
+    EXPECT_EQ(calls, FRK_ENUM);
+    Field::RegisterReader(FRK_ENUM, nullptr);
+    try {
+        Field::makeFrom(s, m);
+        ADD_FAILURE();
+    } catch (const ObjectLoadFailed& e) {
+        EXPECT_STREQ(e.what(), "Unable to load object: field record: kind 11 is not a field kind this library reads");
+    }
+}
+
 // A module with one prototype and one embedded object, written to a file.
 class SpoiltModule : public ModelTest {
 protected:
