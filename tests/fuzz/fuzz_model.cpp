@@ -19,6 +19,7 @@
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
 #include "store/model/interobj.h"
+#include "store/model/intfld.h"
 #include "store/model/objiter.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
@@ -109,6 +110,20 @@ void Exercise(InterObjRep* o) {
     try {
         o->textUnload("", out, 0, 0, nullptr);
     } catch (const StoreException&) {
+    }
+    // A copy runs every field's constructor over the bytes read; a field
+    // added and removed again moves every object of the progeny.
+    try {
+        InterObj copy(InterObjRep::NewCopy(*o, DETACHED_MODULE, IOT_ORDINARY));
+        if (copy.is() && !copy->isDestroyStarted()) copy->Destroy();
+    } catch (const StoreException&) {
+    }
+    if (o->isProto() && !o->isDestroyed()) {
+        try {
+            o->addField(InterDataField::make("Items", IDT_STRING, 1));
+            o->removeField("Items");
+        } catch (const StoreException&) {
+        }
     }
 }
 
