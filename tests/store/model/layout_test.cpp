@@ -151,5 +151,62 @@ TEST_F(Layout, AddingAFieldToAPrototypeWithManyClonesGivesEachCloneTheBytes) {
     }
 }
 
+// A field whose constructor fails on the third object it meets.
+struct Fragile : InterDataField {
+    explicit Fragile(const char* n) : InterDataField(n) {}
+    Field* clone() const override { return new Fragile(*this); }
+    IdType type() const override { return IDT_LONG; }
+    int32_t size() const override { return 4; }
+    void write(OCLStream&) const override {}
+    void fldConstructor(InterObjRep&, SignatureRep&) override {
+        if (++constructed == 3) throw StoreException("fragile", nullptr);
+    }
+    void fldDestructor(InterObjRep&, SignatureRep&) override { ++destructed; }
+    static inline int constructed = 0;
+    static inline int destructed = 0;
+};
+
+TEST_F(Layout, AFieldWhoseConstructionFailsPartWayLeavesEveryObjectAsItWas) {
+    InterObj proto(named("Fragile"));
+    addData(proto.get(), "A", IDT_LONG);
+    std::vector<InterObj> clones;
+    for (int i = 0; i < 5; ++i) {
+        clones.emplace_back(InterObjRep::NewCopy(*proto, DETACHED_MODULE, IOT_ORDINARY));
+        setLong(clones.back().get(), "A", 100 + i);
+    }
+    Fragile::constructed = Fragile::destructed = 0;
+    EXPECT_THROW(proto->addField(new Fragile("F")), StoreException);
+    // The two objects whose constructor ran were destroyed again.
+    EXPECT_EQ(Fragile::destructed, 2);
+    EXPECT_EQ(proto->findField("F"), nullptr);
+    EXPECT_EQ(proto->signature()->iDataSize(), 4u);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(clones[i]->dataSize(), 4u);
+        EXPECT_EQ(getLong(clones[i].get(), "A"), 100 + i);
+    }
+    EXPECT_NO_THROW(addData(proto.get(), "F", IDT_LONG));
+    EXPECT_EQ(static_cast<DataField*>(proto->findField("F"))->fieldOffset(), 4);
+}
+
+TEST_F(Layout, AUniqueNameIsFreeInTheChainAndInEveryDescendantPrototype) {
+    InterObj proto(named("Names"));
+    addData(proto.get(), "Item1", IDT_LONG);
+    InterObj child(InterObjRep::NewNamed("Child", proto.get(), DETACHED_MODULE, IOT_ORDINARY));
+    addData(child.get(), "Item2", IDT_LONG);
+    EXPECT_STREQ(proto->uniqueName("Item"), "Item3");
+    EXPECT_STREQ(child->uniqueName("Other"), "Other1");
+}
+
+TEST_F(Layout, AnObjectDependsOnTheRootsItsSignatureAndEmbedsComeFrom) {
+    InterObj button(named("Button"));
+    InterObj form(named("Form1"));
+    form->addField(new EmbedObjField("Ok", "Button"));
+    InterObj form2(InterObjRep::NewNamed("Form2", form.get(), DETACHED_MODULE, IOT_ORDINARY));
+    EXPECT_TRUE(form2->dependsOn(form.get()));
+    EXPECT_TRUE(form->dependsOn(button.get()));
+    EXPECT_FALSE(button->dependsOn(form.get()));
+    EXPECT_FALSE(form->dependsOn(form2.get()));
+}
+
 }  // namespace
 }  // namespace tq
