@@ -1,5 +1,6 @@
 #include "platform/storage/gsfio.h"
 
+#include <gsf/gsf-infile-impl.h>
 #include <gsf/gsf-input-impl.h>
 #include <gsf/gsf-output-impl.h>
 #include <unistd.h>
@@ -127,22 +128,24 @@ FdOutput* AsFdOutput(GsfOutput* output) {
         G_TYPE_CHECK_INSTANCE_CAST(output, FdOutputType(), FdOutput));
 }
 
+// Records the first failure where libgsf looks for it too: some of its loops
+// (padding to a sector's end) retry until the output reports an error.
+gboolean Fail(FdOutput* self, int error) {
+    if (self->error == 0) self->error = error;
+    gsf_output_set_error(&self->base, self->error, "%s", g_strerror(self->error));
+    return FALSE;
+}
+
 gboolean FdOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
     FdOutput* self = AsFdOutput(output);
-    if (self->error != 0) return FALSE;
-    if (self->hook && *self->hook && !(*self->hook)(self->written)) {
-        self->error = EIO;
-        return FALSE;
-    }
+    if (self->error != 0) return Fail(self, self->error);
+    if (self->hook && *self->hook && !(*self->hook)(self->written)) return Fail(self, EIO);
     gsf_off_t offset = output->cur_offset;
     size_t left = n;
     while (left > 0) {
         const ssize_t put = ::pwrite(self->fd, data, left, offset);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            self->error = put < 0 ? errno : EIO;
-            return FALSE;
-        }
+        if (put <= 0) return Fail(self, put < 0 ? errno : EIO);
         data += put;
         left -= static_cast<size_t>(put);
         offset += put;
@@ -191,6 +194,35 @@ std::string TakeLastMessage() {
     return message;
 }
 
+namespace {
+
+GsfInput* Reported(GsfInput* child, GError* error, std::string* reason) {
+    if (child == nullptr) {
+        *reason = error ? error->message : TakeLastMessage();
+        if (reason->empty()) *reason = TakeLastMessage();
+    }
+    if (error) g_error_free(error);
+    return child;
+}
+
+GsfInfileClass* InfileClass(GsfInfile* storage) {
+    return GSF_INFILE_CLASS(G_OBJECT_GET_CLASS(storage));
+}
+
+}  // namespace
+
+GsfInput* ChildByName(GsfInfile* storage, const char* name, std::string* reason) {
+    GError* error = nullptr;
+    GsfInput* child = InfileClass(storage)->child_by_name(storage, name, &error);
+    return Reported(child, error, reason);
+}
+
+GsfInput* ChildByIndex(GsfInfile* storage, int index, std::string* reason) {
+    GError* error = nullptr;
+    GsfInput* child = InfileClass(storage)->child_by_index(storage, index, &error);
+    return Reported(child, error, reason);
+}
+
 GsfInput* NewFdInput(int fd, uint64_t size, uint64_t* bytesRead) {
     auto* self = static_cast<FdInput*>(g_object_new(FdInputType(), nullptr));
     self->fd = fd;
@@ -208,10 +240,7 @@ GsfOutput* NewFdOutput(int fd, const std::function<bool(uint64_t)>* hook) {
 
 int FdOutputError(GsfOutput* output) { return AsFdOutput(output)->error; }
 
-void AbandonOutput(GsfOutput* output) {
-    FdOutput* self = AsFdOutput(output);
-    if (self->error == 0) self->error = ECANCELED;
-}
+void AbandonOutput(GsfOutput* output) { Fail(AsFdOutput(output), ECANCELED); }
 
 uint64_t FdOutputBytesWritten(GsfOutput* output) { return AsFdOutput(output)->written; }
 
