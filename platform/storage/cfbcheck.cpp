@@ -182,7 +182,8 @@ private:
     }
 
     CfbListing walkDirectory() {
-        const uint64_t entries = static_cast<uint64_t>(directory_.size()) * sectorSize_ / kEntrySize;
+        const uint64_t entries =
+            static_cast<uint64_t>(directory_.size()) * sectorSize_ / kEntrySize;
         std::vector<bool> seen(entries, false);
         uint32_t reached = 0;
         CfbListing listing;

@@ -104,6 +104,21 @@ TEST_F(InteropTest, AnIndependentReaderFindsTheStreamsAndBytesWeWrote) {
     EXPECT_TRUE(dump.storages.empty());
 }
 
+// Past 7 MB the allocation table outgrows the header's index and continues in
+// index sectors of its own.
+TEST_F(InteropTest, ALargeFileReadsBackIndependentlyThroughItsAllocationIndex) {
+    const std::map<std::string, Bytes> expected = {{"Objects", test::Pattern(9 << 20, 5)},
+                                                   {"IdStrings", test::Pattern(200, 6)}};
+    {
+        OCLStorage s(file.c_str(), 1, test::kModuleMode);
+        for (const auto& [name, bytes] : expected) test::PutStream(s, name, bytes);
+        s.Commit();
+    }
+    EXPECT_EQ(DumpWithOlefile(file).streams, expected);
+    OCLStorage reader(file.c_str(), 0, test::kReadOnlyMode);
+    EXPECT_EQ(AllStreams(reader), expected);
+}
+
 // Files written by another writer: sub-storages and class ids, which we do not
 // make but must not lose, and a file with 4096-byte sectors.
 TEST_F(InteropTest, SubStoragesAndClassIdsSurviveCommitCopyToAndSwitchTo) {
