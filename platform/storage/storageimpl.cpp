@@ -58,8 +58,10 @@ std::string Resolved(const std::string& absolutePath) {
     return ec ? absolutePath : resolved.string();
 }
 
+// Not blocking, in case something other than a file took the path; the
+// reader refuses anything but a regular file.
 UniqueFd OpenForReading(const std::string& file, const std::string& path) {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) throw StorageError(path + ": cannot open: " + ErrnoText(errno));
     return fd;
 }

@@ -68,6 +68,11 @@ TEST_F(OCLStorageTest, FilesThatAreNotStoragesAreToldApart) {
                          "not a regular file");
     EXPECT_STORAGE_ERROR(OCLStorage(scratch.path("new.qbo").c_str(), 1, test::kReadOnlyMode),
                          "without write access");
+    // A FIFO must not block the look or the open.
+    const std::string fifo = scratch.path("fifo.qbo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(OCLStorage::IsStorageFile(fifo.c_str()));
+    EXPECT_STORAGE_ERROR(OCLStorage(fifo.c_str(), 0, test::kReadOnlyMode), "not a regular file");
 }
 
 TEST_F(OCLStorageTest, StreamNamesAreCheckedAndCompareWithoutCase) {
