@@ -66,14 +66,14 @@ UniqueFd OpenForReading(const std::string& file, const std::string& path) {
     return fd;
 }
 
-// Stream names the container can hold: 1 to 31 UTF-16 units, none of the
-// characters it reserves.
+// Names a new stream may have: 1 to 31 UTF-16 units, none of the characters
+// the container reserves. (Streams found in a file are taken as named, even
+// "\005SummaryInformation".)
 bool IsValidStreamName(const std::string& name) {
     if (name.empty() || !g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr))
         return false;
     for (const char c : name)
-        if (c == '/' || c == '\\' || c == ':' || c == '!' || static_cast<unsigned char>(c) < 0x20)
-            return false;
+        if (c == '/' || c == '\\' || c == ':' || c == '!') return false;
     glong units = 0;
     gunichar2* utf16 =
         g_utf8_to_utf16(name.data(), static_cast<glong>(name.size()), nullptr, &units, nullptr);
@@ -417,13 +417,13 @@ bool StorageImpl::removeStream(const std::string& name) {
 }
 
 std::shared_ptr<StreamState> StorageImpl::openStream(const std::string& name, bool create) {
-    if (!IsValidStreamName(name))
-        throw StorageError(path_ + ": \"" + name + "\" is not a valid stream name");
     const auto it = streams_.find(name);
     if (it != streams_.end() && it->second->content.exists()) return it->second;
     if (storages_.count(name) != 0)
         throw StorageError(path_ + ": \"" + name + "\" is a storage, not a stream");
     if (!create) throw StorageError(path_ + ": no stream named \"" + name + "\"");
+    if (!IsValidStreamName(name))
+        throw StorageError(path_ + ": \"" + name + "\" is not a valid stream name");
     if (writable_ && entryCount() >= kMaxEntries)
         throw StorageError(path_ + ": cannot create stream \"" + name +
                            "\": a storage holds at most " + std::to_string(kMaxEntries) +
