@@ -222,6 +222,10 @@ private:
                         " is larger than the file");
 
             if (isRoot) {
+                // libgsf would read siblings of the root as orphans, and lose
+                // them (and their memory).
+                if (Get32(e + 68) != kNoEntry || Get32(e + 72) != kNoEntry)
+                    corrupt("the root entry has siblings");
                 std::memcpy(listing.rootClassId.data(), e + 80, 16);
                 todo.push_back({Get32(e + 76), step.depth + 1, true});
                 continue;

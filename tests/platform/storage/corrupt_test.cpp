@@ -126,6 +126,8 @@ TEST_F(CorruptFileTest, HostileContainerFieldsAreRefusedWithAClearText) {
          "leaves the file"},
         {"directory chain loops",
          [](Layout& l) { l.set(l.fatEntry(l.get(0x30)), l.get(0x30)); }, "loops"},
+        {"siblings of the root", [](Layout& l) { l.set(l.entry(0) + 72, 1); },
+         "the root entry has siblings"},
         {"link past the directory", [](Layout& l) { l.set(l.entry(0) + 76, 0x00FFFFFF); },
          "past the directory's end"},
         {"entry reached twice",
