@@ -1,0 +1,254 @@
+// The described base of every persistent representation, and the
+// class-wide tables of each kind.
+//
+// DescribedObjectNoDescriptor<T> keeps, for kind T, one DescriptionTable per
+// loaded module and the operations on descriptors of that kind: entering a
+// thing in a module, marking it changed or deleted, following a descriptor to
+// the thing (the fault). DescribedObject<T> is the base of T itself: the
+// thing's descriptor and its handle cell.
+//
+// T provides:
+//   static constexpr const char* storageName;      the stream of the kind
+//   static constexpr uint32_t storageVersion;
+//   static T* readFromStream(OCLStream&, uint32_t version, tModuleIndex m,
+//                            uint32_t index);        a record into a new thing
+//   void write(OCLStream&);                          the thing's record
+//   a virtual destructor (through CountedObject)
+//
+// A thing of DETACHED_MODULE belongs to no table: it is always in memory,
+// never written, and counts as faulted and changed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/storage/oclstorage.h"
+#include "platform/util/handle.h"
+#include "platform/util/uassert.h"
+#include "store/dscrptr.h"
+#include "store/errors/extexcep.h"
+#include "store/persist/desctab.h"
+#include "store/persist/objstore.h"
+
+namespace tq {
+
+template <class T>
+class DescriptionTable final : public VoidDescriptionTable {
+public:
+    DescriptionTable(OCLStorage& storage, tModuleIndex m)
+        : VoidDescriptionTable(storage, T::storageName, T::storageVersion, m) {}
+
+    // The thing of entry e, reading its record when it is not in memory.
+    // Readers may fault other things of the same kind in the middle of their
+    // own record: a nested fault puts the stream back where the outer reader
+    // left it, also when it fails.
+    T* fault(Description& e, uint32_t index) {
+        if (!e.exists()) return nullptr;
+        if (e.memory() != 0) return HandleTable::Global().getAs<T>(e.memory());
+        checkRecordBounds(e, index);
+        OCLStream& s = stream();
+        const bool nested = faultDepth++ > 0;
+        const uint32_t resumeAt = nested ? s.tell() : 0;
+        struct Restore {
+            OCLStream& s;
+            bool nested;
+            uint32_t at;
+            ~Restore() {
+                --faultDepth;
+                if (nested) s.seek(at);
+            }
+        } restore{s, nested, resumeAt};
+        s.seek(e.offset());
+        T* thing = ReadRecord(s, version(), moduleIndex(), index);
+        e.setMemory(thing->selfId());
+        return thing;
+    }
+
+    // Destroys every loaded thing that exists, loading nothing.
+    void reclaimMemory() {
+        for (uint32_t i = 0; i < count(); ++i) {
+            Description& e = entry(i);
+            if (!e.hasFaulted()) continue;
+            T* thing = HandleTable::Global().getAs<T>(e.memory());
+            e.setMemory(0);
+            delete thing;
+        }
+    }
+
+    static inline int faultDepth = 0;
+
+protected:
+    void writeRecord(Description& e, uint32_t) override {
+        HandleTable::Global().getAs<T>(e.memory())->write(stream());
+    }
+
+private:
+    // Bytes from the file that do not make a record of the kind raise
+    // ObjectLoadFailed; storage read errors are reported the same way.
+    static T* ReadRecord(OCLStream& s, uint32_t version, tModuleIndex m, uint32_t index) {
+        try {
+            return T::readFromStream(s, version, m, index);
+        } catch (const StorageError& e) {
+            const std::string text =
+                std::string(T::storageName) + " entry " + std::to_string(index) + ": " + e.what();
+            throw ObjectLoadFailed(text.c_str());
+        }
+    }
+};
+
+template <class T>
+class DescribedObjectNoDescriptor {
+public:
+    static DescriptionTable<T>* descriptionTable(tModuleIndex m) {
+        return m < MAX_MODULES ? descTable[m].get() : nullptr;
+    }
+
+    static void newModule(tModuleIndex m, OCLStorage& storage) {
+        TQ_ASSERT(m < MAX_MODULES && !descTable[m], "descTable[m] == NULL");
+        descTable[m] = std::make_unique<DescriptionTable<T>>(storage, m);
+    }
+
+    // Discards module m's table. Its loaded things are destroyed first: one
+    // by one with their bookkeeping, or, when every module is going at once
+    // (SkipReclaim), without it.
+    static void delModule(tModuleIndex m) {
+        if (m >= MAX_MODULES || !descTable[m]) return;
+        descTable[m]->reclaimMemory();
+        descTable[m].reset();
+    }
+
+    static void writeModule(tModuleIndex m) {
+        if (auto* t = descriptionTable(m)) t->write();
+    }
+
+    static bool isDirty(tModuleIndex m) {
+        auto* t = descriptionTable(m);
+        return t && t->isDirty();
+    }
+
+    // Enters the thing in table m; d's identity becomes (m, new index), its
+    // bits 30 and 31 are kept.
+    static void add(tModuleIndex m, const T& thing, tDescriptor& d) {
+        auto* t = descriptionTable(m);
+        TQ_ASSERT(t != nullptr, "descTable[m]");
+        d.setIdentity(m, t->add(thing.selfId()));
+    }
+
+    static bool changed(tDescriptor d) {
+        const tModuleIndex m = d.moduleIndex();
+        if (m == DETACHED_MODULE) return true;
+        if (ObjectStore::DeletingModule(m)) return true;
+        if (auto* t = descriptionTable(m); t && d.descIndex() < t->count()) t->changed(d.descIndex());
+        return true;
+    }
+
+    static void deleted(tDescriptor d) {
+        const tModuleIndex m = d.moduleIndex();
+        if (d.isNull() || m == DETACHED_MODULE) return;
+        auto* t = descriptionTable(m);
+        if (!t || d.descIndex() >= t->count()) return;
+        if (ObjectStore::DeletingModule(m) || VoidDescriptionTable::SkipReclaim())
+            t->reclaimed(d.descIndex());
+        else
+            t->deleted(d.descIndex());
+    }
+
+    static bool hasFaulted(tDescriptor d) {
+        if (d.moduleIndex() == DETACHED_MODULE) return true;
+        auto* t = descriptionTable(d.moduleIndex());
+        return t && t->hasFaulted(d.descIndex());
+    }
+
+    // The thing of d, reading it when needed; null for the null descriptor
+    // and for a thing that does not exist.
+    static T* fault(tDescriptor d) {
+        if (d.isNull()) return nullptr;
+        auto* t = descriptionTable(d.moduleIndex());
+        if (!t || d.descIndex() >= t->count()) return nullptr;
+        return t->fault(t->entry(d.descIndex()), d.descIndex());
+    }
+
+    static Description* objectDescription(tDescriptor d) {
+        auto* t = descriptionTable(d.moduleIndex());
+        if (!t || d.descIndex() >= t->count()) return nullptr;
+        return &t->entry(d.descIndex());
+    }
+
+    static bool objectExists(tDescriptor d) {
+        if (d.isNull()) return true;
+        const tModuleIndex m = d.moduleIndex();
+        if (m >= MAX_MODULES) return false;
+        auto* t = descriptionTable(m);
+        if (!t || d.descIndex() >= t->count()) return false;
+        return t->entry(d.descIndex()).exists();
+    }
+
+    // How module m names the thing when it writes a reference to it. Kinds
+    // with proxies replace this; the others are only ever written by their
+    // own module.
+    static tDescriptor internalDescriptor(const T& thing, tModuleIndex) {
+        return thing.descriptor();
+    }
+
+    static bool isNullObject(const T&) { return false; }
+
+    static inline std::array<std::unique_ptr<DescriptionTable<T>>, MAX_MODULES> descTable{};
+};
+
+template <class T>
+class DescribedObject : public DescribedObjectNoDescriptor<T> {
+public:
+    tDescriptor descriptor() const { return desc_; }
+    tModuleIndex moduleIndex() const { return desc_.moduleIndex(); }
+    bool isDetached() const { return desc_.moduleIndex() == DETACHED_MODULE; }
+
+    // The thing's own handle id, the body of direct references to it.
+    HandleTable::Id selfId() const {
+        if (!selfId_) selfId_ = HandleTable::Global().add(const_cast<T*>(static_cast<const T*>(this)));
+        return selfId_;
+    }
+
+    // The handle cell through which indirect references reach the thing.
+    HandleTable::Id handle() const {
+        if (!cell_) cell_ = HandleTable::Global().add(const_cast<T*>(static_cast<const T*>(this)));
+        return cell_;
+    }
+
+    // Moves the thing into module m, or detaches it (m == DETACHED_MODULE,
+    // keeping its description index).
+    void attach(tModuleIndex m) {
+        if (desc_.moduleIndex() == m) return;
+        if (!isDetached()) DescribedObjectNoDescriptor<T>::deleted(desc_);
+        if (m == DETACHED_MODULE)
+            desc_.setModuleIndex(DETACHED_MODULE);
+        else
+            DescribedObjectNoDescriptor<T>::add(m, *static_cast<T*>(this), desc_);
+    }
+
+    bool changed() const { return DescribedObjectNoDescriptor<T>::changed(desc_); }
+
+protected:
+    DescribedObject() : desc_(tDescriptor::Make(DETACHED_MODULE, 0)) {}
+    explicit DescribedObject(tDescriptor d) : desc_(d) {}
+    DescribedObject(const DescribedObject&) : desc_(tDescriptor::Make(DETACHED_MODULE, 0)) {}
+    DescribedObject& operator=(const DescribedObject&) { return *this; }
+
+    // A thing that goes reports its description deleted (or reclaimed, when
+    // its module is going), clears its handle cell so that indirect
+    // references read null, and gives its own id back.
+    ~DescribedObject() {
+        DescribedObjectNoDescriptor<T>::deleted(desc_);
+        if (cell_) HandleTable::Global().set(cell_, nullptr);
+        if (selfId_) HandleTable::Global().release(selfId_);
+    }
+
+    tDescriptor desc_;
+
+private:
+    mutable HandleTable::Id selfId_ = 0;
+    mutable HandleTable::Id cell_ = 0;
+};
+
+}  // namespace tq

@@ -1,0 +1,207 @@
+#include "store/persist/desctab.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/util/uassert.h"
+#include "store/errors/extexcep.h"
+
+namespace tq {
+
+namespace {
+
+// Streams are opened read-write and exclusive, created when missing.
+constexpr int kCreateWhenMissing = 1;
+constexpr uint32_t kStreamMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+
+std::string Where(const OCLStream& s) { return "stream \"" + s.name() + "\""; }
+
+}  // namespace
+
+void ThrowCorruptTable(const std::string& stream, const char* what) {
+    const std::string text = "stream \"" + stream + "\": " + what;
+    throw ModuleOpenFailed(text.c_str());
+}
+
+VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name,
+                                           uint32_t storageVersion, tModuleIndex m)
+    : stream_(storage, name, kCreateWhenMissing, kStreamMode),
+      array_(kBlockSize, kBlockSize),
+      module_(m),
+      version_(storageVersion) {
+    if (stream_.size() == 0) return;
+    readHead();
+    stream_.seek(arrayOffset_);
+    // A loaded thing's handle id lives in memory only.
+    array_.read(stream_, [](Description& e) {
+        e.setMemory(0);
+        e.clearChanged();
+    });
+}
+
+VoidDescriptionTable::~VoidDescriptionTable() = default;
+
+void VoidDescriptionTable::readHead() {
+    const uint32_t size = stream_.size();
+    if (size < kHeadSize) ThrowCorruptTable(stream_.name(), "table head is truncated");
+    stream_.seek(0);
+    const uint32_t revision = stream_.readU32();
+    arrayOffset_ = stream_.readU32();
+    arraySlot_ = stream_.readU32();
+    deadBytes_ = stream_.readU32();
+    if (revision == 0 || revision > version_)
+        ThrowCorruptTable(stream_.name(), "table revision is unknown");
+    version_ = revision;
+    if (arrayOffset_ < kHeadSize || arrayOffset_ > size ||
+        size - arrayOffset_ < OCLBlockArrayWFL<Description>::kHeaderSize ||
+        arraySlot_ > size - arrayOffset_)
+        ThrowCorruptTable(stream_.name(), "description array lies outside the stream");
+    if (deadBytes_ > size) deadBytes_ = size;
+}
+
+Description& VoidDescriptionTable::entry(uint32_t index) {
+    TQ_ASSERT(index < array_.count(), "index < count()");
+    return array_[index];
+}
+
+const Description& VoidDescriptionTable::entry(uint32_t index) const {
+    TQ_ASSERT(index < array_.count(), "index < count()");
+    return array_[index];
+}
+
+uint32_t VoidDescriptionTable::add(uint32_t memory) {
+    const uint32_t index = array_.nextFree();
+    TQ_ASSERT(index <= tDescriptor::kMaxIndex, "descIndex() == d");
+    Description& e = array_[index];
+    e.setMemory(memory);
+    e.setOffset(0);
+    e.setLength(0);
+    e.markChanged();
+    dirty_ = true;
+    return index;
+}
+
+void VoidDescriptionTable::changed(uint32_t index) {
+    entry(index).markChanged();
+    dirty_ = true;
+}
+
+void VoidDescriptionTable::deleted(uint32_t index) {
+    Description& e = entry(index);
+    e.markDeleted();
+    e.setMemory(0);
+    dirty_ = true;
+}
+
+void VoidDescriptionTable::reclaimed(uint32_t index) { entry(index).setMemory(0); }
+
+bool VoidDescriptionTable::hasFaulted(uint32_t index) const {
+    return index < array_.count() && array_[index].hasFaulted();
+}
+
+void VoidDescriptionTable::checkRecordBounds(const Description& e, uint32_t index) {
+    const uint32_t size = stream_.size();
+    if (e.offset() < kHeadSize || e.offset() > size || e.length() > size - e.offset()) {
+        const std::string text =
+            Where(stream_) + " entry " + std::to_string(index) + ": record lies outside the stream";
+        throw ObjectLoadFailed(text.c_str());
+    }
+}
+
+uint32_t VoidDescriptionTable::liveBytes() const {
+    const uint32_t size = stream_.size();
+    return size > deadBytes_ ? size - deadBytes_ : 0;
+}
+
+void VoidDescriptionTable::write() {
+    if (!dirty_) return;
+    if (array_.count() == 0 && stream_.size() == 0) {
+        dirty_ = false;
+        return;
+    }
+    uint32_t end = std::max(stream_.size(), kHeadSize);
+    // Writers may enter new things of this kind while they write (a record
+    // that attaches a string, say), so the count is read afresh each step.
+    for (uint32_t i = 0; i < array_.count(); ++i) {
+        Description& e = array_[i];
+        if (e.isFree()) continue;
+        if (e.isDeleted()) {
+            if (e.memory() == 0) {
+                deadBytes_ += e.length();
+                array_.setFree(i);
+            }
+            continue;
+        }
+        if (!e.isChanged()) continue;
+        e.clearChanged();
+        if (e.memory() == 0) continue;
+        stream_.seek(end);
+        writeRecord(e, i);
+        const uint32_t newEnd = stream_.tell();
+        deadBytes_ += e.length();
+        e.setOffset(end);
+        e.setLength(newEnd - end);
+        end = newEnd;
+    }
+    if (deadBytes_ > kCompactAtDeadBytes && deadBytes_ > liveBytes()) end = compact();
+    writeArray(end);
+    dirty_ = false;
+}
+
+void VoidDescriptionTable::writeArray(uint32_t end) {
+    const uint32_t need = array_.recordSize();
+    if (arraySlot_ < need || arrayOffset_ < kHeadSize) {
+        deadBytes_ += arraySlot_;
+        arrayOffset_ = end;
+        arraySlot_ = need + need / 4;
+    }
+    stream_.seek(arrayOffset_);
+    array_.write(stream_);
+    // The spare bytes of the slot are zeroed so the file carries no stale
+    // array tail.
+    const uint32_t spare = arraySlot_ - need;
+    if (spare) {
+        std::vector<uint8_t> zeros(spare, 0);
+        stream_.write(zeros.data(), zeros.size());
+    }
+    const uint32_t tableEnd = std::max(end, arrayOffset_ + arraySlot_);
+    stream_.setSize(tableEnd);
+    stream_.seek(0);
+    stream_.writeU32(version_);
+    stream_.writeU32(arrayOffset_);
+    stream_.writeU32(arraySlot_);
+    stream_.writeU32(deadBytes_);
+}
+
+// Slides every live record down to close the gaps, in offset order, so no
+// record is ever overwritten before it has been moved. The array is given a
+// new slot after the records.
+uint32_t VoidDescriptionTable::compact() {
+    std::vector<uint32_t> order;
+    for (uint32_t i = 0; i < array_.count(); ++i) {
+        const Description& e = array_[i];
+        if (!e.isFree() && e.length() != 0) order.push_back(i);
+    }
+    std::sort(order.begin(), order.end(),
+              [this](uint32_t a, uint32_t b) { return array_[a].offset() < array_[b].offset(); });
+    std::vector<uint8_t> buffer;
+    uint32_t end = kHeadSize;
+    for (uint32_t i : order) {
+        Description& e = array_[i];
+        if (e.offset() != end) {
+            buffer.resize(e.length());
+            stream_.seek(e.offset());
+            stream_.read(buffer.data(), buffer.size());
+            stream_.seek(end);
+            stream_.write(buffer.data(), buffer.size());
+            e.setOffset(end);
+        }
+        end += e.length();
+    }
+    deadBytes_ = 0;
+    arrayOffset_ = 0;
+    arraySlot_ = 0;
+    return end;
+}
+
+}  // namespace tq

@@ -1,0 +1,123 @@
+// Description tables: per module and per kind of thing, the index from a
+// descriptor's description index to where the thing's record lies in the
+// kind's stream and, once read, to the thing in memory.
+//
+// A table stands on one stream of the module's storage ("Objects",
+// "Strings", ...). Its layout within that stream:
+//
+//   offset  width  content
+//   0       4      table revision (the kind's storageVersion)
+//   4       4      offset of the description array record (oclbawfl.h)
+//   8       4      bytes reserved at that offset for the array record
+//   12      4      bytes of dead space: records and arrays that were
+//                  superseded and are no longer named by any description
+//   16      ...    records, each at the offset and with the length its
+//                  description holds, and the array record in its slot
+//
+// An empty stream is an empty table (a new module).
+//
+// Invariants and costs:
+//  1. Opening reads the 16-byte head and the array record in one read each,
+//     into one block of exactly the stored count: no record is read, and no
+//     per-entry allocation is made.
+//  2. A save writes only the records whose descriptions are marked changed,
+//     each appended after the end of the stream, then the array in its slot
+//     (or, when the array has outgrown it, in a new slot at the end with a
+//     quarter to spare). Unchanged records are never rewritten.
+//  3. What a rewritten record, a deleted thing or a moved array leaves
+//     behind is counted as dead space. When dead space exceeds both the live
+//     bytes and kCompactAtDeadBytes, the save compacts the stream: the live
+//     records slide down in offset order to close every gap and the dead
+//     count returns to zero. So a stream never holds more than about twice
+//     its live bytes plus the threshold, however many saves change it.
+//  4. A deleted thing keeps its slot until it has left memory; the next save
+//     frees the slot.
+//
+// Life of an entry (state: how it changes):
+//
+//   free --add--> used+changed --write--> used --changed--> used+changed
+//     ^                                    |
+//     |                                  deleted
+//     +---------- write (not in memory) -- used+deleted
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
+#include "store/dscrptr.h"
+#include "store/persist/descript.h"
+#include "store/persist/oclbawfl.h"
+
+namespace tq {
+
+class VoidDescriptionTable {
+public:
+    static constexpr uint32_t kHeadSize = 16;
+    static constexpr uint32_t kBlockSize = 256;
+    static constexpr uint32_t kCompactAtDeadBytes = 64 * 1024;
+
+    // Opens the table on stream `name` of the storage (created when missing)
+    // and reads its array. A stream whose head or array does not fit raises
+    // ModuleOpenFailed.
+    VoidDescriptionTable(OCLStorage& storage, const char* name, uint32_t storageVersion,
+                         tModuleIndex m);
+    virtual ~VoidDescriptionTable();
+    VoidDescriptionTable(const VoidDescriptionTable&) = delete;
+    VoidDescriptionTable& operator=(const VoidDescriptionTable&) = delete;
+
+    // While set, discarding a module's tables destroys its loaded things
+    // without the per-thing bookkeeping (all modules are going at once).
+    static bool SkipReclaim() { return skipReclaim; }
+    static void SetSkipReclaim(bool on) { skipReclaim = on; }
+
+    tModuleIndex moduleIndex() const { return module_; }
+    uint32_t version() const { return version_; }
+    OCLStream& stream() { return stream_; }
+    bool isDirty() const { return dirty_; }
+    uint32_t count() const { return array_.count(); }
+    uint32_t deadBytes() const { return deadBytes_; }
+
+    Description& entry(uint32_t index);
+    const Description& entry(uint32_t index) const;
+
+    // Enters a thing held by handle id `memory`; returns its index.
+    uint32_t add(uint32_t memory);
+    void changed(uint32_t index);
+    // The thing no longer counts as existing; it is not in memory either.
+    void deleted(uint32_t index);
+    // The thing left memory but still exists on file.
+    void reclaimed(uint32_t index);
+    bool hasFaulted(uint32_t index) const;
+
+    // Writes the changed records and the array (see the layout above).
+    void write();
+
+protected:
+    // Writes the record of the thing of entry e, with the stream positioned
+    // where the record starts.
+    virtual void writeRecord(Description& e, uint32_t index) = 0;
+
+    // Checks that entry e's record lies inside the stream, before a fault.
+    void checkRecordBounds(const Description& e, uint32_t index);
+
+private:
+    void readHead();
+    void writeArray(uint32_t end);
+    uint32_t compact();
+    uint32_t liveBytes() const;
+
+    static inline bool skipReclaim = false;
+
+    OCLStream stream_;
+    OCLBlockArrayWFL<Description> array_;
+    tModuleIndex module_;
+    uint32_t version_;
+    uint32_t arrayOffset_ = 0;
+    uint32_t arraySlot_ = 0;
+    uint32_t deadBytes_ = 0;
+    bool dirty_ = false;
+};
+
+}  // namespace tq
