@@ -32,10 +32,12 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
     if (stream_.size() == 0) return;
     readHead();
     stream_.seek(arrayOffset_);
-    // A loaded thing's handle id lives in memory only.
+    // A loaded thing's handle id and the in-memory flag bits live in memory
+    // only; a file that carries them set must not make an entry look changed
+    // or in the middle of a read.
     array_.read(stream_, [](Description& e) {
         e.setMemory(0);
-        e.clearChanged();
+        e.setFlags(e.flags() & Description::kStoredFlags);
     });
 }
 
@@ -133,14 +135,20 @@ void VoidDescriptionTable::write() {
             continue;
         }
         if (!e.isChanged()) continue;
-        e.clearChanged();
-        if (e.memory() == 0) continue;
+        if (e.memory() == 0) {
+            e.clearChanged();
+            continue;
+        }
+        // The mark is cleared only once the record is out: a writer that
+        // fails leaves it changed, so a later save writes it again instead
+        // of keeping the old record as if it were current.
         stream_.seek(end);
         writeRecord(e, i);
         const uint32_t newEnd = stream_.tell();
         deadBytes_ += e.length();
         e.setOffset(end);
         e.setLength(newEnd - end);
+        e.clearChanged();
         end = newEnd;
     }
     if (deadBytes_ > kCompactAtDeadBytes && deadBytes_ > liveBytes()) end = compact();
