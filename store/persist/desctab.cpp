@@ -39,6 +39,23 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
         e.setMemory(0);
         e.setFlags(e.flags() & Description::kStoredFlags);
     });
+    checkRecords();
+}
+
+// Every record an entry names must lie inside the stream, or a later save
+// would copy bytes that are not there (compaction moves every live record)
+// and size its buffer by a length taken from the file. One pass over the
+// array, no reads.
+void VoidDescriptionTable::checkRecords() const {
+    const uint32_t size = stream_.size();
+    for (uint32_t i = 0; i < array_.count(); ++i) {
+        const Description& e = array_[i];
+        if (e.isFree() || e.length() == 0) continue;
+        if (e.offset() < kHeadSize || e.offset() > size || e.length() > size - e.offset()) {
+            const std::string what = "entry " + std::to_string(i) + ": record lies outside the stream";
+            ThrowCorruptTable(stream_.name(), what.c_str());
+        }
+    }
 }
 
 VoidDescriptionTable::~VoidDescriptionTable() = default;

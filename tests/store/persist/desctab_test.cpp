@@ -332,16 +332,23 @@ TEST(DescriptionArrays, BadStoredArraysRaiseModuleOpenFailed) {
                     "free list loops");
 }
 
-TEST(DescriptionArrays, ARecordOutsideTheStreamRaisesObjectLoadFailedWhenFaulted) {
+TEST(DescriptionArrays, ARecordOutsideTheStreamFailsTheOpen) {
+    const std::string array = Head(1, 16, 34) + U32(2) + U32(kNone);
+    ExpectOpenFails(array + UsedDescription(16, 12) + UsedDescription(100, 12),
+                    "entry 1: record lies outside the stream");
+    ExpectOpenFails(array + UsedDescription(16, 4000) + UsedDescription(16, 1),
+                    "entry 0: record lies outside the stream");
+}
+
+TEST(DescriptionArrays, AStoredMemoryWordIsIgnoredAndABadRecordFailsItsFault) {
     ScratchDir dir;
     const std::string path = dir.file("bad.qbo");
+    // Entry 0's record is the array's own bytes: no chain record.
     test::WriteStreamFile(path, "Chains",
-                          Head(1, 16, 34) + U32(2) + U32(kNone) + UsedDescription(100, 12) +
-                              UsedDescription(16, 4000));
+                          Head(1, 16, 21) + U32(1) + U32(kNone) + UsedDescription(16, 21));
     ChainModule mod(path, 0);
+    EXPECT_FALSE(mod.table().entry(0).hasFaulted());
     EXPECT_THROW(mod.fault(0), ObjectLoadFailed);
-    EXPECT_THROW(mod.fault(1), ObjectLoadFailed);
-    EXPECT_FALSE(mod.table().entry(0).hasFaulted()) << "the stored memory word is ignored";
 }
 
 // ---- fault pointers ------------------------------------------------------------
