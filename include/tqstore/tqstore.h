@@ -7,3 +7,6 @@
 #include "platform/util/handle.h"
 #include "platform/util/uassert.h"
 #include "platform/util/xexcept.h"
+#include "store/currency.h"
+#include "store/persist/idstr.h"
+#include "store/persist/vlstrrep.h"
