@@ -1,6 +1,10 @@
 #include "store/persist/objstore.h"
 
+#include <string>
+
+#include "platform/com/classreg.h"
 #include "platform/storage/oclstorage.h"
+#include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 #include "store/faultp.h"
@@ -73,6 +77,20 @@ ObjectStore::WritingScope::~WritingScope() { writingModuleIndex = previous_; }
 
 ObjectStore::DyingScope::DyingScope(ObjectStore* s) : previous_(dyingModule) { dyingModule = s; }
 ObjectStore::DyingScope::~DyingScope() { dyingModule = previous_; }
+
+void ObjectStore::PublishObjectDLL(const char* library) {
+    DynamicLibrary::Handle handle = DynamicLibrary::Open(library);
+    if (!handle) ThrowSystemError(DynamicLibrary::LastError(), nullptr);
+    void* proc = DynamicLibrary::Symbol(handle, "POD_Populate");
+    if (!proc) {
+        const std::string error = DynamicLibrary::LastError();
+        DynamicLibrary::Close(handle);
+        ThrowSystemError(error, nullptr);
+    }
+    // Classes registered by the routine are recorded as this library's.
+    ClassRegistry::PublishingScope scope(DynamicLibrary::PathOf(handle));
+    reinterpret_cast<void (*)()>(proc)();
+}
 
 tModuleIndex FaultpWritingModule() { return ObjectStore::WritingModule(); }
 

@@ -13,6 +13,11 @@
 //   dyingModule         the module whose tables are being discarded
 //   storeLockState      0 normal, 2 unloading, 3 unloading everything
 //
+// Object libraries are published here too: PublishObjectDLL loads a library
+// and runs its POD_Populate, which registers its classes. A published library
+// stays loaded for the life of the process, because the classes it
+// registered point into it.
+//
 // This file grows with the object store: the module files themselves
 // (loading, saving, names) arrive with it.
 #pragma once
@@ -68,6 +73,11 @@ public:
 
     static LockStateType LockState() { return storeLockState; }
     static void setLockState(LockStateType s) { storeLockState = s; }
+
+    // Loads the object library `library` ("tqstore" is this library itself)
+    // and runs its POD_Populate. A library that will not load or has no
+    // POD_Populate raises the loader's text as a SystemError StoreException.
+    static void PublishObjectDLL(const char* library);
 
     // Makes m the module being written for the life of the scope.
     class WritingScope {

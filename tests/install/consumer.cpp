@@ -2,8 +2,29 @@
 #include <tqstore/tqstore.h>
 
 #include <cstdio>
+#include <cstring>
 
 int main() {
-    std::printf("Tessaro runtime (tqstore)\n");
+    tq::TessaroInitializer start(1);
+    if (!tq::StoreApplication::Current()) {
+        std::fprintf(stderr, "no default application\n");
+        return 1;
+    }
+    const std::string text = tq::StoreException::StringMsg(32741, "Form1");
+    if (text != "Object 'Form1' was not found") {
+        std::fprintf(stderr, "unexpected message: %s\n", text.c_str());
+        return 1;
+    }
+    try {
+        throw tq::NotFound(32737, "Width");
+    } catch (const std::exception& e) {
+        if (std::strcmp(e.what(), "Field 'Width' does not exist.") != 0) return 1;
+    }
+    if (DllCanUnloadNow() != tq::S_OK) {
+        std::fprintf(stderr, "library in use with nothing alive\n");
+        return 1;
+    }
+    delete tq::StoreApplication::Current();
+    std::printf("Tessaro runtime (tqstore) %s: consumer ran\n", tq::LibraryVersion());
     return 0;
 }

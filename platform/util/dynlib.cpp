@@ -1,0 +1,177 @@
+#include "platform/util/dynlib.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace tq {
+namespace {
+
+std::string& ErrorText() {
+    thread_local std::string text;
+    return text;
+}
+
+std::map<std::string, void*>& OwnSymbols() {
+    static std::map<std::string, void*> symbols;
+    return symbols;
+}
+
+bool EndsWithNoCase(const std::string& text, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, suffix) == 0;
+}
+
+std::string LoaderError(const char* fallback) {
+    const char* text = dlerror();
+    return text ? text : fallback;
+}
+
+using Handle = DynamicLibrary::Handle;
+
+// The library that holds this very function: its handle and file.
+struct SelfLibrary {
+    Handle handle = nullptr;
+    std::string path;
+    std::string error;
+};
+
+SelfLibrary FindSelf() {
+    SelfLibrary self;
+    Dl_info info{};
+    link_map* mine = nullptr;
+    void* const anchor = reinterpret_cast<void*>(&FindSelf);
+    if (!dladdr1(anchor, &info, reinterpret_cast<void**>(&mine), RTLD_DL_LINKMAP) || !mine) {
+        self.error = "cannot tell which file holds the tqstore library";
+        return self;
+    }
+    void* const program = dlopen(nullptr, RTLD_LAZY);
+    link_map* programMap = nullptr;
+    if (program && dlinfo(program, RTLD_DI_LINKMAP, &programMap) == 0 && programMap == mine) {
+        // Linked into the program itself: the program is the library.
+        self.handle = program;
+        char exe[PATH_MAX];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        self.path = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
+        return self;
+    }
+    if (program) dlclose(program);
+    // Already loaded, so this only finds it and counts one more reference.
+    self.handle = dlopen(mine->l_name, RTLD_LAZY | RTLD_NOLOAD);
+    if (!self.handle) {
+        self.error = LoaderError("cannot reopen the tqstore library");
+        return self;
+    }
+    char* real = realpath(mine->l_name, nullptr);
+    self.path = real ? real : mine->l_name;
+    std::free(real);
+    return self;
+}
+
+const SelfLibrary& TheSelf() {
+    static const SelfLibrary self = FindSelf();
+    return self;
+}
+
+std::vector<std::string> Candidates(const std::string& name) {
+    std::vector<std::string> names{name};
+    if (name.find('/') != std::string::npos) return names;
+    std::string base = name;
+    if (EndsWithNoCase(base, ".dll")) base.resize(base.size() - 4);
+    if (base.empty() || EndsWithNoCase(base, ".so") || base.find(".so.") != std::string::npos)
+        return names;
+    names.push_back("lib" + base + ".so");
+    names.push_back(base + ".so");
+    return names;
+}
+
+}  // namespace
+
+bool DynamicLibrary::IsSelfName(const char* name) {
+    if (!name) return false;
+    std::string base = name;
+    if (EndsWithNoCase(base, ".dll") || EndsWithNoCase(base, ".so")) {
+        base.resize(base.rfind('.'));
+    }
+    return strcasecmp(base.c_str(), "tqstore") == 0;
+}
+
+Handle DynamicLibrary::Self() {
+    const SelfLibrary& self = TheSelf();
+    if (!self.handle) ErrorText() = self.error;
+    return self.handle;
+}
+
+const std::string& DynamicLibrary::SelfPath() { return TheSelf().path; }
+
+Handle DynamicLibrary::Open(const char* name) {
+    if (!name || !*name) {
+        ErrorText() = "no library name given";
+        return nullptr;
+    }
+    if (IsSelfName(name)) return Self();
+    // Report the first failure, unless a later candidate was found but failed
+    // for another reason (a missing dependency, say): that one says more.
+    std::string firstError;
+    std::string foundError;
+    const std::vector<std::string> candidates = Candidates(name);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (Handle h = dlopen(candidates[i].c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+        const std::string error = LoaderError("cannot open library");
+        if (i == 0)
+            firstError = error;
+        else if (foundError.empty() && error.find("No such file") == std::string::npos)
+            foundError = error;
+    }
+    ErrorText() = foundError.empty() ? firstError : foundError;
+    return nullptr;
+}
+
+void* DynamicLibrary::Symbol(Handle library, const char* symbol) {
+    if (!library || !symbol) {
+        ErrorText() = "no library or no symbol name given";
+        return nullptr;
+    }
+    if (library == TheSelf().handle) {
+        const auto it = OwnSymbols().find(symbol);
+        if (it != OwnSymbols().end()) return it->second;
+    }
+    dlerror();
+    void* address = dlsym(library, symbol);
+    if (const char* error = dlerror()) {
+        ErrorText() = error;
+        return nullptr;
+    }
+    if (!address) ErrorText() = std::string(symbol) + ": symbol has no address";
+    return address;
+}
+
+std::string DynamicLibrary::PathOf(Handle library) {
+    if (!library) return {};
+    if (library == TheSelf().handle) return TheSelf().path;
+    link_map* map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map) return {};
+    char* real = realpath(map->l_name, nullptr);
+    std::string path = real ? real : map->l_name;
+    std::free(real);
+    return path;
+}
+
+void DynamicLibrary::Close(Handle library) {
+    if (library && library != TheSelf().handle) dlclose(library);
+}
+
+const std::string& DynamicLibrary::LastError() { return ErrorText(); }
+
+void DynamicLibrary::ProvideOwnSymbol(const char* symbol, void* address) {
+    if (symbol) OwnSymbols()[symbol] = address;
+}
+
+}  // namespace tq

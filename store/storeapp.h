@@ -1,0 +1,202 @@
+// StoreApplication: everything the store needs from the program around it.
+//
+// The store never talks to a user interface. Wherever it needs the host (to
+// report an exception, show a message box, pump messages, check for a user
+// break, show a busy cursor, tell an editor of a rename, load a text module,
+// make the store object of a module file) it calls a public static member of
+// this class, which forwards to the virtual member of the same name, first
+// letter lower case, on the one application object the host constructed.
+//
+// Invariants:
+//  1. At most one application lives at a time; it registers itself in its
+//     constructor ("!storeApplication") and leaves in its destructor
+//     ("storeApplication == this").
+//  2. Without an application every static member does nothing and returns
+//     its neutral value (0, null or -1), and HandleException rethrows.
+//  3. renamedObject is non-null only while an objectRenamed notification
+//     runs, also when that notification throws.
+//  4. Only the outermost BatchNotifies pair reaches the host.
+//
+// Everything runs on the host's user-interface thread; the singleton, the
+// rename slot and the batch depth are plain globals.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/util/msgbox.h"
+
+namespace tq {
+
+class InterObj;
+class InterObjRep;
+class ObjectStore;
+class OCLStorage;
+class Printable;
+class StoreException;
+
+class StoreApplication {
+public:
+    // Both flags start on: exceptions go to the host, and the host may alter
+    // its message loop.
+    enum : uint8_t { kHandleExceptions = 0x1, kAlterMessageLoop = 0x2 };
+
+    StoreApplication();
+    virtual ~StoreApplication();
+    StoreApplication(const StoreApplication&) = delete;
+    StoreApplication& operator=(const StoreApplication&) = delete;
+
+    // ---- the host's side, in the order of the virtual table ----------------
+
+    // Non-zero: the exception is handled and the caller carries on; zero:
+    // it is thrown on. Must not throw.
+    virtual int handleException(StoreException& e);
+    virtual void batchNotifyBegin();
+    virtual void batchNotifyEnd();
+    virtual void objectDeleted();
+    // The object is RenamedObject() while this runs.
+    virtual void objectRenamed();
+    virtual void embedAdded(const InterObj& embed);
+    virtual void embedDeleted(const InterObj& embed);
+    virtual void embedRenamed(const InterObj& embed);
+    virtual void fieldChanged();
+    virtual void unloadingModule(unsigned char module);
+    virtual void moduleUnloaded();
+    virtual void moduleLoaded(unsigned char module);
+    // Where Print without a target writes; null when nowhere.
+    virtual Printable* getCurrentPrintable();
+    virtual void appSplashMessage(const char* text);
+    virtual void appEnableSplashMessage(int32_t on);
+    virtual void appQuit() = 0;
+    virtual void appDialog3dEffects(int16_t on);
+    virtual void checkBusySignal();
+    virtual void setBusyIndicator();
+    virtual void signalBusy();
+    virtual void signalNotBusy();
+    virtual void enableAutoBusy(int32_t on);
+    virtual int32_t autoBusyEnabled();
+    virtual void setAutoBusyTimeout(int32_t timeout);
+    virtual int32_t getAutoBusyTimeout();
+    virtual void checkForBreak();
+    // Shows a message box and returns the id of the button that closed it.
+    // The default writes to standard error and answers the default button.
+    virtual int messageBox(HWND owner, const char* text, const char* caption, unsigned style);
+    // The store object of a module file being opened, built on storage,
+    // which it then owns.
+    virtual ObjectStore* makeStore(OCLStorage* storage) = 0;
+    virtual int canLoadText();
+    virtual void loadText(const char* path, InterObj& module);
+    // A host whose canLoadText answers non-zero must override this.
+    virtual void saveText(const char* path, unsigned char module);
+    virtual const char* getTextResourceFile();
+    virtual int32_t writeTextResource(void* data, int32_t a, int32_t b);
+    virtual int32_t readTextResource(const char* name, int32_t& a, int32_t b);
+    virtual int pumpMessages();
+    virtual void setIdleCallback(void (*callback)());
+    virtual void setIdleCallbackHWND(uint32_t window);
+    virtual void forgetIdleCallbackHWND(uint32_t window);
+    virtual HWND superHWND();
+    virtual void setActiveForm(InterObjRep* form);
+    virtual InterObjRep* getActiveForm();
+    virtual int getCurrentMessageLoopIndex();
+    virtual void setMessageLoopGoto(int index);
+
+    // ---- the store's side ------------------------------------------------------
+
+    // The live application, or null.
+    static StoreApplication* Current() { return storeApplication; }
+    uint8_t flags() const { return flags_; }
+
+    // Offers e to the host when the handle-exceptions flag is on; returns
+    // when the host handled it, else throws a plain StoreException copy.
+    static void HandleException(StoreException& e);
+    static void HandleExceptions(int on);
+    static void ObjectDeleted();
+    static void ObjectRenamed(InterObjRep* obj);
+    static InterObjRep* RenamedObject() { return renamedObject; }
+    static void EmbedAdded(const InterObj& embed);
+    static void EmbedDeleted(const InterObj& embed);
+    static void EmbedRenamed(const InterObj& embed);
+    static void FieldChanged();
+    // module 255 stands for no particular module.
+    static void UnloadingModule(unsigned char module);
+    static void ModuleUnloaded();
+    static void ModuleLoaded(unsigned char module);
+    static Printable* GetCurrentPrintable();
+    static void AppSplashMessage(const char* text);
+    static void AppEnableSplashMessage(int32_t on);
+    static void AppQuit();
+    static void AppDialog3dEffects(int16_t on);
+    static void CheckBusySignal();
+    static void SetBusyIndicator();
+    static void SignalBusy();
+    static void SignalNotBusy();
+    static void EnableAutoBusy(int32_t on);
+    // 1 when the host's auto-busy is on, else 0.
+    static int32_t AutoBusyEnabled();
+    static void SetAutoBusyTimeout(int32_t timeout);
+    static int32_t GetAutoBusyTimeout();
+    static void CheckForBreak();
+    static int MessageBox(HWND owner, const char* text, const char* caption, unsigned style);
+    static ObjectStore* MakeStore(OCLStorage* storage);
+    static int CanLoadText();
+    static void LoadText(const char* path, InterObj& module);
+    static void SaveText(const char* path, unsigned char module);
+    static const char* GetTextResourceFile();
+    static int32_t WriteTextResource(void* data, int32_t a, int32_t b);
+    static int32_t ReadTextResource(const char* name, int32_t& a, int32_t b);
+    // The store keeps this flag for the host and never reads it itself.
+    static void AlterMessageLoop(int on);
+    static int PumpMessages();
+    static void SetIdleCallback(void (*callback)());
+    static void SetIdleCallbackHWND(uint32_t window);
+    static void ForgetIdleCallbackHWND(uint32_t window);
+    static HWND SuperHWND();
+    static void SetActiveForm(InterObjRep* form);
+    static InterObjRep* GetActiveForm();
+    static int GetCurrentMessageLoopIndex();
+    static void SetMessageLoopGoto(int index);
+
+    // Groups notifications: the host hears batchNotifyBegin when the
+    // outermost batch opens and batchNotifyEnd when it closes.
+    class BatchNotifies {
+    public:
+        BatchNotifies();
+        ~BatchNotifies();
+        BatchNotifies(const BatchNotifies&) = delete;
+        BatchNotifies& operator=(const BatchNotifies&) = delete;
+        static int Depth() { return notifyCount; }
+
+    private:
+        static int notifyCount;
+    };
+
+    // Turns auto-busy off for a scope and restores the previous setting.
+    class SuspendAutoBusy {
+    public:
+        SuspendAutoBusy();
+        ~SuspendAutoBusy();
+        SuspendAutoBusy(const SuspendAutoBusy&) = delete;
+        SuspendAutoBusy& operator=(const SuspendAutoBusy&) = delete;
+
+    private:
+        int32_t saved_;
+    };
+
+private:
+    static StoreApplication* storeApplication;
+    static InterObjRep* renamedObject;
+
+    uint8_t flags_ = kHandleExceptions | kAlterMessageLoop;
+};
+
+// The minimal application TessaroInitializer makes on request: plain store
+// objects, and quitting left to the program.
+class DefaultStoreApplication : public StoreApplication {
+public:
+    DefaultStoreApplication();
+    ~DefaultStoreApplication() override;
+    void appQuit() override;
+    ObjectStore* makeStore(OCLStorage* storage) override;
+};
+
+}  // namespace tq

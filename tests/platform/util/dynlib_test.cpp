@@ -1,0 +1,81 @@
+// Dynamic libraries: the library's own name, other libraries, failures.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <climits>
+#include <cmath>
+#include <string>
+
+#include "platform/util/dynlib.h"
+
+namespace tq {
+namespace {
+
+std::string ThisProgram() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+int NotExported() { return 42; }
+
+TEST(DynamicLibraryTest, TheLibrarysNameMeansThisProgramWhenLinkedIntoIt) {
+    // These tests hold the platform layer statically: "tqstore" is the program.
+    DynamicLibrary::Handle self = DynamicLibrary::Open("tqstore");
+    ASSERT_NE(self, nullptr) << DynamicLibrary::LastError();
+    EXPECT_EQ(self, DynamicLibrary::Self());
+    EXPECT_EQ(DynamicLibrary::Open("TQSTORE.DLL"), self);
+    EXPECT_EQ(DynamicLibrary::SelfPath(), ThisProgram());
+    EXPECT_EQ(DynamicLibrary::PathOf(self), ThisProgram());
+
+    // A program need not export its symbols: the library's own entry points
+    // are still found under their names.
+    DynamicLibrary::ProvideOwnSymbol("Test_NotExported", reinterpret_cast<void*>(&NotExported));
+    void* found = DynamicLibrary::Symbol(self, "Test_NotExported");
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(reinterpret_cast<int (*)()>(found)(), 42);
+}
+
+TEST(DynamicLibraryTest, SelfNamesAreMatchedWithoutCaseAndExtension) {
+    EXPECT_TRUE(DynamicLibrary::IsSelfName("tqstore"));
+    EXPECT_TRUE(DynamicLibrary::IsSelfName("TqStore"));
+    EXPECT_TRUE(DynamicLibrary::IsSelfName("tqstore.dll"));
+    EXPECT_TRUE(DynamicLibrary::IsSelfName("tqstore.so"));
+    EXPECT_FALSE(DynamicLibrary::IsSelfName("tqstore2"));
+    EXPECT_FALSE(DynamicLibrary::IsSelfName("libtqstore.so.0"));
+    EXPECT_FALSE(DynamicLibrary::IsSelfName("/x/tqstore"));
+    EXPECT_FALSE(DynamicLibrary::IsSelfName(""));
+    EXPECT_FALSE(DynamicLibrary::IsSelfName(nullptr));
+}
+
+TEST(DynamicLibraryTest, OtherLibrariesOpenAndTheirRoutinesAreFound) {
+    DynamicLibrary::Handle m = DynamicLibrary::Open("libm.so.6");
+    ASSERT_NE(m, nullptr) << DynamicLibrary::LastError();
+    auto* cosine = reinterpret_cast<double (*)(double)>(DynamicLibrary::Symbol(m, "cos"));
+    ASSERT_NE(cosine, nullptr);
+    EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+    EXPECT_NE(DynamicLibrary::PathOf(m).find("libm"), std::string::npos);
+    DynamicLibrary::Close(m);
+}
+
+TEST(DynamicLibraryTest, FailuresReturnNullWithTheLoadersText) {
+    EXPECT_EQ(DynamicLibrary::Open("no_such_library_xyz.dll"), nullptr);
+    EXPECT_NE(DynamicLibrary::LastError().find("no_such_library_xyz"), std::string::npos)
+        << DynamicLibrary::LastError();
+    EXPECT_EQ(DynamicLibrary::Open(""), nullptr);
+    EXPECT_EQ(DynamicLibrary::Open(nullptr), nullptr);
+    EXPECT_EQ(DynamicLibrary::Open("/no/such/dir/libx.so"), nullptr);
+
+    DynamicLibrary::Handle m = DynamicLibrary::Open("libm.so.6");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(DynamicLibrary::Symbol(m, "no_such_routine_xyz"), nullptr);
+    EXPECT_NE(DynamicLibrary::LastError().find("no_such_routine_xyz"), std::string::npos)
+        << DynamicLibrary::LastError();
+    EXPECT_EQ(DynamicLibrary::Symbol(m, nullptr), nullptr);
+    EXPECT_EQ(DynamicLibrary::Symbol(nullptr, "cos"), nullptr);
+    DynamicLibrary::Close(m);
+}
+
+}  // namespace
+}  // namespace tq
