@@ -1,0 +1,238 @@
+// Identifier strings: the interned names of a module.
+//
+// Every name the store keeps (of objects, fields, signatures, enumeration
+// entries, local variables, the identifiers of compiled code) is interned
+// per module: each module has one table of 40-byte entries, stored whole in
+// its "IdStrings" stream, and a hash dictionary from text to table index. An
+// IdString is a counted reference to one entry. Names are case-sensitive and
+// at most 31 characters long; longer texts are cut to 31 without a report, so
+// two texts that differ only after character 31 are the same name. A name
+// that a thing of module A uses is interned into module B as well when the
+// thing is written into B, so every module file is self-contained for names.
+//
+// The pseudo-module DETACHED_MODULE (254) has a table of its own without a
+// stream; its entries are never freed.
+//
+// Invariants:
+//  1. In table m, every used entry's text is NUL-terminated within its 32
+//     bytes and is a key of dict[m] naming exactly that entry; free entries
+//     form the run-length free list and are in no dictionary.
+//  2. An entry's count includes the references held by the module's stored
+//     records: faulting them in adds nothing, destroying them releases it.
+//     An entry of a module whose count reaches 0 is freed; one whose count is
+//     already 0 (a file that understated it) stays at 0 and is kept, because
+//     stored records may still name it.
+//  3. A name's descriptor is (module << 22) | index; it never has the proxy
+//     bit.
+//  4. The whole table is read when the module opens; a fault never reads.
+//
+// Life of an entry:
+//
+//   free --IdString(text, m)--> used, count 1 --ref/deref--> ...
+//     ^                                                       |
+//     +------------------- deref to 0 (modules only) ---------+
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/util/handle.h"
+#include "platform/util/lebytes.h"
+#include "store/dscrptr.h"
+#include "store/faultp.h"
+
+namespace tq {
+
+class OCLStorage;
+class OCLStream;
+
+inline constexpr int32_t ID_NOT_FOUND = -1;
+// The longest name; texts are cut to this many characters.
+inline constexpr size_t kMaxIdLength = 31;
+
+// IdStringRep: one table entry, kept in memory exactly as it lies in the
+// "IdStrings" stream.
+//
+//   offset  width  used entry                      free entry
+//   0       4      handle id of the entry while    -
+//                  an IdString names it; written
+//                  as 0, ignored when read
+//   4       2      reference count                 -
+//   6       1      flags: bit 0 used               flags: bit 0 clear
+//   7       1      module index of the table       -
+//   8       32     text: at most 31 characters,    index of the next free run
+//                  then NUL (byte 39 always 0)     (offset 8, 4 bytes), number
+//                                                  of further free entries
+//                                                  that directly follow
+//                                                  (offset 12, 4 bytes)
+class IdStringRep {
+public:
+    enum : uint8_t { kUsed = 0x01 };
+    static constexpr uint16_t kStuckCount = 0xFFFF;
+
+    const char* text() const { return reinterpret_cast<const char*>(bytes + 8); }
+    uint16_t refCount() const { return LoadLE16(bytes + 4); }
+    tModuleIndex moduleIndex() const { return bytes[7]; }
+
+    // What a fault pointer needs of its target.
+    HandleTable::Id selfId() const;
+    // Names are never referenced indirectly.
+    HandleTable::Id handle() const;
+    tDescriptor descriptor() const;
+    void ref();
+    void deref();
+    static IdStringRep* fault(tDescriptor d);
+    static bool objectExists(tDescriptor d);
+    // How module m names this entry when it writes a reference to it: the
+    // entry's own descriptor when it belongs to m; otherwise the text is
+    // interned into m and m's entry takes one count for the reference that
+    // is about to be written.
+    static tDescriptor internalDescriptor(const IdStringRep& rep, tModuleIndex m);
+    static bool isNullObject(const IdStringRep&) { return false; }
+
+    void printOn(std::ostream& os) const;
+
+    // The free-list view (BlockArrayWithFreeList).
+    bool isUsed() const { return (bytes[6] & kUsed) != 0; }
+    bool isFree() const { return !isUsed(); }
+    void markUsed() { bytes[6] = kUsed; }
+    void markFree() { bytes[6] = 0; }
+    uint32_t next() const { return LoadLE32(bytes + 8); }
+    void setNext(uint32_t v) { StoreLE32(bytes + 8, v); }
+    uint32_t run() const { return LoadLE32(bytes + 12); }
+    void setRun(uint32_t v) { StoreLE32(bytes + 12, v); }
+
+    void setRefCount(uint16_t n) { StoreLE16(bytes + 4, n); }
+    void setModuleIndex(tModuleIndex m) { bytes[7] = m; }
+    uint32_t memoryId() const { return LoadLE32(bytes); }
+    void setMemoryId(uint32_t id) { StoreLE32(bytes, id); }
+
+    uint8_t bytes[40];
+};
+
+static_assert(sizeof(IdStringRep) == 40, "an identifier entry is 40 bytes in the module file");
+
+// IdString: a counted reference to an interned name.
+class IdString : public Faultp<IdStringRep> {
+public:
+    IdString() = default;
+    // Interns text in module m (a null text gives a null reference) and
+    // takes one count on the entry.
+    IdString(const char* text, tModuleIndex m);
+    IdString(IdStringRep* rep) : Faultp<IdStringRep>(rep) {}
+    explicit IdString(tDescriptor d) : Faultp<IdStringRep>(d) {}
+    IdString(const IdString&) = default;
+    IdString& operator=(const IdString&) = default;
+
+    // The text; null for a null reference.
+    operator const char*() const;
+
+    // Two null names are equal; a null and a non-null one are not; otherwise
+    // the same entry or the same text (case-sensitive).
+    friend bool operator==(const IdString& a, const IdString& b);
+
+    // Re-interns a non-null name into module m.
+    void attach(tModuleIndex m);
+
+    // The hash of the name's text, for the store's dictionaries keyed by name.
+    uint32_t hash() const;
+    // h = h * 5 + c over the text, each character taken as a signed char,
+    // stopping at NUL or after 31 characters.
+    static uint32_t Hash(const char* text);
+
+    // Start and stop: the tables of DETACHED_MODULE.
+    static void Initialize();
+    static void Terminate();
+
+    // Module life. newModule opens the "IdStrings" stream of the storage and
+    // reads it whole; a stream whose bytes do not make a sound table raises
+    // ModuleOpenFailed.
+    static void newModule(tModuleIndex m, OCLStorage& storage);
+    static void delModule(tModuleIndex m);
+    // Names alone never make a module need saving.
+    static bool isDirty(tModuleIndex) { return false; }
+    static void writeModule(tModuleIndex m);
+
+    // Inspection: the table's count() (0 when there is none), the index of
+    // text in module m without interning it, and a walk that checks the
+    // invariants of table m and returns what is broken ("" when sound).
+    static uint32_t TableCount(tModuleIndex m);
+    static int32_t Find(const char* text, tModuleIndex m);
+    static std::string CheckModule(tModuleIndex m);
+};
+
+static_assert(sizeof(IdString) == 5, "an identifier string is one fault pointer");
+
+// IdDynamicVector: the growing list of plain names that the compiler fills
+// before a block is made.
+struct IdStringBuild {
+    char text[kMaxIdLength + 1];
+};
+
+class IdDynamicVector {
+public:
+    static constexpr uint32_t kInitialCapacity = 64;
+
+    IdDynamicVector() { items_.reserve(kInitialCapacity); }
+
+    // The position of the first item equal to text over 31 characters;
+    // otherwise text (cut to 31 characters) is appended and its position
+    // returned. Positions are 16-bit: a list that would pass 32767 items
+    // raises StoreException instead of wrapping.
+    int16_t stringIndex(const char* text);
+
+    uint32_t count() const { return static_cast<uint32_t>(items_.size()); }
+    const char* operator[](uint32_t i) const { return items_[i].text; }
+    // Empties the list and gives it room for capacity items.
+    void reshape(uint32_t capacity);
+
+private:
+    std::vector<IdStringBuild> items_;
+    // Position of each item's text, so that a long list is not searched
+    // item by item; the result is the same, as no text is entered twice.
+    std::unordered_map<std::string, int16_t> positions_;
+};
+
+// IdStringVector: a persistent array of names (the name lists of compiled
+// blocks). Its record, inside the record of its owner:
+//
+//   order  width  content
+//   1      4      revision, always 1
+//   2      4      element count n
+//   3      5 * n  the names as fault pointers (flags byte, descriptor)
+class IdStringVector {
+public:
+    static constexpr uint32_t kRevision = 1;
+
+    IdStringVector() = default;
+    // Interns every item of names, in order, into module m, then empties
+    // names (count 0, room for 64).
+    IdStringVector(IdDynamicVector& names, tModuleIndex m);
+    // Re-interns each name in the current module (ObjectStore::OpenModule).
+    IdStringVector(const IdStringVector& other);
+    IdStringVector& operator=(const IdStringVector&) = delete;
+
+    uint32_t count() const { return count_; }
+    IdString& operator[](uint32_t i) { return items_[i]; }
+    const IdString& operator[](uint32_t i) const { return items_[i]; }
+
+    void attach(tModuleIndex m);
+    // The position of the first name equal to text over 31 characters, or -1.
+    int32_t findString(const char* text) const;
+
+    // Reads the record into this empty vector, as module m's. A revision
+    // other than 1 raises ModuleOpenFailed "ID strings revision error"; a
+    // count that runs past the stream raises ObjectLoadFailed.
+    void read(OCLStream& in, tModuleIndex m);
+    void write(OCLStream& out) const;
+
+private:
+    uint32_t count_ = 0;
+    std::unique_ptr<IdString[]> items_;
+};
+
+}  // namespace tq
