@@ -1,6 +1,8 @@
 #include "store/errors/extexcep.h"
 
 #include "platform/com/oleresult.h"
+#include "store/persist/vlstrrep.h"
+#include "store/vals.h"
 
 namespace tq {
 
@@ -114,5 +116,53 @@ TQ_LOCATED_FAILURE_BODY(UnnamedSignature)
 TQ_LOCATED_FAILURE_BODY(StackOverflow)
 
 #undef TQ_LOCATED_FAILURE_BODY
+
+// ---- particulars as values -------------------------------------------------
+
+namespace {
+
+Value* StringArg(const char* text) { return new StringValue(ValString(text ? text : "")); }
+
+}  // namespace
+
+std::unique_ptr<ValueList> NotFound::args() const {
+    auto list = std::make_unique<ValueList>();
+    list->append(StringArg(what_.c_str()));
+    return list;
+}
+
+std::unique_ptr<ValueList> RangeError::args() const {
+    auto list = std::make_unique<ValueList>();
+    list->append(new LongValue(low_));
+    list->append(new LongValue(high_));
+    list->append(new LongValue(value_));
+    return list;
+}
+
+std::unique_ptr<ValueList> OleException::args() const {
+    auto list = std::make_unique<ValueList>();
+    list->append(new LongValue(hr_));
+    list->append(StringArg(what()));
+    return list;
+}
+
+std::unique_ptr<ValueList> ObjectLoadFailed::args() const {
+    auto list = std::make_unique<ValueList>();
+    list->append(StringArg(objectName()));
+    return list;
+}
+
+std::unique_ptr<ValueList> ModuleOpenFailed::args() const {
+    auto list = std::make_unique<ValueList>();
+    list->append(StringArg(moduleName()));
+    return list;
+}
+
+std::unique_ptr<ValueList> ProxyResolveFailed::args() const {
+    auto list = std::make_unique<ValueList>();
+    list->append(StringArg(proxyName()));
+    list->append(new IntegerValue(static_cast<int16_t>(reason_)));
+    return list;
+}
 
 }  // namespace tq

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,7 @@ class NotFound : public StoreException {
 public:
     NotFound(unsigned id, const char* what);
     TQ_EXCEPTION_CLASS(NotFound)
+    std::unique_ptr<ValueList> args() const override;
     const std::string& whatText() const { return what_; }
 
 private:
@@ -49,6 +51,7 @@ class RangeError : public StoreException {
 public:
     RangeError(unsigned id, int32_t low, int32_t high, int32_t value);
     TQ_EXCEPTION_CLASS(RangeError)
+    std::unique_ptr<ValueList> args() const override;
     int32_t low() const { return low_; }
     int32_t high() const { return high_; }
     int32_t value() const { return value_; }
@@ -73,6 +76,7 @@ class OleException : public StoreException {
 public:
     OleException(int32_t hr, const char* text);
     TQ_EXCEPTION_CLASS(OleException)
+    std::unique_ptr<ValueList> args() const override;
     int32_t hr() const { return hr_; }
 
     // Throws OleException with the checker's text when hr is a failure.
@@ -87,6 +91,7 @@ class ObjectLoadFailed : public StoreException {
 public:
     explicit ObjectLoadFailed(const char* object);
     TQ_EXCEPTION_CLASS(ObjectLoadFailed)
+    std::unique_ptr<ValueList> args() const override;
     // The object's name as given; null when none was given.
     const char* objectName() const { return object_ ? object_->c_str() : nullptr; }
 
@@ -99,6 +104,7 @@ class ModuleOpenFailed : public StoreException {
 public:
     explicit ModuleOpenFailed(const char* module);
     TQ_EXCEPTION_CLASS(ModuleOpenFailed)
+    std::unique_ptr<ValueList> args() const override;
     // The module's name as given; null when none was given.
     const char* moduleName() const { return module_ ? module_->c_str() : nullptr; }
 
@@ -129,6 +135,7 @@ public:
 
     ProxyResolveFailed(const char* name, tResolveFailure reason);
     TQ_EXCEPTION_CLASS(ProxyResolveFailed)
+    std::unique_ptr<ValueList> args() const override;
     // The unresolved name as given; null when none was given.
     const char* proxyName() const { return name_ ? name_->c_str() : nullptr; }
     tResolveFailure reason() const { return reason_; }

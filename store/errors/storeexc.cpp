@@ -4,6 +4,7 @@
 
 #include "platform/util/syserror.h"
 #include "store/errors/msgtable.h"
+#include "store/vals.h"
 
 namespace tq {
 namespace {
@@ -41,6 +42,8 @@ StoreException* StoreException::Clone() const { return new StoreException(*this)
 void StoreException::Throw() const { throw StoreException(*this); }
 
 const char* StoreException::name() const { return name_ ? name_->c_str() : "Exception"; }
+
+std::unique_ptr<ValueList> StoreException::args() const { return std::make_unique<ValueList>(); }
 
 void StoreException::setName(const char* name) {
     if (name)

@@ -21,12 +21,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/util/xexcept.h"
 
 namespace tq {
+
+class ValueList;
 
 class StoreException : public XException {
 public:
@@ -53,6 +56,9 @@ public:
     [[noreturn]] virtual void Throw() const;
     // The class-name text: the name given at construction, else "Exception".
     virtual const char* name() const;
+    // The particulars of the failure as values, for the language's Catch
+    // clauses: a new list that the caller owns; empty for most classes.
+    virtual std::unique_ptr<ValueList> args() const;
 
     // Source line of the statement during which the exception arose, or -1.
     int32_t line = -1;
