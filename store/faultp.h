@@ -23,7 +23,12 @@
 // Invariants:
 //  1. A counted reference that still holds a descriptor holds no count; once
 //     resolved it holds one. Resolving never changes a count: stored counts
-//     already include the references held by stored things.
+//     already include the references held by stored things, so destroying a
+//     resolved reference gives back the count its record held. Stored counts
+//     come from files and may be too small: releasing a module's thing whose
+//     count is already 0 leaves it at 0 (it is kept, as stored records may
+//     still name it) and never reaches an assertion. Only a detached thing,
+//     whose counts the library alone keeps, asserts on such a release.
 //  2. A direct body names the thing by its own handle id, which it gives back
 //     only when its memory is freed; an indirect body names the handle cell,
 //     which is cleared (not given back) when the thing dies.

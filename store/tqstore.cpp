@@ -5,6 +5,7 @@
 #include "platform/util/dllutils.h"
 #include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
+#include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
 
@@ -70,12 +71,15 @@ const char* LibraryVersion() { return kVersion; }
 const std::string& LibraryPath() { return LibraryPathSlot(); }
 
 TessaroInitializer::TessaroInitializer(int createApplication) : ocl_(std::make_unique<OCL>()) {
+    // Names come before anything that publishes or loads: the built-in
+    // classes intern theirs while they are defined.
+    IdString::Initialize();
     ObjectStore::PublishObjectDLL("tqstore");
     // The application registers itself as the singleton; the host owns it.
     if (createApplication) new DefaultStoreApplication;
 }
 
-TessaroInitializer::~TessaroInitializer() = default;
+TessaroInitializer::~TessaroInitializer() { IdString::Terminate(); }
 
 }  // namespace tq
 

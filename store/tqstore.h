@@ -56,11 +56,14 @@ const std::string& LibraryPath();
 
 class TessaroInitializer {
 public:
-    // Starts the layer of COM-style objects, publishes this library's classes
+    // Starts the layer of COM-style objects and the names of the detached
+    // module (IdString::Initialize), publishes this library's classes
     // (ObjectStore::PublishObjectDLL("tqstore")) and, when createApplication
     // is non-zero, makes the DefaultStoreApplication. The host destroys the
     // application itself (delete StoreApplication::Current()), before this.
     explicit TessaroInitializer(int createApplication);
+    // Ends the names of the detached module (IdString::Terminate): no name
+    // may be held past this.
     ~TessaroInitializer();
     TessaroInitializer(const TessaroInitializer&) = delete;
     TessaroInitializer& operator=(const TessaroInitializer&) = delete;

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "platform/storage/oclstorage.h"
+#include "platform/util/lebytes.h"
 
 namespace tq {
 namespace {
@@ -24,13 +25,6 @@ constexpr uint32_t kEntrySize = 128;
 constexpr uint8_t kTypeStorage = 1;
 constexpr uint8_t kTypeStream = 2;
 constexpr uint8_t kTypeRoot = 5;
-
-// Little-endian field access within a buffer that the caller has sized.
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 class Checker {
 public:
@@ -73,11 +67,11 @@ private:
         readAt(0, header_, kHeaderSize, "the header");
         if (std::memcmp(header_, kCompoundFileSignature.data(), kCompoundFileSignature.size()) != 0)
             corrupt("no compound-file signature");
-        if (Get16(header_ + 0x1C) != 0xFFFE) corrupt("wrong byte-order mark");
-        shift_ = Get16(header_ + 0x1E);
+        if (LoadLE16(header_ + 0x1C) != 0xFFFE) corrupt("wrong byte-order mark");
+        shift_ = LoadLE16(header_ + 0x1E);
         if (shift_ != 9 && shift_ != 12) corrupt("unsupported sector size");
-        if (Get16(header_ + 0x20) != 6) corrupt("unsupported mini-sector size");
-        if (Get32(header_ + 0x38) != 4096) corrupt("unsupported mini-stream cutoff");
+        if (LoadLE16(header_ + 0x20) != 6) corrupt("unsupported mini-sector size");
+        if (LoadLE32(header_ + 0x38) != 4096) corrupt("unsupported mini-stream cutoff");
         sectorSize_ = 1u << shift_;
         perSector_ = sectorSize_ / 4;
         // The header occupies the whole first sector of a 4096-byte-sector file.
@@ -90,15 +84,15 @@ private:
 
         // The allocation table needs one entry per sector. Bounding its
         // sector count by that need bounds what libgsf allocates from it.
-        fatSectors_ = Get32(header_ + 0x2C);
+        fatSectors_ = LoadLE32(header_ + 0x2C);
         if (fatSectors_ == 0 || fatSectors_ > sectors_ / perSector_ + 2)
             corrupt("implausible allocation-table sector count");
-        firstDifat_ = Get32(header_ + 0x44);
-        difatSectors_ = Get32(header_ + 0x48);
+        firstDifat_ = LoadLE32(header_ + 0x44);
+        difatSectors_ = LoadLE32(header_ + 0x48);
         if (difatSectors_ > sectors_) corrupt("implausible allocation-index sector count");
-        const uint32_t miniFatSectors = Get32(header_ + 0x40);
+        const uint32_t miniFatSectors = LoadLE32(header_ + 0x40);
         if (miniFatSectors > sectors_) corrupt("implausible mini-table sector count");
-        firstDirectory_ = Get32(header_ + 0x30);
+        firstDirectory_ = LoadLE32(header_ + 0x30);
     }
 
     // The sector that holds allocation-table sector number `index`.
@@ -106,7 +100,7 @@ private:
         if (index >= fatSectors_) corrupt("a sector lies beyond the allocation table");
         uint32_t sector;
         if (index < kHeaderFatSlots) {
-            sector = Get32(header_ + 0x4C + 4 * index);
+            sector = LoadLE32(header_ + 0x4C + 4 * index);
         } else {
             const uint32_t slotsPerDifat = perSector_ - 1;
             const uint32_t k = (index - kHeaderFatSlots) / slotsPerDifat;
@@ -120,14 +114,14 @@ private:
                     uint8_t b[4];
                     readAt(sectorOffset(difatChain_.back()) + 4 * slotsPerDifat, b, 4,
                            "an allocation-index sector");
-                    next = Get32(b);
+                    next = LoadLE32(b);
                 }
                 if (next >= sectors_) corrupt("an allocation-index sector lies outside the file");
                 difatChain_.push_back(next);
             }
             uint8_t b[4];
             readAt(sectorOffset(difatChain_[k]) + 4 * slot, b, 4, "an allocation-index sector");
-            sector = Get32(b);
+            sector = LoadLE32(b);
         }
         if (sector >= sectors_) corrupt("an allocation-table sector lies outside the file");
         return sector;
@@ -137,7 +131,7 @@ private:
         uint8_t b[4];
         readAt(sectorOffset(fatSector(sector / perSector_)) + 4 * (sector % perSector_), b, 4,
                "an allocation-table sector");
-        return Get32(b);
+        return LoadLE32(b);
     }
 
     void collectDirectorySectors() {
@@ -163,13 +157,13 @@ private:
     }
 
     std::string entryName(uint32_t index, const uint8_t* e) const {
-        const uint16_t bytes = Get16(e + 64);
-        if (bytes < 4 || bytes > 64 || bytes % 2 != 0 || Get16(e + bytes - 2) != 0)
+        const uint16_t bytes = LoadLE16(e + 64);
+        if (bytes < 4 || bytes > 64 || bytes % 2 != 0 || LoadLE16(e + bytes - 2) != 0)
             corrupt("directory entry " + std::to_string(index) + " has no valid name");
         gunichar2 units[32];
         const glong count = bytes / 2 - 1;
         for (glong i = 0; i < count; ++i) {
-            units[i] = Get16(e + 2 * i);
+            units[i] = LoadLE16(e + 2 * i);
             if (units[i] == 0)
                 corrupt("directory entry " + std::to_string(index) + " has no valid name");
         }
@@ -182,7 +176,8 @@ private:
     }
 
     CfbListing walkDirectory() {
-        const uint64_t entries = static_cast<uint64_t>(directory_.size()) * sectorSize_ / kEntrySize;
+        const uint64_t entries =
+            static_cast<uint64_t>(directory_.size()) * sectorSize_ / kEntrySize;
         std::vector<bool> seen(entries, false);
         uint32_t reached = 0;
         CfbListing listing;
@@ -212,8 +207,8 @@ private:
             if (isRoot != (type == kTypeRoot) ||
                 (!isRoot && type != kTypeStorage && type != kTypeStream))
                 corrupt("directory entry " + std::to_string(step.entry) + " has a wrong type");
-            const uint32_t size = Get32(e + 120);
-            if (shift_ == 12 && Get32(e + 124) != 0)
+            const uint32_t size = LoadLE32(e + 120);
+            if (shift_ == 12 && LoadLE32(e + 124) != 0)
                 corrupt("directory entry " + std::to_string(step.entry) +
                         " is larger than 4 GiB");
             if (type != kTypeStorage && size > fileSize_)
@@ -221,8 +216,12 @@ private:
                         " is larger than the file");
 
             if (isRoot) {
+                // libgsf would read siblings of the root as orphans, and lose
+                // them (and their memory).
+                if (LoadLE32(e + 68) != kNoEntry || LoadLE32(e + 72) != kNoEntry)
+                    corrupt("the root entry has siblings");
                 std::memcpy(listing.rootClassId.data(), e + 80, 16);
-                todo.push_back({Get32(e + 76), step.depth + 1, true});
+                todo.push_back({LoadLE32(e + 76), step.depth + 1, true});
                 continue;
             }
             const std::string name = entryName(step.entry, e);
@@ -234,9 +233,9 @@ private:
                     corrupt("two entries of the root are named \"" + name + "\"");
                 listing.root.push_back({name, type == kTypeStorage, size});
             }
-            todo.push_back({Get32(e + 68), step.depth + 1, step.inRoot});
-            todo.push_back({Get32(e + 72), step.depth + 1, step.inRoot});
-            if (type == kTypeStorage) todo.push_back({Get32(e + 76), step.depth + 1, false});
+            todo.push_back({LoadLE32(e + 68), step.depth + 1, step.inRoot});
+            todo.push_back({LoadLE32(e + 72), step.depth + 1, step.inRoot});
+            if (type == kTypeStorage) todo.push_back({LoadLE32(e + 76), step.depth + 1, false});
         }
         return listing;
     }

@@ -76,10 +76,11 @@ GsfInput* CfbReader::stream(const std::string& name) {
     auto it = streams_.find(name);
     if (it != streams_.end()) return it->second;
     gsfio::TakeLastMessage();
-    GsfInput* input = gsf_infile_child_by_name(root_, name.c_str());
+    std::string reason;
+    GsfInput* input = gsfio::ChildByName(root_, name.c_str(), &reason);
     if (input == nullptr)
-        throw StorageError(WithDetail(
-            path_ + ": stream \"" + name + "\" cannot be read: the file is damaged", nullptr));
+        throw StorageError(path_ + ": stream \"" + name + "\" cannot be read: the file is damaged" +
+                           (reason.empty() ? "" : " (" + reason + ")"));
     streams_.emplace(name, input);
     return input;
 }

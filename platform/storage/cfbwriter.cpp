@@ -83,11 +83,12 @@ void CopyTree(GsfInfile* from, GsfOutfile* to, const std::string& path,
     std::vector<uint8_t> buffer;
     for (int i = 0; i < children; ++i) {
         const char* name = gsf_infile_name_by_index(from, i);
-        GsfInput* child = gsf_infile_child_by_index(from, i);
-        if (child == nullptr) {
+        std::string reason;
+        GsfInput* child = gsfio::ChildByIndex(from, i, &reason);
+        if (child == nullptr)
             throw StorageError(path + ": entry \"" + (name ? name : "") +
-                               "\" of a storage cannot be read: the file is damaged");
-        }
+                               "\" of a storage cannot be read: the file is damaged" +
+                               (reason.empty() ? "" : " (" + reason + ")"));
         const bool isStorage = gsf_infile_num_children(GSF_INFILE(child)) >= 0;
         GsfOutput* out = gsf_outfile_new_child(to, name, isStorage);
         try {
@@ -121,11 +122,12 @@ void CopyTree(GsfInfile* from, GsfOutfile* to, const std::string& path,
 }  // namespace
 
 void CfbWriter::copyStorage(CfbReader& from, const std::string& name) {
-    GsfInput* source = gsf_infile_child_by_name(from.gsfRoot(), name.c_str());
-    if (source == nullptr) {
+    std::string reason;
+    GsfInput* source = gsfio::ChildByName(from.gsfRoot(), name.c_str(), &reason);
+    if (source == nullptr)
         throw StorageError(from.path() + ": storage \"" + name +
-                           "\" cannot be read: the file is damaged");
-    }
+                           "\" cannot be read: the file is damaged" +
+                           (reason.empty() ? "" : " (" + reason + ")"));
     GsfOutput* out = gsf_outfile_new_child(root_, name.c_str(), TRUE);
     try {
         CopyTree(GSF_INFILE(source), GSF_OUTFILE(out), from.path(), [this] { check(); });

@@ -76,8 +76,12 @@ UniqueFd OpenForWriting(const std::string& path) {
     // a few rounds are plenty, and the bound keeps a pathological peer from
     // holding us here.
     for (int round = 0; round < 64; ++round) {
-        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+        // Not blocking, in case something other than a file took the path.
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
         if (!fd) throw StorageError(path + ": cannot open for writing: " + ErrnoText(errno));
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            throw StorageError(path + ": not a regular file");
         if (!TryWriteLock(fd.get()))
             throw StorageError(path + ": the file is in use: another storage has it open for "
                                       "writing");

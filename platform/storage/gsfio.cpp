@@ -1,7 +1,9 @@
 #include "platform/storage/gsfio.h"
 
+#include <gsf/gsf-infile-impl.h>
 #include <gsf/gsf-input-impl.h>
 #include <gsf/gsf-output-impl.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -113,8 +115,27 @@ struct FdOutput {
     int fd;
     int error;  // errno of the first failed write; sticky
     uint64_t written;
+    uint64_t flushedUpTo;  // writeback started for the bytes before this
     const std::function<bool(uint64_t)>* hook;
 };
+
+// A commit flushes its file before installing it. Starting the disk's work
+// every few megabytes, while the rest is still being written, leaves less for
+// that final flush to wait for.
+constexpr uint64_t kWritebackStep = 4 << 20;
+
+void StartWriteback(FdOutput* self, gsf_off_t end) {
+#ifdef __linux__
+    const auto upTo = static_cast<uint64_t>(end);
+    if (upTo < self->flushedUpTo + kWritebackStep) return;
+    ::sync_file_range(self->fd, static_cast<off64_t>(self->flushedUpTo),
+                      static_cast<off64_t>(upTo - self->flushedUpTo), SYNC_FILE_RANGE_WRITE);
+    self->flushedUpTo = upTo;
+#else
+    (void)self;
+    (void)end;
+#endif
+}
 
 struct FdOutputClass {
     GsfOutputClass base;
@@ -127,27 +148,30 @@ FdOutput* AsFdOutput(GsfOutput* output) {
         G_TYPE_CHECK_INSTANCE_CAST(output, FdOutputType(), FdOutput));
 }
 
+// Records the first failure where libgsf looks for it too: some of its loops
+// (padding to a sector's end) retry until the output reports an error.
+gboolean Fail(FdOutput* self, int error) {
+    if (self->error == 0) self->error = error;
+    gsf_output_set_error(&self->base, self->error, "%s", g_strerror(self->error));
+    return FALSE;
+}
+
 gboolean FdOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
     FdOutput* self = AsFdOutput(output);
-    if (self->error != 0) return FALSE;
-    if (self->hook && *self->hook && !(*self->hook)(self->written)) {
-        self->error = EIO;
-        return FALSE;
-    }
+    if (self->error != 0) return Fail(self, self->error);
+    if (self->hook && *self->hook && !(*self->hook)(self->written)) return Fail(self, EIO);
     gsf_off_t offset = output->cur_offset;
     size_t left = n;
     while (left > 0) {
         const ssize_t put = ::pwrite(self->fd, data, left, offset);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            self->error = put < 0 ? errno : EIO;
-            return FALSE;
-        }
+        if (put <= 0) return Fail(self, put < 0 ? errno : EIO);
         data += put;
         left -= static_cast<size_t>(put);
         offset += put;
     }
     self->written += n;
+    StartWriteback(self, offset);
     return TRUE;
 }
 
@@ -191,6 +215,35 @@ std::string TakeLastMessage() {
     return message;
 }
 
+namespace {
+
+GsfInput* Reported(GsfInput* child, GError* error, std::string* reason) {
+    if (child == nullptr) {
+        *reason = error ? error->message : TakeLastMessage();
+        if (reason->empty()) *reason = TakeLastMessage();
+    }
+    if (error) g_error_free(error);
+    return child;
+}
+
+GsfInfileClass* InfileClass(GsfInfile* storage) {
+    return GSF_INFILE_CLASS(G_OBJECT_GET_CLASS(storage));
+}
+
+}  // namespace
+
+GsfInput* ChildByName(GsfInfile* storage, const char* name, std::string* reason) {
+    GError* error = nullptr;
+    GsfInput* child = InfileClass(storage)->child_by_name(storage, name, &error);
+    return Reported(child, error, reason);
+}
+
+GsfInput* ChildByIndex(GsfInfile* storage, int index, std::string* reason) {
+    GError* error = nullptr;
+    GsfInput* child = InfileClass(storage)->child_by_index(storage, index, &error);
+    return Reported(child, error, reason);
+}
+
 GsfInput* NewFdInput(int fd, uint64_t size, uint64_t* bytesRead) {
     auto* self = static_cast<FdInput*>(g_object_new(FdInputType(), nullptr));
     self->fd = fd;
@@ -208,10 +261,7 @@ GsfOutput* NewFdOutput(int fd, const std::function<bool(uint64_t)>* hook) {
 
 int FdOutputError(GsfOutput* output) { return AsFdOutput(output)->error; }
 
-void AbandonOutput(GsfOutput* output) {
-    FdOutput* self = AsFdOutput(output);
-    if (self->error == 0) self->error = ECANCELED;
-}
+void AbandonOutput(GsfOutput* output) { Fail(AsFdOutput(output), ECANCELED); }
 
 uint64_t FdOutputBytesWritten(GsfOutput* output) { return AsFdOutput(output)->written; }
 

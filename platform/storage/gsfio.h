@@ -35,6 +35,12 @@ void EnsureInit();
 // The last message libgsf logged since the previous call, or "".
 std::string TakeLastMessage();
 
+// The child `name` (or number `index`) of a storage, or null with libgsf's
+// reason in *reason. Unlike gsf_infile_child_by_name and _by_index, which
+// print their failures, these leave the reporting to us.
+GsfInput* ChildByName(GsfInfile* storage, const char* name, std::string* reason);
+GsfInput* ChildByIndex(GsfInfile* storage, int index, std::string* reason);
+
 // A new input over fd (not owned; it must stay open while the input lives)
 // whose size is `size`. Each byte read is added to *bytesRead.
 GsfInput* NewFdInput(int fd, uint64_t size, uint64_t* bytesRead);

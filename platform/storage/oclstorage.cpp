@@ -1,6 +1,7 @@
 #include "platform/storage/oclstorage.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -20,8 +21,10 @@ OCLStorage::~OCLStorage() = default;
 
 bool OCLStorage::IsStorageFile(const char* path) {
     if (path == nullptr) return false;
-    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (!fd) return false;
+    // Not blocking: a FIFO or a device at the path must not hold us up.
+    UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     uint8_t head[kCompoundFileSignature.size()];
     if (::pread(fd.get(), head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return false;
     return std::memcmp(head, kCompoundFileSignature.data(), sizeof head) == 0;

@@ -89,7 +89,9 @@ public:
 
     // Writes every pending change to the file, atomically. Does nothing when
     // nothing changed or the storage has no write access. On failure the file
-    // is as it was, the changes stay pending, and StorageError is raised.
+    // is as it was, the changes stay pending, and StorageError is raised. (The
+    // one failure after the new file is in place, flushing the folder's entry,
+    // is raised with the commit done.)
     void Commit();
     // Returns every stream to its committed content. In direct mode there is
     // no transaction to go back from, and Revert does nothing.
@@ -105,7 +107,8 @@ public:
     // up; a temporary storage's old file is removed, and the storage is no
     // longer temporary. A file at path is replaced, unless it is read-only or
     // another storage has it open for writing. On failure nothing changes and
-    // StorageError is raised.
+    // StorageError is raised (as with Commit, a failure to flush the folder
+    // comes with the switch done).
     void SwitchTo(const char* path);
 
     // Names of the streams in the root storage, committed or pending, sorted.

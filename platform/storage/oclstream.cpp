@@ -3,28 +3,13 @@
 #include <cstring>
 
 #include "platform/storage/storageimpl.h"
+#include "platform/util/lebytes.h"
 
 namespace tq {
 
 namespace {
 
 constexpr uint32_t kWriteBits = STGM_WRITE | STGM_READWRITE;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -101,13 +86,13 @@ uint8_t OCLStream::readU8() {
 uint16_t OCLStream::readU16() {
     uint8_t b[2];
     read(b, sizeof b);
-    return Get16(b);
+    return LoadLE16(b);
 }
 
 uint32_t OCLStream::readU32() {
     uint8_t b[4];
     read(b, sizeof b);
-    return Get32(b);
+    return LoadLE32(b);
 }
 
 float OCLStream::readFloat() {
@@ -120,7 +105,7 @@ float OCLStream::readFloat() {
 double OCLStream::readDouble() {
     uint8_t b[8];
     read(b, sizeof b);
-    const uint64_t bits = Get32(b) | (static_cast<uint64_t>(Get32(b + 4)) << 32);
+    const uint64_t bits = LoadLE32(b) | (static_cast<uint64_t>(LoadLE32(b + 4)) << 32);
     double v;
     std::memcpy(&v, &bits, sizeof v);
     return v;
@@ -153,20 +138,20 @@ void OCLStream::readReference(uint8_t& flags, uint32_t& descriptor) {
     uint8_t b[5];
     read(b, sizeof b);
     flags = b[0];
-    descriptor = Get32(b + 1);
+    descriptor = LoadLE32(b + 1);
 }
 
 void OCLStream::writeU8(uint8_t v) { write(&v, 1); }
 
 void OCLStream::writeU16(uint16_t v) {
     uint8_t b[2];
-    Put16(b, v);
+    StoreLE16(b, v);
     write(b, sizeof b);
 }
 
 void OCLStream::writeU32(uint32_t v) {
     uint8_t b[4];
-    Put32(b, v);
+    StoreLE32(b, v);
     write(b, sizeof b);
 }
 
@@ -180,8 +165,8 @@ void OCLStream::writeDouble(double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     uint8_t b[8];
-    Put32(b, static_cast<uint32_t>(bits));
-    Put32(b + 4, static_cast<uint32_t>(bits >> 32));
+    StoreLE32(b, static_cast<uint32_t>(bits));
+    StoreLE32(b + 4, static_cast<uint32_t>(bits >> 32));
     write(b, sizeof b);
 }
 
@@ -191,7 +176,7 @@ void OCLStream::writeString(std::string_view s) {
                            " bytes is too long for a stream");
     // One write for length and bytes, so that a failure leaves neither.
     std::string record(4 + s.size(), '\0');
-    Put32(reinterpret_cast<uint8_t*>(record.data()), static_cast<uint32_t>(s.size()));
+    StoreLE32(reinterpret_cast<uint8_t*>(record.data()), static_cast<uint32_t>(s.size()));
     std::memcpy(record.data() + 4, s.data(), s.size());
     write(record.data(), record.size());
 }
@@ -204,7 +189,7 @@ void OCLStream::WriteClassStm(const GUID& id) {
 void OCLStream::writeReference(uint8_t flags, uint32_t descriptor) {
     uint8_t b[5];
     b[0] = flags;
-    Put32(b + 1, descriptor);
+    StoreLE32(b + 1, descriptor);
     write(b, sizeof b);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/storage/cfbcheck.h"
 #include "platform/storage/cfbreader.h"
 #include "platform/storage/cfbwriter.h"
 #include "platform/storage/oclstorage.h"
@@ -24,7 +25,13 @@ CfbWriter::FaultHook& CommitFaultHook() {
     return hook;
 }
 
-constexpr uint32_t kWriteBits = 0x1 | STGM_READWRITE;  // STGM_WRITE or STGM_READWRITE
+constexpr uint32_t kWriteBits = STGM_WRITE | STGM_READWRITE;
+
+// libgsf lays out a storage's entries as one chain of siblings, and a chain
+// longer than the directory depth we read (kMaxDirectoryDepth) would make a
+// file we refuse to open: a storage holds at most this many entries.
+constexpr size_t kMaxEntries = 1000;
+static_assert(kMaxEntries < kMaxDirectoryDepth);
 
 // New module files get the usual permissions, less the umask; the private
 // temporary storages only their owner's.
@@ -51,20 +58,22 @@ std::string Resolved(const std::string& absolutePath) {
     return ec ? absolutePath : resolved.string();
 }
 
+// Not blocking, in case something other than a file took the path; the
+// reader refuses anything but a regular file.
 UniqueFd OpenForReading(const std::string& file, const std::string& path) {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) throw StorageError(path + ": cannot open: " + ErrnoText(errno));
     return fd;
 }
 
-// Stream names the container can hold: 1 to 31 UTF-16 units, none of the
-// characters it reserves.
+// Names a new stream may have: 1 to 31 UTF-16 units, none of the characters
+// the container reserves. (Streams found in a file are taken as named, even
+// "\005SummaryInformation".)
 bool IsValidStreamName(const std::string& name) {
     if (name.empty() || !g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr))
         return false;
     for (const char c : name)
-        if (c == '/' || c == '\\' || c == ':' || c == '!' || static_cast<unsigned char>(c) < 0x20)
-            return false;
+        if (c == '/' || c == '\\' || c == ':' || c == '!') return false;
     glong units = 0;
     gunichar2* utf16 =
         g_utf8_to_utf16(name.data(), static_cast<glong>(name.size()), nullptr, &units, nullptr);
@@ -292,10 +301,29 @@ void StorageImpl::revert() {
 
 // ---- copying and moving ------------------------------------------------------------
 
+size_t StorageImpl::entryCount() const {
+    size_t n = storages_.size();
+    for (const auto& [key, state] : streams_)
+        if (state->content.exists()) ++n;
+    return n;
+}
+
 void StorageImpl::copyTo(StorageImpl& dest) {
     if (&dest == this) return;
     if (!dest.writable_)
         throw StorageError(dest.path_ + ": cannot copy into a storage without write access");
+    const auto isNew = [&dest](const std::string& name) {
+        return !dest.hasStream(name) && dest.storages_.count(name) == 0;
+    };
+    size_t after = dest.entryCount();
+    for (const auto& [key, state] : streams_)
+        if (state->content.exists() && isNew(key)) ++after;
+    for (const auto& [key, carried] : storages_)
+        if (isNew(key)) ++after;
+    if (after > kMaxEntries)
+        throw StorageError(dest.path_ + ": cannot copy " + path_ +
+                           " into it: a storage holds at most " + std::to_string(kMaxEntries) +
+                           " entries");
     for (const auto& [key, state] : streams_) {
         if (!state->content.exists()) continue;
         dest.stateFor(state->name()).content = state->content;
@@ -389,13 +417,17 @@ bool StorageImpl::removeStream(const std::string& name) {
 }
 
 std::shared_ptr<StreamState> StorageImpl::openStream(const std::string& name, bool create) {
-    if (!IsValidStreamName(name))
-        throw StorageError(path_ + ": \"" + name + "\" is not a valid stream name");
     const auto it = streams_.find(name);
     if (it != streams_.end() && it->second->content.exists()) return it->second;
     if (storages_.count(name) != 0)
         throw StorageError(path_ + ": \"" + name + "\" is a storage, not a stream");
     if (!create) throw StorageError(path_ + ": no stream named \"" + name + "\"");
+    if (!IsValidStreamName(name))
+        throw StorageError(path_ + ": \"" + name + "\" is not a valid stream name");
+    if (writable_ && entryCount() >= kMaxEntries)
+        throw StorageError(path_ + ": cannot create stream \"" + name +
+                           "\": a storage holds at most " + std::to_string(kMaxEntries) +
+                           " entries");
     if (!writable_) {
         auto phantom = std::make_shared<StreamState>(this, name);
         phantom->content = StreamContent::Empty();

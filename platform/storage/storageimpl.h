@@ -9,9 +9,9 @@
 //
 // Life of a storage's file:
 //
-//   open ──► committed ──write──► pending ──Commit──► committed (new file)
-//                 ▲                  │
-//                 └─────Revert───────┘
+//   open -> committed --write--> pending --Commit--> committed (a new file)
+//               ^                   |
+//               +------Revert-------+
 //
 //   SwitchTo: the committed image is copied to the new path, which the storage
 //   then holds; pending changes stay pending.
@@ -96,6 +96,7 @@ private:
     StreamContent baseline(const std::string& name) const;
     std::map<std::string, Carried, NameLess> baselineStorages() const;
     StreamState& stateFor(const std::string& name);
+    size_t entryCount() const;  // streams and sub-storages
     void writeContent(int fd, const std::string& path);
     void writeEmpty(int fd, const std::string& path);
     std::shared_ptr<CfbReader> readBack(int fd, const std::string& path);

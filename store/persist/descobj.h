@@ -43,23 +43,33 @@ public:
     // The thing of entry e, reading its record when it is not in memory.
     // Readers may fault other things of the same kind in the middle of their
     // own record: a nested fault puts the stream back where the outer reader
-    // left it, also when it fails.
+    // left it, also when it fails. A record that leads back to itself while
+    // it is read (a loop in a corrupt file) raises ObjectLoadFailed instead of
+    // recursing without end.
     T* fault(Description& e, uint32_t index) {
         if (!e.exists()) return nullptr;
         if (e.memory() != 0) return HandleTable::Global().getAs<T>(e.memory());
         checkRecordBounds(e, index);
+        if (e.isReading()) {
+            const std::string text = std::string(T::storageName) + " entry " +
+                                     std::to_string(index) + ": record refers to itself while it is read";
+            throw ObjectLoadFailed(text.c_str());
+        }
         OCLStream& s = stream();
         const bool nested = faultDepth++ > 0;
         const uint32_t resumeAt = nested ? s.tell() : 0;
+        e.setReading(true);
         struct Restore {
+            Description& e;
             OCLStream& s;
             bool nested;
             uint32_t at;
             ~Restore() {
+                e.setReading(false);
                 --faultDepth;
                 if (nested) s.seek(at);
             }
-        } restore{s, nested, resumeAt};
+        } restore{e, s, nested, resumeAt};
         s.seek(e.offset());
         T* thing = ReadRecord(s, version(), moduleIndex(), index);
         e.setMemory(thing->selfId());

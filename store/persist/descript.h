@@ -13,7 +13,9 @@
 //
 // Flags: bit 0 used; bit 1 changed (the record must be written at the next
 // save; kept in memory only); bit 2 deleted (the slot still holds a thing that
-// no longer counts as existing).
+// no longer counts as existing); bit 3 reading (the record is being read, in
+// memory only: a record that leads back to itself while it is read is a
+// fault of the file, not a reason to read it again without end).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,13 @@
 namespace tq {
 
 struct Description {
-    enum : uint8_t { kUsed = 0x01, kChanged = 0x02, kDeleted = 0x04, kStoredFlags = 0x05 };
+    enum : uint8_t {
+        kUsed = 0x01,
+        kChanged = 0x02,
+        kDeleted = 0x04,
+        kReading = 0x08,
+        kStoredFlags = 0x05
+    };
 
     uint8_t bytes[13];
 
@@ -42,6 +50,10 @@ struct Description {
     void markChanged() { bytes[0] |= kChanged; }
     void clearChanged() { bytes[0] &= static_cast<uint8_t>(~kChanged); }
     void markDeleted() { bytes[0] |= kDeleted; }
+    bool isReading() const { return (bytes[0] & kReading) != 0; }
+    void setReading(bool on) {
+        bytes[0] = on ? (bytes[0] | kReading) : (bytes[0] & static_cast<uint8_t>(~kReading));
+    }
 
     uint32_t memory() const { return LoadLE32(bytes + 1); }
     void setMemory(uint32_t id) { StoreLE32(bytes + 1, id); }

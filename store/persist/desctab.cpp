@@ -32,11 +32,30 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
     if (stream_.size() == 0) return;
     readHead();
     stream_.seek(arrayOffset_);
-    // A loaded thing's handle id lives in memory only.
+    // A loaded thing's handle id and the in-memory flag bits live in memory
+    // only; a file that carries them set must not make an entry look changed
+    // or in the middle of a read.
     array_.read(stream_, [](Description& e) {
         e.setMemory(0);
-        e.clearChanged();
+        e.setFlags(e.flags() & Description::kStoredFlags);
     });
+    checkRecords();
+}
+
+// Every record an entry names must lie inside the stream, or a later save
+// would copy bytes that are not there (compaction moves every live record)
+// and size its buffer by a length taken from the file. One pass over the
+// array, no reads.
+void VoidDescriptionTable::checkRecords() const {
+    const uint32_t size = stream_.size();
+    for (uint32_t i = 0; i < array_.count(); ++i) {
+        const Description& e = array_[i];
+        if (e.isFree() || e.length() == 0) continue;
+        if (e.offset() < kHeadSize || e.offset() > size || e.length() > size - e.offset()) {
+            const std::string what = "entry " + std::to_string(i) + ": record lies outside the stream";
+            ThrowCorruptTable(stream_.name(), what.c_str());
+        }
+    }
 }
 
 VoidDescriptionTable::~VoidDescriptionTable() = default;
@@ -133,14 +152,20 @@ void VoidDescriptionTable::write() {
             continue;
         }
         if (!e.isChanged()) continue;
-        e.clearChanged();
-        if (e.memory() == 0) continue;
+        if (e.memory() == 0) {
+            e.clearChanged();
+            continue;
+        }
+        // The mark is cleared only once the record is out: a writer that
+        // fails leaves it changed, so a later save writes it again instead
+        // of keeping the old record as if it were current.
         stream_.seek(end);
         writeRecord(e, i);
         const uint32_t newEnd = stream_.tell();
         deadBytes_ += e.length();
         e.setOffset(end);
         e.setLength(newEnd - end);
+        e.clearChanged();
         end = newEnd;
     }
     if (deadBytes_ > kCompactAtDeadBytes && deadBytes_ > liveBytes()) end = compact();

@@ -19,7 +19,8 @@
 // Invariants and costs:
 //  1. Opening reads the 16-byte head and the array record in one read each,
 //     into one block of exactly the stored count: no record is read, and no
-//     per-entry allocation is made.
+//     per-entry allocation is made. Every record an entry names is checked
+//     to lie inside the stream.
 //  2. A save writes only the records whose descriptions are marked changed,
 //     each appended after the end of the stream, then the array in its slot
 //     (or, when the array has outgrown it, in a new slot at the end with a
@@ -104,6 +105,7 @@ protected:
 
 private:
     void readHead();
+    void checkRecords() const;
     void writeArray(uint32_t end);
     uint32_t compact();
     uint32_t liveBytes() const;

@@ -432,21 +432,23 @@ std::string IdString::CheckModule(tModuleIndex m) {
 // ---- IdDynamicVector ----------------------------------------------------------
 
 int16_t IdDynamicVector::stringIndex(const char* text) {
-    if (!text) text = "";
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (std::strncmp(items_[i].text, text, kMaxIdLength) == 0) return static_cast<int16_t>(i);
+    IdStringBuild item{};
+    if (text) std::strncpy(item.text, text, kMaxIdLength);
+    std::string key(item.text);
+    if (auto found = positions_.find(key); found != positions_.end()) return found->second;
     if (items_.size() > 0x7FFF)
         throw StoreException("IdDynamicVector: more than 32768 names in one block");
-    IdStringBuild item{};
-    std::strncpy(item.text, text, kMaxIdLength);
+    const auto position = static_cast<int16_t>(items_.size());
     items_.push_back(item);
-    return static_cast<int16_t>(items_.size() - 1);
+    positions_.emplace(std::move(key), position);
+    return position;
 }
 
 void IdDynamicVector::reshape(uint32_t capacity) {
     items_.clear();
     items_.shrink_to_fit();
     items_.reserve(capacity);
+    positions_.clear();
 }
 
 // ---- IdStringVector -----------------------------------------------------------

@@ -37,6 +37,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/util/handle.h"
@@ -191,6 +192,9 @@ public:
 
 private:
     std::vector<IdStringBuild> items_;
+    // Position of each item's text, so that a long list is not searched
+    // item by item; the result is the same, as no text is entered twice.
+    std::unordered_map<std::string, int16_t> positions_;
 };
 
 // IdStringVector: a persistent array of names (the name lists of compiled

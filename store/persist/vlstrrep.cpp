@@ -1,5 +1,6 @@
 #include "store/persist/vlstrrep.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cfloat>
 #include <charconv>
@@ -67,7 +68,7 @@ std::string NumberText(double d) {
         out += '.';
         out.append(digits, 1);
     }
-    char exp[8];
+    char exp[16];
     std::snprintf(exp, sizeof exp, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
     return out + exp;
 }
@@ -225,10 +226,12 @@ void ValStringRep::readFile(const char* path) {
     if (std::fseek(f.get(), 0, SEEK_END) != 0) fail();
     const long size = std::ftell(f.get());
     if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) fail();
-    // The size only reserves room: a file that grows or shrinks meanwhile is
-    // read to its actual end.
+    // The size only reserves room, and no more than kMaxReserve of it: a file
+    // that grows or shrinks meanwhile is read to its actual end, and a folder
+    // (whose "size" can be anything) fails at the first read.
+    constexpr long kMaxReserve = 64L << 20;
     std::string content;
-    content.reserve(static_cast<size_t>(size));
+    content.reserve(static_cast<size_t>(std::min(size, kMaxReserve)));
     char buffer[64 * 1024];
     size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) != 0) content.append(buffer, got);

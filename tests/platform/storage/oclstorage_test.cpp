@@ -68,6 +68,11 @@ TEST_F(OCLStorageTest, FilesThatAreNotStoragesAreToldApart) {
                          "not a regular file");
     EXPECT_STORAGE_ERROR(OCLStorage(scratch.path("new.qbo").c_str(), 1, test::kReadOnlyMode),
                          "without write access");
+    // A FIFO must not block the look or the open.
+    const std::string fifo = scratch.path("fifo.qbo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(OCLStorage::IsStorageFile(fifo.c_str()));
+    EXPECT_STORAGE_ERROR(OCLStorage(fifo.c_str(), 0, test::kReadOnlyMode), "not a regular file");
 }
 
 TEST_F(OCLStorageTest, StreamNamesAreCheckedAndCompareWithoutCase) {
@@ -80,6 +85,22 @@ TEST_F(OCLStorageTest, StreamNamesAreCheckedAndCompareWithoutCase) {
     for (const char* bad : {"", "a/b", "a:b", "a!b", "a\\b", "12345678901234567890123456789012"})
         EXPECT_STORAGE_ERROR(OCLStream(s, bad, 1, test::kStreamMode), "not a valid stream name");
     PutStream(s, "1234567890123456789012345678901", small);  // 31 characters fit
+}
+
+// libgsf chains a storage's entries, and we refuse to read chains deeper than
+// a bound: a storage must never grow past what we can read back.
+TEST_F(OCLStorageTest, AStorageHoldsAtMostAThousandEntriesAndReadsThemBack) {
+    {
+        OCLStorage s(file.c_str(), 1, test::kModuleMode);
+        for (int i = 0; i < 1000; ++i) OCLStream(s, ("S" + std::to_string(i)).c_str(), 1, 0x12);
+        EXPECT_STORAGE_ERROR(OCLStream(s, "One too many", 1, test::kStreamMode), "at most 1000");
+        s.Commit();
+        OCLStorage other(scratch.path("other.qbo").c_str(), 1, test::kModuleMode);
+        PutStream(other, "Elsewhere", small);
+        EXPECT_STORAGE_ERROR(other.CopyTo(s), "at most 1000");
+    }
+    OCLStorage reader(file.c_str(), 0, test::kReadOnlyMode);
+    EXPECT_EQ(reader.streamNames().size(), 1000u);
 }
 
 // ---- transactions ------------------------------------------------------------------
@@ -160,6 +181,28 @@ TEST_F(OCLStorageTest, DirectModeWritesWhenTheStorageGoesAndCannotRevert) {
     }
     OCLStorage reader(file.c_str(), 0, test::kReadOnlyMode);
     EXPECT_EQ(GetStream(reader, "Objects"), large);
+}
+
+// A commit replaces the file a symbolic link names, not the link, and the new
+// file keeps the old one's permissions.
+TEST_F(OCLStorageTest, CommitsKeepSymbolicLinksAndPermissions) {
+    makeModule(file);
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    const std::string link = scratch.path("link.qbo");
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    {
+        OCLStorage s(link.c_str(), 0, test::kModuleMode);
+        EXPECT_EQ(s.GetStoragePath(), link);
+        PutStream(s, "Objects", small);
+        s.Commit();
+    }
+    struct stat st;
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    OCLStorage reader(file.c_str(), 0, test::kReadOnlyMode);
+    EXPECT_EQ(GetStream(reader, "Objects"), small);
 }
 
 // ---- access ---------------------------------------------------------------------

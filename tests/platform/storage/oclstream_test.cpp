@@ -194,7 +194,8 @@ TEST_F(OCLStreamTest, OverlayMatchesAPlainModelThroughCommitsAndReverts) {
             Bytes got(n);
             s.seek(at);
             s.read(got.data(), n);
-            ASSERT_TRUE(std::equal(got.begin(), got.end(), model.begin() + at)) << "round " << round;
+            ASSERT_TRUE(std::equal(got.begin(), got.end(), model.begin() + at))
+                << "round " << round;
         }
         }
         ASSERT_EQ(s.size(), model.size());

@@ -1,0 +1,418 @@
+// Description tables exercised through a kind of the tests' own: a chain
+// link whose reader faults the next link of the same kind in the middle of
+// its record, as object readers may.
+#include "store/persist/desctab.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "store/cntedobj.h"
+#include "store/errors/extexcep.h"
+#include "store/persist/desciter.h"
+#include "tests/store/persist/persisttest.h"
+#include "tests/support/asserts.h"
+#include "tests/support/freshproc.h"
+
+namespace tq {
+namespace {
+
+using test::TestModule;
+using test::U32;
+
+constexpr uint32_t kNone = 0xFFFFFFFF;
+
+// Record: next link index (kNone for none), marker, payload string.
+class Chain : public CountedObject, public DescribedObject<Chain> {
+public:
+    static constexpr const char* storageName = "Chains";
+    static constexpr uint32_t storageVersion = 1;
+    static inline int reads = 0;
+    static inline int alive = 0;
+    static inline int failWrites = 0;
+
+    explicit Chain(uint32_t marker, std::string payload = {}, uint32_t next = kNone)
+        : next(next), marker(marker), payload(std::move(payload)) {
+        ++alive;
+    }
+    ~Chain() override { --alive; }
+
+    static Chain* readFromStream(OCLStream& s, uint32_t, tModuleIndex m, uint32_t index) {
+        ++reads;
+        const uint32_t next = s.readU32();
+        Chain* link = next == kNone ? nullptr
+                                    : DescribedObjectNoDescriptor<Chain>::fault(tDescriptor::Make(m, next));
+        const uint32_t marker = s.readU32();
+        auto* c = new Chain(marker, s.readString(), next);
+        c->link = link;
+        c->desc_ = tDescriptor::Make(m, index);
+        return c;
+    }
+    void write(OCLStream& s) const {
+        if (failWrites > 0) {
+            --failWrites;
+            throw StorageError("write refused");
+        }
+        s.writeU32(next);
+        s.writeU32(marker);
+        s.writeString(payload);
+    }
+    void deref() {
+        if (dropCount() && isDetached()) delete this;
+    }
+
+    uint32_t next;
+    uint32_t marker;
+    std::string payload;
+    Chain* link = nullptr;
+};
+
+using Chains = DescribedObjectNoDescriptor<Chain>;
+
+class ChainModule {
+public:
+    explicit ChainModule(const std::string& path, int create = 1) : mod(path, create), m(mod.m) {
+        Chains::newModule(m, mod.storage());
+    }
+    ~ChainModule() { close(); }
+
+    // Enters a new link in the module; the table owns it from then on.
+    Chain* add(uint32_t marker, std::string payload = {}, uint32_t next = kNone) {
+        auto* c = new Chain(marker, std::move(payload), next);
+        c->attach(m);
+        return c;
+    }
+    void save() {
+        {
+            ObjectStore::WritingScope writing(m);
+            Chains::writeModule(m);
+        }
+        mod.save();
+    }
+    DescriptionTable<Chain>& table() { return *Chains::descriptionTable(m); }
+    Chain* fault(uint32_t index) { return Chains::fault(tDescriptor::Make(m, index)); }
+    void close() {
+        if (closed_) return;
+        closed_ = true;
+        Chains::delModule(m);
+        mod.close();
+    }
+
+    TestModule mod;
+    tModuleIndex m;
+
+private:
+    bool closed_ = false;
+};
+
+class DescriptionTableTest : public ::testing::Test {
+protected:
+    void SetUp() override { Chain::reads = 0; }
+    void TearDown() override { EXPECT_EQ(Chain::alive, 0) << "every link freed"; }
+    ScratchDir dir;
+    std::string path = dir.file("chains.qbo");
+};
+
+TEST_F(DescriptionTableTest, NestedFaultLeavesTheStreamWhereTheOuterReaderExpectsIt) {
+    {
+        ChainModule mod(path);
+        mod.add(10, "a", 1);
+        mod.add(11, "bb", 2);
+        mod.add(12, "ccc");
+        mod.save();
+    }
+    ChainModule mod(path, 0);
+    Chain* a = mod.fault(0);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(Chain::reads, 3);
+    EXPECT_EQ(a->marker, 10u);
+    EXPECT_EQ(a->payload, "a");
+    ASSERT_NE(a->link, nullptr);
+    EXPECT_EQ(a->link->marker, 11u);
+    EXPECT_EQ(a->link->link->payload, "ccc");
+    EXPECT_EQ(mod.fault(2), a->link->link) << "faulted once, kept";
+    EXPECT_EQ(DescriptionTable<Chain>::faultDepth, 0);
+}
+
+TEST_F(DescriptionTableTest, ARecordThatLeadsBackToItselfRaisesObjectLoadFailed) {
+    {
+        ChainModule mod(path);
+        mod.add(1, "", 1);
+        mod.add(2, "", 0);
+        mod.add(3);
+        mod.save();
+    }
+    ChainModule mod(path, 0);
+    try {
+        mod.fault(0);
+        FAIL() << "a loop of records was read";
+    } catch (const ObjectLoadFailed& e) {
+        EXPECT_NE(std::string(e.what()).find("Chains entry 0"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(DescriptionTable<Chain>::faultDepth, 0);
+    EXPECT_FALSE(Chains::hasFaulted(tDescriptor::Make(mod.m, 0)));
+    EXPECT_EQ(mod.fault(2)->marker, 3u) << "the table is still usable";
+}
+
+TEST_F(DescriptionTableTest, NextFaultedReturnsOnlyLoadedThingsAndReadsNothing) {
+    {
+        ChainModule mod(path);
+        for (uint32_t i = 0; i < 5; ++i) mod.add(i);
+        mod.save();
+    }
+    ChainModule mod(path, 0);
+    mod.fault(3);
+    ASSERT_EQ(Chain::reads, 1);
+    DescribedObjectIterator<Chain> loaded(mod.m);
+    Chain* only = loaded.nextFaulted();
+    ASSERT_NE(only, nullptr);
+    EXPECT_EQ(only->marker, 3u);
+    EXPECT_EQ(loaded.nextFaulted(), nullptr);
+    EXPECT_EQ(Chain::reads, 1);
+
+    DescribedObjectIterator<Chain> all(mod.m);
+    int n = 0;
+    while (Chain* c = all()) EXPECT_EQ(c->marker, uint32_t(n++));
+    EXPECT_EQ(n, 5);
+    EXPECT_EQ(Chain::reads, 5);
+}
+
+TEST_F(DescriptionTableTest, AllStoresIteratorWalksModulesInAscendingIndex) {
+    ChainModule first(path);
+    ChainModule second(dir.file("second.qbo"));
+    second.add(20);
+    first.add(10);
+    first.add(11);
+    AllStoresDescrObjIterator<Chain> it;
+    std::vector<uint32_t> markers;
+    while (Chain* c = it()) markers.push_back(c->marker);
+    EXPECT_EQ(markers, (std::vector<uint32_t>{10, 11, 20}));
+}
+
+TEST_F(DescriptionTableTest, ASaveWritesOnlyTheChangedRecords) {
+    ChainModule mod(path);
+    mod.add(1, "one");
+    Chain* two = mod.add(2, "two");
+    mod.add(3, "three");
+    mod.save();
+    const uint32_t before = mod.table().stream().size();
+    const uint32_t offsetOne = mod.table().entry(0).offset();
+    const uint32_t offsetTwo = mod.table().entry(1).offset();
+
+    mod.save();
+    EXPECT_EQ(mod.table().stream().size(), before) << "nothing changed, nothing written";
+
+    two->payload = "TWO";
+    two->changed();
+    EXPECT_TRUE(Chains::isDirty(mod.m));
+    mod.save();
+    const uint32_t recordSize = 4 + 4 + 4 + 3;
+    EXPECT_EQ(mod.table().stream().size(), before + recordSize);
+    EXPECT_EQ(mod.table().entry(0).offset(), offsetOne);
+    EXPECT_NE(mod.table().entry(1).offset(), offsetTwo);
+    EXPECT_EQ(mod.table().deadBytes(), recordSize);
+    mod.close();
+
+    ChainModule again(path, 0);
+    EXPECT_EQ(again.fault(1)->payload, "TWO");
+}
+
+TEST_F(DescriptionTableTest, DeadSpaceIsReclaimedSoTheStreamStaysBounded) {
+    const std::string big(40000, 'x');
+    {
+        ChainModule mod(path);
+        mod.add(0, "small");
+        Chain* c = mod.add(1, big);
+        for (int i = 0; i < 12; ++i) {
+            c->payload = big + std::to_string(i);
+            c->changed();
+            mod.save();
+            EXPECT_LE(mod.table().stream().size(),
+                      2 * (big.size() + 100) + VoidDescriptionTable::kCompactAtDeadBytes + 1000)
+                << "save " << i;
+        }
+    }
+    ChainModule mod(path, 0);
+    EXPECT_EQ(mod.fault(1)->payload, big + "11");
+    EXPECT_EQ(mod.fault(0)->payload, "small");
+}
+
+TEST_F(DescriptionTableTest, AFailedWriteLeavesTheRecordToBeWrittenAgain) {
+    {
+        ChainModule mod(path);
+        Chain* c = mod.add(1, "first");
+        mod.save();
+        c->payload = "second";
+        c->changed();
+        Chain::failWrites = 1;
+        EXPECT_THROW(mod.save(), StorageError);
+        mod.save();
+    }
+    ChainModule mod(path, 0);
+    EXPECT_EQ(mod.fault(0)->payload, "second");
+}
+
+TEST_F(DescriptionTableTest, ADeletedThingIsGoneAndItsSlotIsReused) {
+    ChainModule mod(path);
+    mod.add(1);
+    Chain* doomed = mod.add(2);
+    mod.save();
+    const tDescriptor d = doomed->descriptor();
+    delete doomed;
+    EXPECT_FALSE(Chains::objectExists(d));
+    mod.save();
+    EXPECT_EQ(mod.add(3)->descriptor(), d);
+}
+
+TEST_F(DescriptionTableTest, AttachKeepsTheCurrentModuleAndTheIndexWhenDetaching) {
+    ChainModule mod(path);
+    Chain* c = mod.add(1);
+    const tDescriptor d = c->descriptor();
+    c->attach(mod.m);
+    EXPECT_EQ(c->descriptor(), d);
+    c->attach(DETACHED_MODULE);
+    EXPECT_EQ(c->descriptor().descIndex(), d.descIndex());
+    EXPECT_TRUE(c->isDetached());
+    EXPECT_FALSE(Chains::objectExists(d));
+    delete c;
+}
+
+TEST_F(DescriptionTableTest, DiscardingAModuleFreesItsLoadedThingsWithOrWithoutReclaim) {
+    for (bool skip : {false, true}) {
+        {
+            ChainModule mod(path);
+            for (uint32_t i = 0; i < 3; ++i) mod.add(i);
+            mod.save();
+        }
+        ChainModule mod(path, 0);
+        mod.fault(0);
+        mod.fault(2);
+        EXPECT_EQ(Chain::alive, 2);
+        VoidDescriptionTable::SetSkipReclaim(skip);
+        mod.close();
+        VoidDescriptionTable::SetSkipReclaim(false);
+        EXPECT_EQ(Chain::alive, 0) << "skip " << skip;
+    }
+}
+
+// ---- stored arrays from files ------------------------------------------------
+
+std::string Head(uint32_t revision, uint32_t arrayOffset, uint32_t slot, uint32_t dead = 0) {
+    return U32(revision) + U32(arrayOffset) + U32(slot) + U32(dead);
+}
+
+std::string UsedDescription(uint32_t offset, uint32_t length) {
+    return std::string(1, '\x01') + U32(0x12345678) + U32(offset) + U32(length);
+}
+
+void ExpectOpenFails(const std::string& image, const char* fragment) {
+    ScratchDir dir;
+    const std::string path = dir.file("bad.qbo");
+    test::WriteStreamFile(path, "Chains", image);
+    try {
+        ChainModule mod(path, 0);
+        ADD_FAILURE() << "opened: " << fragment;
+    } catch (const ModuleOpenFailed& e) {
+        EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
+    }
+}
+
+TEST(DescriptionArrays, BadStoredArraysRaiseModuleOpenFailed) {
+    ExpectOpenFails("short", "table head is truncated");
+    ExpectOpenFails(Head(9, 16, 8) + U32(0) + U32(kNone), "table revision is unknown");
+    ExpectOpenFails(Head(1, 4000, 8) + U32(0) + U32(kNone), "lies outside the stream");
+    ExpectOpenFails(Head(1, 16, 21) + U32(5) + U32(kNone) + UsedDescription(0, 0),
+                    "entry count runs past");
+    ExpectOpenFails(Head(1, 16, 21) + U32(1) + U32(1) + UsedDescription(0, 0),
+                    "free-list head lies outside");
+    const std::string loop = std::string(1, '\0') + U32(0) + U32(1) + U32(0);
+    ExpectOpenFails(Head(1, 16, 34) + U32(2) + U32(0) + loop +
+                        std::string(1, '\0') + U32(0) + U32(0) + U32(0),
+                    "free list loops");
+}
+
+TEST(DescriptionArrays, ARecordOutsideTheStreamFailsTheOpen) {
+    const std::string array = Head(1, 16, 34) + U32(2) + U32(kNone);
+    ExpectOpenFails(array + UsedDescription(16, 12) + UsedDescription(100, 12),
+                    "entry 1: record lies outside the stream");
+    ExpectOpenFails(array + UsedDescription(16, 4000) + UsedDescription(16, 1),
+                    "entry 0: record lies outside the stream");
+}
+
+TEST(DescriptionArrays, AStoredMemoryWordIsIgnoredAndABadRecordFailsItsFault) {
+    ScratchDir dir;
+    const std::string path = dir.file("bad.qbo");
+    // Entry 0's record is the array's own bytes: no chain record.
+    test::WriteStreamFile(path, "Chains",
+                          Head(1, 16, 21) + U32(1) + U32(kNone) + UsedDescription(16, 21));
+    ChainModule mod(path, 0);
+    EXPECT_FALSE(mod.table().entry(0).hasFaulted());
+    EXPECT_THROW(mod.fault(0), ObjectLoadFailed);
+}
+
+// ---- fault pointers ------------------------------------------------------------
+
+TEST(FaultPointer, NullDescriptorsAreNullWhateverTheHighBits) {
+    for (uint32_t raw : {0x3FFFFFFFu, 0x7FFFFFFFu, 0xBFFFFFFFu, 0xFFFFFFFFu}) {
+        Faultp<Chain> p{tDescriptor(raw)};
+        EXPECT_TRUE(p.isNull()) << std::hex << raw;
+        EXPECT_TRUE(Chains::objectExists(tDescriptor(raw)));
+        EXPECT_EQ(p.get(), nullptr);
+    }
+}
+
+TEST(FaultPointer, StoredDescriptorMeansTheModuleBeingRead) {
+    ScratchDir dir;
+    ChainModule mod(dir.file("refs.qbo"));
+    OCLStream s(mod.mod.storage(), "Refs", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    s.writeU8(6);
+    s.writeU32(tDescriptor::Make(3, 17).raw());
+    s.seek(0);
+    Faultp<Chain> p{tDescriptor()};
+    p.read(s, 7);
+    EXPECT_TRUE(p.isDescriptor());
+    EXPECT_EQ(p.descriptor(), tDescriptor::Make(7, 17));
+}
+
+TEST(FaultPointer, AReferenceToAThingOfTheWrittenModuleWritesItsDescriptor) {
+    ScratchDir dir;
+    ChainModule mod(dir.file("refs.qbo"));
+    Chain* c = mod.add(5);
+    Faultp<Chain> ref(c);
+    OCLStream s(mod.mod.storage(), "Refs", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    {
+        ObjectStore::WritingScope writing(mod.m);
+        ref.write(s);
+        Faultp<Chain>().write(s);
+    }
+    std::string bytes(10, '\0');
+    s.seek(0);
+    s.read(bytes.data(), bytes.size());
+    EXPECT_EQ(bytes, std::string(1, '\x06') + U32(c->descriptor().raw()) + std::string(1, '\x06') +
+                         U32(tDescriptor::kNull));
+    ScopedThrowingAsserts asserts;
+    Faultp<Chain> detached(new Chain(9));
+    EXPECT_ASSERTION(
+        {
+            ObjectStore::WritingScope writing(mod.m);
+            detached.write(s);
+        },
+        "!isExternal(outd, ObjectStore::WritingModule())");
+}
+
+TEST(BlockArrays, TenSlotsOfANewBlockComeOutInAscendingOrder) {
+    BlockArrayWithFreeList<Description> array(10, 10);
+    for (uint32_t i = 0; i < 10; ++i) EXPECT_EQ(array.nextFree(), i);
+    EXPECT_EQ(array.firstFree(), kNoMoreFree);
+    array.setFree(4);
+    array.setFree(7);
+    EXPECT_EQ(array.nextFree(), 7u);
+    EXPECT_EQ(array.nextFree(), 4u);
+    EXPECT_EQ(array.nextFree(), 10u);
+    EXPECT_EQ(array.count(), 20u);
+    EXPECT_EQ(array.validateFreeList(), nullptr);
+}
+
+}  // namespace
+}  // namespace tq
