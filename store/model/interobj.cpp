@@ -33,11 +33,6 @@ constexpr int kMaxReadNesting = 512;
     throw ObjectLoadFailed(text.c_str());
 }
 
-std::vector<tDescriptor>& ObjectsBeingRead() {
-    static std::vector<tDescriptor> reading;
-    return reading;
-}
-
 // The embed field of host's chain whose slot names e, without reading
 // anything that is not in memory: a slot still holding a descriptor is
 // compared by descriptor.
@@ -261,17 +256,11 @@ void InterObjRep::deref() {
 // ---- persistence -----------------------------------------------------------------------
 
 InterObjRep* InterObjRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m, uint32_t index) {
+    // A host chain that loops is refused by the table (a record that leads
+    // back to itself); one that is merely very long stops here.
     const tDescriptor self = tDescriptor::Make(m, index);
-    auto& reading = ObjectsBeingRead();
-    if (std::find(reading.begin(), reading.end(), self) != reading.end())
-        BadObject(index, "its host chain loops");
-    if (static_cast<int>(reading.size()) >= kMaxReadNesting)
+    if (DescriptionTable<InterObjRep>::faultDepth > kMaxReadNesting)
         BadObject(index, "its host chain is too deep");
-    reading.push_back(self);
-    struct Pop {
-        std::vector<tDescriptor>& r;
-        ~Pop() { r.pop_back(); }
-    } pop{reading};
 
     const uint32_t kind = in.readU32();
     std::unique_ptr<InterObjRep> o;

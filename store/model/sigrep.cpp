@@ -33,13 +33,6 @@ constexpr int kMaxReadNesting = 512;
     throw ObjectLoadFailed(text.c_str());
 }
 
-// The signatures being read, innermost last: a parent reference back to one
-// of them is a loop.
-std::vector<tDescriptor>& SignaturesBeingRead() {
-    static std::vector<tDescriptor> reading;
-    return reading;
-}
-
 // Reads a list of references of one module's things, as the signature
 // record holds them; each must be a plain descriptor of this module.
 template <class List>
@@ -101,17 +94,11 @@ tDescriptor SignatureRep::internalDescriptor(const SignatureRep& s, tModuleIndex
 
 SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m,
                                            uint32_t index) {
+    // A parent chain that loops is refused by the table (a record that
+    // leads back to itself); one that is merely very long stops here.
     const tDescriptor self = tDescriptor::Make(m, index);
-    auto& reading = SignaturesBeingRead();
-    if (std::find(reading.begin(), reading.end(), self) != reading.end())
-        BadSignature(index, "its parent chain loops");
-    if (static_cast<int>(reading.size()) >= kMaxReadNesting)
+    if (DescriptionTable<SignatureRep>::faultDepth > kMaxReadNesting)
         BadSignature(index, "its parent chain is too deep");
-    reading.push_back(self);
-    struct Pop {
-        std::vector<tDescriptor>& r;
-        ~Pop() { r.pop_back(); }
-    } pop{reading};
 
     std::unique_ptr<SignatureRep> s(new SignatureRep(self));
     // A thing being read is not yet in its table: destroying it on failure

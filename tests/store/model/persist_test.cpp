@@ -326,7 +326,7 @@ TEST_F(SpoiltModule, AFieldRecordOfAnUnknownKindFailsTheLoad) {
 TEST_F(SpoiltModule, AParentChainThatLoopsFailsTheLoad) {
     const Span sig = RecordOf(path_, "Signatures", root_);
     Patch(path_, "Signatures", sig.offset + 1, Reference(6, tDescriptor::Make(0, child_).raw()));
-    expectLoadFailure("parent chain loops");
+    expectLoadFailure("refers to itself while it is read");
 }
 
 TEST_F(SpoiltModule, AnObjectWhoseDataSizeDisagreesWithItsSignatureFailsTheLoad) {
@@ -342,7 +342,7 @@ TEST_F(SpoiltModule, AnObjectWhoseDataSizeDisagreesWithItsSignatureFailsTheLoad)
 TEST_F(SpoiltModule, AnEmbedWhoseHostChainLoopsFailsTheLoad) {
     const Span obj = RecordOf(path_, "Objects", embed_);
     Patch(path_, "Objects", obj.offset + obj.length - 5, Reference(0x04, tDescriptor::Make(0, embed_).raw()));
-    expectLoadFailure("host chain loops");
+    expectLoadFailure("refers to itself while it is read");
 }
 
 TEST_F(SpoiltModule, ANameReferenceToAMissingIdentifierFailsTheLoad) {
