@@ -66,6 +66,12 @@ enum FieldRecordKind : uint8_t {
     FRK_LIMIT = 21,
 };
 
+// Reads an identifier reference from a record of module m into the null
+// name `out` and follows it. The bytes come from a file: anything but a
+// direct, counted descriptor of a name that exists (or, when nullAllowed, the
+// null reference) raises ObjectLoadFailed with `what` in its text.
+void ReadIdReference(OCLStream& in, tModuleIndex m, IdString& out, bool nullAllowed, const char* what);
+
 class Field : public CountedObject {
 public:
     enum : uint8_t {

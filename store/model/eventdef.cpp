@@ -1,5 +1,7 @@
 #include "store/eventdef.h"
 
+#include "store/field.h"
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -29,11 +31,7 @@ EventDef* EventDef::makeFrom(OCLStream& in, tModuleIndex m) {
     if (flags == 0) return nullptr;
     std::unique_ptr<EventDef> e(new EventDef());
     e->flags_ = flags;
-    e->name_.read(in, m);
-    const tDescriptor d = e->name_.descriptor();
-    if (d.isNull() || !IdStringRep::objectExists(d))
-        throw ObjectLoadFailed("event definition record: the event's name is not in the module");
-    e->name_.get();
+    ReadIdReference(in, m, e->name_, false, "event definition record: the event's name");
     e->returnsValue_ = in.readU8();
     e->args_ = in.readString();
     return e.release();

@@ -85,14 +85,24 @@ Field* Field::makeFrom(OCLStream& in, tModuleIndex m) {
     BadRecord("kind " + std::to_string(kind) + " is not a field kind this library reads");
 }
 
-void Field::readNameAndFlags(OCLStream& in, tModuleIndex m) {
-    name_.read(in, m);
-    const tDescriptor d = name_.descriptor();
-    if (d.isNull() || !IdStringRep::objectExists(d)) BadRecord("the field's name is not in the module");
+void ReadIdReference(OCLStream& in, tModuleIndex m, IdString& out, bool nullAllowed, const char* what) {
+    out.read(in, m);
+    const tDescriptor d = out.descriptor();
+    const bool sound = out.flags() == (IdString::kCounted | IdString::kDescriptor) &&
+                       (d.isNull() ? nullAllowed : (!d.isProxy() && IdStringRep::objectExists(d)));
+    if (!sound) {
+        out.nullify();
+        const std::string text = std::string(what) + " is not in the module";
+        throw ObjectLoadFailed(text.c_str());
+    }
     // Names are in memory from the moment the module opens, so following
-    // the reference now costs nothing and lets the field release its name
+    // the reference now costs nothing and lets its holder release the name
     // when it goes.
-    name_.get();
+    out.get();
+}
+
+void Field::readNameAndFlags(OCLStream& in, tModuleIndex m) {
+    ReadIdReference(in, m, name_, false, "field record: the field's name");
     flags_ = in.readU8();
 }
 

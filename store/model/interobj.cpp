@@ -321,10 +321,8 @@ void InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32
         BadObject(index, "its access-control reference is not sound");
     if (kind == kRecordNamed) {
         auto* named = static_cast<NamedInterObjRep*>(this);
-        named->name_.read(in, m);
-        const tDescriptor nd = named->name_.descriptor();
-        if (nd.isNull() || !IdStringRep::objectExists(nd)) BadObject(index, "its name is not in the module");
-        named->name_.get();
+        const std::string what = "Objects entry " + std::to_string(index) + ": its name";
+        ReadIdReference(in, m, named->name_, false, what.c_str());
     } else if (kind == kRecordEmbedded) {
         auto* embedded = static_cast<EmbeddedInterObjRep*>(this);
         embedded->host_.read(in, m);

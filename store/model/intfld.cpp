@@ -780,13 +780,8 @@ void InterProcDataField::attach(tModuleIndex m) {
 }
 
 void InterProcDataField::readProcNames(OCLStream& in, tModuleIndex m) {
-    for (IdString* n : {&setName_, &getName_}) {
-        n->read(in, m);
-        const tDescriptor d = n->descriptor();
-        if (!d.isNull() && !IdStringRep::objectExists(d))
-            throw ObjectLoadFailed("field record: a procedure name is not in the module");
-        n->get();
-    }
+    ReadIdReference(in, m, setName_, true, "field record: the Set procedure's name");
+    ReadIdReference(in, m, getName_, true, "field record: the Get procedure's name");
 }
 
 void InterProcDataField::writeProcNames(OCLStream& out) const {

@@ -351,6 +351,13 @@ TEST_F(SpoiltModule, ANameReferenceToAMissingIdentifierFailsTheLoad) {
     expectLoadFailure("name is not in the module");
 }
 
+TEST_F(SpoiltModule, ANameReferenceOfAnotherKindFailsTheLoad) {
+    const Span sig = RecordOf(path_, "Signatures", root_);
+    // An indirect reference to a name: names are only ever held directly.
+    Patch(path_, "Signatures", sig.offset + 8, {0x07});
+    expectLoadFailure("name is not in the module");
+}
+
 TEST_F(SpoiltModule, AnObjectRecordOfAnUnknownKindFailsTheLoad) {
     const Span obj = RecordOf(path_, "Objects", thing_);
     Patch(path_, "Objects", obj.offset, {9, 0, 0, 0});
