@@ -154,15 +154,17 @@ public:
         return true;
     }
 
-    static void deleted(tDescriptor d) {
+    // owner: the handle id of the reporting thing, or 0 (see
+    // VoidDescriptionTable::deleted).
+    static void deleted(tDescriptor d, HandleTable::Id owner = 0) {
         const tModuleIndex m = d.moduleIndex();
         if (d.isNull() || m == DETACHED_MODULE) return;
         auto* t = descriptionTable(m);
         if (!t || d.descIndex() >= t->count()) return;
         if (ObjectStore::DeletingModule(m) || VoidDescriptionTable::SkipReclaim())
-            t->reclaimed(d.descIndex());
+            t->reclaimed(d.descIndex(), owner);
         else
-            t->deleted(d.descIndex());
+            t->deleted(d.descIndex(), owner);
     }
 
     static bool hasFaulted(tDescriptor d) {
@@ -230,7 +232,7 @@ public:
     // keeping its description index).
     void attach(tModuleIndex m) {
         if (desc_.moduleIndex() == m) return;
-        if (!isDetached()) DescribedObjectNoDescriptor<T>::deleted(desc_);
+        if (!isDetached()) DescribedObjectNoDescriptor<T>::deleted(desc_, selfId_);
         if (m == DETACHED_MODULE)
             desc_.setModuleIndex(DETACHED_MODULE);
         else
@@ -255,7 +257,7 @@ protected:
     // its module is going), clears its handle cell so that indirect
     // references read null, and gives its own id back.
     ~DescribedObject() {
-        DescribedObjectNoDescriptor<T>::deleted(desc_);
+        DescribedObjectNoDescriptor<T>::deleted(desc_, selfId_);
         if (cell_) HandleTable::Global().set(cell_, nullptr);
         if (selfId_) HandleTable::Global().release(selfId_);
     }

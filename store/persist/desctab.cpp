@@ -105,14 +105,22 @@ void VoidDescriptionTable::changed(uint32_t index) {
     dirty_ = true;
 }
 
-void VoidDescriptionTable::deleted(uint32_t index) {
+bool VoidDescriptionTable::stillNames(uint32_t index, uint32_t owner) const {
+    const Description& e = entry(index);
+    return !e.isFree() && (owner == 0 || e.memory() == 0 || e.memory() == owner);
+}
+
+void VoidDescriptionTable::deleted(uint32_t index, uint32_t owner) {
+    if (!stillNames(index, owner)) return;
     Description& e = entry(index);
     e.markDeleted();
     e.setMemory(0);
     dirty_ = true;
 }
 
-void VoidDescriptionTable::reclaimed(uint32_t index) { entry(index).setMemory(0); }
+void VoidDescriptionTable::reclaimed(uint32_t index, uint32_t owner) {
+    if (stillNames(index, owner)) entry(index).setMemory(0);
+}
 
 bool VoidDescriptionTable::hasFaulted(uint32_t index) const {
     return index < array_.count() && array_[index].hasFaulted();

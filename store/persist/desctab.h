@@ -31,8 +31,12 @@
 //     records slide down in offset order to close every gap and the dead
 //     count returns to zero. So a stream never holds more than about twice
 //     its live bytes plus the threshold, however many saves change it.
-//  4. A deleted thing keeps its slot until it has left memory; the next save
-//     frees the slot.
+//  4. A deleted thing gives up its slot at once (its memory word is cleared)
+//     and the next save frees the slot. A thing may stay in memory after
+//     that (objects awaiting deletion) with its old index in its descriptor;
+//     it reports later changes of its own only while the slot still names it
+//     (stillNames), so a slot that was given to another thing is never
+//     touched through a stale descriptor.
 //
 // Life of an entry (state: how it changes):
 //
@@ -87,9 +91,12 @@ public:
     uint32_t add(uint32_t memory);
     void changed(uint32_t index);
     // The thing no longer counts as existing; it is not in memory either.
-    void deleted(uint32_t index);
+    // owner (when not 0) is the handle id of the thing that reports: a thing
+    // whose slot has since been freed and given to another thing leaves that
+    // slot alone.
+    void deleted(uint32_t index, uint32_t owner = 0);
     // The thing left memory but still exists on file.
-    void reclaimed(uint32_t index);
+    void reclaimed(uint32_t index, uint32_t owner = 0);
     bool hasFaulted(uint32_t index) const;
 
     // Writes the changed records and the array (see the layout above).
@@ -104,6 +111,7 @@ protected:
     void checkRecordBounds(const Description& e, uint32_t index);
 
 private:
+    bool stillNames(uint32_t index, uint32_t owner) const;
     void readHead();
     void checkRecords() const;
     void writeArray(uint32_t end);

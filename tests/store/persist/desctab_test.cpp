@@ -155,6 +155,20 @@ TEST_F(DescriptionTableTest, ARecordThatLeadsBackToItselfRaisesObjectLoadFailed)
     EXPECT_EQ(mod.fault(2)->marker, 3u) << "the table is still usable";
 }
 
+TEST_F(DescriptionTableTest, AThingKeptInMemoryAfterDeletionLeavesItsReusedSlotAlone) {
+    ChainModule mod(path);
+    Chain* old = mod.add(1);
+    const tDescriptor oldDesc = old->descriptor();
+    // Deleted while it stays in memory, as an object awaiting deletion does.
+    Chains::deleted(oldDesc, old->selfId());
+    mod.save();
+    Chain* fresh = mod.add(2);
+    ASSERT_EQ(fresh->descriptor(), oldDesc) << "the freed slot is reused";
+    delete old;
+    EXPECT_TRUE(Chains::objectExists(fresh->descriptor()));
+    EXPECT_EQ(mod.fault(fresh->descriptor().descIndex()), fresh);
+}
+
 TEST_F(DescriptionTableTest, NextFaultedReturnsOnlyLoadedThingsAndReadsNothing) {
     {
         ChainModule mod(path);
