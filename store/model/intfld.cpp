@@ -847,6 +847,24 @@ void TypedInterProcDataField<T, code>::store(const X& v, InterObjRep& obj, Signa
     callSet(obj, arg.get());
 }
 
+#define TQ_PROC_ACCESSORS(X, P)                                                              \
+    template <class T, IdType code>                                                         \
+    void TypedInterProcDataField<T, code>::get(X& out, InterObjRep& obj, SignatureRep& owner) { \
+        read(out, obj, owner);                                                              \
+    }                                                                                       \
+    template <class T, IdType code>                                                         \
+    void TypedInterProcDataField<T, code>::set(P v, InterObjRep& obj, SignatureRep& owner) {    \
+        store(v, obj, owner);                                                               \
+    }
+TQ_PROC_ACCESSORS(int16_t, int16_t)
+TQ_PROC_ACCESSORS(int32_t, int32_t)
+TQ_PROC_ACCESSORS(float, float)
+TQ_PROC_ACCESSORS(double, double)
+TQ_PROC_ACCESSORS(Currency, const Currency&)
+TQ_PROC_ACCESSORS(ValString, const ValString&)
+TQ_PROC_ACCESSORS(InterObj, const InterObj&)
+#undef TQ_PROC_ACCESSORS
+
 TQ_VALUE_KINDS(TypedInterProcDataField)
 
 void InterArrayField::preserveRedimmedValues(const InterArrayField& newField, const uint8_t*,

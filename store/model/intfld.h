@@ -415,20 +415,21 @@ public:
     IdType type() const override { return code; }
     void write(OCLStream& out) const override;
 
-    void get(int16_t& out, InterObjRep& obj, SignatureRep& owner) override { read(out, obj, owner); }
-    void get(int32_t& out, InterObjRep& obj, SignatureRep& owner) override { read(out, obj, owner); }
-    void get(float& out, InterObjRep& obj, SignatureRep& owner) override { read(out, obj, owner); }
-    void get(double& out, InterObjRep& obj, SignatureRep& owner) override { read(out, obj, owner); }
-    void get(Currency& out, InterObjRep& obj, SignatureRep& owner) override { read(out, obj, owner); }
-    void get(ValString& out, InterObjRep& obj, SignatureRep& owner) override { read(out, obj, owner); }
-    void get(InterObj& out, InterObjRep& obj, SignatureRep& owner) override { read(out, obj, owner); }
-    void set(int16_t v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
-    void set(int32_t v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
-    void set(float v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
-    void set(double v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
-    void set(const Currency& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
-    void set(const ValString& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
-    void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
+    // Defined beside read and store, with the class's instantiations.
+    void get(int16_t& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(int32_t& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(float& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(double& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(Currency& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(ValString& out, InterObjRep& obj, SignatureRep& owner) override;
+    void get(InterObj& out, InterObjRep& obj, SignatureRep& owner) override;
+    void set(int16_t v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(int32_t v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(float v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(double v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(const Currency& v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(const ValString& v, InterObjRep& obj, SignatureRep& owner) override;
+    void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override;
 
 private:
     TypedInterProcDataField() : InterProcDataField(tFromRecord{}) {}

@@ -68,7 +68,7 @@ std::string NumberText(double d) {
         out += '.';
         out.append(digits, 1);
     }
-    char exp[16];
+    char exp[24];
     std::snprintf(exp, sizeof exp, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
     return out + exp;
 }
