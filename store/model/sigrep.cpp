@@ -13,6 +13,7 @@
 #include "store/methfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
+#include "store/persist/desciter.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
 #include "store/vals.h"
@@ -903,5 +904,27 @@ void SignatureRep::printOn(std::ostream& os, int indent) {
 
 void MethodField::addField(SignatureRep& sig, int prepend, Value*) { sig.addField(*this, prepend); }
 void MethodField::removeField(SignatureRep& sig) { sig.removeField(this); }
+
+void SignatureRep::NoExternalChildren(const tModuleIndex* indexes) {
+    TQ_ASSERT(indexes != nullptr, "indexes");
+    auto listed = [indexes](tModuleIndex m) {
+        for (const tModuleIndex* i = indexes; *i != NO_MODULE; ++i)
+            if (*i == m) return true;
+        return false;
+    };
+    auto outside = [&](const auto& list) {
+        for (size_t k = 0; k < list.length(); ++k) {
+            if (list[k].isDescriptor()) continue;
+            if (auto* thing = list[k].get(); thing && !listed(thing->moduleIndex())) return true;
+        }
+        return false;
+    };
+    for (const tModuleIndex* i = indexes; *i != NO_MODULE; ++i) {
+        DescribedObjectIterator<SignatureRep> signatures(*i);
+        while (SignatureRep* s = signatures.nextFaulted()) {
+            if (outside(s->objects_) || outside(s->children_)) throw StoreException(32682);
+        }
+    }
+}
 
 }  // namespace tq

@@ -253,6 +253,12 @@ public:
     void Destroy();
     // Reads every object of this signature and its descendants.
     void hardenObjectTree();
+    // Whether the listed modules (a list ended by 255) can go as a set: every
+    // object and child signature of each of their loaded signatures lies in
+    // one of them. StoreException 32682 "Module is in use and cannot be
+    // unloaded." otherwise. Entries still held as descriptors were read from
+    // the signature's own module and need no look.
+    static void NoExternalChildren(const tModuleIndex* indexes);
     // Destroy is running: the signature empties its own lists.
     bool isDestroying() const { return destroying_; }
     void printOn(std::ostream& os, int indent = 0);

@@ -181,6 +181,12 @@ void VoidDescriptionTable::write() {
     dirty_ = false;
 }
 
+void VoidDescriptionTable::compactStream() {
+    TQ_ASSERT(!dirty_, "!isDirty()");
+    if (stream_.size() == 0 || deadBytes_ == 0) return;
+    writeArray(compact());
+}
+
 void VoidDescriptionTable::writeArray(uint32_t end) {
     const uint32_t need = array_.recordSize();
     if (arraySlot_ < need || arrayOffset_ < kHeadSize) {

@@ -151,25 +151,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteStream(*storage, "Signatures", TableStream(sigs));
     WriteStream(*storage, "Objects", TableStream(objs));
     WriteStream(*storage, "IdStrings", IdStream());
-    {
+    try {
+        // The store owns the storage from here, also when opening fails.
         ObjectStore store(storage);
         const tModuleIndex m = store.moduleIndex();
-        try {
-            store.openTables();
-            for (uint32_t i = 0; i < sigs.size(); ++i) {
-                try {
-                    DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, i));
-                } catch (const StoreException&) {
-                }
+        for (uint32_t i = 0; i < sigs.size(); ++i) {
+            try {
+                DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, i));
+            } catch (const StoreException&) {
             }
-            for (uint32_t i = 0; i < objs.size(); ++i) {
-                try {
-                    Exercise(InterObjRep::fault(tDescriptor::Make(m, i)));
-                } catch (const StoreException&) {
-                }
-            }
-        } catch (const StoreException&) {
         }
+        for (uint32_t i = 0; i < objs.size(); ++i) {
+            try {
+                Exercise(InterObjRep::fault(tDescriptor::Make(m, i)));
+            } catch (const StoreException&) {
+            }
+        }
+    } catch (const StoreException&) {
     }
     InterObjRep::DeleteObjects();
     return 0;
