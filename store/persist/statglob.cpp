@@ -325,14 +325,18 @@ void ObjectStore::initStaticGlobals() {
             BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
         for (uint32_t i = 0; i < n; ++i) {
             const std::string what = "static object " + std::to_string(i);
-            IdString name;
-            name.read(in, index_);
-            const tDescriptor nd = name.descriptor();
-            if (name.flags() != (IdString::kCounted | IdString::kDescriptor) || nd.isNull() ||
-                nd.isProxy() || !IdStringRep::objectExists(nd)) {
-                name.nullify();
+            uint8_t flags = 0;
+            uint32_t raw = 0;
+            in.readReference(flags, raw);
+            tDescriptor nd(raw);
+            if (flags != (IdString::kCounted | IdString::kDescriptor) || nd.isNull() || nd.isProxy() ||
+                nd.moduleIndex() >= MAX_MODULES)
                 BadStaticGlobals(module, what + ": its name is not in the module");
-            }
+            nd.setModuleIndex(index_);
+            if (!IdStringRep::objectExists(nd)) BadStaticGlobals(module, what + ": its name is not in the module");
+            // The stored count of the name includes this reference: following
+            // it takes that count over.
+            IdString name(nd);
             name.get();
             const tDescriptor obj = ReadObjectReference(in, index_, module, what);
             if (!statics_.add(name, obj))
@@ -357,7 +361,7 @@ void ObjectStore::initStaticGlobals() {
             preloads_.appendDescriptor(d);
         }
     } catch (const StorageError& e) {
-        BadStaticGlobals(module, e.what());
+        throw ModuleOpenFailed(e.what());
     }
 }
 
