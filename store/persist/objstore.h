@@ -339,7 +339,6 @@ public:
     private:
         tModuleIndex module_;
         bool all_;
-        bool started_ = false;
         std::string last_;
     };
 

@@ -56,6 +56,12 @@ public:
 };
 
 class ModuleStoreTest : public ::testing::Test {
+public:
+    // The bytes of a stream of the file at path, read with a storage of the
+    // test's own; and the stream replaced by bytes.
+    static std::vector<uint8_t> StreamBytes(const std::string& path, const char* name);
+    static void WriteStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes);
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -72,11 +78,6 @@ protected:
     static std::string getText(InterObjRep* o, const char* name);
     static void setText(InterObjRep* o, const char* name, const char* text);
     static InterObjRep* found(const char* path);
-
-    // The bytes of a stream of the file at path, read with a storage of the
-    // test's own.
-    static std::vector<uint8_t> StreamBytes(const std::string& path, const char* name);
-    static void WriteStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes);
 
     TestApp* app_ = nullptr;
     ScratchDir dir_;

@@ -1,0 +1,80 @@
+// The seeds of the module fuzz target are modules the store saved, put into
+// the target's input form. Each must come out of that form as a module that
+// loads with what was saved in it, or the target would fuzz something else.
+// With TQ_FUZZ_SEED_DIR set, the seeds are written there as well.
+#include <cstdlib>
+#include <fstream>
+
+#include "store/model/objval.h"
+#include "store/vals.h"
+#include "tests/fuzz/modinput.h"
+#include "tests/store/persist/objstoretest.h"
+
+namespace tq::test {
+namespace {
+
+using FuzzSeeds = ModuleStoreTest;
+
+fuzz::StreamList StreamsOf(const std::string& path) {
+    fuzz::StreamList out;
+    for (const char* name : fuzz::kModuleStreams) {
+        const std::vector<uint8_t> bytes = ModuleStoreTest::StreamBytes(path, name);
+        out.emplace_back(name, std::string(bytes.begin(), bytes.end()));
+    }
+    return out;
+}
+
+TEST_F(FuzzSeeds, SavedModulesSurviveTheFuzzersInputForm) {
+    struct Seed {
+        const char* name;
+        int statics;
+        int dynamics;
+    };
+    const Seed seeds[] = {{"empty", 0, 0}, {"shapes", 3, 1}, {"edited", 2, 1}};
+    for (const Seed& seed : seeds) {
+        const std::string path = file(std::string(seed.name) + ".qbo");
+        {
+            const tModuleIndex m = load(path);
+            if (seed.statics > 0) {
+                InterObj shape(named("Shape", m));
+                addData(shape.get(), "Title", IDT_STRING);
+                addData(shape.get(), "Sides", IDT_LONG);
+                setText(shape.get(), "Title", "shape");
+                InterObj square(named("Square", m, shape.get()));
+                setLong(square.get(), "Sides", 4);
+                InterObj drawing(named("Drawing", m));
+                drawing->addField(new EmbedObjField("Frame", "Shape"));
+                addData(drawing.get(), "Favourite", IDT_OBJECT, "Shape");
+                *drawing->eval("Favourite") = ObjectValue(square);
+                InterObj loose(InterObjRep::NewCopy(*shape, m, IOT_DYNAMIC));
+                ObjectStore::RequestPreload(drawing.get());
+                if (std::string(seed.name) == "edited") {
+                    ObjectStore::Save(m);
+                    setText(shape.get(), "Title", "a longer title after the first save");
+                    square->Destroy();
+                }
+            }
+            ObjectStore::Save(m);
+            ObjectStore::Commit(m);
+        }
+        ObjectStore::UnloadModule(ObjectStore::FindModule(path.c_str()));
+
+        const std::string input = fuzz::EncodeModuleInput(StreamsOf(path));
+        if (const char* out = std::getenv("TQ_FUZZ_SEED_DIR"))
+            std::ofstream(std::string(out) + "/" + seed.name, std::ios::binary) << input;
+        const std::string copy = file(std::string(seed.name) + "-copy.qbo");
+        for (const auto& [name, bytes] :
+             fuzz::DecodeModuleInput(reinterpret_cast<const uint8_t*>(input.data()), input.size()))
+            WriteStream(copy, name.c_str(), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        const tModuleIndex m = load(copy, 0);
+        EXPECT_EQ(ObjectStore::StaticCount(m), seed.statics) << seed.name;
+        EXPECT_EQ(ObjectStore::DynamicCount(m), seed.dynamics) << seed.name;
+        if (seed.statics > 0) {
+            EXPECT_EQ(found("Drawing.Frame")->host(), found("Drawing")) << seed.name;
+        }
+        ObjectStore::UnloadModule(m);
+    }
+}
+
+}  // namespace
+}  // namespace tq::test
