@@ -90,13 +90,16 @@ public:
     int64_t elementCount() const;
 
     // Sets dimension i from two integer constants (lower 0 when lowerExpr is
-    // null) and computes every stride. Anything but an integer constant
-    // raises "Array dimension expressions must be integer constants.";
-    // lower above upper raises RangeError 32729 with i; an array whose size
-    // would not fit 32 bits raises StoreException 32742. A failure changes
-    // nothing.
+    // null) and computes every stride: ConstantBound of each, then
+    // defineBounds. A failure changes nothing.
     void defineDimen(int32_t i, ExprNode* lowerExpr, ExprNode* upperExpr, Context& ctx);
-    // The same from the numbers themselves.
+    // The value of a bound expression, which must be an integer constant
+    // (else StoreException "Array dimension expressions must be integer
+    // constants."); evaluating a constant needs no context.
+    static int32_t ConstantBound(const ExprNode* e);
+    // The same from the numbers themselves: lower above upper raises
+    // RangeError 32729 with i, an array whose size would not fit 32 bits
+    // StoreException 32742.
     void defineBounds(int32_t i, int32_t lower, int32_t upper);
 
     // Bounds and stride of dimension i; RangeError 32729 ("Illegal

@@ -45,12 +45,15 @@ bool ArrayField::layOut(std::vector<tDimension>& dims, int32_t& size) const {
 
 int64_t ArrayField::elementCount() const { return elementSize_ ? size_ / elementSize_ : 0; }
 
+int32_t ArrayField::ConstantBound(const ExprNode* e) {
+    if (!e || !e->isIntegerConstant()) throw StoreException(kNotConstant, nullptr);
+    return static_cast<const LongConstant*>(e)->value();
+}
+
 void ArrayField::defineDimen(int32_t i, ExprNode* lowerExpr, ExprNode* upperExpr, Context&) {
     TQ_ASSERT(upperExpr, "upperExpr");
-    if ((lowerExpr && !lowerExpr->isIntegerConstant()) || !upperExpr->isIntegerConstant())
-        throw StoreException(kNotConstant, nullptr);
-    const int32_t lower = lowerExpr ? static_cast<LongConstant*>(lowerExpr)->value() : 0;
-    defineBounds(i, lower, static_cast<LongConstant*>(upperExpr)->value());
+    const int32_t lower = lowerExpr ? ConstantBound(lowerExpr) : 0;
+    defineBounds(i, lower, ConstantBound(upperExpr));
 }
 
 void ArrayField::defineBounds(int32_t i, int32_t lower, int32_t upper) {
