@@ -157,7 +157,10 @@ bool InterDataField::typeConvert(ValuePtr& v) const {
 
 void* InterDataField::getVoidPtr(InterObjRep& obj, SignatureRep& owner) { return RWDataPtr(obj, owner); }
 
-void InterDataField::initialBytes(const Value*, uint8_t* out, ValuePtr&) { std::memset(out, 0, size()); }
+void InterDataField::initialBytes(const Value*, uint8_t* out, ValuePtr&) {
+    // An array without dimensions takes no bytes, and has no buffer to fill.
+    if (size() > 0) std::memset(out, 0, static_cast<size_t>(size()));
+}
 
 void InterDataField::bind(InterObjRep&, SignatureRep&, Value*) { throw TypeMismatch("InterDataField::bind()", 32765); }
 void InterDataField::checkBinding(const Value*) const { throw TypeMismatch("InterDataField::bind()", 32765); }
