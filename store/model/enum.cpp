@@ -85,11 +85,17 @@ EnumRep::EnumRep(tDescriptor d) : DescribedObject<EnumRep>(d) {}
 
 EnumRep::~EnumRep() { ForgetDetachedEnum(this); }
 
-void EnumRep::RememberDetachedEnum(EnumRep* e) { detachedEnums.push_back(e); }
+std::vector<EnumRep*>& EnumRep::DetachedEnums() {
+    static auto* list = new std::vector<EnumRep*>;
+    return *list;
+}
+
+void EnumRep::RememberDetachedEnum(EnumRep* e) { DetachedEnums().push_back(e); }
 
 void EnumRep::ForgetDetachedEnum(EnumRep* e) {
-    auto it = std::find(detachedEnums.begin(), detachedEnums.end(), e);
-    if (it != detachedEnums.end()) detachedEnums.erase(it);
+    std::vector<EnumRep*>& list = DetachedEnums();
+    auto it = std::find(list.begin(), list.end(), e);
+    if (it != list.end()) list.erase(it);
 }
 
 void EnumRep::deref() {
@@ -108,7 +114,7 @@ void EnumRep::attach(tModuleIndex m) {
         ForgetDetachedEnum(this);
         return;
     }
-    if (m == DETACHED_MODULE) detachedEnums.reserve(detachedEnums.size() + 1);
+    if (m == DETACHED_MODULE) DetachedEnums().reserve(DetachedEnums().size() + 1);
     DescribedObject<EnumRep>::attach(m);
     if (m == DETACHED_MODULE) RememberDetachedEnum(this);
 }
@@ -187,7 +193,7 @@ EnumRep* EnumRep::find(const char* name) {
     AllStoresDescrObjIterator<EnumRep> all;
     while (EnumRep* e = all())
         if (SameText(e->name_, name)) return e;
-    for (EnumRep* e : detachedEnums)
+    for (EnumRep* e : DetachedEnums())
         if (SameText(e->name_, name)) return e;
     return nullptr;
 }

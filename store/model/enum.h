@@ -162,17 +162,19 @@ public:
     void changed() { DescribedObject<EnumRep>::changed(); }
 
     // Enumerations on the detached list, for tests and leak checks.
-    static size_t DetachedCount() { return detachedEnums.size(); }
+    static size_t DetachedCount() { return DetachedEnums().size(); }
 
 private:
     explicit EnumRep(tDescriptor d);
     static void RememberDetachedEnum(EnumRep* e);
     static void ForgetDetachedEnum(EnumRep* e);
+    // The list lives as long as the process: detached enumerations that
+    // nothing references (a built-in one nobody has used yet) stay on it to
+    // the end, and are still found there.
+    static std::vector<EnumRep*>& DetachedEnums();
 
     EnumEntryList entries_;
     std::string name_;
-
-    static inline std::vector<EnumRep*> detachedEnums{};
 };
 
 // The built-in enumerations: found by name, or made in the current module.
