@@ -67,13 +67,11 @@ public:
     uint16_t type() const { return LoadLE16(kind_); }
     uint32_t size() const { return LoadLE32(size_); }
     uint8_t flags() const { return flags_; }
-    void setFlags(uint8_t f) { flags_ = f; }
 
     // The node's value, newly made; identifiers are resolved in lookup and
     // their arguments evaluated in args. A kind without an evaluator is a
     // fault of whoever built the node (assertion "NULL").
     ValuePtr eval(Context& lookup, Context& args, int32_t how);
-    ValuePtr eval(Context& ctx) { return eval(ctx, ctx, 0); }
 
     // Negates a numeric constant in place (1); any other kind is left as it
     // is (0). Lets the compiler fold a unary minus into a literal.

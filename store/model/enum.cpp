@@ -105,20 +105,6 @@ void EnumRep::deref() {
     if (dropCount() && isDetached()) delete this;
 }
 
-void EnumRep::attach(tModuleIndex m) {
-    if (moduleIndex() == m) return;
-    if (m != DETACHED_MODULE && isDetached()) {
-        // Room in the module's table comes first: a failure leaves the
-        // enumeration detached.
-        DescribedObject<EnumRep>::attach(m);
-        ForgetDetachedEnum(this);
-        return;
-    }
-    if (m == DETACHED_MODULE) DetachedEnums().reserve(DetachedEnums().size() + 1);
-    DescribedObject<EnumRep>::attach(m);
-    if (m == DETACHED_MODULE) RememberDetachedEnum(this);
-}
-
 EnumRep* EnumRep::fault(tDescriptor d) {
     if (d.isNull() || d.isProxy()) return nullptr;
     return DescribedObjectNoDescriptor<EnumRep>::fault(d);

@@ -121,8 +121,6 @@ public:
     static tDescriptor internalDescriptor(const EnumRep& e, tModuleIndex m);
     static bool isNullObject(const EnumRep&) { return false; }
     void deref();
-    // Moves the enumeration into module m, or detaches it.
-    void attach(tModuleIndex m);
 
     // ---- look-up ----------------------------------------------------------------
 

@@ -110,7 +110,9 @@ void ReadIdReference(OCLStream& in, tModuleIndex m, IdString& out, bool nullAllo
 
 void Field::readNameAndFlags(OCLStream& in, tModuleIndex m) {
     ReadIdReference(in, m, name_, false, "field record: the field's name");
-    flags_ = in.readU8();
+    // A field being removed is never written: the bit from a file would hide
+    // a field that is still in its signature's list.
+    flags_ = in.readU8() & static_cast<uint8_t>(~kRemoving);
 }
 
 void Field::writeNameAndFlags(OCLStream& out) const {

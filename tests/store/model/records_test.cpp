@@ -275,6 +275,17 @@ TEST_F(SpoiltRecords, ReadBackWhenNothingIsSpoilt) {
     EXPECT_STREQ(thing->findField("E")->enumeration()->name(), "Colours");
 }
 
+TEST_F(SpoiltRecords, AStoredRemovingFlagDoesNotHideAField) {
+    Patch(path_, "Signatures", arrayAt(7), {0x80 | Field::kProtected});
+    const tModuleIndex m = openModule(path_);
+    InterObjRep* thing = InterObjRep::fault(tDescriptor::Make(m, thing_));
+    ASSERT_NE(thing, nullptr);
+    Field* a = thing->findField("A");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->flags(), Field::kProtected);
+    EXPECT_THROW(thing->addField(InterArrayField::make("A", IDT_LONG, 1)), FieldCollision);
+}
+
 TEST_F(SpoiltRecords, ArrayDimensionsThatAreNotSoundFailTheLoad) {
     Patch(path_, "Signatures", arrayAt(kCount), LE32(61));
     expectLoadFailure("61 dimensions is more than an array has");
