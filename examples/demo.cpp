@@ -42,6 +42,13 @@ void SetObject(InterObjRep* o, const char* name, InterObjRep* value) {
     FieldOf(o, name, owner)->set(InterObj(value), *o, *owner);
 }
 
+// Element i of a one-dimensional array field of o.
+ValuePtr Element(InterObjRep* o, const char* name, int32_t i) {
+    ValueList index;
+    index.ppush(ValuePtr(new LongValue(i)));
+    return o->eval(name, IDT_UNTYPED, &index, nullptr, 0, nullptr, nullptr);
+}
+
 InterObjRep* Find(const char* path) {
     InterObj o;
     if (!ObjectStore::find(path, o)) throw NotFound(32740, path);
@@ -59,6 +66,15 @@ void Show(tModuleIndex m) {
         std::string text;
         o->textUnload("    ", text, 0, 0, nullptr);
         std::printf("  %s%s\n%s", o->name(), o->isClone() ? " (a clone)" : "", text.c_str());
+        InterObjFieldIterator fields(o);
+        while (Field* f = fields()) {
+            if (!f->isArrayData()) continue;
+            auto* a = static_cast<InterArrayField*>(f);
+            std::printf("    .%s(%d To %d) =", f->name(), a->getLBound(0), a->getUBound(0));
+            for (int32_t i = a->getLBound(0); i <= a->getUBound(0); ++i)
+                std::printf(" %d", Element(o, f->name(), i)->as<int32_t>());
+            std::printf("\n");
+        }
         InterObjEmbedIterator embeds(o);
         while (embeds()) {
             if (InterObjRep* inner = embeds.embed()) {
@@ -74,29 +90,44 @@ void Show(tModuleIndex m) {
 void Create(const char* path) {
     const tModuleIndex m = ObjectStore::LoadModule(path, 1, 0);
 
+    // An enumeration of the module: a field typed by it reads and writes
+    // the entries' names.
+    EnumRep* colour = new EnumRep("Colour", 0);
+    colour->addEntry("Red", 1);
+    colour->addEntry("Green", 2);
+    colour->addEntry("Blue", 3);
+
     // A prototype and its data fields: each field is laid out in the data of
     // every object of the signature.
     InterObj shape(InterObjRep::NewNamed("Shape", nullptr, m, IOT_ORDINARY));
     shape->addField(InterDataField::make("Title", IDT_STRING, 1));
     shape->addField(InterDataField::make("Sides", IDT_LONG, 1));
     shape->addField(InterDataField::make("Area", IDT_DOUBLE, 1));
+    shape->addField(InterEnumField::make("Colour", colour, 1));
     SetText(shape.get(), "Title", "any shape");
+    SetText(shape.get(), "Colour", "Red");
 
     // Named clones share the prototype's signature and hold their own data.
     InterObj square(InterObjRep::NewNamed("Square", shape.get(), m, IOT_ORDINARY));
     SetText(square.get(), "Title", "a square");
     SetLong(square.get(), "Sides", 4);
     SetDouble(square.get(), "Area", 16.0);
+    SetText(square.get(), "Colour", "Blue");
     InterObj triangle(InterObjRep::NewNamed("Triangle", shape.get(), m, IOT_ORDINARY));
     SetText(triangle.get(), "Title", "a triangle");
     SetLong(triangle.get(), "Sides", 3);
     SetDouble(triangle.get(), "Area", 6.0);
 
-    // A second prototype with an embedded shape and a reference to one.
+    // A second prototype with an embedded shape, a reference to one and an
+    // array of longs.
     InterObj drawing(InterObjRep::NewNamed("Drawing", nullptr, m, IOT_ORDINARY));
     drawing->addField(InterDataField::make("Caption", IDT_STRING, 1));
     drawing->addField(new EmbedObjField("Frame", "Shape"));
     drawing->addField(InterDataField::make("Favourite", IDT_OBJECT, 1, "Shape"));
+    InterArrayField* sizes = InterArrayField::make("Sizes", IDT_LONG, 1);
+    sizes->defineBounds(0, 1, 4);
+    drawing->addField(sizes);
+    for (int32_t i = 1; i <= 4; ++i) *Element(drawing.get(), "Sizes", i) = LongValue(i * i);
     SetText(drawing.get(), "Caption", "shapes of the demo");
     SetObject(drawing.get(), "Favourite", square.get());
     InterObjRep* frame = Find("Drawing.Frame");
@@ -122,6 +153,8 @@ void Change(const char* path) {
 
     InterObjRep* triangle = Find("Triangle");
     SetDouble(triangle, "Area", 7.5);
+    SetText(triangle, "Colour", "Green");
+    *Element(Find("Drawing"), "Sizes", 2) = LongValue(40);
     SetText(Find("Drawing"), "Caption", "shapes, changed in a second run");
     SetObject(Find("Drawing"), "Favourite", triangle);
     InterObj hexagon(InterObjRep::NewNamed("Hexagon", Find("Shape"), m, IOT_ORDINARY));

@@ -17,6 +17,7 @@
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 #include "store/faultp.h"
+#include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/model/sigrep.h"
 #include "store/persist/desciter.h"
@@ -53,6 +54,7 @@ constexpr TableKind kTableKinds[] = {
     KindOf<InterObjRep>(),
     KindOf<SignatureRep>(),
     KindOf<ValStringRep>(),
+    KindOf<EnumRep>(),
 };
 
 // Streams of the store itself are opened read-write and exclusive, created

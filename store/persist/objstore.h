@@ -20,7 +20,8 @@
 //   "Module version"   the version record (below)
 //   "Static globals"   static names, dynamic objects, preloads (statglob.cpp)
 //   one stream per kind of thing, each a description table (desctab.h), in
-//   the order of kTableKinds: "Objects", "Signatures", "Strings"
+//   the order of kTableKinds: "Objects", "Signatures", "Strings",
+//   "Enumerations"
 //   "IdStrings"        the identifier table (idstr.h)
 //
 // "Module version" record, from offset 0:

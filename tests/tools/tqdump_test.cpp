@@ -15,6 +15,9 @@
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
+#include "store/arrayfld.h"
+#include "store/model/enum.h"
+#include "store/model/enumfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/idstr.h"
@@ -79,6 +82,17 @@ protected:
             *square->eval("Sides") = LongValue(4);
             InterObj drawing(InterObjRep::NewNamed("Drawing", nullptr, m, IOT_ORDINARY));
             drawing->addField(new EmbedObjField("Frame", "Shape"));
+            EnumRep* colour = new EnumRep("Colour", 0);
+            colour->addEntry("Red", 1);
+            colour->addEntry("Blue", 3);
+            drawing->addField(InterEnumField::make("Ink", colour, 1));
+            *drawing->eval("Ink") = StringValue(ValString("Blue"));
+            InterArrayField* sizes = InterArrayField::make("Sizes", IDT_LONG, 1);
+            sizes->defineBounds(0, 1, 3);
+            drawing->addField(sizes);
+            ValueList index;
+            index.ppush(ValuePtr(new LongValue(2)));
+            *drawing->eval("Sizes", IDT_UNTYPED, &index, nullptr, 0, nullptr, nullptr) = LongValue(42);
             InterObj loose(InterObjRep::NewCopy(*shape, m, IOT_DYNAMIC));
             ObjectStore::RequestPreload(drawing.get());
             ObjectStore::Save(m);
@@ -128,16 +142,21 @@ TEST_F(TqDump, JsonGivesTheSameAndAnIndependentParserReadsIt) {
         "print(len(d['staticGlobals']['dynamic']), len(d['staticGlobals']['preload']))\n"
         "o=[x for x in d['records']['Objects'] if x.get('name')=='Square'][0]\n"
         "print(o['values'], o['prototype'])\n"
-        "print(d['tables']['Objects']['used'], d['faults'])\n";
+        "print(d['tables']['Objects']['used'], d['faults'])\n"
+        "o=[x for x in d['records']['Objects'] if x.get('name')=='Drawing'][0]\n"
+        "print(o['values']['Ink'], o['arrays']['Sizes'])\n"
+        "print(d['records']['Enumerations'][0]['entries'])\n";
     std::ofstream(dir_.file("check.py")) << script;
     const ToolRun r = Shell(Tool() + " --json " + path + " | python3 " + dir_.file("check.py") + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out,
-              "['IdStrings', 'Module version', 'Objects', 'Signatures', 'Static globals', 'Strings']\n"
+              "['Enumerations', 'IdStrings', 'Module version', 'Objects', 'Signatures', 'Static globals', 'Strings']\n"
               "['Drawing', 'Shape', 'Square']\n"
               "1 1\n"
               "{'Title': 'a square', 'Sides': 4} False\n"
-              "5 []\n");
+              "5 []\n"
+              "Blue {'type': 2, 'bounds': [[1, 3]], 'elements': [0, 42, 0]}\n"
+              "[{'name': 'Red', 'value': 1}, {'name': 'Blue', 'value': 3}]\n");
 }
 
 TEST_F(TqDump, TheFileIsNeverChanged) {

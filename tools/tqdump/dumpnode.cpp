@@ -168,6 +168,10 @@ void Node::writeFlat(std::ostream& os) const {
         os << scalarText();
         return;
     }
+    if (kind_ == Kind::Record && members_.empty()) {
+        os << "{}";
+        return;
+    }
     if (kind_ == Kind::List) os << "[";
     for (size_t i = 0; i < members_.size(); ++i) {
         if (i) os << (kind_ == Kind::List ? ", " : "  ");

@@ -1,11 +1,14 @@
 // The records of a module, read the way the store reads them: the module is
 // loaded read-only and every thing of every table the library knows is
 // faulted in and described.
+#include <algorithm>
 #include <exception>
 #include <string>
 
 #include "platform/util/pathsrch.h"
+#include "store/arrayfld.h"
 #include "store/field.h"
+#include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/model/objiter.h"
@@ -13,6 +16,7 @@
 #include "store/persist/descobj.h"
 #include "store/persist/objstore.h"
 #include "store/persist/vlstrrep.h"
+#include "store/vals.h"
 #include "tools/tqdump/tqdump.h"
 
 namespace tq::dump {
@@ -21,6 +25,8 @@ namespace {
 
 // Texts longer than this are cut in the report; the length is given whole.
 constexpr size_t kMaxText = 1000;
+// Elements of a one-dimensional array shown with its bounds.
+constexpr int32_t kMaxElements = 32;
 
 Node Index(const tDescriptor& d) { return d.isNull() ? Node() : Node::Int(d.descIndex()); }
 
@@ -74,6 +80,12 @@ void DescribeSignature(SignatureRep& s, Node& n) {
 // A data field's value: numbers as numbers, texts as texts, an object by
 // its name, "#<index>" for an unnamed one of the module, or null.
 Node ValueOf(Field& f, InterObjRep& o, SignatureRep& owner) {
+    if (f.isEnumeration()) {
+        ValString v;
+        f.get(v, o, owner);
+        const char* text = v;
+        return Node::Text(text ? text : "");
+    }
     switch (f.type() & IDT_TYPEMASK) {
         case IDT_SHORT:
         case IDT_LONG: {
@@ -104,6 +116,50 @@ Node ValueOf(Field& f, InterObjRep& o, SignatureRep& owner) {
     }
 }
 
+Node ElementValue(Value& v) {
+    switch (v.type() & IDT_TYPEMASK) {
+        case IDT_SHORT:
+        case IDT_LONG: return Node::Int(v.as<int32_t>());
+        case IDT_FLOAT:
+        case IDT_DOUBLE:
+        case IDT_CURRENCY: return Node::Real(v.as<double>());
+        case IDT_OBJECT: {
+            InterObj o = v.as<InterObj>();
+            if (o.isNull()) return Node();
+            if (o->isStaticObj()) return Node::Text(o->name());
+            return Node::Text("#" + std::to_string(o->descriptor().descIndex()));
+        }
+        default: {
+            ValString text;
+            v.get(text);
+            const char* c = text;
+            return Node::Text(c ? c : "");
+        }
+    }
+}
+
+// An array's bounds and, for one dimension, its first elements.
+Node ArrayOf(InterArrayField& a, InterObjRep& o, SignatureRep& owner) {
+    Node n = Node::Record();
+    n.add("type", int64_t(a.type()));
+    Node& bounds = n.add("bounds", Node::List());
+    for (int32_t k = 0; k < a.dimensions(); ++k) {
+        Node& b = bounds.push(Node::List());
+        b.push(Node::Int(a.getLBound(k)));
+        b.push(Node::Int(a.getUBound(k)));
+    }
+    if (a.dimensions() != 1) return n;
+    Node& elements = n.add("elements", Node::List());
+    const int32_t last = std::min(a.getUBound(0), a.getLBound(0) + kMaxElements - 1);
+    for (int32_t i = a.getLBound(0); i <= last; ++i) {
+        ValueList index;
+        index.ppush(ValuePtr(new LongValue(i)));
+        ValuePtr v = a.eval(o, owner, &index);
+        elements.push(ElementValue(*v));
+    }
+    return n;
+}
+
 void DescribeObject(InterObjRep& o, tModuleIndex m, Node& n) {
     n.add("kind", o.isStaticObj() ? "named" : o.isEmbeddedObj() ? "embedded" : "plain");
     if (o.isStaticObj()) n.add("name", o.name());
@@ -120,19 +176,35 @@ void DescribeObject(InterObjRep& o, tModuleIndex m, Node& n) {
     if (ObjectStore::DynamicsList(m).contains(&o)) n.add("dynamic", true);
     if (ObjectStore::IsPreload(&o)) n.add("preload", true);
     Node& values = n.add("values", Node::Record());
+    Node arrays = Node::Record();
     InterObjFieldIterator fields(&o);
     while (Field* f = fields()) {
-        if (!f->isData() || f->isEmbed() || f->isArrayData() || f->isByReference() || f->isProcDataField() ||
-            f->isCompDataField())
+        if (f->isArrayData()) {
+            arrays.add(f->name(), ArrayOf(*static_cast<InterArrayField*>(f), o, *fields.signature()));
+            continue;
+        }
+        if (!f->isData() || f->isEmbed() || f->isByReference() || f->isProcDataField() || f->isCompDataField())
             continue;
         values.add(f->name(), ValueOf(*f, o, *fields.signature()));
     }
+    n.add("arrays", std::move(arrays));
     Node& embeds = n.add("embeds", Node::List());
     InterObjEmbedIterator it(&o);
     while (Field* f = it()) {
         Node& e = embeds.push(Node::Record());
         e.add("field", f->name());
         e.add("object", it.embed() ? Node::Int(it.embed()->descriptor().descIndex()) : Node());
+    }
+}
+
+void DescribeEnumeration(EnumRep& e, Node& n) {
+    n.add("name", e.name());
+    n.add("display", e.displayFlag());
+    Node& entries = n.add("entries", Node::List());
+    for (int32_t i = 0; i < e.count(); ++i) {
+        Node& d = entries.push(Node::Record());
+        d.add("name", e.entries().at(i).name);
+        d.add("value", e.entries().at(i).value);
     }
 }
 
@@ -172,7 +244,7 @@ void DumpKind(tModuleIndex m, Node& into, Report& report, Describe&& describe) {
 
 bool KindIsRead(const std::string& stream) {
     return stream == InterObjRep::storageName || stream == SignatureRep::storageName ||
-           stream == ValStringRep::storageName;
+           stream == ValStringRep::storageName || stream == EnumRep::storageName;
 }
 
 void DumpRecords(const std::string& path, Report& report) {
@@ -188,7 +260,9 @@ void DumpRecords(const std::string& path, Report& report) {
         report.fault(records, "the module does not load");
         return;
     }
-    // Signatures first: reading an object reads its signature.
+    // Enumerations and signatures first: reading an object reads its
+    // signature, and a signature the enumerations its fields name.
+    DumpKind<EnumRep>(m, records, report, [](EnumRep& e, Node& n) { DescribeEnumeration(e, n); });
     DumpKind<SignatureRep>(m, records, report, [](SignatureRep& s, Node& n) { DescribeSignature(s, n); });
     DumpKind<InterObjRep>(m, records, report, [m](InterObjRep& o, Node& n) { DescribeObject(o, m, n); });
     DumpKind<ValStringRep>(m, records, report, [](ValStringRep& s, Node& n) { DescribeString(s, n); });

@@ -6,9 +6,10 @@
 //     and the head and description array of every table (used, deleted and
 //     free entries with their offsets and lengths);
 //  2. the records, read the way the store reads them, by loading the module
-//     read-only and faulting every thing of every table: objects,
-//     signatures with their fields and events, strings. Records of kinds
-//     this library does not read yet are shown as their first bytes.
+//     read-only and faulting every thing of every table: objects with their
+//     values and arrays, signatures with their fields and events, strings,
+//     enumerations. Records of kinds this library does not read yet (blocks,
+//     proxies) are shown as their first bytes.
 // Every fault it meets is reported where it was found and makes the exit
 // status 1; the file is never changed (its storage is opened without write
 // access).

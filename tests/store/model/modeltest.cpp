@@ -1,6 +1,7 @@
 #include "tests/store/model/modeltest.h"
 
 #include "platform/storage/oclstorage.h"
+#include "store/model/enum.h"
 #include "store/model/fldval.h"
 #include "store/persist/vlstrrep.h"
 

@@ -7,7 +7,10 @@
 
 #include "platform/util/dllutils.h"
 #include "platform/util/lebytes.h"
+#include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
+#include "store/model/enum.h"
+#include "store/model/enumfld.h"
 #include "store/model/objval.h"
 #include "store/persist/vlstrrep.h"
 #include "store/tqstore.h"
@@ -18,6 +21,13 @@ namespace tq::test {
 namespace {
 
 using Saving = ModuleStoreTest;
+
+// Element (i, j, ...) of an array field of o.
+ValuePtr Element(InterObjRep* o, const char* name, std::initializer_list<int32_t> idx) {
+    ValueList list;
+    for (int32_t i : idx) list.ppush(ValuePtr(new LongValue(i)));
+    return o->eval(name, IDT_UNTYPED, &list, nullptr, 0, nullptr, nullptr);
+}
 
 std::vector<uint8_t> Ref(uint8_t flags, uint32_t descriptor) {
     std::vector<uint8_t> r(5);
@@ -64,6 +74,12 @@ TEST_F(Saving, EveryKindOfThingReadsBackInAFreshProcessAndOpeningReadsNoRecord) 
         EXPECT_EQ(getText(clone, "S"), "clone text");
         EXPECT_EQ(getText(form, "S"), "proto text");
         EXPECT_EQ(clone->eval("Ref")->as<InterObj>().get(), button);
+        EXPECT_EQ(getText(clone, "E"), "On");
+        EXPECT_EQ(getLong(clone, "E"), 1);
+        EXPECT_EQ(getText(form, "E"), "Off");
+        EXPECT_STREQ(static_cast<const char*>(Element(clone, "A", {1, 3})->as<ValString>()), "corner");
+        EXPECT_STREQ(static_cast<const char*>(Element(clone, "A", {0, 3})->as<ValString>()), "");
+        EXPECT_NE(EnumRep::find("State"), nullptr);
         InterObj embed;
         ASSERT_TRUE(ObjectStore::findEmbed(clone, "Btn", embed));
         EXPECT_EQ(getText(embed.get(), "Caption"), "embedded");
@@ -96,6 +112,14 @@ TEST_F(Saving, EveryKindOfThingReadsBackInAFreshProcessAndOpeningReadsNoRecord) 
         addData(form.get(), "S", IDT_STRING);
         addData(form.get(), "Ref", IDT_OBJECT, "Button");
         form->addField(new EmbedObjField("Btn", "Button"));
+        EnumRep* state = new EnumRep("State", 0);
+        state->addEntry("Off", 0);
+        state->addEntry("On", 1);
+        form->addField(InterEnumField::make("E", state, 1));
+        InterArrayField* grid = InterArrayField::make("A", IDT_STRING, 2);
+        grid->defineBounds(0, 0, 1);
+        grid->defineBounds(1, 1, 3);
+        form->addField(grid);
         setText(form.get(), "S", "proto text");
         InterObj clone(InterObjRep::NewCopy(*form, m, IOT_DYNAMIC));
         setLong(clone.get(), "I", -7);
@@ -105,6 +129,8 @@ TEST_F(Saving, EveryKindOfThingReadsBackInAFreshProcessAndOpeningReadsNoRecord) 
         *clone->eval("C") = CurrencyValue(Currency(12.34));
         setText(clone.get(), "S", "clone text");
         *clone->eval("Ref") = ObjectValue(button);
+        setText(clone.get(), "E", "On");
+        *Element(clone.get(), "A", {1, 3}) = StringValue(ValString("corner"));
         InterObj embed;
         ASSERT_TRUE(ObjectStore::findEmbed(clone.get(), "Btn", embed));
         setText(embed.get(), "Caption", "embedded");

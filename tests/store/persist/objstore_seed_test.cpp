@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "store/arrayfld.h"
+#include "store/model/enum.h"
+#include "store/model/enumfld.h"
 #include "store/model/objval.h"
 #include "store/vals.h"
 #include "tests/fuzz/modinput.h"
@@ -39,6 +42,13 @@ TEST_F(FuzzSeeds, SavedModulesSurviveTheFuzzersInputForm) {
                 InterObj shape(named("Shape", m));
                 addData(shape.get(), "Title", IDT_STRING);
                 addData(shape.get(), "Sides", IDT_LONG);
+                EnumRep* colour = new EnumRep("Colour", 1);
+                colour->addEntry("Red", 1);
+                colour->addEntry("Blue", 2);
+                shape->addField(InterEnumField::make("Colour", colour, 1));
+                InterArrayField* sizes = InterArrayField::make("Sizes", IDT_DOUBLE, 1);
+                sizes->defineBounds(0, 0, 2);
+                shape->addField(sizes);
                 setText(shape.get(), "Title", "shape");
                 InterObj square(named("Square", m, shape.get()));
                 setLong(square.get(), "Sides", 4);
