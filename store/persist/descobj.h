@@ -45,7 +45,8 @@ public:
     // own record: a nested fault puts the stream back where the outer reader
     // left it, also when it fails. A record that leads back to itself while
     // it is read (a loop in a corrupt file) raises ObjectLoadFailed instead of
-    // recursing without end.
+    // recursing without end. A record that failed to read fails again at
+    // once, without being read again.
     T* fault(Description& e, uint32_t index) {
         if (!e.exists()) return nullptr;
         if (e.memory() != 0) return HandleTable::Global().getAs<T>(e.memory());
@@ -53,6 +54,11 @@ public:
         if (e.isReading()) {
             const std::string text = std::string(T::storageName) + " entry " +
                                      std::to_string(index) + ": record refers to itself while it is read";
+            throw ObjectLoadFailed(text.c_str());
+        }
+        if (e.isUnreadable()) {
+            const std::string text =
+                std::string(T::storageName) + " entry " + std::to_string(index) + ": the record cannot be read";
             throw ObjectLoadFailed(text.c_str());
         }
         OCLStream& s = stream();
@@ -64,14 +70,17 @@ public:
             OCLStream& s;
             bool nested;
             uint32_t at;
+            bool read = false;
             ~Restore() {
                 e.setReading(false);
+                if (!read) e.markUnreadable();
                 --faultDepth;
                 if (nested) s.seek(at);
             }
         } restore{e, s, nested, resumeAt};
         s.seek(e.offset());
         T* thing = ReadRecord(s, version(), moduleIndex(), index);
+        restore.read = true;
         e.setMemory(thing->selfId());
         return thing;
     }

@@ -15,7 +15,10 @@
 // save; kept in memory only); bit 2 deleted (the slot still holds a thing that
 // no longer counts as existing); bit 3 reading (the record is being read, in
 // memory only: a record that leads back to itself while it is read is a
-// fault of the file, not a reason to read it again without end).
+// fault of the file, not a reason to read it again without end); bit 4
+// unreadable (in memory only: the record failed to read once and fails again
+// at once, so a spoilt record that many references lead to costs one read,
+// not one per reference). Only the stored bits are written.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +33,17 @@ struct Description {
         kChanged = 0x02,
         kDeleted = 0x04,
         kReading = 0x08,
+        kUnreadable = 0x10,
         kStoredFlags = 0x05
     };
 
     uint8_t bytes[13];
+
+    // The entry as the file holds it: the stored flags, and no handle id.
+    void prepareForStorage() {
+        bytes[0] &= kStoredFlags;
+        setMemory(0);
+    }
 
     uint8_t flags() const { return bytes[0]; }
     void setFlags(uint8_t f) { bytes[0] = f; }
@@ -50,6 +60,8 @@ struct Description {
     void markChanged() { bytes[0] |= kChanged; }
     void clearChanged() { bytes[0] &= static_cast<uint8_t>(~kChanged); }
     void markDeleted() { bytes[0] |= kDeleted; }
+    bool isUnreadable() const { return (bytes[0] & kUnreadable) != 0; }
+    void markUnreadable() { bytes[0] |= kUnreadable; }
     bool isReading() const { return (bytes[0] & kReading) != 0; }
     void setReading(bool on) {
         bytes[0] = on ? (bytes[0] | kReading) : (bytes[0] & static_cast<uint8_t>(~kReading));

@@ -182,7 +182,9 @@ void VoidDescriptionTable::write() {
 }
 
 void VoidDescriptionTable::compactStream() {
-    TQ_ASSERT(!dirty_, "!isDirty()");
+    // Records changed since the last write go out first: compaction moves
+    // only what the stream holds.
+    write();
     if (stream_.size() == 0 || deadBytes_ == 0) return;
     writeArray(compact());
 }
@@ -196,7 +198,9 @@ void VoidDescriptionTable::writeArray(uint32_t end) {
         arraySlot_ = need + need / 4;
     }
     stream_.seek(arrayOffset_);
-    array_.write(stream_);
+    // A loaded thing's handle id and the flags kept in memory only never
+    // reach the file.
+    array_.write(stream_, [](Description& e) { e.prepareForStorage(); });
     // The spare bytes of a new slot are zeroed so the file carries no stale
     // bytes there (after a compaction the slot may lie over old records). An
     // array only grows within its slot, so later saves leave the rest as it is.

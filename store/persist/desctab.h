@@ -101,8 +101,8 @@ public:
 
     // Writes the changed records and the array (see the layout above).
     void write();
-    // Slides the live records together now, however little dead space there
-    // is. Changed records must have been written first.
+    // Writes what changed, then slides the live records together, however
+    // little dead space there is.
     void compactStream();
 
 protected:

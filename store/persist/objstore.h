@@ -82,11 +82,18 @@ class ValString;
 class ValStringRep;
 
 // The static objects of one module: name -> object, ordered by name.
+//
+// An entry read from a module file keeps its name and its object as the
+// descriptors the file gave, and follows neither until it must: the name's
+// stored count already includes this reference, and a descriptor stays safe
+// to look at even when a file that understated a count lets the name go.
+// Before an entry's name is followed or written it is checked to still be
+// the entry's own (Settle).
 class StaticGlobals {
 public:
     struct Entry {
         Entry(IdString n, InterObjRep* o);
-        Entry(IdString n, tDescriptor o);
+        Entry(tDescriptor n, tDescriptor o);
         IdString name;
         Faultp<InterObjRep> object;  // the store's own, uncounted reference
     };
@@ -98,13 +105,19 @@ public:
 
     // The entry of name; null when there is none. Allocates nothing.
     Entry* find(std::string_view name);
-    // The first entry after `name` in dictionary order (the first of all for
-    // an empty name); null at the end.
-    Entry* after(std::string_view name);
+    // The first entry whose name comes after `name` in dictionary order (the
+    // first of all for an empty name), with its name in *key; null at the
+    // end.
+    Entry* after(std::string_view name, std::string* key);
     // False when the name is already there.
     bool add(const IdString& name, InterObjRep* obj);
-    // An entry read from a module file, naming the object by descriptor.
-    bool add(const IdString& name, tDescriptor obj);
+    // An entry read from a module file: the name (whose text is key) and the
+    // object by descriptor.
+    bool add(const std::string& key, tDescriptor name, tDescriptor obj);
+    // Makes the entry's name a followed reference to the name `key` of module
+    // m: the one the file gave when that still names it, else the text
+    // interned afresh.
+    static void Settle(const std::string& key, Entry& e, tModuleIndex m);
     bool remove(std::string_view name);
     size_t count() const { return entries_.size(); }
     void clear();
@@ -112,6 +125,13 @@ public:
     template <class F>
     void forEach(F&& f) {
         for (auto& [key, entry] : entries_) f(entry);
+    }
+    // The same with the name each entry was entered under. That is the
+    // entry's name for good: a file that understated the count of a name
+    // can leave the entry's reference reading another text, or none.
+    template <class F>
+    void forEachKeyed(F&& f) {
+        for (auto& [key, entry] : entries_) f(key, entry);
     }
 
 private:

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/storage/oclstream.h"
 #include "store/persist/bawfreel.h"
@@ -31,11 +32,18 @@ public:
 
     uint32_t recordSize() const { return kHeaderSize + this->count() * sizeof(T); }
 
-    void write(OCLStream& out) const {
+    // Writes the array; stored(item) turns a copy of each item into its
+    // stored form (memory words cleared), block by block.
+    template <class Stored>
+    void write(OCLStream& out, Stored&& stored) const {
         out.writeU32(this->count());
         out.writeU32(this->firstFree());
-        for (uint32_t b = 0; b < this->blockCount(); ++b)
-            out.write(this->block(b), size_t(this->itemsInBlock(b)) * sizeof(T));
+        std::vector<T> image;
+        for (uint32_t b = 0; b < this->blockCount(); ++b) {
+            image.assign(this->block(b), this->block(b) + this->itemsInBlock(b));
+            for (T& item : image) stored(item);
+            out.write(image.data(), image.size() * sizeof(T));
+        }
     }
 
     // Reads a stored array into this empty one. prepare(item) turns each

@@ -38,7 +38,7 @@ namespace tq {
 StaticGlobals::Entry::Entry(IdString n, InterObjRep* o)
     : name(std::move(n)), object(PrimaryReference, o) {}
 
-StaticGlobals::Entry::Entry(IdString n, tDescriptor o) : name(std::move(n)), object(o, 0) {}
+StaticGlobals::Entry::Entry(tDescriptor n, tDescriptor o) : name(n), object(o, 0) {}
 
 StaticGlobals::StaticGlobals() = default;
 StaticGlobals::~StaticGlobals() = default;
@@ -48,9 +48,11 @@ StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
     return it == entries_.end() ? nullptr : &it->second;
 }
 
-StaticGlobals::Entry* StaticGlobals::after(std::string_view name) {
+StaticGlobals::Entry* StaticGlobals::after(std::string_view name, std::string* key) {
     auto it = entries_.upper_bound(name);
-    return it == entries_.end() ? nullptr : &it->second;
+    if (it == entries_.end()) return nullptr;
+    *key = it->first;
+    return &it->second;
 }
 
 bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
@@ -59,15 +61,46 @@ bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
     return entries_.try_emplace(std::string(text), name, obj).second;
 }
 
-bool StaticGlobals::add(const IdString& name, tDescriptor obj) {
-    const char* text = name;
-    TQ_ASSERT(text != nullptr, "(const char*)id");
-    return entries_.try_emplace(std::string(text), name, obj).second;
+bool StaticGlobals::add(const std::string& key, tDescriptor name, tDescriptor obj) {
+    return entries_.try_emplace(key, name, obj).second;
+}
+
+namespace {
+
+// Whether a name kept as the descriptor a file gave still names `key`.
+bool StillNamed(const IdString& name, std::string_view key) {
+    const tDescriptor d = name.descriptor();
+    return IdStringRep::objectExists(d) && key == IdStringRep::fault(d)->text();
+}
+
+}  // namespace
+
+void StaticGlobals::Settle(const std::string& key, Entry& e, tModuleIndex m) {
+    if (e.name.isDescriptor()) {
+        if (StillNamed(e.name, key)) {
+            e.name.get();
+            return;
+        }
+        // A descriptor holds no count: there is nothing to give back.
+        e.name.nullify();
+    } else if (const char* text = e.name; text && key == text) {
+        return;
+    }
+    e.name = IdString(key.c_str(), m);
 }
 
 bool StaticGlobals::remove(std::string_view name) {
     auto it = entries_.find(name);
     if (it == entries_.end()) return false;
+    // Followed first, so that erasing gives back the count the entry holds;
+    // a name that is no longer the entry's holds none.
+    IdString& n = it->second.name;
+    if (n.isDescriptor()) {
+        if (StillNamed(n, it->first))
+            n.get();
+        else
+            n.nullify();
+    }
     entries_.erase(it);
     return true;
 }
@@ -334,13 +367,9 @@ void ObjectStore::initStaticGlobals() {
                 BadStaticGlobals(module, what + ": its name is not in the module");
             nd.setModuleIndex(index_);
             if (!IdStringRep::objectExists(nd)) BadStaticGlobals(module, what + ": its name is not in the module");
-            // The stored count of the name includes this reference: following
-            // it takes that count over.
-            IdString name(nd);
-            name.get();
+            const std::string name = IdStringRep::fault(nd)->text();
             const tDescriptor obj = ReadObjectReference(in, index_, module, what);
-            if (!statics_.add(name, obj))
-                BadStaticGlobals(module, what + ": the name " + static_cast<const char*>(name) + " is there twice");
+            if (!statics_.add(name, nd, obj)) BadStaticGlobals(module, what + ": the name " + name + " is there twice");
         }
         // A list that names one object twice would leave it listed after it
         // was removed.
@@ -377,7 +406,10 @@ std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
     out.resize(8);
     StoreLE32(out.data(), kStaticGlobalsRevision);
     StoreLE32(out.data() + 4, static_cast<uint32_t>(statics_.count()));
-    statics_.forEach([&](StaticGlobals::Entry& e) {
+    statics_.forEachKeyed([&](const std::string& key, StaticGlobals::Entry& e) {
+        // The name goes out as the entry was entered, also when a file that
+        // understated the name's count has let its reference go.
+        if (!e.name.isDescriptor() || !StillNamed(e.name, key)) StaticGlobals::Settle(key, e, index_);
         uint8_t form[kReferenceSize];
         e.name.streamForm(form);
         out.insert(out.end(), form, form + kReferenceSize);
@@ -489,10 +521,7 @@ StaticGlobals::Entry* ObjectStore::StaticObjectsIterator::operator()() {
     for (;;) {
         if (module_ == NO_MODULE) return nullptr;
         if (module_ == DETACHED_MODULE || ValidIndex(module_)) {
-            if (StaticGlobals::Entry* e = Dictionary(module_).after(last_)) {
-                last_ = static_cast<const char*>(e->name);
-                return e;
-            }
+            if (StaticGlobals::Entry* e = Dictionary(module_).after(last_, &last_)) return e;
         }
         if (!all_) {
             module_ = NO_MODULE;

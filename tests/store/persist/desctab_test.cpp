@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/util/lebytes.h"
 #include "store/cntedobj.h"
 #include "store/errors/extexcep.h"
 #include "store/persist/desciter.h"
@@ -153,6 +154,65 @@ TEST_F(DescriptionTableTest, ARecordThatLeadsBackToItselfRaisesObjectLoadFailed)
     EXPECT_EQ(DescriptionTable<Chain>::faultDepth, 0);
     EXPECT_FALSE(Chains::hasFaulted(tDescriptor::Make(mod.m, 0)));
     EXPECT_EQ(mod.fault(2)->marker, 3u) << "the table is still usable";
+}
+
+// A spoilt record that many links lead to is read once: without that, a
+// corrupt file whose every record leads to one spoilt record costs reads in
+// proportion to the square of its size.
+TEST_F(DescriptionTableTest, ARecordThatFailedToReadFailsAgainWithoutBeingRead) {
+    {
+        ChainModule mod(path);
+        mod.add(1, "", 2);
+        mod.add(2, "", 2);
+        mod.add(3, "payload");
+        mod.save();
+    }
+    {
+        // Link 2's string runs past the end of its record and the stream.
+        OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+        OCLStream s(storage, "Chains", 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+        s.seek(4);
+        const uint32_t array = s.readU32();
+        s.seek(array + 8 + 2 * 13 + 5);
+        const uint32_t offset = s.readU32();
+        s.seek(offset + 8);
+        s.writeU32(0x7FFFFFFF);
+        storage.Commit();
+    }
+    ChainModule mod(path, 0);
+    Chain::reads = 0;
+    EXPECT_THROW(mod.fault(0), ObjectLoadFailed);
+    const int reads = Chain::reads;
+    EXPECT_EQ(reads, 2);
+    try {
+        mod.fault(1);
+        FAIL() << "a spoilt record was read";
+    } catch (const ObjectLoadFailed& e) {
+        EXPECT_STREQ(e.what(), "Unable to load object: Chains entry 2: the record cannot be read");
+    }
+    EXPECT_THROW(mod.fault(2), ObjectLoadFailed);
+    EXPECT_EQ(Chain::reads, reads + 1) << "only link 1 was read again";
+}
+
+// Handle ids of things in memory, and the flags kept in memory only, are
+// no part of the file: the array a save writes holds neither.
+TEST_F(DescriptionTableTest, TheArrayWrittenHoldsNoHandleIdsOfLoadedThings) {
+    ChainModule mod(path);
+    for (uint32_t i = 0; i < 5; ++i) mod.add(i);
+    mod.save();
+    ASSERT_TRUE(Chains::hasFaulted(tDescriptor::Make(mod.m, 3)));
+    OCLStream& s = mod.table().stream();
+    s.seek(4);
+    const uint32_t array = s.readU32();
+    s.seek(array);
+    const uint32_t count = s.readU32();
+    s.readU32();
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t e[13];
+        s.read(e, sizeof e);
+        EXPECT_EQ(e[0] & ~Description::kStoredFlags, 0) << "entry " << i;
+        EXPECT_EQ(LoadLE32(e + 1), 0u) << "entry " << i;
+    }
 }
 
 TEST_F(DescriptionTableTest, AThingKeptInMemoryAfterDeletionLeavesItsReusedSlotAlone) {
