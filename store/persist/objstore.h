@@ -38,7 +38,9 @@
 //     module that a failing load made is unloaded again (lock state 2, no
 //     revert) before the failure passes on.
 //  3. Nothing reaches a module file before Commit; Save only fills the
-//     storage's transaction, and writes a stream only where its bytes change.
+//     storage's transaction. The version and the static globals are written
+//     again only when their bytes change, and each table writes only its
+//     changed records and its array (desctab.h).
 //  4. A module's dictionary and lists hold names and references into its own
 //     tables, so they are emptied before its tables are discarded, and the
 //     identifier table goes last: every other kind refers to names.

@@ -369,6 +369,8 @@ TEST_F(Loading, ATextFileIsLoadedThroughTheHostIntoAnUntitledStorage) {
 }
 
 TEST_F(Loading, ATextModuleThatFailsToCompileIsUnloadedWhenTheUserSaysSo) {
+    MakeModule(file("good.qbo"), "Good");
+    Events().clear();
     const std::string text = file("bad.txt");
     std::ofstream(text) << "nonsense\n";
     app_->textEnabled = 1;
@@ -378,6 +380,15 @@ TEST_F(Loading, ATextModuleThatFailsToCompileIsUnloadedWhenTheUserSaysSo) {
     ASSERT_GE(Events().size(), 3u);
     EXPECT_EQ(Events()[1], "Load text module error|Unload module: " + text + "?|8228");
     EXPECT_EQ(Events().back(), "moduleUnloaded");
+
+    // In a list, the module the user gave up is 254.
+    const std::string list = file("good.qbo") + ";" + text;
+    const std::vector<tModuleIndex> loaded = ObjectStore::LoadModules(list.c_str());
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_TRUE(ObjectStore::ValidIndex(loaded[0]));
+    EXPECT_EQ(loaded[1], DETACHED_MODULE);
+    EXPECT_EQ(loaded[2], NO_MODULE);
+    EXPECT_EQ(ObjectStore::OpenModule(), DETACHED_MODULE);
 
     app_->answer = IDNO;
     const tModuleIndex kept = ObjectStore::LoadModule(text.c_str(), 0, 0);

@@ -30,6 +30,13 @@ TEST_F(Modules, UnloadingTheCurrentModuleMakesTheNextHigherOneCurrentOrNone) {
     ObjectStore::UnloadModule(c);
     EXPECT_EQ(ObjectStore::OpenModule(), DETACHED_MODULE) << "a lower module does not take over";
     EXPECT_TRUE(ObjectStore::ValidIndex(a));
+    try {
+        ObjectStore::OpenModule(b);
+        ADD_FAILURE() << "an unused slot became current";
+    } catch (const AccessDenied& e) {
+        EXPECT_STREQ(e.what(), "Invalid module index.");
+    }
+    EXPECT_EQ(ObjectStore::OpenModule(), DETACHED_MODULE);
     EXPECT_EQ(ObjectStore::NextIndex(), b) << "the lowest free slot is taken next";
     EXPECT_EQ(load(file("d.qbo")), b);
 }
