@@ -32,6 +32,9 @@
 //  2. A direct body names the thing by its own handle id, which it gives back
 //     only when its memory is freed; an indirect body names the handle cell,
 //     which is cleared (not given back) when the thing dies.
+//  3. A descriptor with the proxy bit (a thing of another module, named by
+//     text) that finds nothing when followed is kept: the reference reads
+//     null until the other module is loaded, and is never lost by looking.
 //
 // What T provides (the persistent kinds do, through DescribedObject or by
 // hand):
@@ -104,9 +107,14 @@ public:
     }
 
     // Resolves: follows a descriptor (reading the thing when needed) and
-    // keeps the result in place. Null when the thing is gone.
+    // keeps the result in place. Null when the thing is gone. A proxy that
+    // finds nothing stays a descriptor: the thing it names may be loaded
+    // later, and the module writes the reference as it read it meanwhile.
     T* get() const {
-        if (flags_ & kDescriptor) resolve();
+        if (flags_ & kDescriptor) {
+            resolve();
+            if (flags_ & kDescriptor) return nullptr;
+        }
         return thingFromBody();
     }
     operator T*() const { return get(); }
@@ -274,6 +282,7 @@ private:
         Faultp* self = const_cast<Faultp*>(this);
         const tDescriptor d(body());
         T* p = d.isNull() ? nullptr : T::fault(d);
+        if (!p && d.isProxy()) return;
         self->flags_ &= static_cast<uint8_t>(~kDescriptor);
         self->setBody(p ? ((flags_ & kIndirect) ? p->handle() : p->selfId()) : 0);
     }

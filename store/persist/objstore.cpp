@@ -11,7 +11,9 @@
 #include "store/model/interobj.h"
 #include "store/model/sigrep.h"
 #include "store/persist/idstr.h"
+#include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
+#include "store/sigproxy.h"
 
 namespace tq {
 
@@ -33,6 +35,8 @@ void ObjectStore::openTables() {
         DescribedObjectNoDescriptor<InterObjRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<SignatureRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<ValStringRep>::newModule(index_, *storage_);
+        DescribedObjectNoDescriptor<InterObjProxy>::newModule(index_, *storage_);
+        DescribedObjectNoDescriptor<SignatureProxy>::newModule(index_, *storage_);
         IdString::newModule(index_, *storage_);
         namesOpen_ = true;
     } catch (...) {
@@ -53,6 +57,8 @@ void ObjectStore::discardTables() {
         DescribedObjectNoDescriptor<InterObjRep>::delModule(index_);
         DescribedObjectNoDescriptor<SignatureRep>::delModule(index_);
         DescribedObjectNoDescriptor<ValStringRep>::delModule(index_);
+        DescribedObjectNoDescriptor<InterObjProxy>::delModule(index_);
+        DescribedObjectNoDescriptor<SignatureProxy>::delModule(index_);
         if (namesOpen_) IdString::delModule(index_);
     }
     namesOpen_ = false;
@@ -129,6 +135,8 @@ void ObjectStore::PublishObjectDLL(const char* library) {
     ClassRegistry::PublishingScope scope(DynamicLibrary::PathOf(handle));
     reinterpret_cast<void (*)()>(proc)();
 }
+
+void ObjectStore::resolveSigProxies(tModuleIndex m) { SignatureProxy::ResolveModule(m); }
 
 tModuleIndex FaultpWritingModule() { return ObjectStore::WritingModule(); }
 

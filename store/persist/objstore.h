@@ -135,6 +135,10 @@ public:
     static LockStateType LockState() { return storeLockState; }
     static void setLockState(LockStateType s) { storeLockState = s; }
 
+    // Resolves every signature proxy of module m against the modules loaded
+    // now; each that fails is shown to the user, and the load goes on.
+    static void resolveSigProxies(tModuleIndex m);
+
     // Loads the object library `library` ("tqstore" is this library itself)
     // and runs its POD_Populate. A library that will not load or has no
     // POD_Populate raises the loader's text as a SystemError StoreException.

@@ -2,7 +2,9 @@
 
 #include "platform/storage/oclstorage.h"
 #include "store/model/fldval.h"
+#include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
+#include "store/sigproxy.h"
 
 namespace tq {
 
@@ -61,6 +63,8 @@ void ModelTest::saveTables(tModuleIndex m) {
     DescribedObjectNoDescriptor<InterObjRep>::writeModule(m);
     DescribedObjectNoDescriptor<SignatureRep>::writeModule(m);
     DescribedObjectNoDescriptor<ValStringRep>::writeModule(m);
+    DescribedObjectNoDescriptor<InterObjProxy>::writeModule(m);
+    DescribedObjectNoDescriptor<SignatureProxy>::writeModule(m);
     IdString::writeModule(m);
 }
 
