@@ -1183,6 +1183,7 @@ void InterObjRep::destroy() {
     flags_ |= kDestroyStarted;
     const bool wasDestroyed = isDestroyed();
     const bool wasDetached = isDetached();
+    const tModuleIndex from = moduleIndex();
     flags_ &= static_cast<uint8_t>(~kDestroyed);
     std::string fieldToRemove;
     InterObjRep* hostOfField = nullptr;
@@ -1212,8 +1213,13 @@ void InterObjRep::destroy() {
         delete this;
         return;
     }
-    // The signature's list must not name an object that will be freed.
-    if (SignatureRep* s = signature(); s && !s->isDestroying()) s->removeObject(this);
+    // The signature's list must not name an object that will be freed;
+    // the object has left its module already, so the proxies of the module
+    // it was in are told by name.
+    if (SignatureRep* s = signature(); s && !s->isDestroying()) {
+        s->removeObject(this);
+        s->noteProxies(from);
+    }
     signature_ = nullptr;
     awaitingDeletion.push_back(this);
     if (hostOfField) hostOfField->removeField(fieldToRemove.c_str());

@@ -261,6 +261,13 @@ public:
     // True when the interpreted data fields of the prototype's chain agree
     // pairwise, in order, with the fields the proxy expects.
     bool match(const SignatureProxy& p);
+    // Tells the shadow, when there is one, that what its proxies write has
+    // changed: m is the module of the object or child concerned, 255 for a
+    // change of the fields or the data size.
+    void noteProxies(tModuleIndex m);
+    // Reads what other modules recorded of this signature and have not
+    // read yet, so that it joins the lists (the shadow's reattachChildren).
+    void reattachChildren();
     // Whether an object or a child signature of the signature lies in m.
     bool hasExternalChildren(tModuleIndex m);
     // The objects and child signatures that lie in other modules.
@@ -347,10 +354,6 @@ private:
     void undoGrow(InterDataField& f, std::vector<InterObjRep*>& objs, size_t constructed);
     void shrinkObjects(InterDataField& f, std::vector<InterObjRep*>& objs);
     void moveFieldsAfter(int32_t offset, int32_t delta);
-    // Tells the shadow, when there is one: m is the module of the object or
-    // child concerned, 255 for a change of the fields or the data size.
-    void noteProxies(tModuleIndex m);
-    void reattachChildren();
     void constructProxies();
     void softenExternalReferences();
 

@@ -418,6 +418,16 @@ TEST_F(Proxies, AProxyThatNothingNeedsAnyMoreIsNotWrittenAgain) {
     EXPECT_EQ(form()->signature()->proxyRecord(), nullptr) << "the shadow goes with its last proxy";
 }
 
+TEST_F(Proxies, AnObjectDestroyedFromOutsideItsSignatureStillRetiresItsModulesProxy) {
+    makeAandB();
+    save(b_);
+    // destroy() leaves the module before it leaves the signature's list.
+    objectOf(b_, copy_)->destroy();
+    InterObjRep::DeleteObjects();
+    save(b_);
+    EXPECT_TRUE(Records(pathB_, "SignatureProxies").empty());
+}
+
 TEST_F(Proxies, AFieldAddedWhileTheOtherModuleIsLoadedReachesItsUnreadObjects) {
     makeAandB();
     save(b_);
