@@ -92,8 +92,7 @@ public:
     static Field* makeFrom(OCLStream& in, tModuleIndex m);
 
     // Readers of the record kinds that other parts of the library build
-    // (enumerations, arrays, methods). A reader gets the stream positioned
-    // after the kind byte.
+    // (methods). A reader gets the stream positioned after the kind byte.
     using RecordReader = Field* (*)(OCLStream& in, tModuleIndex m, uint8_t kind);
     static void RegisterReader(uint8_t kind, RecordReader reader);
 
@@ -154,6 +153,8 @@ public:
 
     // 8. Declaration text, appended to out.
     virtual void declarationText(std::string& out, InterObjRep* obj) const;
+    // The enumeration of an enumeration field; null for other kinds.
+    virtual EnumRep* enumeration() const { return nullptr; }
     virtual const char* typeName() const { return nullptr; }
     virtual IdType type() const { return IDT_UNTYPED; }
 

@@ -7,8 +7,10 @@
 #include "platform/storage/oclstream.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/keytab.h"
+#include "store/model/enumfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
+#include "store/model/tarrfld.h"
 #include "store/persist/objstore.h"
 #include "store/vals.h"
 
@@ -79,6 +81,11 @@ Field* Field::makeFrom(OCLStream& in, tModuleIndex m) {
         case FRK_EMBED: return EmbedObjField::Read(in, m);
         case FRK_OBJECT: return InterObjField::Read(in, m, false);
         case FRK_STRICT_OBJECT: return InterObjField::Read(in, m, true);
+        case FRK_ENUM: return InterEnumField::Read(in, m);
+        case FRK_ENUM_REFERENCE: return InterEnumReference::Read(in, m);
+        case FRK_PROC_ENUM: return InterProcEnumField::Read(in, m);
+        case FRK_ARRAY: return ReadArrayField(in, m);
+        case FRK_ARRAY_REFERENCE: return ArrayReferenceField::Read(in, m);
         default: break;
     }
     if (kind < FRK_LIMIT && Readers()[kind]) return Readers()[kind](in, m, kind);
@@ -103,7 +110,9 @@ void ReadIdReference(OCLStream& in, tModuleIndex m, IdString& out, bool nullAllo
 
 void Field::readNameAndFlags(OCLStream& in, tModuleIndex m) {
     ReadIdReference(in, m, name_, false, "field record: the field's name");
-    flags_ = in.readU8();
+    // A field being removed is never written: the bit from a file would hide
+    // a field that is still in its signature's list.
+    flags_ = in.readU8() & static_cast<uint8_t>(~kRemoving);
 }
 
 void Field::writeNameAndFlags(OCLStream& out) const {

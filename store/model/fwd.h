@@ -1,5 +1,6 @@
-// Forward declarations of the object model: signatures, objects, fields and
-// the handles and lists through which they are held.
+// Forward declarations of the object model: signatures, objects, fields,
+// enumerations, arrays and the handles and lists through which they are
+// held.
 #pragma once
 
 #include <cstdint>
@@ -29,11 +30,18 @@ class InterObjReference;
 class EmbedObjField;
 class InterProcDataField;
 class InterArrayField;
+class ArrayReferenceField;
+class InterEnumField;
+class InterEnumReference;
+class InterProcEnumField;
 class MethodField;
 class FieldPtrList;
 
 class EventDef;
 class EventDefPtrList;
+
+class EnumRep;
+class EnumEntryList;
 
 class Value;
 class ValueList;

@@ -709,6 +709,9 @@ void InterObjRep::renameField(const InterObjRep* embedded, const char* newName) 
 void InterObjRep::redimArrayField(SignatureRep& owner, InterArrayField* f, int preserve) {
     FieldPtr hold(f);
     if (!isPropertyAddAllowed()) throw AccessDenied("InterObjRep::redimArrayField()", 32755);
+    // A resize that cannot be made must fail before a clone is turned into
+    // a prototype for it.
+    owner.checkRedim(f);
     if (isClone()) {
         if (!isStaticallyRooted()) throw UnnamedSignature("InterObjRep::redimArrayField()", 32721);
         discriminateClone();
@@ -718,6 +721,21 @@ void InterObjRep::redimArrayField(SignatureRep& owner, InterArrayField* f, int p
         owner.redimArrayField(f, preserve);
     }
     StoreApplication::FieldChanged();
+}
+
+void InterObjRep::arrayFieldRedim(InterArrayField& oldField, InterArrayField& newField, uint32_t at,
+                                  std::unique_ptr<uint8_t[]>& block, int preserve, std::vector<uint8_t>& dropped) {
+    TQ_ASSERT(oldField.fieldOffset() == newField.fieldOffset(), "of->fieldOffset() == nf->fieldOffset()");
+    const uint32_t oldSize = static_cast<uint32_t>(oldField.size());
+    const uint32_t newSize = static_cast<uint32_t>(newField.size());
+    TQ_ASSERT(dataSize_ >= at + oldSize, "dataSize() >= at + oldSize");
+    uint8_t* b = block.get();
+    uint8_t* d = data_.get();
+    if (at) std::memcpy(b, d, at);
+    oldField.rebuildElements(newField, d + at, b + at, *this, preserve != 0, dropped);
+    const uint32_t tail = dataSize_ - at - oldSize;
+    if (tail) std::memcpy(b + at + newSize, d + at + oldSize, tail);
+    swapData(block, dataSize_ - oldSize + newSize);
 }
 
 bool InterObjRep::definesField(Field* f, const char* name) {
@@ -832,7 +850,26 @@ std::string InterObjRep::constructEventName(const char* name) {
     return f ? std::string(f->name()) + "_" + name : std::string(name);
 }
 
+Field* InterObjRep::findEventHandler(const char* name, InterObjRep*& handlerObject) {
+    handlerObject = nullptr;
+    auto isHandler = [](Field* f) { return f && (f->isMethod() || f->isInterProcDataField()); };
+    if (InterObjRep* h = host()) {
+        const std::string handler = constructEventName(name);
+        if (Field* f = h->findField(handler.c_str()); isHandler(f)) {
+            handlerObject = h;
+            return f;
+        }
+    }
+    if (Field* f = findField(name); isHandler(f)) {
+        handlerObject = this;
+        return f;
+    }
+    // Objects have no compiled part yet to ask.
+    return nullptr;
+}
+
 void InterObjRep::evalIEvent_Return(const char* name, ValueList* args, ValuePtr& result, int mustExist) {
+    result.reset();
     if (isDestroyStarted() || ObjectStore::LockState() != LOCK_NORMAL) return;
     if (mustExist && !findEventDef(name)) throw StoreException(32719, name);
     int handled = 0;

@@ -226,6 +226,13 @@ public:
     // The per-object steps of the signature's field changes.
     void dataFieldConstruct(DataField& f, SignatureRep& owner);
     void dataFieldDestruct(DataField& f, SignatureRep& owner);
+    // Takes the new block the signature prepared for a resize of oldField
+    // (at is where the array starts): the bytes before and after the array
+    // are moved over, newField's array is produced from oldField's
+    // (InterArrayField::rebuildElements), and the block becomes the
+    // object's data. Cannot fail.
+    void arrayFieldRedim(InterArrayField& oldField, InterArrayField& newField, uint32_t at,
+                         std::unique_ptr<uint8_t[]>& block, int preserve, std::vector<uint8_t>& dropped);
     // Takes a new block prepared by the signature (growing it), or drops n
     // bytes at `at` in place (shrinking it).
     void swapData(std::unique_ptr<uint8_t[]>& block, uint32_t size);
@@ -243,7 +250,14 @@ public:
     ValuePtr eval(const ValueList* args, int* handled);
     ValuePtr evalIMember(const char* name, ValueList* args, int* handled);
 
-    // Raising events (the five standard names among them).
+    // Raising events (the five standard names among them). Nothing happens
+    // once destruction has started or while the store is locked. With
+    // mustExist the signature chain must define the event (StoreException
+    // 32719). The object evaluates the member `name` with args, then, while
+    // it is still alive and the store unlocked, its host evaluates the
+    // handler named by constructEventName; the host's value, when it
+    // handled the event, is the result. Handlers run through the one
+    // member-evaluation path (eval, Field::getMember, Member::memberEval).
     void evalIEvent(const char* name, ValueList* args, int mustExist);
     void evalIEvent_Return(const char* name, ValueList* args, ValuePtr& result, int mustExist);
     void evalIEvent_NoThrow(const char* name, ValueList* args, int mustExist);
@@ -252,6 +266,11 @@ public:
     // The handler name of an event: the event itself, or for an embedded
     // object "<embed field>_<event>".
     std::string constructEventName(const char* name);
+    // The field that handles event `name`: the host's method or property
+    // procedure named by constructEventName (handlerObject the host), else
+    // the object's own of that name (handlerObject the object); null when
+    // neither has one.
+    Field* findEventHandler(const char* name, InterObjRep*& handlerObject);
 
     void deepDataMemberSet(const char* name, Value* v);
 

@@ -1,7 +1,5 @@
 #include "store/model/intfld.h"
 
-#include "store/arrayfld.h"
-
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -26,19 +24,6 @@ constexpr uint8_t kSlotFlags = Faultp<InterObjRep>::kCounted | Faultp<InterObjRe
     throw ObjectLoadFailed(text.c_str());
 }
 
-// A reference slot as it arrives from a file must be a counted descriptor
-// of the module being read (or of one of its proxies, when proxies are
-// allowed); it then names module m.
-void CheckReadSlot(uint8_t* at, InterObjRep& obj, bool proxiesAllowed) {
-    tDescriptor d(LoadLE32(at + 1));
-    if (at[0] != kSlotFlags) BadSlot(obj, "a reference in its data is not sound");
-    if (d.isNull()) return;
-    if (d.moduleIndex() >= MAX_MODULES || (d.isProxy() && !proxiesAllowed))
-        BadSlot(obj, "a reference in its data is not sound");
-    d.setModuleIndex(obj.moduleIndex());
-    StoreLE32(at + 1, d.raw());
-}
-
 template <class T>
 T& SlotAt(uint8_t* at) {
     return *std::launder(reinterpret_cast<T*>(at));
@@ -55,6 +40,16 @@ int embedNesting = 0;
 constexpr int kMaxEmbedNesting = 64;
 
 }  // namespace
+
+void CheckReferenceSlot(uint8_t* at, InterObjRep& obj, bool proxiesAllowed) {
+    tDescriptor d(LoadLE32(at + 1));
+    if (at[0] != kSlotFlags) BadSlot(obj, "a reference in its data is not sound");
+    if (d.isNull()) return;
+    if (d.moduleIndex() >= MAX_MODULES || (d.isProxy() && !proxiesAllowed))
+        BadSlot(obj, "a reference in its data is not sound");
+    d.setModuleIndex(obj.moduleIndex());
+    StoreLE32(at + 1, d.raw());
+}
 
 int32_t DatumSize(IdType code) {
     switch (code & IDT_TYPEMASK) {
@@ -162,7 +157,10 @@ bool InterDataField::typeConvert(ValuePtr& v) const {
 
 void* InterDataField::getVoidPtr(InterObjRep& obj, SignatureRep& owner) { return RWDataPtr(obj, owner); }
 
-void InterDataField::initialBytes(const Value*, uint8_t* out, ValuePtr&) { std::memset(out, 0, size()); }
+void InterDataField::initialBytes(const Value*, uint8_t* out, ValuePtr&) {
+    // An array without dimensions takes no bytes, and has no buffer to fill.
+    if (size() > 0) std::memset(out, 0, static_cast<size_t>(size()));
+}
 
 void InterDataField::bind(InterObjRep&, SignatureRep&, Value*) { throw TypeMismatch("InterDataField::bind()", 32765); }
 void InterDataField::checkBinding(const Value*) const { throw TypeMismatch("InterDataField::bind()", 32765); }
@@ -309,7 +307,7 @@ void InterField<T, code>::conditionForWrite(uint8_t* at, InterObjRep& obj) {
 
 template <class T, IdType code>
 void InterField<T, code>::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
-    if constexpr (std::is_same_v<T, ValString>) CheckReadSlot(at, obj, false);
+    if constexpr (std::is_same_v<T, ValString>) CheckReferenceSlot(at, obj, false);
 }
 
 template <class T, IdType code>
@@ -488,7 +486,7 @@ void ObjectSlotField::conditionForWrite(uint8_t* at, InterObjRep&) {
     SlotAt<Faultp<InterObjRep>>(at).streamForm(at);
 }
 
-void ObjectSlotField::conditionAfterRead(uint8_t* at, InterObjRep& obj) { CheckReadSlot(at, obj, true); }
+void ObjectSlotField::conditionAfterRead(uint8_t* at, InterObjRep& obj) { CheckReferenceSlot(at, obj, true); }
 
 void ObjectSlotField::conditionForAttach(uint8_t*, InterObjRep&, tModuleIndex) {}
 
@@ -866,11 +864,6 @@ TQ_PROC_ACCESSORS(InterObj, const InterObj&)
 #undef TQ_PROC_ACCESSORS
 
 TQ_VALUE_KINDS(TypedInterProcDataField)
-
-void InterArrayField::preserveRedimmedValues(const InterArrayField& newField, const uint8_t*,
-                                             uint8_t* newBytes) const {
-    std::memset(newBytes, 0, static_cast<size_t>(newField.size()));
-}
 
 template class TypedInterProcDataField<InterObj, IDT_OBJECT>;
 #undef TQ_VALUE_KINDS

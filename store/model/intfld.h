@@ -67,6 +67,12 @@ void StoreDatum(uint8_t* at, const T& v) {
 // The size of a datum of type code in a data block.
 int32_t DatumSize(IdType code);
 
+// A five-byte reference slot of obj's data as it arrives from a file must be
+// a counted descriptor of the module being read (or of one of its proxies,
+// when proxies are allowed); it then names obj's module. Anything else
+// raises ObjectLoadFailed.
+void CheckReferenceSlot(uint8_t* at, InterObjRep& obj, bool proxiesAllowed);
+
 class InterDataField : public DataField {
 public:
     explicit InterDataField(const char* name) : DataField(name) {}

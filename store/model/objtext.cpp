@@ -1,8 +1,11 @@
 // The text form of an object's property values (textUnload): the lines an
 // object writes into a text module or a listing, one ".Name = value" line
 // per data field, the root signature's lines first.
+#include <cctype>
 #include <string>
 
+#include "platform/util/strutil.h"
+#include "store/model/enum.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -29,7 +32,18 @@ std::string ValueText(Field& f, InterObjRep& obj, SignatureRep& owner) {
     f.get(text, obj, owner);
     const char* c = text;
     std::string s = c ? c : "";
-    if (t != IDT_STRING && t != IDT_CURRENCY && !f.isEnumeration()) return s;
+    if (f.isEnumeration()) {
+        // Boolean values read back as the language's own True and False.
+        const EnumRep* e = f.enumeration();
+        if (e && CompareIgnoringCase(e->name(), "Boolean") == 0) return s;
+        // A display text ("2 - MatchOne") is written as the entry's name.
+        if (!s.empty() && std::isdigit(static_cast<unsigned char>(s[0]))) {
+            const size_t letter = s.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+            if (letter != std::string::npos) s.erase(0, letter);
+        }
+    } else if (t != IDT_STRING && t != IDT_CURRENCY) {
+        return s;
+    }
     if (s.size() > kMaxUnloadedText) return MakePrintableString(s.substr(0, kMaxUnloadedText)) + " ...";
     return MakePrintableString(s);
 }

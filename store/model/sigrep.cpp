@@ -1,7 +1,9 @@
 #include "store/model/sigrep.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <new>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -373,6 +375,11 @@ void SignatureRep::addField(InterDataField& f, int prepend, Value* init) {
               "init->type() == df->type()");
     hardenObjectTree();
     checkDataField(f);
+    std::vector<SignatureRep*> sigs;
+    collectSubtree(sigs);
+    // Arrays can be large: no object's data may pass 2 GB.
+    for (SignatureRep* s : sigs)
+        if (int64_t(s->iDataSize_) + f.size() > INT32_MAX) throw StoreException(32742u);
     std::vector<InterObjRep*> objs;
     collectProgeny(objs);
     // The new bytes; `keep` holds what they name until every object has
@@ -530,55 +537,71 @@ void SignatureRep::renameField(Field* f, const char* name) {
     }
 }
 
-void SignatureRep::redimArrayField(InterArrayField* newField, int preserve) {
-    InterObjRep::DumpCache();
-    hardenObjectTree();
-    FieldPtr holdNew(newField);
+InterArrayField* SignatureRep::checkRedim(InterArrayField* newField) {
     Field* found = newField ? fields_.pvalue(newField->name()) : nullptr;
     InterArrayField* oldField = found && found->isArrayData() ? static_cast<InterArrayField*>(found) : nullptr;
     TQ_ASSERT(oldField && newField, "oldField && newField");
     TQ_ASSERT(oldField->fieldID() == newField->fieldID(), "oldField->fieldID() == newField->fieldID()");
+    TQ_ASSERT(!newField->isLaidOut(), "!newField->isLaidOut()");
+    // The elements are carried over byte for byte: an array of another
+    // element type would read them as what they are not.
+    if ((oldField->type() & IDT_TYPEMASK) != (newField->type() & IDT_TYPEMASK))
+        throw TypeMismatch("SignatureRep::redimArrayField()", 32765);
+    const int64_t delta = int64_t(newField->size()) - oldField->size();
+    std::vector<SignatureRep*> sigs;
+    collectSubtree(sigs);
+    for (SignatureRep* s : sigs)
+        if (int64_t(s->iDataSize_) + delta > INT32_MAX) throw StoreException(32742u);
+    return oldField;
+}
+
+void SignatureRep::redimArrayField(InterArrayField* newField, int preserve) {
+    FieldPtr holdNew(newField);
+    InterObjRep::DumpCache();
+    hardenObjectTree();
+    InterArrayField* oldField = checkRedim(newField);
     FieldPtr holdOld(oldField);
     std::vector<InterObjRep*> objs;
     collectProgeny(objs);
-    const int32_t offset = oldField->fieldOffset();
-    const uint32_t at = parentDataSize() + static_cast<uint32_t>(offset);
-    const uint32_t oldSize = static_cast<uint32_t>(oldField->size());
-    const uint32_t newSize = static_cast<uint32_t>(newField->size());
-    const int32_t delta = static_cast<int32_t>(newSize) - static_cast<int32_t>(oldSize);
-
-    std::vector<std::unique_ptr<uint8_t[]>> blocks(objs.size());
-    for (size_t i = 0; i < objs.size(); ++i) {
-        InterObjRep& o = *objs[i];
-        TQ_ASSERT(o.dataSize_ >= at + oldSize, "dataSize() >= at + oldSize");
-        const uint32_t size = o.dataSize_ - oldSize + newSize;
-        blocks[i] = std::make_unique<uint8_t[]>(size ? size : 1);
-        uint8_t* b = blocks[i].get();
-        if (at) std::memcpy(b, o.data_.get(), at);
-        if (preserve) oldField->preserveRedimmedValues(*newField, o.data_.get() + at, b + at);
-        const uint32_t tail = o.dataSize_ - at - oldSize;
-        if (tail) std::memcpy(b + at + newSize, o.data_.get() + at + oldSize, tail);
-    }
     std::vector<SignatureRep*> sigs;
     collectSubtree(sigs);
+    const int32_t offset = oldField->fieldOffset();
+    const uint32_t at = parentDataSize() + static_cast<uint32_t>(offset);
+    const int32_t delta = newField->size() - oldField->size();
+
+    // Everything that can fail comes first: the new blocks, room for the
+    // references the dropped elements hold, room in the field list.
+    std::vector<std::unique_ptr<uint8_t[]>> blocks(objs.size());
+    for (size_t i = 0; i < objs.size(); ++i) {
+        const uint32_t size = static_cast<uint32_t>(int64_t(objs[i]->dataSize_) + delta);
+        blocks[i] = std::make_unique_for_overwrite<uint8_t[]>(size ? size : 1);
+    }
+    std::vector<uint8_t> dropped;
+    if (oldField->holdsObjects()) {
+        const int64_t kept = preserve ? oldField->commonElements(*newField) : 0;
+        dropped.reserve(static_cast<size_t>(oldField->elementCount() - kept) * 5 * objs.size());
+    }
     fields_.reserveOne();
-    // What the old elements hold is released before their bytes go.
+
+    // Nothing below fails.
     oldField->markRemoving(true);
-    for (InterObjRep* o : objs) oldField->fldDestructor(*o, *this);
-    fields_.punbind(oldField);
     newField->fieldOffset(offset);
+    for (size_t i = 0; i < objs.size(); ++i)
+        objs[i]->arrayFieldRedim(*oldField, *newField, at, blocks[i], preserve, dropped);
+    fields_.punbind(oldField);
     insertField(*newField, 0);
+    newField->laidOut();
     for (size_t i = 0; i < fields_.length(); ++i)
         if (fields_.at(i) != newField) fields_.at(i)->adjustOffset(offset, delta);
     for (SignatureRep* s : sigs) {
         s->iDataSize_ = static_cast<uint32_t>(static_cast<int32_t>(s->iDataSize_) + delta);
         s->noteProxies(NO_MODULE);
     }
-    for (size_t i = 0; i < objs.size(); ++i) {
-        objs[i]->swapData(blocks[i], static_cast<uint32_t>(static_cast<int32_t>(objs[i]->dataSize_) + delta));
-        newField->fldConstructor(*objs[i], *this);
-    }
     changed();
+    // Released last, when every object and the signature agree again:
+    // letting an object go may run its Destruct handler.
+    for (size_t i = 0; i < dropped.size(); i += 5)
+        std::launder(reinterpret_cast<Faultp<InterObjRep>*>(&dropped[i]))->~Faultp<InterObjRep>();
 }
 
 void SignatureRep::fieldConstructors(InterObjRep& obj) {

@@ -199,8 +199,14 @@ public:
     // collisions first.
     void renameField(Field* f, const char* name);
     // Swaps the array field of newField's name for newField, resizing every
-    // object of the progeny.
+    // object of the progeny (see InterObjRep::arrayFieldRedim). The new
+    // field must be of the same element type (TypeMismatch) and keep every
+    // iDataSize of the subtree within 2 GB (StoreException 32742); a resize
+    // that fails changes nothing.
     void redimArrayField(InterArrayField* newField, int preserve);
+    // The checks of redimArrayField, made before anything changes; returns
+    // the field newField replaces.
+    InterArrayField* checkRedim(InterArrayField* newField);
 
     // The per-field operations on one object, own fields first (list
     // order), then the parent's. `block` is a block of obj's layout.

@@ -8,6 +8,7 @@
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 #include "store/faultp.h"
+#include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/model/sigrep.h"
 #include "store/persist/idstr.h"
@@ -35,6 +36,7 @@ void ObjectStore::openTables() {
         DescribedObjectNoDescriptor<InterObjRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<SignatureRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<ValStringRep>::newModule(index_, *storage_);
+        DescribedObjectNoDescriptor<EnumRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<InterObjProxy>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<SignatureProxy>::newModule(index_, *storage_);
         IdString::newModule(index_, *storage_);
@@ -57,6 +59,7 @@ void ObjectStore::discardTables() {
         DescribedObjectNoDescriptor<InterObjRep>::delModule(index_);
         DescribedObjectNoDescriptor<SignatureRep>::delModule(index_);
         DescribedObjectNoDescriptor<ValStringRep>::delModule(index_);
+        DescribedObjectNoDescriptor<EnumRep>::delModule(index_);
         DescribedObjectNoDescriptor<InterObjProxy>::delModule(index_);
         DescribedObjectNoDescriptor<SignatureProxy>::delModule(index_);
         if (namesOpen_) IdString::delModule(index_);

@@ -28,7 +28,7 @@
 // its dynamic objects in detachedDynamics.
 //
 // openTables opens the module's tables of the kinds the library has
-// (objects, signatures, strings, identifiers) on its storage; a store whose
+// (objects, signatures, strings, enumerations, identifiers) on its storage; a store whose
 // tables are open discards them when it goes, objects first and names last,
 // since every other kind refers to names.
 //

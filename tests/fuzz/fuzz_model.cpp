@@ -1,14 +1,18 @@
-// Signature and object records from module files: arbitrary record bytes
-// in the "Signatures" and "Objects" streams of an otherwise sound module
-// (a valid identifier table, valid description arrays) either read or fail
-// with ObjectLoadFailed / ModuleOpenFailed; nothing crashes, loops, or
-// leaks, and what was read can be used and discarded.
+// Signature, object and enumeration records from module files: arbitrary
+// record bytes in the "Signatures", "Objects" and "Enumerations" streams of
+// an otherwise sound module (a valid identifier table, valid description
+// arrays) either read or fail with ObjectLoadFailed / ModuleOpenFailed;
+// nothing crashes, loops, or leaks, and what was read can be used (arrays
+// indexed and resized, enumeration fields read and written) and discarded.
 //
 // Input layout (all little-endian; missing bytes read as zero):
 //   0     1   number of signature records s (at most 16)
 //   1     1   number of object records o (at most 16)
 //   2     2*(s+o)  the record lengths, signatures first
 //   ...        the records' bytes, signatures first, end to end
+//   then  1   number of enumeration records e (at most 16)
+//         2*e the record lengths
+//         ... the records' bytes
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,8 +22,11 @@
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
+#include "store/arfldval.h"
+#include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
+#include "store/model/tarrfld.h"
 #include "store/model/objiter.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
@@ -93,16 +100,42 @@ void WriteStream(OCLStorage& storage, const char* name, const std::vector<uint8_
     s.write(bytes.data(), bytes.size());
 }
 
+// Reads and writes the first element of an array, then grows its last
+// dimension by one keeping the values.
+void ExerciseArray(InterObjRep* o, InterArrayField* a, SignatureRep* owner) {
+    ValueList first;
+    for (int32_t k = a->dimensions(); k-- > 0;) first.append(ValuePtr(new LongValue(a->getLBound(k))));
+    ValuePtr e = a->eval(*o, *owner, &first);
+    ValString text;
+    e->get(text);
+    if ((a->type() & IDT_TYPEMASK) != IDT_OBJECT) *e = *e;
+    if (!o->isProto() || a->dimensions() == 0) return;
+    FieldPtr grown(a->redimCopy(a->dimensions()));
+    auto* g = static_cast<InterArrayField*>(grown.get());
+    for (int32_t k = 0; k < a->dimensions(); ++k)
+        g->defineBounds(k, a->getLBound(k), a->getUBound(k) + (k == a->dimensions() - 1 ? 1 : 0));
+    o->redimArrayField(*owner, g, 1);
+}
+
 // Uses what was read the way a program would.
 void Exercise(InterObjRep* o) {
     if (!o || o->isDestroyed()) return;
     (void)o->alias();
     InterObjFieldIterator fields(o);
+    std::vector<std::pair<FieldPtr, SignatureRep*>> arrays;
     while (Field* f = fields()) {
         if (!f->isData()) continue;
         try {
             ValString text;
             f->get(text, *o, *fields.signature());
+            if (f->isEnumeration()) f->set(text, *o, *fields.signature());
+        } catch (const StoreException&) {
+        }
+        if (f->isArrayData()) arrays.emplace_back(f, fields.signature());
+    }
+    for (auto& [a, owner] : arrays) {
+        try {
+            ExerciseArray(o, static_cast<InterArrayField*>(a.get()), owner);
         } catch (const StoreException&) {
         }
     }
@@ -140,22 +173,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t objCount = in.u8() % 17;
     std::vector<size_t> lengths;
     for (size_t i = 0; i < sigCount + objCount; ++i) lengths.push_back(in.u16());
-    std::vector<std::vector<uint8_t>> sigs, objs;
+    std::vector<std::vector<uint8_t>> sigs, objs, enums;
     for (size_t i = 0; i < sigCount + objCount; ++i) {
         std::vector<uint8_t> record;
         for (size_t k = 0; k < lengths[i] && in.pos < in.size; ++k) record.push_back(in.u8());
         (i < sigCount ? sigs : objs).push_back(std::move(record));
     }
+    const size_t enumCount = in.u8() % 17;
+    std::vector<size_t> enumLengths;
+    for (size_t i = 0; i < enumCount; ++i) enumLengths.push_back(in.u16());
+    for (size_t i = 0; i < enumCount; ++i) {
+        std::vector<uint8_t> record;
+        for (size_t k = 0; k < enumLengths[i] && in.pos < in.size; ++k) record.push_back(in.u8());
+        enums.push_back(std::move(record));
+    }
 
     auto* storage = new OCLStorage(STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
     WriteStream(*storage, "Signatures", TableStream(sigs));
     WriteStream(*storage, "Objects", TableStream(objs));
+    WriteStream(*storage, "Enumerations", TableStream(enums));
     WriteStream(*storage, "IdStrings", IdStream());
     {
         ObjectStore store(storage);
         const tModuleIndex m = store.moduleIndex();
         try {
             store.openTables();
+            for (uint32_t i = 0; i < enums.size(); ++i) {
+                try {
+                    if (EnumRep* e = DescribedObjectNoDescriptor<EnumRep>::fault(tDescriptor::Make(m, i))) {
+                        (void)e->validString(e->count() ? e->entries().at(0).value : 0);
+                        (void)EnumRep::find(e->name());
+                    }
+                } catch (const StoreException&) {
+                }
+            }
             for (uint32_t i = 0; i < sigs.size(); ++i) {
                 try {
                     DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, i));

@@ -83,25 +83,23 @@ TEST_F(Layout, RemovingTheMiddleFieldMovesTheLastDownInEveryObject) {
     EXPECT_EQ(getLong(clone.get(), "C"), 3);
 }
 
-// A minimal array kind: a fixed number of Long elements.
-struct LongArray : InterArrayField {
-    LongArray(const char* n, int32_t count) : InterArrayField(n), count(count) {}
-    LongArray(const LongArray& o) : InterArrayField(o), count(o.count) {}
-    Field* clone() const override { return new LongArray(*this); }
-    IdType type() const override { return IDT_LONG; }
-    int32_t size() const override { return 4 * count; }
-    void write(OCLStream&) const override {}
-    int32_t count;
-};
+// A one-dimensional Long array of `count` elements.
+InterArrayField* LongArray(const char* name, int32_t count) {
+    InterArrayField* a = InterArrayField::make(name, IDT_LONG, 1);
+    a->defineBounds(0, 0, count - 1);
+    return a;
+}
 
 TEST_F(Layout, ResizingAnArraySwapsTheFieldAndRebuildsEveryObject) {
     InterObj proto(named("Arrays"));
     addData(proto.get(), "A", IDT_LONG);
-    proto->addField(new LongArray("V", 2));
+    proto->addField(LongArray("V", 2));
     addData(proto.get(), "C", IDT_LONG);
     InterObj clone(InterObjRep::NewCopy(*proto, DETACHED_MODULE, IOT_ORDINARY));
     setLong(clone.get(), "C", 9);
-    proto->signature()->redimArrayField(new LongArray("V", 5), 0);
+    InterArrayField* bigger = static_cast<InterArrayField*>(proto->findField("V"))->redimCopy(1);
+    bigger->defineBounds(0, 0, 4);
+    proto->signature()->redimArrayField(bigger, 0);
     SignatureRep* s = proto->signature();
     EXPECT_EQ(s->iDataSize(), 28u);
     EXPECT_EQ(OffsetOf(s, "V"), 4);

@@ -1,6 +1,7 @@
 #include "tests/store/model/modeltest.h"
 
 #include "platform/storage/oclstorage.h"
+#include "store/model/enum.h"
 #include "store/model/fldval.h"
 #include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
@@ -63,6 +64,7 @@ void ModelTest::saveTables(tModuleIndex m) {
     DescribedObjectNoDescriptor<InterObjRep>::writeModule(m);
     DescribedObjectNoDescriptor<SignatureRep>::writeModule(m);
     DescribedObjectNoDescriptor<ValStringRep>::writeModule(m);
+    DescribedObjectNoDescriptor<EnumRep>::writeModule(m);
     DescribedObjectNoDescriptor<InterObjProxy>::writeModule(m);
     DescribedObjectNoDescriptor<SignatureProxy>::writeModule(m);
     IdString::writeModule(m);

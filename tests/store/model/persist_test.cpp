@@ -14,49 +14,13 @@
 #include "store/model/objiter.h"
 #include "store/model/objval.h"
 #include "tests/store/model/modeltest.h"
+#include "tests/store/model/streams.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
 namespace {
 
 using Persistence = ModelTest;
-
-// Where entry `index` of a description table's stream lies, read from the
-// table's own layout (head: revision, array offset; array: count, free
-// head, 13-byte entries of flags, memory, offset, length).
-struct Span {
-    uint32_t offset = 0;
-    uint32_t length = 0;
-};
-
-std::vector<uint8_t> ReadStream(const std::string& path, const char* name) {
-    OCLStorage storage(path.c_str(), 0, STGM_READ | STGM_SHARE_DENY_WRITE);
-    OCLStream s(storage, name, 0, STGM_READ | STGM_SHARE_EXCLUSIVE);
-    std::vector<uint8_t> bytes(s.size());
-    s.read(bytes.data(), bytes.size());
-    return bytes;
-}
-
-Span RecordOf(const std::string& path, const char* stream, uint32_t index) {
-    const std::vector<uint8_t> b = ReadStream(path, stream);
-    const uint32_t array = LoadLE32(&b[4]);
-    const uint8_t* entry = &b[array + 8 + 13 * index];
-    return {LoadLE32(entry + 5), LoadLE32(entry + 9)};
-}
-
-void Patch(const std::string& path, const char* stream, uint32_t at, const std::vector<uint8_t>& bytes) {
-    OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    OCLStream s(storage, stream, 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    s.seek(at);
-    s.write(bytes.data(), bytes.size());
-}
-
-std::vector<uint8_t> Reference(uint8_t flags, uint32_t descriptor) {
-    std::vector<uint8_t> r(5);
-    r[0] = flags;
-    StoreLE32(&r[1], descriptor);
-    return r;
-}
 
 std::string Indexes(const std::vector<InterObjRep*>& objs) {
     std::ostringstream out;
@@ -245,22 +209,22 @@ TEST_F(FieldRecords, EveryInterpretedKindReadsBackAsItsKind) {
 TEST_F(FieldRecords, KindsOfOtherPartsGoToTheirRegisteredReaders) {
     const tModuleIndex m = openModule();
     OCLStream s(modules_.back()->storage(), "Fields", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    s.writeU8(FRK_ENUM);
-    s.writeU8(FRK_ARRAY_REFERENCE);
+    s.writeU8(FRK_FUNCTION);
+    s.writeU8(FRK_PROCEDURE);
     s.seek(0);
     static int calls = 0;
-    Field::RegisterReader(FRK_ENUM, [](OCLStream&, tModuleIndex, uint8_t kind) -> Field* {
+    Field::RegisterReader(FRK_FUNCTION, [](OCLStream&, tModuleIndex, uint8_t kind) -> Field* {
         calls += kind;
         return nullptr;
     });
     EXPECT_EQ(Field::makeFrom(s, m), nullptr);
-    EXPECT_EQ(calls, FRK_ENUM);
-    Field::RegisterReader(FRK_ENUM, nullptr);
+    EXPECT_EQ(calls, FRK_FUNCTION);
+    Field::RegisterReader(FRK_FUNCTION, nullptr);
     try {
         Field::makeFrom(s, m);
         ADD_FAILURE();
     } catch (const ObjectLoadFailed& e) {
-        EXPECT_STREQ(e.what(), "Unable to load object: field record: kind 11 is not a field kind this library reads");
+        EXPECT_STREQ(e.what(), "Unable to load object: field record: kind 15 is not a field kind this library reads");
     }
 }
 

@@ -1,0 +1,80 @@
+// ArrayReferenceFieldValue: the value of a whole array.
+//
+// Naming an array without indices gives this value: the array field, its
+// object and the owner signature, as a by-reference array parameter holds
+// them. It is what ReDim, LBound and UBound take and what an array argument
+// passes. Applied to indices it yields the element; every other operation
+// (arithmetic, comparison, reading and writing it as a datum) fails with
+// TypeMismatch ("Value::operator??()", "Value::get()", "Value::set()").
+//
+// An array that has been resized since the value was made is followed to
+// its new field of the same name, so a procedure that resizes an array it
+// was passed resizes the caller's array and sees the new shape.
+#pragma once
+
+#include "store/arrayfld.h"
+#include "store/model/interobj.h"
+#include "store/vals.h"
+
+namespace tq {
+
+class ArrayReferenceFieldValue final : public Value {
+public:
+    ArrayReferenceFieldValue(InterArrayField& array, InterObjRep& obj, SignatureRep& owner);
+
+    // The element type code with IDT_ARRAY.
+    IdType type() const override;
+    // No arguments: the value itself; with arguments: the element they
+    // index (ArrayField::elementOffset gives the failures).
+    ValuePtr virtualMemberEval(const ValueList* args) override;
+    InterObjRep* owner() const override { return obj_.get(); }
+    Field* field() const override { return arrayField(); }
+
+    // The array field as it stands now (see above).
+    InterArrayField* arrayField() const;
+    InterObjRep* object() const { return obj_.get(); }
+    SignatureRep* ownerSignature() const { return owner_.get(); }
+
+    ValuePtr operator+(const Value& r) const override;
+    ValuePtr operator*(const Value& r) const override;
+    ValuePtr operator-(const Value& r) const override;
+    ValuePtr operator/(const Value& r) const override;
+    ValuePtr operator%(const Value& r) const override;
+    ValuePtr intDiv(const Value& r) const override;
+    ValuePtr exp(const Value& r) const override;
+    int32_t operator>(const Value& r) const override;
+    int32_t operator<(const Value& r) const override;
+    int32_t operator==(const Value& r) const override;
+    int32_t operator!=(const Value& r) const override;
+    int32_t operator>=(const Value& r) const override;
+    int32_t operator<=(const Value& r) const override;
+    int32_t operator&(const Value& r) const override;
+    int32_t operator|(const Value& r) const override;
+    int32_t operator^(const Value& r) const override;
+    int32_t operator~() const override;
+    int32_t eqv(const Value& r) const override;
+    int32_t imp(const Value& r) const override;
+    Value& operator=(const Value& r) override;
+
+    void get(int16_t& out) const override;
+    void get(int32_t& out) const override;
+    void get(float& out) const override;
+    void get(double& out) const override;
+    void get(Currency& out) const override;
+    void get(ValString& out) const override;
+    void get(InterObj& out) const override;
+    void set(int16_t v) override;
+    void set(int32_t v) override;
+    void set(float v) override;
+    void set(double v) override;
+    void set(const Currency& v) override;
+    void set(const ValString& v) override;
+    void set(const InterObj& v) override;
+
+private:
+    mutable FieldPtr array_;
+    InterObj obj_;
+    Signature owner_;
+};
+
+}  // namespace tq
