@@ -309,6 +309,18 @@ tDescriptor SignatureProxy::Describe(const SignatureRep& s, tModuleIndex m) {
 
 SignatureRep* SignatureProxy::resolve() {
     if (SignatureRep* s = signature()) return s;
+    // Finding the prototype may read objects whose signature is this very
+    // proxy (a module whose prototype stands behind its own proxy).
+    if (resolving_) {
+        const std::string what = std::string(storageName) + " entry " + std::to_string(descriptor().descIndex()) +
+                                 ": the prototype " + text() + " stands behind the proxy itself";
+        throw ObjectLoadFailed(what.c_str());
+    }
+    struct Resolving {
+        bool& flag;
+        explicit Resolving(bool& f) : flag(f) { flag = true; }
+        ~Resolving() { flag = false; }
+    } resolving(resolving_);
     InterObj found;
     int reason = ProxyResolveFailed::NOT_FOUND;
     if (ObjectStore::find(text().c_str(), found) && found.is()) {

@@ -143,6 +143,8 @@ private:
     void refreshFields();
 
     SignatureShadow* shadow_ = nullptr;
+    // Set while the text is being looked up.
+    bool resolving_ = false;
     FieldPtrList fields_;
     uint32_t dataSize_ = 0;
     IndirectInterObjList objects_;

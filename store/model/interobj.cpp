@@ -1383,7 +1383,7 @@ void InterObjRep::releaseForUnload() {
 }
 
 void InterObjRep::SoftenReferencesInto(tModuleIndex m) {
-    auto soften = [m](InterObjRep* o, tModuleIndex holder) {
+    auto softenData = [m](InterObjRep* o, tModuleIndex holder) {
         if (!o || o->isDestroyed() || !o->data_ || (o->flags_ & kDataReleased) ||
             o->signature_.isDescriptor())
             return;
@@ -1392,28 +1392,26 @@ void InterObjRep::SoftenReferencesInto(tModuleIndex m) {
             const uint32_t start = p ? p->iDataSize() : 0;
             for (size_t i = 0; i < t->fields().length(); ++i) {
                 Field* f = t->fields().at(i);
-                // Object references of five bytes; embedded objects live in
-                // their host's module, by-reference slots name values.
-                if (!f->isObjectDataField() || f->isEmbed() || f->isByReference() || f->size() != 5) continue;
+                if (!f->isData() || f->size() <= 0) continue;
                 const uint32_t at = start + static_cast<uint32_t>(static_cast<DataField*>(f)->fieldOffset());
-                if (at + 5 > o->dataSize_) continue;
-                auto& slot = *std::launder(reinterpret_cast<Faultp<InterObjRep>*>(o->data_.get() + at));
-                if (slot.isDescriptor()) continue;
-                InterObjRep* target = slot.get();
-                if (target && !target->isDestroyed() && target->moduleIndex() == m) slot.soften(holder);
+                if (static_cast<uint64_t>(at) + static_cast<uint32_t>(f->size()) > o->dataSize_) continue;
+                f->softenDataInto(o->data_.get() + at, holder, m);
             }
         }
     };
     for (tModuleIndex k = ObjectStore::NextValidIndex(DETACHED_MODULE); k != DETACHED_MODULE;
          k = ObjectStore::NextValidIndex(k)) {
         if (k == m) continue;
+        DescribedObjectIterator<SignatureRep> sigs(k);
+        while (SignatureRep* s = sigs.nextFaulted())
+            for (size_t i = 0; i < s->fields().length(); ++i) s->fields().at(i)->softenInto(k, m);
         DescribedObjectIterator<InterObjRep> objs(k);
-        while (InterObjRep* o = objs.nextFaulted()) soften(o, k);
+        while (InterObjRep* o = objs.nextFaulted()) softenData(o, k);
     }
     ObjectStore::Dictionary(DETACHED_MODULE).forEach(
-        [&](StaticGlobals::Entry& e) { soften(e.object.get(), DETACHED_MODULE); });
+        [&](StaticGlobals::Entry& e) { softenData(e.object.get(), DETACHED_MODULE); });
     DynamicObjectList& dynamics = ObjectStore::DynamicsList(DETACHED_MODULE);
-    for (size_t i = 0; i < dynamics.length(); ++i) soften(dynamics[i].get(), DETACHED_MODULE);
+    for (size_t i = 0; i < dynamics.length(); ++i) softenData(dynamics[i].get(), DETACHED_MODULE);
 }
 
 }  // namespace tq

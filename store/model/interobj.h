@@ -346,10 +346,10 @@ public:
     // memory, and leaves the object list of a signature of another module.
     // It is freed with its module's table afterwards.
     void releaseForUnload();
-    // Module m goes: every loaded object of the other modules, and the
-    // detached module's static and dynamic objects, turn their references
-    // to objects of m into proxies of their own module (or null, when the
-    // object cannot be named from there).
+    // Module m goes: the loaded signatures and objects of the other modules,
+    // and the detached module's static and dynamic objects, turn their
+    // references to things of m into proxies of their own module (or null,
+    // when the thing cannot be named from there).
     static void SoftenReferencesInto(tModuleIndex m);
 
     // The text form of the object's property values.

@@ -38,6 +38,7 @@ void ObjectStore::openTables() {
         DescribedObjectNoDescriptor<ValStringRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<EnumRep>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<InterObjProxy>::newModule(index_, *storage_);
+        DescribedObjectNoDescriptor<EnumProxy>::newModule(index_, *storage_);
         DescribedObjectNoDescriptor<SignatureProxy>::newModule(index_, *storage_);
         IdString::newModule(index_, *storage_);
         namesOpen_ = true;
@@ -61,6 +62,7 @@ void ObjectStore::discardTables() {
         DescribedObjectNoDescriptor<ValStringRep>::delModule(index_);
         DescribedObjectNoDescriptor<EnumRep>::delModule(index_);
         DescribedObjectNoDescriptor<InterObjProxy>::delModule(index_);
+        DescribedObjectNoDescriptor<EnumProxy>::delModule(index_);
         DescribedObjectNoDescriptor<SignatureProxy>::delModule(index_);
         if (namesOpen_) IdString::delModule(index_);
     }

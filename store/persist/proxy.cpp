@@ -4,6 +4,7 @@
 #include <string>
 
 #include "store/errors/extexcep.h"
+#include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/persist/objstore.h"
 
@@ -42,6 +43,20 @@ tDescriptor InterObjProxy::Describe(const InterObjRep& o, tModuleIndex m) {
     const std::string text = obj.isStaticObj() ? std::string(obj.name()) : obj.alias();
     // The table owns the proxy from here on.
     return (new InterObjProxy(text, m))->descriptor();
+}
+
+EnumProxy* EnumProxy::readFromStream(OCLStream& in, uint32_t, tModuleIndex m, uint32_t index) {
+    return new EnumProxy(m, index, ReadProxyText(in, storageName, index));
+}
+
+EnumRep* EnumProxy::resolve() {
+    if (EnumRep* e = EnumRep::find(text().c_str())) return e;
+    throw ProxyResolveFailed(text().c_str(), ProxyResolveFailed::ENUM_NOT_FOUND);
+}
+
+tDescriptor EnumProxy::Describe(const EnumRep& e, tModuleIndex m) {
+    if (m == DETACHED_MODULE) return tDescriptor();
+    return (new EnumProxy(e.name(), m))->descriptor();
 }
 
 }  // namespace tq

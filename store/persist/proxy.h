@@ -41,6 +41,7 @@
 
 namespace tq {
 
+class EnumRep;
 class InterObjRep;
 
 // Reads the text item of a proxy record of table `table`, entry `index`: an
@@ -100,6 +101,29 @@ public:
 private:
     InterObjProxy(tModuleIndex m, uint32_t index, std::string text)
         : Proxy(m, index, std::move(text)) {}
+};
+
+// EnumProxy stands for one enumeration of another module, by its name.
+class EnumProxy final : public Proxy<EnumProxy> {
+public:
+    static constexpr const char* storageName = "EnumerationProxies";
+    static constexpr uint32_t storageVersion = 1;
+
+    EnumProxy(std::string text, tModuleIndex m) : Proxy(std::move(text), m) {}
+
+    static EnumProxy* readFromStream(OCLStream& in, uint32_t version, tModuleIndex m, uint32_t index);
+    void write(OCLStream& out) { out.writeString(text()); }
+
+    // The enumeration of that name among the loaded modules (EnumRep::find);
+    // ProxyResolveFailed with reason 3 when there is none.
+    EnumRep* resolve();
+
+    // A new proxy of m for every written reference to e; DETACHED_MODULE
+    // keeps none.
+    static tDescriptor Describe(const EnumRep& e, tModuleIndex m);
+
+private:
+    EnumProxy(tModuleIndex m, uint32_t index, std::string text) : Proxy(m, index, std::move(text)) {}
 };
 
 }  // namespace tq

@@ -66,6 +66,7 @@ void ModelTest::saveTables(tModuleIndex m) {
     DescribedObjectNoDescriptor<ValStringRep>::writeModule(m);
     DescribedObjectNoDescriptor<EnumRep>::writeModule(m);
     DescribedObjectNoDescriptor<InterObjProxy>::writeModule(m);
+    DescribedObjectNoDescriptor<EnumProxy>::writeModule(m);
     DescribedObjectNoDescriptor<SignatureProxy>::writeModule(m);
     IdString::writeModule(m);
 }

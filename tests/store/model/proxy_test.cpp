@@ -11,8 +11,12 @@
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
+#include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
+#include "store/model/enum.h"
+#include "store/model/enumfld.h"
 #include "store/model/fldval.h"
+#include "store/model/objval.h"
 #include "store/persist/desciter.h"
 #include "store/persist/proxy.h"
 #include "store/sigproxy.h"
@@ -240,6 +244,8 @@ TEST_F(Proxies, ReloadingTheReferringModuleFindsTheSignatureAgainWithoutAWarning
     SignatureRep* s = form()->signature();
     unload({b_});
     EXPECT_EQ(s->objects().length(), 1u) << "the clone left the signature's list with its module";
+    const uint16_t sigCount = s->refCount();
+    const uint16_t formCount = form()->refCount();
     b_ = load(pathB_);
     EXPECT_TRUE(app_->boxes.empty());
     InterObjRep* copy = objectOf(b_, copy_);
@@ -254,9 +260,15 @@ TEST_F(Proxies, ReloadingTheReferringModuleFindsTheSignatureAgainWithoutAWarning
     InterObj ref;
     holder->signature()->fields().pvalue("Ref")->get(ref, *holder, *holder->signature());
     EXPECT_EQ(ref.get(), form());
+    ref = nullptr;
     // Saving again keeps the one proxy, now from the signature's list.
     save(b_);
     EXPECT_EQ(Records(pathB_, "SignatureProxies").size(), 1u);
+    // What B took of A's things through its proxies it gives back.
+    EXPECT_EQ(s->refCount(), sigCount + 1);
+    unload({b_});
+    EXPECT_EQ(s->refCount(), sigCount);
+    EXPECT_EQ(form()->refCount(), formCount);
 }
 
 TEST_F(Proxies, AMissingPrototypeMakesTheReplacementObjectAndWarnsOnce) {
@@ -466,6 +478,51 @@ TEST_F(Proxies, ChildSignaturesOfAnotherModulesSignatureComeBackWithTheirModule)
     EXPECT_EQ(s->children().length(), 1u);
     EXPECT_EQ(getLong(special, "More"), 3);
     EXPECT_EQ(getLong(special, "Count"), 4);
+}
+
+// Element i of the one-dimensional array `name` of o, in place.
+ValuePtr Element(InterObjRep* o, const char* name, int32_t i) {
+    ValueList index;
+    index.ppush(ValuePtr(new LongValue(i)));
+    return o->eval(name, IDT_UNTYPED, &index, nullptr, 0, nullptr, nullptr);
+}
+
+TEST_F(Proxies, EnumerationsAndObjectArraysOfAModuleThatGoesAreLookedUpByNameAgain) {
+    makeAandB();
+    ObjectStore::OpenModule(a_);
+    auto* colour = new EnumRep("Colour", 0);
+    colour->addEntry("Red", 1);
+    colour->addEntry("Blue", 2);
+    InterObjRep* holder = objectOf(b_, holder_);
+    holder->addField(InterEnumField::make("Shade", colour, 1));
+    InterArrayField* items = InterArrayField::make("Items", IDT_OBJECT, 1);
+    items->defineBounds(0, 0, 1);
+    holder->addField(items);
+    setLong(holder, "Shade", 2);
+    *Element(holder, "Items", 0) = ObjectValue(InterObj(form()));
+    save(b_);
+    const auto texts = Records(pathB_, "EnumerationProxies");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(std::string(texts[0].begin() + 4, texts[0].end()), "Colour");
+    // A goes (B's clones first): B waits for both by name.
+    objectOf(b_, copy_)->Destroy();
+    InterObjRep::DeleteObjects();
+    unload({a_});
+    try {
+        getText(holder, "Shade");
+        ADD_FAILURE() << "an enumeration of a module that went was found";
+    } catch (const ProxyResolveFailed& e) {
+        EXPECT_EQ(e.reason(), ProxyResolveFailed::ENUM_NOT_FOUND);
+        EXPECT_STREQ(e.proxyName(), "Colour");
+    }
+    EXPECT_TRUE(Element(holder, "Items", 0)->as<InterObj>().isNull());
+    // Another module with the same names stands in.
+    a_ = openModule(dir_.file("c.qbo"));
+    InterObjRep* again = named("Form1");
+    auto* colour2 = new EnumRep("Colour", 0);
+    colour2->addEntry("Blue", 2);
+    EXPECT_EQ(getText(holder, "Shade"), "Blue");
+    EXPECT_EQ(Element(holder, "Items", 0)->as<InterObj>().get(), again);
 }
 
 // ---- records that are not sound ------------------------------------------------------
