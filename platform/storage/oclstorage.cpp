@@ -44,6 +44,7 @@ std::vector<std::string> OCLStorage::streamNames() const { return impl_->streamN
 bool OCLStorage::hasStream(const std::string& name) const { return impl_->hasStream(name); }
 bool OCLStorage::removeStream(const std::string& name) { return impl_->removeStream(name); }
 uint64_t OCLStorage::bytesReadFromFile() const { return impl_->bytesRead(); }
+uint64_t OCLStorage::bytesWrittenToStreams() const { return impl_->bytesWritten(); }
 
 void OCLStorage::SetWriteFaultHook(WriteFaultHook hook) { SetCommitFaultHook(std::move(hook)); }
 

@@ -120,6 +120,9 @@ public:
     // Bytes read from the committed file since it was opened or last
     // committed: the container's tables and the stream data read so far.
     uint64_t bytesReadFromFile() const;
+    // Bytes written into the storage's streams since it was opened (what a
+    // save changed, before any commit writes the file).
+    uint64_t bytesWrittenToStreams() const;
 
     // Test hook: called before every block written during Commit with the
     // number of bytes written so far; returning false fails that write.

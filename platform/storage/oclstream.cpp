@@ -72,6 +72,7 @@ void OCLStream::write(const void* buffer, size_t n) {
     if (n == 0) return;
     state.content.write(pos_, buffer, n);
     state.owner()->markDirty();
+    state.owner()->countWritten(n);
     pos_ += static_cast<uint32_t>(n);
 }
 

@@ -83,6 +83,9 @@ public:
     // Called by streams before every change.
     void checkWritable(const StreamState& stream) const;
     void markDirty() { dirty_ = true; }
+    // Bytes written into streams (pending changes) since the storage opened.
+    void countWritten(uint64_t n) { bytesWritten_ += n; }
+    uint64_t bytesWritten() const { return bytesWritten_; }
 
 private:
     struct Carried {  // a sub-storage, copied whole at commit
@@ -111,6 +114,7 @@ private:
     std::shared_ptr<CfbReader> image_;  // the committed content; null with baselineEmpty_
     bool baselineEmpty_ = false;
     bool dirty_ = false;
+    uint64_t bytesWritten_ = 0;
     std::array<uint8_t, 16> classId_{};
     std::map<std::string, std::shared_ptr<StreamState>, NameLess> streams_;
     std::map<std::string, Carried, NameLess> storages_;

@@ -29,6 +29,7 @@
 
 namespace tq {
 
+class InterObjRep;
 class ValueList;
 
 class StoreException : public XException {
@@ -74,6 +75,8 @@ public:
     // no object (null alias), else the alias cut to its first 80 characters.
     // The result stays valid until the next call.
     static const char* ObjectNameFromAlias(const char* alias);
+    // The same for an object: its alias, or "Nothing" for no object.
+    static const char* ObjectName(InterObjRep* obj);
 
     // Longest text a message table entry can have, and longest object name.
     static constexpr size_t kMaxMessageLength = 127;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/util/strutil.h"
+#include "store/errors/storeexc.h"
 #include "store/model/enum.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
@@ -96,6 +97,14 @@ void InterObjRep::textFieldUnload(const char* name, const char* indent, std::str
     Field* f = signature() ? signature()->findField(name, owner, 0) : nullptr;
     if (!f || !f->isData()) throw NotFound(32737, name);
     out += Line(*f, *this, *owner, indent, 0);
+}
+
+// The printable name of an object in a message: its alias, cut at 80
+// characters.
+const char* StoreException::ObjectName(InterObjRep* obj) {
+    if (!obj) return ObjectNameFromAlias(nullptr);
+    const std::string alias = obj->alias();
+    return ObjectNameFromAlias(alias.c_str());
 }
 
 }  // namespace tq

@@ -187,19 +187,27 @@ void VoidDescriptionTable::write() {
     dirty_ = false;
 }
 
+void VoidDescriptionTable::compactStream() {
+    TQ_ASSERT(!dirty_, "!isDirty()");
+    if (stream_.size() == 0 || deadBytes_ == 0) return;
+    writeArray(compact());
+}
+
 void VoidDescriptionTable::writeArray(uint32_t end) {
     const uint32_t need = array_.recordSize();
-    if (arraySlot_ < need || arrayOffset_ < kHeadSize) {
+    const bool newSlot = arraySlot_ < need || arrayOffset_ < kHeadSize;
+    if (newSlot) {
         deadBytes_ += arraySlot_;
         arrayOffset_ = end;
         arraySlot_ = need + need / 4;
     }
     stream_.seek(arrayOffset_);
     array_.write(stream_);
-    // The spare bytes of the slot are zeroed so the file carries no stale
-    // array tail.
+    // The spare bytes of a new slot are zeroed so the file carries no stale
+    // bytes there (after a compaction the slot may lie over old records). An
+    // array only grows within its slot, so later saves leave the rest as it is.
     const uint32_t spare = arraySlot_ - need;
-    if (spare) {
+    if (spare && newSlot) {
         std::vector<uint8_t> zeros(spare, 0);
         stream_.write(zeros.data(), zeros.size());
     }

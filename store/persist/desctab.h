@@ -101,6 +101,9 @@ public:
 
     // Writes the changed records and the array (see the layout above).
     void write();
+    // Slides the live records together now, however little dead space there
+    // is. Changed records must have been written first.
+    void compactStream();
 
 protected:
     // Writes the record of the thing of entry e, with the stream positioned

@@ -1,78 +1,234 @@
+// The module table, opening and discarding a module's tables, the version
+// record, module properties, and saving.
 #include "store/persist/objstore.h"
 
 #include <string>
 
 #include "platform/com/classreg.h"
 #include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
+#include "platform/util/dllutils.h"
 #include "platform/util/dynlib.h"
+#include "platform/util/fileutil.h"
+#include "platform/util/lebytes.h"
+#include "platform/util/pathsrch.h"
+#include "platform/util/pathstr.h"
+#include "platform/util/pushdir.h"
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 #include "store/faultp.h"
 #include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/model/sigrep.h"
+#include "store/persist/desciter.h"
 #include "store/persist/idstr.h"
 #include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
 #include "store/sigproxy.h"
+#include "store/storeapp.h"
+#include "store/tqstore.h"
 
 namespace tq {
 
-ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage), index_(NextIndex()) {
+namespace {
+
+// The kinds of thing a module keeps in description tables, in the order of
+// their streams: tables are opened and written in this order, and discarded
+// in it too. Objects come first when they are discarded because an object
+// releases what its data holds through its signature's fields, so the
+// signatures must still be there; strings and names outlive everything that
+// names them. A new kind is one more line here.
+struct TableKind {
+    void (*open)(tModuleIndex, OCLStorage&);
+    void (*discard)(tModuleIndex);
+    VoidDescriptionTable* (*table)(tModuleIndex);
+};
+
+template <class T>
+constexpr TableKind KindOf() {
+    return {&DescribedObjectNoDescriptor<T>::newModule, &DescribedObjectNoDescriptor<T>::delModule,
+            [](tModuleIndex m) -> VoidDescriptionTable* {
+                return DescribedObjectNoDescriptor<T>::descriptionTable(m);
+            }};
+}
+
+constexpr TableKind kTableKinds[] = {
+    KindOf<InterObjRep>(),
+    KindOf<SignatureRep>(),
+    KindOf<ValStringRep>(),
+    KindOf<EnumRep>(),
+    KindOf<InterObjProxy>(),
+    KindOf<EnumProxy>(),
+    KindOf<SignatureProxy>(),
+};
+
+// Streams of the store itself are opened read-write and exclusive, created
+// when missing (on a read-only storage a missing one reads as empty).
+constexpr int kCreateWhenMissing = 1;
+constexpr uint32_t kStreamMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+
+constexpr const char* kVersionStream = "Module version";
+constexpr const char* kStaticGlobalsStream = "Static globals";
+// A version record names the libraries of one process; anything longer than
+// this is not one.
+constexpr uint32_t kMaxVersionRecord = 64 * 1024;
+
+constexpr const char* kIntrinsicName = "<Intrinsic module>";
+constexpr const char* kUntitledPrefix = "Untitled-";
+
+}  // namespace
+
+// ---- construction and the module's tables -------------------------------------------
+
+ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage) {
     TQ_ASSERT(storage_ != nullptr, "storage");
-    module[index_] = this;
-}
-
-ObjectStore::~ObjectStore() {
-    if (tablesOpen_) discardTables();
-    if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
-    if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
-}
-
-void ObjectStore::openTables() {
-    TQ_ASSERT(!tablesOpen_, "!tablesOpen");
-    tablesOpen_ = true;
     try {
-        DescribedObjectNoDescriptor<InterObjRep>::newModule(index_, *storage_);
-        DescribedObjectNoDescriptor<SignatureRep>::newModule(index_, *storage_);
-        DescribedObjectNoDescriptor<ValStringRep>::newModule(index_, *storage_);
-        DescribedObjectNoDescriptor<EnumRep>::newModule(index_, *storage_);
-        DescribedObjectNoDescriptor<InterObjProxy>::newModule(index_, *storage_);
-        DescribedObjectNoDescriptor<EnumProxy>::newModule(index_, *storage_);
-        DescribedObjectNoDescriptor<SignatureProxy>::newModule(index_, *storage_);
-        IdString::newModule(index_, *storage_);
-        namesOpen_ = true;
+        staticGlobals_ =
+            std::make_unique<OCLStream>(*storage_, kStaticGlobalsStream, kCreateWhenMissing, kStreamMode);
+        initVersion();
+    } catch (const StorageError& e) {
+        throw ModuleOpenFailed((where() + ": " + e.what()).c_str());
+    }
+    index_ = NextIndex();
+    module[index_] = this;
+    try {
+        openTables();
     } catch (...) {
-        discardTables();
+        module[index_] = nullptr;
         throw;
     }
 }
 
-// Things refer to names, objects to signatures and strings: the tables go
-// objects first and names last. The dictionaries and lists hold names and
-// references, so they are emptied before any table goes.
-void ObjectStore::discardTables() {
-    {
+ObjectStore::~ObjectStore() {
+    if (tablesOpen_) DelModule(index_);
+    if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
+    if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
+    // An untitled module's file, and a text module's storage, are temporary
+    // files of this store alone.
+    const bool temporary = (flags_ & kUntitled) || !textPath_.empty();
+    const std::string file = temporary ? storage_->GetStoragePath() : std::string();
+    staticGlobals_.reset();
+    storage_.reset();
+    if (temporary) RemoveFile(file);
+}
+
+std::string ObjectStore::where() const { return storage_->GetStoragePath(); }
+
+void ObjectStore::openTables() {
+    size_t opened = 0;
+    bool namesOpen = false;
+    try {
+        for (const TableKind& k : kTableKinds) {
+            k.open(index_, *storage_);
+            ++opened;
+        }
+        IdString::newModule(index_, *storage_);
+        namesOpen = true;
+    } catch (...) {
         DyingScope dying(this);
-        statics_.clear();
-        dynamics_.clear();
-        preloads_.clear();
-        DescribedObjectNoDescriptor<InterObjRep>::delModule(index_);
-        DescribedObjectNoDescriptor<SignatureRep>::delModule(index_);
-        DescribedObjectNoDescriptor<ValStringRep>::delModule(index_);
-        DescribedObjectNoDescriptor<EnumRep>::delModule(index_);
-        DescribedObjectNoDescriptor<InterObjProxy>::delModule(index_);
-        DescribedObjectNoDescriptor<EnumProxy>::delModule(index_);
-        DescribedObjectNoDescriptor<SignatureProxy>::delModule(index_);
-        if (namesOpen_) IdString::delModule(index_);
+        for (size_t i = 0; i < opened; ++i) kTableKinds[i].discard(index_);
+        if (namesOpen) IdString::delModule(index_);
+        try {
+            throw;
+        } catch (const StorageError& e) {
+            throw ModuleOpenFailed((where() + ": " + e.what()).c_str());
+        }
     }
-    namesOpen_ = false;
-    tablesOpen_ = false;
+    tablesOpen_ = true;
+}
+
+// Discards the dictionary and the lists first (they hold names and
+// references into the tables), then every table, the host's data and the
+// names last.
+void ObjectStore::DelModule(tModuleIndex m) {
+    TQ_ASSERT(m < MAX_MODULES && module[m] != nullptr, "module[i]");
+    ObjectStore* s = module[m];
+    {
+        DyingScope dying(s);
+        s->statics_.clear();
+        s->dynamics_.clear();
+        s->preloads_.clear();
+        if (s->tablesOpen_) {
+            for (const TableKind& k : kTableKinds) k.discard(m);
+        }
+        s->deleteHook(m);
+        if (s->tablesOpen_) IdString::delModule(m);
+        s->tablesOpen_ = false;
+    }
+    module[m] = nullptr;
+}
+
+void ObjectStore::unload(ObjectStore* s, int32_t revert) {
+    const tModuleIndex m = s->index_;
+    // Revert only matters to a file that stays: an untitled module's file goes
+    // with it.
+    if (!(s->flags_ & kUntitled) && revert && s->storage_->isWritable()) s->storage_->Revert();
+    DelModule(m);
+    delete s;
+    TQ_ASSERT(module[m] == nullptr, "module[i] == NULL");
 }
 
 bool ObjectStore::isDirtyHook(tModuleIndex) { return false; }
 void ObjectStore::writeHook(tModuleIndex) {}
 void ObjectStore::deleteHook(tModuleIndex) {}
+
+// ---- the version record ---------------------------------------------------------------
+
+void ObjectStore::GetTessaroProductVersion(uint32_t& high, uint32_t& low) {
+    // The library states its version when it attaches; read it once.
+    static const std::pair<uint32_t, uint32_t> version = [] {
+        VersionData v;
+        DLLUtils::GetVersionData(LibraryPath().c_str(), v);
+        uint32_t h = 0, l = 0;
+        DLLUtils::GetProductVersion(v, h, l);
+        return std::pair<uint32_t, uint32_t>(h, l);
+    }();
+    high = version.first;
+    low = version.second;
+}
+
+void ObjectStore::takeCurrentVersion() {
+    GetTessaroProductVersion(versionHigh_, versionLow_);
+    attachedDLLs_ = DLLUtils::AttachedDLLs();
+}
+
+void ObjectStore::initVersion() {
+    OCLStream s(*storage_, kVersionStream, kCreateWhenMissing, kStreamMode);
+    if (s.size() == 0) {
+        takeCurrentVersion();
+        return;
+    }
+    if (s.size() > kMaxVersionRecord) {
+        throw ModuleOpenFailed((where() + ": stream \"Module version\": the record is too long").c_str());
+    }
+    versionBytes_.resize(s.size());
+    s.read(versionBytes_.data(), versionBytes_.size());
+    s.seek(0);
+    versionHigh_ = s.readU32();
+    versionLow_ = s.readU32();
+    attachedDLLs_ = s.readString();
+}
+
+std::vector<uint8_t> ObjectStore::versionImage() const {
+    std::vector<uint8_t> image(12 + attachedDLLs_.size());
+    StoreLE32(image.data(), versionHigh_);
+    StoreLE32(image.data() + 4, versionLow_);
+    StoreLE32(image.data() + 8, static_cast<uint32_t>(attachedDLLs_.size()));
+    std::copy(attachedDLLs_.begin(), attachedDLLs_.end(), image.begin() + 12);
+    return image;
+}
+
+void ObjectStore::writeVersion() {
+    std::vector<uint8_t> image = versionImage();
+    if (image == versionBytes_) return;
+    OCLStream s(*storage_, kVersionStream, kCreateWhenMissing, kStreamMode);
+    s.seek(0);
+    s.write(image.data(), image.size());
+    s.setSize(static_cast<uint32_t>(image.size()));
+    versionBytes_ = std::move(image);
+}
+
+// ---- the module table -------------------------------------------------------------------
 
 int ObjectStore::ModuleCount() {
     int n = 0;
@@ -119,6 +275,11 @@ bool ObjectStore::DeletingModule(tModuleIndex m) {
     return dyingModule != nullptr && module[m] == dyingModule;
 }
 
+ObjectStore& ObjectStore::Store(tModuleIndex m) {
+    TQ_ASSERT(ValidIndex(m), "ValidIndex(i)");
+    return *module[m];
+}
+
 ObjectStore::WritingScope::WritingScope(tModuleIndex m) : previous_(writingModuleIndex) {
     writingModuleIndex = m;
 }
@@ -139,6 +300,168 @@ void ObjectStore::PublishObjectDLL(const char* library) {
     // Classes registered by the routine are recorded as this library's.
     ClassRegistry::PublishingScope scope(DynamicLibrary::PathOf(handle));
     reinterpret_cast<void (*)()>(proc)();
+}
+
+// ---- module properties --------------------------------------------------------------------
+
+bool ObjectStore::ModuleIsUntitled(tModuleIndex m) {
+    if (m == DETACHED_MODULE) return false;
+    return (Store(m).flags_ & kUntitled) != 0;
+}
+
+bool ObjectStore::ModuleIsText(tModuleIndex m) {
+    if (m == DETACHED_MODULE) return false;
+    return !Store(m).textPath_.empty();
+}
+
+bool ObjectStore::ModuleIsReadOnly(tModuleIndex m) {
+    if (m == DETACHED_MODULE) return false;
+    ObjectStore& s = Store(m);
+    if (s.flags_ & kReadOnlyText) return true;
+    if (!s.textPath_.empty()) return FileHasReadOnlyAttribute(s.textPath_);
+    return !s.storage_->isWritable();
+}
+
+std::string ObjectStore::GetModuleFileNameA(tModuleIndex m) {
+    if (!ValidIndex(m)) return {};
+    ObjectStore& s = *module[m];
+    return s.textPath_.empty() ? s.storage_->GetStoragePath() : s.textPath_;
+}
+
+int16_t ObjectStore::ModuleUntitledSerialNum(tModuleIndex m) {
+    if (!ValidIndex(m)) return -1;
+    return module[m]->untitledSerial_;
+}
+
+bool ObjectStore::IsDirty(tModuleIndex m) {
+    if (m == DETACHED_MODULE) return false;
+    TQ_ASSERT(ValidIndex(m), "m");
+    ObjectStore& s = *module[m];
+    if (s.flags_ & kUntitled) return true;
+    for (const TableKind& k : kTableKinds) {
+        if (VoidDescriptionTable* t = k.table(m); t && t->isDirty()) return true;
+    }
+    return s.isDirtyHook(m);
+}
+
+ValString ObjectStore::FormatModuleDisplayName(tModuleIndex m) {
+    ValString out(ConstructWithSize, kMaxPath);
+    if (m == DETACHED_MODULE) {
+        out->assign(kIntrinsicName);
+        return out;
+    }
+    ObjectStore& s = Store(m);
+    if (s.flags_ & kUntitled) {
+        out->assign(kUntitledPrefix + std::to_string(s.untitledSerial_));
+        return out;
+    }
+    const std::string full = GetModuleFileNameA(m);
+    const std::string file(FilePart(full));
+    // A module the search path finds by its bare name is shown by that name.
+    // The search must not count the current folder, which changes: it runs
+    // from the root, as from a folder that holds no modules.
+    std::string found;
+    try {
+        PushDir root("/");
+        found = SearchTessaroPath(file.c_str(), ".qbo");
+    } catch (const XException&) {
+    }
+    out->assign(!found.empty() && SamePathIgnoringCase(found, full) ? file : full);
+    return out;
+}
+
+ValString ObjectStore::FormatModuleVersion(tModuleIndex m) {
+    uint32_t high = 0, low = 0;
+    std::string libraries;
+    if (m == DETACHED_MODULE) {
+        GetTessaroProductVersion(high, low);
+        libraries = DLLUtils::AttachedDLLs();
+    } else if (ValidIndex(m)) {
+        high = module[m]->versionHigh_;
+        low = module[m]->versionLow_;
+        libraries = module[m]->attachedDLLs_;
+    } else {
+        return ValString("");
+    }
+    ValString out(ConstructWithSize, 256);
+    out->assign("Tessaro:" + DLLUtils::FormatVersion(high, low) + ";" + libraries);
+    return out;
+}
+
+bool ObjectStore::ModuleDependsOn(tModuleIndex a, tModuleIndex b) {
+    if (a == b || !ValidIndex(a)) return false;
+    DescribedObjectIterator<InterObjRep> objects(a);
+    while (InterObjRep* o = objects.nextFaulted()) {
+        if (o->signatureRef().moduleIndex() == b) return true;
+    }
+    DescribedObjectIterator<SignatureRep> signatures(a);
+    while (SignatureRep* s = signatures.nextFaulted()) {
+        SignatureRep* p = s->parent();
+        if (p && p->moduleIndex() == b) return true;
+    }
+    // Things of a that are not read yet belong to b's signatures through a's
+    // signature proxies.
+    DescribedObjectIterator<SignatureProxy> proxies(a);
+    while (SignatureProxy* p = proxies()) {
+        SignatureRep* s = p->signature();
+        if (s && s->moduleIndex() == b) return true;
+    }
+    return false;
+}
+
+void ObjectStore::GetPublishedObjectDLLList(tModuleIndex m, ValStringRep& out) {
+    if (!ValidIndex(m)) return;
+    PathString list;
+    DescribedObjectIterator<SignatureRep> signatures(m);
+    while (SignatureRep* s = signatures()) {
+        const char* dll = s->getDefiningDLL();
+        if (dll && *dll && !list.contains(dll)) list.append(dll);
+    }
+    if (!list.empty()) out.assign(list.text());
+}
+
+// ---- saving -------------------------------------------------------------------------------
+
+void ObjectStore::Save(tModuleIndex m) {
+    if (m == DETACHED_MODULE) throw StoreException("Can't save detached module.");
+    ObjectStore& s = Store(m);
+    if (!s.storage_->isWritable()) return;
+    WritingScope writing(m);
+    s.takeCurrentVersion();
+    s.writeVersion();
+    s.writeStaticGlobals();
+    for (const TableKind& k : kTableKinds) {
+        if (VoidDescriptionTable* t = k.table(m)) t->write();
+    }
+    s.writeHook(m);
+    // Writing the other records interns the names they use into this module,
+    // so the names go last.
+    IdString::writeModule(m);
+    if (!s.textPath_.empty() && !(s.flags_ & kReadOnlyText)) StoreApplication::SaveText(s.textPath_.c_str(), m);
+}
+
+void ObjectStore::Commit(tModuleIndex m) {
+    ObjectStore& s = Store(m);
+    if (s.storage_->isWritable()) s.storage_->Commit();
+}
+
+void ObjectStore::SaveAll() {
+    for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m)) Save(m);
+    for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m)) Commit(m);
+}
+
+// Every commit writes the compound file whole and gap-free, so what is left
+// to compact lies inside the streams: each table slides its live records
+// together. The storage is never closed for it, so no other writer can take
+// the file in between.
+void ObjectStore::Compact(tModuleIndex m) {
+    if (m == DETACHED_MODULE) throw StoreException("Can't compact detached module.");
+    ObjectStore& s = Store(m);
+    if (!s.storage_->isWritable()) return;
+    Save(m);
+    for (const TableKind& k : kTableKinds) {
+        if (VoidDescriptionTable* t = k.table(m)) t->compactStream();
+    }
 }
 
 void ObjectStore::resolveSigProxies(tModuleIndex m) { SignatureProxy::ResolveModule(m); }

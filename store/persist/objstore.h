@@ -1,10 +1,12 @@
 // ObjectStore: one loaded module, and the class-wide module table.
 //
-// A module is one compound file. Each loaded module has one ObjectStore in
-// the module table, at the lowest slot that was free when it was loaded;
-// the slot is the module index in every descriptor of the module's things.
-// Module index DETACHED_MODULE (254) is the pseudo-module of things that
-// belong to no file ("<Intrinsic module>").
+// A module is one compound file (a binary module, ".qbo"), or a source text
+// that the host compiles into such a storage held in a temporary file (a
+// text module). Each loaded module has one ObjectStore in the module table,
+// at the lowest slot that was free when it was loaded; the slot is the module
+// index in every descriptor of the module's things. Module index
+// DETACHED_MODULE (254) is the pseudo-module of things that belong to no file
+// ("<Intrinsic module>").
 //
 // Class-wide state (one process, one thread, no locks):
 //   module[]            the module table, 254 slots
@@ -12,28 +14,50 @@
 //   writingModuleIndex  the module being saved (DETACHED_MODULE otherwise)
 //   dyingModule         the module whose tables are being discarded
 //   storeLockState      0 normal, 2 unloading, 3 unloading everything
+//   untitled counter    the serial of the next untitled module, from 1
+//
+// Streams of a module file, each in the root storage:
+//   "Module version"   the version record (below)
+//   "Static globals"   static names, dynamic objects, preloads (statglob.cpp)
+//   one stream per kind of thing, each a description table (desctab.h), in
+//   the order of kTableKinds: "Objects", "Signatures", "Strings",
+//   "Enumerations"
+//   "IdStrings"        the identifier table (idstr.h)
+//
+// "Module version" record, from offset 0:
+//   offset  width   meaning
+//   0       4       product version, high pair (major << 16 | minor)
+//   4       4       product version, low pair (patch << 16 | build)
+//   8       string  the libraries attached when it was written, a ';' list
+//
+// Invariants:
+//  1. Opening reads the version, the identifier table, the head and array of
+//     every description table and the static globals; no record of a thing
+//     is read until a fault pointer to it is followed.
+//  2. A load either leaves a complete module in the table or nothing: every
+//     module that a failing load made is unloaded again (lock state 2, no
+//     revert) before the failure passes on.
+//  3. Nothing reaches a module file before Commit; Save only fills the
+//     storage's transaction, and writes a stream only where its bytes change.
+//  4. A module's dictionary and lists hold names and references into its own
+//     tables, so they are emptied before its tables are discarded, and the
+//     identifier table goes last: every other kind refers to names.
+//  5. A failed SaveAs leaves the module in its file, with its names and
+//     flags, as it was.
+//
+// Life of a module (state: the operations that move it on):
+//
+//   (file) --LoadModule/LoadModules--> loaded --Save--> saved, uncommitted
+//             |                          ^  |            |
+//             |                          |  +--Commit----+--> committed
+//             +--(failure)--> unloaded   |  SaveAs (moves the file)
+//                                        |
+//   loaded --UnloadModule(s)/UnloadAllModules--> unload --DelModule--> gone
 //
 // Object libraries are published here too: PublishObjectDLL loads a library
 // and runs its POD_Populate, which registers its classes. A published library
 // stays loaded for the life of the process, because the classes it
 // registered point into it.
-//
-// Static objects (named objects) are reachable by their name from every
-// module: each module keeps a dictionary from name to object, and the
-// detached module one of its own (detachedGlobals). Names are compared
-// exactly; the dictionary order is the order of the names' texts. Each
-// module also keeps its dynamic objects (unnamed objects that persist in
-// it, in order of registration) and its preload objects (whose "Preload"
-// member runs when the module has been loaded); the detached module keeps
-// its dynamic objects in detachedDynamics.
-//
-// openTables opens the module's tables of the kinds the library has
-// (objects, signatures, strings, enumerations, identifiers) on its storage; a store whose
-// tables are open discards them when it goes, objects first and names last,
-// since every other kind refers to names.
-//
-// This file grows with the object store: the module files themselves
-// (loading, saving, the "Static globals" stream) arrive with it.
 #pragma once
 
 #include <array>
@@ -42,6 +66,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/dscrptr.h"
 #include "store/persist/idstr.h"
@@ -52,12 +77,16 @@ namespace tq {
 class InterObj;
 class InterObjRep;
 class OCLStorage;
+class OCLStream;
+class ValString;
+class ValStringRep;
 
 // The static objects of one module: name -> object, ordered by name.
 class StaticGlobals {
 public:
     struct Entry {
         Entry(IdString n, InterObjRep* o);
+        Entry(IdString n, tDescriptor o);
         IdString name;
         Faultp<InterObjRep> object;  // the store's own, uncounted reference
     };
@@ -69,8 +98,13 @@ public:
 
     // The entry of name; null when there is none. Allocates nothing.
     Entry* find(std::string_view name);
+    // The first entry after `name` in dictionary order (the first of all for
+    // an empty name); null at the end.
+    Entry* after(std::string_view name);
     // False when the name is already there.
     bool add(const IdString& name, InterObjRep* obj);
+    // An entry read from a module file, naming the object by descriptor.
+    bool add(const IdString& name, tDescriptor obj);
     bool remove(std::string_view name);
     size_t count() const { return entries_.size(); }
     void clear();
@@ -86,6 +120,8 @@ private:
 
 using DynamicObjectList = RefList<InterObjRep, tPrimaryReference>;
 using PreloadList = RefList<InterObjRep, tUncountedIndirectReference>;
+// The list a Group keeps its members in.
+using GroupObjectList = RefList<InterObjRep, tIndirectReference>;
 
 enum LockStateType : uint8_t {
     LOCK_NORMAL = 0,
@@ -95,9 +131,19 @@ enum LockStateType : uint8_t {
 
 class ObjectStore {
 public:
-    // Takes the lowest free module slot; throws "Module limit exceeded."
-    // when all are used. The store owns the storage.
+    enum : uint8_t {
+        kUntitled = 0x01,      // the file is a temporary file, deleted with the module
+        kReadOnlyText = 0x02,  // a text module opened read-only
+    };
+
+    // Opens the module on storage, which the store owns from here on: reads
+    // the version, takes the lowest free module slot ("Module limit
+    // exceeded." when none is), opens every description table and reads the
+    // identifier table. A file whose bytes do not make a module raises
+    // ModuleOpenFailed, and the slot is free again.
     explicit ObjectStore(OCLStorage* storage);
+    // Discards the tables when that has not been done (DelModule), closes the
+    // storage and, for an untitled or text module, deletes its temporary file.
     virtual ~ObjectStore();
     ObjectStore(const ObjectStore&) = delete;
     ObjectStore& operator=(const ObjectStore&) = delete;
@@ -109,14 +155,14 @@ public:
 
     tModuleIndex moduleIndex() const { return index_; }
     OCLStorage& storage() { return *storage_; }
+    uint8_t flags() const { return flags_; }
+    const std::string& textPath() const { return textPath_; }
+    uint32_t versionHigh() const { return versionHigh_; }
+    uint32_t versionLow() const { return versionLow_; }
+    const std::string& attachedLibraries() const { return attachedDLLs_; }
 
-    // Opens the description tables and the identifier table of the module
-    // (a stream whose bytes do not make a table raises ModuleOpenFailed),
-    // and discards them again.
-    void openTables();
-    void discardTables();
+    // ---- the module table ----------------------------------------------------
 
-    // The module table.
     static bool ValidIndex(tModuleIndex m) { return m < MAX_MODULES && module[m] != nullptr; }
     static int ModuleCount();
     // The next used slot after m (from the start when m >= 254); 254 if none.
@@ -133,18 +179,104 @@ public:
     static bool DeletingModule(tModuleIndex m);
 
     static LockStateType LockState() { return storeLockState; }
+    // While the state is not LOCK_NORMAL, objects neither run event methods
+    // nor destroy themselves on their last release.
     static void setLockState(LockStateType s) { storeLockState = s; }
 
     // Resolves every signature proxy of module m against the modules loaded
     // now; each that fails is shown to the user, and the load goes on.
     static void resolveSigProxies(tModuleIndex m);
 
+    // ---- module properties (each asserts a used slot unless it says otherwise)
+
+    // False for DETACHED_MODULE.
+    static bool ModuleIsUntitled(tModuleIndex m);
+    static bool ModuleIsText(tModuleIndex m);
+    // A read-only text module, a text module whose text file is marked
+    // read-only, or a binary module whose storage is not writable.
+    static bool ModuleIsReadOnly(tModuleIndex m);
+    // The text file of a text module, else the module file; empty for
+    // DETACHED_MODULE and unused slots.
+    static std::string GetModuleFileNameA(tModuleIndex m);
+    // -1 for an unused slot, 0 for a titled module.
+    static int16_t ModuleUntitledSerialNum(tModuleIndex m);
+    // Untitled, or a description table changed, or the host's hook says so.
+    static bool IsDirty(tModuleIndex m);
+    // "<Intrinsic module>", "Untitled-<n>", the file name alone when a search
+    // of the module path finds this very file by it, else the full path.
+    static ValString FormatModuleDisplayName(tModuleIndex m);
+    // "Tessaro:<major.minor.patch.build>;<attached libraries>": the module's
+    // version record, or the running library's for DETACHED_MODULE; empty
+    // for a slot that is not in use.
+    static ValString FormatModuleVersion(tModuleIndex m);
+    // This library's product version, as the version record holds it.
+    static void GetTessaroProductVersion(uint32_t& high, uint32_t& low);
+    // Whether a loaded thing of a depends on b: an object whose signature,
+    // or a signature whose parent, lies in b.
+    static bool ModuleDependsOn(tModuleIndex a, tModuleIndex b);
+    // Replaces out's text with the libraries that defined the classes of
+    // module m's signatures (reading them all), when there are any.
+    static void GetPublishedObjectDLLList(tModuleIndex m, ValStringRep& out);
+
+    // ---- loading ---------------------------------------------------------------
+
+    // A bare name is searched for in the system's default order, then along
+    // TESSARO_PATH, with ext added when it has none; a name with a folder must
+    // exist as it is. The full path found, or empty.
+    static std::string SearchTessaroPath(const char* name, const char* ext);
+    // The index of a loaded module known by name ("<Intrinsic module>",
+    // "Untitled-<n>" in any case, or a file name the search resolves), 254 for
+    // the intrinsic module, 255 when none is loaded by that name.
+    static tModuleIndex FindModule(const char* name);
+    // Loads the module at path (a new untitled module for an empty path),
+    // or takes it as it is when it is loaded already, and makes it current.
+    // 254 when nothing was loaded (a text module the user gave up).
+    static tModuleIndex LoadModule(const char* path, int32_t create, int32_t readOnly);
+    // Loads every module of a ';' list ("name|ro" opens one read-only), then
+    // resolves them in list order. The indexes in list order (254 for one not
+    // loaded) followed by 255; empty for an empty list.
+    static std::vector<tModuleIndex> LoadModules(const char* pathList);
+    static ObjectStore* LoadModuleNoResolve(const char* path, int32_t create, int32_t readOnly);
+    static ObjectStore* LoadBinaryModule(const char* path, int32_t create, int32_t readOnly);
+    static ObjectStore* LoadTextModule(const char* path, int32_t readOnly);
+    // Runs the "Preload" member of every preload object of module m.
+    static void NotifyPreloads(tModuleIndex m);
+
     // Loads the object library `library` ("tqstore" is this library itself)
     // and runs its POD_Populate. A library that will not load or has no
     // POD_Populate raises the loader's text as a SystemError StoreException.
     static void PublishObjectDLL(const char* library);
 
-    // ---- static objects ------------------------------------------------------
+    // ---- unloading ---------------------------------------------------------------
+
+    // Unloads module m (nothing for a slot that is not in use). StoreException
+    // 32682 when an object or child signature of one of its signatures lies in
+    // another module.
+    static void UnloadModule(tModuleIndex m);
+    static void UnloadModule(ObjectStore* s);
+    // The same for every used slot of a list ended by 255, checked as a set.
+    static void UnloadModules(const tModuleIndex* indexes);
+    // Unloads every module, discarding uncommitted changes when revert is set.
+    // The lock state stays LOCK_UNLOADING_ALL: no module may be used after.
+    static void UnloadAllModules(int32_t revert);
+
+    // ---- saving --------------------------------------------------------------------
+
+    // Writes module m into its storage's transaction; a storage that is not
+    // writable is left alone. "Can't save detached module." for 254.
+    static void Save(tModuleIndex m);
+    static void Commit(tModuleIndex m);
+    // Save for every module, then Commit for every module.
+    static void SaveAll();
+    // Moves module m to the file at path (as a text module with asText),
+    // saves and commits it. "Could not save as: %s" (named
+    // "ModuleSaveAsError") when the target cannot be written or taken over.
+    static void SaveAs(tModuleIndex m, const char* path, int asText);
+    // Saves module m and closes every gap in its streams; the file shrinks to
+    // its live bytes at the next Commit.
+    static void Compact(tModuleIndex m);
+
+    // ---- static objects ------------------------------------------------------------
 
     // InvalidObjectName 32708 for a name that is no identifier, DuplicateName
     // when module m already has a static object of that name.
@@ -184,6 +316,51 @@ public:
     static bool IsPreload(InterObjRep* obj);
     PreloadList& preloads() { return preloads_; }
 
+    // ---- collecting objects for a group ---------------------------------------
+    //
+    // Each appends counted references to group and returns its new length.
+
+    // The module's non-null dynamic objects, in list order.
+    static int32_t GetDynamicObjects(tModuleIndex m, GroupObjectList& group);
+    // The prototype of every signature of module m (reading them all), except
+    // prototypes that are workers.
+    static int32_t GetPrototypeObjects(tModuleIndex m, GroupObjectList& group);
+    // The module's non-null static objects: unsorted, in reverse dictionary
+    // order; sorted, each after every object it depends on.
+    static int32_t GetStaticObjects(tModuleIndex m, GroupObjectList& group, int sorted);
+
+    // ---- iterators -------------------------------------------------------------------
+
+    // The entries of the detached dictionary, then of every loaded module's
+    // in index order (or of module m's only), in dictionary order; null at the
+    // end. Entries added or removed during the walk are met or missed by
+    // their place in the order, never twice.
+    class StaticObjectsIterator {
+    public:
+        StaticObjectsIterator();
+        explicit StaticObjectsIterator(tModuleIndex m);
+        StaticGlobals::Entry* operator()();
+
+    private:
+        tModuleIndex module_;
+        bool all_;
+        std::string last_;
+    };
+
+    // The same over the dynamic-object lists; each step gives the next entry's
+    // reference.
+    class DynamicObjectsIterator {
+    public:
+        DynamicObjectsIterator();
+        explicit DynamicObjectsIterator(tModuleIndex m);
+        Faultp<InterObjRep>* operator()();
+
+    private:
+        tModuleIndex module_;
+        bool all_;
+        size_t next_ = 0;
+    };
+
     // Makes m the module being written for the life of the scope.
     class WritingScope {
     public:
@@ -214,17 +391,51 @@ private:
     static inline tModuleIndex writingModuleIndex = DETACHED_MODULE;
     static inline ObjectStore* dyingModule = nullptr;
     static inline LockStateType storeLockState = LOCK_NORMAL;
+    static inline int16_t untitledCounter = 1;
 
     static StaticGlobals& detachedGlobals();
     static DynamicObjectList& detachedDynamics();
+    static ObjectStore& Store(tModuleIndex m);
+
+    // Opening (objstore.cpp).
+    void initVersion();
+    void takeCurrentVersion();
+    std::vector<uint8_t> versionImage() const;
+    void writeVersion();
+    void openTables();
+    // Discards the dictionary, the lists and every table of the module.
+    static void DelModule(tModuleIndex m);
+    static void unload(ObjectStore* s, int32_t revert);
+    std::string where() const;
+
+    // The "Static globals" stream (statglob.cpp).
+    void initStaticGlobals();
+    std::vector<uint8_t> staticGlobalsImage();
+    void writeStaticGlobals();
+
+    // Loading (modload.cpp).
+    static std::string NewTempFile();
+    static void UndoLoads(const std::vector<ObjectStore*>& loaded);
+    static void UnloadSet(const std::vector<tModuleIndex>& indexes);
 
     std::unique_ptr<OCLStorage> storage_;
-    tModuleIndex index_;
+    std::unique_ptr<OCLStream> staticGlobals_;
+    uint8_t flags_ = 0;
+    tModuleIndex index_ = NO_MODULE;
     StaticGlobals statics_;
     DynamicObjectList dynamics_;
     PreloadList preloads_;
-    bool namesOpen_ = false;
+    std::string textPath_;
+    uint32_t versionHigh_ = 0;
+    uint32_t versionLow_ = 0;
+    std::string attachedDLLs_;
+    int16_t untitledSerial_ = 0;
     bool tablesOpen_ = false;
+    bool staticsRead_ = false;
+    // The bytes the two small streams hold, so that a save rewrites them only
+    // when they change.
+    std::vector<uint8_t> versionBytes_;
+    std::vector<uint8_t> staticsBytes_;
 };
 
 }  // namespace tq

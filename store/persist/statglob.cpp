@@ -1,11 +1,33 @@
-// The object store's name space of static objects, and its lists of dynamic
-// and preload objects.
+// The object store's name space of static objects, its lists of dynamic and
+// preload objects, and the "Static globals" stream that keeps them.
+//
+// "Static globals" record, from offset 0 (a reference is the five-byte form
+// of faultp.h, flags then descriptor; a null reference has the descriptor
+// 0x3FFFFFFF):
+//
+//   offset    width   meaning
+//   0         4       revision, always 1
+//   4         4       N, the number of static objects
+//   8         10 * N  N pairs in dictionary order: the name (an identifier
+//                     reference), then the object (a reference)
+//   8 + 10N   5 * d   the dynamic objects in list order, then a null reference
+//   ...       5 * p   the module's preload objects in list order, then a null
+//                     reference
+//
+// An empty stream means no static, dynamic or preload objects.
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_set>
+#include <utility>
 
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/keytab.h"
 #include "store/model/interobj.h"
+#include "store/persist/desciter.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
 
@@ -16,6 +38,8 @@ namespace tq {
 StaticGlobals::Entry::Entry(IdString n, InterObjRep* o)
     : name(std::move(n)), object(PrimaryReference, o) {}
 
+StaticGlobals::Entry::Entry(IdString n, tDescriptor o) : name(std::move(n)), object(o, 0) {}
+
 StaticGlobals::StaticGlobals() = default;
 StaticGlobals::~StaticGlobals() = default;
 
@@ -24,7 +48,18 @@ StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
     return it == entries_.end() ? nullptr : &it->second;
 }
 
+StaticGlobals::Entry* StaticGlobals::after(std::string_view name) {
+    auto it = entries_.upper_bound(name);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
 bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
+    const char* text = name;
+    TQ_ASSERT(text != nullptr, "(const char*)id");
+    return entries_.try_emplace(std::string(text), name, obj).second;
+}
+
+bool StaticGlobals::add(const IdString& name, tDescriptor obj) {
     const char* text = name;
     TQ_ASSERT(text != nullptr, "(const char*)id");
     return entries_.try_emplace(std::string(text), name, obj).second;
@@ -227,6 +262,267 @@ bool ObjectStore::RemovePreload(InterObjRep* obj) {
 bool ObjectStore::IsPreload(InterObjRep* obj) {
     if (!obj || obj->isDetached() || !ValidIndex(obj->moduleIndex())) return false;
     return module[obj->moduleIndex()]->preloads_.contains(obj);
+}
+
+// ---- the "Static globals" stream ------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kStaticGlobalsRevision = 1;
+constexpr uint32_t kReferenceSize = 5;
+
+[[noreturn]] void BadStaticGlobals(const std::string& module, const std::string& what) {
+    throw ModuleOpenFailed((module + ": stream \"Static globals\": " + what).c_str());
+}
+
+// One object reference of the record, as module m's descriptor: null, or an
+// object of m that exists. Anything else is a fault of the file.
+tDescriptor ReadObjectReference(OCLStream& in, tModuleIndex m, const std::string& module,
+                                const std::string& what) {
+    uint8_t flags = 0;
+    uint32_t raw = 0;
+    in.readReference(flags, raw);
+    if ((flags & ~Faultp<InterObjRep>::kAllFlags) != 0 || !(flags & Faultp<InterObjRep>::kDescriptor))
+        BadStaticGlobals(module, what + ": the reference is not sound");
+    tDescriptor d(raw);
+    if (d.isNull()) return tDescriptor();
+    if (d.isProxy() || d.moduleIndex() >= MAX_MODULES)
+        BadStaticGlobals(module, what + ": the object is not in the module");
+    d.setModuleIndex(m);
+    if (!DescribedObjectNoDescriptor<InterObjRep>::objectExists(d))
+        BadStaticGlobals(module, what + ": the object does not exist");
+    return d;
+}
+
+void AppendReference(std::vector<uint8_t>& out, const Faultp<InterObjRep>& ref) {
+    uint8_t form[kReferenceSize];
+    ref.streamForm(form);
+    out.insert(out.end(), form, form + kReferenceSize);
+}
+
+void AppendNull(std::vector<uint8_t>& out, uint8_t kind) {
+    uint8_t form[kReferenceSize];
+    form[0] = static_cast<uint8_t>(kind | Faultp<InterObjRep>::kDescriptor);
+    StoreLE32(form + 1, tDescriptor::kNull);
+    out.insert(out.end(), form, form + kReferenceSize);
+}
+
+}  // namespace
+
+void ObjectStore::initStaticGlobals() {
+    staticsRead_ = true;
+    OCLStream& in = *staticGlobals_;
+    if (in.size() == 0) return;
+    const std::string module = where();
+    try {
+        staticsBytes_.resize(in.size());
+        in.seek(0);
+        in.read(staticsBytes_.data(), staticsBytes_.size());
+        in.seek(0);
+        if (in.readU32() != kStaticGlobalsRevision) throw ModuleOpenFailed("Static globals revision error");
+        const uint32_t n = in.readU32();
+        if (uint64_t(n) * 2 * kReferenceSize > in.remaining())
+            BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
+        for (uint32_t i = 0; i < n; ++i) {
+            const std::string what = "static object " + std::to_string(i);
+            uint8_t flags = 0;
+            uint32_t raw = 0;
+            in.readReference(flags, raw);
+            tDescriptor nd(raw);
+            if (flags != (IdString::kCounted | IdString::kDescriptor) || nd.isNull() || nd.isProxy() ||
+                nd.moduleIndex() >= MAX_MODULES)
+                BadStaticGlobals(module, what + ": its name is not in the module");
+            nd.setModuleIndex(index_);
+            if (!IdStringRep::objectExists(nd)) BadStaticGlobals(module, what + ": its name is not in the module");
+            // The stored count of the name includes this reference: following
+            // it takes that count over.
+            IdString name(nd);
+            name.get();
+            const tDescriptor obj = ReadObjectReference(in, index_, module, what);
+            if (!statics_.add(name, obj))
+                BadStaticGlobals(module, what + ": the name " + static_cast<const char*>(name) + " is there twice");
+        }
+        // A list that names one object twice would leave it listed after it
+        // was removed.
+        std::unordered_set<uint32_t> seen;
+        for (uint32_t i = 0;; ++i) {
+            const tDescriptor d = ReadObjectReference(in, index_, module, "dynamic object " + std::to_string(i));
+            if (d.isNull()) break;
+            if (!seen.insert(d.raw()).second)
+                BadStaticGlobals(module, "dynamic object " + std::to_string(i) + " is listed twice");
+            dynamics_.appendDescriptor(d);
+        }
+        seen.clear();
+        for (uint32_t i = 0;; ++i) {
+            const tDescriptor d = ReadObjectReference(in, index_, module, "preload object " + std::to_string(i));
+            if (d.isNull()) break;
+            if (!seen.insert(d.raw()).second)
+                BadStaticGlobals(module, "preload object " + std::to_string(i) + " is listed twice");
+            preloads_.appendDescriptor(d);
+        }
+    } catch (const StorageError& e) {
+        throw ModuleOpenFailed(e.what());
+    }
+}
+
+// The record as the module is now. Entries that were never followed are
+// written as they were read. A dynamic entry whose object has gone, lies in
+// another module or is not dynamic cannot come from the store's own lists
+// (those keep themselves right), only from a file that said so: it is left
+// out rather than written back.
+std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
+    std::vector<uint8_t> out;
+    out.reserve(16 + statics_.count() * 2 * kReferenceSize +
+                (dynamics_.length() + preloads_.length()) * kReferenceSize);
+    out.resize(8);
+    StoreLE32(out.data(), kStaticGlobalsRevision);
+    StoreLE32(out.data() + 4, static_cast<uint32_t>(statics_.count()));
+    statics_.forEach([&](StaticGlobals::Entry& e) {
+        uint8_t form[kReferenceSize];
+        e.name.streamForm(form);
+        out.insert(out.end(), form, form + kReferenceSize);
+        AppendReference(out, e.object);
+    });
+    for (size_t i = 0; i < dynamics_.length(); ++i) {
+        const Faultp<InterObjRep>& ref = dynamics_[i];
+        if (!ref.isDescriptor()) {
+            InterObjRep* o = ref.get();
+            if (!o || o->isDestroyed() || o->moduleIndex() != index_ || !o->isDynamicObj()) continue;
+        }
+        AppendReference(out, ref);
+    }
+    AppendNull(out, 0);
+    for (size_t i = 0; i < preloads_.length(); ++i) {
+        const Faultp<InterObjRep>& ref = preloads_[i];
+        if (!ref.isDescriptor()) {
+            InterObjRep* o = ref.get();
+            if (!o || o->moduleIndex() != index_) continue;
+        }
+        AppendReference(out, ref);
+    }
+    AppendNull(out, Faultp<InterObjRep>::kIndirect);
+    return out;
+}
+
+void ObjectStore::writeStaticGlobals() {
+    // A store made directly on a module file has not read its static globals
+    // yet; writing without them would lose every name of the module.
+    if (!staticsRead_) initStaticGlobals();
+    std::vector<uint8_t> image = staticGlobalsImage();
+    if (image == staticsBytes_) return;
+    OCLStream& s = *staticGlobals_;
+    s.seek(0);
+    s.write(image.data(), image.size());
+    s.setSize(static_cast<uint32_t>(image.size()));
+    staticsBytes_ = std::move(image);
+}
+
+// ---- collecting objects for a group ------------------------------------------------------
+
+int32_t ObjectStore::GetDynamicObjects(tModuleIndex m, GroupObjectList& group) {
+    DynamicObjectList& list = DynamicsList(m);
+    for (size_t i = 0; i < list.length(); ++i) {
+        if (InterObjRep* o = list[i].get(); o && !o->isDestroyed()) group.append(o);
+    }
+    return static_cast<int32_t>(group.length());
+}
+
+int32_t ObjectStore::GetPrototypeObjects(tModuleIndex m, GroupObjectList& group) {
+    DescribedObjectIterator<SignatureRep> signatures(m);
+    while (SignatureRep* s = signatures()) {
+        InterObjRep* proto = s->protoObject();
+        if (proto && !proto->isWorkerObj()) group.append(proto);
+    }
+    return static_cast<int32_t>(group.length());
+}
+
+// Sorted: each object is preceded by the objects it depends on, found by a
+// depth-first walk over the dictionary order. The walk keeps its own stack,
+// so a long chain of dependencies cannot exhaust the machine's.
+int32_t ObjectStore::GetStaticObjects(tModuleIndex m, GroupObjectList& group, int sorted) {
+    std::vector<InterObjRep*> objects;
+    Dictionary(m).forEach([&](StaticGlobals::Entry& e) {
+        InterObjRep* o = e.object.get();
+        objects.push_back(o && !o->isDestroyed() ? o : nullptr);
+    });
+    if (!sorted) {
+        for (InterObjRep* o : objects)
+            if (o) group.prepend(o);
+        return static_cast<int32_t>(group.length());
+    }
+    const size_t n = objects.size();
+    std::vector<bool> used(n);
+    for (size_t i = 0; i < n; ++i) used[i] = objects[i] == nullptr;
+    struct Visit {
+        size_t object;
+        size_t next;
+    };
+    std::vector<Visit> stack;
+    for (size_t i = 0; i < n; ++i) {
+        if (used[i]) continue;
+        used[i] = true;
+        stack.push_back({i, 0});
+        while (!stack.empty()) {
+            Visit& v = stack.back();
+            while (v.next < n && (used[v.next] || !objects[v.object]->dependsOn(objects[v.next]))) ++v.next;
+            if (v.next < n) {
+                const size_t j = v.next++;
+                used[j] = true;
+                stack.push_back({j, 0});
+                continue;
+            }
+            group.append(objects[v.object]);
+            stack.pop_back();
+        }
+    }
+    for (size_t j = 0; j < n; ++j) TQ_ASSERT(used[j], "used[j]");
+    return static_cast<int32_t>(group.length());
+}
+
+// ---- iterators ----------------------------------------------------------------------------
+
+ObjectStore::StaticObjectsIterator::StaticObjectsIterator() : module_(DETACHED_MODULE), all_(true) {}
+
+ObjectStore::StaticObjectsIterator::StaticObjectsIterator(tModuleIndex m) : module_(m), all_(false) {}
+
+StaticGlobals::Entry* ObjectStore::StaticObjectsIterator::operator()() {
+    for (;;) {
+        if (module_ == NO_MODULE) return nullptr;
+        if (module_ == DETACHED_MODULE || ValidIndex(module_)) {
+            if (StaticGlobals::Entry* e = Dictionary(module_).after(last_)) {
+                last_ = static_cast<const char*>(e->name);
+                return e;
+            }
+        }
+        if (!all_) {
+            module_ = NO_MODULE;
+            continue;
+        }
+        const tModuleIndex next = NextValidIndex(module_);
+        module_ = next == DETACHED_MODULE ? NO_MODULE : next;
+        last_.clear();
+    }
+}
+
+ObjectStore::DynamicObjectsIterator::DynamicObjectsIterator() : module_(DETACHED_MODULE), all_(true) {}
+
+ObjectStore::DynamicObjectsIterator::DynamicObjectsIterator(tModuleIndex m) : module_(m), all_(false) {}
+
+Faultp<InterObjRep>* ObjectStore::DynamicObjectsIterator::operator()() {
+    for (;;) {
+        if (module_ == NO_MODULE) return nullptr;
+        if (module_ == DETACHED_MODULE || ValidIndex(module_)) {
+            DynamicObjectList& list = DynamicsList(module_);
+            if (next_ < list.length()) return &list[next_++];
+        }
+        if (!all_) {
+            module_ = NO_MODULE;
+            continue;
+        }
+        const tModuleIndex next = NextValidIndex(module_);
+        module_ = next == DETACHED_MODULE ? NO_MODULE : next;
+        next_ = 0;
+    }
 }
 
 }  // namespace tq

@@ -234,63 +234,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteStream(*storage, "EnumerationProxies", TableStream(enumProxies));
     WriteStream(*storage, "SignatureProxies", TableStream(sigProxies));
     WriteStream(*storage, "IdStrings", IdStream());
-    {
+    try {
+        // The store owns the storage from here, also when opening fails.
         ObjectStore store(storage);
         const tModuleIndex m = store.moduleIndex();
+        // As a load does: every signature proxy is resolved, and those that
+        // fail make their replacement objects.
         try {
-            store.openTables();
-            // As a load does: every signature proxy is resolved, and those
-            // that fail make their replacement objects.
-            try {
-                ObjectStore::resolveSigProxies(m);
-            } catch (const StoreException&) {
-            }
-            for (uint32_t i = 0; i < objProxies.size(); ++i) {
-                try {
-                    Exercise(InterObjRep::fault(tDescriptor::Make(m, i, true)));
-                } catch (const StoreException&) {
-                }
-            }
-            for (uint32_t i = 0; i < enumProxies.size(); ++i) {
-                try {
-                    (void)EnumRep::fault(tDescriptor::Make(m, i, true));
-                } catch (const StoreException&) {
-                }
-            }
-            for (uint32_t i = 0; i < enums.size(); ++i) {
-                try {
-                    if (EnumRep* e = DescribedObjectNoDescriptor<EnumRep>::fault(tDescriptor::Make(m, i))) {
-                        (void)e->validString(e->count() ? e->entries().at(0).value : 0);
-                        (void)EnumRep::find(e->name());
-                    }
-                } catch (const StoreException&) {
-                }
-            }
-            for (uint32_t i = 0; i < sigs.size(); ++i) {
-                try {
-                    DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, i));
-                } catch (const StoreException&) {
-                }
-            }
-            for (uint32_t i = 0; i < objs.size(); ++i) {
-                try {
-                    Exercise(InterObjRep::fault(tDescriptor::Make(m, i)));
-                } catch (const StoreException&) {
-                }
-            }
-            // Written again: proxies that are still needed, with fresh
-            // fields; the others are discarded.
-            ObjectStore::WritingScope writing(m);
-            DescribedObjectNoDescriptor<InterObjRep>::writeModule(m);
-            DescribedObjectNoDescriptor<SignatureRep>::writeModule(m);
-            DescribedObjectNoDescriptor<ValStringRep>::writeModule(m);
-            DescribedObjectNoDescriptor<EnumRep>::writeModule(m);
-            DescribedObjectNoDescriptor<InterObjProxy>::writeModule(m);
-            DescribedObjectNoDescriptor<EnumProxy>::writeModule(m);
-            DescribedObjectNoDescriptor<SignatureProxy>::writeModule(m);
-            IdString::writeModule(m);
+            ObjectStore::resolveSigProxies(m);
         } catch (const StoreException&) {
         }
+        for (uint32_t i = 0; i < objProxies.size(); ++i) {
+            try {
+                Exercise(InterObjRep::fault(tDescriptor::Make(m, i, true)));
+            } catch (const StoreException&) {
+            }
+        }
+        for (uint32_t i = 0; i < enumProxies.size(); ++i) {
+            try {
+                (void)EnumRep::fault(tDescriptor::Make(m, i, true));
+            } catch (const StoreException&) {
+            }
+        }
+        for (uint32_t i = 0; i < enums.size(); ++i) {
+            try {
+                if (EnumRep* e = DescribedObjectNoDescriptor<EnumRep>::fault(tDescriptor::Make(m, i))) {
+                    (void)e->validString(e->count() ? e->entries().at(0).value : 0);
+                    (void)EnumRep::find(e->name());
+                }
+            } catch (const StoreException&) {
+            }
+        }
+        for (uint32_t i = 0; i < sigs.size(); ++i) {
+            try {
+                DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, i));
+            } catch (const StoreException&) {
+            }
+        }
+        for (uint32_t i = 0; i < objs.size(); ++i) {
+            try {
+                Exercise(InterObjRep::fault(tDescriptor::Make(m, i)));
+            } catch (const StoreException&) {
+            }
+        }
+        // Written again: proxies that are still needed, with fresh fields;
+        // the others are discarded.
+        try {
+            ObjectStore::Save(m);
+        } catch (const StoreException&) {
+        }
+    } catch (const StoreException&) {
     }
     InterObjRep::DeleteObjects();
     return 0;

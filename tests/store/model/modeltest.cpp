@@ -45,7 +45,6 @@ tModuleIndex ModelTest::openModule(const std::string& path) {
     auto* storage = path.empty() ? new OCLStorage()
                                  : new OCLStorage(path.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     modules_.push_back(std::make_unique<ObjectStore>(storage));
-    modules_.back()->openTables();
     const tModuleIndex m = modules_.back()->moduleIndex();
     ObjectStore::OpenModule(m);
     return m;
@@ -59,17 +58,7 @@ void ModelTest::closeModule(tModuleIndex m) {
         }
 }
 
-void ModelTest::saveTables(tModuleIndex m) {
-    ObjectStore::WritingScope writing(m);
-    DescribedObjectNoDescriptor<InterObjRep>::writeModule(m);
-    DescribedObjectNoDescriptor<SignatureRep>::writeModule(m);
-    DescribedObjectNoDescriptor<ValStringRep>::writeModule(m);
-    DescribedObjectNoDescriptor<EnumRep>::writeModule(m);
-    DescribedObjectNoDescriptor<InterObjProxy>::writeModule(m);
-    DescribedObjectNoDescriptor<EnumProxy>::writeModule(m);
-    DescribedObjectNoDescriptor<SignatureProxy>::writeModule(m);
-    IdString::writeModule(m);
-}
+void ModelTest::saveTables(tModuleIndex m) { ObjectStore::Save(m); }
 
 InterObjRep* ModelTest::named(const char* name) {
     return InterObjRep::NewNamed(name, nullptr, ObjectStore::OpenModule(), IOT_ORDINARY);

@@ -18,21 +18,14 @@ namespace tq::test {
 
 using Strings = DescribedObjectNoDescriptor<ValStringRep>;
 
-// One module file, open in the module table, with its "IdStrings" and
-// "Strings" tables; further kinds are the test's own business.
+// One module file, open in the module table with every table of the store;
+// further kinds are the test's own business.
 class TestModule {
 public:
     explicit TestModule(const std::string& path, int create = 1) {
         store_ = std::make_unique<ObjectStore>(
             new OCLStorage(path.c_str(), create, STGM_READWRITE | STGM_SHARE_EXCLUSIVE));
         m = store_->moduleIndex();
-        IdString::newModule(m, storage());
-        try {
-            Strings::newModule(m, storage());
-        } catch (...) {
-            IdString::delModule(m);
-            throw;
-        }
     }
     ~TestModule() { close(); }
     TestModule(const TestModule&) = delete;
@@ -40,25 +33,13 @@ public:
 
     OCLStorage& storage() { return store_->storage(); }
 
-    // Strings first: writing records interns the names they use.
     void save() {
-        ObjectStore::WritingScope writing(m);
-        Strings::writeModule(m);
-        IdString::writeModule(m);
-        storage().Commit();
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
     }
 
-    // Discards the tables (the things of a module before its names) and
-    // leaves the module table.
-    void close() {
-        if (!store_) return;
-        {
-            ObjectStore::DyingScope dying(store_.get());
-            Strings::delModule(m);
-            IdString::delModule(m);
-        }
-        store_.reset();
-    }
+    // Discards the tables and leaves the module table.
+    void close() { store_.reset(); }
 
     tModuleIndex m = NO_MODULE;
 

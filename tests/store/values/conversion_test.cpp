@@ -271,7 +271,6 @@ TEST(DirectValue, ConstructionFromAValueConverts) {
 TEST(IndirectValue, AStringOfAModuleThatOthersShareIsReplacedWithinTheModule) {
     ObjectStore store(new OCLStorage());
     const tModuleIndex m = store.moduleIndex();
-    ValStringRep::newModule(m, store.storage());
     {
         ValString slot("old");
         slot->attach(m);
@@ -283,7 +282,6 @@ TEST(IndirectValue, AStringOfAModuleThatOthersShareIsReplacedWithinTheModule) {
         EXPECT_STREQ(static_cast<const char*>(slot), "new");
         EXPECT_STREQ(static_cast<const char*>(other), "old");
     }
-    ValStringRep::delModule(m);
 }
 
 }  // namespace

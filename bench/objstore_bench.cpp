@@ -1,0 +1,160 @@
+// Module files at scale: a module of N objects of N/100 signatures (each
+// signature a named prototype with four data fields and 99 clones), for N =
+// 10,000 and 100,000:
+//  - opening it (LoadModule): time, memory (heap bytes kept) and bytes read
+//    from the file, with no thing read;
+//  - faulting one object in (its record and its signature's);
+//  - Save plus Commit after one object changed: time, the bytes the save
+//    wrote into the streams and the size of the file the commit wrote.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "platform/storage/oclstorage.h"
+#include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/persist/objstore.h"
+#include "store/persist/vlstrrep.h"
+#include "store/storeapp.h"
+#include "store/tqstore.h"
+
+namespace {
+
+using namespace tq;
+
+constexpr int kObjectsPerSignature = 100;
+
+// Heap bytes in use: what opening a module keeps in memory, whatever pages
+// earlier runs left to reuse.
+double HeapMegabytes() { return static_cast<double>(::mallinfo2().uordblks) / (1024.0 * 1024.0); }
+
+void SetLong(InterObjRep* o, const char* name, int32_t v) {
+    SignatureRep* owner = nullptr;
+    o->signature()->findField(name, owner, 0)->set(v, *o, *owner);
+}
+
+// The module of n objects, made once per size in a scratch folder.
+const std::string& ModuleOf(int n) {
+    static TessaroInitializer* start = new TessaroInitializer(1);
+    (void)start;
+    static std::map<int, std::string> made;
+    // The scratch folder goes when the program ends.
+    static const struct Folder {
+        Folder() {
+            std::string pattern = std::filesystem::temp_directory_path().string() + "/tqbenchXXXXXX";
+            if (!::mkdtemp(pattern.data())) std::abort();
+            path = pattern;
+        }
+        ~Folder() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+        std::string path;
+    } scratch;
+    const std::string& folder = scratch.path;
+    auto it = made.find(n);
+    if (it != made.end()) return it->second;
+    const std::string path = folder + "/objects" + std::to_string(n) + ".qbo";
+    std::filesystem::remove(path);
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+    for (int s = 0; s < n / kObjectsPerSignature; ++s) {
+        const std::string name = "Proto" + std::to_string(s);
+        InterObj proto(InterObjRep::NewNamed(name.c_str(), nullptr, m, IOT_ORDINARY));
+        proto->addField(InterDataField::make("Count", IDT_LONG, 1));
+        proto->addField(InterDataField::make("Ratio", IDT_DOUBLE, 1));
+        proto->addField(InterDataField::make("Title", IDT_STRING, 1));
+        proto->addField(InterDataField::make("Flags", IDT_SHORT, 1));
+        SignatureRep* owner = nullptr;
+        proto->signature()->findField("Title", owner, 0)->set(ValString(name.c_str()), *proto, *owner);
+        for (int c = 1; c < kObjectsPerSignature; ++c) {
+            InterObj clone(InterObjRep::NewCopy(*proto, m, IOT_ORDINARY));
+            SetLong(clone.get(), "Count", c);
+        }
+    }
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+    InterObjRep::DeleteObjects();
+    return made[n] = path;
+}
+
+void OpenModule(benchmark::State& state) {
+    const std::string& path = ModuleOf(static_cast<int>(state.range(0)));
+    double grown = 0;
+    uint64_t read = 0;
+    size_t things = 0;
+    for (auto _ : state) {
+        const double before = HeapMegabytes();
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+        state.PauseTiming();
+        grown = HeapMegabytes() - before;
+        read = ObjectStore::Module(m)->storage().bytesReadFromFile();
+        things = InterObjRep::LiveCount() + SignatureRep::LiveCount();
+        ObjectStore::UnloadModule(m);
+        state.ResumeTiming();
+    }
+    state.counters["heap_growth_MB"] = grown;
+    state.counters["file_bytes_read"] = static_cast<double>(read);
+    state.counters["things_read"] = static_cast<double>(things);
+    state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
+}
+BENCHMARK(OpenModule)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void FaultOneObject(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::string& path = ModuleOf(n);
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+    uint32_t index = 0;
+    uint64_t read = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // A different object each time, so every fault reads its records;
+        // the module is reopened when all were read.
+        index = (index + 7919) % static_cast<uint32_t>(n);
+        const uint64_t before = ObjectStore::Module(m)->storage().bytesReadFromFile();
+        state.ResumeTiming();
+        InterObjRep* o = InterObjRep::fault(tDescriptor::Make(m, index));
+        benchmark::DoNotOptimize(o);
+        state.PauseTiming();
+        read = ObjectStore::Module(m)->storage().bytesReadFromFile() - before;
+        state.ResumeTiming();
+    }
+    state.counters["last_fault_file_bytes"] = static_cast<double>(read);
+    ObjectStore::UnloadModule(m);
+}
+BENCHMARK(FaultOneObject)->Arg(10000)->Arg(100000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+void SaveAfterOneChange(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::string& path = ModuleOf(n);
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+    OCLStorage& storage = ObjectStore::Module(m)->storage();
+    InterObjRep* o = InterObjRep::fault(tDescriptor::Make(m, static_cast<uint32_t>(n / 2)));
+    int32_t value = 0;
+    uint64_t written = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        SetLong(o, "Count", ++value);
+        const uint64_t before = storage.bytesWrittenToStreams();
+        state.ResumeTiming();
+        ObjectStore::Save(m);
+        state.PauseTiming();
+        written = storage.bytesWrittenToStreams() - before;
+        state.ResumeTiming();
+        ObjectStore::Commit(m);
+    }
+    state.counters["save_bytes_written"] = static_cast<double>(written);
+    state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
+    ObjectStore::UnloadModule(m);
+}
+BENCHMARK(SaveAfterOneChange)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

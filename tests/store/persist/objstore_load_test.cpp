@@ -1,0 +1,403 @@
+// Loading modules: by name and search path, untitled and read-only modules,
+// text modules, lists of modules, and what a failed load leaves behind.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/util/lebytes.h"
+#include "platform/util/pushdir.h"
+#include "store/errors/extexcep.h"
+#include "store/persist/vlstrrep.h"
+#include "tests/store/persist/objstoretest.h"
+#include "tests/support/asserts.h"
+
+namespace tq::test {
+namespace {
+
+using Loading = ModuleStoreTest;
+
+// A module file holding one named object, saved, committed and unloaded.
+void MakeModule(const std::string& path, const char* objectName) {
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+    InterObj o(InterObjRep::NewNamed(objectName, nullptr, m, IOT_ORDINARY));
+    o->addField(InterDataField::make("N", IDT_LONG, 1));
+    o = nullptr;
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+}
+
+// Sets TESSARO_PATH for a scope, so the saved value of the user's
+// environment file plays no part.
+class TessaroPath {
+public:
+    explicit TessaroPath(const std::string& value) {
+        if (const char* v = std::getenv("TESSARO_PATH")) saved_ = v, had_ = true;
+        ::setenv("TESSARO_PATH", value.c_str(), 1);
+    }
+    ~TessaroPath() {
+        if (had_)
+            ::setenv("TESSARO_PATH", saved_.c_str(), 1);
+        else
+            ::unsetenv("TESSARO_PATH");
+    }
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+TEST_F(Loading, AModuleAlreadyLoadedIsTakenAsItIsAndMadeCurrentWithoutReading) {
+    const tModuleIndex a = load(file("a.qbo"));
+    const tModuleIndex b = load(file("b.qbo"));
+    EXPECT_EQ(ObjectStore::OpenModule(), b);
+    const uint64_t read = ObjectStore::Module(a)->storage().bytesReadFromFile();
+    const int modules = ObjectStore::ModuleCount();
+    EXPECT_EQ(ObjectStore::LoadModule(file("a.qbo").c_str(), 0, 0), a);
+    EXPECT_EQ(ObjectStore::LoadModule(file("A.QBO").c_str(), 0, 0), a) << "file names compare without case";
+    EXPECT_EQ(ObjectStore::OpenModule(), a);
+    EXPECT_EQ(ObjectStore::ModuleCount(), modules);
+    EXPECT_EQ(ObjectStore::Module(a)->storage().bytesReadFromFile(), read);
+}
+
+TEST_F(Loading, UntitledModulesAreNumberedForTheLifeOfTheProcessAndFoundByThatName) {
+    const tModuleIndex first = load("");
+    const tModuleIndex second = load("");
+    const int16_t n1 = ObjectStore::ModuleUntitledSerialNum(first);
+    const int16_t n2 = ObjectStore::ModuleUntitledSerialNum(second);
+    EXPECT_EQ(n2, n1 + 1);
+    EXPECT_TRUE(ObjectStore::ModuleIsUntitled(first));
+    EXPECT_TRUE(ObjectStore::IsDirty(first)) << "an untitled module always needs saving";
+    const std::string name2 = "untitled-" + std::to_string(n2);
+    EXPECT_EQ(ObjectStore::FindModule(name2.c_str()), second);
+    EXPECT_STREQ(static_cast<const char*>(ObjectStore::FormatModuleDisplayName(second)),
+                 ("Untitled-" + std::to_string(n2)).c_str());
+    const std::string temp = ObjectStore::GetModuleFileNameA(first);
+    ASSERT_TRUE(std::filesystem::exists(temp));
+
+    ObjectStore::SaveAs(first, file("named.qbo").c_str(), 0);
+    EXPECT_FALSE(std::filesystem::exists(temp)) << "the temporary file goes with the untitled state";
+    EXPECT_FALSE(ObjectStore::ModuleIsUntitled(first));
+    EXPECT_EQ(ObjectStore::ModuleUntitledSerialNum(first), 0);
+    EXPECT_EQ(ObjectStore::FindModule(("Untitled-" + std::to_string(n1)).c_str()), NO_MODULE);
+    const tModuleIndex third = load("");
+    EXPECT_EQ(ObjectStore::ModuleUntitledSerialNum(third), n2 + 1) << "serial numbers are never given again";
+
+    const std::string temp2 = ObjectStore::GetModuleFileNameA(second);
+    ObjectStore::UnloadModule(second);
+    EXPECT_FALSE(std::filesystem::exists(temp2)) << "an untitled module's file goes with it";
+}
+
+TEST_F(Loading, FindModuleKnowsTheIntrinsicModuleUntitledNamesAndFilesOnTheSearchPath) {
+    EXPECT_EQ(ObjectStore::FindModule("<Intrinsic module>"), DETACHED_MODULE);
+    EXPECT_EQ(ObjectStore::FindModule("<intrinsic module>"), NO_MODULE);
+    EXPECT_EQ(ObjectStore::FindModule(""), NO_MODULE);
+    EXPECT_EQ(ObjectStore::FindModule(nullptr), NO_MODULE);
+    EXPECT_EQ(ObjectStore::FindModule("Untitled-0"), NO_MODULE);
+
+    std::filesystem::create_directory(file("lib"));
+    const tModuleIndex m = load(file("lib/forms.qbo"));
+    TessaroPath path(file("lib"));
+    EXPECT_EQ(ObjectStore::FindModule("forms"), m) << "the extension is added and the path searched";
+    EXPECT_EQ(ObjectStore::FindModule("forms.qbo|ro"), m) << "options after | play no part";
+    EXPECT_EQ(ObjectStore::SearchTessaroPath("forms", ".qbo"), file("lib/forms.qbo"));
+    EXPECT_STREQ(static_cast<const char*>(ObjectStore::FormatModuleDisplayName(m)), "forms.qbo")
+        << "a module the search finds by its file name is shown by it";
+    const tModuleIndex other = load(file("other.qbo"));
+    EXPECT_STREQ(static_cast<const char*>(ObjectStore::FormatModuleDisplayName(other)), file("other.qbo").c_str());
+    EXPECT_STREQ(static_cast<const char*>(ObjectStore::FormatModuleDisplayName(DETACHED_MODULE)),
+                 "<Intrinsic module>");
+}
+
+TEST_F(Loading, CreateAndReadOnlyTogetherAreRefused) {
+    try {
+        ObjectStore::LoadModule(file("x.qbo").c_str(), 1, 1);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "Cannot open untitled module read-only");
+    }
+    EXPECT_FALSE(std::filesystem::exists(file("x.qbo")));
+}
+
+TEST_F(Loading, AMissingFileWithoutCreateCannotBeOpened) {
+    const int modules = ObjectStore::ModuleCount();
+    try {
+        ObjectStore::LoadModule(file("missing.qbo").c_str(), 0, 0);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_EQ(std::string(e.what()), "Could not open module: " + file("missing.qbo"));
+    }
+    EXPECT_EQ(ObjectStore::ModuleCount(), modules);
+}
+
+TEST_F(Loading, AFileMarkedReadOnlyOpensReadOnlyAndSavingItDoesNothing) {
+    const std::string path = file("ro.qbo");
+    MakeModule(path, "Frozen");
+    ::chmod(path.c_str(), 0444);
+    const auto before = std::filesystem::last_write_time(path);
+    const std::vector<uint8_t> bytes = StreamBytes(path, "Objects");
+    const tModuleIndex m = load(path, 0, 0);
+    EXPECT_TRUE(ObjectStore::ModuleIsReadOnly(m));
+    InterObjRep* o = found("Frozen");
+    ASSERT_NE(o, nullptr);
+    setLong(o, "N", 5);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    EXPECT_EQ(std::filesystem::last_write_time(path), before);
+    EXPECT_EQ(StreamBytes(path, "Objects"), bytes);
+    ObjectStore::UnloadModule(m);
+    ::chmod(path.c_str(), 0644);
+}
+
+TEST_F(Loading, AModuleOfAnotherProcessCannotBeOpenedForWritingButCanBeRead) {
+    if (IsFreshProcess()) {
+        const std::string path = FreshProcessArg("TQ_FILE");
+        try {
+            ObjectStore::LoadModule(path.c_str(), 0, 0);
+            ADD_FAILURE() << "a second writer was let in";
+            return;
+        } catch (const StoreException& e) {
+            EXPECT_EQ(std::string(e.what()), "Could not open module: " + path);
+        }
+        EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+        const std::string readOnly = path + "|RO";
+        const std::vector<tModuleIndex> loaded = ObjectStore::LoadModules(readOnly.c_str());
+        ASSERT_EQ(loaded.size(), 2u);
+        EXPECT_TRUE(ObjectStore::ModuleIsReadOnly(loaded[0]));
+        EXPECT_NE(found("Held"), nullptr);
+        return;
+    }
+    const std::string path = file("held.qbo");
+    MakeModule(path, "Held");
+    load(path, 0, 0);
+    EXPECT_EQ(RunInFreshProcess({{"TQ_FILE", path}}), 0);
+}
+
+TEST_F(Loading, AListLoadsEachModuleOnceOpensRoEntriesReadOnlyAndEndsWith255) {
+    MakeModule(file("one.qbo"), "One");
+    MakeModule(file("two.qbo"), "Two");
+    const tModuleIndex one = load(file("one.qbo"), 0);
+    const std::string list = file("one.qbo") + "; " + file("two.qbo") + "|Ro";
+    const std::vector<tModuleIndex> loaded = ObjectStore::LoadModules(list.c_str());
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_EQ(loaded[0], one);
+    EXPECT_TRUE(ObjectStore::ValidIndex(loaded[1]));
+    EXPECT_TRUE(ObjectStore::ModuleIsReadOnly(loaded[1]));
+    EXPECT_FALSE(ObjectStore::ModuleIsReadOnly(loaded[0]));
+    EXPECT_EQ(loaded[2], NO_MODULE);
+    EXPECT_EQ(ObjectStore::OpenModule(), loaded[1]) << "the last entry's module becomes current";
+    EXPECT_TRUE(ObjectStore::LoadModules("").empty());
+    EXPECT_TRUE(ObjectStore::LoadModules(nullptr).empty());
+}
+
+TEST_F(Loading, AListThatFailsPartWayUnloadsWhatItLoadedAndNothingElse) {
+    MakeModule(file("one.qbo"), "One");
+    MakeModule(file("two.qbo"), "Two");
+    const tModuleIndex before = load(file("before.qbo"));
+    const std::string list = file("one.qbo") + ";" + file("two.qbo") + ";" + file("missing.qbo");
+    EXPECT_THROW(ObjectStore::LoadModules(list.c_str()), StoreException);
+    EXPECT_EQ(ObjectStore::ModuleCount(), 1);
+    EXPECT_TRUE(ObjectStore::ValidIndex(before));
+    EXPECT_EQ(ObjectStore::FindModule(file("one.qbo").c_str()), NO_MODULE);
+    EXPECT_EQ(ObjectStore::LockState(), LOCK_NORMAL);
+    EXPECT_EQ(found("One"), nullptr);
+}
+
+// Bytes of a "Static globals" record.
+std::vector<uint8_t> Record(std::initializer_list<uint32_t> words) {
+    std::vector<uint8_t> out;
+    for (uint32_t w : words) {
+        uint8_t b[4];
+        StoreLE32(b, w);
+        out.insert(out.end(), b, b + 4);
+    }
+    return out;
+}
+
+void AppendRef(std::vector<uint8_t>& out, uint8_t flags, uint32_t descriptor) {
+    out.push_back(flags);
+    uint8_t b[4];
+    StoreLE32(b, descriptor);
+    out.insert(out.end(), b, b + 4);
+}
+
+class SpoiltStaticGlobals : public Loading {
+protected:
+    void SetUp() override {
+        Loading::SetUp();
+        path_ = file("spoilt.qbo");
+        MakeModule(path_, "Only");
+    }
+    // Loads the module with this "Static globals" record and expects the
+    // load to fail with text, leaving no module and the current one as it was.
+    void expectRefused(const std::vector<uint8_t>& record, const std::string& text) {
+        WriteStream(path_, "Static globals", record);
+        const tModuleIndex current = ObjectStore::OpenModule();
+        try {
+            ObjectStore::LoadModule(path_.c_str(), 0, 0);
+            ADD_FAILURE() << "loaded: " << text;
+        } catch (const ModuleOpenFailed& e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to open module: " + text);
+        }
+        EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+        EXPECT_EQ(ObjectStore::OpenModule(), current);
+        EXPECT_EQ(ObjectStore::LockState(), LOCK_NORMAL);
+    }
+    std::string path_;
+};
+
+TEST_F(SpoiltStaticGlobals, EachFaultOfTheRecordFailsTheLoadCleanly) {
+    const std::vector<uint8_t> good = StreamBytes(path_, "Static globals");
+    ASSERT_EQ(good.size(), 8u + 10 + 5 + 5);
+    const std::string where = path_ + ": stream \"Static globals\": ";
+
+    std::vector<uint8_t> r = good;
+    r[0] = 2;
+    expectRefused(r, "Static globals revision error");
+
+    r = good;
+    StoreLE32(r.data() + 4, 100000);
+    expectRefused(r, where + "the count of static objects runs past the end of the stream");
+
+    r = good;
+    r.resize(r.size() - 3);
+    expectRefused(r, where + "cannot read 5 bytes at offset 23: the stream holds 25 bytes");
+
+    r = good;
+    StoreLE32(r.data() + 14, 0x00000077);
+    expectRefused(r, where + "static object 0: the object does not exist");
+
+    r = good;
+    r[8] = 0x40;
+    expectRefused(r, where + "static object 0: its name is not in the module");
+
+    // The only object listed as dynamic twice.
+    r = Record({1, 0});
+    AppendRef(r, 4, 0);
+    AppendRef(r, 4, 0);
+    AppendRef(r, 4, tDescriptor::kNull);
+    AppendRef(r, 5, tDescriptor::kNull);
+    expectRefused(r, where + "dynamic object 1 is listed twice");
+
+    r = Record({1, 0});
+    AppendRef(r, 4, 0x80000000);
+    expectRefused(r, where + "dynamic object 0: the object is not in the module");
+
+    // Two entries under one name.
+    r = Record({1, 2});
+    r.insert(r.end(), good.begin() + 8, good.begin() + 18);
+    r.insert(r.end(), good.begin() + 8, good.begin() + 18);
+    AppendRef(r, 4, tDescriptor::kNull);
+    AppendRef(r, 5, tDescriptor::kNull);
+    expectRefused(r, where + "static object 1: the name Only is there twice");
+}
+
+TEST_F(SpoiltStaticGlobals, ADynamicEntryThatNamesAStaticObjectIsDroppedWhenSavedInsteadOfAsserting) {
+    const std::vector<uint8_t> good = StreamBytes(path_, "Static globals");
+    std::vector<uint8_t> r(good.begin(), good.begin() + 18);
+    r.insert(r.end(), good.begin() + 13, good.begin() + 18);  // the static object again, as dynamic
+    AppendRef(r, 4, tDescriptor::kNull);
+    AppendRef(r, 5, tDescriptor::kNull);
+    WriteStream(path_, "Static globals", r);
+    ScopedThrowingAsserts asserts;
+    const tModuleIndex m = load(path_, 0);
+    EXPECT_EQ(ObjectStore::DynamicCount(m), 1);
+    ASSERT_NE(ObjectStore::DynamicsList(m)[0].get(), nullptr);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+    EXPECT_EQ(StreamBytes(path_, "Static globals"), good);
+}
+
+TEST_F(Loading, AnEmptyStaticGlobalsStreamIsAModuleWithoutNames) {
+    const std::string path = file("bare.qbo");
+    MakeModule(path, "Gone");
+    WriteStream(path, "Static globals", {});
+    const tModuleIndex m = load(path, 0);
+    EXPECT_EQ(ObjectStore::StaticCount(m), 0);
+    EXPECT_EQ(ObjectStore::DynamicCount(m), 0);
+    EXPECT_EQ(found("Gone"), nullptr);
+}
+
+TEST_F(Loading, ASpoiltTableFailsTheLoadAndFreesTheSlot) {
+    const std::string path = file("table.qbo");
+    MakeModule(path, "T");
+    std::vector<uint8_t> objects = StreamBytes(path, "Objects");
+    StoreLE32(objects.data() + 4, 0xFFFFFF00);  // the array's offset
+    WriteStream(path, "Objects", objects);
+    EXPECT_THROW(ObjectStore::LoadModule(path.c_str(), 0, 0), ModuleOpenFailed);
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    EXPECT_EQ(ObjectStore::NextIndex(), 0);
+}
+
+TEST_F(Loading, ATextFileIsLoadedThroughTheHostIntoAnUntitledStorage) {
+    const std::string text = file("prog.txt");
+    std::ofstream(text) << "Object Prog\n";
+    try {
+        ObjectStore::LoadModule(text.c_str(), 0, 0);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "Text load is not enabled.");
+    }
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+
+    app_->textEnabled = 1;
+    app_->compile = [](const char*) {
+        InterObj o(InterObjRep::NewNamed("Prog", nullptr, ObjectStore::OpenModule(), IOT_ORDINARY));
+    };
+    const tModuleIndex m = load(text, 0, 1);
+    EXPECT_TRUE(ObjectStore::ModuleIsText(m));
+    EXPECT_FALSE(ObjectStore::ModuleIsUntitled(m));
+    EXPECT_TRUE(ObjectStore::ModuleIsReadOnly(m));
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), text);
+    EXPECT_EQ(ObjectStore::FindModule(text.c_str()), m);
+    EXPECT_NE(found("Prog"), nullptr);
+    Events().clear();
+    ObjectStore::Save(m);
+    EXPECT_EQ(Events(), std::vector<std::string>{"write " + std::to_string(m) + " writing " + std::to_string(m)})
+        << "a read-only text module is not written back";
+
+    const std::string storageFile = ObjectStore::Module(m)->storage().GetStoragePath();
+    ObjectStore::SaveAs(m, file("prog2.txt").c_str(), 1);
+    EXPECT_EQ(Events().back(), "saveText " + file("prog2.txt") + " " + std::to_string(m));
+    EXPECT_EQ(ObjectStore::Module(m)->storage().GetStoragePath(), storageFile) << "a text module keeps its storage";
+    ObjectStore::UnloadModule(m);
+    EXPECT_FALSE(std::filesystem::exists(storageFile)) << "a text module's storage is a temporary file";
+    EXPECT_TRUE(std::filesystem::exists(text));
+}
+
+TEST_F(Loading, ATextModuleThatFailsToCompileIsUnloadedWhenTheUserSaysSo) {
+    const std::string text = file("bad.txt");
+    std::ofstream(text) << "nonsense\n";
+    app_->textEnabled = 1;
+    app_->compile = [](const char*) { throw StoreException("syntax error", nullptr); };
+    EXPECT_EQ(ObjectStore::LoadModule(text.c_str(), 0, 0), DETACHED_MODULE);
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    ASSERT_GE(Events().size(), 3u);
+    EXPECT_EQ(Events()[1], "Load text module error|Unload module: " + text + "?|8228");
+    EXPECT_EQ(Events().back(), "moduleUnloaded");
+
+    app_->answer = IDNO;
+    const tModuleIndex kept = ObjectStore::LoadModule(text.c_str(), 0, 0);
+    ASSERT_TRUE(ObjectStore::ValidIndex(kept));
+    EXPECT_TRUE(ObjectStore::ModuleIsText(kept));
+}
+
+TEST_F(Loading, TheModuleLimitIsRefusedAndLeavesEveryModuleAsItWas) {
+    std::vector<std::unique_ptr<ObjectStore>> stores;
+    while (ObjectStore::ModuleCount() < MAX_MODULES) stores.push_back(std::make_unique<ObjectStore>(new OCLStorage()));
+    try {
+        ObjectStore::LoadModule("", 1, 0);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "Module limit exceeded.");
+    }
+    EXPECT_EQ(ObjectStore::ModuleCount(), MAX_MODULES);
+    stores.clear();
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+}
+
+}  // namespace
+}  // namespace tq::test

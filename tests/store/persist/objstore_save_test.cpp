@@ -1,0 +1,385 @@
+// Saving modules: what reaches the file, read back in a fresh process;
+// the "Static globals" record byte for byte; save as, compaction, save all;
+// the host's hooks and the dirty state.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/util/dllutils.h"
+#include "platform/util/lebytes.h"
+#include "store/arrayfld.h"
+#include "store/errors/extexcep.h"
+#include "store/model/enum.h"
+#include "store/model/enumfld.h"
+#include "store/model/objval.h"
+#include "store/persist/vlstrrep.h"
+#include "store/tqstore.h"
+#include "store/vals.h"
+#include "tests/store/persist/objstoretest.h"
+
+namespace tq::test {
+namespace {
+
+using Saving = ModuleStoreTest;
+
+// Element (i, j, ...) of an array field of o.
+ValuePtr Element(InterObjRep* o, const char* name, std::initializer_list<int32_t> idx) {
+    ValueList list;
+    for (int32_t i : idx) list.ppush(ValuePtr(new LongValue(i)));
+    return o->eval(name, IDT_UNTYPED, &list, nullptr, 0, nullptr, nullptr);
+}
+
+std::vector<uint8_t> Ref(uint8_t flags, uint32_t descriptor) {
+    std::vector<uint8_t> r(5);
+    r[0] = flags;
+    StoreLE32(&r[1], descriptor);
+    return r;
+}
+
+void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
+
+TEST_F(Saving, EveryKindOfThingReadsBackInAFreshProcessAndOpeningReadsNoRecord) {
+    if (IsFreshProcess()) {
+        const std::string path = FreshProcessArg("TQ_FILE");
+        const tModuleIndex m = load(path, 0);
+        // Opening reads the tables' arrays, the names and the static globals,
+        // never a thing.
+        EXPECT_EQ(InterObjRep::LiveCount(), objectsAtStart_);
+        EXPECT_EQ(SignatureRep::LiveCount(), signaturesAtStart_);
+        EXPECT_EQ(ObjectStore::StaticCount(m), 3);
+        EXPECT_EQ(ObjectStore::DynamicCount(m), 1);
+        EXPECT_EQ(ObjectStore::Module(m)->preloads().length(), 1u);
+        EXPECT_STREQ(static_cast<const char*>(ObjectStore::FormatModuleVersion(m)),
+                     ("Tessaro:" + std::string(LibraryVersion()) + ".0;" + DLLUtils::AttachedDLLs()).c_str());
+
+        EXPECT_EQ(found("Form2"), nullptr) << "the old name went with the rename";
+        InterObjRep* dialog = found("Dialog");
+        InterObjRep* form = found("Form1");
+        InterObjRep* button = found("Button");
+        ASSERT_TRUE(dialog && form && button);
+        EXPECT_TRUE(ObjectStore::IsPreload(dialog));
+        EXPECT_EQ(dialog->signature()->parent(), form->signature());
+        EXPECT_EQ(getLong(dialog, "Extra"), 33);
+        InterObjRep* clone = ObjectStore::DynamicsList(m)[0].get();
+        ASSERT_NE(clone, nullptr);
+        EXPECT_TRUE(clone->isClone());
+        EXPECT_EQ(clone->signature(), form->signature());
+        EXPECT_EQ(getLong(clone, "I"), -7);
+        EXPECT_EQ(getLong(clone, "L"), 100000);
+        EXPECT_EQ(clone->eval("F")->as<double>(), 2.5);
+        EXPECT_EQ(clone->eval("D")->as<double>(), 1e100);
+        EXPECT_EQ(clone->eval("C")->as<Currency>().hundredths(), 1234.0);
+        EXPECT_EQ(getText(clone, "S"), "clone text");
+        EXPECT_EQ(getText(form, "S"), "proto text");
+        EXPECT_EQ(clone->eval("Ref")->as<InterObj>().get(), button);
+        EXPECT_EQ(getText(clone, "E"), "On");
+        EXPECT_EQ(getLong(clone, "E"), 1);
+        EXPECT_EQ(getText(form, "E"), "Off");
+        EXPECT_STREQ(static_cast<const char*>(Element(clone, "A", {1, 3})->as<ValString>()), "corner");
+        EXPECT_STREQ(static_cast<const char*>(Element(clone, "A", {0, 3})->as<ValString>()), "");
+        EXPECT_NE(EnumRep::find("State"), nullptr);
+        InterObj embed;
+        ASSERT_TRUE(ObjectStore::findEmbed(clone, "Btn", embed));
+        EXPECT_EQ(getText(embed.get(), "Caption"), "embedded");
+        EXPECT_EQ(embed->host(), clone);
+        InterObjRep* inForm = found("Form1.Btn");
+        ASSERT_NE(inForm, nullptr);
+        EXPECT_EQ(inForm->host(), form);
+        // A clone that nothing names but its signature is there too.
+        EXPECT_EQ(dialog->signature()->objects().length(), 2u);
+        EXPECT_EQ(getLong(dialog->signature()->objects()[0].get(), "Extra"), 44);
+
+        // Changed here, saved again.
+        setLong(clone, "L", 7);
+        InterObj added(named("Added", m));
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        return;
+    }
+    const std::string path = file("round.qbo");
+    {
+        const tModuleIndex m = load(path);
+        InterObj button(named("Button", m));
+        addData(button.get(), "Caption", IDT_STRING);
+        InterObj form(named("Form1", m));
+        addData(form.get(), "I", IDT_SHORT);
+        addData(form.get(), "L", IDT_LONG);
+        addData(form.get(), "F", IDT_FLOAT);
+        addData(form.get(), "D", IDT_DOUBLE);
+        addData(form.get(), "C", IDT_CURRENCY);
+        addData(form.get(), "S", IDT_STRING);
+        addData(form.get(), "Ref", IDT_OBJECT, "Button");
+        form->addField(new EmbedObjField("Btn", "Button"));
+        EnumRep* state = new EnumRep("State", 0);
+        state->addEntry("Off", 0);
+        state->addEntry("On", 1);
+        form->addField(InterEnumField::make("E", state, 1));
+        InterArrayField* grid = InterArrayField::make("A", IDT_STRING, 2);
+        grid->defineBounds(0, 0, 1);
+        grid->defineBounds(1, 1, 3);
+        form->addField(grid);
+        setText(form.get(), "S", "proto text");
+        InterObj clone(InterObjRep::NewCopy(*form, m, IOT_DYNAMIC));
+        setLong(clone.get(), "I", -7);
+        setLong(clone.get(), "L", 100000);
+        *clone->eval("F") = SingleValue(2.5f);
+        *clone->eval("D") = DoubleValue(1e100);
+        *clone->eval("C") = CurrencyValue(Currency(12.34));
+        setText(clone.get(), "S", "clone text");
+        *clone->eval("Ref") = ObjectValue(button);
+        setText(clone.get(), "E", "On");
+        *Element(clone.get(), "A", {1, 3}) = StringValue(ValString("corner"));
+        InterObj embed;
+        ASSERT_TRUE(ObjectStore::findEmbed(clone.get(), "Btn", embed));
+        setText(embed.get(), "Caption", "embedded");
+        InterObj form2(named("Form2", m, form.get()));
+        addData(form2.get(), "Extra", IDT_LONG);
+        setLong(form2.get(), "Extra", 33);
+        InterObj plain(InterObjRep::NewCopy(*form2, m, IOT_ORDINARY));
+        setLong(plain.get(), "Extra", 44);
+        ObjectStore::RequestPreload(form2.get());
+        ObjectStore::Rename("Form2", "Dialog");
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        EXPECT_FALSE(ObjectStore::IsDirty(m));
+    }
+    for (tModuleIndex m = ObjectStore::NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE;
+         m = ObjectStore::NextValidIndex(DETACHED_MODULE))
+        ObjectStore::UnloadModule(m);
+    ASSERT_EQ(RunInFreshProcess({{"TQ_FILE", path}}), 0);
+
+    const tModuleIndex m = load(path, 0);
+    EXPECT_EQ(ObjectStore::StaticCount(m), 4);
+    EXPECT_NE(found("Added"), nullptr);
+    EXPECT_EQ(getLong(ObjectStore::DynamicsList(m)[0].get(), "L"), 7);
+}
+
+TEST_F(Saving, TheStaticGlobalsOfAModuleWithoutDynamicAndPreloadObjectsEndWithTwoNullReferences) {
+    const std::string path = file("solo.qbo");
+    const tModuleIndex m = load(path);
+    InterObj solo(named("Solo", m));
+    const tDescriptor name = solo->idname().descriptor();
+    const tDescriptor object = solo->descriptor();
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+
+    std::vector<uint8_t> expected = {1, 0, 0, 0, 1, 0, 0, 0};
+    Append(expected, Ref(6, name.raw()));
+    Append(expected, Ref(4, object.raw()));
+    Append(expected, Ref(4, 0x3FFFFFFF));
+    Append(expected, Ref(5, 0x3FFFFFFF));
+    EXPECT_EQ(StreamBytes(path, "Static globals"), expected);
+
+    // Dynamic objects and preloads, in list order, before their ends.
+    InterObj dynamic(InterObjRep::NewCopy(*solo, m, IOT_DYNAMIC));
+    ObjectStore::RequestPreload(solo.get());
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    std::vector<uint8_t> more(expected.begin(), expected.begin() + 18);
+    Append(more, Ref(4, dynamic->descriptor().raw()));
+    Append(more, Ref(4, 0x3FFFFFFF));
+    Append(more, Ref(5, object.raw()));
+    Append(more, Ref(5, 0x3FFFFFFF));
+    EXPECT_EQ(StreamBytes(path, "Static globals"), more);
+
+    // And the stream shrinks back when they go.
+    ObjectStore::RemovePreload(solo.get());
+    dynamic->Destroy();
+    dynamic = nullptr;
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    EXPECT_EQ(StreamBytes(path, "Static globals"), expected);
+}
+
+TEST_F(Saving, TheVersionRecordNamesThisLibraryAndTheAttachedLibraries) {
+    const std::string path = file("version.qbo");
+    const tModuleIndex m = load(path);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    const std::vector<uint8_t> bytes = StreamBytes(path, "Module version");
+    uint32_t high = 0, low = 0;
+    ObjectStore::GetTessaroProductVersion(high, low);
+    EXPECT_EQ(DLLUtils::FormatVersion(high, low), std::string(LibraryVersion()) + ".0");
+    const std::string libraries = DLLUtils::AttachedDLLs();
+    ASSERT_EQ(bytes.size(), 12 + libraries.size());
+    EXPECT_EQ(LoadLE32(bytes.data()), high);
+    EXPECT_EQ(LoadLE32(bytes.data() + 4), low);
+    EXPECT_EQ(LoadLE32(bytes.data() + 8), libraries.size());
+    EXPECT_EQ(std::string(bytes.begin() + 12, bytes.end()), libraries);
+    EXPECT_STREQ(static_cast<const char*>(ObjectStore::FormatModuleVersion(DETACHED_MODULE)),
+                 ("Tessaro:" + DLLUtils::FormatVersion(high, low) + ";" + libraries).c_str());
+}
+
+TEST_F(Saving, TheDetachedModuleCannotBeSavedOrCompacted) {
+    try {
+        ObjectStore::Save(DETACHED_MODULE);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "Can't save detached module.");
+    }
+    try {
+        ObjectStore::SaveAs(DETACHED_MODULE, file("x.qbo").c_str(), 0);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "Can't save detached module.");
+    }
+    try {
+        ObjectStore::Compact(DETACHED_MODULE);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "Can't compact detached module.");
+    }
+    EXPECT_FALSE(std::filesystem::exists(file("x.qbo")));
+}
+
+TEST_F(Saving, SaveAsOntoAReadOnlyFileFailsAndLeavesTheModuleWhereItWas) {
+    const std::string path = file("mine.qbo");
+    const std::string locked = file("locked.qbo");
+    const tModuleIndex m = load(path);
+    InterObj o(named("Mine", m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    {
+        const tModuleIndex other = load(locked);
+        ObjectStore::Save(other);
+        ObjectStore::Commit(other);
+        ObjectStore::UnloadModule(other);
+    }
+    ::chmod(locked.c_str(), 0444);
+    const auto lockedBytes = StreamBytes(locked, "Static globals");
+    try {
+        ObjectStore::SaveAs(m, locked.c_str(), 0);
+        ADD_FAILURE();
+    } catch (const StoreException& e) {
+        EXPECT_EQ(std::string(e.what()), "Could not save as: " + locked);
+        EXPECT_STREQ(e.name(), "ModuleSaveAsError");
+    }
+    EXPECT_EQ(StreamBytes(locked, "Static globals"), lockedBytes);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
+    ::chmod(locked.c_str(), 0644);
+
+    // A target another module holds for writing cannot be taken over either.
+    const tModuleIndex holder = load(file("held.qbo"));
+    EXPECT_THROW(ObjectStore::SaveAs(m, file("held.qbo").c_str(), 0), StoreException);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(holder), file("held.qbo"));
+
+    // The module still saves where it was.
+    InterObj more(named("More", m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+    const tModuleIndex back = load(path, 0);
+    EXPECT_EQ(ObjectStore::StaticCount(back), 2);
+}
+
+TEST_F(Saving, SaveAsOntoANewFileMovesTheModuleThereAndCommitsIt) {
+    const std::string path = file("old.qbo");
+    const tModuleIndex m = load(path);
+    InterObj o(named("Moved", m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    const std::vector<uint8_t> oldStatics = StreamBytes(path, "Static globals");
+    InterObj later(named("Later", m));
+    ObjectStore::SaveAs(m, file("new.qbo").c_str(), 0);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), file("new.qbo"));
+    EXPECT_EQ(ObjectStore::FindModule(file("new.qbo").c_str()), m);
+    EXPECT_EQ(ObjectStore::FindModule(path.c_str()), NO_MODULE);
+    EXPECT_EQ(StreamBytes(path, "Static globals"), oldStatics) << "the old file stays as it was committed";
+    o = nullptr;
+    later = nullptr;
+    ObjectStore::UnloadModule(m);
+    const tModuleIndex back = load(file("new.qbo"), 0);
+    EXPECT_EQ(ObjectStore::StaticCount(back), 2);
+    EXPECT_NE(found("Later"), nullptr);
+}
+
+TEST_F(Saving, ASaveWritesOnlyWhatChangedAndLeavesTheModuleClean) {
+    const std::string path = file("clean.qbo");
+    const tModuleIndex m = load(path);
+    InterObj o(named("Counter", m));
+    addData(o.get(), "N", IDT_LONG);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    EXPECT_FALSE(ObjectStore::IsDirty(m));
+    const std::vector<uint8_t> statics = StreamBytes(path, "Static globals");
+    const std::vector<uint8_t> signatures = StreamBytes(path, "Signatures");
+    const size_t objects = StreamBytes(path, "Objects").size();
+
+    setLong(o.get(), "N", 42);
+    EXPECT_TRUE(ObjectStore::IsDirty(m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    EXPECT_FALSE(ObjectStore::IsDirty(m));
+    EXPECT_EQ(StreamBytes(path, "Static globals"), statics);
+    EXPECT_EQ(StreamBytes(path, "Signatures"), signatures);
+    // One record appended: kind, flags, signature, the 4 data bytes, access
+    // control and name.
+    EXPECT_EQ(StreamBytes(path, "Objects").size(), objects + 4 + 1 + 5 + 4 + 5 + 5);
+
+    static_cast<HookedStore*>(ObjectStore::Module(m))->dirty = true;
+    EXPECT_TRUE(ObjectStore::IsDirty(m)) << "the host's data counts too";
+}
+
+TEST_F(Saving, CompactionClosesTheGapsOfEveryStreamAndKeepsTheContent) {
+    const std::string path = file("compact.qbo");
+    const tModuleIndex m = load(path);
+    InterObj o(named("Text", m));
+    addData(o.get(), "S", IDT_STRING);
+    for (char c = 'a'; c < 'f'; ++c) {
+        setText(o.get(), "S", std::string(10000, c).c_str());
+        ObjectStore::Save(m);
+    }
+    ObjectStore::Commit(m);
+    const size_t before = StreamBytes(path, "Strings").size();
+    const uintmax_t fileBefore = std::filesystem::file_size(path);
+    ObjectStore::Compact(m);
+    ObjectStore::Commit(m);
+    const size_t after = StreamBytes(path, "Strings").size();
+    EXPECT_LT(after, before - 35000);
+    EXPECT_LT(std::filesystem::file_size(path), fileBefore);
+    o = nullptr;
+    ObjectStore::UnloadModule(m);
+    const tModuleIndex back = load(path, 0);
+    EXPECT_EQ(getText(found("Text"), "S"), std::string(10000, 'e'));
+    EXPECT_EQ(ObjectStore::Module(back)->storage().GetStoragePath(), path);
+}
+
+TEST_F(Saving, SaveAllSavesThenCommitsEveryModule) {
+    const tModuleIndex a = load(file("a.qbo"));
+    const tModuleIndex b = load(file("b.qbo"));
+    InterObj x(named("InA", a));
+    InterObj y(named("InB", b));
+    Events().clear();
+    ObjectStore::SaveAll();
+    EXPECT_EQ(Events(), (std::vector<std::string>{"write " + std::to_string(a) + " writing " + std::to_string(a),
+                                                  "write " + std::to_string(b) + " writing " + std::to_string(b)}));
+    EXPECT_EQ(StreamBytes(file("a.qbo"), "Static globals").size(), 28u);
+    EXPECT_EQ(StreamBytes(file("b.qbo"), "Static globals").size(), 28u);
+}
+
+TEST_F(Saving, AnUnloadWithRevertDropsWhatWasNotCommitted) {
+    const std::string path = file("revert.qbo");
+    const tModuleIndex m = load(path);
+    InterObj kept(named("Kept", m));
+    ObjectStore::SaveAll();
+    InterObj dropped(named("Dropped", m));
+    ObjectStore::Save(m);
+    kept = nullptr;
+    dropped = nullptr;
+    Events().clear();
+    ObjectStore::UnloadAllModules(1);
+    EXPECT_EQ(ObjectStore::LockState(), LOCK_UNLOADING_ALL);
+    EXPECT_EQ(Events().front(), "unloading 255 lock 0");
+    EXPECT_EQ(Events().back(), "delete " + std::to_string(m) + " lock 3");
+    ObjectStore::setLockState(LOCK_NORMAL);
+    VoidDescriptionTable::SetSkipReclaim(false);
+    load(path, 0);
+    EXPECT_NE(found("Kept"), nullptr);
+    EXPECT_EQ(found("Dropped"), nullptr);
+}
+
+}  // namespace
+}  // namespace tq::test

@@ -1,0 +1,238 @@
+// tqdump run on modules the library saved and on spoilt files: what it shows,
+// its JSON read back by an independent parser, its exit status, and that it
+// never changes the file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
+#include "store/arrayfld.h"
+#include "store/model/enum.h"
+#include "store/model/enumfld.h"
+#include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/persist/idstr.h"
+#include "store/persist/objstore.h"
+#include "store/persist/vlstrrep.h"
+#include "store/storeapp.h"
+#include "store/vals.h"
+#include "store/tqstore.h"
+#include "tests/support/freshproc.h"
+
+namespace tq {
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+// Runs a shell command; its standard output (and error, with 2>&1) is
+// captured.
+ToolRun Shell(const std::string& command) {
+    ToolRun r;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    const int status = ::pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string Tool() { return std::string(TQ_BINARY_DIR) + "/tqdump"; }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class TqDump : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        start_ = new TessaroInitializer(1);
+    }
+    static void TearDownTestSuite() {
+        delete StoreApplication::Current();
+        delete start_;
+    }
+
+    // A module with two signatures, named objects, a clone, an embed, strings,
+    // a dynamic object and a preload.
+    std::string makeModule() {
+        const std::string path = dir_.file("shown.qbo");
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+        {
+            InterObj shape(InterObjRep::NewNamed("Shape", nullptr, m, IOT_ORDINARY));
+            shape->addField(InterDataField::make("Title", IDT_STRING, 1));
+            shape->addField(InterDataField::make("Sides", IDT_LONG, 1));
+            InterObj square(InterObjRep::NewNamed("Square", shape.get(), m, IOT_ORDINARY));
+            *square->eval("Title") = StringValue(ValString("a square"));
+            *square->eval("Sides") = LongValue(4);
+            InterObj drawing(InterObjRep::NewNamed("Drawing", nullptr, m, IOT_ORDINARY));
+            drawing->addField(new EmbedObjField("Frame", "Shape"));
+            EnumRep* colour = new EnumRep("Colour", 0);
+            colour->addEntry("Red", 1);
+            colour->addEntry("Blue", 3);
+            drawing->addField(InterEnumField::make("Ink", colour, 1));
+            *drawing->eval("Ink") = StringValue(ValString("Blue"));
+            InterArrayField* sizes = InterArrayField::make("Sizes", IDT_LONG, 1);
+            sizes->defineBounds(0, 1, 3);
+            drawing->addField(sizes);
+            ValueList index;
+            index.ppush(ValuePtr(new LongValue(2)));
+            *drawing->eval("Sizes", IDT_UNTYPED, &index, nullptr, 0, nullptr, nullptr) = LongValue(42);
+            InterObj loose(InterObjRep::NewCopy(*shape, m, IOT_DYNAMIC));
+            ObjectStore::RequestPreload(drawing.get());
+            ObjectStore::Save(m);
+            ObjectStore::Commit(m);
+        }
+        ObjectStore::UnloadModule(m);
+        InterObjRep::DeleteObjects();
+        return path;
+    }
+
+    static TessaroInitializer* start_;
+    ScratchDir dir_;
+};
+
+TessaroInitializer* TqDump::start_ = nullptr;
+
+TEST_F(TqDump, ShowsTheStreamsNamesTablesAndRecordsOfASavedModule) {
+    const std::string path = makeModule();
+    const ToolRun r = Shell(Tool() + " " + path + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (const std::string& line : std::vector<std::string>{
+             "  - name=\"Static globals\"  size=",
+             "version: product=\"" + std::string(LibraryVersion()) + ".0\"",
+             "    - name=\"Drawing\"  object=",
+             "  dynamic:\n    - flags=4  index=",
+             "  preload:\n    - flags=5  index=",
+             "  Objects:\n    revision: 1\n",
+             "state=\"used\"  offset=16  length=",
+             "      kind: \"named\"\n      name: \"Square\"",
+             "      values: Title=\"a square\"  Sides=4",
+             "      kind: \"embedded\"\n      host: ",
+             "      path: \"Drawing.Frame\"",
+             "- name=\"Sides\"  kind=\"data\"  type=2  offset=5  size=4  flags=0  declaration=\"Dim Sides As Long\"",
+             "text=\"a square\"",
+             "faults: []",
+         })
+        EXPECT_NE(r.out.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << r.out;
+}
+
+TEST_F(TqDump, JsonGivesTheSameAndAnIndependentParserReadsIt) {
+    const std::string path = makeModule();
+    const std::string script =
+        "import json,sys\n"
+        "d=json.load(sys.stdin)\n"
+        "print(sorted(s['name'] for s in d['streams']))\n"
+        "print([e['name'] for e in d['staticGlobals']['static']])\n"
+        "print(len(d['staticGlobals']['dynamic']), len(d['staticGlobals']['preload']))\n"
+        "o=[x for x in d['records']['Objects'] if x.get('name')=='Square'][0]\n"
+        "print(o['values'], o['prototype'])\n"
+        "print(d['tables']['Objects']['used'], d['faults'])\n"
+        "o=[x for x in d['records']['Objects'] if x.get('name')=='Drawing'][0]\n"
+        "print(o['values']['Ink'], o['arrays']['Sizes'])\n"
+        "print(d['records']['Enumerations'][0]['entries'])\n";
+    std::ofstream(dir_.file("check.py")) << script;
+    const ToolRun r = Shell(Tool() + " --json " + path + " | python3 " + dir_.file("check.py") + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out,
+              "['EnumerationProxies', 'Enumerations', 'IdStrings', 'Module version', 'ObjectProxies', "
+              "'Objects', 'SignatureProxies', 'Signatures', 'Static globals', 'Strings']\n"
+              "['Drawing', 'Shape', 'Square']\n"
+              "1 1\n"
+              "{'Title': 'a square', 'Sides': 4} False\n"
+              "5 []\n"
+              "Blue {'type': 2, 'bounds': [[1, 3]], 'elements': [0, 42, 0]}\n"
+              "[{'name': 'Red', 'value': 1}, {'name': 'Blue', 'value': 3}]\n");
+}
+
+TEST_F(TqDump, TheFileIsNeverChanged) {
+    const std::string path = makeModule();
+    const std::string before = ReadFile(path);
+    const auto when = std::filesystem::last_write_time(path);
+    EXPECT_EQ(Shell(Tool() + " " + path + " >/dev/null 2>&1").status, 0);
+    EXPECT_EQ(Shell(Tool() + " --json " + path + " >/dev/null 2>&1").status, 0);
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(std::filesystem::last_write_time(path), when);
+    // A file without write permission is shown just the same.
+    ::chmod(path.c_str(), 0444);
+    EXPECT_EQ(Shell(Tool() + " " + path + " >/dev/null 2>&1").status, 0);
+    ::chmod(path.c_str(), 0644);
+}
+
+TEST_F(TqDump, ArgumentsAndFilesThatAreNoModulesGiveAClearErrorAndStatus) {
+    EXPECT_EQ(Shell(Tool() + " 2>/dev/null").status, 2);
+    EXPECT_EQ(Shell(Tool() + " a b 2>/dev/null").status, 2);
+    ToolRun r = Shell(Tool() + " " + dir_.file("none.qbo") + " 2>&1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("no such file"), std::string::npos) << r.out;
+    std::ofstream(dir_.file("text.qbo")) << "Object Form1\n";
+    r = Shell(Tool() + " " + dir_.file("text.qbo") + " 2>&1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("not a module file"), std::string::npos) << r.out;
+    // A compound file cut short.
+    const std::string path = makeModule();
+    std::string bytes = ReadFile(path);
+    std::ofstream(dir_.file("cut.qbo"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    r = Shell(Tool() + " " + dir_.file("cut.qbo") + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("tqdump: "), std::string::npos) << r.out;
+}
+
+// Rewrites stream `name` of the module file with the bytes that edit makes
+// of it.
+template <class Edit>
+void Spoil(const std::string& path, const char* name, Edit edit) {
+    OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
+    OCLStream s(storage, name, 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    std::string bytes(s.size(), '\0');
+    s.read(bytes.data(), bytes.size());
+    edit(bytes);
+    s.seek(0);
+    s.write(bytes.data(), bytes.size());
+    s.setSize(static_cast<uint32_t>(bytes.size()));
+    storage.Commit();
+}
+
+TEST_F(TqDump, SpoiltStreamsAreReportedWhereTheyAreAndTheRestIsStillShown) {
+    const std::string path = makeModule();
+    // An unknown record kind in the first object's record.
+    Spoil(path, "Objects", [](std::string& b) { b[16] = 9; });
+    ToolRun r = Shell(Tool() + " " + path + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("fault: \"Unable to load object: Objects entry 0: Illegal Object Discriminant\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("name: \"Square\""), std::string::npos) << "the other records are still shown";
+
+    // The description array of the signatures out of the stream: the layout
+    // says so and the records cannot be read.
+    Spoil(path, "Signatures", [](std::string& b) { b[5] = char(0x7F); });
+    r = Shell(Tool() + " " + path + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("Signatures: the description array lies outside the stream"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the module does not load: Unable to open module: "), std::string::npos) << r.out;
+
+    // A static globals revision of another store.
+    Spoil(path, "Static globals", [](std::string& b) { b[0] = 7; });
+    r = Shell(Tool() + " --json " + path + " 2>/dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"Static globals: revision 7 is unknown\""), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace tq

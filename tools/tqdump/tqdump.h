@@ -1,0 +1,53 @@
+// tqdump: what a module file holds, for a person to read.
+//
+// The tool opens a module file read-only and reports in two passes:
+//  1. the layout, decoded from the bytes alone: the streams and their
+//     sizes, the version record, the identifier table, the static globals,
+//     and the head and description array of every table (used, deleted and
+//     free entries with their offsets and lengths);
+//  2. the records, read the way the store reads them, by loading the module
+//     read-only and faulting every thing of every table: objects with their
+//     values and arrays, signatures with their fields and events, strings,
+//     enumerations. Records of kinds this library does not read yet (blocks,
+//     proxies) are shown as their first bytes.
+// Every fault it meets is reported where it was found and makes the exit
+// status 1; the file is never changed (its storage is opened without write
+// access).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/tqdump/dumpnode.h"
+
+namespace tq {
+class OCLStorage;
+}
+
+namespace tq::dump {
+
+// The description-table streams of a module, in the order of the file.
+inline constexpr const char* kTableStreams[] = {
+    "Objects", "Blocks", "Signatures", "Strings", "Enumerations", "ObjectProxies", "EnumerationProxies",
+    "SignatureProxies"};
+
+// Whether the library reads the records of this table (pass 2 shows them).
+bool KindIsRead(const std::string& stream);
+
+struct Report {
+    Node root = Node::Record();
+    std::vector<std::string> faults;
+
+    // Notes a fault of the file under `where`, in the report and the list.
+    void fault(Node& where, const std::string& text) {
+        where.add("fault", text);
+        faults.push_back(text);
+    }
+};
+
+// Pass 1 (dumpfile.cpp).
+void DumpLayout(OCLStorage& storage, Report& report);
+// Pass 2 (dumprecs.cpp); the module is loaded from path.
+void DumpRecords(const std::string& path, Report& report);
+
+}  // namespace tq::dump
