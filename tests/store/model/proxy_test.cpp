@@ -480,6 +480,31 @@ TEST_F(Proxies, ChildSignaturesOfAnotherModulesSignatureComeBackWithTheirModule)
     EXPECT_EQ(getLong(special, "Count"), 4);
 }
 
+TEST_F(Proxies, AProxyLeftWithACapturedShadowMergesIntoTheShadowOfThePrototypeFoundLater) {
+    makeAandB();
+    save(b_);
+    SignatureProxy* p = form()->signature()->getProxy(b_);
+    // B lets go of its clone, so that A may go; B's proxy stays linked to
+    // what the shadow captured of Form1's signature.
+    objectOf(b_, copy_)->Destroy();
+    InterObjRep::DeleteObjects();
+    unload({a_});
+    ASSERT_EQ(p->signature(), nullptr);
+    ASSERT_NE(p->shadow(), nullptr);
+    EXPECT_EQ(p->shadow()->protoName(), "Form1");
+    EXPECT_EQ(p->shadow()->fields().length(), 2u);
+    // A Form1 with the same fields comes back: following the proxy finds
+    // it, and the proxy moves to its shadow.
+    a_ = openModule(dir_.file("c.qbo"));
+    InterObjRep* again = named("Form1");
+    addData(again, "Count", IDT_LONG);
+    addData(again, "Caption", IDT_STRING);
+    EXPECT_EQ(SignatureRep::fault(p->descriptor()), again->signature());
+    EXPECT_EQ(p->shadow(), again->signature()->proxyRecord());
+    EXPECT_EQ(p->signature(), again->signature());
+    EXPECT_TRUE(app_->boxes.empty());
+}
+
 // Element i of the one-dimensional array `name` of o, in place.
 ValuePtr Element(InterObjRep* o, const char* name, int32_t i) {
     ValueList index;
