@@ -28,10 +28,16 @@
 //     come from files and may be too small: releasing a module's thing whose
 //     count is already 0 leaves it at 0 (it is kept, as stored records may
 //     still name it) and never reaches an assertion. Only a detached thing,
-//     whose counts the library alone keeps, asserts on such a release.
+//     whose counts the library alone keeps, asserts on such a release. A
+//     counted reference that resolves through a proxy (a thing of another
+//     module, or a detached one) does take a count: no stored count includes
+//     it.
 //  2. A direct body names the thing by its own handle id, which it gives back
 //     only when its memory is freed; an indirect body names the handle cell,
 //     which is cleared (not given back) when the thing dies.
+//  3. A descriptor with the proxy bit (a thing of another module, named by
+//     text) that finds nothing when followed is kept: the reference reads
+//     null until the other module is loaded, and is never lost by looking.
 //
 // What T provides (the persistent kinds do, through DescribedObject or by
 // hand):
@@ -104,9 +110,14 @@ public:
     }
 
     // Resolves: follows a descriptor (reading the thing when needed) and
-    // keeps the result in place. Null when the thing is gone.
+    // keeps the result in place. Null when the thing is gone. A proxy that
+    // finds nothing stays a descriptor: the thing it names may be loaded
+    // later, and the module writes the reference as it read it meanwhile.
     T* get() const {
-        if (flags_ & kDescriptor) resolve();
+        if (flags_ & kDescriptor) {
+            resolve();
+            if (flags_ & kDescriptor) return nullptr;
+        }
         return thingFromBody();
     }
     operator T*() const { return get(); }
@@ -158,6 +169,14 @@ public:
         if (p && (flags_ & kCounted)) p->deref();
         flags_ |= kDescriptor;
         setBody(d.raw());
+    }
+
+    // The thing lies in module gone, which goes while the reference stays:
+    // the reference becomes a descriptor as module holder sees the thing.
+    void softenFrom(tModuleIndex gone, tModuleIndex holder) {
+        if (flags_ & kDescriptor) return;
+        T* p = thingFromBody();
+        if (p && !T::isNullObject(*p) && p->moduleIndex() == gone) soften(holder);
     }
 
     // Two detached references are equal when they reach the same thing;
@@ -274,6 +293,11 @@ private:
         Faultp* self = const_cast<Faultp*>(this);
         const tDescriptor d(body());
         T* p = d.isNull() ? nullptr : T::fault(d);
+        if (!p && d.isProxy()) return;
+        // The stored counts of another module's thing know nothing of this
+        // module's references to it: one that crosses through a proxy takes
+        // its own count.
+        if (p && d.isProxy() && (flags_ & kCounted)) p->ref();
         self->flags_ &= static_cast<uint8_t>(~kDescriptor);
         self->setBody(p ? ((flags_ & kIndirect) ? p->handle() : p->selfId()) : 0);
     }

@@ -175,6 +175,13 @@ public:
     virtual void set(const ValString& v, InterObjRep& obj, SignatureRep& owner);
     virtual void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner);
 
+    // 11. Module gone goes while the field stays in module holder: what the
+    // field names (softenInto) and what obj's bytes at `at` name
+    // (softenDataInto) in gone become proxies of holder, found by name
+    // again when followed.
+    virtual void softenInto(tModuleIndex holder, tModuleIndex gone);
+    virtual void softenDataInto(uint8_t* at, tModuleIndex holder, tModuleIndex gone);
+
     // 10. The address of the stored datum, the bytes the field takes in the
     // data block, and the conversion of an argument before binding.
     virtual void* getVoidPtr(InterObjRep& obj, SignatureRep& owner);

@@ -96,6 +96,23 @@ public:
         removeAt(static_cast<size_t>(i));
         return true;
     }
+    // Removes every entry for which pred(entry) is true, in one pass;
+    // returns how many went. pred must not change the list.
+    template <class Pred>
+    size_t removeIf(Pred&& pred) {
+        size_t kept = 0;
+        const size_t n = slots_.size();
+        for (size_t i = 0; i < n; ++i) {
+            if (pred(*ref(slots_[i]))) {
+                ref(slots_[i])->~Faultp<T>();
+                continue;
+            }
+            if (kept != i) slots_[kept] = slots_[i];
+            ++kept;
+        }
+        slots_.resize(kept);
+        return n - kept;
+    }
     // Moves the entry at `from` to the end, as bytes.
     void moveToEnd(size_t from) {
         const Slot s = slots_[from];

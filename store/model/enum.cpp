@@ -1,5 +1,7 @@
 #include "store/model/enum.h"
 
+#include "store/persist/proxy.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include "store/errors/extexcep.h"
 #include "store/persist/desciter.h"
 #include "store/persist/objstore.h"
+#include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
 #include "store/vals.h"
 
@@ -105,14 +108,10 @@ void EnumRep::deref() {
     if (dropCount() && isDetached()) delete this;
 }
 
-EnumRep* EnumRep::fault(tDescriptor d) {
-    if (d.isNull() || d.isProxy()) return nullptr;
-    return DescribedObjectNoDescriptor<EnumRep>::fault(d);
-}
+EnumRep* EnumRep::fault(tDescriptor d) { return ProxiedObject<EnumRep, EnumProxy>::fault(d); }
 
 tDescriptor EnumRep::internalDescriptor(const EnumRep& e, tModuleIndex m) {
-    if (e.moduleIndex() == m) return e.descriptor();
-    return tDescriptor();
+    return ProxiedObject<EnumRep, EnumProxy>::internalDescriptor(e, m);
 }
 
 // ---- EnumRep: persistence ----------------------------------------------------------

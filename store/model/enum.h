@@ -15,9 +15,9 @@
 // the detached list. Two enumerations are built in and made on demand:
 // "Boolean" and "EvalRequires".
 //
-// A reference from one module to another module's enumeration is written
-// as the null reference until enumeration proxies exist (internalDescriptor
-// and fault below are where ProxiedObject<EnumRep, EnumProxy> goes).
+// A module refers to another module's enumeration through an enumeration
+// proxy of its own (proxy.h), which finds the enumeration by name again
+// whenever the reference is followed.
 //
 // Invariants:
 //  1. No two entries share a value, and no entry's name matches another
@@ -114,9 +114,9 @@ public:
     void write(OCLStream& out) const;
 
     // What a fault pointer needs. A descriptor with the proxy bit names an
-    // enumeration of another module; until proxies exist it reads as none,
-    // and module m names an enumeration that is not its own by the null
-    // descriptor.
+    // enumeration proxy of its module, which looks the enumeration up by
+    // name (ProxyResolveFailed reason 3 when there is none); module m names
+    // an enumeration that is not its own by a new proxy of m.
     static EnumRep* fault(tDescriptor d);
     static tDescriptor internalDescriptor(const EnumRep& e, tModuleIndex m);
     static bool isNullObject(const EnumRep&) { return false; }

@@ -51,6 +51,9 @@ public:
     // indirect descriptor raises ObjectLoadFailed naming `what`.
     void read(OCLStream& in, tModuleIndex m, const char* what);
     void write(OCLStream& out) const { enum_.write(out); }
+    // The enumeration lies in module gone, which goes: the reference
+    // becomes a proxy of module holder.
+    void softenFrom(tModuleIndex gone, tModuleIndex holder) { enum_.softenFrom(gone, holder); }
 
 private:
     Faultp<EnumRep> enum_;
@@ -67,6 +70,7 @@ public:
     Field* clone() const override { return new InterEnumField(*this); }
     bool isEnumeration() const override { return true; }
     EnumRep* enumeration() const override { return enum_.get(); }
+    void softenInto(tModuleIndex holder, tModuleIndex gone) override { enum_.softenFrom(gone, holder); }
     IdType type() const override { return IDT_LONG; }
     int32_t size() const override { return 4; }
     void write(OCLStream& out) const override;
@@ -111,6 +115,7 @@ public:
     bool isEnumeration() const override { return true; }
     bool isByReference() const override { return true; }
     EnumRep* enumeration() const override { return enum_.get(); }
+    void softenInto(tModuleIndex holder, tModuleIndex gone) override { enum_.softenFrom(gone, holder); }
     IdType type() const override { return IDT_LONG; }
     int32_t size() const override { return 4; }
     void write(OCLStream& out) const override;
@@ -162,6 +167,7 @@ public:
     Field* clone() const override { return new InterProcEnumField(*this); }
     bool isEnumeration() const override { return true; }
     EnumRep* enumeration() const override { return enum_.get(); }
+    void softenInto(tModuleIndex holder, tModuleIndex gone) override { enum_.softenFrom(gone, holder); }
     IdType type() const override { return IDT_LONG; }
     void write(OCLStream& out) const override;
     ValuePtr getValue(InterObjRep& obj, SignatureRep& owner) override;

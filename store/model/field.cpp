@@ -131,6 +131,8 @@ void Field::fldConstructor(InterObjRep&, SignatureRep&) {}
 void Field::fldDestructor(InterObjRep&, SignatureRep&) {}
 void Field::releaseBytes(uint8_t*) {}
 void Field::attach(tModuleIndex m) { name_.attach(m); }
+void Field::softenInto(tModuleIndex, tModuleIndex) {}
+void Field::softenDataInto(uint8_t*, tModuleIndex, tModuleIndex) {}
 void Field::declarationText(std::string&, InterObjRep*) const {}
 
 void Field::get(int16_t&, InterObjRep&, SignatureRep&) { TypeMismatchIn("DataField::get(short)"); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,7 +17,10 @@
 #include "store/model/intfld.h"
 #include "store/model/objiter.h"
 #include "store/model/objval.h"
+#include "store/persist/desciter.h"
 #include "store/persist/objstore.h"
+#include "store/persist/proxy.h"
+#include "store/sigproxy.h"
 #include "store/storeapp.h"
 #include "store/vals.h"
 
@@ -210,10 +214,12 @@ InterObjRep::~InterObjRep() {
 }
 
 void InterObjRep::releaseData() {
-    if (!data_ || signature_.isDescriptor()) return;
+    if (!data_ || (flags_ & kDataReleased) || signature_.isDescriptor()) return;
     SignatureRep* s = signature_.get();
     if (!s) return;
-    for (SignatureRep* t = s; t; t = t->parent()) {
+    // Teardown follows only what is in memory: a parent softened into a
+    // proxy must not be looked up again while modules go.
+    for (SignatureRep* t = s; t; t = t->loadedParent()) {
         const uint32_t start = t->parentDataSize();
         for (size_t i = 0; i < t->fields().length(); ++i) {
             Field* f = t->fields().at(i);
@@ -227,13 +233,11 @@ void InterObjRep::releaseData() {
 // ---- fault pointers ---------------------------------------------------------------
 
 InterObjRep* InterObjRep::fault(tDescriptor d) {
-    if (d.isNull() || d.isProxy()) return nullptr;
-    return DescribedObjectNoDescriptor<InterObjRep>::fault(d);
+    return ProxiedObject<InterObjRep, InterObjProxy>::fault(d);
 }
 
 tDescriptor InterObjRep::internalDescriptor(const InterObjRep& o, tModuleIndex m) {
-    if (o.moduleIndex() == m) return o.descriptor();
-    return tDescriptor();
+    return ProxiedObject<InterObjRep, InterObjProxy>::internalDescriptor(o, m);
 }
 
 void InterObjRep::deref() {
@@ -280,11 +284,15 @@ InterObjRep* InterObjRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m
             o->flags_ |= kDestroyed;
         }
     } forget{o};
-    o->readBody(in, m, index, kind);
-    return o.release();
+    const bool throughProxy = o->readBody(in, m, index, kind);
+    // A signature behind a proxy does not list this object in its own
+    // record: the object joins its list now that it is complete.
+    InterObjRep* done = o.release();
+    if (throughProxy) done->signature()->attachExternalObject(*done);
+    return done;
 }
 
-void InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind) {
+bool InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind) {
     const Description* e =
         DescribedObjectNoDescriptor<InterObjRep>::objectDescription(tDescriptor::Make(m, index));
     flags_ = in.readU8() & kStoredFlags;
@@ -293,12 +301,15 @@ void InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32
         BadObject(index, "its signature reference is not sound");
     const tDescriptor sd = signature_.descriptor();
     if (sd.isNull()) BadObject(index, "it has no signature");
-    if (sd.isProxy()) BadObject(index, "its signature lies in a module that is not resolved");
-    if (!DescribedObjectNoDescriptor<SignatureRep>::objectExists(sd))
+    if (sd.isProxy() ? !ProxiedObject<SignatureRep, SignatureProxy>::proxyExists(sd)
+                     : !DescribedObjectNoDescriptor<SignatureRep>::objectExists(sd))
         BadObject(index, "its signature does not exist");
     SignatureRep* sig = signature_.get();
     if (!sig) BadObject(index, "its signature does not exist");
-    if (!sig->listedInFile(index)) BadObject(index, "it is not among its signature's objects");
+    // A signature of this module lists the object in its record; one that
+    // stands behind a proxy knows it only once it is read.
+    if (!sd.isProxy() && !sig->listedInFile(index))
+        BadObject(index, "it is not among its signature's objects");
 
     // The record's length says how many data bytes it holds: they must be
     // exactly the signature's data size (more only where a compiled part
@@ -333,6 +344,7 @@ void InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32
         // The host is read now, inside this record, so a loop shows here.
         if (!embedded->host_.get()) BadObject(index, "its host does not exist");
     }
+    return sd.isProxy();
 }
 
 void InterObjRep::writeBody(OCLStream& out, uint32_t kind) {
@@ -1208,6 +1220,7 @@ void InterObjRep::destroy() {
     flags_ |= kDestroyStarted;
     const bool wasDestroyed = isDestroyed();
     const bool wasDetached = isDetached();
+    const tModuleIndex from = moduleIndex();
     flags_ &= static_cast<uint8_t>(~kDestroyed);
     std::string fieldToRemove;
     InterObjRep* hostOfField = nullptr;
@@ -1237,8 +1250,13 @@ void InterObjRep::destroy() {
         delete this;
         return;
     }
-    // The signature's list must not name an object that will be freed.
-    if (SignatureRep* s = signature(); s && !s->isDestroying()) s->removeObject(this);
+    // The signature's list must not name an object that will be freed;
+    // the object has left its module already, so the proxies of the module
+    // it was in are told by name.
+    if (SignatureRep* s = signature(); s && !s->isDestroying()) {
+        s->removeObject(this);
+        s->noteProxies(from);
+    }
     signature_ = nullptr;
     awaitingDeletion.push_back(this);
     if (hostOfField) hostOfField->removeField(fieldToRemove.c_str());
@@ -1344,6 +1362,56 @@ void InterObjRep::printOn(std::ostream& os, int indent) {
         if (!decl.empty()) os << ": " << decl;
         os << "\n";
     }
+}
+
+// ---- other modules -------------------------------------------------------------------
+
+void InterObjRep::duplicateProxyFields(SignatureProxy& p) {
+    for (Field* f : ProxyLayoutOrder(p.expectedFields())) {
+        FieldPtr copy(f->clone());
+        addField(copy.get(), nullptr, 0);
+    }
+}
+
+void InterObjRep::releaseForUnload() {
+    if (isDestroyed() || !data_ || (flags_ & kDataReleased)) return;
+    releaseData();
+    // Zeros read as null references and empty values, should anything look
+    // before the object is freed.
+    std::memset(data_.get(), 0, dataSize_);
+    flags_ |= kDataReleased;
+}
+
+void InterObjRep::SoftenReferencesInto(tModuleIndex m) {
+    auto softenData = [m](InterObjRep* o, tModuleIndex holder) {
+        if (!o || o->isDestroyed() || !o->data_ || (o->flags_ & kDataReleased) ||
+            o->signature_.isDescriptor())
+            return;
+        for (SignatureRep* t = o->signature_.get(); t; t = t->loadedParent()) {
+            SignatureRep* p = t->loadedParent();
+            const uint32_t start = p ? p->iDataSize() : 0;
+            for (size_t i = 0; i < t->fields().length(); ++i) {
+                Field* f = t->fields().at(i);
+                if (!f->isData() || f->size() <= 0) continue;
+                const uint32_t at = start + static_cast<uint32_t>(static_cast<DataField*>(f)->fieldOffset());
+                if (static_cast<uint64_t>(at) + static_cast<uint32_t>(f->size()) > o->dataSize_) continue;
+                f->softenDataInto(o->data_.get() + at, holder, m);
+            }
+        }
+    };
+    for (tModuleIndex k = ObjectStore::NextValidIndex(DETACHED_MODULE); k != DETACHED_MODULE;
+         k = ObjectStore::NextValidIndex(k)) {
+        if (k == m) continue;
+        DescribedObjectIterator<SignatureRep> sigs(k);
+        while (SignatureRep* s = sigs.nextFaulted())
+            for (size_t i = 0; i < s->fields().length(); ++i) s->fields().at(i)->softenInto(k, m);
+        DescribedObjectIterator<InterObjRep> objs(k);
+        while (InterObjRep* o = objs.nextFaulted()) softenData(o, k);
+    }
+    ObjectStore::Dictionary(DETACHED_MODULE).forEach(
+        [&](StaticGlobals::Entry& e) { softenData(e.object.get(), DETACHED_MODULE); });
+    DynamicObjectList& dynamics = ObjectStore::DynamicsList(DETACHED_MODULE);
+    for (size_t i = 0; i < dynamics.length(); ++i) softenData(dynamics[i].get(), DETACHED_MODULE);
 }
 
 }  // namespace tq

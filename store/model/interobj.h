@@ -72,6 +72,8 @@ enum tInterObjType : uint8_t {
     IOT_WORKER = 4,    // worker: argument and local-variable prototypes
 };
 
+class SignatureProxy;
+
 class InterObjRep : public CountedObject, public DescribedObject<InterObjRep> {
 public:
     static constexpr const char* storageName = "Objects";
@@ -83,6 +85,9 @@ public:
         kClone = 0x04,
         kDestroyed = 0x08,
         kDestroyStarted = 0x10,
+        // In memory only: the data block was released ahead of an unload
+        // and holds zeros.
+        kDataReleased = 0x20,
         kStoredFlags = 0x07,
     };
     enum : uint32_t { kRecordEmbedded = 5, kRecordNamed = 6, kRecordPlain = 7 };
@@ -114,12 +119,12 @@ public:
 
     // ---- what a fault pointer needs ------------------------------------------
 
-    // A descriptor with the proxy bit names an object of another module;
-    // until proxies are resolved it reads as no object.
+    // A descriptor with the proxy bit names an object proxy of its module,
+    // which looks the object up by name (null when it is not found).
     static InterObjRep* fault(tDescriptor d);
-    // How module m names the object: its own descriptor when it is m's;
-    // otherwise the null descriptor (references across modules go through
-    // proxies).
+    // How module m names the object: its own descriptor when it is m's; a
+    // new object proxy of m when the object is statically rooted; otherwise
+    // the null descriptor.
     static tDescriptor internalDescriptor(const InterObjRep& o, tModuleIndex m);
     static bool isNullObject(const InterObjRep& o) { return o.isDestroyed(); }
     // Last release: see the life note above.
@@ -332,6 +337,21 @@ public:
     void softenSignature();
     void hardenToSignature(SignatureRep* sig);
 
+    // The replacement object of a signature proxy that did not resolve gets
+    // a copy of every field the proxy expects, without initial values, laid
+    // out where the objects that were saved with the proxy keep their bytes.
+    void duplicateProxyFields(SignatureProxy& p);
+    // The object's module goes while others stay: the object lets go of
+    // what its data holds while its whole signature chain is still in
+    // memory, and leaves the object list of a signature of another module.
+    // It is freed with its module's table afterwards.
+    void releaseForUnload();
+    // Module m goes: the loaded signatures and objects of the other modules,
+    // and the detached module's static and dynamic objects, turn their
+    // references to things of m into proxies of their own module (or null,
+    // when the thing cannot be named from there).
+    static void SoftenReferencesInto(tModuleIndex m);
+
     // The text form of the object's property values.
     void textUnload(const char* indent, std::string& out, int diffOnly, int assignStyle,
                     InterObjRep* propertyParent);
@@ -351,7 +371,8 @@ protected:
               tInterObjType kind);
     // Undoes what init did when it fails part way.
     void abandon();
-    void readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind);
+    // True when the signature came through a signature proxy.
+    bool readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind);
     void writeBody(OCLStream& out, uint32_t kind);
     // Releases what the data block holds, without the destruction
     // protocol (the object leaves memory with its module).

@@ -498,6 +498,12 @@ void ObjectSlotField::fldDestructor(InterObjRep& obj, SignatureRep& owner) {
 
 void ObjectSlotField::releaseBytes(uint8_t* at) { SlotAt<Faultp<InterObjRep>>(at).~Faultp<InterObjRep>(); }
 
+// An embedded object lives in its host's module, so only plain references
+// can name an object of another module.
+void ObjectSlotField::softenDataInto(uint8_t* at, tModuleIndex holder, tModuleIndex gone) {
+    if (!isEmbed()) SlotAt<Faultp<InterObjRep>>(at).softenFrom(gone, holder);
+}
+
 // ---- InterObjField and StrictInterObjField ------------------------------------------
 
 InterObjField* InterObjField::Read(OCLStream& in, tModuleIndex m, bool strict) {

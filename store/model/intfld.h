@@ -259,6 +259,7 @@ public:
     void conditionForAttach(uint8_t* at, InterObjRep& obj, tModuleIndex m) override;
     void fldDestructor(InterObjRep& obj, SignatureRep& owner) override;
     void releaseBytes(uint8_t* at) override;
+    void softenDataInto(uint8_t* at, tModuleIndex holder, tModuleIndex gone) override;
 
     // The reference in obj's block.
     Faultp<InterObjRep>& slot(InterObjRep& obj, SignatureRep& owner);

@@ -41,8 +41,9 @@ Field* InterObjEmbedIterator::operator()() {
     return nullptr;
 }
 
-InterObjChildIterator::InterObjChildIterator(InterObjRep* obj, int) {
+InterObjChildIterator::InterObjChildIterator(InterObjRep* obj, int withExternal) {
     if (obj && obj->isProto() && !obj->isDestroyed()) sig_ = obj->signature();
+    if (sig_ && withExternal) sig_->reattachChildren();
 }
 
 InterObjRep* InterObjChildIterator::operator()() {

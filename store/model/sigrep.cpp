@@ -15,8 +15,8 @@
 #include "store/methfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
-#include "store/persist/desciter.h"
 #include "store/persist/objstore.h"
+#include "store/sigproxy.h"
 #include "store/storeapp.h"
 #include "store/vals.h"
 
@@ -67,6 +67,9 @@ SignatureRep::SignatureRep(tModuleIndex m) {
 SignatureRep::SignatureRep(tDescriptor d) : DescribedObject<SignatureRep>(d) { ++liveSignatures; }
 
 SignatureRep::~SignatureRep() {
+    // Proxies of other modules that are still linked will look the
+    // prototype up again when next asked.
+    if (proxy_) proxy_->forgetSignature();
     fields_.clear();
     events_.clear();
     objects_.clear();
@@ -84,13 +87,11 @@ void SignatureRep::deref() {
 }
 
 SignatureRep* SignatureRep::fault(tDescriptor d) {
-    if (d.isNull() || d.isProxy()) return nullptr;
-    return DescribedObjectNoDescriptor<SignatureRep>::fault(d);
+    return ProxiedObject<SignatureRep, SignatureProxy>::fault(d);
 }
 
 tDescriptor SignatureRep::internalDescriptor(const SignatureRep& s, tModuleIndex m) {
-    TQ_ASSERT(s.moduleIndex() == m, "proxy");
-    return s.descriptor();
+    return ProxiedObject<SignatureRep, SignatureProxy>::internalDescriptor(s, m);
 }
 
 // ---- persistence ------------------------------------------------------------------
@@ -122,6 +123,8 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     const tDescriptor pd = s->parent_.descriptor();
     if (!pd.isNull() && !pd.isProxy() && !objectExists(pd))
         BadSignature(index, "its parent does not exist");
+    if (pd.isProxy() && !ProxiedObject<SignatureRep, SignatureProxy>::proxyExists(pd))
+        BadSignature(index, "its parent names a signature proxy the module does not have");
     SignatureRep* parent = s->parent_.get();
 
     while (Field* f = Field::makeFrom(in, m)) {
@@ -160,6 +163,9 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     std::sort(s->fileObjects_.begin(), s->fileObjects_.end());
     if (std::adjacent_find(s->fileObjects_.begin(), s->fileObjects_.end()) != s->fileObjects_.end())
         BadSignature(index, "an object is listed twice");
+    // A parent of another module does not list this signature in its own
+    // record: the child joins its list now that it is complete.
+    if (pd.isProxy() && parent) parent->attachExternalChild(*s);
     return s.release();
 }
 
@@ -224,7 +230,20 @@ bool SignatureRep::hasSignature(const SignatureRep* s) {
     return false;
 }
 
-SignatureRep* SignatureRep::parent() { return parent_.get(); }
+SignatureRep* SignatureRep::parent() {
+    // A parent softened into a proxy when its module went is found again
+    // through the proxy, and takes this signature back into its list.
+    if (parent_.isDescriptor() && parent_.descriptor().isProxy()) {
+        SignatureRep* p = parent_.get();
+        if (p) p->attachExternalChild(*this);
+        return p;
+    }
+    return parent_.get();
+}
+
+SignatureRep* SignatureRep::loadedParent() const {
+    return parent_.isDescriptor() ? nullptr : parent_.get();
+}
 
 uint32_t SignatureRep::parentDataSize() {
     SignatureRep* p = parent_.get();
@@ -275,6 +294,9 @@ void SignatureRep::collectSubtree(std::vector<SignatureRep*>& out) {
     while (!pending.empty()) {
         SignatureRep* s = pending.back();
         pending.pop_back();
+        // Objects and children held in other modules join the lists first,
+        // or a walk over the whole progeny would miss them.
+        s->reattachChildren();
         out.push_back(s);
         for (size_t i = s->children_.length(); i-- > 0;)
             if (SignatureRep* c = s->children_[i].get()) pending.push_back(c);
@@ -403,7 +425,10 @@ void SignatureRep::growObjects(InterDataField& f, int prepend, const std::vector
     // Nothing below can fail.
     f.fieldOffset(static_cast<int32_t>(offset));
     insertField(f, prepend);
-    for (SignatureRep* s : sigs) s->iDataSize_ += size;
+    for (SignatureRep* s : sigs) {
+        s->iDataSize_ += size;
+        s->noteProxies(NO_MODULE);
+    }
     for (size_t i = 0; i < objs.size(); ++i) objs[i]->swapData(blocks[i], objs[i]->dataSize_ + size);
 }
 
@@ -423,7 +448,10 @@ void SignatureRep::shrinkObjects(InterDataField& f, std::vector<InterObjRep*>& o
     for (InterObjRep* o : objs) o->removeBytes(at, size);
     std::vector<SignatureRep*> sigs;
     collectSubtree(sigs);
-    for (size_t i = sigs.size(); i-- > 0;) sigs[i]->iDataSize_ -= size;
+    for (size_t i = sigs.size(); i-- > 0;) {
+        sigs[i]->iDataSize_ -= size;
+        sigs[i]->noteProxies(NO_MODULE);
+    }
     moveFieldsAfter(offset, -static_cast<int32_t>(size));
 }
 
@@ -502,6 +530,11 @@ void SignatureRep::renameField(Field* f, const char* name) {
     f->rename(name, moduleIndex());
     fields_.renamed(f);
     changed();
+    if (f->isInterDataField()) {
+        std::vector<SignatureRep*> sigs;
+        collectSubtree(sigs);
+        for (SignatureRep* s : sigs) s->noteProxies(NO_MODULE);
+    }
 }
 
 InterArrayField* SignatureRep::checkRedim(InterArrayField* newField) {
@@ -560,7 +593,10 @@ void SignatureRep::redimArrayField(InterArrayField* newField, int preserve) {
     newField->laidOut();
     for (size_t i = 0; i < fields_.length(); ++i)
         if (fields_.at(i) != newField) fields_.at(i)->adjustOffset(offset, delta);
-    for (SignatureRep* s : sigs) s->iDataSize_ = static_cast<uint32_t>(static_cast<int32_t>(s->iDataSize_) + delta);
+    for (SignatureRep* s : sigs) {
+        s->iDataSize_ = static_cast<uint32_t>(static_cast<int32_t>(s->iDataSize_) + delta);
+        s->noteProxies(NO_MODULE);
+    }
     changed();
     // Released last, when every object and the signature agree again:
     // letting an object go may run its Destruct handler.
@@ -644,9 +680,12 @@ void SignatureRep::removeEventDef(const char* name) {
 
 // ---- objects and children ----------------------------------------------------------
 
-void SignatureRep::addObject(InterObjRep* o, int) {
+void SignatureRep::addObject(InterObjRep* o, int notifyProxy) {
     objects_.prepend(o);
-    if (o->moduleIndex() == moduleIndex()) changed();
+    if (o->moduleIndex() == moduleIndex())
+        changed();
+    else if (notifyProxy)
+        noteProxies(o->moduleIndex());
 }
 
 void SignatureRep::addObjectAt(InterObjRep* o, size_t index) {
@@ -655,28 +694,39 @@ void SignatureRep::addObjectAt(InterObjRep* o, size_t index) {
 }
 
 void SignatureRep::removeObject(const InterObjRep* o) {
-    if (objects_.remove(o)) changed();
+    if (!o || !objects_.remove(o)) return;
+    changed();
+    noteProxies(o->moduleIndex());
 }
 
 void SignatureRep::removeObject(unsigned index) {
     if (index >= objects_.length()) return;
+    const tModuleIndex m = objects_[index].moduleIndex();
     objects_.removeAt(index);
     changed();
+    noteProxies(m);
 }
 
-void SignatureRep::addChildSignature(SignatureRep& s, int) {
+void SignatureRep::addChildSignature(SignatureRep& s, int notifyProxy) {
     children_.append(&s);
-    if (s.moduleIndex() == moduleIndex()) changed();
+    if (s.moduleIndex() == moduleIndex())
+        changed();
+    else if (notifyProxy)
+        noteProxies(s.moduleIndex());
 }
 
 void SignatureRep::removeChildSignature(SignatureRep* s) {
-    if (children_.remove(s)) changed();
+    if (!s || !children_.remove(s)) return;
+    changed();
+    noteProxies(s->moduleIndex());
 }
 
 void SignatureRep::removeChildSignature(unsigned index) {
     if (index >= children_.length()) return;
+    const tModuleIndex m = children_[index].moduleIndex();
     children_.removeAt(index);
     changed();
+    noteProxies(m);
 }
 
 void SignatureRep::attachChildObjectRef(InterObjRep& o) {
@@ -722,6 +772,7 @@ void SignatureRep::setParent(SignatureRep* p) {
         p->addChildSignature(*this, 1);
         iDataSize_ += p->iDataSize_;
     }
+    noteProxies(NO_MODULE);
     flags_ &= static_cast<uint8_t>(~kGuidSourceCached);
     guidSource_ = nullptr;
 }
@@ -871,11 +922,15 @@ const char* SignatureRep::getDefiningDLL() {
 
 void SignatureRep::attach(tModuleIndex m) {
     if (moduleIndex() == m) return;
+    reattachChildren();
     for (size_t i = 0; i < fields_.length(); ++i) fields_.at(i)->attach(m);
     for (size_t i = 0; i < events_.length(); ++i)
         if (events_.at(i)->isWriteable()) events_.at(i)->attach(m);
     fileObjects_.clear();
     DescribedObject<SignatureRep>::attach(m);
+    // What each proxy records of the module the signature came from or
+    // went to has changed.
+    noteProxies(NO_MODULE);
 }
 
 void SignatureRep::Destroy() {
@@ -894,6 +949,7 @@ void SignatureRep::Destroy() {
         objects_.removeAt(0);
         if (o && !o->isDestroyStarted()) o->destroy();
     }
+    if (proxy_) proxy_->forgetSignature();
     changed();
     if (!isDetached()) DescribedObject<SignatureRep>::attach(DETACHED_MODULE);
     destroying_ = false;
@@ -927,27 +983,5 @@ void SignatureRep::printOn(std::ostream& os, int indent) {
 
 void MethodField::addField(SignatureRep& sig, int prepend, Value*) { sig.addField(*this, prepend); }
 void MethodField::removeField(SignatureRep& sig) { sig.removeField(this); }
-
-void SignatureRep::NoExternalChildren(const tModuleIndex* indexes) {
-    TQ_ASSERT(indexes != nullptr, "indexes");
-    auto listed = [indexes](tModuleIndex m) {
-        for (const tModuleIndex* i = indexes; *i != NO_MODULE; ++i)
-            if (*i == m) return true;
-        return false;
-    };
-    auto outside = [&](const auto& list) {
-        for (size_t k = 0; k < list.length(); ++k) {
-            if (list[k].isDescriptor()) continue;
-            if (auto* thing = list[k].get(); thing && !listed(thing->moduleIndex())) return true;
-        }
-        return false;
-    };
-    for (const tModuleIndex* i = indexes; *i != NO_MODULE; ++i) {
-        DescribedObjectIterator<SignatureRep> signatures(*i);
-        while (SignatureRep* s = signatures.nextFaulted()) {
-            if (outside(s->objects_) || outside(s->children_)) throw StoreException(32682);
-        }
-    }
-}
 
 }  // namespace tq

@@ -55,6 +55,11 @@
 //   7     ...    records of the writeable event definitions (eventdef.h),
 //                then a 0 byte
 //   8     16     the class id; only with flag bit 1
+//
+// Objects and child signatures of other modules are in the lists while they
+// are in memory, but never in the record: their modules find the signature
+// again through their signature proxies (sigproxy.h), which the signature
+// keeps told of every change through its shadow.
 #pragma once
 
 #include <cstdint>
@@ -79,6 +84,9 @@ using IndirectInterObjList = RefList<InterObjRep, tUncountedIndirectReference>;
 using CountedIndirectInterObjList = RefList<InterObjRep, tIndirectReference>;
 using PrimSignatureList = RefList<SignatureRep, tPrimaryReference>;
 using IndirectSignatureList = RefList<SignatureRep, tUncountedIndirectReference>;
+
+class SignatureShadow;
+class SignatureProxy;
 
 class SignatureRep : public CountedObject, public DescribedObject<SignatureRep> {
 public:
@@ -108,8 +116,9 @@ public:
     void write(OCLStream& out);
 
     // What a fault pointer needs. A descriptor with the proxy bit names a
-    // signature of another module; until proxies are resolved it reads as
-    // no signature.
+    // signature proxy of its module, which gives the signature of another
+    // module it stands for; a module refers to another module's signature
+    // through its proxy there.
     static SignatureRep* fault(tDescriptor d);
     static tDescriptor internalDescriptor(const SignatureRep& s, tModuleIndex m);
     static bool isNullObject(const SignatureRep&) { return false; }
@@ -126,6 +135,9 @@ public:
     // True when s is null, this signature or an ancestor.
     bool hasSignature(const SignatureRep* s);
     SignatureRep* parent();
+    // The parent when it is in memory and the reference has been followed;
+    // reads and resolves nothing (teardown walks chains with it).
+    SignatureRep* loadedParent() const;
     // The prototype: the last entry of the object list.
     InterObjRep* protoObject();
     // The nearest ancestor with a class id of its own.
@@ -242,6 +254,50 @@ public:
     InterObjRep* createNewPrototype(const char* name);
     void softenParent();
     void hardenToParent(SignatureRep* p);
+    const Faultp<SignatureRep>& parentRef() const { return parent_; }
+
+    // ---- other modules (sigproxy.h) -----------------------------------------
+
+    // The shadow shared by the signature's proxies in other modules, made on
+    // first use; null until then (proxyRecord).
+    SignatureShadow& shadow();
+    SignatureShadow* proxyRecord() const { return proxy_; }
+    // The signature's proxy in module m, made when there is none.
+    SignatureProxy* getProxy(tModuleIndex m);
+    // True when the interpreted data fields of the prototype's chain agree
+    // pairwise, in order, with the fields the proxy expects.
+    bool match(const SignatureProxy& p);
+    // Tells the shadow, when there is one, that what its proxies write has
+    // changed: m is the module of the object or child concerned, 255 for a
+    // change of the fields or the data size.
+    void noteProxies(tModuleIndex m);
+    // Reads what other modules recorded of this signature and have not
+    // read yet, so that it joins the lists (the shadow's reattachChildren).
+    void reattachChildren();
+    // Whether an object or a child signature of the signature lies in m.
+    bool hasExternalChildren(tModuleIndex m);
+    // The objects and child signatures that lie in other modules.
+    void shadowExternalObjects(IndirectInterObjList& out);
+    void shadowExternalSigs(IndirectSignatureList& out);
+
+    // An object or child signature of another module, just read, joins the
+    // list without a change notice; and leaves it quietly when its module
+    // goes. Neither touches this signature's record.
+    void attachExternalObject(InterObjRep& o);
+    void attachExternalChild(SignatureRep& s);
+    void detachExternalObject(const InterObjRep& o);
+
+    // Module-wide steps of unloading (every loaded signature of the module,
+    // in index order). NoExternalChildren: the listed modules (ended by 255)
+    // can go as a set only when every object and child signature of their
+    // signatures lies among them (else StoreException 32682 "Module is in
+    // use and cannot be unloaded."). ConstructProxies: every other module
+    // that holds something of a signature of m gets a proxy of it, and the
+    // shadows capture what the proxies need. SoftenExternalReferences: what
+    // stays in memory lets go of m's things (see sigproxy.cpp).
+    static void NoExternalChildren(const tModuleIndex* indexes);
+    static void ConstructProxies(tModuleIndex m);
+    static void SoftenExternalReferences(tModuleIndex m);
 
     // ---- class id ----------------------------------------------------------------
 
@@ -259,12 +315,6 @@ public:
     void Destroy();
     // Reads every object of this signature and its descendants.
     void hardenObjectTree();
-    // Whether the listed modules (a list ended by 255) can go as a set: every
-    // object and child signature of each of their loaded signatures lies in
-    // one of them. StoreException 32682 "Module is in use and cannot be
-    // unloaded." otherwise. Entries still held as descriptors were read from
-    // the signature's own module and need no look.
-    static void NoExternalChildren(const tModuleIndex* indexes);
     // Destroy is running: the signature empties its own lists.
     bool isDestroying() const { return destroying_; }
     void printOn(std::ostream& os, int indent = 0);
@@ -310,6 +360,8 @@ private:
     void undoGrow(InterDataField& f, std::vector<InterObjRep*>& objs, size_t constructed);
     void shrinkObjects(InterDataField& f, std::vector<InterObjRep*>& objs);
     void moveFieldsAfter(int32_t offset, int32_t delta);
+    void constructProxies();
+    void softenExternalReferences();
 
     uint8_t flags_ = 0;
     std::unique_ptr<GUID> classId_;
@@ -321,10 +373,13 @@ private:
     Faultp<SignatureRep> parent_;
     Faultp<SignatureRep> guidSource_{PrimaryReference, nullptr};
     bool destroying_ = false;
+    // The shadow, while the signature has proxies in other modules.
+    SignatureShadow* proxy_ = nullptr;
     // Description indexes of the objects listed when this signature was
     // read, sorted.
     std::vector<uint32_t> fileObjects_;
     static inline size_t liveSignatures = 0;
+    friend class SignatureShadow;
 };
 
 struct tNoParentSig {};

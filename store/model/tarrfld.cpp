@@ -301,6 +301,14 @@ void InterArray<T, code>::releaseBytes(uint8_t* at) {
 }
 
 template <class T, IdType code>
+void InterArray<T, code>::softenDataInto(uint8_t* at, tModuleIndex holder, tModuleIndex gone) {
+    if constexpr (std::is_same_v<T, InterObj>) {
+        const int64_t n = elementCount();
+        for (int64_t i = 0; i < n; ++i) SlotAt<T>(at + i * 5).softenFrom(gone, holder);
+    }
+}
+
+template <class T, IdType code>
 void InterArray<T, code>::rebuildElements(const InterArrayField& newField, uint8_t* oldBytes, uint8_t* newBytes,
                                           InterObjRep& obj, bool preserve, std::vector<uint8_t>& dropped) const {
     const size_t es = static_cast<size_t>(elementSize());

@@ -60,6 +60,7 @@ public:
     void conditionAfterRead(uint8_t* at, InterObjRep& obj) override;
     void conditionForAttach(uint8_t* at, InterObjRep& obj, tModuleIndex m) override;
     void releaseBytes(uint8_t* at) override;
+    void softenDataInto(uint8_t* at, tModuleIndex holder, tModuleIndex gone) override;
     void rebuildElements(const InterArrayField& newField, uint8_t* oldBytes, uint8_t* newBytes, InterObjRep& obj,
                          bool preserve, std::vector<uint8_t>& dropped) const override;
 

@@ -17,9 +17,15 @@
 //
 // A thing of DETACHED_MODULE belongs to no table: it is always in memory,
 // never written, and counts as faulted and changed.
+//
+// ProxiedObject<T, P> is the same for the kinds that other modules may refer
+// to (objects, signatures, enumerations): a descriptor with bit 31 names an
+// entry of the module's table of proxies P (proxy.h), and following it asks
+// the proxy for the thing it stands for.
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -99,8 +105,18 @@ public:
     static inline int faultDepth = 0;
 
 protected:
-    void writeRecord(Description& e, uint32_t) override {
-        HandleTable::Global().getAs<T>(e.memory())->write(stream());
+    // Kinds with a conditional writer (bool writeIfNeeded(OCLStream&)) are
+    // freed here when they say they are no longer needed.
+    bool writeRecord(Description& e, uint32_t) override {
+        T* thing = HandleTable::Global().getAs<T>(e.memory());
+        if constexpr (requires(T& t, OCLStream& s) { { t.writeIfNeeded(s) } -> std::same_as<bool>; }) {
+            if (thing->writeIfNeeded(stream())) return true;
+            delete thing;
+            return false;
+        } else {
+            thing->write(stream());
+            return true;
+        }
     }
 
 private:
@@ -216,6 +232,42 @@ public:
     static bool isNullObject(const T&) { return false; }
 
     static inline std::array<std::unique_ptr<DescriptionTable<T>>, MAX_MODULES> descTable{};
+};
+
+// A reference read from a file that names a proxy the module does not have.
+[[noreturn]] void ThrowMissingProxy(const char* table, tDescriptor d);
+
+// P provides:
+//   T* resolve();                                    the thing it stands for
+//   static tDescriptor Describe(const T&, tModuleIndex m);
+//                                                    a proxy of module m for it
+template <class T, class P>
+class ProxiedObject {
+public:
+    // The thing of d: read from its own table, or found through the proxy
+    // that d names. The proxy bit comes from files as well as from the
+    // library, so a descriptor that names no proxy is reported as corrupt
+    // input rather than asserted.
+    static T* fault(tDescriptor d) {
+        if (d.isNull()) return nullptr;
+        if (!d.isProxy()) return DescribedObjectNoDescriptor<T>::fault(d);
+        P* proxy = DescribedObjectNoDescriptor<P>::fault(d);
+        if (!proxy) ThrowMissingProxy(P::storageName, d);
+        return proxy->resolve();
+    }
+
+    // How module m refers to the thing: its own descriptor when the thing is
+    // m's, otherwise the descriptor of a proxy in m (bit 31 set) or null.
+    static tDescriptor internalDescriptor(const T& thing, tModuleIndex m) {
+        if (thing.moduleIndex() == m) return thing.descriptor();
+        return P::Describe(thing, m);
+    }
+
+    // Whether d, a descriptor with the proxy bit, names a proxy of its
+    // module; reads nothing.
+    static bool proxyExists(tDescriptor d) {
+        return !d.isNull() && DescribedObjectNoDescriptor<P>::objectExists(d);
+    }
 };
 
 template <class T>

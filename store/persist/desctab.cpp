@@ -168,7 +168,13 @@ void VoidDescriptionTable::write() {
         // fails leaves it changed, so a later save writes it again instead
         // of keeping the old record as if it were current.
         stream_.seek(end);
-        writeRecord(e, i);
+        if (!writeRecord(e, i)) {
+            // The writer discarded the thing: its old record is dead and its
+            // slot free.
+            deadBytes_ += e.length();
+            array_.setFree(i);
+            continue;
+        }
         const uint32_t newEnd = stream_.tell();
         deadBytes_ += e.length();
         e.setOffset(end);

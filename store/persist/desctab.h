@@ -107,8 +107,9 @@ public:
 
 protected:
     // Writes the record of the thing of entry e, with the stream positioned
-    // where the record starts.
-    virtual void writeRecord(Description& e, uint32_t index) = 0;
+    // where the record starts. A kind that writes conditionally may instead
+    // discard the thing (it is freed and its entry deleted) and return false.
+    virtual bool writeRecord(Description& e, uint32_t index) = 0;
 
     // Checks that entry e's record lies inside the stream, before a fault.
     void checkRecordBounds(const Description& e, uint32_t index);

@@ -118,9 +118,23 @@ std::string ObjectStore::NewTempFile() {
 }
 
 // The undoing of a failed load: the modules it made go again, without revert
-// (there is nothing of theirs to keep) and without the unloading steps that
-// concern other modules, which know nothing of them yet.
+// (there is nothing of theirs to keep). Resolving their signature proxies
+// may have read some of their objects into other modules' signatures, so
+// those let go first; a record that fails to read on the way does not stop
+// the undo, whose own failure is the one that passes on.
 void ObjectStore::UndoLoads(const std::vector<ObjectStore*>& loaded) {
+    for (ObjectStore* s : loaded) {
+        try {
+            SignatureRep::ConstructProxies(s->index_);
+        } catch (const StoreException&) {
+        }
+    }
+    for (ObjectStore* s : loaded) {
+        try {
+            SignatureRep::SoftenExternalReferences(s->index_);
+        } catch (const StoreException&) {
+        }
+    }
     UnloadingScope unloading;
     for (ObjectStore* s : loaded) unload(s, 0);
 }
@@ -133,9 +147,14 @@ tModuleIndex ObjectStore::LoadModule(const char* path, int32_t create, int32_t r
     }
     ObjectStore* s = LoadModuleNoResolve(path, create, readOnly);
     const tModuleIndex m = s ? s->index_ : DETACHED_MODULE;
-    // The module's signature proxies are resolved against the loaded modules
-    // here, before it becomes current, once modules refer to each other
-    // through proxies.
+    if (s) {
+        try {
+            resolveSigProxies(m);
+        } catch (...) {
+            UndoLoads({s});
+            throw;
+        }
+    }
     OpenModule(m);
     return m;
 }
@@ -157,8 +176,11 @@ std::vector<tModuleIndex> ObjectStore::LoadModules(const char* pathList) {
             }
             indexes.push_back(m);
         }
-        // Only now that every listed module is in, the signature proxies of
-        // each are resolved, in list order, once proxies exist.
+        // Only now that every listed module is in are the signature proxies
+        // of each resolved, in list order, so that the modules of one list
+        // find each other's prototypes whatever their order.
+        for (tModuleIndex m : indexes)
+            if (ValidIndex(m)) resolveSigProxies(m);
     } catch (...) {
         UndoLoads(loaded);
         throw;
@@ -260,8 +282,12 @@ void ObjectStore::UnloadSet(const std::vector<tModuleIndex>& indexes) {
     InterObjRep::DeleteObjects();
     for (tModuleIndex m : indexes) StoreApplication::UnloadingModule(m);
     // Other modules' references into these modules become proxies or
-    // descriptors again here (ConstructProxies, SoftenExternalReferences of
-    // each), once modules refer to each other through proxies.
+    // descriptors again: first every module of the set makes the proxies
+    // that stay behind, then each softens what stays.
+    for (tModuleIndex m : indexes)
+        if (ValidIndex(m)) SignatureRep::ConstructProxies(m);
+    for (tModuleIndex m : indexes)
+        if (ValidIndex(m)) SignatureRep::SoftenExternalReferences(m);
     UnloadingScope unloading;
     for (tModuleIndex m : indexes)
         if (ValidIndex(m)) unload(module[m], 0);

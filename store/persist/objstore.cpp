@@ -22,7 +22,9 @@
 #include "store/model/sigrep.h"
 #include "store/persist/desciter.h"
 #include "store/persist/idstr.h"
+#include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
+#include "store/sigproxy.h"
 #include "store/storeapp.h"
 #include "store/tqstore.h"
 
@@ -55,6 +57,9 @@ constexpr TableKind kTableKinds[] = {
     KindOf<SignatureRep>(),
     KindOf<ValStringRep>(),
     KindOf<EnumRep>(),
+    KindOf<InterObjProxy>(),
+    KindOf<EnumProxy>(),
+    KindOf<SignatureProxy>(),
 };
 
 // Streams of the store itself are opened read-write and exclusive, created
@@ -394,6 +399,13 @@ bool ObjectStore::ModuleDependsOn(tModuleIndex a, tModuleIndex b) {
         SignatureRep* p = s->parent();
         if (p && p->moduleIndex() == b) return true;
     }
+    // Things of a that are not read yet belong to b's signatures through a's
+    // signature proxies.
+    DescribedObjectIterator<SignatureProxy> proxies(a);
+    while (SignatureProxy* p = proxies()) {
+        SignatureRep* s = p->signature();
+        if (s && s->moduleIndex() == b) return true;
+    }
     return false;
 }
 
@@ -451,6 +463,8 @@ void ObjectStore::Compact(tModuleIndex m) {
         if (VoidDescriptionTable* t = k.table(m)) t->compactStream();
     }
 }
+
+void ObjectStore::resolveSigProxies(tModuleIndex m) { SignatureProxy::ResolveModule(m); }
 
 tModuleIndex FaultpWritingModule() { return ObjectStore::WritingModule(); }
 

@@ -205,6 +205,10 @@ public:
     // nor destroy themselves on their last release.
     static void setLockState(LockStateType s) { storeLockState = s; }
 
+    // Resolves every signature proxy of module m against the modules loaded
+    // now; each that fails is shown to the user, and the load goes on.
+    static void resolveSigProxies(tModuleIndex m);
+
     // ---- module properties (each asserts a used slot unless it says otherwise)
 
     // False for DETACHED_MODULE.

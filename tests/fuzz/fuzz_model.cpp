@@ -1,9 +1,12 @@
-// Signature, object and enumeration records from module files: arbitrary
-// record bytes in the "Signatures", "Objects" and "Enumerations" streams of
-// an otherwise sound module (a valid identifier table, valid description
-// arrays) either read or fail with ObjectLoadFailed / ModuleOpenFailed;
-// nothing crashes, loops, or leaks, and what was read can be used (arrays
-// indexed and resized, enumeration fields read and written) and discarded.
+// Signature, object, enumeration and proxy records from module files:
+// arbitrary record bytes in the "Signatures", "Objects", "Enumerations",
+// "ObjectProxies", "EnumerationProxies" and "SignatureProxies" streams of an
+// otherwise sound module (a valid identifier table, valid description arrays)
+// either read or fail with ObjectLoadFailed / ModuleOpenFailed; nothing
+// crashes, loops, or leaks, and what was read can be resolved (failed
+// signature proxies make their replacement objects), used (arrays indexed
+// and resized, enumeration fields read and written), written again (proxies
+// that are still needed) and discarded.
 //
 // Input layout (all little-endian; missing bytes read as zero):
 //   0     1   number of signature records s (at most 16)
@@ -13,9 +16,15 @@
 //   then  1   number of enumeration records e (at most 16)
 //         2*e the record lengths
 //         ... the records' bytes
+//   then  1   number of object proxy records (at most 16)
+//         1   number of enumeration proxy records (at most 16)
+//         1   number of signature proxy records (at most 16)
+//         2*n the record lengths, in that order
+//         ... the records' bytes
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,7 +39,9 @@
 #include "store/model/objiter.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
+#include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
+#include "store/sigproxy.h"
 #include "store/vals.h"
 
 namespace {
@@ -79,7 +90,10 @@ std::vector<uint8_t> TableStream(const std::vector<std::vector<uint8_t>>& record
     return out;
 }
 
-// The identifier table: every name used, each counted once.
+// The identifier table: every name the records may use. Each is counted
+// far more often than records can name it: these inputs spoil records, not
+// the counts of the identifier table (stored counts smaller than the records
+// that name them let a name go while it is still in use).
 std::vector<uint8_t> IdStream() {
     std::vector<uint8_t> out;
     const uint32_t n = sizeof kNames / sizeof kNames[0];
@@ -87,12 +101,33 @@ std::vector<uint8_t> IdStream() {
     Put32(out, 0xFFFFFFFF);
     for (const char* name : kNames) {
         uint8_t entry[40] = {};
-        StoreLE16(entry + 4, 1);
+        StoreLE16(entry + 4, 0x4000);
         entry[6] = 0x01;
         std::memcpy(entry + 8, name, std::strlen(name));
         out.insert(out.end(), entry, entry + 40);
     }
     return out;
+}
+
+// Counts of records, one per list, then that many record lengths and
+// records, in list order.
+void ReadRecords(Reader& in, std::initializer_list<std::vector<std::vector<uint8_t>>*> lists) {
+    std::vector<size_t> counts;
+    for (size_t i = 0; i < lists.size(); ++i) counts.push_back(in.u8() % 17);
+    std::vector<size_t> lengths;
+    for (size_t c : counts)
+        for (size_t i = 0; i < c; ++i) lengths.push_back(in.u16());
+    size_t next = 0;
+    size_t list = 0;
+    for (auto* out : lists) {
+        for (size_t i = 0; i < counts[list]; ++i) {
+            std::vector<uint8_t> record;
+            for (size_t k = 0; k < lengths[next] && in.pos < in.size; ++k) record.push_back(in.u8());
+            ++next;
+            out->push_back(std::move(record));
+        }
+        ++list;
+    }
 }
 
 void WriteStream(OCLStorage& storage, const char* name, const std::vector<uint8_t>& bytes) {
@@ -188,15 +223,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         enums.push_back(std::move(record));
     }
 
+    std::vector<std::vector<uint8_t>> objProxies, enumProxies, sigProxies;
+    ReadRecords(in, {&objProxies, &enumProxies, &sigProxies});
+
     auto* storage = new OCLStorage(STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
     WriteStream(*storage, "Signatures", TableStream(sigs));
     WriteStream(*storage, "Objects", TableStream(objs));
     WriteStream(*storage, "Enumerations", TableStream(enums));
+    WriteStream(*storage, "ObjectProxies", TableStream(objProxies));
+    WriteStream(*storage, "EnumerationProxies", TableStream(enumProxies));
+    WriteStream(*storage, "SignatureProxies", TableStream(sigProxies));
     WriteStream(*storage, "IdStrings", IdStream());
     try {
         // The store owns the storage from here, also when opening fails.
         ObjectStore store(storage);
         const tModuleIndex m = store.moduleIndex();
+        // As a load does: every signature proxy is resolved, and those that
+        // fail make their replacement objects.
+        try {
+            ObjectStore::resolveSigProxies(m);
+        } catch (const StoreException&) {
+        }
+        for (uint32_t i = 0; i < objProxies.size(); ++i) {
+            try {
+                Exercise(InterObjRep::fault(tDescriptor::Make(m, i, true)));
+            } catch (const StoreException&) {
+            }
+        }
+        for (uint32_t i = 0; i < enumProxies.size(); ++i) {
+            try {
+                (void)EnumRep::fault(tDescriptor::Make(m, i, true));
+            } catch (const StoreException&) {
+            }
+        }
         for (uint32_t i = 0; i < enums.size(); ++i) {
             try {
                 if (EnumRep* e = DescribedObjectNoDescriptor<EnumRep>::fault(tDescriptor::Make(m, i))) {
@@ -217,6 +276,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 Exercise(InterObjRep::fault(tDescriptor::Make(m, i)));
             } catch (const StoreException&) {
             }
+        }
+        // Written again: proxies that are still needed, with fresh fields;
+        // the others are discarded.
+        try {
+            ObjectStore::Save(m);
+        } catch (const StoreException&) {
         }
     } catch (const StoreException&) {
     }

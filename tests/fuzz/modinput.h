@@ -21,8 +21,9 @@
 
 namespace tq::fuzz {
 
-inline constexpr const char* kModuleStreams[] = {"Module version", "Static globals", "Objects",     "Signatures",
-                                                 "Strings",        "IdStrings",      "Enumerations"};
+inline constexpr const char* kModuleStreams[] = {
+    "Module version", "Static globals", "Objects",       "Signatures",         "Strings",
+    "IdStrings",      "Enumerations",   "ObjectProxies", "EnumerationProxies", "SignatureProxies"};
 inline constexpr size_t kModuleStreamCount = sizeof kModuleStreams / sizeof kModuleStreams[0];
 inline constexpr uint8_t kRawFile = 0xFF;
 

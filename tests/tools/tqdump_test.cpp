@@ -150,7 +150,8 @@ TEST_F(TqDump, JsonGivesTheSameAndAnIndependentParserReadsIt) {
     const ToolRun r = Shell(Tool() + " --json " + path + " | python3 " + dir_.file("check.py") + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out,
-              "['Enumerations', 'IdStrings', 'Module version', 'Objects', 'Signatures', 'Static globals', 'Strings']\n"
+              "['EnumerationProxies', 'Enumerations', 'IdStrings', 'Module version', 'ObjectProxies', "
+              "'Objects', 'SignatureProxies', 'Signatures', 'Static globals', 'Strings']\n"
               "['Drawing', 'Shape', 'Square']\n"
               "1 1\n"
               "{'Title': 'a square', 'Sides': 4} False\n"

@@ -3,7 +3,9 @@
 #include "platform/storage/oclstorage.h"
 #include "store/model/enum.h"
 #include "store/model/fldval.h"
+#include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
+#include "store/sigproxy.h"
 
 namespace tq {
 

@@ -86,5 +86,45 @@ TEST_F(FuzzSeeds, SavedModulesSurviveTheFuzzersInputForm) {
     }
 }
 
+// A module whose objects belong to another module's signature and refer to
+// its objects and enumerations: alone, it loads with a replacement object
+// that keeps its clone's data.
+TEST_F(FuzzSeeds, AModuleReferringToAnotherSurvivesTheFuzzersInputForm) {
+    const std::string pathA = file("prototypes.qbo");
+    const std::string path = file("referring.qbo");
+    const tModuleIndex a = load(pathA);
+    InterObj shape(named("Shape", a));
+    addData(shape.get(), "Sides", IDT_LONG);
+    EnumRep* colour = new EnumRep("Colour", 1);
+    colour->addEntry("Red", 1);
+    const tModuleIndex m = load(path);
+    InterObj square(named("Square", m, shape.get()));
+    setLong(square.get(), "Sides", 4);
+    InterObj drawing(named("Drawing", m));
+    addData(drawing.get(), "Favourite", IDT_OBJECT);
+    *drawing->eval("Favourite") = ObjectValue(shape);
+    drawing->addField(InterEnumField::make("Tint", colour, 1));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    square = nullptr;
+    drawing = nullptr;
+    shape = nullptr;
+    const tModuleIndex both[] = {a, m, NO_MODULE};
+    ObjectStore::UnloadModules(both);
+
+    const std::string input = fuzz::EncodeModuleInput(StreamsOf(path));
+    if (const char* out = std::getenv("TQ_FUZZ_SEED_DIR"))
+        std::ofstream(std::string(out) + "/referring", std::ios::binary) << input;
+    const std::string copy = file("referring-copy.qbo");
+    for (const auto& [name, bytes] :
+         fuzz::DecodeModuleInput(reinterpret_cast<const uint8_t*>(input.data()), input.size()))
+        WriteStream(copy, name.c_str(), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    const tModuleIndex c = load(copy, 0);
+    EXPECT_EQ(getLong(found("Square"), "Sides"), 4);
+    ASSERT_NE(found("ShapeProxy"), nullptr);
+    EXPECT_EQ(found("Square")->signature(), found("ShapeProxy")->signature());
+    ObjectStore::UnloadModule(c);
+}
+
 }  // namespace
 }  // namespace tq::test
