@@ -63,7 +63,9 @@ protected:
             for (const std::string& name : s.streamNames()) {
                 const Bytes got = test::GetStream(s, name);
                 const Bytes& want = name == "Objects" ? big : small;
-                if (exact) EXPECT_EQ(got, want) << "stream " << name << " read wrong bytes";
+                if (exact) {
+                    EXPECT_EQ(got, want) << "stream " << name << " read wrong bytes";
+                }
             }
             return "";
         } catch (const StorageError& e) {

@@ -78,8 +78,10 @@ TEST_F(InteropTest, AnIndependentReaderFindsTheStreamsAndBytesWeWrote) {
     std::map<std::string, Bytes> expected;
     const size_t sizes[] = {0, 1, 63, 64, 65, 511, 512, 4095, 4096, 4097, 100000, 7, 300};
     size_t i = 0;
-    for (const std::string& name : test::ModuleStreamNames())
-        expected[name] = test::Pattern(sizes[i++ % std::size(sizes)], static_cast<uint32_t>(i));
+    for (const std::string& name : test::ModuleStreamNames()) {
+        expected[name] = test::Pattern(sizes[i % std::size(sizes)], static_cast<uint32_t>(i + 1));
+        ++i;
+    }
     expected["Grüße ☃"] = test::Pattern(5000, 99);
     expected["\005SummaryInformation"] = test::Pattern(48, 98);  // as other writers name it
     {
