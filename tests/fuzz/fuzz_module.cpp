@@ -7,9 +7,6 @@
 // loop, assert or leak.
 //
 // Input form: tests/fuzz/modinput.h.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -25,34 +22,14 @@
 #include "store/storeapp.h"
 #include "store/tqstore.h"
 #include "tests/fuzz/modinput.h"
+#include "tests/fuzz/scratchfile.h"
 
 namespace {
 
+using tq::fuzz::ScratchFile;
+using tq::fuzz::WriteRaw;
+
 using namespace tq;
-
-// In memory when /dev/shm is there, so that the commits' flushes cost
-// nothing.
-const std::string& ScratchFile() {
-    static const std::string file = [] {
-        std::string pattern =
-            ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/tqfuzzXXXXXX" : "/tmp/tqfuzzXXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        return pattern + "/module.qbo";
-    }();
-    return file;
-}
-
-void WriteRaw(const std::string& path, const uint8_t* data, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) std::abort();
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n <= 0) std::abort();
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    ::close(fd);
-}
 
 void WriteStreams(const std::string& path, const fuzz::StreamList& streams) {
     OCLStorage storage(path.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED | STGM_CREATE);

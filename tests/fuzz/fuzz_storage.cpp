@@ -1,10 +1,6 @@
 // Opens arbitrary bytes as a module file and reads every stream whole. When
 // the file opens, a commit rewrites it and every stream that read whole before
 // must read back the same.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -13,32 +9,12 @@
 
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
+#include "tests/fuzz/scratchfile.h"
 
 namespace {
 
-// A folder of this process's own; in memory when /dev/shm is there, so that
-// the commits' flushes cost nothing.
-const std::string& ScratchFile() {
-    static const std::string file = [] {
-        std::string pattern =
-            ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/tqfuzzXXXXXX" : "/tmp/tqfuzzXXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        return pattern + "/module.qbo";
-    }();
-    return file;
-}
-
-void WriteAll(const std::string& path, const uint8_t* data, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) std::abort();
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n <= 0) std::abort();
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    ::close(fd);
-}
+using tq::fuzz::ScratchFile;
+using tq::fuzz::WriteRaw;
 
 // Every stream that reads whole, by name; the others are left out.
 std::map<std::string, std::vector<uint8_t>> ReadAll(tq::OCLStorage& storage) {
@@ -69,7 +45,7 @@ const char* const kAdded = "Added by fuzz";
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& file = ScratchFile();
-    WriteAll(file, data, size);
+    WriteRaw(file, data, size);
     std::map<std::string, std::vector<uint8_t>> before;
     try {
         tq::OCLStorage reader(file.c_str(), 0, tq::STGM_READ | tq::STGM_SHARE_DENY_WRITE);

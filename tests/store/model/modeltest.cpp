@@ -70,31 +70,4 @@ InterDataField* ModelTest::dataField(const char* name, IdType type, const char* 
 
 void ModelTest::addData(InterObjRep* o, const char* name, IdType type) { o->addField(dataField(name, type)); }
 
-int32_t ModelTest::getLong(InterObjRep* o, const char* name) {
-    SignatureRep* owner = nullptr;
-    Field* f = o->signature()->findField(name, owner, 0);
-    int32_t v = 0;
-    f->get(v, *o, *owner);
-    return v;
-}
-
-void ModelTest::setLong(InterObjRep* o, const char* name, int32_t v) {
-    SignatureRep* owner = nullptr;
-    o->signature()->findField(name, owner, 0)->set(v, *o, *owner);
-}
-
-std::string ModelTest::getText(InterObjRep* o, const char* name) {
-    SignatureRep* owner = nullptr;
-    Field* f = o->signature()->findField(name, owner, 0);
-    ValString s;
-    f->get(s, *o, *owner);
-    const char* c = s;
-    return c ? c : "";
-}
-
-void ModelTest::setText(InterObjRep* o, const char* name, const char* text) {
-    SignatureRep* owner = nullptr;
-    o->signature()->findField(name, owner, 0)->set(ValString(text), *o, *owner);
-}
-
 }  // namespace tq

@@ -14,6 +14,7 @@
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
 #include "tests/support/asserts.h"
+#include "tests/support/fieldaccess.h"
 
 namespace tq {
 
@@ -34,10 +35,6 @@ protected:
     static InterObjRep* named(const char* name);
     static InterDataField* dataField(const char* name, IdType type, const char* typeName = nullptr);
     static void addData(InterObjRep* o, const char* name, IdType type);
-    static int32_t getLong(InterObjRep* o, const char* name);
-    static void setLong(InterObjRep* o, const char* name, int32_t v);
-    static std::string getText(InterObjRep* o, const char* name);
-    static void setText(InterObjRep* o, const char* name, const char* text);
 
     size_t objectsAtStart_ = 0;
     size_t signaturesAtStart_ = 0;

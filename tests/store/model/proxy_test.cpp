@@ -22,28 +22,11 @@
 #include "store/sigproxy.h"
 #include "store/storeapp.h"
 #include "tests/store/model/modeltest.h"
+#include "tests/support/boxapp.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
 namespace {
-
-// Keeps what the store shows the user.
-class RecordingApp : public StoreApplication {
-public:
-    struct Box {
-        std::string text;
-        std::string caption;
-        unsigned style;
-    };
-    std::vector<Box> boxes;
-
-    int messageBox(HWND, const char* text, const char* caption, unsigned style) override {
-        boxes.push_back({text ? text : "", caption ? caption : "", style});
-        return IDOK;
-    }
-    void appQuit() override {}
-    ObjectStore* makeStore(OCLStorage* storage) override { return new ObjectStore(storage); }
-};
 
 // The bytes of one stream of a module file, read with the storage alone.
 std::vector<uint8_t> ReadStream(const std::string& path, const char* name) {
@@ -95,7 +78,7 @@ class Proxies : public ModelTest {
 protected:
     void SetUp() override {
         ModelTest::SetUp();
-        app_ = std::make_unique<RecordingApp>();
+        app_ = std::make_unique<MessageBoxApp>();
     }
     void TearDown() override {
         std::vector<tModuleIndex> all;
@@ -161,7 +144,7 @@ protected:
         return n;
     }
 
-    std::unique_ptr<RecordingApp> app_;
+    std::unique_ptr<MessageBoxApp> app_;
     ScratchDir dir_;
     std::string pathA_, pathB_;
     tModuleIndex a_ = NO_MODULE, b_ = NO_MODULE;

@@ -73,33 +73,6 @@ void ModuleStoreTest::addData(InterObjRep* o, const char* name, IdType type, con
     o->addField(InterDataField::make(name, type, 1, typeName));
 }
 
-int32_t ModuleStoreTest::getLong(InterObjRep* o, const char* name) {
-    SignatureRep* owner = nullptr;
-    Field* f = o->signature()->findField(name, owner, 0);
-    int32_t v = 0;
-    f->get(v, *o, *owner);
-    return v;
-}
-
-void ModuleStoreTest::setLong(InterObjRep* o, const char* name, int32_t v) {
-    SignatureRep* owner = nullptr;
-    o->signature()->findField(name, owner, 0)->set(v, *o, *owner);
-}
-
-std::string ModuleStoreTest::getText(InterObjRep* o, const char* name) {
-    SignatureRep* owner = nullptr;
-    Field* f = o->signature()->findField(name, owner, 0);
-    ValString s;
-    f->get(s, *o, *owner);
-    const char* c = s;
-    return c ? c : "";
-}
-
-void ModuleStoreTest::setText(InterObjRep* o, const char* name, const char* text) {
-    SignatureRep* owner = nullptr;
-    o->signature()->findField(name, owner, 0)->set(ValString(text), *o, *owner);
-}
-
 InterObjRep* ModuleStoreTest::found(const char* path) {
     InterObj o;
     return ObjectStore::find(path, o) ? o.get() : nullptr;

@@ -16,6 +16,7 @@
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
 #include "tests/support/freshproc.h"
+#include "tests/support/fieldaccess.h"
 
 namespace tq::test {
 
@@ -73,10 +74,6 @@ protected:
     // Things of the tests, made in module m.
     static InterObjRep* named(const char* name, tModuleIndex m, InterObjRep* copyOf = nullptr);
     static void addData(InterObjRep* o, const char* name, IdType type, const char* typeName = nullptr);
-    static int32_t getLong(InterObjRep* o, const char* name);
-    static void setLong(InterObjRep* o, const char* name, int32_t v);
-    static std::string getText(InterObjRep* o, const char* name);
-    static void setText(InterObjRep* o, const char* name, const char* text);
     static InterObjRep* found(const char* path);
 
     TestApp* app_ = nullptr;

@@ -24,6 +24,8 @@
 #include "store/persist/objstore.h"
 #include "store/sigproxy.h"
 #include "store/storeapp.h"
+#include "tests/support/boxapp.h"
+#include "tests/support/fieldaccess.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
@@ -36,23 +38,6 @@ public:
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NamesEnvironment);
 
-class ProxyApp : public StoreApplication {
-public:
-    struct Box {
-        std::string text;
-        std::string caption;
-        unsigned style;
-    };
-    std::vector<Box> boxes;
-
-    int messageBox(HWND, const char* text, const char* caption, unsigned style) override {
-        boxes.push_back({text ? text : "", caption ? caption : "", style});
-        return IDOK;
-    }
-    void appQuit() override {}
-    ObjectStore* makeStore(OCLStorage* storage) override { return new ObjectStore(storage); }
-};
-
 const char* const kMissing =
     "Proxy Resolve Failure due to Prototype missing for \nthe object: Form1.\n"
     "Making the replacement object: Form1Proxy\nin order to satisy the expected prototype.";
@@ -63,7 +48,7 @@ const char* const kMismatch =
 class CrossModule : public ::testing::Test {
 protected:
     void SetUp() override {
-        app_ = std::make_unique<ProxyApp>();
+        app_ = std::make_unique<MessageBoxApp>();
         objects_ = InterObjRep::LiveCount();
         signatures_ = SignatureRep::LiveCount();
         if (IsFreshProcess()) {
@@ -109,36 +94,6 @@ protected:
         InterObj o;
         return ObjectStore::find(name, o) ? o.get() : nullptr;
     }
-    static Field* fieldOf(InterObjRep* o, const char* name, SignatureRep*& owner) {
-        return o->signature()->findField(name, owner, 0);
-    }
-    static int32_t getLong(InterObjRep* o, const char* name) {
-        SignatureRep* owner = nullptr;
-        int32_t v = 0;
-        fieldOf(o, name, owner)->get(v, *o, *owner);
-        return v;
-    }
-    static void setLong(InterObjRep* o, const char* name, int32_t v) {
-        SignatureRep* owner = nullptr;
-        fieldOf(o, name, owner)->set(v, *o, *owner);
-    }
-    static std::string getText(InterObjRep* o, const char* name) {
-        SignatureRep* owner = nullptr;
-        ValString s;
-        fieldOf(o, name, owner)->get(s, *o, *owner);
-        const char* c = s;
-        return c ? c : "";
-    }
-    static InterObjRep* getObject(InterObjRep* o, const char* name) {
-        SignatureRep* owner = nullptr;
-        InterObj v;
-        fieldOf(o, name, owner)->get(v, *o, *owner);
-        return v.get();
-    }
-    static void setObject(InterObjRep* o, const char* name, InterObjRep* v) {
-        SignatureRep* owner = nullptr;
-        fieldOf(o, name, owner)->set(InterObj(v), *o, *owner);
-    }
     static void addData(InterObjRep* o, const char* name, IdType type) {
         o->addField(InterDataField::make(name, type, 1));
     }
@@ -156,8 +111,7 @@ protected:
         InterObjRep* copy = InterObjRep::NewNamed("Copy1", form, b, IOT_ORDINARY);
         setLong(copy, "Count", 42);
         ObjectStore::OpenModule(b);
-        SignatureRep* owner = nullptr;
-        fieldOf(copy, "Caption", owner)->set(ValString("hello"), *copy, *owner);
+        setText(copy, "Caption", "hello");
         setLong(InterObjRep::NewCopy(*form, b, IOT_DYNAMIC), "Count", 7);
         InterObjRep* holder = InterObjRep::NewNamed("Holder", nullptr, b, IOT_ORDINARY);
         addData(holder, "Ref", IDT_OBJECT);
@@ -175,7 +129,7 @@ protected:
         return list.length() == 1 ? list[0].get() : nullptr;
     }
 
-    std::unique_ptr<ProxyApp> app_;
+    std::unique_ptr<MessageBoxApp> app_;
     ScratchDir dir_;
     std::string pathA_, pathB_, pathC_;
     size_t objects_ = 0, signatures_ = 0;
@@ -522,8 +476,7 @@ TEST_F(CrossModule, ThreeModulesResolveAChainOfSignaturesInAnyOrderOfOneList) {
     InterObjRep* copy = InterObjRep::NewNamed("Copy3", form2, c, IOT_ORDINARY);
     setLong(copy, "Count", 6);
     setLong(copy, "Extra", 5);
-    SignatureRep* owner = nullptr;
-    fieldOf(copy, "Caption", owner)->set(ValString("chain"), *copy, *owner);
+    setText(copy, "Caption", "chain");
     save(a);
     save(b);
     save(c);

@@ -1,0 +1,21 @@
+// Reading and writing an object's fields by name, the way a host's property
+// sheet does: through the signature's field lookup, so a test sees what the
+// store shows and not the bytes behind it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tq {
+
+class InterObjRep;
+
+int32_t getLong(InterObjRep* o, const char* name);
+void setLong(InterObjRep* o, const char* name, int32_t v);
+// The field's text; a null string reads as empty.
+std::string getText(InterObjRep* o, const char* name);
+void setText(InterObjRep* o, const char* name, const char* text);
+InterObjRep* getObject(InterObjRep* o, const char* name);
+void setObject(InterObjRep* o, const char* name, InterObjRep* v);
+
+}  // namespace tq
