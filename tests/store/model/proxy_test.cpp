@@ -563,11 +563,34 @@ TEST_F(SpoiltProxies, AnEmptyTextIsRefused) {
     expectLoadFails("its text is empty");
 }
 
+TEST_F(SpoiltProxies, AnObjectProxyWithAnEmptyTextIsRefusedWhenFollowed) {
+    Patch(pathB_, "ObjectProxies", RecordOffset(pathB_, "ObjectProxies", 0), {0, 0, 0, 0});
+    ScopedThrowingAsserts asserts;
+    b_ = load(pathB_);
+    InterObjRep* holder = objectOf(b_, holder_);
+    InterObj ref;
+    try {
+        holder->signature()->fields().pvalue("Ref")->get(ref, *holder, *holder->signature());
+        ADD_FAILURE() << "the empty text was accepted";
+    } catch (const ObjectLoadFailed& e) {
+        EXPECT_NE(std::string(e.what()).find("ObjectProxies entry 0: its text is empty"), std::string::npos)
+            << e.what();
+    }
+}
+
 TEST_F(SpoiltProxies, AFieldListThatNeverEndsIsRefused) {
     // The end byte of the field list and everything after it in the record
     // become field kinds: the reader runs past the record.
     const uint32_t length = RecordLength(pathB_, "SignatureProxies", 0);
     Patch(pathB_, "SignatureProxies", at_ + 9 + 24, std::vector<uint8_t>(length - 9 - 24, FRK_DATA));
+    expectLoadFails("SignatureProxies entry 0");
+}
+
+TEST_F(SpoiltProxies, AReferenceListThatNeverEndsIsRefused) {
+    // The null reference that ends the last list names an object instead:
+    // the reader runs past the record.
+    const uint32_t length = RecordLength(pathB_, "SignatureProxies", 0);
+    Patch(pathB_, "SignatureProxies", at_ + length - 5, {0x04, 1, 0, 0, 0});
     expectLoadFails("SignatureProxies entry 0");
 }
 
