@@ -328,6 +328,23 @@ TEST_F(Proxies, AReplacementLaysOutAnInheritedChainWhereTheObjectsKeepTheirBytes
     EXPECT_EQ(copy->eval("Ratio")->as<double>(), 2.75);
 }
 
+// A proxy's field list comes from a file: one in which every field claims
+// offset 0 splits into as many one-field sections as it has fields, and
+// finding that split must not take time that grows with the cube of the
+// count.
+TEST_F(Proxies, AFieldListWhoseFieldsAllLieAtOffsetZeroIsLaidOutOneSectionEach) {
+    constexpr int kCount = 2048;
+    FieldPtrList list;
+    for (int i = 0; i < kCount; ++i) {
+        InterDataField* f = dataField(("F" + std::to_string(i)).c_str(), IDT_LONG);
+        f->fieldOffset(0);
+        list.append(f);
+    }
+    const std::vector<Field*> order = ProxyLayoutOrder(list);
+    ASSERT_EQ(order.size(), static_cast<size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(order[i], list.at(kCount - 1 - i)) << "field " << i;
+}
+
 TEST_F(Proxies, AProxyTextThatIsNoIdentifierStillGivesAValidReplacementName) {
     makeAandB();
     form()->addField(new EmbedObjField("Button", nullptr));
