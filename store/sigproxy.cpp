@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +26,10 @@ namespace {
 constexpr unsigned kWarningStyle = MB_ICONEXCLAMATION | 0x2000;
 // Identifiers hold at most this many characters.
 constexpr size_t kMaxName = 31;
+// Beyond this many fields a proxy's list is not split into sections: the
+// split can cost time that grows with the square of the count, and the list
+// comes from a file. No signature chain of a real module comes near it.
+constexpr size_t kMaxLaidOutFields = 2048;
 
 [[noreturn]] void BadProxy(uint32_t index, const std::string& what) {
     const std::string text = std::string(SignatureProxy::storageName) + " entry " +
@@ -55,19 +61,6 @@ std::string ReplacementName(const std::string& text, unsigned serial) {
     const std::string tail = serial ? "Proxy" + std::to_string(serial) : std::string("Proxy");
     if (base.size() + tail.size() > kMaxName) base.resize(kMaxName - tail.size());
     return base + tail;
-}
-
-// Whether the fields, sorted by offset, fill [0, their total size) without
-// a gap or an overlap: one signature's own section.
-bool TilesSection(std::vector<DataField*> fields) {
-    std::sort(fields.begin(), fields.end(),
-              [](DataField* a, DataField* b) { return a->fieldOffset() < b->fieldOffset(); });
-    int64_t end = 0;
-    for (DataField* f : fields) {
-        if (f->size() <= 0 || f->fieldOffset() != end) return false;
-        end += f->size();
-    }
-    return true;
 }
 
 bool Listed(const tModuleIndex* indexes, tModuleIndex m) {
@@ -113,7 +106,7 @@ void WriteNullReference(OCLStream& out) { out.writeReference(0x04, tDescriptor::
 // section first, each section in offset order. The sections are found as
 // the split of the list into runs that each fill a section exactly (the
 // longest such first run when there is a choice); a list that does not
-// split so is added in its own order.
+// split so, or is too long to split, is added in its own order.
 std::vector<Field*> ProxyLayoutOrder(const FieldPtrList& list) {
     std::vector<Field*> inOrder;
     std::vector<DataField*> data;
@@ -123,19 +116,39 @@ std::vector<Field*> ProxyLayoutOrder(const FieldPtrList& list) {
         data.push_back(static_cast<DataField*>(list.at(i)));
     }
     const size_t n = data.size();
+    if (n > kMaxLaidOutFields) return inOrder;
     // splits[i]: the end of the first run of a split of data[i..n), or 0
     // when data[i..n) does not split.
     std::vector<size_t> splits(n + 1, 0);
     std::vector<bool> splittable(n + 1, false);
     splittable[n] = true;
+    // rest[i]: the sizes of data[i..n) added up.
+    std::vector<int64_t> rest(n + 1, 0);
+    for (size_t i = n; i-- > 0;) rest[i] = rest[i + 1] + std::max<int64_t>(data[i]->size(), 0);
     for (size_t i = n; i-- > 0;) {
-        for (size_t end = n; end > i; --end) {
-            if (!splittable[end]) continue;
-            if (TilesSection(std::vector<DataField*>(data.begin() + static_cast<ptrdiff_t>(i),
-                                                     data.begin() + static_cast<ptrdiff_t>(end)))) {
+        // The run [i, end) grows one field at a time. Spans that do not
+        // overlap, lie at or after 0 and add up to the furthest end fill a
+        // section exactly. Once two spans overlap, or one has no size or
+        // lies before 0, or the spans reach further than all the fields
+        // left could fill, no longer run is a section either: stop there.
+        std::map<int64_t, int64_t> spans;
+        int64_t sum = 0;
+        int64_t furthest = 0;
+        for (size_t end = i + 1; end <= n; ++end) {
+            const int64_t offset = data[end - 1]->fieldOffset();
+            const int64_t size = data[end - 1]->size();
+            if (size <= 0 || offset < 0) break;
+            const auto next = spans.lower_bound(offset);
+            if (next != spans.end() && next->first < offset + size) break;
+            if (next != spans.begin() && std::prev(next)->second > offset) break;
+            spans.emplace_hint(next, offset, offset + size);
+            sum += size;
+            furthest = std::max(furthest, offset + size);
+            if (furthest > rest[i]) break;
+            // The longest such first run wins: later ends overwrite.
+            if (sum == furthest && splittable[end]) {
                 splits[i] = end;
                 splittable[i] = true;
-                break;
             }
         }
     }

@@ -328,6 +328,23 @@ TEST_F(Proxies, AReplacementLaysOutAnInheritedChainWhereTheObjectsKeepTheirBytes
     EXPECT_EQ(copy->eval("Ratio")->as<double>(), 2.75);
 }
 
+// A proxy's field list comes from a file: one in which every field claims
+// offset 0 splits into as many one-field sections as it has fields, and
+// finding that split must not take time that grows with the cube of the
+// count.
+TEST_F(Proxies, AFieldListWhoseFieldsAllLieAtOffsetZeroIsLaidOutOneSectionEach) {
+    constexpr int kCount = 2048;
+    FieldPtrList list;
+    for (int i = 0; i < kCount; ++i) {
+        InterDataField* f = dataField(("F" + std::to_string(i)).c_str(), IDT_LONG);
+        f->fieldOffset(0);
+        list.append(f);
+    }
+    const std::vector<Field*> order = ProxyLayoutOrder(list);
+    ASSERT_EQ(order.size(), static_cast<size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(order[i], list.at(kCount - 1 - i)) << "field " << i;
+}
+
 TEST_F(Proxies, AProxyTextThatIsNoIdentifierStillGivesAValidReplacementName) {
     makeAandB();
     form()->addField(new EmbedObjField("Button", nullptr));
@@ -563,11 +580,34 @@ TEST_F(SpoiltProxies, AnEmptyTextIsRefused) {
     expectLoadFails("its text is empty");
 }
 
+TEST_F(SpoiltProxies, AnObjectProxyWithAnEmptyTextIsRefusedWhenFollowed) {
+    Patch(pathB_, "ObjectProxies", RecordOffset(pathB_, "ObjectProxies", 0), {0, 0, 0, 0});
+    ScopedThrowingAsserts asserts;
+    b_ = load(pathB_);
+    InterObjRep* holder = objectOf(b_, holder_);
+    InterObj ref;
+    try {
+        holder->signature()->fields().pvalue("Ref")->get(ref, *holder, *holder->signature());
+        ADD_FAILURE() << "the empty text was accepted";
+    } catch (const ObjectLoadFailed& e) {
+        EXPECT_NE(std::string(e.what()).find("ObjectProxies entry 0: its text is empty"), std::string::npos)
+            << e.what();
+    }
+}
+
 TEST_F(SpoiltProxies, AFieldListThatNeverEndsIsRefused) {
     // The end byte of the field list and everything after it in the record
     // become field kinds: the reader runs past the record.
     const uint32_t length = RecordLength(pathB_, "SignatureProxies", 0);
     Patch(pathB_, "SignatureProxies", at_ + 9 + 24, std::vector<uint8_t>(length - 9 - 24, FRK_DATA));
+    expectLoadFails("SignatureProxies entry 0");
+}
+
+TEST_F(SpoiltProxies, AReferenceListThatNeverEndsIsRefused) {
+    // The null reference that ends the last list names an object instead:
+    // the reader runs past the record.
+    const uint32_t length = RecordLength(pathB_, "SignatureProxies", 0);
+    Patch(pathB_, "SignatureProxies", at_ + length - 5, {0x04, 1, 0, 0, 0});
     expectLoadFails("SignatureProxies entry 0");
 }
 

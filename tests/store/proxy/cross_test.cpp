@@ -24,6 +24,8 @@
 #include "store/persist/objstore.h"
 #include "store/sigproxy.h"
 #include "store/storeapp.h"
+#include "tests/store/model/streams.h"
+#include "tests/support/asserts.h"
 #include "tests/support/boxapp.h"
 #include "tests/support/fieldaccess.h"
 #include "tests/support/freshproc.h"
@@ -207,10 +209,12 @@ TEST_F(CrossModule, TheOrderOfLoadingDecidesWhetherThePrototypeIsFound) {
 
 TEST_F(CrossModule, AFieldAddedToThePrototypeSinceIsAMismatch) {
     if (IsFreshProcess()) {
-        load(pathA_);
-        load(pathB_);
+        // With A loaded second, B finds no Form1 at all.
+        const bool bFirst = FreshProcessArg("TQ_ORDER") == "BA";
+        load(bFirst ? pathB_ : pathA_);
+        load(bFirst ? pathA_ : pathB_);
         ASSERT_EQ(app_->boxes.size(), 1u);
-        EXPECT_EQ(app_->boxes[0].text, kMismatch);
+        EXPECT_EQ(app_->boxes[0].text, bFirst ? kMissing : kMismatch);
         InterObjRep* copy = found("Copy1");
         EXPECT_NE(copy->signature(), found("Form1")->signature());
         EXPECT_EQ(copy->signature(), found("Form1Proxy")->signature());
@@ -224,6 +228,7 @@ TEST_F(CrossModule, AFieldAddedToThePrototypeSinceIsAMismatch) {
     save(a);
     unloadAll();
     EXPECT_EQ(child("AB"), 0);
+    EXPECT_EQ(child("BA"), 0);
 }
 
 TEST_F(CrossModule, AModuleOthersUseGoesOnlyTogetherWithThem) {
@@ -377,6 +382,76 @@ TEST_F(CrossModule, AReplacementSavedWithItsModuleIsFoundAgainNextTime) {
     makeAandB();
     EXPECT_EQ(child("save"), 0);
     EXPECT_EQ(child("again"), 0);
+}
+
+// A: Form1 and Wide, whose name is as long as an identifier may be. B:
+// clones of both, and an object of its own that already has the name
+// Form1's replacement would take.
+TEST_F(CrossModule, AReplacementTakesAnotherNameWhenItsOwnIsTakenOrTooLong) {
+    const char* const kWide = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcde";
+    if (IsFreshProcess()) {
+        load(pathB_);
+        ASSERT_EQ(app_->boxes.size(), 2u);
+        InterObjRep* wide = found("ABCDEFGHIJKLMNOPQRSTUVWXYZProxy");
+        InterObjRep* form = found("Form1Proxy1");
+        ASSERT_TRUE(wide && form);
+        EXPECT_EQ(found("Copy1")->signature(), wide->signature());
+        EXPECT_EQ(found("Copy2")->signature(), form->signature());
+        EXPECT_EQ(getLong(found("Copy1"), "Count"), 1);
+        EXPECT_EQ(getLong(found("Copy2"), "Count"), 2);
+        EXPECT_EQ(getText(found("Form1Proxy"), "Other"), "mine");
+        // Each warning names the object that was really made.
+        int named = 0;
+        for (const auto& box : app_->boxes)
+            for (const char* made : {"Form1Proxy1\n", "ABCDEFGHIJKLMNOPQRSTUVWXYZProxy\n"})
+                if (box.text.find(std::string("Making the replacement object: ") + made) != std::string::npos) ++named;
+        EXPECT_EQ(named, 2);
+        return;
+    }
+    const tModuleIndex a = load(pathA_);
+    InterObjRep* wide = InterObjRep::NewNamed(kWide, nullptr, a, IOT_ORDINARY);
+    addData(wide, "Count", IDT_LONG);
+    InterObjRep* form = InterObjRep::NewNamed("Form1", nullptr, a, IOT_ORDINARY);
+    addData(form, "Count", IDT_LONG);
+    const tModuleIndex b = load(pathB_);
+    InterObjRep* mine = InterObjRep::NewNamed("Form1Proxy", nullptr, b, IOT_ORDINARY);
+    addData(mine, "Other", IDT_STRING);
+    setText(mine, "Other", "mine");
+    setLong(InterObjRep::NewNamed("Copy1", wide, b, IOT_ORDINARY), "Count", 1);
+    setLong(InterObjRep::NewNamed("Copy2", form, b, IOT_ORDINARY), "Count", 2);
+    save(a);
+    save(b);
+    unloadAll();
+    EXPECT_EQ(child("B"), 0);
+}
+
+// B's signature proxy is spoilt to name B's own Loop1, and Loop1's
+// signature to be that proxy: looking the name up reads Loop1, which asks
+// the proxy again.
+TEST_F(CrossModule, AProxyThatStandsBehindItsOwnPrototypeFailsTheLoadCleanly) {
+    if (IsFreshProcess()) {
+        ScopedThrowingAsserts asserts;
+        try {
+            ObjectStore::LoadModule(pathB_.c_str(), 0, 0);
+            ADD_FAILURE() << "the proxy resolved through itself";
+        } catch (const ObjectLoadFailed& e) {
+            EXPECT_NE(std::string(e.what()).find("stands behind the proxy itself"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+        return;
+    }
+    const tModuleIndex a = load(pathA_);
+    InterObjRep* form = InterObjRep::NewNamed("Form1", nullptr, a, IOT_ORDINARY);
+    addData(form, "Count", IDT_LONG);
+    const tModuleIndex b = load(pathB_);
+    InterObjRep::NewNamed("Copy1", form, b, IOT_ORDINARY);
+    const uint32_t loop = InterObjRep::NewNamed("Loop1", nullptr, b, IOT_ORDINARY)->descriptor().descIndex();
+    save(a);
+    save(b);
+    unloadAll();
+    Patch(pathB_, "SignatureProxies", RecordOf(pathB_, "SignatureProxies", 0).offset + 4, {'L', 'o', 'o', 'p', '1'});
+    Patch(pathB_, "Objects", RecordOf(pathB_, "Objects", loop).offset + 4 + 1, Reference(0x06, 0x80000000u));
+    EXPECT_EQ(child("B"), 0);
 }
 
 // Element i of the one-dimensional array `name` of o, read and written in
