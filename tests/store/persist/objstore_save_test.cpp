@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/util/dllutils.h"
 #include "platform/util/lebytes.h"
@@ -265,6 +266,25 @@ TEST_F(Saving, SaveAsOntoAReadOnlyFileFailsAndLeavesTheModuleWhereItWas) {
     EXPECT_THROW(ObjectStore::SaveAs(m, file("held.qbo").c_str(), 0), StoreException);
     EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
     EXPECT_EQ(ObjectStore::GetModuleFileNameA(holder), file("held.qbo"));
+
+    // Nor can the file of a module loaded read-only, which holds no lock,
+    // nor the text of a text module.
+    const tModuleIndex reader = load(locked, 0, 1);
+    try {
+        ObjectStore::SaveAs(m, locked.c_str(), 0);
+        ADD_FAILURE() << "a loaded module's file was taken over";
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.name(), "ModuleSaveAsError");
+    }
+    EXPECT_EQ(StreamBytes(locked, "Static globals"), lockedBytes);
+    EXPECT_EQ(ObjectStore::FindModule(locked.c_str()), reader);
+    app_->textEnabled = 1;
+    const std::string text = file("prog.txt");
+    std::ofstream(text) << "Object Prog\n";
+    const tModuleIndex textModule = load(text, 0);
+    EXPECT_THROW(ObjectStore::SaveAs(m, text.c_str(), 1), StoreException);
+    EXPECT_EQ(ObjectStore::FindModule(text.c_str()), textModule);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
 
     // The module still saves where it was.
     InterObj more(named("More", m));
