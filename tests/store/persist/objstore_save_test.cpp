@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "platform/util/dllutils.h"
 #include "platform/util/lebytes.h"
@@ -314,6 +315,43 @@ TEST_F(Saving, SaveAsOntoANewFileMovesTheModuleThereAndCommitsIt) {
     const tModuleIndex back = load(file("new.qbo"), 0);
     EXPECT_EQ(ObjectStore::StaticCount(back), 2);
     EXPECT_NE(found("Later"), nullptr);
+}
+
+TEST_F(Saving, ASaveAsWhoseCommitFailsLeavesTheModuleInItsOldFileWithItsNameAndChanges) {
+    const std::string path = file("home.qbo");
+    const std::string target = file("away.qbo");
+    const tModuleIndex m = load(path);
+    InterObj kept(named("Kept", m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    InterObj later(named("Later", m));
+    const tModuleIndex untitled = load("");
+    const std::string temp = ObjectStore::GetModuleFileNameA(untitled);
+    const int16_t serial = ObjectStore::ModuleUntitledSerialNum(untitled);
+
+    // The first block each commit writes fails.
+    bool failed = false;
+    OCLStorage::SetWriteFaultHook([&](uint64_t) { return std::exchange(failed, true); });
+    EXPECT_ANY_THROW(ObjectStore::SaveAs(m, target.c_str(), 0));
+    failed = false;
+    EXPECT_ANY_THROW(ObjectStore::SaveAs(untitled, target.c_str(), 0));
+    OCLStorage::SetWriteFaultHook(nullptr);
+
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
+    EXPECT_EQ(ObjectStore::FindModule(path.c_str()), m);
+    EXPECT_FALSE(std::filesystem::exists(target)) << "the file made for the move goes again";
+    EXPECT_TRUE(ObjectStore::ModuleIsUntitled(untitled));
+    EXPECT_EQ(ObjectStore::ModuleUntitledSerialNum(untitled), serial);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(untitled), temp);
+    EXPECT_TRUE(std::filesystem::exists(temp));
+
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    kept = nullptr;
+    later = nullptr;
+    ObjectStore::UnloadModule(m);
+    load(path, 0);
+    EXPECT_NE(found("Later"), nullptr) << "the changes stay with the module and reach its own file";
 }
 
 TEST_F(Saving, ASaveWritesOnlyWhatChangedAndLeavesTheModuleClean) {
