@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <utility>
 
 #include "platform/util/dllutils.h"
@@ -352,6 +353,30 @@ TEST_F(Saving, ASaveAsWhoseCommitFailsLeavesTheModuleInItsOldFileWithItsNameAndC
     ObjectStore::UnloadModule(m);
     load(path, 0);
     EXPECT_NE(found("Later"), nullptr) << "the changes stay with the module and reach its own file";
+}
+
+TEST_F(Saving, AStoreMadeDirectlyOnAModuleFileKeepsItsNamesAndListsWhenSaved) {
+    const std::string path = file("direct.qbo");
+    {
+        const tModuleIndex m = load(path);
+        InterObj named1(named("Named", m));
+        InterObj loose(InterObjRep::NewCopy(*named1, m, IOT_DYNAMIC));
+        ObjectStore::RequestPreload(named1.get());
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        named1 = nullptr;
+        loose = nullptr;
+        ObjectStore::UnloadModule(m);
+    }
+    const std::vector<uint8_t> statics = StreamBytes(path, "Static globals");
+    {
+        // As a host's own code might: a store on the file, without a load.
+        auto store = std::make_unique<ObjectStore>(
+            new OCLStorage(path.c_str(), 0, STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_DENY_WRITE));
+        ObjectStore::Save(store->moduleIndex());
+        ObjectStore::Commit(store->moduleIndex());
+    }
+    EXPECT_EQ(StreamBytes(path, "Static globals"), statics) << "saving a store that never read its names loses none";
 }
 
 TEST_F(Saving, ASaveWritesOnlyWhatChangedAndLeavesTheModuleClean) {
