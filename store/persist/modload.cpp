@@ -339,6 +339,13 @@ void ObjectStore::SaveAs(tModuleIndex m, const char* path, int asText) {
     const std::string target = FullPathName(given);
     if (target.empty() || target.size() >= kMaxPath) refuse();
 
+    // Another loaded module's file is never taken over: a module opened
+    // read-only holds no lock on it, and a text module's text is the host's
+    // to write. Two modules known by one file name could not be told apart.
+    for (tModuleIndex other = NextValidIndex(DETACHED_MODULE); other != DETACHED_MODULE;
+         other = NextValidIndex(other))
+        if (other != m && SamePathIgnoringCase(GetModuleFileNameA(other), target)) refuse();
+
     const bool wasUntitled = (s.flags_ & kUntitled) != 0;
     const bool wasText = !s.textPath_.empty();
     const std::string oldFile = s.storage_->GetStoragePath();

@@ -21,7 +21,8 @@
 //   "Static globals"   static names, dynamic objects, preloads (statglob.cpp)
 //   one stream per kind of thing, each a description table (desctab.h), in
 //   the order of kTableKinds: "Objects", "Signatures", "Strings",
-//   "Enumerations"
+//   "Enumerations", "ObjectProxies", "EnumerationProxies",
+//   "SignatureProxies" (block tables join when blocks are stored)
 //   "IdStrings"        the identifier table (idstr.h)
 //
 // "Module version" record, from offset 0:

@@ -20,6 +20,7 @@
 #include "store/model/enumfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
+#include "store/model/objval.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/persist/vlstrrep.h"
@@ -103,6 +104,35 @@ protected:
         return path;
     }
 
+    // A module whose clone, object field and enumeration field belong to
+    // another module, which is unloaded with it: its file holds one proxy
+    // of each kind.
+    std::string makeReferringModule() {
+        const std::string libPath = dir_.file("lib.qbo");
+        const std::string path = dir_.file("referring.qbo");
+        // New enumerations go into the current module: the library's first.
+        const tModuleIndex lib = ObjectStore::LoadModule(libPath.c_str(), 1, 0);
+        InterObj shape(InterObjRep::NewNamed("Shape", nullptr, lib, IOT_ORDINARY));
+        shape->addField(InterDataField::make("Sides", IDT_LONG, 1));
+        EnumRep* colour = new EnumRep("Colour", 0);
+        colour->addEntry("Red", 1);
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+        {
+            InterObj square(InterObjRep::NewNamed("Square", shape.get(), m, IOT_ORDINARY));
+            InterObj drawing(InterObjRep::NewNamed("Drawing", nullptr, m, IOT_ORDINARY));
+            drawing->addField(InterDataField::make("Favourite", IDT_OBJECT, 1));
+            *drawing->eval("Favourite") = ObjectValue(shape);
+            drawing->addField(InterEnumField::make("Tint", colour, 1));
+            ObjectStore::Save(m);
+            ObjectStore::Commit(m);
+        }
+        shape = nullptr;
+        const tModuleIndex both[] = {lib, m, NO_MODULE};
+        ObjectStore::UnloadModules(both);
+        InterObjRep::DeleteObjects();
+        return path;
+    }
+
     static TessaroInitializer* start_;
     ScratchDir dir_;
 };
@@ -158,6 +188,27 @@ TEST_F(TqDump, JsonGivesTheSameAndAnIndependentParserReadsIt) {
               "5 []\n"
               "Blue {'type': 2, 'bounds': [[1, 3]], 'elements': [0, 42, 0]}\n"
               "[{'name': 'Red', 'value': 1}, {'name': 'Blue', 'value': 3}]\n");
+}
+
+TEST_F(TqDump, ProxiesAreShownByTheirTextAndWhatTheyNameInAModuleNotLoadedIsNoFault) {
+    const std::string path = makeReferringModule();
+    const std::string script =
+        "import json,sys\n"
+        "d=json.load(sys.stdin)\n"
+        "for k in ('ObjectProxies','EnumerationProxies','SignatureProxies'):\n"
+        "    print(k, sorted(set(p['text'] for p in d['records'][k])))\n"
+        "print(sorted(set(x['unresolved'] for k in d['records'] for x in d['records'][k] if 'unresolved' in x)))\n"
+        "print(d['faults'])\n";
+    std::ofstream(dir_.file("proxies.py")) << script;
+    const ToolRun r = Shell(Tool() + " --json " + path + " 2>/dev/null | python3 " + dir_.file("proxies.py") + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out,
+              "ObjectProxies ['Shape']\n"
+              "EnumerationProxies ['Colour']\n"
+              "SignatureProxies ['Shape']\n"
+              "['Unable to resolve: Colour']\n"
+              "[]\n")
+        << "a thing of a module that is not loaded is no fault of the file";
 }
 
 TEST_F(TqDump, TheFileIsNeverChanged) {

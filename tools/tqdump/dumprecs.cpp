@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/util/pathsrch.h"
+#include "store/errors/extexcep.h"
 #include "store/arrayfld.h"
 #include "store/field.h"
 #include "store/model/enum.h"
@@ -15,7 +16,9 @@
 #include "store/model/sigrep.h"
 #include "store/persist/descobj.h"
 #include "store/persist/objstore.h"
+#include "store/persist/proxy.h"
 #include "store/persist/vlstrrep.h"
+#include "store/sigproxy.h"
 #include "store/vals.h"
 #include "tools/tqdump/tqdump.h"
 
@@ -234,6 +237,10 @@ void DumpKind(tModuleIndex m, Node& into, Report& report, Describe&& describe) {
         try {
             T* thing = DescribedObjectNoDescriptor<T>::fault(tDescriptor::Make(m, i));
             if (thing) describe(*thing, n);
+        } catch (const ProxyResolveFailed& ex) {
+            // The record is sound; what it refers to lies in a module that
+            // is not loaded here. That is no fault of this file.
+            n.add("unresolved", ex.what());
         } catch (const std::exception& ex) {
             report.fault(n, ex.what());
         }
@@ -244,7 +251,9 @@ void DumpKind(tModuleIndex m, Node& into, Report& report, Describe&& describe) {
 
 bool KindIsRead(const std::string& stream) {
     return stream == InterObjRep::storageName || stream == SignatureRep::storageName ||
-           stream == ValStringRep::storageName || stream == EnumRep::storageName;
+           stream == ValStringRep::storageName || stream == EnumRep::storageName ||
+           stream == InterObjProxy::storageName || stream == EnumProxy::storageName ||
+           stream == SignatureProxy::storageName;
 }
 
 void DumpRecords(const std::string& path, Report& report) {
@@ -266,6 +275,11 @@ void DumpRecords(const std::string& path, Report& report) {
     DumpKind<SignatureRep>(m, records, report, [](SignatureRep& s, Node& n) { DescribeSignature(s, n); });
     DumpKind<InterObjRep>(m, records, report, [m](InterObjRep& o, Node& n) { DescribeObject(o, m, n); });
     DumpKind<ValStringRep>(m, records, report, [](ValStringRep& s, Node& n) { DescribeString(s, n); });
+    // A proxy names its target in another module by text; that text is what
+    // a person needs to see to know what the module expects to find.
+    DumpKind<InterObjProxy>(m, records, report, [](InterObjProxy& p, Node& n) { n.add("text", p.text()); });
+    DumpKind<EnumProxy>(m, records, report, [](EnumProxy& p, Node& n) { n.add("text", p.text()); });
+    DumpKind<SignatureProxy>(m, records, report, [](SignatureProxy& p, Node& n) { n.add("text", p.text()); });
     ObjectStore::UnloadModule(ObjectStore::Module(m));
     InterObjRep::DeleteObjects();
 }

@@ -8,11 +8,13 @@
 //  2. the records, read the way the store reads them, by loading the module
 //     read-only and faulting every thing of every table: objects with their
 //     values and arrays, signatures with their fields and events, strings,
-//     enumerations. Records of kinds this library does not read yet (blocks,
-//     proxies) are shown as their first bytes.
+//     enumerations, and the text by which each proxy names its target.
+//     Records of kinds this library does not read yet (blocks) are shown as
+//     their first bytes.
 // Every fault it meets is reported where it was found and makes the exit
-// status 1; the file is never changed (its storage is opened without write
-// access).
+// status 1; a record that refers to a thing of a module not loaded is shown
+// as "unresolved" and is no fault. The file is never changed (its storage is
+// opened without write access).
 #pragma once
 
 #include <string>

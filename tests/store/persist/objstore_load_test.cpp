@@ -311,6 +311,32 @@ TEST_F(SpoiltStaticGlobals, ADynamicEntryThatNamesAStaticObjectIsDroppedWhenSave
     EXPECT_EQ(StreamBytes(path_, "Static globals"), good);
 }
 
+TEST_F(Loading, ASpoiltVersionRecordFailsTheLoadWithoutReadingWhatItClaims) {
+    const std::string path = file("version.qbo");
+    MakeModule(path, "Versioned");
+    const std::vector<uint8_t> good = StreamBytes(path, "Module version");
+    std::vector<uint8_t> claims = Record({1, 2, 0xFFFFFFF0});
+    const std::vector<std::vector<uint8_t>> spoilt = {
+        {1, 2, 3, 4, 5},                  // cut inside the low pair
+        claims,                           // a library list far past the end
+        std::vector<uint8_t>(70000, 0),   // longer than any version record
+    };
+    for (const std::vector<uint8_t>& record : spoilt) {
+        WriteStream(path, "Module version", record);
+        try {
+            ObjectStore::LoadModule(path.c_str(), 0, 0);
+            ADD_FAILURE() << record.size();
+        } catch (const ModuleOpenFailed& e) {
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    }
+    WriteStream(path, "Module version", good);
+    load(path, 0);
+    EXPECT_NE(found("Versioned"), nullptr);
+    EXPECT_EQ(ObjectStore::FindModule("Untitled-99999999999"), NO_MODULE) << "a serial past any counter";
+}
+
 TEST_F(Loading, AnEmptyStaticGlobalsStreamIsAModuleWithoutNames) {
     const std::string path = file("bare.qbo");
     MakeModule(path, "Gone");

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <memory>
+#include <utility>
 
 #include "platform/util/dllutils.h"
 #include "platform/util/lebytes.h"
@@ -266,6 +269,25 @@ TEST_F(Saving, SaveAsOntoAReadOnlyFileFailsAndLeavesTheModuleWhereItWas) {
     EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
     EXPECT_EQ(ObjectStore::GetModuleFileNameA(holder), file("held.qbo"));
 
+    // Nor can the file of a module loaded read-only, which holds no lock,
+    // nor the text of a text module.
+    const tModuleIndex reader = load(locked, 0, 1);
+    try {
+        ObjectStore::SaveAs(m, locked.c_str(), 0);
+        ADD_FAILURE() << "a loaded module's file was taken over";
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.name(), "ModuleSaveAsError");
+    }
+    EXPECT_EQ(StreamBytes(locked, "Static globals"), lockedBytes);
+    EXPECT_EQ(ObjectStore::FindModule(locked.c_str()), reader);
+    app_->textEnabled = 1;
+    const std::string text = file("prog.txt");
+    std::ofstream(text) << "Object Prog\n";
+    const tModuleIndex textModule = load(text, 0);
+    EXPECT_THROW(ObjectStore::SaveAs(m, text.c_str(), 1), StoreException);
+    EXPECT_EQ(ObjectStore::FindModule(text.c_str()), textModule);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
+
     // The module still saves where it was.
     InterObj more(named("More", m));
     ObjectStore::Save(m);
@@ -294,6 +316,67 @@ TEST_F(Saving, SaveAsOntoANewFileMovesTheModuleThereAndCommitsIt) {
     const tModuleIndex back = load(file("new.qbo"), 0);
     EXPECT_EQ(ObjectStore::StaticCount(back), 2);
     EXPECT_NE(found("Later"), nullptr);
+}
+
+TEST_F(Saving, ASaveAsWhoseCommitFailsLeavesTheModuleInItsOldFileWithItsNameAndChanges) {
+    const std::string path = file("home.qbo");
+    const std::string target = file("away.qbo");
+    const tModuleIndex m = load(path);
+    InterObj kept(named("Kept", m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    InterObj later(named("Later", m));
+    const tModuleIndex untitled = load("");
+    const std::string temp = ObjectStore::GetModuleFileNameA(untitled);
+    const int16_t serial = ObjectStore::ModuleUntitledSerialNum(untitled);
+
+    // The first block each commit writes fails.
+    bool failed = false;
+    OCLStorage::SetWriteFaultHook([&](uint64_t) { return std::exchange(failed, true); });
+    EXPECT_ANY_THROW(ObjectStore::SaveAs(m, target.c_str(), 0));
+    failed = false;
+    EXPECT_ANY_THROW(ObjectStore::SaveAs(untitled, target.c_str(), 0));
+    OCLStorage::SetWriteFaultHook(nullptr);
+
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
+    EXPECT_EQ(ObjectStore::FindModule(path.c_str()), m);
+    EXPECT_FALSE(std::filesystem::exists(target)) << "the file made for the move goes again";
+    EXPECT_TRUE(ObjectStore::ModuleIsUntitled(untitled));
+    EXPECT_EQ(ObjectStore::ModuleUntitledSerialNum(untitled), serial);
+    EXPECT_EQ(ObjectStore::GetModuleFileNameA(untitled), temp);
+    EXPECT_TRUE(std::filesystem::exists(temp));
+
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    kept = nullptr;
+    later = nullptr;
+    ObjectStore::UnloadModule(m);
+    load(path, 0);
+    EXPECT_NE(found("Later"), nullptr) << "the changes stay with the module and reach its own file";
+}
+
+TEST_F(Saving, AStoreMadeDirectlyOnAModuleFileKeepsItsNamesAndListsWhenSaved) {
+    const std::string path = file("direct.qbo");
+    {
+        const tModuleIndex m = load(path);
+        InterObj named1(named("Named", m));
+        InterObj loose(InterObjRep::NewCopy(*named1, m, IOT_DYNAMIC));
+        ObjectStore::RequestPreload(named1.get());
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        named1 = nullptr;
+        loose = nullptr;
+        ObjectStore::UnloadModule(m);
+    }
+    const std::vector<uint8_t> statics = StreamBytes(path, "Static globals");
+    {
+        // As a host's own code might: a store on the file, without a load.
+        auto store = std::make_unique<ObjectStore>(
+            new OCLStorage(path.c_str(), 0, STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_DENY_WRITE));
+        ObjectStore::Save(store->moduleIndex());
+        ObjectStore::Commit(store->moduleIndex());
+    }
+    EXPECT_EQ(StreamBytes(path, "Static globals"), statics) << "saving a store that never read its names loses none";
 }
 
 TEST_F(Saving, ASaveWritesOnlyWhatChangedAndLeavesTheModuleClean) {

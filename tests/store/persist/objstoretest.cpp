@@ -28,6 +28,11 @@ int TestApp::messageBox(HWND, const char* text, const char* caption, unsigned st
     return answer;
 }
 
+void TestApp::objectRenamed() {
+    InterObjRep* o = RenamedObject();
+    Events().push_back(std::string("renamed ") + (o && o->name() ? o->name() : "?"));
+}
+
 void TestApp::unloadingModule(unsigned char module) {
     Events().push_back("unloading " + std::to_string(module) + " lock " + std::to_string(ObjectStore::LockState()));
 }

@@ -48,6 +48,7 @@ public:
     int messageBox(HWND owner, const char* text, const char* caption, unsigned style) override;
     void unloadingModule(unsigned char module) override;
     void moduleUnloaded() override { Events().push_back("moduleUnloaded"); }
+    void objectRenamed() override;
 
     int textEnabled = 0;
     // Compiles a text module: gets the path, may make things in the current

@@ -1,0 +1,149 @@
+// The name space of static objects: validating and renaming names, dotted
+// paths and aliases, and the Preload members of a module's preload objects.
+#include <string>
+#include <vector>
+
+#include "store/errors/extexcep.h"
+#include "store/member.h"
+#include "store/methfld.h"
+#include "store/vals.h"
+#include "tests/store/persist/objstoretest.h"
+
+namespace tq::test {
+namespace {
+
+using Names = ModuleStoreTest;
+
+template <class E, class F>
+std::string TextOf(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+TEST_F(Names, ANewNameMustBeAnIdentifierNotYetUsedInItsModule) {
+    const tModuleIndex a = load(file("a.qbo"));
+    const tModuleIndex b = load(file("b.qbo"));
+    InterObj form(named("Form1", a));
+    EXPECT_EQ(TextOf<InvalidObjectName>([&] { ObjectStore::ValidateNewStaticGlobal("1st", a); }),
+              "1st is not a valid name.");
+    EXPECT_THROW(ObjectStore::ValidateNewStaticGlobal("Form1", a), DuplicateName);
+    EXPECT_NO_THROW(ObjectStore::ValidateNewStaticGlobal("Form1", b)) << "the test is the module's own";
+    EXPECT_NO_THROW(ObjectStore::ValidateNewStaticGlobal("form1", a)) << "names are case-sensitive";
+}
+
+TEST_F(Names, RenamingRefusesUnknownInvalidAndTakenNamesAndChangesNothing) {
+    const tModuleIndex a = load(file("a.qbo"));
+    const tModuleIndex b = load(file("b.qbo"));
+    InterObj form(named("Form1", a));
+    InterObj other(named("Other", b));
+    Events().clear();
+    EXPECT_EQ(TextOf<NotFound>([] { ObjectStore::Rename("Nobody", "Somebody"); }),
+              "Identifier 'Nobody' was not found");
+    EXPECT_EQ(TextOf<InvalidFieldName>([] { ObjectStore::Rename("Form1", "two words"); }),
+              "two words is not a valid name.");
+    EXPECT_THROW(ObjectStore::Rename("Form1", "Other"), DuplicateName) << "a name of another module is taken too";
+    EXPECT_THROW(ObjectStore::Rename("Form1", "Form1"), DuplicateName);
+    EXPECT_EQ(found("Form1"), form.get());
+    EXPECT_STREQ(form->name(), "Form1");
+    EXPECT_EQ(ObjectStore::StaticCount(a), 1);
+    EXPECT_TRUE(Events().empty()) << "the host hears of no refused rename";
+}
+
+TEST_F(Names, ARenamedObjectIsFoundOnlyByItsNewNameAndTheHostIsTold) {
+    const tModuleIndex a = load(file("a.qbo"));
+    InterObj form(named("Form1", a));
+    Events().clear();
+    ObjectStore::Rename("Form1", "Dialog");
+    EXPECT_EQ(found("Form1"), nullptr);
+    EXPECT_EQ(found("Dialog"), form.get());
+    EXPECT_EQ(ObjectStore::StaticCount(a), 1);
+    EXPECT_EQ(Events(), std::vector<std::string>{"renamed Dialog"});
+    EXPECT_NO_THROW(ObjectStore::ValidateNewStaticGlobal("Form1", a)) << "the old name is free again";
+    InterObj again(named("Form1", a));
+    EXPECT_EQ(found("Form1"), again.get());
+}
+
+TEST_F(Names, PathsFollowEmbedsFromANameOrAnAliasAndAnythingElseIsNotFound) {
+    const tModuleIndex m = load(file("paths.qbo"));
+    InterObj button(named("Button", m));
+    addData(button.get(), "Caption", IDT_STRING);
+    InterObj form(named("Form1", m));
+    form->addField(new EmbedObjField("Ok", "Button"));
+    InterObj clone(InterObjRep::NewCopy(*form, m, IOT_DYNAMIC));
+    const std::string alias = clone->alias();
+    ASSERT_TRUE(InterObjRep::isAlias(alias.c_str()));
+
+    EXPECT_EQ(found(alias.c_str()), clone.get());
+    InterObj viaAlias, viaEmbed;
+    ASSERT_TRUE(ObjectStore::find((alias + ".Ok").c_str(), viaAlias));
+    ASSERT_TRUE(ObjectStore::findEmbed(clone.get(), "Ok", viaEmbed));
+    EXPECT_EQ(viaAlias.get(), viaEmbed.get());
+    EXPECT_NE(viaAlias.get(), found("Form1.Ok")) << "the clone's embed is its own";
+    EXPECT_TRUE(ObjectStore::contains(alias.c_str()));
+
+    EXPECT_EQ(found(""), nullptr);
+    EXPECT_EQ(found("Form1.Missing"), nullptr);
+    EXPECT_EQ(found("Button.Caption"), nullptr) << "a data field is no step of a path";
+    EXPECT_EQ(found("Form1.Ok.Caption"), nullptr);
+    EXPECT_EQ(found("Nobody.Ok"), nullptr);
+    const size_t at = alias.find('@');
+    const std::string stale = alias.substr(0, at + 4) + "0fffff" + alias.substr(at + 10);
+    EXPECT_EQ(found(stale.c_str()), nullptr) << "an alias of a description that does not exist";
+    EXPECT_FALSE(ObjectStore::contains(stale.c_str()));
+    clone->Destroy();
+}
+
+// A Preload method that notes the object it ran for.
+class NotingMember : public Member {
+public:
+    explicit NotingMember(InterObjRep& o) : object_(o) {}
+    tMemberKind memberKind() const override { return MEMBER_PROCEDURE; }
+    IdType type() const override { return IDT_VOID; }
+    ValuePtr virtualMemberEval(const ValueList*) override {
+        Events().push_back(std::string("Preload ") + (object_.name() ? object_.name() : "?"));
+        return ValuePtr();
+    }
+
+private:
+    InterObjRep& object_;
+};
+
+struct PreloadMethod : MethodField {
+    PreloadMethod() : MethodField("Preload") {}
+    Field* clone() const override { return new PreloadMethod(*this); }
+    void write(OCLStream&) const override {}
+    MemberPtr getMember(InterObjRep& obj, SignatureRep&) override { return MemberPtr(new NotingMember(obj)); }
+};
+
+TEST_F(Names, PreloadsRunInListOrderOnlyForTheirModuleAndNotForObjectsThatWent) {
+    const tModuleIndex a = load(file("a.qbo"));
+    const tModuleIndex b = load(file("b.qbo"));
+    InterObj first(named("First", a));
+    first->addField(new PreloadMethod);
+    InterObj second(named("Second", a));
+    second->addField(new PreloadMethod);
+    InterObj gone(named("Gone", a));
+    gone->addField(new PreloadMethod);
+    InterObj elsewhere(named("Elsewhere", b));
+    elsewhere->addField(new PreloadMethod);
+    ObjectStore::RemovePreload(first.get());
+    ObjectStore::RemovePreload(second.get());
+    ObjectStore::RequestPreload(second.get());
+    ObjectStore::RequestPreload(first.get());
+    ObjectStore::RequestPreload(first.get());
+    gone->Destroy();
+    gone = nullptr;
+    Events().clear();
+    ObjectStore::NotifyPreloads(a);
+    EXPECT_EQ(Events(), (std::vector<std::string>{"Preload Second", "Preload First"}));
+    Events().clear();
+    ObjectStore::NotifyPreloads(b);
+    EXPECT_EQ(Events(), std::vector<std::string>{"Preload Elsewhere"});
+}
+
+}  // namespace
+}  // namespace tq::test
