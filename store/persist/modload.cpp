@@ -338,6 +338,10 @@ void ObjectStore::SaveAs(tModuleIndex m, const char* path, int asText) {
     };
     const std::string target = FullPathName(given);
     if (target.empty() || target.size() >= kMaxPath) refuse();
+    // A module opened read-only saves nothing, so the new file would only be
+    // a copy of the old one without the changes made since: refused rather
+    // than reported as saved.
+    if (!s.storage_->isWritable()) refuse();
 
     // Another loaded module's file is never taken over: a module opened
     // read-only holds no lock on it, and a text module's text is the host's

@@ -426,23 +426,40 @@ void ObjectStore::Save(tModuleIndex m) {
     if (m == DETACHED_MODULE) throw StoreException("Can't save detached module.");
     ObjectStore& s = Store(m);
     if (!s.storage_->isWritable()) return;
-    WritingScope writing(m);
-    s.takeCurrentVersion();
-    s.writeVersion();
-    s.writeStaticGlobals();
-    for (const TableKind& k : kTableKinds) {
-        if (VoidDescriptionTable* t = k.table(m)) t->write();
+    try {
+        WritingScope writing(m);
+        s.takeCurrentVersion();
+        s.writeVersion();
+        s.writeStaticGlobals();
+        for (const TableKind& k : kTableKinds) {
+            if (VoidDescriptionTable* t = k.table(m)) t->write();
+        }
+        s.writeHook(m);
+        // Writing the other records interns the names they use into this
+        // module, so the names go last.
+        IdString::writeModule(m);
+    } catch (const StorageError& e) {
+        s.throwSaveFailed(e);
     }
-    s.writeHook(m);
-    // Writing the other records interns the names they use into this module,
-    // so the names go last.
-    IdString::writeModule(m);
     if (!s.textPath_.empty() && !(s.flags_ & kReadOnlyText)) StoreApplication::SaveText(s.textPath_.c_str(), m);
 }
 
 void ObjectStore::Commit(tModuleIndex m) {
     ObjectStore& s = Store(m);
-    if (s.storage_->isWritable()) s.storage_->Commit();
+    if (!s.storage_->isWritable()) return;
+    try {
+        s.storage_->Commit();
+    } catch (const StorageError& e) {
+        s.throwSaveFailed(e);
+    }
+}
+
+// A full disk or a lost folder reaches the host as the store's own failure,
+// naming the module, like every other failure of the store; the file keeps
+// what it had.
+void ObjectStore::throwSaveFailed(const StorageError& e) const {
+    throw StoreException(("Could not save module: " + storage_->GetStoragePath() + " (" + e.what() + ")").c_str(),
+                         "ModuleSaveError");
 }
 
 void ObjectStore::SaveAll() {

@@ -81,6 +81,7 @@ class InterObj;
 class InterObjRep;
 class OCLStorage;
 class OCLStream;
+class StorageError;
 class ValString;
 class ValStringRep;
 
@@ -425,6 +426,8 @@ private:
     void takeCurrentVersion();
     std::vector<uint8_t> versionImage() const;
     void writeVersion();
+    // Raises the storage's failure to write this module as ModuleSaveError.
+    [[noreturn]] void throwSaveFailed(const StorageError& e) const;
     void openTables();
     // Discards the dictionary, the lists and every table of the module.
     static void DelModule(tModuleIndex m);

@@ -288,6 +288,21 @@ TEST_F(Saving, SaveAsOntoAReadOnlyFileFailsAndLeavesTheModuleWhereItWas) {
     EXPECT_EQ(ObjectStore::FindModule(text.c_str()), textModule);
     EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
 
+    // A module opened read-only saves nothing, so saving it as a new file
+    // would report a copy without its changes as saved: refused, and no file
+    // is made.
+    InterObj change(named("Unsaved", reader));
+    const std::string copy = file("copy.qbo");
+    try {
+        ObjectStore::SaveAs(reader, copy.c_str(), 0);
+        ADD_FAILURE() << "a read-only module was saved as";
+    } catch (const StoreException& e) {
+        EXPECT_EQ(std::string(e.what()), "Could not save as: " + copy);
+    }
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_EQ(ObjectStore::FindModule(locked.c_str()), reader);
+    EXPECT_TRUE(ObjectStore::ModuleIsReadOnly(reader));
+
     // The module still saves where it was.
     InterObj more(named("More", m));
     ObjectStore::Save(m);
