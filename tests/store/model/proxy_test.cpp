@@ -630,22 +630,6 @@ TEST_F(SharedProxies, EveryReferenceToOneTargetGoesThroughOneEntryHoweverOftenTh
     EXPECT_EQ(entries<InterObjProxy>(b_), 2u);
 }
 
-TEST_F(SharedProxies, AReloadedModuleSharesTheEntriesItsFileHolds) {
-    reloadB([] {});
-    setObject(holder(), "Again", button());
-    addData(holder(), "Third", IDT_OBJECT);
-    setObject(holder(), "Third", form());
-    holder()->addField(InterEnumField::make("Hue", colour_, 1));
-    save(b_);
-    EXPECT_EQ(Texts(pathB_, "ObjectProxies"), (std::vector<std::string>{"Form1", "Form1.Button"}));
-    EXPECT_EQ(Texts(pathB_, "EnumerationProxies"), std::vector<std::string>{"Colour"});
-    reloadB([] {});
-    EXPECT_EQ(getObject(holder(), "Ref"), form());
-    EXPECT_EQ(getObject(holder(), "Again"), button());
-    EXPECT_EQ(getObject(holder(), "Third"), form());
-    EXPECT_EQ(getText(holder(), "Shade"), "Blue");
-}
-
 // Objects are found by their exact name, enumerations by their name in any
 // case; a shared entry must resolve exactly as a new one would.
 TEST_F(SharedProxies, ObjectNamesMustMatchExactlyWhileEnumerationNamesMayDifferInCase) {
