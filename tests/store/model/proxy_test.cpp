@@ -2,6 +2,7 @@
 // another module's signatures and objects, resolving it again against the
 // modules that are loaded, the replacement object and its warning, the
 // steps of unloading, and proxy records that are not sound.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -714,6 +715,28 @@ TEST_F(SharedProxies, AModuleThatGoesAgainAndAgainAddsNoEntriesToTheModuleThatSt
     }
     EXPECT_EQ(entries<InterObjProxy>(b_), 2u);
     EXPECT_EQ(entries<EnumProxy>(b_), 1u);
+}
+
+// A reference to an embedded object of a module that goes keeps the
+// object's path, so it finds the object again when a module with that path
+// comes back, and never an object that merely takes the same place in it.
+TEST_F(SharedProxies, AReferenceToAnEmbeddedObjectOfAModuleThatGoesKeepsItsPath) {
+    objectOf(b_, copy_)->Destroy();
+    InterObjRep::DeleteObjects();
+    unload({a_});
+    EXPECT_EQ(getObject(holder(), "Btn"), nullptr);
+    a_ = openModule();
+    named("Filler");
+    named("Spacer")->addField(new EmbedObjField("Knob", nullptr));
+    InterObjRep* again = named("Form1");
+    again->addField(new EmbedObjField("Button", nullptr));
+    (new EnumRep("Colour", 0))->addEntry("Blue", 2);
+    InterObj button;
+    ASSERT_TRUE(ObjectStore::findEmbed(again, "Button", button));
+    EXPECT_EQ(getObject(holder(), "Btn"), button.get());
+    save(b_);
+    const std::vector<std::string> texts = Texts(pathB_, "ObjectProxies");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Form1.Button"), texts.end());
 }
 
 // ---- records that are not sound ------------------------------------------------------
