@@ -640,6 +640,13 @@ void SignatureRep::ConstructProxies(tModuleIndex m) {
     DescribedObjectIterator<SignatureRep> sigs(m);
     while (SignatureRep* s = sigs.nextFaulted()) s->constructProxies();
 
+    // Other modules' references into m become proxies now, while m's objects
+    // still hold their data: an embedded object is named by its path from
+    // its static root, which only its host's data can tell. Later, the path
+    // is gone and only an alias naming m's slot would be left, which any
+    // module that takes the slot next could answer.
+    InterObjRep::SoftenReferencesInto(m);
+
     // Then the module's objects let go of what their data holds, while
     // every signature chain is still whole (softening, which follows for
     // every module of the set, cuts chains), and leave the lists of
@@ -678,7 +685,6 @@ void SignatureRep::constructProxies() {
 void SignatureRep::SoftenExternalReferences(tModuleIndex m) {
     DescribedObjectIterator<SignatureRep> sigs(m);
     while (SignatureRep* s = sigs.nextFaulted()) s->softenExternalReferences();
-    InterObjRep::SoftenReferencesInto(m);
 }
 
 void SignatureRep::softenExternalReferences() {

@@ -292,9 +292,11 @@ public:
     // can go as a set only when every object and child signature of their
     // signatures lies among them (else StoreException 32682 "Module is in
     // use and cannot be unloaded."). ConstructProxies: every other module
-    // that holds something of a signature of m gets a proxy of it, and the
-    // shadows capture what the proxies need. SoftenExternalReferences: what
-    // stays in memory lets go of m's things (see sigproxy.cpp).
+    // that holds something of a signature of m gets a proxy of it, the
+    // shadows capture what the proxies need, and other modules' references
+    // to m's objects and enumerations become proxies while m's objects can
+    // still be named. SoftenExternalReferences: what stays in memory lets go
+    // of m's signatures (see sigproxy.cpp).
     static void NoExternalChildren(const tModuleIndex* indexes);
     static void ConstructProxies(tModuleIndex m);
     static void SoftenExternalReferences(tModuleIndex m);

@@ -22,6 +22,11 @@
 // to (objects, signatures, enumerations): a descriptor with bit 31 names an
 // entry of the module's table of proxies P (proxy.h), and following it asks
 // the proxy for the thing it stands for.
+//
+// A kind may also declare `using TableIndex = X;`: each of its tables then
+// holds one X, a look-up of the kind's own (proxies by text). It lives and
+// dies with the table, so it never survives its module, and a module that
+// later takes the same index starts without one.
 #pragma once
 
 #include <array>
@@ -39,6 +44,17 @@
 #include "store/persist/objstore.h"
 
 namespace tq {
+
+// The look-up a kind keeps with each of its tables; nothing for most kinds.
+template <class T>
+struct TableIndexOf {
+    struct type {};
+};
+template <class T>
+    requires requires { typename T::TableIndex; }
+struct TableIndexOf<T> {
+    using type = typename T::TableIndex;
+};
 
 template <class T>
 class DescriptionTable final : public VoidDescriptionTable {
@@ -102,6 +118,9 @@ public:
         }
     }
 
+    // The kind's own look-up over this table (see TableIndexOf).
+    typename TableIndexOf<T>::type& tableIndex() { return tableIndex_; }
+
     static inline int faultDepth = 0;
 
 protected:
@@ -131,6 +150,8 @@ private:
             throw ObjectLoadFailed(text.c_str());
         }
     }
+
+    [[no_unique_address]] typename TableIndexOf<T>::type tableIndex_;
 };
 
 template <class T>

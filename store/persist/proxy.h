@@ -21,6 +21,17 @@
 //     index 254 and no entry.
 //  3. A proxy belongs to its table: it is freed with its module (or, for a
 //     signature proxy that is no longer needed, when its table writes it).
+//  4. Object and enumeration proxies are shared per text within a module:
+//     every reference that module m writes to the same target goes through
+//     one entry, whether that entry was made in this session or read from
+//     m's file, so saving m again and again adds no entries. Texts are
+//     compared as the look-up that resolves them compares names: object
+//     names exactly, enumeration names ignoring ASCII case. The table keeps
+//     the text -> entry look-up (ProxyTextIndex), built from the table's
+//     records the first time m writes such a reference, so it goes with the
+//     module. A file written with several entries of one text still loads
+//     and resolves each of them; the lowest readable one is shared from then
+//     on, and an entry whose record does not read is never shared.
 //
 // "ObjectProxies" and "EnumerationProxies" record:
 //
@@ -31,7 +42,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/storage/oclstream.h"
@@ -47,6 +61,28 @@ class InterObjRep;
 // Reads the text item of a proxy record of table `table`, entry `index`: an
 // empty text raises ObjectLoadFailed.
 std::string ReadProxyText(OCLStream& in, const char* table, uint32_t index);
+
+// Which entry of one module's proxy table holds each text (by the kind's
+// key of the text). It is filled once, from the records of the table, when
+// the module first shares a proxy of the kind, and then learns each proxy
+// made; the first entry of a key is kept.
+class ProxyTextIndex {
+public:
+    bool filled() const { return filled_; }
+    void setFilled() { filled_ = true; }
+
+    std::optional<uint32_t> find(const std::string& key) const {
+        auto it = entries_.find(key);
+        if (it == entries_.end()) return std::nullopt;
+        return it->second;
+    }
+    void enter(std::string key, uint32_t index) { entries_.try_emplace(std::move(key), index); }
+    void forget(const std::string& key) { entries_.erase(key); }
+
+private:
+    std::unordered_map<std::string, uint32_t> entries_;
+    bool filled_ = false;
+};
 
 // The base of the proxy kinds: the text that names the target, and the
 // described base.
@@ -81,6 +117,10 @@ class InterObjProxy final : public Proxy<InterObjProxy> {
 public:
     static constexpr const char* storageName = "ObjectProxies";
     static constexpr uint32_t storageVersion = 1;
+    using TableIndex = ProxyTextIndex;
+
+    // Object names are compared exactly, as ObjectStore::find does.
+    static std::string Key(std::string_view text) { return std::string(text); }
 
     InterObjProxy(std::string text, tModuleIndex m) : Proxy(std::move(text), m) {}
 
@@ -92,10 +132,11 @@ public:
     // there is none (no error).
     InterObjRep* resolve();
 
-    // How module m refers to o, an object of another module: a new proxy of
-    // m for every written reference when o is statically rooted, else the
-    // null descriptor. DETACHED_MODULE keeps no proxies of objects: its
-    // references to other modules' objects read null once those go.
+    // How module m refers to o, an object of another module: m's proxy of
+    // o's name or path (made when m has none yet) when o is statically
+    // rooted, else the null descriptor. DETACHED_MODULE keeps no proxies of
+    // objects: its references to other modules' objects read null once
+    // those go.
     static tDescriptor Describe(const InterObjRep& o, tModuleIndex m);
 
 private:
@@ -108,6 +149,11 @@ class EnumProxy final : public Proxy<EnumProxy> {
 public:
     static constexpr const char* storageName = "EnumerationProxies";
     static constexpr uint32_t storageVersion = 1;
+    using TableIndex = ProxyTextIndex;
+
+    // EnumRep::find ignores ASCII case, so texts that differ only in case
+    // name the same enumeration.
+    static std::string Key(std::string_view text);
 
     EnumProxy(std::string text, tModuleIndex m) : Proxy(std::move(text), m) {}
 
@@ -118,8 +164,8 @@ public:
     // ProxyResolveFailed with reason 3 when there is none.
     EnumRep* resolve();
 
-    // A new proxy of m for every written reference to e; DETACHED_MODULE
-    // keeps none.
+    // m's proxy of e's name, made when m has none yet; DETACHED_MODULE keeps
+    // none.
     static tDescriptor Describe(const EnumRep& e, tModuleIndex m);
 
 private:

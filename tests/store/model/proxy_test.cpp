@@ -2,6 +2,7 @@
 // another module's signatures and objects, resolving it again against the
 // modules that are loaded, the replacement object and its warning, the
 // steps of unloading, and proxy records that are not sound.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -548,6 +549,194 @@ TEST_F(Proxies, EnumerationsAndObjectArraysOfAModuleThatGoesAreLookedUpByNameAga
     colour2->addEntry("Blue", 2);
     EXPECT_EQ(getText(holder, "Shade"), "Blue");
     EXPECT_EQ(Element(holder, "Items", 0)->as<InterObj>().get(), again);
+}
+
+// ---- sharing object and enumeration proxies ------------------------------------------
+
+// The texts of a proxy table's entries that exist, in index order.
+std::vector<std::string> Texts(const std::string& path, const char* stream) {
+    std::vector<std::string> out;
+    for (const auto& r : Records(path, stream)) out.emplace_back(r.begin() + 4, r.begin() + 4 + LoadLE32(r.data()));
+    return out;
+}
+
+// On top of A and B: A's Form1 embeds Button, and A has the enumeration
+// Colour. B's Holder refers to Form1 (Ref, Again), to Form1.Button (Btn)
+// and to Colour (the types of Shade and Tint); B's Other refers to Form1.
+// Both are saved.
+class SharedProxies : public Proxies {
+protected:
+    void SetUp() override {
+        Proxies::SetUp();
+        makeAandB();
+        ObjectStore::OpenModule(a_);
+        form()->addField(new EmbedObjField("Button", nullptr));
+        colour_ = new EnumRep("Colour", 0);
+        colour_->addEntry("Red", 1);
+        colour_->addEntry("Blue", 2);
+        ObjectStore::OpenModule(b_);
+        InterObjRep* h = holder();
+        addData(h, "Again", IDT_OBJECT);
+        addData(h, "Btn", IDT_OBJECT);
+        h->addField(InterEnumField::make("Shade", colour_, 1));
+        h->addField(InterEnumField::make("Tint", colour_, 1));
+        setObject(h, "Again", form());
+        setObject(h, "Btn", button());
+        setLong(h, "Shade", 2);
+        InterObjRep* other = named("Other");
+        addData(other, "Ref", IDT_OBJECT);
+        setObject(other, "Ref", form());
+        save(a_);
+        save(b_);
+    }
+    InterObjRep* holder() { return objectOf(b_, holder_); }
+    InterObjRep* button() {
+        InterObj b;
+        return ObjectStore::findEmbed(form(), "Button", b) ? b.get() : nullptr;
+    }
+    // B goes and comes back from its file, spoilt by `patch` in between.
+    template <class F>
+    void reloadB(F&& patch) {
+        unload({b_});
+        patch();
+        b_ = load(pathB_);
+        ObjectStore::OpenModule(b_);
+    }
+    // The entries of module m's table of proxies P, in memory.
+    template <class P>
+    static size_t entries(tModuleIndex m) {
+        DescriptionTable<P>* t = DescribedObjectNoDescriptor<P>::descriptionTable(m);
+        size_t n = 0;
+        for (uint32_t i = 0; i < t->count(); ++i) n += t->entry(i).exists();
+        return n;
+    }
+
+    EnumRep* colour_ = nullptr;
+};
+
+TEST_F(SharedProxies, EveryReferenceToOneTargetGoesThroughOneEntryHoweverOftenTheModuleIsSaved) {
+    EXPECT_EQ(Texts(pathB_, "ObjectProxies"), (std::vector<std::string>{"Form1", "Form1.Button"}));
+    EXPECT_EQ(Texts(pathB_, "EnumerationProxies"), std::vector<std::string>{"Colour"});
+    const auto objectProxies = ReadStream(pathB_, "ObjectProxies");
+    const auto enumProxies = ReadStream(pathB_, "EnumerationProxies");
+    for (int round = 0; round < 3; ++round) {
+        setObject(holder(), "Again", round % 2 ? form() : button());
+        setLong(holder(), "Shade", 1 + round % 2);
+        holder()->addField(InterEnumField::make(("Hue" + std::to_string(round)).c_str(), colour_, 1));
+        save(b_);
+        // Not even rewritten: the tables did not change.
+        EXPECT_EQ(ReadStream(pathB_, "ObjectProxies"), objectProxies) << "round " << round;
+        EXPECT_EQ(ReadStream(pathB_, "EnumerationProxies"), enumProxies) << "round " << round;
+    }
+    EXPECT_EQ(entries<InterObjProxy>(b_), 2u);
+}
+
+// Objects are found by their exact name, enumerations by their name in any
+// case; a shared entry must resolve exactly as a new one would.
+TEST_F(SharedProxies, ObjectNamesMustMatchExactlyWhileEnumerationNamesMayDifferInCase) {
+    ObjectStore::OpenModule(a_);
+    InterObjRep* upper = named("FORM1");
+    reloadB([&] {
+        Patch(pathB_, "EnumerationProxies", RecordOffset(pathB_, "EnumerationProxies", 0) + 4,
+              {'C', 'O', 'L', 'O', 'U', 'R'});
+    });
+    setObject(holder(), "Again", upper);
+    holder()->addField(InterEnumField::make("Hue", colour_, 1));
+    save(b_);
+    EXPECT_EQ(Texts(pathB_, "ObjectProxies"), (std::vector<std::string>{"Form1", "Form1.Button", "FORM1"}));
+    EXPECT_EQ(Texts(pathB_, "EnumerationProxies"), std::vector<std::string>{"COLOUR"});
+    reloadB([] {});
+    EXPECT_EQ(getObject(holder(), "Ref"), form());
+    EXPECT_EQ(getObject(holder(), "Again"), upper);
+    setLong(holder(), "Hue", 1);
+    EXPECT_EQ(getText(holder(), "Hue"), "Red");
+}
+
+// Files written before entries were shared hold one entry per reference.
+TEST_F(SharedProxies, AFileWithSeveralEntriesOfOneTextStillResolvesThemAndGetsNoMore) {
+    reloadB([&] {
+        Patch(pathB_, "ObjectProxies", RecordOffset(pathB_, "ObjectProxies", 1), {5, 0, 0, 0, 'F', 'o', 'r', 'm', '1'});
+    });
+    EXPECT_EQ(getObject(holder(), "Btn"), form());
+    addData(holder(), "Third", IDT_OBJECT);
+    setObject(holder(), "Third", form());
+    setObject(holder(), "Again", button());
+    save(b_);
+    const std::vector<std::string> texts{"Form1", "Form1", "Form1.Button"};
+    EXPECT_EQ(Texts(pathB_, "ObjectProxies"), texts);
+    setObject(holder(), "Third", button());
+    save(b_);
+    EXPECT_EQ(Texts(pathB_, "ObjectProxies"), texts);
+    reloadB([] {});
+    EXPECT_EQ(getObject(holder(), "Ref"), form());
+    EXPECT_EQ(getObject(holder(), "Btn"), form());
+    EXPECT_EQ(getObject(holder(), "Third"), button());
+}
+
+TEST_F(SharedProxies, AnEntryWhoseRecordDoesNotReadIsNeverSharedAndDoesNotStopASave) {
+    ScopedThrowingAsserts asserts;
+    reloadB([&] { Patch(pathB_, "ObjectProxies", RecordOffset(pathB_, "ObjectProxies", 0), {0, 0, 0, 0}); });
+    setObject(holder(), "Again", form());
+    EXPECT_NO_THROW(save(b_));
+    EXPECT_EQ(Texts(pathB_, "ObjectProxies"), (std::vector<std::string>{"", "Form1.Button", "Form1"}));
+    EXPECT_EQ(getObject(holder(), "Again"), form());
+    EXPECT_THROW(getObject(holder(), "Ref"), ObjectLoadFailed);
+}
+
+TEST_F(SharedProxies, AModuleInTheSlotOfOneThatWentStartsWithEntriesOfItsOwn) {
+    unload({b_});
+    const tModuleIndex c = openModule(dir_.file("c.qbo"));
+    ASSERT_EQ(c, b_);
+    InterObjRep* keeper = named("Keeper");
+    addData(keeper, "First", IDT_OBJECT);
+    addData(keeper, "Second", IDT_OBJECT);
+    setObject(keeper, "First", button());
+    setObject(keeper, "Second", form());
+    save(c);
+    EXPECT_EQ(Texts(dir_.file("c.qbo"), "ObjectProxies"), (std::vector<std::string>{"Form1.Button", "Form1"}));
+    EXPECT_EQ(getObject(keeper, "First"), button());
+    EXPECT_EQ(getObject(keeper, "Second"), form());
+}
+
+// Each time A goes, B's references to it turn back into proxies of B; a
+// module with the same names stands in for it each time.
+TEST_F(SharedProxies, AModuleThatGoesAgainAndAgainAddsNoEntriesToTheModuleThatStays) {
+    objectOf(b_, copy_)->Destroy();
+    setObject(holder(), "Btn", nullptr);
+    InterObjRep::DeleteObjects();
+    for (int round = 0; round < 3; ++round) {
+        unload({a_});
+        a_ = openModule();
+        InterObjRep* again = named("Form1");
+        (new EnumRep("Colour", 0))->addEntry("Blue", 2);
+        EXPECT_EQ(getObject(holder(), "Ref"), again) << "round " << round;
+        EXPECT_EQ(getObject(holder(), "Again"), again) << "round " << round;
+        EXPECT_EQ(getText(holder(), "Shade"), "Blue") << "round " << round;
+    }
+    EXPECT_EQ(entries<InterObjProxy>(b_), 2u);
+    EXPECT_EQ(entries<EnumProxy>(b_), 1u);
+}
+
+// A reference to an embedded object of a module that goes keeps the
+// object's path, so it finds the object again when a module with that path
+// comes back, and never an object that merely takes the same place in it.
+TEST_F(SharedProxies, AReferenceToAnEmbeddedObjectOfAModuleThatGoesKeepsItsPath) {
+    objectOf(b_, copy_)->Destroy();
+    InterObjRep::DeleteObjects();
+    unload({a_});
+    EXPECT_EQ(getObject(holder(), "Btn"), nullptr);
+    a_ = openModule();
+    named("Filler");
+    named("Spacer")->addField(new EmbedObjField("Knob", nullptr));
+    InterObjRep* again = named("Form1");
+    again->addField(new EmbedObjField("Button", nullptr));
+    (new EnumRep("Colour", 0))->addEntry("Blue", 2);
+    InterObj button;
+    ASSERT_TRUE(ObjectStore::findEmbed(again, "Button", button));
+    EXPECT_EQ(getObject(holder(), "Btn"), button.get());
+    save(b_);
+    const std::vector<std::string> texts = Texts(pathB_, "ObjectProxies");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Form1.Button"), texts.end());
 }
 
 // ---- records that are not sound ------------------------------------------------------

@@ -515,6 +515,67 @@ TEST_F(CrossModule, EnumerationsAndObjectsInArraysOfAnotherModuleAreFoundByNameW
     EXPECT_EQ(child("B"), 0);
 }
 
+// The entries of a proxy table that exist, counted in the file's own bytes.
+size_t UsedEntries(const std::string& path, const char* stream) {
+    const std::vector<uint8_t> b = ReadStream(path, stream);
+    if (b.empty()) return 0;
+    const uint32_t array = LoadLE32(&b[4]);
+    size_t n = 0;
+    for (uint32_t i = 0; i < LoadLE32(&b[array]); ++i) n += (b[array + 8 + 13 * i] & 0x05) == 0x01;
+    return n;
+}
+
+// A: Form1, which embeds Button, and the enumeration Colour. B: Holder,
+// whose Ref and Again name Form1, whose Btn names Form1.Button and whose
+// Shade is typed by Colour. Each later process loads both, in turn in either
+// order, checks what the one before wrote, changes every reference and
+// saves B again.
+TEST_F(CrossModule, AModuleSavedAgainByLaterProcessesKeepsOneProxyPerTarget) {
+    if (IsFreshProcess()) {
+        const std::string order = FreshProcessArg("TQ_ORDER");
+        const int round = order[2] - '0';
+        load(order[0] == 'B' ? pathB_ : pathA_);
+        load(order[0] == 'B' ? pathA_ : pathB_);
+        InterObjRep* holder = found("Holder");
+        InterObjRep* form = found("Form1");
+        InterObjRep* button = found("Form1.Button");
+        ASSERT_TRUE(holder && form && button);
+        const bool odd = round % 2;
+        EXPECT_EQ(getObject(holder, "Ref"), form);
+        EXPECT_EQ(getObject(holder, "Again"), round == 0 || !odd ? form : button);
+        EXPECT_EQ(getObject(holder, "Btn"), round == 0 || !odd ? button : form);
+        EXPECT_EQ(getText(holder, "Shade"), "Blue");
+        const tModuleIndex b = ObjectStore::FindModule(pathB_.c_str());
+        ObjectStore::OpenModule(b);
+        setObject(holder, "Again", odd ? form : button);
+        setObject(holder, "Btn", odd ? button : form);
+        holder->addField(InterEnumField::make(("Hue" + std::to_string(round)).c_str(), EnumRep::find("Colour"), 1));
+        save(b);
+        return;
+    }
+    const tModuleIndex a = load(pathA_);
+    InterObjRep* form = InterObjRep::NewNamed("Form1", nullptr, a, IOT_ORDINARY);
+    form->addField(new EmbedObjField("Button", nullptr));
+    auto* colour = new EnumRep("Colour", 0);
+    colour->addEntry("Blue", 2);
+    const tModuleIndex b = load(pathB_);
+    InterObjRep* holder = InterObjRep::NewNamed("Holder", nullptr, b, IOT_ORDINARY);
+    for (const char* name : {"Ref", "Again", "Btn"}) addData(holder, name, IDT_OBJECT);
+    holder->addField(InterEnumField::make("Shade", colour, 1));
+    setObject(holder, "Ref", form);
+    setObject(holder, "Again", form);
+    setObject(holder, "Btn", found("Form1.Button"));
+    setLong(holder, "Shade", 2);
+    save(a);
+    save(b);
+    unloadAll();
+    for (const char* order : {"AB0", "BA1", "AB2", "BA3"}) {
+        EXPECT_EQ(child(order), 0) << order;
+        EXPECT_EQ(UsedEntries(pathB_, "ObjectProxies"), 2u) << order;
+        EXPECT_EQ(UsedEntries(pathB_, "EnumerationProxies"), 1u) << order;
+    }
+}
+
 // A: Form1. B: Form2, a named clone of Form1 given a field of its own, so
 // its signature is a child of Form1's. C: Copy3, a clone of Form2.
 TEST_F(CrossModule, ThreeModulesResolveAChainOfSignaturesInAnyOrderOfOneList) {
