@@ -11,10 +11,22 @@
 // lie (object data blocks move them with memcpy for the same reason), so
 // the list keeps entries as byte slots in a deque and moves them as bytes:
 // adding at either end is O(1) and never resolves, counts or copies a
-// reference. Removal shifts the slots after the entry.
+// reference. Removal shifts the slots on the shorter side of the entry.
 //
-// Invariant: every slot in [0, length()) holds a live Faultp<T> of kind
-// Kind; the list constructs each on entry and destroys it on removal.
+// A search runs from both ends at once. The entries a program adds and
+// drops most (the newest and the oldest: objects made in a loop and
+// released in that order or the reverse) lie near an end, so finding one
+// costs no more than the removal that follows it, and making and releasing
+// n objects stays linear. A search that finds nothing reads every entry:
+// callers that often ask about things that are not listed keep their own
+// record of membership and ask only when it says the thing may be there.
+//
+// Invariants:
+//  1. Every slot in [0, length()) holds a live Faultp<T> of kind Kind; the
+//     list constructs each on entry and destroys it on removal.
+//  2. The lists of the model name each thing at most once (their owners
+//     check before adding, and files that list a thing twice are refused),
+//     so the entry a two-ended search finds is the entry.
 #pragma once
 
 #include <cstddef>
@@ -75,11 +87,16 @@ public:
     ptrdiff_t indexOf(const T* p) const {
         if (!p) return -1;
         const tDescriptor d = p->descriptor();
-        for (size_t i = 0; i < slots_.size(); ++i) {
+        const auto reaches = [&](size_t i) {
             const Faultp<T>& r = (*this)[i];
-            const bool same = r.isDescriptor() ? (!d.isDetached() && r.descriptor() == d)
-                                               : r.get() == p;
-            if (same) return static_cast<ptrdiff_t>(i);
+            return r.isDescriptor() ? (!d.isDetached() && r.descriptor() == d) : r.get() == p;
+        };
+        for (size_t lo = 0, hi = slots_.size(); lo < hi;) {
+            if (reaches(lo)) return static_cast<ptrdiff_t>(lo);
+            ++lo;
+            if (lo == hi) break;
+            --hi;
+            if (reaches(hi)) return static_cast<ptrdiff_t>(hi);
         }
         return -1;
     }

@@ -1312,7 +1312,7 @@ void InterObjRep::attach(tModuleIndex m) {
     const tModuleIndex old = moduleIndex();
     if (old == m) return;
     if (m != DETACHED_MODULE && !ObjectStore::ValidIndex(m)) throw AccessDenied("InterObjRep::attach()", 32717);
-    const bool dynamic = ObjectStore::DynamicsList(old).contains(this);
+    const bool dynamic = ObjectStore::isListedDynamic(*this, old);
     if (dynamic) ObjectStore::removeDynamicObject(*this, old);
     SignatureRep* s = signature();
     if (s) {

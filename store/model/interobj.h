@@ -168,6 +168,14 @@ public:
     bool isLocalVarProto() const { return isWorkerObj() && isHosted() && !isClone(); }
     bool isLocalVarCopy() const { return isWorkerObj() && isHosted() && isClone(); }
 
+    // True once its module's list of dynamic objects has taken this object
+    // in this session and not let it go. An object read from a file starts
+    // false whatever its module's record lists; the store asks the record.
+    bool isOnDynamicList() const { return (listings_ & kOnDynamicList) != 0; }
+    void setOnDynamicList(bool on) {
+        listings_ = static_cast<uint8_t>(on ? listings_ | kOnDynamicList : listings_ & ~kOnDynamicList);
+    }
+
     SignatureRep* signature() const { return signature_.get(); }
     const Signature& signatureRef() const { return signature_; }
     InterObjRep* protoObject() const;
@@ -397,6 +405,19 @@ protected:
     bool isPermitted(tPermission) { return true; }
 
     uint8_t flags_ = 0;
+    // Which of the store's lists this object has joined or left in this
+    // session; kept in memory only, never written. It spares the search an
+    // object not on a list would cost (a search that finds nothing reads
+    // every entry, and a prototype may have many thousands of clones):
+    //   kOnDynamicList     its module's list of dynamic objects holds it
+    //   kOffSignatureList  it has left its signature's object list (Destroy
+    //                      takes it off before destroy runs); clear for an
+    //                      object read from a file, whose signature's record
+    //                      lists it, and for one that joins a list again
+    // Each object is on at most one signature's object list, so leaving one
+    // means leaving all.
+    enum : uint8_t { kOnDynamicList = 0x01, kOffSignatureList = 0x02 };
+    mutable uint8_t listings_ = 0;
     std::unique_ptr<uint8_t[]> data_;
     uint32_t dataSize_ = 0;
     // The access-control object's store object (uncounted): it is written

@@ -682,6 +682,7 @@ void SignatureRep::removeEventDef(const char* name) {
 
 void SignatureRep::addObject(InterObjRep* o, int notifyProxy) {
     objects_.prepend(o);
+    o->listings_ &= static_cast<uint8_t>(~InterObjRep::kOffSignatureList);
     if (o->moduleIndex() == moduleIndex())
         changed();
     else if (notifyProxy)
@@ -690,11 +691,15 @@ void SignatureRep::addObject(InterObjRep* o, int notifyProxy) {
 
 void SignatureRep::addObjectAt(InterObjRep* o, size_t index) {
     objects_.insertAt(std::min(index, objects_.length()), o);
+    o->listings_ &= static_cast<uint8_t>(~InterObjRep::kOffSignatureList);
     changed();
 }
 
 void SignatureRep::removeObject(const InterObjRep* o) {
-    if (!o || !objects_.remove(o)) return;
+    // An object that has left its list already is not looked for: the
+    // search would read every clone of the prototype to find nothing.
+    if (!o || (o->listings_ & InterObjRep::kOffSignatureList) || !objects_.remove(o)) return;
+    o->listings_ |= InterObjRep::kOffSignatureList;
     changed();
     noteProxies(o->moduleIndex());
 }

@@ -330,6 +330,9 @@ public:
 
     static void addDynamicObject(InterObjRep& obj, tModuleIndex m);
     static void removeDynamicObject(InterObjRep& obj, tModuleIndex m);
+    // Whether m's list of dynamic objects holds obj; a search only when
+    // obj joined the list in this session or m's record lists it.
+    static bool isListedDynamic(InterObjRep& obj, tModuleIndex m);
     static DynamicObjectList& DynamicsList(tModuleIndex m);
     static int32_t DynamicCount(tModuleIndex m);
 
@@ -419,6 +422,7 @@ private:
 
     static StaticGlobals& detachedGlobals();
     static DynamicObjectList& detachedDynamics();
+    static bool mayBeListedDynamic(const InterObjRep& obj, tModuleIndex m);
     static ObjectStore& Store(tModuleIndex m);
 
     // Opening (objstore.cpp).
@@ -450,6 +454,10 @@ private:
     tModuleIndex index_ = NO_MODULE;
     StaticGlobals statics_;
     DynamicObjectList dynamics_;
+    // The descriptors (raw, sorted) of the dynamic objects as the record
+    // listed them: an object read from the file may be on dynamics_ without
+    // having joined it in this session.
+    std::vector<uint32_t> fileDynamics_;
     PreloadList preloads_;
     std::string textPath_;
     uint32_t versionHigh_ = 0;

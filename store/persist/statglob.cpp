@@ -258,19 +258,38 @@ int32_t ObjectStore::DynamicCount(tModuleIndex m) {
     return static_cast<int32_t>(DynamicsList(m).length());
 }
 
-void ObjectStore::addDynamicObject(InterObjRep& obj, tModuleIndex m) {
-    TQ_ASSERT(m == DETACHED_MODULE || module[m] != nullptr, "module[i]");
-    DynamicObjectList& list = DynamicsList(m);
-    TQ_ASSERT(!list.contains(&obj), "!olist->contains(val)");
-    list.append(&obj);
+// An object can be on m's list only if it joined it in this session or m's
+// record listed it: the list takes entries from nowhere else, and an object
+// leaves the list before it leaves its module (attach, destroy), so the
+// descriptor it is listed under is still its own. Anything else is not
+// looked for: a search that finds nothing reads the whole list, and a
+// program that makes objects in a loop would pay that for every one.
+bool ObjectStore::mayBeListedDynamic(const InterObjRep& obj, tModuleIndex m) {
+    if (obj.isOnDynamicList()) return true;
+    if (m == DETACHED_MODULE) return false;
+    const std::vector<uint32_t>& file = module[m]->fileDynamics_;
+    return std::binary_search(file.begin(), file.end(), obj.descriptor().raw());
 }
 
+bool ObjectStore::isListedDynamic(InterObjRep& obj, tModuleIndex m) {
+    if (m != DETACHED_MODULE && !ValidIndex(m)) return false;
+    return mayBeListedDynamic(obj, m) && DynamicsList(m).contains(&obj);
+}
+
+void ObjectStore::addDynamicObject(InterObjRep& obj, tModuleIndex m) {
+    TQ_ASSERT(m == DETACHED_MODULE || module[m] != nullptr, "module[i]");
+    TQ_ASSERT(!isListedDynamic(obj, m), "!olist->contains(val)");
+    DynamicsList(m).append(&obj);
+    obj.setOnDynamicList(true);
+}
+
+// The list names each object once (adding asserts it, a record that lists
+// one twice is refused), so one removal leaves it unlisted.
 void ObjectStore::removeDynamicObject(InterObjRep& obj, tModuleIndex m) {
     if (DeletingModule(m)) return;
     if (m != DETACHED_MODULE && !ValidIndex(m)) return;
-    DynamicObjectList& list = DynamicsList(m);
-    list.remove(&obj);
-    TQ_ASSERT(!list.contains(&obj), "!olist.contains(val)");
+    if (mayBeListedDynamic(obj, m)) DynamicsList(m).remove(&obj);
+    obj.setOnDynamicList(false);
 }
 
 // ---- preloads ------------------------------------------------------------------------
@@ -380,7 +399,9 @@ void ObjectStore::initStaticGlobals() {
             if (!seen.insert(d.raw()).second)
                 BadStaticGlobals(module, "dynamic object " + std::to_string(i) + " is listed twice");
             dynamics_.appendDescriptor(d);
+            fileDynamics_.push_back(d.raw());
         }
+        std::sort(fileDynamics_.begin(), fileDynamics_.end());
         seen.clear();
         for (uint32_t i = 0;; ++i) {
             const tDescriptor d = ReadObjectReference(in, index_, module, "preload object " + std::to_string(i));
