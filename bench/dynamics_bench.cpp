@@ -9,19 +9,17 @@
 // the reverse order, and a shuffled order (fixed seed). One iteration makes
 // all N and releases all N.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/benchstore.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
-#include "store/tqstore.h"
 
 namespace {
 
@@ -31,22 +29,9 @@ enum Order { kMadeOrder = 0, kReverseOrder = 1, kShuffled = 2 };
 
 // A fresh module file in a scratch folder that goes when the program ends.
 tModuleIndex ScratchModule() {
-    static TessaroInitializer* start = new TessaroInitializer(1);
-    (void)start;
-    static const struct Folder {
-        Folder() {
-            std::string pattern = std::filesystem::temp_directory_path().string() + "/tqdynXXXXXX";
-            if (!::mkdtemp(pattern.data())) std::abort();
-            path = pattern;
-        }
-        ~Folder() {
-            std::error_code ec;
-            std::filesystem::remove_all(path, ec);
-        }
-        std::string path;
-    } scratch;
+    bench::StartLibrary();
     static int serial = 0;
-    const std::string path = scratch.path + "/dyn" + std::to_string(++serial) + ".qbo";
+    const std::string path = bench::ScratchFolder() + "/dyn" + std::to_string(++serial) + ".qbo";
     return ObjectStore::LoadModule(path.c_str(), 1, 0);
 }
 

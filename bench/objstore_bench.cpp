@@ -8,7 +8,6 @@
 //    wrote into the streams and the size of the file the commit wrote.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,13 +15,13 @@
 #include <map>
 #include <string>
 
+#include "bench/benchstore.h"
 #include "platform/storage/oclstorage.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
 #include "store/persist/vlstrrep.h"
 #include "store/storeapp.h"
-#include "store/tqstore.h"
 
 namespace {
 
@@ -41,23 +40,9 @@ void SetLong(InterObjRep* o, const char* name, int32_t v) {
 
 // The module of n objects, made once per size in a scratch folder.
 const std::string& ModuleOf(int n) {
-    static TessaroInitializer* start = new TessaroInitializer(1);
-    (void)start;
+    bench::StartLibrary();
     static std::map<int, std::string> made;
-    // The scratch folder goes when the program ends.
-    static const struct Folder {
-        Folder() {
-            std::string pattern = std::filesystem::temp_directory_path().string() + "/tqbenchXXXXXX";
-            if (!::mkdtemp(pattern.data())) std::abort();
-            path = pattern;
-        }
-        ~Folder() {
-            std::error_code ec;
-            std::filesystem::remove_all(path, ec);
-        }
-        std::string path;
-    } scratch;
-    const std::string& folder = scratch.path;
+    const std::string& folder = bench::ScratchFolder();
     auto it = made.find(n);
     if (it != made.end()) return it->second;
     const std::string path = folder + "/objects" + std::to_string(n) + ".qbo";
