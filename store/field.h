@@ -315,6 +315,12 @@ public:
     void reserveOne();
 
 private:
+    // Whether a field of that name is listed, also one being removed. The
+    // hashes are compared first: a signature read from a file may list tens
+    // of thousands of fields, and each one read is checked against all
+    // before it.
+    bool holds(const char* name, uint32_t hash) const;
+
     std::vector<Field*> fields_;
     std::vector<uint32_t> hashes_;
 };

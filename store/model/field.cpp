@@ -215,24 +215,30 @@ Field* FieldPtrList::pvalue(const char* name, uint32_t hash) const {
     return nullptr;
 }
 
+bool FieldPtrList::holds(const char* name, uint32_t hash) const {
+    for (size_t i = 0; i < fields_.size(); ++i)
+        if (hashes_[i] == hash && SameName(fields_[i], name)) return true;
+    return false;
+}
+
 bool FieldPtrList::append(Field* f) {
     TQ_ASSERT(f != nullptr, "f");
-    for (Field* g : fields_)
-        if (SameName(g, f->name())) return false;
+    const uint32_t hash = IdString::Hash(f->name());
+    if (holds(f->name(), hash)) return false;
     hashes_.reserve(hashes_.size() + 1);
     fields_.push_back(f);
-    hashes_.push_back(IdString::Hash(f->name()));
+    hashes_.push_back(hash);
     f->ref();
     return true;
 }
 
 bool FieldPtrList::prepend(Field* f) {
     TQ_ASSERT(f != nullptr, "f");
-    for (Field* g : fields_)
-        if (SameName(g, f->name())) return false;
+    const uint32_t hash = IdString::Hash(f->name());
+    if (holds(f->name(), hash)) return false;
     hashes_.reserve(hashes_.size() + 1);
     fields_.insert(fields_.begin(), f);
-    hashes_.insert(hashes_.begin(), IdString::Hash(f->name()));
+    hashes_.insert(hashes_.begin(), hash);
     f->ref();
     return true;
 }
