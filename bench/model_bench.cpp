@@ -3,7 +3,9 @@
 //    the clones' data, no search per clone);
 //  - finding a field by name through a signature chain of depth 1 and 5,
 //    and reading a data field of an object by name (eval plus the value's
-//    read), with the heap allocations each makes per operation.
+//    read), with the heap allocations each makes per operation;
+//  - a field list taking n fields of distinct names, as when a signature of
+//    n fields is read from a file (each is checked against those before it).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "store/field.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -124,6 +127,20 @@ void ReadFieldByName(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(allocations.load() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(ReadFieldByName)->Arg(1)->Arg(5);
+
+void FillFieldList(benchmark::State& state) {
+    Start();
+    const int n = static_cast<int>(state.range(0));
+    std::vector<FieldPtr> fields;
+    for (int i = 0; i < n; ++i)
+        fields.emplace_back(InterDataField::make(("Field" + std::to_string(i)).c_str(), IDT_LONG, 1));
+    for (auto _ : state) {
+        FieldPtrList list;
+        for (const FieldPtr& f : fields) list.append(f.get());
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(FillFieldList)->Arg(1000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
