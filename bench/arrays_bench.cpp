@@ -8,33 +8,13 @@
 // the element value is the one thing an indexing makes.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "bench/support/alloccount.h"
 #include "store/arrayfld.h"
 #include "store/model/interobj.h"
 #include "store/model/tarrfld.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/vals.h"
-
-namespace {
-
-std::atomic<uint64_t> allocations{0};
-
-}  // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-    ++allocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -74,7 +54,7 @@ struct Grid {
 };
 
 void Count(benchmark::State& state, uint64_t allocsBefore, size_t valuesBefore) {
-    state.counters["heap allocs/op"] = benchmark::Counter(static_cast<double>(allocations.load() - allocsBefore),
+    state.counters["heap allocs/op"] = benchmark::Counter(static_cast<double>(bench::Allocations() - allocsBefore),
                                                           benchmark::Counter::kAvgIterations);
     state.counters["values/op"] =
         benchmark::Counter(static_cast<double>(valuesBefore), benchmark::Counter::kAvgIterations);
@@ -83,7 +63,7 @@ void Count(benchmark::State& state, uint64_t allocsBefore, size_t valuesBefore) 
 void IndexThroughTheArrayField(benchmark::State& state) {
     Grid grid;
     size_t values = 0;
-    const uint64_t before = allocations.load();
+    const uint64_t before = bench::Allocations();
     for (auto _ : state) {
         const size_t live = Value::LiveCount();
         ValuePtr e = grid.array->eval(*grid.obj, *grid.owner, &grid.indices);
@@ -98,7 +78,7 @@ void IndexThroughTheCachedMember(benchmark::State& state) {
     Grid grid;
     MemberPtr member = grid.obj->getMember("A");
     size_t values = 0;
-    const uint64_t before = allocations.load();
+    const uint64_t before = bench::Allocations();
     for (auto _ : state) {
         const size_t live = Value::LiveCount();
         ValuePtr e = member->memberEval(IDT_UNTYPED, &grid.indices, 0);

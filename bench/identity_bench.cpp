@@ -6,36 +6,16 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <string>
 
+#include "bench/support/alloccount.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "store/persist/descobj.h"
 #include "store/persist/idstr.h"
 #include "store/persist/vlstrrep.h"
-
-namespace {
-
-std::atomic<uint64_t> allocations{0};
-
-}  // namespace
-
-// Counting replacements of the global allocation functions. g++ cannot see
-// that these two pair with each other and warns at every inlined delete.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(size_t n) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -90,11 +70,11 @@ void BM_OpenDescriptionTable(benchmark::State& state) {
         {
             OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
             const size_t heapBefore = mallinfo2().uordblks;
-            const uint64_t allocsBefore = allocations.load();
+            const uint64_t allocsBefore = bench::Allocations();
             state.ResumeTiming();
             DescriptionTable<ValStringRep> table(storage, 0);
             state.PauseTiming();
-            allocs = allocations.load() - allocsBefore;
+            allocs = bench::Allocations() - allocsBefore;
             bytesPerDescription = double(mallinfo2().uordblks - heapBefore) / table.count();
             benchmark::DoNotOptimize(table.count());
         }
@@ -109,13 +89,13 @@ void BM_InternExistingName(benchmark::State& state) {
     IdString::Initialize();
     IdString held("AnExistingFieldName", DETACHED_MODULE);
     for (int i = 0; i < 1000; ++i) IdString(("other" + std::to_string(i)).c_str(), DETACHED_MODULE);
-    const uint64_t before = allocations.load();
+    const uint64_t before = bench::Allocations();
     for (auto _ : state) {
         IdString again("AnExistingFieldName", DETACHED_MODULE);
         benchmark::DoNotOptimize(again.body());
     }
     state.counters["allocs"] =
-        benchmark::Counter(double(allocations.load() - before), benchmark::Counter::kAvgIterations);
+        benchmark::Counter(double(bench::Allocations() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_InternExistingName);
 

@@ -8,38 +8,16 @@
 //    n fields is read from a file (each is checked against those before it).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "bench/support/alloccount.h"
 #include "store/field.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
-
-namespace {
-
-std::atomic<uint64_t> allocations{0};
-
-}  // namespace
-
-// Every heap allocation of the process is counted, so a benchmark can show
-// how many its operation makes. The replacements pair malloc with free,
-// which the compiler cannot see across the replaced operators.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-    ++allocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -108,23 +86,23 @@ void FindFieldThroughChain(benchmark::State& state) {
     Chain chain(static_cast<int>(state.range(0)));
     SignatureRep* s = chain.leaf->signature();
     SignatureRep* owner = nullptr;
-    const uint64_t before = allocations.load();
+    const uint64_t before = bench::Allocations();
     for (auto _ : state) benchmark::DoNotOptimize(s->findField("F0_3", owner, 0));
     state.counters["allocs/op"] =
-        benchmark::Counter(static_cast<double>(allocations.load() - before), benchmark::Counter::kAvgIterations);
+        benchmark::Counter(static_cast<double>(bench::Allocations() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(FindFieldThroughChain)->Arg(1)->Arg(5);
 
 void ReadFieldByName(benchmark::State& state) {
     Chain chain(static_cast<int>(state.range(0)));
     InterObj keep(chain.leaf);
-    const uint64_t before = allocations.load();
+    const uint64_t before = bench::Allocations();
     for (auto _ : state) {
         ValuePtr v = chain.leaf->eval("F0_3");
         benchmark::DoNotOptimize(v->as<int32_t>());
     }
     state.counters["allocs/op"] =
-        benchmark::Counter(static_cast<double>(allocations.load() - before), benchmark::Counter::kAvgIterations);
+        benchmark::Counter(static_cast<double>(bench::Allocations() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(ReadFieldByName)->Arg(1)->Arg(5);
 

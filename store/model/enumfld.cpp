@@ -20,13 +20,6 @@ bool IsLong(const Value* v) { return v && (v->type() & IDT_TYPEMASK) == IDT_LONG
 
 [[noreturn]] void ConstantRefused() { throw StoreException(32695u); }
 
-void DeclareEnum(std::string& out, const Field& f, const EnumRep* e) {
-    out += f.isProtected() ? "Protected " : "Dim ";
-    out += f.name();
-    out += " As ";
-    out += e ? e->name() : "Long";
-}
-
 }  // namespace
 
 // ---- EnumTypeRef ------------------------------------------------------------------
@@ -73,37 +66,36 @@ void EnumTypeRef::read(OCLStream& in, tModuleIndex m, const char* what) {
     }
 }
 
-// ---- InterEnumField ---------------------------------------------------------------
+// ---- EnumDataField ----------------------------------------------------------------
 
-InterDataField* InterEnumField::make(const char* name, EnumRep* e, int byValue) {
-    if (byValue) return new InterEnumField(name, e);
-    return new InterEnumReference(name, e);
+void EnumDataField::readRecord(OCLStream& in, tModuleIndex m, const char* what) {
+    readNameAndFlags(in, m);
+    readOffset(in);
+    enum_.read(in, m, what);
 }
 
-InterEnumField* InterEnumField::Read(OCLStream& in, tModuleIndex m) {
-    std::unique_ptr<InterEnumField> f(new InterEnumField(tFromRecord{}));
-    f->readNameAndFlags(in, m);
-    f->readOffset(in);
-    f->enum_.read(in, m, "field record: the enumeration of an enumeration field");
-    return f.release();
-}
-
-void InterEnumField::write(OCLStream& out) const {
-    out.writeU8(FRK_ENUM);
+void EnumDataField::writeRecord(OCLStream& out, uint8_t kind) const {
+    out.writeU8(kind);
     writeNameAndFlags(out);
     out.writeI32(offset_);
     enum_.write(out);
 }
 
-void InterEnumField::declarationText(std::string& out, InterObjRep*) const { DeclareEnum(out, *this, enum_.get()); }
+void EnumDataField::declarationText(std::string& out, InterObjRep*) const {
+    out += isProtected() ? "Protected " : "Dim ";
+    out += name();
+    out += " As ";
+    const EnumRep* e = enum_.get();
+    out += e ? e->name() : "Long";
+}
 
-ValuePtr InterEnumField::getValue(InterObjRep& obj, SignatureRep& owner) {
+ValuePtr EnumDataField::getValue(InterObjRep& obj, SignatureRep& owner) {
     return ValuePtr(new EnumFieldValue(*this, obj, owner));
 }
 
 #define TQ_ENUM_NUMBER_GET(X)                                                          \
-    void InterEnumField::get(X& out, InterObjRep& obj, SignatureRep& owner) {          \
-        DatumConv<int32_t>::get(LoadDatum<int32_t>(RODataPtr(obj, owner)), out);       \
+    void EnumDataField::get(X& out, InterObjRep& obj, SignatureRep& owner) {           \
+        DatumConv<int32_t>::get(load(obj, owner), out);                                \
     }
 TQ_ENUM_NUMBER_GET(int16_t)
 TQ_ENUM_NUMBER_GET(int32_t)
@@ -112,17 +104,12 @@ TQ_ENUM_NUMBER_GET(double)
 TQ_ENUM_NUMBER_GET(Currency)
 #undef TQ_ENUM_NUMBER_GET
 
-void InterEnumField::get(ValString& out, InterObjRep& obj, SignatureRep& owner) {
-    out = enum_.text(LoadDatum<int32_t>(RODataPtr(obj, owner)));
-}
-
-void InterEnumField::store(int32_t v, InterObjRep& obj, SignatureRep& owner) {
-    StoreDatum<int32_t>(RWDataPtr(obj, owner), v);
-    obj.changed();
+void EnumDataField::get(ValString& out, InterObjRep& obj, SignatureRep& owner) {
+    out = enum_.text(load(obj, owner));
 }
 
 #define TQ_ENUM_NUMBER_SET(P)                                                          \
-    void InterEnumField::set(P v, InterObjRep& obj, SignatureRep& owner) {             \
+    void EnumDataField::set(P v, InterObjRep& obj, SignatureRep& owner) {              \
         if (isConst()) ConstantRefused();                                              \
         store(enum_.validLong(DatumConv<int32_t>::from(v)), obj, owner);               \
     }
@@ -133,9 +120,31 @@ TQ_ENUM_NUMBER_SET(double)
 TQ_ENUM_NUMBER_SET(const Currency&)
 #undef TQ_ENUM_NUMBER_SET
 
-void InterEnumField::set(const ValString& v, InterObjRep& obj, SignatureRep& owner) {
+void EnumDataField::set(const ValString& v, InterObjRep& obj, SignatureRep& owner) {
     if (isConst()) ConstantRefused();
     store(enum_.validLong(static_cast<const char*>(v)), obj, owner);
+}
+
+// ---- InterEnumField ---------------------------------------------------------------
+
+InterDataField* InterEnumField::make(const char* name, EnumRep* e, int byValue) {
+    if (byValue) return new InterEnumField(name, e);
+    return new InterEnumReference(name, e);
+}
+
+InterEnumField* InterEnumField::Read(OCLStream& in, tModuleIndex m) {
+    std::unique_ptr<InterEnumField> f(new InterEnumField(tFromRecord{}));
+    f->readRecord(in, m, "field record: the enumeration of an enumeration field");
+    return f.release();
+}
+
+int32_t InterEnumField::load(InterObjRep& obj, SignatureRep& owner) {
+    return LoadDatum<int32_t>(RODataPtr(obj, owner));
+}
+
+void InterEnumField::store(int32_t v, InterObjRep& obj, SignatureRep& owner) {
+    StoreDatum<int32_t>(RWDataPtr(obj, owner), v);
+    obj.changed();
 }
 
 bool InterEnumField::typeConvert(ValuePtr& v) const {
@@ -162,25 +171,8 @@ void InterEnumField::bind(InterObjRep& obj, SignatureRep& owner, Value* v) {
 
 InterEnumReference* InterEnumReference::Read(OCLStream& in, tModuleIndex m) {
     std::unique_ptr<InterEnumReference> f(new InterEnumReference(tFromRecord{}));
-    f->readNameAndFlags(in, m);
-    f->readOffset(in);
-    f->enum_.read(in, m, "field record: the enumeration of an enumeration parameter");
+    f->readRecord(in, m, "field record: the enumeration of an enumeration parameter");
     return f.release();
-}
-
-void InterEnumReference::write(OCLStream& out) const {
-    out.writeU8(FRK_ENUM_REFERENCE);
-    writeNameAndFlags(out);
-    out.writeI32(offset_);
-    enum_.write(out);
-}
-
-void InterEnumReference::declarationText(std::string& out, InterObjRep*) const {
-    DeclareEnum(out, *this, enum_.get());
-}
-
-ValuePtr InterEnumReference::getValue(InterObjRep& obj, SignatureRep& owner) {
-    return ValuePtr(new EnumFieldValue(*this, obj, owner));
 }
 
 Value& InterEnumReference::referred(InterObjRep& obj, SignatureRep& owner) {
@@ -189,43 +181,13 @@ Value& InterEnumReference::referred(InterObjRep& obj, SignatureRep& owner) {
     return *v;
 }
 
-#define TQ_ENUMREF_NUMBER_GET(X)                                                       \
-    void InterEnumReference::get(X& out, InterObjRep& obj, SignatureRep& owner) {      \
-        int32_t n = 0;                                                                 \
-        referred(obj, owner).get(n);                                                   \
-        DatumConv<int32_t>::get(n, out);                                               \
-    }
-TQ_ENUMREF_NUMBER_GET(int16_t)
-TQ_ENUMREF_NUMBER_GET(int32_t)
-TQ_ENUMREF_NUMBER_GET(float)
-TQ_ENUMREF_NUMBER_GET(double)
-TQ_ENUMREF_NUMBER_GET(Currency)
-#undef TQ_ENUMREF_NUMBER_GET
-
-void InterEnumReference::get(ValString& out, InterObjRep& obj, SignatureRep& owner) {
+int32_t InterEnumReference::load(InterObjRep& obj, SignatureRep& owner) {
     int32_t n = 0;
     referred(obj, owner).get(n);
-    out = enum_.text(n);
+    return n;
 }
 
 void InterEnumReference::store(int32_t v, InterObjRep& obj, SignatureRep& owner) { referred(obj, owner).set(v); }
-
-#define TQ_ENUMREF_NUMBER_SET(P)                                                       \
-    void InterEnumReference::set(P v, InterObjRep& obj, SignatureRep& owner) {         \
-        if (isConst()) ConstantRefused();                                              \
-        store(enum_.validLong(DatumConv<int32_t>::from(v)), obj, owner);               \
-    }
-TQ_ENUMREF_NUMBER_SET(int16_t)
-TQ_ENUMREF_NUMBER_SET(int32_t)
-TQ_ENUMREF_NUMBER_SET(float)
-TQ_ENUMREF_NUMBER_SET(double)
-TQ_ENUMREF_NUMBER_SET(const Currency&)
-#undef TQ_ENUMREF_NUMBER_SET
-
-void InterEnumReference::set(const ValString& v, InterObjRep& obj, SignatureRep& owner) {
-    if (isConst()) ConstantRefused();
-    store(enum_.validLong(static_cast<const char*>(v)), obj, owner);
-}
 
 void* InterEnumReference::getVoidPtr(InterObjRep& obj, SignatureRep& owner) {
     return referred(obj, owner).getVoidPtr();

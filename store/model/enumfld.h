@@ -59,21 +59,16 @@ private:
     Faultp<EnumRep> enum_;
 };
 
-class InterEnumField final : public InterDataField {
+// What the two kinds stored in the object's data share: the enumeration,
+// and reads and writes through validLong and the entries' texts. A kind
+// says only where its long lies (load, store).
+class EnumDataField : public InterDataField {
 public:
-    InterEnumField(const char* name, EnumRep* e) : InterDataField(name), enum_(e) {}
-    InterEnumField(const InterEnumField& o) : InterDataField(o), enum_(o.enum_) {}
-    // An InterEnumField (byValue) or an InterEnumReference.
-    static InterDataField* make(const char* name, EnumRep* e, int byValue);
-    static InterEnumField* Read(OCLStream& in, tModuleIndex m);
-
-    Field* clone() const override { return new InterEnumField(*this); }
     bool isEnumeration() const override { return true; }
     EnumRep* enumeration() const override { return enum_.get(); }
     void softenInto(tModuleIndex holder, tModuleIndex gone) override { enum_.softenFrom(gone, holder); }
     IdType type() const override { return IDT_LONG; }
     int32_t size() const override { return 4; }
-    void write(OCLStream& out) const override;
     void declarationText(std::string& out, InterObjRep* obj) const override;
     ValuePtr getValue(InterObjRep& obj, SignatureRep& owner) override;
 
@@ -91,6 +86,32 @@ public:
     void set(double v, InterObjRep& obj, SignatureRep& owner) override;
     void set(const Currency& v, InterObjRep& obj, SignatureRep& owner) override;
     void set(const ValString& v, InterObjRep& obj, SignatureRep& owner) override;
+
+protected:
+    EnumDataField(const char* name, EnumRep* e) : InterDataField(name), enum_(e) {}
+    EnumDataField(const EnumDataField& o) : InterDataField(o), enum_(o.enum_) {}
+    explicit EnumDataField(tFromRecord t) : InterDataField(t) {}
+
+    // The record after the kind byte: name and flags, offset, enumeration
+    // (`what` names it when it is not sound).
+    void readRecord(OCLStream& in, tModuleIndex m, const char* what);
+    void writeRecord(OCLStream& out, uint8_t kind) const;
+
+    virtual int32_t load(InterObjRep& obj, SignatureRep& owner) = 0;
+    virtual void store(int32_t v, InterObjRep& obj, SignatureRep& owner) = 0;
+
+    EnumTypeRef enum_;
+};
+
+class InterEnumField final : public EnumDataField {
+public:
+    InterEnumField(const char* name, EnumRep* e) : EnumDataField(name, e) {}
+    // An InterEnumField (byValue) or an InterEnumReference.
+    static InterDataField* make(const char* name, EnumRep* e, int byValue);
+    static InterEnumField* Read(OCLStream& in, tModuleIndex m);
+
+    Field* clone() const override { return new InterEnumField(*this); }
+    void write(OCLStream& out) const override { writeRecord(out, FRK_ENUM); }
 
     // A new Long of validLong of any argument that is not a Long already.
     bool typeConvert(ValuePtr& v) const override;
@@ -99,43 +120,19 @@ public:
     void checkBinding(const Value* v) const override;
 
 private:
-    explicit InterEnumField(tFromRecord t) : InterDataField(t) {}
-    void store(int32_t v, InterObjRep& obj, SignatureRep& owner);
-
-    EnumTypeRef enum_;
+    explicit InterEnumField(tFromRecord t) : EnumDataField(t) {}
+    int32_t load(InterObjRep& obj, SignatureRep& owner) override;
+    void store(int32_t v, InterObjRep& obj, SignatureRep& owner) override;
 };
 
-class InterEnumReference final : public InterDataField {
+class InterEnumReference final : public EnumDataField {
 public:
-    InterEnumReference(const char* name, EnumRep* e) : InterDataField(name), enum_(e) {}
-    InterEnumReference(const InterEnumReference& o) : InterDataField(o), enum_(o.enum_) {}
+    InterEnumReference(const char* name, EnumRep* e) : EnumDataField(name, e) {}
     static InterEnumReference* Read(OCLStream& in, tModuleIndex m);
 
     Field* clone() const override { return new InterEnumReference(*this); }
-    bool isEnumeration() const override { return true; }
     bool isByReference() const override { return true; }
-    EnumRep* enumeration() const override { return enum_.get(); }
-    void softenInto(tModuleIndex holder, tModuleIndex gone) override { enum_.softenFrom(gone, holder); }
-    IdType type() const override { return IDT_LONG; }
-    int32_t size() const override { return 4; }
-    void write(OCLStream& out) const override;
-    void declarationText(std::string& out, InterObjRep* obj) const override;
-    ValuePtr getValue(InterObjRep& obj, SignatureRep& owner) override;
-
-    using InterDataField::get;
-    using InterDataField::set;
-    void get(int16_t& out, InterObjRep& obj, SignatureRep& owner) override;
-    void get(int32_t& out, InterObjRep& obj, SignatureRep& owner) override;
-    void get(float& out, InterObjRep& obj, SignatureRep& owner) override;
-    void get(double& out, InterObjRep& obj, SignatureRep& owner) override;
-    void get(Currency& out, InterObjRep& obj, SignatureRep& owner) override;
-    void get(ValString& out, InterObjRep& obj, SignatureRep& owner) override;
-    void set(int16_t v, InterObjRep& obj, SignatureRep& owner) override;
-    void set(int32_t v, InterObjRep& obj, SignatureRep& owner) override;
-    void set(float v, InterObjRep& obj, SignatureRep& owner) override;
-    void set(double v, InterObjRep& obj, SignatureRep& owner) override;
-    void set(const Currency& v, InterObjRep& obj, SignatureRep& owner) override;
-    void set(const ValString& v, InterObjRep& obj, SignatureRep& owner) override;
+    void write(OCLStream& out) const override { writeRecord(out, FRK_ENUM_REFERENCE); }
     void* getVoidPtr(InterObjRep& obj, SignatureRep& owner) override;
 
     // Only a temporary argument is converted; a variable passed by
@@ -149,12 +146,13 @@ public:
     void conditionAfterRead(uint8_t* at, InterObjRep& obj) override;
 
 private:
-    explicit InterEnumReference(tFromRecord t) : InterDataField(t) {}
+    explicit InterEnumReference(tFromRecord t) : EnumDataField(t) {}
+    // The caller's value; Is_Null "InterReference::get()" when unbound.
     Value& referred(InterObjRep& obj, SignatureRep& owner);
-    void store(int32_t v, InterObjRep& obj, SignatureRep& owner);
-
-    EnumTypeRef enum_;
+    int32_t load(InterObjRep& obj, SignatureRep& owner) override;
+    void store(int32_t v, InterObjRep& obj, SignatureRep& owner) override;
 };
+
 
 // A property of an enumeration type, computed by its Get and Set procedures.
 class InterProcEnumField final : public InterProcDataField {

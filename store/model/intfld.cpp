@@ -8,6 +8,7 @@
 #include "platform/storage/oclstream.h"
 #include "store/errors/extexcep.h"
 #include "store/model/fldval.h"
+#include "store/model/dataslot.h"
 #include "store/model/interobj.h"
 #include "store/model/objval.h"
 #include "store/persist/objstore.h"
@@ -22,11 +23,6 @@ constexpr uint8_t kSlotFlags = Faultp<InterObjRep>::kCounted | Faultp<InterObjRe
 [[noreturn]] void BadSlot(InterObjRep& obj, const char* what) {
     const std::string text = "Objects entry " + std::to_string(obj.descriptor().descIndex()) + ": " + what;
     throw ObjectLoadFailed(text.c_str());
-}
-
-template <class T>
-T& SlotAt(uint8_t* at) {
-    return *std::launder(reinterpret_cast<T*>(at));
 }
 
 [[noreturn]] void ConstantRefused() { throw StoreException(32695); }
@@ -205,19 +201,7 @@ void InterField<T, code>::store(const X& v, InterObjRep& obj, SignatureRep& owne
     T datum = DatumConv<T>::from(v);
     uint8_t* at = RWDataPtr(obj, owner);
     if constexpr (std::is_same_v<T, ValString>) {
-        ValString& slot = SlotAt<ValString>(at);
-        const char* text = datum;
-        ValStringRep* rep = slot.isNull() ? nullptr : slot.get();
-        // The field's string is changed in place only when the field holds
-        // it alone; a text somebody else holds is left to them.
-        if (rep && rep->refCount() <= 1) {
-            rep->assign(text ? text : "");
-            return;
-        }
-        ValString fresh(text ? text : "");
-        if (!obj.isDetached()) fresh->attach(obj.moduleIndex());
-        slot = fresh;
-        obj.changed();
+        if (StoreTextSlot(SlotAt<ValString>(at), datum, obj)) obj.changed();
     } else {
         StoreDatum<T>(at, datum);
         obj.changed();

@@ -9,6 +9,7 @@
 
 #include "platform/storage/oclstream.h"
 #include "store/errors/extexcep.h"
+#include "store/model/dataslot.h"
 #include "store/model/interobj.h"
 #include "store/model/objval.h"
 #include "store/persist/objstore.h"
@@ -20,11 +21,6 @@ namespace {
 
 template <class T>
 constexpr bool kHoldsReferences = std::is_same_v<T, ValString> || std::is_same_v<T, InterObj>;
-
-template <class T>
-T& SlotAt(uint8_t* at) {
-    return *std::launder(reinterpret_cast<T*>(at));
-}
 
 using ObjectSlot = Faultp<InterObjRep>;
 
@@ -116,17 +112,7 @@ void InterArray<T, code>::storeElement(const X& v, InterObjRep& obj, SignatureRe
         SlotAt<ObjectSlot>(at) = o && !o->isDestroyed() ? o : nullptr;
     } else if constexpr (std::is_same_v<T, ValString>) {
         uint8_t* at = elementBytes(obj, owner, byteOffset, DatumSize(code));
-        ValString& slot = SlotAt<ValString>(at);
-        const char* text = datum;
-        ValStringRep* rep = slot.isNull() ? nullptr : slot.get();
-        // Changed in place only when the element holds its string alone.
-        if (rep && rep->refCount() <= 1) {
-            rep->assign(text ? text : "");
-            return;
-        }
-        ValString fresh(text ? text : "");
-        if (!obj.isDetached()) fresh->attach(obj.moduleIndex());
-        slot = fresh;
+        if (!StoreTextSlot(SlotAt<ValString>(at), datum, obj)) return;
     } else {
         StoreDatum<T>(elementBytes(obj, owner, byteOffset, DatumSize(code)), datum);
     }

@@ -22,15 +22,6 @@ namespace {
 
 using Arrays = ModelTest;
 
-std::string FailureText(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const StoreException& e) {
-        return e.what();
-    }
-    return "no failure";
-}
-
 // An array of element type t with the given (lower, upper) bounds.
 InterArrayField* Array(const char* name, IdType t, std::initializer_list<std::pair<int32_t, int32_t>> bounds,
                        const char* typeName = nullptr) {

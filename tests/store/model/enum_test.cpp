@@ -16,15 +16,6 @@ namespace {
 
 using Enumerations = ModelTest;
 
-std::string FailureText(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const StoreException& e) {
-        return e.what();
-    }
-    return "no failure";
-}
-
 // An object with a Boolean field "Visible" and an EvalRequires field
 // "Needs".
 InterObj EnumObject() {

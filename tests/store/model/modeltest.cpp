@@ -70,4 +70,13 @@ InterDataField* ModelTest::dataField(const char* name, IdType type, const char* 
 
 void ModelTest::addData(InterObjRep* o, const char* name, IdType type) { o->addField(dataField(name, type)); }
 
+std::string ModelTest::FailureText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const StoreException& e) {
+        return e.what();
+    }
+    return "no failure";
+}
+
 }  // namespace tq

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ protected:
     static InterObjRep* named(const char* name);
     static InterDataField* dataField(const char* name, IdType type, const char* typeName = nullptr);
     static void addData(InterObjRep* o, const char* name, IdType type);
+    // The text of the StoreException f raises, or "no failure".
+    static std::string FailureText(const std::function<void()>& f);
 
     size_t objectsAtStart_ = 0;
     size_t signaturesAtStart_ = 0;
