@@ -53,4 +53,15 @@ void setObject(InterObjRep* o, const char* name, InterObjRep* v) {
     FieldOf(o, name, owner)->set(InterObj(v), *o, *owner);
 }
 
+ValueList Indices(std::initializer_list<int32_t> idx) {
+    ValueList list;
+    for (int32_t i : idx) list.ppush(ValuePtr(new LongValue(i)));
+    return list;
+}
+
+ValuePtr Element(InterObjRep* o, const char* name, std::initializer_list<int32_t> idx) {
+    ValueList list = Indices(idx);
+    return o->eval(name, IDT_UNTYPED, &list, nullptr, 0, nullptr, nullptr);
+}
+
 }  // namespace tq

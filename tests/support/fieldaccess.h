@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+
+#include "store/vals.h"
 
 namespace tq {
 
@@ -17,5 +20,12 @@ std::string getText(InterObjRep* o, const char* name);
 void setText(InterObjRep* o, const char* name, const char* text);
 InterObjRep* getObject(InterObjRep* o, const char* name);
 void setObject(InterObjRep* o, const char* name, InterObjRep* v);
+
+// The index list of a(i0, ..., in) as a call pushes it: the last index first.
+ValueList Indices(std::initializer_list<int32_t> idx);
+// Element (i0, ..., in) of the array field `name` of o, read and written in
+// place.
+ValuePtr Element(InterObjRep* o, const char* name, std::initializer_list<int32_t> idx);
+inline ValuePtr Element(InterObjRep* o, const char* name, int32_t i) { return Element(o, name, {i}); }
 
 }  // namespace tq

@@ -31,19 +31,6 @@ InterArrayField* Array(const char* name, IdType t, std::initializer_list<std::pa
     return a;
 }
 
-// The index list of a(i0, ..., in) as a call pushes it: the last index
-// first.
-ValueList Indices(std::initializer_list<int32_t> idx) {
-    ValueList list;
-    for (int32_t i : idx) list.ppush(ValuePtr(new LongValue(i)));
-    return list;
-}
-
-ValuePtr Element(InterObjRep* o, const char* name, std::initializer_list<int32_t> idx) {
-    ValueList list = Indices(idx);
-    return o->eval(name, IDT_UNTYPED, &list, nullptr, 0, nullptr, nullptr);
-}
-
 InterArrayField* ArrayOf(InterObjRep* o, const char* name) { return static_cast<InterArrayField*>(o->findField(name)); }
 
 // The array's bytes in o's data block.

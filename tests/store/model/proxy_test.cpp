@@ -506,13 +506,6 @@ TEST_F(Proxies, AProxyLeftWithACapturedShadowMergesIntoTheShadowOfThePrototypeFo
     EXPECT_TRUE(app_->boxes.empty());
 }
 
-// Element i of the one-dimensional array `name` of o, in place.
-ValuePtr Element(InterObjRep* o, const char* name, int32_t i) {
-    ValueList index;
-    index.ppush(ValuePtr(new LongValue(i)));
-    return o->eval(name, IDT_UNTYPED, &index, nullptr, 0, nullptr, nullptr);
-}
-
 TEST_F(Proxies, EnumerationsAndObjectArraysOfAModuleThatGoesAreLookedUpByNameAgain) {
     makeAandB();
     ObjectStore::OpenModule(a_);

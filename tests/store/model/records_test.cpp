@@ -23,17 +23,6 @@ namespace {
 
 using ModuleRecords = ModelTest;
 
-ValueList Indices(std::initializer_list<int32_t> idx) {
-    ValueList list;
-    for (int32_t i : idx) list.ppush(ValuePtr(new LongValue(i)));
-    return list;
-}
-
-ValuePtr Element(InterObjRep* o, const char* name, std::initializer_list<int32_t> idx) {
-    ValueList list = Indices(idx);
-    return o->eval(name, IDT_UNTYPED, &list, nullptr, 0, nullptr, nullptr);
-}
-
 std::string Text(const ValuePtr& v) {
     const ValString s = v->as<ValString>();
     const char* c = s;

@@ -25,13 +25,6 @@ namespace {
 
 using Saving = ModuleStoreTest;
 
-// Element (i, j, ...) of an array field of o.
-ValuePtr Element(InterObjRep* o, const char* name, std::initializer_list<int32_t> idx) {
-    ValueList list;
-    for (int32_t i : idx) list.ppush(ValuePtr(new LongValue(i)));
-    return o->eval(name, IDT_UNTYPED, &list, nullptr, 0, nullptr, nullptr);
-}
-
 std::vector<uint8_t> Ref(uint8_t flags, uint32_t descriptor) {
     std::vector<uint8_t> r(5);
     r[0] = flags;

@@ -454,14 +454,6 @@ TEST_F(CrossModule, AProxyThatStandsBehindItsOwnPrototypeFailsTheLoadCleanly) {
     EXPECT_EQ(child("B"), 0);
 }
 
-// Element i of the one-dimensional array `name` of o, read and written in
-// place.
-ValuePtr Element(InterObjRep* o, const char* name, int32_t i) {
-    ValueList index;
-    index.ppush(ValuePtr(new LongValue(i)));
-    return o->eval(name, IDT_UNTYPED, &index, nullptr, 0, nullptr, nullptr);
-}
-
 // A: Form1 and the enumeration Colour. B: Keeper, whose Shade is typed by
 // Colour and holds Blue, and whose array Items holds Form1 at 0.
 TEST_F(CrossModule, EnumerationsAndObjectsInArraysOfAnotherModuleAreFoundByNameWhileItIsLoaded) {
