@@ -97,8 +97,9 @@ public:
     // (else StoreException "Array dimension expressions must be integer
     // constants."); evaluating a constant needs no context.
     static int32_t ConstantBound(const ExprNode* e);
-    // The same from the numbers themselves: lower above upper raises
-    // RangeError 32729 with i, an array whose size would not fit 32 bits
+    // The same from the numbers themselves: a dimension the array lacks or
+    // lower above upper raises RangeError 32729 with i, an array already
+    // laid out StoreException, an array whose size would not fit 32 bits
     // StoreException 32742.
     void defineBounds(int32_t i, int32_t lower, int32_t upper);
 
@@ -129,8 +130,7 @@ public:
     int64_t commonElements(const ArrayField& other) const;
 
     // Once its field is in a signature, objects carry the array's bytes:
-    // its dimensions are fixed (defining one is the assertion
-    // "!isLaidOut()").
+    // its dimensions are fixed (defineBounds refuses).
     bool isLaidOut() const { return laidOut_; }
     void laidOut() { laidOut_ = true; }
 

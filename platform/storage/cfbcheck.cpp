@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unordered_set>
@@ -237,7 +238,32 @@ private:
             todo.push_back({LoadLE32(e + 72), step.depth + 1, step.inRoot});
             if (type == kTypeStorage) todo.push_back({LoadLE32(e + 76), step.depth + 1, false});
         }
+        checkNoOrphans(seen);
         return listing;
+    }
+
+    // An entry in use that the tree does not reach is one a damaged link
+    // cut off: the file would read as if the stream were not there, and the
+    // store would take a module that lost its streams for a new one. Unused
+    // entries have type 0. One read per directory sector.
+    void checkNoOrphans(const std::vector<bool>& seen) {
+        const uint32_t perDirSector = sectorSize_ / kEntrySize;
+        std::vector<uint8_t> sector(sectorSize_);
+        for (size_t s = 0; s < directory_.size(); ++s) {
+            bool all = true;
+            for (uint32_t k = 0; k < perDirSector && all; ++k) all = seen[s * perDirSector + k];
+            if (all) continue;
+            // A last sector cut short by the file's end holds no entries
+            // past it.
+            const uint64_t at = sectorOffset(directory_[s]);
+            const size_t have = static_cast<size_t>(std::min<uint64_t>(sectorSize_, fileSize_ - at));
+            readAt(at, sector.data(), have, "a directory sector");
+            for (uint32_t k = 0; (k + 1) * kEntrySize <= have; ++k) {
+                const size_t index = s * perDirSector + k;
+                if (!seen[index] && sector[k * kEntrySize + 66] != 0)
+                    corrupt("directory entry " + std::to_string(index) + " is not reachable from the root");
+            }
+        }
     }
 
     int fd_;

@@ -91,7 +91,9 @@ public:
     // nothing changed or the storage has no write access. On failure the file
     // is as it was, the changes stay pending, and StorageError is raised. (The
     // one failure after the new file is in place, flushing the folder's entry,
-    // is raised with the commit done.)
+    // is raised with the commit done.) A path that another program has since
+    // made name another file (renamed over ours) is a failure: that file may
+    // be another writer's.
     void Commit();
     // Returns every stream to its committed content. In direct mode there is
     // no transaction to go back from, and Revert does nothing.

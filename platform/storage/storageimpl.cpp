@@ -81,6 +81,17 @@ bool IsValidStreamName(const std::string& name) {
     return utf16 != nullptr && units <= 31;
 }
 
+// Whether the path still names the file whose lock we hold. A file renamed
+// over it since (a backup restored, a sync tool, an editor's save) lets
+// another writer in, and replacing it would lose what that writer commits.
+// A path that names nothing leaves nobody's file to lose.
+void CheckNotReplaced(const UniqueFd& held, const std::string& file, const std::string& path) {
+    struct stat ours, now;
+    if (!held || ::stat(file.c_str(), &now) != 0 || ::fstat(held.get(), &ours) != 0) return;
+    if (ours.st_dev != now.st_dev || ours.st_ino != now.st_ino)
+        throw StorageError(path + " was replaced by another program since it was opened");
+}
+
 }  // namespace
 
 void SetCommitFaultHook(std::function<bool(uint64_t)> hook) { CommitFaultHook() = std::move(hook); }
@@ -281,6 +292,7 @@ void StorageImpl::commitNow() {
     writeContent(temp.fd(), path_);
     SyncFile(temp.fd(), path_);
     auto image = readBack(OpenForReading(temp.path(), path_).release(), path_);
+    CheckNotReplaced(lock_, file_, path_);
     // Lock the new file before it takes the path, so that there is no moment
     // when the path names an unlocked file.
     if (!TryWriteLock(temp.fd()))

@@ -57,10 +57,12 @@ void ArrayField::defineDimen(int32_t i, ExprNode* lowerExpr, ExprNode* upperExpr
 }
 
 void ArrayField::defineBounds(int32_t i, int32_t lower, int32_t upper) {
-    TQ_ASSERT(i >= 0 && i < dimensions(), "i >= 0 && i < dim");
-    TQ_ASSERT(!isLaidOut(), "!isLaidOut()");
-    // Bounds come from a program: reversed ones are its fault, reported, not
-    // asserted.
+    // Bounds come from a program or a host: a dimension the array lacks,
+    // bounds set on an array that objects already hold, and reversed bounds
+    // are their fault, reported, not asserted.
+    checkDimension(i);
+    if (isLaidOut())
+        throw StoreException("ArrayField::defineBounds: the array is in use; ReDim changes its bounds");
     if (lower > upper) throw RangeError(32729, lower, upper, i);
     std::vector<tDimension> dims = dim_;
     dims[static_cast<size_t>(i)].lower = lower;

@@ -75,7 +75,9 @@ int EnumEntryList::remove(const char* name) {
 // ---- EnumRep: life -------------------------------------------------------------------
 
 EnumRep::EnumRep(const char* name, int displayFlag) : name_(name ? name : "") {
-    TQ_ASSERT(name && *name, "ename && *ename");
+    // Names come from programs and hosts: a missing one is raised before the
+    // enumeration joins any module.
+    if (!name || !*name) throw StoreException("EnumRep: an enumeration needs a name");
     entries_.setDisplayFlag(displayFlag ? 1 : 0);
     const tModuleIndex m = ObjectStore::OpenModule();
     if (m == DETACHED_MODULE)
@@ -184,6 +186,7 @@ EnumRep* EnumRep::find(const char* name) {
 }
 
 int EnumRep::addEntry(const char* name, int32_t value) {
+    if (!name || !*name) throw StoreException("EnumRep::addEntry: an entry needs a name");
     const int added = entries_.addEntry(name, value);
     if (added) changed();
     return added;

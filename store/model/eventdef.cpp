@@ -52,7 +52,7 @@ EventDefPtrList::~EventDefPtrList() { clear(); }
 EventDef* EventDefPtrList::pvalue(const char* name) const {
     if (!name) return nullptr;
     for (EventDef* e : defs_)
-        if (e->name() && std::strcmp(e->name(), name) == 0) return e;
+        if (e->name() && std::strncmp(e->name(), name, kMaxIdLength) == 0) return e;
     return nullptr;
 }
 

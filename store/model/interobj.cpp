@@ -10,6 +10,7 @@
 
 #include "platform/com/classreg.h"
 #include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/keytab.h"
@@ -88,6 +89,12 @@ bool ParseHex(const char* p, int n, uint32_t& out) {
     return true;
 }
 
+// The module a new object goes into comes from the host or a program:
+// one that is not loaded is refused before anything is made.
+void CheckModuleIndex(tModuleIndex m) {
+    if (m != DETACHED_MODULE && !ObjectStore::ValidIndex(m)) throw AccessDenied("InterObjRep::InterObjRep()", 32717);
+}
+
 }  // namespace
 
 // ---- creation ------------------------------------------------------------------------
@@ -99,6 +106,7 @@ InterObjRep::InterObjRep(tFromRecord, tDescriptor d) : DescribedObject<InterObjR
 template <class T>
 T* InterObjRep::Make(SignatureRep* sig, InterObjRep* proto, const char* progId, tModuleIndex m,
                      tInterObjType kind, bool clone) {
+    CheckModuleIndex(m);
     if (proto && !proto->isCopyAllowed()) throw AccessDenied("InterObjRep::InterObjRep()", 32755);
     // A ProgID that names no class fails before anything is made.
     if (progId && !ClassRegistry::CLSIDFromProgID(progId)) throw StoreException(32753);
@@ -134,6 +142,7 @@ NamedInterObjRep* InterObjRep::NewNamed(const char* name, InterObjRep* copyOf, t
 
 EmbeddedInterObjRep* InterObjRep::NewEmbedded(InterObjRep& host, InterObjRep* copyOf,
                                               SignatureRep* sig, tModuleIndex m) {
+    CheckModuleIndex(m);
     if (copyOf) sig = copyOf->signature();
     InterObjRep* proto = copyOf ? copyOf : (sig ? sig->protoObject() : nullptr);
     // The new object is embedded in host from the start, so that its own
@@ -290,6 +299,40 @@ InterObjRep* InterObjRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m
     InterObjRep* done = o.release();
     if (throughProxy) done->signature()->attachExternalObject(*done);
     return done;
+}
+
+InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index) {
+    auto* table = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(m);
+    if (!table || index >= table->count() || !table->entry(index).exists()) return StoredKind::Spoilt;
+    const Description& e = table->entry(index);
+    if (e.memory() != 0) {
+        InterObjRep* o = HandleTable::Global().getAs<InterObjRep>(e.memory());
+        if (!o) return StoredKind::Spoilt;
+        if (o->isStaticObj()) return StoredKind::Named;
+        if (o->isEmbeddedObj()) return StoredKind::Embedded;
+        return o->isDynamicObj() ? StoredKind::Dynamic : StoredKind::Worker;
+    }
+    // The table checked at open that the record lies inside its stream.
+    if (e.length() < 5) return StoredKind::Spoilt;
+    OCLStream& in = table->stream();
+    const uint32_t resumeAt = in.tell();
+    uint8_t head[5];
+    in.seek(e.offset());
+    try {
+        in.read(head, sizeof head);
+    } catch (...) {
+        in.seek(resumeAt);
+        throw;
+    }
+    in.seek(resumeAt);
+    const uint32_t kind = LoadLE32(head);
+    const uint8_t flags = head[4] & kStoredFlags;
+    switch (kind) {
+        case kRecordNamed: return StoredKind::Named;
+        case kRecordEmbedded: return StoredKind::Embedded;
+        case kRecordPlain: return (flags & (kWorker | kHosted)) ? StoredKind::Worker : StoredKind::Dynamic;
+        default: return StoredKind::Spoilt;
+    }
 }
 
 bool InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind) {

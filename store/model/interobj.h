@@ -133,6 +133,13 @@ public:
     static InterObjRep* readFromStream(OCLStream& in, uint32_t version, tModuleIndex m,
                                        uint32_t index);
 
+    // What entry `index` of module m's "Objects" table holds, from the
+    // object when it is in memory, else from the first bytes of its record
+    // (kind and flags) without reading the object. For the checks a module
+    // makes of its static globals while it opens.
+    enum class StoredKind { Named, Embedded, Dynamic, Worker, Spoilt };
+    static StoredKind StoredKindOf(tModuleIndex m, uint32_t index);
+
     // ---- the virtual operations --------------------------------------------
 
     virtual void attach(tModuleIndex m);

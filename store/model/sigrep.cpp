@@ -142,13 +142,16 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     }
     if (s->flags_ & kGuidHolder) s->classId_ = std::make_unique<GUID>(in.ReadClassStm());
 
-    // The layout must hold before any object is laid out by it: each own
-    // data field lies inside this signature's section, none overlaps
-    // another, and the section starts where the parent's data ends.
+    // The layout must hold before any object is laid out by it: the section
+    // starts where the parent's data ends, and the own data fields fill it
+    // exactly, each inside it and none over another. Moving fields between
+    // signatures (a parent subsumed) relies on the section being exactly
+    // the own fields.
     const uint32_t start = parent ? parent->iDataSize_ : 0;
     if (s->iDataSize_ < start) BadSignature(index, "its data size is smaller than its parent's");
     const uint32_t section = s->iDataSize_ - start;
     std::vector<std::pair<int64_t, int64_t>> spans;
+    int64_t own = 0;
     for (size_t i = 0; i < s->fields_.length(); ++i) {
         Field* f = s->fields_.at(i);
         if (!f->isData() || f->size() == 0) continue;
@@ -156,10 +159,12 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
         if (off < 0 || off + f->size() > section)
             BadSignature(index, std::string("field ") + f->name() + " lies outside its section");
         spans.emplace_back(off, off + f->size());
+        own += f->size();
     }
     std::sort(spans.begin(), spans.end());
     for (size_t i = 1; i < spans.size(); ++i)
         if (spans[i].first < spans[i - 1].second) BadSignature(index, "two of its fields overlap");
+    if (own != section) BadSignature(index, "its data size is not its parent's and its own fields'");
     std::sort(s->fileObjects_.begin(), s->fileObjects_.end());
     if (std::adjacent_find(s->fileObjects_.begin(), s->fileObjects_.end()) != s->fileObjects_.end())
         BadSignature(index, "an object is listed twice");
@@ -370,9 +375,11 @@ void SignatureRep::insertField(Field& f, int prepend) {
     TQ_ASSERT(added, "fields.pvalue(f->fieldID()) == f");
 }
 
+// An initial value of another type than the field's is converted by the
+// field, as an assignment would convert it (an enumeration field takes an
+// entry's name); one that cannot be converted raises the field's failure
+// before anything changes.
 void SignatureRep::addField(InterDataField& f, int prepend, Value* init) {
-    TQ_ASSERT(!init || (init->type() & IDT_TYPEMASK) == (f.type() & IDT_TYPEMASK),
-              "init->type() == df->type()");
     hardenObjectTree();
     checkDataField(f);
     std::vector<SignatureRep*> sigs;

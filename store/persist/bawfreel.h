@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/util/uassert.h"
 #include "store/persist/blockary.h"
@@ -68,21 +69,24 @@ public:
     }
 
     // Checks a free list read from a file: every step stays inside the array,
-    // lands on a free item, and the walk ends within count() items. Returns a
-    // text saying what is wrong, or null when the list is sound.
+    // lands on a free item, and no item is on the list twice (a run whose
+    // last item leads back into a run already walked would hand that item
+    // out twice). Returns a text saying what is wrong, or null when the list
+    // is sound. Costs one bit per item.
     const char* validateFreeList() const {
         const uint32_t n = this->count();
-        uint32_t visited = 0;
+        std::vector<bool> listed(n, false);
         for (uint32_t i = firstFree_; i != kNoMoreFree;) {
             if (i >= n) return "free list leaves the array";
             const T& item = (*this)[i];
             if (!item.isFree()) return "free list names a used entry";
             const uint32_t run = item.run();
             if (run >= n - i) return "free run leaves the array";
-            for (uint32_t k = 1; k <= run; ++k)
+            for (uint32_t k = 0; k <= run; ++k) {
                 if (!(*this)[i + k].isFree()) return "free run covers a used entry";
-            visited += run + 1;
-            if (visited > n) return "free list loops";
+                if (listed[i + k]) return "free list names an entry twice";
+                listed[i + k] = true;
+            }
             i = (*this)[i + run].next();
         }
         return nullptr;

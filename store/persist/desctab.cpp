@@ -39,6 +39,10 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
         e.setMemory(0);
         e.setFlags(e.flags() & Description::kStoredFlags);
     });
+    // A descriptor names at most kMaxIndex + 1 entries, and a table never
+    // grows past that (add); a longer one is not this library's.
+    if (array_.count() > tDescriptor::kMaxIndex + 1)
+        ThrowCorruptTable(stream_.name(), "more entries than descriptors can name");
     checkRecords();
 }
 
@@ -89,6 +93,13 @@ const Description& VoidDescriptionTable::entry(uint32_t index) const {
 }
 
 uint32_t VoidDescriptionTable::add(uint32_t memory) {
+    // A new block must not take the table past what descriptors can name: a
+    // program that makes that many things of one kind is refused, and no
+    // file this table writes holds more entries than it could read back.
+    if (array_.firstFree() == kNoMoreFree &&
+        uint64_t(array_.count()) + kBlockSize > uint64_t(tDescriptor::kMaxIndex) + 1) {
+        throw StoreException(Where(stream_) + ": too many entries in one module");
+    }
     const uint32_t index = array_.nextFree();
     TQ_ASSERT(index <= tDescriptor::kMaxIndex, "descIndex() == d");
     Description& e = array_[index];
@@ -96,13 +107,13 @@ uint32_t VoidDescriptionTable::add(uint32_t memory) {
     e.setOffset(0);
     e.setLength(0);
     e.markChanged();
-    dirty_ = true;
+    markDirty();
     return index;
 }
 
 void VoidDescriptionTable::changed(uint32_t index) {
     entry(index).markChanged();
-    dirty_ = true;
+    markDirty();
 }
 
 bool VoidDescriptionTable::stillNames(uint32_t index, uint32_t owner) const {
@@ -115,7 +126,7 @@ void VoidDescriptionTable::deleted(uint32_t index, uint32_t owner) {
     Description& e = entry(index);
     e.markDeleted();
     e.setMemory(0);
-    dirty_ = true;
+    markDirty();
 }
 
 void VoidDescriptionTable::reclaimed(uint32_t index, uint32_t owner) {
@@ -146,6 +157,7 @@ void VoidDescriptionTable::write() {
         dirty_ = false;
         return;
     }
+    changedWhileWriting_ = false;
     uint32_t end = std::max(stream_.size(), kHeadSize);
     // Writers may enter new things of this kind while they write (a record
     // that attaches a string, say), so the count is read afresh each step.
@@ -184,7 +196,26 @@ void VoidDescriptionTable::write() {
     }
     if (deadBytes_ > kCompactAtDeadBytes && deadBytes_ > liveBytes()) end = compact();
     writeArray(end);
-    dirty_ = false;
+    // A record writer may have entered or changed things of this table at
+    // entries the walk had passed; those stay pending, and the table dirty,
+    // so that the save writes them before it ends.
+    dirty_ = changedWhileWriting_ && hasPendingEntries();
+}
+
+void VoidDescriptionTable::markDirty() {
+    dirty_ = true;
+    changedWhileWriting_ = true;
+}
+
+// What the next write would act upon: a changed thing in memory, or a
+// deleted one that has left memory and whose slot is to be freed.
+bool VoidDescriptionTable::hasPendingEntries() const {
+    for (uint32_t i = 0; i < array_.count(); ++i) {
+        const Description& e = array_[i];
+        if (e.isFree()) continue;
+        if (e.isDeleted() ? e.memory() == 0 : e.isChanged() && e.memory() != 0) return true;
+    }
+    return false;
 }
 
 void VoidDescriptionTable::compactStream() {

@@ -99,7 +99,9 @@ public:
     void reclaimed(uint32_t index, uint32_t owner = 0);
     bool hasFaulted(uint32_t index) const;
 
-    // Writes the changed records and the array (see the layout above).
+    // Writes the changed records and the array (see the layout above). The
+    // table stays dirty only when its writers left something of its own
+    // unwritten.
     void write();
     // Writes what changed, then slides the live records together, however
     // little dead space there is.
@@ -116,6 +118,8 @@ protected:
 
 private:
     bool stillNames(uint32_t index, uint32_t owner) const;
+    void markDirty();
+    bool hasPendingEntries() const;
     void readHead();
     void checkRecords() const;
     void writeArray(uint32_t end);
@@ -132,6 +136,8 @@ private:
     uint32_t arraySlot_ = 0;
     uint32_t deadBytes_ = 0;
     bool dirty_ = false;
+    // Something was entered, changed or deleted since the last write began.
+    bool changedWhileWriting_ = false;
 };
 
 }  // namespace tq

@@ -194,6 +194,11 @@ std::vector<tModuleIndex> ObjectStore::LoadModules(const char* pathList) {
 
 ObjectStore* ObjectStore::LoadModuleNoResolve(const char* path, int32_t create, int32_t readOnly) {
     if (create && readOnly) throw StoreException("Cannot open untitled module read-only");
+    // Modules are made by the host's application: without one there is
+    // nothing to make them, and no file is touched.
+    if (!StoreApplication::Current())
+        throw StoreException(std::string("Could not open module: ") + (path ? path : "") +
+                             " (there is no application object)");
     if (!path || !*path) {
         const std::string temp = NewTempFile();
         ObjectStore* s = nullptr;
@@ -226,10 +231,11 @@ ObjectStore* ObjectStore::LoadBinaryModule(const char* path, int32_t create, int
     ObjectStore* s = StoreApplication::MakeStore(storage);
     if (!s) {
         delete storage;
-        TQ_ASSERT(s != nullptr, "m");
+        throw StoreException(std::string("Could not open module: ") + path + " (the application made no store)");
     }
     try {
         s->initStaticGlobals();
+        s->checkStaticGlobals();
     } catch (...) {
         UndoLoads({s});
         throw;
@@ -302,13 +308,14 @@ void ObjectStore::UnloadModule(tModuleIndex m) {
     UnloadSet({m});
 }
 
+// A null store or list is a host's slip: raised, not asserted.
 void ObjectStore::UnloadModule(ObjectStore* s) {
-    TQ_ASSERT(s != nullptr, "m");
+    if (!s) throw StoreException("ObjectStore::UnloadModule: no module was given");
     UnloadSet({s->index_});
 }
 
 void ObjectStore::UnloadModules(const tModuleIndex* indexes) {
-    TQ_ASSERT(indexes != nullptr, "indexes");
+    if (!indexes) throw StoreException("ObjectStore::UnloadModules: no list of modules was given");
     std::vector<tModuleIndex> set;
     for (const tModuleIndex* i = indexes; *i != NO_MODULE; ++i)
         if (ValidIndex(*i)) set.push_back(*i);
@@ -331,7 +338,7 @@ void ObjectStore::UnloadAllModules(int32_t revert) {
 
 void ObjectStore::SaveAs(tModuleIndex m, const char* path, int asText) {
     if (m == DETACHED_MODULE) throw StoreException("Can't save detached module.");
-    ObjectStore& s = Store(m);
+    ObjectStore& s = Store(m, "ObjectStore::SaveAs");
     const std::string given = path ? path : "";
     auto refuse = [&given]() {
         throw StoreException(("Could not save as: " + given).c_str(), "ModuleSaveAsError");

@@ -76,12 +76,22 @@ constexpr uint32_t kMaxVersionRecord = 64 * 1024;
 constexpr const char* kIntrinsicName = "<Intrinsic module>";
 constexpr const char* kUntitledPrefix = "Untitled-";
 
+// The streams every module this library has written holds, whatever it
+// holds: the store makes each of them when it opens a new module, and the
+// first commit writes them. A stream of a kind added later is not among
+// them, so that modules written before it still open (it is made empty).
+constexpr const char* kModuleStreams[] = {
+    kVersionStream, kStaticGlobalsStream, "Objects",          "Signatures",         "Strings",
+    "Enumerations", "ObjectProxies",      "EnumerationProxies", "SignatureProxies", "IdStrings",
+};
+
 }  // namespace
 
 // ---- construction and the module's tables -------------------------------------------
 
 ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage) {
     TQ_ASSERT(storage_ != nullptr, "storage");
+    checkModuleStreams();
     try {
         staticGlobals_ =
             std::make_unique<OCLStream>(*storage_, kStaticGlobalsStream, kCreateWhenMissing, kStreamMode);
@@ -114,6 +124,20 @@ ObjectStore::~ObjectStore() {
 
 std::string ObjectStore::where() const { return storage_->GetStoragePath(); }
 
+// Streams are opened "create when missing", which is how a new module gets
+// them. A file that holds streams but lacks one of a module's is another
+// kind of file, or a module whose directory lost entries: opened, it would
+// show as a module without what the lost streams held, and its next save
+// would write it so. A storage without any stream is a new module (as
+// LoadModule with create leaves a file that was never committed).
+void ObjectStore::checkModuleStreams() const {
+    if (storage_->streamNames().empty()) return;
+    for (const char* name : kModuleStreams) {
+        if (!storage_->hasStream(name))
+            throw ModuleOpenFailed((where() + " is not a module: stream \"" + name + "\" is missing").c_str());
+    }
+}
+
 void ObjectStore::openTables() {
     size_t opened = 0;
     bool namesOpen = false;
@@ -135,6 +159,15 @@ void ObjectStore::openTables() {
         }
     }
     tablesOpen_ = true;
+}
+
+bool ObjectStore::tablesHoldThings() const {
+    for (const TableKind& k : kTableKinds) {
+        const VoidDescriptionTable* t = k.table(index_);
+        for (uint32_t i = 0; t && i < t->count(); ++i)
+            if (!t->entry(i).isFree()) return true;
+    }
+    return false;
 }
 
 // Discards the dictionary and the lists first (they hold names and
@@ -275,8 +308,11 @@ bool ObjectStore::DeletingModule(tModuleIndex m) {
     return dyingModule != nullptr && module[m] == dyingModule;
 }
 
-ObjectStore& ObjectStore::Store(tModuleIndex m) {
-    TQ_ASSERT(ValidIndex(m), "ValidIndex(i)");
+// Module indexes come from hosts and, through the module built-ins, from
+// programs: one that names no loaded module is their fault, raised as
+// OpenModule raises it, never asserted.
+ObjectStore& ObjectStore::Store(tModuleIndex m, const char* where) {
+    if (!ValidIndex(m)) throw AccessDenied(where, 32717);
     return *module[m];
 }
 
@@ -306,17 +342,17 @@ void ObjectStore::PublishObjectDLL(const char* library) {
 
 bool ObjectStore::ModuleIsUntitled(tModuleIndex m) {
     if (m == DETACHED_MODULE) return false;
-    return (Store(m).flags_ & kUntitled) != 0;
+    return (Store(m, "ObjectStore::ModuleIsUntitled").flags_ & kUntitled) != 0;
 }
 
 bool ObjectStore::ModuleIsText(tModuleIndex m) {
     if (m == DETACHED_MODULE) return false;
-    return !Store(m).textPath_.empty();
+    return !Store(m, "ObjectStore::ModuleIsText").textPath_.empty();
 }
 
 bool ObjectStore::ModuleIsReadOnly(tModuleIndex m) {
     if (m == DETACHED_MODULE) return false;
-    ObjectStore& s = Store(m);
+    ObjectStore& s = Store(m, "ObjectStore::ModuleIsReadOnly");
     if (s.flags_ & kReadOnlyText) return true;
     if (!s.textPath_.empty()) return FileHasReadOnlyAttribute(s.textPath_);
     return !s.storage_->isWritable();
@@ -335,8 +371,7 @@ int16_t ObjectStore::ModuleUntitledSerialNum(tModuleIndex m) {
 
 bool ObjectStore::IsDirty(tModuleIndex m) {
     if (m == DETACHED_MODULE) return false;
-    TQ_ASSERT(ValidIndex(m), "m");
-    ObjectStore& s = *module[m];
+    ObjectStore& s = Store(m, "ObjectStore::IsDirty");
     if (s.flags_ & kUntitled) return true;
     for (const TableKind& k : kTableKinds) {
         if (VoidDescriptionTable* t = k.table(m); t && t->isDirty()) return true;
@@ -350,7 +385,7 @@ ValString ObjectStore::FormatModuleDisplayName(tModuleIndex m) {
         out->assign(kIntrinsicName);
         return out;
     }
-    ObjectStore& s = Store(m);
+    ObjectStore& s = Store(m, "ObjectStore::FormatModuleDisplayName");
     if (s.flags_ & kUntitled) {
         out->assign(kUntitledPrefix + std::to_string(s.untitledSerial_));
         return out;
@@ -424,17 +459,19 @@ void ObjectStore::GetPublishedObjectDLLList(tModuleIndex m, ValStringRep& out) {
 
 void ObjectStore::Save(tModuleIndex m) {
     if (m == DETACHED_MODULE) throw StoreException("Can't save detached module.");
-    ObjectStore& s = Store(m);
-    if (!s.storage_->isWritable()) return;
+    ObjectStore& s = Store(m, "ObjectStore::Save");
+    if (!s.storage_->isWritable()) {
+        s.refuseReadOnlyChanges(m);
+        return;
+    }
     try {
         WritingScope writing(m);
         s.takeCurrentVersion();
         s.writeVersion();
         s.writeStaticGlobals();
-        for (const TableKind& k : kTableKinds) {
-            if (VoidDescriptionTable* t = k.table(m)) t->write();
-        }
+        WriteTables(m);
         s.writeHook(m);
+        WriteTables(m);
         // Writing the other records interns the names they use into this
         // module, so the names go last.
         IdString::writeModule(m);
@@ -444,9 +481,37 @@ void ObjectStore::Save(tModuleIndex m) {
     if (!s.textPath_.empty() && !(s.flags_ & kReadOnlyText)) StoreApplication::SaveText(s.textPath_.c_str(), m);
 }
 
+// Writing one table can enter things in another that was written before it
+// in the same pass (a signature proxy's field copies name enumerations,
+// which take enumeration proxies): the tables are written again until none
+// has anything left, so the names go last and the file never names an entry
+// it lacks. Each pass writes only what the one before entered, so a few
+// passes suffice.
+void ObjectStore::WriteTables(tModuleIndex m) {
+    constexpr int kMaxPasses = 8;
+    for (int pass = 0;; ++pass) {
+        bool dirty = false;
+        for (const TableKind& k : kTableKinds) {
+            if (VoidDescriptionTable* t = k.table(m); t && t->isDirty()) dirty = true;
+        }
+        if (!dirty) return;
+        if (pass == kMaxPasses)
+            throw StoreException(("Could not save module: " + module[m]->where() +
+                                  " (its tables keep changing while they are written)")
+                                     .c_str(),
+                                 "ModuleSaveError");
+        for (const TableKind& k : kTableKinds) {
+            if (VoidDescriptionTable* t = k.table(m)) t->write();
+        }
+    }
+}
+
 void ObjectStore::Commit(tModuleIndex m) {
-    ObjectStore& s = Store(m);
-    if (!s.storage_->isWritable()) return;
+    ObjectStore& s = Store(m, "ObjectStore::Commit");
+    if (!s.storage_->isWritable()) {
+        s.refuseReadOnlyChanges(m);
+        return;
+    }
     try {
         s.storage_->Commit();
     } catch (const StorageError& e) {
@@ -462,9 +527,24 @@ void ObjectStore::throwSaveFailed(const StorageError& e) const {
                          "ModuleSaveError");
 }
 
+// A module opened read-only is passed over: nobody asked to save it in
+// particular.
 void ObjectStore::SaveAll() {
-    for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m)) Save(m);
-    for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m)) Commit(m);
+    for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
+        if (module[m]->storage_->isWritable()) Save(m);
+    for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
+        if (module[m]->storage_->isWritable()) Commit(m);
+}
+
+// An explicit save of a module opened read-only writes nothing; when the
+// module has changes, returning as if it had saved them would lose them
+// without a word.
+void ObjectStore::refuseReadOnlyChanges(tModuleIndex m) {
+    if (!IsDirty(m)) return;
+    throw StoreException(("Could not save module: " + storage_->GetStoragePath() +
+                          " (it was opened read-only and has changes)")
+                             .c_str(),
+                         "ModuleSaveError");
 }
 
 // Every commit writes the compound file whole and gap-free, so what is left
@@ -473,8 +553,11 @@ void ObjectStore::SaveAll() {
 // the file in between.
 void ObjectStore::Compact(tModuleIndex m) {
     if (m == DETACHED_MODULE) throw StoreException("Can't compact detached module.");
-    ObjectStore& s = Store(m);
-    if (!s.storage_->isWritable()) return;
+    ObjectStore& s = Store(m, "ObjectStore::Compact");
+    if (!s.storage_->isWritable()) {
+        s.refuseReadOnlyChanges(m);
+        return;
+    }
     Save(m);
     for (const TableKind& k : kTableKinds) {
         if (VoidDescriptionTable* t = k.table(m)) t->compactStream();

@@ -423,23 +423,37 @@ private:
     static StaticGlobals& detachedGlobals();
     static DynamicObjectList& detachedDynamics();
     static bool mayBeListedDynamic(const InterObjRep& obj, tModuleIndex m);
-    static ObjectStore& Store(tModuleIndex m);
+    // The store of module m; AccessDenied 32717 "Invalid module index." naming
+    // where when m is not a loaded module.
+    static ObjectStore& Store(tModuleIndex m, const char* where);
 
     // Opening (objstore.cpp).
+    // ModuleOpenFailed when the storage holds streams but not all of a
+    // module's.
+    void checkModuleStreams() const;
     void initVersion();
     void takeCurrentVersion();
     std::vector<uint8_t> versionImage() const;
     void writeVersion();
     // Raises the storage's failure to write this module as ModuleSaveError.
     [[noreturn]] void throwSaveFailed(const StorageError& e) const;
+    // ModuleSaveError when module m, opened read-only, has changes.
+    void refuseReadOnlyChanges(tModuleIndex m);
     void openTables();
     // Discards the dictionary, the lists and every table of the module.
     static void DelModule(tModuleIndex m);
+    // Writes module m's tables until none has changes left.
+    static void WriteTables(tModuleIndex m);
     static void unload(ObjectStore* s, int32_t revert);
     std::string where() const;
 
     // The "Static globals" stream (statglob.cpp).
     void initStaticGlobals();
+    // ModuleOpenFailed when the record and the tables disagree on what the
+    // module holds (a lost or spoilt record).
+    void checkStaticGlobals();
+    // Whether any description table of the module has an entry in use.
+    bool tablesHoldThings() const;
     std::vector<uint8_t> staticGlobalsImage();
     void writeStaticGlobals();
 

@@ -43,8 +43,16 @@ StaticGlobals::Entry::Entry(tDescriptor n, tDescriptor o) : name(n), object(o, 0
 StaticGlobals::StaticGlobals() = default;
 StaticGlobals::~StaticGlobals() = default;
 
+namespace {
+
+// Names are cut to 31 characters when they are made, so a text that agrees
+// with a name in its first 31 characters is that name.
+std::string_view AsName(std::string_view text) { return text.substr(0, kMaxIdLength); }
+
+}  // namespace
+
 StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
-    auto it = entries_.find(name);
+    auto it = entries_.find(AsName(name));
     return it == entries_.end() ? nullptr : &it->second;
 }
 
@@ -90,7 +98,7 @@ void StaticGlobals::Settle(const std::string& key, Entry& e, tModuleIndex m) {
 }
 
 bool StaticGlobals::remove(std::string_view name) {
-    auto it = entries_.find(name);
+    auto it = entries_.find(AsName(name));
     if (it == entries_.end()) return false;
     // Followed first, so that erasing gives back the count the entry holds;
     // a name that is no longer the entry's holds none.
@@ -122,9 +130,8 @@ DynamicObjectList& ObjectStore::detachedDynamics() {
 }
 
 StaticGlobals& ObjectStore::Dictionary(tModuleIndex m) {
-    TQ_ASSERT(m == DETACHED_MODULE || ValidIndex(m),
-              "i == DETACHED_MODULE || ValidIndex((tModuleIndex)i)");
-    return m == DETACHED_MODULE ? detachedGlobals() : module[m]->statics_;
+    if (m == DETACHED_MODULE) return detachedGlobals();
+    return Store(m, "ObjectStore::Dictionary").statics_;
 }
 
 int32_t ObjectStore::StaticCount(tModuleIndex m) {
@@ -248,9 +255,8 @@ void ObjectStore::Rename(const char* oldName, const char* newName) {
 // ---- dynamic objects ---------------------------------------------------------------
 
 DynamicObjectList& ObjectStore::DynamicsList(tModuleIndex m) {
-    TQ_ASSERT(m == DETACHED_MODULE || ValidIndex(m),
-              "i == DETACHED_MODULE || ValidIndex((tModuleIndex)i)");
-    return m == DETACHED_MODULE ? detachedDynamics() : module[m]->dynamics_;
+    if (m == DETACHED_MODULE) return detachedDynamics();
+    return Store(m, "ObjectStore::DynamicsList").dynamics_;
 }
 
 int32_t ObjectStore::DynamicCount(tModuleIndex m) {
@@ -415,6 +421,49 @@ void ObjectStore::initStaticGlobals() {
     }
 }
 
+// The record and the tables must agree on what the module holds; what
+// cannot be a module is refused here, because a module that opened without
+// the things the record lost would be saved without them. A save writes
+// the record before the tables, so tables that hold things always come
+// with a record. Each entry's object is looked at by the first bytes of its
+// record only (one small read per entry, no object is read), and the table
+// of objects is walked that way only when the record names no static
+// object.
+void ObjectStore::checkStaticGlobals() {
+    const std::string module = where();
+    if (staticGlobals_->size() == 0) {
+        if (tablesHoldThings()) BadStaticGlobals(module, "the stream is empty, but the module's tables hold things");
+        return;
+    }
+    // A record too spoilt to tell its kind is left to fail when it is read;
+    // the module keeps it as it is.
+    using Kind = InterObjRep::StoredKind;
+    auto is = [this](tDescriptor d, Kind wanted) {
+        const Kind k = InterObjRep::StoredKindOf(index_, d.descIndex());
+        return k == wanted || k == Kind::Spoilt;
+    };
+    try {
+        statics_.forEachKeyed([&](const std::string& key, StaticGlobals::Entry& e) {
+            const tDescriptor d = e.object.descriptor();
+            if (!d.isNull() && !is(d, Kind::Named))
+                BadStaticGlobals(module, "the static object " + key + " is not a named object");
+        });
+        for (size_t i = 0; i < dynamics_.length(); ++i) {
+            if (!is(dynamics_[i].descriptor(), Kind::Dynamic))
+                BadStaticGlobals(module, "dynamic object " + std::to_string(i) + " is not a dynamic object");
+        }
+        if (statics_.count() != 0) return;
+        auto* objects = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(index_);
+        for (uint32_t i = 0; objects && i < objects->count(); ++i) {
+            if (objects->entry(i).exists() && InterObjRep::StoredKindOf(index_, i) == Kind::Named)
+                BadStaticGlobals(module, "it names no static object, but the module holds named object " +
+                                             std::to_string(i));
+        }
+    } catch (const StorageError& e) {
+        throw ModuleOpenFailed((module + ": " + e.what()).c_str());
+    }
+}
+
 // The record as the module is now. Entries that were never followed are
 // written as they were read. A dynamic entry whose object has gone, lies in
 // another module or is not dynamic cannot come from the store's own lists
@@ -481,6 +530,7 @@ int32_t ObjectStore::GetDynamicObjects(tModuleIndex m, GroupObjectList& group) {
 }
 
 int32_t ObjectStore::GetPrototypeObjects(tModuleIndex m, GroupObjectList& group) {
+    if (m != DETACHED_MODULE) Store(m, "ObjectStore::GetPrototypeObjects");
     DescribedObjectIterator<SignatureRep> signatures(m);
     while (SignatureRep* s = signatures()) {
         InterObjRep* proto = s->protoObject();

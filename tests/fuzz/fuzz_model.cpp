@@ -234,6 +234,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteStream(*storage, "EnumerationProxies", TableStream(enumProxies));
     WriteStream(*storage, "SignatureProxies", TableStream(sigProxies));
     WriteStream(*storage, "IdStrings", IdStream());
+    // The module's other streams, empty.
+    for (const char* name : {"Module version", "Static globals", "Strings"}) WriteStream(*storage, name, {});
     try {
         // The store owns the storage from here, also when opening fails.
         ObjectStore store(storage);

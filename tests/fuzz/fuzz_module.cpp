@@ -31,8 +31,12 @@ using tq::fuzz::WriteRaw;
 
 using namespace tq;
 
+// Every stream of a module is there (empty unless the input gives it), so
+// that inputs reach past the check that a file holds a module's streams;
+// raw files try that check.
 void WriteStreams(const std::string& path, const fuzz::StreamList& streams) {
     OCLStorage storage(path.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED | STGM_CREATE);
+    for (const char* name : fuzz::kModuleStreams) OCLStream(storage, name, 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     for (const auto& [name, bytes] : streams) {
         OCLStream s(storage, name.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
         s.seek(0);

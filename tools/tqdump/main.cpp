@@ -25,25 +25,35 @@ int Usage() {
     return 2;
 }
 
+// A file that cannot be shown at all: the fault on standard error and, for
+// --json, a document that says so, so that a consumer of the output always
+// gets one.
+int Refuse(const std::string& path, bool json, const std::string& fault) {
+    using namespace tq::dump;
+    if (json) {
+        Node doc = Node::Record();
+        doc.add("file", tq::FullPathName(path));
+        doc.add("faults", Node::List()).push(Node::Text(fault));
+        doc.writeJson(std::cout);
+        std::cout << "\n";
+    }
+    std::cerr << "tqdump: " << fault << "\n";
+    return 1;
+}
+
 int Dump(const std::string& path, bool json) {
     using namespace tq;
     using namespace tq::dump;
-    if (!FileExists(path)) {
-        std::cerr << "tqdump: " << path << ": no such file\n";
-        return 1;
-    }
-    if (!OCLStorage::IsStorageFile(path.c_str())) {
-        std::cerr << "tqdump: " << path << ": not a module file (no compound-file header)\n";
-        return 1;
-    }
+    if (!FileExists(path)) return Refuse(path, json, path + ": no such file");
+    if (!OCLStorage::IsStorageFile(path.c_str()))
+        return Refuse(path, json, path + ": not a module file (no compound-file header)");
     Report report;
     report.root.add("file", FullPathName(path));
     try {
         OCLStorage storage(path.c_str(), 0, STGM_READ | STGM_SHARE_DENY_WRITE);
         DumpLayout(storage, report);
     } catch (const std::exception& e) {
-        std::cerr << "tqdump: " << e.what() << "\n";
-        return 1;
+        return Refuse(path, json, e.what());
     }
     DumpRecords(path, report);
     Node& faults = report.root.add("faults", Node::List());

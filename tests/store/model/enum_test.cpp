@@ -84,10 +84,9 @@ TEST_F(Enumerations, AnEntryThatRepeatsAValueOrANameIsRefusedAndChangesNothing) 
     ASSERT_EQ(e->count(), 2);
     EXPECT_STREQ(e->entry(0), "Red");
     EXPECT_STREQ(e->entry(1), "Green");
-    {
-        ScopedThrowingAsserts throwing;
-        EXPECT_ASSERTION(e->addEntry("", 9), "nm && *nm");
-    }
+    EXPECT_EQ(FailureText([&] { e->addEntry("", 9); }), "EnumRep::addEntry: an entry needs a name");
+    EXPECT_EQ(FailureText([&] { e->addEntry(nullptr, 9); }), "EnumRep::addEntry: an entry needs a name");
+    EXPECT_EQ(e->count(), 2);
     EXPECT_EQ(e->remove("red"), 1);
     EXPECT_EQ(e->remove("red"), 0);
     EXPECT_EQ(e->count(), 1);

@@ -265,7 +265,7 @@ protected:
         DescribedObjectNoDescriptor<SignatureRep>::fault(tDescriptor::Make(m, child_));
     }
 
-    void expectLoadFailure(const char* what) {
+    void expectLoadFailure(const std::string& what) {
         try {
             readAll();
             ADD_FAILURE() << "no failure for " << what;
@@ -294,13 +294,31 @@ TEST_F(SpoiltModule, AParentChainThatLoopsFailsTheLoad) {
 }
 
 TEST_F(SpoiltModule, AnObjectWhoseDataSizeDisagreesWithItsSignatureFailsTheLoad) {
+    const Span obj = RecordOf(path_, "Objects", thing_);
+    Patch(path_, "Objects", obj.offset, LE32(InterObjRep::kRecordPlain));
+    expectLoadFailure("data size disagrees");
+}
+
+TEST_F(SpoiltModule, ASignatureWhoseDataSizeIsNotItsParentsAndItsFieldsFailsTheLoad) {
     const Span sig = RecordOf(path_, "Signatures", root_);
     const std::vector<uint8_t> b = ReadStream(path_, "Signatures");
     const uint32_t size = LoadLE32(&b[sig.offset + sig.length - 5]);
-    std::vector<uint8_t> bigger(4);
-    StoreLE32(bigger.data(), size + 4);
-    Patch(path_, "Signatures", sig.offset + sig.length - 5, bigger);
-    expectLoadFailure("data size disagrees");
+    Patch(path_, "Signatures", sig.offset + sig.length - 5, LE32(size + 4));
+    expectLoadFailure("Signatures entry " + std::to_string(root_) +
+                      ": its data size is not its parent's and its own fields'");
+}
+
+// A Long field turned Short leaves two bytes of the section to no field:
+// every object still matches the size, and moving fields to another
+// signature later (a parent subsumed) would find the sizes disagree.
+TEST_F(SpoiltModule, AChildSignatureWhoseFieldsLeaveAGapInItsSectionFailsTheLoad) {
+    const Span sig = RecordOf(path_, "Signatures", child_);
+    const std::vector<uint8_t> b = ReadStream(path_, "Signatures");
+    ASSERT_EQ(b[sig.offset + 6], FRK_DATA);
+    ASSERT_EQ(b[sig.offset + 7], IDT_LONG);
+    Patch(path_, "Signatures", sig.offset + 7, {IDT_SHORT});
+    expectLoadFailure("Signatures entry " + std::to_string(child_) +
+                      ": its data size is not its parent's and its own fields'");
 }
 
 TEST_F(SpoiltModule, AnEmbedWhoseHostChainLoopsFailsTheLoad) {

@@ -403,7 +403,7 @@ TEST(DescriptionArrays, BadStoredArraysRaiseModuleOpenFailed) {
     const std::string loop = std::string(1, '\0') + U32(0) + U32(1) + U32(0);
     ExpectOpenFails(Head(1, 16, 34) + U32(2) + U32(0) + loop +
                         std::string(1, '\0') + U32(0) + U32(0) + U32(0),
-                    "free list loops");
+                    "free list names an entry twice");
 }
 
 TEST(DescriptionArrays, ARecordOutsideTheStreamFailsTheOpen) {

@@ -11,7 +11,6 @@
 #include "store/errors/extexcep.h"
 #include "store/persist/vlstrrep.h"
 #include "tests/store/persist/objstoretest.h"
-#include "tests/support/asserts.h"
 
 namespace tq::test {
 namespace {
@@ -132,7 +131,10 @@ TEST_F(Loading, AMissingFileWithoutCreateCannotBeOpened) {
     EXPECT_EQ(ObjectStore::ModuleCount(), modules);
 }
 
-TEST_F(Loading, AFileMarkedReadOnlyOpensReadOnlyAndSavingItDoesNothing) {
+// Saving a read-only module writes nothing: without changes that is what
+// was asked; with changes, an explicit save says it could not save them
+// rather than return as if it had. SaveAll passes such a module over.
+TEST_F(Loading, AFileMarkedReadOnlyOpensReadOnlyAndAnExplicitSaveOfItsChangesIsRefused) {
     const std::string path = file("ro.qbo");
     MakeModule(path, "Frozen");
     ::chmod(path.c_str(), 0444);
@@ -142,9 +144,20 @@ TEST_F(Loading, AFileMarkedReadOnlyOpensReadOnlyAndSavingItDoesNothing) {
     EXPECT_TRUE(ObjectStore::ModuleIsReadOnly(m));
     InterObjRep* o = found("Frozen");
     ASSERT_NE(o, nullptr);
-    setLong(o, "N", 5);
     ObjectStore::Save(m);
     ObjectStore::Commit(m);
+    setLong(o, "N", 5);
+    const std::string refused = "Could not save module: " + path + " (it was opened read-only and has changes)";
+    for (auto save : {&ObjectStore::Save, &ObjectStore::Commit, &ObjectStore::Compact}) {
+        try {
+            save(m);
+            ADD_FAILURE() << "a read-only module's changes were reported saved";
+        } catch (const StoreException& e) {
+            EXPECT_EQ(std::string(e.what()), refused);
+            EXPECT_STREQ(e.name(), "ModuleSaveError");
+        }
+    }
+    ObjectStore::SaveAll();
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
     EXPECT_EQ(StreamBytes(path, "Objects"), bytes);
     ObjectStore::UnloadModule(m);
@@ -294,21 +307,41 @@ TEST_F(SpoiltStaticGlobals, EachFaultOfTheRecordFailsTheLoadCleanly) {
     expectRefused(r, where + "static object 1: the name Only is there twice");
 }
 
-TEST_F(SpoiltStaticGlobals, ADynamicEntryThatNamesAStaticObjectIsDroppedWhenSavedInsteadOfAsserting) {
+// A dynamic entry that names the static object instead of the dynamic one
+// would leave the dynamic object unlisted, and the next save would drop it.
+TEST_F(SpoiltStaticGlobals, ADynamicEntryThatNamesAnObjectThatIsNotDynamicIsRefused) {
     const std::vector<uint8_t> good = StreamBytes(path_, "Static globals");
     std::vector<uint8_t> r(good.begin(), good.begin() + 18);
     r.insert(r.end(), good.begin() + 13, good.begin() + 18);  // the static object again, as dynamic
     AppendRef(r, 4, tDescriptor::kNull);
     AppendRef(r, 5, tDescriptor::kNull);
-    WriteStream(path_, "Static globals", r);
-    ScopedThrowingAsserts asserts;
-    const tModuleIndex m = load(path_, 0);
-    EXPECT_EQ(ObjectStore::DynamicCount(m), 1);
-    ASSERT_NE(ObjectStore::DynamicsList(m)[0].get(), nullptr);
-    ObjectStore::Save(m);
-    ObjectStore::Commit(m);
-    ObjectStore::UnloadModule(m);
-    EXPECT_EQ(StreamBytes(path_, "Static globals"), good);
+    expectRefused(r, path_ + ": stream \"Static globals\": dynamic object 0 is not a dynamic object");
+}
+
+// The record is the module's only list of its roots: one that lost them
+// must not open as a module without them.
+TEST_F(SpoiltStaticGlobals, ARecordThatLostItsRootsIsRefused) {
+    const std::string where = path_ + ": stream \"Static globals\": ";
+    const std::vector<uint8_t> good = StreamBytes(path_, "Static globals");
+    expectRefused({}, where + "the stream is empty, but the module's tables hold things");
+    std::vector<uint8_t> r = Record({1, 0});
+    AppendRef(r, 4, tDescriptor::kNull);
+    AppendRef(r, 5, tDescriptor::kNull);
+    expectRefused(r, where + "it names no static object, but the module holds named object 0");
+    // The name kept, its object swapped for one that is not named.
+    WriteStream(path_, "Static globals", good);
+    InterObj plain;
+    {
+        const tModuleIndex m = load(path_, 0);
+        plain = InterObjRep::New(m, IOT_DYNAMIC);
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        plain = nullptr;
+        ObjectStore::UnloadModule(m);
+    }
+    r = StreamBytes(path_, "Static globals");
+    std::copy(r.begin() + 18, r.begin() + 23, r.begin() + 13);
+    expectRefused(r, where + "the static object Only is not a named object");
 }
 
 TEST_F(Loading, ASpoiltVersionRecordFailsTheLoadWithoutReadingWhatItClaims) {
@@ -335,16 +368,6 @@ TEST_F(Loading, ASpoiltVersionRecordFailsTheLoadWithoutReadingWhatItClaims) {
     load(path, 0);
     EXPECT_NE(found("Versioned"), nullptr);
     EXPECT_EQ(ObjectStore::FindModule("Untitled-99999999999"), NO_MODULE) << "a serial past any counter";
-}
-
-TEST_F(Loading, AnEmptyStaticGlobalsStreamIsAModuleWithoutNames) {
-    const std::string path = file("bare.qbo");
-    MakeModule(path, "Gone");
-    WriteStream(path, "Static globals", {});
-    const tModuleIndex m = load(path, 0);
-    EXPECT_EQ(ObjectStore::StaticCount(m), 0);
-    EXPECT_EQ(ObjectStore::DynamicCount(m), 0);
-    EXPECT_EQ(found("Gone"), nullptr);
 }
 
 TEST_F(Loading, ASpoiltTableFailsTheLoadAndFreesTheSlot) {

@@ -47,9 +47,16 @@ private:
     std::unique_ptr<ObjectStore> store_;
 };
 
-// Writes bytes as the whole content of stream `name` of a new module file.
+// The streams every module file holds.
+inline constexpr const char* kModuleStreams[] = {
+    "Module version", "Static globals", "Objects",          "Signatures",         "Strings",
+    "Enumerations",   "ObjectProxies",  "EnumerationProxies", "SignatureProxies", "IdStrings"};
+
+// Writes bytes as the whole content of stream `name` of a new module file;
+// the module's other streams are there, empty.
 inline void WriteStreamFile(const std::string& path, const char* name, const std::string& bytes) {
     OCLStorage storage(path.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE);
+    for (const char* other : kModuleStreams) OCLStream(storage, other, 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     OCLStream s(storage, name, 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     s.write(bytes.data(), bytes.size());
     storage.Commit();
