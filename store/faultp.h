@@ -73,6 +73,10 @@ inline constexpr tIndirectReference IndirectReference{};
 // live with the module table.
 tModuleIndex FaultpWritingModule();
 [[noreturn]] void FaultpCorruptReference(const char* what);
+// Following a reference that reads null: Is_Null "object is null". A host
+// may hold an object past its module's unload, or follow a handle it never
+// filled; that is its fault to hear, not an end of its process.
+[[noreturn]] void FaultpNullReference();
 
 template <class T>
 class Faultp {
@@ -123,7 +127,7 @@ public:
     operator T*() const { return get(); }
     T* operator->() const {
         T* p = get();
-        TQ_ASSERT(p != nullptr, "p != NULL");
+        if (!p) FaultpNullReference();
         return p;
     }
     T& operator*() const { return *operator->(); }

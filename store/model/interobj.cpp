@@ -301,25 +301,32 @@ InterObjRep* InterObjRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m
     return done;
 }
 
-InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index) {
+InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index, tDescriptor* name) {
+    if (name) *name = tDescriptor();
     auto* table = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(m);
     if (!table || index >= table->count() || !table->entry(index).exists()) return StoredKind::Spoilt;
     const Description& e = table->entry(index);
     if (e.memory() != 0) {
         InterObjRep* o = HandleTable::Global().getAs<InterObjRep>(e.memory());
         if (!o) return StoredKind::Spoilt;
-        if (o->isStaticObj()) return StoredKind::Named;
+        if (o->isStaticObj()) {
+            if (name) *name = o->idname().descriptor();
+            return StoredKind::Named;
+        }
         if (o->isEmbeddedObj()) return StoredKind::Embedded;
         return o->isDynamicObj() ? StoredKind::Dynamic : StoredKind::Worker;
     }
-    // The table checked at open that the record lies inside its stream.
-    if (e.length() < 5) return StoredKind::Spoilt;
+    // The table checked at open that the record lies inside its stream. The
+    // kind and flags open the record; a named record ends with its name.
+    if (e.length() < 10) return StoredKind::Spoilt;
     OCLStream& in = table->stream();
     const uint32_t resumeAt = in.tell();
-    uint8_t head[5];
-    in.seek(e.offset());
+    uint8_t head[5], tail[5];
     try {
+        in.seek(e.offset());
         in.read(head, sizeof head);
+        in.seek(e.offset() + e.length() - sizeof tail);
+        in.read(tail, sizeof tail);
     } catch (...) {
         in.seek(resumeAt);
         throw;
@@ -328,7 +335,13 @@ InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index
     const uint32_t kind = LoadLE32(head);
     const uint8_t flags = head[4] & kStoredFlags;
     switch (kind) {
-        case kRecordNamed: return StoredKind::Named;
+        case kRecordNamed: {
+            const tDescriptor d(LoadLE32(tail + 1));
+            if (name && tail[0] == (IdString::kCounted | IdString::kDescriptor) && !d.isNull() && !d.isProxy() &&
+                d.moduleIndex() < MAX_MODULES)
+                *name = tDescriptor::Make(m, d.descIndex());
+            return StoredKind::Named;
+        }
         case kRecordEmbedded: return StoredKind::Embedded;
         case kRecordPlain: return (flags & (kWorker | kHosted)) ? StoredKind::Worker : StoredKind::Dynamic;
         default: return StoredKind::Spoilt;

@@ -135,10 +135,12 @@ public:
 
     // What entry `index` of module m's "Objects" table holds, from the
     // object when it is in memory, else from the first bytes of its record
-    // (kind and flags) without reading the object. For the checks a module
-    // makes of its static globals while it opens.
+    // (kind and flags) without reading the object. For a named object and a
+    // non-null `name`, *name is the descriptor of its name (from the last
+    // bytes of the record; null when they are not a sound name reference).
+    // For the checks a module makes of its static globals while it opens.
     enum class StoredKind { Named, Embedded, Dynamic, Worker, Spoilt };
-    static StoredKind StoredKindOf(tModuleIndex m, uint32_t index);
+    static StoredKind StoredKindOf(tModuleIndex m, uint32_t index, tDescriptor* name = nullptr);
 
     // ---- the virtual operations --------------------------------------------
 

@@ -39,10 +39,6 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
         e.setMemory(0);
         e.setFlags(e.flags() & Description::kStoredFlags);
     });
-    // A descriptor names at most kMaxIndex + 1 entries, and a table never
-    // grows past that (add); a longer one is not this library's.
-    if (array_.count() > tDescriptor::kMaxIndex + 1)
-        ThrowCorruptTable(stream_.name(), "more entries than descriptors can name");
     checkRecords();
 }
 

@@ -188,8 +188,6 @@ void ReadTable(IdStringTable& t, tModuleIndex m) {
     } catch (const StorageError& e) {
         ThrowCorruptTable(kStreamName, e.what());
     }
-    if (t.count() > tDescriptor::kMaxIndex + 1)
-        ThrowCorruptTable(kStreamName, "more entries than descriptors can name");
     for (uint32_t i = 0; i < t.count(); ++i) {
         IdStringRep& e = t[i];
         if (!e.isUsed()) continue;

@@ -197,8 +197,8 @@ ObjectStore* ObjectStore::LoadModuleNoResolve(const char* path, int32_t create, 
     // Modules are made by the host's application: without one there is
     // nothing to make them, and no file is touched.
     if (!StoreApplication::Current())
-        throw StoreException(std::string("Could not open module: ") + (path ? path : "") +
-                             " (there is no application object)");
+        throw StoreException(std::string("Could not open module: ") + (path && *path ? path + std::string(": ") : "") +
+                             "there is no application object");
     if (!path || !*path) {
         const std::string temp = NewTempFile();
         ObjectStore* s = nullptr;
@@ -231,7 +231,7 @@ ObjectStore* ObjectStore::LoadBinaryModule(const char* path, int32_t create, int
     ObjectStore* s = StoreApplication::MakeStore(storage);
     if (!s) {
         delete storage;
-        throw StoreException(std::string("Could not open module: ") + path + " (the application made no store)");
+        throw StoreException(std::string("Could not open module: ") + path + ": the application made no store");
     }
     try {
         s->initStaticGlobals();

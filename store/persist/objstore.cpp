@@ -570,4 +570,6 @@ tModuleIndex FaultpWritingModule() { return ObjectStore::WritingModule(); }
 
 void FaultpCorruptReference(const char* what) { throw ObjectLoadFailed(what); }
 
+void FaultpNullReference() { throw Is_Null("Faultp::operator->()", 32744); }
+
 }  // namespace tq

@@ -7,9 +7,10 @@
 //   3      count * sizeof T  the items, block by block, as raw bytes
 //
 // Reading takes the whole image in one read into a single block of exactly
-// the stored count, after checking the count against what the stream holds
-// and the free list against the items, so that nothing taken from the file
-// sizes an allocation unchecked or sends the free list out of the array.
+// the stored count, after checking the count against what descriptors can
+// name and what the stream holds, and the free list against the items, so
+// that nothing taken from the file sizes an allocation unchecked or sends
+// the free list out of the array.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/storage/oclstream.h"
+#include "store/dscrptr.h"
 #include "store/persist/bawfreel.h"
 
 namespace tq {
@@ -52,6 +54,10 @@ public:
     void read(OCLStream& in, Prepare&& prepare) {
         const uint32_t n = in.readU32();
         const uint32_t head = in.readU32();
+        // Items are named by descriptors, whose 22 bits of index name no more
+        // than this; a longer array is not one the library wrote.
+        if (n > tDescriptor::kMaxIndex + 1)
+            ThrowCorruptTable(in.name(), "more entries than descriptors can name");
         if (uint64_t(n) * sizeof(T) > in.remaining())
             ThrowCorruptTable(in.name(), "entry count runs past the end of the stream");
         if (head != kNoMoreFree && head >= n)

@@ -445,8 +445,15 @@ void ObjectStore::checkStaticGlobals() {
     try {
         statics_.forEachKeyed([&](const std::string& key, StaticGlobals::Entry& e) {
             const tDescriptor d = e.object.descriptor();
-            if (!d.isNull() && !is(d, Kind::Named))
+            if (d.isNull()) return;
+            tDescriptor own;
+            const Kind k = InterObjRep::StoredKindOf(index_, d.descIndex(), &own);
+            if (k != Kind::Named && k != Kind::Spoilt)
                 BadStaticGlobals(module, "the static object " + key + " is not a named object");
+            // The record names the object too: a name entry that points at
+            // another name would lose the object's own.
+            if (!own.isNull() && own.descIndex() != e.name.descriptor().descIndex())
+                BadStaticGlobals(module, "the static object " + key + " has another name in its record");
         });
         for (size_t i = 0; i < dynamics_.length(); ++i) {
             if (!is(dynamics_[i].descriptor(), Kind::Dynamic))

@@ -12,6 +12,7 @@
 #include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
+#include "store/model/modwalk.h"
 #include "store/model/objiter.h"
 #include "store/model/sigrep.h"
 #include "store/persist/descobj.h"
@@ -247,6 +248,22 @@ void DumpKind(tModuleIndex m, Node& into, Report& report, Describe&& describe) {
     }
 }
 
+// Whether a failure is one the report has: the same text, or the second
+// reading of a record whose first failure it gave.
+bool Reported(const Report& report, const std::string& text) {
+    for (const std::string& f : report.faults)
+        if (f == text || (f.size() > text.size() && f.compare(f.size() - text.size(), text.size(), text) == 0))
+            return true;
+    const std::string prefix = "Unable to load object: ", again = ": the record cannot be read";
+    if (text.rfind(prefix, 0) != 0 || text.size() < prefix.size() + again.size() ||
+        text.compare(text.size() - again.size(), again.size(), again) != 0)
+        return false;
+    const std::string entry = text.substr(prefix.size(), text.size() - prefix.size() - again.size()) + ":";
+    for (const std::string& f : report.faults)
+        if (f.find(entry) != std::string::npos) return true;
+    return false;
+}
+
 }  // namespace
 
 bool KindIsRead(const std::string& stream) {
@@ -280,6 +297,11 @@ void DumpRecords(const std::string& path, Report& report) {
     DumpKind<InterObjProxy>(m, records, report, [](InterObjProxy& p, Node& n) { n.add("text", p.text()); });
     DumpKind<EnumProxy>(m, records, report, [](EnumProxy& p, Node& n) { n.add("text", p.text()); });
     DumpKind<SignatureProxy>(m, records, report, [](SignatureProxy& p, Node& n) { n.add("text", p.text()); });
+    // The verdict is the library's: the module is read the way programs and
+    // saves reach it, every value of every object, and what fails is a fault
+    // of the file (once, where it was first met).
+    for (const WalkFault& f : WalkModule(m))
+        if (!Reported(report, f.text)) report.fault(records, f.where + ": " + f.text);
     ObjectStore::UnloadModule(ObjectStore::Module(m));
     InterObjRep::DeleteObjects();
 }

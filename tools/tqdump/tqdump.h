@@ -10,11 +10,15 @@
 //     values and arrays, signatures with their fields and events, strings,
 //     enumerations, and the text by which each proxy names its target.
 //     Records of kinds this library does not read yet (blocks) are shown as
-//     their first bytes.
+//     their first bytes. Then the library walks the module (WalkModule):
+//     every value of every object, every element of every array, what
+//     signatures and the static globals name. What the library cannot open
+//     or read is a fault here, so the verdict is the library's.
 // Every fault it meets is reported where it was found and makes the exit
 // status 1; a record that refers to a thing of a module not loaded is shown
 // as "unresolved" and is no fault. The file is never changed (its storage is
-// opened without write access).
+// opened without write access). A file that cannot be shown at all is still
+// a JSON document with --json: its name and its fault.
 #pragma once
 
 #include <string>

@@ -132,6 +132,17 @@ TEST_F(CorruptFileTest, HostileContainerFieldsAreRefusedWithAClearText) {
          "the root entry has siblings"},
         {"link past the directory", [](Layout& l) { l.set(l.entry(0) + 76, 0x00FFFFFF); },
          "past the directory's end"},
+        // A link changed so that entries in use hang from nothing: the file
+        // would read as one without those streams.
+        {"streams cut off from the root", [](Layout& l) { l.set(l.entry(0) + 76, 0xFFFFFFFF); },
+         "is not reachable from the root"},
+        {"a stream cut off from its siblings",
+         [](Layout& l) {
+             const uint32_t top = l.get(l.entry(0) + 76);
+             l.set(l.entry(top) + 68, 0xFFFFFFFF);
+             l.set(l.entry(top) + 72, 0xFFFFFFFF);
+         },
+         "is not reachable from the root"},
         {"entry reached twice",
          [](Layout& l) {
              const uint32_t e = l.find("Objects");

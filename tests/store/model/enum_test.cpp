@@ -50,6 +50,28 @@ TEST_F(Enumerations, ABooleanFieldTakesTrueInAnyCaseAndRefusesWhatIsNoEntry) {
     EXPECT_THROW(f->set(other, *o, *owner), TypeMismatch);
 }
 
+// An initial value is converted by the field, as an assignment converts:
+// an enumeration field takes an entry's name; a name that is no entry's is
+// refused before the field is added.
+TEST_F(Enumerations, AFieldAddedWithAnInitialValueOfAnotherTypeConvertsIt) {
+    ScopedThrowingAsserts throwing;
+    InterObj proto(named("Painted"));
+    InterObj clone(InterObjRep::NewCopy(*proto, DETACHED_MODULE, IOT_ORDINARY));
+    ValuePtr trueText(new StringValue(ValString("True")));
+    proto->addField(InterEnumField::make("Visible", EnsureBooleanEnum(), 1), trueText.get());
+    EXPECT_EQ(getLong(proto.get(), "Visible"), -1);
+    EXPECT_EQ(getLong(clone.get(), "Visible"), -1);
+    const uint32_t size = proto->dataSize();
+    ValuePtr maybe(new StringValue(ValString("Maybe")));
+    EXPECT_THROW(proto->addField(InterEnumField::make("Shown", EnsureBooleanEnum(), 1), maybe.get()),
+                 StoreException);
+    EXPECT_EQ(proto->findField("Shown"), nullptr);
+    EXPECT_EQ(proto->dataSize(), size);
+    ValuePtr twelve(new StringValue(ValString("12")));
+    proto->addField(InterDataField::make("Count", IDT_LONG, 1), twelve.get());
+    EXPECT_EQ(getLong(clone.get(), "Count"), 12);
+}
+
 TEST_F(Enumerations, ADisplayFlagShowsEntriesByTheirDisplayTextWhichIsAcceptedBack) {
     EnumRep* needs = EnsureEvalRequiresEnum();
     EXPECT_TRUE(needs->displayFlag());

@@ -400,10 +400,21 @@ TEST(DescriptionArrays, BadStoredArraysRaiseModuleOpenFailed) {
                     "entry count runs past");
     ExpectOpenFails(Head(1, 16, 21) + U32(1) + U32(1) + UsedDescription(0, 0),
                     "free-list head lies outside");
-    const std::string loop = std::string(1, '\0') + U32(0) + U32(1) + U32(0);
-    ExpectOpenFails(Head(1, 16, 34) + U32(2) + U32(0) + loop +
-                        std::string(1, '\0') + U32(0) + U32(0) + U32(0),
+    const auto free = [](uint32_t next, uint32_t run) { return std::string(1, '\0') + U32(0) + U32(next) + U32(run); };
+    ExpectOpenFails(Head(1, 16, 34) + U32(2) + U32(0) + free(1, 0) + free(0, 0), "free list names an entry twice");
+    // A run of entries 0 and 1 whose last entry leads back to entry 1: the
+    // list ends, but would hand entry 1 out twice.
+    ExpectOpenFails(Head(1, 16, 60) + U32(4) + U32(0) + free(9, 1) + free(1, 1) + free(kNone, 0) + free(kNone, 0),
                     "free list names an entry twice");
+}
+
+// A descriptor names at most 2^22 entries of a table: a stored table with
+// more is not this library's, and is refused before anything is read for it
+// (adding to it would go past what a descriptor can name).
+TEST(DescriptionArrays, ATableBeyondWhatDescriptorsCanNameIsRefused) {
+    const uint32_t limit = tDescriptor::kMaxIndex + 1;
+    ExpectOpenFails(Head(1, 16, 8) + U32(limit + 1) + U32(kNone), "more entries than descriptors can name");
+    ExpectOpenFails(Head(1, 16, 8) + U32(0xFFFFFFFF) + U32(kNone), "more entries than descriptors can name");
 }
 
 TEST(DescriptionArrays, ARecordOutsideTheStreamFailsTheOpen) {

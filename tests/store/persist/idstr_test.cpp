@@ -249,6 +249,11 @@ TEST(IdStringsStream, BadTablesRaiseModuleOpenFailed) {
     ExpectOpenFails(U32(3) + U32(kNoMoreFree) + Entry(1, 1, "a"), "entry count runs past");
     ExpectOpenFails(U32(1) + U32(5) + Entry(1, 1, "a"), "free-list head lies outside");
     ExpectOpenFails(U32(2) + U32(0) + FreeEntry(1, 0) + FreeEntry(0, 0), "free list names an entry twice");
+    // A run whose last entry leads back into it: the walk ends, but entry 1
+    // would be handed out twice.
+    ExpectOpenFails(U32(4) + U32(0) + FreeEntry(9, 1) + FreeEntry(1, 1) + FreeEntry(kNoMoreFree, 0) +
+                        FreeEntry(kNoMoreFree, 0),
+                    "free list names an entry twice");
     ExpectOpenFails(U32(1) + U32(kNoMoreFree) + Entry(1, 1, std::string(32, 'n')),
                     "entry 0 has no terminating NUL");
     ExpectOpenFails(U32(2) + U32(kNoMoreFree) + Entry(1, 1, "twin") + Entry(1, 1, "twin"),

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "store/errors/extexcep.h"
+#include "store/eventdef.h"
 #include "store/member.h"
 #include "store/methfld.h"
 #include "store/vals.h"
@@ -33,6 +34,26 @@ TEST_F(Names, ANewNameMustBeAnIdentifierNotYetUsedInItsModule) {
     EXPECT_THROW(ObjectStore::ValidateNewStaticGlobal("Form1", a), DuplicateName);
     EXPECT_NO_THROW(ObjectStore::ValidateNewStaticGlobal("Form1", b)) << "the test is the module's own";
     EXPECT_NO_THROW(ObjectStore::ValidateNewStaticGlobal("form1", a)) << "names are case-sensitive";
+}
+
+// Names are cut to 31 characters when they are made, so names equal in
+// their first 31 are one name: the full text a name was made with finds it.
+TEST_F(Names, ANameMadeLongerThan31CharactersIsFoundByTheTextItWasMadeWith) {
+    const std::string text = "AVeryLongFormNameThatGoesOnPastThirtyOne";
+    const std::string cut = text.substr(0, 31);
+    const tModuleIndex a = load(file("a.qbo"));
+    InterObj form(named(text.c_str(), a));
+    EXPECT_EQ(std::string(form->name()), cut);
+    EXPECT_EQ(found(text.c_str()), form.get());
+    EXPECT_EQ(found(cut.c_str()), form.get());
+    EXPECT_TRUE(ObjectStore::contains(text.c_str()));
+    EXPECT_THROW(ObjectStore::ValidateNewStaticGlobal((cut + "Else").c_str(), a), DuplicateName);
+    form->addEventDef(new EventDef((text + "Clicked").c_str(), 0, "()", 1));
+    SignatureRep* owner = nullptr;
+    EXPECT_NE(form->signature()->findEventDef((text + "Clicked").c_str(), owner), nullptr);
+    ObjectStore::Rename(text.c_str(), "Dialog");
+    EXPECT_EQ(found("Dialog"), form.get());
+    EXPECT_EQ(ObjectStore::StaticCount(a), 1);
 }
 
 TEST_F(Names, RenamingRefusesUnknownInvalidAndTakenNamesAndChangesNothing) {

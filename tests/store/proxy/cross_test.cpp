@@ -568,6 +568,34 @@ TEST_F(CrossModule, AModuleSavedAgainByLaterProcessesKeepsOneProxyPerTarget) {
     }
 }
 
+// A: Form1, whose Shade is typed by A's enumeration Colour. B: only Copy1,
+// a clone of Form1. B's signature proxy of Form1's signature copies Shade,
+// which names Colour through an enumeration proxy of B: the proxy table
+// writes after the enumeration proxies, and one save must write both.
+TEST_F(CrossModule, OneSaveWritesTheEnumerationProxiesThatItsSignatureProxiesNeed) {
+    const tModuleIndex a = load(pathA_);
+    InterObjRep* form = InterObjRep::NewNamed("Form1", nullptr, a, IOT_ORDINARY);
+    auto* colour = new EnumRep("Colour", 0);
+    colour->addEntry("Blue", 2);
+    form->addField(InterEnumField::make("Shade", colour, 1));
+    setLong(form, "Shade", 2);
+    const tModuleIndex b = load(pathB_);
+    InterObjRep::NewNamed("Copy1", form, b, IOT_ORDINARY);
+    save(a);
+    ObjectStore::Save(b);
+    EXPECT_FALSE(ObjectStore::IsDirty(b)) << "a save leaves nothing of the module unwritten";
+    ObjectStore::Commit(b);
+    unloadAll();
+    EXPECT_EQ(UsedEntries(pathB_, "EnumerationProxies"), 1u);
+    load(pathA_);
+    load(pathB_);
+    EXPECT_TRUE(app_->boxes.empty()) << app_->boxes[0].text;
+    InterObjRep* copy = found("Copy1");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->signature(), found("Form1")->signature());
+    EXPECT_EQ(getText(copy, "Shade"), "Blue");
+}
+
 // A: Form1. B: Form2, a named clone of Form1 given a field of its own, so
 // its signature is a child of Form1's. C: Copy3, a clone of Form2.
 TEST_F(CrossModule, ThreeModulesResolveAChainOfSignaturesInAnyOrderOfOneList) {

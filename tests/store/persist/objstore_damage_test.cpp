@@ -1,0 +1,143 @@
+// Damaged module files are refused with a clear text, never opened as a
+// module that lost what the damage hid: such a module's next save would
+// write the loss into the file.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/util/lebytes.h"
+#include "store/errors/extexcep.h"
+#include "tests/store/persist/objstoretest.h"
+#include "tests/store/persist/persisttest.h"
+
+namespace tq::test {
+namespace {
+
+using DamagedModule = ModuleStoreTest;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A module of a named object with a field and a dynamic clone of it.
+void MakeModule(const std::string& path) {
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+    InterObj form(InterObjRep::NewNamed("Form1", nullptr, m, IOT_ORDINARY));
+    form->addField(InterDataField::make("N", IDT_LONG, 1));
+    InterObjRep::NewCopy(*form, m, IOT_DYNAMIC);
+    form = nullptr;
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+}
+
+// The text LoadModule raises for the file, or "loaded" (the module is then
+// unloaded again).
+std::string LoadFailure(const std::string& path, int32_t create = 0) {
+    try {
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), create, 0);
+        ObjectStore::UnloadModule(m);
+        return "loaded";
+    } catch (const StoreException& e) {
+        return e.what();
+    }
+}
+
+TEST_F(DamagedModule, AFileThatLacksOneOfAModulesStreamsIsNotAModule) {
+    const std::string path = file("lacking.qbo");
+    for (const char* stream : kModuleStreams) {
+        MakeModule(path);
+        {
+            OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
+            ASSERT_TRUE(storage.removeStream(stream));
+            storage.Commit();
+        }
+        const std::string before = ReadFile(path);
+        const std::string refused =
+            "Unable to open module: " + path + " is not a module: stream \"" + stream + "\" is missing";
+        EXPECT_EQ(LoadFailure(path), refused);
+        EXPECT_EQ(LoadFailure(path, 1), refused) << "create makes a missing file, not missing streams";
+        EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+        EXPECT_EQ(ReadFile(path), before) << "the file is left as it was";
+        std::remove(path.c_str());
+    }
+}
+
+// The directory entries of the file: offsets of entries by their names.
+struct Directory {
+    explicit Directory(const std::string& bytes) : f(bytes) {
+        const uint32_t shift = LoadLE16(reinterpret_cast<const uint8_t*>(f.data()) + 0x1E);
+        const uint32_t sector = 1u << shift;
+        const uint32_t first = LoadLE32(reinterpret_cast<const uint8_t*>(f.data()) + 0x30);
+        start = sector + size_t{first} * sector;
+    }
+    size_t entry(uint32_t i) const { return start + 128 * size_t{i}; }
+    // Every link field (left, right, child) of every entry in use of the
+    // directory's first sector.
+    std::vector<size_t> links() const {
+        std::vector<size_t> out;
+        for (uint32_t i = 0; i < 4; ++i) {
+            if (f[entry(i) + 66] == 0) continue;
+            for (size_t at : {68, 72, 76}) out.push_back(entry(i) + at);
+        }
+        return out;
+    }
+    const std::string& f;
+    size_t start = 0;
+};
+
+// One four-byte link of the directory changed, each in turn: a file that
+// opens must still hold every stream and every object; the rest are refused.
+TEST_F(DamagedModule, NoChangedDirectoryLinkOpensAsAModuleWithoutItsStreams) {
+    const std::string path = file("links.qbo");
+    MakeModule(path);
+    const std::string good = ReadFile(path);
+    Directory dir(good);
+    const std::vector<size_t> links = dir.links();
+    ASSERT_GE(links.size(), 9u);
+    int refused = 0;
+    for (size_t at : links) {
+        for (uint32_t value : {0xFFFFFFFFu, 0u, 1u, 2u, 3u, 7u}) {
+            std::string bytes = good;
+            StoreLE32(reinterpret_cast<uint8_t*>(bytes.data()) + at, value);
+            if (bytes == good) continue;
+            WriteFile(path, bytes);
+            try {
+                const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+                EXPECT_NE(found("Form1"), nullptr) << "link at " << at << " = " << value;
+                EXPECT_EQ(ObjectStore::DynamicCount(m), 1) << "link at " << at << " = " << value;
+                ObjectStore::UnloadModule(m);
+            } catch (const StoreException&) {
+                ++refused;
+                EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+            }
+        }
+    }
+    EXPECT_GT(refused, 0);
+}
+
+// LoadModule with create leaves an empty compound file when nothing is
+// committed: nothing is in it to lose, and it opens as the new module it is.
+TEST_F(DamagedModule, AnEmptyCompoundFileOpensAsANewModule) {
+    const std::string path = file("new.qbo");
+    ObjectStore::UnloadModule(load(path, 1));
+    ASSERT_TRUE(OCLStorage::IsStorageFile(path.c_str()));
+    const tModuleIndex m = load(path, 0);
+    EXPECT_EQ(ObjectStore::StaticCount(m), 0);
+    named("Fresh", m);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+    load(path, 0);
+    EXPECT_NE(found("Fresh"), nullptr);
+}
+
+}  // namespace
+}  // namespace tq::test
