@@ -1,9 +1,13 @@
 #include "store/model/modwalk.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <string>
 
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
 #include "store/field.h"
@@ -28,6 +32,9 @@ public:
     explicit Walker(tModuleIndex m) : m_(m) {}
 
     std::vector<WalkFault> run() {
+        // Every stream reads whole: a commit copies each of them, also the
+        // bytes no record names.
+        readStreams();
         // Enumerations and signatures first: an object's record is laid
         // out by its signature, and a signature's fields name enumerations.
         walkKind<EnumRep>([](EnumRep&) {});
@@ -72,6 +79,21 @@ private:
             const std::string where = std::string(T::storageName) + " entry " + std::to_string(i);
             attempt(where, [&] {
                 if (T* thing = DescribedObjectNoDescriptor<T>::fault(tDescriptor::Make(m_, i))) read(*thing);
+            });
+        }
+    }
+
+    void readStreams() {
+        OCLStorage& storage = ObjectStore::Module(m_)->storage();
+        std::vector<uint8_t> chunk(64 * 1024);
+        for (const std::string& name : storage.streamNames()) {
+            attempt("stream \"" + name + "\"", [&] {
+                OCLStream in(storage, name.c_str(), 0, STGM_READ | STGM_SHARE_EXCLUSIVE);
+                for (uint32_t left = in.size(); left > 0;) {
+                    const uint32_t n = std::min<uint32_t>(left, static_cast<uint32_t>(chunk.size()));
+                    in.read(chunk.data(), n);
+                    left -= n;
+                }
             });
         }
     }

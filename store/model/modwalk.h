@@ -3,7 +3,8 @@
 //
 // A module opens without reading its records (objstore.h); a record that is
 // spoilt shows only when something follows a reference to it. The walk
-// follows every reference there is: every thing of every description table
+// follows every reference there is: every stream is read whole (a commit
+// copies them all), every thing of every description table
 // is faulted, every object's signature chain, fields (every element of
 // every array), embedded objects, host and access control are read, every
 // signature's objects, children and field declarations, every proxy is

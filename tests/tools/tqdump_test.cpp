@@ -285,5 +285,71 @@ TEST_F(TqDump, SpoiltStreamsAreReportedWhereTheyAreAndTheRestIsStillShown) {
     EXPECT_NE(r.out.find("\"Static globals: revision 7 is unknown\""), std::string::npos) << r.out;
 }
 
+// A JSON consumer always gets a document, also for a file that cannot be
+// shown at all: its name and what is wrong with it, and status 1.
+TEST_F(TqDump, JsonGivesADocumentOfTheFaultForFilesThatAreNoModules) {
+    std::ofstream(dir_.file("text.qbo")) << "Object Form1\n";
+    const std::string path = makeModule();
+    const std::string bytes = ReadFile(path);
+    std::ofstream(dir_.file("cut.qbo"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    const std::string script =
+        "import json,sys\n"
+        "d=json.load(sys.stdin)\n"
+        "print(d['file'].split('/')[-1], len(d['faults']))\n"
+        "print(d['faults'][0])\n";
+    std::ofstream(dir_.file("fault.py")) << script;
+    for (const char* name : {"text.qbo", "none.qbo", "cut.qbo"}) {
+        const std::string file = dir_.file(name);
+        const ToolRun r = Shell(Tool() + " --json " + file + " 2>/dev/null");
+        EXPECT_EQ(r.status, 1) << name;
+        std::ofstream(dir_.file("fault.json")) << r.out;
+        const ToolRun parsed = Shell("python3 " + dir_.file("fault.py") + " <" + dir_.file("fault.json") + " 2>&1");
+        EXPECT_EQ(parsed.out.substr(0, parsed.out.find('\n')), std::string(name) + " 1") << r.out;
+        EXPECT_NE(parsed.out.find(file), std::string::npos) << parsed.out;
+    }
+}
+
+// The verdict is the library's: a file the library refuses, or one of
+// whose records it cannot read however it is reached, is not sound.
+TEST_F(TqDump, WhatTheLibraryCannotOpenOrReadIsAFault) {
+    // An element of an object array past those shown, naming an object
+    // proxy the module does not have.
+    const std::string path = dir_.file("links.qbo");
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+    {
+        InterObj holder(InterObjRep::NewNamed("Holder", nullptr, m, IOT_ORDINARY));
+        InterArrayField* links = InterArrayField::make("Links", IDT_OBJECT, 1);
+        links->defineBounds(0, 0, 39);
+        holder->addField(links);
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+    }
+    ObjectStore::UnloadModule(m);
+    InterObjRep::DeleteObjects();
+    ASSERT_EQ(Shell(Tool() + " " + path + " >/dev/null 2>&1").status, 0);
+    Spoil(path, "Objects", [](std::string& b) {
+        // The only record: kind, flags and signature, then element 39.
+        const uint32_t array = LoadLE32(reinterpret_cast<const uint8_t*>(b.data()) + 4);
+        const uint32_t record = LoadLE32(reinterpret_cast<const uint8_t*>(b.data()) + array + 8 + 5);
+        StoreLE32(reinterpret_cast<uint8_t*>(b.data()) + record + 10 + 39 * 5 + 1, 0x80000007);
+    });
+    ToolRun r = Shell(Tool() + " " + path + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("Objects entry 0: field Links: Unable to load object: a reference names entry 7"),
+              std::string::npos)
+        << r.out;
+
+    // A module that lost a stream: the library does not open it.
+    const std::string lost = makeModule();
+    {
+        OCLStorage storage(lost.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
+        storage.removeStream("Strings");
+        storage.Commit();
+    }
+    r = Shell(Tool() + " --json " + lost + " 2>/dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is not a module: stream \\\"Strings\\\" is missing"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace tq

@@ -704,6 +704,7 @@ Figures Run(const Settings& settings, const std::vector<BaseModule>& bases) {
             "variant " + std::to_string(seed) + " (" + base.name + ", " + DamageName(d) + ": " + what + ")";
         std::snprintf(Hang::text, sizeof Hang::text, "campaign: %s hangs\n", label.c_str());
         WriteFile(path, damaged);
+        const size_t findingsBefore = figures.findings.size();
         ::alarm(kVariantSeconds);
         try {
             Variant(settings, base, figures, per, label)
@@ -712,6 +713,8 @@ Figures Run(const Settings& settings, const std::vector<BaseModule>& bases) {
             if (Asserts::met == 0) figures.findings.push_back(label + ": " + e.what());
         }
         ::alarm(0);
+        if (!settings.keep.empty() && figures.findings.size() > findingsBefore)
+            WriteFile(settings.keep + "/" + std::to_string(seed) + ".qbo", damaged);
         if (Asserts::met != 0) {
             figures.findings.push_back(label + ": assertion " + Asserts::first);
             break;  // the library's state is not to be trusted after an assertion

@@ -111,6 +111,7 @@ struct Settings {
     uint32_t tqdumpEvery = 40;  // 0: never
     std::string tqdump;         // the tool's path
     std::string folder;         // scratch folder
+    std::string keep;           // when set, each variant with a finding is kept here as <seed>.qbo
 };
 
 // Runs the campaign; the figures and findings come back.

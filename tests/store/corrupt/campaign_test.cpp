@@ -7,7 +7,8 @@
 // TQ_CAMPAIGN_SEED (default 1; the variants are those of seeds seed,
 // seed + 1, ...; a finding names its seed, and TQ_CAMPAIGN_SEED=<that seed>
 // TQ_CAMPAIGN_VARIANTS=1 runs it alone), TQ_CAMPAIGN_TQDUMP (compare
-// tqdump's verdict every n variants; default 40, 0 never).
+// tqdump's verdict every n variants; default 40, 0 never), TQ_CAMPAIGN_KEEP
+// (a folder where each variant with a finding is kept as <seed>.qbo).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -59,6 +60,7 @@ TEST_F(CampaignTest, DamagedModulesAreRefusedOrKeptWholeThroughASaveAndNeverCras
     settings.tqdumpEvery = static_cast<uint32_t>(Setting("TQ_CAMPAIGN_TQDUMP", settings.tqdumpEvery));
     settings.tqdump = std::string(TQ_BINARY_DIR) + "/tqdump";
     settings.folder = dir.path();
+    if (const char* keep = std::getenv("TQ_CAMPAIGN_KEEP")) settings.keep = keep;
     const std::vector<campaign::BaseModule> bases = campaign::MakeBaseModules(dir.path());
     const campaign::Figures figures = campaign::Run(settings, bases);
     figures.print(std::cout);
