@@ -2,7 +2,9 @@
 // signature a named prototype with four data fields and 99 clones), for N =
 // 10,000 and 100,000:
 //  - opening it (LoadModule): time, memory (heap bytes kept) and bytes read
-//    from the file, with no thing read;
+//    from the file, with no thing read; and the same module whose clones are
+//    all dynamic objects, whose entries the open checks against the first
+//    bytes of their records (against the plain module as the baseline);
 //  - faulting one object in (its record and its signature's);
 //  - Save plus Commit after one object changed: time, the bytes the save
 //    wrote into the streams and the size of the file the commit wrote.
@@ -38,14 +40,16 @@ void SetLong(InterObjRep* o, const char* name, int32_t v) {
     o->signature()->findField(name, owner, 0)->set(v, *o, *owner);
 }
 
-// The module of n objects, made once per size in a scratch folder.
-const std::string& ModuleOf(int n) {
+// The module of n objects, made once per size (and kind of clone) in a
+// scratch folder.
+const std::string& ModuleOf(int n, bool dynamic = false) {
     bench::StartLibrary();
-    static std::map<int, std::string> made;
+    static std::map<std::pair<int, bool>, std::string> made;
     const std::string& folder = bench::ScratchFolder();
-    auto it = made.find(n);
+    auto it = made.find({n, dynamic});
     if (it != made.end()) return it->second;
-    const std::string path = folder + "/objects" + std::to_string(n) + ".qbo";
+    const std::string path =
+        folder + "/objects" + std::to_string(n) + (dynamic ? "dynamic" : "") + ".qbo";
     std::filesystem::remove(path);
     const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
     for (int s = 0; s < n / kObjectsPerSignature; ++s) {
@@ -58,7 +62,7 @@ const std::string& ModuleOf(int n) {
         SignatureRep* owner = nullptr;
         proto->signature()->findField("Title", owner, 0)->set(ValString(name.c_str()), *proto, *owner);
         for (int c = 1; c < kObjectsPerSignature; ++c) {
-            InterObj clone(InterObjRep::NewCopy(*proto, m, IOT_ORDINARY));
+            InterObj clone(InterObjRep::NewCopy(*proto, m, dynamic ? IOT_DYNAMIC : IOT_ORDINARY));
             SetLong(clone.get(), "Count", c);
         }
     }
@@ -66,11 +70,11 @@ const std::string& ModuleOf(int n) {
     ObjectStore::Commit(m);
     ObjectStore::UnloadModule(m);
     InterObjRep::DeleteObjects();
-    return made[n] = path;
+    return made[{n, dynamic}] = path;
 }
 
 void OpenModule(benchmark::State& state) {
-    const std::string& path = ModuleOf(static_cast<int>(state.range(0)));
+    const std::string& path = ModuleOf(static_cast<int>(state.range(0)), state.range(1) != 0);
     double grown = 0;
     uint64_t read = 0;
     size_t things = 0;
@@ -89,7 +93,8 @@ void OpenModule(benchmark::State& state) {
     state.counters["things_read"] = static_cast<double>(things);
     state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
 }
-BENCHMARK(OpenModule)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+// Second argument: 1 for the module whose clones are dynamic objects.
+BENCHMARK(OpenModule)->Args({10000, 0})->Args({10000, 1})->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 
 void FaultOneObject(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));

@@ -33,8 +33,10 @@
 //
 // Invariants:
 //  1. Opening reads the version, the identifier table, the head and array of
-//     every description table and the static globals; no record of a thing
-//     is read until a fault pointer to it is followed.
+//     every description table and the static globals, and of the records of
+//     the static and dynamic objects only their first and last bytes (their
+//     kind and name, checked against the static globals); no record of a
+//     thing is read until a fault pointer to it is followed.
 //  2. A load either leaves a complete module in the table or nothing: every
 //     module that a failing load made is unloaded again (lock state 2, no
 //     revert) before the failure passes on.
@@ -47,6 +49,12 @@
 //     identifier table goes last: every other kind refers to names.
 //  5. A failed SaveAs leaves the module in its file, with its names and
 //     flags, as it was.
+//  6. A module file is refused or opened whole: a file that holds streams
+//     must hold all of a module's, and the static globals must agree with
+//     the tables (checkModuleStreams, checkStaticGlobals). A save writes
+//     the tables until none has changes left, so it never leaves the file
+//     naming an entry it lacks, and a commit never replaces a file another
+//     program put in the module's place.
 //
 // Life of a module (state: the operations that move it on):
 //
@@ -211,7 +219,9 @@ public:
     // now; each that fails is shown to the user, and the load goes on.
     static void resolveSigProxies(tModuleIndex m);
 
-    // ---- module properties (each asserts a used slot unless it says otherwise)
+    // ---- module properties (each raises AccessDenied 32717 "Invalid module
+    // index." for an index that is not a loaded module, unless it says
+    // otherwise)
 
     // False for DETACHED_MODULE.
     static bool ModuleIsUntitled(tModuleIndex m);
@@ -286,11 +296,16 @@ public:
 
     // ---- saving --------------------------------------------------------------------
 
-    // Writes module m into its storage's transaction; a storage that is not
-    // writable is left alone. "Can't save detached module." for 254.
+    // Writes module m into its storage's transaction. A module opened
+    // read-only is left alone; when it has changes, that is ModuleSaveError
+    // rather than a silent success. "Can't save detached module." for 254.
     static void Save(tModuleIndex m);
+    // The transaction into the file, atomically; ModuleSaveError when the
+    // file system refuses, or when another program renamed a file over the
+    // module's path since it was opened (the changes stay, for SaveAs).
     static void Commit(tModuleIndex m);
-    // Save for every module, then Commit for every module.
+    // Save for every module, then Commit for every module; modules opened
+    // read-only are passed over.
     static void SaveAll();
     // Moves module m to the file at path (as a text module with asText),
     // saves and commits it. "Could not save as: %s" (named

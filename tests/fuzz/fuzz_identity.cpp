@@ -29,7 +29,7 @@ using Strings = DescribedObjectNoDescriptor<ValStringRep>;
 
 void Fill(OCLStorage& storage, const char* name, const uint8_t* data, size_t size) {
     OCLStream s(storage, name, 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    s.write(data, size);
+    if (size) s.write(data, size);
 }
 
 [[noreturn]] void Broken(const std::string& what) {
@@ -89,6 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t names = std::min(left, size_t(data[0] | (data[1] << 8)));
     const size_t strings = std::min(left - names, size_t(data[2] | (data[3] << 8)));
     auto* storage = new OCLStorage();
+    // The module's other streams, empty, so that the store takes the storage
+    // for a module.
+    for (const char* name : {"Module version", "Static globals", "Objects", "Signatures", "Enumerations",
+                             "ObjectProxies", "EnumerationProxies", "SignatureProxies"})
+        Fill(*storage, name, nullptr, 0);
     Fill(*storage, "IdStrings", rest, names);
     Fill(*storage, "Strings", rest + names, strings);
     Fill(*storage, "Names", rest + names + strings, left - names - strings);

@@ -1,10 +1,10 @@
 // Arbitrary bytes opened as a module, the way a host opens one: the load
 // either succeeds or raises ModuleOpenFailed, ObjectLoadFailed or the
 // store's own texts, and leaves no module behind when it fails. A module
-// that loads is walked: every static, dynamic and preload object is faulted
-// with its signature and its data read, the static objects are sorted by
-// their dependencies, and the module is saved again. Nothing may crash,
-// loop, assert or leak.
+// that loads is walked (WalkModule: every record faulted, every value
+// read), every static, dynamic and preload object is unloaded as text, the
+// static objects are sorted by their dependencies, and the module is saved
+// again. Nothing may crash, loop, assert or leak.
 //
 // Input form: tests/fuzz/modinput.h.
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include "platform/util/fileutil.h"
 #include "store/errors/extexcep.h"
 #include "store/model/interobj.h"
+#include "store/model/modwalk.h"
 #include "store/model/objiter.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
@@ -61,6 +62,8 @@ void Walk(InterObjRep* o) {
 }
 
 void Exercise(tModuleIndex m) {
+    // Every record and value, as tqdump judges a file.
+    (void)WalkModule(m);
     ObjectStore::StaticObjectsIterator statics(m);
     for (;;) {
         try {
