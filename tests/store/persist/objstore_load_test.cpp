@@ -344,6 +344,19 @@ TEST_F(SpoiltStaticGlobals, ARecordThatLostItsRootsIsRefused) {
     expectRefused(r, where + "the static object Only is not a named object");
 }
 
+// The name pointed at another name of the module (the field's): the object
+// would lose its own at the next save.
+TEST_F(SpoiltStaticGlobals, AStaticNameThatIsNotItsObjectsOwnIsRefused) {
+    const std::vector<uint8_t> names = StreamBytes(path_, "IdStrings");
+    uint32_t field = 0;
+    while (8 + (field + 1) * 40 <= names.size() && std::string(reinterpret_cast<const char*>(&names[8 + field * 40 + 8])) != "N")
+        ++field;
+    ASSERT_LT(8 + field * 40, names.size());
+    std::vector<uint8_t> r = StreamBytes(path_, "Static globals");
+    StoreLE32(r.data() + 9, field);
+    expectRefused(r, path_ + ": stream \"Static globals\": the static object N has another name in its record");
+}
+
 TEST_F(Loading, ASpoiltVersionRecordFailsTheLoadWithoutReadingWhatItClaims) {
     const std::string path = file("version.qbo");
     MakeModule(path, "Versioned");
