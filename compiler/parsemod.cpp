@@ -14,7 +14,7 @@ Module* Parser::parseModule() {
     try {
         SinkScope sink(*this, &comments);
         for (;;) {
-            if (is(Tok::Colon) || is(Tok::EndOfLine)) {
+            if (is(Tok::Colon) || is(Tok::EndOfLine) || is(Tok::Rem)) {
                 advance();
                 continue;
             }
@@ -69,7 +69,7 @@ EnumDecl* Parser::parseEnum() {
     OpenScope open(*this, Construct::Enum, e->pos);
     int64_t next = 0;
     for (;;) {
-        if (is(Tok::Colon) || is(Tok::EndOfLine)) {
+        if (is(Tok::Colon) || is(Tok::EndOfLine) || is(Tok::Rem)) {
             advance();
             continue;
         }

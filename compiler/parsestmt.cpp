@@ -304,8 +304,14 @@ Stmt* Parser::parseIf() {
     bool block = false;
     try {
         cond = parseExpr(0);
-        if (!isKw(Kw::Then)) fail(cur().pos, "expected 'Then' after the condition of 'If'");
-        advance();
+        if (!isKw(Kw::Then)) {
+            // "If x > 1" alone on its line is a block If that lacks its Then.
+            if (singleLine_ || !is(Tok::EndOfLine))
+                fail(cur().pos, "expected 'Then' after the condition of 'If'");
+            error(cur().pos, "expected 'Then' after the condition of 'If'");
+        } else {
+            advance();
+        }
         block = !singleLine_ && is(Tok::EndOfLine);
     } catch (SyntaxError&) {
         // A block If whose condition is wrong still owns its lines up to End If.
