@@ -107,7 +107,7 @@ void Lexer::nextLine(std::vector<Token>& out, LineComment& comment) {
         auto two = [&](char second) { return p + 1 < lineEnd_ && src_[p + 1] == second; };
         if (IsLetter(c)) {
             at_ = p;
-            word(out, t);
+            word(t);
             end = at_;
             if (t.kind == Tok::Rem) {
                 out.push_back(t);
@@ -248,7 +248,7 @@ void Lexer::nextLine(std::vector<Token>& out, LineComment& comment) {
     at_ = next;
 }
 
-void Lexer::word(std::vector<Token>&, Token& t) {
+void Lexer::word(Token& t) {
     uint32_t p = at_;
     while (p < lineEnd_ && IsWordChar(src_[p])) ++p;
     t.kind = Tok::Word;

@@ -76,7 +76,7 @@ public:
     bool atEnd() const { return at_ >= src_.size(); }
 
 private:
-    void word(std::vector<Token>& out, Token& t);
+    void word(Token& t);
     void number(Token& t);
     void hexOrOctal(Token& t, int radix);
     void string(Token& t);

@@ -6,6 +6,7 @@
 
 #include "compiler/ast.h"
 #include "compiler/astdump.h"
+#include "compiler/deadsrc.h"
 #include "compiler/diag.h"
 #include "compiler/keywords.h"
 #include "compiler/lexer.h"
