@@ -102,10 +102,10 @@ TEST(BadBytes, NeverCrashOrBreakTheErrorList) {
 TEST(Trees, AreIndependentOfOneAnother) {
     // No state is kept between parses: an error in one tree leaves the next alone.
     const SyntaxTree bad = ParseStatements(Repeat("If a Then\n", 200), "a");
-    const SyntaxTree good = ParseStatements("If a Then\nEnd If", "b");
+    SyntaxTree good = ParseStatements("If a Then\nEnd If", "b");
     EXPECT_FALSE(bad.ok());
     EXPECT_TRUE(good.ok());
-    SyntaxTree moved = std::move(const_cast<SyntaxTree&>(good));
+    SyntaxTree moved = std::move(good);
     EXPECT_EQ(moved.fileName(), "b");
     EXPECT_EQ(DumpTree(moved), "1:1 If a {to 2}\n");
 }
