@@ -94,11 +94,11 @@ void AppendObject(std::string& out, int n) {
 const std::string& Module100k() {
     static const std::string text = [] {
         std::string out = "Enum Kind\n  Plain = 1\n  Fancy = 2\nEnd Enum\n\n";
-        for (int n = 0;; ++n) {
+        size_t lines = 0;
+        for (int n = 0; lines < 100000; ++n) {
+            const size_t from = out.size();
             AppendObject(out, n);
-            size_t lines = 0;
-            for (char c : out) lines += c == '\n';
-            if (lines >= 100000) break;
+            for (size_t i = from; i < out.size(); ++i) lines += out[i] == '\n';
         }
         return out;
     }();
