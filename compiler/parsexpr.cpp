@@ -67,10 +67,8 @@ bool BinaryAt(const Token& t, BinaryInfo& out) {
     }
 }
 
-constexpr int kNotPower = 6;
 constexpr int kComparePower = 7;
 constexpr int kNegPower = 13;
-constexpr int kPowPower = 14;
 
 bool BuiltinOf(Kw kw, Builtin& fn) {
     switch (kw) {
