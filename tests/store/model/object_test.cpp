@@ -1,6 +1,7 @@
 // Objects: prototypes and clones, discrimination and its undo, names and
 // aliases, deep sets, text unloading, binding, release and destruction.
 #include <cstdio>
+#include <memory>
 #include <regex>
 #include <string>
 
@@ -347,6 +348,44 @@ TEST_F(Objects, BindingChecksCountsAndTypesAndWritesThroughReferences) {
     EXPECT_EQ(getText(second, "s"), "8");
     second->destroy();
     args->destroy();
+}
+
+TEST_F(Objects, AProcedureWithoutParametersBindsACallWithoutAnArgumentList) {
+    InterObj args(InterObjRep::New(DETACHED_MODULE, IOT_WORKER));
+    args->checkBindings(nullptr);
+    InterObjRep* frame = args->bind(nullptr);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(frame->isWorkerObj());
+    frame->destroy();
+    // With a parameter, no list is too few arguments.
+    args->addField(InterDataField::make("n", IDT_LONG, 1));
+    EXPECT_THROW(args->checkBindings(nullptr), TooFewArguments);
+    EXPECT_THROW(args->bind(nullptr), TooFewArguments);
+    args->destroy();
+}
+
+TEST_F(Objects, AnUnloadFailureNamesItsModuleObjectOnlyWhileTheObjectLives) {
+    InterObjRep* module = named("Module1");
+    ModuleUnloadFailed failure(32682, module);
+    std::unique_ptr<StoreException> copy(failure.Clone());
+    EXPECT_EQ(failure.module(), module);
+    InterObj held;
+    failure.args()->at(0)->get(held);
+    EXPECT_EQ(held.get(), module);
+    held = nullptr;
+
+    module->Destroy();
+    InterObjRep::DeleteObjects();
+    InterObj later(InterObjRep::New(DETACHED_MODULE, IOT_ORDINARY));
+    const StoreException* both[] = {&failure, copy.get()};
+    for (const StoreException* e : both) {
+        EXPECT_EQ(static_cast<const ModuleUnloadFailed*>(e)->module(), nullptr);
+        std::unique_ptr<ValueList> args = e->args();
+        ASSERT_EQ(args->length(), 1);
+        args->at(0)->get(held);
+        EXPECT_EQ(held.get(), nullptr);
+    }
+    later->Destroy();
 }
 
 TEST_F(Objects, AbstractingPutsANewNamedPrototypeAboveTheObject) {
