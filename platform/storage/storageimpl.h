@@ -103,6 +103,8 @@ private:
     void writeContent(int fd, const std::string& path);
     void writeEmpty(int fd, const std::string& path);
     std::shared_ptr<CfbReader> readBack(int fd, const std::string& path);
+    // What in a written image differs from the storage's content, or "".
+    std::string differenceFrom(CfbReader& image) const;
     void commitNow();
 
     std::string path_;  // as the caller named it, made absolute
