@@ -418,6 +418,7 @@ TEST_F(Saving, ASaveWritesOnlyWhatChangedAndLeavesTheModuleClean) {
     const tModuleIndex m = load(path);
     InterObj o(named("Counter", m));
     addData(o.get(), "N", IDT_LONG);
+    InterObj unchanged(InterObjRep::NewCopy(*o, m, IOT_ORDINARY));  // loaded, never changed
     ObjectStore::Save(m);
     ObjectStore::Commit(m);
     EXPECT_FALSE(ObjectStore::IsDirty(m));
