@@ -18,7 +18,8 @@
 //
 // Invariants:
 //  1. The file at the path is only ever replaced whole, by rename, after the
-//     new file was written, read back and flushed.
+//     new file was written, flushed and read back (a commit's byte for byte),
+//     and the folder is flushed after the rename.
 //  2. A writable storage holds the write lock on the file its path names;
 //     a read-only one holds none and never writes.
 //  3. Every StreamState ever handed out stays in streams_ until the storage
