@@ -305,6 +305,30 @@ TEST_F(Objects, RenamingAnEmbedRenamesItsFieldOnTheHost) {
     EXPECT_EQ(form->findField("Button1"), nullptr);
 }
 
+// A name a field of the host already has, its own or inherited, is refused;
+// the embed and the field that has the name stay as they were.
+TEST_F(Objects, RenamingAnEmbedOntoANameAFieldHasIsRefusedAndChangesNothing) {
+    InterObj base(named("Base"));
+    addData(base.get(), "Inherited", IDT_LONG);
+    InterObj form(InterObjRep::NewNamed("Form1", base.get(), DETACHED_MODULE, IOT_ORDINARY));
+    addData(form.get(), "Own", IDT_STRING);
+    form->addField(new EmbedObjField("Button1", nullptr));
+    form->addField(new EmbedObjField("Button2", nullptr));
+    InterObj embedded;
+    ASSERT_TRUE(ObjectStore::find("Form1.Button1", embedded));
+    for (const char* taken : {"Own", "Inherited", "Button2"}) {
+        SCOPED_TRACE(taken);
+        EXPECT_THROW(embedded->renameObject(taken), CollisionOnParent);
+        EXPECT_EQ(embedded->alias(), "Form1.Button1");
+        EXPECT_EQ(form->findField(embedded.get()), form->findField("Button1"));
+    }
+    EXPECT_TRUE(form->findField("Own")->isInterDataField());
+    EXPECT_TRUE(form->findField("Inherited")->isInterDataField());
+    InterObj second;
+    ASSERT_TRUE(ObjectStore::find("Form1.Button2", second));
+    EXPECT_EQ(form->findField(second.get()), form->findField("Button2"));
+}
+
 TEST_F(Objects, TheLastReleaseOfADetachedDynamicObjectDestroysIt) {
     InterObj form(named("Form1"));
     addData(form.get(), "Text", IDT_STRING);
