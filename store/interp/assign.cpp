@@ -91,7 +91,8 @@ void Assignment::eval(Context& ctx) const {
             *returnValue = *v;
         return;
     }
-    ValuePtr place = t->eval(ctx, EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET);
+    constexpr int32_t kTarget = EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET;
+    ValuePtr place = t->type() == EXPR_SID ? static_cast<const Sid*>(t)->eval(ctx, kTarget) : t->eval(ctx, kTarget);
     if (isLong) {
         // A Long target takes the number as it is, which is what assigning
         // a Long value to it does.

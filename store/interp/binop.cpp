@@ -6,6 +6,7 @@
 #include "platform/util/uassert.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/ident.h"
 #include "store/model/objval.h"
 #include "store/valops.h"
 
@@ -82,7 +83,10 @@ ValuePtr BinaryOp::eval(Context& lookup, Context& args) const {
 
 bool BinaryOp::evalLong(Context& lookup, Context& args, int32_t& out, ValuePtr& value) const {
     const BinOpType o = op();
-    ValuePtr l = left()->eval(lookup, args, EVAL_VALUE_REQUIRED);
+    // A name on the left, the commonest operand, goes to its kind at once.
+    const ExprNode* leftNode = left();
+    ValuePtr l = leftNode->type() == EXPR_SID ? static_cast<const Sid*>(leftNode)->eval(lookup, EVAL_VALUE_REQUIRED)
+                                              : leftNode->eval(lookup, args, EVAL_VALUE_REQUIRED);
     if (o == BINOP_ANDALSO || o == BINOP_ORELSE) {
         // The left operand decides alone when it can: the right one is not
         // evaluated (a function there is not called).
