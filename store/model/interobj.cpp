@@ -1309,6 +1309,7 @@ void InterObjRep::destroy() {
     clearHandleCell();
     if (SignatureRep* s = signature()) s->fieldDestructors(*this);
     if (isWorkerObj()) {
+        if (SignatureRep* s = signature(); s && !s->isDestroying()) s->removeWorker(this, from);
         delete this;
         return;
     }

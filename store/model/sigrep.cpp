@@ -704,6 +704,12 @@ void SignatureRep::removeObject(const InterObjRep* o) {
     noteProxies(o->moduleIndex());
 }
 
+void SignatureRep::removeWorker(const InterObjRep* o, tModuleIndex was) {
+    if (!o || (o->listings_ & InterObjRep::kOffSignatureList) || !objects_.remove(o)) return;
+    o->listings_ |= InterObjRep::kOffSignatureList;
+    if (was == moduleIndex()) changed();
+}
+
 void SignatureRep::removeObject(unsigned index) {
     if (index >= objects_.length()) return;
     const tModuleIndex m = objects_[index].moduleIndex();

@@ -233,6 +233,11 @@ public:
     // The same at a given position of the list (undoing a removal).
     void addObjectAt(InterObjRep* o, size_t index);
     void removeObject(const InterObjRep* o);
+    // A worker leaving memory leaves the list too. was is the module it
+    // belonged to: one that never belonged to this signature's module (a
+    // frame's locals, a bound argument object) is in no record, so its
+    // leaving changes nothing to save.
+    void removeWorker(const InterObjRep* o, tModuleIndex was);
     void removeObject(unsigned index);
     void addChildSignature(SignatureRep& s, int notifyProxy);
     void removeChildSignature(SignatureRep* s);

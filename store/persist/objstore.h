@@ -20,9 +20,9 @@
 //   "Module version"   the version record (below)
 //   "Static globals"   static names, dynamic objects, preloads (statglob.cpp)
 //   one stream per kind of thing, each a description table (desctab.h), in
-//   the order of kTableKinds: "Objects", "Signatures", "Strings",
+//   the order of kTableKinds: "Objects", "Blocks", "Signatures", "Strings",
 //   "Enumerations", "ObjectProxies", "EnumerationProxies",
-//   "SignatureProxies" (block tables join when blocks are stored)
+//   "SignatureProxies"
 //   "IdStrings"        the identifier table (idstr.h)
 //
 // "Module version" record, from offset 0:

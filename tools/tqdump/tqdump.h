@@ -8,9 +8,9 @@
 //  2. the records, read the way the store reads them, by loading the module
 //     read-only and faulting every thing of every table: objects with their
 //     values and arrays, signatures with their fields and events, strings,
-//     enumerations, and the text by which each proxy names its target.
-//     Records of kinds this library does not read yet (blocks) are shown as
-//     their first bytes.
+//     enumerations, the text by which each proxy names its target, and
+//     every block's head with its statements and expressions, one node
+//     per line (dumpblocks.cpp).
 // Every fault it meets is reported where it was found and makes the exit
 // status 1; a record that refers to a thing of a module not loaded is shown
 // as "unresolved" and is no fault. The file is never changed (its storage is
@@ -51,5 +51,7 @@ struct Report {
 void DumpLayout(OCLStorage& storage, Report& report);
 // Pass 2 (dumprecs.cpp); the module is loaded from path.
 void DumpRecords(const std::string& path, Report& report);
+// The blocks of module m, loaded by pass 2, into `into` (dumpblocks.cpp).
+void DumpBlocks(unsigned char m, Node& into, Report& report);
 
 }  // namespace tq::dump
