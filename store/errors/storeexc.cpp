@@ -4,6 +4,7 @@
 
 #include "platform/util/syserror.h"
 #include "store/errors/msgtable.h"
+#include "store/model/interobj.h"
 #include "store/vals.h"
 
 namespace tq {
@@ -40,6 +41,12 @@ StoreException::~StoreException() = default;
 StoreException* StoreException::Clone() const { return new StoreException(*this); }
 
 void StoreException::Throw() const { throw StoreException(*this); }
+
+void StoreException::setObject(InterObjRep* obj) { objectCell_ = obj ? obj->handle() : 0; }
+
+InterObjRep* StoreException::object() const {
+    return objectCell_ ? HandleTable::Global().getAs<InterObjRep>(objectCell_) : nullptr;
+}
 
 const char* StoreException::name() const { return name_ ? name_->c_str() : "Exception"; }
 

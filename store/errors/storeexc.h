@@ -30,6 +30,7 @@
 namespace tq {
 
 class InterObjRep;
+class MethodField;
 class ValueList;
 
 class StoreException : public XException {
@@ -63,6 +64,18 @@ public:
 
     // Source line of the statement during which the exception arose, or -1.
     int32_t line = -1;
+    // Set by the first statement the failure passes, which records line,
+    // object and procedure; the statements around it leave them as they are.
+    bool handled = false;
+    // The procedure whose statement was running then, or null. It stays
+    // valid while the procedure's signature lives; the debugger reads it
+    // while the program is suspended.
+    const MethodField* procedure = nullptr;
+
+    // The object the failure concerns (the running code's Me). The exception
+    // holds it without a count: it reads null once the object is gone.
+    void setObject(InterObjRep* obj);
+    InterObjRep* object() const;
 
     // Text of message id. *found (when not null) receives the text's length,
     // or 0 when the table has no text for id and the fallback is returned.
@@ -88,6 +101,8 @@ protected:
 
 private:
     std::optional<std::string> name_;
+    // The object's handle cell (0 for none).
+    uint32_t objectCell_ = 0;
 };
 
 // Throws StoreException with the system's text for error code (code 0: the

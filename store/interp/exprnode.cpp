@@ -1,9 +1,15 @@
+// The expression dispatcher, constants, and the builders' common steps.
 #include "store/interp/exprnode.h"
 
 #include <bit>
 #include <cstring>
 
 #include "platform/util/uassert.h"
+#include "store/errors/extexcep.h"
+#include "store/interp/binop.h"
+#include "store/interp/ident.h"
+#include "store/interp/nodekinds.h"
+#include "store/model/objval.h"
 
 namespace tq {
 
@@ -24,12 +30,10 @@ ExprNode::ExprNode(uint16_t kind, uint32_t size, uint8_t flags) : flags_(flags) 
     StoreLE32(size_, size);
 }
 
-ValuePtr ExprNode::eval(Context&, Context&, int32_t) {
-    switch (type()) {
-        case EXPR_LONG_CONSTANT: return static_cast<const LongConstant*>(this)->eval();
-        case EXPR_DOUBLE_CONSTANT: return static_cast<const DoubleConstant*>(this)->eval();
-        default: TQ_ASSERT(false, "NULL"); return ValuePtr();
-    }
+uint32_t ExprNode::embed(uint32_t at, ExprPtr node) {
+    const uint32_t n = node->size();
+    std::memcpy(bytes() + at, node->bytes(), n);
+    return at + n;
 }
 
 int ExprNode::negate() {
@@ -50,7 +54,33 @@ int ExprNode::negate() {
     }
 }
 
-// ---- constants ----------------------------------------------------------------------
+void ExprNode::markAsDotted() {
+    switch (type()) {
+        case EXPR_SID:
+        case EXPR_CID: addFlags(kDotted); return;
+        case EXPR_MID:
+            if (static_cast<Mid*>(this)->pieceCount() > 0) nodeAt(Mid::kPiecesOffset)->addFlags(kDotted);
+            return;
+        default: utilsAssert("Illegal ExprNode type for markAsDotted", __FILE__, __LINE__);
+    }
+}
+
+ExprPtr ExprNode::convertToComplex(ExprPtr self, std::unique_ptr<Cid> c) {
+    if (self && c) {
+        if (self->type() == EXPR_SID) {
+            c->defineBaseId(std::unique_ptr<Sid>(static_cast<Sid*>(self.release())));
+            return ExprPtr(c.release());
+        }
+        if (self->type() == EXPR_MID) {
+            const ExprNode* last = static_cast<Mid*>(self.get())->lastPiece();
+            if (last && last->type() == EXPR_SID)
+                return Mid::endWith(std::unique_ptr<Mid>(static_cast<Mid*>(self.release())), std::move(c));
+        }
+    }
+    throw IllegalConversion("Cid::convertToComplex()", 32757);
+}
+
+// ---- numeric constants ------------------------------------------------------------------
 
 template <class T>
 Constant<T>::Constant(T value, int radix)
@@ -62,7 +92,11 @@ Constant<T>::Constant(T value, int radix)
 template <class T>
 T Constant<T>::value() const {
     Bits<T> bits = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) bits |= static_cast<Bits<T>>(value_[i]) << (8 * i);
+    if constexpr (sizeof(T) == 4) {
+        bits = LoadLE32(value_);
+    } else {
+        bits = static_cast<uint64_t>(LoadLE32(value_)) | (static_cast<uint64_t>(LoadLE32(value_ + 4)) << 32);
+    }
     return std::bit_cast<T>(bits);
 }
 
@@ -82,5 +116,48 @@ ValuePtr Constant<T>::eval() const {
 
 template class Constant<int32_t>;
 template class Constant<double>;
+
+// ---- text and Nothing --------------------------------------------------------------------
+
+StringConstant::StringConstant(uint32_t length) : ExprNode(EXPR_STRING_CONSTANT, kTextOffset + length) {
+    StoreLE32(length_, length);
+}
+
+ExprPtr StringConstant::make(const char* text) {
+    const size_t n = std::strlen(text ? text : "");
+    TQ_ASSERT(n < 0x7FFFFFF0, "text length");
+    const uint32_t length = static_cast<uint32_t>(n) + 1;
+    auto* node = ::new (Allocate(kTextOffset + length)) StringConstant(length);
+    std::memcpy(node->bytes() + kTextOffset, text ? text : "", length);
+    return ExprPtr(node);
+}
+
+ValuePtr StringConstant::eval() const { return ValuePtr(new StringValue(ValString(text()))); }
+
+ValuePtr NullObjConstant::eval() const { return ValuePtr(new ObjectValue()); }
+
+// ---- bounds pairs ----------------------------------------------------------------------------
+
+ExprNodePair::ExprNodePair() : ExprNode(1, kFixedSize) {
+    StoreLE32(first_, 0);
+    StoreLE32(second_, 0);
+}
+
+std::unique_ptr<ExprNodePair> ExprNodePair::make(ExprPtr first, ExprPtr second) {
+    const uint32_t a = first ? first->size() : 0;
+    const uint32_t b = second ? second->size() : 0;
+    auto* pair = ::new (Allocate(kFixedSize + a + b)) ExprNodePair();
+    pair->setSize(kFixedSize + a + b);
+    uint32_t at = kFixedSize;
+    if (first) {
+        StoreLE32(pair->first_, at);
+        at = pair->embed(at, std::move(first));
+    }
+    if (second) {
+        StoreLE32(pair->second_, at);
+        pair->embed(at, std::move(second));
+    }
+    return std::unique_ptr<ExprNodePair>(pair);
+}
 
 }  // namespace tq

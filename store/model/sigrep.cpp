@@ -711,6 +711,12 @@ void SignatureRep::removeObject(const InterObjRep* o) {
     noteProxies(o->moduleIndex());
 }
 
+void SignatureRep::removeWorker(const InterObjRep* o, tModuleIndex was) {
+    if (!o || (o->listings_ & InterObjRep::kOffSignatureList) || !objects_.remove(o)) return;
+    o->listings_ |= InterObjRep::kOffSignatureList;
+    if (was == moduleIndex()) changed();
+}
+
 void SignatureRep::removeObject(unsigned index) {
     if (index >= objects_.length()) return;
     const tModuleIndex m = objects_[index].moduleIndex();
@@ -925,9 +931,11 @@ const char* SignatureRep::getDefiningDLL() {
     const ClassEntry* entry = ClassRegistry::FindByClsid(*classId_);
     // The class id has no entry: the registry's answer for a missing key.
     if (!entry) OleException::Check(static_cast<int32_t>(0x80070002u), "SignatureRep::getDefiningDLL()");
-    static std::string library;
-    library = entry->library.substr(0, 255);
-    return library.c_str();
+    // The library's buffer, never destroyed like its other process-wide
+    // state.
+    static std::string* const library = new std::string;
+    *library = entry->library.substr(0, 255);
+    return library->c_str();
 }
 
 // ---- life -----------------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "platform/util/pathstr.h"
 #include "platform/util/pushdir.h"
 #include "platform/util/uassert.h"
+#include "store/block.h"
 #include "store/errors/extexcep.h"
 #include "store/faultp.h"
 #include "store/model/enum.h"
@@ -54,6 +55,7 @@ constexpr TableKind KindOf() {
 
 constexpr TableKind kTableKinds[] = {
     KindOf<InterObjRep>(),
+    KindOf<BlockRep>(),
     KindOf<SignatureRep>(),
     KindOf<ValStringRep>(),
     KindOf<EnumRep>(),

@@ -20,9 +20,9 @@
 //   "Module version"   the version record (below)
 //   "Static globals"   static names, dynamic objects, preloads (statglob.cpp)
 //   one stream per kind of thing, each a description table (desctab.h), in
-//   the order of kTableKinds: "Objects", "Signatures", "Strings",
+//   the order of kTableKinds: "Objects", "Blocks", "Signatures", "Strings",
 //   "Enumerations", "ObjectProxies", "EnumerationProxies",
-//   "SignatureProxies" (block tables join when blocks are stored)
+//   "SignatureProxies"
 //   "IdStrings"        the identifier table (idstr.h)
 //
 // "Module version" record, from offset 0:
@@ -283,9 +283,9 @@ public:
 
     // ---- unloading ---------------------------------------------------------------
 
-    // Unloads module m (nothing for a slot that is not in use). StoreException
-    // 32682 when an object or child signature of one of its signatures lies in
-    // another module.
+    // Unloads module m (nothing for a slot that is not in use).
+    // ModuleUnloadFailed 32682 when an object or child signature of one of its
+    // signatures lies in another module.
     static void UnloadModule(tModuleIndex m);
     static void UnloadModule(ObjectStore* s);
     // The same for every used slot of a list ended by 255, checked as a set.

@@ -23,7 +23,8 @@ namespace tq::fuzz {
 
 inline constexpr const char* kModuleStreams[] = {
     "Module version", "Static globals", "Objects",       "Signatures",         "Strings",
-    "IdStrings",      "Enumerations",   "ObjectProxies", "EnumerationProxies", "SignatureProxies"};
+    "IdStrings",      "Enumerations",   "ObjectProxies", "EnumerationProxies", "SignatureProxies",
+    "Blocks"};
 inline constexpr size_t kModuleStreamCount = sizeof kModuleStreams / sizeof kModuleStreams[0];
 inline constexpr uint8_t kRawFile = 0xFF;
 

@@ -8,6 +8,7 @@
 #include "platform/util/pathsrch.h"
 #include "store/errors/extexcep.h"
 #include "store/arrayfld.h"
+#include "store/block.h"
 #include "store/field.h"
 #include "store/model/enum.h"
 #include "store/model/interobj.h"
@@ -267,7 +268,8 @@ bool Reported(const Report& report, const std::string& text) {
 }  // namespace
 
 bool KindIsRead(const std::string& stream) {
-    return stream == InterObjRep::storageName || stream == SignatureRep::storageName ||
+    return stream == InterObjRep::storageName || stream == BlockRep::storageName ||
+           stream == SignatureRep::storageName ||
            stream == ValStringRep::storageName || stream == EnumRep::storageName ||
            stream == InterObjProxy::storageName || stream == EnumProxy::storageName ||
            stream == SignatureProxy::storageName;
@@ -292,6 +294,7 @@ void DumpRecords(const std::string& path, Report& report) {
     DumpKind<SignatureRep>(m, records, report, [](SignatureRep& s, Node& n) { DescribeSignature(s, n); });
     DumpKind<InterObjRep>(m, records, report, [m](InterObjRep& o, Node& n) { DescribeObject(o, m, n); });
     DumpKind<ValStringRep>(m, records, report, [](ValStringRep& s, Node& n) { DescribeString(s, n); });
+    DumpBlocks(m, records, report);
     // A proxy names its target in another module by text; that text is what
     // a person needs to see to know what the module expects to find.
     DumpKind<InterObjProxy>(m, records, report, [](InterObjProxy& p, Node& n) { n.add("text", p.text()); });

@@ -8,12 +8,12 @@
 //  2. the records, read the way the store reads them, by loading the module
 //     read-only and faulting every thing of every table: objects with their
 //     values and arrays, signatures with their fields and events, strings,
-//     enumerations, and the text by which each proxy names its target.
-//     Records of kinds this library does not read yet (blocks) are shown as
-//     their first bytes. Then the library walks the module (WalkModule):
-//     every value of every object, every element of every array, what
-//     signatures and the static globals name. What the library cannot open
-//     or read is a fault here, so the verdict is the library's.
+//     enumerations, the text by which each proxy names its target, and
+//     every block's head with its statements and expressions, one node
+//     per line (dumpblocks.cpp). Then the library walks the module
+//     (WalkModule): every value of every object, every element of every
+//     array, what signatures and the static globals name. What the library
+//     cannot open or read is a fault here, so the verdict is the library's.
 // Every fault it meets is reported where it was found and makes the exit
 // status 1; a record that refers to a thing of a module not loaded is shown
 // as "unresolved" and is no fault. The file is never changed (its storage is
@@ -55,5 +55,7 @@ struct Report {
 void DumpLayout(OCLStorage& storage, Report& report);
 // Pass 2 (dumprecs.cpp); the module is loaded from path.
 void DumpRecords(const std::string& path, Report& report);
+// The blocks of module m, loaded by pass 2, into `into` (dumpblocks.cpp).
+void DumpBlocks(unsigned char m, Node& into, Report& report);
 
 }  // namespace tq::dump

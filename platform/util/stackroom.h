@@ -1,0 +1,32 @@
+// StackRoom: how much of the calling thread's native stack is still free.
+//
+// The interpreter recurses on the native stack (a procedure calling itself
+// runs its statements inside the call), so the only sound limit on
+// recursion is the room that is left. A thread's stack bounds are asked of
+// the system once per thread and kept; afterwards a check is one thread-local
+// read and a comparison with the current frame address.
+//
+// The main thread's stack grows on demand up to its resource limit; the
+// system reports that limit as the stack's size. Where the system reports
+// no usable size (an unlimited limit), a limit of kAssumedStackSize below
+// the highest address of the stack is assumed, so that a check always has
+// a bound.
+#pragma once
+
+#include <cstddef>
+
+namespace tq {
+
+class StackRoom {
+public:
+    static constexpr std::size_t kAssumedStackSize = std::size_t(8) << 20;
+
+    // Bytes between the caller's frame and the lowest usable address of the
+    // calling thread's stack (0 when the frame is already below it).
+    static std::size_t Remaining() noexcept;
+
+    // The usable bounds of the calling thread's stack, [low, high).
+    static void Bounds(const char*& low, const char*& high) noexcept;
+};
+
+}  // namespace tq

@@ -1,0 +1,282 @@
+#include "store/context.h"
+
+#include <cstdio>
+
+#include "platform/util/uassert.h"
+#include "store/block.h"
+#include "store/errors/extexcep.h"
+#include "store/interp/execnode.h"
+#include "store/interp/ident.h"
+#include "store/interp/localval.h"
+#include "store/interp/lookcache.h"
+#include "store/interp/stackfrm.h"
+#include "store/methfld.h"
+#include "store/model/objiter.h"
+#include "store/model/objval.h"
+#include "store/persist/objstore.h"
+
+namespace tq {
+
+namespace {
+
+// Whatever may make a cached member stale (an object destroyed or renamed,
+// an array re-dimensioned) empties the whole pool: the object model calls
+// this through its hook.
+const bool cacheDumperInstalled = (InterObjRep::SetCacheDumper(&Context::dumpCache), true);
+
+}  // namespace
+
+// ---- the scope stack ----------------------------------------------------------------
+
+void Context::ScopeStack::push(InterObjRep* o) {
+    if (size_ < kInline)
+        inline_[size_] = o;
+    else
+        more_.push_back(o);
+    ++size_;
+}
+
+InterObjRep* Context::ScopeStack::pop() {
+    if (size_ == 0) return nullptr;
+    --size_;
+    if (size_ < kInline) return inline_[size_];
+    InterObjRep* o = more_.back();
+    more_.pop_back();
+    return o;
+}
+
+void Context::ScopeStack::eraseFromTop(size_t i) {
+    // Moves every newer entry down by one.
+    for (size_t at = size_ - 1 - i; at + 1 < size_; ++at) {
+        InterObjRep* next = at + 1 < kInline ? inline_[at + 1] : more_[at + 1 - kInline];
+        (at < kInline ? inline_[at] : more_[at - kInline]) = next;
+    }
+    pop();
+}
+
+// ---- construction ----------------------------------------------------------------------
+
+Context::Context() : flags_(kSearchGlobals) {}
+
+Context::Context(InterObjRep* me, uint8_t flags) : flags_(flags), me_(me) {}
+
+Context::Context(InterObjRep* me, InterProcField* proc, uint8_t flags)
+    : flags_(flags), me_(me), procField_(proc) {
+    if (!proc) return;
+    if (proc->isFunction())
+        returnValue_ = DirectValueClassFactory(static_cast<InterFuncField*>(proc)->type(), nullptr);
+    const uint32_t names = proc->identifiers().count();
+    if (lookupCacheMax >= 0 && names <= static_cast<uint32_t>(lookupCacheMax)) takeCache(names);
+}
+
+Context::Context(const Context& other, uint8_t flags)
+    : flags_(flags),
+      me_(other.me()),
+      procField_(other.procField_),
+      evalIds_(other.evalIds_),
+      evalBlocks_(other.evalBlocks_) {}
+
+Context::~Context() {
+    scopes_.clear();
+    releaseCache();
+}
+
+void Context::takeCache(uint32_t length) {
+    cache_ = LookupCachePool::Allocate(length);
+    cacheLength_ = length;
+    updateUsableCache();
+}
+
+void Context::releaseCache() {
+    LookupCachePool::Release(cache_, cacheLength_);
+    cache_ = nullptr;
+    cacheLength_ = 0;
+    updateUsableCache();
+}
+
+void Context::reinit(InterObjRep* me, SignatureRep* sig, const Context& caller) {
+    scopes_.clear();
+    // Members cached for the previous Me would answer for the new one.
+    for (uint32_t i = 0; i < cacheLength_; ++i) LookupCachePool::Drop(cache_[i]);
+    static_cast<Faultp<InterObjRep>&>(me_) = me;
+    signature_ = sig;
+    if (me != caller.me())
+        flags_ |= kForeignMe;
+    else
+        flags_ &= static_cast<uint8_t>(~kForeignMe);
+}
+
+// ---- scopes --------------------------------------------------------------------------------
+
+void Context::pushLocals(InterObjRep* scope) {
+    scopes_.push(scope);
+    if (cacheFilled_ && scopes_.size() > 1) clearShadowed(scope);
+}
+
+void Context::clearShadowed(InterObjRep* scope) {
+    if (!procField_ || !scope) return;
+    const IdStringVector& ids = procField_->identifiers();
+    InterObjFieldIterator fields(scope);
+    while (Field* f = fields()) {
+        const int32_t at = ids.findString(f->name());
+        if (at >= 0 && at < 65535 && static_cast<uint32_t>(at) < cacheLength_) LookupCachePool::Drop(cache_[at]);
+    }
+}
+
+void Context::popLocals() {
+    if (!scopes_.empty()) popScope(scopes_.fromTop(0), true);
+}
+
+void Context::popStatics() {
+    if (!scopes_.empty()) popScope(scopes_.fromTop(0), false);
+}
+
+void Context::popScope(InterObjRep* scope, bool destroy) {
+    if (!scope) return;
+    for (size_t i = 0; i < scopes_.size(); ++i) {
+        if (scopes_.fromTop(i) == scope) {
+            scopes_.eraseFromTop(i);
+            break;
+        }
+    }
+    if (cacheFilled_) clearCache(scope);
+    if (destroy && !scope->isDestroyStarted()) scope->destroy();
+}
+
+// ---- the cache --------------------------------------------------------------------------
+
+void Context::clearCache(const InterObjRep* owner) {
+    for (uint32_t i = 0; i < cacheLength_; ++i) {
+        MemberPtr& slot = cache_[i];
+        if (slot && slot->owner() == owner) LookupCachePool::Drop(slot);
+    }
+}
+
+void Context::dumpCache() { LookupCachePool::DumpAll(); }
+
+int32_t Context::GetLookupCacheLength() { return static_cast<int32_t>(LookupCachePool::Used()); }
+
+// ---- resolution ---------------------------------------------------------------------------
+
+const char* Context::identifierName(uint32_t idIndex) const {
+    const IdStringVector* ids = evalIds_ ? evalIds_ : procField_ ? &procField_->identifiers() : nullptr;
+    if (!ids || idIndex >= ids->count()) return nullptr;
+    return static_cast<const char*>((*ids)[idIndex]);
+}
+
+ValuePtr Context::evalUncached(uint32_t idIndex, IdType type, const ValueList* args, int32_t how,
+                               int& found) const {
+    const char* name = identifierName(idIndex);
+    if (!name) {
+        // Code run with tables that are not its own: no name can be told.
+        char text[16];
+        std::snprintf(text, sizeof text, "#%u", idIndex);
+        throw NotFound(32740, text);
+    }
+    MemberPtr* slot = idIndex < usableCache_ ? &cache_[idIndex] : nullptr;
+    return eval(name, type, args, how, found, slot);
+}
+
+ValuePtr Context::eval(const char* name, IdType type, const ValueList* args, int32_t how, int& found,
+                       MemberPtr* slot) const {
+    found = 0;
+    // A resolution that ends in a member fills the slot; noted before the
+    // member runs, which may fail after the slot was filled.
+    if (slot) cacheFilled_ = true;
+    for (size_t i = 0; i < scopes_.size(); ++i) {
+        int handled = 0;
+        // Scope objects are asked about their own fields: the context's
+        // signature is Me's and would read their data at Me's offsets.
+        InterObjRep* scope = scopes_.fromTop(i);
+        ValuePtr v = scope->eval(name, type, args, nullptr, how, &handled, slot);
+        if (handled) {
+            found = 1;
+            if (slot && *slot && scope->isLocalVarCopy()) keepLocal(scope, name, *slot);
+            return v;
+        }
+    }
+    if (InterObjRep* me = me_.get()) {
+        int handled = 0;
+        const int32_t meHow = (flags_ & kForeignMe) ? (how | EVAL_FROM_OUTSIDE) : how;
+        ValuePtr v = me->eval(name, type, args, signature_.get(), meHow, &handled, slot);
+        if (handled) {
+            found = 1;
+            return v;
+        }
+    }
+    if (!(flags_ & kSearchGlobals)) return ValuePtr();
+    InterObj obj;
+    if (ObjectStore::findStatic(name, obj)) {
+        found = 1;
+        ValuePtr v(new ObjectValue(obj));
+        if (slot) *slot = v;
+        return v->memberEval(type, args, how);
+    }
+    if (globalObjects) return globalObjects(name, type, args, how, found);
+    return ValuePtr();
+}
+
+void Context::keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const {
+    SignatureRep* owner = nullptr;
+    SignatureRep* sig = scope->signature();
+    Field* f = sig ? sig->findField(name, owner, 0) : nullptr;
+    if (!f || f != slot->field() || !owner) return;
+    if (MemberPtr local = MakeLocalValue(*scope, *f, *owner)) slot = std::move(local);
+}
+
+// ---- Me, With, return value -------------------------------------------------------------------
+
+ValuePtr Context::getMe() const {
+    InterObjRep* me = me_.get();
+    if (!me) throw StoreException(32735u);
+    return ValuePtr(new ObjectValue(InterObj(me)));
+}
+
+InterObj Context::setWithObj(InterObjRep* obj) {
+    InterObj previous(withObj_.get());
+    static_cast<Faultp<InterObjRep>&>(withObj_) = obj;
+    InterObjRep* me = me_.get();
+    if (me && obj && !me->canBeTreatedAs(obj))
+        flags_ |= kWithNotMe;
+    else
+        flags_ &= static_cast<uint8_t>(~kWithNotMe);
+    return previous;
+}
+
+Value* Context::functionResult(const Sid& sid) const {
+    if (!returnValue_ || !procField_ || sid.isMe() || sid.isTruthConstant()) return nullptr;
+    if (evalIds_) {
+        const char* name = identifierName(sid.idIndex());
+        const char* own = procField_->name();
+        return name && own && std::strncmp(name, own, kMaxIdLength) == 0 ? returnValue_.get() : nullptr;
+    }
+    return static_cast<int32_t>(sid.idIndex()) == procField_->ownNameIndex() ? returnValue_.get() : nullptr;
+}
+
+ValuePtr Context::takeReturnValue() {
+    TQ_ASSERT(procField_ && procField_->isFunction(), "procField && procField->isFunction()");
+    ValuePtr v = std::move(returnValue_);
+    static_cast<InterFuncField*>(procField_)->convertReturn(v);
+    return v;
+}
+
+// ---- code and frames ----------------------------------------------------------------------------
+
+void Context::setEvalTables(const IdStringVector* ids, const BlockVector* blocks) {
+    evalIds_ = ids;
+    evalBlocks_ = blocks;
+    updateUsableCache();
+}
+
+const BlockVector* Context::blockTable() const {
+    if (evalBlocks_) return evalBlocks_;
+    return procField_ ? &procField_->blocks() : nullptr;
+}
+
+int32_t Context::getLastNodeExeLine() const { return lastNode_ ? lastNode_->line() : -1; }
+
+int32_t Context::currentFramePos() { return ExecutionStack::activeFrames(); }
+
+StackFrame* Context::currentFrame() { return ExecutionStack::top(); }
+
+}  // namespace tq

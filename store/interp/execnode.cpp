@@ -1,0 +1,108 @@
+// The statement dispatcher, Exit and Stop.
+#include "store/interp/execnode.h"
+
+#include "platform/util/uassert.h"
+#include "store/context.h"
+#include "store/errors/extexcep.h"
+#include "store/interp/assign.h"
+#include "store/interp/dbgseam.h"
+#include "store/interp/nodekinds.h"
+#include "store/interp/stackfrm.h"
+#include "store/methfld.h"
+#include "store/storeapp.h"
+
+namespace tq {
+
+ExecNode::ExecNode(uint16_t kind, uint32_t size, int32_t line) {
+    StoreLE16(kind_, kind);
+    StoreLE32(size_, size);
+    StoreLE32(line_, static_cast<uint32_t>(line));
+    StoreLE32(runLine_, static_cast<uint32_t>(line));
+}
+
+void ExecNode::eval(Context& ctx) {
+    // The debugger comes first, so that a breakpoint stops before the
+    // statement does anything.
+    if (DebugHook::modes) [[unlikely]] {
+        if (DebugHook* d = DebugHook::Installed()) d->eval(ctx, line());
+    }
+    try {
+        // The running line is set before anything that can fail, or a failure
+        // (and the debugger) would show the line of an earlier statement.
+        setRunningLine(line());
+        StoreApplication::CheckForBreak();
+        run(ctx);
+    } catch (const StoreException&) {
+        failed(ctx);
+    }
+}
+
+void ExecNode::run(Context& ctx) {
+    switch (type()) {
+        case STMT_ASSIGNMENT: static_cast<const Assignment*>(this)->eval(ctx); return;
+        case STMT_EXITER: static_cast<const Exiter*>(this)->eval(ctx); return;
+        case STMT_STOP: static_cast<const StopStmt*>(this)->eval(ctx);
+        case STMT_END_MARKER: return;
+        default: {
+            const StatementKind* k = FindStatementKind(type());
+            // Blocks are checked when they are made or read: a kind that
+            // cannot run never gets here.
+            TQ_ASSERT(k && k->run, "NULL");
+            k->run(*this, ctx);
+        }
+    }
+}
+
+void ExecNode::failed(Context& ctx) {
+    DebugHook* debugger = DebugHook::Installed();
+    try {
+        throw;
+    } catch (PauseExecution& e) {
+        e.line = line();
+        if (debugger && debugger->error(ctx, e)) {
+            debugger->eval(ctx, line());
+            return;
+        }
+        throw TerminateExecution();
+    } catch (TerminateExecution&) {
+        throw;
+    } catch (StoreException& e) {
+        if (e.handled) throw;
+        e.handled = true;
+        e.line = line();
+        if (debugger && debugger->error(ctx, e)) {
+            debugger->eval(ctx, line());
+            return;
+        }
+        e.setObject(ctx.me());
+        StackFrame* top = ExecutionStack::top();
+        e.procedure = top ? top->proc() : nullptr;
+        throw;
+    }
+}
+
+// ---- Exit --------------------------------------------------------------------------------
+
+Exiter::Exiter(int32_t line, ExitType type) : ExecNode(STMT_EXITER, sizeof(Exiter), line) {
+    StoreLE32(exitType_, type);
+}
+
+void Exiter::eval(Context& ctx) const {
+    static constexpr unsigned kMessages[EXIT_LIMIT] = {32734, 32733, 32732, 32731, 32730};
+    static constexpr FrameType kFrames[EXIT_LIMIT] = {FrameType(0), FunctionFrame, SubFrame, ForFrame, DoFrame};
+    const ExitType t = exitType();
+    TQ_ASSERT(t < EXIT_LIMIT, "exitType < EXIT_LIMIT");
+    // Only this context's frames count: an Exit For never leaves the
+    // procedure it is written in.
+    if (t != EXIT_PROGRAM && ExecutionStack::frameTypeExists(kFrames[t], ctx.frameCount())) {
+        ExecutionStack::popFrame(kFrames[t], ctx.frameCount());
+        return;
+    }
+    throw StoreException(kMessages[t]);
+}
+
+// ---- Stop --------------------------------------------------------------------------------
+
+void StopStmt::eval(Context&) const { throw PauseExecution(); }
+
+}  // namespace tq

@@ -1,0 +1,169 @@
+// Stack frames and the process-wide execution stack.
+//
+// Each procedure body, block run by itself and compound statement that is
+// running has one StackFrame, which lives on the native stack of the code
+// that runs it. Its constructor pushes the block's scopes on the context
+// (a fresh clone of the local-variable prototype, the static-variable
+// object, the argument object: looked up in that order, arguments first)
+// and links the frame on top of the ExecutionStack; its destructor undoes
+// both.
+//
+// Exit does not throw: it unlinks frames from the top down to the nearest
+// frame of its kind (ExecutionStack::popFrame). The code that owns an
+// unlinked frame sees on return that the stack has become shorter than its
+// frame's position and stops; the frame's destructor then only pops its
+// scopes.
+//
+// The frame constructor is also where runaway recursion ends: when fewer
+// than kStackReserve bytes of the native stack are left it raises
+// StackOverflow "Stack overflow." (32713) before pushing anything.
+//
+// Frame life:
+//
+//   constructed --push--> linked (position p) --destructor--> popped
+//                            |
+//                            +--Exit (popFrame)--> unlinked --destructor--> scopes popped
+//
+// Invariants:
+//  1. The stack's links run from top to bottom through linked frames only;
+//     count is their number and each frame's position its depth (1 at the
+//     bottom) when it was pushed.
+//  2. A frame is unlinked exactly once, by popFrame, and never relinked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+
+#include "store/faultp.h"
+
+namespace tq {
+
+class BlockRep;
+class Context;
+class ExecNode;
+class InterObjRep;
+class InterProcField;
+
+enum FrameType : int32_t {
+    FunctionFrame = 1,
+    SubFrame = 2,
+    ForFrame = 3,
+    DoFrame = 4,
+    BlockFrame = 6,
+    IfFrame = 7,
+    TryFrame = 8,
+    SelectFrame = 9,
+    EvalFrame = 10,
+    WithFrame = 11,
+};
+
+class StackFrame {
+public:
+    // The native stack that must be left for a new frame. The system's own
+    // rule is 10,000 bytes; sanitizer builds make every frame several times
+    // larger, so their reserve grows in proportion.
+#if defined(__SANITIZE_ADDRESS__)
+    static constexpr std::size_t kStackReserve = 10000 * 8;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    static constexpr std::size_t kStackReserve = 10000 * 8;
+#else
+    static constexpr std::size_t kStackReserve = 10000;
+#endif
+#else
+    static constexpr std::size_t kStackReserve = 10000;
+#endif
+
+    // Pushes a frame of type for block (may be null) on ctx, with args (the
+    // bound argument object, which the frame destroys) as its argument
+    // scope. A block read from a file whose variable objects are not what a
+    // block's must be raises ObjectLoadFailed.
+    StackFrame(Context& ctx, BlockRep* block, FrameType type, InterObjRep* args = nullptr);
+    ~StackFrame();
+    StackFrame(const StackFrame&) = delete;
+    StackFrame& operator=(const StackFrame&) = delete;
+
+    BlockRep* getBlock() const { return block_.get(); }
+    const ExecNode* node() const { return node_; }
+    void setNode(const ExecNode* node) { node_ = node; }
+    Context& context() const { return ctx_; }
+    FrameType type() const { return type_; }
+    int32_t position() const { return position_; }
+    bool isLinked() const { return linked_; }
+    InterObjRep* locals() const { return locals_; }
+    InterObjRep* statics() const { return statics_; }
+    InterObjRep* args() const { return args_; }
+    // The procedure of the frame's context; null for immediate evaluation
+    // and plain blocks.
+    InterProcField* proc() const;
+
+    // For the call-stack list: "Name(args) at line n" for a frame of a
+    // procedure, "Block with no source." otherwise; each ends in a NUL.
+    void lineWithArgs(std::ostream& os) const;
+
+    StackFrame* above() const { return above_; }
+    StackFrame* below() const { return below_; }
+
+private:
+    friend class ExecutionStack;
+    void popScopes();
+
+    Faultp<BlockRep> block_;
+    const ExecNode* node_ = nullptr;
+    Context& ctx_;
+    FrameType type_;
+    int32_t position_ = 0;
+    bool linked_ = false;
+    InterObjRep* locals_ = nullptr;
+    InterObjRep* statics_ = nullptr;
+    InterObjRep* args_ = nullptr;
+    StackFrame* above_ = nullptr;
+    StackFrame* below_ = nullptr;
+};
+
+class ExecutionStack {
+public:
+    // Links frame on top; returns the new count.
+    static int32_t pushFrame(StackFrame& frame);
+    // Unlinks frames from the top until one of type has been unlinked,
+    // lowering counter by their number; the stack must not run empty first
+    // ("frames").
+    static void popFrame(FrameType type, int32_t& counter);
+    // Whether one of the top n frames has type.
+    static bool frameTypeExists(FrameType type, int32_t n);
+    static int32_t activeFrames() { return execStack.count_; }
+    static bool activeFrame(FrameType type) { return frameTypeExists(type, execStack.count_); }
+    static StackFrame* top() { return execStack.top_; }
+
+    static ExecutionStack execStack;
+
+private:
+    StackFrame* top_ = nullptr;
+    int32_t count_ = 0;
+};
+
+// A cursor over the stack for the debugger's call-stack view.
+class ExecutionStackIterator {
+public:
+    enum ESI_matchType : int {
+        ESI_SAME = 0,       // stay on the cursor's frame
+        ESI_PROCEDURE = 1,  // move by procedure
+        ESI_ANY = 2,        // move to the adjacent frame
+    };
+
+    ExecutionStackIterator() { reset(); }
+    void reset() { cursor_ = ExecutionStack::top(); }
+    // The cursor's frame ("cursor").
+    StackFrame* current() const;
+    // One step deeper (toward the caller) or toward the top; the frame
+    // reached, or null at the end (the cursor stays).
+    StackFrame* next(ESI_matchType how);
+    StackFrame* previous(ESI_matchType how);
+    static StackFrame* topFrame() { return ExecutionStack::top(); }
+
+private:
+    StackFrame* cursor_ = nullptr;
+};
+
+}  // namespace tq

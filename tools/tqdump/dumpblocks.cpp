@@ -1,0 +1,310 @@
+// The "Blocks" table: each block's head and its statements and expressions,
+// one node per line with its offset in the node area, decoded from the
+// record's bytes (the store's headers draw the formats: block.h, execnode.h,
+// exprnode.h, ident.h, binop.h, assign.h).
+//
+// The decoder is the tool's own and forgives what it does not know: a node
+// of a kind it has no layout for is shown raw (its kind, size and first
+// bytes) and the walk goes on behind it. Whether the library can run the
+// block is asked separately, by reading it the way the store does; a block
+// the store refuses is reported as a fault of the file.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
+#include "store/block.h"
+#include "store/idtype.h"
+#include "store/interp/binop.h"
+#include "store/interp/execnode.h"
+#include "store/interp/exprnode.h"
+#include "store/interp/nodekinds.h"
+#include "store/persist/descobj.h"
+#include "tools/tqdump/tqdump.h"
+
+namespace tq::dump {
+
+namespace {
+
+// Nesting the decoder follows before it shows the rest of a node raw.
+constexpr int kMaxDepth = 600;
+constexpr uint32_t kRawBytes = 16;
+
+std::string HexBytes(const uint8_t* p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        if (i) out += ' ';
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    return out;
+}
+
+std::string Reference(uint8_t flags, uint32_t raw) {
+    const tDescriptor d(raw);
+    if (d.isNull()) return "none";
+    char text[48];
+    std::snprintf(text, sizeof text, "object #%u (flags %u)", d.descIndex(), flags);
+    return text;
+}
+
+class Decoder {
+public:
+    Decoder(const uint8_t* area, uint32_t length, Node& lines) : a_(area), n_(length), lines_(lines) {}
+
+    // The statements of the area; stops at the first that does not fit.
+    void statements(uint32_t count) {
+        uint32_t at = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!fits(at, ExecNode::kHeadSize, n_)) {
+                line(at, 1, "statement " + std::to_string(i + 1) + " of " + std::to_string(count) +
+                                " lies past the end of the area");
+                return;
+            }
+            const uint32_t size = u32(at + 2);
+            if (size < ExecNode::kHeadSize || !fits(at, size, n_)) {
+                line(at, 1, raw(at, n_ - at) + ", its size " + std::to_string(size) + " does not fit");
+                return;
+            }
+            statement(at, at + size);
+            at += size;
+        }
+        if (at < n_) line(at, 1, std::to_string(n_ - at) + " bytes after the last statement: " + raw(at, n_ - at));
+    }
+
+private:
+    bool fits(uint64_t at, uint64_t size, uint64_t limit) const { return at + size <= limit; }
+    uint16_t u16(uint32_t at) const { return LoadLE16(a_ + at); }
+    uint32_t u32(uint32_t at) const { return LoadLE32(a_ + at); }
+
+    // One node: its offset in the area, its depth (1 for a statement) and
+    // what it is, indented by its depth.
+    void line(uint32_t at, int depth, const std::string& text) {
+        Node& n = lines_.push(Node::Record());
+        n.add("at", at);
+        n.add("depth", int32_t(depth));
+        n.add("node", std::string(size_t(2 * (depth - 1)), ' ') + text);
+    }
+
+    std::string raw(uint32_t at, uint32_t size) const {
+        return "kind " + std::to_string(u16(at)) + " (" + std::to_string(size) + " bytes): " +
+               HexBytes(a_ + at, std::min(size, kRawBytes)) + (size > kRawBytes ? " ..." : "");
+    }
+
+    void statement(uint32_t at, uint32_t end) {
+        const uint16_t kind = u16(at);
+        const uint8_t flags = a_[at + 6];
+        const std::string head = " line " + std::to_string(static_cast<int32_t>(u32(at + 7)));
+        switch (kind) {
+            case STMT_ASSIGNMENT: {
+                std::string form = (flags & 0x08) ? " Let" : (flags & 0x10) ? " Set" : "";
+                if (flags & 0x20) form += " :=";
+                line(at, 1, "Assignment" + head + form);
+                uint32_t next = expression(at + 15, end, 2);
+                if (next) next = expression(next, end, 2);
+                if (next && next != end) line(next, 2, std::to_string(end - next) + " bytes left over");
+                return;
+            }
+            case STMT_EXITER: {
+                static const char* const exits[] = {"Exit", "Exit Function", "Exit Sub", "Exit For", "Exit Do"};
+                const uint32_t type = end - at >= 19 ? u32(at + 15) : 99;
+                line(at, 1, std::string(type < 5 ? exits[type] : "Exit (type " + std::to_string(type) + ")") + head);
+                return;
+            }
+            case STMT_STOP: line(at, 1, "Stop" + head); return;
+            case STMT_END_MARKER: line(at, 1, "end marker" + head); return;
+            default: {
+                const StatementKind* k = FindStatementKind(kind);
+                line(at, 1, std::string(k ? k->name : "unknown statement") + head + ", " + raw(at, end - at));
+            }
+        }
+    }
+
+    // One expression at `at` inside [.., limit); the offset behind it, or 0
+    // when it does not fit (the rest of the parent is then not decoded).
+    uint32_t expression(uint32_t at, uint32_t limit, int depth) {
+        if (!fits(at, ExprNode::kHeadSize, limit)) {
+            line(at, depth, "an expression lies past the end of its parent");
+            return 0;
+        }
+        const uint16_t kind = u16(at);
+        const uint32_t size = u32(at + 2);
+        const uint8_t flags = a_[at + 6];
+        if (size < ExprNode::kHeadSize || !fits(at, size, limit)) {
+            line(at, depth, raw(at, limit - at) + ", its size " + std::to_string(size) + " does not fit");
+            return 0;
+        }
+        const uint32_t end = at + size;
+        if (depth > kMaxDepth) {
+            line(at, depth, "nested deeper than the tool follows: " + raw(at, size));
+            return end;
+        }
+        const std::string paren = (flags & ExprNode::kParenthesized) ? " (in parentheses)" : "";
+        switch (kind) {
+            case EXPR_SID:
+                if (size == 10) {
+                    line(at, depth, "Sid " + name(flags, a_[at + 7], u16(at + 8), true) + paren);
+                    return end;
+                }
+                break;
+            case EXPR_CID:
+                if (size >= 12) {
+                    const uint16_t n = u16(at + 10);
+                    line(at, depth, "Cid " + name(flags, a_[at + 7], u16(at + 8), false) + ", " +
+                                        std::to_string(n) + " arguments" + paren);
+                    children(at + 12, end, n, depth + 1);
+                    return end;
+                }
+                break;
+            case EXPR_MID:
+                if (size >= 9) {
+                    const uint16_t n = u16(at + 7);
+                    line(at, depth, "Mid, " + std::to_string(n) + " pieces" + paren);
+                    children(at + 9, end, n, depth + 1);
+                    return end;
+                }
+                break;
+            case EXPR_LONG_CONSTANT:
+                if (size == 11) {
+                    line(at, depth, "LongConstant " + std::to_string(static_cast<int32_t>(u32(at + 7))) + paren);
+                    return end;
+                }
+                break;
+            case EXPR_DOUBLE_CONSTANT:
+                if (size == 15) {
+                    line(at, depth, "Constant<double> " + Number(at + 7) + paren);
+                    return end;
+                }
+                break;
+            case EXPR_STRING_CONSTANT:
+                if (size >= 12) {
+                    const uint32_t len = u32(at + 7);
+                    const size_t shown = std::min<size_t>(std::min<uint64_t>(len, size - 11), 200);
+                    std::string text(reinterpret_cast<const char*>(a_ + at + 11), shown);
+                    text = text.substr(0, text.find('\0'));
+                    line(at, depth, "StringConstant \"" + text + "\"" + paren);
+                    return end;
+                }
+                break;
+            case EXPR_BINARY_OP:
+            case EXPR_UNARY_OP:
+                if (size >= 8) {
+                    const uint8_t op = a_[at + 7];
+                    const bool binary = kind == EXPR_BINARY_OP;
+                    const char* spelling = binary ? BinOpSpelling(op) : UnaryOpSpelling(op);
+                    line(at, depth, std::string(binary ? "BinaryOp " : "UnaryOp ") +
+                                        (spelling ? spelling : "operator " + std::to_string(op)) + paren);
+                    children(at + 8, end, binary ? 2 : 1, depth + 1);
+                    return end;
+                }
+                break;
+            case EXPR_NULL_OBJ_CONSTANT:
+                if (size == 7) {
+                    line(at, depth, "NullObjConstant (Nothing)" + paren);
+                    return end;
+                }
+                break;
+            default: break;
+        }
+        const ExpressionKind* k = FindExpressionKind(kind);
+        line(at, depth, std::string(k ? k->name : "unknown expression") + ", " + raw(at, size));
+        return end;
+    }
+
+    void children(uint32_t at, uint32_t end, uint32_t count, int depth) {
+        for (uint32_t i = 0; i < count && at; ++i) at = expression(at, end, depth);
+        if (at && at != end) line(at, depth, std::to_string(end - at) + " bytes left over");
+    }
+
+    static std::string name(uint8_t flags, uint8_t type, uint16_t index, bool truth) {
+        std::string out;
+        if (flags & ExprNode::kDotted) out += ".";
+        if (flags & ExprNode::kMe)
+            out += "Me";
+        else if (truth && index == 65535)
+            out += "True";
+        else if (truth && index == 65534)
+            out += "False";
+        else if (index == 65535)
+            out += "(no name)";
+        else
+            out += "#" + std::to_string(index);
+        static const char suffixes[] = "%&!#@$";
+        const IdType t = type & IDT_TYPEMASK;
+        if (t >= IDT_SHORT && t <= IDT_STRING) out += suffixes[t - 1];
+        if (flags & ExprNode::kArgsParenthesized) out += "()";
+        return out;
+    }
+
+    std::string Number(uint32_t at) const {
+        uint64_t bits = 0;
+        for (int i = 0; i < 8; ++i) bits |= uint64_t(a_[at + i]) << (8 * i);
+        double v;
+        static_assert(sizeof v == sizeof bits);
+        std::memcpy(&v, &bits, sizeof v);
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", v);
+        return text;
+    }
+
+    const uint8_t* a_;
+    uint32_t n_;
+    Node& lines_;
+};
+
+void DescribeBlockRecord(const std::vector<uint8_t>& r, Node& n) {
+    if (r.size() < BlockRep::kRecordHead) {
+        n.add("truncated", Node::Int(static_cast<int64_t>(r.size())));
+        return;
+    }
+    const uint32_t byteLength = LoadLE32(&r[22]);
+    n.add("size", LoadLE32(&r[0]));
+    n.add("nodeCount", LoadLE32(&r[4]));
+    n.add("endLine", static_cast<int32_t>(LoadLE32(&r[8])));
+    n.add("locals", Reference(r[12], LoadLE32(&r[13])));
+    n.add("statics", Reference(r[17], LoadLE32(&r[18])));
+    n.add("byteLength", byteLength);
+    Node& nodes = n.add("nodes", Node::List());
+    const uint32_t have = static_cast<uint32_t>(r.size() - BlockRep::kRecordHead);
+    Decoder d(r.data() + BlockRep::kRecordHead, std::min(byteLength, have), nodes);
+    d.statements(LoadLE32(&r[4]));
+}
+
+}  // namespace
+
+void DumpBlocks(unsigned char m, Node& into, Report& report) {
+    DescriptionTable<BlockRep>* table = DescribedObjectNoDescriptor<BlockRep>::descriptionTable(m);
+    Node& list = into.add(BlockRep::storageName, Node::List());
+    if (!table) return;
+    for (uint32_t i = 0; i < table->count(); ++i) {
+        const Description& e = table->entry(i);
+        if (!e.exists()) continue;
+        Node& n = list.push(Node::Record());
+        n.add("index", i);
+        n.add("bytes", e.length());
+        try {
+            OCLStream& s = table->stream();
+            const uint32_t length = std::min(e.length(), s.size() > e.offset() ? s.size() - e.offset() : 0u);
+            std::vector<uint8_t> record(length);
+            s.seek(e.offset());
+            s.read(record.data(), record.size());
+            DescribeBlockRecord(record, n);
+        } catch (const std::exception& ex) {
+            report.fault(n, ex.what());
+            continue;
+        }
+        // Whether the store would run it: its own reader and check.
+        try {
+            DescribedObjectNoDescriptor<BlockRep>::fault(tDescriptor::Make(m, i));
+        } catch (const std::exception& ex) {
+            report.fault(n, ex.what());
+        }
+    }
+}
+
+}  // namespace tq::dump
