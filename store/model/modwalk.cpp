@@ -9,6 +9,7 @@
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "store/arrayfld.h"
+#include "store/block.h"
 #include "store/errors/extexcep.h"
 #include "store/field.h"
 #include "store/model/enum.h"
@@ -41,6 +42,8 @@ public:
         walkKind<SignatureRep>([this](SignatureRep& s) { readSignature(s); });
         walkKind<InterObjRep>([this](InterObjRep& o) { readObject(o); });
         walkKind<ValStringRep>([](ValStringRep& s) { (void)s.text(); });
+        // A block is checked whole when it is faulted, before anything runs it.
+        walkKind<BlockRep>([](BlockRep&) {});
         walkKind<InterObjProxy>([](InterObjProxy& p) { (void)p.resolve(); });
         walkKind<EnumProxy>([](EnumProxy& p) { (void)p.resolve(); });
         walkKind<SignatureProxy>([](SignatureProxy&) {});

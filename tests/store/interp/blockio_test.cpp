@@ -14,6 +14,7 @@
 #include "store/interp/binop.h"
 #include "store/interp/ident.h"
 #include "store/interp/nodechk.h"
+#include "store/model/modwalk.h"
 #include "tests/store/interp/interptest.h"
 #include "tests/fuzz/blockinput.h"
 #include "tests/store/model/streams.h"
@@ -330,6 +331,10 @@ TEST_F(BlockFiles, ASpoiltBlockInAModuleFailsToLoadAndLeavesTheModuleUsable) {
     // The first statement's kind becomes one no library knows.
     Patch(path, "Blocks", span.offset + BlockRep::kRecordHead, {0x63, 0x00});
     const tModuleIndex m = openModule(path);
+    // A walk of the module (what tools judge a file by) meets it too.
+    const std::vector<WalkFault> faults = WalkModule(m);
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_EQ(faults[0].where, "Blocks entry " + std::to_string(index));
     const tDescriptor d = tDescriptor::Make(m, index);
     for (int attempt = 0; attempt < 2; ++attempt) {
         Faultp<BlockRep> ref(d);
