@@ -14,7 +14,10 @@
 //   ...       5 * p   the module's preload objects in list order, then a null
 //                     reference
 //
-// An empty stream means no static, dynamic or preload objects.
+// An empty stream means no static, dynamic or preload objects. Dynamic
+// references are written with flags 4, preload references (the closing null
+// of their list too) with flags 5, the indirect bit set: the reader tells by
+// it that an entry of the dynamic list was lost.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -334,14 +337,21 @@ constexpr uint32_t kReferenceSize = 5;
 }
 
 // One object reference of the record, as module m's descriptor: null, or an
-// object of m that exists. Anything else is a fault of the file.
+// object of m that exists. Anything else is a fault of the file. A preload
+// reference, its list's closing null too, is written as the uncounted
+// indirect reference the list keeps; one without the indirect bit is a
+// dynamic entry (or the dynamic list's closing null) that slid into the
+// preload list because an entry before it read as null, and opening the
+// module so would drop the dynamic objects after that entry from their list.
 tDescriptor ReadObjectReference(OCLStream& in, tModuleIndex m, const std::string& module,
-                                const std::string& what) {
+                                const std::string& what, bool preload = false) {
     uint8_t flags = 0;
     uint32_t raw = 0;
     in.readReference(flags, raw);
     if ((flags & ~Faultp<InterObjRep>::kAllFlags) != 0 || !(flags & Faultp<InterObjRep>::kDescriptor))
         BadStaticGlobals(module, what + ": the reference is not sound");
+    if (preload && !(flags & Faultp<InterObjRep>::kIndirect))
+        BadStaticGlobals(module, what + ": the reference is not a preload's (a dynamic entry before it is lost)");
     tDescriptor d(raw);
     if (d.isNull()) return tDescriptor();
     if (d.isProxy() || d.moduleIndex() >= MAX_MODULES)
@@ -410,7 +420,7 @@ void ObjectStore::initStaticGlobals() {
         std::sort(fileDynamics_.begin(), fileDynamics_.end());
         seen.clear();
         for (uint32_t i = 0;; ++i) {
-            const tDescriptor d = ReadObjectReference(in, index_, module, "preload object " + std::to_string(i));
+            const tDescriptor d = ReadObjectReference(in, index_, module, "preload object " + std::to_string(i), true);
             if (d.isNull()) break;
             if (!seen.insert(d.raw()).second)
                 BadStaticGlobals(module, "preload object " + std::to_string(i) + " is listed twice");

@@ -318,6 +318,35 @@ TEST_F(SpoiltStaticGlobals, ADynamicEntryThatNamesAnObjectThatIsNotDynamicIsRefu
     expectRefused(r, path_ + ": stream \"Static globals\": dynamic object 0 is not a dynamic object");
 }
 
+// A dynamic entry read as null ends the dynamic list early; what follows it
+// would be read as preloads, and the dynamic objects after it would leave
+// their list at the next save. Preload references are written with the
+// indirect bit, so what slid down is told apart.
+TEST_F(SpoiltStaticGlobals, ADynamicEntryLostInTheListIsRefusedRatherThanTakenForPreloads) {
+    InterObj first, second;
+    {
+        const tModuleIndex m = load(path_, 0);
+        first = InterObjRep::New(m, IOT_DYNAMIC);
+        second = InterObjRep::New(m, IOT_DYNAMIC);
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        first = second = nullptr;
+        ObjectStore::UnloadModule(m);
+    }
+    const std::vector<uint8_t> good = StreamBytes(path_, "Static globals");
+    ASSERT_EQ(good.size(), 8u + 10 + 2 * 5 + 5 + 5);
+    const std::string where = path_ + ": stream \"Static globals\": ";
+    // The first dynamic entry lost: the second would become a preload.
+    std::vector<uint8_t> r = good;
+    StoreLE32(r.data() + 19, tDescriptor::kNull);
+    expectRefused(r, where + "preload object 0: the reference is not a preload's (a dynamic entry before it is lost)");
+    // The last one lost: the dynamic list's own closing null would close
+    // the preloads.
+    r = good;
+    StoreLE32(r.data() + 24, tDescriptor::kNull);
+    expectRefused(r, where + "preload object 0: the reference is not a preload's (a dynamic entry before it is lost)");
+}
+
 // The record is the module's only list of its roots: one that lost them
 // must not open as a module without them.
 TEST_F(SpoiltStaticGlobals, ARecordThatLostItsRootsIsRefused) {
