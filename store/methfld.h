@@ -80,7 +80,8 @@ public:
 
     // Runs the method on obj with args, listed as a call lists them (last
     // argument first); a new value for a function, null for a procedure.
-    virtual ValuePtr eval(InterObjRep& obj, const ValueList* args) = 0;
+    // A method that defines only its member (getMember) runs that.
+    virtual ValuePtr eval(InterObjRep& obj, const ValueList* args);
 
     // Adds a parameter after those defined so far; the prototype is made on
     // first use, a worker object of the module being opened. The method

@@ -64,6 +64,16 @@ private:
 
 MemberPtr MethodField::getMember(InterObjRep& obj, SignatureRep&) { return MemberPtr(new MethodMember(*this, obj)); }
 
+ValuePtr MethodField::eval(InterObjRep& obj, const ValueList* args) {
+    SignatureRep* sig = obj.signature();
+    if (!sig) throw Is_Null("MethodField::eval()", 32744);
+    MemberPtr m = getMember(obj, *sig);
+    // The member of a method that does not define one would call this
+    // again.
+    if (dynamic_cast<MethodMember*>(m.get())) throw StoreException(32724u, name());
+    return m->virtualMemberEval(args);
+}
+
 ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
     if (!obj.isReadAllowed()) throw AccessDenied("InterProcField::eval()", 32755);
     Context ctx(&obj, this, Context::kSearchGlobals);
