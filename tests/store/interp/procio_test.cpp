@@ -2,7 +2,9 @@
 // the same results after a save and a reload in a fresh process (blocks read
 // only when a procedure first runs), and records from a file that are not
 // sound, refused with ObjectLoadFailed before anything runs.
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +15,8 @@
 #include "store/arrayfld.h"
 #include "store/methfld.h"
 #include "tests/store/interp/interptest.h"
+#include "tests/fuzz/procinput.h"
+#include "tests/store/model/streams.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
@@ -295,6 +299,104 @@ TEST_F(ProcedureFiles, ARecordThatIsNotSoundIsRefusedWithWhatIsWrong) {
         EXPECT_EQ(ReadFailure(d, m), c.text);
         draft = FieldPtr();
         closeModule(m);
+    }
+}
+
+// The seeds of the procedure fuzz target: procedures that use every
+// statement kind, saved, and taken apart into the records the target puts
+// back together. With TQ_FUZZ_SEED_DIR set they are written there.
+TEST_F(ProcedureFiles, FuzzSeedsAreProceduresTheStoreSaved) {
+    const char* const procedures[] = {
+        R"(Sub Main()
+            Dim i As Long
+            Select Case a
+              Case 1, 3 To 5, Is > 9
+                b = 1
+              Case Else
+                b = 2
+            End Select
+            Do While i < 3
+              i = i + 1
+            Loop
+            Do
+              i = i - 1
+            Loop Until i < 1
+            For i = 1 To 3 Step 2
+              c = c + i
+            Next i
+            If a Then b = 3 Else b = 4
+            If a = 1 Then
+              c = 1
+            ElseIf a = 2 Then
+              c = 2
+            Else
+              c = 3
+            End If
+            Print a; Spc(1), Tab(3); Text;
+            Randomize 3
+            Try
+              Throw Oops(1)
+            Catch Oops(n As Long)
+              a = n
+            End Try
+            With Program
+            End With
+          End Sub)",
+        R"(Function Fib(n As Long) As Long
+            If n < 2 Then
+              Fib = n
+            Else
+              Fib = Fib(n - 1) + Fib(n - 2)
+            End If
+          End Function)",
+        R"(Sub Main(ByVal s As String, a As Long)
+            Text = s & a
+            Main "x", a
+          End Sub)",
+    };
+    const char* seedDir = std::getenv("TQ_FUZZ_SEED_DIR");
+    int k = 0;
+    for (const char* text : procedures) {
+        ScratchDir dir;
+        const std::string path = dir.file("seed.qbo");
+        fuzz::ProcInput input;
+        {
+            DefaultStoreApplication app;
+            const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+            // The names take the places the target's identifier table gives
+            // them.
+            std::vector<IdString> names;
+            for (const char* n : fuzz::kProcNames) names.emplace_back(n, m);
+            Program p;
+            FieldPtr f(p.procedure(text));
+            const std::vector<uint8_t> r = RecordBytes(*f.get(), m);
+            input.field.assign(r.begin(), r.end());
+            ObjectStore::Save(m);
+            ObjectStore::Commit(m);
+            f = FieldPtr();
+            names.clear();
+            ObjectStore::UnloadModule(m);
+        }
+        for (auto [stream, list] : {std::pair{"Blocks", &input.blocks}, std::pair{"Signatures", &input.signatures},
+                                    std::pair{"Objects", &input.objects}}) {
+            const std::vector<uint8_t> bytes = ReadStream(path, stream);
+            const uint32_t array = LoadLE32(&bytes[4]);
+            for (uint32_t i = 0; array + 8 + 13 * (i + 1) <= bytes.size() && (bytes[array + 8 + 13 * i] & 1); ++i) {
+                const Span span = RecordOf(path, stream, i);
+                list->emplace_back(reinterpret_cast<const char*>(bytes.data()) + span.offset, span.length);
+            }
+        }
+        EXPECT_FALSE(input.blocks.empty());
+        const std::string encoded = fuzz::EncodeProcInput(input);
+        const fuzz::ProcInput back = fuzz::DecodeProcInput(reinterpret_cast<const uint8_t*>(encoded.data()), encoded.size());
+        EXPECT_EQ(back.blocks, input.blocks);
+        EXPECT_EQ(back.objects, input.objects);
+        EXPECT_EQ(back.field, input.field);
+        if (seedDir) {
+            std::ofstream out(std::string(seedDir) + "/saved" + std::to_string(k), std::ios::binary);
+            out << encoded;
+        }
+        ++k;
     }
 }
 
