@@ -289,8 +289,10 @@ public:
     TypedValue& operator=(const TypedValue& r);
 
 protected:
-    TypedValue() = default;
-    TypedValue(const TypedValue&) = default;
+    TypedValue() {
+        if constexpr (code != IDT_OBJECT) this->traits_ |= kSelfValued;
+    }
+    TypedValue(const TypedValue& other) : Value(other) {}
 };
 
 // A value that holds its datum.

@@ -1,11 +1,13 @@
 #include "store/interp/assign.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/util/uassert.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/binop.h"
 #include "store/interp/ident.h"
 #include "store/model/interobj.h"
 
@@ -13,10 +15,11 @@ namespace tq {
 
 namespace {
 
-const char* NameOf(const Context& ctx, uint16_t index, std::string& scratch) {
+const char* NameOf(const Context& ctx, uint16_t index) {
     if (const char* name = ctx.identifierName(index)) return name;
-    scratch = "#" + std::to_string(index);
-    throw NotFound(32740, scratch.c_str());
+    char text[16];
+    std::snprintf(text, sizeof text, "#%u", unsigned(index));
+    throw NotFound(32740, text);
 }
 
 // "target := value": the field named by the target's last identifier, on
@@ -42,8 +45,7 @@ void DeepSet(Context& ctx, const ExprNode* target, Value* returnValue, Value& va
             obj = ctx.me();
         }
     }
-    std::string scratch;
-    const char* name = NameOf(ctx, static_cast<const Sid*>(last)->idIndex(), scratch);
+    const char* name = NameOf(ctx, static_cast<const Sid*>(last)->idIndex());
     if (obj.isNull()) throw Is_Null("Assignment::eval()", 32744);
     obj->deepDataMemberSet(name, &value);
 }
@@ -71,18 +73,35 @@ StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) 
 
 void Assignment::eval(Context& ctx) const {
     const ExprNode* t = target();
-    ValuePtr v = value()->eval(ctx, EVAL_VALUE_REQUIRED);
+    const ExprNode* source = value();
+    // An operator whose result is a Long hands it over as a number: the
+    // value that would hold it is never seen by anything but this statement.
+    ValuePtr v;
+    int32_t longResult = 0;
+    const bool isLong = source->type() == EXPR_BINARY_OP
+                            ? static_cast<const BinaryOp*>(source)->evalLong(ctx, ctx, longResult, v)
+                            : (v = source->eval(ctx, EVAL_VALUE_REQUIRED), false);
     // The running function's own name is its return value.
     Value* returnValue = t->type() == EXPR_SID ? ctx.getReturnValue(*static_cast<const Sid*>(t)) : nullptr;
-    if (isDeepSet()) [[unlikely]] {
-        DeepSet(ctx, t, returnValue, *v);
+    if (isDeepSet() || returnValue) [[unlikely]] {
+        if (isLong) v = ValuePtr(new LongValue(longResult));
+        if (isDeepSet())
+            DeepSet(ctx, t, returnValue, *v);
+        else
+            *returnValue = *v;
         return;
     }
-    if (returnValue) {
-        *returnValue = *v;
-        return;
+    constexpr int32_t kTarget = EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET;
+    ValuePtr place = t->type() == EXPR_SID ? static_cast<const Sid*>(t)->eval(ctx, kTarget) : t->eval(ctx, kTarget);
+    if (isLong) {
+        // A Long target takes the number as it is, which is what assigning
+        // a Long value to it does.
+        if (place->type() == IDT_LONG) {
+            place->set(longResult);
+            return;
+        }
+        v = ValuePtr(new LongValue(longResult));
     }
-    ValuePtr place = t->eval(ctx, EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET);
     *place = *v;
 }
 
