@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "platform/util/handle.h"
+#include "store/handkind.h"
 #include "store/idtype.h"
 #include "store/member.h"
 
@@ -57,6 +58,8 @@ public:
 
 class Value : public Member {
 public:
+    // By-reference slots name values by handle id.
+    static constexpr HandleTable::Kind kHandleKind = HK_VALUE;
     // Bit of the flag word: the value has been matched with a by-reference
     // parameter, so a foreign call passes its storage address.
     enum : uint32_t { VF_BYREF = 0x1 };
