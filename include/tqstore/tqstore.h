@@ -50,6 +50,7 @@
 #include "store/interp/ident.h"
 #include "store/interp/ifthen.h"
 #include "store/interp/keytab.h"
+#include "store/interp/nodechk.h"
 #include "store/interp/print.h"
 #include "store/interp/redim.h"
 #include "store/interp/stackfrm.h"
