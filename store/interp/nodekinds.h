@@ -4,9 +4,9 @@
 //
 // This table is where a kind joins the interpreter. A kind without a check
 // is not supported by this library: a block holding one is refused when it
-// is read, and no builder makes one. The control statements (Select Case,
-// the loops, If, Print, Randomize, Redim, Try, Throw, With, the call
-// statement) and the intrinsic functions have their entries, names and
+// is read, and no builder makes one. Each statement kind's check lives
+// beside its layout (its class's Check); the dispatcher runs them
+// (ExecNode::eval). The intrinsic functions have their entries, names and
 // smallest sizes here; their checks and code join with them.
 #pragma once
 

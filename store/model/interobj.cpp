@@ -1081,18 +1081,44 @@ InterObjRep* InterObjRep::bind(ValueList* args) {
     convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
     InterObjRep* w = NewCopy(*this, DETACHED_MODULE, IOT_WORKER);
     try {
-        SignatureRep* s = signature();
-        int32_t next = 0;
-        for (size_t i = 0; i < s->fields().length(); ++i) {
-            Field* f = s->fields().at(i);
-            if (!f->isInterDataField()) continue;
-            static_cast<InterDataField*>(f)->bind(*w, *s, args->at(next++));
-        }
+        bindFields(*w, args);
     } catch (...) {
         w->destroy();
         throw;
     }
     return w;
+}
+
+bool InterObjRep::bindInto(ValueList* args, InterObjRep& w) {
+    if (w.signature() != signature() || w.dataSize_ != dataSize_ || !w.isWorkerObj() || w.isDestroyStarted())
+        return false;
+    convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
+    // As a new copy starts: this prototype's bytes, made the worker's own.
+    if (dataSize_) std::memcpy(w.data_.get(), data_.get(), dataSize_);
+    SignatureRep* s = signature();
+    try {
+        s->fieldConstructors(w);
+        bindFields(w, args);
+    } catch (...) {
+        w.releaseWorkerData();
+        throw;
+    }
+    return true;
+}
+
+void InterObjRep::bindFields(InterObjRep& w, ValueList* args) {
+    SignatureRep* s = signature();
+    int32_t next = 0;
+    for (size_t i = 0; i < s->fields().length(); ++i) {
+        Field* f = s->fields().at(i);
+        if (!f->isInterDataField()) continue;
+        static_cast<InterDataField*>(f)->bind(w, *s, args->at(next++));
+    }
+}
+
+void InterObjRep::releaseWorkerData() {
+    if (SignatureRep* s = signature()) s->fieldDestructors(*this);
+    if (dataSize_) std::memset(data_.get(), 0, dataSize_);
 }
 
 std::string InterObjRep::getExtEventList() {

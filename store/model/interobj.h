@@ -321,6 +321,14 @@ public:
     // bound to a converted temporary refers to the list's entry).
     InterObjRep* bind(ValueList* args);
     void checkBindings(ValueList* args);
+    // The same into w, a worker that bind made from this prototype before
+    // and releaseWorkerData emptied (the spare argument objects of a
+    // method): false, with nothing done, when w no longer fits this
+    // prototype's layout. A failure leaves w empty again.
+    bool bindInto(ValueList* args, InterObjRep& w);
+    // Lets go of what the fields of a worker hold and zeroes its data, so
+    // that it holds nothing while it waits to be bound again.
+    void releaseWorkerData();
 
     // The event names every object answers, and their argument texts.
     std::string getExtEventList();
@@ -422,6 +430,10 @@ protected:
     void releaseData();
     template <class F>
     void convertArguments(ValueList* args, F&& f);
+    // Binds each converted argument into the parameter fields of w. args
+    // may be null (a call without an argument list) only when there are no
+    // parameters: convertArguments has refused it otherwise.
+    void bindFields(InterObjRep& w, ValueList* args);
     template <class T>
     static T* Make(SignatureRep* sig, InterObjRep* proto, const char* progId, tModuleIndex m,
                    tInterObjType kind, bool clone);
