@@ -71,6 +71,8 @@ public:
     const ExprNode* right() const { return nodeAt(kLeftOffset + left()->size()); }
 
     ValuePtr eval(Context& lookup, Context& args) const;
+    // left, the operator between blanks, right; TypeOf as "TypeOf x Is y".
+    void print(SourceControl& sc) const;
 
 private:
     explicit BinaryOp(BinOpType op) : ExprNode(EXPR_BINARY_OP, kLeftOffset), op_(op) {}
@@ -89,6 +91,8 @@ public:
     const ExprNode* operand() const { return nodeAt(kOperandOffset); }
 
     ValuePtr eval(Context& lookup, Context& args) const;
+    // "-" and the operand, or "Not " and the operand.
+    void print(SourceControl& sc) const;
 
 private:
     explicit UnaryOp(UnaryOpType op) : ExprNode(EXPR_UNARY_OP, kOperandOffset), op_(op) {}

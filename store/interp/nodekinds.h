@@ -6,8 +6,8 @@
 // is not supported by this library: a block holding one is refused when it
 // is read, and no builder makes one. The control statements (Select Case,
 // the loops, If, Print, Randomize, Redim, Try, Throw, With, the call
-// statement) and the intrinsic functions have their entries, names and
-// smallest sizes here; their checks and code join with them.
+// statement) have their entries, names and smallest sizes here; their
+// checks and code join with them.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,9 @@
 #include "store/interp/assign.h"
 #include "store/interp/binop.h"
 #include "store/interp/ident.h"
+#include "store/interp/intfuncs.h"
+#include "store/interp/mathfunc.h"
+#include "store/interp/strfunc.h"
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
 #include "store/vals.h"
@@ -234,8 +237,72 @@ private:
             const bool truth = Is(take(), "True");
             return truth ? ExprPtr(Sid::makeTrue()) : ExprPtr(Sid::makeFalse());
         }
+        if (t.kind == Tok::Name) {
+            if (ExprPtr f = intrinsic()) return f;
+        }
         if (t.kind == Tok::Name || Is(t, ".")) return chain();
         fail("expected an expression");
+    }
+
+    // The arguments of a built-in function: "(" a, b ")"; none for "()".
+    std::vector<ExprPtr> arguments() {
+        std::vector<ExprPtr> out;
+        expect("(");
+        if (accept(")")) return out;
+        out.push_back(expression());
+        while (accept(",")) out.push_back(expression());
+        expect(")");
+        return out;
+    }
+
+    // A built-in function (its name followed by "(", or Rnd alone); null
+    // when the name is none.
+    ExprPtr intrinsic() {
+        std::string name = peek().text;
+        const bool dollar = !name.empty() && name.back() == '$';
+        if (dollar) name.pop_back();
+        const bool call = Is(peek(1), "(");
+        static const char* const math[] = {"", "abs", "atn", "cos", "exp", "fix", "int",
+                                           "log", "rnd", "sgn", "sin", "sqr", "tan"};
+        for (uint32_t i = 1; i < MATH_LIMIT && !dollar; ++i) {
+            if (!Is(Token{Tok::Name, name}, math[i]) || !(call || i == MATH_RND)) continue;
+            ++pos_;
+            std::vector<ExprPtr> a;
+            if (call) a = arguments();
+            if (a.size() > 1) fail("too many arguments");
+            return IntrMath::make(static_cast<MathType>(i), a.empty() ? nullptr : std::move(a[0]));
+        }
+        if (!call) return nullptr;
+        static const StringType strings[] = {STR_INSTR, STR_STR,   STR_LCASE, STR_UCASE,   STR_LEFT,
+                                             STR_RIGHT, STR_MID,   STR_LEN,   STR_LTRIM,   STR_RTRIM,
+                                             STR_TRIM,  STR_ASC,   STR_VAL,   STR_STRCOMP, STR_STRING,
+                                             STR_SPACE, STR_CHR,   STR_HEX,   STR_OCT};
+        for (StringType s : strings) {
+            if (!Is(Token{Tok::Name, name}, IntrString::Name(s))) continue;
+            ++pos_;
+            std::vector<ExprPtr> a = arguments();
+            a.resize(4);
+            return IntrString::make(s, dollar, std::move(a[0]), std::move(a[1]), std::move(a[2]), std::move(a[3]));
+        }
+        if (dollar) return nullptr;
+        if (Is(peek(), "LBound") || Is(peek(), "UBound")) {
+            const uint8_t which = Is(take(), "LBound") ? IntrBound::kLBound : IntrBound::kUBound;
+            std::vector<ExprPtr> a = arguments();
+            a.resize(2);
+            return IntrBound::make(which, std::move(a[0]), std::move(a[1]));
+        }
+        if (Is(peek(), "RGB") || Is(peek(), "QBColor")) {
+            const tColorFunc f = Is(take(), "RGB") ? kColorRGB : kColorQB;
+            std::vector<ExprPtr> a = arguments();
+            a.resize(3);
+            return IntrColor::make(f, std::move(a[0]), std::move(a[1]), std::move(a[2]));
+        }
+        if (accept("IIf")) {
+            std::vector<ExprPtr> a = arguments();
+            if (a.size() != 3) fail("IIf takes three arguments");
+            return IntrIIf::make(std::move(a[0]), std::move(a[1]), std::move(a[2]));
+        }
+        return nullptr;
     }
 
     // One piece: [.]name[suffix][(args)] or Me[(args)].

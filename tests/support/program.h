@@ -26,7 +26,9 @@
 // Not; And &&; Or ||; Xor; Eqv; Imp. Literals: 12, &HFF, &O17, 2.5, "text"
 // ("" for a quote), True, False, Nothing, Me. Names may carry a type suffix
 // (% & ! # @ $), arguments f(a, b), a leading "." inside With, and chains
-// a.b(1).c. Parentheses set the node's parenthesis flag.
+// a.b(1).c. Parentheses set the node's parenthesis flag. The built-in
+// functions are written as in the language: Abs(x) .. Tan(x), Rnd,
+// Left$(s, 2), Instr(...), UBound(a, 1), RGB(r, g, b), IIf(c, a, b).
 //
 // A text that is not a program fails the test (std::invalid_argument).
 #pragma once
