@@ -62,7 +62,7 @@ class OCLStream;
 enum DSKind : uint8_t {
     DS_TEXT = 1,     // a plain text line (header, declaration, Catch line)
     DS_REM = 2,      // a Rem comment
-    DS_COMMENT = 3,  // a ' comment
+    DS_APOSTROPHE = 3,  // a ' comment
 };
 
 // Set in a fragment's kind while its text is its own (being built).

@@ -115,7 +115,7 @@ DeadSourceRep* DeadSourceRep::read(OCLStream& in, const std::string& where) {
             fail(which + ": text offset " + std::to_string(offset) + " lies past the pool of " +
                  std::to_string(poolLength) + " bytes");
         const uint8_t kind = rep->kind(i);
-        if (kind < DS_TEXT || kind > DS_COMMENT) fail(which + ": unknown kind " + std::to_string(kind));
+        if (kind < DS_TEXT || kind > DS_APOSTROPHE) fail(which + ": unknown kind " + std::to_string(kind));
     }
     return rep.release();
 }
