@@ -88,6 +88,8 @@ public:
     uint32_t line() const { return line_; }
     // The kind with DS_STATE_POINTER.
     uint8_t type() const { return type_; }
+    // The kind alone.
+    uint8_t kind() const { return static_cast<uint8_t>(type_ & ~DS_STATE_POINTER); }
     const std::string& text() const { return text_; }
 
     // The compiler's own bytes of the record, kept unchanged.
@@ -116,7 +118,7 @@ public:
 
     // Reads and checks a record (see above); where names the owner in the
     // messages ("procedure 'Main'").
-    static DeadSourceRep* read(OCLStream& in, const std::string& where);
+    static DeadSourceRep* Read(OCLStream& in, const std::string& where);
     void write(OCLStream& out) const;
 
     // The last release deletes.
@@ -155,8 +157,8 @@ public:
     explicit DeadSource(DeadSourceRep* rep) : rep_(rep) {
         if (rep_) rep_->ref();
     }
-    // Packs the compiler's list.
-    explicit DeadSource(const DSObjList& list) : DeadSource(new DeadSourceRep(list)) {}
+    // Packs the compiler's list and empties it, for the compiler's reuse.
+    explicit DeadSource(DSObjList& list) : DeadSource(new DeadSourceRep(list)) { list.clear(); }
     DeadSource(const DeadSource& other) : DeadSource(other.rep_) {}
     DeadSource& operator=(const DeadSource& other) {
         DeadSource keep(other);
@@ -169,6 +171,7 @@ public:
 
     DeadSourceRep* get() const { return rep_; }
     DeadSourceRep* operator->() const { return rep_; }
+    explicit operator bool() const { return rep_ != nullptr; }
     bool isEmpty() const { return !rep_ || rep_->count() == 0; }
     uint32_t count() const { return rep_ ? rep_->count() : 0; }
 
@@ -178,8 +181,8 @@ public:
     // The record of this dead source; an empty handle writes the record of
     // no fragments.
     void write(OCLStream& out) const;
-    // Reads a record (DeadSourceRep::read).
-    static DeadSource read(OCLStream& in, const std::string& where) { return DeadSource(DeadSourceRep::read(in, where)); }
+    // Reads a record (DeadSourceRep::Read).
+    static DeadSource Read(OCLStream& in, const std::string& where) { return DeadSource(DeadSourceRep::Read(in, where)); }
 
 private:
     DeadSourceRep* rep_ = nullptr;

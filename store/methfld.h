@@ -1,22 +1,63 @@
-// MethodField: the base of the fields whose value is code (interpreted Sub
-// and Function procedures, procedures of a DLL, compiled methods).
+// Method fields: the fields whose value is code.
 //
-// Here is what a signature needs of every method: that it is one, and the
-// double dispatch through which it is added to and removed from a
-// signature.
+// MethodField is the base of every method of a signature: interpreted
+// procedures (InterProcField for a Sub, InterFuncField for a Function),
+// procedures of a DLL and methods compiled into a built-in class (these two
+// come with foreign calls and the built-in class framework, through the
+// same interface: eval with the object and the arguments). A method keeps a
+// parameter prototype: a worker object of its module with one field per
+// parameter, in declaration order, which binding copies into the argument
+// object of each call (InterObjRep::bind).
 //
-// InterProcField (a Sub) and InterFuncField (a Function) are the
-// procedures of the language: the code the compiler made (an identifier
-// table its nodes index, and a block table whose last block is the body)
-// and, for a function, the field that gives its return type. This is what
-// the interpreter reads of a running procedure (context.h); calling one
-// on an object, its parameters and its record in the module file come
-// with procedure calls.
+// The road of a call obj.M(a, b):
+//  1. the caller evaluates the arguments into a ValueList, as a call
+//     builds it: last argument first (Cid::getValueList), by reference
+//     where a value names storage;
+//  2. the name resolves to a member of obj: the field's getMember gives a
+//     MethodMember, whose memberEval checks what the expression demands
+//     (type suffix, value wanted or not) and calls eval;
+//  3. InterProcField::eval: the object must allow reading; an activation
+//     Context is made (a Function's return value at once, a lookup cache
+//     from the pool); the procedure must be compiled; the debugger is told;
+//     the arguments are bound (their number and types checked, by-reference
+//     parameters referring to the caller's storage, by-value ones holding
+//     copies); a SubFrame or FunctionFrame is pushed with the argument
+//     object as its scope, and the body (the last block) runs;
+//  4. Exit Sub / Exit Function unlinks the frames down to that frame and
+//     the call returns normally; a Function gives back its return value
+//     (Context::takeReturnValue); frame, argument object and context go.
+// A failure passing out has been given its line, Me and procedure by the
+// innermost statement; every frame, scope and cache slot of the call is
+// released as it passes.
+//
+// Record of an interpreted procedure, inside its signature's field list
+// (field.h):
+//
+//   width  meaning
+//   1      field kind: 15 InterProcField, 14 InterFuncField
+//   5      name, an identifier reference
+//   1      field flags
+//   5      parameter prototype, an object reference (null: no parameters)
+//   1      compiled: 1 when the code follows, 0 when the source text does
+//   ...    not compiled: the text's length with its NUL (4), the text, NUL
+//          compiled: the dead source (deadsrc.h), the identifier table
+//          (IdStringVector, idstr.h), the block table (BlockVector,
+//          block.h), whose last block is the body
+//   ...    kind 14 only: the return field, as its own field record
+//
+// A record from a file is checked before anything uses it: a compiled
+// procedure's block table must end in a body, the parameter prototype must
+// be a worker object of the procedure's module (checked when it is first
+// used, as objects are read on first use), the return field a value field
+// of a language type. Blocks are read when the procedure first runs.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "store/block.h"
+#include "store/deadsrc.h"
 #include "store/field.h"
 #include "store/persist/idstr.h"
 
@@ -24,31 +65,80 @@ namespace tq {
 
 class MethodField : public Field {
 public:
-    using Field::Field;
+    explicit MethodField(const char* name) : Field(name) {}
+    // Copies the parameter prototype (a new worker object with the same
+    // fields) and the source text.
+    MethodField(const MethodField& other);
+    ~MethodField() override;
 
     bool isMethod() const override { return true; }
     void addField(SignatureRep& sig, int prepend, Value* init) override;
     void removeField(SignatureRep& sig) override;
+    void attach(tModuleIndex m) override;
+    // The method bound to obj: evaluating the member runs it.
+    MemberPtr getMember(InterObjRep& obj, SignatureRep& owner) override;
+
+    // Runs the method on obj with args, listed as a call lists them (last
+    // argument first); a new value for a function, null for a procedure.
+    // A method that defines only its member (getMember) runs that.
+    virtual ValuePtr eval(InterObjRep& obj, const ValueList* args);
+
+    // Adds a parameter after those defined so far; the prototype is made on
+    // first use, a worker object of the module being opened. The method
+    // keeps f.
+    void defineArgument(InterDataField* f);
+    // The number of parameters.
+    int32_t parmCount() const;
+    // The parameter prototype, read when first asked for; null when the
+    // method takes no arguments. One from a file that is not a worker
+    // object of the method's kind raises ObjectLoadFailed.
+    InterObjRep* parameterPrototype() const;
+    const Faultp<InterObjRep>& parameterRef() const { return parms_; }
+
+    // The text of a method that is not compiled; null for one that is.
+    const char* sourceText() const { return hasSource_ ? source_.c_str() : nullptr; }
+    // The method's text as a new string.
+    virtual std::string getSource() const;
+
+protected:
+    struct tFromRecord {};
+    explicit MethodField(tFromRecord) : Field(Field::tFromRecord{}) {}
+    void setSource(const char* text);
+    void readParameters(OCLStream& in, tModuleIndex m);
+    void writeParameters(OCLStream& out) const;
+
+    Faultp<InterObjRep> parms_{PrimaryReference, nullptr};
+    std::string source_;
+    bool hasSource_ = false;
 };
 
 class InterProcField : public MethodField {
 public:
-    // Takes over the compiler's tables (emptied for reuse) into the module
-    // being opened.
-    InterProcField(const char* name, IdDynamicVector& ids, BlockDynamicVector& blocks);
+    // Takes over the compiler's tables (emptied for reuse) and the dead
+    // source into the module being opened.
+    InterProcField(const char* name, IdDynamicVector& ids, BlockDynamicVector& blocks,
+                   const DeadSource& deadSource = DeadSource());
+    // A procedure that is not compiled: its source text only.
+    InterProcField(const char* name, const char* source);
+    // Copies the parameter prototype and every block (their variable
+    // objects cloned) into the module being opened.
     InterProcField(const InterProcField& other);
 
     Field* clone() const override { return new InterProcField(*this); }
     bool isProcedure() const override { return true; }
     bool isInterMethod() const override { return true; }
     IdType type() const override { return IDT_VOID; }
-    // Procedures are not yet part of module files: a signature that holds
-    // one cannot be saved (StoreException), rather than be saved without it.
     void write(OCLStream& out) const override;
     void attach(tModuleIndex m) override;
+    ValuePtr eval(InterObjRep& obj, const ValueList* args) override;
+    // The stored text of a procedure that is not compiled. A compiled
+    // procedure's text is regenerated from its code and dead source, which
+    // this library does not do yet: StoreException.
+    std::string getSource() const override;
 
     const IdStringVector& identifiers() const { return ids_; }
     const BlockVector& blocks() const { return blocks_; }
+    const DeadSource& deadSource() const { return deadSource_; }
     // Compiled: the block table is not empty; its last block is the body.
     bool isCompiled() const { return blocks_.length() != 0; }
     BlockRep* body() const { return blocks_.body(); }
@@ -56,9 +146,20 @@ public:
     // a function's code assigns its return value), -1 when it has none.
     int32_t ownNameIndex() const { return ownNameIndex_; }
 
-protected:
-    void findOwnName() { ownNameIndex_ = ids_.findString(name()); }
+    // The smallest statement line (or block end line) at or after line over
+    // all blocks ("line>=0"); -1 when there is none.
+    int32_t getNearestSourceLine(int32_t line) const;
 
+    // Reads the rest of a record of kind 14 or 15 (field.h's reader).
+    static Field* Read(OCLStream& in, tModuleIndex m, uint8_t kind);
+
+protected:
+    explicit InterProcField(MethodField::tFromRecord t) : MethodField(t) {}
+    void findOwnName() { ownNameIndex_ = ids_.findString(name()); }
+    // The message id of "does not compile correctly".
+    virtual unsigned notCompiledMessage() const { return 32724; }
+
+    DeadSource deadSource_;
     IdStringVector ids_;
     BlockVector blocks_;
     int32_t ownNameIndex_ = -1;
@@ -67,20 +168,32 @@ protected:
 class InterFuncField final : public InterProcField {
 public:
     // returnField gives the return type; the function keeps it.
-    InterFuncField(const char* name, IdDynamicVector& ids, BlockDynamicVector& blocks,
-                   InterDataField* returnField);
+    InterFuncField(const char* name, IdDynamicVector& ids, BlockDynamicVector& blocks, InterDataField* returnField,
+                   const DeadSource& deadSource = DeadSource());
+    InterFuncField(const char* name, InterDataField* returnField, const char* source);
     InterFuncField(const InterFuncField& other);
 
     Field* clone() const override { return new InterFuncField(*this); }
     bool isProcedure() const override { return false; }
     bool isFunction() const override { return true; }
     IdType type() const override;
+    void write(OCLStream& out) const override;
+    void attach(tModuleIndex m) override;
     InterDataField* returnField() const;
     // v converted to the return type (the return field's conversion).
     void convertReturn(ValuePtr& v) const;
 
 private:
+    friend class InterProcField;
+    explicit InterFuncField(MethodField::tFromRecord t) : InterProcField(t) {}
+    unsigned notCompiledMessage() const override { return 32723; }
+
     FieldPtr returnField_;
 };
+
+// The procedures declared from a DLL (CDLLProcField, CDLLFuncField) and the
+// methods compiled into built-in classes (CppProcField, CppFuncField) are
+// MethodFields too: they come with foreign calls and the built-in class
+// framework, and join the road above at eval.
 
 }  // namespace tq

@@ -3,6 +3,7 @@
 #include "platform/util/uassert.h"
 #include "store/errors/storeexc.h"
 #include "store/persist/objstore.h"
+#include "store/printable.h"
 
 namespace tq {
 
@@ -268,6 +269,13 @@ void DefaultStoreApplication::appQuit() {}
 
 ObjectStore* DefaultStoreApplication::makeStore(OCLStorage* storage) {
     return new DefaultObjectStore(storage);
+}
+
+Printable* DefaultStoreApplication::getCurrentPrintable() {
+    // One sink for the process: its column is where the output stands,
+    // whichever application object writes next.
+    static StdoutPrintable standardOutput;
+    return sink_ ? sink_ : &standardOutput;
 }
 
 }  // namespace tq

@@ -190,13 +190,22 @@ private:
 };
 
 // The minimal application TessaroInitializer makes on request: plain store
-// objects, and quitting left to the program.
+// objects, quitting left to the program, and Print writing to standard
+// output (TextPrintable's layout) unless the host gives it another sink.
 class DefaultStoreApplication : public StoreApplication {
 public:
     DefaultStoreApplication();
     ~DefaultStoreApplication() override;
     void appQuit() override;
     ObjectStore* makeStore(OCLStorage* storage) override;
+    Printable* getCurrentPrintable() override;
+
+    // Print writes to sink from now on (the host keeps it alive while it is
+    // set); null goes back to standard output.
+    void setCurrentPrintable(Printable* sink) { sink_ = sink; }
+
+private:
+    Printable* sink_ = nullptr;
 };
 
 }  // namespace tq

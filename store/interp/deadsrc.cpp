@@ -84,7 +84,7 @@ const char* DeadSourceRep::text(uint32_t i) const { return pool_.get() + LoadLE3
 
 // ---- the record ------------------------------------------------------------------------
 
-DeadSourceRep* DeadSourceRep::read(OCLStream& in, const std::string& where) {
+DeadSourceRep* DeadSourceRep::Read(OCLStream& in, const std::string& where) {
     auto fail = [&where](const std::string& what) {
         const std::string text = where + ": dead source: " + what;
         throw ObjectLoadFailed(text.c_str());

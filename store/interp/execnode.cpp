@@ -5,8 +5,17 @@
 #include "store/context.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/assign.h"
+#include "store/interp/case.h"
 #include "store/interp/dbgseam.h"
+#include "store/interp/doloop.h"
+#include "store/interp/fornext.h"
+#include "store/interp/funccall.h"
+#include "store/interp/ifthen.h"
 #include "store/interp/nodekinds.h"
+#include "store/interp/print.h"
+#include "store/interp/redim.h"
+#include "store/interp/trycatch.h"
+#include "store/interp/withblk.h"
 #include "store/interp/stackfrm.h"
 #include "store/methfld.h"
 #include "store/storeapp.h"
@@ -40,7 +49,20 @@ void ExecNode::eval(Context& ctx) {
 void ExecNode::run(Context& ctx) {
     switch (type()) {
         case STMT_ASSIGNMENT: static_cast<const Assignment*>(this)->eval(ctx); return;
+        case STMT_FUNCTION_CALL: static_cast<const FunctionCallStmt*>(this)->eval(ctx); return;
+        case STMT_SIMPLE_IF: static_cast<const SimpleIfThen*>(this)->eval(ctx); return;
+        case STMT_COMPLEX_IF: static_cast<const ComplexIfThen*>(this)->eval(ctx); return;
+        case STMT_FOR_NEXT: static_cast<const ForNext*>(this)->eval(ctx); return;
+        case STMT_DO_LOOP:
+        case STMT_DO_LOOP2: static_cast<DoLoop*>(this)->eval(ctx); return;
+        case STMT_SELECT_CASE: static_cast<const SelectCase*>(this)->eval(ctx); return;
         case STMT_EXITER: static_cast<const Exiter*>(this)->eval(ctx); return;
+        case STMT_PRINT: static_cast<const Print*>(this)->eval(ctx); return;
+        case STMT_RANDOMIZE: static_cast<const RandomizeStmt*>(this)->eval(ctx); return;
+        case STMT_REDIM: static_cast<const RedimStmt*>(this)->eval(ctx); return;
+        case STMT_TRY: static_cast<const TryBlock*>(this)->eval(ctx); return;
+        case STMT_THROW: static_cast<const ThrowStmt*>(this)->eval(ctx); return;
+        case STMT_WITH: static_cast<const WithBlock*>(this)->eval(ctx); return;
         case STMT_STOP: static_cast<const StopStmt*>(this)->eval(ctx);
         case STMT_END_MARKER: return;
         default: {
@@ -66,10 +88,15 @@ void ExecNode::failed(Context& ctx) {
         throw TerminateExecution();
     } catch (TerminateExecution&) {
         throw;
+    } catch (IRethrow&) {
+        // On its way to the Try whose exception it rethrows.
+        throw;
     } catch (StoreException& e) {
         if (e.handled) throw;
         e.handled = true;
-        e.line = line();
+        // The running line: a loop that tests after its body reports the
+        // line its condition is written on.
+        e.line = runningLine();
         if (debugger && debugger->error(ctx, e)) {
             debugger->eval(ctx, line());
             return;

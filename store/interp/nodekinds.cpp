@@ -4,6 +4,15 @@
 
 #include "store/interp/assign.h"
 #include "store/interp/binop.h"
+#include "store/interp/case.h"
+#include "store/interp/doloop.h"
+#include "store/interp/fornext.h"
+#include "store/interp/funccall.h"
+#include "store/interp/ifthen.h"
+#include "store/interp/print.h"
+#include "store/interp/redim.h"
+#include "store/interp/trycatch.h"
+#include "store/interp/withblk.h"
 #include "store/interp/execnode.h"
 #include "store/interp/exprnode.h"
 #include "store/interp/ident.h"
@@ -102,25 +111,25 @@ void CheckUnaryOp(NodeCheck& c, uint32_t at, uint32_t end, int depth) {
 
 void CheckNull(NodeCheck& c, uint32_t at, uint32_t end, int) { ExactSize(c, at, end, 7, "NullObjConstant"); }
 
-// Indexed by kind. The minimum sizes of the kinds whose checks have not
-// joined yet are the fixed parts of their layouts.
+// Indexed by kind. A kind's minimum size is the fixed part of its layout
+// and the expressions it always holds.
 constexpr StatementKind kStatements[] = {
     {nullptr, 0, nullptr, nullptr},
     {"Assignment", Assignment::kTargetOffset + 2 * ExprNode::kHeadSize, &CheckAssignment, nullptr},
-    {"SelectCase", 29, nullptr, nullptr},
-    {"DoLoop", 20, nullptr, nullptr},
+    {"SelectCase", SelectCase::kTestOffset + ExprNode::kHeadSize, &SelectCase::Check, nullptr},
+    {"DoLoop", DoLoop::kConditionOffset, &DoLoop::Check, nullptr},
     {"Exiter", sizeof(Exiter), &CheckExiter, nullptr},
-    {"ForNext", 35, nullptr, nullptr},
-    {"FunctionCallStmt", 16, nullptr, nullptr},
-    {"SimpleIfThen", 23, nullptr, nullptr},
-    {"ComplexIfThen", 35, nullptr, nullptr},
-    {"Print", 35, nullptr, nullptr},
-    {"RandomizeStmt", 15, nullptr, nullptr},
-    {"RedimStmt", 27, nullptr, nullptr},
-    {"TryBlock", 27, nullptr, nullptr},
-    {"ThrowStmt", 15, nullptr, nullptr},
-    {"DoLoop", 20, nullptr, nullptr},
-    {"WithBlock", 19, nullptr, nullptr},
+    {"ForNext", ForNext::kVariableOffset + 2 * ExprNode::kHeadSize, &ForNext::Check, nullptr},
+    {"FunctionCallStmt", FunctionCallStmt::kCallOffset + ExprNode::kHeadSize, &FunctionCallStmt::Check, nullptr},
+    {"SimpleIfThen", SimpleIfThen::kConditionOffset + ExprNode::kHeadSize, &SimpleIfThen::Check, nullptr},
+    {"ComplexIfThen", ComplexIfThen::kBlocksOffset, &ComplexIfThen::Check, nullptr},
+    {"Print", Print::kTargetOffset, &Print::Check, nullptr},
+    {"RandomizeStmt", ExecNode::kHeadSize, &RandomizeStmt::Check, nullptr},
+    {"RedimStmt", RedimStmt::kPairsOffset, &RedimStmt::Check, nullptr},
+    {"TryBlock", TryBlock::kClausesOffset, &TryBlock::Check, nullptr},
+    {"ThrowStmt", ExecNode::kHeadSize, &ThrowStmt::Check, nullptr},
+    {"DoLoop", DoLoop::kConditionOffset, &DoLoop::Check, nullptr},
+    {"WithBlock", WithBlock::kObjectOffset + ExprNode::kHeadSize, &WithBlock::Check, nullptr},
     {"StopStmt", ExecNode::kHeadSize, &CheckBareStatement, nullptr},
 };
 constexpr StatementKind kEndMarker = {"end marker", ExecNode::kHeadSize, &CheckBareStatement, nullptr};

@@ -4,10 +4,10 @@
 //
 // This table is where a kind joins the interpreter. A kind without a check
 // is not supported by this library: a block holding one is refused when it
-// is read, and no builder makes one. The control statements (Select Case,
-// the loops, If, Print, Randomize, Redim, Try, Throw, With, the call
-// statement) have their entries, names and smallest sizes here; their
-// checks and code join with them.
+// is read, and no builder makes one. Each statement kind's check lives
+// beside its layout (its class's Check); the dispatcher runs them
+// (ExecNode::eval). The built-in functions' checks and code live beside
+// their layouts too (mathfunc.h, strfunc.h, intfuncs.h).
 #pragma once
 
 #include <cstdint>

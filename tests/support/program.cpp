@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -9,10 +10,19 @@
 #include "store/context.h"
 #include "store/interp/assign.h"
 #include "store/interp/binop.h"
+#include "store/interp/case.h"
+#include "store/interp/doloop.h"
+#include "store/interp/fornext.h"
+#include "store/interp/funccall.h"
 #include "store/interp/ident.h"
+#include "store/interp/ifthen.h"
 #include "store/interp/intfuncs.h"
 #include "store/interp/mathfunc.h"
+#include "store/interp/print.h"
+#include "store/interp/redim.h"
 #include "store/interp/strfunc.h"
+#include "store/interp/trycatch.h"
+#include "store/interp/withblk.h"
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
 #include "store/vals.h"
@@ -105,7 +115,7 @@ std::vector<Token> Lex(const std::string& s) {
             i = j + 1;
         } else {
             static const char* const ops[] = {":=", "<>", "<=", ">=", "&&", "||", "=", "<", ">", "+", "-",
-                                              "*",  "/",  "\\", "^",  "&",  "(",  ")", ",", "."};
+                                              "*",  "/",  "\\", "^",  "&",  "(",  ")", ",", ".", ";"};
             bool found = false;
             for (const char* op : ops) {
                 if (s.compare(i, std::strlen(op), op) == 0) {
@@ -378,6 +388,117 @@ std::vector<Line> Lines(const std::string& text) {
     return out;
 }
 
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The words a line starts with, lower case: "end if", "loop", ...
+bool StartsWith(const Line& line, const char* words) {
+    const std::string l = Lower(line.text), w = words;
+    if (l.compare(0, w.size(), w) != 0) return false;
+    return l.size() == w.size() || !std::isalnum(static_cast<unsigned char>(l[w.size()]));
+}
+
+// Where word stands in text as a word of its own outside quotes, or npos.
+size_t FindWord(const std::string& text, const char* word, size_t from = 0) {
+    const std::string l = Lower(text), w = word;
+    bool quoted = false;
+    for (size_t i = from; i + w.size() <= l.size(); ++i) {
+        if (l[i] == '"') quoted = !quoted;
+        if (quoted || l.compare(i, w.size(), w) != 0) continue;
+        const bool before = i == 0 || !std::isalnum(static_cast<unsigned char>(l[i - 1]));
+        const bool after = i + w.size() == l.size() || !std::isalnum(static_cast<unsigned char>(l[i + w.size()]));
+        if (before && after) return i;
+    }
+    return std::string::npos;
+}
+
+// Builds the blocks of a program text: one block per statement list, the
+// sub-blocks entered into the table before the block that names them.
+class BlockParser {
+public:
+    BlockParser(std::vector<Line> lines, IdDynamicVector& ids, BlockDynamicVector& blocks, int allLocalsStatic)
+        : lines_(std::move(lines)), ids_(ids), blocks_(blocks), allStatic_(allLocalsStatic) {}
+
+    // The statements up to a line that starts with one of enders (not
+    // taken; any "End ..." line when enders is empty, which is then the
+    // block's end line), as a block.
+    BlockRep* block(std::initializer_list<const char*> enders, const std::function<void(BlockBuildRep&)>& first = {}) {
+        BlockBuildRep b(allStatic_);
+        if (first) first(b);
+        while (pos_ < lines_.size()) {
+            const Line& line = lines_[pos_];
+            if (enders.size() == 0 && StartsWith(line, "end")) {
+                b.setEndLine(line.number);
+                ++pos_;
+                break;
+            }
+            bool ends = false;
+            for (const char* e : enders) ends = ends || StartsWith(line, e);
+            if (ends) {
+                b.setEndLine(line.number);
+                break;
+            }
+            ++pos_;
+            statement(b, line);
+        }
+        return BlockRep::New(b);
+    }
+    uint32_t subBlock(std::initializer_list<const char*> enders,
+                      const std::function<void(BlockBuildRep&)>& first = {}) {
+        return static_cast<uint32_t>(blocks_.blockIndex(block(enders, first)));
+    }
+    bool atEnd() const { return pos_ >= lines_.size(); }
+    const Line& current() const { return lines_.at(pos_); }
+    void skip() { ++pos_; }
+    [[noreturn]] void fail(const std::string& what) const {
+        throw std::invalid_argument(what + (pos_ < lines_.size() ? " at: " + lines_[pos_].text : " at the end"));
+    }
+
+private:
+    // A one-statement block for the parts of a one-line If.
+    uint32_t lineBlock(int32_t number, const std::string& text) {
+        BlockBuildRep b(allStatic_);
+        statement(b, Line{number, text});
+        return static_cast<uint32_t>(blocks_.blockIndex(BlockRep::New(b)));
+    }
+    const Line& expect(const char* words) {
+        if (atEnd() || !StartsWith(current(), words)) fail(std::string("expected ") + words);
+        return lines_[pos_++];
+    }
+    // The expression of text, which must hold nothing else.
+    ExprPtr expr(const std::string& text) {
+        Parser p(text, ids_);
+        ExprPtr e = p.expression();
+        if (!p.atEnd()) p.fail("unexpected text after the expression");
+        return e;
+    }
+    std::string rest(const Line& line, size_t words) const {
+        std::istringstream in(line.text);
+        std::string w;
+        for (size_t i = 0; i < words; ++i) in >> w;
+        std::string r;
+        std::getline(in, r);
+        return r;
+    }
+
+    void statement(BlockBuildRep& b, const Line& line);
+    void ifStatement(BlockBuildRep& b, const Line& line);
+    void selectStatement(BlockBuildRep& b, const Line& line);
+    void doStatement(BlockBuildRep& b, const Line& line);
+    void forStatement(BlockBuildRep& b, const Line& line);
+    void tryStatement(BlockBuildRep& b, const Line& line);
+    void printStatement(BlockBuildRep& b, const Line& line, ExprPtr target, Parser& p);
+    void callOrAssignment(BlockBuildRep& b, const Line& line, Parser& p, CallForm form);
+
+    std::vector<Line> lines_;
+    size_t pos_ = 0;
+    IdDynamicVector& ids_;
+    BlockDynamicVector& blocks_;
+    int allStatic_;
+};
+
 void Declare(BlockBuildRep& b, Parser& p, const std::string& how) {
     std::string name = p.take().text;
     p.expect("As");
@@ -398,15 +519,29 @@ void Declare(BlockBuildRep& b, Parser& p, const std::string& how) {
     }
 }
 
-void Statement(BlockBuildRep& b, const Line& line, IdDynamicVector& ids) {
-    Parser p(line.text, ids);
+void BlockParser::statement(BlockBuildRep& b, const Line& line) {
+    if (StartsWith(line, "if")) return ifStatement(b, line);
+    if (StartsWith(line, "select case")) return selectStatement(b, line);
+    if (StartsWith(line, "do") || StartsWith(line, "while")) return doStatement(b, line);
+    if (StartsWith(line, "for")) return forStatement(b, line);
+    if (StartsWith(line, "try")) return tryStatement(b, line);
+    if (StartsWith(line, "with")) {
+        ExprPtr object = expr(rest(line, 1));
+        const uint32_t body = subBlock({"end with"});
+        expect("end with");
+        return b.addExecNode(WithBlock::make(line.number, body, std::move(object)));
+    }
+    // obj.Print items: the chain before ".Print" is the target.
+    if (const size_t at = FindWord(line.text, "print"); at != std::string::npos && at > 0 && line.text[at - 1] == '.') {
+        ExprPtr target = expr(line.text.substr(0, at - 1));
+        Parser items(line.text.substr(at + 5), ids_);
+        return printStatement(b, line, std::move(target), items);
+    }
+    Parser p(line.text, ids_);
     const Token& first = p.peek();
     if (Is(first, "Dim") || Is(first, "Static") || Is(first, "Param")) {
         const std::string how = p.take().text;
         Declare(b, p, how);
-    } else if (Is(first, "End")) {
-        b.setEndLine(line.number);
-        return;
     } else if (p.accept("Stop")) {
         b.addExecNode(StopStmt::make(line.number));
     } else if (p.accept("Exit")) {
@@ -420,28 +555,267 @@ void Statement(BlockBuildRep& b, const Line& line, IdDynamicVector& ids) {
         else if (p.accept("Do"))
             t = Exiter::EXIT_DO;
         b.addExecNode(Exiter::make(line.number, t));
+    } else if (p.accept("Randomize")) {
+        b.addExecNode(RandomizeStmt::make(line.number, p.atEnd() ? nullptr : p.expression()));
+    } else if (p.accept("Throw")) {
+        b.addExecNode(ThrowStmt::make(line.number, p.atEnd() ? nullptr : p.identifier()));
+    } else if (p.accept("Print")) {
+        return printStatement(b, line, nullptr, p);
+    } else if (p.accept("ReDim")) {
+        const bool preserve = p.accept("Preserve");
+        std::string name = p.take().text;
+        const IdType type = SuffixType(name);
+        auto array = Sid::make(static_cast<uint16_t>(ids_.stringIndex(name.c_str())), type);
+        p.expect("(");
+        std::vector<std::unique_ptr<ExprNodePair>> dims;
+        do {
+            ExprPtr first = p.expression();
+            ExprPtr second;
+            if (p.accept("To")) second = p.expression();
+            dims.push_back(second ? ExprNodePair::make(std::move(first), std::move(second))
+                                  : ExprNodePair::make(nullptr, std::move(first)));
+        } while (p.accept(","));
+        p.expect(")");
+        b.addExecNode(RedimStmt::make(line.number, std::move(array), std::move(dims), preserve));
+    } else if (p.accept("Call")) {
+        return callOrAssignment(b, line, p, CALL_CALL);
+    } else if (p.accept("SendEvent")) {
+        return callOrAssignment(b, line, p, CALL_SEND_EVENT);
     } else {
-        int form = 0;
-        if (p.accept("Let"))
-            form = Assignment::FORM_LET;
-        else if (p.accept("Set"))
-            form = Assignment::FORM_SET;
-        ExprPtr target = p.identifier();
-        if (p.accept(":="))
-            form |= Assignment::FORM_DEEP_SET;
-        else
-            p.expect("=");
-        b.addExecNode(Assignment::make(line.number, form, std::move(target), p.expression()));
+        return callOrAssignment(b, line, p, CALL_BARE);
     }
     if (!p.atEnd()) p.fail("unexpected text after the statement");
+}
+
+void BlockParser::callOrAssignment(BlockBuildRep& b, const Line& line, Parser& p, CallForm form) {
+    int assign = 0;
+    if (form == CALL_BARE) {
+        if (p.accept("Let"))
+            assign = Assignment::FORM_LET;
+        else if (p.accept("Set"))
+            assign = Assignment::FORM_SET;
+    }
+    ExprPtr target = p.identifier();
+    if (form == CALL_BARE && (Is(p.peek(), "=") || Is(p.peek(), ":="))) {
+        if (p.accept(":="))
+            assign |= Assignment::FORM_DEEP_SET;
+        else
+            p.expect("=");
+        b.addExecNode(Assignment::make(line.number, assign, std::move(target), p.expression()));
+    } else {
+        if (assign) p.fail("expected =");
+        // "Foo a, b": the arguments follow without parentheses.
+        if (!p.atEnd()) {
+            auto call = Cid::make(p.expression());
+            while (p.accept(",")) call = Cid::append(std::move(call), p.expression());
+            target = ExprNode::convertToComplex(std::move(target), std::move(call));
+        }
+        b.addExecNode(FunctionCallStmt::make(line.number, form, std::move(target)));
+    }
+    if (!p.atEnd()) p.fail("unexpected text after the statement");
+}
+
+void BlockParser::printStatement(BlockBuildRep& b, const Line& line, ExprPtr target, Parser& p) {
+    std::vector<PrintItem> items;
+    PrintSeparator sep = PRINT_NO_SEPARATOR;
+    PrintSeparator last = PRINT_NO_SEPARATOR;
+    while (!p.atEnd()) {
+        if (p.accept(";")) {
+            sep = last = PRINT_SEMICOLON;
+            continue;
+        }
+        if (p.accept(",")) {
+            sep = last = PRINT_COMMA;
+            continue;
+        }
+        PrintItemKind kind = PRINT_VALUE;
+        if (Is(p.peek(), "Spc") && Is(p.peek(1), "(")) kind = PRINT_SPC;
+        if (Is(p.peek(), "Tab") && Is(p.peek(1), "(")) kind = PRINT_TAB;
+        if (kind != PRINT_VALUE) {
+            p.take();
+            p.take();
+        }
+        ExprPtr e = p.expression();
+        if (kind != PRINT_VALUE) p.expect(")");
+        items.push_back(PrintItem{sep, kind, std::move(e)});
+        sep = last = PRINT_NO_SEPARATOR;
+    }
+    b.addExecNode(Print::make(line.number, std::move(items), last, std::move(target)));
+}
+
+void BlockParser::ifStatement(BlockBuildRep& b, const Line& line) {
+    const size_t then = FindWord(line.text, "then");
+    if (then == std::string::npos) fail("If without Then");
+    ExprPtr cond = expr(line.text.substr(2, then - 2));
+    const std::string after = line.text.substr(then + 4);
+    if (after.find_first_not_of(" \t") != std::string::npos) {
+        // One line: If c Then s [Else s].
+        const size_t otherwise = FindWord(after, "else");
+        const uint32_t thenBlock = lineBlock(line.number, after.substr(0, otherwise));
+        const uint32_t elseBlock =
+            otherwise == std::string::npos ? NO_BLOCK : lineBlock(line.number, after.substr(otherwise + 4));
+        return b.addExecNode(SimpleIfThen::make(line.number, std::move(cond), thenBlock, elseBlock));
+    }
+    std::vector<IfClause> clauses;
+    clauses.push_back(IfClause{std::move(cond), line.number, subBlock({"elseif", "else", "end if"})});
+    uint32_t elseBlock = NO_BLOCK;
+    int32_t elseLine = 0;
+    while (!atEnd() && StartsWith(current(), "elseif")) {
+        const Line& l = current();
+        skip();
+        const size_t t = FindWord(l.text, "then");
+        clauses.push_back(IfClause{expr(l.text.substr(6, t - 6)), l.number, subBlock({"elseif", "else", "end if"})});
+    }
+    if (!atEnd() && StartsWith(current(), "else")) {
+        elseLine = current().number;
+        skip();
+        elseBlock = subBlock({"end if"});
+    }
+    expect("end if");
+    b.addExecNode(ComplexIfThen::make(line.number, std::move(clauses), elseBlock, elseLine));
+}
+
+void BlockParser::selectStatement(BlockBuildRep& b, const Line& line) {
+    ExprPtr test = expr(rest(line, 2));
+    std::vector<CaseLine> cases;
+    uint32_t elseBlock = NO_BLOCK;
+    int32_t elseLine = 0;
+    while (!atEnd() && StartsWith(current(), "case")) {
+        const Line l = current();
+        skip();
+        if (StartsWith(l, "case else")) {
+            elseLine = l.number;
+            elseBlock = subBlock({"end select"});
+            break;
+        }
+        Parser p(rest(l, 1), ids_);
+        std::vector<CaseTest> tests;
+        do {
+            if (p.accept("Is")) {
+                static const std::pair<const char*, ECaseCompareType> ops[] = {
+                    {"=", ECC_IS_EQUAL}, {">=", ECC_GREATER_EQUAL}, {"<=", ECC_LESS_EQUAL},
+                    {"<>", ECC_NOT_EQUAL}, {">", ECC_GREATER}, {"<", ECC_LESS}};
+                ECaseCompareType t = ECC_IS_EQUAL;
+                bool found = false;
+                for (const auto& [word, type] : ops)
+                    if (!found && p.accept(word)) {
+                        t = type;
+                        found = true;
+                    }
+                if (!found) p.fail("expected a comparison after Is");
+                tests.push_back(CaseTest{t, p.expression()});
+            } else {
+                ExprPtr first = p.expression();
+                if (p.accept("To"))
+                    tests.push_back(CaseTest{ECC_RANGE, std::move(first), p.expression()});
+                else
+                    tests.push_back(CaseTest{ECC_EQUAL, std::move(first)});
+            }
+        } while (p.accept(","));
+        if (!p.atEnd()) p.fail("unexpected text after the tests");
+        cases.push_back(CaseLine{l.number, subBlock({"case", "end select"}), std::move(tests)});
+    }
+    const int32_t end = expect("end select").number;
+    b.addExecNode(SelectCase::make(line.number, std::move(test), std::move(cases), end, elseBlock, elseLine));
+}
+
+void BlockParser::doStatement(BlockBuildRep& b, const Line& line) {
+    if (StartsWith(line, "while")) {
+        ExprPtr cond = expr(rest(line, 1));
+        const uint32_t body = subBlock({"wend"});
+        expect("wend");
+        return b.addExecNode(DoLoop::make(line.number, WHILE_WEND, body, std::move(cond)));
+    }
+    const std::string top = rest(line, 1);
+    DoLoopForm form = DO_FOREVER;
+    ExprPtr cond;
+    if (FindWord(top, "while") != std::string::npos) {
+        form = DO_WHILE;
+        cond = expr(top.substr(FindWord(top, "while") + 5));
+    } else if (FindWord(top, "until") != std::string::npos) {
+        form = DO_UNTIL;
+        cond = expr(top.substr(FindWord(top, "until") + 5));
+    }
+    const uint32_t body = subBlock({"loop"});
+    const Line& end = expect("loop");
+    const std::string bottom = rest(end, 1);
+    if (FindWord(bottom, "while") != std::string::npos) {
+        form = DO_LOOP_WHILE;
+        cond = expr(bottom.substr(FindWord(bottom, "while") + 5));
+    } else if (FindWord(bottom, "until") != std::string::npos) {
+        form = DO_LOOP_UNTIL;
+        cond = expr(bottom.substr(FindWord(bottom, "until") + 5));
+    }
+    b.addExecNode(DoLoop::make(line.number, form, body, std::move(cond)));
+}
+
+void BlockParser::forStatement(BlockBuildRep& b, const Line& line) {
+    Parser p(line.text, ids_);
+    p.expect("For");
+    if (p.accept("Each")) {
+        ExprPtr var = p.identifier();
+        ForNextLoopType type = FN_In;
+        if (p.accept("EmbeddedIn"))
+            type = FN_EmbeddedIn;
+        else if (p.accept("CopiedFrom"))
+            type = FN_CopiedFrom;
+        else
+            p.expect("In");
+        ExprPtr object = p.expression();
+        const uint32_t body = subBlock({"next"});
+        const bool named = rest(expect("next"), 1).find_first_not_of(" \t") != std::string::npos;
+        return b.addExecNode(ForNext::makeEach(line.number, type, body, std::move(var), std::move(object), named));
+    }
+    ExprPtr var = p.identifier();
+    p.expect("=");
+    ExprPtr start = p.expression();
+    p.expect("To");
+    ExprPtr end = p.expression();
+    ExprPtr step;
+    if (p.accept("Step")) step = p.expression();
+    if (!p.atEnd()) p.fail("unexpected text after the For");
+    const uint32_t body = subBlock({"next"});
+    const bool named = rest(expect("next"), 1).find_first_not_of(" \t") != std::string::npos;
+    b.addExecNode(ForNext::make(line.number, body, std::move(var), std::move(start), std::move(end),
+                                std::move(step), named));
+}
+
+void BlockParser::tryStatement(BlockBuildRep& b, const Line& line) {
+    const uint32_t body = subBlock({"catch", "end try"});
+    std::vector<CatchClause> catches;
+    while (!atEnd() && StartsWith(current(), "catch")) {
+        const Line l = current();
+        skip();
+        Parser p(rest(l, 1), ids_);
+        uint16_t name = kCatchAll;
+        std::vector<std::pair<std::string, IdType>> params;
+        if (!p.atEnd()) {
+            name = static_cast<uint16_t>(ids_.stringIndex(p.take().text.c_str()));
+            if (p.accept("(")) {
+                while (!p.accept(")")) {
+                    std::string param = p.take().text;
+                    p.expect("As");
+                    params.emplace_back(param, TypeOfName(p.take().text));
+                    p.accept(",");
+                }
+            }
+        }
+        const uint32_t block = subBlock({"catch", "end try"}, [&](BlockBuildRep& cb) {
+            for (const auto& [n, t] : params) cb.addArgumentVar(InterDataField::make(n.c_str(), t, 1));
+        });
+        catches.push_back(CatchClause{l.number, name, block});
+    }
+    const int32_t end = expect("end try").number;
+    b.addExecNode(TryBlock::make(line.number, body, end, catches));
 }
 
 }  // namespace
 
 BlockRep* Program::makeBlock(const std::string& text, int allLocalsStatic) {
-    BlockBuildRep b(allLocalsStatic);
-    for (const Line& line : Lines(text)) Statement(b, line, ids_);
-    return BlockRep::New(b);
+    BlockParser parser(Lines(text), ids_, blocks_, allLocalsStatic);
+    BlockRep* b = parser.block({});
+    if (!parser.atEnd()) parser.fail("unexpected text after the block's end");
+    return b;
 }
 
 int32_t Program::block(const std::string& text, int allLocalsStatic) {
@@ -453,6 +827,59 @@ ExprPtr Program::expression(const std::string& text) {
     ExprPtr e = p.expression();
     if (!p.atEnd()) p.fail("unexpected text after the expression");
     return e;
+}
+
+InterProcField* Program::procedure(const std::string& text) {
+    std::vector<Line> lines = Lines(text);
+    if (lines.empty()) throw std::invalid_argument("a procedure needs its header");
+    const Line header = lines.front();
+    lines.erase(lines.begin());
+    Parser p(header.text, ids_);
+    const int allStatic = p.accept("Static") ? 1 : 0;
+    const bool isFunction = p.accept("Function");
+    if (!isFunction) p.expect("Sub");
+    std::string name = p.take().text;
+    IdType returnType = SuffixType(name);
+    struct Param {
+        std::string name;
+        IdType type;
+        bool byValue;
+    };
+    std::vector<Param> params;
+    if (p.accept("(")) {
+        while (!p.accept(")")) {
+            bool byValue = p.accept("ByVal");
+            if (!byValue) p.accept("ByRef");
+            std::string param = p.take().text;
+            IdType type = SuffixType(param);
+            if (p.accept("As")) type = TypeOfName(p.take().text);
+            params.push_back(Param{param, type ? type : IdType(IDT_LONG), byValue});
+            p.accept(",");
+        }
+    }
+    if (p.accept("As")) returnType = TypeOfName(p.take().text);
+    if (!p.atEnd()) p.fail("unexpected text after the header");
+    ids_.stringIndex(name.c_str());
+    BlockParser parser(std::move(lines), ids_, blocks_, allStatic);
+    blocks_.blockIndex(parser.block({}));
+    if (!parser.atEnd()) parser.fail("unexpected text after the procedure's end");
+    // The header is the procedure's first dead-source line, as a compiler
+    // keeps it.
+    std::vector<DSObj> fragments{DSObj(static_cast<uint32_t>(header.number), header.text.c_str(), DS_TEXT)};
+    DeadSource dead(fragments);
+    InterProcField* f = isFunction
+                            ? new InterFuncField(name.c_str(), ids_, blocks_,
+                                                 InterDataField::make(name.c_str(), returnType ? returnType : IdType(IDT_LONG), 1),
+                                                 dead)
+                            : new InterProcField(name.c_str(), ids_, blocks_, dead);
+    for (const Param& param : params)
+        f->defineArgument(InterDataField::make(param.name.c_str(), param.type, param.byValue ? 1 : 0));
+    return f;
+}
+
+void AddProcedure(InterObjRep* obj, const std::string& text) {
+    Program p;
+    obj->addField(p.procedure(text));
 }
 
 std::unique_ptr<InterProcField> Program::sub(const char* name) {

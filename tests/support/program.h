@@ -13,6 +13,11 @@
 // otherwise it is the line's number within the text (from 1). Blank lines
 // and lines starting with "'" are skipped.
 //
+// Procedures (procedure()) start with a header, "Sub Name(a As Long, ByVal
+// s As String)" or "Function Name(n As Long) As Long" (parameters by
+// reference unless ByVal; "Static Sub" makes every local static), and end
+// with "End Sub" / "End Function".
+//
 // Declarations (they make the block's variable objects):
 //   Dim x As Long          a local (Integer, Long, Single, Double, Currency,
 //                          String, Object)
@@ -21,6 +26,17 @@
 // Statements:
 //   [Let|Set] target = expr    target := expr    Exit [Function|Sub|For|Do]
 //   Stop                       End ...   (the block's closing line)
+//   Foo a, b   Foo(a)   obj.Foo a   Call Foo(a)   SendEvent [obj.]Ev(a)
+//   If c Then s [Else s]       If c Then / ElseIf c Then / Else / End If
+//   Select Case e / Case 1, 3 To 5, Is > 7 / Case Else / End Select
+//   Do [While|Until c] / Loop [While|Until c]      While c / Wend
+//   For v = a To b [Step s] / Next [v]
+//   For Each v In|EmbeddedIn|CopiedFrom obj / Next
+//   With obj / End With        Try / Catch [Name[(p As Type, ...)]] / End Try
+//   Throw [Name[(args)]]       Print [items with , ; Spc(n) Tab(n)]
+//   obj.Print items            Randomize [seed]    ReDim [Preserve] a(1 To 5, 3)
+// Every statement list is a block of its own, entered into the block table
+// before the block that names it; the body comes last.
 // Expressions follow the language's precedence, highest first: ^; unary -;
 // * /; \; Mod; + -; &; comparisons (= <> < > <= >= Like, TypeOf x Is y);
 // Not; And &&; Or ||; Xor; Eqv; Imp. Literals: 12, &HFF, &O17, 2.5, "text"
@@ -59,6 +75,10 @@ public:
     // block entered; each takes the tables over (the Program starts empty
     // again).
     std::unique_ptr<InterProcField> sub(const char* name);
+    // A procedure from its whole text (header to End), with its own tables
+    // (the Program starts empty again); the field holds no count yet, ready
+    // for InterObjRep::addField.
+    InterProcField* procedure(const std::string& text);
     std::unique_ptr<InterFuncField> function(const char* name, IdType type);
     std::unique_ptr<EvalableBlock> immediate();
     std::unique_ptr<EvalableExpr> immediateExpression(const std::string& text);
@@ -71,6 +91,8 @@ private:
     BlockDynamicVector blocks_;
 };
 
+// Adds the procedure of text to obj.
+void AddProcedure(InterObjRep* obj, const std::string& text);
 // Runs text as an immediate block in ctx (failures pass on).
 void RunImmediate(Context& ctx, const std::string& text);
 // The value of an expression in ctx, as immediate evaluation gives it.

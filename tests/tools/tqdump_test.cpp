@@ -348,3 +348,100 @@ TEST_F(TqDump, ANodeOfAKindTheToolDoesNotKnowIsShownRaw) {
 
 }  // namespace
 }  // namespace tq
+
+namespace tq {
+namespace {
+
+// A module whose object Program holds a Function using every control
+// statement, and a procedure that is not compiled.
+std::string MakeProcedureModule(const std::string& path) {
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+    InterObj prog(InterObjRep::NewNamed("Program", nullptr, m, IOT_ORDINARY));
+    prog->addField(InterDataField::make("V", IDT_LONG, 1));
+    Program p;
+    prog->addField(p.procedure(R"(Function Every(n As Long, ByVal s As String) As Long
+        Select Case n
+          Case 1, 3 To 5
+            V = 1
+          Case Else
+        End Select
+        Do While V < 3
+          V = V + 1
+        Loop
+        For V = 1 To 2 Step 1
+        Next V
+        If V Then V = 2 Else V = 3
+        If V = 1 Then
+        ElseIf V = 2 Then
+        End If
+        Print V; Spc(2), "x";
+        Randomize
+        Try
+          Throw Oops(1)
+        Catch Oops(a As Long)
+        End Try
+        With Me
+        End With
+        Every n, s
+      End Function)"));
+    prog->addField(new InterProcField("Draft", "Sub Draft()\n"));
+    prog = nullptr;
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+    InterObjRep::DeleteObjects();
+    return path;
+}
+
+TEST_F(TqDump, ProceduresShowTheirRecordsAndEveryStatementKindIsDecoded) {
+    const std::string path = MakeProcedureModule(dir_.file("procs.qbo"));
+    const ToolRun r = Shell(Tool() + " " + path + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (const std::string& line : std::vector<std::string>{
+             "          procedure: \"Function\"\n          parameters:\n"
+             "            - name=\"n\"  type=2  byReference=yes\n"
+             "            - name=\"s\"  type=6  byReference=no\n          compiled: yes\n"
+             "          identifiers: [\"Every\", \"n\", \"V\", \"Oops\", \"s\"]\n"
+             "          blocks: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11]\n          deadSource:\n"
+             "            - line=1  kind=\"text\"  text=\"Function Every(n As Long, ByVal s As String) As Long\"",
+             "          procedure: \"Sub\"\n          parameters: []\n          compiled: no\n"
+             "          source: \"Sub Draft()\\x0a\"",
+             "node=\"SelectCase line 2, End Select at line 6, Case Else block 1 at line 5, 2 tests\"",
+             "- at=39  depth=2  node=\"  test =, first of the Case at line 3, block 0\"",
+             "- at=65  depth=2  node=\"  test To\"",
+             "- at=94  depth=1  node=\"DoLoop line 7, Do While, body block 2\"",
+             "- at=143  depth=1  node=\"ForNext line 10, For, body block 3, variable after Next\"",
+             "- at=210  depth=2  node=\"  LongConstant 1\"",
+             "- at=221  depth=1  node=\"SimpleIfThen line 12, Then block 4, Else block 5\"",
+             "- at=254  depth=1  node=\"ComplexIfThen line 13, 2 conditions, Else block none at line 0\"",
+             "- at=293  depth=2  node=\"  clause at line 14, block 7\"",
+             "- at=363  depth=1  node=\"Print line 16, 3 items, last separator ;\"",
+             "- at=432  depth=2  node=\"  item after ;, Spc\"",
+             "- at=443  depth=2  node=\"  item after ,, value\"",
+             "- at=456  depth=1  node=\"RandomizeStmt line 17, no seed\"",
+             "- at=471  depth=1  node=\"TryBlock line 18, body block 8, End Try at line 21, 1 catches\"",
+             "- at=498  depth=2  node=\"  Catch at line 20, #3, block 9\"",
+             "- at=0  depth=1  node=\"ThrowStmt line 19\"",
+             "- at=513  depth=1  node=\"WithBlock line 22, body block 10\"",
+             "- at=542  depth=1  node=\"FunctionCallStmt line 24, bare call\"",
+         })
+        EXPECT_NE(r.out.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << r.out;
+}
+
+TEST_F(TqDump, AProcedureRecordThatIsNotSoundIsAFaultOfTheFile) {
+    const std::string path = MakeProcedureModule(dir_.file("badproc.qbo"));
+    // The first signature's record: its field list holds V, then Every.
+    const Span span = RecordOf(path, "Signatures", 0);
+    const std::vector<uint8_t> bytes = ReadStream(path, "Signatures");
+    std::string record(reinterpret_cast<const char*>(bytes.data()) + span.offset, span.length);
+    // The compiled flag of Every: after its kind, name, flags and prototype.
+    const size_t every = record.find(std::string(1, char(FRK_FUNCTION)));
+    ASSERT_NE(every, std::string::npos);
+    Patch(path, "Signatures", span.offset + static_cast<uint32_t>(every) + 12, {7});
+    const ToolRun r = Shell(Tool() + " " + path + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("procedure 'Every': the compiled flag 7 is neither 0 nor 1"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace tq

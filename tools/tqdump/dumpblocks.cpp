@@ -1,7 +1,7 @@
 // The "Blocks" table: each block's head and its statements and expressions,
 // one node per line with its offset in the node area, decoded from the
 // record's bytes (the store's headers draw the formats: block.h, execnode.h,
-// exprnode.h, ident.h, binop.h, assign.h).
+// exprnode.h, ident.h, binop.h, assign.h and the control statements').
 //
 // The decoder is the tool's own and forgives what it does not know: a node
 // of a kind it has no layout for is shown raw (its kind, size and first
@@ -20,6 +20,7 @@
 #include "store/block.h"
 #include "store/idtype.h"
 #include "store/interp/binop.h"
+#include "store/interp/compound.h"
 #include "store/interp/execnode.h"
 #include "store/interp/exprnode.h"
 #include "store/interp/nodekinds.h"
@@ -118,10 +119,179 @@ private:
             }
             case STMT_STOP: line(at, 1, "Stop" + head); return;
             case STMT_END_MARKER: line(at, 1, "end marker" + head); return;
-            default: {
-                const StatementKind* k = FindStatementKind(kind);
-                line(at, 1, std::string(k ? k->name : "unknown statement") + head + ", " + raw(at, end - at));
+            default:
+                if (control(kind, at, end, head)) return;
+                break;
+        }
+        const StatementKind* k = FindStatementKind(kind);
+        line(at, 1, std::string(k ? k->name : "unknown statement") + head + ", " + raw(at, end - at));
+    }
+
+    static std::string Block(uint32_t index) { return index == NO_BLOCK ? "none" : std::to_string(index); }
+
+    // The control statements (case.h, doloop.h, fornext.h, funccall.h,
+    // ifthen.h, print.h, redim.h, trycatch.h, withblk.h). False when the
+    // node is too small for its fixed part, so that it is shown raw.
+    bool control(uint16_t kind, uint32_t at, uint32_t end, const std::string& head) {
+        const uint32_t size = end - at;
+        const uint8_t flags = a_[at + 6];
+        switch (kind) {
+            case STMT_SELECT_CASE: {
+                if (size < 29) return false;
+                const uint16_t n = u16(at + 27);
+                line(at, 1, "SelectCase" + head + ", End Select at line " + std::to_string(int32_t(u32(at + 15))) +
+                                ", Case Else block " + Block(u32(at + 19)) + " at line " +
+                                std::to_string(int32_t(u32(at + 23))) + ", " + std::to_string(n) + " tests");
+                uint32_t pos = expression(at + 29, end, 2);
+                for (uint16_t i = 0; i < n && pos; ++i) {
+                    if (!fits(pos, 7, end)) {
+                        line(pos, 2, "a test record lies past the end of its statement");
+                        return true;
+                    }
+                    const uint16_t k = u16(pos);
+                    const uint32_t rsize = u32(pos + 2);
+                    const bool first = (k & 128) == 0;
+                    static const char* const tests[] = {"?", "Is ==", "=", "To", "Is >", "Is <", "Is <=", "Is >=", "Is <>"};
+                    const uint8_t t = k & 0x7F;
+                    const uint32_t head = first ? 15 : 7;
+                    if (rsize < head || !fits(pos, rsize, end)) {
+                        line(pos, 2, "a test record of size " + std::to_string(rsize) + " that does not fit: " +
+                                         raw(pos, end - pos));
+                        return true;
+                    }
+                    std::string text = std::string("test ") + (t <= 8 ? tests[t] : "(type " + std::to_string(t) + ")");
+                    if (first)
+                        text += ", first of the Case at line " + std::to_string(int32_t(u32(pos + 11))) + ", block " +
+                                Block(u32(pos + 7));
+                    line(pos, 2, text);
+                    children(pos + head, pos + rsize, t == 3 ? 2 : 1, 3);
+                    pos += rsize;
+                }
+                if (pos && pos != end) line(pos, 2, std::to_string(end - pos) + " bytes left over");
+                return true;
             }
+            case STMT_DO_LOOP:
+            case STMT_DO_LOOP2: {
+                if (size < 20) return false;
+                static const char* const forms[] = {"Do While", "Do ... Loop While", "Do Until", "Do ... Loop Until",
+                                                    "Do ... Loop", "While ... Wend"};
+                const uint8_t form = a_[at + 15];
+                line(at, 1, std::string("DoLoop") + head + ", " +
+                                (form >= 3 && form <= 8 ? forms[form - 3] : "form " + std::to_string(form)) +
+                                ", body block " + Block(u32(at + 16)));
+                if (size > 20) children(at + 20, end, 1, 2);
+                return true;
+            }
+            case STMT_FOR_NEXT: {
+                if (size < 35) return false;
+                static const char* const types[] = {"For", "For Each In", "For Each EmbeddedIn", "For Each CopiedFrom"};
+                const uint8_t t = (flags >> 4) & 7;
+                line(at, 1, std::string("ForNext") + head + ", " + (t <= 3 ? types[t] : "type " + std::to_string(t)) +
+                                ", body block " + Block(u32(at + 15)) + ((flags & 4) ? ", no step" : "") +
+                                ((flags & 8) ? ", variable after Next" : ""));
+                children(at + 35, end, t == 0 ? ((flags & 4) ? 3 : 4) : 2, 2);
+                return true;
+            }
+            case STMT_FUNCTION_CALL: {
+                if (size < 16) return false;
+                const uint8_t form = a_[at + 15];
+                line(at, 1, std::string("FunctionCallStmt") + head +
+                                (form == 2 ? ", Call" : form == 4 ? ", SendEvent" : ", bare call"));
+                children(at + 16, end, 1, 2);
+                return true;
+            }
+            case STMT_SIMPLE_IF: {
+                if (size < 23) return false;
+                line(at, 1, "SimpleIfThen" + head + ", Then block " + Block(u32(at + 15)) + ", Else block " +
+                                Block(u32(at + 19)));
+                children(at + 23, end, 1, 2);
+                return true;
+            }
+            case STMT_COMPLEX_IF: {
+                if (size < 35) return false;
+                const uint32_t n = u32(at + 15);
+                const uint64_t tables = 35 + 8 * uint64_t(n);
+                if (tables > size) return false;
+                line(at, 1, "ComplexIfThen" + head + ", " + std::to_string(n) + " conditions, Else block " +
+                                Block(u32(at + 23)) + " at line " + std::to_string(int32_t(u32(at + 19))));
+                uint32_t pos = at + static_cast<uint32_t>(tables);
+                for (uint32_t i = 0; i < n && pos; ++i) {
+                    line(at + 35 + 4 * i, 2, "clause at line " + std::to_string(int32_t(u32(at + 35 + 4 * n + 4 * i))) +
+                                                 ", block " + Block(u32(at + 35 + 4 * i)));
+                    pos = expression(pos, end, 3);
+                }
+                if (pos && pos != end) line(pos, 2, std::to_string(end - pos) + " bytes left over");
+                return true;
+            }
+            case STMT_PRINT: {
+                if (size < 35) return false;
+                const uint32_t n = u32(at + 31);
+                const uint32_t seps = u32(at + 19), kinds = u32(at + 23);
+                if (uint64_t(seps) + 4 * uint64_t(n) > size || uint64_t(kinds) + 4 * uint64_t(n) > size) return false;
+                static const char* const separators[] = {",", ";", "none"};
+                static const char* const items[] = {"?", "Spc", "Tab", "value"};
+                const uint32_t last = u32(at + 15);
+                line(at, 1, "Print" + head + ", " + std::to_string(n) + " items, last separator " +
+                                (last <= 2 ? separators[last] : std::to_string(last)) +
+                                ((flags & 4) ? "" : ", to a target"));
+                uint32_t pos = at + 35;
+                if (!(flags & 4)) pos = expression(pos, end, 2);
+                if (pos) pos = at + u32(at + 27);
+                for (uint32_t i = 0; i < n && pos && pos < end; ++i) {
+                    const uint32_t sep = u32(at + seps + 4 * i), item = u32(at + kinds + 4 * i);
+                    line(pos, 2, std::string("item after ") + (sep <= 2 ? separators[sep] : std::to_string(sep)) +
+                                     ", " + (item <= 3 ? items[item] : std::to_string(item)));
+                    pos = expression(pos, end, 3);
+                }
+                return true;
+            }
+            case STMT_RANDOMIZE:
+                line(at, 1, "RandomizeStmt" + head + ((flags & 4) ? ", no seed" : ""));
+                if (!(flags & 4)) children(at + 15, end, 1, 2);
+                return true;
+            case STMT_REDIM: {
+                if (size < 27) return false;
+                const uint16_t n = u16(at + 25);
+                line(at, 1, "RedimStmt" + head + ((flags & 8) ? ", Preserve" : "") + ", " + std::to_string(n) +
+                                " dimensions");
+                uint32_t pos = expression(at + 15, end, 2);
+                for (uint16_t i = 0; i < n && pos; ++i) {
+                    if (!fits(pos, 15, end) || u32(pos + 2) < 15 || !fits(pos, u32(pos + 2), end)) {
+                        line(pos, 2, "a bounds pair that does not fit: " + raw(pos, end - pos));
+                        return true;
+                    }
+                    const uint32_t psize = u32(pos + 2);
+                    line(pos, 2, std::string("bounds") + (u32(pos + 7) ? "" : ", no lower bound"));
+                    children(pos + 15, pos + psize, u32(pos + 7) ? 2 : 1, 3);
+                    pos += psize;
+                }
+                return true;
+            }
+            case STMT_TRY: {
+                if (size < 27) return false;
+                const uint32_t n = u32(at + 23);
+                if (27 + 15 * uint64_t(n) > size) return false;
+                line(at, 1, "TryBlock" + head + ", body block " + Block(u32(at + 15)) + ", End Try at line " +
+                                std::to_string(int32_t(u32(at + 19))) + ", " + std::to_string(n) + " catches");
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint32_t c = at + 27 + 15 * i;
+                    const uint16_t name = u16(c + 9);
+                    line(c, 2, "Catch at line " + std::to_string(int32_t(u32(c))) + ", " +
+                                   (name == 65534 ? std::string("everything") : "#" + std::to_string(name)) +
+                                   ", block " + Block(u32(c + 11)));
+                }
+                return true;
+            }
+            case STMT_THROW:
+                line(at, 1, "ThrowStmt" + head + ((flags & 4) ? ", rethrow" : ""));
+                if (!(flags & 4)) children(at + 15, end, 1, 2);
+                return true;
+            case STMT_WITH:
+                if (size < 19) return false;
+                line(at, 1, "WithBlock" + head + ", body block " + Block(u32(at + 15)));
+                children(at + 19, end, 1, 2);
+                return true;
+            default: return false;
         }
     }
 

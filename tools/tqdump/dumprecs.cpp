@@ -9,7 +9,9 @@
 #include "store/errors/extexcep.h"
 #include "store/arrayfld.h"
 #include "store/block.h"
+#include "store/deadsrc.h"
 #include "store/field.h"
+#include "store/methfld.h"
 #include "store/model/enum.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -46,7 +48,53 @@ const char* KindOf(const Field& f) {
     return "other";
 }
 
-void DescribeSignature(SignatureRep& s, Node& n) {
+// What a procedure's record holds beside its blocks (which the Blocks
+// table shows): its parameters, names, block indexes and dead source, or
+// the text of one that is not compiled.
+void DescribeProcedure(InterProcField& p, Node& d, Report& report) {
+    d.add("procedure", p.isFunction() ? "Function" : "Sub");
+    try {
+        Node& params = d.add("parameters", Node::List());
+        if (InterObjRep* proto = p.parameterPrototype()) {
+            const FieldPtrList& fields = proto->signature()->fields();
+            for (size_t i = 0; i < fields.length(); ++i) {
+                Field* f = fields.at(i);
+                Node& a = params.push(Node::Record());
+                a.add("name", f->name());
+                a.add("type", int64_t(f->type()));
+                a.add("byReference", f->isByReference());
+            }
+        }
+    } catch (const std::exception& ex) {
+        report.fault(d, ex.what());
+    }
+    d.add("compiled", p.isCompiled());
+    if (const char* text = p.sourceText()) {
+        const std::string t(text);
+        d.add("source", t.size() > kMaxText ? t.substr(0, kMaxText) + " ..." : t);
+        return;
+    }
+    if (!p.isCompiled()) return;
+    Node& names = d.add("identifiers", Node::List());
+    for (uint32_t i = 0; i < p.identifiers().count(); ++i) {
+        const char* name = p.identifiers()[i];
+        names.push(name ? Node::Text(name) : Node());
+    }
+    Node& blocks = d.add("blocks", Node::List());
+    for (uint32_t i = 0; i < p.blocks().length(); ++i) blocks.push(Index(p.blocks().ref(i).descriptor()));
+    Node& dead = d.add("deadSource", Node::List());
+    if (DeadSourceRep* ds = p.deadSource().get()) {
+        static const char* const kinds[] = {"?", "text", "Rem", "'"};
+        for (uint32_t i = 0; i < ds->count(); ++i) {
+            Node& fragment = dead.push(Node::Record());
+            fragment.add("line", ds->line(i));
+            fragment.add("kind", kinds[ds->kind(i) <= 3 ? ds->kind(i) : 0]);
+            fragment.add("text", ds->text(i));
+        }
+    }
+}
+
+void DescribeSignature(SignatureRep& s, Node& n, Report& report) {
     n.add("flags", int64_t(s.flags()));
     SignatureRep* parent = s.parent();
     n.add("parent", parent ? Node::Int(parent->descriptor().descIndex()) : Node());
@@ -71,6 +119,7 @@ void DescribeSignature(SignatureRep& s, Node& n) {
         std::string decl;
         f->declarationText(decl, proto);
         if (!decl.empty()) d.add("declaration", decl);
+        if (auto* p = dynamic_cast<InterProcField*>(f)) DescribeProcedure(*p, d, report);
     }
     Node& events = n.add("events", Node::List());
     for (size_t k = 0; k < s.events().length(); ++k) {
@@ -274,7 +323,8 @@ void DumpRecords(const std::string& path, Report& report) {
     // Enumerations and signatures first: reading an object reads its
     // signature, and a signature the enumerations its fields name.
     DumpKind<EnumRep>(m, records, report, [](EnumRep& e, Node& n) { DescribeEnumeration(e, n); });
-    DumpKind<SignatureRep>(m, records, report, [](SignatureRep& s, Node& n) { DescribeSignature(s, n); });
+    DumpKind<SignatureRep>(m, records, report,
+                           [&report](SignatureRep& s, Node& n) { DescribeSignature(s, n, report); });
     DumpKind<InterObjRep>(m, records, report, [m](InterObjRep& o, Node& n) { DescribeObject(o, m, n); });
     DumpKind<ValStringRep>(m, records, report, [](ValStringRep& s, Node& n) { DescribeString(s, n); });
     DumpBlocks(m, records, report);

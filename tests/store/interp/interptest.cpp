@@ -63,6 +63,16 @@ void InterpTest::addData(InterObjRep* o, const char* name, IdType type) {
     o->addField(InterDataField::make(name, type, 1));
 }
 
+ValuePtr InterpTest::Call(InterObjRep* obj, const char* name, std::initializer_list<ValuePtr> args) {
+    // A call lists its arguments last first.
+    ValueList list;
+    for (const ValuePtr& a : args) list.ppush(a);
+    int handled = 0;
+    ValuePtr v = obj->eval(name, IDT_UNTYPED, &list, nullptr, EVAL_DOTTED, &handled, nullptr);
+    if (!handled) throw NotFound(32740, name);
+    return v;
+}
+
 std::string InterpTest::FailureText(const std::function<void()>& f) {
     try {
         f();

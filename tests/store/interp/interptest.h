@@ -20,11 +20,29 @@
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
+#include "store/printable.h"
+#include "store/storeapp.h"
 #include "tests/support/asserts.h"
 #include "tests/support/fieldaccess.h"
 #include "tests/support/program.h"
 
 namespace tq {
+
+// A print sink that keeps what it is given, in the default layout.
+class CapturedPrint : public TextPrintable {
+public:
+    std::string text;
+
+protected:
+    void write(const char* s, size_t n) override { text.append(s, n); }
+};
+
+// The default application with its Print output kept in `printed`.
+class PrintingApp : public DefaultStoreApplication {
+public:
+    PrintingApp() { setCurrentPrintable(&printed); }
+    CapturedPrint printed;
+};
 
 class InterpTest : public ::testing::Test {
 protected:
@@ -42,6 +60,9 @@ protected:
     static void addData(InterObjRep* o, const char* name, IdType type);
     // The text of the StoreException f raises, or "no failure".
     static std::string FailureText(const std::function<void()>& f);
+    // Runs member name of obj (a method, as a program calls it) with the
+    // arguments in their written order; the value it gives, or null.
+    static ValuePtr Call(InterObjRep* obj, const char* name, std::initializer_list<ValuePtr> args = {});
 
     size_t objectsAtStart_ = 0;
     size_t signaturesAtStart_ = 0;
