@@ -35,14 +35,13 @@
 //
 // A record read from a file is checked before it is used: an array length
 // that disagrees with the count, a count or pool that runs past the
-// stream, a fragment whose text offset lies outside the pool or whose kind
-// is unknown, or a pool that does not end in NUL raise ObjectLoadFailed. So
-// printing never reads past the pool. (Lines are not limited here: the
-// printer bounds the line ends it writes, srcctl.h.)
+// stream, a fragment of an unknown kind or whose text does not start and
+// end (in a NUL) inside the pool raise ObjectLoadFailed. So printing never
+// reads past the pool. (Lines are not limited here: the printer bounds the
+// line ends it writes, srcctl.h.)
 //
 // Invariants:
-//  1. Every fragment's text offset lies inside the pool, and the pool's last
-//     byte is NUL, so every text ends inside the pool.
+//  1. Every fragment's text starts and ends (in a NUL) inside the pool.
 //  2. The cursor (the next fragment to print) is shared by everyone who
 //     prints the same dead source; a printer resets it before it starts, so
 //     two printings give the same text (printings must not interleave).

@@ -52,6 +52,7 @@
 #include "store/interp/mathfunc.h"
 #include "store/interp/print.h"
 #include "store/interp/redim.h"
+#include "store/interp/sigtext.h"
 #include "store/interp/srcctl.h"
 #include "store/interp/stackfrm.h"
 #include "store/interp/strfunc.h"

@@ -95,27 +95,24 @@ DeadSourceRep* DeadSourceRep::Read(OCLStream& in, const std::string& where) {
     const uint32_t count = in.readU32();
     const uint32_t poolLength = in.readU32();
     if (uint64_t(count) * DSObj::kRecordSize != arrayLength)
-        fail("the fragment array of " + std::to_string(arrayLength) + " bytes does not hold " +
-             std::to_string(count) + " fragments");
-    if (uint64_t(arrayLength) + poolLength > in.remaining())
-        fail("the fragments and their texts run past the end of the stream");
-    if (count > 0 && poolLength == 0) fail("fragments without a text pool");
+        fail("the fragment count " + std::to_string(count) + " does not match the array of " +
+             std::to_string(arrayLength) + " bytes");
+    if (uint64_t(arrayLength) + poolLength > in.remaining()) fail("the record runs past the end of the stream");
     auto rep = std::make_unique<DeadSourceRep>();
     rep->fragments_ = std::make_unique<uint8_t[]>(arrayLength);
     rep->pool_ = std::make_unique<char[]>(poolLength);
     in.read(rep->fragments_.get(), arrayLength);
     in.read(rep->pool_.get(), poolLength);
-    if (poolLength > 0 && rep->pool_[poolLength - 1] != '\0') fail("the text pool does not end in NUL");
     rep->count_ = count;
     rep->poolLength_ = poolLength;
     for (uint32_t i = 0; i < count; ++i) {
-        const std::string which = "fragment " + std::to_string(i);
-        const uint32_t offset = LoadLE32(rep->record(i) + kTextAt);
-        if (offset >= poolLength)
-            fail(which + ": text offset " + std::to_string(offset) + " lies past the pool of " +
-                 std::to_string(poolLength) + " bytes");
         const uint8_t kind = rep->kind(i);
-        if (kind < DS_TEXT || kind > DS_APOSTROPHE) fail(which + ": unknown kind " + std::to_string(kind));
+        if (kind < DS_TEXT || kind > DS_APOSTROPHE)
+            fail("fragment " + std::to_string(i) + " has the unknown kind " + std::to_string(kind));
+        // Every text must end inside the pool, so that nothing reads past it.
+        const uint32_t offset = LoadLE32(rep->record(i) + kTextAt);
+        if (offset >= poolLength || !std::memchr(rep->pool_.get() + offset, '\0', poolLength - offset))
+            fail("the text of fragment " + std::to_string(i) + " does not lie in the pool");
     }
     return rep.release();
 }

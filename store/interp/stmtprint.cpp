@@ -4,8 +4,17 @@
 #include "platform/util/uassert.h"
 #include "store/block.h"
 #include "store/interp/assign.h"
+#include "store/interp/case.h"
+#include "store/interp/doloop.h"
 #include "store/interp/execnode.h"
+#include "store/interp/fornext.h"
+#include "store/interp/funccall.h"
+#include "store/interp/ifthen.h"
+#include "store/interp/print.h"
+#include "store/interp/redim.h"
 #include "store/interp/srcctl.h"
+#include "store/interp/trycatch.h"
+#include "store/interp/withblk.h"
 
 namespace tq {
 
@@ -16,7 +25,20 @@ void ExecNode::print(SourceControl& sc) const {
     sc.advancePos(line());
     switch (type()) {
         case STMT_ASSIGNMENT: static_cast<const Assignment*>(this)->print(sc); return;
+        case STMT_SELECT_CASE: static_cast<const SelectCase*>(this)->print(sc); return;
+        case STMT_DO_LOOP:
+        case STMT_DO_LOOP2: static_cast<const DoLoop*>(this)->print(sc); return;
         case STMT_EXITER: static_cast<const Exiter*>(this)->print(sc); return;
+        case STMT_FOR_NEXT: static_cast<const ForNext*>(this)->print(sc); return;
+        case STMT_FUNCTION_CALL: static_cast<const FunctionCallStmt*>(this)->print(sc); return;
+        case STMT_SIMPLE_IF: static_cast<const SimpleIfThen*>(this)->print(sc); return;
+        case STMT_COMPLEX_IF: static_cast<const ComplexIfThen*>(this)->print(sc); return;
+        case STMT_PRINT: static_cast<const Print*>(this)->print(sc); return;
+        case STMT_RANDOMIZE: static_cast<const RandomizeStmt*>(this)->print(sc); return;
+        case STMT_REDIM: static_cast<const RedimStmt*>(this)->print(sc); return;
+        case STMT_TRY: static_cast<const TryBlock*>(this)->print(sc); return;
+        case STMT_THROW: static_cast<const ThrowStmt*>(this)->print(sc); return;
+        case STMT_WITH: static_cast<const WithBlock*>(this)->print(sc); return;
         case STMT_STOP: sc.stream() << "Stop"; return;
         // Blocks are checked when they are made or read: no other kind gets
         // here.
