@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
@@ -81,9 +82,16 @@ std::vector<Token> Lex(const std::string& s) {
             i = j;
         } else if (std::isdigit(static_cast<unsigned char>(c))) {
             size_t j = i;
-            while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.' || s[j] == 'e' ||
-                                    s[j] == 'E'))
-                ++j;
+            while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.')) ++j;
+            // An exponent, with its sign: 1e+20, 2.5E-3.
+            if (j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
+                size_t k = j + 1;
+                if (k < s.size() && (s[k] == '+' || s[k] == '-')) ++k;
+                if (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) {
+                    while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
+                    j = k;
+                }
+            }
             t.kind = Tok::Number;
             t.text = s.substr(i, j - i);
             t.isDouble = t.text.find_first_of(".eE") != std::string::npos;
@@ -109,12 +117,22 @@ std::vector<Token> Lex(const std::string& s) {
                     }
                     break;
                 }
+                // The language's escapes: "^^" is "^", "^@" to "^_" and "^?"
+                // the control characters; any other "^" stands for itself.
+                if (s[j] == '^' && j + 1 < s.size()) {
+                    const char e = s[j + 1];
+                    if (e == '^' || (e >= 'A' && e <= '_') || e == '?') {
+                        t.text += e == '^' ? '^' : static_cast<char>(e ^ 64);
+                        j += 2;
+                        continue;
+                    }
+                }
                 t.text += s[j++];
             }
             t.kind = Tok::Text;
             i = j + 1;
         } else {
-            static const char* const ops[] = {":=", "<>", "<=", ">=", "&&", "||", "=", "<", ">", "+", "-",
+            static const char* const ops[] = {":=", "<>", "<=", ">=", "&&", "||", "==", "=", "<", ">", "+", "-",
                                               "*",  "/",  "\\", "^",  "&",  "(",  ")", ",", ".", ";"};
             bool found = false;
             for (const char* op : ops) {
@@ -364,15 +382,17 @@ struct Line {
     std::string text;
 };
 
-std::vector<Line> Lines(const std::string& text) {
+// The lines of text that hold something; comment lines too with comments.
+std::vector<Line> Lines(const std::string& text, bool comments = false) {
     std::vector<Line> out;
     std::istringstream in(text);
     std::string raw;
     int32_t n = 0;
     while (std::getline(in, raw)) {
         ++n;
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
         size_t at = raw.find_first_not_of(" \t");
-        if (at == std::string::npos || raw[at] == '\'') continue;
+        if (at == std::string::npos || (raw[at] == '\'' && !comments)) continue;
         int32_t number = n;
         // "N:" gives the statement's own line.
         size_t digits = at;
@@ -384,6 +404,72 @@ std::vector<Line> Lines(const std::string& text) {
             if (at == std::string::npos) continue;
         }
         out.push_back({number, raw.substr(at)});
+    }
+    return out;
+}
+
+std::string Trim(const std::string& s) {
+    const size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string::npos) return {};
+    const size_t b = s.find_last_not_of(" \t\r");
+    return s.substr(a, b - a + 1);
+}
+
+bool StartsWithWord(const std::string& text, const char* word) {
+    const size_t n = std::strlen(word);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != word[i]) return false;
+    return text.size() == n || !std::isalnum(static_cast<unsigned char>(text[n]));
+}
+
+// A procedure's text as a compiler reads it: its statement lines, and its
+// dead source (the header, declarations, Catch lines, comments), each at
+// its line. Statements separated by ":" become lines of the same number; a
+// "'" comment after them, a line of its own or a Rem line is a comment. A
+// one-line If keeps the rest of its line.
+std::vector<Line> SourceLines(const std::string& text, std::vector<DSObj>& dead) {
+    std::vector<Line> out;
+    for (const Line& whole : Lines(text, true)) {
+        const std::string& t = whole.text;
+        const int32_t n = whole.number;
+        if (t[0] == '\'') {
+            dead.emplace_back(static_cast<uint32_t>(n), t.c_str() + 1, DS_APOSTROPHE, DS_TRIM_BOTH);
+            continue;
+        }
+        if (StartsWithWord(t, "rem")) {
+            dead.emplace_back(static_cast<uint32_t>(n), t.c_str() + 3, DS_REM, DS_TRIM_BOTH);
+            continue;
+        }
+        std::vector<std::string> pieces;
+        std::string comment;
+        bool hasComment = false;
+        bool quoted = false;
+        size_t start = 0;
+        for (size_t i = 0; i <= t.size(); ++i) {
+            const char c = i < t.size() ? t[i] : '\0';
+            if (c == '"') quoted = !quoted;
+            if (quoted) continue;
+            const bool separator =
+                c == ':' && t[i + 1] != '=' && !StartsWithWord(Trim(t.substr(start, i - start)), "if");
+            if (c == '\'' || c == '\0' || separator) {
+                pieces.push_back(Trim(t.substr(start, i - start)));
+                start = i + 1;
+                if (c == '\'') {
+                    comment = t.substr(i + 1);
+                    hasComment = true;
+                    break;
+                }
+            }
+        }
+        for (const std::string& piece : pieces) {
+            if (piece.empty()) continue;
+            if (out.empty() || StartsWithWord(piece, "dim") || StartsWithWord(piece, "static") ||
+                StartsWithWord(piece, "catch"))
+                dead.emplace_back(static_cast<uint32_t>(n), piece.c_str(), DS_TEXT);
+            out.push_back({n, piece});
+        }
+        if (hasComment) dead.emplace_back(static_cast<uint32_t>(n), comment.c_str(), DS_APOSTROPHE, DS_TRIM_BOTH);
     }
     return out;
 }
@@ -693,7 +779,7 @@ void BlockParser::selectStatement(BlockBuildRep& b, const Line& line) {
         do {
             if (p.accept("Is")) {
                 static const std::pair<const char*, ECaseCompareType> ops[] = {
-                    {"=", ECC_IS_EQUAL}, {">=", ECC_GREATER_EQUAL}, {"<=", ECC_LESS_EQUAL},
+                    {"==", ECC_IS_EQUAL}, {"=", ECC_IS_EQUAL}, {">=", ECC_GREATER_EQUAL}, {"<=", ECC_LESS_EQUAL},
                     {"<>", ECC_NOT_EQUAL}, {">", ECC_GREATER}, {"<", ECC_LESS}};
                 ECaseCompareType t = ECC_IS_EQUAL;
                 bool found = false;
@@ -830,7 +916,10 @@ ExprPtr Program::expression(const std::string& text) {
 }
 
 InterProcField* Program::procedure(const std::string& text) {
-    std::vector<Line> lines = Lines(text);
+    // The header is the procedure's first dead-source line, as a compiler
+    // keeps it, and declarations, Catch lines and comments follow it.
+    std::vector<DSObj> fragments;
+    std::vector<Line> lines = SourceLines(text, fragments);
     if (lines.empty()) throw std::invalid_argument("a procedure needs its header");
     const Line header = lines.front();
     lines.erase(lines.begin());
@@ -863,9 +952,6 @@ InterProcField* Program::procedure(const std::string& text) {
     BlockParser parser(std::move(lines), ids_, blocks_, allStatic);
     blocks_.blockIndex(parser.block({}));
     if (!parser.atEnd()) parser.fail("unexpected text after the procedure's end");
-    // The header is the procedure's first dead-source line, as a compiler
-    // keeps it.
-    std::vector<DSObj> fragments{DSObj(static_cast<uint32_t>(header.number), header.text.c_str(), DS_TEXT)};
     DeadSource dead(fragments);
     InterProcField* f = isFunction
                             ? new InterFuncField(name.c_str(), ids_, blocks_,
