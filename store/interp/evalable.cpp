@@ -52,7 +52,7 @@ void EvalableBlock::print(std::ostream& os) const {
     // A command line's statements stand at the left margin, not one step in
     // as a procedure's body does.
     sc.setIndentLevel(-1);
-    if (BlockRep* main = blocks_.body()) main->print(sc);
+    if (blocks_.length() != 0) sc.printBlock(blocks_.length() - 1);
     sc.setIndentLevel(0);
     sc.printRemainingDS();
 }

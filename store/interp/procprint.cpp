@@ -35,9 +35,8 @@ void InterProcField::print(std::ostream& os) const {
         sc.printDS(int64_t(ds->line(0)) + 1);
     else
         sc.printDS(1);
-    BlockRep* b = body();
-    b->print(sc);
-    sc.advancePos(b->endLine());
+    sc.printBlock(blocks_.length() - 1);
+    sc.advancePos(body()->endLine());
     os << (isFunction() ? "End Function" : "End Sub");
     // A comment on the closing line, and anything the compiler kept after
     // it, is not lost.

@@ -122,6 +122,18 @@ BlockRep* SourceControl::block(uint32_t index) const {
     return b;
 }
 
-void SourceControl::printBlock(uint32_t index) { block(index)->print(*this); }
+void SourceControl::printBlock(uint32_t index) {
+    const BlockRep* b = block(index);
+    for (const BlockRep* outer : printing_) {
+        if (outer == b) {
+            const std::string text = "sub-block " + std::to_string(index) + " contains itself";
+            throw ObjectLoadFailed(text.c_str());
+        }
+    }
+    if (printing_.size() >= kMaxBlockNesting) throw ObjectLoadFailed("sub-blocks nest too deep to print");
+    printing_.push_back(b);
+    b->print(*this);
+    printing_.pop_back();
+}
 
 }  // namespace tq

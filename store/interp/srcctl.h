@@ -34,10 +34,15 @@
 //     the text unbounded.
 //  4. A plain fragment on a line that already holds text follows " : ", so
 //     the text still reads back as the statements it holds.
+//  5. A sub-block that names itself, directly or through others (only a
+//     corrupt file's code does), or sub-blocks nested deeper than
+//     kMaxBlockNesting raise ObjectLoadFailed instead of printing for ever.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 #include "store/deadsrc.h"
 
@@ -50,6 +55,7 @@ class IdStringVector;
 class SourceControl {
 public:
     static constexpr uint32_t kMaxLineEnds = 1u << 20;
+    static constexpr size_t kMaxBlockNesting = 512;
 
     // ids names the identifiers by index; blocks (may be null for a lone
     // expression) holds the sub-blocks statements name by index.
@@ -81,7 +87,7 @@ public:
     // Sub-block index of the code being printed. A block the table does not
     // hold raises ObjectLoadFailed (only a corrupt file names one).
     BlockRep* block(uint32_t index) const;
-    // Prints sub-block index (BlockRep::print).
+    // Prints sub-block index (BlockRep::print); see 5 above.
     void printBlock(uint32_t index);
 
 private:
@@ -98,6 +104,8 @@ private:
     bool sameLine_ = false;
     bool started_ = false;
     uint32_t lineEndBudget_ = kMaxLineEnds;
+    // The sub-blocks being printed, outermost first.
+    std::vector<const BlockRep*> printing_;
 };
 
 }  // namespace tq

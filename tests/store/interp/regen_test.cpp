@@ -13,7 +13,10 @@
 
 #include "platform/util/lebytes.h"
 #include "store/eventdef.h"
+#include "store/interp/assign.h"
 #include "store/interp/evalable.h"
+#include "store/interp/ident.h"
+#include "store/interp/ifthen.h"
 #include "store/interp/sigtext.h"
 #include "store/interp/srcctl.h"
 #include "store/model/sigrep.h"
@@ -256,6 +259,22 @@ TEST_F(Regeneration, PrintingStaysOrderedAndBoundedWhateverLinesTheCodeHolds) {
     EXPECT_EQ(Printed("Sub A()\n2000000000: a = 1\nEnd Sub\n"), "Sub A()\n  a = 1\nEnd Sub\n");
     const std::string near = Printed("Sub A()\n1000: a = 1\nEnd Sub\n");
     EXPECT_EQ(near, "Sub A()" + std::string(999, '\n') + "  a = 1\nEnd Sub\n");
+}
+
+TEST_F(Regeneration, ASubBlockThatContainsItselfIsRefusedNotPrintedForEver) {
+    // Only a corrupt file's code names a block from inside it; builders let
+    // it through, as a file would.
+    IdDynamicVector ids;
+    const auto x = static_cast<uint16_t>(ids.stringIndex("x"));
+    BlockBuildRep first;
+    first.addExecNode(Assignment::make(2, 0, Sid::make(x), LongConstant::make(1)));
+    BlockBuildRep body;
+    body.addExecNode(SimpleIfThen::make(3, Sid::make(x), 1));
+    BlockDynamicVector blocks;
+    blocks.blockIndex(BlockRep::New(first));
+    blocks.blockIndex(BlockRep::New(body));
+    InterProcField p("P", ids, blocks);
+    EXPECT_EQ(FailureText([&] { p.getSource(); }), "Unable to load object: sub-block 1 contains itself");
 }
 
 TEST_F(Regeneration, ImmediateStatementsPrintAtTheLeftMarginAndAnExpressionAlone) {
