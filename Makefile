@@ -31,8 +31,10 @@ $(FUZZ_DIR)/build.ninja: | deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_FUZZ=ON -DTQ_BUILD_TESTS=OFF -DTQ_BUILD_BENCH=OFF
 
-demo: all
-	cmake --build $(RELEASE_DIR) --target demo
+# The demo needs the library, the demo program and tqdump, nothing else: a
+# newcomer's first command should not build every test first.
+demo: $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target demo
 
 test: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(JOBS)

@@ -54,6 +54,7 @@
 #include <vector>
 
 #include "store/faultp.h"
+#include "store/handkind.h"
 #include "store/model/intfld.h"
 
 namespace tq {
@@ -155,6 +156,8 @@ static_assert(sizeof(ArrayField::tDimension) == 12, "a dimension record is 12 by
 
 class InterArrayField : public InterDataField, public ArrayField {
 public:
+    // Array reference slots name their array by handle id.
+    static constexpr HandleTable::Kind kHandleKind = HK_ARRAY_FIELD;
     InterArrayField(const char* name, int32_t dims, int32_t elementSize);
     InterArrayField(const InterArrayField& o);
     ~InterArrayField() override;

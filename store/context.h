@@ -114,6 +114,11 @@ public:
         if (idIndex < usableCache_) {
             if (Member* m = cache_[idIndex].get()) {
                 found = 1;
+                // A number or text value with no arguments and no suffix is
+                // its own result: what memberEval would check cannot fail.
+                if ((m->memberTraits() & Member::kSelfValued) && !args && !(type & IDT_TYPEMASK) &&
+                    !(how & EVAL_NO_VALUE))
+                    return ValuePtr(static_cast<Value*>(m));
                 return m->memberEval(type, args, how);
             }
         }
@@ -147,7 +152,7 @@ public:
 
     // The return value when sid names the running function itself (so that
     // assigning to the function's name sets it); null otherwise.
-    Value* getReturnValue(const Sid& sid) const;
+    Value* getReturnValue(const Sid& sid) const { return returnValue_ ? functionResult(sid) : nullptr; }
     // Hands the function's return value over, converted to its return
     // type; the context keeps none.
     ValuePtr takeReturnValue();
@@ -213,6 +218,9 @@ private:
     void takeCache(uint32_t length);
     void releaseCache();
     void clearShadowed(InterObjRep* scope);
+    Value* functionResult(const Sid& sid) const;
+    // What a frame's local that the cache found becomes in its slot.
+    void keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const;
     void updateUsableCache() { usableCache_ = evalIds_ ? 0 : cacheLength_; }
 
     uint8_t flags_ = kSearchGlobals;

@@ -87,10 +87,23 @@ public:
         if (dropCount()) delete this;
     }
 
+    // What the interpreter may know of a member without asking it.
+    enum : uint8_t {
+        // A value (never an Object value) that evaluates to itself when it
+        // is given no arguments: resolving it needs no call.
+        kSelfValued = 0x01,
+        // A local variable of a running frame as a lookup cache keeps it
+        // (interp/localval.h).
+        kFrameLocal = 0x02,
+    };
+    uint8_t memberTraits() const { return traits_; }
+
 protected:
     Member() = default;
     Member(const Member&) = default;
     Member& operator=(const Member&) = default;
+
+    uint8_t traits_ = 0;
 };
 
 // A counted pointer to a member of class T: holds one count while it points

@@ -56,6 +56,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/block.h"
 #include "store/deadsrc.h"
@@ -101,6 +102,19 @@ public:
     // The method's text as a new string.
     virtual std::string getSource() const;
 
+    // The argument object of a call, bound from args (in parameter order):
+    // a spare one of an earlier call bound again, or a new one. The caller
+    // gives it back when the call ends.
+    InterObjRep* bindArguments(InterObjRep& proto, ValueList& args);
+    // Keeps a finished call's argument object, emptied, for the next call
+    // (or destroys it when enough are kept). Never raises.
+    void giveBackArguments(InterObjRep* args) noexcept;
+    // Destroys the spare argument objects of every method. Spares live only
+    // while a program runs: the outermost call ends with this, so that no
+    // object of a module's signature outlives the run (and keeps the
+    // module from being unloaded).
+    static void DropAllSpareArguments() noexcept;
+
 protected:
     struct tFromRecord {};
     explicit MethodField(tFromRecord) : Field(Field::tFromRecord{}) {}
@@ -108,9 +122,21 @@ protected:
     void readParameters(OCLStream& in, tModuleIndex m);
     void writeParameters(OCLStream& out) const;
 
+    // Destroys the spare argument objects (the prototype changes or goes).
+    void dropSpareArguments() noexcept;
+
     Faultp<InterObjRep> parms_{PrimaryReference, nullptr};
     std::string source_;
     bool hasSource_ = false;
+    // Argument objects of finished calls, emptied, so that a call need not
+    // make and destroy one (an object, its data and its place in the
+    // prototype's signature). Recursion takes several at once; beyond
+    // kSpareArguments they are destroyed. Each reference reads null once its
+    // object has gone some other way.
+    static constexpr size_t kSpareArguments = 8;
+    std::vector<Faultp<InterObjRep>> spareArgs_;
+    // The methods that keep spares now.
+    static inline std::vector<MethodField*> withSpares{};
 };
 
 class InterProcField : public MethodField {

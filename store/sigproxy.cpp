@@ -623,15 +623,17 @@ void SignatureRep::NoExternalChildren(const tModuleIndex* indexes) {
         }
         return false;
     };
+    // The refusal names no module object: modules have none until the
+    // module manager's classes give them one.
     for (const tModuleIndex* m = indexes; *m != NO_MODULE; ++m) {
         DescribedObjectIterator<SignatureRep> sigs(*m);
         while (SignatureRep* s = sigs.nextFaulted()) {
-            if (outside(s->objects_) || outside(s->children_)) throw StoreException(32682);
+            if (outside(s->objects_) || outside(s->children_)) throw ModuleUnloadFailed(32682, nullptr);
             // Things of other modules that those modules recorded and have
             // not read yet belong to the signature as much.
             if (!s->proxy_) continue;
             for (SignatureProxy* p : s->proxy_->proxies())
-                if (!Listed(indexes, p->moduleIndex()) && p->hasRecorded()) throw StoreException(32682);
+                if (!Listed(indexes, p->moduleIndex()) && p->hasRecorded()) throw ModuleUnloadFailed(32682, nullptr);
         }
     }
 }

@@ -64,6 +64,7 @@
 
 #include "store/errors/extexcep.h"
 #include "store/field.h"
+#include "store/handkind.h"
 #include "store/model/sigrep.h"
 #include "store/persist/proxy.h"
 
@@ -79,6 +80,7 @@ std::vector<Field*> ProxyLayoutOrder(const FieldPtrList& expected);
 class SignatureProxy final : public Proxy<SignatureProxy> {
 public:
     static constexpr const char* storageName = "SignatureProxies";
+    static constexpr HandleTable::Kind kHandleKind = HK_SIGNATURE_PROXY;
     static constexpr uint32_t storageVersion = 1;
 
     ~SignatureProxy();

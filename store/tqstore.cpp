@@ -33,9 +33,10 @@ namespace {
 
 DllServer* theServer = nullptr;
 
+// Never destroyed, like the library's other process-wide state.
 std::string& LibraryPathSlot() {
-    static std::string path;
-    return path;
+    static auto* const path = new std::string;
+    return *path;
 }
 
 #define TQ_STRINGIFY2(x) #x

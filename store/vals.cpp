@@ -67,16 +67,59 @@ void Value::operator delete(void* p, std::size_t size) noexcept {
 
 // ---- ValueList ---------------------------------------------------------------
 
+void ValueList::insert(uint32_t at, ValuePtr v) {
+    if (spilled_) {
+        more_.insert(more_.begin() + at, std::move(v));
+    } else if (size_ < kInline) {
+        for (uint32_t i = size_; i > at; --i) inline_[i] = std::move(inline_[i - 1]);
+        inline_[at] = std::move(v);
+    } else {
+        std::vector<ValuePtr> grown;
+        grown.reserve(2 * kInline);
+        for (uint32_t i = 0; i < size_; ++i) grown.push_back(inline_[i]);
+        grown.insert(grown.begin() + at, std::move(v));
+        // Nothing can fail from here: the entries move over.
+        for (uint32_t i = 0; i < size_; ++i) inline_[i].reset();
+        more_ = std::move(grown);
+        spilled_ = true;
+    }
+    ++size_;
+}
+
 ValuePtr ValueList::pop() {
-    TQ_ASSERT(!entries_.empty(), "length() > 0");
-    ValuePtr top = std::move(entries_.front());
-    entries_.erase(entries_.begin());
+    TQ_ASSERT(size_ > 0, "length() > 0");
+    ValuePtr top;
+    if (spilled_) {
+        top = std::move(more_.front());
+        more_.erase(more_.begin());
+    } else {
+        top = std::move(inline_[0]);
+        for (uint32_t i = 1; i < size_; ++i) inline_[i - 1] = std::move(inline_[i]);
+    }
+    --size_;
     return top;
 }
 
 Value* ValueList::at(int32_t i) const {
     TQ_ASSERT(i >= 0 && i < length(), "i >= 0 && i < length()");
-    return entries_[static_cast<size_t>(i)].get();
+    return data()[i].get();
+}
+
+void ValueList::clear() {
+    for (uint32_t i = 0; i < kInline; ++i) inline_[i].reset();
+    more_.clear();
+    size_ = 0;
+    spilled_ = false;
+}
+
+void ValueList::take(ValueList& other) noexcept {
+    for (uint32_t i = 0; i < kInline; ++i) inline_[i] = std::move(other.inline_[i]);
+    more_ = std::move(other.more_);
+    size_ = other.size_;
+    spilled_ = other.spilled_;
+    other.more_.clear();
+    other.size_ = 0;
+    other.spilled_ = false;
 }
 
 // ---- the factory ---------------------------------------------------------------

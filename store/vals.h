@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "platform/util/handle.h"
+#include "store/handkind.h"
 #include "store/idtype.h"
 #include "store/member.h"
 
@@ -57,6 +58,8 @@ public:
 
 class Value : public Member {
 public:
+    // By-reference slots name values by handle id.
+    static constexpr HandleTable::Kind kHandleKind = HK_VALUE;
     // Bit of the flag word: the value has been matched with a by-reference
     // parameter, so a foreign call passes its storage address.
     enum : uint32_t { VF_BYREF = 0x1 };
@@ -165,30 +168,65 @@ private:
 // An ordered list of counted values: argument lists and the evaluation stack.
 // Entry 0 is the first (the top); ppush adds in front, append at the end.
 // Copying shares the values; destroying releases every entry.
+//
+// The first kInline entries live in the list itself: a call's argument
+// list, made and dropped for every call, then costs no heap allocation.
 class ValueList {
 public:
+    static constexpr uint32_t kInline = 4;
+
     ValueList() = default;
-    ValueList(std::initializer_list<ValuePtr> values) : entries_(values) {}
+    ValueList(std::initializer_list<ValuePtr> values) {
+        for (const ValuePtr& v : values) append(v);
+    }
+    ValueList(const ValueList& other) {
+        for (const ValuePtr& v : other) append(v);
+    }
+    ValueList(ValueList&& other) noexcept { take(other); }
+    ValueList& operator=(const ValueList& other) {
+        if (this != &other) {
+            ValueList copy(other);
+            clear();
+            take(copy);
+        }
+        return *this;
+    }
+    ValueList& operator=(ValueList&& other) noexcept {
+        if (this != &other) {
+            clear();
+            take(other);
+        }
+        return *this;
+    }
 
     // Both take the value's count before the list grows, so a new value is
     // never lost when growing fails.
-    void ppush(ValuePtr v) { entries_.insert(entries_.begin(), std::move(v)); }
-    void append(ValuePtr v) { entries_.push_back(std::move(v)); }
+    void ppush(ValuePtr v) { insert(0, std::move(v)); }
+    void append(ValuePtr v) { insert(size_, std::move(v)); }
     // The first entry, without removing it; null when the list is empty.
-    Value* ptop() const { return entries_.empty() ? nullptr : entries_.front().get(); }
+    Value* ptop() const { return size_ ? data()[0].get() : nullptr; }
     // Removes the first entry and hands it over with its count.
     ValuePtr pop();
-    int32_t length() const { return static_cast<int32_t>(entries_.size()); }
-    bool isEmpty() const { return entries_.empty(); }
+    int32_t length() const { return static_cast<int32_t>(size_); }
+    bool isEmpty() const { return size_ == 0; }
     // Entry i counted from the first; i must be below length().
     Value* at(int32_t i) const;
-    void clear() { entries_.clear(); }
+    void clear();
 
-    auto begin() const { return entries_.begin(); }
-    auto end() const { return entries_.end(); }
+    const ValuePtr* begin() const { return data(); }
+    const ValuePtr* end() const { return data() + size_; }
 
 private:
-    std::vector<ValuePtr> entries_;
+    const ValuePtr* data() const { return spilled_ ? more_.data() : inline_; }
+    void insert(uint32_t at, ValuePtr v);
+    // Takes every entry of other, which is left empty.
+    void take(ValueList& other) noexcept;
+
+    ValuePtr inline_[kInline];
+    // Every entry, once there have been more than kInline.
+    std::vector<ValuePtr> more_;
+    uint32_t size_ = 0;
+    bool spilled_ = false;
 };
 
 // A new DirectValue of type code: the default datum of the type when init is
@@ -254,8 +292,10 @@ public:
     TypedValue& operator=(const TypedValue& r);
 
 protected:
-    TypedValue() = default;
-    TypedValue(const TypedValue&) = default;
+    TypedValue() {
+        if constexpr (code != IDT_OBJECT) this->traits_ |= kSelfValued;
+    }
+    TypedValue(const TypedValue& other) : Value(other) {}
 };
 
 // A value that holds its datum.

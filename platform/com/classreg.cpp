@@ -12,9 +12,10 @@ struct Registry {
     std::string publishingLibrary;
 };
 
+// Never destroyed: classes may be looked up while the process ends.
 Registry& TheRegistry() {
-    static Registry registry;
-    return registry;
+    static auto* const registry = new Registry;
+    return *registry;
 }
 
 bool SameProgId(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }

@@ -5,9 +5,10 @@
 namespace tq {
 namespace {
 
+// Never destroyed, like the library's other process-wide state.
 std::string& LastMessage() {
-    static std::string text;
-    return text;
+    static auto* const text = new std::string;
+    return *text;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/storage/fshooks.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/util/syserror.h"
 
@@ -93,12 +94,20 @@ UniqueFd OpenForWriting(const std::string& path) {
 void SyncFile(int fd, const std::string& path) {
     if (::fsync(fd) != 0)
         throw StorageError(path + ": cannot flush to disk: " + ErrnoText(errno));
+    if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->flushedFile(fd);
 }
 
 void SyncFolder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd || ::fsync(fd.get()) != 0)
         throw StorageError(folder + ": cannot flush the folder to disk: " + ErrnoText(errno));
+    if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->flushedFolder(folder);
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->renamed(to);
+    return true;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -134,9 +143,12 @@ void RemoveStaleCommitFiles(const std::string& path) {
 
 void CopyFileContent(int from, int to, const std::string& toPath) {
     off_t in = 0, out = 0;
+    const auto copied = [to] {
+        if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->wrote(to);
+    };
     for (;;) {
         const ssize_t n = ::copy_file_range(from, &in, to, &out, 1 << 30, 0);
-        if (n == 0) return;
+        if (n == 0) return copied();
         if (n > 0) continue;
         if (errno == EINTR) continue;
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
@@ -149,7 +161,7 @@ void CopyFileContent(int from, int to, const std::string& toPath) {
         const ssize_t got = ::pread(from, buffer.data(), buffer.size(), in);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) throw StorageError(toPath + ": cannot read the source: " + ErrnoText(errno));
-        if (got == 0) return;
+        if (got == 0) return copied();
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::pwrite(to, buffer.data() + done, static_cast<size_t>(got - done),
                                          out);

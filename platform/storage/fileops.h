@@ -87,6 +87,10 @@ bool SameFile(int fd, const std::string& path);
 void SyncFile(int fd, const std::string& path);
 void SyncFolder(const std::string& folder);
 
+// rename(2), told to the file-system hooks; false with errno set when it
+// fails.
+bool RenameFile(const std::string& from, const std::string& to);
+
 // The folder of a path ("." for a bare name) and its last component.
 std::string FolderOf(const std::string& path);
 std::string FileNameOf(const std::string& path);

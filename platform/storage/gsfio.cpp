@@ -6,8 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <vector>
+
+#include "platform/storage/fshooks.h"
 
 namespace tq::gsfio {
 namespace {
@@ -162,6 +166,14 @@ gboolean FdOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
     if (self->hook && *self->hook && !(*self->hook)(self->written)) return Fail(self, EIO);
     gsf_off_t offset = output->cur_offset;
     size_t left = n;
+    FileSystemHooks* hooks = InstalledFileSystemHooks();
+    std::vector<guint8> altered;
+    if (hooks) {
+        altered.assign(data, data + n);
+        left = std::min(n, hooks->alterWrite(self->fd, static_cast<uint64_t>(offset),
+                                             altered.data(), n));
+        data = altered.data();
+    }
     while (left > 0) {
         const ssize_t put = ::pwrite(self->fd, data, left, offset);
         if (put < 0 && errno == EINTR) continue;
@@ -172,6 +184,7 @@ gboolean FdOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
     }
     self->written += n;
     StartWriteback(self, offset);
+    if (hooks) hooks->wrote(self->fd);
     return TRUE;
 }
 

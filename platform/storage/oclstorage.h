@@ -6,8 +6,10 @@
 // on demand, sector by sector; what a transaction writes goes into an
 // in-memory overlay per stream. Commit writes the whole compound file
 // (overlays plus the untouched committed streams) to a temporary file in the
-// same folder, reads it back, flushes it and renames it over the module file,
-// so that a crash leaves either the old or the new file, never a torn one.
+// same folder, flushes it, reads it back and compares every stream with what
+// was written, renames it over the module file and flushes the folder, so
+// that a crash leaves either the old or the new file, never a torn one, and
+// a disk that loses bytes without saying so never replaces the old one.
 // Revert drops the overlays.
 //
 // Invariants:

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/storage/cfbcheck.h"
@@ -37,6 +38,10 @@ static_assert(kMaxEntries < kMaxDirectoryDepth);
 // temporary storages only their owner's.
 constexpr unsigned kModuleFileMode = 0666;
 constexpr unsigned kPrivateFileMode = 0600;
+
+// A commit compares what it wrote with what it reads back in pieces of this
+// size, so that a large stream never needs to be in memory whole.
+constexpr size_t kReadBackChunk = 1 << 20;
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -251,22 +256,50 @@ void StorageImpl::writeContent(int fd, const std::string& path) {
     writer.finish();
 }
 
-// Opens what was just written and checks that it holds what it should; a file
-// that does not read back is never installed.
+// Opens what was just written and checks that it holds what it should, every
+// stream byte for byte; a file that does not read back is never installed. A
+// disk or file system may report a write done and keep other bytes, or fewer:
+// only reading the file again tells.
 std::shared_ptr<CfbReader> StorageImpl::readBack(int fd, const std::string& path) {
-    auto image = CfbReader::Open(fd, path);
-    size_t expected = storages_.size();
-    for (const auto& [key, state] : streams_) {
-        if (!state->content.exists()) continue;
-        ++expected;
-        const CfbEntry* e = image->find(state->name());
-        if (e == nullptr || e->isStorage || e->size != state->content.size())
-            throw StorageError(path + ": write failed: stream \"" + state->name() +
-                               "\" does not read back as written");
+    std::shared_ptr<CfbReader> image;
+    std::string fault;
+    try {
+        image = CfbReader::Open(fd, path);
+        fault = differenceFrom(*image);
+    } catch (const StorageError& e) {
+        fault = e.what();
     }
-    if (image->listing().root.size() != expected)
-        throw StorageError(path + ": write failed: the written file does not read back");
+    if (!fault.empty())
+        throw StorageError(path + ": write failed: the written file does not read back: " + fault);
     return image;
+}
+
+std::string StorageImpl::differenceFrom(CfbReader& image) const {
+    size_t expected = storages_.size();
+    std::vector<uint8_t> written, read;
+    for (const auto& [key, state] : streams_) {
+        const StreamContent& content = state->content;
+        if (!content.exists()) continue;
+        ++expected;
+        const std::string& name = state->name();
+        const CfbEntry* e = image.find(name);
+        if (e == nullptr || e->isStorage || e->size != content.size())
+            return "stream \"" + name + "\" is missing or of another size";
+        const uint32_t size = content.size();
+        written.resize(std::min<size_t>(size, kReadBackChunk));
+        read.resize(written.size());
+        for (uint32_t offset = 0; offset < size;) {
+            const auto n = static_cast<uint32_t>(std::min<size_t>(size - offset, kReadBackChunk));
+            content.read(offset, written.data(), n);
+            image.read(name, offset, read.data(), n);
+            if (std::memcmp(written.data(), read.data(), n) != 0)
+                return "stream \"" + name + "\" holds other bytes";
+            offset += n;
+        }
+    }
+    if (image.listing().root.size() != expected) return "its entries are not the storage's";
+    if (image.listing().rootClassId != classId_) return "its class id is not the storage's";
+    return "";
 }
 
 void StorageImpl::commit() {
@@ -285,7 +318,7 @@ void StorageImpl::commitNow() {
     // when the path names an unlocked file.
     if (!TryWriteLock(temp.fd()))
         throw StorageError(path_ + ": cannot lock the new file");
-    if (::rename(temp.path().c_str(), file_.c_str()) != 0)
+    if (!RenameFile(temp.path(), file_))
         throw StorageError(path_ + ": cannot replace the file: " + ErrnoText(errno));
     lock_ = temp.keep();  // closing the old descriptor frees the old file's lock
     adoptImage(std::move(image), false);
@@ -366,7 +399,7 @@ void StorageImpl::switchTo(const char* path) {
     auto image = CfbReader::Open(OpenForReading(temp.path(), targetPath).release(), targetPath);
     if (writable_ && !TryWriteLock(temp.fd()))
         throw StorageError(targetPath + ": cannot lock the new file");
-    if (::rename(temp.path().c_str(), target.c_str()) != 0)
+    if (!RenameFile(temp.path(), target))
         throw StorageError(targetPath + ": cannot create: " + ErrnoText(errno));
 
     // From here on the storage lives in the new file.

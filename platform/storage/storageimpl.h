@@ -18,7 +18,8 @@
 //
 // Invariants:
 //  1. The file at the path is only ever replaced whole, by rename, after the
-//     new file was written, read back and flushed.
+//     new file was written, flushed and read back (a commit's byte for byte),
+//     and the folder is flushed after the rename.
 //  2. A writable storage holds the write lock on the file its path names;
 //     a read-only one holds none and never writes.
 //  3. Every StreamState ever handed out stays in streams_ until the storage
@@ -103,6 +104,8 @@ private:
     void writeContent(int fd, const std::string& path);
     void writeEmpty(int fd, const std::string& path);
     std::shared_ptr<CfbReader> readBack(int fd, const std::string& path);
+    // What in a written image differs from the storage's content, or "".
+    std::string differenceFrom(CfbReader& image) const;
     void commitNow();
 
     std::string path_;  // as the caller named it, made absolute

@@ -20,10 +20,12 @@ struct AttachedTable {
 };
 
 // Libraries attach during static initialisation of other libraries, so the
-// table is made on first use rather than at a fixed point of start-up.
+// table is made on first use rather than at a fixed point of start-up; it is
+// never destroyed, as libraries may still be asked about while the process
+// ends.
 AttachedTable& Table() {
-    static AttachedTable table;
-    return table;
+    static auto* const table = new AttachedTable;
+    return *table;
 }
 
 }  // namespace

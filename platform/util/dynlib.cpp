@@ -19,9 +19,11 @@ std::string& ErrorText() {
     return text;
 }
 
+// Process-wide tables here are made on first use and never destroyed: a
+// host's static destructors may still call in while the process ends.
 std::map<std::string, void*>& OwnSymbols() {
-    static std::map<std::string, void*> symbols;
-    return symbols;
+    static auto* const symbols = new std::map<std::string, void*>;
+    return *symbols;
 }
 
 bool EndsWithNoCase(const std::string& text, const char* suffix) {
@@ -76,8 +78,8 @@ SelfLibrary FindSelf() {
 }
 
 const SelfLibrary& TheSelf() {
-    static const SelfLibrary self = FindSelf();
-    return self;
+    static const SelfLibrary* const self = new SelfLibrary(FindSelf());
+    return *self;
 }
 
 std::vector<std::string> Candidates(const std::string& name) {

@@ -1,43 +1,63 @@
 #include "platform/util/handle.h"
 
-#include <limits>
+#include <stdexcept>
 
 #include "platform/util/uassert.h"
 
 namespace tq {
 
-HandleTable::HandleTable() : slots_(1, nullptr), released_(1, false) {}
+HandleTable::HandleTable() : slots_(1) {}
 
 HandleTable& HandleTable::Global() {
-    static HandleTable table;
-    return table;
+    // Never destroyed: hosts may release ids from their own static
+    // destructors, which can run after any destructor of ours.
+    static HandleTable* const table = new HandleTable;
+    return *table;
 }
 
-HandleTable::Id HandleTable::add(void* p) {
+HandleTable::Id HandleTable::add(void* p, Kind kind) {
+    uint32_t index;
     if (!free_.empty()) {
-        const Id id = free_.back();
+        index = free_.back();
         free_.pop_back();
-        slots_[id] = p;
-        released_[id] = false;
-        return id;
+    } else {
+        if (slots_.size() > kIndexMask) throw std::length_error("handle table full");
+        slots_.emplace_back();
+        index = static_cast<uint32_t>(slots_.size() - 1);
     }
-    TQ_ASSERT(slots_.size() < std::numeric_limits<Id>::max(), "handle table full");
-    slots_.push_back(p);
-    released_.push_back(false);
-    return static_cast<Id>(slots_.size() - 1);
+    Slot& s = slots_[index];
+    s.pointer = p;
+    s.stamp = static_cast<uint16_t>(s.generation() | (unsigned(kind) << 8));
+    s.live = true;
+    ++live_;
+    return index | (Id(s.generation()) << kIndexBits);
 }
 
 void HandleTable::set(Id id, void* p) {
-    TQ_ASSERT(id != 0 && id < slots_.size() && !released_[id], "valid handle id");
-    slots_[id] = p;
+    const uint32_t index = IndexOf(id);
+    TQ_ASSERT(index != 0 && index < slots_.size() && slots_[index].live &&
+                  slots_[index].generation() == GenerationOf(id),
+              "valid handle id");
+    slots_[index].pointer = p;
 }
 
 void HandleTable::release(Id id) {
-    if (id == 0) return;
-    TQ_ASSERT(id < slots_.size() && !released_[id], "valid handle id");
-    slots_[id] = nullptr;
-    released_[id] = true;
-    free_.push_back(id);
+    const uint32_t index = IndexOf(id);
+    if (index == 0) return;
+    TQ_ASSERT(index < slots_.size() && slots_[index].live && slots_[index].generation() == GenerationOf(id),
+              "valid handle id");
+    Slot& s = slots_[index];
+    s.pointer = nullptr;
+    s.live = false;
+    --live_;
+    // The last generation's ids may still be held: the slot never serves
+    // again rather than wrap round and answer them.
+    if (s.generation() == kMaxGeneration) {
+        ++retired_;
+        return;
+    }
+    s.stamp = static_cast<uint16_t>(s.generation() + 1);
+    free_.push_back(index);
 }
 
 }  // namespace tq

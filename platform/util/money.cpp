@@ -240,8 +240,9 @@ MoneyFormat MoneyFormat::FromLconv(const lconv& lc) {
 MoneyFormat MoneyFormat::Plain() { return MoneyFormat{}; }
 
 const RWLocale& RWLocale::global() {
-    static const RWLocale process;
-    return process;
+    // Never destroyed: money may be formatted while the process ends.
+    static const RWLocale* const process = new RWLocale;
+    return *process;
 }
 
 std::optional<RWLocale> RWLocale::Named(const char* name) {

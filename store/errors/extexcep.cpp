@@ -36,9 +36,6 @@ ObjectLoadFailed::ObjectLoadFailed(const char* object)
 ModuleOpenFailed::ModuleOpenFailed(const char* module)
     : StoreException(StringMsg(32687, module)), module_(OwnedCopy(module)) {}
 
-ModuleUnloadFailed::ModuleUnloadFailed(unsigned id, InterObjRep* module)
-    : StoreException(id), module_(module) {}
-
 ProxyResolveFailed::ProxyResolveFailed(const char* name, tResolveFailure reason)
     : StoreException(StringMsg(32685, name)), name_(OwnedCopy(name)), reason_(reason) {}
 

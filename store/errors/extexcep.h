@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/util/handle.h"
 #include "store/errors/storeexc.h"
 #include "store/idtype.h"
 
@@ -113,16 +114,23 @@ private:
 };
 
 // A module that refuses to be unloaded: ids 32680, 32681, 32682.
+//
+// The failure may outlive the module's object (a handler keeps a copy, the
+// module goes): it names the object through the object's handle cell, which
+// reads null once the object is destroyed, never through a raw pointer.
+// The constructor, module() and args() live with the object values
+// (model/objval.cpp).
 class ModuleUnloadFailed : public StoreException {
 public:
     ModuleUnloadFailed(unsigned id, InterObjRep* module);
     TQ_EXCEPTION_CLASS(ModuleUnloadFailed)
-    // One Object: the module's object (built with the object values).
+    // One Object: the module's object, Nothing when it has gone.
     std::unique_ptr<ValueList> args() const override;
-    InterObjRep* module() const { return module_; }
+    // The module's object; null when there was none or it has gone.
+    InterObjRep* module() const;
 
 private:
-    InterObjRep* module_;
+    HandleTable::Id moduleCell_ = 0;
 };
 
 // A reference to another module that could not be resolved: message 32685.

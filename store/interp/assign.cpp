@@ -1,5 +1,6 @@
 #include "store/interp/assign.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -17,10 +18,11 @@ namespace tq {
 
 namespace {
 
-const char* NameOf(const Context& ctx, uint16_t index, std::string& scratch) {
+const char* NameOf(const Context& ctx, uint16_t index) {
     if (const char* name = ctx.identifierName(index)) return name;
-    scratch = "#" + std::to_string(index);
-    throw NotFound(32740, scratch.c_str());
+    char text[16];
+    std::snprintf(text, sizeof text, "#%u", unsigned(index));
+    throw NotFound(32740, text);
 }
 
 // "target := value": the field named by the target's last identifier, on
@@ -46,8 +48,7 @@ void DeepSet(Context& ctx, const ExprNode* target, Value* returnValue, Value& va
             obj = ctx.me();
         }
     }
-    std::string scratch;
-    const char* name = NameOf(ctx, static_cast<const Sid*>(last)->idIndex(), scratch);
+    const char* name = NameOf(ctx, static_cast<const Sid*>(last)->idIndex());
     if (obj.isNull()) throw Is_Null("Assignment::eval()", 32744);
     obj->deepDataMemberSet(name, &value);
 }
@@ -150,27 +151,45 @@ StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) 
 
 void Assignment::eval(Context& ctx) const {
     const ExprNode* t = target();
+    const ExprNode* source = value();
     ValuePtr v;
-    const ExprNode* e = value();
-    if (e->type() == EXPR_BINARY_OP && !isDeepSet() && static_cast<const BinaryOp*>(e)->op() == BINOP_CONCAT &&
-        SameSid(static_cast<const BinaryOp*>(e)->left(), t)) {
+    int32_t longResult = 0;
+    bool isLong = false;
+    const auto* op = source->type() == EXPR_BINARY_OP ? static_cast<const BinaryOp*>(source) : nullptr;
+    if (op && op->op() == BINOP_CONCAT && !isDeepSet() && SameSid(op->left(), t)) {
+        // "s = s & t" on a String variable appends in place when it can.
         ValString text;
-        if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *static_cast<const BinaryOp*>(e), text)) return;
+        if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *op, text)) return;
         v = ValuePtr(new StringValue(text));
+    } else if (op) {
+        // An operator whose result is a Long hands it over as a number: the
+        // value that would hold it is never seen by anything but this
+        // statement.
+        isLong = op->evalLong(ctx, ctx, longResult, v);
     } else {
-        v = e->eval(ctx, EVAL_VALUE_REQUIRED);
+        v = source->eval(ctx, EVAL_VALUE_REQUIRED);
     }
     // The running function's own name is its return value.
     Value* returnValue = t->type() == EXPR_SID ? ctx.getReturnValue(*static_cast<const Sid*>(t)) : nullptr;
-    if (isDeepSet()) [[unlikely]] {
-        DeepSet(ctx, t, returnValue, *v);
+    if (isDeepSet() || returnValue) [[unlikely]] {
+        if (isLong) v = ValuePtr(new LongValue(longResult));
+        if (isDeepSet())
+            DeepSet(ctx, t, returnValue, *v);
+        else
+            *returnValue = *v;
         return;
     }
-    if (returnValue) {
-        *returnValue = *v;
-        return;
+    constexpr int32_t kTarget = EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET;
+    ValuePtr place = t->type() == EXPR_SID ? static_cast<const Sid*>(t)->eval(ctx, kTarget) : t->eval(ctx, kTarget);
+    if (isLong) {
+        // A Long target takes the number as it is, which is what assigning
+        // a Long value to it does.
+        if (place->type() == IDT_LONG) {
+            place->set(longResult);
+            return;
+        }
+        v = ValuePtr(new LongValue(longResult));
     }
-    ValuePtr place = t->eval(ctx, EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET);
     *place = *v;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/util/uassert.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/ident.h"
 #include "store/model/objval.h"
 #include "store/valops.h"
 
@@ -24,19 +25,19 @@ bool Fits(int64_t r) {
     return r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max();
 }
 
-// Arithmetic of two Longs whose result is a Long again: the same value the
-// general rule (computed in double, truncated) gives, without the detour;
-// null when the general rule must decide (a result beyond the Long range is
-// promoted).
-ValuePtr LongArith(BinOpType op, int32_t a, int32_t b) {
+// Arithmetic of two Longs whose result is a Long again; false when the
+// general rule must decide (a result beyond the Long range is promoted).
+bool LongArith(BinOpType op, int32_t a, int32_t b, int32_t& out) {
     int64_t r = 0;
     switch (op) {
         case BINOP_ADD: r = int64_t(a) + b; break;
         case BINOP_SUB: r = int64_t(a) - b; break;
         case BINOP_MUL: r = int64_t(a) * b; break;
-        default: return ValuePtr();
+        default: return false;
     }
-    return Fits(r) ? Long(static_cast<int32_t>(r)) : ValuePtr();
+    if (!Fits(r)) return false;
+    out = static_cast<int32_t>(r);
+    return true;
 }
 
 int32_t LongCompare(BinOpType op, int32_t a, int32_t b) {
@@ -75,55 +76,75 @@ ExprPtr BinaryOp::make(BinOpType op, ExprPtr left, ExprPtr right) {
 }
 
 ValuePtr BinaryOp::eval(Context& lookup, Context& args) const {
+    int32_t result = 0;
+    ValuePtr value;
+    return evalLong(lookup, args, result, value) ? Long(result) : value;
+}
+
+bool BinaryOp::evalLong(Context& lookup, Context& args, int32_t& out, ValuePtr& value) const {
     const BinOpType o = op();
-    ValuePtr l = left()->eval(lookup, args, EVAL_VALUE_REQUIRED);
+    // A name on the left, the commonest operand, goes to its kind at once.
+    const ExprNode* leftNode = left();
+    ValuePtr l = leftNode->type() == EXPR_SID ? static_cast<const Sid*>(leftNode)->eval(lookup, EVAL_VALUE_REQUIRED)
+                                              : leftNode->eval(lookup, args, EVAL_VALUE_REQUIRED);
     if (o == BINOP_ANDALSO || o == BINOP_ORELSE) {
         // The left operand decides alone when it can: the right one is not
         // evaluated (a function there is not called).
         const bool leftTrue = l->as<int32_t>() != 0;
-        if (o == BINOP_ANDALSO && !leftTrue) return Long(0);
-        if (o == BINOP_ORELSE && leftTrue) return Long(-1);
+        if (o == BINOP_ANDALSO && !leftTrue) return out = 0, true;
+        if (o == BINOP_ORELSE && leftTrue) return out = -1, true;
         ValuePtr r = right()->eval(lookup, args, EVAL_VALUE_REQUIRED);
-        return Long(r->as<int32_t>() != 0 ? -1 : 0);
+        out = r->as<int32_t>() != 0 ? -1 : 0;
+        return true;
     }
-    ValuePtr r = right()->eval(lookup, args, EVAL_VALUE_REQUIRED);
+    // Two Longs whose result is a Long: the same value the general rule
+    // (computed in double, truncated) gives, without the detour. A Long
+    // literal on the right is used as it lies in the node.
+    const bool longFast = o <= BINOP_MUL || (o >= BINOP_EQ && o <= BINOP_LE);
+    const ExprNode* rightNode = right();
+    if (longFast && rightNode->type() == EXPR_LONG_CONSTANT && l->type() == IDT_LONG) {
+        const int32_t x = l->as<int32_t>();
+        const int32_t y = static_cast<const LongConstant*>(rightNode)->value();
+        if (o >= BINOP_EQ) return out = LongCompare(o, x, y), true;
+        if (LongArith(o, x, y, out)) return true;
+    }
+    ValuePtr r = rightNode->eval(lookup, args, EVAL_VALUE_REQUIRED);
     const Value& a = *l;
     const Value& b = *r;
-    if (o <= BINOP_MUL || (o >= BINOP_EQ && o <= BINOP_LE)) {
-        if (a.type() == IDT_LONG && b.type() == IDT_LONG) {
-            const int32_t x = a.as<int32_t>();
-            const int32_t y = b.as<int32_t>();
-            if (o >= BINOP_EQ) return Long(LongCompare(o, x, y));
-            if (ValuePtr v = LongArith(o, x, y)) return v;
-        }
+    if (longFast && a.type() == IDT_LONG && b.type() == IDT_LONG) {
+        const int32_t x = a.as<int32_t>();
+        const int32_t y = b.as<int32_t>();
+        if (o >= BINOP_EQ) return out = LongCompare(o, x, y), true;
+        if (LongArith(o, x, y, out)) return true;
     }
     switch (o) {
-        case BINOP_ADD: return a + b;
-        case BINOP_SUB: return a - b;
-        case BINOP_MUL: return a * b;
-        case BINOP_DIV: return a / b;
-        case BINOP_INTDIV: return a.intDiv(b);
-        case BINOP_POWER: return a.exp(b);
-        case BINOP_MOD: return a % b;
-        case BINOP_CONCAT: return ValueConcat(a, b);
-        case BINOP_EQ: return Long(a == b);
-        case BINOP_NE: return Long(a != b);
-        case BINOP_GT: return Long(a > b);
-        case BINOP_LT: return Long(a < b);
-        case BINOP_GE: return Long(a >= b);
-        case BINOP_LE: return Long(a <= b);
+        case BINOP_ADD: value = a + b; return false;
+        case BINOP_SUB: value = a - b; return false;
+        case BINOP_MUL: value = a * b; return false;
+        case BINOP_DIV: value = a / b; return false;
+        case BINOP_INTDIV: value = a.intDiv(b); return false;
+        case BINOP_POWER: value = a.exp(b); return false;
+        case BINOP_MOD: value = a % b; return false;
+        case BINOP_CONCAT: value = ValueConcat(a, b); return false;
+        case BINOP_EQ: return out = (a == b), true;
+        case BINOP_NE: return out = (a != b), true;
+        case BINOP_GT: return out = (a > b), true;
+        case BINOP_LT: return out = (a < b), true;
+        case BINOP_GE: return out = (a >= b), true;
+        case BINOP_LE: return out = (a <= b), true;
         case BINOP_LIKE: throw StoreException("LIKE is not implemented.", nullptr);
-        case BINOP_AND: return Long(a & b);
-        case BINOP_OR: return Long(a | b);
-        case BINOP_XOR: return Long(a ^ b);
-        case BINOP_IMP: return Long(a.imp(b));
-        case BINOP_EQV: return Long(a.eqv(b));
+        case BINOP_AND: return out = (a & b), true;
+        case BINOP_OR: return out = (a | b), true;
+        case BINOP_XOR: return out = (a ^ b), true;
+        case BINOP_IMP: return out = a.imp(b), true;
+        case BINOP_EQV: return out = a.eqv(b), true;
         case BINOP_TYPEOF: {
             InterObjRep* x = ObjectOperand(a);
             InterObjRep* y = ObjectOperand(b);
             // Nothing can be treated as anything.
             const bool is = !x || x->canBeTreatedAs(y);
-            return ValuePtr(new IntegerValue(static_cast<int16_t>(is ? -1 : 0)));
+            value = ValuePtr(new IntegerValue(static_cast<int16_t>(is ? -1 : 0)));
+            return false;
         }
         default: utilsAssert("op < BINOP_LIMIT", __FILE__, __LINE__);
     }

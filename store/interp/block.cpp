@@ -93,12 +93,15 @@ BlockRep* BlockRep::New(BlockBuildRep& builder) {
         std::memcpy(at, n->bytes(), n->size());
         at += n->size();
     }
-    // The builders make sound nodes; the same check that guards blocks from
-    // files finds what the block uses of its code's tables.
+    // The same check that guards blocks from files finds what the block uses
+    // of its code's tables. The builders make sound nodes, but not every
+    // depth of nesting: a block that could not be read back is refused now,
+    // to the compiler, rather than saved.
     try {
         made.b->uses_ = NodeCheck(made.b->nodes(), made.b->byteLength_, "new block").checkStatements(made.b->nodeCount_);
-    } catch (const StoreException& e) {
-        utilsAssert(e.what(), __FILE__, __LINE__);
+    } catch (const ObjectLoadFailed& e) {
+        const std::string text = std::string("The block cannot be made: ") + (e.objectName() ? e.objectName() : "");
+        throw StoreException(text.c_str(), nullptr);
     }
     BlockRep* b = std::exchange(made.b, nullptr);
     b->localVarObj_ = builder.localVarObj_;

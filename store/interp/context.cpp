@@ -1,10 +1,13 @@
 #include "store/context.h"
 
+#include <cstdio>
+
 #include "platform/util/uassert.h"
 #include "store/block.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/execnode.h"
 #include "store/interp/ident.h"
+#include "store/interp/localval.h"
 #include "store/interp/lookcache.h"
 #include "store/interp/stackfrm.h"
 #include "store/methfld.h"
@@ -94,7 +97,7 @@ void Context::releaseCache() {
 void Context::reinit(InterObjRep* me, SignatureRep* sig, const Context& caller) {
     scopes_.clear();
     // Members cached for the previous Me would answer for the new one.
-    for (uint32_t i = 0; i < cacheLength_; ++i) cache_[i].reset();
+    for (uint32_t i = 0; i < cacheLength_; ++i) LookupCachePool::Drop(cache_[i]);
     static_cast<Faultp<InterObjRep>&>(me_) = me;
     signature_ = sig;
     if (me != caller.me())
@@ -116,7 +119,7 @@ void Context::clearShadowed(InterObjRep* scope) {
     InterObjFieldIterator fields(scope);
     while (Field* f = fields()) {
         const int32_t at = ids.findString(f->name());
-        if (at >= 0 && at < 65535 && static_cast<uint32_t>(at) < cacheLength_) cache_[at].reset();
+        if (at >= 0 && at < 65535 && static_cast<uint32_t>(at) < cacheLength_) LookupCachePool::Drop(cache_[at]);
     }
 }
 
@@ -145,7 +148,7 @@ void Context::popScope(InterObjRep* scope, bool destroy) {
 void Context::clearCache(const InterObjRep* owner) {
     for (uint32_t i = 0; i < cacheLength_; ++i) {
         MemberPtr& slot = cache_[i];
-        if (slot && slot->owner() == owner) slot.reset();
+        if (slot && slot->owner() == owner) LookupCachePool::Drop(slot);
     }
 }
 
@@ -166,8 +169,9 @@ ValuePtr Context::evalUncached(uint32_t idIndex, IdType type, const ValueList* a
     const char* name = identifierName(idIndex);
     if (!name) {
         // Code run with tables that are not its own: no name can be told.
-        const std::string text = "#" + std::to_string(idIndex);
-        throw NotFound(32740, text.c_str());
+        char text[16];
+        std::snprintf(text, sizeof text, "#%u", idIndex);
+        throw NotFound(32740, text);
     }
     MemberPtr* slot = idIndex < usableCache_ ? &cache_[idIndex] : nullptr;
     return eval(name, type, args, how, found, slot);
@@ -183,9 +187,11 @@ ValuePtr Context::eval(const char* name, IdType type, const ValueList* args, int
         int handled = 0;
         // Scope objects are asked about their own fields: the context's
         // signature is Me's and would read their data at Me's offsets.
-        ValuePtr v = scopes_.fromTop(i)->eval(name, type, args, nullptr, how, &handled, slot);
+        InterObjRep* scope = scopes_.fromTop(i);
+        ValuePtr v = scope->eval(name, type, args, nullptr, how, &handled, slot);
         if (handled) {
             found = 1;
+            if (slot && *slot && scope->isLocalVarCopy()) keepLocal(scope, name, *slot);
             return v;
         }
     }
@@ -210,6 +216,14 @@ ValuePtr Context::eval(const char* name, IdType type, const ValueList* args, int
     return ValuePtr();
 }
 
+void Context::keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const {
+    SignatureRep* owner = nullptr;
+    SignatureRep* sig = scope->signature();
+    Field* f = sig ? sig->findField(name, owner, 0) : nullptr;
+    if (!f || f != slot->field() || !owner) return;
+    if (MemberPtr local = MakeLocalValue(*scope, *f, *owner)) slot = std::move(local);
+}
+
 // ---- Me, With, return value -------------------------------------------------------------------
 
 ValuePtr Context::getMe() const {
@@ -229,7 +243,7 @@ InterObj Context::setWithObj(InterObjRep* obj) {
     return previous;
 }
 
-Value* Context::getReturnValue(const Sid& sid) const {
+Value* Context::functionResult(const Sid& sid) const {
     if (!returnValue_ || !procField_ || sid.isMe() || sid.isTruthConstant()) return nullptr;
     if (evalIds_) {
         const char* name = identifierName(sid.idIndex());

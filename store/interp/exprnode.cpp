@@ -36,27 +36,6 @@ uint32_t ExprNode::embed(uint32_t at, ExprPtr node) {
     return at + n;
 }
 
-ValuePtr ExprNode::eval(Context& lookup, Context& args, int32_t how) const {
-    switch (type()) {
-        case EXPR_SID: return static_cast<const Sid*>(this)->eval(lookup, how);
-        case EXPR_CID: return static_cast<const Cid*>(this)->eval(lookup, args, how);
-        case EXPR_MID: return static_cast<const Mid*>(this)->eval(lookup, args, how);
-        case EXPR_LONG_CONSTANT: return static_cast<const LongConstant*>(this)->eval();
-        case EXPR_DOUBLE_CONSTANT: return static_cast<const DoubleConstant*>(this)->eval();
-        case EXPR_STRING_CONSTANT: return static_cast<const StringConstant*>(this)->eval();
-        case EXPR_BINARY_OP: return static_cast<const BinaryOp*>(this)->eval(lookup, args);
-        case EXPR_UNARY_OP: return static_cast<const UnaryOp*>(this)->eval(lookup, args);
-        case EXPR_NULL_OBJ_CONSTANT: return static_cast<const NullObjConstant*>(this)->eval();
-        default: {
-            const ExpressionKind* k = FindExpressionKind(type());
-            // Blocks are checked when they are made or read: a kind that
-            // cannot be evaluated never gets here.
-            TQ_ASSERT(k && k->eval, "NULL");
-            return k->eval(*this, lookup, args, how);
-        }
-    }
-}
-
 int ExprNode::negate() {
     switch (type()) {
         case EXPR_LONG_CONSTANT: {
@@ -113,7 +92,11 @@ Constant<T>::Constant(T value, int radix)
 template <class T>
 T Constant<T>::value() const {
     Bits<T> bits = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) bits |= static_cast<Bits<T>>(value_[i]) << (8 * i);
+    if constexpr (sizeof(T) == 4) {
+        bits = LoadLE32(value_);
+    } else {
+        bits = static_cast<uint64_t>(LoadLE32(value_)) | (static_cast<uint64_t>(LoadLE32(value_ + 4)) << 32);
+    }
     return std::bit_cast<T>(bits);
 }
 

@@ -1,12 +1,15 @@
 // Identifiers: Sid, Cid and Mid, their builders and their resolution.
 #include "store/interp/ident.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/util/uassert.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/binop.h"
+#include "store/interp/nodekinds.h"
 #include "store/model/objval.h"
 
 namespace tq {
@@ -14,9 +17,11 @@ namespace tq {
 namespace {
 
 [[noreturn]] void NotFoundError(const Context& ctx, uint16_t index) {
-    const char* name = ctx.identifierName(index);
-    const std::string text = name ? std::string(name) : "#" + std::to_string(index);
-    throw NotFound(32740, text.c_str());
+    if (const char* name = ctx.identifierName(index)) throw NotFound(32740, name);
+    // Code run with tables that are not its own: no name can be told.
+    char text[16];
+    std::snprintf(text, sizeof text, "#%u", unsigned(index));
+    throw NotFound(32740, text);
 }
 
 // ".name" inside With: a member of the With object, looked up from outside
@@ -44,6 +49,56 @@ InterObjRep* ObjectOf(const ValuePtr& v) {
 
 }  // namespace
 
+// ---- Sid evaluation -----------------------------------------------------------------
+
+// Me, True and False, and ".name": the kinds of simple identifier that are
+// not looked up where the code runs.
+[[gnu::noinline]] ValuePtr SidSpecial(const Sid& sid, Context& ctx, int32_t how) {
+    if (sid.isMe()) return ctx.getMe();
+    const uint16_t index = sid.idIndex();
+    if (index >= kIdFalse) return ValuePtr(new LongValue(index == kIdTrue ? -1 : 0));
+    int found = 0;
+    ValuePtr v = EvalDotted(ctx, index, sid.getIdType(), nullptr, how, found);
+    if (!found) NotFoundError(ctx, index);
+    return v;
+}
+
+ValuePtr Sid::eval(Context& ctx, int32_t how) const {
+    const uint16_t index = idIndex();
+    if ((flags() & (kMe | kDotted)) || index >= kIdFalse) [[unlikely]]
+        return SidSpecial(*this, ctx, how);
+    int found = 0;
+    ValuePtr v = ctx.eval(index, type_, nullptr, how, found);
+    if (!found) [[unlikely]] NotFoundError(ctx, index);
+    return v;
+}
+
+// ---- the expression dispatcher ---------------------------------------------------
+//
+// It lives beside the identifiers, so that the commonest kind of all, a
+// simple identifier, is resolved without a further call.
+
+ValuePtr ExprNode::eval(Context& lookup, Context& args, int32_t how) const {
+    switch (type()) {
+        case EXPR_SID: return static_cast<const Sid*>(this)->eval(lookup, how);
+        case EXPR_CID: return static_cast<const Cid*>(this)->eval(lookup, args, how);
+        case EXPR_MID: return static_cast<const Mid*>(this)->eval(lookup, args, how);
+        case EXPR_LONG_CONSTANT: return static_cast<const LongConstant*>(this)->eval();
+        case EXPR_DOUBLE_CONSTANT: return static_cast<const DoubleConstant*>(this)->eval();
+        case EXPR_STRING_CONSTANT: return static_cast<const StringConstant*>(this)->eval();
+        case EXPR_BINARY_OP: return static_cast<const BinaryOp*>(this)->eval(lookup, args);
+        case EXPR_UNARY_OP: return static_cast<const UnaryOp*>(this)->eval(lookup, args);
+        case EXPR_NULL_OBJ_CONSTANT: return static_cast<const NullObjConstant*>(this)->eval();
+        default: {
+            const ExpressionKind* k = FindExpressionKind(type());
+            // Blocks are checked when they are made or read: a kind that
+            // cannot be evaluated never gets here.
+            TQ_ASSERT(k && k->eval, "NULL");
+            return k->eval(*this, lookup, args, how);
+        }
+    }
+}
+
 // ---- Sid -----------------------------------------------------------------------------------
 
 Sid::Sid(uint16_t idIndex, IdType type) : ExprNode(EXPR_SID, kSize), type_(type) { StoreLE16(index_, idIndex); }
@@ -52,17 +107,6 @@ std::unique_ptr<Sid> Sid::makeMe() {
     auto sid = make(kIdUnset);
     sid->addFlags(kMe);
     return sid;
-}
-
-ValuePtr Sid::eval(Context& ctx, int32_t how) const {
-    if (isMe()) return ctx.getMe();
-    const uint16_t index = idIndex();
-    if (index >= kIdFalse) return ValuePtr(new LongValue(index == kIdTrue ? -1 : 0));
-    int found = 0;
-    ValuePtr v = isDotted() ? EvalDotted(ctx, index, type_, nullptr, how, found)
-                            : ctx.eval(index, type_, nullptr, how, found);
-    if (!found) NotFoundError(ctx, index);
-    return v;
 }
 
 // ---- Cid -----------------------------------------------------------------------------------

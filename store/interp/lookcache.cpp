@@ -1,6 +1,7 @@
 #include "store/interp/lookcache.h"
 
 #include "platform/util/uassert.h"
+#include "store/interp/localval.h"
 
 namespace tq {
 
@@ -22,12 +23,21 @@ void LookupCachePool::Release(MemberPtr* taken, uint32_t n) {
     // Caches nest with the activations that hold them: the slots given back
     // are the top of the stack, or another activation's would be emptied.
     TQ_ASSERT(taken + n == slots + nextFreeCachePos, "cache + size == top of the pool");
-    for (uint32_t i = 0; i < n; ++i) taken[i].reset();
+    for (uint32_t i = 0; i < n; ++i) Drop(taken[i]);
     nextFreeCachePos -= n;
 }
 
 void LookupCachePool::DumpAll() {
-    for (uint32_t i = 0; i < nextFreeCachePos; ++i) slots[i].reset();
+    for (uint32_t i = 0; i < nextFreeCachePos; ++i) {
+        if (slots[i] && !(slots[i]->memberTraits() & Member::kFrameLocal)) slots[i].reset();
+    }
+}
+
+void LookupCachePool::Drop(MemberPtr& slot) {
+    if (slot && (slot->memberTraits() & Member::kFrameLocal) && slot->refCount() > 1) {
+        if (auto* local = dynamic_cast<FrameLocal*>(slot.get())) local->orphan();
+    }
+    slot.reset();
 }
 
 }  // namespace tq

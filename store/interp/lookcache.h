@@ -30,8 +30,13 @@ public:
     static void Release(MemberPtr* slots, uint32_t n);
     // Slots in use.
     static uint32_t Used() { return nextFreeCachePos; }
-    // Empties every slot in use.
+    // Empties every slot in use, but those holding a frame's locals, which
+    // nothing that dumps the cache can make stale (they go with their
+    // frame's scope).
     static void DumpAll();
+    // Empties one slot. A frame local that something else still holds is
+    // orphaned first: its frame's locals object may go next.
+    static void Drop(MemberPtr& slot);
 
 private:
     static MemberPtr slots[kCapacity];

@@ -42,6 +42,10 @@ private:
     InterObj obj_;
 };
 
+// Procedure calls running now, counted so that the outermost one can end
+// the run's spare argument objects.
+int callDepth = 0;
+
 // Tells the debugger of a procedure's entry and, however it ends, of its
 // exit, so that its count of calls (step over) stays true also when a call
 // fails.
@@ -84,18 +88,30 @@ ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
     // The bound argument object refers to these values (by-reference
     // parameters), so they live as long as the frame.
     ValueList bound;
-    InterObjRep* argObj = nullptr;
+    // The argument object goes back to the procedure however the call ends,
+    // after the frame has let go of it; the outermost call ends the run's
+    // spares.
+    struct Arguments {
+        MethodField& owner;
+        InterObjRep* obj = nullptr;
+        ~Arguments() {
+            owner.giveBackArguments(obj);
+            if (--callDepth == 0) DropAllSpareArguments();
+        }
+    } arguments{*this};
+    ++callDepth;
     if (InterObjRep* proto = parameterPrototype()) {
         // A call lists its arguments last first; the parameters stand first
         // first.
         if (args)
             for (int32_t i = args->length(); i-- > 0;) bound.append(ValuePtr(args->at(i)));
-        argObj = proto->bind(&bound);
+        arguments.obj = bindArguments(*proto, bound);
     } else if (args && !args->isEmpty()) {
         throw TooManyArguments("InterProcField::eval()", 32763);
     }
+    InterObjRep* argObj = arguments.obj;
     {
-        StackFrame frame(ctx, code, isFunction() ? FunctionFrame : SubFrame, argObj);
+        StackFrame frame(ctx, code, isFunction() ? FunctionFrame : SubFrame, argObj, false);
         code->ieval(ctx);
     }
     return isFunction() ? ctx.takeReturnValue() : ValuePtr();

@@ -56,6 +56,7 @@ MethodField::MethodField(const MethodField& other)
 }
 
 MethodField::~MethodField() {
+    dropSpareArguments();
     // While the prototype's module goes, the prototype goes with its table;
     // one never read stays on file.
     if (parms_.isDescriptor()) return;
@@ -73,12 +74,60 @@ void MethodField::attach(tModuleIndex m) {
 void MethodField::defineArgument(InterDataField* f) {
     FieldPtr keep(f);
     TQ_ASSERT(f != nullptr, "f");
+    dropSpareArguments();
     InterObjRep* proto = parameterPrototype();
     if (!proto) {
         proto = InterObjRep::New(ObjectStore::OpenModule(), IOT_WORKER);
         parms_ = proto;
     }
     proto->addField(f);
+}
+
+InterObjRep* MethodField::bindArguments(InterObjRep& proto, ValueList& args) {
+    while (!spareArgs_.empty()) {
+        InterObjRep* w = spareArgs_.back().get();
+        spareArgs_.pop_back();
+        if (!w || w->isDestroyStarted()) continue;
+        try {
+            if (proto.bindInto(&args, *w)) return w;
+        } catch (...) {
+            giveBackArguments(w);
+            throw;
+        }
+        w->destroy();
+    }
+    return proto.bind(&args);
+}
+
+void MethodField::giveBackArguments(InterObjRep* args) noexcept {
+    if (!args || args->isDestroyStarted()) return;
+    try {
+        if (spareArgs_.size() < kSpareArguments) {
+            if (spareArgs_.empty()) withSpares.push_back(this);
+            spareArgs_.reserve(kSpareArguments);
+            args->releaseWorkerData();
+            spareArgs_.emplace_back(PrimaryReference, args);
+            return;
+        }
+    } catch (...) {
+        if (spareArgs_.empty()) std::erase(withSpares, this);
+    }
+    args->destroy();
+}
+
+void MethodField::dropSpareArguments() noexcept {
+    if (spareArgs_.empty()) return;
+    std::erase(withSpares, this);
+    std::vector<Faultp<InterObjRep>> spares;
+    spares.swap(spareArgs_);
+    for (Faultp<InterObjRep>& ref : spares) {
+        InterObjRep* w = ref.get();
+        if (w && !w->isDestroyStarted()) w->destroy();
+    }
+}
+
+void MethodField::DropAllSpareArguments() noexcept {
+    while (!withSpares.empty()) withSpares.back()->dropSpareArguments();
 }
 
 int32_t MethodField::parmCount() const {

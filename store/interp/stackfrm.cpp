@@ -33,8 +33,8 @@ namespace {
 
 // ---- frames ---------------------------------------------------------------------------
 
-StackFrame::StackFrame(Context& ctx, BlockRep* block, FrameType type, InterObjRep* args)
-    : block_(block), ctx_(ctx), type_(type), args_(args) {
+StackFrame::StackFrame(Context& ctx, BlockRep* block, FrameType type, InterObjRep* args, bool ownsArgs)
+    : block_(block), ctx_(ctx), type_(type), args_(args), ownsArgs_(ownsArgs) {
     bool localsPushed = false, staticsPushed = false, argsPushed = false;
     try {
         if (StackRoom::Remaining() < kStackReserve) throw StackOverflow("StackFrame::StackFrame()", 32713);
@@ -57,11 +57,11 @@ StackFrame::StackFrame(Context& ctx, BlockRep* block, FrameType type, InterObjRe
             argsPushed = true;
         }
     } catch (...) {
-        // The frame owns args and its locals clone from the start: neither
-        // may outlive a frame that was never pushed.
+        // The frame owns args (unless told otherwise) and its locals clone
+        // from the start: neither may outlive a frame that was never pushed.
         if (argsPushed)
-            ctx.popScope(args_, true);
-        else if (args_)
+            ctx.popScope(args_, ownsArgs_);
+        else if (args_ && ownsArgs_)
             args_->destroy();
         if (staticsPushed) ctx.popScope(statics_, false);
         if (localsPushed)
@@ -86,7 +86,7 @@ StackFrame::~StackFrame() {
 }
 
 void StackFrame::popScopes() {
-    if (args_) ctx_.popScope(args_, true);
+    if (args_) ctx_.popScope(args_, ownsArgs_);
     if (statics_) ctx_.popScope(statics_, false);
     if (locals_) ctx_.popScope(locals_, true);
     args_ = statics_ = locals_ = nullptr;

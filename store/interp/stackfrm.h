@@ -76,10 +76,11 @@ public:
 #endif
 
     // Pushes a frame of type for block (may be null) on ctx, with args (the
-    // bound argument object, which the frame destroys) as its argument
-    // scope. A block read from a file whose variable objects are not what a
-    // block's must be raises ObjectLoadFailed.
-    StackFrame(Context& ctx, BlockRep* block, FrameType type, InterObjRep* args = nullptr);
+    // bound argument object) as its argument scope; the frame destroys args
+    // unless ownsArgs is false (the caller keeps it, to bind it again). A
+    // block read from a file whose variable objects are not what a block's
+    // must be raises ObjectLoadFailed.
+    StackFrame(Context& ctx, BlockRep* block, FrameType type, InterObjRep* args = nullptr, bool ownsArgs = true);
     ~StackFrame();
     StackFrame(const StackFrame&) = delete;
     StackFrame& operator=(const StackFrame&) = delete;
@@ -118,6 +119,7 @@ private:
     InterObjRep* locals_ = nullptr;
     InterObjRep* statics_ = nullptr;
     InterObjRep* args_ = nullptr;
+    bool ownsArgs_ = true;
     StackFrame* above_ = nullptr;
     StackFrame* below_ = nullptr;
 };

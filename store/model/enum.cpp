@@ -3,7 +3,6 @@
 #include "store/persist/proxy.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -198,12 +197,15 @@ int EnumRep::remove(const char* name) {
 int32_t EnumRep::validLong(const char* text) const {
     const char* t = text ? text : "";
     if (const EnumEntry* e = entries_.find(t)) return e->value;
-    // A whole decimal number, and nothing else: no blanks, no other radix.
+    // Otherwise the text is read as a decimal number the way strtol reads
+    // one: blanks may lead it, and an empty text is 0 (False of a Boolean).
+    // Anything left after the number is refused, and so is a text that holds
+    // no digits at all (strtol then leaves everything, blanks included). A
+    // number outside the 32-bit range is no number of an enumeration.
     errno = 0;
     char* end = nullptr;
     const long long n = std::strtoll(t, &end, 10);
-    const bool number = end != t && *end == '\0' && errno == 0 && n >= INT32_MIN && n <= INT32_MAX &&
-                        !std::isspace(static_cast<unsigned char>(*t));
+    const bool number = *end == '\0' && errno == 0 && n >= INT32_MIN && n <= INT32_MAX;
     if (!number) throw StoreException(32739, t);
     return validLong(static_cast<int32_t>(n));
 }

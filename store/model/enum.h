@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "store/cntedobj.h"
+#include "store/handkind.h"
 #include "store/model/fwd.h"
 #include "store/persist/descobj.h"
 
@@ -98,6 +99,7 @@ private:
 class EnumRep : public CountedObject, public DescribedObject<EnumRep> {
 public:
     static constexpr const char* storageName = "Enumerations";
+    static constexpr HandleTable::Kind kHandleKind = HK_ENUMERATION;
     static constexpr uint32_t storageVersion = 1;
 
     // A new empty enumeration in the current module, or on the detached
@@ -133,9 +135,11 @@ public:
     int addEntry(const char* name, int32_t value);
     int remove(const char* name);
 
-    // The value of the entry text matches; otherwise text read as a whole
-    // decimal number and checked by validLong(number). A text that is
-    // neither raises StoreException 32739 with the text.
+    // The value of the entry text matches; otherwise text read as a
+    // decimal number as strtol reads one (blanks may lead it; an empty text
+    // is 0) and checked by validLong(number). A text with anything after the
+    // number, without digits, or outside the 32-bit range raises
+    // StoreException 32739 with the text.
     int32_t validLong(const char* text) const;
     // v itself when an entry has it; else StoreException 32738 with v.
     int32_t validLong(int32_t v) const;

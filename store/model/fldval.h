@@ -5,9 +5,11 @@
 // the object: assigning to it writes the object's data, and it never holds
 // the datum itself, so a value kept while the object's block is rebuilt
 // (a field added or removed elsewhere in the chain) still reads the right
-// bytes. Its type is the field's.
+// bytes. Its type is the field's. A value that outlives its field's removal
+// refuses every access (StoreException 32745).
 #pragma once
 
+#include "store/errors/storeexc.h"
 #include "store/field.h"
 #include "store/model/interobj.h"
 #include "store/model/objval.h"
@@ -22,22 +24,22 @@ public:
 
     using TypedValue<T, code>::operator=;
 
-    void get(int16_t& out) const override { field_->get(out, *obj_, *owner_); }
-    void get(int32_t& out) const override { field_->get(out, *obj_, *owner_); }
-    void get(float& out) const override { field_->get(out, *obj_, *owner_); }
-    void get(double& out) const override { field_->get(out, *obj_, *owner_); }
-    void get(Currency& out) const override { field_->get(out, *obj_, *owner_); }
-    void get(ValString& out) const override { field_->get(out, *obj_, *owner_); }
-    void get(InterObj& out) const override { field_->get(out, *obj_, *owner_); }
-    void set(int16_t v) override { field_->set(v, *obj_, *owner_); }
-    void set(int32_t v) override { field_->set(v, *obj_, *owner_); }
-    void set(float v) override { field_->set(v, *obj_, *owner_); }
-    void set(double v) override { field_->set(v, *obj_, *owner_); }
-    void set(const Currency& v) override { field_->set(v, *obj_, *owner_); }
-    void set(const ValString& v) override { field_->set(v, *obj_, *owner_); }
-    void set(const InterObj& v) override { field_->set(v, *obj_, *owner_); }
+    void get(int16_t& out) const override { live().get(out, *obj_, *owner_); }
+    void get(int32_t& out) const override { live().get(out, *obj_, *owner_); }
+    void get(float& out) const override { live().get(out, *obj_, *owner_); }
+    void get(double& out) const override { live().get(out, *obj_, *owner_); }
+    void get(Currency& out) const override { live().get(out, *obj_, *owner_); }
+    void get(ValString& out) const override { live().get(out, *obj_, *owner_); }
+    void get(InterObj& out) const override { live().get(out, *obj_, *owner_); }
+    void set(int16_t v) override { live().set(v, *obj_, *owner_); }
+    void set(int32_t v) override { live().set(v, *obj_, *owner_); }
+    void set(float v) override { live().set(v, *obj_, *owner_); }
+    void set(double v) override { live().set(v, *obj_, *owner_); }
+    void set(const Currency& v) override { live().set(v, *obj_, *owner_); }
+    void set(const ValString& v) override { live().set(v, *obj_, *owner_); }
+    void set(const InterObj& v) override { live().set(v, *obj_, *owner_); }
 
-    void* getVoidPtr() override { return field_->getVoidPtr(*obj_, *owner_); }
+    void* getVoidPtr() override { return live().getVoidPtr(*obj_, *owner_); }
     void getStackPusher(GenericStackPusher& pusher) const override {
         T datum = DatumConv<T>::defaultDatum();
         get(datum);
@@ -47,6 +49,16 @@ public:
     Field* field() const override { return field_.get(); }
 
 protected:
+    // The field, while it still lays out the object. Once it is removed (or
+    // resized) its offset names other fields' bytes: reading a String or an
+    // Object from them would build a handle out of another field's data, so
+    // every access is refused as an element of a resized array is, with
+    // StoreException 32745.
+    Field& live() const {
+        if (field_->isBeingRemoved()) throw StoreException(32745u);
+        return *field_.get();
+    }
+
     FieldPtr field_;
     InterObj obj_;
     Signature owner_;

@@ -32,6 +32,9 @@ namespace {
 // is read inside the record of the object it embeds).
 constexpr int kMaxReadNesting = 512;
 
+// The class id that opens an object's compiled part.
+constexpr uint64_t kClassIdBytes = 16;
+
 [[noreturn]] void BadObject(uint32_t index, const std::string& what) {
     const std::string text = "Objects entry " + std::to_string(index) + ": " + what;
     throw ObjectLoadFailed(text.c_str());
@@ -58,6 +61,44 @@ Field* EmbedFieldOf(InterObjRep& host, const InterObjRep* e, SignatureRep*& owne
         }
     }
     return nullptr;
+}
+
+// The name of the host's handler of event `name` raised by obj:
+// "<embed field>_<event>". False when obj has no host, or when its host no
+// longer holds it in an embed field (the field is going): the host's member
+// of the bare event name is the host's own and never handles obj's events.
+bool HostHandlerName(InterObjRep& obj, const char* name, InterObjRep*& host, std::string& handler) {
+    host = obj.host();
+    if (!host) return false;
+    SignatureRep* owner = nullptr;
+    Field* f = EmbedFieldOf(*host, &obj, owner);
+    if (!f) return false;
+    handler = std::string(f->name()) + "_" + name;
+    return true;
+}
+
+// Raises event `name` on obj: its own member, then, while obj is alive and
+// the store unlocked, its host's handler, whose value wins when it handled
+// the event.
+void RaiseEvent(InterObjRep& obj, const char* name, ValueList* args, ValuePtr& result, int mustExist) {
+    if (mustExist && !obj.findEventDef(name)) throw StoreException(32719, name);
+    int handled = 0;
+    result = obj.eval(name, IDT_UNTYPED, args, nullptr, EVAL_DOTTED, &handled, nullptr);
+    if (obj.isDestroyed() || ObjectStore::LockState() != LOCK_NORMAL) return;
+    InterObjRep* h = nullptr;
+    std::string handler;
+    if (!HostHandlerName(obj, name, h, handler)) return;
+    int hostHandled = 0;
+    ValuePtr r = h->eval(handler.c_str(), IDT_UNTYPED, args, nullptr, EVAL_DOTTED, &hostHandled, nullptr);
+    if (hostHandled) result = r;
+}
+
+// The class id of the compiled part that an object of s carries: s's own,
+// or its guid source's; null for a class without one.
+const GUID* CompiledClassOf(SignatureRep& s) {
+    if (s.isGuidHolder()) return s.classId();
+    SignatureRep* src = s.guidSrc();
+    return src ? src->classId() : nullptr;
 }
 
 // Undoing a discrimination needs where the object stood and what its embed
@@ -312,21 +353,25 @@ bool InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32
         BadObject(index, "it is not among its signature's objects");
 
     // The record's length says how many data bytes it holds: they must be
-    // exactly the signature's data size (more only where a compiled part
-    // follows them).
-    const bool compiled = sig->isGuidHolder() || sig->guidSrc();
-    const uint64_t fixed = 4 + 1 + 5 + 5 + (kind == kRecordPlain ? 0 : 5);
-    const uint64_t expected = fixed + sig->iDataSize();
-    if (compiled ? e->length() < expected : e->length() != expected)
-        BadObject(index, "its data size disagrees with its signature");
+    // exactly the signature's data size. A compiled part may follow them: a
+    // class id and the part's own bytes, or nothing in a record written
+    // before objects carried one. It is skipped whether the class is
+    // compiled now or not, so an object outlives a class id its signature
+    // has lost.
+    const uint32_t tail = kind == kRecordPlain ? 5 : 10;
+    const uint64_t expected = uint64_t(4 + 1 + 5) + sig->iDataSize() + tail;
+    if (e->length() < expected) BadObject(index, "its data size disagrees with its signature");
+    const uint64_t compiledPart = e->length() - expected;
+    if (compiledPart != 0 && compiledPart < kClassIdBytes)
+        BadObject(index, "its compiled part is shorter than a class id");
     dataSize_ = sig->iDataSize();
     if (dataSize_) {
         data_ = std::make_unique<uint8_t[]>(dataSize_);
         in.read(data_.get(), dataSize_);
         sig->conditionAfterRead(data_.get(), *this);
     }
-    // Compiled-part bytes are skipped: the compiled part reads them itself.
-    if (compiled) in.seek(e->offset() + e->length() - (kind == kRecordPlain ? 5 : 10));
+    // Compiled-part bytes are skipped: a compiled part reads them itself.
+    if (compiledPart) in.seek(e->offset() + e->length() - tail);
     acl_.read(in, m);
     if (acl_.flags() != (Faultp<InterObjRep>::kIndirect | Faultp<InterObjRep>::kDescriptor))
         BadObject(index, "its access-control reference is not sound");
@@ -357,6 +402,9 @@ void InterObjRep::writeBody(OCLStream& out, uint32_t kind) {
         signature()->conditionForWrite(copy.data(), *this);
         out.write(copy.data(), copy.size());
     }
+    // The compiled part: its class id, then what the part saves of itself
+    // (nothing, while objects have no compiled part in memory).
+    if (const GUID* id = CompiledClassOf(*signature())) out.WriteClassStm(*id);
     acl_.write(out);
 }
 
@@ -560,16 +608,19 @@ void InterObjRep::renameObject(const char* newName) {
 }
 
 const char* InterObjRep::uniqueName(const char* prefix) {
-    static std::string buffer;
+    // The library's buffer, never destroyed like its other process-wide
+    // state.
+    static std::string* const buffer = new std::string;
+    std::string& name = *buffer;
     std::vector<SignatureRep*> sigs;
     signature()->collectSubtree(sigs);
     for (int n = 1;; ++n) {
-        buffer = std::string(prefix ? prefix : "") + std::to_string(n);
-        if (findField(buffer.c_str())) continue;
-        const bool taken = std::any_of(sigs.begin(), sigs.end(), [](SignatureRep* s) {
-            return s->fields().pvalue(buffer.c_str()) != nullptr;
+        name = std::string(prefix ? prefix : "") + std::to_string(n);
+        if (findField(name.c_str())) continue;
+        const bool taken = std::any_of(sigs.begin(), sigs.end(), [&name](SignatureRep* s) {
+            return s->fields().pvalue(name.c_str()) != nullptr;
         });
-        if (!taken) return buffer.c_str();
+        if (!taken) return name.c_str();
     }
 }
 
@@ -853,8 +904,9 @@ std::string InterObjRep::constructEventName(const char* name) {
 Field* InterObjRep::findEventHandler(const char* name, InterObjRep*& handlerObject) {
     handlerObject = nullptr;
     auto isHandler = [](Field* f) { return f && (f->isMethod() || f->isInterProcDataField()); };
-    if (InterObjRep* h = host()) {
-        const std::string handler = constructEventName(name);
+    InterObjRep* h = nullptr;
+    std::string handler;
+    if (HostHandlerName(*this, name, h, handler)) {
         if (Field* f = h->findField(handler.c_str()); isHandler(f)) {
             handlerObject = h;
             return f;
@@ -871,16 +923,7 @@ Field* InterObjRep::findEventHandler(const char* name, InterObjRep*& handlerObje
 void InterObjRep::evalIEvent_Return(const char* name, ValueList* args, ValuePtr& result, int mustExist) {
     result.reset();
     if (isDestroyStarted() || ObjectStore::LockState() != LOCK_NORMAL) return;
-    if (mustExist && !findEventDef(name)) throw StoreException(32719, name);
-    int handled = 0;
-    result = eval(name, IDT_UNTYPED, args, nullptr, EVAL_DOTTED, &handled, nullptr);
-    InterObjRep* h = host();
-    if (!isDestroyed() && ObjectStore::LockState() == LOCK_NORMAL && h) {
-        int hostHandled = 0;
-        const std::string handler = constructEventName(name);
-        ValuePtr r = h->eval(handler.c_str(), IDT_UNTYPED, args, nullptr, EVAL_DOTTED, &hostHandled, nullptr);
-        if (hostHandled) result = r;
-    }
+    RaiseEvent(*this, name, args, result, mustExist);
 }
 
 void InterObjRep::evalIEvent(const char* name, ValueList* args, int mustExist) {
@@ -902,7 +945,15 @@ void InterObjRep::evalICopy(InterObjRep* src) {
     evalIEvent("Construct", &args, 0);
 }
 
-void InterObjRep::evalIDelete() { evalIEvent("Destruct", nullptr, 0); }
+void InterObjRep::evalIDelete() {
+    // destroy() raises "Destruct" once its destruction has started, when
+    // every other event is refused: so it runs exactly once, while the
+    // object is still whole. An object already destroyed, or a locked
+    // store, raises nothing.
+    if (isDestroyed() || ObjectStore::LockState() != LOCK_NORMAL) return;
+    ValuePtr ignored;
+    RaiseEvent(*this, "Destruct", nullptr, ignored, 0);
+}
 
 void InterObjRep::deepDataMemberSet(const char* name, Value* v) {
     SignatureRep* owner = nullptr;
@@ -952,7 +1003,8 @@ void InterObjRep::convertArguments(ValueList* args, F&& f) {
         converted.append(v.get());
     }
     while (next < given) converted.append(args->at(next++));
-    *args = converted;
+    // A call without an argument list has nothing to keep.
+    if (args) *args = converted;
 }
 
 void InterObjRep::checkBindings(ValueList* args) {
@@ -966,18 +1018,44 @@ InterObjRep* InterObjRep::bind(ValueList* args) {
     convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
     InterObjRep* w = NewCopy(*this, DETACHED_MODULE, IOT_WORKER);
     try {
-        SignatureRep* s = signature();
-        int32_t next = 0;
-        for (size_t i = 0; i < s->fields().length(); ++i) {
-            Field* f = s->fields().at(i);
-            if (!f->isInterDataField()) continue;
-            static_cast<InterDataField*>(f)->bind(*w, *s, args->at(next++));
-        }
+        bindFields(*w, *args);
     } catch (...) {
         w->destroy();
         throw;
     }
     return w;
+}
+
+bool InterObjRep::bindInto(ValueList* args, InterObjRep& w) {
+    if (w.signature() != signature() || w.dataSize_ != dataSize_ || !w.isWorkerObj() || w.isDestroyStarted())
+        return false;
+    convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
+    // As a new copy starts: this prototype's bytes, made the worker's own.
+    if (dataSize_) std::memcpy(w.data_.get(), data_.get(), dataSize_);
+    SignatureRep* s = signature();
+    try {
+        s->fieldConstructors(w);
+        bindFields(w, *args);
+    } catch (...) {
+        w.releaseWorkerData();
+        throw;
+    }
+    return true;
+}
+
+void InterObjRep::bindFields(InterObjRep& w, ValueList& args) {
+    SignatureRep* s = signature();
+    int32_t next = 0;
+    for (size_t i = 0; i < s->fields().length(); ++i) {
+        Field* f = s->fields().at(i);
+        if (!f->isInterDataField()) continue;
+        static_cast<InterDataField*>(f)->bind(w, *s, args.at(next++));
+    }
+}
+
+void InterObjRep::releaseWorkerData() {
+    if (SignatureRep* s = signature()) s->fieldDestructors(*this);
+    if (dataSize_) std::memset(data_.get(), 0, dataSize_);
 }
 
 std::string InterObjRep::getExtEventList() {
@@ -1226,7 +1304,17 @@ void InterObjRep::destroy() {
     InterObjRep* hostOfField = nullptr;
     if (!isWorkerObj()) {
         TQ_ASSERT(!ObjectStore::DeletingModule(moduleIndex()), "!ObjectStore::DeletingModule(moduleIndex())");
-        evalIDelete();
+        // A failing Destruct handler does not stop the destruction half
+        // way: its failure goes to the application, as the failure of a
+        // last release does.
+        try {
+            evalIDelete();
+        } catch (StoreException& e) {
+            try {
+                StoreApplication::HandleException(e);
+            } catch (const StoreException&) {
+            }
+        }
         if (isDynamicObj()) ObjectStore::removeDynamicObject(*this, moduleIndex());
         if (isStaticObj()) ObjectStore::removeStaticGlobal(*this, moduleIndex());
         DumpCache();

@@ -32,7 +32,12 @@
 //
 // A worker is freed as soon as it is destroyed. A detached object that is
 // neither worker, hosted nor static destroys itself when its last counted
-// reference goes, unless the store is locked.
+// reference goes, unless the store is locked. destroy() runs the object's
+// "Destruct" handler once, before anything of the object goes; a handler
+// that fails does not stop the destruction, its failure goes to
+// StoreApplication::HandleException. When DeleteObjects frees an object its
+// handle id is given back, and every slot that still names it (another
+// object's field, an array element, a value) reads null from then on.
 //
 // "Objects" record (write / readFromStream):
 //
@@ -42,11 +47,21 @@
 //   3     5      signature, a signature reference
 //   4     n      data: iDataSize bytes of the signature, each field's bytes
 //                prepared for storage (references as descriptors)
-//   5     ...    compiled part: only for a signature with a class id
+//   5     16+c   compiled part, only for a signature with a class id (its
+//                own or its guid source's): the class id (16 bytes, the
+//                standard GUID layout), then c bytes that the compiled part
+//                saves of itself, running up to item 6; c is 0 while
+//                objects carry no compiled part in memory
 //   6     5      access control, a reference
 //   7     5      kind 6: the name, an identifier reference
 //                kind 5: the host, an object reference
 //                kind 7: nothing
+//
+// The reader finds item 6 from the record's end (5 bytes for kind 7, 10 for
+// kinds 5 and 6), so it skips a compiled part it does not read. A record
+// written before objects carried a compiled part has none (item 6 follows the
+// data at once) and still reads; a compiled part shorter than a class id is
+// no record the library writes.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +72,7 @@
 #include <vector>
 
 #include "store/faultp.h"
+#include "store/handkind.h"
 #include "store/model/fwd.h"
 #include "store/model/sigrep.h"
 #include "store/persist/descobj.h"
@@ -77,6 +93,7 @@ class SignatureProxy;
 class InterObjRep : public CountedObject, public DescribedObject<InterObjRep> {
 public:
     static constexpr const char* storageName = "Objects";
+    static constexpr HandleTable::Kind kHandleKind = HK_OBJECT;
     static constexpr uint32_t storageVersion = 1;
 
     enum : uint8_t {
@@ -264,12 +281,18 @@ public:
     // 32719). The object evaluates the member `name` with args, then, while
     // it is still alive and the store unlocked, its host evaluates the
     // handler named by constructEventName; the host's value, when it
-    // handled the event, is the result. Handlers run through the one
-    // member-evaluation path (eval, Field::getMember, Member::memberEval).
+    // handled the event, is the result. An embedded object whose host no
+    // longer holds it in an embed field has no handler in the host. Handlers
+    // run through the one member-evaluation path (eval, Field::getMember,
+    // Member::memberEval).
     void evalIEvent(const char* name, ValueList* args, int mustExist);
     void evalIEvent_Return(const char* name, ValueList* args, ValuePtr& result, int mustExist);
     void evalIEvent_NoThrow(const char* name, ValueList* args, int mustExist);
     void evalICopy(InterObjRep* src);
+    // "Destruct": destroy() raises it once, after the destruction has
+    // started (when every other event is refused), while the object is
+    // still whole. Nothing happens for an object already destroyed or while
+    // the store is locked.
     void evalIDelete();
     // The handler name of an event: the event itself, or for an embedded
     // object "<embed field>_<event>".
@@ -289,6 +312,14 @@ public:
     // bound to a converted temporary refers to the list's entry).
     InterObjRep* bind(ValueList* args);
     void checkBindings(ValueList* args);
+    // The same into w, a worker that bind made from this prototype before
+    // and releaseWorkerData emptied (the spare argument objects of a
+    // method): false, with nothing done, when w no longer fits this
+    // prototype's layout. A failure leaves w empty again.
+    bool bindInto(ValueList* args, InterObjRep& w);
+    // Lets go of what the fields of a worker hold and zeroes its data, so
+    // that it holds nothing while it waits to be bound again.
+    void releaseWorkerData();
 
     // The event names every object answers, and their argument texts.
     std::string getExtEventList();
@@ -387,6 +418,8 @@ protected:
     void releaseData();
     template <class F>
     void convertArguments(ValueList* args, F&& f);
+    // Binds each converted argument into the parameter fields of w.
+    void bindFields(InterObjRep& w, ValueList& args);
     template <class T>
     static T* Make(SignatureRep* sig, InterObjRep* proto, const char* progId, tModuleIndex m,
                    tInterObjType kind, bool clone);

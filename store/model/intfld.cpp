@@ -270,12 +270,12 @@ void InterField<T, code>::fldDestructor(InterObjRep& obj, SignatureRep& owner) {
         ValString& slot = SlotAt<ValString>(RWDataPtr(obj, owner));
         ValStringRep* rep = slot.isNull() ? nullptr : slot.get();
         // A detached string goes with its last count; a module's string
-        // that nothing counts any more would stay in the module file for
-        // ever, so it goes with the field that owned it.
+        // that nothing counts any more goes with the field that owned it,
+        // unless a file gave its count (discardIfUnnamed).
         const bool inModule = rep && !rep->isDetached();
         slot.~ValString();
         new (&slot) ValString();
-        if (inModule && rep->refCount() == 0) delete rep;
+        if (inModule) rep->discardIfUnnamed();
     }
 }
 

@@ -42,9 +42,17 @@ ValuePtr DatumConv<InterObj>::evalWithArgs(Value& self, const ValueList* args) {
     return result;
 }
 
+ModuleUnloadFailed::ModuleUnloadFailed(unsigned id, InterObjRep* module)
+    : StoreException(id), moduleCell_(module ? module->handle() : 0) {}
+
+InterObjRep* ModuleUnloadFailed::module() const {
+    InterObjRep* o = HandleTable::Global().getAs<InterObjRep>(moduleCell_);
+    return o && !o->isDestroyed() ? o : nullptr;
+}
+
 std::unique_ptr<ValueList> ModuleUnloadFailed::args() const {
     auto list = std::make_unique<ValueList>();
-    list->append(new ObjectValue(InterObj(module_)));
+    list->append(new ObjectValue(InterObj(module())));
     return list;
 }
 

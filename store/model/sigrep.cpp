@@ -924,9 +924,11 @@ const char* SignatureRep::getDefiningDLL() {
     const ClassEntry* entry = ClassRegistry::FindByClsid(*classId_);
     // The class id has no entry: the registry's answer for a missing key.
     if (!entry) OleException::Check(static_cast<int32_t>(0x80070002u), "SignatureRep::getDefiningDLL()");
-    static std::string library;
-    library = entry->library.substr(0, 255);
-    return library.c_str();
+    // The library's buffer, never destroyed like its other process-wide
+    // state.
+    static std::string* const library = new std::string;
+    *library = entry->library.substr(0, 255);
+    return library->c_str();
 }
 
 // ---- life -----------------------------------------------------------------------------------

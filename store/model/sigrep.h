@@ -73,6 +73,7 @@
 #include "store/eventdef.h"
 #include "store/faultp.h"
 #include "store/field.h"
+#include "store/handkind.h"
 #include "store/model/fwd.h"
 #include "store/persist/descobj.h"
 #include "store/reflist.h"
@@ -91,6 +92,7 @@ class SignatureProxy;
 class SignatureRep : public CountedObject, public DescribedObject<SignatureRep> {
 public:
     static constexpr const char* storageName = "Signatures";
+    static constexpr HandleTable::Kind kHandleKind = HK_SIGNATURE;
     static constexpr uint32_t storageVersion = 1;
 
     enum : uint8_t {
@@ -295,7 +297,7 @@ public:
     // Module-wide steps of unloading (every loaded signature of the module,
     // in index order). NoExternalChildren: the listed modules (ended by 255)
     // can go as a set only when every object and child signature of their
-    // signatures lies among them (else StoreException 32682 "Module is in
+    // signatures lies among them (else ModuleUnloadFailed 32682 "Module is in
     // use and cannot be unloaded."). ConstructProxies: every other module
     // that holds something of a signature of m gets a proxy of it, the
     // shadows capture what the proxies need, and other modules' references

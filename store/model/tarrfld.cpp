@@ -164,12 +164,13 @@ void InterArray<T, code>::releaseElement(uint8_t* at) const {
     if constexpr (std::is_same_v<T, ValString>) {
         ValString& slot = SlotAt<ValString>(at);
         ValStringRep* rep = HeldString(slot);
-        // A module's string that nothing counts any more would stay in the
-        // module file for ever: it goes with the element that owned it.
+        // A module's string that nothing counts any more goes with the
+        // element that owned it, unless a file gave its count
+        // (discardIfUnnamed).
         const bool inModule = rep && !rep->isDetached();
         slot.~ValString();
         new (at) ValString();
-        if (inModule && rep->refCount() == 0) delete rep;
+        if (inModule) rep->discardIfUnnamed();
     } else if constexpr (std::is_same_v<T, InterObj>) {
         SlotAt<ObjectSlot>(at).~ObjectSlot();
         new (at) ObjectSlot();

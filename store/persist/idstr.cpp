@@ -121,17 +121,27 @@ private:
     uint32_t used_ = 0;
 };
 
-std::array<std::unique_ptr<IdStringTable>, kTableSlots> table;
-std::array<std::unique_ptr<IdStringDict>, kTableSlots> dict;
+// The tables and dictionaries of every module slot and of DETACHED_MODULE.
+// They are made on first use and never destroyed: a host that keeps its
+// TessaroInitializer in static storage ends the detached module's names
+// (Terminate) while the process ends, after any destructor of ours has run.
+std::array<std::unique_ptr<IdStringTable>, kTableSlots>& Tables() {
+    static auto* const slots = new std::array<std::unique_ptr<IdStringTable>, kTableSlots>();
+    return *slots;
+}
+std::array<std::unique_ptr<IdStringDict>, kTableSlots>& Dicts() {
+    static auto* const slots = new std::array<std::unique_ptr<IdStringDict>, kTableSlots>();
+    return *slots;
+}
 
 IdStringTable& TableOf(tModuleIndex m) {
-    TQ_ASSERT(m < kTableSlots && table[m] != nullptr, "table[moduleIdx]");
-    return *table[m];
+    TQ_ASSERT(m < kTableSlots && Tables()[m] != nullptr, "table[moduleIdx]");
+    return *Tables()[m];
 }
 
 IdStringDict& DictOf(tModuleIndex m) {
-    TQ_ASSERT(m < kTableSlots && dict[m] != nullptr, "dict[moduleIdx]");
-    return *dict[m];
+    TQ_ASSERT(m < kTableSlots && Dicts()[m] != nullptr, "dict[moduleIdx]");
+    return *Dicts()[m];
 }
 
 // Interns text (cut to 31 characters) in module m: the existing entry of
@@ -273,8 +283,8 @@ IdStringRep* IdStringRep::fault(tDescriptor d) {
 bool IdStringRep::objectExists(tDescriptor d) {
     if (d.isNull()) return false;
     const tModuleIndex m = d.moduleIndex();
-    if (m >= kTableSlots || !table[m]) return false;
-    const IdStringTable& t = *table[m];
+    if (m >= kTableSlots || !Tables()[m]) return false;
+    const IdStringTable& t = *Tables()[m];
     return d.descIndex() < t.count() && t[d.descIndex()].isUsed();
 }
 
@@ -329,22 +339,22 @@ uint32_t IdString::Hash(const char* text) {
 }
 
 void IdString::Initialize() {
-    if (!table[DETACHED_MODULE]) table[DETACHED_MODULE] = std::make_unique<IdStringTable>();
-    if (!dict[DETACHED_MODULE])
-        dict[DETACHED_MODULE] = std::make_unique<IdStringDict>(*table[DETACHED_MODULE], 0);
+    if (!Tables()[DETACHED_MODULE]) Tables()[DETACHED_MODULE] = std::make_unique<IdStringTable>();
+    if (!Dicts()[DETACHED_MODULE])
+        Dicts()[DETACHED_MODULE] = std::make_unique<IdStringDict>(*Tables()[DETACHED_MODULE], 0);
 }
 
 void IdString::Terminate() {
-    TQ_ASSERT(table[DETACHED_MODULE] != nullptr, "table[DETACHED_MODULE] != NULL");
-    TQ_ASSERT(dict[DETACHED_MODULE] != nullptr, "dict[DETACHED_MODULE] != NULL");
-    ReleaseIds(*table[DETACHED_MODULE]);
-    dict[DETACHED_MODULE].reset();
-    table[DETACHED_MODULE].reset();
+    TQ_ASSERT(Tables()[DETACHED_MODULE] != nullptr, "table[DETACHED_MODULE] != NULL");
+    TQ_ASSERT(Dicts()[DETACHED_MODULE] != nullptr, "dict[DETACHED_MODULE] != NULL");
+    ReleaseIds(*Tables()[DETACHED_MODULE]);
+    Dicts()[DETACHED_MODULE].reset();
+    Tables()[DETACHED_MODULE].reset();
 }
 
 void IdString::newModule(tModuleIndex m, OCLStorage& storage) {
-    TQ_ASSERT(m < MAX_MODULES && table[m] == nullptr, "table[i] == NULL");
-    TQ_ASSERT(dict[m] == nullptr, "dict[i] == NULL");
+    TQ_ASSERT(m < MAX_MODULES && Tables()[m] == nullptr, "table[i] == NULL");
+    TQ_ASSERT(Dicts()[m] == nullptr, "dict[i] == NULL");
     auto t = std::make_unique<IdStringTable>();
     t->stream = std::make_unique<OCLStream>(storage, kStreamName, 1,
                                             STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
@@ -360,16 +370,16 @@ void IdString::newModule(tModuleIndex m, OCLStorage& storage) {
         }
         d->insert(i);
     }
-    table[m] = std::move(t);
-    dict[m] = std::move(d);
+    Tables()[m] = std::move(t);
+    Dicts()[m] = std::move(d);
 }
 
 void IdString::delModule(tModuleIndex m) {
-    TQ_ASSERT(m < MAX_MODULES && table[m] != nullptr, "table[i] != NULL");
-    TQ_ASSERT(dict[m] != nullptr, "dict[i] != NULL");
-    ReleaseIds(*table[m]);
-    dict[m].reset();
-    table[m].reset();
+    TQ_ASSERT(m < MAX_MODULES && Tables()[m] != nullptr, "table[i] != NULL");
+    TQ_ASSERT(Dicts()[m] != nullptr, "dict[i] != NULL");
+    ReleaseIds(*Tables()[m]);
+    Dicts()[m].reset();
+    Tables()[m].reset();
 }
 
 // Writes the table record from offset 0:
@@ -382,8 +392,8 @@ void IdString::delModule(tModuleIndex m) {
 // The handle words are written as 0, so the file carries nothing of this
 // process's memory.
 void IdString::writeModule(tModuleIndex m) {
-    TQ_ASSERT(m < MAX_MODULES && table[m] != nullptr, "table[i] != NULL");
-    IdStringTable& t = *table[m];
+    TQ_ASSERT(m < MAX_MODULES && Tables()[m] != nullptr, "table[i] != NULL");
+    IdStringTable& t = *Tables()[m];
     OCLStream& s = *t.stream;
     s.seek(0);
     s.writeU32(t.count());
@@ -399,18 +409,18 @@ void IdString::writeModule(tModuleIndex m) {
 }
 
 uint32_t IdString::TableCount(tModuleIndex m) {
-    return m < kTableSlots && table[m] ? table[m]->count() : 0;
+    return m < kTableSlots && Tables()[m] ? Tables()[m]->count() : 0;
 }
 
 int32_t IdString::Find(const char* text, tModuleIndex m) {
-    if (m >= kTableSlots || !dict[m] || !text) return ID_NOT_FOUND;
-    return dict[m]->find(text);
+    if (m >= kTableSlots || !Dicts()[m] || !text) return ID_NOT_FOUND;
+    return Dicts()[m]->find(text);
 }
 
 std::string IdString::CheckModule(tModuleIndex m) {
-    if (m >= kTableSlots || !table[m] || !dict[m]) return "no table";
-    const IdStringTable& t = *table[m];
-    const IdStringDict& d = *dict[m];
+    if (m >= kTableSlots || !Tables()[m] || !Dicts()[m]) return "no table";
+    const IdStringTable& t = *Tables()[m];
+    const IdStringDict& d = *Dicts()[m];
     uint32_t used = 0;
     for (uint32_t i = 0; i < t.count(); ++i) {
         const IdStringRep& e = t[i];

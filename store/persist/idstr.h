@@ -44,6 +44,7 @@
 #include "platform/util/lebytes.h"
 #include "store/dscrptr.h"
 #include "store/faultp.h"
+#include "store/handkind.h"
 
 namespace tq {
 
@@ -72,6 +73,7 @@ inline constexpr size_t kMaxIdLength = 31;
 class IdStringRep {
 public:
     enum : uint8_t { kUsed = 0x01 };
+    static constexpr HandleTable::Kind kHandleKind = HK_IDSTRING;
     static constexpr uint16_t kStuckCount = 0xFFFF;
 
     const char* text() const { return reinterpret_cast<const char*>(bytes + 8); }

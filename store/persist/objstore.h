@@ -273,9 +273,9 @@ public:
 
     // ---- unloading ---------------------------------------------------------------
 
-    // Unloads module m (nothing for a slot that is not in use). StoreException
-    // 32682 when an object or child signature of one of its signatures lies in
-    // another module.
+    // Unloads module m (nothing for a slot that is not in use).
+    // ModuleUnloadFailed 32682 when an object or child signature of one of its
+    // signatures lies in another module.
     static void UnloadModule(tModuleIndex m);
     static void UnloadModule(ObjectStore* s);
     // The same for every used slot of a list ended by 255, checked as a set.

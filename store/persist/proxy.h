@@ -51,6 +51,7 @@
 #include "platform/storage/oclstream.h"
 #include "platform/util/uassert.h"
 #include "store/dscrptr.h"
+#include "store/handkind.h"
 #include "store/persist/descobj.h"
 
 namespace tq {
@@ -116,6 +117,7 @@ private:
 class InterObjProxy final : public Proxy<InterObjProxy> {
 public:
     static constexpr const char* storageName = "ObjectProxies";
+    static constexpr HandleTable::Kind kHandleKind = HK_OBJECT_PROXY;
     static constexpr uint32_t storageVersion = 1;
     using TableIndex = ProxyTextIndex;
 
@@ -148,6 +150,7 @@ private:
 class EnumProxy final : public Proxy<EnumProxy> {
 public:
     static constexpr const char* storageName = "EnumerationProxies";
+    static constexpr HandleTable::Kind kHandleKind = HK_ENUMERATION_PROXY;
     static constexpr uint32_t storageVersion = 1;
     using TableIndex = ProxyTextIndex;
 

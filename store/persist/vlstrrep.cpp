@@ -134,6 +134,7 @@ ValStringRep::ValStringRep(OCLStream& in, uint32_t, tModuleIndex m, uint32_t ind
     in.read(text_.data(), n - 1);
     in.readU8();
     setRefCount(count);
+    countFromFile_ = true;
     desc_ = tDescriptor::Make(m, index);
 }
 
@@ -157,6 +158,10 @@ void ValStringRep::deref() {
         return;
     }
     if (dropCount() && isDetached()) delete this;
+}
+
+void ValStringRep::discardIfUnnamed() {
+    if (refCount() == 0 && !isDetached() && !countFromFile_) delete this;
 }
 
 void ValStringRep::assign(std::string_view text) {

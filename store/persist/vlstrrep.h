@@ -20,7 +20,10 @@
 //     module's stays at count 0 until the module discards it or it is
 //     deleted, because stored records may still name it. Releasing a
 //     module's string that is already at 0 (a file that understated its
-//     count) leaves it at 0.
+//     count) leaves it at 0. The field that held a module's string deletes
+//     it at count 0 only when the count is the library's own (the string was
+//     made in this process, discardIfUnnamed): a count read from a file may
+//     be too small while another record still names the string.
 //  3. Every change reports `changed` first, so a persistent string is
 //     written again at the next save.
 #pragma once
@@ -34,6 +37,7 @@
 #include "store/cntedobj.h"
 #include "store/currency.h"
 #include "store/faultp.h"
+#include "store/handkind.h"
 #include "store/persist/descobj.h"
 
 namespace tq {
@@ -48,6 +52,7 @@ enum tConstructWithSize { ConstructWithSize };
 class ValStringRep : public CountedObject, public DescribedObject<ValStringRep> {
 public:
     static constexpr const char* storageName = "Strings";
+    static constexpr HandleTable::Kind kHandleKind = HK_STRING;
     static constexpr uint32_t storageVersion = 1;
 
     // Every constructor makes a detached representation with count 0.
@@ -87,6 +92,11 @@ public:
     ValStringRep& operator=(const ValStringRep&) = delete;
 
     void deref();
+    // The field or element that held this module's string has let it go:
+    // the string goes too when nothing counts it any more and its count is
+    // exact, made in this process. One whose count came from a file stays
+    // (invariant 2): the file may name it from another record.
+    void discardIfUnnamed();
 
     const std::string& text() const { return text_; }
     const char* c_str() const { return text_.c_str(); }
@@ -123,6 +133,9 @@ public:
 
 private:
     std::string text_;
+    // The count was read from a file, and may understate the references
+    // that the file's records hold.
+    bool countFromFile_ = false;
 };
 
 // ValString: a direct, counted reference to a string. Each constructor from a

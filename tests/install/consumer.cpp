@@ -20,6 +20,13 @@ int main() {
     } catch (const std::exception& e) {
         if (std::strcmp(e.what(), "Field 'Width' does not exist.") != 0) return 1;
     }
+    // A string counts the matches of a pattern: the pattern's class comes
+    // with the umbrella header too.
+    const tq::ValString dashed("a-b-c");
+    if (dashed->countRegExp(tq::RWCRegexp("-")) != 2) {
+        std::fprintf(stderr, "regular expression counted wrongly\n");
+        return 1;
+    }
     if (DllCanUnloadNow() != tq::S_OK) {
         std::fprintf(stderr, "library in use with nothing alive\n");
         return 1;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "tests/support/asserts.h"
 
 namespace tq {
@@ -29,15 +31,78 @@ TEST(HandleTable, IdsMapToTheirPointersUntilReleased) {
     EXPECT_EQ(t.liveCount(), 1u);
 }
 
-TEST(HandleTable, ReleasedIdsAreReusedLastReleasedFirst) {
+TEST(HandleTable, ReleasedSlotsAreReusedLastReleasedFirstUnderNewIds) {
     HandleTable t;
     int v[3];
     const auto i0 = t.add(&v[0]);
     const auto i1 = t.add(&v[1]);
     t.release(i0);
     t.release(i1);
-    EXPECT_EQ(t.add(&v[2]), i1);
-    EXPECT_EQ(t.add(&v[2]), i0);
+    const auto j1 = t.add(&v[2]);
+    const auto j0 = t.add(&v[2]);
+    EXPECT_EQ(HandleTable::IndexOf(j1), HandleTable::IndexOf(i1));
+    EXPECT_EQ(HandleTable::IndexOf(j0), HandleTable::IndexOf(i0));
+    // The old ids name nothing, though their slots serve again.
+    EXPECT_NE(j1, i1);
+    EXPECT_EQ(t.get(i1), nullptr);
+    EXPECT_EQ(t.get(i0), nullptr);
+    EXPECT_EQ(t.getAs<int>(j1), &v[2]);
+}
+
+// A thing of another kind, as the store numbers its kinds.
+struct Apple {
+    static constexpr HandleTable::Kind kHandleKind = 1;
+};
+struct Pear {
+    static constexpr HandleTable::Kind kHandleKind = 2;
+};
+struct Quince : Apple {};
+
+TEST(HandleTable, ALookUpThatNamesAKindFindsOnlyThatKind) {
+    HandleTable t;
+    Apple apple;
+    Quince quince;
+    const auto a = t.add(&apple);
+    const auto q = t.add(&quince);
+    EXPECT_EQ(t.getAs<Apple>(a), &apple);
+    EXPECT_EQ(t.getAs<Pear>(a), nullptr);
+    // A kind is inherited, and a look-up of any kind sees every slot.
+    EXPECT_EQ(t.getAs<Apple>(q), &quince);
+    EXPECT_EQ(t.get(a), &apple);
+    int plain = 0;
+    const auto p = t.add(&plain);
+    EXPECT_EQ(t.getAs<Apple>(p), nullptr);
+    EXPECT_EQ(t.getAs<int>(p), &plain);
+}
+
+TEST(HandleTable, ASlotWhoseGenerationsAreUsedUpIsRetiredNotWrapped) {
+    HandleTable t;
+    int x = 0;
+    std::vector<HandleTable::Id> ids;
+    // One slot serves 256 things in turn: each release moves it on.
+    for (uint32_t g = 0; g <= HandleTable::kMaxGeneration; ++g) {
+        ids.push_back(t.add(&x));
+        ASSERT_EQ(HandleTable::IndexOf(ids.back()), HandleTable::IndexOf(ids.front()));
+        ASSERT_EQ(HandleTable::GenerationOf(ids.back()), g);
+        t.release(ids.back());
+    }
+    EXPECT_EQ(t.retiredCount(), 1u);
+    // The next thing takes a new slot; no id ever handed out reads it.
+    int y = 0;
+    const auto fresh = t.add(&y);
+    EXPECT_NE(HandleTable::IndexOf(fresh), HandleTable::IndexOf(ids.front()));
+    for (HandleTable::Id id : ids) EXPECT_EQ(t.get(id), nullptr);
+    EXPECT_EQ(t.getAs<int>(fresh), &y);
+    EXPECT_EQ(t.liveCount(), 1u);
+}
+
+TEST(HandleTable, AnIdWithIndexZeroIsNullWhateverItsGeneration) {
+    HandleTable t;
+    int x = 0;
+    t.add(&x);
+    EXPECT_EQ(t.get(HandleTable::Id(5) << HandleTable::kIndexBits), nullptr);
+    t.release(HandleTable::Id(5) << HandleTable::kIndexBits);
+    EXPECT_EQ(t.liveCount(), 1u);
 }
 
 TEST(HandleTable, ClearedCellReadsNullButStaysIssued) {
@@ -64,6 +129,10 @@ TEST(HandleTable, SettingOrReleasingAReleasedIdIsAnAssertion) {
     t.release(id);
     EXPECT_ASSERTION(t.set(id, &a), "valid handle id");
     EXPECT_ASSERTION(t.release(id), "valid handle id");
+    // Also once its slot serves another thing.
+    const auto next = t.add(&a);
+    EXPECT_ASSERTION(t.release(id), "valid handle id");
+    EXPECT_EQ(t.getAs<int>(next), &a);
 }
 
 }  // namespace

@@ -346,6 +346,14 @@ TEST_F(Blocks, BuildersRefuseWhatNoBlockCouldHold) {
     auto cid = Cid::make(nullptr);
     cid->defineBaseId(Sid::make(0));
     EXPECT_ASSERTION(cid->defineBaseId(Sid::make(1)), "idx == -1");
+    // Nesting a stored block could not hold is refused when the block is
+    // made, not when it is read back.
+    ExprPtr deep = LongConstant::make(1);
+    for (int i = 0; i < 600; ++i) deep = UnaryOp::make(UNOP_NOT, std::move(deep));
+    BlockBuildRep b;
+    b.addExecNode(Assignment::make(1, 0, Sid::make(0), std::move(deep)));
+    EXPECT_EQ(FailureText([&] { BlockRep::New(b); }),
+              "The block cannot be made: new block: expressions nest deeper than 512 at offset 4121");
     // A unary minus folds into a numeric literal only.
     ExprPtr n = p.expression("5");
     EXPECT_EQ(n->negate(), 1);

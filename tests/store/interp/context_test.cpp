@@ -223,5 +223,63 @@ TEST_F(Contexts, TheLastStatementStartedGivesTheLineOfImmediateCode) {
     }
 }
 
+// A local that the cache keeps is the variable itself while its frame
+// runs, and a value of its own once the frame is gone.
+TEST_F(Contexts, ACachedLocalIsTheVariableAndOutlivesItsFrameSafely) {
+    Program p;
+    const int16_t x = p.id("x");
+    p.block(R"(
+        Dim x As Long
+        x = 41
+    )");
+    auto main = p.sub("Main");
+    ValuePtr kept;
+    {
+        Context ctx(nullptr, main.get(), 0);
+        StackFrame frame(ctx, main->body(), SubFrame);
+        main->body()->ieval(ctx);
+        int found = 0;
+        ValuePtr first = ctx.eval(uint32_t(x), 0, nullptr, EVAL_VALUE_REQUIRED, found);
+        kept = ctx.eval(uint32_t(x), 0, nullptr, EVAL_VALUE_REQUIRED, found);
+        EXPECT_EQ(kept->as<int32_t>(), 41);
+        // Writing through the kept value writes the variable.
+        kept->set(int32_t(42));
+        EXPECT_EQ(first->as<int32_t>(), 42);
+        EXPECT_EQ(ctx.eval(uint32_t(x), 0, nullptr, EVAL_VALUE_REQUIRED, found)->as<int32_t>(), 42);
+        // Destroying some other object empties caches, but not of locals.
+        InterObj other(named("Other"));
+        other->Destroy();
+        EXPECT_EQ(ctx.eval(uint32_t(x), 0, nullptr, EVAL_VALUE_REQUIRED, found).get(), kept.get());
+    }
+    // The frame and its locals are gone; the value still reads and writes
+    // (AddressSanitizer would see a read of the freed locals).
+    EXPECT_EQ(kept->as<int32_t>(), 42);
+    kept->set(int32_t(7));
+    EXPECT_EQ(kept->as<int32_t>(), 7);
+}
+
+TEST_F(Contexts, ACachedLocalFollowsItsFieldWhenTheLocalsChangeShape) {
+    Program p;
+    const int16_t x = p.id("x");
+    p.block(R"(
+        Dim x As Double
+        x = 1.5
+    )");
+    auto main = p.sub("Main");
+    Context ctx(nullptr, main.get(), 0);
+    StackFrame frame(ctx, main->body(), SubFrame);
+    main->body()->ieval(ctx);
+    int found = 0;
+    ctx.eval(uint32_t(x), 0, nullptr, EVAL_VALUE_REQUIRED, found);
+    ValuePtr local = ctx.eval(uint32_t(x), 0, nullptr, EVAL_VALUE_REQUIRED, found);
+    // A field added to the locals' prototype rebuilds every locals object's
+    // data, the running frame's among them.
+    main->body()->localVarObj()->addField(InterDataField::make("y", IDT_STRING, 1), nullptr, 1);
+    EXPECT_DOUBLE_EQ(local->as<double>(), 1.5);
+    local->set(2.25);
+    ValuePtr again = frame.locals()->eval("x");
+    EXPECT_DOUBLE_EQ(again->as<double>(), 2.25);
+}
+
 }  // namespace
 }  // namespace tq

@@ -233,6 +233,8 @@ TEST_F(Procedures, AFailureCarriesItsLineObjectAndProcedureAndLeavesTheStoreAsIt
 
 TEST_F(Procedures, RecursionToExhaustionEndsInStackOverflowAndLeavesNothingBehind) {
     InterObj prog(named("Program"));
+    const size_t objects = InterObjRep::LiveCount();
+    const size_t values = Value::LiveCount();
     AddProcedure(prog.get(), R"(
         Function Deep(n As Long) As Long
           Dim local As String
@@ -240,8 +242,6 @@ TEST_F(Procedures, RecursionToExhaustionEndsInStackOverflowAndLeavesNothingBehin
           Deep = Deep(n + 1)
         End Function
     )");
-    const size_t objects = InterObjRep::LiveCount();
-    const size_t values = Value::LiveCount();
     try {
         Call(prog.get(), "Deep", {Long(1)});
         ADD_FAILURE() << "no failure";
@@ -251,11 +251,36 @@ TEST_F(Procedures, RecursionToExhaustionEndsInStackOverflowAndLeavesNothingBehin
     }
     EXPECT_EQ(ExecutionStack::activeFrames(), 0);
     EXPECT_EQ(LookupCachePool::Used(), 0u);
-    EXPECT_EQ(InterObjRep::LiveCount(), objects) << "argument and local objects of every level are gone";
     EXPECT_EQ(Value::LiveCount(), values);
     // The program still runs afterwards.
     AddProcedure(prog.get(), "Function One() As Long\nOne = 1\nEnd Function");
     EXPECT_EQ(Call(prog.get(), "One")->as<int32_t>(), 1);
+    // With the procedures gone (their parameters, blocks and the argument
+    // objects they keep for later calls), every level's objects are gone.
+    prog->removeField("Deep");
+    prog->removeField("One");
+    EXPECT_EQ(InterObjRep::LiveCount(), objects);
+}
+
+TEST_F(Procedures, ArgumentObjectsKeptBetweenCallsStartEveryCallAfresh) {
+    InterObj prog(named("Program"));
+    addData(prog.get(), "Text", IDT_STRING);
+    AddProcedure(prog.get(), R"(
+        Function Walk(ByVal s As String, o As Object, ByVal n As Long) As String
+          Dim mine As String
+          mine = mine & s
+          If n > 0 Then mine = mine & Walk(s & n, o, n - 1)
+          Walk = mine & "."
+        End Function
+    )");
+    AddProcedure(prog.get(), "Sub Main()\nText = Walk(\"a\", Me, 3) & Walk(\"b\", Me, 1)\nEnd Sub");
+    const size_t objects = InterObjRep::LiveCount();
+    Call(prog.get(), "Main");
+    EXPECT_EQ(getText(prog.get(), "Text"), "aa3a32a321....bb1..");
+    // The argument objects a run keeps for its calls end with the run.
+    EXPECT_EQ(InterObjRep::LiveCount(), objects);
+    Call(prog.get(), "Main");
+    EXPECT_EQ(getText(prog.get(), "Text"), "aa3a32a321....bb1..");
 }
 
 TEST_F(Procedures, AProcedureWithoutCodeDoesNotCompileCorrectly) {

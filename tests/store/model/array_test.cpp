@@ -85,6 +85,44 @@ TEST_F(Arrays, ElementsLieRowMajorWithTheLastIndexFastest) {
     EXPECT_THROW(Element(o.get(), "A", {3, 0}), RangeError);
 }
 
+// An index just past either bound of any dimension is refused, reading or
+// writing, even where its offset would still fall inside the array (one past
+// the end of a row is the start of the next); the bounds themselves index.
+TEST_F(Arrays, AnIndexJustPastEitherBoundOfAnyDimensionIsRefusedAndTheBoundsAreTaken) {
+    InterObj o(named("Grid"));
+    o->addField(Array("A", IDT_LONG, {{-1, 1}, {2, 4}}));
+    const struct {
+        std::initializer_list<int32_t> at;
+        int32_t low, high, value;
+    } outside[] = {{{-2, 2}, -1, 1, -2}, {{2, 2}, -1, 1, 2}, {{0, 1}, 2, 4, 1}, {{0, 5}, 2, 4, 5},
+                   {{-1, 5}, 2, 4, 5},   {{1, 1}, 2, 4, 1}};
+    for (const auto& c : outside) {
+        SCOPED_TRACE(::testing::PrintToString(std::vector<int32_t>(c.at)));
+        for (const bool write : {false, true}) {
+            try {
+                if (write)
+                    *Element(o.get(), "A", c.at) = LongValue(9);
+                else
+                    Element(o.get(), "A", c.at);
+                ADD_FAILURE() << "taken";
+            } catch (const RangeError& e) {
+                EXPECT_EQ(e.low(), c.low);
+                EXPECT_EQ(e.high(), c.high);
+                EXPECT_EQ(e.value(), c.value);
+            }
+        }
+    }
+    for (const int32_t i : {-1, 0, 1})
+        for (const int32_t j : {2, 3, 4})
+            EXPECT_EQ(Element(o.get(), "A", {i, j})->as<int32_t>(), 0) << "a refused write wrote";
+    int32_t n = 0;
+    for (const int32_t i : {-1, 0, 1})
+        for (const int32_t j : {2, 3, 4}) *Element(o.get(), "A", {i, j}) = LongValue(++n);
+    EXPECT_EQ(Element(o.get(), "A", {-1, 2})->as<int32_t>(), 1);
+    EXPECT_EQ(Element(o.get(), "A", {0, 2})->as<int32_t>(), 4);
+    EXPECT_EQ(Element(o.get(), "A", {1, 4})->as<int32_t>(), 9);
+}
+
 TEST_F(Arrays, DeclarationsShowTheBoundsAndTheElementType) {
     auto declared = [](InterArrayField* a) {
         FieldPtr hold(a);

@@ -2,6 +2,7 @@
 // fields typed by them, and their place in modules and on the detached list.
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
@@ -40,8 +41,17 @@ TEST_F(Enumerations, ABooleanFieldTakesTrueInAnyCaseAndRefusesWhatIsNoEntry) {
     EXPECT_EQ(getLong(o.get(), "Visible"), -1);
     setText(o.get(), "Visible", "0");
     EXPECT_EQ(getText(o.get(), "Visible"), "False");
-    // Only whole decimal numbers are numbers.
-    for (const char* text : {"", " 0", "0 ", "&H0", "0.0", "99999999999"})
+    // A text that names no entry is read as a decimal number: blanks may
+    // lead it, and an empty text is 0; anything left after the number, or
+    // no number at all, is refused.
+    for (const auto& [text, value] : {std::pair{"", 0}, {" -1", -1}, {"\t 0", 0}, {"+0", 0}}) {
+        setText(o.get(), "Visible", value ? "False" : "True");
+        setText(o.get(), "Visible", text);
+        EXPECT_EQ(getLong(o.get(), "Visible"), value) << '"' << text << '"';
+    }
+    EXPECT_EQ(EnsureBooleanEnum()->validLong(""), 0);
+    EXPECT_EQ(EnsureBooleanEnum()->validLong(nullptr), 0);
+    for (const char* text : {"  ", "-", "0 ", "&H0", "0.0", "99999999999"})
         EXPECT_EQ(FailureText([&] { setText(o.get(), "Visible", text); }),
                   std::string("Enumeration string '") + text + "' is invalid.");
     InterObj other(InterObjRep::New(DETACHED_MODULE, IOT_ORDINARY));

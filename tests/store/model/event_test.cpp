@@ -21,6 +21,7 @@ struct Call {
     std::string handler;
     InterObjRep* obj;
     int32_t args;
+    bool objectDestroyed;  // the object's state when the handler ran
 };
 
 std::vector<Call> calls;
@@ -40,7 +41,7 @@ public:
     tMemberKind memberKind() const override { return b_.returns ? MEMBER_FUNCTION : MEMBER_PROCEDURE; }
     IdType type() const override { return IDT_LONG; }
     ValuePtr virtualMemberEval(const ValueList* args) override {
-        calls.push_back({name_, obj_, args ? args->length() : 0});
+        calls.push_back({name_, obj_, args ? args->length() : 0, obj_->isDestroyed()});
         if (b_.throws) throw StoreException("handler failed", nullptr);
         if (b_.destroysObject) obj_->Destroy();
         return b_.returns ? ValuePtr(new LongValue(b_.result)) : ValuePtr();
@@ -161,6 +162,71 @@ TEST_F(Events, NothingIsRaisedOnAnObjectBeingDestroyedOrWhileTheStoreIsLocked) {
     raw->evalIEvent_Return("Click", nullptr, result, 0);
     EXPECT_EQ(calls.size(), 1u);
     EXPECT_FALSE(result);
+}
+
+TEST_F(Events, DestructRunsOnceWhileTheObjectIsStillWholeHoweverItGoes) {
+    InterObj thing(named("Thing"));
+    addData(thing.get(), "Text", IDT_STRING);
+    setText(thing.get(), "Text", "still here");
+    // The handler destroys its object again: that must not run it twice.
+    Behaviour destroying;
+    destroying.destroysObject = true;
+    thing->addField(new HandlerMethod("Destruct", destroying));
+
+    // A dynamic clone goes with its last release.
+    InterObj clone(InterObjRep::NewCopy(*thing, DETACHED_MODULE, IOT_DYNAMIC));
+    InterObjRep* rawClone = clone.get();
+    clone = nullptr;
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].handler, "Destruct");
+    EXPECT_EQ(calls[0].obj, rawClone);
+    EXPECT_FALSE(calls[0].objectDestroyed);
+    EXPECT_TRUE(rawClone->isDestroyed());
+
+    // A prototype destroys itself and its signature.
+    InterObjRep* raw = thing.get();
+    raw->Destroy();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].obj, raw);
+    EXPECT_FALSE(calls[1].objectDestroyed);
+    EXPECT_TRUE(raw->isDestroyed());
+}
+
+TEST_F(Events, AnEmbeddedObjectsDestructReachesItsHostButNeverTheHostsOwnHandler) {
+    makeForm();
+    button_->addField(new HandlerMethod("Destruct", {}));
+    form_->addField(new HandlerMethod("Button1_Destruct", {}));
+    InterObjRep* embedded = embedded_.get();
+    embedded_ = nullptr;
+    embedded->Destroy();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].handler, "Destruct");
+    EXPECT_EQ(calls[0].obj, embedded);
+    EXPECT_EQ(calls[1].handler, "Button1_Destruct");
+    EXPECT_EQ(calls[1].obj, form_.get());
+    EXPECT_EQ(form_->findField("Button1"), nullptr);
+
+    // The host's own Destruct is the host's: an embedded object that no
+    // longer finds its field in the host does not run it.
+    calls.clear();
+    form_->addField(new EmbedObjField("Button2", "Button"));
+    form_->addField(new HandlerMethod("Destruct", {}));
+    form_->removeField("Button2");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_NE(calls[0].obj, form_.get());
+}
+
+TEST_F(Events, AFailingDestructGoesToTheApplicationAndTheObjectStillGoes) {
+    InterObj thing(named("Thing"));
+    Behaviour failing;
+    failing.throws = true;
+    thing->addField(new HandlerMethod("Destruct", failing));
+    RecordingApp app;
+    InterObjRep* raw = thing.get();
+    EXPECT_NO_THROW(raw->Destroy());
+    EXPECT_EQ(app.handled, 1);
+    EXPECT_TRUE(raw->isDestroyed());
+    EXPECT_EQ(ObjectStore::StaticCount(DETACHED_MODULE), 0);
 }
 
 TEST_F(Events, AnEventThatMustExistHasToBeDefinedInTheChain) {

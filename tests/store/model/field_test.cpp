@@ -261,6 +261,41 @@ TEST_F(Fields, ByReferenceParametersGoThroughToTheCallersValue) {
     strict->destroy();
 }
 
+TEST_F(Fields, AValueHeldPastItsFieldsRemovalIsRefusedAndTouchesNoOtherField) {
+    InterObj partner(named("Partner"));
+    InterObj o(named("Form1"));
+    addData(o.get(), "Count", IDT_LONG);
+    addData(o.get(), "Caption", IDT_STRING);
+    addData(o.get(), "Title", IDT_STRING);
+    addData(o.get(), "Link", IDT_OBJECT);
+    setLong(o.get(), "Count", 3);
+    setText(o.get(), "Caption", "gone");
+    setText(o.get(), "Title", "kept");
+    setObject(o.get(), "Link", partner.get());
+    ValuePtr count = o->eval("Count");
+    ValuePtr caption = o->eval("Caption");
+    // A procedure's by-reference parameter bound to the field's value.
+    InterObj args(InterObjRep::New(DETACHED_MODULE, IOT_WORKER));
+    args->addField(InterDataField::make("n", IDT_LONG, 0));
+    ValueList list{count};
+    InterObjRep* frame = args->bind(&list);
+
+    o->removeField("Count");
+    o->removeField("Caption");
+    // Their bytes now hold Title and Link.
+    const std::string refused = "object does not exist";
+    EXPECT_EQ(FailureText([&] { count->as<int32_t>(); }), refused);
+    EXPECT_EQ(FailureText([&] { *count = LongValue(7); }), refused);
+    EXPECT_EQ(FailureText([&] { ValString s; caption->get(s); }), refused);
+    EXPECT_EQ(FailureText([&] { *caption = StringValue(ValString("over")); }), refused);
+    EXPECT_EQ(FailureText([&] { caption->getVoidPtr(); }), refused);
+    EXPECT_EQ(FailureText([&] { setLong(frame, "n", 9); }), refused);
+    EXPECT_EQ(getText(o.get(), "Title"), "kept");
+    EXPECT_EQ(getObject(o.get(), "Link"), partner.get());
+    frame->destroy();
+    args->destroy();
+}
+
 TEST_F(Fields, TheFieldListRefusesASecondFieldOfOneName) {
     FieldPtrList list;
     FieldPtr a(InterDataField::make("Same", IDT_LONG, 1));

@@ -1,6 +1,7 @@
 // Objects: prototypes and clones, discrimination and its undo, names and
 // aliases, deep sets, text unloading, binding, release and destruction.
 #include <cstdio>
+#include <memory>
 #include <regex>
 #include <string>
 
@@ -304,6 +305,30 @@ TEST_F(Objects, RenamingAnEmbedRenamesItsFieldOnTheHost) {
     EXPECT_EQ(form->findField("Button1"), nullptr);
 }
 
+// A name a field of the host already has, its own or inherited, is refused;
+// the embed and the field that has the name stay as they were.
+TEST_F(Objects, RenamingAnEmbedOntoANameAFieldHasIsRefusedAndChangesNothing) {
+    InterObj base(named("Base"));
+    addData(base.get(), "Inherited", IDT_LONG);
+    InterObj form(InterObjRep::NewNamed("Form1", base.get(), DETACHED_MODULE, IOT_ORDINARY));
+    addData(form.get(), "Own", IDT_STRING);
+    form->addField(new EmbedObjField("Button1", nullptr));
+    form->addField(new EmbedObjField("Button2", nullptr));
+    InterObj embedded;
+    ASSERT_TRUE(ObjectStore::find("Form1.Button1", embedded));
+    for (const char* taken : {"Own", "Inherited", "Button2"}) {
+        SCOPED_TRACE(taken);
+        EXPECT_THROW(embedded->renameObject(taken), CollisionOnParent);
+        EXPECT_EQ(embedded->alias(), "Form1.Button1");
+        EXPECT_EQ(form->findField(embedded.get()), form->findField("Button1"));
+    }
+    EXPECT_TRUE(form->findField("Own")->isInterDataField());
+    EXPECT_TRUE(form->findField("Inherited")->isInterDataField());
+    InterObj second;
+    ASSERT_TRUE(ObjectStore::find("Form1.Button2", second));
+    EXPECT_EQ(form->findField(second.get()), form->findField("Button2"));
+}
+
 TEST_F(Objects, TheLastReleaseOfADetachedDynamicObjectDestroysIt) {
     InterObj form(named("Form1"));
     addData(form.get(), "Text", IDT_STRING);
@@ -347,6 +372,44 @@ TEST_F(Objects, BindingChecksCountsAndTypesAndWritesThroughReferences) {
     EXPECT_EQ(getText(second, "s"), "8");
     second->destroy();
     args->destroy();
+}
+
+TEST_F(Objects, AProcedureWithoutParametersBindsACallWithoutAnArgumentList) {
+    InterObj args(InterObjRep::New(DETACHED_MODULE, IOT_WORKER));
+    args->checkBindings(nullptr);
+    InterObjRep* frame = args->bind(nullptr);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(frame->isWorkerObj());
+    frame->destroy();
+    // With a parameter, no list is too few arguments.
+    args->addField(InterDataField::make("n", IDT_LONG, 1));
+    EXPECT_THROW(args->checkBindings(nullptr), TooFewArguments);
+    EXPECT_THROW(args->bind(nullptr), TooFewArguments);
+    args->destroy();
+}
+
+TEST_F(Objects, AnUnloadFailureNamesItsModuleObjectOnlyWhileTheObjectLives) {
+    InterObjRep* module = named("Module1");
+    ModuleUnloadFailed failure(32682, module);
+    std::unique_ptr<StoreException> copy(failure.Clone());
+    EXPECT_EQ(failure.module(), module);
+    InterObj held;
+    failure.args()->at(0)->get(held);
+    EXPECT_EQ(held.get(), module);
+    held = nullptr;
+
+    module->Destroy();
+    InterObjRep::DeleteObjects();
+    InterObj later(InterObjRep::New(DETACHED_MODULE, IOT_ORDINARY));
+    const StoreException* both[] = {&failure, copy.get()};
+    for (const StoreException* e : both) {
+        EXPECT_EQ(static_cast<const ModuleUnloadFailed*>(e)->module(), nullptr);
+        std::unique_ptr<ValueList> args = e->args();
+        ASSERT_EQ(args->length(), 1);
+        args->at(0)->get(held);
+        EXPECT_EQ(held.get(), nullptr);
+    }
+    later->Destroy();
 }
 
 TEST_F(Objects, AbstractingPutsANewNamedPrototypeAboveTheObject) {

@@ -1,11 +1,13 @@
 // Signatures and objects written to their streams and read back: in a fresh
 // process with everything intact, and from records spoiled byte by byte.
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/com/classreg.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
@@ -13,6 +15,8 @@
 #include "store/model/fldval.h"
 #include "store/model/objiter.h"
 #include "store/model/objval.h"
+#include "store/model/tarrfld.h"
+#include "store/persist/vlstrrep.h"
 #include "tests/store/model/modeltest.h"
 #include "tests/store/model/streams.h"
 #include "tests/support/freshproc.h"
@@ -145,6 +149,135 @@ TEST_F(Persistence, SignaturesAndObjectsReadBackInAFreshProcessAsTheyWereWritten
     Patch(path, "Signatures", record.offset,
           {static_cast<uint8_t>(flags | SignatureRep::kCompFieldsDefined | SignatureRep::kGuidSourceCached)});
     EXPECT_EQ(RunInFreshProcess({{"TQ_FILE", path}, {"TQ_OBJECTS", objects}, {"TQ_ORDER", order}}), 0);
+}
+
+// Objects of a compiled class carry the class id as their compiled part,
+// between their data and their access control.
+TEST_F(Persistence, AnObjectOfACompiledClassWritesItsClassIdAndOlderRecordsWithoutOneStillRead) {
+    const GUID kClass = *GUID::Parse("{5A1D0C3E-0B7A-4E51-9C21-7F00D15EA5E1}");
+    ClassRegistry::Register("Test.Compiled", kClass, nullptr);
+    ScratchDir dir;
+    const std::string path = dir.file("compiled.qbo");
+    tModuleIndex m = openModule(path);
+    InterObj gadget(InterObjRep::NewNamed("Gadget", nullptr, m, IOT_ORDINARY, "Test.Compiled"));
+    addData(gadget.get(), "N", IDT_LONG);
+    setLong(gadget.get(), "N", 5);
+    InterObj copy(InterObjRep::NewCopy(*gadget, m, IOT_DYNAMIC));
+    setLong(copy.get(), "N", 6);
+    const uint32_t named = gadget->descriptor().descIndex();
+    const uint32_t plain = copy->descriptor().descIndex();
+    saveTables(m);
+    gadget = nullptr;
+    copy = nullptr;
+    closeModule(m);
+
+    const std::vector<uint8_t> b = ReadStream(path, "Objects");
+    const std::array<uint8_t, 16> id = kClass.toBytes();
+    // Kind, flags, signature, N; then the class id; then the access control
+    // and, for the named one, its name.
+    const uint32_t dataEnd = 4 + 1 + 5 + 4;
+    for (const auto& [index, tail] : {std::pair{named, 10u}, {plain, 5u}}) {
+        const Span r = RecordOf(path, "Objects", index);
+        ASSERT_EQ(r.length, dataEnd + 16 + tail) << index;
+        EXPECT_EQ(std::memcmp(&b[r.offset + dataEnd], id.data(), 16), 0) << index;
+    }
+    auto readBack = [&] {
+        m = openModule(path);
+        EXPECT_EQ(getLong(ObjectAt(m, named), "N"), 5);
+        EXPECT_EQ(getLong(ObjectAt(m, plain), "N"), 6);
+        closeModule(m);
+    };
+    readBack();
+
+    // A record written before objects carried their compiled part ends
+    // with its access control right after the data.
+    const std::vector<uint8_t> array = ReadStream(path, "Objects");
+    const uint32_t entries = LoadLE32(&array[4]) + 8;
+    for (const auto& [index, tail] : {std::pair{named, 10u}, {plain, 5u}}) {
+        const Span r = RecordOf(path, "Objects", index);
+        const std::vector<uint8_t> rest(&b[r.offset + dataEnd + 16], &b[r.offset + dataEnd + 16 + tail]);
+        Patch(path, "Objects", r.offset + dataEnd, rest);
+        Patch(path, "Objects", entries + 13 * index + 9, LE32(dataEnd + tail));
+    }
+    readBack();
+
+    // A compiled part shorter than a class id is no record this library
+    // writes.
+    Patch(path, "Objects", entries + 13 * plain + 9, LE32(dataEnd + 8 + 5));
+    m = openModule(path);
+    EXPECT_NE(FailureText([&] { ObjectAt(m, plain); }).find("compiled part"), std::string::npos);
+    closeModule(m);
+    ClassRegistry::Unregister(kClass);
+}
+
+// A file may name one string from two records while its count says one (a
+// count written too small, by an older process or one that wrapped): the
+// string stays while any record may still name it.
+TEST_F(Persistence, AStringTwoRecordsNameOutlivesTheFirstOneToGo) {
+    ScratchDir dir;
+    const std::string path = dir.file("shared.qbo");
+    tModuleIndex m = openModule(path);
+    // Two unnamed prototypes of one layout: a String, then two String
+    // elements.
+    auto make = [m] {
+        InterObj o(InterObjRep::New(m, IOT_ORDINARY));
+        addData(o.get(), "S", IDT_STRING);
+        InterArrayField* a = InterArrayField::make("A", IDT_STRING, 1, nullptr);
+        a->defineBounds(0, 0, 1);
+        o->addField(a);
+        return o;
+    };
+    InterObj first = make();
+    InterObj second = make();
+    setText(first.get(), "S", "shared text");
+    *Element(first.get(), "A", 0) = StringValue(ValString("shared element"));
+    setText(second.get(), "S", "own text");
+    *Element(second.get(), "A", 0) = StringValue(ValString("own element"));
+    const uint32_t firstIndex = first->descriptor().descIndex();
+    const uint32_t secondIndex = second->descriptor().descIndex();
+    saveTables(m);
+    first = nullptr;
+    second = nullptr;
+    closeModule(m);
+    // Second's string slots (S, then A(0)) take First's descriptors.
+    const std::vector<uint8_t> b = ReadStream(path, "Objects");
+    const Span f = RecordOf(path, "Objects", firstIndex);
+    const Span s = RecordOf(path, "Objects", secondIndex);
+    const uint32_t data = 4 + 1 + 5;
+    Patch(path, "Objects", s.offset + data,
+          std::vector<uint8_t>(&b[f.offset + data], &b[f.offset + data + 10]));
+
+    m = openModule(path);
+    InterObjRep* kept = ObjectAt(m, secondIndex);
+    ASSERT_EQ(getText(kept, "S"), "shared text");
+    ObjectAt(m, firstIndex)->Destroy();
+    InterObjRep::DeleteObjects();
+    EXPECT_EQ(getText(kept, "S"), "shared text");
+    ValString element;
+    Element(kept, "A", 0)->get(element);
+    EXPECT_STREQ(static_cast<const char*>(element), "shared element");
+    element = ValString();
+    saveTables(m);
+    closeModule(m);
+    m = openModule(path);
+    kept = ObjectAt(m, secondIndex);
+    EXPECT_EQ(getText(kept, "S"), "shared text");
+    Element(kept, "A", 0)->get(element);
+    EXPECT_STREQ(static_cast<const char*>(element), "shared element");
+
+    // A string made in this session has a count that is exact: it goes
+    // with the last field that held it.
+    InterObj temp(InterObjRep::NewCopy(*kept, m, IOT_DYNAMIC));
+    setText(temp.get(), "S", "passing");
+    SignatureRep* owner = nullptr;
+    auto* field = static_cast<DataField*>(kept->signature()->findField("S", owner, 0));
+    const tDescriptor d = reinterpret_cast<const ValString*>(temp->data() + field->dataOffset(*owner))->descriptor();
+    ASSERT_TRUE(DescribedObjectNoDescriptor<ValStringRep>::objectExists(d));
+    temp->Destroy();
+    temp = nullptr;
+    EXPECT_FALSE(DescribedObjectNoDescriptor<ValStringRep>::objectExists(d));
+    element = ValString();
+    closeModule(m);
 }
 
 // Field records are written and read through one stream of a module. The

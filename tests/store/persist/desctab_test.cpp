@@ -380,6 +380,12 @@ std::string UsedDescription(uint32_t offset, uint32_t length) {
     return std::string(1, '\x01') + U32(0x12345678) + U32(offset) + U32(length);
 }
 
+// A free entry: the head of a run holds how many free entries follow it, the
+// last of a run the index of the next run's head.
+std::string FreeDescription(uint32_t next, uint32_t run) {
+    return std::string(1, '\0') + U32(0) + U32(next) + U32(run);
+}
+
 void ExpectOpenFails(const std::string& image, const char* fragment) {
     ScratchDir dir;
     const std::string path = dir.file("bad.qbo");
@@ -404,6 +410,26 @@ TEST(DescriptionArrays, BadStoredArraysRaiseModuleOpenFailed) {
     ExpectOpenFails(Head(1, 16, 34) + U32(2) + U32(0) + loop +
                         std::string(1, '\0') + U32(0) + U32(0) + U32(0),
                     "free list loops");
+    // Runs of three entries from entry 0, and of two from entry 1, of a table
+    // of two: each ends one past the last entry.
+    ExpectOpenFails(Head(1, 16, 34) + U32(2) + U32(0) + FreeDescription(kNone, 2) +
+                        FreeDescription(kNone, 0),
+                    "free run leaves the array");
+    ExpectOpenFails(Head(1, 16, 34) + U32(2) + U32(1) + UsedDescription(0, 0) +
+                        FreeDescription(kNone, 1),
+                    "free run leaves the array");
+}
+
+TEST(DescriptionArrays, AFreeRunEndingAtTheLastEntryIsTakenAsItStands) {
+    ScratchDir dir;
+    const std::string path = dir.file("edge.qbo");
+    test::WriteStreamFile(path, "Chains",
+                          Head(1, 16, 47) + U32(3) + U32(1) + UsedDescription(0, 0) +
+                              FreeDescription(kNone, 1) + FreeDescription(kNone, 0));
+    ChainModule mod(path, 0);
+    EXPECT_EQ(mod.add(1)->descriptor().descIndex(), 1u);
+    EXPECT_EQ(mod.add(2)->descriptor().descIndex(), 2u);
+    EXPECT_EQ(mod.add(3)->descriptor().descIndex(), 3u) << "the table grows once the run is used";
 }
 
 TEST(DescriptionArrays, ARecordOutsideTheStreamFailsTheOpen) {

@@ -66,8 +66,9 @@ TEST_F(Modules, AModuleWhoseSignaturesHaveObjectsElsewhereStaysLoaded) {
     try {
         ObjectStore::UnloadModule(lib);
         ADD_FAILURE();
-    } catch (const StoreException& e) {
+    } catch (const ModuleUnloadFailed& e) {
         EXPECT_STREQ(e.what(), "Module is in use and cannot be unloaded.");
+        EXPECT_STREQ(e.name(), "ModuleUnloadFailed");
     }
     EXPECT_TRUE(ObjectStore::ValidIndex(lib));
     EXPECT_EQ(getLong(copy.get(), "N"), 0);

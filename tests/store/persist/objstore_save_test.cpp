@@ -363,6 +363,32 @@ TEST_F(Saving, ASaveAsWhoseCommitFailsLeavesTheModuleInItsOldFileWithItsNameAndC
     EXPECT_NE(found("Later"), nullptr) << "the changes stay with the module and reach its own file";
 }
 
+// A failed save as removes the file it made for the move, and only such a
+// file: one that was at the target before stays.
+TEST_F(Saving, AFailedSaveAsRemovesTheFileItMadeAndNoOther) {
+    const std::string home = file("home.qbo");
+    const std::string made = file("made.qbo");
+    const std::string there = file("there.qbo");
+    const tModuleIndex other = load(there);
+    ObjectStore::Save(other);
+    ObjectStore::Commit(other);
+    ObjectStore::UnloadModule(other);
+    const tModuleIndex m = load(home);
+    InterObj kept(named("Kept", m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    InterObj pending(named("Pending", m));
+    for (const std::string& target : {made, there}) {
+        SCOPED_TRACE(target);
+        OCLStorage::SetWriteFaultHook([](uint64_t) { return false; });
+        EXPECT_THROW(ObjectStore::SaveAs(m, target.c_str(), 0), StoreException);
+        OCLStorage::SetWriteFaultHook(nullptr);
+        EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), home);
+    }
+    EXPECT_FALSE(std::filesystem::exists(made));
+    EXPECT_TRUE(OCLStorage::IsStorageFile(there.c_str()));
+}
+
 TEST_F(Saving, AStoreMadeDirectlyOnAModuleFileKeepsItsNamesAndListsWhenSaved) {
     const std::string path = file("direct.qbo");
     {
@@ -392,6 +418,7 @@ TEST_F(Saving, ASaveWritesOnlyWhatChangedAndLeavesTheModuleClean) {
     const tModuleIndex m = load(path);
     InterObj o(named("Counter", m));
     addData(o.get(), "N", IDT_LONG);
+    InterObj unchanged(InterObjRep::NewCopy(*o, m, IOT_ORDINARY));  // loaded, never changed
     ObjectStore::Save(m);
     ObjectStore::Commit(m);
     EXPECT_FALSE(ObjectStore::IsDirty(m));
@@ -470,6 +497,72 @@ TEST_F(Saving, AnUnloadWithRevertDropsWhatWasNotCommitted) {
     load(path, 0);
     EXPECT_NE(found("Kept"), nullptr);
     EXPECT_EQ(found("Dropped"), nullptr);
+}
+
+// Creating a module file goes through a temporary file beside it, as every
+// commit does; none may stay behind, whether the commit succeeds or fails.
+TEST_F(Saving, CreatingCommittingAndFailingToCommitLeaveOnlyTheModuleFileInItsFolder) {
+    const auto folder = [this] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+            names.push_back(e.path().filename().string());
+        return names;
+    };
+    const std::vector<std::string> only{"only.qbo"};
+    const tModuleIndex m = load(file("only.qbo"));
+    EXPECT_EQ(folder(), only) << "after creating";
+    InterObj o(named("First", m));
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    EXPECT_EQ(folder(), only) << "after committing";
+    InterObj more(named("Second", m));
+    ObjectStore::Save(m);
+    OCLStorage::SetWriteFaultHook([](uint64_t written) { return written == 0; });
+    EXPECT_THROW(ObjectStore::Commit(m), StoreException);
+    OCLStorage::SetWriteFaultHook(nullptr);
+    EXPECT_EQ(folder(), only) << "after a failed commit";
+}
+
+// Enumerations change after they were first saved: the next save writes
+// each again, so that an entry removed stays gone and an entry added is
+// there. (Each has one change only: a second change would write the record
+// whether or not the first had marked it.)
+TEST_F(Saving, EnumerationsChangedAfterTheyWereSavedReadBackChangedInAFreshProcess) {
+    if (IsFreshProcess()) {
+        load(FreshProcessArg("TQ_FILE"), 0);
+        EnumRep* sizes = EnumRep::find("Sizes");
+        ASSERT_NE(sizes, nullptr);
+        EXPECT_TRUE(sizes->displayFlag());
+        ASSERT_EQ(sizes->count(), 2);
+        EXPECT_STREQ(sizes->entry(0), "1 - Small");
+        EXPECT_STREQ(sizes->entry(1), "3 - Large");
+        EXPECT_THROW(sizes->validLong("Medium"), StoreException);
+        EnumRep* plain = EnumRep::find("Plain");
+        ASSERT_NE(plain, nullptr);
+        EXPECT_FALSE(plain->displayFlag());
+        ASSERT_EQ(plain->count(), 2);
+        EXPECT_STREQ(plain->entry(0), "Only");
+        EXPECT_STREQ(plain->entry(1), "Extra");
+        return;
+    }
+    const std::string path = file("enums.qbo");
+    const tModuleIndex m = load(path);
+    EnumRep* sizes = new EnumRep("Sizes", 1);
+    sizes->addEntry("Small", 1);
+    sizes->addEntry("Medium", 2);
+    sizes->addEntry("Large", 3);
+    EnumRep* plain = new EnumRep("Plain", 0);
+    plain->addEntry("Only", 7);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ASSERT_EQ(sizes->remove("Medium"), 1);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ASSERT_EQ(plain->addEntry("Extra", 8), 1);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+    EXPECT_EQ(RunInFreshProcess({{"TQ_FILE", path}}), 0);
 }
 
 }  // namespace

@@ -76,6 +76,36 @@ TEST(ValueConversion, OutOfRangeNumbersConvertToDefinedValues) {
     EXPECT_EQ(Str("70000")->as<int16_t>(), 4464);
 }
 
+// The largest Single is a Single, whether it comes as a Double, written into
+// a Single or read from its text; only beyond it does a value overflow, to
+// the infinity of its own sign.
+TEST(ValueConversion, TheLargestSingleStaysFiniteAndBeyondItEachSignOverflowsToItsOwnInfinity) {
+    const float largest = std::numeric_limits<float>::max();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        float sign;
+        const char* largestText;
+        const char* beyondText;
+    } rows[] = {{1.0f, "3.4028234663852886e38", "1e300"},
+                {-1.0f, "-3.4028234663852886e38", "-1e300"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.beyondText);
+        const double edge = static_cast<double>(row.sign * largest);
+        EXPECT_EQ(Dbl(edge)->as<float>(), row.sign * largest);
+        ValuePtr s = Sgl(0);
+        s->set(edge);
+        EXPECT_EQ(s->as<float>(), row.sign * largest);
+        *s = *Dbl(edge);
+        EXPECT_EQ(s->as<float>(), row.sign * largest);
+        EXPECT_EQ(Str(row.largestText)->as<float>(), row.sign * largest);
+
+        EXPECT_EQ(Dbl(edge * 2)->as<float>(), row.sign * inf);
+        EXPECT_EQ(Str(row.beyondText)->as<float>(), row.sign * inf);
+        s->set(ValString(row.beyondText));
+        EXPECT_EQ(s->as<float>(), row.sign * inf);
+    }
+}
+
 TEST(ValueConversion, StringsThatAreNoNumbersFailWithTheTargetType) {
     EXPECT_STORE_FAILURE_TEXT(Str("abc")->as<int16_t>(), ConvertFailed,
                               "Conversion to type Integer failed");
