@@ -242,6 +242,7 @@ TEST_F(Procedures, RecursionToExhaustionEndsInStackOverflowAndLeavesNothingBehin
           Deep = Deep(n + 1)
         End Function
     )");
+    const size_t withDeep = InterObjRep::LiveCount();
     try {
         Call(prog.get(), "Deep", {Long(1)});
         ADD_FAILURE() << "no failure";
@@ -252,6 +253,7 @@ TEST_F(Procedures, RecursionToExhaustionEndsInStackOverflowAndLeavesNothingBehin
     EXPECT_EQ(ExecutionStack::activeFrames(), 0);
     EXPECT_EQ(LookupCachePool::Used(), 0u);
     EXPECT_EQ(Value::LiveCount(), values);
+    EXPECT_EQ(InterObjRep::LiveCount(), withDeep) << "no level's locals or arguments outlive the failed call";
     // The program still runs afterwards.
     AddProcedure(prog.get(), "Function One() As Long\nOne = 1\nEnd Function");
     EXPECT_EQ(Call(prog.get(), "One")->as<int32_t>(), 1);
