@@ -1025,7 +1025,7 @@ InterObjRep* InterObjRep::bind(ValueList* args) {
     convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
     InterObjRep* w = NewCopy(*this, DETACHED_MODULE, IOT_WORKER);
     try {
-        bindFields(*w, *args);
+        bindFields(*w, args);
     } catch (...) {
         w->destroy();
         throw;
@@ -1042,7 +1042,7 @@ bool InterObjRep::bindInto(ValueList* args, InterObjRep& w) {
     SignatureRep* s = signature();
     try {
         s->fieldConstructors(w);
-        bindFields(w, *args);
+        bindFields(w, args);
     } catch (...) {
         w.releaseWorkerData();
         throw;
@@ -1050,13 +1050,13 @@ bool InterObjRep::bindInto(ValueList* args, InterObjRep& w) {
     return true;
 }
 
-void InterObjRep::bindFields(InterObjRep& w, ValueList& args) {
+void InterObjRep::bindFields(InterObjRep& w, ValueList* args) {
     SignatureRep* s = signature();
     int32_t next = 0;
     for (size_t i = 0; i < s->fields().length(); ++i) {
         Field* f = s->fields().at(i);
         if (!f->isInterDataField()) continue;
-        static_cast<InterDataField*>(f)->bind(w, *s, args.at(next++));
+        static_cast<InterDataField*>(f)->bind(w, *s, args->at(next++));
     }
 }
 

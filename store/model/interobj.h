@@ -421,8 +421,10 @@ protected:
     void releaseData();
     template <class F>
     void convertArguments(ValueList* args, F&& f);
-    // Binds each converted argument into the parameter fields of w.
-    void bindFields(InterObjRep& w, ValueList& args);
+    // Binds each converted argument into the parameter fields of w. args
+    // may be null (a call without an argument list) only when there are no
+    // parameters: convertArguments has refused it otherwise.
+    void bindFields(InterObjRep& w, ValueList* args);
     template <class T>
     static T* Make(SignatureRep* sig, InterObjRep* proto, const char* progId, tModuleIndex m,
                    tInterObjType kind, bool clone);
