@@ -10,6 +10,9 @@
 #include "store/interp/binop.h"
 #include "store/interp/ident.h"
 #include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/persist/vlstrrep.h"
+#include "store/valops.h"
 
 namespace tq {
 
@@ -50,6 +53,81 @@ void DeepSet(Context& ctx, const ExprNode* target, Value* returnValue, Value& va
     obj->deepDataMemberSet(name, &value);
 }
 
+// Whether a and b are the same simple identifier, whatever parentheses.
+bool SameSid(const ExprNode* a, const ExprNode* b) {
+    if (a->type() != EXPR_SID || b->type() != EXPR_SID) return false;
+    const auto* x = static_cast<const Sid*>(a);
+    const auto* y = static_cast<const Sid*>(b);
+    const uint8_t ignored = ExprNode::kParenthesized;
+    return x->idIndex() == y->idIndex() && x->getIdType() == y->getIdType() &&
+           (x->flags() & ~ignored) == (y->flags() & ~ignored);
+}
+
+// Whether reading v can run anything: a value of its own, or a plain data
+// field's value, reads its datum and nothing else.
+bool ReadsWithoutEffects(const Value& v) {
+    if (v.isDirect()) return true;
+    const Field* f = v.field();
+    return f && f->isInterDataField() && !f->isProcDataField() && !f->isByReference();
+}
+
+// The representation of the String variable l names, when its slot alone
+// holds it and the statement may change it in place (see AppendToSelf).
+ValStringRep* SoleRepOf(Context& ctx, const Sid& target, Value& l, const Value* r) {
+    auto* field = dynamic_cast<InterField<ValString, IDT_STRING>*>(l.field());
+    // A function's own name is its return value, not the variable.
+    if (!field || field->isConst() || ctx.getReturnValue(target)) return nullptr;
+    if (r && !ReadsWithoutEffects(*r)) return nullptr;
+    auto* slot = static_cast<ValString*>(l.getVoidPtr());
+    if (!slot || slot->isNull()) return nullptr;
+    ValStringRep* rep = slot->get();
+    return rep && rep->refCount() == 1 ? rep : nullptr;
+}
+
+// "s = s & t" where s is a String variable: appends t's text to s in place
+// when s's representation is held only by s's own slot, instead of making
+// a new text of both and copying it into s, which makes a loop of appends
+// quadratic. Everything a program sees is what the general form gives: the
+// operands are evaluated in the same order, reading them runs nothing (a
+// literal is read from its node), the text stored is the same (cut at a
+// NUL, as a String variable stores a text), and nobody else holds the
+// representation that changes. Returns false when the general form must
+// run, with text holding the concatenation it assigns.
+bool AppendToSelf(Context& ctx, const Sid& target, const BinaryOp& concat, ValString& text) {
+    ValuePtr l = concat.left()->eval(ctx, EVAL_VALUE_REQUIRED);
+    const ExprNode* right = concat.right();
+    const bool literal = right->type() == EXPR_STRING_CONSTANT;
+    ValuePtr r = literal ? ValuePtr() : right->eval(ctx, EVAL_VALUE_REQUIRED);
+    if (ValStringRep* rep = SoleRepOf(ctx, target, *l, r.get())) {
+        if (literal) {
+            rep->append(static_cast<const StringConstant*>(right)->text());
+            return true;
+        }
+        ValString b;
+        r->get(b);
+        std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());
+        t = t.substr(0, t.find('\0'));
+        if (b.get() == rep) {
+            // s = s & s: the text doubles from a copy of itself.
+            const std::string copy(t);
+            rep->append(copy);
+        } else {
+            rep->append(t);
+        }
+        return true;
+    }
+    if (literal) r = right->eval(ctx, EVAL_VALUE_REQUIRED);
+    ValString a, b;
+    l->get(a);
+    r->get(b);
+    const std::string_view left = a.isNull() ? std::string_view() : std::string_view(a->text());
+    const std::string_view tail = b.isNull() ? std::string_view() : std::string_view(b->text());
+    text = ValString(ConstructWithSize, left.size() + tail.size());
+    text->append(left);
+    text->append(tail);
+    return false;
+}
+
 }  // namespace
 
 StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) {
@@ -74,13 +152,23 @@ StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) 
 void Assignment::eval(Context& ctx) const {
     const ExprNode* t = target();
     const ExprNode* source = value();
-    // An operator whose result is a Long hands it over as a number: the
-    // value that would hold it is never seen by anything but this statement.
     ValuePtr v;
     int32_t longResult = 0;
-    const bool isLong = source->type() == EXPR_BINARY_OP
-                            ? static_cast<const BinaryOp*>(source)->evalLong(ctx, ctx, longResult, v)
-                            : (v = source->eval(ctx, EVAL_VALUE_REQUIRED), false);
+    bool isLong = false;
+    const auto* op = source->type() == EXPR_BINARY_OP ? static_cast<const BinaryOp*>(source) : nullptr;
+    if (op && op->op() == BINOP_CONCAT && !isDeepSet() && SameSid(op->left(), t)) {
+        // "s = s & t" on a String variable appends in place when it can.
+        ValString text;
+        if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *op, text)) return;
+        v = ValuePtr(new StringValue(text));
+    } else if (op) {
+        // An operator whose result is a Long hands it over as a number: the
+        // value that would hold it is never seen by anything but this
+        // statement.
+        isLong = op->evalLong(ctx, ctx, longResult, v);
+    } else {
+        v = source->eval(ctx, EVAL_VALUE_REQUIRED);
+    }
     // The running function's own name is its return value.
     Value* returnValue = t->type() == EXPR_SID ? ctx.getReturnValue(*static_cast<const Sid*>(t)) : nullptr;
     if (isDeepSet() || returnValue) [[unlikely]] {

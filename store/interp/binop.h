@@ -71,6 +71,8 @@ public:
     const ExprNode* right() const { return nodeAt(kLeftOffset + left()->size()); }
 
     ValuePtr eval(Context& lookup, Context& args) const;
+    // left, the operator between blanks, right; TypeOf as "TypeOf x Is y".
+    void print(SourceControl& sc) const;
     // The same, for a caller that can use a Long result without a value
     // holding it (an assignment): true with the result in out when it is a
     // Long made from Long operands, else false with the result in value.
@@ -94,6 +96,8 @@ public:
     const ExprNode* operand() const { return nodeAt(kOperandOffset); }
 
     ValuePtr eval(Context& lookup, Context& args) const;
+    // "-" and the operand, or "Not " and the operand.
+    void print(SourceControl& sc) const;
 
 private:
     explicit UnaryOp(UnaryOpType op) : ExprNode(EXPR_UNARY_OP, kOperandOffset), op_(op) {}
