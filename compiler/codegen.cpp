@@ -91,14 +91,10 @@ std::unique_ptr<InterProcField> GenerateProcedure(const Procedure& proc, Diagnos
     g.setLocalsBuilder(&body);
 
     std::vector<InterDataField*> params;
-    g.claimName(proc.name, proc.pos);
+    // A Function's name is its return value, which no local may hide.
+    if (proc.isFunction) g.claimName(proc.name, proc.pos);
     for (const Param& p : proc.params) {
         if (!g.claimName(p.name, p.pos)) continue;
-        if (p.byVal && p.isArray) {
-            g.error(p.pos, "an array parameter is passed by reference: 'ByVal' cannot stand before '" +
-                               std::string(p.name) + "()'");
-            continue;
-        }
         if (InterDataField* f = g.field(p.name, p.suffix, p.type, p.isArray, {}, p.byVal ? 1 : 0, p.pos))
             params.push_back(f);
     }
