@@ -2,6 +2,8 @@
 // parameters by value and by reference, return values, and what they print.
 #include "tests/compiler/codegen/cgtest.h"
 
+#include <strings.h>
+
 namespace tq::compiler {
 namespace {
 
@@ -103,6 +105,24 @@ TEST_F(CompiledPrograms, WithAndMembersReachTheObjectsFields) {
 End Sub)"});
     addData(prog, "Total");
     EXPECT_EQ(run(prog, "Main"), "9-1-1\n");
+}
+
+TEST_F(CompiledPrograms, NamesWrittenInAnyCaseReachTheDeclaredField) {
+    InterObjRep* prog = object("Program", {});
+    addData(prog, "Total");
+    CodegenOptions options;
+    options.declaredSpelling = [](std::string_view n) {
+        const bool total = n.size() == 5 && strncasecmp(n.data(), "total", 5) == 0;
+        return total ? std::string_view("Total") : std::string_view();
+    };
+    prog->addField(CompileProcedure("Sub Main()\n  TOTAL = 2\n  total = total + 1\n  Print Me.total\nEnd Sub", "t.tqs",
+                                    options)
+                       .release());
+    EXPECT_EQ(run(prog, "Main"), "3\n");
+    // Without the module's spellings the name is another one, which the
+    // object does not have.
+    prog->addField(CompileProcedure("Sub Other()\n  total = 1\nEnd Sub", "t.tqs").release());
+    EXPECT_EQ(run(prog, "Other"), "error: Identifier 'total' was not found");
 }
 
 TEST_F(CompiledPrograms, StaticLocalsKeepTheirValuesBetweenCalls) {

@@ -107,9 +107,19 @@ TEST_F(RoundTrip, ProceduresPrintAsWrittenInTheirCanonicalForm) {
         "Sub S()\n  Select Case x\n  Case 1, 3 To 4, Is > 6\n    Print \"a\"\n  Case Else\n  End Select\n  For Each o In g\n  Next o\nEnd Sub\n",
     };
     for (const char* text : cases) {
+        SCOPED_TRACE(text);
         std::unique_ptr<InterProcField> f = CompileProcedure(text, "t.tqs");
         EXPECT_EQ(WithoutCr(f->getSource()), text);
     }
+}
+
+TEST_F(RoundTrip, NamesPrintInTheSpellingOfTheirDeclaration) {
+    // The declaration's spelling wins even below the first use; the
+    // declaration's own line is kept as written.
+    std::unique_ptr<InterProcField> f =
+        CompileProcedure("Sub U(Limit As Long)\n  count = LIMIT\n  Dim Count As Long\n  Print COUNT\nEnd Sub\n", "t.tqs");
+    EXPECT_EQ(WithoutCr(f->getSource()),
+              "Sub U(Limit As Long)\n  Count = Limit\n  Dim Count As Long\n  Print Count\nEnd Sub\n");
 }
 
 }  // namespace
