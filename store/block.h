@@ -63,6 +63,7 @@ class BlockBuildRep;
 class BlockDynamicVector;
 class Context;
 class OCLStream;
+class SourceControl;
 
 // What the check of a node area found that can only be judged with the
 // tables of the code the block belongs to: the largest identifier index and
@@ -117,6 +118,10 @@ public:
     // least line and below best (any, when best is 0).
     void getNearestSourceLine(int32_t line, int32_t& best) const;
     void printOn(std::ostream& os) const;
+    // Prints the statements one indentation step in, and then the dead
+    // source before the block's end line; the statement that owns the block
+    // prints its closing line itself.
+    void print(SourceControl& sc) const;
 
     uint32_t nodeCount() const { return nodeCount_; }
     int32_t endLine() const { return endLine_; }

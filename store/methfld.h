@@ -53,6 +53,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,10 +158,15 @@ public:
     void write(OCLStream& out) const override;
     void attach(tModuleIndex m) override;
     ValuePtr eval(InterObjRep& obj, const ValueList* args) override;
-    // The stored text of a procedure that is not compiled. A compiled
-    // procedure's text is regenerated from its code and dead source, which
-    // this library does not do yet: StoreException.
+    // The procedure's text: for a compiled procedure, what print writes;
+    // for one that is not compiled, its stored text.
     std::string getSource() const override;
+    // Writes the text of a compiled procedure, regenerated from its blocks
+    // and dead source (srcctl.h): the header (the first dead-source
+    // fragment, a plain line, with whatever stands on its line), the body,
+    // and "End Sub" or "End Function" on the body's end line, then "\r\n".
+    // A procedure that is not compiled writes its stored text.
+    void print(std::ostream& os) const;
 
     const IdStringVector& identifiers() const { return ids_; }
     const BlockVector& blocks() const { return blocks_; }

@@ -7,6 +7,8 @@ namespace tq {
 
 int LastSystemError() { return errno; }
 
+void SetLastSystemError(int code) { errno = code; }
+
 std::string SystemErrorText(int code) {
     if (code == 0) return {};
     char buf[256];

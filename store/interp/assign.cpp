@@ -10,6 +10,9 @@
 #include "store/interp/binop.h"
 #include "store/interp/ident.h"
 #include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/persist/vlstrrep.h"
+#include "store/valops.h"
 
 namespace tq {
 
@@ -50,6 +53,58 @@ void DeepSet(Context& ctx, const ExprNode* target, Value* returnValue, Value& va
     obj->deepDataMemberSet(name, &value);
 }
 
+// Whether a and b are the same simple identifier, whatever parentheses.
+bool SameSid(const ExprNode* a, const ExprNode* b) {
+    if (a->type() != EXPR_SID || b->type() != EXPR_SID) return false;
+    const auto* x = static_cast<const Sid*>(a);
+    const auto* y = static_cast<const Sid*>(b);
+    const uint8_t ignored = ExprNode::kParenthesized;
+    return x->idIndex() == y->idIndex() && x->getIdType() == y->getIdType() &&
+           (x->flags() & ~ignored) == (y->flags() & ~ignored);
+}
+
+// "s = s & t" where s is a String variable: appends t's text to s in place
+// when s's representation is held only by s's own slot, instead of making
+// a new text of both and copying it into s, which makes a loop of appends
+// quadratic. Everything a program sees is what the general form gives: the
+// operands are evaluated and read in the same order, the text stored is the
+// same (cut at a NUL, as a String variable stores a text), and nobody else
+// holds the representation that changes. Returns false, having done
+// nothing a program can tell, when the general form must run; left and
+// right are then read into text.
+bool AppendToSelf(Context& ctx, const Sid& target, const BinaryOp& concat, ValString& text) {
+    ValuePtr l = concat.left()->eval(ctx, EVAL_VALUE_REQUIRED);
+    ValuePtr r = concat.right()->eval(ctx, EVAL_VALUE_REQUIRED);
+    ValString a, b;
+    l->get(a);
+    r->get(b);
+    // A variable of the String type, on its object's data: the target names
+    // the same slot (a function's own name is its return value instead).
+    auto* field = dynamic_cast<InterField<ValString, IDT_STRING>*>(l->field());
+    ValStringRep* rep = a.isNull() ? nullptr : a.get();
+    if (field && !field->isConst() && rep && !ctx.getReturnValue(target)) {
+        auto* slot = static_cast<ValString*>(l->getVoidPtr());
+        const int holders = 2 + (b.get() == rep ? 1 : 0);
+        if (slot && !slot->isNull() && slot->get() == rep && rep->refCount() == holders) {
+            std::string_view right = b.isNull() ? std::string_view() : std::string_view(b->text());
+            right = right.substr(0, right.find('\0'));
+            if (b.get() == rep) {
+                const std::string copy(right);
+                rep->append(copy);
+            } else {
+                rep->append(right);
+            }
+            return true;
+        }
+    }
+    std::string_view left(rep ? std::string_view(rep->text()) : std::string_view());
+    std::string_view right = b.isNull() ? std::string_view() : std::string_view(b->text());
+    text = ValString(ConstructWithSize, left.size() + right.size());
+    text->append(left);
+    text->append(right);
+    return false;
+}
+
 }  // namespace
 
 StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) {
@@ -74,13 +129,22 @@ StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) 
 void Assignment::eval(Context& ctx) const {
     const ExprNode* t = target();
     const ExprNode* source = value();
-    // An operator whose result is a Long hands it over as a number: the
-    // value that would hold it is never seen by anything but this statement.
     ValuePtr v;
     int32_t longResult = 0;
-    const bool isLong = source->type() == EXPR_BINARY_OP
-                            ? static_cast<const BinaryOp*>(source)->evalLong(ctx, ctx, longResult, v)
-                            : (v = source->eval(ctx, EVAL_VALUE_REQUIRED), false);
+    bool isLong = false;
+    if (source->type() == EXPR_BINARY_OP && !isDeepSet() &&
+        static_cast<const BinaryOp*>(source)->op() == BINOP_CONCAT &&
+        SameSid(static_cast<const BinaryOp*>(source)->left(), t)) {
+        ValString text;
+        if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *static_cast<const BinaryOp*>(source), text)) return;
+        v = ValuePtr(new StringValue(text));
+    } else if (source->type() == EXPR_BINARY_OP) {
+        // An operator whose result is a Long hands it over as a number: the
+        // value that would hold it is never seen by anything but this statement.
+        isLong = static_cast<const BinaryOp*>(source)->evalLong(ctx, ctx, longResult, v);
+    } else {
+        v = source->eval(ctx, EVAL_VALUE_REQUIRED);
+    }
     // The running function's own name is its return value.
     Value* returnValue = t->type() == EXPR_SID ? ctx.getReturnValue(*static_cast<const Sid*>(t)) : nullptr;
     if (isDeepSet() || returnValue) [[unlikely]] {

@@ -49,6 +49,8 @@ public:
     bool isDeepSet() const { return (flags() & kDeepSet) != 0; }
 
     void eval(Context& ctx) const;
+    // ["Let " or "Set "] target, " = " or " := ", value.
+    void print(SourceControl& sc) const;
 
 private:
     explicit Assignment(int32_t line) : ExecNode(STMT_ASSIGNMENT, line) {}

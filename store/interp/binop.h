@@ -76,6 +76,8 @@ public:
     // Long made from Long operands, else false with the result in value.
     // Either way the operands are evaluated exactly once.
     bool evalLong(Context& lookup, Context& args, int32_t& out, ValuePtr& value) const;
+    // left, the operator between blanks, right; TypeOf as "TypeOf x Is y".
+    void print(SourceControl& sc) const;
 
 private:
     explicit BinaryOp(BinOpType op) : ExprNode(EXPR_BINARY_OP, kLeftOffset), op_(op) {}
@@ -94,6 +96,8 @@ public:
     const ExprNode* operand() const { return nodeAt(kOperandOffset); }
 
     ValuePtr eval(Context& lookup, Context& args) const;
+    // "-" and the operand, or "Not " and the operand.
+    void print(SourceControl& sc) const;
 
 private:
     explicit UnaryOp(UnaryOpType op) : ExprNode(EXPR_UNARY_OP, kOperandOffset), op_(op) {}

@@ -42,6 +42,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 enum ECaseCompareType : uint8_t {
     ECC_IS_EQUAL = 1,
     ECC_EQUAL = 2,
@@ -108,6 +110,8 @@ public:
     const CaseClauseRec* firstClause() const { return reinterpret_cast<const CaseClauseRec*>(NextExpr(test())); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:

@@ -26,6 +26,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 enum DoLoopForm : uint8_t {
     DO_WHILE = 3,
     DO_LOOP_WHILE = 4,
@@ -50,6 +52,8 @@ public:
     bool testsAfterBody() const { return form() == DO_LOOP_WHILE || form() == DO_LOOP_UNTIL; }
 
     void eval(Context& ctx);
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/srcctl.h"
 #include "store/interp/stackfrm.h"
 
 namespace tq {
@@ -22,8 +23,8 @@ struct Tables {
 
 // ---- EvalableBlock -----------------------------------------------------------------------
 
-EvalableBlock::EvalableBlock(IdDynamicVector& ids, BlockDynamicVector& blocks)
-    : ids_(ids, DETACHED_MODULE), blocks_(blocks, DETACHED_MODULE) {
+EvalableBlock::EvalableBlock(IdDynamicVector& ids, BlockDynamicVector& blocks, const DeadSource& ds)
+    : ds_(ds), ids_(ids, DETACHED_MODULE), blocks_(blocks, DETACHED_MODULE) {
     blocks_.setIdentifierCount(ids_.count());
 }
 
@@ -45,6 +46,17 @@ void EvalableBlock::eval(Context& ctx, int propagate) {
     }
 }
 
+void EvalableBlock::print(std::ostream& os) const {
+    if (ds_.get()) ds_->resetCursor();
+    SourceControl sc(ds_, ids_, &blocks_, os);
+    // A command line's statements stand at the left margin, not one step in
+    // as a procedure's body does.
+    sc.setIndentLevel(-1);
+    if (blocks_.length() != 0) sc.printBlock(blocks_.length() - 1);
+    sc.setIndentLevel(0);
+    sc.printRemainingDS();
+}
+
 // ---- EvalableExpr ---------------------------------------------------------------------------
 
 EvalableExpr::EvalableExpr(ExprPtr expr, IdDynamicVector& ids) : ids_(ids, DETACHED_MODULE), expr_(std::move(expr)) {}
@@ -55,6 +67,11 @@ ValuePtr EvalableExpr::eval(Context& ctx, int mustHaveValue) {
     ValuePtr v = expr_ ? expr_->eval(ctx, 0) : ValuePtr();
     if (!v && mustHaveValue) throw StoreException(32725u);
     return v;
+}
+
+void EvalableExpr::print(std::ostream& os) const {
+    SourceControl sc(DeadSource(), ids_, nullptr, os);
+    if (expr_) expr_->print(sc);
 }
 
 }  // namespace tq

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "store/block.h"
+#include "store/deadsrc.h"
 #include "store/interp/exprnode.h"
 #include "store/persist/idstr.h"
 #include "store/vals.h"
@@ -24,8 +25,8 @@ class EvalableBlock {
 public:
     // Takes over the compiler's tables and empties them for reuse (the
     // identifier vector with room for 64 names). The last block is the one
-    // that runs.
-    EvalableBlock(IdDynamicVector& ids, BlockDynamicVector& blocks);
+    // that runs; ds holds the text its nodes do not (comments).
+    EvalableBlock(IdDynamicVector& ids, BlockDynamicVector& blocks, const DeadSource& ds = DeadSource());
     EvalableBlock(const EvalableBlock&) = delete;
     EvalableBlock& operator=(const EvalableBlock&) = delete;
 
@@ -33,11 +34,16 @@ public:
     // on when propagate is non-zero and swallowed otherwise; without a
     // procedure its line is the last statement started.
     void eval(Context& ctx, int propagate);
+    // Writes the statements as source text, the main block's statements
+    // without indentation.
+    void print(std::ostream& os) const;
 
     const IdStringVector& identifiers() const { return ids_; }
     const BlockVector& blocks() const { return blocks_; }
+    const DeadSource& deadSource() const { return ds_; }
 
 private:
+    DeadSource ds_;
     IdStringVector ids_;
     BlockVector blocks_;
 };
@@ -53,6 +59,8 @@ public:
     // The expression's value in ctx; StoreException 32725 "Expression has no
     // value." when it gives none and mustHaveValue is non-zero.
     ValuePtr eval(Context& ctx, int mustHaveValue);
+    // Writes the expression as source text.
+    void print(std::ostream& os) const;
 
     const IdStringVector& identifiers() const { return ids_; }
     const ExprNode* expression() const { return expr_.get(); }

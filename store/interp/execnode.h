@@ -53,6 +53,7 @@ namespace tq {
 
 class Context;
 class ExecNode;
+class SourceControl;
 
 enum tStmtType : uint16_t {
     STMT_ASSIGNMENT = 1,
@@ -93,6 +94,9 @@ public:
 
     // Runs the statement in ctx (see the dispatching steps above).
     void eval(Context& ctx);
+    // Writes the statement as source text on its own line (the sink moves
+    // there first); the end marker prints nothing.
+    void print(SourceControl& sc) const;
 
     const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(this); }
     uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this); }
@@ -144,6 +148,8 @@ public:
     // Unlinks the frames down to the nearest frame of the exit's kind among
     // ctx's own; with none, the exit's message (32730 to 32734).
     void eval(Context& ctx) const;
+    // "Exit", "Exit Function", "Exit Sub", "Exit For" or "Exit Do".
+    void print(SourceControl& sc) const;
 
 private:
     uint8_t exitType_[4];

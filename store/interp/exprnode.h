@@ -50,6 +50,8 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "platform/util/lebytes.h"
 #include "store/vals.h"
@@ -57,6 +59,7 @@
 namespace tq {
 
 class Context;
+class SourceControl;
 
 enum tExprType : uint16_t {
     EXPR_SID = 1,
@@ -113,6 +116,10 @@ public:
     // differ only inside member chains. how carries the EVAL_ flags.
     ValuePtr eval(Context& lookup, Context& args, int32_t how) const;
     ValuePtr eval(Context& ctx, int32_t how) const { return eval(ctx, ctx, how); }
+
+    // Writes the expression as source text: the kind's own form, in "("
+    // and ")" when the parenthesis flag is set.
+    void print(SourceControl& sc) const;
 
     // Negates a numeric constant in place (1); any other kind is left as it
     // is (0). Lets the compiler fold a unary minus into a literal.
@@ -175,6 +182,9 @@ public:
     T value() const;
     void setValue(T v);
     ValuePtr eval() const;
+    // The decimal value (a Long also "&H" and hexadecimal or "&O" and
+    // octal digits, as it was written).
+    void print(SourceControl& sc) const;
 
 private:
     uint8_t value_[sizeof(T)];
@@ -200,6 +210,8 @@ public:
     const char* text() const { return reinterpret_cast<const char*>(bytes() + kTextOffset); }
     uint32_t textLength() const { return LoadLE32(length_); }
     ValuePtr eval() const;
+    // The text in double quotes, with the escapes that read back (below).
+    void print(SourceControl& sc) const;
 
 private:
     explicit StringConstant(uint32_t length);
@@ -214,6 +226,7 @@ public:
     NullObjConstant() : ExprNode(EXPR_NULL_OBJ_CONSTANT, sizeof(NullObjConstant)) {}
     static ExprPtr make() { return ExprPtr(new NullObjConstant()); }
     ValuePtr eval() const;
+    void print(SourceControl& sc) const;
 };
 
 static_assert(sizeof(NullObjConstant) == 7, "Nothing is a bare head");
@@ -240,5 +253,17 @@ private:
 };
 
 static_assert(sizeof(ExprNodePair) == ExprNodePair::kFixedSize, "a bounds pair's head is 15 bytes");
+
+// The source text of a Double literal: an integral value within
+// -2147483647 to 2147483647 (exclusive) as the integer and ".0"; any other
+// with 10 significant digits, or with the shortest digits that read back
+// to the same double when 10 do not; always with a point or an exponent,
+// so that it reads back as a Double.
+std::string DoubleLiteralText(double v);
+
+// The source text of a String literal: in double quotes, each quote and
+// each "^" doubled, and each control character c (1 to 31, 127) written as
+// "^" and the character c xor 64 ("^I" for a tab, "^?" for 127).
+std::string StringLiteralText(std::string_view text);
 
 }  // namespace tq

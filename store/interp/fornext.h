@@ -42,6 +42,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 enum ForNextLoopType : uint8_t {
     FN_Standard = 0,
     FN_In = 1,
@@ -77,6 +79,8 @@ public:
     const ExprNode* step() const { return optional(31); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
     // The members of a Group for "In": true with the members in order when

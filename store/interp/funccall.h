@@ -26,6 +26,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 enum CallForm : uint8_t {
     CALL_BARE = 0,
     CALL_CALL = 2,
@@ -43,6 +45,8 @@ public:
     const ExprNode* call() const { return ExprAt(this, kCallOffset); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:

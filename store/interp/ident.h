@@ -61,6 +61,9 @@ public:
     bool isTruthConstant() const { return !isMe() && idIndex() >= kIdFalse; }
 
     ValuePtr eval(Context& ctx, int32_t how) const;
+    // ["."] then Me, True, False or the name; its type suffix; "()" when
+    // flagged.
+    void print(SourceControl& sc) const;
 
 private:
     uint8_t type_;
@@ -100,6 +103,9 @@ public:
     // with byValue each is replaced by a copy of its own (the callee cannot
     // write back through it).
     ValueList getValueList(Context& ctx, int byValue) const;
+    // ["."] then the name and suffix, or Me; the arguments joined by ", ",
+    // in parentheses when they were written so, else after a blank.
+    void print(SourceControl& sc) const;
 
 private:
     Cid() : ExprNode(EXPR_CID, kArgsOffset) {}
@@ -134,6 +140,9 @@ public:
     // Turns the chain's last piece, a Sid, into the base of c (see
     // ExprNode::convertToComplex).
     static std::unique_ptr<Mid> endWith(std::unique_ptr<Mid> chain, std::unique_ptr<Cid> c);
+
+    // The pieces joined by ".".
+    void print(SourceControl& sc) const;
 
 private:
     Mid() : ExprNode(EXPR_MID, kPiecesOffset) {}

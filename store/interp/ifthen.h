@@ -35,6 +35,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 class SimpleIfThen final : public ExecNode {
 public:
     static constexpr uint32_t kConditionOffset = 23;
@@ -46,6 +48,8 @@ public:
     const ExprNode* condition() const { return ExprAt(this, kConditionOffset); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:
@@ -81,6 +85,8 @@ public:
     const ExprNode* firstCondition() const { return ExprAt(this, LoadLE32(bytes() + 31)); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:

@@ -16,7 +16,10 @@
 #include "store/interp/execnode.h"
 #include "store/interp/exprnode.h"
 #include "store/interp/ident.h"
+#include "store/interp/intfuncs.h"
+#include "store/interp/mathfunc.h"
 #include "store/interp/nodechk.h"
+#include "store/interp/strfunc.h"
 
 namespace tq {
 
@@ -141,12 +144,12 @@ constexpr ExpressionKind kExpressions[] = {
     {"StringConstant", StringConstant::kTextOffset + 1, &CheckString, nullptr},
     {"BinaryOp", BinaryOp::kLeftOffset + 2 * ExprNode::kHeadSize, &CheckBinaryOp, nullptr},
     {"UnaryOp", UnaryOp::kOperandOffset + ExprNode::kHeadSize, &CheckUnaryOp, nullptr},
-    {"IntrMath", 11, nullptr, nullptr},
-    {"IntrString", 11, nullptr, nullptr},
-    {"IntrBound", 8, nullptr, nullptr},
+    {"IntrMath", IntrMath::kArgOffset, &CheckIntrMath, &EvalIntrMath},
+    {"IntrString", IntrString::kArgOffset + ExprNode::kHeadSize, &CheckIntrString, &EvalIntrString},
+    {"IntrBound", IntrBound::kArrayOffset + ExprNode::kHeadSize, &CheckIntrBound, &EvalIntrBound},
     {"NullObjConstant", 7, &CheckNull, nullptr},
-    {"IntrColor", 11, nullptr, nullptr},
-    {"IntrIIf", 7, nullptr, nullptr},
+    {"IntrColor", IntrColor::kArgOffset + ExprNode::kHeadSize, &CheckIntrColor, &EvalIntrColor},
+    {"IntrIIf", IntrIIf::kCondOffset + 3 * ExprNode::kHeadSize, &CheckIntrIIf, &EvalIntrIIf},
 };
 
 }  // namespace

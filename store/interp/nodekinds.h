@@ -6,8 +6,8 @@
 // is not supported by this library: a block holding one is refused when it
 // is read, and no builder makes one. Each statement kind's check lives
 // beside its layout (its class's Check); the dispatcher runs them
-// (ExecNode::eval). The intrinsic functions have their entries, names and
-// smallest sizes here; their checks and code join with them.
+// (ExecNode::eval). The built-in functions' checks and code live beside
+// their layouts too (mathfunc.h, strfunc.h, intfuncs.h).
 #pragma once
 
 #include <cstdint>

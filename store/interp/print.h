@@ -30,6 +30,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 class InterObjRep;
 
 enum PrintItemKind : uint32_t {
@@ -66,6 +68,8 @@ public:
     const ExprNode* firstItem() const { return ExprAt(this, LoadLE32(bytes() + 27)); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
     // The sink an object offers as a Print target, or null. Objects with

@@ -8,6 +8,7 @@
 #include "store/arfldval.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/mathfunc.h"
 #include "store/interp/nodechk.h"
 
 namespace tq {
@@ -104,7 +105,7 @@ void RandomizeStmt::eval(Context& ctx) const {
     const ExprNode* s = seed();
     const uint32_t value = s ? static_cast<uint32_t>(s->eval(ctx, EVAL_VALUE_REQUIRED)->as<int32_t>())
                              : static_cast<uint32_t>(std::time(nullptr));
-    std::srand(value);
+    RandomSeed(value);
 }
 
 void RandomizeStmt::Check(NodeCheck& c, uint32_t at, uint32_t end) {

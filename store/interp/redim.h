@@ -23,6 +23,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 class RedimStmt final : public ExecNode {
 public:
     static constexpr uint32_t kArrayOffset = 15;
@@ -41,6 +43,8 @@ public:
     bool preserve() const { return (flags() & kPreserve) != 0; }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:
@@ -56,8 +60,8 @@ static_assert(sizeof(RedimStmt) == RedimStmt::kPairsOffset, "a ReDim's head is 2
 //   0       15     statement head (execnode.h); flag 4: no seed
 //   15      ...    the seed expression, when there is one
 //
-// Seeds the C library's random numbers (those Rnd draws) with the seed's
-// Long conversion, or with the time in seconds.
+// Seeds the generator Rnd draws from (RandomSeed, mathfunc.h) with the
+// seed's Long conversion, or with the time in seconds.
 class RandomizeStmt final : public ExecNode {
 public:
     enum : uint8_t { kNoSeed = 0x04 };
@@ -67,6 +71,8 @@ public:
     const ExprNode* seed() const { return (flags() & kNoSeed) ? nullptr : ExprAt(this, kHeadSize); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:

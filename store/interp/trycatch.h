@@ -48,6 +48,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 inline constexpr uint16_t kCatchAll = 65534;
 
 // One catch clause, for the builder: the line of its Catch line, the name
@@ -71,6 +73,8 @@ public:
     CatchClause clause(uint32_t i) const;
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:
@@ -91,6 +95,8 @@ public:
     const ExprNode* name() const { return (flags() & kNoName) ? nullptr : ExprAt(this, kHeadSize); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:

@@ -17,6 +17,8 @@
 
 namespace tq {
 
+class SourceControl;
+
 class WithBlock final : public ExecNode {
 public:
     static constexpr uint32_t kObjectOffset = 19;
@@ -27,6 +29,8 @@ public:
     const ExprNode* object() const { return ExprAt(this, kObjectOffset); }
 
     void eval(Context& ctx) const;
+    // Its source text (srcctl.h).
+    void print(SourceControl& sc) const;
     static void Check(NodeCheck& c, uint32_t at, uint32_t end);
 
 private:

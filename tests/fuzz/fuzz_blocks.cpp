@@ -1,13 +1,15 @@
 // Block records from module files: arbitrary bytes as the records of the
 // "Blocks" table of an otherwise sound module either read (and are then
 // checked against a table of kBlockNameCount names and run on an object
-// with a field of each name) or fail with ObjectLoadFailed; nothing
+// with a field of each name, after their text is printed) or fail with
+// ObjectLoadFailed; nothing
 // crashes, loops, reads outside the record or leaks.
 //
 // Input layout: tests/fuzz/blockinput.h.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "platform/util/lebytes.h"
 #include "store/block.h"
 #include "store/context.h"
+#include "store/interp/srcctl.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/idstr.h"
@@ -59,6 +62,12 @@ std::vector<uint8_t> TableStream(const std::vector<std::string>& records) {
 // as an immediate evaluation's table, and resolve to fields of Me.
 void Run(BlockRep* b, const IdStringVector& names) {
     if (b->uses().maxIdIndex >= static_cast<int32_t>(names.count()) || b->uses().maxBlockIndex >= 0) return;
+    // Its text first: printing reads every node the check let through.
+    {
+        std::ostringstream text;
+        SourceControl sc(DeadSource(), names, nullptr, text);
+        b->print(sc);
+    }
     InterObj me(InterObjRep::New(DETACHED_MODULE, IOT_ORDINARY));
     for (size_t i = 0; i + 1 < fuzz::kBlockNameCount; ++i)
         me->addField(InterDataField::make(fuzz::kBlockNames[i], IDT_LONG, 1));

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
@@ -16,8 +17,11 @@
 #include "store/interp/funccall.h"
 #include "store/interp/ident.h"
 #include "store/interp/ifthen.h"
+#include "store/interp/intfuncs.h"
+#include "store/interp/mathfunc.h"
 #include "store/interp/print.h"
 #include "store/interp/redim.h"
+#include "store/interp/strfunc.h"
 #include "store/interp/trycatch.h"
 #include "store/interp/withblk.h"
 #include "store/model/intfld.h"
@@ -78,9 +82,16 @@ std::vector<Token> Lex(const std::string& s) {
             i = j;
         } else if (std::isdigit(static_cast<unsigned char>(c))) {
             size_t j = i;
-            while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.' || s[j] == 'e' ||
-                                    s[j] == 'E'))
-                ++j;
+            while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.')) ++j;
+            // An exponent, with its sign: 1e+20, 2.5E-3.
+            if (j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
+                size_t k = j + 1;
+                if (k < s.size() && (s[k] == '+' || s[k] == '-')) ++k;
+                if (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) {
+                    while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
+                    j = k;
+                }
+            }
             t.kind = Tok::Number;
             t.text = s.substr(i, j - i);
             t.isDouble = t.text.find_first_of(".eE") != std::string::npos;
@@ -106,12 +117,22 @@ std::vector<Token> Lex(const std::string& s) {
                     }
                     break;
                 }
+                // The language's escapes: "^^" is "^", "^@" to "^_" and "^?"
+                // the control characters; any other "^" stands for itself.
+                if (s[j] == '^' && j + 1 < s.size()) {
+                    const char e = s[j + 1];
+                    if (e == '^' || (e >= 'A' && e <= '_') || e == '?') {
+                        t.text += e == '^' ? '^' : static_cast<char>(e ^ 64);
+                        j += 2;
+                        continue;
+                    }
+                }
                 t.text += s[j++];
             }
             t.kind = Tok::Text;
             i = j + 1;
         } else {
-            static const char* const ops[] = {":=", "<>", "<=", ">=", "&&", "||", "=", "<", ">", "+", "-",
+            static const char* const ops[] = {":=", "<>", "<=", ">=", "&&", "||", "==", "=", "<", ">", "+", "-",
                                               "*",  "/",  "\\", "^",  "&",  "(",  ")", ",", ".", ";"};
             bool found = false;
             for (const char* op : ops) {
@@ -244,8 +265,72 @@ private:
             const bool truth = Is(take(), "True");
             return truth ? ExprPtr(Sid::makeTrue()) : ExprPtr(Sid::makeFalse());
         }
+        if (t.kind == Tok::Name) {
+            if (ExprPtr f = intrinsic()) return f;
+        }
         if (t.kind == Tok::Name || Is(t, ".")) return chain();
         fail("expected an expression");
+    }
+
+    // The arguments of a built-in function: "(" a, b ")"; none for "()".
+    std::vector<ExprPtr> arguments() {
+        std::vector<ExprPtr> out;
+        expect("(");
+        if (accept(")")) return out;
+        out.push_back(expression());
+        while (accept(",")) out.push_back(expression());
+        expect(")");
+        return out;
+    }
+
+    // A built-in function (its name followed by "(", or Rnd alone); null
+    // when the name is none.
+    ExprPtr intrinsic() {
+        std::string name = peek().text;
+        const bool dollar = !name.empty() && name.back() == '$';
+        if (dollar) name.pop_back();
+        const bool call = Is(peek(1), "(");
+        static const char* const math[] = {"", "abs", "atn", "cos", "exp", "fix", "int",
+                                           "log", "rnd", "sgn", "sin", "sqr", "tan"};
+        for (uint32_t i = 1; i < MATH_LIMIT && !dollar; ++i) {
+            if (!Is(Token{Tok::Name, name}, math[i]) || !(call || i == MATH_RND)) continue;
+            ++pos_;
+            std::vector<ExprPtr> a;
+            if (call) a = arguments();
+            if (a.size() > 1) fail("too many arguments");
+            return IntrMath::make(static_cast<MathType>(i), a.empty() ? nullptr : std::move(a[0]));
+        }
+        if (!call) return nullptr;
+        static const StringType strings[] = {STR_INSTR, STR_STR,   STR_LCASE, STR_UCASE,   STR_LEFT,
+                                             STR_RIGHT, STR_MID,   STR_LEN,   STR_LTRIM,   STR_RTRIM,
+                                             STR_TRIM,  STR_ASC,   STR_VAL,   STR_STRCOMP, STR_STRING,
+                                             STR_SPACE, STR_CHR,   STR_HEX,   STR_OCT};
+        for (StringType s : strings) {
+            if (!Is(Token{Tok::Name, name}, IntrString::Name(s))) continue;
+            ++pos_;
+            std::vector<ExprPtr> a = arguments();
+            a.resize(4);
+            return IntrString::make(s, dollar, std::move(a[0]), std::move(a[1]), std::move(a[2]), std::move(a[3]));
+        }
+        if (dollar) return nullptr;
+        if (Is(peek(), "LBound") || Is(peek(), "UBound")) {
+            const uint8_t which = Is(take(), "LBound") ? IntrBound::kLBound : IntrBound::kUBound;
+            std::vector<ExprPtr> a = arguments();
+            a.resize(2);
+            return IntrBound::make(which, std::move(a[0]), std::move(a[1]));
+        }
+        if (Is(peek(), "RGB") || Is(peek(), "QBColor")) {
+            const tColorFunc f = Is(take(), "RGB") ? kColorRGB : kColorQB;
+            std::vector<ExprPtr> a = arguments();
+            a.resize(3);
+            return IntrColor::make(f, std::move(a[0]), std::move(a[1]), std::move(a[2]));
+        }
+        if (accept("IIf")) {
+            std::vector<ExprPtr> a = arguments();
+            if (a.size() != 3) fail("IIf takes three arguments");
+            return IntrIIf::make(std::move(a[0]), std::move(a[1]), std::move(a[2]));
+        }
+        return nullptr;
     }
 
     // One piece: [.]name[suffix][(args)] or Me[(args)].
@@ -297,15 +382,17 @@ struct Line {
     std::string text;
 };
 
-std::vector<Line> Lines(const std::string& text) {
+// The lines of text that hold something; comment lines too with comments.
+std::vector<Line> Lines(const std::string& text, bool comments = false) {
     std::vector<Line> out;
     std::istringstream in(text);
     std::string raw;
     int32_t n = 0;
     while (std::getline(in, raw)) {
         ++n;
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
         size_t at = raw.find_first_not_of(" \t");
-        if (at == std::string::npos || raw[at] == '\'') continue;
+        if (at == std::string::npos || (raw[at] == '\'' && !comments)) continue;
         int32_t number = n;
         // "N:" gives the statement's own line.
         size_t digits = at;
@@ -317,6 +404,72 @@ std::vector<Line> Lines(const std::string& text) {
             if (at == std::string::npos) continue;
         }
         out.push_back({number, raw.substr(at)});
+    }
+    return out;
+}
+
+std::string Trim(const std::string& s) {
+    const size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string::npos) return {};
+    const size_t b = s.find_last_not_of(" \t\r");
+    return s.substr(a, b - a + 1);
+}
+
+bool StartsWithWord(const std::string& text, const char* word) {
+    const size_t n = std::strlen(word);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != word[i]) return false;
+    return text.size() == n || !std::isalnum(static_cast<unsigned char>(text[n]));
+}
+
+// A procedure's text as a compiler reads it: its statement lines, and its
+// dead source (the header, declarations, Catch lines, comments), each at
+// its line. Statements separated by ":" become lines of the same number; a
+// "'" comment after them, a line of its own or a Rem line is a comment. A
+// one-line If keeps the rest of its line.
+std::vector<Line> SourceLines(const std::string& text, std::vector<DSObj>& dead) {
+    std::vector<Line> out;
+    for (const Line& whole : Lines(text, true)) {
+        const std::string& t = whole.text;
+        const int32_t n = whole.number;
+        if (t[0] == '\'') {
+            dead.emplace_back(static_cast<uint32_t>(n), t.c_str() + 1, DS_APOSTROPHE, DS_TRIM_BOTH);
+            continue;
+        }
+        if (StartsWithWord(t, "rem")) {
+            dead.emplace_back(static_cast<uint32_t>(n), t.c_str() + 3, DS_REM, DS_TRIM_BOTH);
+            continue;
+        }
+        std::vector<std::string> pieces;
+        std::string comment;
+        bool hasComment = false;
+        bool quoted = false;
+        size_t start = 0;
+        for (size_t i = 0; i <= t.size(); ++i) {
+            const char c = i < t.size() ? t[i] : '\0';
+            if (c == '"') quoted = !quoted;
+            if (quoted) continue;
+            const bool separator =
+                c == ':' && t[i + 1] != '=' && !StartsWithWord(Trim(t.substr(start, i - start)), "if");
+            if (c == '\'' || c == '\0' || separator) {
+                pieces.push_back(Trim(t.substr(start, i - start)));
+                start = i + 1;
+                if (c == '\'') {
+                    comment = t.substr(i + 1);
+                    hasComment = true;
+                    break;
+                }
+            }
+        }
+        for (const std::string& piece : pieces) {
+            if (piece.empty()) continue;
+            if (out.empty() || StartsWithWord(piece, "dim") || StartsWithWord(piece, "static") ||
+                StartsWithWord(piece, "catch"))
+                dead.emplace_back(static_cast<uint32_t>(n), piece.c_str(), DS_TEXT);
+            out.push_back({n, piece});
+        }
+        if (hasComment) dead.emplace_back(static_cast<uint32_t>(n), comment.c_str(), DS_APOSTROPHE, DS_TRIM_BOTH);
     }
     return out;
 }
@@ -626,7 +779,7 @@ void BlockParser::selectStatement(BlockBuildRep& b, const Line& line) {
         do {
             if (p.accept("Is")) {
                 static const std::pair<const char*, ECaseCompareType> ops[] = {
-                    {"=", ECC_IS_EQUAL}, {">=", ECC_GREATER_EQUAL}, {"<=", ECC_LESS_EQUAL},
+                    {"==", ECC_IS_EQUAL}, {"=", ECC_IS_EQUAL}, {">=", ECC_GREATER_EQUAL}, {"<=", ECC_LESS_EQUAL},
                     {"<>", ECC_NOT_EQUAL}, {">", ECC_GREATER}, {"<", ECC_LESS}};
                 ECaseCompareType t = ECC_IS_EQUAL;
                 bool found = false;
@@ -763,7 +916,10 @@ ExprPtr Program::expression(const std::string& text) {
 }
 
 InterProcField* Program::procedure(const std::string& text) {
-    std::vector<Line> lines = Lines(text);
+    // The header is the procedure's first dead-source line, as a compiler
+    // keeps it, and declarations, Catch lines and comments follow it.
+    std::vector<DSObj> fragments;
+    std::vector<Line> lines = SourceLines(text, fragments);
     if (lines.empty()) throw std::invalid_argument("a procedure needs its header");
     const Line header = lines.front();
     lines.erase(lines.begin());
@@ -796,9 +952,6 @@ InterProcField* Program::procedure(const std::string& text) {
     BlockParser parser(std::move(lines), ids_, blocks_, allStatic);
     blocks_.blockIndex(parser.block({}));
     if (!parser.atEnd()) parser.fail("unexpected text after the procedure's end");
-    // The header is the procedure's first dead-source line, as a compiler
-    // keeps it.
-    std::vector<DSObj> fragments{DSObj(static_cast<uint32_t>(header.number), header.text.c_str(), DS_TEXT)};
     DeadSource dead(fragments);
     InterProcField* f = isFunction
                             ? new InterFuncField(name.c_str(), ids_, blocks_,

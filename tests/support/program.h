@@ -16,7 +16,11 @@
 // Procedures (procedure()) start with a header, "Sub Name(a As Long, ByVal
 // s As String)" or "Function Name(n As Long) As Long" (parameters by
 // reference unless ByVal; "Static Sub" makes every local static), and end
-// with "End Sub" / "End Function".
+// with "End Sub" / "End Function". A procedure is read as the language's
+// compiler reads it, with its dead source: the header, declarations and
+// Catch lines, comments ("'" and Rem, on a line of their own or after the
+// statements), and several statements on a line separated by ":". Strings
+// take the language's escapes ("" for a quote, ^^, ^I, ^?).
 //
 // Declarations (they make the block's variable objects):
 //   Dim x As Long          a local (Integer, Long, Single, Double, Currency,
@@ -42,7 +46,9 @@
 // Not; And &&; Or ||; Xor; Eqv; Imp. Literals: 12, &HFF, &O17, 2.5, "text"
 // ("" for a quote), True, False, Nothing, Me. Names may carry a type suffix
 // (% & ! # @ $), arguments f(a, b), a leading "." inside With, and chains
-// a.b(1).c. Parentheses set the node's parenthesis flag.
+// a.b(1).c. Parentheses set the node's parenthesis flag. The built-in
+// functions are written as in the language: Abs(x) .. Tan(x), Rnd,
+// Left$(s, 2), Instr(...), UBound(a, 1), RGB(r, g, b), IIf(c, a, b).
 //
 // A text that is not a program fails the test (std::invalid_argument).
 #pragma once

@@ -428,6 +428,27 @@ TEST_F(TqDump, ProceduresShowTheirRecordsAndEveryStatementKindIsDecoded) {
         EXPECT_NE(r.out.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << r.out;
 }
 
+TEST_F(TqDump, EachProcedureShowsItsRegeneratedSourceInTextAndJson) {
+    const std::string path = MakeProcedureModule(dir_.file("source.qbo"));
+    const ToolRun text = Shell(Tool() + " " + path + " 2>&1");
+    ASSERT_EQ(text.status, 0) << text.out;
+    EXPECT_NE(text.out.find("          regenerated:\n"
+                            "            - \"Function Every(n As Long, ByVal s As String) As Long\"\n"
+                            "            - \"  Select Case n\"\n"
+                            "            - \"  Case 1, 3 To 5\"\n"
+                            "            - \"    V = 1\"\n"
+                            "            - \"  Case Else\"\n"
+                            "            - \"  End Select\"\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("            - \"  Print V; Spc(2), \"x\"; \"\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("            - \"End Function\"\n"), std::string::npos) << text.out;
+    const ToolRun json = Shell(Tool() + " --json " + path + " 2>&1");
+    ASSERT_EQ(json.status, 0) << json.out;
+    EXPECT_NE(json.out.find("\"regenerated\": [\n"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"  Catch Oops(a As Long)\""), std::string::npos) << json.out;
+}
+
 TEST_F(TqDump, AProcedureRecordThatIsNotSoundIsAFaultOfTheFile) {
     const std::string path = MakeProcedureModule(dir_.file("badproc.qbo"));
     // The first signature's record: its field list holds V, then Every.

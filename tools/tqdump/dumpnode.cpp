@@ -87,6 +87,21 @@ Node Node::Real(double v) {
     return n;
 }
 
+Node Node::Lines(const std::string& text) {
+    Node n = List();
+    n.lines_ = true;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        size_t stop = end;
+        if (stop > at && text[stop - 1] == '\r') --stop;
+        n.push(Text(text.substr(at, stop - at)));
+        at = end + 1;
+    }
+    return n;
+}
+
 Node Node::Text(std::string v) {
     Node n;
     n.kind_ = Kind::Text;
@@ -188,7 +203,7 @@ void Node::writeText(std::ostream& os, int indent) const {
             os << key << ":";
         else
             os << "-";
-        if (value.isFlat() && !(value.kind_ == Kind::List && value.members_.size() > 16)) {
+        if (value.isFlat() && !value.lines_ && !(value.kind_ == Kind::List && value.members_.size() > 16)) {
             os << " ";
             value.writeFlat(os);
             os << "\n";

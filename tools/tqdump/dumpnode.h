@@ -27,6 +27,10 @@ public:
     static Node Text(std::string v);
     static Node List();
     static Node Record();
+    // A list of texts, one per line of text (its "\r\n" or "\n" line ends
+    // dropped), that the text form writes one element a line, as a listing
+    // reads.
+    static Node Lines(const std::string& text);
 
     Kind kind() const { return kind_; }
 
@@ -54,6 +58,7 @@ private:
     void writeFlat(std::ostream& os) const;
 
     Kind kind_ = Kind::Null;
+    bool lines_ = false;
     bool bool_ = false;
     int64_t int_ = 0;
     double real_ = 0;

@@ -92,6 +92,13 @@ void DescribeProcedure(InterProcField& p, Node& d, Report& report) {
             fragment.add("text", ds->text(i));
         }
     }
+    // The text a person edits, regenerated from the code and the dead
+    // source; a block that fails its check is the fault of the record.
+    try {
+        d.add("regenerated", Node::Lines(p.getSource()));
+    } catch (const std::exception& ex) {
+        report.fault(d, std::string("regenerating the source: ") + ex.what());
+    }
 }
 
 void DescribeSignature(SignatureRep& s, Node& n, Report& report) {

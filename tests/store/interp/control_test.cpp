@@ -5,6 +5,7 @@
 #include <string>
 
 #include "store/arrayfld.h"
+#include "store/interp/mathfunc.h"
 #include "tests/store/interp/interptest.h"
 
 namespace tq {
@@ -372,9 +373,9 @@ TEST_F(Control, ReDimResizesAnArrayAndRefusesWhatIsNoArray) {
 
 TEST_F(Control, RandomizeSeedsTheRandomNumbers) {
     run("Randomize 42");
-    const int first = std::rand();
-    std::srand(42);
-    EXPECT_EQ(first, std::rand());
+    const int32_t first = RandomNext();
+    RandomSeed(42);
+    EXPECT_EQ(first, RandomNext());
     run("Randomize");
     EXPECT_EQ(run("Randomize V + 1\nResult = 1"), 1);
 }
