@@ -6,6 +6,8 @@
 
 #include "compiler/ast.h"
 #include "compiler/astdump.h"
+#include "compiler/codegen.h"
+#include "compiler/compileerror.h"
 #include "compiler/deadsrc.h"
 #include "compiler/diag.h"
 #include "compiler/keywords.h"

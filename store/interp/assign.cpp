@@ -63,45 +63,68 @@ bool SameSid(const ExprNode* a, const ExprNode* b) {
            (x->flags() & ~ignored) == (y->flags() & ~ignored);
 }
 
+// Whether reading v can run anything: a value of its own, or a plain data
+// field's value, reads its datum and nothing else.
+bool ReadsWithoutEffects(const Value& v) {
+    if (v.isDirect()) return true;
+    const Field* f = v.field();
+    return f && f->isInterDataField() && !f->isProcDataField() && !f->isByReference();
+}
+
+// The representation of the String variable l names, when its slot alone
+// holds it and the statement may change it in place (see AppendToSelf).
+ValStringRep* SoleRepOf(Context& ctx, const Sid& target, Value& l, const Value* r) {
+    auto* field = dynamic_cast<InterField<ValString, IDT_STRING>*>(l.field());
+    // A function's own name is its return value, not the variable.
+    if (!field || field->isConst() || ctx.getReturnValue(target)) return nullptr;
+    if (r && !ReadsWithoutEffects(*r)) return nullptr;
+    auto* slot = static_cast<ValString*>(l.getVoidPtr());
+    if (!slot || slot->isNull()) return nullptr;
+    ValStringRep* rep = slot->get();
+    return rep && rep->refCount() == 1 ? rep : nullptr;
+}
+
 // "s = s & t" where s is a String variable: appends t's text to s in place
 // when s's representation is held only by s's own slot, instead of making
 // a new text of both and copying it into s, which makes a loop of appends
 // quadratic. Everything a program sees is what the general form gives: the
-// operands are evaluated and read in the same order, the text stored is the
-// same (cut at a NUL, as a String variable stores a text), and nobody else
-// holds the representation that changes. Returns false, having done
-// nothing a program can tell, when the general form must run; left and
-// right are then read into text.
+// operands are evaluated in the same order, reading them runs nothing (a
+// literal is read from its node), the text stored is the same (cut at a
+// NUL, as a String variable stores a text), and nobody else holds the
+// representation that changes. Returns false when the general form must
+// run, with text holding the concatenation it assigns.
 bool AppendToSelf(Context& ctx, const Sid& target, const BinaryOp& concat, ValString& text) {
     ValuePtr l = concat.left()->eval(ctx, EVAL_VALUE_REQUIRED);
-    ValuePtr r = concat.right()->eval(ctx, EVAL_VALUE_REQUIRED);
+    const ExprNode* right = concat.right();
+    const bool literal = right->type() == EXPR_STRING_CONSTANT;
+    ValuePtr r = literal ? ValuePtr() : right->eval(ctx, EVAL_VALUE_REQUIRED);
+    if (ValStringRep* rep = SoleRepOf(ctx, target, *l, r.get())) {
+        if (literal) {
+            rep->append(static_cast<const StringConstant*>(right)->text());
+            return true;
+        }
+        ValString b;
+        r->get(b);
+        std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());
+        t = t.substr(0, t.find('\0'));
+        if (b.get() == rep) {
+            // s = s & s: the text doubles from a copy of itself.
+            const std::string copy(t);
+            rep->append(copy);
+        } else {
+            rep->append(t);
+        }
+        return true;
+    }
+    if (literal) r = right->eval(ctx, EVAL_VALUE_REQUIRED);
     ValString a, b;
     l->get(a);
     r->get(b);
-    // A variable of the String type, on its object's data: the target names
-    // the same slot (a function's own name is its return value instead).
-    auto* field = dynamic_cast<InterField<ValString, IDT_STRING>*>(l->field());
-    ValStringRep* rep = a.isNull() ? nullptr : a.get();
-    if (field && !field->isConst() && rep && !ctx.getReturnValue(target)) {
-        auto* slot = static_cast<ValString*>(l->getVoidPtr());
-        const int holders = 2 + (b.get() == rep ? 1 : 0);
-        if (slot && !slot->isNull() && slot->get() == rep && rep->refCount() == holders) {
-            std::string_view right = b.isNull() ? std::string_view() : std::string_view(b->text());
-            right = right.substr(0, right.find('\0'));
-            if (b.get() == rep) {
-                const std::string copy(right);
-                rep->append(copy);
-            } else {
-                rep->append(right);
-            }
-            return true;
-        }
-    }
-    std::string_view left(rep ? std::string_view(rep->text()) : std::string_view());
-    std::string_view right = b.isNull() ? std::string_view() : std::string_view(b->text());
-    text = ValString(ConstructWithSize, left.size() + right.size());
+    const std::string_view left = a.isNull() ? std::string_view() : std::string_view(a->text());
+    const std::string_view tail = b.isNull() ? std::string_view() : std::string_view(b->text());
+    text = ValString(ConstructWithSize, left.size() + tail.size());
     text->append(left);
-    text->append(right);
+    text->append(tail);
     return false;
 }
 
@@ -132,16 +155,17 @@ void Assignment::eval(Context& ctx) const {
     ValuePtr v;
     int32_t longResult = 0;
     bool isLong = false;
-    if (source->type() == EXPR_BINARY_OP && !isDeepSet() &&
-        static_cast<const BinaryOp*>(source)->op() == BINOP_CONCAT &&
-        SameSid(static_cast<const BinaryOp*>(source)->left(), t)) {
+    const auto* op = source->type() == EXPR_BINARY_OP ? static_cast<const BinaryOp*>(source) : nullptr;
+    if (op && op->op() == BINOP_CONCAT && !isDeepSet() && SameSid(op->left(), t)) {
+        // "s = s & t" on a String variable appends in place when it can.
         ValString text;
-        if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *static_cast<const BinaryOp*>(source), text)) return;
+        if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *op, text)) return;
         v = ValuePtr(new StringValue(text));
-    } else if (source->type() == EXPR_BINARY_OP) {
+    } else if (op) {
         // An operator whose result is a Long hands it over as a number: the
-        // value that would hold it is never seen by anything but this statement.
-        isLong = static_cast<const BinaryOp*>(source)->evalLong(ctx, ctx, longResult, v);
+        // value that would hold it is never seen by anything but this
+        // statement.
+        isLong = op->evalLong(ctx, ctx, longResult, v);
     } else {
         v = source->eval(ctx, EVAL_VALUE_REQUIRED);
     }

@@ -71,13 +71,13 @@ public:
     const ExprNode* right() const { return nodeAt(kLeftOffset + left()->size()); }
 
     ValuePtr eval(Context& lookup, Context& args) const;
+    // left, the operator between blanks, right; TypeOf as "TypeOf x Is y".
+    void print(SourceControl& sc) const;
     // The same, for a caller that can use a Long result without a value
     // holding it (an assignment): true with the result in out when it is a
     // Long made from Long operands, else false with the result in value.
     // Either way the operands are evaluated exactly once.
     bool evalLong(Context& lookup, Context& args, int32_t& out, ValuePtr& value) const;
-    // left, the operator between blanks, right; TypeOf as "TypeOf x Is y".
-    void print(SourceControl& sc) const;
 
 private:
     explicit BinaryOp(BinOpType op) : ExprNode(EXPR_BINARY_OP, kLeftOffset), op_(op) {}

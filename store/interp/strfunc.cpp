@@ -210,12 +210,6 @@ int IntrString::argCount() const {
     return n;
 }
 
-const ExprNode* IntrString::arg(int i) const {
-    const ExprNode* e = nodeAt(kArgOffset);
-    for (int k = 0; k < i; ++k) e = e->nodeAt(e->size());
-    return e;
-}
-
 ValuePtr IntrString::eval(Context& lookup, Context& args) const {
     // Every argument is evaluated, in order, before the function looks at
     // any of them.

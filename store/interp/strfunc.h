@@ -68,8 +68,6 @@ public:
     uint32_t word() const { return LoadLE32(type_); }
     bool hasDollar() const { return (flags() & kDollar) != 0; }
     int argCount() const;
-    // Argument i (0 to argCount() - 1).
-    const ExprNode* arg(int i) const;
 
     ValuePtr eval(Context& lookup, Context& args) const;
     void print(SourceControl& sc) const;

@@ -23,7 +23,10 @@
 #include "store/interp/compound.h"
 #include "store/interp/execnode.h"
 #include "store/interp/exprnode.h"
+#include "store/interp/intfuncs.h"
+#include "store/interp/mathfunc.h"
 #include "store/interp/nodekinds.h"
+#include "store/interp/strfunc.h"
 #include "store/persist/descobj.h"
 #include "tools/tqdump/tqdump.h"
 
@@ -379,6 +382,58 @@ private:
                     return end;
                 }
                 break;
+            case EXPR_INTR_MATH:
+                if (size >= IntrMath::kArgOffset) {
+                    const uint32_t f = u32(at + 7);
+                    const char* fname = IntrMath::Name(f);
+                    const bool none = (flags & IntrMath::kNoArgument) != 0;
+                    line(at, depth, std::string("IntrMath ") + (fname ? fname : "function " + std::to_string(f)) +
+                                        (none ? ", no argument" : "") + paren);
+                    children(at + IntrMath::kArgOffset, end, none ? 0 : 1, depth + 1);
+                    return end;
+                }
+                break;
+            case EXPR_INTR_STRING:
+                if (size >= IntrString::kArgOffset) {
+                    const uint32_t w = u32(at + 7);
+                    const char* fname = IntrString::Name(w);
+                    uint32_t n = 1;
+                    for (uint8_t f : {IntrString::kArg2, IntrString::kArg3, IntrString::kArg4})
+                        if (flags & f) ++n;
+                    line(at, depth, std::string("IntrString ") + (fname ? fname : "function " + std::to_string(w)) +
+                                        ((flags & IntrString::kDollar) ? "$" : "") + ", " + std::to_string(n) +
+                                        " arguments" + paren);
+                    children(at + IntrString::kArgOffset, end, n, depth + 1);
+                    return end;
+                }
+                break;
+            case EXPR_INTR_BOUND:
+                if (size >= IntrBound::kArrayOffset) {
+                    const uint8_t which = a_[at + 7];
+                    const bool none = (flags & IntrBound::kNoDimension) != 0;
+                    line(at, depth, std::string("IntrBound ") +
+                                        (which == IntrBound::kLBound   ? "LBound"
+                                         : which == IntrBound::kUBound ? "UBound"
+                                                                       : "function " + std::to_string(which)) +
+                                        (none ? ", no dimension" : "") + paren);
+                    children(at + IntrBound::kArrayOffset, end, none ? 1 : 2, depth + 1);
+                    return end;
+                }
+                break;
+            case EXPR_INTR_COLOR:
+                if (size >= IntrColor::kArgOffset) {
+                    const uint32_t f = u32(at + 7);
+                    line(at, depth, std::string("IntrColor ") +
+                                        (f == kColorRGB ? "RGB" : f == kColorQB ? "QBColor" : "function " + std::to_string(f)) +
+                                        paren);
+                    children(at + IntrColor::kArgOffset, end, f == kColorRGB ? 3 : 1, depth + 1);
+                    return end;
+                }
+                break;
+            case EXPR_INTR_IIF:
+                line(at, depth, "IntrIIf" + paren);
+                children(at + IntrIIf::kCondOffset, end, 3, depth + 1);
+                return end;
             default: break;
         }
         const ExpressionKind* k = FindExpressionKind(kind);

@@ -353,6 +353,14 @@ TEST_F(ProcedureFiles, FuzzSeedsAreProceduresTheStoreSaved) {
             Text = s & a
             Main "x", a
           End Sub)",
+        R"(Sub Texts(n As Long) ' built-in functions, comments, a shared line
+            ' a comment line
+            Dim t As String
+            t = Left$(Text, 2) & Mid(Text, 2, 1) & Chr(65) : a = Len(t) ' two
+            Rem more
+            b = Abs(-2.5) + Int(Rnd(0)) + RGB(1, 2, 3) + QBColor(9) + Instr(1, t, "A", 1)
+            c = IIf(a > 1, UBound(a), Val("&H10"))
+          End Sub)",
     };
     const char* seedDir = std::getenv("TQ_FUZZ_SEED_DIR");
     int k = 0;
