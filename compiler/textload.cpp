@@ -302,10 +302,6 @@ private:
     }
 
     void fields(InterObjRep& obj, const DeclStmt& decl) {
-        if (decl.decl == DeclKind::Static) {
-            error(decl.pos, "'Static' declares locals of a procedure; a field is declared with 'Dim'");
-            return;
-        }
         for (const Declarator& v : decl.vars) {
             Constant value;
             const bool isConst = decl.decl == DeclKind::Const;
@@ -321,12 +317,9 @@ private:
                 if (decl.decl == DeclKind::Protected) f->setFlags(Field::kProtected);
                 ValuePtr init;
                 if (isConst) {
+                    // A value that does not convert to the type throws.
                     init = ValueOf(value);
-                    if (!f->typeConvert(init)) {
-                        error(v.value->pos, "the constant's value does not suit its type");
-                        delete f;
-                        continue;
-                    }
+                    f->typeConvert(init);
                 }
                 Field* added = f;
                 f = nullptr;
