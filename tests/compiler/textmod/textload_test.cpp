@@ -229,3 +229,17 @@ TEST_F(Loading, TheModuleBeingOpenedIsRestoredAfterALoadThatWorksOrFails) {
 
 }  // namespace
 }  // namespace tq::compiler::test
+
+namespace tq::compiler::test {
+namespace {
+
+TEST_F(Loading, TheLanguageGuidesExampleLoads) {
+    const std::string source = readFile(std::string(TQ_SOURCE_DIR) + "/tests/compiler/corpus/shapes.tqs");
+    ASSERT_FALSE(source.empty());
+    load(source, "shapes.tqs");
+    EXPECT_EQ(text("Square.Label", "Name"), "label");
+    EXPECT_EQ(number("Square", "Sides"), 4);
+}
+
+}  // namespace
+}  // namespace tq::compiler::test
