@@ -9,6 +9,11 @@
 #include <vector>
 
 #include "bench/support/alloccount.h"
+#include <sys/resource.h>
+
+#include <tqstore/tqstore.h>
+
+#include "compiler/codegen.h"
 #include "compiler/lexer.h"
 #include "compiler/parse.h"
 
@@ -152,6 +157,50 @@ void BM_ParseModule100kLines(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
 }
 BENCHMARK(BM_ParseModule100kLines)->Unit(benchmark::kMillisecond);
+
+void ProceduresOf(const ObjectDecl* o, std::vector<const Procedure*>& out) {
+    for (const ObjectMember& m : o->members) {
+        if (m.kind == MemberKind::Procedure) out.push_back(m.procedure);
+        if (m.kind == MemberKind::Embedded) ProceduresOf(m.embedded, out);
+    }
+}
+
+long PeakResidentKB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// Parse and generate: every procedure of the module compiled into the
+// store's fields, blocks and dead source (the module's declarations are
+// the text-module loader's and not counted here).
+void BM_CompileModule100kLines(benchmark::State& state) {
+    tq::IdString::Initialize();
+    const std::string& text = Module100k();
+    const size_t lines = Lines(text);
+    size_t procedures = 0;
+    for (auto _ : state) {
+        SyntaxTree tree = ParseModule(text, "bench.tqs");
+        if (!tree.ok()) state.SkipWithError(tree.errors()[0].text().c_str());
+        std::vector<const Procedure*> procs;
+        for (const ModuleItem& item : tree.module()->items)
+            if (item.kind == ItemKind::Object) ProceduresOf(item.object, procs);
+        Diagnostics errors("bench.tqs");
+        std::vector<std::unique_ptr<tq::InterProcField>> fields;
+        fields.reserve(procs.size());
+        for (const Procedure* p : procs) fields.push_back(GenerateProcedure(*p, errors));
+        if (!errors.empty()) state.SkipWithError(errors.take()[0].text().c_str());
+        procedures = fields.size();
+        state.PauseTiming();
+        fields.clear();
+        state.ResumeTiming();
+    }
+    state.counters["lines"] = double(lines);
+    state.counters["procedures"] = double(procedures);
+    state.counters["lines/s"] = benchmark::Counter(double(lines), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["peak_RSS_MB"] = double(PeakResidentKB()) / 1024.0;
+}
+BENCHMARK(BM_CompileModule100kLines)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

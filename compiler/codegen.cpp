@@ -1,22 +1,192 @@
 #include "compiler/codegen.h"
 
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "compiler/codegenimpl.h"
+#include "compiler/deadsrc.h"
+
 namespace tq::compiler {
 
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+Generator::Generator(Diagnostics& errors, const CodegenOptions& options, uint32_t lineBase, bool allStatic)
+    : errors_(errors), options_(options), lineBase_(lineBase), allStatic_(allStatic) {}
+
+void Generator::error(SourcePos pos, std::string message) {
+    failed_ = true;
+    errors_.add(pos, std::move(message));
+}
+
+void Generator::spell(std::string_view name) { spellings_.try_emplace(Lower(name), std::string(name)); }
+
+const std::string& Generator::spelling(std::string_view name) {
+    std::string key = Lower(name);
+    if (auto found = spellings_.find(key); found != spellings_.end()) return found->second;
+    std::string spelled(name);
+    if (options_.declaredSpelling) {
+        const std::string_view known = options_.declaredSpelling(name);
+        if (!known.empty()) spelled = std::string(known);
+    }
+    return spellings_.emplace(std::move(key), std::move(spelled)).first->second;
+}
+
+uint16_t Generator::id(std::string_view name, SourcePos pos) {
+    std::string key = Lower(name);
+    if (auto found = indexes_.find(key); found != indexes_.end()) return found->second;
+    if (ids_.count() >= kMaxIdentifiers) {
+        // Once is enough: every later new name would repeat it.
+        if (!idsFull_) error(pos, "too many names in one procedure (at most " + std::to_string(kMaxIdentifiers) + ")");
+        idsFull_ = true;
+        return 0;
+    }
+    const auto index = static_cast<uint16_t>(ids_.stringIndex(spelling(name).c_str()));
+    indexes_.emplace(std::move(key), index);
+    return index;
+}
+
+namespace {
+
+DSObjList DeadFragments(const std::vector<DeadLine>& lines, uint32_t lineBase) {
+    DSObjList out;
+    out.reserve(lines.size());
+    for (const DeadLine& d : lines) {
+        const std::string text(d.text);
+        out.emplace_back(d.pos.line - lineBase, text.c_str(), static_cast<uint8_t>(d.kind), DS_TRIM_BOTH);
+    }
+    return out;
+}
+
+// The errors of a parse and a generation together, sorted, as one
+// CompileError.
+[[noreturn]] void Fail(const SyntaxTree& tree, Diagnostics* generated) {
+    std::vector<Diagnostic> all = tree.errors();
+    if (generated)
+        for (Diagnostic& d : generated->take())
+            if (all.size() < kMaxDiagnostics) all.push_back(std::move(d));
+    std::stable_sort(all.begin(), all.end(), [](const Diagnostic& a, const Diagnostic& b) { return a.pos < b.pos; });
+    throw CompileError(std::move(all));
+}
+
+}  // namespace
+
 std::unique_ptr<InterProcField> GenerateProcedure(const Procedure& proc, Diagnostics& errors,
-                                                  const CodegenOptions&) {
-    errors.add(proc.pos, "procedures cannot be compiled yet");
-    return nullptr;
+                                                  const CodegenOptions& options) {
+    // Stored lines count from the header, which is line 1.
+    const uint32_t lineBase = proc.pos.line - 1;
+    Generator g(errors, options, lineBase, proc.allStatic);
+
+    // Parameters and locals keep the spelling of their declarations, the
+    // procedure its own: a function's code assigns its return value under
+    // the procedure's name exactly as the procedure spells it.
+    g.spell(proc.name);
+    for (const Param& p : proc.params) g.spell(p.name);
+
+    BlockBuildRep body(proc.allStatic ? 1 : 0);
+    g.setLocalsBuilder(&body);
+
+    std::vector<InterDataField*> params;
+    g.claimName(proc.name, proc.pos);
+    for (const Param& p : proc.params) {
+        if (!g.claimName(p.name, p.pos)) continue;
+        if (p.byVal && p.isArray) {
+            g.error(p.pos, "an array parameter is passed by reference: 'ByVal' cannot stand before '" +
+                               std::string(p.name) + "()'");
+            continue;
+        }
+        if (InterDataField* f = g.field(p.name, p.suffix, p.type, p.isArray, {}, p.byVal ? 1 : 0, p.pos))
+            params.push_back(f);
+    }
+    InterDataField* returnField = nullptr;
+    if (proc.isFunction) {
+        const SourcePos at = proc.returnType.kind != TypeKind::None ? proc.returnType.pos : proc.pos;
+        returnField = g.field(proc.name, proc.suffix, proc.returnType, false, {}, 1, at);
+    }
+    // Fields no procedure took over: a count of their own frees them.
+    auto dropFields = [&] {
+        for (InterDataField*& f : params)
+            if (f) FieldPtr drop(std::exchange(f, nullptr));
+        if (returnField) FieldPtr drop(std::exchange(returnField, nullptr));
+    };
+    g.fill(body, proc.body);
+    g.enter(body);
+
+    if (g.failed()) {
+        dropFields();
+        return nullptr;
+    }
+    DSObjList fragments = DeadFragments(DeadSourceOf(proc), lineBase);
+    DeadSource dead(fragments);
+    const std::string& name = g.spelling(proc.name);
+    std::unique_ptr<InterProcField> out;
+    try {
+        if (proc.isFunction)
+            out = std::make_unique<InterFuncField>(name.c_str(), g.ids(), g.blocks(),
+                                                   std::exchange(returnField, nullptr), dead);
+        else
+            out = std::make_unique<InterProcField>(name.c_str(), g.ids(), g.blocks(), dead);
+        for (InterDataField*& f : params) out->defineArgument(std::exchange(f, nullptr));
+    } catch (const StoreException& x) {
+        dropFields();
+        errors.add(proc.pos, x.what());
+        return nullptr;
+    }
+    return out;
 }
 
-std::unique_ptr<EvalableBlock> GenerateStatements(const StatementList&, Diagnostics& errors,
-                                                  const CodegenOptions&) {
-    errors.add(SourcePos{1, 1}, "statements cannot be compiled yet");
-    return nullptr;
+std::unique_ptr<EvalableBlock> GenerateStatements(const StatementList& list, Diagnostics& errors,
+                                                  const CodegenOptions& options) {
+    Generator g(errors, options, 0, false);
+    BlockBuildRep main;
+    g.setLocalsBuilder(&main);
+    g.fill(main, list.body);
+    g.enter(main);
+    if (g.failed()) return nullptr;
+    DSObjList fragments = DeadFragments(DeadSourceOf(list), 0);
+    DeadSource dead(fragments);
+    return std::make_unique<EvalableBlock>(g.ids(), g.blocks(), dead);
 }
 
-std::unique_ptr<EvalableExpr> GenerateExpression(const Expr& expr, Diagnostics& errors, const CodegenOptions&) {
-    errors.add(expr.pos, "expressions cannot be compiled yet");
-    return nullptr;
+std::unique_ptr<EvalableExpr> GenerateExpression(const Expr& expr, Diagnostics& errors, const CodegenOptions& options) {
+    Generator g(errors, options, 0, false);
+    ExprPtr node = g.expr(&expr);
+    if (g.failed() || !node) return nullptr;
+    return std::make_unique<EvalableExpr>(std::move(node), g.ids());
+}
+
+std::unique_ptr<InterProcField> CompileProcedure(std::string_view source, std::string_view fileName,
+                                                 const CodegenOptions& options) {
+    SyntaxTree tree = ParseProcedure(source, fileName);
+    if (!tree.ok() || !tree.procedure()) Fail(tree, nullptr);
+    Diagnostics errors(tree.fileName());
+    std::unique_ptr<InterProcField> out = GenerateProcedure(*tree.procedure(), errors, options);
+    if (!out) Fail(tree, &errors);
+    return out;
+}
+
+std::unique_ptr<EvalableBlock> CompileStatements(std::string_view source, std::string_view fileName,
+                                                 const CodegenOptions& options) {
+    SyntaxTree tree = ParseStatements(source, fileName);
+    if (!tree.ok() || !tree.statements()) Fail(tree, nullptr);
+    Diagnostics errors(tree.fileName());
+    std::unique_ptr<EvalableBlock> out = GenerateStatements(*tree.statements(), errors, options);
+    if (!out) Fail(tree, &errors);
+    return out;
+}
+
+std::unique_ptr<EvalableExpr> CompileExpression(std::string_view source, std::string_view fileName,
+                                                const CodegenOptions& options) {
+    SyntaxTree tree = ParseExpression(source, fileName);
+    if (!tree.ok() || !tree.expression()) Fail(tree, nullptr);
+    Diagnostics errors(tree.fileName());
+    std::unique_ptr<EvalableExpr> out = GenerateExpression(*tree.expression(), errors, options);
+    if (!out) Fail(tree, &errors);
+    return out;
 }
 
 }  // namespace tq::compiler
