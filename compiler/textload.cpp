@@ -12,7 +12,7 @@
 #include "compiler/compileerror.h"
 #include "compiler/parse.h"
 #include "compiler/textmod.h"
-#include "compiler/textproc.h"
+#include "compiler/codegen.h"
 
 namespace tq::compiler {
 
@@ -40,10 +40,28 @@ struct Constant {
 // The module being built, one file at a time.
 class ModuleBuilder {
 public:
-    ModuleBuilder(const SyntaxTree& tree, tModuleIndex m, Diagnostics& errors)
-        : tree_(tree), m_(m), errors_(errors), procedures_(tree) {}
+    ModuleBuilder(tModuleIndex m, Diagnostics& errors) : m_(m), errors_(errors) {
+        options_.isPrototypeName = [this](std::string_view name) {
+            if (declared(name)) return true;
+            InterObj o;
+            return ObjectStore::find(spelled(name).c_str(), o) && !o.isNull();
+        };
+        options_.declaredSpelling = [this](std::string_view name) -> std::string_view {
+            auto it = spellings_.find(Lower(name));
+            return it == spellings_.end() ? std::string_view() : std::string_view(it->second);
+        };
+    }
 
     void build(const Module& module) {
+        for (const ModuleItem& item : module.items) {
+            if (item.kind == ItemKind::Enum) {
+                spell(item.enumeration->name);
+                for (const EnumEntry& entry : item.enumeration->entries) spell(entry.name);
+            } else {
+                spell(item.object->name);
+                spellMembers(*item.object);
+            }
+        }
         for (const ModuleItem& item : module.items)
             if (item.kind == ItemKind::Enum) buildEnum(*item.enumeration);
         for (const ModuleItem& item : module.items)
@@ -63,6 +81,56 @@ private:
     };
 
     void error(SourcePos pos, std::string text) { errors_.add(pos, std::move(text)); }
+
+    // ---- spelling ---------------------------------------------------------------
+    //
+    // The language ignores case and the store does not: every name a
+    // program writes is looked up in the spelling it was declared with. The
+    // first declaration of a name in the file wins; names the module's
+    // prototypes in other modules declare are added as they are met.
+
+    void spell(std::string_view name) {
+        if (!name.empty()) spellings_.try_emplace(Lower(name), std::string(name));
+    }
+
+    void spellMembers(const ObjectDecl& d) {
+        for (const ObjectMember& mem : d.members) {
+            switch (mem.kind) {
+                case MemberKind::Field:
+                    for (const Declarator& v : mem.field->vars) spell(v.name);
+                    break;
+                case MemberKind::Event:
+                    spell(mem.event->name);
+                    break;
+                case MemberKind::Declare:
+                    spell(mem.declare->name);
+                    break;
+                case MemberKind::Procedure:
+                    spell(mem.procedure->name);
+                    break;
+                case MemberKind::Embedded:
+                    spell(mem.embedded->name);
+                    spellMembers(*mem.embedded);
+                    break;
+                case MemberKind::InitialValue:
+                    break;
+            }
+        }
+    }
+
+    // The names a prototype from elsewhere brings: its fields and events,
+    // up its signature chain.
+    void spellSignature(SignatureRep* sig) {
+        for (; sig; sig = sig->parent()) {
+            for (size_t i = 0; i < sig->fields().length(); ++i) spell(sig->fields().at(i)->name());
+            for (size_t i = 0; i < sig->events().length(); ++i) spell(sig->events().at(i)->name());
+        }
+    }
+
+    std::string spelled(std::string_view name) const {
+        auto it = spellings_.find(Lower(name));
+        return it == spellings_.end() ? std::string(name) : it->second;
+    }
 
     // ---- enumerations --------------------------------------------------------
 
@@ -135,9 +203,21 @@ private:
         buildObject(d);
     }
 
+    // Each step of a dotted path in its declared spelling.
+    std::string spelledPath(std::string_view path) const {
+        std::string out;
+        for (size_t start = 0;;) {
+            const size_t dot = path.find('.', start);
+            out += spelled(path.substr(start, dot == std::string_view::npos ? dot : dot - start));
+            if (dot == std::string_view::npos) return out;
+            out += '.';
+            start = dot + 1;
+        }
+    }
+
     InterObjRep* findObject(std::string_view name) {
         InterObj found;
-        if (!ObjectStore::find(Text(name).c_str(), found) || found.isNull()) return nullptr;
+        if (!ObjectStore::find(spelledPath(name).c_str(), found) || found.isNull()) return nullptr;
         return found.get();
     }
 
@@ -150,6 +230,7 @@ private:
                 error(d.pos, "there is no object named '" + Text(d.from) + "' to make '" + name + "' from");
                 return;
             }
+            spellSignature(proto->signature());
         }
         InterObj obj;
         try {
@@ -229,7 +310,7 @@ private:
                     return true;
                 }
                 out.code = IDT_OBJECT;
-                out.typeName = Text(v.type.name);
+                out.typeName = spelled(v.type.name);
                 return true;
             default:
                 out.code = static_cast<IdType>(v.type.kind);
@@ -251,7 +332,7 @@ private:
                 error(v.pos, "an embedded object cannot be an array");
                 return nullptr;
             }
-            return new EmbedObjField(name.c_str(), Text(v.type.name).c_str());
+            return new EmbedObjField(name.c_str(), spelled(v.type.name).c_str());
         }
         FieldType t;
         if (!typeOf(v, value, t)) return nullptr;
@@ -378,17 +459,18 @@ private:
     }
 
     void procedure(InterObjRep& obj, const Procedure& p) {
-        Field* f = procedures_.make(p, errors_, isPrototype_);
+        std::unique_ptr<InterProcField> f = GenerateProcedure(p, errors_, options_);
         if (!f) return;
         try {
-            obj.addField(f);
+            obj.addField(f.get());
+            f.release();
         } catch (const StoreException& ex) {
             error(p.pos, ex.what());
         }
     }
 
     void embedded(InterObjRep& host, const ObjectDecl& d) {
-        const std::string name = Text(d.name);
+        const std::string name = spelled(d.name);
         InterObj e;
         try {
             SignatureRep* owner = nullptr;
@@ -402,7 +484,8 @@ private:
                     error(d.pos, "there is no object named '" + Text(d.from) + "' to make '" + name + "' from");
                     return;
                 }
-                host.addField(new EmbedObjField(name.c_str(), d.from.empty() ? nullptr : Text(d.from).c_str()));
+                const std::string from = spelled(d.from);
+                host.addField(new EmbedObjField(name.c_str(), d.from.empty() ? nullptr : from.c_str()));
                 Field* f = host.signature()->findField(name.c_str(), owner, 0);
                 if (f) f->get(e, host, *owner);
             }
@@ -509,7 +592,7 @@ private:
             c = *given;
         else if (!Evaluate(v.value, c))
             return;
-        const std::string name = Text(v.field);
+        const std::string name = spelled(v.field);
         SignatureRep* owner = nullptr;
         Field* f = obj.signature() ? obj.signature()->findField(name.c_str(), owner, 0) : nullptr;
         if (!f || !f->isData() || f->isArrayData()) {
@@ -550,7 +633,7 @@ private:
             // "Red" or "Color.Red".
             std::string entry = text;
             if (const size_t dot = text.rfind('.'); dot != std::string::npos) entry = text.substr(dot + 1);
-            f.set(ValString(entry.c_str()), obj, owner);
+            f.set(ValString(spelled(entry).c_str()), obj, owner);
             return;
         }
         if ((f.type() & IDT_TYPEMASK) != IDT_OBJECT) {
@@ -558,26 +641,21 @@ private:
             return;
         }
         InterObj target;
-        if (!ObjectStore::find(text.c_str(), target) || target.isNull()) {
+        if (!ObjectStore::find(spelledPath(text).c_str(), target) || target.isNull()) {
             error(v.value->pos, "there is no object named '" + text + "'");
             return;
         }
         f.set(target, obj, owner);
     }
 
-    const SyntaxTree& tree_;
     tModuleIndex m_;
     Diagnostics& errors_;
-    ProcedureMaker procedures_;
+    CodegenOptions options_;
+    std::unordered_map<std::string, std::string> spellings_;
     std::vector<EnumRep*> enums_;
     std::unordered_map<std::string, const ObjectDecl*> objects_;
     std::map<const ObjectDecl*, State> states_;
     std::vector<Deferred> deferred_;
-    std::function<bool(std::string_view)> isPrototype_ = [this](std::string_view name) {
-        if (declared(name)) return true;
-        InterObj o;
-        return ObjectStore::find(Text(name).c_str(), o) && !o.isNull();
-    };
 };
 
 // Makes module m the one being opened while it lives.
@@ -603,7 +681,7 @@ void LoadTextModule(std::string_view source, std::string_view fileName, tModuleI
     Diagnostics errors{std::string(fileName)};
     {
         OpenedModule opened(m);
-        ModuleBuilder builder(tree, m, errors);
+        ModuleBuilder builder(m, errors);
         builder.build(*tree.module());
     }
     if (!errors.empty()) throw CompileError(errors.take());

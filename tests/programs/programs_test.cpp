@@ -24,6 +24,15 @@ namespace {
 
 const std::string kFolder = std::string(TQ_SOURCE_DIR) + "/tests/programs";
 
+// Unloads every loaded module, the last loaded first, so that a module is
+// gone before the modules it builds on. (UnloadAllModules is for the
+// library's end: it leaves the store locked, and a locked store raises no
+// events.)
+void UnloadEveryModule() {
+    for (int m = MAX_MODULES - 1; m >= 0; --m)
+        if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m))) ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
+}
+
 class StringPrintable final : public TextPrintable {
 public:
     std::string text;
@@ -37,7 +46,7 @@ std::string ReadFile(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> Programs() {
+std::vector<std::string> ProgramNames() {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(kFolder))
         if (entry.path().extension() == ".tqs") names.push_back(entry.path().stem().string());
@@ -76,12 +85,12 @@ TEST_P(Programs, PrintWhatTheirExpectedOutputSays) {
     try {
         LoadTextModuleFile(base + ".tqs", m);
     } catch (const StoreException& e) {
-        ObjectStore::UnloadAllModules(1);
+        UnloadEveryModule();
         FAIL() << e.what();
     }
     InterObjRep* main = MainObject(m);
     if (!main) {
-        ObjectStore::UnloadAllModules(1);
+        UnloadEveryModule();
         FAIL() << "no object with a Main";
     }
     try {
@@ -91,12 +100,12 @@ TEST_P(Programs, PrintWhatTheirExpectedOutputSays) {
         if (out.column() != 0) out.text += "\n";
         out.text += std::string("error: ") + e.what() + "\n";
     }
-    ObjectStore::UnloadAllModules(1);
+    UnloadEveryModule();
     InterObjRep::DeleteObjects();
     EXPECT_EQ(out.text, ReadFile(base + ".out"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tqs, Programs, ::testing::ValuesIn(Programs()),
+INSTANTIATE_TEST_SUITE_P(Tqs, Programs, ::testing::ValuesIn(ProgramNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace

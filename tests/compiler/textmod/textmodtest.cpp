@@ -8,6 +8,15 @@ namespace tq::compiler::test {
 
 namespace {
 DefaultStoreApplication* app = nullptr;
+
+// Unloads every loaded module, the last loaded first, so that a module is
+// gone before the modules it builds on. (UnloadAllModules is for the
+// library's end: it leaves the store locked, and a locked store raises no
+// events.)
+void UnloadEveryModule() {
+    for (int m = MAX_MODULES - 1; m >= 0; --m)
+        if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m))) ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
+}
 }
 
 void TextModules::SetUpTestSuite() {
@@ -19,7 +28,7 @@ void TextModules::SetUpTestSuite() {
 void TextModules::SetUp() { ObjectStore::OpenModule(DETACHED_MODULE); }
 
 void TextModules::TearDown() {
-    ObjectStore::UnloadAllModules(1);
+    UnloadEveryModule();
     InterObjRep::DeleteObjects();
     ObjectStore::OpenModule(DETACHED_MODULE);
 }

@@ -84,7 +84,7 @@ End Object
   Dim Sides As Integer
   Dim Name As String
   Sub Hello()
-      Print "hi"
+    Print "hi"
   End Sub
 End Object
 
