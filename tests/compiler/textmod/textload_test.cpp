@@ -243,3 +243,25 @@ TEST_F(Loading, TheLanguageGuidesExampleLoads) {
 
 }  // namespace
 }  // namespace tq::compiler::test
+
+namespace tq::compiler::test {
+namespace {
+
+TEST_F(Loading, AProceduresErrorsComeWithTheModulesOthersAtTheirLinesOfTheFile) {
+    const std::string errors = errorsOf("Begin Object A\n  Dim N As Long\n  .Missing = 1\n  Sub S()\n"
+                                        "    Dim v As Variant\n  End Sub\nEnd Object\n",
+                                        "e.tqs");
+    EXPECT_NE(errors.find("e.tqs:3:3: 'Missing' is not a field"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("e.tqs:5:"), std::string::npos) << errors;
+    EXPECT_LT(errors.find("e.tqs:3:"), errors.find("e.tqs:5:"));
+}
+
+TEST_F(Loading, CrlfLineEndsReadLikeLfAndSaveAsLf) {
+    const tModuleIndex m = load("Begin Object A\r\n  Dim N As Long\r\n  .N = 2\r\n  Sub S()\r\n    N = 3\r\n"
+                                "  End Sub\r\nEnd Object\r\n");
+    EXPECT_EQ(number("A", "N"), 2);
+    EXPECT_EQ(TextModuleText(m), "Begin Object A\n  Dim N As Long\n  .N = 2\n  Sub S()\n    N = 3\n  End Sub\nEnd Object\n");
+}
+
+}  // namespace
+}  // namespace tq::compiler::test
