@@ -136,14 +136,13 @@ private:
 
     void buildEnum(const EnumDecl& d) {
         const std::string name = Text(d.name);
-        if (EnumRep* existing = EnumRep::find(name.c_str())) {
-            (void)existing;
+        if (EnumRep::find(name.c_str())) {
             error(d.pos, "an enumeration named '" + name + "' already exists");
             return;
         }
         try {
+            // The module's table holds it from here on.
             auto* e = new EnumRep(name.c_str(), 0);
-            enums_.push_back(e);
             for (const EnumEntry& entry : d.entries) {
                 const std::string entryName = Text(entry.name);
                 // The parser refuses repeated names and values; this is the
@@ -652,7 +651,6 @@ private:
     Diagnostics& errors_;
     CodegenOptions options_;
     std::unordered_map<std::string, std::string> spellings_;
-    std::vector<EnumRep*> enums_;
     std::unordered_map<std::string, const ObjectDecl*> objects_;
     std::map<const ObjectDecl*, State> states_;
     std::vector<Deferred> deferred_;
