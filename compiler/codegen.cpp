@@ -62,6 +62,42 @@ DSObjList DeadFragments(const std::vector<DeadLine>& lines, uint32_t lineBase) {
     return out;
 }
 
+// Gives every local its declared spelling before any statement uses it:
+// a local declared below its first use still keeps the spelling of its
+// declaration.
+void SpellLocals(Generator& g, const Block* b) {
+    if (!b) return;
+    for (const Stmt* s : b->stmts) {
+        switch (s->kind) {
+        case StmtKind::Decl:
+            for (const Declarator& v : static_cast<const DeclStmt*>(s)->vars) g.spell(v.name);
+            break;
+        case StmtKind::If: {
+            const auto* i = static_cast<const IfStmt*>(s);
+            for (const IfClause& c : i->clauses) SpellLocals(g, c.body);
+            SpellLocals(g, i->elseBody);
+            break;
+        }
+        case StmtKind::Select: {
+            const auto* sel = static_cast<const SelectStmt*>(s);
+            for (const CaseClause& c : sel->cases) SpellLocals(g, c.body);
+            SpellLocals(g, sel->elseBody);
+            break;
+        }
+        case StmtKind::Do: SpellLocals(g, static_cast<const DoStmt*>(s)->body); break;
+        case StmtKind::For: SpellLocals(g, static_cast<const ForStmt*>(s)->body); break;
+        case StmtKind::With: SpellLocals(g, static_cast<const WithStmt*>(s)->body); break;
+        case StmtKind::Try: {
+            const auto* t = static_cast<const TryStmt*>(s);
+            SpellLocals(g, t->body);
+            for (const CatchClause& c : t->catches) SpellLocals(g, c.body);
+            break;
+        }
+        default: break;
+        }
+    }
+}
+
 // The errors of a parse and a generation together, sorted, as one
 // CompileError.
 [[noreturn]] void Fail(const SyntaxTree& tree, Diagnostics* generated) {
@@ -86,19 +122,16 @@ std::unique_ptr<InterProcField> GenerateProcedure(const Procedure& proc, Diagnos
     // the procedure's name exactly as the procedure spells it.
     g.spell(proc.name);
     for (const Param& p : proc.params) g.spell(p.name);
+    SpellLocals(g, proc.body);
 
     BlockBuildRep body(proc.allStatic ? 1 : 0);
     g.setLocalsBuilder(&body);
 
     std::vector<InterDataField*> params;
-    g.claimName(proc.name, proc.pos);
+    // A Function's name is its return value, which no local may hide.
+    if (proc.isFunction) g.claimName(proc.name, proc.pos);
     for (const Param& p : proc.params) {
         if (!g.claimName(p.name, p.pos)) continue;
-        if (p.byVal && p.isArray) {
-            g.error(p.pos, "an array parameter is passed by reference: 'ByVal' cannot stand before '" +
-                               std::string(p.name) + "()'");
-            continue;
-        }
         if (InterDataField* f = g.field(p.name, p.suffix, p.type, p.isArray, {}, p.byVal ? 1 : 0, p.pos))
             params.push_back(f);
     }
@@ -114,7 +147,7 @@ std::unique_ptr<InterProcField> GenerateProcedure(const Procedure& proc, Diagnos
         if (returnField) FieldPtr drop(std::exchange(returnField, nullptr));
     };
     g.fill(body, proc.body);
-    g.enter(body);
+    g.enter(body, proc.pos);
 
     if (g.failed()) {
         dropFields();
@@ -142,10 +175,11 @@ std::unique_ptr<InterProcField> GenerateProcedure(const Procedure& proc, Diagnos
 std::unique_ptr<EvalableBlock> GenerateStatements(const StatementList& list, Diagnostics& errors,
                                                   const CodegenOptions& options) {
     Generator g(errors, options, 0, false);
+    SpellLocals(g, list.body);
     BlockBuildRep main;
     g.setLocalsBuilder(&main);
     g.fill(main, list.body);
-    g.enter(main);
+    g.enter(main, SourcePos{1, 1});
     if (g.failed()) return nullptr;
     DSObjList fragments = DeadFragments(DeadSourceOf(list), 0);
     DeadSource dead(fragments);

@@ -142,10 +142,6 @@ ValuePtr Generator::constantValue(const Expr* e, IdType type, SourcePos pos) {
 }
 
 void Generator::declare(const DeclStmt& d) {
-    if (d.decl == DeclKind::Protected) {
-        error(d.pos, "'Protected' declares a field of an object, not a local");
-        return;
-    }
     for (const Declarator& v : d.vars) {
         if (!claimName(v.name, v.pos)) continue;
         if (d.decl == DeclKind::Const) {

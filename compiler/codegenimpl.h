@@ -55,10 +55,11 @@ public:
     // Fills builder with the statements of b and its end line.
     void fill(BlockBuildRep& builder, const Block* b);
     // A sub-block entered into the block table; setup adds its variables
-    // (a Catch body's parameters) first.
-    uint32_t subBlock(const Block* b, const std::function<void(BlockBuildRep&)>& setup = {});
+    // (a Catch body's parameters) first. owner: the statement it belongs to,
+    // where a refusal of the block is reported.
+    uint32_t subBlock(const Block* b, SourcePos owner, const std::function<void(BlockBuildRep&)>& setup = {});
     // Enters a finished builder's block into the table.
-    uint32_t enter(BlockBuildRep& builder);
+    uint32_t enter(BlockBuildRep& builder, SourcePos owner);
 
     // ---- declarations (codegendecl.cpp) ----
     // The builder that takes the code's locals: they belong to the whole

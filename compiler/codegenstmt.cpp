@@ -5,11 +5,11 @@
 
 namespace tq::compiler {
 
-uint32_t Generator::enter(BlockBuildRep& builder) {
+uint32_t Generator::enter(BlockBuildRep& builder, SourcePos owner) {
     try {
         return static_cast<uint32_t>(blocks_.blockIndex(BlockRep::New(builder)));
     } catch (const StoreException& x) {
-        error(SourcePos{}, x.what());
+        error(owner, x.what());
         return NO_BLOCK;
     }
 }
@@ -20,11 +20,11 @@ void Generator::fill(BlockBuildRep& builder, const Block* b) {
     builder.setEndLine(line(b->endLine));
 }
 
-uint32_t Generator::subBlock(const Block* b, const std::function<void(BlockBuildRep&)>& setup) {
+uint32_t Generator::subBlock(const Block* b, SourcePos owner, const std::function<void(BlockBuildRep&)>& setup) {
     BlockBuildRep builder(allStatic_ ? 1 : 0);
     if (setup) setup(builder);
     fill(builder, b);
-    return enter(builder);
+    return enter(builder, owner);
 }
 
 void Generator::statement(BlockBuildRep& b, const Stmt& s) {
@@ -80,8 +80,8 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
         if (i.singleLine) {
             const IfClause& c = i.clauses[0];
             ExprPtr cond = expr(c.cond);
-            const uint32_t thenBlock = subBlock(c.body);
-            const uint32_t elseBlock = i.elseBody ? subBlock(i.elseBody) : NO_BLOCK;
+            const uint32_t thenBlock = subBlock(c.body, s.pos);
+            const uint32_t elseBlock = i.elseBody ? subBlock(i.elseBody, s.pos) : NO_BLOCK;
             if (cond) b.addExecNode(SimpleIfThen::make(at, std::move(cond), thenBlock, elseBlock));
             return;
         }
@@ -90,9 +90,9 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
         for (const IfClause& c : i.clauses) {
             ExprPtr cond = expr(c.cond);
             ok = ok && cond;
-            clauses.push_back(tq::IfClause{std::move(cond), line(c.pos), subBlock(c.body)});
+            clauses.push_back(tq::IfClause{std::move(cond), line(c.pos), subBlock(c.body, s.pos)});
         }
-        const uint32_t elseBlock = i.elseBody ? subBlock(i.elseBody) : NO_BLOCK;
+        const uint32_t elseBlock = i.elseBody ? subBlock(i.elseBody, s.pos) : NO_BLOCK;
         if (ok) b.addExecNode(ComplexIfThen::make(at, std::move(clauses), elseBlock, line(i.elseLine)));
         return;
     }
@@ -109,9 +109,9 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
                 ok = ok && first && (!t.second || second);
                 tests.push_back(tq::CaseTest{CaseType(t.test), std::move(first), std::move(second)});
             }
-            cases.push_back(CaseLine{line(c.pos), subBlock(c.body), std::move(tests)});
+            cases.push_back(CaseLine{line(c.pos), subBlock(c.body, s.pos), std::move(tests)});
         }
-        const uint32_t elseBlock = sel.elseBody ? subBlock(sel.elseBody) : NO_BLOCK;
+        const uint32_t elseBlock = sel.elseBody ? subBlock(sel.elseBody, s.pos) : NO_BLOCK;
         if (ok)
             b.addExecNode(SelectCase::make(at, std::move(test), std::move(cases), line(sel.endLine), elseBlock,
                                            line(sel.elseLine)));
@@ -120,7 +120,7 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
     case StmtKind::Do: {
         const auto& d = static_cast<const DoStmt&>(s);
         ExprPtr cond = d.cond ? expr(d.cond) : nullptr;
-        const uint32_t body = subBlock(d.body);
+        const uint32_t body = subBlock(d.body, s.pos);
         if (d.cond && !cond) return;
         b.addExecNode(DoLoop::make(at, static_cast<DoLoopForm>(d.form), body, std::move(cond)));
         return;
@@ -131,7 +131,7 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
         ExprPtr start = expr(f.start);
         ExprPtr end = f.end ? expr(f.end) : nullptr;
         ExprPtr step = f.step ? expr(f.step) : nullptr;
-        const uint32_t body = subBlock(f.body);
+        const uint32_t body = subBlock(f.body, s.pos);
         if (!var || !start || (f.end && !end) || (f.step && !step) || body == NO_BLOCK) return;
         if (f.each == ForKind::Standard)
             b.addExecNode(ForNext::make(at, body, std::move(var), std::move(start), std::move(end), std::move(step),
@@ -179,7 +179,7 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
     }
     case StmtKind::Try: {
         const auto& t = static_cast<const TryStmt&>(s);
-        const uint32_t body = subBlock(t.body);
+        const uint32_t body = subBlock(t.body, s.pos);
         std::vector<tq::CatchClause> catches;
         for (const CatchClause& c : t.catches) {
             if (!c.name.empty()) {
@@ -189,7 +189,7 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
                     if (Lower(known) == key) spell(known);
             }
             const uint16_t name = c.name.empty() ? kCatchAll : id(c.name, c.pos);
-            const uint32_t block = subBlock(c.body, [&](BlockBuildRep& cb) {
+            const uint32_t block = subBlock(c.body, c.pos, [&](BlockBuildRep& cb) {
                 // A Catch body's parameters receive the exception's
                 // arguments; they belong to that body alone.
                 for (const Param& p : c.params) {
@@ -217,7 +217,7 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
     case StmtKind::With: {
         const auto& w = static_cast<const WithStmt&>(s);
         ExprPtr object = expr(w.object);
-        const uint32_t body = subBlock(w.body);
+        const uint32_t body = subBlock(w.body, s.pos);
         if (object) b.addExecNode(WithBlock::make(at, body, std::move(object)));
         return;
     }

@@ -93,7 +93,10 @@ private:
 }  // namespace
 
 MemberPtr MakeLocalValue(InterObjRep& locals, Field& f, SignatureRep& owner) {
-    if (!f.isInterDataField() || f.isByReference() || f.isConst() || !locals.isLocalVarCopy()) return MemberPtr();
+    // An array's type carries its element type: its elements are reached
+    // through the array field with their indices, never as one datum.
+    if (!f.isInterDataField() || f.isArrayData() || f.isByReference() || f.isConst() || !locals.isLocalVarCopy())
+        return MemberPtr();
     switch (f.type() & IDT_TYPEMASK) {
         case IDT_SHORT: return MemberPtr(new LocalValue<int16_t, IDT_SHORT>(locals, f, owner));
         case IDT_LONG: return MemberPtr(new LocalValue<int32_t, IDT_LONG>(locals, f, owner));

@@ -40,7 +40,7 @@ TEST_F(Immediate, StatementsRunInTheObjectsContext) {
 
 TEST_F(Immediate, ExpressionsGiveTheirValues) {
     EXPECT_EQ(value("Twice(5) + 1")->as<int32_t>(), 11);
-    EXPECT_EQ(value("\"a\" & Len(\"xyz\")")->as<ValString>(), ValString("a3"));
+    EXPECT_STREQ(static_cast<const char*>(value("\"a\" & Len(\"xyz\")")->as<ValString>()), "a3");
 }
 
 TEST_F(Immediate, ErrorsAreCompileErrorsWithTheirPositions) {

@@ -2,6 +2,8 @@
 // parameters by value and by reference, return values, and what they print.
 #include "tests/compiler/codegen/cgtest.h"
 
+#include <strings.h>
+
 namespace tq::compiler {
 namespace {
 
@@ -34,17 +36,17 @@ TEST_F(CompiledPrograms, StatementsRunAsWritten) {
         {"Dim i As Long, j As Long\nFor i = 1 To 3\n  For j = 1 To 3\n    If j = 2 Then Exit For\n    Print i; j; \" \";\n  Next\nNext\nPrint",
          "11 21 31 \n"},
         {"Dim x As Long\nFor x = 1 To 8\n  Select Case x\n    Case 1, 3 To 4\n      Print \"a\";\n    Case Is > 6\n      Print \"b\";\n    Case Else\n      Print \"c\";\n  End Select\nNext\nPrint",
-         "acaacabb\n"},
+         "acaaccbb\n"},
         {"Dim s As String\ns = \"x\"\nIf s = \"y\" Then\n  Print 1\nElseIf s = \"x\" Then\n  Print 2\nElse\n  Print 3\nEnd If", "2\n"},
         {"If 1 > 2 Then Print \"yes\" Else Print \"no\"", "no\n"},
-        {"Print \"a\", \"b\"; 1 + 2 * 3; -2 ^ 2; 7 \\ 2; 7 Mod 4; \"q\" & 5", "a             b7-4331q5\n"},
+        {"Print \"a\", \"b\"; 1 + 2 * 3; -2 ^ 2; 7 \\ 2; 7 Mod 4; \"q\" & 5", "a             b7-433q5\n"},
         {"Print (1 + 2) * 3; 2 ^ 3 ^ 2; Not 0; 5 And 3; True Or False", "964-11-1\n"},
         {"Print Len(\"hello\"); UCase$(\"ab\"); Mid(\"abcdef\", 2, 3); Abs(-2); IIf(1, \"t\", \"f\"); RGB(1, 2, 3)",
          "5ABbcd2t197121\n"},
         {"Const Limit = 3\nConst Name$ = \"n\" & \"m\"\nPrint Limit * 2; Name", "6nm\n"},
         {"Dim a(1 To 3) As Long, i As Long\nFor i = 1 To 3: a(i) = i * i: Next\nPrint a(1); a(2); a(3); LBound(a); UBound(a)",
          "14913\n"},
-        {"Dim a() As Long\nReDim a(2 To 4)\na(4) = 9\nReDim Preserve a(2 To 5)\nPrint a(4); UBound(a)", "95\n"},
+        {"Static a() As Long\nReDim a(2 To 4)\na(4) = 9\nReDim Preserve a(2 To 5)\nPrint a(4); UBound(a)", "95\n"},
         {"Try\n  Throw Oops(7, \"x\")\n  Print \"not here\"\nCatch Oops(n As Long, s As String)\n  Print \"caught\"; n; s\nEnd Try",
          "caught7x\n"},
         {"Try\n  Print 1 \\ 0\nCatch Other\n  Print \"no\"\nCatch\n  Print \"any\"\nEnd Try", "any\n"},
@@ -103,6 +105,24 @@ TEST_F(CompiledPrograms, WithAndMembersReachTheObjectsFields) {
 End Sub)"});
     addData(prog, "Total");
     EXPECT_EQ(run(prog, "Main"), "9-1-1\n");
+}
+
+TEST_F(CompiledPrograms, NamesWrittenInAnyCaseReachTheDeclaredField) {
+    InterObjRep* prog = object("Program", {});
+    addData(prog, "Total");
+    CodegenOptions options;
+    options.declaredSpelling = [](std::string_view n) {
+        const bool total = n.size() == 5 && strncasecmp(n.data(), "total", 5) == 0;
+        return total ? std::string_view("Total") : std::string_view();
+    };
+    prog->addField(CompileProcedure("Sub Main()\n  TOTAL = 2\n  total = total + 1\n  Print Me.total\nEnd Sub", "t.tqs",
+                                    options)
+                       .release());
+    EXPECT_EQ(run(prog, "Main"), "3\n");
+    // Without the module's spellings the name is another one, which the
+    // object does not have.
+    prog->addField(CompileProcedure("Sub Other()\n  total = 1\nEnd Sub", "t.tqs").release());
+    EXPECT_EQ(run(prog, "Other"), "error: Identifier 'total' was not found");
 }
 
 TEST_F(CompiledPrograms, StaticLocalsKeepTheirValuesBetweenCalls) {

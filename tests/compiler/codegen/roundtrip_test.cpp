@@ -98,17 +98,28 @@ TEST_F(RoundTrip, CorpusProceduresPrintAndCompileBackToTheSameCode) {
 TEST_F(RoundTrip, ProceduresPrintAsWrittenInTheirCanonicalForm) {
     // Text in the printer's own form prints back unchanged: comments and
     // blank lines where they stood, declarations as written, joined
-    // statements, one-line Ifs.
+    // statements, one-line Ifs, Case lines at the indentation of their
+    // Select, a separator ending a Print followed by a space.
     const char* cases[] = {
         "Sub Main()\n  Dim x As Long ' a counter\n\n  x = 1 : x = x + 1\n  Rem done\n  If x > 1 Then Print x Else Print -x\nEnd Sub\n",
-        "Function F#(ByVal a As Double, b() As Long) As Double\n  F = a * 2.5 + UBound(b)\nEnd Function\n",
-        "Sub S()\n  Try\n    Throw Oops(1, \"x\")\n  Catch Oops(n As Long, s As String)\n    Print n; s;\n  Catch\n    Throw\n  End Try\nEnd Sub\n",
-        "Sub S()\n  Select Case x\n    Case 1, 3 To 4, Is > 6\n      Print \"a\"\n    Case Else\n  End Select\n  For Each o In g\n  Next o\nEnd Sub\n",
+        "Function F#(ByVal a As Double, b() As Long)\n  F = a * 2.5 + UBound(b)\nEnd Function\n",
+        "Sub T()\n  Try\n    Throw Oops(1, \"x\")\n  Catch Oops(n As Long, s As String)\n    Print n; s; \n  Catch\n    Throw\n  End Try\nEnd Sub\n",
+        "Sub S()\n  Select Case x\n  Case 1, 3 To 4, Is > 6\n    Print \"a\"\n  Case Else\n  End Select\n  For Each o In g\n  Next o\nEnd Sub\n",
     };
     for (const char* text : cases) {
+        SCOPED_TRACE(text);
         std::unique_ptr<InterProcField> f = CompileProcedure(text, "t.tqs");
         EXPECT_EQ(WithoutCr(f->getSource()), text);
     }
+}
+
+TEST_F(RoundTrip, NamesPrintInTheSpellingOfTheirDeclaration) {
+    // The declaration's spelling wins even below the first use; the
+    // declaration's own line is kept as written.
+    std::unique_ptr<InterProcField> f =
+        CompileProcedure("Sub U(Limit As Long)\n  count = LIMIT\n  Dim Count As Long\n  Print COUNT\nEnd Sub\n", "t.tqs");
+    EXPECT_EQ(WithoutCr(f->getSource()),
+              "Sub U(Limit As Long)\n  Count = Limit\n  Dim Count As Long\n  Print Count\nEnd Sub\n");
 }
 
 }  // namespace
