@@ -35,9 +35,17 @@ namespace tq {
 
 inline int16_t LowShort(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
 
+// A Double as a Single, rounded to nearest as the hardware does: a value
+// past the largest Single but nearer to it than to the next power of two
+// (the shortest text of the largest Single, "3.4028235e38", is one) is that
+// Single; from half a unit beyond it on, the infinity of its sign. The bounds
+// are explicit because converting an out-of-range double is undefined.
 inline float NarrowToFloat(double d) {
-    if (d > FLT_MAX) return std::numeric_limits<float>::infinity();
-    if (d < -FLT_MAX) return -std::numeric_limits<float>::infinity();
+    constexpr double kRoundsToInfinity = 0x1.ffffffp127;  // FLT_MAX + half its ulp
+    if (d >= kRoundsToInfinity) return std::numeric_limits<float>::infinity();
+    if (d <= -kRoundsToInfinity) return -std::numeric_limits<float>::infinity();
+    if (d > FLT_MAX) return FLT_MAX;
+    if (d < -FLT_MAX) return -FLT_MAX;
     return static_cast<float>(d);  // NaN stays NaN
 }
 

@@ -691,13 +691,7 @@ void InterObjRep::addField(Field* f, Value* init, int prepend) {
     FieldPtr hold(f);
     if (!isPropertyAddAllowed()) throw AccessDenied("InterObjRep::addField()", 32755);
     if (isProto()) {
-        std::vector<SignatureRep*> sigs;
-        signature()->collectSubtree(sigs);
-        for (size_t i = 1; i < sigs.size(); ++i) {
-            Field* theirs = sigs[i]->fields().pvalue(f->name());
-            if (theirs && (!f->isMethod() || !theirs->isMethod()))
-                throw CollisionOnChild("InterobjRep::addField()");
-        }
+        checkNoChildDefines(f->name(), f->isMethod(), "InterobjRep::addField()");
         signature()->addField(f, init, prepend);
         return;
     }
@@ -708,6 +702,18 @@ void InterObjRep::addField(Field* f, Value* init, int prepend) {
     } catch (...) {
         undiscriminateProto();
         throw;
+    }
+}
+
+// A name this prototype gives a field must not be a field of a child
+// signature already: the child's field would hide it there (two methods of
+// one name are an override, which is allowed).
+void InterObjRep::checkNoChildDefines(const char* name, bool isMethod, const char* where) const {
+    std::vector<SignatureRep*> sigs;
+    signature()->collectSubtree(sigs);
+    for (size_t i = 1; i < sigs.size(); ++i) {
+        Field* theirs = sigs[i]->fields().pvalue(name);
+        if (theirs && (!isMethod || !theirs->isMethod())) throw CollisionOnChild(where);
     }
 }
 
@@ -753,6 +759,7 @@ void InterObjRep::renameField(const InterObjRep* embedded, const char* newName) 
     if (std::strcmp(f->name(), newName) == 0) return;
     if (isClone() || owner != signature()) throw CollisionOnParent("InterObjRep::renameField()");
     if (findField(newName)) throw CollisionOnParent("InterObjRep::renameField()");
+    checkNoChildDefines(newName, false, "InterObjRep::renameField()");
     signature()->renameField(f, newName);
     StoreApplication::EmbedRenamed(InterObj(const_cast<InterObjRep*>(embedded)));
 }

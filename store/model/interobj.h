@@ -410,6 +410,9 @@ protected:
               tInterObjType kind);
     // Undoes what init did when it fails part way.
     void abandon();
+    // CollisionOnChild (naming `where`) when a child signature has a field
+    // `name` that a new field of this prototype would clash with.
+    void checkNoChildDefines(const char* name, bool isMethod, const char* where) const;
     // True when the signature came through a signature proxy.
     bool readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind);
     void writeBody(OCLStream& out, uint32_t kind);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 #include "store/idtype.h"
+#include "store/valconv.h"
 
 namespace tq {
 
@@ -184,11 +184,7 @@ ValStringRep::operator float() const {
     const char* end = nullptr;
     const double d = CStrToD(text_.c_str(), &end);
     if (*end != '\0') throw ConvertFailed("ValStringRep::operator float()", IDT_FLOAT);
-    // Past the largest float the value is the infinity of its sign, not an
-    // undefined conversion.
-    if (std::fabs(d) > FLT_MAX && std::isfinite(d))
-        return d < 0 ? -HUGE_VALF : HUGE_VALF;
-    return static_cast<float>(d);
+    return NarrowToFloat(d);
 }
 
 ValStringRep::operator double() const {

@@ -305,8 +305,9 @@ TEST_F(Objects, RenamingAnEmbedRenamesItsFieldOnTheHost) {
     EXPECT_EQ(form->findField("Button1"), nullptr);
 }
 
-// A name a field of the host already has, its own or inherited, is refused;
-// the embed and the field that has the name stay as they were.
+// A name a field of the host already has, its own or inherited, or that a
+// child prototype of the host defines, is refused; the embed and the field
+// that has the name stay as they were.
 TEST_F(Objects, RenamingAnEmbedOntoANameAFieldHasIsRefusedAndChangesNothing) {
     InterObj base(named("Base"));
     addData(base.get(), "Inherited", IDT_LONG);
@@ -314,11 +315,13 @@ TEST_F(Objects, RenamingAnEmbedOntoANameAFieldHasIsRefusedAndChangesNothing) {
     addData(form.get(), "Own", IDT_STRING);
     form->addField(new EmbedObjField("Button1", nullptr));
     form->addField(new EmbedObjField("Button2", nullptr));
+    InterObj special(InterObjRep::NewNamed("Special", form.get(), DETACHED_MODULE, IOT_ORDINARY));
+    addData(special.get(), "OnChild", IDT_LONG);
     InterObj embedded;
     ASSERT_TRUE(ObjectStore::find("Form1.Button1", embedded));
-    for (const char* taken : {"Own", "Inherited", "Button2"}) {
+    for (const char* taken : {"Own", "Inherited", "Button2", "OnChild"}) {
         SCOPED_TRACE(taken);
-        EXPECT_THROW(embedded->renameObject(taken), CollisionOnParent);
+        EXPECT_THROW(embedded->renameObject(taken), FieldCollision);
         EXPECT_EQ(embedded->alias(), "Form1.Button1");
         EXPECT_EQ(form->findField(embedded.get()), form->findField("Button1"));
     }

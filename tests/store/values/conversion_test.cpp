@@ -77,17 +77,19 @@ TEST(ValueConversion, OutOfRangeNumbersConvertToDefinedValues) {
 }
 
 // The largest Single is a Single, whether it comes as a Double, written into
-// a Single or read from its text; only beyond it does a value overflow, to
-// the infinity of its own sign.
+// a Single or read from its text (also its shortest text, which is a little
+// larger); only from half a unit beyond it does a value overflow, to the
+// infinity of its own sign.
 TEST(ValueConversion, TheLargestSingleStaysFiniteAndBeyondItEachSignOverflowsToItsOwnInfinity) {
     const float largest = std::numeric_limits<float>::max();
     const float inf = std::numeric_limits<float>::infinity();
     const struct {
         float sign;
         const char* largestText;
+        const char* shortestText;
         const char* beyondText;
-    } rows[] = {{1.0f, "3.4028234663852886e38", "1e300"},
-                {-1.0f, "-3.4028234663852886e38", "-1e300"}};
+    } rows[] = {{1.0f, "3.4028234663852886e38", "3.4028235e38", "1e300"},
+                {-1.0f, "-3.4028234663852886e38", "-3.4028235e38", "-1e300"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.beyondText);
         const double edge = static_cast<double>(row.sign * largest);
@@ -98,6 +100,9 @@ TEST(ValueConversion, TheLargestSingleStaysFiniteAndBeyondItEachSignOverflowsToI
         *s = *Dbl(edge);
         EXPECT_EQ(s->as<float>(), row.sign * largest);
         EXPECT_EQ(Str(row.largestText)->as<float>(), row.sign * largest);
+        EXPECT_EQ(Str(row.shortestText)->as<float>(), row.sign * largest);
+        EXPECT_EQ(Dbl(row.sign * 0x1.fffffefffffffp127)->as<float>(), row.sign * largest);
+        EXPECT_EQ(Dbl(row.sign * 0x1.ffffffp127)->as<float>(), row.sign * inf);
 
         EXPECT_EQ(Dbl(edge * 2)->as<float>(), row.sign * inf);
         EXPECT_EQ(Str(row.beyondText)->as<float>(), row.sign * inf);
