@@ -1,18 +1,17 @@
 // Reading a text module into the store: the module level of the language
 // (enumerations, objects and their members) built through the store's
 // public builders. Procedures go through the code generator.
-#include <cstdio>
 #include <fstream>
-#include <map>
 #include <iterator>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "compiler/codegen.h"
 #include "compiler/compileerror.h"
 #include "compiler/parse.h"
 #include "compiler/textmod.h"
-#include "compiler/codegen.h"
 
 namespace tq::compiler {
 
