@@ -1025,7 +1025,8 @@ InterObjRep* InterObjRep::bind(ValueList* args) {
     convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
     InterObjRep* w = NewCopy(*this, DETACHED_MODULE, IOT_WORKER);
     try {
-        bindFields(*w, *args);
+        // No list: the counts matched, so there is nothing to bind.
+        if (args) bindFields(*w, *args);
     } catch (...) {
         w->destroy();
         throw;
@@ -1042,7 +1043,7 @@ bool InterObjRep::bindInto(ValueList* args, InterObjRep& w) {
     SignatureRep* s = signature();
     try {
         s->fieldConstructors(w);
-        bindFields(w, *args);
+        if (args) bindFields(w, *args);
     } catch (...) {
         w.releaseWorkerData();
         throw;
