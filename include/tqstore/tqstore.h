@@ -52,6 +52,7 @@
 #include "store/interp/intfuncs.h"
 #include "store/interp/keytab.h"
 #include "store/interp/mathfunc.h"
+#include "store/interp/nodechk.h"
 #include "store/interp/print.h"
 #include "store/interp/redim.h"
 #include "store/interp/sigtext.h"
