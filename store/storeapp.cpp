@@ -271,6 +271,36 @@ ObjectStore* DefaultStoreApplication::makeStore(OCLStorage* storage) {
     return new DefaultObjectStore(storage);
 }
 
+namespace {
+// Constant-initialised, so a registration made while another library's
+// statics are set up finds it ready.
+const TextModuleHandler* textModuleHandler = nullptr;
+}  // namespace
+
+void DefaultStoreApplication::SetTextModuleHandler(const TextModuleHandler* handler) {
+    textModuleHandler = handler;
+}
+
+const TextModuleHandler* DefaultStoreApplication::GetTextModuleHandler() { return textModuleHandler; }
+
+int DefaultStoreApplication::canLoadText() {
+    return textModuleHandler && textModuleHandler->load && textModuleHandler->save ? 1 : 0;
+}
+
+void DefaultStoreApplication::loadText(const char* path, InterObj&) {
+    if (!canLoadText()) throw StoreException("Text load is not enabled.");
+    // The store has made the new module current before it asks.
+    textModuleHandler->load(path, ObjectStore::OpenModule());
+}
+
+void DefaultStoreApplication::saveText(const char* path, unsigned char module) {
+    if (!canLoadText()) {
+        StoreApplication::saveText(path, module);
+        return;
+    }
+    textModuleHandler->save(path, module);
+}
+
 Printable* DefaultStoreApplication::getCurrentPrintable() {
     // One sink for the process: its column is where the output stands,
     // whichever application object writes next.

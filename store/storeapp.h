@@ -189,9 +189,24 @@ private:
     uint8_t flags_ = kHandleExceptions | kAlterMessageLoop;
 };
 
+// How a text module is read into a module and written back. The store has
+// no compiler of its own: a compiler library linked into the program fills
+// this in (tqcompile does it with tq::compiler::EnableTextModules()), and
+// the default application then loads and saves text modules through it.
+// Keeping the store ignorant of the compiler keeps the layering one way:
+// the compiler builds on the store, never the reverse.
+struct TextModuleHandler {
+    // Compiles the text module at path into module (the module being
+    // opened); throws a StoreException carrying every error.
+    void (*load)(const char* path, unsigned char module);
+    // Writes module as a text module to path.
+    void (*save)(const char* path, unsigned char module);
+};
+
 // The minimal application TessaroInitializer makes on request: plain store
 // objects, quitting left to the program, and Print writing to standard
 // output (TextPrintable's layout) unless the host gives it another sink.
+// It loads and saves text modules when a handler is registered.
 class DefaultStoreApplication : public StoreApplication {
 public:
     DefaultStoreApplication();
@@ -199,6 +214,14 @@ public:
     void appQuit() override;
     ObjectStore* makeStore(OCLStorage* storage) override;
     Printable* getCurrentPrintable() override;
+    int canLoadText() override;
+    void loadText(const char* path, InterObj& module) override;
+    void saveText(const char* path, unsigned char module) override;
+
+    // The handler every default application uses from now on (null: text
+    // modules are not enabled). The handler must outlive its registration.
+    static void SetTextModuleHandler(const TextModuleHandler* handler);
+    static const TextModuleHandler* GetTextModuleHandler();
 
     // Print writes to sink from now on (the host keeps it alive while it is
     // set); null goes back to standard output.

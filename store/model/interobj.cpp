@@ -1078,9 +1078,6 @@ void InterObjRep::checkBindings(ValueList* args) {
 }
 
 InterObjRep* InterObjRep::bind(ValueList* args) {
-    // A call without an argument list binds as one with an empty list.
-    ValueList none;
-    if (!args) args = &none;
     convertArguments(args, [](InterDataField& f, Value* v) { f.checkBinding(v); });
     InterObjRep* w = NewCopy(*this, DETACHED_MODULE, IOT_WORKER);
     try {

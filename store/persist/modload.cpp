@@ -249,11 +249,23 @@ ObjectStore* ObjectStore::LoadTextModule(const char* path, int32_t readOnly) {
     if (full.size() >= kMaxPath) throw StoreException("Path is longer than MAX_PATH");
     const tModuleIndex m = LoadModule(nullptr, 1, 0);
     ObjectStore* s = module[m];
+    bool failed = false;
+    std::string reason;
     try {
         InterObj compiled;
         StoreApplication::LoadText(full.c_str(), compiled);
+    } catch (const std::exception& e) {
+        failed = true;
+        reason = e.what();
     } catch (...) {
-        const std::string text = "Unload module: " + full + "?";
+        failed = true;
+    }
+    if (failed) {
+        // What the compiler reported stands before the question: the user
+        // asked to give the module up must see why it failed, and nothing
+        // else shows the errors once the failure is swallowed here.
+        std::string text = reason.empty() ? std::string() : reason + "\n\n";
+        text += "Unload module: " + full + "?";
         if (StoreApplication::MessageBox(nullptr, text.c_str(), "Load text module error",
                                          kUnloadQuestionStyle) == IDYES) {
             UnloadModule(m);

@@ -469,7 +469,8 @@ TEST_F(Loading, ATextModuleThatFailsToCompileIsUnloadedWhenTheUserSaysSo) {
     EXPECT_EQ(ObjectStore::LoadModule(text.c_str(), 0, 0), DETACHED_MODULE);
     EXPECT_EQ(ObjectStore::ModuleCount(), 0);
     ASSERT_GE(Events().size(), 3u);
-    EXPECT_EQ(Events()[1], "Load text module error|Unload module: " + text + "?|8228");
+    // The compiler's errors come before the question.
+    EXPECT_EQ(Events()[1], "Load text module error|syntax error\n\nUnload module: " + text + "?|8228");
     EXPECT_EQ(Events().back(), "moduleUnloaded");
 
     // In a list, the module the user gave up is 254.

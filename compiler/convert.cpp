@@ -1,0 +1,55 @@
+#include "compiler/convert.h"
+
+#include <filesystem>
+
+#include <tqstore/tqstore.h>
+
+#include "compiler/textmod.h"
+
+namespace tq::compiler {
+
+namespace {
+
+// Unloads the module it was given when the scope ends.
+class LoadedModule {
+public:
+    explicit LoadedModule(tModuleIndex m) : m_(m) {}
+    ~LoadedModule() {
+        if (ObjectStore::ValidIndex(m_)) ObjectStore::UnloadModule(m_);
+    }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+    tModuleIndex index() const { return m_; }
+
+private:
+    tModuleIndex m_;
+};
+
+}  // namespace
+
+void ConvertTextToBinary(const std::string& textPath, const std::string& binaryPath) {
+    LoadedModule module(ObjectStore::LoadModule(nullptr, 1, 0));
+    if (!ObjectStore::ValidIndex(module.index())) throw StoreException("Could not make a module to compile into.");
+    LoadTextModuleFile(textPath, module.index());
+    // SaveAs writes into an existing file only through a new one; the old
+    // binary module goes first so that a stale file never survives.
+    std::error_code ec;
+    std::filesystem::remove(binaryPath, ec);
+    ObjectStore::SaveAs(module.index(), binaryPath.c_str(), 0);
+}
+
+void ConvertBinaryToText(const std::string& binaryPath, const std::string& textPath) {
+    const tModuleIndex loaded = ObjectStore::FindModule(binaryPath.c_str());
+    if (ObjectStore::ValidIndex(loaded)) {
+        SaveTextModuleFile(textPath, loaded);
+        return;
+    }
+    if (!std::filesystem::exists(binaryPath))
+        throw StoreException(("Could not open module: " + binaryPath).c_str());
+    LoadedModule module(ObjectStore::LoadModule(binaryPath.c_str(), 0, 1));
+    if (!ObjectStore::ValidIndex(module.index()))
+        throw StoreException(("Could not open module: " + binaryPath).c_str());
+    SaveTextModuleFile(textPath, module.index());
+}
+
+}  // namespace tq::compiler

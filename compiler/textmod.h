@@ -1,0 +1,65 @@
+// Text modules (.tqs): a module as text a person edits and keeps under
+// version control, read into the store and written back from it.
+//
+//   tModuleIndex m = ObjectStore::LoadModule(nullptr, 1, 0);   // an empty module
+//   LoadTextModule(text, "shapes.tqs", m);                       // CompileError on failure
+//   std::string again = TextModuleText(m);                       // the saver's text
+//
+// Reading (textload.cpp), in this order, so that every name a member uses
+// exists when the member is made:
+//  1. every enumeration of the file;
+//  2. every object, each after the objects it is made from: its From
+//     prototype, the types of its embedded objects ("Type X From P", "Dim
+//     x As New P") and the objects its initial values name, when they are
+//     declared in the same file (a prototype in another loaded module is
+//     found by name);
+//  3. within an object, its members in the order written: fields in their
+//     declaration forms, events, Declare lines (kept as declarations: a
+//     call to one reports that it is not compiled), initial values,
+//     procedures (through the code generator) and embedded objects.
+// A file with errors is reported whole: every error of the parse, or every
+// error found while building (up to kMaxDiagnostics), in one CompileError.
+// What was built before the errors stays in the module; the caller unloads
+// the module (the store's text-module path asks the user first).
+//
+// Writing (textsave.cpp) gives the same form back from the store: the
+// module's enumerations, then its static objects in dependency order, each
+// with its own declarations, events, the initial values that differ from
+// its prototype's (for a root prototype: from a new object's), its
+// procedures as the store prints them and its embedded objects. Lines end
+// with LF. A file the saver wrote reads back and saves byte for byte the
+// same. Comments outside procedures are not kept by the store, so a
+// hand-written file loses them on its first save.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <tqstore/tqstore.h>
+
+namespace tq::compiler {
+
+// Builds the text of a module into module m, which becomes the module being
+// opened while it runs (and is restored after). fileName names the text in
+// errors. Throws CompileError with every error.
+void LoadTextModule(std::string_view source, std::string_view fileName, tModuleIndex m);
+
+// Reads the file at path and loads it as above; a file that cannot be read
+// throws StoreException "Could not read text module: <path>".
+void LoadTextModuleFile(const std::string& path, tModuleIndex m);
+
+// The text of module m in the text-module form.
+std::string TextModuleText(tModuleIndex m);
+
+// Writes TextModuleText(m) to path through a temporary file beside it, so
+// that a failed write leaves the old file as it was; a failure throws
+// StoreException "Could not save text module: <path>".
+void SaveTextModuleFile(const std::string& path, tModuleIndex m);
+
+// Makes every DefaultStoreApplication load and save text modules with this
+// compiler, so that ObjectStore::LoadModule("x.tqs", ...) and
+// ObjectStore::SaveAs(m, "x.tqs", 1) work. A program linked with tqcompile
+// calls it once before loading modules; calling it again does nothing more.
+void EnableTextModules();
+
+}  // namespace tq::compiler

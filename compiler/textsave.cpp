@@ -1,0 +1,322 @@
+// Writing a module as a text module: what textload.cpp reads, produced
+// from the store.
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "compiler/textmod.h"
+
+namespace tq::compiler {
+
+namespace {
+
+constexpr const char* kStep = "  ";
+
+// Appends text (lines ending in "\r\n" or "\n") one line at a time, each
+// indented and ending in "\n"; empty lines stay empty.
+void AppendLines(std::string& out, std::string_view text, const std::string& indent) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) out += indent;
+        out += line;
+        out += '\n';
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+}
+
+// A number the compiler reads back to the same value: the shortest text
+// that does, with a decimal point when a whole number would be too large
+// for a Long literal.
+template <class T>
+std::string NumberText(T v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    std::string s(buf, r.ptr);
+    if (s.find_first_of(".e") == std::string::npos && (v > 2147483647.0 || v < -2147483648.0)) s += ".0";
+    return s;
+}
+
+// The text of one value as an initial value reads it.
+std::string ValueText(Field& f, InterObjRep& obj, SignatureRep& owner) {
+    const IdType t = static_cast<IdType>(f.type() & IDT_TYPEMASK);
+    if (t == IDT_OBJECT) {
+        InterObj o;
+        f.get(o, obj, owner);
+        if (o.isNull()) return "Nothing";
+        const std::string alias = o->alias();
+        // An object without a name (a generated alias) belongs to this run
+        // only; a text module cannot name it.
+        return InterObjRep::isAlias(alias.c_str()) ? std::string("Nothing") : alias;
+    }
+    if (f.isEnumeration()) {
+        int32_t v = 0;
+        f.get(v, obj, owner);
+        const EnumRep* e = f.enumeration();
+        if (const EnumEntry* entry = e ? e->entries().findValue(v) : nullptr) return entry->name;
+        return std::to_string(v);
+    }
+    switch (t) {
+        case IDT_SHORT:
+        case IDT_LONG: {
+            int32_t v = 0;
+            f.get(v, obj, owner);
+            return std::to_string(v);
+        }
+        case IDT_FLOAT: {
+            float v = 0;
+            f.get(v, obj, owner);
+            if (std::isfinite(v)) return NumberText(v);
+            break;
+        }
+        case IDT_DOUBLE: {
+            double v = 0;
+            f.get(v, obj, owner);
+            if (std::isfinite(v)) return NumberText(v);
+            break;
+        }
+        default:
+            break;
+    }
+    // Texts, amounts of money and numbers no literal can write go as a
+    // quoted text, which the field converts back when it is set.
+    ValString text;
+    f.get(text, obj, owner);
+    const char* c = text;
+    return MakePrintableString(c ? c : "");
+}
+
+// What a new object's field holds before anything is set.
+bool IsDefaultText(Field& f, const std::string& text) {
+    const IdType t = static_cast<IdType>(f.type() & IDT_TYPEMASK);
+    if (t == IDT_OBJECT) return text == "Nothing";
+    if (t == IDT_STRING) return text == "\"\"";
+    if (f.isEnumeration()) {
+        const EnumRep* e = f.enumeration();
+        const EnumEntry* zero = e ? e->entries().findValue(0) : nullptr;
+        return text == (zero ? zero->name : std::string("0"));
+    }
+    return text == "0" || text == "\"0\"";
+}
+
+bool Unloadable(Field& f) {
+    return f.isData() && !f.isReadOnly() && !f.isConst() && !f.isEmbed() && !f.isArrayData() &&
+           !f.isByReference() && !f.isCompDataField();
+}
+
+InterObjRep* EmbeddedObject(Field& f, InterObjRep& obj) {
+    SignatureRep* owner = nullptr;
+    if (!obj.signature() || obj.signature()->findField(f.name(), owner, 0) != &f) return nullptr;
+    InterObj e;
+    f.get(e, obj, *owner);
+    return e.get();
+}
+
+// Whether obj holds the signature it is the prototype of (its fields and
+// events are its own declarations).
+bool OwnsSignature(InterObjRep& obj) {
+    SignatureRep* sig = obj.signature();
+    return sig && obj.isProto() && sig->protoObject() == &obj;
+}
+
+class Writer {
+public:
+    std::string out;
+
+    void object(InterObjRep& obj) {
+        std::string from;
+        if (InterObjRep* proto = prototypeOf(obj)) {
+            const char* n = proto->name();
+            if (n && *n) from = std::string(" From ") + n;
+        }
+        out += std::string("Begin Object ") + obj.name() + from + "\n";
+        body(obj, kStep);
+        out += "End Object\n";
+    }
+
+    void enumeration(const EnumRep& e) {
+        out += std::string("Enum ") + e.name() + "\n";
+        const EnumEntryList& entries = e.entries();
+        for (int32_t i = 0; i < entries.count(); ++i)
+            out += std::string(kStep) + entries.at(i).name + " = " + std::to_string(entries.at(i).value) + "\n";
+        out += "End Enum\n";
+    }
+
+private:
+    // The object obj is made from: the prototype of its signature's parent
+    // for a prototype, its prototype for a clone; null for a root.
+    static InterObjRep* prototypeOf(InterObjRep& obj) {
+        SignatureRep* sig = obj.signature();
+        if (!sig) return nullptr;
+        if (OwnsSignature(obj)) return sig->parent() ? sig->parent()->protoObject() : nullptr;
+        return obj.protoObject();
+    }
+
+    // baseline: what obj's values are compared with when it does not own
+    // its signature (null: its prototype).
+    void body(InterObjRep& obj, const std::string& indent, InterObjRep* baseline = nullptr) {
+        SignatureRep* sig = obj.signature();
+        if (!sig) return;
+        const bool own = OwnsSignature(obj);
+        std::vector<InterProcField*> procedures;
+        std::vector<std::pair<Field*, InterObjRep*>> embedded;
+        if (own) {
+            const FieldPtrList& fields = sig->fields();
+            for (size_t i = 0; i < fields.length(); ++i) {
+                Field* f = fields.at(i);
+                if (f->isMethod()) {
+                    if (auto* p = dynamic_cast<InterProcField*>(f)) procedures.push_back(p);
+                    continue;
+                }
+                if (f->isCompDataField()) continue;
+                if (f->isEmbed()) {
+                    InterObjRep* e = EmbeddedObject(*f, obj);
+                    if (e && OwnsSignature(*e)) {
+                        embedded.emplace_back(f, e);
+                        continue;
+                    }
+                }
+                std::string decl;
+                f->declarationText(decl, &obj);
+                if (!decl.empty()) AppendLines(out, decl, indent);
+            }
+            const EventDefPtrList& events = sig->events();
+            for (size_t i = 0; i < events.length(); ++i) {
+                const EventDef* e = events.at(i);
+                std::string line = std::string("Event ") + e->name() + e->args();
+                if (e->returnsValue())
+                    line += std::string(" As ") + IdTypeString(static_cast<IdType>(e->returnsValue())).string();
+                AppendLines(out, line, indent);
+            }
+        }
+        if (own || !baseline) baseline = own ? (sig->parent() ? sig->parent()->protoObject() : nullptr) : obj.protoObject();
+        values(obj, baseline, indent);
+        for (InterProcField* p : procedures) AppendLines(out, p->getSource(), indent);
+        for (const auto& [f, e] : embedded) {
+            std::string decl;
+            f->declarationText(decl, &obj);
+            AppendLines(out, decl, indent);
+            body(*e, indent + kStep);
+            AppendLines(out, "End Type", indent);
+        }
+        embeddedValues(obj, baseline, embedded, indent);
+    }
+
+    // The values that differ from what the object starts with: its
+    // prototype's (or its parent prototype's for inherited fields), else a
+    // new object's. The root signature's fields come first.
+    void values(InterObjRep& obj, InterObjRep* baseline, const std::string& indent) {
+        SignatureRep* sig = obj.signature();
+        std::vector<SignatureRep*> chain;
+        for (SignatureRep* s = sig; s; s = s->parent()) chain.insert(chain.begin(), s);
+        for (SignatureRep* s : chain) {
+            const FieldPtrList& fields = s->fields();
+            for (size_t i = 0; i < fields.length(); ++i) {
+                Field* f = fields.at(i);
+                if (!Unloadable(*f)) continue;
+                SignatureRep* owner = nullptr;
+                if (sig->findField(f->name(), owner, 0) != f) continue;
+                const std::string mine = ValueText(*f, obj, *owner);
+                if (baseline && baseline != &obj && baseline->signature() && baseline->signature()->hasSignature(s)) {
+                    if (mine == ValueText(*f, *baseline, *owner)) continue;
+                } else if (IsDefaultText(*f, mine)) {
+                    continue;
+                }
+                AppendLines(out, "." + std::string(f->name()) + " = " + mine, indent);
+            }
+        }
+    }
+
+    // Embedded objects the object does not declare as prototypes of its
+    // own (inherited ones, embedded clones): only their values that differ
+    // from the same embedded object of the object's baseline (or from their
+    // prototype's), as "Type Name" ... "End Type" around them.
+    void embeddedValues(InterObjRep& obj, InterObjRep* baseline,
+                        const std::vector<std::pair<Field*, InterObjRep*>>& declared, const std::string& indent) {
+        std::vector<SignatureRep*> chain;
+        for (SignatureRep* s = obj.signature(); s; s = s->parent()) chain.insert(chain.begin(), s);
+        for (SignatureRep* s : chain) {
+            const FieldPtrList& fields = s->fields();
+            for (size_t i = 0; i < fields.length(); ++i) {
+                Field* f = fields.at(i);
+                if (!f->isEmbed()) continue;
+                bool isDeclared = false;
+                for (const auto& d : declared) isDeclared = isDeclared || d.first == f;
+                if (isDeclared) continue;
+                InterObjRep* e = EmbeddedObject(*f, obj);
+                if (!e || OwnsSignature(*e)) continue;
+                InterObjRep* theirs = nullptr;
+                if (baseline && baseline != &obj && baseline->signature() && baseline->signature()->hasSignature(s))
+                    theirs = EmbeddedObject(*f, *baseline);
+                Writer inner;
+                inner.body(*e, indent + kStep, theirs);
+                if (inner.out.empty()) continue;
+                AppendLines(out, std::string("Type ") + f->name(), indent);
+                out += inner.out;
+                AppendLines(out, "End Type", indent);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+std::string TextModuleText(tModuleIndex m) {
+    if (!ObjectStore::ValidIndex(m)) throw StoreException("There is no such module to write as text.");
+    Writer w;
+    bool first = true;
+    auto separate = [&] {
+        if (!first) w.out += '\n';
+        first = false;
+    };
+    if (DescriptionTable<EnumRep>* table = DescribedObjectNoDescriptor<EnumRep>::descriptionTable(m)) {
+        for (uint32_t i = 0; i < table->count(); ++i) {
+            if (!table->entry(i).exists()) continue;
+            EnumRep* e = DescribedObjectNoDescriptor<EnumRep>::fault(tDescriptor::Make(m, i));
+            if (!e) continue;
+            separate();
+            w.enumeration(*e);
+        }
+    }
+    GroupObjectList objects;
+    ObjectStore::GetStaticObjects(m, objects, 1);
+    for (size_t i = 0; i < objects.length(); ++i) {
+        InterObjRep* o = objects[i].get();
+        if (!o || !o->name()) continue;
+        separate();
+        w.object(*o);
+    }
+    return w.out;
+}
+
+void SaveTextModuleFile(const std::string& path, tModuleIndex m) {
+    const std::string text = TextModuleText(m);
+    // Written beside the file and renamed over it: a full disk or a crash
+    // leaves the old text whole.
+    const std::string temp = path + ".tmp";
+    bool ok = false;
+    {
+        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+        if (f) {
+            f.write(text.data(), static_cast<std::streamsize>(text.size()));
+            f.flush();
+            ok = f.good();
+        }
+    }
+    std::error_code ec;
+    if (ok) {
+        std::filesystem::rename(temp, path, ec);
+        ok = !ec;
+    }
+    if (!ok) {
+        std::filesystem::remove(temp, ec);
+        throw StoreException(("Could not save text module: " + path).c_str());
+    }
+}
+
+}  // namespace tq::compiler

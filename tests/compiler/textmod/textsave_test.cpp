@@ -1,0 +1,192 @@
+// Writing modules as text, the round trips between the forms, and the
+// default application's text modules.
+#include <filesystem>
+
+#include "tests/compiler/textmod/textmodtest.h"
+
+namespace tq::compiler::test {
+namespace {
+
+using Saving = TextModules;
+
+// A module the saver wrote: enumerations first, objects in dependency order,
+// one blank line between them.
+const char* const kSaved = R"(Enum Color
+  Red = 1
+  Green = 2
+End Enum
+
+Begin Object Part
+  Dim Caption As String
+  .Caption = "part"
+End Object
+
+Begin Object Shape
+  Dim Name As String
+  Dim Sides As Integer
+  Dim Fill As Color
+  Dim Ratio As Double
+  Dim Owner As Shape
+  Protected Secret As Long
+  Const Limit% = 10
+  Dim Grid(1 To 3, 4) As String
+  Dim Helper As New Part
+  Event Changed(Sides As Integer)
+  Event Closing() As Integer
+  .Name = "shape"
+  .Fill = Green
+  .Ratio = 0.1
+  Declare Function StrLen& Lib "libc.so.6" Alias "strlen" (ByVal s As String)
+  Sub Describe()
+    Print Name; " has "; Sides; " sides" ' aloud
+  End Sub
+  Type Label From Part
+    Dim Size As Integer
+    .Caption = "label"
+  End Type
+  Type Helper
+    .Caption = "helper"
+  End Type
+End Object
+
+Begin Object Square From Shape
+  .Name = "square"
+  .Sides = 4
+  .Owner = Shape
+  Type Label
+    .Size = 3
+  End Type
+End Object
+)";
+
+TEST_F(Saving, ASavedModuleLoadsAndSavesByteForByteTheSame) {
+    const tModuleIndex m = load(kSaved);
+    EXPECT_EQ(TextModuleText(m), kSaved);
+}
+
+TEST_F(Saving, AHandWrittenModuleSavesInTheCanonicalFormWhichThenStaysPut) {
+    const tModuleIndex m = load(R"(' comments outside procedures are not kept
+Begin Object Square From Shape
+   .Sides = 4
+End Object
+Begin Object Shape
+   Dim Sides As Integer
+   Dim Name As String
+   .Sides = 0
+   .Name = ""
+   Sub Hello()
+       Print "hi"
+   End Sub
+End Object
+)");
+    const std::string first = TextModuleText(m);
+    EXPECT_EQ(first, R"(Begin Object Shape
+  Dim Sides As Integer
+  Dim Name As String
+  Sub Hello()
+    Print "hi"
+  End Sub
+End Object
+
+Begin Object Square From Shape
+  .Sides = 4
+End Object
+)");
+    const tModuleIndex again = ObjectStore::LoadModule(nullptr, 1, 0);
+    ObjectStore::UnloadModule(m);
+    LoadTextModule(first, "again.tqs", again);
+    EXPECT_EQ(TextModuleText(again), first);
+}
+
+TEST_F(Saving, ValuesKeepEveryDigitAndEveryCharacter) {
+    // A long text is not cut and a double reads back to the same bits.
+    const std::string longText(2000, 'x');
+    const tModuleIndex m = load("Begin Object V\n  Dim S As String\n  Dim D As Double\n  Dim F As Single\n"
+                                "  .S = \"" + longText + "\"\n  .D = 0.12345678901234568\n  .F = 3.4e+38\n"
+                                "  Dim Big As Double\n  .Big = 12345678901234.0\nEnd Object\n");
+    const std::string saved = TextModuleText(m);
+    EXPECT_NE(saved.find(".S = \"" + longText + "\"\n"), std::string::npos);
+    EXPECT_NE(saved.find(".D = 0.12345678901234568\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(".F = 3.4e+38\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(".Big = 12345678901234.0\n"), std::string::npos) << saved;
+    const tModuleIndex again = ObjectStore::LoadModule(nullptr, 1, 0);
+    ObjectStore::UnloadModule(m);
+    LoadTextModule(saved, "again.tqs", again);
+    EXPECT_EQ(TextModuleText(again), saved);
+}
+
+TEST_F(Saving, TextToBinaryToTextGivesTheSameText) {
+    const std::string tqs = writeFile("shapes.tqs", kSaved);
+    const std::string qbo = dir_.file("shapes.qbo");
+    const std::string back = dir_.file("back.tqs");
+    ConvertTextToBinary(tqs, qbo);
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0) << "the conversion leaves nothing loaded";
+    ConvertBinaryToText(qbo, back);
+    EXPECT_EQ(readFile(back), kSaved);
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+}
+
+TEST_F(Saving, AConversionOfATextThatDoesNotCompileLeavesNoFileAndNoModule) {
+    const std::string tqs = writeFile("bad.tqs", "Begin Object A From Nowhere\nEnd Object\n");
+    const std::string qbo = dir_.file("bad.qbo");
+    EXPECT_THROW(ConvertTextToBinary(tqs, qbo), CompileError);
+    EXPECT_FALSE(std::filesystem::exists(qbo));
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    EXPECT_THROW(ConvertTextToBinary(dir_.file("missing.tqs"), qbo), StoreException);
+}
+
+TEST_F(Saving, TheDefaultApplicationLoadsAndSavesTextModulesThroughTheStore) {
+    const std::string tqs = writeFile("shapes.tqs", kSaved);
+    const tModuleIndex m = ObjectStore::LoadModule(tqs.c_str(), 0, 0);
+    ASSERT_TRUE(ObjectStore::ValidIndex(m));
+    EXPECT_TRUE(ObjectStore::ModuleIsText(m));
+    EXPECT_EQ(text("Square", "Name"), "square");
+    // Save writes the text back where it came from.
+    InterObjRep* square = object("Square");
+    SignatureRep* owner = nullptr;
+    square->signature()->findField("Sides", owner, 0)->set(int32_t(5), *square, *owner);
+    ObjectStore::Save(m);
+    std::string expected = kSaved;
+    expected.replace(expected.find(".Sides = 4"), 10, ".Sides = 5");
+    EXPECT_EQ(readFile(tqs), expected);
+    // Save as text elsewhere; then as binary, which reads back.
+    const std::string copy = dir_.file("copy.tqs");
+    ObjectStore::SaveAs(m, copy.c_str(), 1);
+    EXPECT_EQ(readFile(copy), expected);
+    const std::string qbo = dir_.file("copy.qbo");
+    ObjectStore::SaveAs(m, qbo.c_str(), 0);
+    EXPECT_FALSE(ObjectStore::ModuleIsText(m));
+    ObjectStore::UnloadModule(m);
+    const tModuleIndex b = ObjectStore::LoadModule(qbo.c_str(), 0, 0);
+    ASSERT_TRUE(ObjectStore::ValidIndex(b));
+    EXPECT_EQ(TextModuleText(b), expected);
+}
+
+TEST_F(Saving, ATextModuleThatFailsToCompileShowsEveryErrorBeforeTheQuestion) {
+    // The default application's box answers its default button, Yes: the
+    // module is unloaded and nothing is loaded.
+    const std::string tqs = writeFile("bad.tqs", "Begin Object A From Nowhere\nEnd Object\n"
+                                                 "Begin Object B\n  Dim V As Variant\nEnd Object\n");
+    testing::internal::CaptureStderr();
+    const tModuleIndex m = ObjectStore::LoadModule(tqs.c_str(), 0, 0);
+    const std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(m, DETACHED_MODULE);
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    EXPECT_NE(shown.find("Load text module error"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("bad.tqs:1:1: there is no object named 'Nowhere'"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("bad.tqs:4:"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Unload module: "), std::string::npos) << shown;
+}
+
+TEST_F(Saving, ATextModuleSavedOverAReadOnlyPlaceFailsAndKeepsTheOldFile) {
+    const tModuleIndex m = load("Begin Object A\nEnd Object\n");
+    const std::string blocked = dir_.file("no/such/folder/a.tqs");
+    EXPECT_THROW(SaveTextModuleFile(blocked, m), StoreException);
+    const std::string tqs = writeFile("old.tqs", "old text\n");
+    std::filesystem::create_directory(dir_.file("old.tqs.tmp"));
+    EXPECT_THROW(SaveTextModuleFile(tqs, m), StoreException);
+    EXPECT_EQ(readFile(tqs), "old text\n");
+}
+
+}  // namespace
+}  // namespace tq::compiler::test
