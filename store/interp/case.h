@@ -77,20 +77,25 @@ public:
     static constexpr uint32_t kFirstHead = 15;
     static constexpr uint32_t kFurtherHead = 7;
 
-    ECaseCompareType testType() const { return static_cast<ECaseCompareType>(LoadLE16(b_) & 0x7F); }
-    bool isFirstOfLine() const { return (LoadLE16(b_) & kFurtherTest) == 0; }
-    uint32_t size() const { return LoadLE32(b_ + 2); }
+    ECaseCompareType testType() const { return static_cast<ECaseCompareType>(LoadLE16(bytes()) & 0x7F); }
+    bool isFirstOfLine() const { return (LoadLE16(bytes()) & kFurtherTest) == 0; }
+    uint32_t size() const { return LoadLE32(bytes() + 2); }
     // First-of-line records only.
-    uint32_t block() const { return LoadLE32(b_ + 7); }
-    int32_t line() const { return static_cast<int32_t>(LoadLE32(b_ + 11)); }
+    uint32_t block() const { return LoadLE32(bytes() + 7); }
+    int32_t line() const { return static_cast<int32_t>(LoadLE32(bytes() + 11)); }
     const ExprNode* first() const {
-        return reinterpret_cast<const ExprNode*>(b_ + (isFirstOfLine() ? kFirstHead : kFurtherHead));
+        return reinterpret_cast<const ExprNode*>(bytes() + (isFirstOfLine() ? kFirstHead : kFurtherHead));
     }
     // The upper bound of a range; null for other tests.
     const ExprNode* second() const { return testType() == ECC_RANGE ? NextExpr(first()) : nullptr; }
-    const CaseClauseRec* next() const { return reinterpret_cast<const CaseClauseRec*>(b_ + size()); }
+    const CaseClauseRec* next() const { return reinterpret_cast<const CaseClauseRec*>(bytes() + size()); }
 
 private:
+    // A record is longer than the head this class declares (a first-of-line
+    // record has 15 bytes of head, then its expressions): its bytes are read
+    // through a plain pointer, never by indexing the declared array past
+    // its end.
+    const uint8_t* bytes() const { return b_; }
     uint8_t b_[kFurtherHead];
 };
 

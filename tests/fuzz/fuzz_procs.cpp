@@ -25,6 +25,7 @@
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
+#include "store/vals.h"
 #include "tests/fuzz/procinput.h"
 
 namespace {
