@@ -460,8 +460,9 @@ private:
         std::unique_ptr<InterProcField> f = GenerateProcedure(p, errors_, options_);
         if (!f) return;
         try {
-            obj.addField(f.get());
-            f.release();
+            // addField owns the field from its first statement, also when
+            // it refuses it: the field must not be freed here again.
+            obj.addField(f.release());
         } catch (const StoreException& ex) {
             error(p.pos, ex.what());
         }

@@ -212,6 +212,19 @@ End Object
     EXPECT_LT(errors.find("bad.tqs:4:"), errors.find("bad.tqs:6:"));
 }
 
+// A procedure the object refuses (its name is a field's already) is an
+// error at its line, and the refused procedure is freed once.
+TEST_F(Loading, AProcedureWhoseNameAFieldHasIsAnErrorAtItsLine) {
+    const std::string errors = errorsOf(R"(Begin Object P
+  Dim Total As Long
+  Sub Total()
+  End Sub
+End Object
+)",
+                                        "dup.tqs");
+    EXPECT_NE(errors.find("dup.tqs:3:"), std::string::npos) << errors;
+}
+
 TEST_F(Loading, AParseErrorStopsTheLoadBeforeAnythingIsBuilt) {
     const std::string errors = errorsOf("Begin Object A\n  Dim X As Long\n  Sub S(\nEnd Object\n", "p.tqs");
     EXPECT_NE(errors.find("p.tqs:3:"), std::string::npos) << errors;
