@@ -84,11 +84,14 @@ std::string ValueText(Field& f, InterObjRep& obj, SignatureRep& owner) {
             break;
     }
     // Texts, amounts of money and numbers no literal can write go as a
-    // quoted text, which the field converts back when it is set.
+    // quoted text, which the field converts back when it is set. It is the
+    // language's own literal (control characters as "^" escapes), not the
+    // listing form that joins Chr$() pieces with "&": an initial value is
+    // one constant, and the loader reads nothing else.
     ValString text;
     f.get(text, obj, owner);
     const char* c = text;
-    return MakePrintableString(c ? c : "");
+    return StringLiteralText(c ? c : "");
 }
 
 // What a new object's field holds before anything is set.

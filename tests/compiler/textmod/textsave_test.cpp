@@ -99,13 +99,16 @@ End Object
 }
 
 TEST_F(Saving, ValuesKeepEveryDigitAndEveryCharacter) {
-    // A long text is not cut and a double reads back to the same bits.
+    // A long text is not cut, control characters and high bytes stay in
+    // one literal, and a double reads back to the same bits.
     const std::string longText(2000, 'x');
     const tModuleIndex m = load("Begin Object V\n  Dim S As String\n  Dim D As Double\n  Dim F As Single\n"
                                 "  .S = \"" + longText + "\"\n  .D = 0.12345678901234568\n  .F = 3.4e+38\n"
+                                "  Dim C As String\n  .C = \"\xff^Hbel^I\"\"q\"\"^^\"\n"
                                 "  Dim Big As Double\n  .Big = 12345678901234.0\nEnd Object\n");
     const std::string saved = TextModuleText(m);
     EXPECT_NE(saved.find(".S = \"" + longText + "\"\n"), std::string::npos);
+    EXPECT_NE(saved.find(".C = \"\xff^Hbel^I\"\"q\"\"^^\"\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find(".D = 0.12345678901234568\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find(".F = 3.4e+38\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find(".Big = 12345678901234.0\n"), std::string::npos) << saved;
