@@ -9,7 +9,9 @@
 //
 // An array that has been resized since the value was made is followed to
 // its new field of the same name, so a procedure that resizes an array it
-// was passed resizes the caller's array and sees the new shape.
+// was passed resizes the caller's array and sees the new shape. A frame's
+// locals that a resize moved to a signature of their own are followed
+// there.
 #pragma once
 
 #include "store/arrayfld.h"
@@ -74,7 +76,7 @@ public:
 private:
     mutable FieldPtr array_;
     InterObj obj_;
-    Signature owner_;
+    mutable Signature owner_;
 };
 
 }  // namespace tq

@@ -90,10 +90,15 @@ public:
     // The number of elements.
     int64_t elementCount() const;
 
-    // Sets dimension i from two integer constants (lower 0 when lowerExpr is
-    // null) and computes every stride: ConstantBound of each, then
+    // Sets dimension i from two bound expressions (lower 0 when lowerExpr
+    // is null) and computes every stride: EvalBound of each, then
     // defineBounds. A failure changes nothing.
     void defineDimen(int32_t i, ExprNode* lowerExpr, ExprNode* upperExpr, Context& ctx);
+    // A bound as a whole number: an integer constant as written, any other
+    // expression evaluated in ctx and converted to a Long. ReDim sizes
+    // arrays with what is known only when it runs; that is what dynamic
+    // arrays are for.
+    static int32_t EvalBound(const ExprNode* e, Context& ctx);
     // The value of a bound expression, which must be an integer constant
     // (else StoreException "Array dimension expressions must be integer
     // constants."); evaluating a constant needs no context.

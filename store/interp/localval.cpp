@@ -32,7 +32,9 @@ public:
     // now, or (orphaned) the value's own datum.
     void* getVoidPtr() override {
         if (!locals_) return &kept_;
-        return sameLayout() ? static_cast<void*>(at()) : field_->getVoidPtr(*locals_, *owner_);
+        if (sameLayout()) return at();
+        const Current c = current();
+        return c.field->getVoidPtr(*locals_, *c.owner);
     }
     void getStackPusher(GenericStackPusher& pusher) const override { DatumConv<T>::push(read(), pusher); }
 
@@ -63,11 +65,26 @@ private:
     bool sameLayout() const { return locals_->data() == data_ && locals_->dataSize() == dataSize_; }
     uint8_t* at() const { return data_ + offset_; }
 
+    // The field as the locals' signature holds it now. Resizing one of the
+    // frame's arrays moves the frame to a signature of its own, where the
+    // fields behind the array lie elsewhere than the field the value was
+    // made for says.
+    struct Current {
+        FieldPtr field;
+        Signature owner;
+    };
+    Current current() const {
+        Current c{field_, Signature(owner_)};
+        locals_->followPrivateLocals(c.field, c.owner);
+        return c;
+    }
+
     T read() const {
         if (!locals_) return kept_;
         if (sameLayout()) return LoadDatum<T>(at());
         T datum{};
-        field_->get(datum, *locals_, *owner_);
+        const Current c = current();
+        c.field->get(datum, *locals_, *c.owner);
         return datum;
     }
     void write(const T& datum) {
@@ -77,7 +94,8 @@ private:
             // The locals object belongs to no module: nothing to mark changed.
             StoreDatum<T>(at(), datum);
         } else {
-            field_->set(datum, *locals_, *owner_);
+            const Current c = current();
+            c.field->set(datum, *locals_, *c.owner);
         }
     }
 

@@ -17,6 +17,9 @@ ArrayReferenceFieldValue::ArrayReferenceFieldValue(InterArrayField& array, Inter
 
 InterArrayField* ArrayReferenceFieldValue::arrayField() const {
     auto* a = static_cast<InterArrayField*>(array_.get());
+    // A frame's locals moved to a signature of their own when one of their
+    // arrays was resized: the array is that signature's now.
+    if (obj_->followPrivateLocals(array_, owner_)) return static_cast<InterArrayField*>(array_.get());
     if (!a->isBeingRemoved()) return a;
     // Resized (or removed) since this value was made: the owner's field of
     // the same name, when it is still an array, is the array now.
@@ -32,7 +35,9 @@ IdType ArrayReferenceFieldValue::type() const {
 
 ValuePtr ArrayReferenceFieldValue::virtualMemberEval(const ValueList* args) {
     if (!args || args->isEmpty()) return ValuePtr(this);
-    return arrayField()->eval(*obj_, *owner_, args);
+    // Following a resize may change the owner: the field first.
+    InterArrayField* a = arrayField();
+    return a->eval(*obj_, *owner_, args);
 }
 
 #define TQ_NO_ARITH(op)                                                              \

@@ -50,10 +50,15 @@ int32_t ArrayField::ConstantBound(const ExprNode* e) {
     return static_cast<const LongConstant*>(e)->value();
 }
 
-void ArrayField::defineDimen(int32_t i, ExprNode* lowerExpr, ExprNode* upperExpr, Context&) {
+int32_t ArrayField::EvalBound(const ExprNode* e, Context& ctx) {
+    if (e->isIntegerConstant()) return ConstantBound(e);
+    return e->eval(ctx, EVAL_VALUE_REQUIRED)->as<int32_t>();
+}
+
+void ArrayField::defineDimen(int32_t i, ExprNode* lowerExpr, ExprNode* upperExpr, Context& ctx) {
     TQ_ASSERT(upperExpr, "upperExpr");
-    const int32_t lower = lowerExpr ? ConstantBound(lowerExpr) : 0;
-    defineBounds(i, lower, ConstantBound(upperExpr));
+    const int32_t lower = lowerExpr ? EvalBound(lowerExpr, ctx) : 0;
+    defineBounds(i, lower, EvalBound(upperExpr, ctx));
 }
 
 void ArrayField::defineBounds(int32_t i, int32_t lower, int32_t upper) {

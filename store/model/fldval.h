@@ -6,7 +6,9 @@
 // the datum itself, so a value kept while the object's block is rebuilt
 // (a field added or removed elsewhere in the chain) still reads the right
 // bytes. Its type is the field's. A value that outlives its field's removal
-// refuses every access (StoreException 32745).
+// refuses every access (StoreException 32745). A value of a frame's locals
+// follows them to the signature of their own that resizing one of their
+// arrays gives them.
 #pragma once
 
 #include "store/errors/storeexc.h"
@@ -55,13 +57,14 @@ protected:
     // every access is refused as an element of a resized array is, with
     // StoreException 32745.
     Field& live() const {
+        obj_->followPrivateLocals(field_, owner_);
         if (field_->isBeingRemoved()) throw StoreException(32745u);
         return *field_.get();
     }
 
-    FieldPtr field_;
+    mutable FieldPtr field_;
     InterObj obj_;
-    Signature owner_;
+    mutable Signature owner_;
 };
 
 // The value of a StrictInterObjField: bound to the signature of the field's

@@ -826,7 +826,13 @@ void InterObjRep::redimArrayField(SignatureRep& owner, InterArrayField* f, int p
     // A resize that cannot be made must fail before a clone is turned into
     // a prototype for it.
     owner.checkRedim(f);
-    if (isClone()) {
+    if (isLocalVarCopy()) {
+        // A frame's locals are its own: the resize must reach neither the
+        // procedure's other frames (recursion) nor the size its next call
+        // starts with.
+        SignatureRep* own = privateLocalsSignature();
+        own->redimArrayField(f, preserve);
+    } else if (isClone()) {
         if (!isStaticallyRooted()) throw UnnamedSignature("InterObjRep::redimArrayField()", 32721);
         discriminateClone();
         signature()->subsumeParent(&owner);
@@ -835,6 +841,33 @@ void InterObjRep::redimArrayField(SignatureRep& owner, InterArrayField* f, int p
         owner.redimArrayField(f, preserve);
     }
     StoreApplication::FieldChanged();
+}
+
+SignatureRep* InterObjRep::privateLocalsSignature() {
+    SignatureRep* S = signature();
+    if (S->objects().length() == 1 && !S->parent()) return S;
+    // A signature of the frame's own that holds every field itself (so the
+    // locals keep their offsets) and lives in no module, so it is never
+    // saved; it goes with the locals object. The object stays a copy: its
+    // object fields keep the counted references a frame's copies hold.
+    Signature keepS(S);
+    Signature own = S->makeChild(DETACHED_MODULE);
+    while (own->parent()) own->subsumeParent();
+    S->removeWorker(this, moduleIndex());
+    signature_ = own;
+    own->addObject(this, 0);
+    return own.get();
+}
+
+bool InterObjRep::followPrivateLocals(FieldPtr& field, Signature& owner) {
+    SignatureRep* s = isLocalVarCopy() ? signature() : nullptr;
+    if (!s || !field || s->hasSignature(owner.get())) return false;
+    SignatureRep* now = nullptr;
+    Field* f = s->findField(field->name(), now, 0);
+    if (!f || !now || f->type() != field->type()) return false;
+    field = f;
+    owner = Signature(now);
+    return true;
 }
 
 void InterObjRep::arrayFieldRedim(InterArrayField& oldField, InterArrayField& newField, uint32_t at,

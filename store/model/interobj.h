@@ -247,6 +247,14 @@ public:
     void forciblyRemoveField(const char* name);
     void renameField(const InterObjRep* embedded, const char* name);
     void redimArrayField(SignatureRep& owner, InterArrayField* f, int preserve);
+    // A frame's locals copy moved to a signature of its own, made on its
+    // first resize.
+    SignatureRep* privateLocalsSignature();
+    // For values made before that move: field and owner (of the locals'
+    // old signature) become the field of the same name and its owner in
+    // the signature of their own. False, and nothing changed, when the
+    // object is no frame's locals or has not moved since owner.
+    bool followPrivateLocals(FieldPtr& field, Signature& owner);
     bool definesField(Field* f, const char* name);
     Field* findField(const char* name);
     Field* findField(const InterObjRep* embedded);

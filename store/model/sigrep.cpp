@@ -598,8 +598,12 @@ void SignatureRep::redimArrayField(InterArrayField* newField, int preserve) {
     fields_.punbind(oldField);
     insertField(*newField, 0);
     newField->laidOut();
+    // The fields behind the array move. An array without elements takes no
+    // bytes and shares its offset with the field that follows it: that one
+    // is behind it too (an empty field there stays empty wherever it lies).
+    const int32_t behind = oldField->size() == 0 ? offset - 1 : offset;
     for (size_t i = 0; i < fields_.length(); ++i)
-        if (fields_.at(i) != newField) fields_.at(i)->adjustOffset(offset, delta);
+        if (fields_.at(i) != newField) fields_.at(i)->adjustOffset(behind, delta);
     for (SignatureRep* s : sigs) {
         s->iDataSize_ = static_cast<uint32_t>(static_cast<int32_t>(s->iDataSize_) + delta);
         s->noteProxies(NO_MODULE);

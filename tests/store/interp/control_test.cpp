@@ -368,7 +368,12 @@ TEST_F(Control, ReDimResizesAnArrayAndRefusesWhatIsNoArray) {
     run("ReDim Preserve A(1 To 6, 3)");
     EXPECT_EQ(static_cast<InterArrayField*>(prog_->findField("A"))->getUBound(0), 6);
     EXPECT_EQ(fails("ReDim Count(3)"), "types mismatched for requested operation");
-    EXPECT_EQ(fails("ReDim A(V)"), "Array dimension expressions must be integer constants.");
+    // Bounds are computed when the ReDim runs.
+    run("V = 4\nReDim A(V - 1 To V * 2)\nA(8) = 7\nResult = A(8) + LBound(A)");
+    EXPECT_EQ(get("Result"), 10);
+    EXPECT_EQ(static_cast<InterArrayField*>(prog_->findField("A"))->getUBound(0), 8);
+    EXPECT_EQ(fails("ReDim A(V - 10)"), "Illegal dimension: 0");
+    EXPECT_EQ(static_cast<InterArrayField*>(prog_->findField("A"))->getUBound(0), 8) << "a refused ReDim changes nothing";
 }
 
 TEST_F(Control, RandomizeSeedsTheRandomNumbers) {

@@ -285,6 +285,34 @@ TEST_F(Arrays, ResizingWithoutPreserveEmptiesTheArrayOfEveryObject) {
     EXPECT_EQ(target->refCount(), baseCount + 4);
 }
 
+// An array declared without bounds takes no bytes and shares its offset
+// with the field behind it: resizing it must move that field, not write
+// over it, and two such arrays side by side must end up apart.
+TEST_F(Arrays, AnEmptyArrayGrowsInFrontOfTheFieldsThatShareItsOffset) {
+    InterObj proto(named("Empty"));
+    addData(proto.get(), "Head", IDT_LONG);
+    proto->addField(InterArrayField::make("A", IDT_LONG, 0));
+    proto->addField(InterArrayField::make("B", IDT_LONG, 0));
+    addData(proto.get(), "Tail", IDT_LONG);
+    InterObj clone(InterObjRep::NewCopy(*proto, DETACHED_MODULE, IOT_ORDINARY));
+    for (InterObjRep* o : {proto.get(), clone.get()}) {
+        setLong(o, "Head", 1);
+        setLong(o, "Tail", 2);
+    }
+    Redim(proto.get(), "B", {{0, 1}}, 0);
+    Redim(proto.get(), "A", {{0, 2}}, 0);
+    Redim(proto.get(), "B", {{0, 3}}, 1);
+    EXPECT_EQ(proto->signature()->iDataSize(), 4u + 12 + 16 + 4);
+    for (InterObjRep* o : {proto.get(), clone.get()}) {
+        for (int32_t k = 0; k <= 2; ++k) *Element(o, "A", {k}) = LongValue(10 + k);
+        for (int32_t k = 0; k <= 3; ++k) *Element(o, "B", {k}) = LongValue(20 + k);
+        EXPECT_EQ(getLong(o, "Head"), 1);
+        EXPECT_EQ(getLong(o, "Tail"), 2);
+        for (int32_t k = 0; k <= 2; ++k) EXPECT_EQ(Element(o, "A", {k})->as<int32_t>(), 10 + k);
+        for (int32_t k = 0; k <= 3; ++k) EXPECT_EQ(Element(o, "B", {k})->as<int32_t>(), 20 + k);
+    }
+}
+
 TEST_F(Arrays, ResizingWithPreserveKeepsTheElementsBothShapesShare) {
     InterObj proto(named("Keep"));
     proto->addField(Array("G", IDT_LONG, {{0, 2}, {0, 3}}));
