@@ -1,9 +1,10 @@
 // Programs written in the language, run end to end: every NAME.tqs in this
-// folder is loaded as a text module and its Main run (the Main of the
-// first object that has one, in the order the module lists its objects);
-// what it prints must equal NAME.out beside it, byte for byte. An error
-// that escapes Main ends the output with a line "error: " and its message,
-// so a program can show how it fails too.
+// folder, and every bundled example in examples/, is loaded as a text
+// module and its Main run (the Main of the first object that has one, in
+// the order the module lists its objects); what it prints must equal
+// NAME.out beside it, byte for byte. An error that escapes Main ends the
+// output with a line "error: " and its message, so a program can show how
+// it fails too.
 //
 // To add a case: write NAME.tqs, run it, check the output by hand and save
 // it as NAME.out.
@@ -16,13 +17,16 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <tqcompile/tqcompile.h>
 #include <tqstore/tqstore.h>
 
 namespace tq::compiler::test {
 namespace {
 
-const std::string kFolder = std::string(TQ_SOURCE_DIR) + "/tests/programs";
+const std::string kPrograms = std::string(TQ_SOURCE_DIR) + "/tests/programs";
+const std::string kExamples = std::string(TQ_SOURCE_DIR) + "/examples";
 
 // Unloads every loaded module, the last loaded first, so that a module is
 // gone before the modules it builds on. (UnloadAllModules is for the
@@ -46,12 +50,13 @@ std::string ReadFile(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> ProgramNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(kFolder))
-        if (entry.path().extension() == ".tqs") names.push_back(entry.path().stem().string());
-    std::sort(names.begin(), names.end());
-    return names;
+// The programs of a folder, as paths without the ".tqs".
+std::vector<std::string> ProgramsIn(const std::string& folder) {
+    std::vector<std::string> bases;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".tqs") bases.push_back(folder + "/" + entry.path().stem().string());
+    std::sort(bases.begin(), bases.end());
+    return bases;
 }
 
 // The first static object of module m, in dependency order, with a
@@ -67,16 +72,35 @@ InterObjRep* MainObject(tModuleIndex m) {
     return nullptr;
 }
 
+// Runs Main of module m and returns what it printed, with the error that
+// escaped it, if any, on a last line.
+std::string RunMain(tModuleIndex m, StringPrintable& out) {
+    InterObjRep* main = MainObject(m);
+    if (!main) return "no object with a Main";
+    try {
+        int handled = 0;
+        main->evalIMember("Main", nullptr, &handled);
+    } catch (const StoreException& e) {
+        if (out.column() != 0) out.text += "\n";
+        out.text += std::string("error: ") + e.what() + "\n";
+    }
+    return out.text;
+}
+
 class Programs : public ::testing::TestWithParam<std::string> {
 protected:
     static void SetUpTestSuite() {
         IdString::Initialize();
         EnableTextModules();
     }
+    void TearDown() override {
+        UnloadEveryModule();
+        InterObjRep::DeleteObjects();
+    }
 };
 
 TEST_P(Programs, PrintWhatTheirExpectedOutputSays) {
-    const std::string base = kFolder + "/" + GetParam();
+    const std::string base = GetParam();
     ASSERT_TRUE(std::filesystem::exists(base + ".out")) << "no expected output beside " << base << ".tqs";
     DefaultStoreApplication app;
     StringPrintable out;
@@ -85,28 +109,72 @@ TEST_P(Programs, PrintWhatTheirExpectedOutputSays) {
     try {
         LoadTextModuleFile(base + ".tqs", m);
     } catch (const StoreException& e) {
-        UnloadEveryModule();
         FAIL() << e.what();
     }
-    InterObjRep* main = MainObject(m);
-    if (!main) {
-        UnloadEveryModule();
-        FAIL() << "no object with a Main";
-    }
-    try {
-        int handled = 0;
-        main->evalIMember("Main", nullptr, &handled);
-    } catch (const StoreException& e) {
-        if (out.column() != 0) out.text += "\n";
-        out.text += std::string("error: ") + e.what() + "\n";
-    }
+    const std::string printed = RunMain(m, out);
     UnloadEveryModule();
     InterObjRep::DeleteObjects();
-    EXPECT_EQ(out.text, ReadFile(base + ".out"));
+    EXPECT_EQ(printed, ReadFile(base + ".out"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tqs, Programs, ::testing::ValuesIn(ProgramNames()),
-                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
+    return std::filesystem::path(info.param).filename().string();
+}
+
+INSTANTIATE_TEST_SUITE_P(Tqs, Programs, ::testing::ValuesIn(ProgramsIn(kPrograms)), ParamName);
+INSTANTIATE_TEST_SUITE_P(Examples, Programs, ::testing::ValuesIn(ProgramsIn(kExamples)), ParamName);
+
+// The meadow example keeps its state in the fields of a static object: run
+// from its own file and saved when it ends well (what `tessaro run --save`
+// does), the next run goes on from where the last one stopped.
+class KeptState : public Programs {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("tq-kept-state-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder_);
+        path_ = (folder_ / "meadow.tqs").string();
+        std::filesystem::copy_file(kExamples + "/meadow.tqs", path_);
+    }
+    void TearDown() override {
+        Programs::TearDown();
+        std::filesystem::remove_all(folder_);
+    }
+
+    // One run as a process would make it: load the file, run Main, save
+    // when Main ended well, unload.
+    std::string run() {
+        DefaultStoreApplication app;
+        StringPrintable out;
+        app.setCurrentPrintable(&out);
+        const tModuleIndex m = ObjectStore::LoadModule(path_.c_str(), 0, 0);
+        if (!ObjectStore::ValidIndex(m)) return "not loaded";
+        const std::string printed = RunMain(m, out);
+        if (printed.find("error: ") == std::string::npos) ObjectStore::Save(m);
+        UnloadEveryModule();
+        InterObjRep::DeleteObjects();
+        return printed;
+    }
+
+    std::filesystem::path folder_;
+    std::string path_;
+};
+
+TEST_F(KeptState, ASavedRunIsContinuedByTheNextOne) {
+    EXPECT_EQ(run(), ReadFile(kExamples + "/meadow.out"));
+    EXPECT_EQ(run(),
+              "The meadow again, after year 5\n"
+              "year  6:  830 rabbits  27 foxes  rrrrrrrrrrrrrrrrFFFFF\n"
+              "year  7:  855 rabbits  32 foxes  rrrrrrrrrrrrrrrrrFFFFFF\n"
+              "year  8:  838 rabbits  37 foxes  rrrrrrrrrrrrrrrrFFFFFFF\n"
+              "year  9:  779 rabbits  43 foxes  rrrrrrrrrrrrrrrFFFFFFFF\n"
+              "year 10:  678 rabbits  49 foxes  rrrrrrrrrrrrrFFFFFFFFF\n");
+    // The saved module is a text module still, with the new values and the
+    // procedures' comments.
+    const std::string saved = ReadFile(path_);
+    EXPECT_NE(saved.find("  .Year = 10\n  .Rabbits = 678\n  .Foxes = 49\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("' The meadow's state is kept"), std::string::npos) << saved;
+}
 
 }  // namespace
 }  // namespace tq::compiler::test
