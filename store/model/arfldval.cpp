@@ -19,7 +19,8 @@ InterArrayField* ArrayReferenceFieldValue::arrayField() const {
     auto* a = static_cast<InterArrayField*>(array_.get());
     // A frame's locals moved to a signature of their own when one of their
     // arrays was resized: the array is that signature's now.
-    if (obj_->followPrivateLocals(array_, owner_)) return static_cast<InterArrayField*>(array_.get());
+    InterObjRep* o = obj_.get();
+    if (o && o->followPrivateLocals(array_, owner_)) return static_cast<InterArrayField*>(array_.get());
     if (!a->isBeingRemoved()) return a;
     // Resized (or removed) since this value was made: the owner's field of
     // the same name, when it is still an array, is the array now.

@@ -57,7 +57,7 @@ protected:
     // every access is refused as an element of a resized array is, with
     // StoreException 32745.
     Field& live() const {
-        obj_->followPrivateLocals(field_, owner_);
+        if (InterObjRep* o = obj_.get()) o->followPrivateLocals(field_, owner_);
         if (field_->isBeingRemoved()) throw StoreException(32745u);
         return *field_.get();
     }
