@@ -124,6 +124,15 @@ public:
         }
         return evalUncached(idIndex, type, args, how, found);
     }
+    // The value the cache holds for identifier idIndex when it is one that
+    // evaluates to itself (a number or text variable), so that reading it
+    // resolves nothing and runs nothing; null otherwise.
+    Value* cachedSelfValue(uint32_t idIndex) const {
+        if (idIndex < usableCache_)
+            if (Member* m = cache_[idIndex].get(); m && (m->memberTraits() & Member::kSelfValued))
+                return static_cast<Value*>(m);
+        return nullptr;
+    }
     // The text of identifier idIndex of the running code (the immediate
     // table's, else the procedure's); null when there is none.
     const char* identifierName(uint32_t idIndex) const;
@@ -132,6 +141,14 @@ public:
 
     // Clears this activation's slots whose member belongs to owner.
     void clearCache(const InterObjRep* owner);
+    // Keeps the slots that hold members of Me in the procedure's warm cache
+    // (methfld.h), for its next activation on the same object; the frames'
+    // scopes must have gone from the cache. Nothing is kept when memory is
+    // short.
+    void keepWarm() noexcept;
+    // Counts the dumps of the whole cache: a kept warm cache is good only
+    // within the epoch it was kept in.
+    static uint64_t cacheEpoch() { return cacheEpoch_; }
     // Clears every used slot of the pool: cached members may have gone
     // stale (an object destroyed or renamed, an array re-dimensioned).
     static void dumpCache();
@@ -222,6 +239,7 @@ private:
     // What a frame's local that the cache found becomes in its slot.
     void keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const;
     void updateUsableCache() { usableCache_ = evalIds_ ? 0 : cacheLength_; }
+    void takeWarm();
 
     uint8_t flags_ = kSearchGlobals;
     Signature signature_;
@@ -242,6 +260,10 @@ private:
     // Whether any slot has been filled since the cache was taken: pushing
     // and popping scopes need not look at an empty cache.
     mutable bool cacheFilled_ = false;
+    // The cache started with an earlier activation's members of Me: even
+    // the first scope pushed must clear the names it shadows.
+    bool warmed_ = false;
+    static inline uint64_t cacheEpoch_ = 0;
 };
 
 }  // namespace tq

@@ -61,6 +61,7 @@
 #include "store/block.h"
 #include "store/deadsrc.h"
 #include "store/field.h"
+#include "store/member.h"
 #include "store/persist/idstr.h"
 
 namespace tq {
@@ -150,6 +151,7 @@ public:
     // Copies the parameter prototype and every block (their variable
     // objects cloned) into the module being opened.
     InterProcField(const InterProcField& other);
+    ~InterProcField() override;
 
     Field* clone() const override { return new InterProcField(*this); }
     bool isProcedure() const override { return true; }
@@ -185,6 +187,22 @@ public:
     // Reads the rest of a record of kind 14 or 15 (field.h's reader).
     static Field* Read(OCLStream& in, tModuleIndex m, uint8_t kind);
 
+    // What an activation on me resolved to members of me (its fields and
+    // methods), kept when it ends so that the next activation on the same
+    // object starts with them in its lookup cache instead of searching for
+    // them again; slot i is identifier i's. Valid only while the cache epoch
+    // it was kept in lasts (Context::cacheEpoch). Kept only within a run:
+    // the run's outermost call drops every procedure's (DropAllWarmCaches).
+    struct WarmCache {
+        InterObjRep* me = nullptr;
+        uint64_t epoch = 0;
+        std::vector<MemberPtr> slots;
+    };
+    WarmCache& warmCache() { return warm_; }
+    // Records that this procedure holds a warm cache, for DropAllWarmCaches.
+    void noteWarm();
+    static void DropAllWarmCaches() noexcept;
+
 protected:
     explicit InterProcField(MethodField::tFromRecord t) : MethodField(t) {}
     void findOwnName() { ownNameIndex_ = ids_.findString(name()); }
@@ -195,6 +213,13 @@ protected:
     IdStringVector ids_;
     BlockVector blocks_;
     int32_t ownNameIndex_ = -1;
+
+private:
+    void dropWarm() noexcept;
+
+    WarmCache warm_;
+    bool warmNoted_ = false;
+    static inline std::vector<InterProcField*> withWarm{};
 };
 
 class InterFuncField final : public InterProcField {

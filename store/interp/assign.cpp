@@ -154,7 +154,8 @@ void Assignment::eval(Context& ctx) const {
     const ExprNode* source = value();
     ValuePtr v;
     int32_t longResult = 0;
-    bool isLong = false;
+    double doubleResult = 0;
+    bool isLong = false, isDouble = false;
     const auto* op = source->type() == EXPR_BINARY_OP ? static_cast<const BinaryOp*>(source) : nullptr;
     if (op && op->op() == BINOP_CONCAT && !isDeepSet() && SameSid(op->left(), t)) {
         // "s = s & t" on a String variable appends in place when it can.
@@ -162,10 +163,14 @@ void Assignment::eval(Context& ctx) const {
         if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *op, text)) return;
         v = ValuePtr(new StringValue(text));
     } else if (op) {
-        // An operator whose result is a Long hands it over as a number: the
-        // value that would hold it is never seen by anything but this
-        // statement.
-        isLong = op->evalLong(ctx, ctx, longResult, v);
+        // An operator whose result is a Long or a Double hands it over as a
+        // number: the value that would hold it is never seen by anything
+        // but this statement.
+        switch (op->evalPure(ctx, longResult, doubleResult)) {
+            case BinaryOp::kNumberLong: isLong = true; break;
+            case BinaryOp::kNumberDouble: isDouble = true; break;
+            default: isLong = op->evalLong(ctx, ctx, longResult, v);
+        }
     } else {
         v = source->eval(ctx, EVAL_VALUE_REQUIRED);
     }
@@ -173,6 +178,7 @@ void Assignment::eval(Context& ctx) const {
     Value* returnValue = t->type() == EXPR_SID ? ctx.getReturnValue(*static_cast<const Sid*>(t)) : nullptr;
     if (isDeepSet() || returnValue) [[unlikely]] {
         if (isLong) v = ValuePtr(new LongValue(longResult));
+        if (isDouble) v = ValuePtr(new DoubleValue(doubleResult));
         if (isDeepSet())
             DeepSet(ctx, t, returnValue, *v);
         else
@@ -189,6 +195,12 @@ void Assignment::eval(Context& ctx) const {
             return;
         }
         v = ValuePtr(new LongValue(longResult));
+    } else if (isDouble) {
+        if (place->type() == IDT_DOUBLE) {
+            place->set(doubleResult);
+            return;
+        }
+        v = ValuePtr(new DoubleValue(doubleResult));
     }
     *place = *v;
 }

@@ -78,6 +78,14 @@ public:
     // Long made from Long operands, else false with the result in value.
     // Either way the operands are evaluated exactly once.
     bool evalLong(Context& lookup, Context& args, int32_t& out, ValuePtr& value) const;
+    // The operator's number when it can be had from Long and Double
+    // variables the lookup cache holds and from constants, with no value
+    // made and nothing run: kNumberLong with it in l, kNumberDouble with it
+    // in d (the value rules give a Double: +, - or * with a Double operand).
+    // kNumberNone when the general path must decide; nothing has then been
+    // evaluated but reads of variables.
+    enum PureNumberKind { kNumberNone, kNumberLong, kNumberDouble };
+    PureNumberKind evalPure(const Context& lookup, int32_t& l, double& d) const;
 
 private:
     explicit BinaryOp(BinOpType op) : ExprNode(EXPR_BINARY_OP, kLeftOffset), op_(op) {}

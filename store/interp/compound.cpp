@@ -5,6 +5,7 @@
 #include "store/block.h"
 #include "store/context.h"
 #include "store/errors/storeexc.h"
+#include "store/interp/binop.h"
 #include "store/interp/nodechk.h"
 
 namespace tq {
@@ -26,6 +27,14 @@ bool RunInFrame(Context& ctx, BlockRep* block, FrameType type) {
 }
 
 bool IsTrue(const ExprNode* condition, Context& ctx) {
+    // A comparison (or any operator with a Long result) is tested as the
+    // number: no value is made to hold it.
+    if (condition->type() == EXPR_BINARY_OP) {
+        int32_t n = 0;
+        ValuePtr v;
+        if (static_cast<const BinaryOp*>(condition)->evalLong(ctx, ctx, n, v)) return n != 0;
+        return v->as<int32_t>() != 0;
+    }
     return condition->eval(ctx, EVAL_VALUE_REQUIRED)->as<int32_t>() != 0;
 }
 

@@ -1,5 +1,6 @@
 #include "store/context.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/util/uassert.h"
@@ -67,6 +68,7 @@ Context::Context(InterObjRep* me, InterProcField* proc, uint8_t flags)
         returnValue_ = DirectValueClassFactory(static_cast<InterFuncField*>(proc)->type(), nullptr);
     const uint32_t names = proc->identifiers().count();
     if (lookupCacheMax >= 0 && names <= static_cast<uint32_t>(lookupCacheMax)) takeCache(names);
+    if (cache_) takeWarm();
 }
 
 Context::Context(const Context& other, uint8_t flags)
@@ -110,7 +112,7 @@ void Context::reinit(InterObjRep* me, SignatureRep* sig, const Context& caller) 
 
 void Context::pushLocals(InterObjRep* scope) {
     scopes_.push(scope);
-    if (cacheFilled_ && scopes_.size() > 1) clearShadowed(scope);
+    if (cacheFilled_ && (scopes_.size() > 1 || warmed_)) clearShadowed(scope);
 }
 
 void Context::clearShadowed(InterObjRep* scope) {
@@ -152,7 +154,42 @@ void Context::clearCache(const InterObjRep* owner) {
     }
 }
 
-void Context::dumpCache() { LookupCachePool::DumpAll(); }
+void Context::dumpCache() {
+    ++cacheEpoch_;
+    LookupCachePool::DumpAll();
+}
+
+void Context::takeWarm() {
+    const InterProcField::WarmCache& w = procField_->warmCache();
+    if (w.me != me_.get() || w.epoch != cacheEpoch_ || !w.me || (flags_ & kForeignMe)) return;
+    const size_t n = std::min<size_t>(cacheLength_, w.slots.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (!w.slots[i]) continue;
+        cache_[i] = w.slots[i];
+        cacheFilled_ = warmed_ = true;
+    }
+}
+
+void Context::keepWarm() noexcept {
+    InterObjRep* me = me_.get();
+    if (!procField_ || !cacheFilled_ || !me || usableCache_ == 0 || (flags_ & kForeignMe)) return;
+    InterProcField::WarmCache& w = procField_->warmCache();
+    try {
+        if (w.slots.size() != cacheLength_) w.slots.assign(cacheLength_, MemberPtr());
+        for (uint32_t i = 0; i < cacheLength_; ++i) {
+            const MemberPtr& slot = cache_[i];
+            if (slot && slot->owner() == me && !(slot->memberTraits() & Member::kFrameLocal))
+                w.slots[i] = slot;
+            else
+                w.slots[i].reset();
+        }
+        w.me = me;
+        w.epoch = cacheEpoch_;
+        procField_->noteWarm();
+    } catch (...) {
+        w = InterProcField::WarmCache();
+    }
+}
 
 int32_t Context::GetLookupCacheLength() { return static_cast<int32_t>(LookupCachePool::Used()); }
 

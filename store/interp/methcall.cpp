@@ -89,16 +89,22 @@ ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
     // parameters), so they live as long as the frame.
     ValueList bound;
     // The argument object goes back to the procedure however the call ends,
-    // after the frame has let go of it; the outermost call ends the run's
-    // spares.
+    // after the frame has let go of it, and what the call resolved on Me is
+    // kept for the next call (the frame's scopes have gone from the cache
+    // by then); the outermost call ends the run's spares and kept caches.
     struct Arguments {
         MethodField& owner;
+        Context& ctx;
         InterObjRep* obj = nullptr;
         ~Arguments() {
             owner.giveBackArguments(obj);
-            if (--callDepth == 0) DropAllSpareArguments();
+            if (callDepth > 1) ctx.keepWarm();
+            if (--callDepth == 0) {
+                DropAllSpareArguments();
+                DropAllWarmCaches();
+            }
         }
-    } arguments{*this};
+    } arguments{*this, ctx};
     ++callDepth;
     if (InterObjRep* proto = parameterPrototype()) {
         // A call lists its arguments last first; the parameters stand first

@@ -188,6 +188,25 @@ InterProcField::InterProcField(const InterProcField& other)
     findOwnName();
 }
 
+InterProcField::~InterProcField() { dropWarm(); }
+
+void InterProcField::noteWarm() {
+    if (warmNoted_) return;
+    withWarm.push_back(this);
+    warmNoted_ = true;
+}
+
+void InterProcField::dropWarm() noexcept {
+    warm_ = WarmCache();
+    if (!warmNoted_) return;
+    std::erase(withWarm, this);
+    warmNoted_ = false;
+}
+
+void InterProcField::DropAllWarmCaches() noexcept {
+    while (!withWarm.empty()) withWarm.back()->dropWarm();
+}
+
 void InterProcField::attach(tModuleIndex m) {
     MethodField::attach(m);
     ids_.attach(m);
