@@ -338,8 +338,12 @@ void SignatureRep::hardenObjectTree() {
 
 // ---- fields -----------------------------------------------------------------------------
 
+// A field added, removed or renamed changes what a name resolves to: the
+// interpreter's cached resolutions (those of running activations and those
+// procedures keep between calls) must be made again.
 void SignatureRep::addField(Field* f, Value* init, int prepend) {
     FieldPtr hold(f);
+    InterObjRep::DumpCache();
     f->attach(moduleIndex());
     f->addField(*this, prepend, init);
 }
@@ -496,6 +500,7 @@ void SignatureRep::removeField(const char* name) {
     if (owner != this) throw CollisionOnParent("SignatureRep::removeDataField()");
     StoreApplication::BatchNotifies batch;
     FieldPtr hold(f);
+    InterObjRep::DumpCache();
     f->removeField(*this);
 }
 
@@ -534,6 +539,7 @@ void SignatureRep::removeField(MethodField* m) {
 
 void SignatureRep::renameField(Field* f, const char* name) {
     TQ_ASSERT(fields_.pvalue(f->name()) == f, "fields.pvalue(f->fieldID()) == f");
+    InterObjRep::DumpCache();
     f->rename(name, moduleIndex());
     fields_.renamed(f);
     changed();

@@ -190,5 +190,43 @@ TEST_F(Shortcuts, ARecursiveMethodOnNestedObjectsKeepsEachCallsMe) {
     setObject(middle.get(), "Child", nullptr);
 }
 
+TEST_F(Shortcuts, AFieldTheHostReplacesDuringARunIsResolvedAgain) {
+    // The host's print sink replaces Box's field V between two calls of
+    // Fetch in one run: the second call must read the new field (0), not
+    // what the first call resolved.
+    InterObj box(named("Box"));
+    addData(box.get(), "V", IDT_LONG);
+    setLong(box.get(), "V", 7);
+    AddProcedure(box.get(), R"(
+        Function Fetch() As Long
+          Fetch = V
+        End Function
+    )");
+    InterObj prog(named("Program"));
+    addData(prog.get(), "Before", IDT_LONG);
+    addData(prog.get(), "After", IDT_LONG);
+    AddProcedure(prog.get(), R"(
+        Sub Main()
+          Before = Box.Fetch
+          Print "replace"
+          After = Box.Fetch
+        End Sub
+    )");
+    struct Replacer : CapturedPrint {
+        InterObjRep* box = nullptr;
+        void write(const char* s, size_t n) override {
+            if (std::string(s, n) != "replace") return;
+            box->removeField("V");
+            addData(box, "V", IDT_LONG);
+        }
+    } sink;
+    sink.box = box.get();
+    DefaultStoreApplication app;
+    app.setCurrentPrintable(&sink);
+    Call(prog.get(), "Main");
+    EXPECT_EQ(getLong(prog.get(), "Before"), 7);
+    EXPECT_EQ(getLong(prog.get(), "After"), 0);
+}
+
 }  // namespace
 }  // namespace tq
