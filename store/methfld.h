@@ -150,6 +150,7 @@ public:
     // Copies the parameter prototype and every block (their variable
     // objects cloned) into the module being opened.
     InterProcField(const InterProcField& other);
+    ~InterProcField() override;
 
     Field* clone() const override { return new InterProcField(*this); }
     bool isProcedure() const override { return true; }

@@ -10,6 +10,7 @@
 #include "platform/storage/oclstream.h"
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/dbgseam.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
@@ -186,6 +187,11 @@ InterProcField::InterProcField(const InterProcField& other)
     : MethodField(other), deadSource_(other.deadSource_), ids_(other.ids_), blocks_(other.blocks_) {
     blocks_.setIdentifierCount(ids_.count());
     findOwnName();
+}
+
+InterProcField::~InterProcField() {
+    // The debugger's stop points name the procedure by address.
+    if (DebugHook* d = DebugHook::Installed()) d->functionDeleted(this);
 }
 
 void InterProcField::attach(tModuleIndex m) {
