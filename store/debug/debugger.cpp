@@ -87,6 +87,8 @@ void Debugger::cont() { resume(); }
 // ---- frames ------------------------------------------------------------------------------
 
 void Debugger::up(int n) {
+    // Outside a stop the cursor may name a frame that is gone.
+    if (!suspended_) frames_.reset();
     for (int i = 0; i < n && frames_.next(ExecutionStackIterator::ESI_PROCEDURE); ++i) {
     }
     updateVariables();
@@ -94,6 +96,7 @@ void Debugger::up(int n) {
 }
 
 void Debugger::down(int n) {
+    if (!suspended_) frames_.reset();
     for (int i = 0; i < n && frames_.previous(ExecutionStackIterator::ESI_PROCEDURE); ++i) {
     }
     updateVariables();
@@ -107,8 +110,9 @@ void Debugger::home() {
 }
 
 void Debugger::updateVariables() {
-    // The iterator's cursor is the top frame when the stack was last looked
-    // at; a host may ask while nothing runs.
+    // Frames live only while the program runs: outside a stop the cursor
+    // goes back to the top (none when nothing runs).
+    if (!suspended_) frames_.reset();
     StackFrame* f = ExecutionStackIterator::topFrame() ? frames_.current() : nullptr;
     currentFrame_ = f;
     currentContext_ = f ? &f->context() : nullptr;
@@ -283,8 +287,12 @@ void Debugger::eval(Context& ctx, int32_t line) {
         reset();
         throw;
     }
-    EnableTimers();
-    suspended_ = 0;
+    // The host may have reset() inside suspend, which already ended the
+    // stop.
+    if (suspended_) {
+        EnableTimers();
+        suspended_ = 0;
+    }
 }
 
 void Debugger::invokeSuspend(StopPoint* sp) {
