@@ -84,7 +84,7 @@ TEST_F(DebuggerTest, PassCountThreeFiresOnTheFourthTime) {
 TEST_F(DebuggerTest, AFalseConditionCountsNoPass) {
     // With the condition true from n = 3 and one pass to skip, the first
     // stop is at 4; counting passes at false conditions would stop at 3.
-    BreakPoint* bp = new SimpleBreakPoint(add(), addLine());
+    BreakPoint* bp = new ConditionalBreakPoint(add(), addLine());
     bp = bp->setCondition(Condition("n >= 3"), "n >= 3");
     bp = bp->setPassCount(1);
     host.addBreakpoint(bp);
@@ -92,7 +92,7 @@ TEST_F(DebuggerTest, AFalseConditionCountsNoPass) {
 }
 
 TEST_F(DebuggerTest, AConditionThatIsNeverTrueKeepsItsPassCount) {
-    BreakPoint* bp = (new SimpleBreakPoint(add(), addLine()))->setCondition(Condition("n > 100"), "n > 100");
+    BreakPoint* bp = (new ConditionalBreakPoint(add(), addLine()))->setCondition(Condition("n > 100"), "n > 100");
     bp = bp->setPassCount(2);
     host.addBreakpoint(bp);
     debug();
@@ -117,7 +117,7 @@ TEST_F(DebuggerTest, ABreakpointThatDeletesItselfStopsOnceAndIsGone) {
 }
 
 TEST_F(DebuggerTest, AnActionBlockRunsInsteadOfStopping) {
-    BreakPoint* bp = (new SimpleBreakPoint(add(), addLine()))->setAction(Action("Total = Total + 100"), "Total = Total + 100");
+    BreakPoint* bp = (new ConditionalBreakPoint(add(), addLine()))->setAction(Action("Total = Total + 100"), "Total = Total + 100");
     ASSERT_EQ(bp->kind(), StopPoint::kConditionalKind);
     host.addBreakpoint(bp);
     EXPECT_EQ(debug(), "515\n");
@@ -303,7 +303,7 @@ TEST_F(DebuggerTest, AFailingConditionPassesOutAfterReset) {
     // A step over the call is pending when the condition in the callee
     // fails: reset must end it.
     host.trapSystemExceptions(0);
-    host.addBreakpoint((new SimpleBreakPoint(add(), addLine()))->setCondition(Condition("1 \\ 0"), "1 \\ 0"));
+    host.addBreakpoint((new ConditionalBreakPoint(add(), addLine()))->setCondition(Condition("1 \\ 0"), "1 \\ 0"));
     host.addBreakpoint(new SimpleBreakPoint(main(), callLine(), StopPoint::kEnabled | StopPoint::kDeleteAfterFiring));
     host.script.push_back([](ScriptedHost& h) { h.step(); });
     EXPECT_THROW(debug(), StoreException);

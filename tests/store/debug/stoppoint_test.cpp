@@ -55,7 +55,7 @@ TEST_F(StopPointTest, PassCountEditingKeepsOrChangesTheBreakpointsClass) {
 }
 
 TEST_F(StopPointTest, AConditionalBreakpointStaysWhileAnyOfCountConditionOrActionRemains) {
-    BreakPoint* bp = (new SimpleBreakPoint(prog.proc("One"), 4))->setCondition(Condition("1 = 1"), "1 = 1");
+    BreakPoint* bp = (new ConditionalBreakPoint(prog.proc("One"), 4))->setCondition(Condition("1 = 1"), "1 = 1");
     ASSERT_EQ(bp->kind(), StopPoint::kConditionalKind);
     EXPECT_STREQ(bp->conditionText(), "1 = 1");
     EXPECT_EQ(bp->setAction(Action("Print 9"), "Print 9"), bp);
@@ -147,13 +147,12 @@ TEST_F(StopPointTest, AWatchpointKeepsItsConditionAndDropsATextWithoutAnAction) 
 }
 
 TEST_F(StopPointTest, DeletingAProcedureTakesItsStopPointsWithIt) {
-    // The program's object is destroyed with its module at the end of the
-    // fixture; here a detached copy of a procedure is deleted while it
-    // has stop points, which must not outlive it.
-    auto* copy = new InterProcField(*prog.proc("One"));
-    host.addBreakpoint(new SimpleBreakPoint(copy, 3));
-    host.addWatchpoint(new WatchPoint(copy, Condition("1"), "1"));
-    delete copy;
+    // A procedure compiled on its own (as an editor recompiles one) is
+    // deleted while it has stop points, which must not outlive it.
+    std::unique_ptr<InterProcField> gone = compiler::CompileProcedure("Sub Gone()\n  Print 1\nEnd Sub\n", "gone");
+    host.addBreakpoint(new SimpleBreakPoint(gone.get(), 2));
+    host.addWatchpoint(new WatchPoint(gone.get(), Condition("1"), "1"));
+    gone.reset();
     EXPECT_EQ(host.debugFlags() & (Debugger::kBreakpoints | Debugger::kWatchpoints), 0u);
 }
 
