@@ -250,6 +250,9 @@ StopPoint* Debugger::firingStopPoint(Context& ctx, int32_t line) {
 
 void Debugger::eval(Context& ctx, int32_t line) {
     if (suspended_ || !(debugFlags_ & kActive) || (debugFlags_ & kDisabled) || !ctx.procField()) return;
+    // The usual case while breakpoints are set: this procedure has none,
+    // and nothing else could stop here.
+    if ((debugFlags_ & kModeBits) == kBreakpoints && !breakpoints_.list(ctx.procField())) return;
     suspended_ = 1;
     DisableTimers();
     // A stop point that deletes itself is out of its table from the moment
