@@ -169,7 +169,8 @@ bool CommandLineDebugger::command(const std::string& line, bool stopped) {
     auto [word, rest] = SplitWord(line);
     const auto& names = Commands();
     auto found = names.find(word);
-    if (found == names.end()) {
+    // "n = 10" assigns to a variable n; it is not "next".
+    if (found == names.end() || rest.rfind("=", 0) == 0) {
         statements(line);
         return false;
     }

@@ -14,7 +14,8 @@
 //   run   continue   step   next   finish   where   up [N]   down [N]
 //   print EXPR   list   catch on|off   quit
 // Any other line is run as statements of the language in the current
-// frame (assignments: x = 5).
+// frame (assignments: x = 5; a line whose second word is "=" is always an
+// assignment, so "n = 10" sets n rather than stepping).
 //
 // Lines are lines of a procedure's regenerated source, counted from its
 // Sub/Function line as 1, which is what `list` shows; a breakpoint on a
