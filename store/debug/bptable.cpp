@@ -1,44 +1,13 @@
-// The tables of breakpoints and watchpoints.
+// The table of breakpoints.
 #include "store/debug/bptable.h"
 
 #include <algorithm>
 
-#include "store/debug/stoppoint.h"
-#include "store/debug/watchpt.h"
+#include "store/debug/brkpoint.h"
 
 namespace tq {
 
-namespace {
-
-template <class List, class T>
-bool Erase(List& list, T* item) {
-    auto it = std::find(list.begin(), list.end(), item);
-    if (it == list.end()) return false;
-    list.erase(it);
-    return true;
-}
-
-template <class List>
-void FreeAll(const List& list) {
-    for (auto* p : list) delete p;
-}
-
-// Moves the list of old to now and makes its stop points name now. A
-// list that now already has (a procedure remapped onto one with stop
-// points of its own) is joined to it.
-template <class Dict, class Add>
-void Remap(Dict& dict, const InterProcField* old, InterProcField* now, Add add) {
-    if (!old || !now || old == now || !dict.find(old)) return;
-    auto moved = dict.take(old);
-    for (auto* p : moved) {
-        p->setProc(now);
-        add(p);
-    }
-}
-
-}  // namespace
-
-// ---- breakpoints -------------------------------------------------------------------------
+using namespace stoplist;
 
 BreakPointTable::~BreakPointTable() {
     dict_.forEach([](const InterProcField*, const BreakPointList& l) { FreeAll(l); });
@@ -83,47 +52,6 @@ void BreakPointTable::remap(const InterProcField* old, InterProcField* now) {
 std::vector<BreakPoint*> BreakPointTable::all() const {
     std::vector<BreakPoint*> out;
     dict_.forEach([&out](const InterProcField*, const BreakPointList& l) { out.insert(out.end(), l.begin(), l.end()); });
-    return out;
-}
-
-// ---- watchpoints -------------------------------------------------------------------------
-
-WatchPointTable::~WatchPointTable() {
-    dict_.forEach([](const InterProcField*, const WatchPointList& l) { FreeAll(l); });
-    FreeAll(globals_);
-}
-
-void WatchPointTable::add(WatchPoint* wp) {
-    if (!wp->proc())
-        globals_.push_back(wp);
-    else
-        dict_.add(wp->proc()).push_back(wp);
-}
-
-WatchPoint* WatchPointTable::remove(WatchPoint* wp) {
-    if (!wp->proc()) return Erase(globals_, wp) ? wp : nullptr;
-    WatchPointList* l = dict_.find(wp->proc());
-    if (!l || !Erase(*l, wp)) return nullptr;
-    if (l->empty()) dict_.erase(wp->proc());
-    return wp;
-}
-
-void WatchPointTable::remove(const InterProcField* proc) {
-    if (!proc) {
-        FreeAll(globals_);
-        globals_.clear();
-        return;
-    }
-    FreeAll(dict_.take(proc));
-}
-
-void WatchPointTable::remap(const InterProcField* old, InterProcField* now) {
-    Remap(dict_, old, now, [this](WatchPoint* wp) { add(wp); });
-}
-
-std::vector<WatchPoint*> WatchPointTable::all() const {
-    std::vector<WatchPoint*> out(globals_.begin(), globals_.end());
-    dict_.forEach([&out](const InterProcField*, const WatchPointList& l) { out.insert(out.end(), l.begin(), l.end()); });
     return out;
 }
 

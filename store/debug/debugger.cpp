@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "store/context.h"
+#include "store/debug/brkpoint.h"
 #include "store/debug/stoppoint.h"
 #include "store/debug/watchpt.h"
 #include "store/errors/extexcep.h"

@@ -42,6 +42,7 @@
 
 #include "store/block.h"
 #include "store/debug/bptable.h"
+#include "store/debug/wptable.h"
 #include "store/errors/storeexc.h"
 #include "store/interp/dbgseam.h"
 #include "store/interp/stackfrm.h"

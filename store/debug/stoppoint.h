@@ -21,28 +21,18 @@
 //   6     conditionText      null       the condition's source text
 //   7     actionText         null       the action's source text
 //   8     eval (fires now?)  enabled    enabled, condition true, count spent
-//   9-11  setPassCount, setCondition, setAction (breakpoints only)
-//
-// Editing a breakpoint may change its class: a simple breakpoint given a
-// pass count, condition or action becomes a ConditionalBreakPoint, and a
-// conditional one left with none of them becomes a SimpleBreakPoint again.
-// So the setters return the breakpoint to keep, which is either this one
-// or a new object that the caller hands to Debugger::replaceBreakpoint
-// together with this one.
+//   9-11  setPassCount, setCondition, setAction (breakpoints, brkpoint.h)
 //
 // Stop points never raise of their own accord; a condition or an action
 // block may, and that passes on to the debugger.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace tq {
 
 class Context;
-class EvalableBlock;
-class EvalableExpr;
 class InterProcField;
 
 class StopPoint {
@@ -94,86 +84,6 @@ protected:
 private:
     uint8_t stopFlags_;
     InterProcField* proc_;
-};
-
-class BreakPoint : public StopPoint {
-public:
-    int32_t line() const override { return line_; }
-    std::string description() const override;
-
-    // Each returns the breakpoint to keep: this one or a new one (see the
-    // header). Arguments are taken over in either case.
-    virtual BreakPoint* setPassCount(int32_t count) = 0;
-    virtual BreakPoint* setCondition(std::unique_ptr<EvalableExpr> condition, std::string text) = 0;
-    virtual BreakPoint* setAction(std::unique_ptr<EvalableBlock> action, std::string text) = 0;
-
-protected:
-    BreakPoint(InterProcField* proc, int32_t line, uint8_t stopFlags) : StopPoint(proc, stopFlags), line_(line) {}
-
-private:
-    int32_t line_;
-};
-
-class SimpleBreakPoint : public BreakPoint {
-public:
-    SimpleBreakPoint(InterProcField* proc, int32_t line, uint8_t stopFlags = kEnabled)
-        : BreakPoint(proc, line, stopFlags) {}
-
-    int kind() const override { return kSimpleKind; }
-    BreakPoint* setPassCount(int32_t count) override;
-    BreakPoint* setCondition(std::unique_ptr<EvalableExpr> condition, std::string text) override;
-    BreakPoint* setAction(std::unique_ptr<EvalableBlock> action, std::string text) override;
-};
-
-// The condition, pass count and action that conditional breakpoints and
-// watchpoints share, and how they decide to fire and what firing does.
-class StopConditions {
-public:
-    StopConditions();
-    ~StopConditions();
-    StopConditions(const StopConditions&) = delete;
-    StopConditions& operator=(const StopConditions&) = delete;
-
-    // False when disabled; false when the condition is false (no pass is
-    // counted); false while passes remain (one is counted); else true.
-    bool fires(bool enabled, Context& ctx);
-    // Runs the action when there is one (answering false: no stop).
-    bool perform(Context& ctx);
-
-    int32_t passCount = 0;
-    std::unique_ptr<EvalableExpr> condition;
-    std::unique_ptr<EvalableBlock> action;
-    std::string conditionText;
-    std::string actionText;
-
-    static const char* TextOrNull(const std::string& s) { return s.empty() ? nullptr : s.c_str(); }
-};
-
-class ConditionalBreakPoint : public SimpleBreakPoint {
-public:
-    ConditionalBreakPoint(InterProcField* proc, int32_t line, uint8_t stopFlags = kEnabled)
-        : SimpleBreakPoint(proc, line, stopFlags) {}
-
-    bool performActions(Context& ctx) override { return c_.perform(ctx); }
-    int kind() const override { return kConditionalKind; }
-    int32_t passCount() const override { return c_.passCount; }
-    const char* conditionText() const override { return StopConditions::TextOrNull(c_.conditionText); }
-    const char* actionText() const override { return StopConditions::TextOrNull(c_.actionText); }
-    bool eval(Context& ctx) override { return c_.fires(isEnabled(), ctx); }
-
-    BreakPoint* setPassCount(int32_t count) override;
-    BreakPoint* setCondition(std::unique_ptr<EvalableExpr> condition, std::string text) override;
-    BreakPoint* setAction(std::unique_ptr<EvalableBlock> action, std::string text) override;
-
-    const EvalableExpr* condition() const { return c_.condition.get(); }
-    const EvalableBlock* action() const { return c_.action.get(); }
-
-private:
-    // This breakpoint, or a new SimpleBreakPoint when it has nothing left
-    // that a simple one lacks.
-    BreakPoint* keepOrSimplify();
-
-    StopConditions c_;
 };
 
 }  // namespace tq

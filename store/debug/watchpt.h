@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "store/debug/stopcond.h"
 #include "store/debug/stoppoint.h"
 
 namespace tq {
