@@ -186,6 +186,16 @@ TEST_F(DebuggerTest, StepOverACallStopsAtTheNextStatementOfTheSameProcedure) {
     EXPECT_EQ(host.stepDepth(), 0);
 }
 
+TEST_F(DebuggerTest, StepOverTheLastStatementStopsInTheCaller) {
+    host.addBreakpoint(new SimpleBreakPoint(add(), addLine(), StopPoint::kEnabled | StopPoint::kDeleteAfterFiring));
+    host.script.push_back([](ScriptedHost& h) { h.step(); });
+    host.script.push_back([](ScriptedHost& h) { h.step(); });
+    debug();
+    ASSERT_EQ(host.stops.size(), 3u);
+    EXPECT_EQ(host.stops[1], (StopSeen{"Add", prog.lineOf("Add", "End Sub"), -1}));
+    EXPECT_EQ(host.stops[2], (StopSeen{"Main", prog.lineOf("Main", "Next i"), -1}));
+}
+
 TEST_F(DebuggerTest, TraceStopsInsideTheCalledProcedure) {
     host.addBreakpoint(new SimpleBreakPoint(main(), callLine(), StopPoint::kEnabled | StopPoint::kDeleteAfterFiring));
     host.script.push_back([](ScriptedHost& h) { h.trace(); });
