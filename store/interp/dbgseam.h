@@ -14,6 +14,7 @@
 namespace tq {
 
 class Context;
+class InterProcField;
 class StoreException;
 
 class DebugHook {
@@ -28,6 +29,8 @@ public:
     virtual int error(Context& ctx, StoreException& e) = 0;
     virtual void functionCalled() = 0;
     virtual void functionReturned() = 0;
+    // A procedure is being destroyed: nothing may keep pointing at it.
+    virtual void functionDeleted(InterProcField*) {}
 
     // The process's debugger, or null.
     static DebugHook* Installed() { return installed; }

@@ -10,6 +10,7 @@
 #include "platform/storage/oclstream.h"
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/dbgseam.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
@@ -188,7 +189,11 @@ InterProcField::InterProcField(const InterProcField& other)
     findOwnName();
 }
 
-InterProcField::~InterProcField() { dropWarm(); }
+InterProcField::~InterProcField() {
+    dropWarm();
+    // The debugger's stop points name the procedure by address.
+    if (DebugHook* d = DebugHook::Installed()) d->functionDeleted(this);
+}
 
 void InterProcField::noteWarm() {
     if (warmNoted_) return;
