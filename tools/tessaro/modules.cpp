@@ -91,6 +91,15 @@ tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool r
     return m;
 }
 
+std::string ModuleSource(tq::tModuleIndex m) {
+    if (!tq::ObjectStore::ModuleIsText(m)) return tq::compiler::TextModuleText(m);
+    std::string text = ReadWhole(tq::ObjectStore::GetModuleFileNameA(m));
+    // The interpreter line of a script reads as an empty line, as the
+    // loader reads it; the other lines keep their numbers.
+    if (text.starts_with("#!")) text.erase(0, std::min(text.find('\n'), text.size()));
+    return text;
+}
+
 std::string SourceLines::fileName(tq::tModuleIndex m) {
     std::string path = tq::ObjectStore::GetModuleFileNameA(m);
     // Shown as the user named it when it lies below the current folder.
@@ -105,9 +114,7 @@ int32_t SourceLines::fileLine(tq::tModuleIndex m, const std::string& object, con
     if (found == modules_.end()) {
         Headers headers;
         try {
-            const std::string source = tq::ObjectStore::ModuleIsText(m)
-                                           ? ReadWhole(tq::ObjectStore::GetModuleFileNameA(m))
-                                           : tq::compiler::TextModuleText(m);
+            const std::string source = ModuleSource(m);
             tq::compiler::SyntaxTree tree = tq::compiler::ParseModule(source, "");
             if (const tq::compiler::Module* mod = tree.module()) {
                 for (const tq::compiler::ModuleItem& item : mod->items)

@@ -37,6 +37,11 @@ bool IsBinaryModule(const std::string& path);
 // returns its index. readOnly opens a binary module without write access.
 tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly = false);
 
+// The text of module m that errors and listings count lines in: a text
+// module's own file, or for a binary module the text the saver writes for
+// it (what "tessaro text" gives).
+std::string ModuleSource(tq::tModuleIndex m);
+
 // Source lines of procedures, so that an error can name the line of a file
 // a person reads: for a text module its own file, for a binary module the
 // text the saver writes for it (what "tessaro text" gives).
