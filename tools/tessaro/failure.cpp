@@ -86,7 +86,8 @@ std::vector<ChainFrame> ChainRecorder::chainFor(const std::string& text) const {
 }
 
 std::string DescribeFailure(const tq::StoreException& e, const std::vector<ChainFrame>& chain,
-                            const std::string& object, const std::string& method, SourceLines& lines) {
+                            const std::string& file, const std::string& object, const std::string& method,
+                            SourceLines& lines) {
     std::string out;
     if (!chain.empty()) {
         const ChainFrame& inner = chain.front();
@@ -106,7 +107,9 @@ std::string DescribeFailure(const tq::StoreException& e, const std::vector<Chain
     }
     // Outside every procedure: the call itself failed (its arguments, a
     // member that is not there).
-    out += object + "." + method + ": " + e.what() + "\n";
+    if (!file.empty()) out += file + ": ";
+    if (!method.empty()) out += object + "." + method + ": ";
+    out += std::string(e.what()) + "\n";
     return out;
 }
 

@@ -65,9 +65,11 @@ private:
     std::string text_;
 };
 
-// The report of failure e of a call of object.method (the names the command
-// called, for a failure outside every procedure), ending in a newline.
+// The report of failure e of a call of object.method in file (the names
+// the command called, for a failure outside every procedure: a call with
+// the wrong arguments), ending in a newline.
 std::string DescribeFailure(const tq::StoreException& e, const std::vector<ChainFrame>& chain,
-                            const std::string& object, const std::string& method, SourceLines& lines);
+                            const std::string& file, const std::string& object, const std::string& method,
+                            SourceLines& lines);
 
 }  // namespace tessaro

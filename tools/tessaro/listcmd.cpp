@@ -114,11 +114,7 @@ int ListModule(tq::tModuleIndex m, const std::string& what, bool numbers, std::o
         }
     }
     const std::vector<std::string> lines = SplitLines(source);
-    uint32_t last = 0;
     for (const auto& [from, to] : ranges.spans) {
-        // A gap between shown pieces of one object stands for the bodies
-        // left out; one between items is a blank line of the source.
-        if (last != 0 && from > last + 1 && numbers) out << "\n";
         for (uint32_t n = from; n <= to && n <= lines.size(); ++n) {
             if (numbers) {
                 std::string num = std::to_string(n);
@@ -127,7 +123,6 @@ int ListModule(tq::tModuleIndex m, const std::string& what, bool numbers, std::o
             }
             out << lines[n - 1] << "\n";
         }
-        last = to;
     }
     return 0;
 }

@@ -17,7 +17,9 @@ namespace {
 const char kRunHelp[] =
     "Loads FILE (a text module .tqs or a binary module .qbo) and runs Main of\n"
     "the first object that has one, or the method named. ARGS are passed to\n"
-    "it as Strings. Print goes to standard output.\n"
+    "it as Strings. Without Object.Method, the words after FILE are Main's\n"
+    "arguments (put \"--\" before them when the first has a dot). Print goes\n"
+    "to standard output.\n"
     "\n"
     "The exit status is 0, or the value a numeric Function Main returns. A\n"
     "failure nothing catches is shown on standard error as\n"
@@ -66,6 +68,7 @@ const char kListHelp[] =
     "\n"
     "Options:\n"
     "  -n, --no-numbers   leave out the line numbers\n"
+    "  -l, --load MODULE  load MODULE first; may be given more than once\n"
     "  -h, --help         show this help\n";
 
 const char kReplHelp[] =
@@ -106,7 +109,7 @@ const char kDumpHelp[] =
 // A debug command (the command-line debugger) takes its place in this
 // table beside run, with the same operands.
 const std::vector<Command> kCommands = {
-    {"run", "run [OPTIONS] FILE [Object.Method [ARGS...]]", "run Main (or the named method) of a module", kRunHelp,
+    {"run", "run [OPTIONS] FILE [Object.Method] [ARGS...]", "run Main (or the named method) of a module", kRunHelp,
      &RunCommand},
     {"build", "build FILE.tqs [-o FILE.qbo]", "compile a text module to a binary one", kBuildHelp, &BuildCommand},
     {"text", "text FILE.qbo [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},

@@ -64,12 +64,16 @@ tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool r
     if (!probe.is_open()) throw LoadFailed(path + ": cannot be read");
     const bool binary = IsBinaryModule(path);
     if (!binary) {
-        // A text module must be text: a file with NUL bytes is neither
-        // kind of module, and the compiler's errors about it would only
-        // confuse.
+        // A text module must be text: a file with control characters other
+        // than line ends and tabs is neither kind of module, and the
+        // compiler's errors about its bytes would only confuse.
         char buffer[4096];
         probe.read(buffer, sizeof buffer);
-        if (std::find(buffer, buffer + probe.gcount(), '\0') != buffer + probe.gcount())
+        const auto binaryByte = [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return (u < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') || u == 0x7f;
+        };
+        if (std::any_of(buffer, buffer + probe.gcount(), binaryByte))
             throw LoadFailed(path + ": not a module (neither a binary module nor text)");
     }
     tq::tModuleIndex m = tq::NO_MODULE;
@@ -84,8 +88,16 @@ tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool r
     if (!tq::ObjectStore::ValidIndex(m)) {
         std::unique_ptr<tq::StoreException> why = app.takeLoadFailure();
         if (!why) throw LoadFailed(path + ": the module was not loaded");
-        // Compile errors name their file and position already.
-        if (dynamic_cast<tq::compiler::CompileError*>(why.get())) throw LoadFailed(why->what());
+        // Compile errors name their file and position already; the file
+        // as the user named it, not the full path the store loaded.
+        if (dynamic_cast<tq::compiler::CompileError*>(why.get())) {
+            std::string text = why->what();
+            const std::string full = fs::absolute(path, ec).lexically_normal().string() + ":";
+            const std::string shown = DisplayName(path) + ":";
+            for (size_t at = 0; (at = text.find(full, at)) != std::string::npos; at += shown.size())
+                text.replace(at, full.size(), shown);
+            throw LoadFailed(text);
+        }
         throw LoadFailed(path + ": " + why->what());
     }
     return m;
@@ -100,9 +112,11 @@ std::string ModuleSource(tq::tModuleIndex m) {
     return text;
 }
 
-std::string SourceLines::fileName(tq::tModuleIndex m) {
-    std::string path = tq::ObjectStore::GetModuleFileNameA(m);
-    // Shown as the user named it when it lies below the current folder.
+std::string SourceLines::fileName(tq::tModuleIndex m) { return DisplayName(tq::ObjectStore::GetModuleFileNameA(m)); }
+
+std::string DisplayName(const std::string& path) {
+    // Relative to the current folder when it lies below it, as a person
+    // typing the command names it.
     std::error_code ec;
     const fs::path relative = fs::relative(path, fs::current_path(ec), ec);
     if (!ec && !relative.empty() && relative.native().rfind("..", 0) != 0) return relative.string();

@@ -30,6 +30,10 @@ public:
 // along TESSARO_PATH; empty when there is none.
 std::string FindModuleFile(const std::string& name);
 
+// How a module file is named in messages: relative to the current folder
+// when it lies below it, else its full path.
+std::string DisplayName(const std::string& path);
+
 // Whether the file at path is a binary module (a compound file).
 bool IsBinaryModule(const std::string& path);
 

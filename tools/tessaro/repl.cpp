@@ -142,7 +142,7 @@ void Repl::runEntry(const std::string& text) {
         if (chain.empty())
             std::cerr << "error: " << e.what() << "\n";
         else
-            std::cerr << DescribeFailure(e, chain, "", "", session_.lines());
+            std::cerr << DescribeFailure(e, chain, "", "", "", session_.lines());
         return;
     }
     endOutputLine();

@@ -69,12 +69,20 @@ int RunCommand(const Args& args) {
     if (parsed.help) return ShowHelp(self);
     if (parsed.operands.empty()) return UsageFailure(self, "no FILE to run");
     const std::string file = parsed.operands[0];
+    // After FILE: Object.Method (a word with a dot) and its arguments, or
+    // the arguments of Main ("--" first when the first has a dot).
     std::optional<Target> named;
+    size_t firstArg = 1;
     if (parsed.operands.size() > 1) {
-        named = ParseTarget(parsed.operands[1]);
-        if (!named) return UsageFailure(self, "'" + parsed.operands[1] + "' is not Object.Method");
+        if (parsed.operands[1] == "--") {
+            firstArg = 2;
+        } else if (parsed.operands[1].find('.') != std::string::npos) {
+            named = ParseTarget(parsed.operands[1]);
+            if (!named) return UsageFailure(self, "'" + parsed.operands[1] + "' is not Object.Method");
+            firstArg = 2;
+        }
     }
-    const Args programArgs(parsed.operands.begin() + (named ? 2 : 1), parsed.operands.end());
+    const Args programArgs(parsed.operands.begin() + static_cast<std::ptrdiff_t>(firstArg), parsed.operands.end());
 
     Session session;
     std::cout.sync_with_stdio(true);
@@ -115,7 +123,7 @@ int RunCommand(const Args& args) {
             std::cerr << "\ntessaro: stopped by the user (Ctrl-C); nothing was saved\n";
             return kBreakStatus;
         }
-        std::cerr << DescribeFailure(e, recorder.chainFor(e.what()), target.object, target.method, session.lines());
+        std::cerr << DescribeFailure(e, recorder.chainFor(e.what()), SourceLines::fileName(m), target.object, target.method, session.lines());
         return 1;
     }
     return status;
