@@ -18,6 +18,7 @@
 #include "tools/tessaro/cmdline.h"
 #include "tools/tessaro/commands.h"
 #include "tools/tessaro/failure.h"
+#include "tools/tessaro/implicit.h"
 #include "tools/tessaro/lineread.h"
 #include "tools/tessaro/listing.h"
 #include "tools/tessaro/modules.h"
@@ -61,6 +62,8 @@ private:
     ChainRecorder recorder_;
     tq::tModuleIndex current_ = tq::NO_MODULE;
     tq::InterObj me_;
+    // The names spellings() found, lower case.
+    std::shared_ptr<std::map<std::string, std::string>> known_;
 };
 
 void Repl::load(const std::string& name) {
@@ -101,6 +104,7 @@ tq::compiler::CodegenOptions Repl::spellings() {
             if (tq::InterObjRep* o = objects[k].get(); o && o->name()) names->emplace(Lower(o->name()), o->name());
     }
     tq::compiler::CodegenOptions options;
+    known_ = names;
     options.declaredSpelling = [names](std::string_view name) -> std::string_view {
         const auto found = names->find(Lower(std::string(name)));
         return found == names->end() ? std::string_view() : std::string_view(found->second);
@@ -124,7 +128,13 @@ void Repl::runEntry(const std::string& text) {
     recorder_.clear();
     session_.app().clearBreak();
     try {
-        std::unique_ptr<tq::EvalableBlock> block = tq::compiler::CompileStatements(text, kEntryName, spellings());
+        const tq::compiler::CodegenOptions options = spellings();
+        // Undeclared names the entry assigns become its locals, declared
+        // after its last line so that errors keep the lines typed.
+        const std::string declarations =
+            ImplicitDeclarations(text, [this](std::string_view name) { return known_->count(std::string(name)) != 0; });
+        std::unique_ptr<tq::EvalableBlock> block =
+            tq::compiler::CompileStatements(text + declarations, kEntryName, options);
         tq::Context ctx(me_.get(), tq::Context::kSearchGlobals);
         block->eval(ctx, 1);
     } catch (const tq::compiler::CompileError& e) {
