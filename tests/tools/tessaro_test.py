@@ -340,6 +340,16 @@ class Repl(Scratch):
         expect("... ")
         os.write(fd, b"Print k * 10;\rNext\r")
         expect("1020")
+        # Ctrl-C stops a running entry, and at the prompt gives up the line;
+        # neither ends the session.
+        os.write(fd, b"Do: Loop\r")
+        time.sleep(1)
+        os.write(fd, b"\x03")
+        expect("stopped (Ctrl-C)")
+        os.write(fd, b"\x03")
+        time.sleep(0.5)
+        os.write(fd, b"? 300 + 33\r")
+        expect("333")
         os.write(fd, b":quit\r")
         _, status = os.waitpid(pid, 0)
         os.close(fd)

@@ -40,18 +40,25 @@ LineReader::~LineReader() {
     write_history(historyPath_.c_str());
 }
 
-bool LineReader::read(const char* prompt, std::string& line) {
+LineReader::Got LineReader::read(const char* prompt, std::string& line, const std::function<bool()>& interrupted) {
     if (!interactive_) {
-        if (!std::getline(std::cin, line)) return false;
+        if (!std::getline(std::cin, line)) return Got::End;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        return true;
+        return Got::Line;
     }
     std::fflush(stdout);
     char* text = readline(prompt);
-    if (!text) return false;
+    // The editor gives up its line when a signal interrupts its read: a
+    // Ctrl-C there cancels the line, it does not end the session.
+    if (interrupted()) {
+        std::free(text);
+        std::fputs("\n", stdout);
+        return Got::Interrupted;
+    }
+    if (!text) return Got::End;
     line = text;
     std::free(text);
-    return true;
+    return Got::Line;
 }
 
 void LineReader::remember(const std::string& entry) {

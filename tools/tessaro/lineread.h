@@ -7,6 +7,7 @@
 // at the start and written at the end, its last kHistoryLimit entries.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tessaro {
@@ -20,8 +21,10 @@ public:
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
-    // The next line without its line end; false at the end of the input.
-    bool read(const char* prompt, std::string& line);
+    enum class Got { Line, End, Interrupted };
+    // The next line without its line end. Interrupted when Ctrl-C was
+    // typed at the prompt (interrupted() says so; the line is given up).
+    Got read(const char* prompt, std::string& line, const std::function<bool()>& interrupted);
     // Keeps entry in the history (nothing for an empty one or a repeat).
     void remember(const std::string& entry);
     bool interactive() const { return interactive_; }

@@ -216,7 +216,13 @@ int Repl::loop() {
     std::string entry;
     std::string line;
     for (;;) {
-        if (!reader_.read(entry.empty() ? "> " : "... ", line)) break;
+        const LineReader::Got got =
+            reader_.read(entry.empty() ? "> " : "... ", line, [this] { return session_.app().takeInterrupt(); });
+        if (got == LineReader::Got::End) break;
+        if (got == LineReader::Got::Interrupted) {
+            entry.clear();
+            continue;
+        }
         reader_.remember(line);
         const std::string trimmed = Trim(line);
         if (entry.empty()) {

@@ -83,6 +83,12 @@ void TessaroApp::clearBreak() {
     breakTaken_ = false;
 }
 
+bool TessaroApp::takeInterrupt() {
+    const bool pending = pendingBreaks != 0;
+    pendingBreaks = 0;
+    return pending;
+}
+
 void TessaroApp::appQuit() { quit_ = true; }
 
 int TessaroApp::messageBox(tq::HWND owner, const char* text, const char* caption, unsigned style) {

@@ -48,6 +48,8 @@ public:
     // the REPL's next statement.
     bool breakTaken() const { return breakTaken_; }
     void clearBreak();
+    // Whether a Ctrl-C came that no statement has taken; forgets it.
+    bool takeInterrupt();
 
     // Whether the program asked the application to quit (Application.Quit).
     bool quitRequested() const { return quit_; }
