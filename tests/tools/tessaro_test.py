@@ -343,6 +343,7 @@ class Repl(Scratch):
         # Ctrl-C stops a running entry, and at the prompt gives up the line;
         # neither ends the session.
         os.write(fd, b"Do: Loop\r")
+        expect("Do: Loop\r\n")
         time.sleep(1)
         os.write(fd, b"\x03")
         expect("stopped (Ctrl-C)")
