@@ -202,6 +202,17 @@ class Run(Scratch):
         self.assertEqual(run("run", "calc.tqs", "x", env=env)[:2], (3, "hi x\n"))
 
 
+    def test_a_prototype_in_another_module_is_loaded_first_with_l(self):
+        self.write("shapes.tqs", "Begin Object Shape\n  Dim Sides As Integer\n  Sub Describe()\n"
+                                 "    Print \"sides:\"; Sides\n  End Sub\nEnd Object\n")
+        self.write("app.tqs", "Begin Object Square From Shape\n  .Sides = 4\n  Sub Main()\n"
+                              "    Describe\n  End Sub\nEnd Object\n")
+        self.assertEqual(run("run", "-l", "shapes.tqs", "app.tqs")[:2], (0, "sides:4\n"))
+        status, _, err = run("run", "app.tqs")
+        self.assertEqual(status, 1)
+        self.assertEqual(err, "app.tqs:1:1: there is no object named 'Shape' to make 'Square' from\n")
+
+
 class Saving(Scratch):
     def test_a_module_is_saved_only_when_asked_and_never_after_a_failure(self):
         self.write("keeper.tqs", KEEPER)
@@ -307,6 +318,14 @@ class Repl(Scratch):
         self.assertEqual(out, "3\n123\nabc\n42\n    3    Sub Main()\n    4      Runs = Runs + 1\n"
                               "    5      Print \"run\"; Runs\n    6    End Sub\n")
         self.assertIn("Divide by Zero", err)
+        with open("keeper.tqs") as f:
+            self.assertEqual(f.read(), KEEPER)
+
+    def test_save_writes_the_current_module_that_run_then_runs(self):
+        self.write("keeper.tqs", KEEPER)
+        status, out, err = run("repl", "keeper.tqs", stdin="Runs = 9\n:save kept.qbo\n:quit\n")
+        self.assertEqual((status, out, err), (0, "saved as kept.qbo\n", ""))
+        self.assertEqual(run("run", "kept.qbo")[:2], (0, "run10\n"))
         with open("keeper.tqs") as f:
             self.assertEqual(f.read(), KEEPER)
 
