@@ -213,6 +213,24 @@ class Run(Scratch):
         self.assertEqual(err, "app.tqs:1:1: there is no object named 'Shape' to make 'Square' from\n")
 
 
+    def test_a_failure_in_a_prototype_of_another_module_names_that_module_and_line(self):
+        self.write("shapes.tqs", "' Shapes for other modules.\nBegin Object Shape\n  Dim Sides As Integer\n"
+                                 "  Sub Describe(times As Long)\n    Print \"sides:\"; Sides \\ times\n"
+                                 "  End Sub\nEnd Object\n")
+        self.write("app.tqs", "Begin Object Square From Shape\n  .Sides = 4\n  Sub Main()\n"
+                              "    Describe 2\n    Describe 0\n  End Sub\nEnd Object\n")
+        status, out, err = run("run", "-l", "shapes.tqs", "app.tqs")
+        self.assertEqual(status, 1)
+        self.assertEqual(out, "sides:2\nsides:\n")
+        self.assertEqual(err, "shapes.tqs:5: Shape.Describe: Division by zero.\n"
+                              "  Shape.Describe(0) at shapes.tqs:5\n"
+                              "  Square.Main() at app.tqs:5\n")
+        # A binary module's line is that of its text form (no comment line).
+        self.assertEqual(run("build", "shapes.tqs")[0], 0)
+        status, out, err = run("run", "-l", "shapes.qbo", "app.tqs")
+        self.assertTrue(err.startswith("shapes.qbo:4: Shape.Describe: Division by zero.\n"), err)
+
+
 class Saving(Scratch):
     def test_a_module_is_saved_only_when_asked_and_never_after_a_failure(self):
         self.write("keeper.tqs", KEEPER)

@@ -117,6 +117,10 @@ int RunCommand(const Args& args) {
         std::fflush(stdout);
         if (parsed.has("save")) SaveChanged();
     } catch (const tq::StoreException& e) {
+        // A line Print left open ends before the report, so that on a
+        // terminal the report starts a line of its own.
+        if (auto* out = dynamic_cast<tq::TextPrintable*>(session.app().getCurrentPrintable()); out && out->column() != 0)
+            out->endOfStatement(-1);
         std::cout.flush();
         std::fflush(stdout);
         if (session.app().breakTaken()) {
