@@ -17,7 +17,6 @@
 // It asks for no check before statements, so a run pays nothing for it.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 

@@ -89,8 +89,6 @@ bool TessaroApp::takeInterrupt() {
     return pending;
 }
 
-void TessaroApp::appQuit() { quit_ = true; }
-
 int TessaroApp::messageBox(tq::HWND owner, const char* text, const char* caption, unsigned style) {
     // The question that follows a text module's failure to load: the
     // half-built module is given up without asking, and the command shows

@@ -37,7 +37,6 @@ public:
     void checkForBreak() override;
     int messageBox(tq::HWND owner, const char* text, const char* caption, unsigned style) override;
     void loadText(const char* path, tq::InterObj& module) override;
-    void appQuit() override;
 
     // The failure of the last text module that did not load (null when the
     // last one loaded); taken by the caller.
@@ -51,14 +50,10 @@ public:
     // Whether a Ctrl-C came that no statement has taken; forgets it.
     bool takeInterrupt();
 
-    // Whether the program asked the application to quit (Application.Quit).
-    bool quitRequested() const { return quit_; }
-
 private:
     std::unique_ptr<tq::StoreException> loadFailure_;
     bool giveUpText_ = false;
     bool breakTaken_ = false;
-    bool quit_ = false;
 };
 
 // The exit status of a process stopped by Ctrl-C, as shells report it.
