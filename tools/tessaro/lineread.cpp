@@ -47,6 +47,9 @@ LineReader::Got LineReader::read(const char* prompt, std::string& line, const st
         return Got::Line;
     }
     std::fflush(stdout);
+    // Only a Ctrl-C typed at this prompt gives its line up; one that came
+    // while the last entry ended was meant for that entry.
+    interrupted();
     char* text = readline(prompt);
     // The editor gives up its line when a signal interrupts its read: a
     // Ctrl-C there cancels the line, it does not end the session.
