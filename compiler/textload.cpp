@@ -674,6 +674,15 @@ private:
 
 void LoadTextModule(std::string_view source, std::string_view fileName, tModuleIndex m) {
     if (!ObjectStore::ValidIndex(m)) throw StoreException("A text module needs a loaded module to load into.");
+    // A first line "#!/usr/bin/env tessaro run" makes the file a script the
+    // shell runs; it is no part of the module. It reads as an empty line,
+    // so that every later line keeps its number in errors.
+    std::string withoutInterpreterLine;
+    if (source.starts_with("#!")) {
+        const size_t end = source.find('\n');
+        withoutInterpreterLine = end == std::string_view::npos ? std::string() : std::string(source.substr(end));
+        source = withoutInterpreterLine;
+    }
     SyntaxTree tree = ParseModule(source, fileName);
     if (!tree.ok()) throw CompileError(tree.errors());
     Diagnostics errors{std::string(fileName)};

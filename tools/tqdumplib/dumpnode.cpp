@@ -1,4 +1,4 @@
-#include "tools/tqdump/dumpnode.h"
+#include "tools/tqdumplib/dumpnode.h"
 
 #include <cmath>
 #include <cstdio>

@@ -28,7 +28,7 @@
 #include "store/interp/nodekinds.h"
 #include "store/interp/strfunc.h"
 #include "store/persist/descobj.h"
-#include "tools/tqdump/tqdump.h"
+#include "tools/tqdumplib/tqdump.h"
 
 namespace tq::dump {
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tqdump/dumpnode.h"
+#include "tools/tqdumplib/dumpnode.h"
 
 namespace tq {
 class OCLStorage;
@@ -57,5 +57,11 @@ void DumpLayout(OCLStorage& storage, Report& report);
 void DumpRecords(const std::string& path, Report& report);
 // The blocks of module m, loaded by pass 2, into `into` (dumpblocks.cpp).
 void DumpBlocks(unsigned char m, Node& into, Report& report);
+
+// Both passes over the module file at path, the report on standard output
+// (as text or JSON) and every fault on standard error after "<tool>: ".
+// 0 when the file is a sound module, 1 otherwise. An application must be
+// alive (pass 2 loads the module).
+int DumpModuleFile(const std::string& path, bool json, const char* tool);
 
 }  // namespace tq::dump

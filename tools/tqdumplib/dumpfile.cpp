@@ -21,7 +21,7 @@
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
 #include "store/dscrptr.h"
-#include "tools/tqdump/tqdump.h"
+#include "tools/tqdumplib/tqdump.h"
 
 namespace tq::dump {
 

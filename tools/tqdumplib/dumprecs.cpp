@@ -24,7 +24,7 @@
 #include "store/persist/vlstrrep.h"
 #include "store/sigproxy.h"
 #include "store/vals.h"
-#include "tools/tqdump/tqdump.h"
+#include "tools/tqdumplib/tqdump.h"
 
 namespace tq::dump {
 

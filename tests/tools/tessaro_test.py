@@ -1,0 +1,401 @@
+#!/usr/bin/env python3
+"""The tessaro command run as a process, as a person or a script runs it.
+
+    tessaro_test.py TESSARO TQDUMP SOURCE_DIR [unittest options]
+
+Each test runs the built binary in a scratch folder and checks its output,
+its exit status and the files it leaves. Programs in examples/ with a .out
+beside them must print exactly that.
+"""
+import glob
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TESSARO = TQDUMP = SOURCE = ""
+
+CHAIN = """' A failure two calls deep; the comment lines count.
+Begin Object Calc
+  Function Divide(a As Long, b As Long) As Long
+    Divide = a \\ b
+  End Function
+
+  Function Twice(n As Long) As Long
+    Twice = Divide(n, 0) * 2
+  End Function
+
+  Function Main(who As String) As Long
+    Print "hi "; who
+    Main = 3
+  End Function
+
+  Sub Boom()
+    Print Twice(4)
+  End Sub
+End Object
+"""
+
+KEEPER = """Begin Object Keeper
+  Dim Runs As Long
+  Sub Main()
+    Runs = Runs + 1
+    Print "run"; Runs
+  End Sub
+  Sub Fail()
+    Runs = Runs + 100
+    Print 1 / 0
+  End Sub
+End Object
+"""
+
+LOOP = """Begin Object Spin
+  Dim Count As Long
+  Sub Main()
+    Print "spinning"
+    Do
+      Count = Count + 1
+    Loop
+  End Sub
+End Object
+"""
+
+
+def run(*args, stdin=None, env=None, cwd=None, timeout=120):
+    p = subprocess.run([TESSARO, *args], input=stdin, capture_output=True, text=True,
+                       env=env, cwd=cwd, timeout=timeout)
+    return p.returncode, p.stdout, p.stderr
+
+
+class Scratch(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tessaro-test-")
+        self.cwd = os.getcwd()
+        os.chdir(self.dir)
+
+    def tearDown(self):
+        os.chdir(self.cwd)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def write(self, name, text):
+        with open(name, "w") as f:
+            f.write(text)
+        return name
+
+    def read_bytes(self, name):
+        with open(name, "rb") as f:
+            return f.read()
+
+
+class UsageAndHelp(Scratch):
+    def test_help_lists_every_command_and_each_command_describes_its_options(self):
+        status, out, _ = run("--help")
+        self.assertEqual(status, 0)
+        for cmd in ("run", "build", "text", "list", "repl", "dump"):
+            self.assertIn("  " + cmd, out)
+            status, out2, _ = run(cmd, "--help")
+            self.assertEqual(status, 0, cmd)
+            self.assertTrue(out2.startswith("usage: tessaro " + cmd), out2)
+            self.assertIn("-h, --help", out2)
+
+    def test_usage_errors_have_status_2_and_a_clear_message(self):
+        cases = [
+            (("frob",), "unknown command 'frob'"),
+            (("--frob",), "unknown option '--frob'"),
+            (("run", "--frob", "x.tqs"), "unknown option '--frob'"),
+            (("run",), "no FILE to run"),
+            (("build", "a.tqs", "b.tqs"), "one FILE at a time"),
+            (("build", "a.tqs", "-o"), "needs a value"),
+            (("text",), "no FILE"),
+            (("dump", "--json=1", "x"), "takes no value"),
+            (("run", "x.tqs", ".Main"), "is not Object.Method"),
+        ]
+        for args, text in cases:
+            status, out, err = run(*args)
+            self.assertEqual(status, 2, args)
+            self.assertIn(text, err, args)
+            self.assertEqual(out, "", args)
+        status, _, err = run()
+        self.assertEqual(status, 2)
+        self.assertIn("usage: tessaro", err)
+
+
+class Run(Scratch):
+    def test_every_example_prints_its_expected_output(self):
+        examples = sorted(glob.glob(os.path.join(SOURCE, "examples", "*.tqs")))
+        self.assertTrue(examples)
+        for tqs in examples:
+            expected = tqs[:-4] + ".out"
+            if not os.path.exists(expected):
+                continue
+            # Examples that keep state in a module run on a copy.
+            shutil.copy(tqs, self.dir)
+            status, out, err = run("run", os.path.basename(tqs))
+            with open(expected) as f:
+                self.assertEqual(out, f.read(), tqs + "\n" + err)
+            self.assertEqual(status, 0, tqs + "\n" + err)
+
+    def test_arguments_are_strings_and_a_numeric_main_gives_the_status(self):
+        self.write("calc.tqs", CHAIN)
+        self.assertEqual(run("run", "calc.tqs", "world")[:2], (3, "hi world\n"))
+        self.assertEqual(run("run", "calc.tqs", "Calc.Main", "there")[:2], (3, "hi there\n"))
+        self.assertEqual(run("run", "calc.tqs", "--", "a.b")[:2], (3, "hi a.b\n"))
+
+    def test_an_uncaught_error_names_file_line_procedure_and_the_call_chain(self):
+        self.write("calc.tqs", CHAIN)
+        status, out, err = run("run", "calc.tqs", "Calc.Boom")
+        self.assertEqual(status, 1)
+        self.assertEqual(out, "")
+        self.assertEqual(err, "calc.tqs:4: Calc.Divide: Division by zero.\n"
+                              "  Calc.Divide(4, 0) at calc.tqs:4\n"
+                              "  Calc.Twice(4) at calc.tqs:8\n"
+                              "  Calc.Boom() at calc.tqs:17\n")
+
+    def test_bad_input_is_named_with_status_1_and_no_crash(self):
+        self.write("calc.tqs", CHAIN)
+        self.write("broken.tqs", "Begin Object X\n  Sub Main()\n    Print 1 +\n  End Sub\nEnd Object\n")
+        with open("noise.qbo", "wb") as f:
+            f.write(bytes(range(256)) * 4)
+        os.mkdir("folder.tqs")
+        cases = [
+            (("run", "missing.tqs"), "missing.tqs: no such file"),
+            (("run", "noise.qbo"), "noise.qbo: not a module"),
+            (("run", "folder.tqs"), "folder.tqs: is a folder"),
+            (("run", "calc.tqs", "Calc.Nope"), "calc.tqs: Calc has no method Nope"),
+            (("run", "calc.tqs", "Nobody.Main"), "calc.tqs: no object named Nobody"),
+            (("run", "calc.tqs", "Calc.Main", "a", "b"), "calc.tqs: Calc.Main: Too many arguments"),
+            (("run", "calc.tqs", "Calc.Main"), "calc.tqs: Calc.Main: Not enough arguments"),
+            (("run", "broken.tqs"), "broken.tqs:3:14: expected an expression"),
+            (("build", "broken.tqs"), "broken.tqs:3:14: expected an expression"),
+        ]
+        for args, text in cases:
+            status, _, err = run(*args)
+            self.assertEqual(status, 1, args)
+            self.assertIn(text, err, args)
+            self.assertNotIn("terminate called", err)
+            self.assertNotIn("Sanitizer", err)
+        self.write("nomain.tqs", "Begin Object X\n  Sub Other()\n  End Sub\nEnd Object\n")
+        status, _, err = run("run", "nomain.tqs")
+        self.assertEqual(status, 1)
+        self.assertIn("nomain.tqs: no object has a Main", err)
+
+    def test_a_script_with_an_interpreter_line_runs_directly(self):
+        self.write("hi.tqs", "#!/usr/bin/env -S tessaro run\n' greets\nBegin Object Hi\n"
+                             "  Sub Main()\n    Print \"hi\"\n    Print 1 / 0\n  End Sub\nEnd Object\n")
+        os.chmod("hi.tqs", 0o755)
+        env = dict(os.environ, PATH=os.path.dirname(TESSARO) + os.pathsep + os.environ["PATH"])
+        p = subprocess.run(["./hi.tqs"], capture_output=True, text=True, env=env, timeout=60)
+        self.assertEqual(p.stdout, "hi\n")
+        # The interpreter line counts as a line of the file.
+        self.assertTrue(p.stderr.startswith("hi.tqs:6: Hi.Main: "), p.stderr)
+
+    def test_modules_are_found_along_tessaro_path(self):
+        os.mkdir("lib")
+        self.write("lib/calc.tqs", CHAIN)
+        env = dict(os.environ, TESSARO_PATH=os.path.join(self.dir, "lib"))
+        self.assertEqual(run("run", "calc.tqs", "x", env=env)[:2], (3, "hi x\n"))
+
+
+    def test_a_prototype_in_another_module_is_loaded_first_with_l(self):
+        self.write("shapes.tqs", "Begin Object Shape\n  Dim Sides As Integer\n  Sub Describe()\n"
+                                 "    Print \"sides:\"; Sides\n  End Sub\nEnd Object\n")
+        self.write("app.tqs", "Begin Object Square From Shape\n  .Sides = 4\n  Sub Main()\n"
+                              "    Describe\n  End Sub\nEnd Object\n")
+        self.assertEqual(run("run", "-l", "shapes.tqs", "app.tqs")[:2], (0, "sides:4\n"))
+        status, _, err = run("run", "app.tqs")
+        self.assertEqual(status, 1)
+        self.assertEqual(err, "app.tqs:1:1: there is no object named 'Shape' to make 'Square' from\n")
+
+
+    def test_a_failure_in_a_prototype_of_another_module_names_that_module_and_line(self):
+        self.write("shapes.tqs", "' Shapes for other modules.\nBegin Object Shape\n  Dim Sides As Integer\n"
+                                 "  Sub Describe(times As Long)\n    Print \"sides:\"; Sides \\ times\n"
+                                 "  End Sub\nEnd Object\n")
+        self.write("app.tqs", "Begin Object Square From Shape\n  .Sides = 4\n  Sub Main()\n"
+                              "    Describe 2\n    Describe 0\n  End Sub\nEnd Object\n")
+        status, out, err = run("run", "-l", "shapes.tqs", "app.tqs")
+        self.assertEqual(status, 1)
+        self.assertEqual(out, "sides:2\nsides:\n")
+        self.assertEqual(err, "shapes.tqs:5: Shape.Describe: Division by zero.\n"
+                              "  Shape.Describe(0) at shapes.tqs:5\n"
+                              "  Square.Main() at app.tqs:5\n")
+        # A binary module's line is that of its text form (no comment line).
+        self.assertEqual(run("build", "shapes.tqs")[0], 0)
+        status, out, err = run("run", "-l", "shapes.qbo", "app.tqs")
+        self.assertTrue(err.startswith("shapes.qbo:4: Shape.Describe: Division by zero.\n"), err)
+
+
+class Saving(Scratch):
+    def test_a_module_is_saved_only_when_asked_and_never_after_a_failure(self):
+        self.write("keeper.tqs", KEEPER)
+        self.assertEqual(run("build", "keeper.tqs")[0], 0)
+        before = self.read_bytes("keeper.qbo")
+        self.assertEqual(run("run", "keeper.qbo")[:2], (0, "run1\n"))
+        self.assertEqual(self.read_bytes("keeper.qbo"), before)
+        self.assertEqual(run("run", "--save", "keeper.qbo", "Keeper.Fail")[0], 1)
+        self.assertEqual(self.read_bytes("keeper.qbo"), before)
+        self.assertEqual(run("run", "--save", "keeper.qbo")[:2], (0, "run1\n"))
+        self.assertEqual(run("run", "--save", "keeper.qbo")[:2], (0, "run2\n"))
+        self.assertEqual(run("run", "keeper.qbo")[:2], (0, "run3\n"))
+        self.assertEqual(sorted(os.listdir(".")), ["keeper.qbo", "keeper.tqs"])
+
+    def test_a_failed_build_leaves_the_old_binary_module_as_it_was(self):
+        self.write("keeper.tqs", KEEPER)
+        self.assertEqual(run("build", "keeper.tqs", "-o", "out.qbo")[0], 0)
+        before = self.read_bytes("out.qbo")
+        self.write("keeper.tqs", KEEPER.replace("Runs + 1", "Runs +"))
+        self.assertEqual(run("build", "keeper.tqs", "-o", "out.qbo")[0], 1)
+        self.assertEqual(self.read_bytes("out.qbo"), before)
+        self.assertEqual(sorted(os.listdir(".")), ["keeper.tqs", "out.qbo"])
+
+    def test_ctrl_c_stops_an_endless_loop_with_status_130_and_saves_nothing(self):
+        self.write("spin.tqs", LOOP)
+        self.assertEqual(run("build", "spin.tqs")[0], 0)
+        before = self.read_bytes("spin.qbo")
+        p = subprocess.Popen([TESSARO, "run", "--save", "spin.qbo"], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        # Print to a pipe is buffered until the process ends: wait for the
+        # loop instead of for its line.
+        time.sleep(2)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=60)
+        self.assertEqual(out, "spinning\n")
+        self.assertEqual(p.returncode, 130)
+        self.assertIn("stopped by the user (Ctrl-C)", err)
+        self.assertEqual(self.read_bytes("spin.qbo"), before)
+
+
+class Conversions(Scratch):
+    def test_build_then_run_gives_what_running_the_text_gives(self):
+        examples = sorted(glob.glob(os.path.join(SOURCE, "examples", "*.tqs")))
+        for tqs in examples + [self.write("calc.tqs", CHAIN)]:
+            shutil.copy(tqs, "a.tqs")
+            self.assertEqual(run("build", "a.tqs")[0], 0, tqs)
+            shutil.copy(tqs, "b.tqs")
+            text = run("run", "b.tqs", "x")
+            binary = run("run", "a.qbo", "x")
+            self.assertEqual(binary[:2], text[:2], tqs)
+
+    def test_text_writes_a_module_that_builds_back_to_the_same_program(self):
+        self.write("calc.tqs", CHAIN)
+        self.assertEqual(run("build", "calc.tqs")[0], 0)
+        status, out, _ = run("text", "calc.qbo", "-o", "-")
+        self.assertEqual(status, 0)
+        self.assertIn("Begin Object Calc", out)
+        self.assertEqual(run("text", "calc.qbo", "-o", "again.tqs")[0], 0)
+        with open("again.tqs") as f:
+            self.assertEqual(f.read(), out)
+        # A binary module's lines are those of its text form.
+        status, _, err = run("run", "calc.qbo", "Calc.Boom")
+        self.assertEqual(status, 1)
+        self.assertTrue(err.startswith("calc.qbo:%d: Calc.Divide" % (out.splitlines().index("    Divide = a \\ b") + 1)), err)
+        self.assertEqual(run("text", "calc.tqs")[0], 1)
+        self.assertEqual(run("build", "calc.qbo")[0], 1)
+
+    def test_list_shows_outline_object_and_procedure_with_the_lines_errors_name(self):
+        self.write("calc.tqs", CHAIN)
+        status, out, _ = run("list", "calc.tqs")
+        self.assertEqual(status, 0)
+        self.assertIn("    3    Function Divide(a As Long, b As Long) As Long\n", out)
+        self.assertNotIn("Divide = a", out)
+        status, out, _ = run("list", "calc.tqs", "calc.twice")
+        self.assertEqual(out, "    7    Function Twice(n As Long) As Long\n"
+                              "    8      Twice = Divide(n, 0) * 2\n"
+                              "    9    End Function\n")
+        status, out, _ = run("list", "-n", "calc.tqs", "Calc")
+        self.assertEqual(out, CHAIN[CHAIN.index("Begin"):])
+        self.assertEqual(run("list", "calc.tqs", "Calc.Nope")[0], 1)
+        self.assertEqual(run("list", "calc.tqs", "Nope")[0], 1)
+
+    def test_dump_shows_what_tqdump_shows(self):
+        self.write("calc.tqs", CHAIN)
+        self.assertEqual(run("build", "calc.tqs")[0], 0)
+        mine = run("dump", "calc.qbo")
+        theirs = subprocess.run([TQDUMP, "calc.qbo"], capture_output=True, text=True)
+        self.assertEqual(mine[0], 0)
+        self.assertEqual(mine[1], theirs.stdout)
+        status, _, err = run("dump", "calc.tqs")
+        self.assertEqual(status, 1)
+        self.assertIn("not a module file", err)
+
+
+class Repl(Scratch):
+    def test_piped_statements_run_blocks_span_lines_and_errors_do_not_end_it(self):
+        self.write("keeper.tqs", KEEPER)
+        entry = ("Print 1 + 2\nFor i = 1 To 3\n  Print i;\nNext\n? 1 / 0\n"
+                 "s = \"ab\": Print s & \"c\"\nRuns = 41\n? runs + 1\n:list Keeper.Main\n"
+                 ":quit\nPrint \"not reached\"\n")
+        status, out, err = run("repl", "keeper.tqs", stdin=entry)
+        self.assertEqual(status, 0)
+        self.assertEqual(out, "3\n123\nabc\n42\n    3    Sub Main()\n    4      Runs = Runs + 1\n"
+                              "    5      Print \"run\"; Runs\n    6    End Sub\n")
+        self.assertIn("Divide by Zero", err)
+        with open("keeper.tqs") as f:
+            self.assertEqual(f.read(), KEEPER)
+
+    def test_save_writes_the_current_module_that_run_then_runs(self):
+        self.write("keeper.tqs", KEEPER)
+        status, out, err = run("repl", "keeper.tqs", stdin="Runs = 9\n:save kept.qbo\n:quit\n")
+        self.assertEqual((status, out, err), (0, "saved as kept.qbo\n", ""))
+        self.assertEqual(run("run", "kept.qbo")[:2], (0, "run10\n"))
+        with open("keeper.tqs") as f:
+            self.assertEqual(f.read(), KEEPER)
+
+    def test_a_session_on_a_terminal_evaluates_shows_an_error_goes_on_and_quits(self):
+        state = os.path.join(self.dir, "state")
+        env = dict(os.environ, XDG_STATE_HOME=state, TERM="dumb")
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execve(TESSARO, [TESSARO, "repl"], env)
+        seen = b""
+
+        def expect(text, timeout=60):
+            nonlocal seen
+            end = time.time() + timeout
+            while text.encode() not in seen:
+                if time.time() > end:
+                    raise AssertionError("waited for %r, saw %r" % (text, seen))
+                r, _, _ = select.select([fd], [], [], 0.5)
+                if r:
+                    try:
+                        seen += os.read(fd, 4096)
+                    except OSError:
+                        break
+
+        expect("> ")
+        os.write(fd, b"? 6 * 7\r")
+        expect("42")
+        os.write(fd, b"Print nosuch\r")
+        expect("'nosuch' was not found")
+        os.write(fd, b"For k = 1 To 2\r")
+        expect("... ")
+        os.write(fd, b"Print k * 10;\rNext\r")
+        expect("1020")
+        # Ctrl-C stops a running entry, and at the prompt gives up the line;
+        # neither ends the session.
+        os.write(fd, b"Do: Loop\r")
+        expect("Do: Loop\r\n")
+        time.sleep(1)
+        os.write(fd, b"\x03")
+        expect("stopped (Ctrl-C)")
+        os.write(fd, b"\x03")
+        time.sleep(0.5)
+        os.write(fd, b"? 300 + 33\r")
+        expect("333")
+        os.write(fd, b":quit\r")
+        _, status = os.waitpid(pid, 0)
+        os.close(fd)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        with open(os.path.join(state, "tessaro", "history")) as f:
+            self.assertIn("nosuch", f.read())
+
+
+if __name__ == "__main__":
+    TESSARO, TQDUMP, SOURCE = (os.path.abspath(a) for a in sys.argv[1:4])
+    unittest.main(argv=[sys.argv[0], *sys.argv[4:]], verbosity=2)

@@ -1,0 +1,138 @@
+// tessaro build, text and dump: a module from one form to the other, and a
+// binary module shown as tqdump shows it.
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include <tqcompile/tqcompile.h>
+#include <tqstore/tqstore.h>
+
+#include "tools/tessaro/cmdline.h"
+#include "tools/tessaro/commands.h"
+#include "tools/tessaro/modules.h"
+#include "tools/tessaro/session.h"
+#include "tools/tqdumplib/tqdump.h"
+
+namespace tessaro {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string WithExtension(const std::string& path, const char* ext) {
+    return fs::path(path).replace_extension(ext).string();
+}
+
+// A new name beside path for writing before the rename over it: a failure
+// halfway leaves path as it was.
+std::string ScratchBeside(const std::string& path, const char* ext) {
+    const fs::path p(path);
+    return (p.parent_path() / ("." + p.stem().string() + ".tessaro-" + std::to_string(getpid()) + ext)).string();
+}
+
+}  // namespace
+
+int BuildCommand(const Args& args) {
+    const Command& self = *FindCommand("build");
+    ParsedArgs parsed;
+    try {
+        parsed = ParseArgs(args, {{"output", 'o', true}, {"load", 'l', true}});
+    } catch (const UsageError& e) {
+        return UsageFailure(self, e.what());
+    }
+    if (parsed.help) return ShowHelp(self);
+    if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to build" : "one FILE at a time");
+    const std::string source = parsed.operands[0];
+    const std::string output = parsed.value("output", WithExtension(source, ".qbo"));
+    std::error_code ec;
+    if (!fs::is_regular_file(source, ec)) {
+        std::cerr << source << ": no such file\n";
+        return 1;
+    }
+    if (fs::exists(output, ec) && fs::equivalent(source, output, ec)) {
+        std::cerr << source << ": the output would replace the source (give -o)\n";
+        return 1;
+    }
+    Session session;
+    if (IsBinaryModule(source)) {
+        std::cerr << source << ": is a binary module already (tessaro text writes it as text)\n";
+        return 1;
+    }
+    const std::string scratch = ScratchBeside(output, ".qbo");
+    try {
+        if (parsed.has("load"))
+            for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
+        tq::compiler::ConvertTextToBinary(source, scratch);
+        fs::rename(scratch, output);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    } catch (const tq::compiler::CompileError& e) {
+        fs::remove(scratch, ec);
+        std::cerr << e.what() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        fs::remove(scratch, ec);
+        std::cerr << source << ": " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int TextCommand(const Args& args) {
+    const Command& self = *FindCommand("text");
+    ParsedArgs parsed;
+    try {
+        parsed = ParseArgs(args, {{"output", 'o', true}});
+    } catch (const UsageError& e) {
+        return UsageFailure(self, e.what());
+    }
+    if (parsed.help) return ShowHelp(self);
+    if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to write as text" : "one FILE at a time");
+    const std::string source = parsed.operands[0];
+    const std::string output = parsed.value("output", WithExtension(source, ".tqs"));
+    std::error_code ec;
+    if (!fs::is_regular_file(source, ec)) {
+        std::cerr << source << ": no such file\n";
+        return 1;
+    }
+    Session session;
+    if (!IsBinaryModule(source)) {
+        std::cerr << source << ": not a binary module\n";
+        return 1;
+    }
+    try {
+        const tq::tModuleIndex m = LoadModuleFile(session.app(), source, true);
+        const std::string text = tq::compiler::TextModuleText(m);
+        if (output == "-") {
+            std::cout << text;
+            std::cout.flush();
+        } else {
+            tq::compiler::SaveTextModuleFile(output, m);
+        }
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << source << ": " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int DumpCommand(const Args& args) {
+    const Command& self = *FindCommand("dump");
+    ParsedArgs parsed;
+    try {
+        parsed = ParseArgs(args, {{"json", 0, false}});
+    } catch (const UsageError& e) {
+        return UsageFailure(self, e.what());
+    }
+    if (parsed.help) return ShowHelp(self);
+    if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to dump" : "one FILE at a time");
+    Session session;
+    return tq::dump::DumpModuleFile(parsed.operands[0], parsed.has("json"), "tessaro dump");
+}
+
+}  // namespace tessaro

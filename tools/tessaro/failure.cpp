@@ -1,0 +1,116 @@
+#include "tools/tessaro/failure.h"
+
+#include <sstream>
+
+namespace tessaro {
+
+namespace {
+
+// The object whose code proc is, as seen from me: the prototype of the
+// signature that declares it.
+tq::InterObjRep* DeclaringObject(tq::InterObjRep* me, tq::InterProcField* proc) {
+    if (!me || !proc || !me->signature()) return me;
+    tq::SignatureRep* owner = nullptr;
+    if (!me->signature()->findField(proc->name(), owner) || !owner) return me;
+    tq::InterObjRep* proto = owner->protoObject();
+    return proto ? proto : me;
+}
+
+std::string ObjectName(tq::InterObjRep* o) {
+    if (!o) return "?";
+    if (const char* n = o->name()) return n;
+    try {
+        return o->alias();
+    } catch (const tq::StoreException&) {
+        return "?";
+    }
+}
+
+// "(1, 0)" of "Divide(1, 0) at line 7": what the frame shows between the
+// procedure's name and its line.
+std::string ArgumentsOf(const tq::StackFrame& frame) {
+    std::ostringstream text;
+    frame.lineWithArgs(text);
+    std::string s = text.str();
+    const size_t open = s.find('(');
+    const size_t at = s.rfind(") at line ");
+    if (open == std::string::npos || at == std::string::npos || at < open) return "()";
+    return s.substr(open, at - open + 1);
+}
+
+std::string Place(SourceLines& lines, tq::tModuleIndex m, const std::string& object, const std::string& proc,
+                  int32_t line) {
+    if (!tq::ObjectStore::ValidIndex(m)) return {};
+    std::string where = SourceLines::fileName(m);
+    const int32_t fileLine = lines.fileLine(m, object, proc, line);
+    if (fileLine > 0) where += ":" + std::to_string(fileLine);
+    return where;
+}
+
+}  // namespace
+
+ChainRecorder::ChainRecorder() : previous_(tq::DebugHook::Installed()) { tq::DebugHook::Install(this); }
+
+ChainRecorder::~ChainRecorder() { tq::DebugHook::Install(previous_); }
+
+int ChainRecorder::error(tq::Context&, tq::StoreException& e) {
+    frames_.clear();
+    text_ = e.what();
+    // Frames of one procedure call share its context; the top one of them
+    // holds the statement that runs (a loop's frame over the procedure's).
+    const tq::Context* current = nullptr;
+    int32_t line = 0;
+    for (tq::StackFrame* f = tq::ExecutionStack::top(); f; f = f->below()) {
+        if (&f->context() != current) {
+            current = &f->context();
+            line = f->node() ? f->node()->runningLine() : 0;
+        }
+        if (f->type() != tq::SubFrame && f->type() != tq::FunctionFrame) continue;
+        tq::InterProcField* proc = f->proc();
+        if (!proc) continue;
+        tq::InterObjRep* owner = DeclaringObject(f->context().me(), proc);
+        ChainFrame frame;
+        frame.object = ObjectName(owner);
+        frame.procedure = proc->name();
+        frame.arguments = ArgumentsOf(*f);
+        frame.module = owner ? owner->moduleIndex() : tq::DETACHED_MODULE;
+        frame.line = line;
+        frames_.push_back(std::move(frame));
+    }
+    // Not taken: the failure goes on to a Catch or to the command.
+    return 0;
+}
+
+std::vector<ChainFrame> ChainRecorder::chainFor(const std::string& text) const {
+    return text == text_ ? frames_ : std::vector<ChainFrame>{};
+}
+
+std::string DescribeFailure(const tq::StoreException& e, const std::vector<ChainFrame>& chain,
+                            const std::string& file, const std::string& object, const std::string& method,
+                            SourceLines& lines) {
+    std::string out;
+    if (!chain.empty()) {
+        const ChainFrame& inner = chain.front();
+        // The failing statement's own line: a loop that tests after its
+        // body fails on the line its condition is written on.
+        const int32_t line = e.line > 0 ? e.line : inner.line;
+        const std::string where = Place(lines, inner.module, inner.object, inner.procedure, line);
+        if (!where.empty()) out += where + ": ";
+        out += inner.object + "." + inner.procedure + ": " + e.what() + "\n";
+        bool first = true;
+        for (const ChainFrame& f : chain) {
+            const std::string at = Place(lines, f.module, f.object, f.procedure, first ? line : f.line);
+            first = false;
+            out += "  " + f.object + "." + f.procedure + f.arguments + (at.empty() ? "" : " at " + at) + "\n";
+        }
+        return out;
+    }
+    // Outside every procedure: the call itself failed (its arguments, a
+    // member that is not there).
+    if (!file.empty()) out += file + ": ";
+    if (!method.empty()) out += object + "." + method + ": ";
+    out += std::string(e.what()) + "\n";
+    return out;
+}
+
+}  // namespace tessaro

@@ -1,0 +1,185 @@
+// tessaro: the runtime from a shell. Runs programs written in the language,
+// converts modules between text and binary, lists and dumps them, and
+// offers an immediate-mode prompt.
+//
+//   tessaro [--help | --version] COMMAND [ARGS...]
+#include <iostream>
+#include <string>
+
+#include <tqstore/tqstore.h>
+
+#include "tools/tessaro/commands.h"
+
+namespace tessaro {
+
+namespace {
+
+const char kRunHelp[] =
+    "Loads FILE (a text module .tqs or a binary module .qbo) and runs Main of\n"
+    "the first object that has one, or the method named. ARGS are passed to\n"
+    "it as Strings. Without Object.Method, the words after FILE are Main's\n"
+    "arguments (put \"--\" before them when the first has a dot). Print goes\n"
+    "to standard output.\n"
+    "\n"
+    "The exit status is 0, or the value a numeric Function Main returns. A\n"
+    "failure nothing catches is shown on standard error as\n"
+    "  FILE:LINE: Object.Method: message\n"
+    "with the chain of calls that led to it, and the status is 1. Ctrl-C stops\n"
+    "the program before its next statement (status 130); a second Ctrl-C ends\n"
+    "the process at once.\n"
+    "\n"
+    "Modules are not saved unless the program saves them, or --save is given.\n"
+    "\n"
+    "Options (before FILE; everything after FILE belongs to the program):\n"
+    "  --save            save every module the program changed, when it ends\n"
+    "                    without a failure\n"
+    "  -l, --load MODULE load MODULE first (a module whose objects FILE's are\n"
+    "                    made from); may be given more than once\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "A module named without a folder that is not in the current folder is\n"
+    "looked for along TESSARO_PATH (folders separated by ':').\n";
+
+const char kBuildHelp[] =
+    "Compiles the text module FILE.tqs into a binary module, FILE.qbo beside\n"
+    "it unless -o names another file. An existing file is replaced only when\n"
+    "the whole module has been written.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE  the binary module to write\n"
+    "  -l, --load MODULE  load MODULE first; may be given more than once\n"
+    "  -h, --help         show this help\n";
+
+const char kTextHelp[] =
+    "Writes the binary module FILE.qbo as a text module, FILE.tqs beside it\n"
+    "unless -o names another file (\"-\" for standard output). The binary\n"
+    "module is only read.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE  the text module to write, or - for standard output\n"
+    "  -h, --help         show this help\n";
+
+const char kListHelp[] =
+    "Prints a module for a person to read. Without OBJECT: its enumerations,\n"
+    "and its objects with their declarations, initial values and the headers\n"
+    "of their procedures. With OBJECT: that object whole, procedures included.\n"
+    "With OBJECT.METHOD: the source of that procedure. Lines are numbered as\n"
+    "errors name them.\n"
+    "\n"
+    "Options:\n"
+    "  -n, --no-numbers   leave out the line numbers\n"
+    "  -l, --load MODULE  load MODULE first; may be given more than once\n"
+    "  -h, --help         show this help\n";
+
+const char kReplHelp[] =
+    "Immediate mode: statements typed at the prompt run at once against the\n"
+    "loaded modules. A block (For ... Next, If ... End If) may be typed over\n"
+    "several lines; the prompt shows \"...\" until it is complete (an empty\n"
+    "line gives it up). \"? expr\" prints a value. A failure is shown and the\n"
+    "prompt comes back. Ctrl-C stops a running statement.\n"
+    "\n"
+    "Names are looked up on the current object (Main's object of the first\n"
+    "module loaded, when it has one) and among the static objects.\n"
+    "\n"
+    "Commands:\n"
+    "  :load FILE          load a module and make it current\n"
+    "  :save [FILE]        save the current module (to FILE: as FILE)\n"
+    "  :list [OBJ[.METH]]  list the current module, an object or a procedure\n"
+    "  :modules            show the loaded modules\n"
+    "  :help               show the commands\n"
+    "  :quit               leave (so does Ctrl-D)\n"
+    "\n"
+    "Line editing and history when standard input is a terminal; the\n"
+    "history is kept in $XDG_STATE_HOME/tessaro/history\n"
+    "(~/.local/state/tessaro/history).\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  show this help\n";
+
+const char kDumpHelp[] =
+    "Shows what the binary module FILE.qbo holds, as tqdump does: its\n"
+    "streams, version, identifiers, static globals, description tables and\n"
+    "records. The file is opened read-only. Status 1 when it is not a sound\n"
+    "module (each fault is reported where it was found).\n"
+    "\n"
+    "Options:\n"
+    "  --json      the report as a JSON document\n"
+    "  -h, --help  show this help\n";
+
+// A debug command (the command-line debugger) takes its place in this
+// table beside run, with the same operands.
+const std::vector<Command> kCommands = {
+    {"run", "run [OPTIONS] FILE [Object.Method] [ARGS...]", "run Main (or the named method) of a module", kRunHelp,
+     &RunCommand},
+    {"build", "build FILE.tqs [-o FILE.qbo]", "compile a text module to a binary one", kBuildHelp, &BuildCommand},
+    {"text", "text FILE.qbo [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},
+    {"list", "list FILE [Object[.Method]]", "print objects, declarations, source", kListHelp, &ListCommand},
+    {"repl", "repl [FILE...]", "immediate mode against loaded modules", kReplHelp, &ReplCommand},
+    {"dump", "dump [--json] FILE.qbo", "what tqdump shows", kDumpHelp, &DumpCommand},
+};
+
+int MainUsage(std::ostream& os) {
+    os << "usage: tessaro [--help | --version] COMMAND [ARGS...]\n"
+          "\n"
+          "Runs and inspects programs and modules of the Tessaro language.\n"
+          "\n"
+          "Commands:\n";
+    for (const Command& c : kCommands) {
+        std::string name = c.name;
+        name.resize(8, ' ');
+        os << "  " << name << c.summary << "\n";
+    }
+    os << "\n"
+          "\"tessaro COMMAND --help\" describes a command and its options.\n";
+    return 0;
+}
+
+}  // namespace
+
+const std::vector<Command>& Commands() { return kCommands; }
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+int UsageFailure(const Command& command, const std::string& message) {
+    std::cerr << "tessaro " << command.name << ": " << message << "\n"
+              << "usage: tessaro " << command.synopsis << "\n"
+              << "(\"tessaro " << command.name << " --help\" for more)\n";
+    return 2;
+}
+
+int ShowHelp(const Command& command) {
+    std::cout << "usage: tessaro " << command.synopsis << "\n\n" << command.help;
+    return 0;
+}
+
+}  // namespace tessaro
+
+int main(int argc, char** argv) {
+    using namespace tessaro;
+    if (argc < 2) {
+        MainUsage(std::cerr);
+        return 2;
+    }
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h" || first == "help") {
+        if (first == "help" && argc > 2) {
+            if (const Command* c = FindCommand(argv[2])) return ShowHelp(*c);
+        }
+        return MainUsage(std::cout);
+    }
+    if (first == "--version") {
+        std::cout << "tessaro " << tq::LibraryVersion() << "\n";
+        return 0;
+    }
+    const Command* command = FindCommand(first);
+    if (!command) {
+        std::cerr << "tessaro: " << (first[0] == '-' ? "unknown option '" : "unknown command '") << first
+                  << "'\n(\"tessaro --help\" lists the commands)\n";
+        return 2;
+    }
+    return command->run(Args(argv + 2, argv + argc));
+}

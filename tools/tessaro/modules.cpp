@@ -1,0 +1,147 @@
+#include "tools/tessaro/modules.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <tqcompile/tqcompile.h>
+
+#include "tools/tessaro/tessaroapp.h"
+
+namespace tessaro {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    return out;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Records the header line of every procedure of object (and of its
+// embedded objects, under their own names).
+void CollectHeaders(const tq::compiler::ObjectDecl& object, std::map<std::string, int32_t>& out) {
+    const std::string owner = Lower(object.name) + ".";
+    for (const tq::compiler::ObjectMember& member : object.members) {
+        if (member.kind == tq::compiler::MemberKind::Procedure)
+            out.emplace(owner + Lower(member.procedure->name), static_cast<int32_t>(member.procedure->pos.line));
+        else if (member.kind == tq::compiler::MemberKind::Embedded)
+            CollectHeaders(*member.embedded, out);
+    }
+}
+
+}  // namespace
+
+std::string FindModuleFile(const std::string& name) {
+    std::error_code ec;
+    if (fs::is_regular_file(name, ec)) return name;
+    if (name.find('/') != std::string::npos) return {};
+    // The store's own search: the default folders, then TESSARO_PATH.
+    return tq::ObjectStore::SearchTessaroPath(name.c_str(), nullptr);
+}
+
+bool IsBinaryModule(const std::string& path) { return tq::OCLStorage::IsStorageFile(path.c_str()) != 0; }
+
+tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly) {
+    const std::string path = FindModuleFile(name);
+    std::error_code ec;
+    if (path.empty()) {
+        if (fs::is_directory(name, ec)) throw LoadFailed(name + ": is a folder, not a module");
+        throw LoadFailed(name + ": no such file" +
+                         (name.find('/') == std::string::npos ? " (nor along TESSARO_PATH)" : ""));
+    }
+    std::ifstream probe(path, std::ios::binary);
+    if (!probe.is_open()) throw LoadFailed(path + ": cannot be read");
+    const bool binary = IsBinaryModule(path);
+    if (!binary) {
+        // A text module must be text: a file with control characters other
+        // than line ends and tabs is neither kind of module, and the
+        // compiler's errors about its bytes would only confuse.
+        char buffer[4096];
+        probe.read(buffer, sizeof buffer);
+        const auto binaryByte = [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return (u < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') || u == 0x7f;
+        };
+        if (std::any_of(buffer, buffer + probe.gcount(), binaryByte))
+            throw LoadFailed(path + ": not a module (neither a binary module nor text)");
+    }
+    tq::tModuleIndex m = tq::NO_MODULE;
+    try {
+        m = binary ? tq::ObjectStore::LoadModule(path.c_str(), 0, readOnly ? 1 : 0)
+                   : tq::ObjectStore::LoadModule(path.c_str(), 0, 0);
+    } catch (const tq::compiler::CompileError& e) {
+        throw LoadFailed(e.what());
+    } catch (const tq::StoreException& e) {
+        throw LoadFailed(path + ": " + e.what());
+    }
+    if (!tq::ObjectStore::ValidIndex(m)) {
+        std::unique_ptr<tq::StoreException> why = app.takeLoadFailure();
+        if (!why) throw LoadFailed(path + ": the module was not loaded");
+        // Compile errors name their file and position already; the file
+        // as the user named it, not the full path the store loaded.
+        if (dynamic_cast<tq::compiler::CompileError*>(why.get())) {
+            std::string text = why->what();
+            const std::string full = fs::absolute(path, ec).lexically_normal().string() + ":";
+            const std::string shown = DisplayName(path) + ":";
+            for (size_t at = 0; (at = text.find(full, at)) != std::string::npos; at += shown.size())
+                text.replace(at, full.size(), shown);
+            throw LoadFailed(text);
+        }
+        throw LoadFailed(path + ": " + why->what());
+    }
+    return m;
+}
+
+std::string ModuleSource(tq::tModuleIndex m) {
+    if (!tq::ObjectStore::ModuleIsText(m)) return tq::compiler::TextModuleText(m);
+    std::string text = ReadWhole(tq::ObjectStore::GetModuleFileNameA(m));
+    // The interpreter line of a script reads as an empty line, as the
+    // loader reads it; the other lines keep their numbers.
+    if (text.starts_with("#!")) text.erase(0, std::min(text.find('\n'), text.size()));
+    return text;
+}
+
+std::string SourceLines::fileName(tq::tModuleIndex m) { return DisplayName(tq::ObjectStore::GetModuleFileNameA(m)); }
+
+std::string DisplayName(const std::string& path) {
+    // Relative to the current folder when it lies below it, as a person
+    // typing the command names it.
+    std::error_code ec;
+    const fs::path relative = fs::relative(path, fs::current_path(ec), ec);
+    if (!ec && !relative.empty() && relative.native().rfind("..", 0) != 0) return relative.string();
+    return path;
+}
+
+int32_t SourceLines::fileLine(tq::tModuleIndex m, const std::string& object, const std::string& proc, int32_t line) {
+    auto found = modules_.find(m);
+    if (found == modules_.end()) {
+        Headers headers;
+        try {
+            const std::string source = ModuleSource(m);
+            tq::compiler::SyntaxTree tree = tq::compiler::ParseModule(source, "");
+            if (const tq::compiler::Module* mod = tree.module()) {
+                for (const tq::compiler::ModuleItem& item : mod->items)
+                    if (item.kind == tq::compiler::ItemKind::Object) CollectHeaders(*item.object, headers);
+            }
+        } catch (const std::exception&) {
+            // No lines then: the error still names its procedure.
+        }
+        found = modules_.emplace(m, std::move(headers)).first;
+    }
+    const auto header = found->second.find(Lower(object) + "." + Lower(proc));
+    if (header == found->second.end() || line <= 0) return 0;
+    return header->second + line - 1;
+}
+
+}  // namespace tessaro

@@ -1,0 +1,67 @@
+// The modules a command works on: found, loaded and known by their files.
+//
+// A module is named by its file: a text module (.tqs, or any file that is
+// not a compound file) or a binary module (.qbo). A name without a folder
+// that is not in the current folder is searched for along TESSARO_PATH,
+// as the store searches for the modules a module needs; binary modules
+// bring the modules they need themselves.
+//
+// Every failure to load is a LoadFailed carrying the text to show: the
+// compiler's errors ("file:line:column: message", one a line) for a text
+// module that does not compile, else "file: reason".
+#pragma once
+
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include <tqstore/tqstore.h>
+
+namespace tessaro {
+
+class TessaroApp;
+
+class LoadFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The path of the module named name: as given when it exists, else found
+// along TESSARO_PATH; empty when there is none.
+std::string FindModuleFile(const std::string& name);
+
+// How a module file is named in messages: relative to the current folder
+// when it lies below it, else its full path.
+std::string DisplayName(const std::string& path);
+
+// Whether the file at path is a binary module (a compound file).
+bool IsBinaryModule(const std::string& path);
+
+// Loads the module named name (nothing when it is loaded already) and
+// returns its index. readOnly opens a binary module without write access.
+tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly = false);
+
+// The text of module m that errors and listings count lines in: a text
+// module's own file, or for a binary module the text the saver writes for
+// it (what "tessaro text" gives).
+std::string ModuleSource(tq::tModuleIndex m);
+
+// Source lines of procedures, so that an error can name the line of a file
+// a person reads: for a text module its own file, for a binary module the
+// text the saver writes for it (what "tessaro text" gives).
+class SourceLines {
+public:
+    // The 1-based line, in the source of module m, of line `line` of the
+    // procedure `proc` (lines counted from its header, line 1) of the object
+    // `object`; 0 when the procedure is not found.
+    int32_t fileLine(tq::tModuleIndex m, const std::string& object, const std::string& proc, int32_t line);
+    // The file name to show for module m.
+    static std::string fileName(tq::tModuleIndex m);
+
+private:
+    // object name + "." + procedure name, lower case, to header line.
+    using Headers = std::map<std::string, int32_t>;
+    std::map<tq::tModuleIndex, Headers> modules_;
+};
+
+}  // namespace tessaro

@@ -1,0 +1,136 @@
+// tessaro run: a program from the shell, start to end.
+//
+//   load (the -l modules, then FILE) -> find the method -> call it with the
+//   arguments as Strings -> report -> save (only with --save, only when the
+//   run succeeded) -> unload without saving
+//
+// Nothing is written unless the program saves or --save asks: a failure, a
+// Ctrl-C or a crash leaves every module file as it was last saved (the
+// store commits a module by writing a new file and renaming it over the
+// old one).
+#include <iostream>
+#include <optional>
+
+#include <tqstore/tqstore.h>
+
+#include "tools/tessaro/cmdline.h"
+#include "tools/tessaro/commands.h"
+#include "tools/tessaro/failure.h"
+#include "tools/tessaro/modules.h"
+#include "tools/tessaro/runtarget.h"
+#include "tools/tessaro/session.h"
+
+namespace tessaro {
+
+namespace {
+
+// The exit status a Function Main's value gives: its number (the shell sees
+// it modulo 256); 0 for a Sub, for no value and for a value that is no
+// number.
+int StatusOf(const tq::ValuePtr& value) {
+    if (!value) return 0;
+    switch (value->type() & tq::IDT_TYPEMASK) {
+        case tq::IDT_SHORT:
+        case tq::IDT_LONG:
+        case tq::IDT_FLOAT:
+        case tq::IDT_DOUBLE:
+        case tq::IDT_CURRENCY: {
+            try {
+                return static_cast<int>(value->as<int32_t>());
+            } catch (const tq::StoreException&) {
+                return 1;
+            }
+        }
+        default: return 0;
+    }
+}
+
+// Saves and commits every module the program changed.
+void SaveChanged() {
+    for (int i = 0; i < tq::MAX_MODULES; ++i) {
+        const auto m = static_cast<tq::tModuleIndex>(i);
+        if (!tq::ObjectStore::ValidIndex(m) || !tq::ObjectStore::IsDirty(m)) continue;
+        if (tq::ObjectStore::ModuleIsReadOnly(m)) continue;
+        tq::ObjectStore::Save(m);
+        tq::ObjectStore::Commit(m);
+    }
+}
+
+}  // namespace
+
+int RunCommand(const Args& args) {
+    const Command& self = *FindCommand("run");
+    ParsedArgs parsed;
+    try {
+        parsed = ParseArgs(args, {{"save", 0, false}, {"load", 'l', true}}, true);
+    } catch (const UsageError& e) {
+        return UsageFailure(self, e.what());
+    }
+    if (parsed.help) return ShowHelp(self);
+    if (parsed.operands.empty()) return UsageFailure(self, "no FILE to run");
+    const std::string file = parsed.operands[0];
+    // After FILE: Object.Method (a word with a dot) and its arguments, or
+    // the arguments of Main ("--" first when the first has a dot).
+    std::optional<Target> named;
+    size_t firstArg = 1;
+    if (parsed.operands.size() > 1) {
+        if (parsed.operands[1] == "--") {
+            firstArg = 2;
+        } else if (parsed.operands[1].find('.') != std::string::npos) {
+            named = ParseTarget(parsed.operands[1]);
+            if (!named) return UsageFailure(self, "'" + parsed.operands[1] + "' is not Object.Method");
+            firstArg = 2;
+        }
+    }
+    const Args programArgs(parsed.operands.begin() + static_cast<std::ptrdiff_t>(firstArg), parsed.operands.end());
+
+    Session session;
+    std::cout.sync_with_stdio(true);
+    tq::tModuleIndex m = tq::NO_MODULE;
+    try {
+        if (parsed.has("load"))
+            for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
+        m = LoadModuleFile(session.app(), file);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    Target target;
+    tq::InterObj object;
+    try {
+        target = named ? *named : MainTarget(m, SourceLines::fileName(m));
+        object = ResolveTarget(target, SourceLines::fileName(m));
+    } catch (const TargetFailed& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+
+    ChainRecorder recorder;
+    int status = 0;
+    try {
+        tq::ValueList values;
+        for (const std::string& a : programArgs) values.append(tq::ValuePtr(new tq::StringValue(tq::ValString(a.c_str()))));
+        int handled = 0;
+        tq::ValuePtr result = object->evalIMember(target.method.c_str(), &values, &handled);
+        status = StatusOf(result);
+        std::cout.flush();
+        std::fflush(stdout);
+        if (parsed.has("save")) SaveChanged();
+    } catch (const tq::StoreException& e) {
+        // A line Print left open ends before the report, so that on a
+        // terminal the report starts a line of its own.
+        if (auto* out = dynamic_cast<tq::TextPrintable*>(session.app().getCurrentPrintable()); out && out->column() != 0)
+            out->endOfStatement(-1);
+        std::cout.flush();
+        std::fflush(stdout);
+        if (session.app().breakTaken()) {
+            std::cerr << "\ntessaro: stopped by the user (Ctrl-C); nothing was saved\n";
+            return kBreakStatus;
+        }
+        std::cerr << DescribeFailure(e, recorder.chainFor(e.what()), SourceLines::fileName(m), target.object, target.method, session.lines());
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace tessaro
