@@ -97,7 +97,7 @@ class UsageAndHelp(Scratch):
     def test_help_lists_every_command_and_each_command_describes_its_options(self):
         status, out, _ = run("--help")
         self.assertEqual(status, 0)
-        for cmd in ("run", "build", "text", "list", "repl", "dump"):
+        for cmd in ("run", "debug", "build", "text", "list", "repl", "dump"):
             self.assertIn("  " + cmd, out)
             status, out2, _ = run(cmd, "--help")
             self.assertEqual(status, 0, cmd)
@@ -394,6 +394,76 @@ class Repl(Scratch):
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
         with open(os.path.join(state, "tessaro", "history")) as f:
             self.assertIn("nosuch", f.read())
+
+
+class Debug(Scratch):
+    """tessaro debug on the sieve example: Sieve.Main's line 6 is
+    "If IsPrime(i) Then agree = agree + 1", counted from its Sub line."""
+
+    SESSION = ("break Sieve.Main:6\nrun\nprint count\nprint i\nstep\nwhere\nfinish\n"
+               "delete 1\nagree = 100\ncontinue\nquit\n")
+
+    def test_a_session_on_a_terminal_stops_inspects_steps_and_runs_to_the_end(self):
+        primes = os.path.join(SOURCE, "examples", "primes.tqs")
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execve(TESSARO, [TESSARO, "debug", primes], dict(os.environ, TERM="dumb"))
+        seen = b""
+
+        def expect(text, timeout=60):
+            nonlocal seen
+            end = time.time() + timeout
+            while text.encode() not in seen:
+                if time.time() > end:
+                    raise AssertionError("waited for %r, saw %r" % (text, seen))
+                r, _, _ = select.select([fd], [], [], 0.5)
+                if r:
+                    try:
+                        seen += os.read(fd, 4096)
+                    except OSError:
+                        break
+            seen = seen[seen.index(text.encode()) + len(text):]
+
+        def say(line, reply):
+            expect("(tqdb) ")
+            os.write(fd, line.encode() + b"\r")
+            expect(reply)
+
+        say("break Sieve.Main:6", "Breakpoint 1 at Sieve.Main:6")
+        say("run", "Breakpoint 1, Sieve.Main:6\r\n6\tIf IsPrime(i) Then agree = agree + 1")
+        say("print count", "count = 46")
+        say("print i", "i = 1")
+        # Into the call, where the chain shows both frames with arguments.
+        say("step", "Sieve.IsPrime:3\r\n3\tIf n < 2 Then Exit Function")
+        say("where", "#0  IsPrime(1) at line 3\r\n  #1  Main() at line 6")
+        say("finish", "Sieve.Main:")
+        say("delete 1", "")
+        # An assignment in the stopped frame changes what the program prints.
+        say("agree = 100", "")
+        say("continue", "trial division finds 146\r\nProgram finished.")
+        say("quit", "")
+        _, status = os.waitpid(pid, 0)
+        os.close(fd)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+
+    def test_the_built_binary_module_debugs_as_its_text_does(self):
+        primes = os.path.join(SOURCE, "examples", "primes.tqs")
+        self.assertEqual(run("build", primes, "-o", "primes.qbo")[0], 0)
+        text = run("debug", primes, stdin=self.SESSION)
+        binary = run("debug", "primes.qbo", stdin=self.SESSION)
+        self.assertEqual(text[0], 0)
+        self.assertIn("Breakpoint 1, Sieve.Main:6", text[1])
+        self.assertIn("trial division finds 146", text[1])
+        self.assertEqual(binary, text)
+
+    def test_bad_operands_are_refused_as_run_refuses_them(self):
+        self.assertEqual(run("debug")[0], 2)
+        status, _, err = run("debug", "missing.tqs", stdin="quit\n")
+        self.assertEqual(status, 1)
+        self.assertIn("missing.tqs", err)
+        status, _, err = run("debug", os.path.join(SOURCE, "examples", "primes.tqs"), "Sieve.Nothing", stdin="quit\n")
+        self.assertEqual(status, 1)
+        self.assertIn("Nothing", err)
 
 
 if __name__ == "__main__":

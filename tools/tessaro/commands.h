@@ -30,6 +30,7 @@ int UsageFailure(const Command& command, const std::string& message);
 int ShowHelp(const Command& command);
 
 int RunCommand(const Args& args);    // runcmd.cpp
+int DebugCommand(const Args& args);  // debugcmd.cpp
 int BuildCommand(const Args& args);  // convcmd.cpp
 int TextCommand(const Args& args);   // convcmd.cpp
 int DumpCommand(const Args& args);   // convcmd.cpp

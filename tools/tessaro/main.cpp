@@ -106,11 +106,31 @@ const char kDumpHelp[] =
     "  --json      the report as a JSON document\n"
     "  -h, --help  show this help\n";
 
-// A debug command (the command-line debugger) takes its place in this
-// table beside run, with the same operands.
+const char kDebugHelp[] =
+    "Loads FILE as run does and runs Main (or the method named) under the\n"
+    "command-line debugger, which reads its commands from standard input:\n"
+    "\n"
+    "  break Object.Method:LINE | Object.Method | LINE   tbreak (once)\n"
+    "  condition N [EXPR]   ignore N COUNT   commands N (lines, then end)\n"
+    "  disable|enable|delete [N...]   watch EXPR   info breakpoints\n"
+    "  run   continue   step   next   finish   where   up [N]   down [N]\n"
+    "  print EXPR   list   catch on|off   quit\n"
+    "\n"
+    "Any other line runs as statements in the current frame (n = 10). Lines\n"
+    "are counted within a procedure from its Sub or Function line, as list\n"
+    "shows them; a stop shows Object.Method:LINE and that line. The source is\n"
+    "the regenerated one, so binary modules debug as text ones do. Nothing is\n"
+    "saved. The status is 1 when the last run ended with an error.\n"
+    "\n"
+    "Options (before FILE):\n"
+    "  -l, --load MODULE load MODULE first; may be given more than once\n"
+    "  -h, --help        show this help\n";
+
 const std::vector<Command> kCommands = {
     {"run", "run [OPTIONS] FILE [Object.Method] [ARGS...]", "run Main (or the named method) of a module", kRunHelp,
      &RunCommand},
+    {"debug", "debug [OPTIONS] FILE [Object.Method] [ARGS...]", "run under the command-line debugger", kDebugHelp,
+     &DebugCommand},
     {"build", "build FILE.tqs [-o FILE.qbo]", "compile a text module to a binary one", kBuildHelp, &BuildCommand},
     {"text", "text FILE.qbo [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},
     {"list", "list FILE [Object[.Method]]", "print objects, declarations, source", kListHelp, &ListCommand},

@@ -16,8 +16,7 @@
 #include "tools/tessaro/cmdline.h"
 #include "tools/tessaro/commands.h"
 #include "tools/tessaro/failure.h"
-#include "tools/tessaro/modules.h"
-#include "tools/tessaro/runtarget.h"
+#include "tools/tessaro/launch.h"
 #include "tools/tessaro/session.h"
 
 namespace tessaro {
@@ -68,50 +67,26 @@ int RunCommand(const Args& args) {
     }
     if (parsed.help) return ShowHelp(self);
     if (parsed.operands.empty()) return UsageFailure(self, "no FILE to run");
-    const std::string file = parsed.operands[0];
-    // After FILE: Object.Method (a word with a dot) and its arguments, or
-    // the arguments of Main ("--" first when the first has a dot).
-    std::optional<Target> named;
-    size_t firstArg = 1;
-    if (parsed.operands.size() > 1) {
-        if (parsed.operands[1] == "--") {
-            firstArg = 2;
-        } else if (parsed.operands[1].find('.') != std::string::npos) {
-            named = ParseTarget(parsed.operands[1]);
-            if (!named) return UsageFailure(self, "'" + parsed.operands[1] + "' is not Object.Method");
-            firstArg = 2;
-        }
+    RunOperands operands;
+    try {
+        operands = SplitRunOperands(parsed.operands);
+    } catch (const UsageError& e) {
+        return UsageFailure(self, e.what());
     }
-    const Args programArgs(parsed.operands.begin() + static_cast<std::ptrdiff_t>(firstArg), parsed.operands.end());
 
     Session session;
     std::cout.sync_with_stdio(true);
-    tq::tModuleIndex m = tq::NO_MODULE;
-    try {
-        if (parsed.has("load"))
-            for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
-        m = LoadModuleFile(session.app(), file);
-    } catch (const LoadFailed& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    }
-    Target target;
-    tq::InterObj object;
-    try {
-        target = named ? *named : MainTarget(m, SourceLines::fileName(m));
-        object = ResolveTarget(target, SourceLines::fileName(m));
-    } catch (const TargetFailed& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    }
+    const std::optional<Launch> launch = PrepareLaunch(session, parsed, operands);
+    if (!launch) return 1;
+    const tq::tModuleIndex m = launch->module;
+    const Target& target = launch->target;
 
     ChainRecorder recorder;
     int status = 0;
     try {
-        tq::ValueList values;
-        for (const std::string& a : programArgs) values.append(tq::ValuePtr(new tq::StringValue(tq::ValString(a.c_str()))));
+        tq::ValueList values = StringArguments(operands.args);
         int handled = 0;
-        tq::ValuePtr result = object->evalIMember(target.method.c_str(), &values, &handled);
+        tq::ValuePtr result = launch->object->evalIMember(target.method.c_str(), &values, &handled);
         status = StatusOf(result);
         std::cout.flush();
         std::fflush(stdout);

@@ -1,0 +1,37 @@
+// tessaro debug: a program run under the command-line debugger, which reads
+// its commands from standard input. The modules are loaded and the method
+// found as for run; nothing is saved.
+#include <iostream>
+
+#include <tqstore/tqstore.h>
+
+#include "tools/tessaro/cmdline.h"
+#include "tools/tessaro/commands.h"
+#include "tools/tessaro/launch.h"
+#include "tools/tqdebugcli/debugcli.h"
+
+namespace tessaro {
+
+int DebugCommand(const Args& args) {
+    const Command& self = *FindCommand("debug");
+    ParsedArgs parsed;
+    RunOperands operands;
+    try {
+        parsed = ParseArgs(args, {{"load", 'l', true}}, true);
+        if (parsed.help) return ShowHelp(self);
+        if (parsed.operands.empty()) return UsageFailure(self, "no FILE to debug");
+        operands = SplitRunOperands(parsed.operands);
+    } catch (const UsageError& e) {
+        return UsageFailure(self, e.what());
+    }
+
+    Session session;
+    std::cout.sync_with_stdio(true);
+    const std::optional<Launch> launch = PrepareLaunch(session, parsed, operands);
+    if (!launch) return 1;
+    const tq::ValueList values = StringArguments(operands.args);
+    tq::debugcli::CommandLineDebugger debugger(std::cin, std::cout);
+    return debugger.session(launch->target.object + "." + launch->target.method, &values);
+}
+
+}  // namespace tessaro

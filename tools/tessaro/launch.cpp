@@ -1,0 +1,53 @@
+#include "tools/tessaro/launch.h"
+
+#include <iostream>
+
+#include "tools/tessaro/modules.h"
+
+namespace tessaro {
+
+RunOperands SplitRunOperands(const std::vector<std::string>& operands) {
+    RunOperands out;
+    out.file = operands.at(0);
+    size_t firstArg = 1;
+    if (operands.size() > 1) {
+        if (operands[1] == "--") {
+            firstArg = 2;
+        } else if (operands[1].find('.') != std::string::npos) {
+            out.named = ParseTarget(operands[1]);
+            if (!out.named) throw UsageError("'" + operands[1] + "' is not Object.Method");
+            firstArg = 2;
+        }
+    }
+    out.args.assign(operands.begin() + static_cast<std::ptrdiff_t>(firstArg), operands.end());
+    return out;
+}
+
+std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, const RunOperands& operands) {
+    Launch launch;
+    try {
+        if (parsed.has("load"))
+            for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
+        launch.module = LoadModuleFile(session.app(), operands.file);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
+        return std::nullopt;
+    }
+    try {
+        const std::string shown = SourceLines::fileName(launch.module);
+        launch.target = operands.named ? *operands.named : MainTarget(launch.module, shown);
+        launch.object = ResolveTarget(launch.target, shown);
+    } catch (const TargetFailed& e) {
+        std::cerr << e.what() << "\n";
+        return std::nullopt;
+    }
+    return launch;
+}
+
+tq::ValueList StringArguments(const std::vector<std::string>& args) {
+    tq::ValueList values;
+    for (const std::string& a : args) values.append(tq::ValuePtr(new tq::StringValue(tq::ValString(a.c_str()))));
+    return values;
+}
+
+}  // namespace tessaro

@@ -1,0 +1,44 @@
+// What run and debug share before the program starts: their operands
+// (FILE [Object.Method | --] [ARGS...]), the modules loaded (the -l ones,
+// then FILE), the method found, and the arguments made Strings.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <tqstore/tqstore.h>
+
+#include "tools/tessaro/cmdline.h"
+#include "tools/tessaro/runtarget.h"
+#include "tools/tessaro/session.h"
+
+namespace tessaro {
+
+struct RunOperands {
+    std::string file;
+    std::optional<Target> named;  // none: Main of the first object that has one
+    std::vector<std::string> args;
+};
+
+// Splits a run's operands, of which there is at least one (FILE). Without
+// Object.Method (a word with a dot) the words after FILE are Main's
+// arguments; "--" first lets the first of them have a dot. UsageError when
+// a word with a dot names no Object.Method.
+RunOperands SplitRunOperands(const std::vector<std::string>& operands);
+
+struct Launch {
+    tq::tModuleIndex module = tq::NO_MODULE;
+    Target target;
+    tq::InterObj object;  // the object whose method target names
+};
+
+// Loads the modules of the "load" option and FILE into session and finds
+// the method to run. A failure is shown on standard error and gives
+// nothing (the command's status is then 1).
+std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, const RunOperands& operands);
+
+// The program's arguments as a call lists them: Strings, in written order.
+tq::ValueList StringArguments(const std::vector<std::string>& args);
+
+}  // namespace tessaro
