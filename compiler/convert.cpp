@@ -1,6 +1,9 @@
 #include "compiler/convert.h"
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <string>
 
 #include <tqstore/tqstore.h>
 
@@ -28,14 +31,25 @@ private:
 }  // namespace
 
 void ConvertTextToBinary(const std::string& textPath, const std::string& binaryPath) {
-    LoadedModule module(ObjectStore::LoadModule(nullptr, 1, 0));
-    if (!ObjectStore::ValidIndex(module.index())) throw StoreException("Could not make a module to compile into.");
-    LoadTextModuleFile(textPath, module.index());
-    // SaveAs writes into an existing file only through a new one; the old
-    // binary module goes first so that a stale file never survives.
+    namespace fs = std::filesystem;
+    const fs::path target(binaryPath);
+    const fs::path scratch =
+        target.parent_path() / ("." + target.filename().string() + ".building-" + std::to_string(::getpid()));
     std::error_code ec;
-    std::filesystem::remove(binaryPath, ec);
-    ObjectStore::SaveAs(module.index(), binaryPath.c_str(), 0);
+    try {
+        {
+            LoadedModule module(ObjectStore::LoadModule(nullptr, 1, 0));
+            if (!ObjectStore::ValidIndex(module.index()))
+                throw StoreException("Could not make a module to compile into.");
+            LoadTextModuleFile(textPath, module.index());
+            fs::remove(scratch, ec);
+            ObjectStore::SaveAs(module.index(), scratch.c_str(), 0);
+        }
+        fs::rename(scratch, target);
+    } catch (...) {
+        fs::remove(scratch, ec);
+        throw;
+    }
 }
 
 void ConvertBinaryToText(const std::string& binaryPath, const std::string& textPath) {

@@ -1,7 +1,5 @@
 // tessaro build, text and dump: a module from one form to the other, and a
 // binary module shown as tqdump shows it.
-#include <unistd.h>
-
 #include <filesystem>
 #include <iostream>
 
@@ -22,13 +20,6 @@ namespace {
 
 std::string WithExtension(const std::string& path, const char* ext) {
     return fs::path(path).replace_extension(ext).string();
-}
-
-// A new name beside path for writing before the rename over it: a failure
-// halfway leaves path as it was.
-std::string ScratchBeside(const std::string& path, const char* ext) {
-    const fs::path p(path);
-    return (p.parent_path() / ("." + p.stem().string() + ".tessaro-" + std::to_string(getpid()) + ext)).string();
 }
 
 }  // namespace
@@ -59,21 +50,19 @@ int BuildCommand(const Args& args) {
         std::cerr << source << ": is a binary module already (tessaro text writes it as text)\n";
         return 1;
     }
-    const std::string scratch = ScratchBeside(output, ".qbo");
     try {
         if (parsed.has("load"))
             for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
-        tq::compiler::ConvertTextToBinary(source, scratch);
-        fs::rename(scratch, output);
+        // The conversion writes the module whole beside output before it
+        // replaces it: a failure leaves an old output as it was.
+        tq::compiler::ConvertTextToBinary(source, output);
     } catch (const LoadFailed& e) {
         std::cerr << e.what() << "\n";
         return 1;
     } catch (const tq::compiler::CompileError& e) {
-        fs::remove(scratch, ec);
         std::cerr << e.what() << "\n";
         return 1;
     } catch (const std::exception& e) {
-        fs::remove(scratch, ec);
         std::cerr << source << ": " << e.what() << "\n";
         return 1;
     }
