@@ -136,8 +136,11 @@ protected:
     // object has gone some other way.
     static constexpr size_t kSpareArguments = 8;
     std::vector<Faultp<InterObjRep>> spareArgs_;
-    // The methods that keep spares now.
+    // The methods that have kept spares in this run, each listed once
+    // (listedWithSpares_) however often a call takes its last spare and
+    // gives it back, so that the list stays as long as the methods called.
     static inline std::vector<MethodField*> withSpares{};
+    bool listedWithSpares_ = false;
 };
 
 class InterProcField : public MethodField {

@@ -104,21 +104,26 @@ void MethodField::giveBackArguments(InterObjRep* args) noexcept {
     if (!args || args->isDestroyStarted()) return;
     try {
         if (spareArgs_.size() < kSpareArguments) {
-            if (spareArgs_.empty()) withSpares.push_back(this);
+            if (!listedWithSpares_) {
+                withSpares.push_back(this);
+                listedWithSpares_ = true;
+            }
             spareArgs_.reserve(kSpareArguments);
             args->releaseWorkerData();
             spareArgs_.emplace_back(PrimaryReference, args);
             return;
         }
     } catch (...) {
-        if (spareArgs_.empty()) std::erase(withSpares, this);
     }
     args->destroy();
 }
 
 void MethodField::dropSpareArguments() noexcept {
+    if (listedWithSpares_) {
+        std::erase(withSpares, this);
+        listedWithSpares_ = false;
+    }
     if (spareArgs_.empty()) return;
-    std::erase(withSpares, this);
     std::vector<Faultp<InterObjRep>> spares;
     spares.swap(spareArgs_);
     for (Faultp<InterObjRep>& ref : spares) {
