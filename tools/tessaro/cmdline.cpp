@@ -7,7 +7,7 @@ std::string ParsedArgs::value(const std::string& name, const std::string& fallba
     return found == options.end() || found->second.empty() ? fallback : found->second.back();
 }
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, bool stopAtOperand) {
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDecl>& decls, bool stopAtOperand) {
     ParsedArgs out;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -28,7 +28,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
             out.help = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionDecl* decl = nullptr;
         std::string inlineValue;
         bool hasInline = false;
         if (a[1] == '-') {
@@ -38,16 +38,16 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
                 hasInline = true;
                 name.resize(eq);
             }
-            for (const OptionSpec& s : specs)
-                if (name == s.longName) spec = &s;
+            for (const OptionDecl& s : decls)
+                if (name == s.longName) decl = &s;
         } else if (a.size() == 2) {
-            for (const OptionSpec& s : specs)
-                if (s.shortName && a[1] == s.shortName) spec = &s;
+            for (const OptionDecl& s : decls)
+                if (s.shortName && a[1] == s.shortName) decl = &s;
         }
-        if (!spec) throw UsageError("unknown option '" + a + "'");
-        std::vector<std::string>& values = out.options[spec->longName];
-        if (!spec->takesValue) {
-            if (hasInline) throw UsageError("option '--" + std::string(spec->longName) + "' takes no value");
+        if (!decl) throw UsageError("unknown option '" + a + "'");
+        std::vector<std::string>& values = out.options[decl->longName];
+        if (!decl->takesValue) {
+            if (hasInline) throw UsageError("option '--" + std::string(decl->longName) + "' takes no value");
             values.emplace_back();
         } else if (hasInline) {
             values.push_back(inlineValue);

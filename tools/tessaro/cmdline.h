@@ -20,7 +20,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionDecl {
     const char* longName;  // without "--"
     char shortName;        // 0 for none
     bool takesValue;
@@ -38,7 +38,7 @@ struct ParsedArgs {
     std::string value(const std::string& name, const std::string& fallback = {}) const;
 };
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDecl>& decls,
                      bool stopAtOperand = false);
 
 }  // namespace tessaro
