@@ -73,6 +73,40 @@ def run(*args, stdin=None, env=None, cwd=None, timeout=120):
     return p.returncode, p.stdout, p.stderr
 
 
+class Terminal:
+    """tessaro on a pseudo-terminal, as a person at a terminal runs it."""
+
+    def __init__(self, args, env):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.execve(TESSARO, [TESSARO, *args], env)
+        self.seen = b""
+
+    def expect(self, text, timeout=60):
+        """Waits until text has been shown; what was shown up to its end is
+        consumed."""
+        end = time.time() + timeout
+        while text.encode() not in self.seen:
+            if time.time() > end:
+                raise AssertionError("waited for %r, saw %r" % (text, self.seen))
+            r, _, _ = select.select([self.fd], [], [], 0.5)
+            if r:
+                try:
+                    self.seen += os.read(self.fd, 4096)
+                except OSError:
+                    break
+        self.seen = self.seen[self.seen.index(text.encode()) + len(text):]
+
+    def type(self, keys):
+        os.write(self.fd, keys)
+
+    def wait(self):
+        """The exit status once the program has ended."""
+        _, status = os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        return os.waitstatus_to_exitcode(status)
+
+
 class Scratch(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="tessaro-test-")
@@ -350,48 +384,29 @@ class Repl(Scratch):
     def test_a_session_on_a_terminal_evaluates_shows_an_error_goes_on_and_quits(self):
         state = os.path.join(self.dir, "state")
         env = dict(os.environ, XDG_STATE_HOME=state, TERM="dumb")
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.execve(TESSARO, [TESSARO, "repl"], env)
-        seen = b""
-
-        def expect(text, timeout=60):
-            nonlocal seen
-            end = time.time() + timeout
-            while text.encode() not in seen:
-                if time.time() > end:
-                    raise AssertionError("waited for %r, saw %r" % (text, seen))
-                r, _, _ = select.select([fd], [], [], 0.5)
-                if r:
-                    try:
-                        seen += os.read(fd, 4096)
-                    except OSError:
-                        break
-
-        expect("> ")
-        os.write(fd, b"? 6 * 7\r")
-        expect("42")
-        os.write(fd, b"Print nosuch\r")
-        expect("'nosuch' was not found")
-        os.write(fd, b"For k = 1 To 2\r")
-        expect("... ")
-        os.write(fd, b"Print k * 10;\rNext\r")
-        expect("1020")
+        term = Terminal(["repl"], env)
+        term.expect("> ")
+        term.type(b"? 6 * 7\r")
+        term.expect("42")
+        term.type(b"Print nosuch\r")
+        term.expect("'nosuch' was not found")
+        term.type(b"For k = 1 To 2\r")
+        term.expect("... ")
+        term.type(b"Print k * 10;\rNext\r")
+        term.expect("1020")
         # Ctrl-C stops a running entry, and at the prompt gives up the line;
         # neither ends the session.
-        os.write(fd, b"Do: Loop\r")
-        expect("Do: Loop\r\n")
+        term.type(b"Do: Loop\r")
+        term.expect("Do: Loop\r\n")
         time.sleep(1)
-        os.write(fd, b"\x03")
-        expect("stopped (Ctrl-C)")
-        os.write(fd, b"\x03")
+        term.type(b"\x03")
+        term.expect("stopped (Ctrl-C)")
+        term.type(b"\x03")
         time.sleep(0.5)
-        os.write(fd, b"? 300 + 33\r")
-        expect("333")
-        os.write(fd, b":quit\r")
-        _, status = os.waitpid(pid, 0)
-        os.close(fd)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        term.type(b"? 300 + 33\r")
+        term.expect("333")
+        term.type(b":quit\r")
+        self.assertEqual(term.wait(), 0)
         with open(os.path.join(state, "tessaro", "history")) as f:
             self.assertIn("nosuch", f.read())
 
@@ -405,29 +420,12 @@ class Debug(Scratch):
 
     def test_a_session_on_a_terminal_stops_inspects_steps_and_runs_to_the_end(self):
         primes = os.path.join(SOURCE, "examples", "primes.tqs")
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.execve(TESSARO, [TESSARO, "debug", primes], dict(os.environ, TERM="dumb"))
-        seen = b""
-
-        def expect(text, timeout=60):
-            nonlocal seen
-            end = time.time() + timeout
-            while text.encode() not in seen:
-                if time.time() > end:
-                    raise AssertionError("waited for %r, saw %r" % (text, seen))
-                r, _, _ = select.select([fd], [], [], 0.5)
-                if r:
-                    try:
-                        seen += os.read(fd, 4096)
-                    except OSError:
-                        break
-            seen = seen[seen.index(text.encode()) + len(text):]
+        term = Terminal(["debug", primes], dict(os.environ, TERM="dumb"))
 
         def say(line, reply):
-            expect("(tqdb) ")
-            os.write(fd, line.encode() + b"\r")
-            expect(reply)
+            term.expect("(tqdb) ")
+            term.type(line.encode() + b"\r")
+            term.expect(reply)
 
         say("break Sieve.Main:6", "Breakpoint 1 at Sieve.Main:6")
         say("run", "Breakpoint 1, Sieve.Main:6\r\n6\tIf IsPrime(i) Then agree = agree + 1")
@@ -442,9 +440,7 @@ class Debug(Scratch):
         say("agree = 100", "")
         say("continue", "trial division finds 146\r\nProgram finished.")
         say("quit", "")
-        _, status = os.waitpid(pid, 0)
-        os.close(fd)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        self.assertEqual(term.wait(), 0)
 
     def test_the_built_binary_module_debugs_as_its_text_does(self):
         primes = os.path.join(SOURCE, "examples", "primes.tqs")

@@ -22,6 +22,24 @@ std::string WithExtension(const std::string& path, const char* ext) {
     return fs::path(path).replace_extension(ext).string();
 }
 
+// Runs a conversion of source: 0, or 1 with the failure on standard error
+// (a load or compile failure names its file and position itself; any other
+// is put after the source's name).
+template <class Convert>
+int Converted(const std::string& source, Convert&& convert) {
+    try {
+        convert();
+        return 0;
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
+    } catch (const tq::compiler::CompileError& e) {
+        std::cerr << e.what() << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << source << ": " << e.what() << "\n";
+    }
+    return 1;
+}
+
 }  // namespace
 
 int BuildCommand(const Args& args) {
@@ -50,23 +68,13 @@ int BuildCommand(const Args& args) {
         std::cerr << source << ": is a binary module already (tessaro text writes it as text)\n";
         return 1;
     }
-    try {
+    return Converted(source, [&] {
         if (parsed.has("load"))
             for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
         // The conversion writes the module whole beside output before it
         // replaces it: a failure leaves an old output as it was.
         tq::compiler::ConvertTextToBinary(source, output);
-    } catch (const LoadFailed& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    } catch (const tq::compiler::CompileError& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    } catch (const std::exception& e) {
-        std::cerr << source << ": " << e.what() << "\n";
-        return 1;
-    }
-    return 0;
+    });
 }
 
 int TextCommand(const Args& args) {
@@ -91,23 +99,15 @@ int TextCommand(const Args& args) {
         std::cerr << source << ": not a binary module\n";
         return 1;
     }
-    try {
+    return Converted(source, [&] {
         const tq::tModuleIndex m = LoadModuleFile(session.app(), source, true);
-        const std::string text = tq::compiler::TextModuleText(m);
         if (output == "-") {
-            std::cout << text;
+            std::cout << tq::compiler::TextModuleText(m);
             std::cout.flush();
         } else {
             tq::compiler::SaveTextModuleFile(output, m);
         }
-    } catch (const LoadFailed& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    } catch (const std::exception& e) {
-        std::cerr << source << ": " << e.what() << "\n";
-        return 1;
-    }
-    return 0;
+    });
 }
 
 int DumpCommand(const Args& args) {

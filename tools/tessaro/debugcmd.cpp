@@ -5,8 +5,6 @@
 
 #include <tqstore/tqstore.h>
 
-#include "tools/tessaro/cmdline.h"
-#include "tools/tessaro/commands.h"
 #include "tools/tessaro/launch.h"
 #include "tools/tqdebugcli/debugcli.h"
 
@@ -16,14 +14,8 @@ int DebugCommand(const Args& args) {
     const Command& self = *FindCommand("debug");
     ParsedArgs parsed;
     RunOperands operands;
-    try {
-        parsed = ParseArgs(args, {{"load", 'l', true}}, true);
-        if (parsed.help) return ShowHelp(self);
-        if (parsed.operands.empty()) return UsageFailure(self, "no FILE to debug");
-        operands = SplitRunOperands(parsed.operands);
-    } catch (const UsageError& e) {
-        return UsageFailure(self, e.what());
-    }
+    if (const std::optional<int> ended = ParseRunCommandLine(self, args, {{"load", 'l', true}}, parsed, operands))
+        return *ended;
 
     Session session;
     std::cout.sync_with_stdio(true);

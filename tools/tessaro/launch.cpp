@@ -6,6 +6,8 @@
 
 namespace tessaro {
 
+namespace {
+
 RunOperands SplitRunOperands(const std::vector<std::string>& operands) {
     RunOperands out;
     out.file = operands.at(0);
@@ -21,6 +23,21 @@ RunOperands SplitRunOperands(const std::vector<std::string>& operands) {
     }
     out.args.assign(operands.begin() + static_cast<std::ptrdiff_t>(firstArg), operands.end());
     return out;
+}
+
+}  // namespace
+
+std::optional<int> ParseRunCommandLine(const Command& self, const Args& args, const std::vector<OptionDecl>& decls,
+                                       ParsedArgs& parsed, RunOperands& operands) {
+    try {
+        parsed = ParseArgs(args, decls, true);
+        if (parsed.help) return ShowHelp(self);
+        if (parsed.operands.empty()) return UsageFailure(self, std::string("no FILE to ") + self.name);
+        operands = SplitRunOperands(parsed.operands);
+    } catch (const UsageError& e) {
+        return UsageFailure(self, e.what());
+    }
+    return std::nullopt;
 }
 
 std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, const RunOperands& operands) {

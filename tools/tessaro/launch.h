@@ -10,6 +10,7 @@
 #include <tqstore/tqstore.h>
 
 #include "tools/tessaro/cmdline.h"
+#include "tools/tessaro/commands.h"
 #include "tools/tessaro/runtarget.h"
 #include "tools/tessaro/session.h"
 
@@ -21,11 +22,14 @@ struct RunOperands {
     std::vector<std::string> args;
 };
 
-// Splits a run's operands, of which there is at least one (FILE). Without
+// Reads the command line of a command that runs a program (run, debug):
+// the options decls declares, then FILE and its operands. Without
 // Object.Method (a word with a dot) the words after FILE are Main's
-// arguments; "--" first lets the first of them have a dot. UsageError when
-// a word with a dot names no Object.Method.
-RunOperands SplitRunOperands(const std::vector<std::string>& operands);
+// arguments; "--" first lets the first of them have a dot. Gives the
+// command's exit status when it ends here: its help shown (0) or wrong
+// usage reported (2).
+std::optional<int> ParseRunCommandLine(const Command& self, const Args& args, const std::vector<OptionDecl>& decls,
+                                       ParsedArgs& parsed, RunOperands& operands);
 
 struct Launch {
     tq::tModuleIndex module = tq::NO_MODULE;

@@ -60,19 +60,10 @@ void SaveChanged() {
 int RunCommand(const Args& args) {
     const Command& self = *FindCommand("run");
     ParsedArgs parsed;
-    try {
-        parsed = ParseArgs(args, {{"save", 0, false}, {"load", 'l', true}}, true);
-    } catch (const UsageError& e) {
-        return UsageFailure(self, e.what());
-    }
-    if (parsed.help) return ShowHelp(self);
-    if (parsed.operands.empty()) return UsageFailure(self, "no FILE to run");
     RunOperands operands;
-    try {
-        operands = SplitRunOperands(parsed.operands);
-    } catch (const UsageError& e) {
-        return UsageFailure(self, e.what());
-    }
+    if (const std::optional<int> ended =
+            ParseRunCommandLine(self, args, {{"save", 0, false}, {"load", 'l', true}}, parsed, operands))
+        return *ended;
 
     Session session;
     std::cout.sync_with_stdio(true);
