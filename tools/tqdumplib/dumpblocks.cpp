@@ -38,17 +38,6 @@ namespace {
 constexpr int kMaxDepth = 600;
 constexpr uint32_t kRawBytes = 16;
 
-std::string HexBytes(const uint8_t* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        if (i) out += ' ';
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
-
 std::string Reference(uint8_t flags, uint32_t raw) {
     const tDescriptor d(raw);
     if (d.isNull()) return "none";

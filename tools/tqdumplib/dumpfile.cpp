@@ -50,17 +50,6 @@ struct Cursor {
 
 constexpr uint32_t kRawHeadBytes = 32;
 
-std::string Hex(const uint8_t* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        if (i) out += ' ';
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
-
 Node Reference(uint8_t flags, uint32_t raw) {
     Node r = Node::Record();
     const tDescriptor d(raw);
@@ -232,7 +221,7 @@ void DumpTable(OCLStorage& storage, const std::string& name, bool raw, Report& r
         if (l != 0 && (a < 16 || a > b.size() || l > b.size() - a)) {
             report.fault(d, name + " entry " + std::to_string(i) + ": the record lies outside the stream");
         } else if (raw) {
-            d.add("head", Hex(&b[a], std::min<uint32_t>(l, kRawHeadBytes)));
+            d.add("head", HexBytes(&b[a], std::min<uint32_t>(l, kRawHeadBytes)));
         }
     }
     t.add("used", used);
@@ -241,6 +230,17 @@ void DumpTable(OCLStorage& storage, const std::string& name, bool raw, Report& r
 }
 
 }  // namespace
+
+std::string HexBytes(const uint8_t* p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t k = 0; k < n; ++k) {
+        if (k) out += ' ';
+        out += digits[p[k] >> 4];
+        out += digits[p[k] & 15];
+    }
+    return out;
+}
 
 void DumpLayout(OCLStorage& storage, Report& report) {
     Node& streams = report.root.add("streams", Node::List());

@@ -58,6 +58,9 @@ void DumpRecords(const std::string& path, Report& report);
 // The blocks of module m, loaded by pass 2, into `into` (dumpblocks.cpp).
 void DumpBlocks(unsigned char m, Node& into, Report& report);
 
+// n bytes as two hex digits each, separated by blanks.
+std::string HexBytes(const uint8_t* p, size_t n);
+
 // Both passes over the module file at path, the report on standard output
 // (as text or JSON) and every fault on standard error after "<tool>: ".
 // 0 when the file is a sound module, 1 otherwise. An application must be
