@@ -121,6 +121,9 @@ public:
     // TooManyArguments ("ArrayField::eval()"); an index outside its bounds
     // raises RangeError 32728 with the bounds and the index.
     int32_t elementOffset(const ValueList& indices) const;
+    // The same from one index per dimension in the order written (indices[0]
+    // for the first dimension); -1 when one lies outside its bounds.
+    int32_t offsetOf(const int32_t* indices) const;
 
     // "(", each dimension's bounds ("lower To upper", or just the upper bound
     // when the lower one is 0) separated by ", ", ") As " and the type name.

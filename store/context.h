@@ -128,11 +128,11 @@ public:
     // evaluates to itself (a number or text variable), so that reading it
     // resolves nothing and runs nothing; null otherwise.
     Value* cachedSelfValue(uint32_t idIndex) const {
-        if (idIndex < usableCache_)
-            if (Member* m = cache_[idIndex].get(); m && (m->memberTraits() & Member::kSelfValued))
-                return static_cast<Value*>(m);
-        return nullptr;
+        Member* m = cachedMember(idIndex);
+        return m && (m->memberTraits() & Member::kSelfValued) ? static_cast<Value*>(m) : nullptr;
     }
+    // The member the cache holds for identifier idIndex, or null.
+    Member* cachedMember(uint32_t idIndex) const { return idIndex < usableCache_ ? cache_[idIndex].get() : nullptr; }
     // The text of identifier idIndex of the running code (the immediate
     // table's, else the procedure's); null when there is none.
     const char* identifierName(uint32_t idIndex) const;

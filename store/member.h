@@ -95,6 +95,9 @@ public:
         // A local variable of a running frame as a lookup cache keeps it
         // (interp/localval.h).
         kFrameLocal = 0x02,
+        // The value of a whole array (ArrayReferenceFieldValue): indexing it
+        // reaches an element without a call.
+        kArrayReference = 0x04,
     };
     uint8_t memberTraits() const { return traits_; }
 

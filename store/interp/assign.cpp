@@ -9,6 +9,7 @@
 #include "store/errors/extexcep.h"
 #include "store/interp/binop.h"
 #include "store/interp/ident.h"
+#include "store/interp/pureexpr.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/vlstrrep.h"
@@ -128,6 +129,25 @@ bool AppendToSelf(Context& ctx, const Sid& target, const BinaryOp& concat, ValSt
     return false;
 }
 
+// "a(i) = number" where a is a Long or Double array: the number goes into
+// the element in place, as assigning it through the element's value would
+// store it (a Long into a Double element exactly). False when the general
+// path must assign: another element type, a Double into a Long element
+// (rounding and its overflow are the value rules'), an index not known
+// without evaluating, or a Const array.
+bool StoreInElement(const Context& ctx, const Cid& target, bool isLong, int32_t l, double d) {
+    NumericElement e;
+    if (!FindNumericElement(target, ctx, e) || !e.writable) return false;
+    if (e.type == IDT_LONG) {
+        if (!isLong) return false;
+        StoreDatum<int32_t>(e.at, l);
+    } else {
+        StoreDatum<double>(e.at, isLong ? double(l) : d);
+    }
+    e.obj->changed();
+    return true;
+}
+
 }  // namespace
 
 StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) {
@@ -185,6 +205,9 @@ void Assignment::eval(Context& ctx) const {
             *returnValue = *v;
         return;
     }
+    if ((isLong || isDouble) && t->type() == EXPR_CID && StoreInElement(ctx, *static_cast<const Cid*>(t), isLong,
+                                                                      longResult, doubleResult))
+        return;
     constexpr int32_t kTarget = EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET;
     ValuePtr place = t->type() == EXPR_SID ? static_cast<const Sid*>(t)->eval(ctx, kTarget) : t->eval(ctx, kTarget);
     if (isLong) {

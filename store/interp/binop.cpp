@@ -8,6 +8,7 @@
 #include "store/context.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/ident.h"
+#include "store/interp/pureexpr.h"
 #include "store/model/objval.h"
 #include "store/valops.h"
 
@@ -21,133 +22,6 @@ constexpr const char* kBinSpellings[BINOP_LIMIT] = {
 constexpr const char* kUnarySpellings[UNOP_LIMIT] = {"-", "Not"};
 
 ValuePtr Long(int32_t v) { return ValuePtr(new LongValue(v)); }
-
-bool Fits(int64_t r) {
-    return r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max();
-}
-
-// Arithmetic of two Longs whose result is a Long again; false when the
-// general rule must decide (a result beyond the Long range is promoted).
-bool LongArith(BinOpType op, int32_t a, int32_t b, int32_t& out) {
-    int64_t r = 0;
-    switch (op) {
-        case BINOP_ADD: r = int64_t(a) + b; break;
-        case BINOP_SUB: r = int64_t(a) - b; break;
-        case BINOP_MUL: r = int64_t(a) * b; break;
-        default: return false;
-    }
-    if (!Fits(r)) return false;
-    out = static_cast<int32_t>(r);
-    return true;
-}
-
-int32_t LongCompare(BinOpType op, int32_t a, int32_t b) {
-    bool r = false;
-    switch (op) {
-        case BINOP_EQ: r = a == b; break;
-        case BINOP_NE: r = a != b; break;
-        case BINOP_GT: r = a > b; break;
-        case BINOP_LT: r = a < b; break;
-        case BINOP_GE: r = a >= b; break;
-        default: r = a <= b; break;
-    }
-    return r ? -1 : 0;
-}
-
-// How deep pureLong follows operators: an expression nested deeper is left
-// to the general path, so that a failed attempt costs little.
-constexpr int kPureLongDepth = 6;
-
-// The value of n as a Long when it can be had without evaluating anything
-// that acts or fails: a Long constant, True or False, a Long variable the
-// lookup cache already holds, or +, -, *, \, Mod or a comparison of such
-// operands with a Long result. False when anything else decides (another
-// type, a name not resolved yet, a result beyond the Long range, a division
-// by zero); nothing has then happened but reads of variables, so the
-// general path evaluates the expression as if this had not run. No value
-// is made for an operand or a result.
-bool PureLong(const ExprNode* n, const Context& ctx, int32_t& out, int depth) {
-    switch (n->type()) {
-        case EXPR_LONG_CONSTANT: out = static_cast<const LongConstant*>(n)->value(); return true;
-        case EXPR_SID: {
-            const auto* sid = static_cast<const Sid*>(n);
-            if (sid->isMe() || sid->isDotted() || sid->getIdType() != IDT_UNTYPED) return false;
-            const uint16_t index = sid->idIndex();
-            if (index >= kIdFalse) return out = index == kIdTrue ? -1 : 0, true;
-            const Value* v = ctx.cachedSelfValue(index);
-            if (!v || v->type() != IDT_LONG) return false;
-            out = v->as<int32_t>();
-            return true;
-        }
-        case EXPR_BINARY_OP: {
-            const auto* b = static_cast<const BinaryOp*>(n);
-            const BinOpType o = b->op();
-            const bool arith = o <= BINOP_MUL || o == BINOP_INTDIV || o == BINOP_MOD;
-            if (depth >= kPureLongDepth || !(arith || (o >= BINOP_EQ && o <= BINOP_LE))) return false;
-            int32_t x = 0, y = 0;
-            if (!PureLong(b->left(), ctx, x, depth + 1) || !PureLong(b->right(), ctx, y, depth + 1)) return false;
-            if (o >= BINOP_EQ) return out = LongCompare(o, x, y), true;
-            switch (o) {
-                // The general path fails on these with its own messages.
-                case BINOP_INTDIV:
-                    if (y == 0 || (x == std::numeric_limits<int32_t>::min() && y == -1)) return false;
-                    return out = x / y, true;
-                case BINOP_MOD:
-                    if (y == 0) return false;
-                    // Every number divides by -1; x % -1 would trap for the
-                    // smallest Long.
-                    return out = y == -1 ? 0 : x % y, true;
-                default: return LongArith(o, x, y, out);
-            }
-        }
-        default: return false;
-    }
-}
-
-// PureLong's kin for results the value rules make a Double: +, - and * where
-// either operand is a Double, over Long and Double variables and constants.
-// A Long operand is a Long subexpression (PureLong); a result that is not
-// a finite number is left to the general path, which knows its failure.
-BinaryOp::PureNumberKind PureNumber(const ExprNode* n, const Context& ctx, int32_t& l, double& d, int depth) {
-    switch (n->type()) {
-        case EXPR_DOUBLE_CONSTANT: d = static_cast<const DoubleConstant*>(n)->value(); return BinaryOp::kNumberDouble;
-        case EXPR_LONG_CONSTANT: l = static_cast<const LongConstant*>(n)->value(); return BinaryOp::kNumberLong;
-        case EXPR_SID: {
-            const auto* sid = static_cast<const Sid*>(n);
-            if (sid->isMe() || sid->isDotted() || sid->getIdType() != IDT_UNTYPED) return BinaryOp::kNumberNone;
-            const uint16_t index = sid->idIndex();
-            if (index >= kIdFalse) return l = index == kIdTrue ? -1 : 0, BinaryOp::kNumberLong;
-            const Value* v = ctx.cachedSelfValue(index);
-            if (!v) return BinaryOp::kNumberNone;
-            switch (v->type()) {
-                case IDT_LONG: return l = v->as<int32_t>(), BinaryOp::kNumberLong;
-                case IDT_DOUBLE: return d = v->as<double>(), BinaryOp::kNumberDouble;
-                default: return BinaryOp::kNumberNone;
-            }
-        }
-        case EXPR_BINARY_OP: {
-            const auto* b = static_cast<const BinaryOp*>(n);
-            const BinOpType o = b->op();
-            if (o > BINOP_MUL || depth >= kPureLongDepth) break;
-            int32_t xl = 0, yl = 0;
-            double x = 0, y = 0;
-            const BinaryOp::PureNumberKind left = PureNumber(b->left(), ctx, xl, x, depth + 1);
-            if (left == BinaryOp::kNumberNone) return left;
-            const BinaryOp::PureNumberKind right = PureNumber(b->right(), ctx, yl, y, depth + 1);
-            if (right == BinaryOp::kNumberNone) return right;
-            if (left == BinaryOp::kNumberLong && right == BinaryOp::kNumberLong)
-                return LongArith(o, xl, yl, l) ? BinaryOp::kNumberLong : BinaryOp::kNumberNone;
-            if (left == BinaryOp::kNumberLong) x = xl;
-            if (right == BinaryOp::kNumberLong) y = yl;
-            const double r = o == BINOP_ADD ? x + y : o == BINOP_SUB ? x - y : x * y;
-            if (!std::isfinite(r)) return BinaryOp::kNumberNone;
-            d = r;
-            return BinaryOp::kNumberDouble;
-        }
-        default: break;
-    }
-    return PureLong(n, ctx, l, depth) ? BinaryOp::kNumberLong : BinaryOp::kNumberNone;
-}
 
 InterObjRep* ObjectOperand(const Value& v) {
     if ((v.type() & IDT_TYPEMASK) != IDT_OBJECT) throw NotObjectReference("BinaryOp::eval()", 32759);
@@ -172,7 +46,7 @@ ExprPtr BinaryOp::make(BinOpType op, ExprPtr left, ExprPtr right) {
 }
 
 BinaryOp::PureNumberKind BinaryOp::evalPure(const Context& lookup, int32_t& l, double& d) const {
-    return PureNumber(this, lookup, l, d, 0);
+    return PureNumber(this, lookup, l, d);
 }
 
 ValuePtr BinaryOp::eval(Context& lookup, Context& args) const {
@@ -183,7 +57,7 @@ ValuePtr BinaryOp::eval(Context& lookup, Context& args) const {
 
 bool BinaryOp::evalLong(Context& lookup, Context& args, int32_t& out, ValuePtr& value) const {
     // Long arithmetic on Long variables and constants needs no values.
-    if (PureLong(this, lookup, out, 0)) return true;
+    if (PureLong(this, lookup, out)) return true;
     const BinOpType o = op();
     // A name on the left, the commonest operand, goes to its kind at once.
     const ExprNode* leftNode = left();

@@ -13,7 +13,9 @@ namespace {
 }  // namespace
 
 ArrayReferenceFieldValue::ArrayReferenceFieldValue(InterArrayField& array, InterObjRep& obj, SignatureRep& owner)
-    : array_(&array), obj_(&obj), owner_(&owner) {}
+    : array_(&array), obj_(&obj), owner_(&owner) {
+    traits_ |= kArrayReference;
+}
 
 InterArrayField* ArrayReferenceFieldValue::arrayField() const {
     auto* a = static_cast<InterArrayField*>(array_.get());

@@ -4,6 +4,7 @@
 // earlier calls resolved on Me serve its next call only on the same object
 // and only while nothing has made them stale.
 #include <string>
+#include <tuple>
 
 #include "store/arrayfld.h"
 #include "store/interp/lookcache.h"
@@ -97,6 +98,61 @@ TEST_F(Shortcuts, LongDivisionFailuresKeepTheirMessages) {
         )");
         EXPECT_EQ(FailureText([&] { Call(o.get(), "Run", {Long(c.x), Long(c.y)}); }), c.failure) << c.expr;
         EXPECT_EQ(getLong(o.get(), "R"), 0) << c.expr;
+    }
+}
+
+// Each case runs twice: indexed by a Long local, which array elements are
+// read and written in place with, and by a Single local of the same value,
+// which only the general path takes. Both must store the same in the
+// Double field R or fail with the same message. The arrays are read once
+// first, as a loop's first turn does, so that the lookup cache holds them.
+TEST_F(Shortcuts, ArrayElementsInPlaceGiveWhatTheGeneralPathGives) {
+    const struct {
+        const char* body;
+        int32_t x, y;
+    } cases[] = {
+        {"D(k) = k * 0.5 : R = D(k) + D(k)", 0, 0},
+        {"D(k) = x : R = D(k) * y", 2147483647, 2},
+        {"D(k) = x - y : R = D(k) * 0.5", 2147483647, -1},
+        {"L(k) = x : R = L(k) * y", 65536, 65536},
+        {"L(k) = x * y : R = L(k)", 65536, 65536},
+        {"L(k) = c : R = L(k)", 10, 0},
+        {"L(k) = c : R = L(k)", 14, 0},
+        {"L(k) = x Mod y", 7, 0},
+        {"M(k, 3) = x : M(3, k) = y : R = M(k, 3) - M(3, k) * 0.5", 7, 3},
+        {"R = D(k + 9)", 0, 0},
+        {"D(k - 2) = 1", 0, 0},
+        {"F(k) = x : F(k + 2) = F(k) * 0.25 + y : R = F(k + 2)", 6, 1},
+        {"ReDim D(1 To 20) : D(k + 17) = x : R = D(19) + UBound(D)", 5, 0},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string body = c.body;
+        for (size_t at = body.find(" : "); at != std::string::npos; at = body.find(" : ")) body.replace(at, 3, "\n");
+        std::string outcome[2];
+        for (const char* indexType : {"Long", "Single"}) {
+            InterObj o(named(("Elements" + std::to_string(n++)).c_str()));
+            addData(o.get(), "R", IDT_DOUBLE);
+            for (const auto& [name, type, dims, upper] : {std::tuple{"D", IDT_DOUBLE, 1, 3}, {"L", IDT_LONG, 1, 3},
+                                                           {"M", IDT_LONG, 2, 3}, {"F", IDT_DOUBLE, 1, 4}}) {
+                InterArrayField* a = InterArrayField::make(name, type, dims);
+                for (int d = 0; d < dims; ++d) a->defineBounds(d, 1, upper);
+                o->addField(a);
+            }
+            AddProcedure(o.get(), std::string(R"(
+                Sub Run(x As Long, y As Long)
+                  Dim c As Double
+                  Dim k As )") + indexType + R"(
+                  k = 2
+                  c = D(1) + L(1) + M(1, 1) + F(1)
+                  c = x * 0.25
+                  )" + body + R"(
+                End Sub
+            )");
+            const std::string failure = FailureText([&] { Call(o.get(), "Run", {Long(c.x), Long(c.y)}); });
+            outcome[indexType[0] == 'S'] = failure + "|" + std::to_string(o->eval("R")->as<double>());
+        }
+        EXPECT_EQ(outcome[0], outcome[1]) << c.body << " with " << c.x << ", " << c.y;
     }
 }
 

@@ -1,0 +1,186 @@
+#include "store/interp/pureexpr.h"
+
+#include <cmath>
+#include <limits>
+
+#include "store/arfldval.h"
+#include "store/context.h"
+#include "store/interp/ident.h"
+#include "store/model/interobj.h"
+#include "store/model/intfld.h"
+
+namespace tq {
+
+namespace {
+
+bool Fits(int64_t r) {
+    return r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max();
+}
+
+// How deep the readers follow operators and indices: an expression nested
+// deeper is left to the general path, so that a failed attempt costs little.
+constexpr int kPureLongDepth = 6;
+
+// The element an identifier with indices names, read as a Long or a Double
+// (FindNumericElement); kNumberNone when it names none.
+BinaryOp::PureNumberKind ElementNumber(const Cid& id, const Context& ctx, int32_t& l, double& d, int depth);
+
+}  // namespace
+
+bool LongArith(BinOpType op, int32_t a, int32_t b, int32_t& out) {
+    int64_t r = 0;
+    switch (op) {
+        case BINOP_ADD: r = int64_t(a) + b; break;
+        case BINOP_SUB: r = int64_t(a) - b; break;
+        case BINOP_MUL: r = int64_t(a) * b; break;
+        default: return false;
+    }
+    if (!Fits(r)) return false;
+    out = static_cast<int32_t>(r);
+    return true;
+}
+
+int32_t LongCompare(BinOpType op, int32_t a, int32_t b) {
+    bool r = false;
+    switch (op) {
+        case BINOP_EQ: r = a == b; break;
+        case BINOP_NE: r = a != b; break;
+        case BINOP_GT: r = a > b; break;
+        case BINOP_LT: r = a < b; break;
+        case BINOP_GE: r = a >= b; break;
+        default: r = a <= b; break;
+    }
+    return r ? -1 : 0;
+}
+
+bool PureLong(const ExprNode* n, const Context& ctx, int32_t& out, int depth) {
+    switch (n->type()) {
+        case EXPR_LONG_CONSTANT: out = static_cast<const LongConstant*>(n)->value(); return true;
+        case EXPR_SID: {
+            const auto* sid = static_cast<const Sid*>(n);
+            if (sid->isMe() || sid->isDotted() || sid->getIdType() != IDT_UNTYPED) return false;
+            const uint16_t index = sid->idIndex();
+            if (index >= kIdFalse) return out = index == kIdTrue ? -1 : 0, true;
+            const Value* v = ctx.cachedSelfValue(index);
+            if (!v || v->type() != IDT_LONG) return false;
+            out = v->as<int32_t>();
+            return true;
+        }
+        case EXPR_CID: {
+            double unused = 0;
+            return depth < kPureLongDepth &&
+                   ElementNumber(*static_cast<const Cid*>(n), ctx, out, unused, depth) == BinaryOp::kNumberLong;
+        }
+        case EXPR_BINARY_OP: {
+            const auto* b = static_cast<const BinaryOp*>(n);
+            const BinOpType o = b->op();
+            const bool arith = o <= BINOP_MUL || o == BINOP_INTDIV || o == BINOP_MOD;
+            if (depth >= kPureLongDepth || !(arith || (o >= BINOP_EQ && o <= BINOP_LE))) return false;
+            int32_t x = 0, y = 0;
+            if (!PureLong(b->left(), ctx, x, depth + 1) || !PureLong(b->right(), ctx, y, depth + 1)) return false;
+            if (o >= BINOP_EQ) return out = LongCompare(o, x, y), true;
+            switch (o) {
+                // The general path fails on these with its own messages.
+                case BINOP_INTDIV:
+                    if (y == 0 || (x == std::numeric_limits<int32_t>::min() && y == -1)) return false;
+                    return out = x / y, true;
+                case BINOP_MOD:
+                    if (y == 0) return false;
+                    // Every number divides by -1; x % -1 would trap for the
+                    // smallest Long.
+                    return out = y == -1 ? 0 : x % y, true;
+                default: return LongArith(o, x, y, out);
+            }
+        }
+        default: return false;
+    }
+}
+
+// A Long operand of a Double operation is a Long subexpression (PureLong).
+BinaryOp::PureNumberKind PureNumber(const ExprNode* n, const Context& ctx, int32_t& l, double& d, int depth) {
+    switch (n->type()) {
+        case EXPR_DOUBLE_CONSTANT: d = static_cast<const DoubleConstant*>(n)->value(); return BinaryOp::kNumberDouble;
+        case EXPR_LONG_CONSTANT: l = static_cast<const LongConstant*>(n)->value(); return BinaryOp::kNumberLong;
+        case EXPR_SID: {
+            const auto* sid = static_cast<const Sid*>(n);
+            if (sid->isMe() || sid->isDotted() || sid->getIdType() != IDT_UNTYPED) return BinaryOp::kNumberNone;
+            const uint16_t index = sid->idIndex();
+            if (index >= kIdFalse) return l = index == kIdTrue ? -1 : 0, BinaryOp::kNumberLong;
+            const Value* v = ctx.cachedSelfValue(index);
+            if (!v) return BinaryOp::kNumberNone;
+            switch (v->type()) {
+                case IDT_LONG: return l = v->as<int32_t>(), BinaryOp::kNumberLong;
+                case IDT_DOUBLE: return d = v->as<double>(), BinaryOp::kNumberDouble;
+                default: return BinaryOp::kNumberNone;
+            }
+        }
+        case EXPR_CID:
+            if (depth >= kPureLongDepth) return BinaryOp::kNumberNone;
+            return ElementNumber(*static_cast<const Cid*>(n), ctx, l, d, depth);
+        case EXPR_BINARY_OP: {
+            const auto* b = static_cast<const BinaryOp*>(n);
+            const BinOpType o = b->op();
+            if (o > BINOP_MUL || depth >= kPureLongDepth) break;
+            int32_t xl = 0, yl = 0;
+            double x = 0, y = 0;
+            const BinaryOp::PureNumberKind left = PureNumber(b->left(), ctx, xl, x, depth + 1);
+            if (left == BinaryOp::kNumberNone) return left;
+            const BinaryOp::PureNumberKind right = PureNumber(b->right(), ctx, yl, y, depth + 1);
+            if (right == BinaryOp::kNumberNone) return right;
+            if (left == BinaryOp::kNumberLong && right == BinaryOp::kNumberLong)
+                return LongArith(o, xl, yl, l) ? BinaryOp::kNumberLong : BinaryOp::kNumberNone;
+            if (left == BinaryOp::kNumberLong) x = xl;
+            if (right == BinaryOp::kNumberLong) y = yl;
+            const double r = o == BINOP_ADD ? x + y : o == BINOP_SUB ? x - y : x * y;
+            if (!std::isfinite(r)) return BinaryOp::kNumberNone;
+            d = r;
+            return BinaryOp::kNumberDouble;
+        }
+        default: break;
+    }
+    return PureLong(n, ctx, l, depth) ? BinaryOp::kNumberLong : BinaryOp::kNumberNone;
+}
+
+
+bool FindNumericElement(const Cid& id, const Context& ctx, NumericElement& out, int depth) {
+    const uint16_t count = id.argCount();
+    if (count == 0 || count > ArrayField::kMaxDimensions || id.isMe() || id.isDotted() ||
+        id.getIdType() != IDT_UNTYPED)
+        return false;
+    Member* m = ctx.cachedMember(id.idIndex());
+    if (!m || !(m->memberTraits() & Member::kArrayReference)) return false;
+    auto* ref = static_cast<ArrayReferenceFieldValue*>(m);
+    // Following a resize may change the owner: the field first.
+    InterArrayField* array = ref->arrayField();
+    const IdType type = array->type() & IDT_TYPEMASK;
+    InterObjRep* obj = ref->object();
+    if ((type != IDT_LONG && type != IDT_DOUBLE) || array->isBeingRemoved() || !obj ||
+        array->dimensions() != count)
+        return false;
+    int32_t indices[ArrayField::kMaxDimensions];
+    const ExprNode* arg = id.firstArg();
+    for (uint16_t k = 0; k < count; ++k) {
+        if (!PureLong(arg, ctx, indices[k], depth + 1)) return false;
+        arg = reinterpret_cast<const ExprNode*>(arg->bytes() + arg->size());
+    }
+    const int32_t offset = array->offsetOf(indices);
+    if (offset < 0) return false;
+    out.at = array->elementBytes(*obj, *ref->ownerSignature(), offset, array->elementSize());
+    out.type = type;
+    out.obj = obj;
+    out.writable = !array->isConst();
+    return true;
+}
+
+namespace {
+
+BinaryOp::PureNumberKind ElementNumber(const Cid& id, const Context& ctx, int32_t& l, double& d, int depth) {
+    NumericElement e;
+    if (!FindNumericElement(id, ctx, e, depth)) return BinaryOp::kNumberNone;
+    if (e.type == IDT_LONG) return l = LoadDatum<int32_t>(e.at), BinaryOp::kNumberLong;
+    return d = LoadDatum<double>(e.at), BinaryOp::kNumberDouble;
+}
+
+}  // namespace
+
+}  // namespace tq
