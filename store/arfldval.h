@@ -34,6 +34,9 @@ public:
 
     // The array field as it stands now (see above).
     InterArrayField* arrayField() const;
+    // The same with the object and the owner signature it stands in now,
+    // each followed once (for readers of single elements).
+    InterArrayField* arrayField(InterObjRep*& obj, SignatureRep*& owner) const;
     InterObjRep* object() const { return obj_.get(); }
     SignatureRep* ownerSignature() const { return owner_.get(); }
 

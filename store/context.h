@@ -124,13 +124,6 @@ public:
         }
         return evalUncached(idIndex, type, args, how, found);
     }
-    // The value the cache holds for identifier idIndex when it is one that
-    // evaluates to itself (a number or text variable), so that reading it
-    // resolves nothing and runs nothing; null otherwise.
-    Value* cachedSelfValue(uint32_t idIndex) const {
-        Member* m = cachedMember(idIndex);
-        return m && (m->memberTraits() & Member::kSelfValued) ? static_cast<Value*>(m) : nullptr;
-    }
     // The member the cache holds for identifier idIndex, or null.
     Member* cachedMember(uint32_t idIndex) const { return idIndex < usableCache_ ? cache_[idIndex].get() : nullptr; }
     // The text of identifier idIndex of the running code (the immediate
@@ -236,8 +229,9 @@ private:
     void releaseCache();
     void clearShadowed(InterObjRep* scope);
     Value* functionResult(const Sid& sid) const;
-    // What a frame's local that the cache found becomes in its slot.
-    void keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const;
+    // What a frame's local that the cache found becomes in its slot: true
+    // when the slot now holds a LocalValue instead of the general member.
+    bool keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const;
     void updateUsableCache() { usableCache_ = evalIds_ ? 0 : cacheLength_; }
     void takeWarm();
 

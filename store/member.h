@@ -98,6 +98,10 @@ public:
         // The value of a whole array (ArrayReferenceFieldValue): indexing it
         // reaches an element without a call.
         kArrayReference = 0x04,
+        // A frame local of type Long or Double (a LocalValue): its datum can
+        // be reached without a virtual call (interp/localval.h, LocalDatum).
+        kLongLocal = 0x08,
+        kDoubleLocal = 0x10,
     };
     uint8_t memberTraits() const { return traits_; }
 

@@ -8,12 +8,17 @@ namespace tq {
 
 HandleTable::HandleTable() : slots_(1) {}
 
-HandleTable& HandleTable::Global() {
+HandleTable& HandleTable::MakeGlobal() {
     // Never destroyed: hosts may release ids from their own static
     // destructors, which can run after any destructor of ours.
     static HandleTable* const table = new HandleTable;
+    global_ = table;
     return *table;
 }
+
+// Set when the library loads; a static initialiser that runs before this one
+// and follows a reference still gets the same table through MakeGlobal.
+HandleTable* HandleTable::global_ = &HandleTable::MakeGlobal();
 
 HandleTable::Id HandleTable::add(void* p, Kind kind) {
     uint32_t index;

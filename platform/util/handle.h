@@ -63,7 +63,12 @@ public:
     // The process-wide table used by the store. It is made on first use and
     // never destroyed, so a host object with static storage that releases
     // ids while the process ends still finds it.
-    static HandleTable& Global();
+    // Every reference the store follows asks for it, so the common case is
+    // one load here; the first use makes it.
+    static HandleTable& Global() {
+        HandleTable* t = global_;
+        return t ? *t : MakeGlobal();
+    }
 
     static constexpr uint32_t IndexOf(Id id) { return id & kIndexMask; }
     static constexpr uint32_t GenerationOf(Id id) { return id >> kIndexBits; }
@@ -119,6 +124,9 @@ public:
     size_t retiredCount() const noexcept { return retired_; }
 
 private:
+    static HandleTable& MakeGlobal();
+    static HandleTable* global_;
+
     // stamp: the slot's generation (bits 0-7) and the kind of what it holds
     // (bits 8-15).
     struct Slot {

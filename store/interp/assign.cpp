@@ -9,6 +9,7 @@
 #include "store/errors/extexcep.h"
 #include "store/interp/binop.h"
 #include "store/interp/ident.h"
+#include "store/interp/localval.h"
 #include "store/interp/pureexpr.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -148,6 +149,28 @@ bool StoreInElement(const Context& ctx, const Cid& target, bool isLong, int32_t 
     return true;
 }
 
+// A number an operator gave (a Long when isLong, else a Double) stored
+// without a value: into a Long or Double frame local the lookup cache holds
+// (its locals object belongs to no module, so nothing is marked changed),
+// or into an array element (StoreInElement). False when the general path
+// must assign.
+bool StoreInPlace(const Context& ctx, const ExprNode* target, bool isLong, int32_t l, double d) {
+    if (target->type() == EXPR_CID) return StoreInElement(ctx, *static_cast<const Cid*>(target), isLong, l, d);
+    const auto* sid = static_cast<const Sid*>(target);
+    if (target->type() != EXPR_SID || sid->isMe() || sid->isDotted() || sid->getIdType() != IDT_UNTYPED)
+        return false;
+    Member* m = ctx.cachedMember(sid->idIndex());
+    if (uint8_t* at = isLong ? LocalDatum<int32_t>(m) : nullptr) {
+        StoreDatum<int32_t>(at, l);
+        return true;
+    }
+    if (uint8_t* at = LocalDatum<double>(m)) {
+        StoreDatum<double>(at, isLong ? double(l) : d);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) {
@@ -205,9 +228,7 @@ void Assignment::eval(Context& ctx) const {
             *returnValue = *v;
         return;
     }
-    if ((isLong || isDouble) && t->type() == EXPR_CID && StoreInElement(ctx, *static_cast<const Cid*>(t), isLong,
-                                                                      longResult, doubleResult))
-        return;
+    if ((isLong || isDouble) && StoreInPlace(ctx, t, isLong, longResult, doubleResult)) return;
     constexpr int32_t kTarget = EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET;
     ValuePtr place = t->type() == EXPR_SID ? static_cast<const Sid*>(t)->eval(ctx, kTarget) : t->eval(ctx, kTarget);
     if (isLong) {

@@ -228,7 +228,12 @@ ValuePtr Context::eval(const char* name, IdType type, const ValueList* args, int
         ValuePtr v = scope->eval(name, type, args, nullptr, how, &handled, slot);
         if (handled) {
             found = 1;
-            if (slot && *slot && scope->isLocalVarCopy()) keepLocal(scope, name, *slot);
+            // The caller goes on with the local as the cache keeps it (a For
+            // loop holds its counter for the whole loop), when it is what
+            // evaluating the slot again would give: the value itself.
+            if (slot && *slot && scope->isLocalVarCopy() && keepLocal(scope, name, *slot) && !args &&
+                !(type & IDT_TYPEMASK) && !(how & EVAL_NO_VALUE))
+                return ValuePtr(static_cast<Value*>(slot->get()));
             return v;
         }
     }
@@ -253,12 +258,15 @@ ValuePtr Context::eval(const char* name, IdType type, const ValueList* args, int
     return ValuePtr();
 }
 
-void Context::keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const {
+bool Context::keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const {
     SignatureRep* owner = nullptr;
     SignatureRep* sig = scope->signature();
     Field* f = sig ? sig->findField(name, owner, 0) : nullptr;
-    if (!f || f != slot->field() || !owner) return;
-    if (MemberPtr local = MakeLocalValue(*scope, *f, *owner)) slot = std::move(local);
+    if (!f || f != slot->field() || !owner) return false;
+    MemberPtr local = MakeLocalValue(*scope, *f, *owner);
+    if (!local) return false;
+    slot = std::move(local);
+    return true;
 }
 
 // ---- Me, With, return value -------------------------------------------------------------------

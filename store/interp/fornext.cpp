@@ -9,6 +9,7 @@
 #include "store/block.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/localval.h"
 #include "store/interp/nodechk.h"
 #include "store/model/objiter.h"
 #include "store/model/objval.h"
@@ -69,6 +70,26 @@ namespace {
 
 // The loop in the variable's own type T. The variable is read again after
 // every turn: the body may change it.
+// The loop variable read and written in place when it is a Long or Double
+// frame local (the commonest counter), else through its value. The body
+// may change the locals' layout (a ReDim), so each turn asks again.
+template <class T>
+T ReadCounter(Value& var) {
+    if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, double>)
+        if (const uint8_t* at = LocalDatum<T>(&var)) return LoadDatum<T>(at);
+    return var.as<T>();
+}
+template <class T>
+void WriteCounter(Value& var, T v) {
+    if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, double>) {
+        if (uint8_t* at = LocalDatum<T>(&var)) {
+            StoreDatum<T>(at, v);
+            return;
+        }
+    }
+    var.set(v);
+}
+
 template <class T>
 void CountLoop(Value& var, const Value& start, const Value& end, const Value& step, Context& ctx, BlockRep* body,
                StackFrame& frame) {
@@ -76,17 +97,17 @@ void CountLoop(Value& var, const Value& start, const Value& end, const Value& st
     const T by = step.as<T>();
     var.set(start.as<T>());
     for (;;) {
-        const T v = var.as<T>();
+        const T v = ReadCounter<T>(var);
         if (by >= 0 ? v > last : v < last) return;
         body->ieval(ctx);
         if (!frame.isLinked()) return;
-        const T now = var.as<T>();
+        const T now = ReadCounter<T>(var);
         if constexpr (std::is_integral_v<T>) {
             const int64_t next = int64_t(now) + int64_t(by);
             if (next > std::numeric_limits<T>::max() || next < std::numeric_limits<T>::min()) return;
-            var.set(static_cast<T>(next));
+            WriteCounter<T>(var, static_cast<T>(next));
         } else {
-            var.set(static_cast<T>(now + by));
+            WriteCounter<T>(var, static_cast<T>(now + by));
         }
     }
 }

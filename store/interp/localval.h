@@ -21,14 +21,16 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "store/field.h"
+#include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/stkpush.h"
 #include "store/vals.h"
+#include "store/valtmpl.h"
 
 namespace tq {
-
-class InterObjRep;
-class SignatureRep;
 
 // What the cache asks of any frame local, whatever its type.
 class FrameLocal {
@@ -37,6 +39,124 @@ public:
     // The locals object is about to go: keep the datum, let go of the object.
     virtual void orphan() = 0;
 };
+
+template <class T, IdType code>
+class LocalValue final : public TypedValue<T, code>, public FrameLocal {
+public:
+    LocalValue(InterObjRep& locals, Field& f, SignatureRep& owner)
+        : locals_(&locals),
+          owner_(&owner),
+          field_(&f),
+          offset_(static_cast<uint32_t>(static_cast<DataField&>(f).dataOffset(owner))),
+          dataSize_(locals.dataSize()),
+          data_(locals.RWIDataPtr(static_cast<int32_t>(offset_), DatumSize(code)) - offset_) {
+        this->traits_ |= Member::kFrameLocal;
+        if constexpr (code == IDT_LONG) this->traits_ |= Member::kLongLocal;
+        if constexpr (code == IDT_DOUBLE) this->traits_ |= Member::kDoubleLocal;
+    }
+
+    using TypedValue<T, code>::operator=;
+
+    InterObjRep* owner() const override { return locals_; }
+    Field* field() const override { return field_.get(); }
+    // By reference a local is passed as its storage: where the datum lies
+    // now, or (orphaned) the value's own datum.
+    void* getVoidPtr() override {
+        if (!locals_) return &kept_;
+        if (sameLayout()) return at();
+        const Current c = current();
+        return c.field->getVoidPtr(*locals_, *c.owner);
+    }
+    void getStackPusher(GenericStackPusher& pusher) const override { DatumConv<T>::push(read(), pusher); }
+
+    void orphan() override {
+        if (!locals_) return;
+        kept_ = read();
+        locals_ = nullptr;
+    }
+
+    void get(int16_t& out) const override { DatumConv<T>::get(read(), out); }
+    void get(int32_t& out) const override { DatumConv<T>::get(read(), out); }
+    void get(float& out) const override { DatumConv<T>::get(read(), out); }
+    void get(double& out) const override { DatumConv<T>::get(read(), out); }
+    void get(Currency& out) const override { DatumConv<T>::get(read(), out); }
+    void get(ValString& out) const override { DatumConv<T>::get(read(), out); }
+    void get(InterObj& out) const override { DatumConv<T>::get(read(), out); }
+    void set(int16_t v) override { write(DatumConv<T>::from(v)); }
+    void set(int32_t v) override { write(DatumConv<T>::from(v)); }
+    void set(float v) override { write(DatumConv<T>::from(v)); }
+    void set(double v) override { write(DatumConv<T>::from(v)); }
+    void set(const Currency& v) override { write(DatumConv<T>::from(v)); }
+    void set(const ValString& v) override { write(DatumConv<T>::from(v)); }
+    void set(const InterObj& v) override { write(DatumConv<T>::from(v)); }
+
+    // The datum in the locals object while the block is the one the value
+    // was made for; null when the general read and write must decide.
+    uint8_t* inPlace() const { return locals_ && sameLayout() ? at() : nullptr; }
+
+private:
+    // The block the value was made for, unchanged: the datum lies at the
+    // offset checked against the block's size then.
+    bool sameLayout() const { return locals_->data() == data_ && locals_->dataSize() == dataSize_; }
+    uint8_t* at() const { return data_ + offset_; }
+
+    // The field as the locals' signature holds it now. Resizing one of the
+    // frame's arrays moves the frame to a signature of its own, where the
+    // fields behind the array lie elsewhere than the field the value was
+    // made for says.
+    struct Current {
+        FieldPtr field;
+        Signature owner;
+    };
+    Current current() const {
+        Current c{field_, Signature(owner_)};
+        locals_->followPrivateLocals(c.field, c.owner);
+        return c;
+    }
+
+    T read() const {
+        if (!locals_) return kept_;
+        if (sameLayout()) return LoadDatum<T>(at());
+        T datum{};
+        const Current c = current();
+        c.field->get(datum, *locals_, *c.owner);
+        return datum;
+    }
+    void write(const T& datum) {
+        if (!locals_) {
+            kept_ = datum;
+        } else if (sameLayout()) {
+            // The locals object belongs to no module: nothing to mark changed.
+            StoreDatum<T>(at(), datum);
+        } else {
+            const Current c = current();
+            c.field->set(datum, *locals_, *c.owner);
+        }
+    }
+
+    InterObjRep* locals_;
+    SignatureRep* owner_;
+    FieldPtr field_;
+    uint32_t offset_;
+    uint32_t dataSize_;
+    uint8_t* data_;
+    T kept_{};
+};
+
+// The datum of the frame local m when m is a LocalValue of type T (a Long
+// or Double local, known from its traits) and its locals object has the
+// layout it was made for: its bytes, to read and write in place with
+// LoadDatum and StoreDatum. Null otherwise; the value's virtual get and set
+// then decide. The interpreter's unboxed paths read locals this way without
+// a virtual call.
+template <class T>
+inline uint8_t* LocalDatum(Member* m) {
+    constexpr IdType code = std::is_same_v<T, int32_t> ? IDT_LONG : IDT_DOUBLE;
+    static_assert(std::is_same_v<T, int32_t> || std::is_same_v<T, double>, "Long and Double locals only");
+    constexpr uint8_t trait = code == IDT_LONG ? Member::kLongLocal : Member::kDoubleLocal;
+    if (!m || !(m->memberTraits() & trait)) return nullptr;
+    return static_cast<LocalValue<T, code>*>(static_cast<Value*>(m))->inPlace();
+}
 
 // A LocalValue for field f (owned by signature owner) of the frame's locals
 // object, or null when the field is not a plain datum of a number type (the

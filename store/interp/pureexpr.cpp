@@ -6,6 +6,7 @@
 #include "store/arfldval.h"
 #include "store/context.h"
 #include "store/interp/ident.h"
+#include "store/interp/localval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 
@@ -20,6 +21,12 @@ bool Fits(int64_t r) {
 // How deep the readers follow operators and indices: an expression nested
 // deeper is left to the general path, so that a failed attempt costs little.
 constexpr int kPureLongDepth = 6;
+
+// m as a value that evaluates to itself (a number or text variable), so that
+// reading it resolves nothing and runs nothing; null otherwise.
+const Value* SelfValue(const Member* m) {
+    return m && (m->memberTraits() & Member::kSelfValued) ? static_cast<const Value*>(m) : nullptr;
+}
 
 // The element an identifier with indices names, read as a Long or a Double
 // (FindNumericElement); kNumberNone when it names none.
@@ -61,7 +68,9 @@ bool PureLong(const ExprNode* n, const Context& ctx, int32_t& out, int depth) {
             if (sid->isMe() || sid->isDotted() || sid->getIdType() != IDT_UNTYPED) return false;
             const uint16_t index = sid->idIndex();
             if (index >= kIdFalse) return out = index == kIdTrue ? -1 : 0, true;
-            const Value* v = ctx.cachedSelfValue(index);
+            Member* m = ctx.cachedMember(index);
+            if (const uint8_t* at = LocalDatum<int32_t>(m)) return out = LoadDatum<int32_t>(at), true;
+            const Value* v = SelfValue(m);
             if (!v || v->type() != IDT_LONG) return false;
             out = v->as<int32_t>();
             return true;
@@ -106,7 +115,10 @@ BinaryOp::PureNumberKind PureNumber(const ExprNode* n, const Context& ctx, int32
             if (sid->isMe() || sid->isDotted() || sid->getIdType() != IDT_UNTYPED) return BinaryOp::kNumberNone;
             const uint16_t index = sid->idIndex();
             if (index >= kIdFalse) return l = index == kIdTrue ? -1 : 0, BinaryOp::kNumberLong;
-            const Value* v = ctx.cachedSelfValue(index);
+            Member* m = ctx.cachedMember(index);
+            if (const uint8_t* at = LocalDatum<int32_t>(m)) return l = LoadDatum<int32_t>(at), BinaryOp::kNumberLong;
+            if (const uint8_t* at = LocalDatum<double>(m)) return d = LoadDatum<double>(at), BinaryOp::kNumberDouble;
+            const Value* v = SelfValue(m);
             if (!v) return BinaryOp::kNumberNone;
             switch (v->type()) {
                 case IDT_LONG: return l = v->as<int32_t>(), BinaryOp::kNumberLong;
@@ -149,12 +161,11 @@ bool FindNumericElement(const Cid& id, const Context& ctx, NumericElement& out, 
         return false;
     Member* m = ctx.cachedMember(id.idIndex());
     if (!m || !(m->memberTraits() & Member::kArrayReference)) return false;
-    auto* ref = static_cast<ArrayReferenceFieldValue*>(m);
-    // Following a resize may change the owner: the field first.
-    InterArrayField* array = ref->arrayField();
+    InterObjRep* obj = nullptr;
+    SignatureRep* owner = nullptr;
+    InterArrayField* array = static_cast<ArrayReferenceFieldValue*>(m)->arrayField(obj, owner);
     const IdType type = array->type() & IDT_TYPEMASK;
-    InterObjRep* obj = ref->object();
-    if ((type != IDT_LONG && type != IDT_DOUBLE) || array->isBeingRemoved() || !obj ||
+    if ((type != IDT_LONG && type != IDT_DOUBLE) || array->isBeingRemoved() || !obj || !owner ||
         array->dimensions() != count)
         return false;
     int32_t indices[ArrayField::kMaxDimensions];
@@ -165,7 +176,7 @@ bool FindNumericElement(const Cid& id, const Context& ctx, NumericElement& out, 
     }
     const int32_t offset = array->offsetOf(indices);
     if (offset < 0) return false;
-    out.at = array->elementBytes(*obj, *ref->ownerSignature(), offset, array->elementSize());
+    out.at = array->elementBytes(*obj, *owner, offset, array->elementSize());
     out.type = type;
     out.obj = obj;
     out.writable = !array->isConst();

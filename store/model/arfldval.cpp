@@ -18,16 +18,25 @@ ArrayReferenceFieldValue::ArrayReferenceFieldValue(InterArrayField& array, Inter
 }
 
 InterArrayField* ArrayReferenceFieldValue::arrayField() const {
+    InterObjRep* obj = nullptr;
+    SignatureRep* owner = nullptr;
+    return arrayField(obj, owner);
+}
+
+InterArrayField* ArrayReferenceFieldValue::arrayField(InterObjRep*& obj, SignatureRep*& owner) const {
     auto* a = static_cast<InterArrayField*>(array_.get());
+    obj = obj_.get();
     // A frame's locals moved to a signature of their own when one of their
     // arrays was resized: the array is that signature's now.
-    InterObjRep* o = obj_.get();
-    if (o && o->followPrivateLocals(array_, owner_)) return static_cast<InterArrayField*>(array_.get());
+    if (obj && obj->followPrivateLocals(array_, owner_)) {
+        owner = owner_.get();
+        return static_cast<InterArrayField*>(array_.get());
+    }
+    owner = owner_.get();
     if (!a->isBeingRemoved()) return a;
     // Resized (or removed) since this value was made: the owner's field of
     // the same name, when it is still an array, is the array now.
-    SignatureRep* s = owner_.get();
-    Field* now = s ? s->fields().pvalue(a->name()) : nullptr;
+    Field* now = owner ? owner->fields().pvalue(a->name()) : nullptr;
     if (now && now->isArrayData()) array_ = now;
     return static_cast<InterArrayField*>(array_.get());
 }
@@ -38,9 +47,12 @@ IdType ArrayReferenceFieldValue::type() const {
 
 ValuePtr ArrayReferenceFieldValue::virtualMemberEval(const ValueList* args) {
     if (!args || args->isEmpty()) return ValuePtr(this);
-    // Following a resize may change the owner: the field first.
-    InterArrayField* a = arrayField();
-    return a->eval(*obj_, *owner_, args);
+    InterObjRep* obj = nullptr;
+    SignatureRep* owner = nullptr;
+    InterArrayField* a = arrayField(obj, owner);
+    if (!obj) FaultpNullReference();
+    if (!owner) FaultpNullReference();
+    return a->eval(*obj, *owner, args);
 }
 
 #define TQ_NO_ARITH(op)                                                              \
