@@ -11,6 +11,7 @@
 #include "platform/util/uassert.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/dbgseam.h"
 #include "store/interp/nodechk.h"
 #include "store/interp/stackfrm.h"
 #include "store/model/fldval.h"
@@ -244,7 +245,10 @@ void BlockRep::ieval(Context& ctx) {
         if (ExecutionStack::activeFrames() < position) return;
         at += node->size();
     }
-    if (endLine_ != 0) {
+    // The end line ("Next", "Loop", "End If") is a statement of its own for
+    // the debugger, which may stop there, and for the user break of a loop
+    // whose body is empty; otherwise running it would do nothing.
+    if (endLine_ != 0 && (DebugHook::modes || nodeCount_ == 0)) {
         EndMarker end(endLine_);
         frame->setNode(&end);
         end.eval(ctx);

@@ -90,17 +90,6 @@ Constant<T>::Constant(T value, int radix)
 }
 
 template <class T>
-T Constant<T>::value() const {
-    Bits<T> bits = 0;
-    if constexpr (sizeof(T) == 4) {
-        bits = LoadLE32(value_);
-    } else {
-        bits = static_cast<uint64_t>(LoadLE32(value_)) | (static_cast<uint64_t>(LoadLE32(value_ + 4)) << 32);
-    }
-    return std::bit_cast<T>(bits);
-}
-
-template <class T>
 void Constant<T>::setValue(T v) {
     const auto bits = std::bit_cast<Bits<T>>(v);
     for (size_t i = 0; i < sizeof(T); ++i) value_[i] = static_cast<uint8_t>(bits >> (8 * i));

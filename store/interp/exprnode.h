@@ -46,6 +46,7 @@
 // destroying delete frees the node's bytes whatever its kind.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -179,7 +180,13 @@ public:
     explicit Constant(T value, int radix = 0);
     static ExprPtr make(T value, int radix = 0) { return ExprPtr(new Constant(value, radix)); }
 
-    T value() const;
+    // Inline: the interpreter's unboxed paths read constants on every turn.
+    T value() const {
+        if constexpr (sizeof(T) == 4)
+            return std::bit_cast<T>(LoadLE32(value_));
+        else
+            return std::bit_cast<T>(uint64_t(LoadLE32(value_)) | (uint64_t(LoadLE32(value_ + 4)) << 32));
+    }
     void setValue(T v);
     ValuePtr eval() const;
     // The decimal value (a Long also "&H" and hexadecimal or "&O" and
