@@ -105,6 +105,11 @@ bool AppendToSelf(Context& ctx, const Sid& target, const BinaryOp& concat, ValSt
             rep->append(static_cast<const StringConstant*>(right)->text());
             return true;
         }
+        // A Long or Integer goes in as its digits, without a text of its own.
+        if (const IdType rt = r->type() & IDT_TYPEMASK; rt == IDT_LONG || rt == IDT_SHORT) {
+            rep->appendInteger(r->as<int32_t>());
+            return true;
+        }
         ValString b;
         r->get(b);
         std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());

@@ -174,6 +174,8 @@ void ValStringRep::append(std::string_view text) {
     text_.append(text);
 }
 
+void ValStringRep::appendInteger(int32_t n) { append(IntegerText(n)); }
+
 ValStringRep::operator int16_t() const {
     return static_cast<int16_t>(static_cast<uint16_t>(TextToLong(text_.c_str(), IDT_SHORT)));
 }

@@ -104,6 +104,8 @@ public:
     // Changes; each reports `changed` first.
     void assign(std::string_view text);
     void append(std::string_view text);
+    // Appends n's text, as a String made from it reads, without making one.
+    void appendInteger(int32_t n);
 
     // Numeric readings of the text; a text that is no number of the kind
     // raises ConvertFailed.

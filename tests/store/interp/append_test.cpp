@@ -16,8 +16,9 @@ std::string TextOf(const ValuePtr& v) {
 class Form {
 public:
     Form() : obj_(InterpTest_named()) {
-        for (const char* n : {"s", "t"}) obj_->addField(InterDataField::make(n, IDT_STRING, 1));
+        for (const char* n : {"s", "t", "u"}) obj_->addField(InterDataField::make(n, IDT_STRING, 1));
         obj_->addField(InterDataField::make("n", IDT_LONG, 1));
+        obj_->addField(InterDataField::make("k", IDT_SHORT, 1));
     }
     Context& ctx() { return ctx_; }
     std::string text(const char* expr) { return TextOf(EvalImmediate(ctx_, expr)); }
@@ -60,6 +61,14 @@ TEST_F(SelfAppend, TheOperandsAreReadAsTheGeneralFormReadsThem) {
     EXPECT_EQ(f.text("s"), "ababb");
     RunImmediate(f.ctx(), "s = s & Chr(0)");
     EXPECT_EQ(f.text("Len(s)"), "5");
+    // A Long or an Integer goes in as the text a String made from it has.
+    RunImmediate(f.ctx(), "u = \"v\"");
+    RunImmediate(f.ctx(), "n = -2147483647 - 1");
+    RunImmediate(f.ctx(), "k = -32768");
+    RunImmediate(f.ctx(), "u = u & n");
+    RunImmediate(f.ctx(), "u = u & k");
+    RunImmediate(f.ctx(), "u = u & 0");
+    EXPECT_EQ(f.text("u"), "v-2147483648-327680");
     // A variable that was never set starts from the empty text.
     RunImmediate(f.ctx(), "t = t & \"q\"");
     EXPECT_EQ(f.text("t"), "q");
