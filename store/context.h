@@ -139,6 +139,15 @@ public:
     // scopes must have gone from the cache. Nothing is kept when memory is
     // short.
     void keepWarm() noexcept;
+    // Keeps the slots that hold members of args, the running frame's
+    // argument object, in the procedure's warm cache, for its next
+    // activation bound into the same object. Nothing is kept when memory is
+    // short.
+    void keepArguments(InterObjRep* args) noexcept;
+    // Fills the slots kept for args by keepArguments, when args is the object
+    // they were kept for and nothing they depend on has changed since; the
+    // frame that scopes args must have been pushed.
+    void takeArguments(InterObjRep* args);
     // Counts the dumps of the whole cache: a kept warm cache is good only
     // within the epoch it was kept in.
     static uint64_t cacheEpoch() { return cacheEpoch_; }

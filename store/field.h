@@ -72,6 +72,21 @@ enum FieldRecordKind : uint8_t {
 // null reference) raises ObjectLoadFailed with `what` in its text.
 void ReadIdReference(OCLStream& in, tModuleIndex m, IdString& out, bool nullAllowed, const char* what);
 
+// Counts the changes to what looking a field up by name can answer, in any
+// signature: a field listed, unlisted, renamed, marked for removal or given
+// other flags, a signature given another parent or destroyed. A call site
+// that remembers which field a name found on a signature may use it again
+// only while the count is unchanged; the count never repeats, so a
+// signature destroyed and another made at its address cannot pass for it.
+class FieldLookupRevision {
+public:
+    static uint64_t current() { return count_; }
+    static void advance() { ++count_; }
+
+private:
+    static inline uint64_t count_ = 1;
+};
+
 class Field : public CountedObject {
 public:
     enum : uint8_t {
@@ -191,11 +206,15 @@ public:
     const IdString& fieldID() const { return name_; }
     const char* name() const { return static_cast<const char*>(name_); }
     uint8_t flags() const { return flags_; }
-    void setFlags(uint8_t f) { flags_ = f; }
+    void setFlags(uint8_t f) {
+        flags_ = f;
+        FieldLookupRevision::advance();
+    }
     bool isProtected() const { return (flags_ & kProtected) != 0; }
     bool isConst() const { return (flags_ & kConst) != 0; }
     bool isBeingRemoved() const { return (flags_ & kRemoving) != 0; }
     void markRemoving(bool on) {
+        FieldLookupRevision::advance();
         flags_ = on ? (flags_ | kRemoving) : (flags_ & static_cast<uint8_t>(~kRemoving));
     }
 

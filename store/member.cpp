@@ -15,14 +15,13 @@ InterObjRep* Member::owner() const { return nullptr; }
 
 Field* Member::field() const { return nullptr; }
 
-ValuePtr Member::memberEval(IdType typeCode, const ValueList* args, int32_t how) {
+void Member::CheckDemand(tMemberKind kind, IdType declared, IdType typeCode, int32_t how) {
     const IdType wanted = typeCode & IDT_TYPEMASK;
-    if (wanted != IDT_UNTYPED && wanted != (type() & IDT_TYPEMASK))
-        throw TypeMismatch("memberEval", 32765);
-    if ((how & EVAL_ASSIGN_TARGET) && memberKind() == MEMBER_PROCEDURE)
-        throw StoreException(32722u);
+    if (wanted != IDT_UNTYPED && wanted != (declared & IDT_TYPEMASK)) throw TypeMismatch("memberEval", 32765);
+    if ((how & EVAL_ASSIGN_TARGET) && kind == MEMBER_PROCEDURE) throw StoreException(32722u);
+}
 
-    ValuePtr result = virtualMemberEval(args);
+void Member::CheckResult(ValuePtr& result, int32_t how) {
     if (!result && (how & EVAL_VALUE_REQUIRED)) throw StoreException(32690u);
     if (result && (how & EVAL_NO_VALUE)) {
         // The value must be gone before the failure is reported: nothing
@@ -30,6 +29,15 @@ ValuePtr Member::memberEval(IdType typeCode, const ValueList* args, int32_t how)
         result.reset();
         throw StoreException(32689u);
     }
+}
+
+ValuePtr Member::memberEval(IdType typeCode, const ValueList* args, int32_t how) {
+    // Most evaluations demand nothing of the member's kind or type: those
+    // are not asked for.
+    if ((typeCode & IDT_TYPEMASK) != IDT_UNTYPED || (how & EVAL_ASSIGN_TARGET))
+        CheckDemand(memberKind(), type(), typeCode, how);
+    ValuePtr result = virtualMemberEval(args);
+    CheckResult(result, how);
     return result;
 }
 

@@ -81,6 +81,11 @@ public:
     // when a value is required and none comes back and 32689 when a value
     // comes back that is not wanted (the value is released first).
     ValuePtr memberEval(IdType typeCode, const ValueList* args, int32_t how);
+    // memberEval's checks, for a caller that runs a member it knows without
+    // making one: before, of a member of kind and type declared; after, of
+    // what came back (released before its failure is raised).
+    static void CheckDemand(tMemberKind kind, IdType declared, IdType typeCode, int32_t how);
+    static void CheckResult(ValuePtr& result, int32_t how);
 
     // Releases one count; the last deletes the member.
     void deref() {

@@ -196,15 +196,33 @@ public:
     // them again; slot i is identifier i's. Valid only while the cache epoch
     // it was kept in lasts (Context::cacheEpoch). Kept only within a run:
     // the run's outermost call drops every procedure's (DropAllWarmCaches).
+    //
+    // Beside them, what the last activation to end normally resolved to its
+    // argument object's fields (slot i is identifier i's, null for others):
+    // a call that binds its arguments into that same object again (a spare,
+    // bound anew) starts with them instead of searching its parameters by
+    // name. Valid only while the object, the epoch and the field look-up
+    // revision (FieldLookupRevision) are the ones they were kept with.
     struct WarmCache {
         InterObjRep* me = nullptr;
         uint64_t epoch = 0;
         std::vector<MemberPtr> slots;
+        InterObjRep* args = nullptr;
+        uint64_t argsEpoch = 0;
+        uint64_t argsRevision = 0;
+        std::vector<MemberPtr> argSlots;
     };
     WarmCache& warmCache() { return warm_; }
     // Records that this procedure holds a warm cache, for DropAllWarmCaches.
     void noteWarm();
     static void DropAllWarmCaches() noexcept;
+
+    // The indexes of my identifiers that name a field of signature sig or
+    // of its ancestors: the names a scope object of that signature shadows
+    // when a frame pushes it. Remembered per signature while the field
+    // look-up revision lasts, so that a call does not search its parameters'
+    // and locals' names in my table every time.
+    const std::vector<uint32_t>& namesShadowedBy(SignatureRep& sig);
 
 protected:
     explicit InterProcField(MethodField::tFromRecord t) : MethodField(t) {}
@@ -222,6 +240,15 @@ private:
 
     WarmCache warm_;
     bool warmNoted_ = false;
+    struct ShadowedNames {
+        const SignatureRep* signature;
+        uint64_t revision;
+        std::vector<uint32_t> ids;
+    };
+    // A procedure pushes few scope signatures (a locals object per block
+    // with locals, the statics, the arguments).
+    static constexpr size_t kShadowedSignatures = 8;
+    std::vector<ShadowedNames> shadowed_;
     static inline std::vector<InterProcField*> withWarm{};
 };
 

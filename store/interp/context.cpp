@@ -12,7 +12,6 @@
 #include "store/interp/lookcache.h"
 #include "store/interp/stackfrm.h"
 #include "store/methfld.h"
-#include "store/model/objiter.h"
 #include "store/model/objval.h"
 #include "store/persist/objstore.h"
 
@@ -116,13 +115,10 @@ void Context::pushLocals(InterObjRep* scope) {
 }
 
 void Context::clearShadowed(InterObjRep* scope) {
-    if (!procField_ || !scope) return;
-    const IdStringVector& ids = procField_->identifiers();
-    InterObjFieldIterator fields(scope);
-    while (Field* f = fields()) {
-        const int32_t at = ids.findString(f->name());
-        if (at >= 0 && at < 65535 && static_cast<uint32_t>(at) < cacheLength_) LookupCachePool::Drop(cache_[at]);
-    }
+    SignatureRep* sig = scope ? scope->signature() : nullptr;
+    if (!procField_ || !sig) return;
+    for (const uint32_t at : procField_->namesShadowedBy(*sig))
+        if (at < cacheLength_) LookupCachePool::Drop(cache_[at]);
 }
 
 void Context::popLocals() {
@@ -188,6 +184,43 @@ void Context::keepWarm() noexcept {
         procField_->noteWarm();
     } catch (...) {
         w = InterProcField::WarmCache();
+    }
+}
+
+void Context::keepArguments(InterObjRep* args) noexcept {
+    if (!procField_ || !args || !cacheFilled_ || usableCache_ == 0) return;
+    InterProcField::WarmCache& w = procField_->warmCache();
+    try {
+        if (w.argSlots.size() != cacheLength_) w.argSlots.assign(cacheLength_, MemberPtr());
+        for (uint32_t i = 0; i < cacheLength_; ++i) {
+            const MemberPtr& slot = cache_[i];
+            if (slot && slot->owner() == args)
+                w.argSlots[i] = slot;
+            else
+                w.argSlots[i].reset();
+        }
+        w.args = args;
+        w.argsEpoch = cacheEpoch_;
+        w.argsRevision = FieldLookupRevision::current();
+        procField_->noteWarm();
+    } catch (...) {
+        w.args = nullptr;
+        w.argSlots.clear();
+    }
+}
+
+void Context::takeArguments(InterObjRep* args) {
+    if (!procField_ || !args || usableCache_ == 0) return;
+    const InterProcField::WarmCache& w = procField_->warmCache();
+    if (w.args != args || w.argsEpoch != cacheEpoch_ || w.argsRevision != FieldLookupRevision::current()) return;
+    const size_t n = std::min<size_t>(cacheLength_, w.argSlots.size());
+    for (size_t i = 0; i < n; ++i) {
+        // A member kept for an object that has gone since reads null as its
+        // owner, even when another object now stands at the same address.
+        const MemberPtr& kept = w.argSlots[i];
+        if (!kept || kept->owner() != args) continue;
+        cache_[i] = kept;
+        cacheFilled_ = true;
     }
 }
 

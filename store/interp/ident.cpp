@@ -10,6 +10,7 @@
 #include "store/errors/extexcep.h"
 #include "store/interp/binop.h"
 #include "store/interp/nodekinds.h"
+#include "store/methfld.h"
 #include "store/model/objval.h"
 
 namespace tq {
@@ -45,6 +46,63 @@ InterObjRep* ObjectOf(const ValuePtr& v) {
     // A chain through Nothing has no object to look the next name up in.
     if (o.isNull()) throw Is_Null("CompoundIdRep::eval()", 32744);
     return o.get();
+}
+
+// A piece that names a member of the object before it: neither Me, nor
+// ".name", nor True or False.
+bool IsPlainName(const ExprNode* piece) {
+    if (piece->flags() & (ExprNode::kMe | ExprNode::kDotted)) return false;
+    if (piece->type() == EXPR_CID) return true;
+    return piece->type() == EXPR_SID && !static_cast<const Sid*>(piece)->isTruthConstant();
+}
+
+// The call-site cache of member chains: which interpreted method the last
+// piece of a chain found on an object's signature, so that calling
+// obj.Method again neither searches the signature by name nor binds a
+// member to the object. Nodes are plain bytes and cannot hold it, so the
+// entries live in a small table indexed by the node's address. An entry
+// only answers while nothing that a look-up by name could see has changed
+// (FieldLookupRevision) and for the name it was made for: the node's
+// memory may since hold another procedure's code. The method is not
+// counted: while the revision holds it is still listed in its signature.
+struct CallSite {
+    const ExprNode* node = nullptr;
+    const SignatureRep* signature = nullptr;
+    uint64_t revision = 0;
+    InterProcField* method = nullptr;
+    bool fromOutside = false;
+};
+
+constexpr size_t kCallSites = 256;
+CallSite callSites[kCallSites];
+
+CallSite& CallSiteOf(const ExprNode* node) {
+    return callSites[(reinterpret_cast<uintptr_t>(node) / alignof(uint64_t)) % kCallSites];
+}
+
+// The interpreted method that identifier index, written at node, names on
+// obj when looked up as how tells; null when it names anything else (or
+// nothing), when the object is being destroyed, or when the look-up would
+// refuse it: the general road then finds and reports what it finds.
+InterProcField* CallSiteMethod(const Context& ctx, InterObjRep& obj, const ExprNode* node, uint16_t index,
+                               int32_t how) {
+    SignatureRep* sig = obj.signature();
+    const char* name = ctx.identifierName(index);
+    if (!sig || !name || obj.isDestroyed()) return nullptr;
+    const bool fromOutside = (how & EVAL_FROM_OUTSIDE) != 0;
+    const uint64_t revision = FieldLookupRevision::current();
+    CallSite& site = CallSiteOf(node);
+    if (site.node == node && site.signature == sig && site.revision == revision &&
+        site.fromOutside == fromOutside && std::strncmp(site.method->name(), name, kMaxIdLength) == 0)
+        return site.method;
+    SignatureRep* owner = nullptr;
+    Field* f = sig->findField(name, owner, 0);
+    if (!f || !f->isInterMethod()) return nullptr;
+    // A protected method of the object's own signature is refused to a
+    // caller from outside; the general road raises that.
+    if (fromOutside && owner == sig && f->isProtected()) return nullptr;
+    site = CallSite{node, sig, revision, static_cast<InterProcField*>(f), fromOutside};
+    return site.method;
 }
 
 }  // namespace
@@ -243,11 +301,13 @@ InterObj Mid::getBaseObj(Context& lookup, Context& args, const ExprNode*& last) 
     // The chain's head is a name where the chain stands; every later piece
     // is a member of the object before it, and only of that object.
     ValuePtr v = piece->eval(lookup, args, EVAL_VALUE_REQUIRED);
-    Context member(lookup, 0);
-    for (uint16_t i = 1; i + 1 < n; ++i) {
-        member.reinit(ObjectOf(v), nullptr, args);
-        piece = reinterpret_cast<const ExprNode*>(piece->bytes() + piece->size());
-        v = piece->eval(member, args, EVAL_VALUE_REQUIRED | EVAL_DOTTED);
+    if (n > 2) {
+        Context member(lookup, 0);
+        for (uint16_t i = 1; i + 1 < n; ++i) {
+            member.reinit(ObjectOf(v), nullptr, args);
+            piece = reinterpret_cast<const ExprNode*>(piece->bytes() + piece->size());
+            v = piece->eval(member, args, EVAL_VALUE_REQUIRED | EVAL_DOTTED);
+        }
     }
     last = reinterpret_cast<const ExprNode*>(piece->bytes() + piece->size());
     return InterObj(ObjectOf(v));
@@ -259,11 +319,37 @@ ValuePtr Mid::eval(Context& lookup, Context& args, int32_t how) const {
     if (n == 1) return firstPiece()->eval(lookup, args, how);
     const ExprNode* last = nullptr;
     InterObj base = getBaseObj(lookup, args, last);
+    how |= EVAL_DOTTED;
+    if (base.get() != args.me()) how |= EVAL_FROM_OUTSIDE;
+    if (IsPlainName(last)) return evalMember(lookup, args, *base.get(), last, how);
     Context member(lookup, 0);
     member.reinit(base.get(), nullptr, args);
-    how |= EVAL_DOTTED;
-    if (member.me() != args.me()) how |= EVAL_FROM_OUTSIDE;
     return last->eval(member, args, how);
+}
+
+ValuePtr Mid::evalMember(Context& lookup, Context& args, InterObjRep& obj, const ExprNode* last, int32_t how) {
+    // As the piece would evaluate itself in a context on obj: the arguments
+    // first, then the name, looked up on obj alone.
+    const bool isCid = last->type() == EXPR_CID;
+    const uint16_t index = isCid ? static_cast<const Cid*>(last)->idIndex() : static_cast<const Sid*>(last)->idIndex();
+    const IdType type = isCid ? static_cast<const Cid*>(last)->getIdType() : static_cast<const Sid*>(last)->getIdType();
+    ValueList list;
+    if (isCid) list = static_cast<const Cid*>(last)->getValueList(args, 0);
+    const ValueList* given = isCid ? &list : nullptr;
+    if (InterProcField* method = CallSiteMethod(lookup, obj, last, index, how)) {
+        FieldPtr hold(method);
+        Member::CheckDemand(method->isFunction() ? Member::MEMBER_FUNCTION : Member::MEMBER_PROCEDURE, method->type(),
+                            type, how);
+        ValuePtr result = method->eval(obj, given);
+        Member::CheckResult(result, how);
+        return result;
+    }
+    Context member(lookup, 0);
+    member.reinit(&obj, nullptr, args);
+    int found = 0;
+    ValuePtr v = member.eval(index, type, given, how, found);
+    if (!found) NotFoundError(member, index);
+    return v;
 }
 
 }  // namespace tq

@@ -35,6 +35,7 @@
 namespace tq {
 
 class InterObj;
+class InterObjRep;
 
 inline constexpr uint16_t kIdTrue = 65535;
 inline constexpr uint16_t kIdFalse = 65534;
@@ -146,6 +147,8 @@ public:
 
 private:
     Mid() : ExprNode(EXPR_MID, kPiecesOffset) {}
+    // Evaluates the last piece, a plain name, as a member of obj.
+    static ValuePtr evalMember(Context& lookup, Context& args, InterObjRep& obj, const ExprNode* last, int32_t how);
     uint8_t count_[2];
 };
 

@@ -118,7 +118,9 @@ ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
     InterObjRep* argObj = arguments.obj;
     {
         StackFrame frame(ctx, code, isFunction() ? FunctionFrame : SubFrame, argObj, false);
+        ctx.takeArguments(argObj);
         code->ieval(ctx);
+        ctx.keepArguments(argObj);
     }
     return isFunction() ? ctx.takeReturnValue() : ValuePtr();
 }

@@ -13,6 +13,7 @@
 #include "store/interp/dbgseam.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
+#include "store/model/sigrep.h"
 #include "store/persist/objstore.h"
 #include "store/vals.h"
 
@@ -215,6 +216,24 @@ void InterProcField::dropWarm() noexcept {
 
 void InterProcField::DropAllWarmCaches() noexcept {
     while (!withWarm.empty()) withWarm.back()->dropWarm();
+}
+
+const std::vector<uint32_t>& InterProcField::namesShadowedBy(SignatureRep& sig) {
+    const uint64_t revision = FieldLookupRevision::current();
+    for (const ShadowedNames& s : shadowed_)
+        if (s.signature == &sig && s.revision == revision) return s.ids;
+    std::erase_if(shadowed_, [&](const ShadowedNames& s) { return s.revision != revision; });
+    if (shadowed_.size() >= kShadowedSignatures) shadowed_.erase(shadowed_.begin());
+    ShadowedNames names{&sig, revision, {}};
+    for (SignatureRep* s = &sig; s; s = s->parent()) {
+        const FieldPtrList& fields = s->fields();
+        for (size_t i = 0; i < fields.length(); ++i) {
+            const int32_t at = ids_.findString(fields.at(i)->name());
+            if (at >= 0 && at < 65535) names.ids.push_back(static_cast<uint32_t>(at));
+        }
+    }
+    shadowed_.push_back(std::move(names));
+    return shadowed_.back().ids;
 }
 
 void InterProcField::attach(tModuleIndex m) {

@@ -226,6 +226,7 @@ bool FieldPtrList::append(Field* f) {
     const uint32_t hash = IdString::Hash(f->name());
     if (holds(f->name(), hash)) return false;
     hashes_.reserve(hashes_.size() + 1);
+    FieldLookupRevision::advance();
     fields_.push_back(f);
     hashes_.push_back(hash);
     f->ref();
@@ -237,6 +238,7 @@ bool FieldPtrList::prepend(Field* f) {
     const uint32_t hash = IdString::Hash(f->name());
     if (holds(f->name(), hash)) return false;
     hashes_.reserve(hashes_.size() + 1);
+    FieldLookupRevision::advance();
     fields_.insert(fields_.begin(), f);
     hashes_.insert(hashes_.begin(), hash);
     f->ref();
@@ -255,6 +257,7 @@ bool FieldPtrList::punbind(const Field* f) {
     for (size_t i = 0; i < fields_.size(); ++i) {
         if (fields_[i] != f) continue;
         Field* gone = fields_[i];
+        FieldLookupRevision::advance();
         fields_.erase(fields_.begin() + static_cast<ptrdiff_t>(i));
         hashes_.erase(hashes_.begin() + static_cast<ptrdiff_t>(i));
         gone->deref();
@@ -264,6 +267,7 @@ bool FieldPtrList::punbind(const Field* f) {
 }
 
 void FieldPtrList::clear() {
+    if (!fields_.empty()) FieldLookupRevision::advance();
     while (!fields_.empty()) {
         Field* f = fields_.back();
         fields_.pop_back();
@@ -284,6 +288,7 @@ void FieldPtrList::reserveOne() {
 }
 
 void FieldPtrList::renamed(const Field* f) {
+    FieldLookupRevision::advance();
     for (size_t i = 0; i < fields_.size(); ++i)
         if (fields_[i] == f) hashes_[i] = IdString::Hash(f->name());
 }

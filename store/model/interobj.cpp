@@ -1100,7 +1100,7 @@ void InterObjRep::convertArguments(ValueList* args, F&& f) {
     }
     while (next < given) converted.append(args->at(next++));
     // A call without an argument list has nothing to keep.
-    if (args) *args = converted;
+    if (args) *args = std::move(converted);
 }
 
 void InterObjRep::checkBindings(ValueList* args) {

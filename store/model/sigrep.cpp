@@ -70,6 +70,9 @@ SignatureRep::~SignatureRep() {
     // Proxies of other modules that are still linked will look the
     // prototype up again when next asked.
     if (proxy_) proxy_->forgetSignature();
+    // What was found through this signature, also its parent's fields, is
+    // found no more.
+    FieldLookupRevision::advance();
     fields_.clear();
     events_.clear();
     objects_.clear();
@@ -789,6 +792,7 @@ void SignatureRep::makeNewestPrototype() {
 
 void SignatureRep::setParent(SignatureRep* p) {
     changed();
+    FieldLookupRevision::advance();
     if (SignatureRep* old = parent_.get()) {
         Signature keep(old);
         parent_ = nullptr;
@@ -908,7 +912,10 @@ void SignatureRep::softenParent() {
     changed();
 }
 
-void SignatureRep::hardenToParent(SignatureRep* p) { parent_ = p; }
+void SignatureRep::hardenToParent(SignatureRep* p) {
+    FieldLookupRevision::advance();
+    parent_ = p;
+}
 
 // ---- class id ---------------------------------------------------------------------------
 
