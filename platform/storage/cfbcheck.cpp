@@ -1,6 +1,5 @@
 #include "platform/storage/cfbcheck.h"
 
-#include <glib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 
 #include "platform/storage/oclstorage.h"
 #include "platform/util/lebytes.h"
+#include "platform/util/utfconv.h"
 
 namespace tq {
 namespace {
@@ -161,19 +161,15 @@ private:
         const uint16_t bytes = LoadLE16(e + 64);
         if (bytes < 4 || bytes > 64 || bytes % 2 != 0 || LoadLE16(e + bytes - 2) != 0)
             corrupt("directory entry " + std::to_string(index) + " has no valid name");
-        gunichar2 units[32];
-        const glong count = bytes / 2 - 1;
-        for (glong i = 0; i < count; ++i) {
-            units[i] = LoadLE16(e + 2 * i);
+        std::u16string units(bytes / 2 - 1, u'\0');
+        for (size_t i = 0; i < units.size(); ++i) {
+            units[i] = static_cast<char16_t>(LoadLE16(e + 2 * i));
             if (units[i] == 0)
                 corrupt("directory entry " + std::to_string(index) + " has no valid name");
         }
-        gchar* utf8 = g_utf16_to_utf8(units, count, nullptr, nullptr, nullptr);
-        if (utf8 == nullptr)
-            corrupt("directory entry " + std::to_string(index) + " has no valid name");
-        std::string name(utf8);
-        g_free(utf8);
-        return name;
+        std::optional<std::string> name = Utf16ToUtf8(units);
+        if (!name) corrupt("directory entry " + std::to_string(index) + " has no valid name");
+        return std::move(*name);
     }
 
     CfbListing walkDirectory() {

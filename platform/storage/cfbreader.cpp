@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/storage/gsfapi.h"
 #include "platform/storage/gsfio.h"
 #include "platform/storage/oclstorage.h"
 
@@ -34,22 +35,23 @@ std::shared_ptr<CfbReader> CfbReader::Open(int fd, const std::string& path) {
     const auto size = static_cast<uint64_t>(st.st_size);
     reader->listing_ = CheckCompoundFile(fd, size, path);
 
-    gsfio::EnsureInit();
+    gsfio::EnsureInit(path);
+    const GsfApi& gsf = Gsf();
     gsfio::TakeLastMessage();
     reader->input_ = gsfio::NewFdInput(fd, size, &reader->bytesRead_);
     GError* error = nullptr;
-    reader->root_ = gsf_infile_msole_new(reader->input_, &error);
+    reader->root_ = gsf.gsf_infile_msole_new(reader->input_, &error);
     if (reader->root_ == nullptr) {
         const std::string text = WithDetail(path + ": not a valid compound file", error);
-        if (error) g_error_free(error);
+        if (error) gsf.g_error_free(error);
         throw StorageError(text);
     }
     // libgsf silently leaves out entries it cannot take; the listing must be
     // exactly the one checked.
-    const int children = gsf_infile_num_children(reader->root_);
+    const int children = gsf.gsf_infile_num_children(reader->root_);
     bool same = children >= 0 && static_cast<size_t>(children) == reader->listing_.root.size();
     for (int i = 0; same && i < children; ++i) {
-        const char* name = gsf_infile_name_by_index(reader->root_, i);
+        const char* name = gsf.gsf_infile_name_by_index(reader->root_, i);
         same = name != nullptr && reader->find(name) != nullptr;
     }
     if (!same)
@@ -60,9 +62,13 @@ std::shared_ptr<CfbReader> CfbReader::Open(int fd, const std::string& path) {
 }
 
 CfbReader::~CfbReader() {
-    for (auto& [name, input] : streams_) g_object_unref(input);
-    if (root_) g_object_unref(root_);
-    if (input_) g_object_unref(input_);
+    // A reader that failed before libgsf was loaded holds no libgsf object.
+    if (input_) {
+        const GsfApi& gsf = Gsf();
+        for (auto& [name, input] : streams_) gsf.g_object_unref(input);
+        if (root_) gsf.g_object_unref(root_);
+        gsf.g_object_unref(input_);
+    }
     ::close(fd_);
 }
 
@@ -89,8 +95,8 @@ void CfbReader::read(const std::string& name, uint32_t offset, void* out, size_t
     if (n == 0) return;
     GsfInput* input = stream(name);
     gsfio::TakeLastMessage();
-    if (gsf_input_seek(input, offset, G_SEEK_SET) ||
-        gsf_input_read(input, n, static_cast<guint8*>(out)) == nullptr)
+    if (Gsf().gsf_input_seek(input, offset, G_SEEK_SET) ||
+        Gsf().gsf_input_read(input, n, static_cast<guint8*>(out)) == nullptr)
         throw StorageError(WithDetail(path_ + ": stream \"" + name + "\": " + std::to_string(n) +
                                           " bytes at offset " + std::to_string(offset) +
                                           " cannot be read: the file is damaged",

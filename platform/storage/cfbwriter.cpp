@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/storage/cfbreader.h"
+#include "platform/storage/gsfapi.h"
 #include "platform/storage/gsfio.h"
 #include "platform/storage/oclstorage.h"
 
@@ -20,24 +21,31 @@ constexpr size_t kChunk = 1 << 20;
 constexpr unsigned kSectorSize = 512;
 constexpr unsigned kMiniSectorSize = 64;
 
+// libgsf's classes derive by embedding their parent first; its cast macros
+// would call GObject to check the type, which only the table may do.
+GsfOutput* AsOutput(GsfOutfile* outfile) { return reinterpret_cast<GsfOutput*>(outfile); }
+GsfOutfile* AsOutfile(GsfOutput* output) { return reinterpret_cast<GsfOutfile*>(output); }
+GsfInfile* AsInfile(GsfInput* input) { return reinterpret_cast<GsfInfile*>(input); }
+
 }  // namespace
 
 CfbWriter::CfbWriter(int fd, std::string path, const FaultHook* hook) : path_(std::move(path)) {
-    gsfio::EnsureInit();
+    gsfio::EnsureInit(path_);
     sink_ = gsfio::NewFdOutput(fd, hook);
-    root_ = gsf_outfile_msole_new_full(sink_, kSectorSize, kMiniSectorSize);
+    root_ = Gsf().gsf_outfile_msole_new_full(sink_, kSectorSize, kMiniSectorSize);
 }
 
 CfbWriter::~CfbWriter() {
+    const GsfApi& gsf = Gsf();
     if (!finished_) {
         // Abandoned half-way: the caller throws the file away. libgsf's close
         // lays out the tables all the same, so the output refuses them.
         gsfio::AbandonOutput(sink_);
-        gsf_output_close(GSF_OUTPUT(root_));
+        gsf.gsf_output_close(AsOutput(root_));
     }
-    g_object_unref(root_);
-    if (!gsf_output_is_closed(sink_)) gsf_output_close(sink_);
-    g_object_unref(sink_);
+    gsf.g_object_unref(root_);
+    if (!gsf.gsf_output_is_closed(sink_)) gsf.gsf_output_close(sink_);
+    gsf.g_object_unref(sink_);
 }
 
 void CfbWriter::check() {
@@ -46,27 +54,28 @@ void CfbWriter::check() {
 }
 
 void CfbWriter::setRootClassId(const std::array<uint8_t, 16>& id) {
-    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(root_), id.data());
+    Gsf().gsf_outfile_msole_set_class_id(reinterpret_cast<GsfOutfileMSOle*>(root_), id.data());
 }
 
 void CfbWriter::writeStream(const std::string& name, uint32_t size, const Source& source) {
-    GsfOutput* child = gsf_outfile_new_child(root_, name.c_str(), FALSE);
+    const GsfApi& gsf = Gsf();
+    GsfOutput* child = gsf.gsf_outfile_new_child(root_, name.c_str(), FALSE);
     std::vector<uint8_t> buffer(std::min<size_t>(size, kChunk));
     try {
         for (uint32_t offset = 0; offset < size;) {
             const auto n = static_cast<uint32_t>(std::min<size_t>(size - offset, kChunk));
             source(offset, buffer.data(), n);
-            gsf_output_write(child, n, buffer.data());
+            gsf.gsf_output_write(child, n, buffer.data());
             check();
             offset += n;
         }
     } catch (...) {
-        gsf_output_close(child);
-        g_object_unref(child);
+        gsf.gsf_output_close(child);
+        gsf.g_object_unref(child);
         throw;
     }
-    gsf_output_close(child);
-    g_object_unref(child);
+    gsf.gsf_output_close(child);
+    gsf.g_object_unref(child);
     check();
 }
 
@@ -76,46 +85,50 @@ namespace {
 // depth is bounded by the directory check of the file read.
 void CopyTree(GsfInfile* from, GsfOutfile* to, const std::string& path,
               const std::function<void()>& check) {
+    const GsfApi& gsf = Gsf();
     guint8 classId[16];
-    if (GSF_IS_INFILE_MSOLE(from) && gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(from), classId))
-        gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(to), classId);
-    const int children = gsf_infile_num_children(from);
+    const bool isMsole = gsf.g_type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(from),
+                                                        gsf.gsf_infile_msole_get_type());
+    if (isMsole &&
+        gsf.gsf_infile_msole_get_class_id(reinterpret_cast<GsfInfileMSOle*>(from), classId))
+        gsf.gsf_outfile_msole_set_class_id(reinterpret_cast<GsfOutfileMSOle*>(to), classId);
+    const int children = gsf.gsf_infile_num_children(from);
     std::vector<uint8_t> buffer;
     for (int i = 0; i < children; ++i) {
-        const char* name = gsf_infile_name_by_index(from, i);
+        const char* name = gsf.gsf_infile_name_by_index(from, i);
         std::string reason;
         GsfInput* child = gsfio::ChildByIndex(from, i, &reason);
         if (child == nullptr)
             throw StorageError(path + ": entry \"" + (name ? name : "") +
                                "\" of a storage cannot be read: the file is damaged" +
                                (reason.empty() ? "" : " (" + reason + ")"));
-        const bool isStorage = gsf_infile_num_children(GSF_INFILE(child)) >= 0;
-        GsfOutput* out = gsf_outfile_new_child(to, name, isStorage);
+        const bool isStorage = gsf.gsf_infile_num_children(AsInfile(child)) >= 0;
+        GsfOutput* out = gsf.gsf_outfile_new_child(to, name, isStorage);
         try {
             if (isStorage) {
-                CopyTree(GSF_INFILE(child), GSF_OUTFILE(out), path, check);
+                CopyTree(AsInfile(child), AsOutfile(out), path, check);
             } else {
-                gsf_off_t left = gsf_input_size(child);
+                gsf_off_t left = gsf.gsf_input_size(child);
                 while (left > 0) {
                     const size_t n = static_cast<size_t>(std::min<gsf_off_t>(left, kChunk));
                     buffer.resize(n);
-                    if (gsf_input_read(child, n, buffer.data()) == nullptr)
+                    if (gsf.gsf_input_read(child, n, buffer.data()) == nullptr)
                         throw StorageError(path + ": stream \"" + name +
                                            "\" of a storage cannot be read: the file is damaged");
-                    gsf_output_write(out, n, buffer.data());
+                    gsf.gsf_output_write(out, n, buffer.data());
                     check();
                     left -= static_cast<gsf_off_t>(n);
                 }
             }
         } catch (...) {
-            gsf_output_close(out);
-            g_object_unref(out);
-            g_object_unref(child);
+            gsf.gsf_output_close(out);
+            gsf.g_object_unref(out);
+            gsf.g_object_unref(child);
             throw;
         }
-        gsf_output_close(out);
-        g_object_unref(out);
-        g_object_unref(child);
+        gsf.gsf_output_close(out);
+        gsf.g_object_unref(out);
+        gsf.g_object_unref(child);
     }
 }
 
@@ -128,24 +141,25 @@ void CfbWriter::copyStorage(CfbReader& from, const std::string& name) {
         throw StorageError(from.path() + ": storage \"" + name +
                            "\" cannot be read: the file is damaged" +
                            (reason.empty() ? "" : " (" + reason + ")"));
-    GsfOutput* out = gsf_outfile_new_child(root_, name.c_str(), TRUE);
+    const GsfApi& gsf = Gsf();
+    GsfOutput* out = gsf.gsf_outfile_new_child(root_, name.c_str(), TRUE);
     try {
-        CopyTree(GSF_INFILE(source), GSF_OUTFILE(out), from.path(), [this] { check(); });
+        CopyTree(AsInfile(source), AsOutfile(out), from.path(), [this] { check(); });
     } catch (...) {
-        gsf_output_close(out);
-        g_object_unref(out);
-        g_object_unref(source);
+        gsf.gsf_output_close(out);
+        gsf.g_object_unref(out);
+        gsf.g_object_unref(source);
         throw;
     }
-    gsf_output_close(out);
-    g_object_unref(out);
-    g_object_unref(source);
+    gsf.gsf_output_close(out);
+    gsf.g_object_unref(out);
+    gsf.g_object_unref(source);
     check();
 }
 
 void CfbWriter::finish() {
     finished_ = true;
-    const gboolean closed = gsf_output_close(GSF_OUTPUT(root_));
+    const gboolean closed = Gsf().gsf_output_close(AsOutput(root_));
     check();
     if (!closed) throw StorageError(path_ + ": write failed: the container could not be laid out");
 }

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/storage/fshooks.h"
+#include "platform/storage/gsfapi.h"
+#include "platform/storage/oclstorage.h"
 
 namespace tq::gsfio {
 namespace {
@@ -45,9 +47,8 @@ GObjectClass* fdInputParent = nullptr;
 
 GType FdInputType();
 
-FdInput* AsFdInput(GsfInput* input) {
-    return reinterpret_cast<FdInput*>(G_TYPE_CHECK_INSTANCE_CAST(input, FdInputType(), FdInput));
-}
+// libgsf calls our functions only with inputs of our type.
+FdInput* AsFdInput(GsfInput* input) { return reinterpret_cast<FdInput*>(input); }
 
 // Reads exactly n bytes at offset, retrying short reads; false on error or end
 // of file.
@@ -69,8 +70,8 @@ const guint8* FdInputRead(GsfInput* input, size_t n, guint8* buffer) {
         // libgsf asks for at most one sector or one header this way, and never
         // more than the input holds.
         if (self->bufferSize < n) {
-            g_free(self->buffer);
-            self->buffer = static_cast<guint8*>(g_malloc(n));
+            Gsf().g_free(self->buffer);
+            self->buffer = static_cast<guint8*>(Gsf().g_malloc(n));
             self->bufferSize = n;
         }
         buffer = self->buffer;
@@ -91,23 +92,23 @@ GsfInput* FdInputDup(GsfInput* input, GError**) {
 
 void FdInputFinalize(GObject* object) {
     FdInput* self = reinterpret_cast<FdInput*>(object);
-    g_free(self->buffer);
+    Gsf().g_free(self->buffer);
     self->buffer = nullptr;
     fdInputParent->finalize(object);
 }
 
 void FdInputClassInit(gpointer klass, gpointer) {
-    fdInputParent = static_cast<GObjectClass*>(g_type_class_peek_parent(klass));
-    G_OBJECT_CLASS(klass)->finalize = FdInputFinalize;
-    GsfInputClass* inputClass = GSF_INPUT_CLASS(klass);
+    fdInputParent = static_cast<GObjectClass*>(Gsf().g_type_class_peek_parent(klass));
+    static_cast<GObjectClass*>(klass)->finalize = FdInputFinalize;
+    auto* inputClass = static_cast<GsfInputClass*>(klass);
     inputClass->Read = FdInputRead;
     inputClass->Seek = FdInputSeek;
     inputClass->Dup = FdInputDup;
 }
 
 GType FdInputType() {
-    static const GType type = g_type_register_static_simple(
-        GSF_INPUT_TYPE, "TqFdInput", sizeof(FdInputClass), FdInputClassInit, sizeof(FdInput),
+    static const GType type = Gsf().g_type_register_static_simple(
+        Gsf().gsf_input_get_type(), "TqFdInput", sizeof(FdInputClass), FdInputClassInit, sizeof(FdInput),
         nullptr, GTypeFlags(0));
     return type;
 }
@@ -147,16 +148,14 @@ struct FdOutputClass {
 
 GType FdOutputType();
 
-FdOutput* AsFdOutput(GsfOutput* output) {
-    return reinterpret_cast<FdOutput*>(
-        G_TYPE_CHECK_INSTANCE_CAST(output, FdOutputType(), FdOutput));
-}
+// Only outputs from NewFdOutput reach these.
+FdOutput* AsFdOutput(GsfOutput* output) { return reinterpret_cast<FdOutput*>(output); }
 
 // Records the first failure where libgsf looks for it too: some of its loops
 // (padding to a sector's end) retry until the output reports an error.
 gboolean Fail(FdOutput* self, int error) {
     if (self->error == 0) self->error = error;
-    gsf_output_set_error(&self->base, self->error, "%s", g_strerror(self->error));
+    Gsf().gsf_output_set_error(&self->base, self->error, "%s", Gsf().g_strerror(self->error));
     return FALSE;
 }
 
@@ -197,28 +196,33 @@ gboolean FdOutputClose(GsfOutput* output) {
 }
 
 void FdOutputClassInit(gpointer klass, gpointer) {
-    GsfOutputClass* outputClass = GSF_OUTPUT_CLASS(klass);
+    auto* outputClass = static_cast<GsfOutputClass*>(klass);
     outputClass->Write = FdOutputWrite;
     outputClass->Seek = FdOutputSeek;
     outputClass->Close = FdOutputClose;
 }
 
 GType FdOutputType() {
-    static const GType type = g_type_register_static_simple(
-        GSF_OUTPUT_TYPE, "TqFdOutput", sizeof(FdOutputClass), FdOutputClassInit,
+    static const GType type = Gsf().g_type_register_static_simple(
+        Gsf().gsf_output_get_type(), "TqFdOutput", sizeof(FdOutputClass), FdOutputClassInit,
         sizeof(FdOutput), nullptr, GTypeFlags(0));
     return type;
 }
 
 }  // namespace
 
-void EnsureInit() {
+void EnsureInit(const std::string& path) {
+    try {
+        LoadGsf();
+    } catch (const StorageError& e) {
+        throw StorageError(path + ": cannot use compound files: " + e.what());
+    }
     static std::once_flag once;
     std::call_once(once, [] {
-        gsf_init();
+        Gsf().gsf_init();
         const auto levels = GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION);
-        g_log_set_handler("libgsf", levels, CaptureLog, nullptr);
-        g_log_set_handler("libgsf:msole", levels, CaptureLog, nullptr);
+        Gsf().g_log_set_handler("libgsf", levels, CaptureLog, nullptr);
+        Gsf().g_log_set_handler("libgsf:msole", levels, CaptureLog, nullptr);
     });
 }
 
@@ -235,12 +239,12 @@ GsfInput* Reported(GsfInput* child, GError* error, std::string* reason) {
         *reason = error ? error->message : TakeLastMessage();
         if (reason->empty()) *reason = TakeLastMessage();
     }
-    if (error) g_error_free(error);
+    if (error) Gsf().g_error_free(error);
     return child;
 }
 
 GsfInfileClass* InfileClass(GsfInfile* storage) {
-    return GSF_INFILE_CLASS(G_OBJECT_GET_CLASS(storage));
+    return reinterpret_cast<GsfInfileClass*>(reinterpret_cast<GTypeInstance*>(storage)->g_class);
 }
 
 }  // namespace
@@ -258,15 +262,15 @@ GsfInput* ChildByIndex(GsfInfile* storage, int index, std::string* reason) {
 }
 
 GsfInput* NewFdInput(int fd, uint64_t size, uint64_t* bytesRead) {
-    auto* self = static_cast<FdInput*>(g_object_new(FdInputType(), nullptr));
+    auto* self = static_cast<FdInput*>(Gsf().g_object_new(FdInputType(), nullptr));
     self->fd = fd;
     self->bytesRead = bytesRead;
-    gsf_input_set_size(&self->base, static_cast<gsf_off_t>(size));
+    Gsf().gsf_input_set_size(&self->base, static_cast<gsf_off_t>(size));
     return &self->base;
 }
 
 GsfOutput* NewFdOutput(int fd, const std::function<bool(uint64_t)>* hook) {
-    auto* self = static_cast<FdOutput*>(g_object_new(FdOutputType(), nullptr));
+    auto* self = static_cast<FdOutput*>(Gsf().g_object_new(FdOutputType(), nullptr));
     self->fd = fd;
     self->hook = hook;
     return &self->base;

@@ -16,8 +16,9 @@
 // log domains. They are captured instead of printed and handed to the error
 // text of the failure that follows.
 //
-// This header includes libgsf and is only for the storage layer's own .cpp
-// files.
+// libgsf is reached only through the table of gsfapi.h, which EnsureInit
+// loads. This header includes libgsf and is only for the storage layer's own
+// .cpp files.
 #pragma once
 
 #include <gsf/gsf.h>
@@ -28,9 +29,10 @@
 
 namespace tq::gsfio {
 
-// Initialises libgsf and routes its log domains to the capture, once per
-// process.
-void EnsureInit();
+// Loads and initialises libgsf and routes its log domains to the capture,
+// once per process. Raises StorageError naming path (the file that needed
+// it) when the library cannot be loaded.
+void EnsureInit(const std::string& path);
 
 // The last message libgsf logged since the previous call, or "".
 std::string TakeLastMessage();

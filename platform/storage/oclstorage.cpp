@@ -8,6 +8,7 @@
 
 #include "platform/storage/cfbcheck.h"
 #include "platform/storage/fileops.h"
+#include "platform/storage/gsfapi.h"
 #include "platform/storage/storageimpl.h"
 
 namespace tq {
@@ -47,5 +48,11 @@ uint64_t OCLStorage::bytesReadFromFile() const { return impl_->bytesRead(); }
 uint64_t OCLStorage::bytesWrittenToStreams() const { return impl_->bytesWritten(); }
 
 void OCLStorage::SetWriteFaultHook(WriteFaultHook hook) { SetCommitFaultHook(std::move(hook)); }
+
+bool OCLStorage::CompoundFileLibraryLoaded() { return GsfLoaded(); }
+
+void OCLStorage::SetCompoundFileLibrary(const char* soname) {
+    if (soname != nullptr) SetGsfLibraryName(soname);
+}
 
 }  // namespace tq

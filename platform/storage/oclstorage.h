@@ -60,12 +60,21 @@ public:
 class OCLStream;
 class StorageImpl;
 
+// The `create` argument of OCLStorage's constructor beyond 0 (the file must
+// exist) and 1 (a missing file is made at once): a missing file is made by
+// the first Commit or SwitchTo. Until then the storage is an empty one in
+// memory that holds no lock and leaves nothing on disk; loading a module
+// that has no file of its own yet (an untitled one, the storage behind a
+// text module) then costs no disk write at all.
+inline constexpr int kCreateOnFirstCommit = 2;
+
 class OCLStorage {
 public:
     // Opens the compound file at path with the access mode.
     //  - create == 0: the file must exist and be a compound file.
-    //  - create != 0: a missing file is made (an empty storage, at once); an
-    //    existing one is opened.
+    //  - create != 0: a missing file is made (an empty storage, at once, or
+    //    with kCreateOnFirstCommit at the first Commit); an existing one is
+    //    opened.
     //  - STGM_CREATE (which implies create): an existing file is replaced by
     //    an empty storage. The file keeps its content until the first Commit.
     // Asking for write access to a file with the read-only attribute (no
@@ -73,8 +82,9 @@ public:
     // fails. A symbolic link is followed: commits replace the file it names.
     OCLStorage(const char* path, int create, uint32_t mode);
 
-    // A temporary storage with no name: a new file "qbo..." in the temporary
-    // folder, removed when the storage goes.
+    // A temporary storage: a new name "qbo..." in the temporary folder. Its
+    // file is made by the first Commit (a storage that is only copied to and
+    // from never touches the disk) and removed when the storage goes.
     explicit OCLStorage(uint32_t mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
 
     ~OCLStorage();
@@ -132,6 +142,14 @@ public:
     // number of bytes written so far; returning false fails that write.
     using WriteFaultHook = std::function<bool(uint64_t bytesWritten)>;
     static void SetWriteFaultHook(WriteFaultHook hook);
+
+    // The library that reads and writes compound files (libgsf) is loaded on
+    // the first real use of one (opening, creating or committing a file), so
+    // a process that never needs one never maps it. True once it has been.
+    static bool CompoundFileLibraryLoaded();
+    // Test seam: the shared object to load instead of the build's libgsf.
+    // Effective only before the first load.
+    static void SetCompoundFileLibrary(const char* soname);
 
 private:
     friend class OCLStream;

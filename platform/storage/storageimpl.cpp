@@ -1,7 +1,6 @@
 #include "platform/storage/storageimpl.h"
 
 #include <fcntl.h>
-#include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,8 @@
 #include "platform/storage/cfbreader.h"
 #include "platform/storage/cfbwriter.h"
 #include "platform/storage/oclstorage.h"
+#include "platform/util/fileutil.h"
+#include "platform/util/utfconv.h"
 
 namespace tq {
 
@@ -75,15 +76,11 @@ UniqueFd OpenForReading(const std::string& file, const std::string& path) {
 // the container reserves. (Streams found in a file are taken as named, even
 // "\005SummaryInformation".)
 bool IsValidStreamName(const std::string& name) {
-    if (name.empty() || !g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr))
-        return false;
+    if (name.empty()) return false;
     for (const char c : name)
-        if (c == '/' || c == '\\' || c == ':' || c == '!') return false;
-    glong units = 0;
-    gunichar2* utf16 =
-        g_utf8_to_utf16(name.data(), static_cast<glong>(name.size()), nullptr, &units, nullptr);
-    g_free(utf16);
-    return utf16 != nullptr && units <= 31;
+        if (c == '\0' || c == '/' || c == '\\' || c == ':' || c == '!') return false;
+    const std::optional<std::u16string> utf16 = Utf8ToUtf16(name);
+    return utf16 && utf16->size() <= 31;
 }
 
 // Whether the path still names the file whose lock we hold. A file renamed
@@ -133,6 +130,10 @@ void StorageImpl::openNamed(const std::string& path, int create, uint32_t mode) 
             if (!create && !replace) throw StorageError(path_ + ": no such file");
             if (!writable_)
                 throw StorageError(path_ + ": cannot create a storage without write access");
+            if (create == kCreateOnFirstCommit) {
+                startUnborn(kModuleFileMode);
+                return;
+            }
             createFile();
             if (lock_) return;
             continue;
@@ -178,17 +179,19 @@ void StorageImpl::createFile() {
 
 StorageImpl::StorageImpl(uint32_t mode) {
     const char* folder = std::getenv("TMPDIR");
-    TempFile temp(folder && *folder ? folder : "/tmp", "qbo", "temporary storage",
-                  kPrivateFileMode);
-    path_ = file_ = temp.path();
+    path_ = file_ = NewTempFileName(folder && *folder ? folder : "/tmp", "qbo");
+    if (path_.empty())
+        throw StorageError("cannot make a temporary storage: " + ErrnoText(errno));
     writable_ = (mode & kWriteBits) != 0;
     transacted_ = (mode & STGM_TRANSACTED) != 0;
-    writeEmpty(temp.fd(), path_);
-    auto image = CfbReader::Open(OpenForReading(temp.path(), path_).release(), path_);
-    if (writable_) TryWriteLock(temp.fd());
-    lock_ = temp.keep();
     temporary_ = true;
-    adoptImage(std::move(image), false);
+    startUnborn(kPrivateFileMode);
+}
+
+void StorageImpl::startUnborn(unsigned fileMode) {
+    unborn_ = true;
+    newFileMode_ = fileMode;
+    adoptImage(nullptr, false);
 }
 
 StorageImpl::~StorageImpl() {
@@ -203,7 +206,8 @@ StorageImpl::~StorageImpl() {
     }
     for (auto& [name, state] : streams_) state->detach();
     for (auto& state : phantoms_) state->detach();
-    if (temporary_) ::unlink(file_.c_str());
+    // A file at the name of a storage that never made its own is not ours.
+    if (temporary_ && !unborn_) ::unlink(file_.c_str());
 }
 
 uint64_t StorageImpl::bytesRead() const { return image_ ? image_->bytesRead() : 0; }
@@ -237,7 +241,9 @@ void StorageImpl::adoptImage(std::shared_ptr<CfbReader> image, bool baselineEmpt
     }
     for (auto& [name, state] : streams_) state->content = baseline(name);
     storages_ = baselineStorages();
-    dirty_ = baselineEmpty_;
+    // Both leave the file behind the path without the storage's content
+    // until a commit writes it.
+    dirty_ = baselineEmpty_ || unborn_;
 }
 
 StreamState& StorageImpl::stateFor(const std::string& name) {
@@ -320,8 +326,9 @@ void StorageImpl::commit() {
 
 void StorageImpl::commitNow() {
     const std::string folder = FolderOf(file_);
-    TempFile temp(folder, CommitTempPrefix(file_), path_, kPrivateFileMode);
-    CopyPermissions(lock_.get(), temp.fd());
+    TempFile temp(folder, CommitTempPrefix(file_), path_,
+                  unborn_ ? newFileMode_ : kPrivateFileMode);
+    if (lock_) CopyPermissions(lock_.get(), temp.fd());
     writeContent(temp.fd(), path_);
     SyncFile(temp.fd(), path_);
     auto image = readBack(OpenForReading(temp.path(), path_).release(), path_);
@@ -330,9 +337,21 @@ void StorageImpl::commitNow() {
     // when the path names an unlocked file.
     if (!TryWriteLock(temp.fd()))
         throw StorageError(path_ + ": cannot lock the new file");
-    if (!RenameFile(temp.path(), file_))
-        throw StorageError(path_ + ": cannot replace the file: " + ErrnoText(errno));
-    lock_ = temp.keep();  // closing the old descriptor frees the old file's lock
+    if (unborn_) {
+        // The storage's first file: link() refuses to replace a file that
+        // another program has put at the path meanwhile, which is not ours to
+        // overwrite.
+        if (::link(temp.path().c_str(), file_.c_str()) != 0)
+            throw StorageError(path_ + ": cannot create: " + ErrnoText(errno));
+        const std::string tempPath = temp.path();
+        lock_ = temp.keep();
+        ::unlink(tempPath.c_str());
+        unborn_ = false;
+    } else {
+        if (!RenameFile(temp.path(), file_))
+            throw StorageError(path_ + ": cannot replace the file: " + ErrnoText(errno));
+        lock_ = temp.keep();  // closing the old descriptor frees the old file's lock
+    }
     adoptImage(std::move(image), false);
     SyncFolder(folder);
 }
@@ -416,16 +435,18 @@ void StorageImpl::switchTo(const char* path) {
 
     // From here on the storage lives in the new file.
     UniqueFd newFd = temp.keep();
-    if (temporary_) ::unlink(file_.c_str());
+    if (temporary_ && !unborn_) ::unlink(file_.c_str());
     temporary_ = false;
     path_ = targetPath;
     file_ = target;
     if (writable_) lock_ = std::move(newFd);
     else lock_.reset();
     const std::shared_ptr<CfbReader> old = image_;
-    if (baselineEmpty_) {
+    if (baselineEmpty_ || unborn_) {
+        // The new file holds an empty storage, as the committed content was.
         image_ = image;
         baselineEmpty_ = false;
+        unborn_ = false;
     } else {
         image_ = image;
         for (auto& [key, state] : streams_) state->content.rebase(old, image);

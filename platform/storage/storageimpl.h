@@ -20,14 +20,22 @@
 //  1. The file at the path is only ever replaced whole, by rename, after the
 //     new file was written, flushed and read back (a commit's byte for byte),
 //     and the folder is flushed after the rename.
-//  2. A writable storage holds the write lock on the file its path names;
-//     a read-only one holds none and never writes.
+//  2. A writable storage holds the write lock on the file its path names,
+//     once there is one (see 5); a read-only one holds none and never writes.
 //  3. Every StreamState ever handed out stays in streams_ until the storage
 //     goes, so Revert, CopyTo and SwitchTo reach every open OCLStream; the
 //     destructor detaches them.
 //  4. `baselineEmpty_`: the storage was opened with STGM_CREATE over an
 //     existing file, whose content is therefore not part of the storage; the
 //     file keeps it until the first Commit.
+//  5. `unborn_`: no file has been made for the path yet (a temporary storage,
+//     or one opened with kCreateOnFirstCommit). The committed content is the
+//     empty storage, held in memory: no image, no lock, nothing on disk. The
+//     first Commit (or SwitchTo) makes the file, never over one that another
+//     program put at the path meanwhile, and the storage is born: from then
+//     on it is like any other.
+//
+//   unborn --Commit/SwitchTo--> committed  (invariant 1 from here on)
 #pragma once
 
 #include <array>
@@ -58,7 +66,7 @@ struct NameLess {
 class StorageImpl {
 public:
     StorageImpl(const char* path, int create, uint32_t mode);
-    explicit StorageImpl(uint32_t mode);  // temporary
+    explicit StorageImpl(uint32_t mode);  // temporary, unborn
     ~StorageImpl();
     StorageImpl(const StorageImpl&) = delete;
     StorageImpl& operator=(const StorageImpl&) = delete;
@@ -96,6 +104,7 @@ private:
 
     void openNamed(const std::string& path, int create, uint32_t mode);
     void createFile();
+    void startUnborn(unsigned fileMode);
     void adoptImage(std::shared_ptr<CfbReader> image, bool baselineEmpty);
     StreamContent baseline(const std::string& name) const;
     std::map<std::string, Carried, NameLess> baselineStorages() const;
@@ -116,6 +125,8 @@ private:
     UniqueFd lock_;  // writable storages: the locked module file
     std::shared_ptr<CfbReader> image_;  // the committed content; null with baselineEmpty_
     bool baselineEmpty_ = false;
+    bool unborn_ = false;
+    unsigned newFileMode_ = 0;  // while unborn: the permission bits its file gets
     bool dirty_ = false;
     uint64_t bytesWritten_ = 0;
     std::array<uint8_t, 16> classId_{};

@@ -203,7 +203,9 @@ ObjectStore* ObjectStore::LoadModuleNoResolve(const char* path, int32_t create, 
         const std::string temp = NewTempFile();
         ObjectStore* s = nullptr;
         try {
-            s = LoadBinaryModule(temp.c_str(), 1, 0);
+            // Its file is made when the module is first committed: a module
+            // that is only run (a text module) never writes one.
+            s = LoadBinaryModule(temp.c_str(), kCreateOnFirstCommit, 0);
         } catch (...) {
             RemoveFile(temp);
             throw;
@@ -216,7 +218,9 @@ ObjectStore* ObjectStore::LoadModuleNoResolve(const char* path, int32_t create, 
     if (full.empty()) full = FullPathName(path);
     if (full.empty()) throw StoreException(std::string("Could not open module: ") + path);
     if (FileExists(full) && !OCLStorage::IsStorageFile(full.c_str())) return LoadTextModule(full.c_str(), readOnly);
-    return LoadBinaryModule(full.c_str(), create, readOnly);
+    // A named module that is created gets its file at once, whatever
+    // nonzero value asked for it.
+    return LoadBinaryModule(full.c_str(), create ? 1 : 0, readOnly);
 }
 
 ObjectStore* ObjectStore::LoadBinaryModule(const char* path, int32_t create, int32_t readOnly) {

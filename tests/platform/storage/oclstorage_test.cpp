@@ -394,9 +394,10 @@ TEST_F(OCLStorageTest, TemporaryStoragesLiveInTheTemporaryFolderAndGoWithTheStor
         path = temp.GetStoragePath();
         EXPECT_TRUE(temp.isTemporary());
         EXPECT_EQ(path.rfind(scratch.path("qbo"), 0), 0u) << path;
-        EXPECT_TRUE(OCLStorage::IsStorageFile(path.c_str()));
         PutStream(temp, "Objects", large);
+        EXPECT_TRUE(scratch.files().empty()) << "the file is made by the first commit";
         temp.Commit();
+        EXPECT_TRUE(OCLStorage::IsStorageFile(path.c_str()));
         EXPECT_EQ(GetStream(temp, "Objects"), large);
     }
     EXPECT_TRUE(scratch.files().empty());

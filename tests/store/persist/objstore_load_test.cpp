@@ -74,7 +74,7 @@ TEST_F(Loading, UntitledModulesAreNumberedForTheLifeOfTheProcessAndFoundByThatNa
     EXPECT_STREQ(static_cast<const char*>(ObjectStore::FormatModuleDisplayName(second)),
                  ("Untitled-" + std::to_string(n2)).c_str());
     const std::string temp = ObjectStore::GetModuleFileNameA(first);
-    ASSERT_TRUE(std::filesystem::exists(temp));
+    EXPECT_FALSE(std::filesystem::exists(temp)) << "an untitled module has no file until committed";
 
     ObjectStore::SaveAs(first, file("named.qbo").c_str(), 0);
     EXPECT_FALSE(std::filesystem::exists(temp)) << "the temporary file goes with the untitled state";
@@ -85,6 +85,8 @@ TEST_F(Loading, UntitledModulesAreNumberedForTheLifeOfTheProcessAndFoundByThatNa
     EXPECT_EQ(ObjectStore::ModuleUntitledSerialNum(third), n2 + 1) << "serial numbers are never given again";
 
     const std::string temp2 = ObjectStore::GetModuleFileNameA(second);
+    ObjectStore::Commit(second);
+    ASSERT_TRUE(OCLStorage::IsStorageFile(temp2.c_str())) << "committing makes its temporary file";
     ObjectStore::UnloadModule(second);
     EXPECT_FALSE(std::filesystem::exists(temp2)) << "an untitled module's file goes with it";
 }
