@@ -68,8 +68,6 @@ StmtPtr ForNext::makeEach(int32_t line, ForNextLoopType type, uint32_t body, Exp
 
 namespace {
 
-// The loop in the variable's own type T. The variable is read again after
-// every turn: the body may change it.
 // The loop variable read and written in place when it is a Long or Double
 // frame local (the commonest counter), else through its value. The body
 // may change the locals' layout (a ReDim), so each turn asks again.
@@ -90,6 +88,8 @@ void WriteCounter(Value& var, T v) {
     var.set(v);
 }
 
+// The loop in the variable's own type T. The variable is read again after
+// every turn: the body may change it.
 template <class T>
 void CountLoop(Value& var, const Value& start, const Value& end, const Value& step, Context& ctx, BlockRep* body,
                StackFrame& frame) {

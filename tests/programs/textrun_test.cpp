@@ -19,14 +19,6 @@
 namespace tq::compiler::test {
 namespace {
 
-bool Mapped(const std::string& name) {
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line))
-        if (line.find(name) != std::string::npos) return true;
-    return false;
-}
-
 std::vector<std::string> FilesIn(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(folder))

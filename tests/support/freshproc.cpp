@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 extern char** environ;
 
@@ -53,6 +54,14 @@ ScratchDir::ScratchDir() {
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tqtest-XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch folder");
     path_ = pattern;
+}
+
+bool Mapped(const std::string& name) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find(name) != std::string::npos) return true;
+    return false;
 }
 
 ScratchDir::~ScratchDir() {

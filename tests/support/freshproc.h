@@ -29,6 +29,10 @@ int RunInFreshProcess(const std::vector<std::pair<std::string, std::string>>& en
 // A value the parent passed through the environment, or "".
 std::string FreshProcessArg(const char* name);
 
+// Whether a shared object whose file name holds `name` is mapped into this
+// process (what a fresh process loaded shows which libraries a path needs).
+bool Mapped(const std::string& name);
+
 // A new empty folder under the temporary folder, removed with its contents
 // when the object goes.
 class ScratchDir {

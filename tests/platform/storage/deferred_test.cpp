@@ -17,27 +17,6 @@ using test::Bytes;
 using test::GetStream;
 using test::PutStream;
 
-#define EXPECT_STORAGE_ERROR(stmt, fragment)                                          \
-    do {                                                                              \
-        try {                                                                         \
-            stmt;                                                                     \
-            ADD_FAILURE() << #stmt " did not fail";                                   \
-        } catch (const StorageError& e__) {                                           \
-            EXPECT_NE(std::string(e__.what()).find(fragment), std::string::npos)      \
-                << e__.what();                                                        \
-        }                                                                             \
-    } while (0)
-
-// Whether a shared object whose file name holds `name` is mapped into this
-// process.
-bool Mapped(const std::string& name) {
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line))
-        if (line.find(name) != std::string::npos) return true;
-    return false;
-}
-
 class DeferredCreation : public ::testing::Test {
 protected:
     test::ScratchDir scratch;

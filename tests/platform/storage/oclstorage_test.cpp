@@ -14,18 +14,6 @@ using test::Bytes;
 using test::GetStream;
 using test::PutStream;
 
-// What a failure says must name the file and the fault.
-#define EXPECT_STORAGE_ERROR(stmt, fragment)                                          \
-    do {                                                                              \
-        try {                                                                         \
-            stmt;                                                                     \
-            ADD_FAILURE() << #stmt " did not fail";                                   \
-        } catch (const StorageError& e__) {                                           \
-            EXPECT_NE(std::string(e__.what()).find(fragment), std::string::npos)      \
-                << e__.what();                                                        \
-        }                                                                             \
-    } while (0)
-
 class OCLStorageTest : public ::testing::Test {
 protected:
     // A committed module with a small and a large stream.

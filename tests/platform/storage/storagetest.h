@@ -101,3 +101,16 @@ inline const std::vector<std::string>& ModuleStreamNames() {
 }
 
 }  // namespace tq::test
+
+// What a failure says must name the file and the fault.
+#define EXPECT_STORAGE_ERROR(stmt, fragment)                                          \
+    do {                                                                              \
+        try {                                                                         \
+            stmt;                                                                     \
+            ADD_FAILURE() << #stmt " did not fail";                                   \
+        } catch (const StorageError& e__) {                                           \
+            EXPECT_NE(std::string(e__.what()).find(fragment), std::string::npos)      \
+                << e__.what();                                                        \
+        }                                                                             \
+    } while (0)
+
