@@ -197,15 +197,7 @@ TEST_F(CallSites, RecursionPassesEachLevelsArgumentsOn) {
           If n > 0 Then Down n - 1, acc
         End Sub
     )");
-    AddProcedure(prog.get(), R"(
-        Function Fib(n As Long) As Long
-          If n < 2 Then
-            Fib = n
-          Else
-            Fib = Fib(n - 1) + Fib(n - 2)
-          End If
-        End Function
-    )");
+    AddProcedure(prog.get(), kFibSource);
     AddProcedure(prog.get(), R"(
         Sub Main()
           Down 4, A

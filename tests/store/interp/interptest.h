@@ -44,6 +44,17 @@ public:
     CapturedPrint printed;
 };
 
+// A recursive Function Fib(n As Long) As Long, as the suites' programs use it.
+inline constexpr const char* kFibSource = R"(
+    Function Fib(n As Long) As Long
+      If n < 2 Then
+        Fib = n
+      Else
+        Fib = Fib(n - 1) + Fib(n - 2)
+      End If
+    End Function
+)";
+
 class InterpTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();

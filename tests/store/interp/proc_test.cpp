@@ -27,15 +27,7 @@ void AddArray(InterObjRep* o, const char* name, IdType type, int32_t lower, int3
 
 TEST_F(Procedures, ARecursiveFunctionComputesFibonacci) {
     InterObj prog(named("Program"));
-    AddProcedure(prog.get(), R"(
-        Function Fib(n As Long) As Long
-          If n < 2 Then
-            Fib = n
-          Else
-            Fib = Fib(n - 1) + Fib(n - 2)
-          End If
-        End Function
-    )");
+    AddProcedure(prog.get(), kFibSource);
     EXPECT_EQ(Call(prog.get(), "Fib", {Long(16)})->as<int32_t>(), 987);
     EXPECT_EQ(Call(prog.get(), "Fib", {Long(1)})->as<int32_t>(), 1);
     EXPECT_EQ(ExecutionStack::activeFrames(), 0);

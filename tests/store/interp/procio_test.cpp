@@ -64,16 +64,6 @@ std::string ReadFailure(const std::vector<uint8_t>& bytes, tModuleIndex m) {
     return "read";
 }
 
-const char* kFib = R"(
-    Function Fib(n As Long) As Long
-      If n < 2 Then
-        Fib = n
-      Else
-        Fib = Fib(n - 1) + Fib(n - 2)
-      End If
-    End Function
-)";
-
 const char* kSort = R"(
     Sub Sort(n As Long, ByVal swaps As Long)
       Dim i As Long
@@ -182,7 +172,7 @@ TEST_F(ProcedureFiles, ProgramsGiveTheSameResultsAfterASaveAndAReloadInAFreshPro
         InterArrayField* a = InterArrayField::make("A", IDT_LONG, 1);
         a->defineBounds(0, 1, 6);
         prog->addField(a);
-        AddProcedure(prog.get(), kFib);
+        AddProcedure(prog.get(), kFibSource);
         AddProcedure(prog.get(), kSort);
         EXPECT_EQ(Call(prog.get(), "Fib", {ValuePtr(new LongValue(15))})->as<int32_t>(), 610);
         fibBytes = Hex(RecordBytes(*prog->findField("Fib"), m));
