@@ -34,6 +34,7 @@ bool OCLStorage::IsStorageFile(const char* path) {
 bool OCLStorage::isWritable() const { return impl_->isWritable(); }
 bool OCLStorage::isTransacted() const { return impl_->isTransacted(); }
 bool OCLStorage::isTemporary() const { return impl_->isTemporary(); }
+bool OCLStorage::hasFile() const { return impl_->hasFile(); }
 std::string OCLStorage::GetStoragePath() const { return impl_->path(); }
 
 void OCLStorage::Commit() { impl_->commit(); }

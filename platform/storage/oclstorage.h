@@ -97,6 +97,10 @@ public:
     bool isWritable() const;
     bool isTransacted() const;
     bool isTemporary() const;
+    // False while a storage made to create its file on the first commit has
+    // not made it: nothing of it is on disk, and its path may name nothing,
+    // or a file that is not its own.
+    bool hasFile() const;
     std::string GetStoragePath() const;
 
     // Writes every pending change to the file, atomically. Does nothing when

@@ -74,6 +74,7 @@ public:
     bool isWritable() const { return writable_; }
     bool isTransacted() const { return transacted_; }
     bool isTemporary() const { return temporary_; }
+    bool hasFile() const { return !unborn_; }
     const std::string& path() const { return path_; }
     uint64_t bytesRead() const;
 

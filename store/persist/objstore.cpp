@@ -116,8 +116,9 @@ ObjectStore::~ObjectStore() {
     if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
     if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
     // An untitled module's file, and a text module's storage, are temporary
-    // files of this store alone.
-    const bool temporary = (flags_ & kUntitled) || !textPath_.empty();
+    // files of this store alone; one never committed was never made, and
+    // its name may since be another program's.
+    const bool temporary = ((flags_ & kUntitled) || !textPath_.empty()) && storage_->hasFile();
     const std::string file = temporary ? storage_->GetStoragePath() : std::string();
     staticGlobals_.reset();
     storage_.reset();

@@ -84,6 +84,15 @@ TEST_F(Loading, UntitledModulesAreNumberedForTheLifeOfTheProcessAndFoundByThatNa
     const tModuleIndex third = load("");
     EXPECT_EQ(ObjectStore::ModuleUntitledSerialNum(third), n2 + 1) << "serial numbers are never given again";
 
+    // A file another program put at the name of a module that never made
+    // its own is theirs: the module's unload leaves it.
+    const tModuleIndex fourth = load("");
+    const std::string theirs = ObjectStore::GetModuleFileNameA(fourth);
+    std::ofstream(theirs) << "not ours";
+    ObjectStore::UnloadModule(fourth);
+    EXPECT_TRUE(std::filesystem::exists(theirs)) << "an unload removes only a file the module made";
+    std::filesystem::remove(theirs);
+
     const std::string temp2 = ObjectStore::GetModuleFileNameA(second);
     ObjectStore::Commit(second);
     ASSERT_TRUE(OCLStorage::IsStorageFile(temp2.c_str())) << "committing makes its temporary file";
