@@ -493,14 +493,7 @@ void DescribeBlockRecord(const std::vector<uint8_t>& r, Node& n) {
 
 void DumpBlocks(unsigned char m, Node& into, Report& report) {
     DescriptionTable<BlockRep>* table = DescribedObjectNoDescriptor<BlockRep>::descriptionTable(m);
-    Node& list = into.add(BlockRep::storageName, Node::List());
-    if (!table) return;
-    for (uint32_t i = 0; i < table->count(); ++i) {
-        const Description& e = table->entry(i);
-        if (!e.exists()) continue;
-        Node& n = list.push(Node::Record());
-        n.add("index", i);
-        n.add("bytes", e.length());
+    DumpEntries(table, BlockRep::storageName, into, [&](uint32_t i, const Description& e, Node& n) {
         try {
             OCLStream& s = table->stream();
             const uint32_t length = std::min(e.length(), s.size() > e.offset() ? s.size() - e.offset() : 0u);
@@ -510,7 +503,7 @@ void DumpBlocks(unsigned char m, Node& into, Report& report) {
             DescribeBlockRecord(record, n);
         } catch (const std::exception& ex) {
             report.fault(n, ex.what());
-            continue;
+            return;
         }
         // Whether the store would run it: its own reader and check.
         try {
@@ -518,7 +511,7 @@ void DumpBlocks(unsigned char m, Node& into, Report& report) {
         } catch (const std::exception& ex) {
             report.fault(n, ex.what());
         }
-    }
+    });
 }
 
 }  // namespace tq::dump

@@ -283,26 +283,20 @@ void DescribeString(ValStringRep& s, Node& n) {
 // Faults every thing of kind T in module m and describes it with describe.
 template <class T, class Describe>
 void DumpKind(tModuleIndex m, Node& into, Report& report, Describe&& describe) {
-    DescriptionTable<T>* table = DescribedObjectNoDescriptor<T>::descriptionTable(m);
-    Node& list = into.add(T::storageName, Node::List());
-    if (!table) return;
-    for (uint32_t i = 0; i < table->count(); ++i) {
-        const Description& e = table->entry(i);
-        if (!e.exists()) continue;
-        Node& n = list.push(Node::Record());
-        n.add("index", i);
-        n.add("bytes", e.length());
-        try {
-            T* thing = DescribedObjectNoDescriptor<T>::fault(tDescriptor::Make(m, i));
-            if (thing) describe(*thing, n);
-        } catch (const ProxyResolveFailed& ex) {
-            // The record is sound; what it refers to lies in a module that
-            // is not loaded here. That is no fault of this file.
-            n.add("unresolved", ex.what());
-        } catch (const std::exception& ex) {
-            report.fault(n, ex.what());
-        }
-    }
+    DumpEntries(DescribedObjectNoDescriptor<T>::descriptionTable(m), T::storageName, into,
+                [&](uint32_t i, const Description&, Node& n) {
+                    try {
+                        T* thing = DescribedObjectNoDescriptor<T>::fault(tDescriptor::Make(m, i));
+                        if (thing) describe(*thing, n);
+                    } catch (const ProxyResolveFailed& ex) {
+                        // The record is sound; what it refers to lies in a
+                        // module that is not loaded here. That is no fault
+                        // of this file.
+                        n.add("unresolved", ex.what());
+                    } catch (const std::exception& ex) {
+                        report.fault(n, ex.what());
+                    }
+                });
 }
 
 // Whether a failure is one the report has: the same text, or the second
@@ -364,6 +358,20 @@ void DumpRecords(const std::string& path, Report& report) {
         if (!Reported(report, f.text)) report.fault(records, f.where + ": " + f.text);
     ObjectStore::UnloadModule(ObjectStore::Module(m));
     InterObjRep::DeleteObjects();
+}
+
+void DumpEntries(const VoidDescriptionTable* table, const char* stream, Node& into,
+                 const std::function<void(uint32_t, const Description&, Node&)>& each) {
+    Node& list = into.add(stream, Node::List());
+    if (!table) return;
+    for (uint32_t i = 0; i < table->count(); ++i) {
+        const Description& e = table->entry(i);
+        if (!e.exists()) continue;
+        Node& n = list.push(Node::Record());
+        n.add("index", i);
+        n.add("bytes", e.length());
+        each(i, e, n);
+    }
 }
 
 }  // namespace tq::dump

@@ -21,6 +21,7 @@
 // a JSON document with --json: its name and its fault.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@
 
 namespace tq {
 class OCLStorage;
+class VoidDescriptionTable;
+struct Description;
 }
 
 namespace tq::dump {
@@ -57,6 +60,11 @@ void DumpLayout(OCLStorage& storage, Report& report);
 void DumpRecords(const std::string& path, Report& report);
 // The blocks of module m, loaded by pass 2, into `into` (dumpblocks.cpp).
 void DumpBlocks(unsigned char m, Node& into, Report& report);
+// Lists the entries of a description table (none when it is null) under
+// into as the list `stream`: a record for each entry that exists, with its
+// index and byte length; each(index, entry, record) describes the rest.
+void DumpEntries(const VoidDescriptionTable* table, const char* stream, Node& into,
+                 const std::function<void(uint32_t, const Description&, Node&)>& each);
 
 // n bytes as two hex digits each, separated by blanks.
 std::string HexBytes(const uint8_t* p, size_t n);
