@@ -117,8 +117,10 @@ public:
     // keeps the result in place. Null when the thing is gone. A proxy that
     // finds nothing stays a descriptor: the thing it names may be loaded
     // later, and the module writes the reference as it read it meanwhile.
-    T* get() const {
-        if (flags_ & kDescriptor) {
+    // The resolved case is a handle-table look-up, inline at every use;
+    // the fault itself is out of line so that it does not stop that.
+    [[gnu::always_inline]] T* get() const {
+        if (flags_ & kDescriptor) [[unlikely]] {
             resolve();
             if (flags_ & kDescriptor) return nullptr;
         }
@@ -269,7 +271,7 @@ public:
 private:
     void setBody(uint32_t v) { StoreLE32(body_, v); }
 
-    T* thingFromBody() const {
+    [[gnu::always_inline]] T* thingFromBody() const {
         const uint32_t id = body();
         if (id == 0) return nullptr;
         return HandleTable::Global().getAs<T>(id);
@@ -293,7 +295,7 @@ private:
         }
     }
 
-    void resolve() const {
+    [[gnu::noinline]] void resolve() const {
         Faultp* self = const_cast<Faultp*>(this);
         const tDescriptor d(body());
         T* p = d.isNull() ? nullptr : T::fault(d);

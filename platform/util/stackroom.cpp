@@ -8,9 +8,13 @@ namespace tq {
 namespace {
 
 // The lowest usable address of this thread's stack, 0 until asked; and the
-// highest, kept for Bounds.
-thread_local const char* stackLow = nullptr;
-thread_local const char* stackHigh = nullptr;
+// highest, kept for Bounds. Every frame the interpreter pushes asks, so they
+// are reached at a fixed offset from the thread pointer rather than through
+// the dynamic loader's look-up; the library is linked by its host, and a
+// host that opens it later still finds these few bytes in the static
+// reserve the loader keeps for that.
+[[gnu::tls_model("initial-exec")]] thread_local const char* stackLow = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local const char* stackHigh = nullptr;
 
 void FindBounds() noexcept {
     const char* here = static_cast<const char*>(__builtin_frame_address(0));

@@ -35,6 +35,31 @@ BlockVector::BlockVector(const BlockVector& other)
 
 BlockVector::~BlockVector() = default;
 
+namespace {
+
+// A block from a file that names an identifier or a sub-block beyond the
+// tables of the code it belongs to. Out of line: every statement that runs
+// a sub-block asks for it, and the check itself is two comparisons.
+[[noreturn, gnu::noinline]] void RefuseBlock(const BlockRep& b, uint32_t at, const std::string& what) {
+    const std::string text = std::string(BlockRep::storageName) + " entry " +
+                             std::to_string(b.descriptor().descIndex()) + ": " + what + " at offset " +
+                             std::to_string(at);
+    throw ObjectLoadFailed(text.c_str());
+}
+
+[[noreturn, gnu::noinline]] void RefuseUses(const BlockRep& b, uint32_t idCount, uint32_t count) {
+    const BlockUses& u = b.uses();
+    if (u.maxIdIndex >= 0 && static_cast<uint32_t>(u.maxIdIndex) >= idCount)
+        RefuseBlock(b, u.idNodeOffset,
+                    "identifier index " + std::to_string(u.maxIdIndex) + " lies beyond the identifier table of " +
+                        std::to_string(idCount) + " names");
+    RefuseBlock(b, u.blockNodeOffset,
+                "sub-block index " + std::to_string(u.maxBlockIndex) + " lies beyond the block table of " +
+                    std::to_string(count) + " blocks");
+}
+
+}  // namespace
+
 BlockRep* BlockVector::block(uint32_t i) const {
     if (i >= count_) return nullptr;
     BlockRep* b = items_[i].get();
@@ -42,18 +67,9 @@ BlockRep* BlockVector::block(uint32_t i) const {
     // What the block's check found it uses must lie inside this code's
     // tables; a block from a file may name anything.
     const BlockUses& u = b->uses();
-    auto refuse = [b](uint32_t at, const std::string& what) {
-        const std::string text = std::string(BlockRep::storageName) + " entry " +
-                                 std::to_string(b->descriptor().descIndex()) + ": " + what + " at offset " +
-                                 std::to_string(at);
-        throw ObjectLoadFailed(text.c_str());
-    };
-    if (u.maxIdIndex >= 0 && static_cast<uint32_t>(u.maxIdIndex) >= idCount_)
-        refuse(u.idNodeOffset, "identifier index " + std::to_string(u.maxIdIndex) +
-                                   " lies beyond the identifier table of " + std::to_string(idCount_) + " names");
-    if (u.maxBlockIndex >= 0 && static_cast<uint32_t>(u.maxBlockIndex) >= count_)
-        refuse(u.blockNodeOffset, "sub-block index " + std::to_string(u.maxBlockIndex) +
-                                      " lies beyond the block table of " + std::to_string(count_) + " blocks");
+    if ((u.maxIdIndex >= 0 && static_cast<uint32_t>(u.maxIdIndex) >= idCount_) ||
+        (u.maxBlockIndex >= 0 && static_cast<uint32_t>(u.maxBlockIndex) >= count_)) [[unlikely]]
+        RefuseUses(*b, idCount_, count_);
     return b;
 }
 

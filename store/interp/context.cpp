@@ -174,10 +174,14 @@ void Context::keepWarm() noexcept {
         if (w.slots.size() != cacheLength_) w.slots.assign(cacheLength_, MemberPtr());
         for (uint32_t i = 0; i < cacheLength_; ++i) {
             const MemberPtr& slot = cache_[i];
+            MemberPtr& kept = w.slots[i];
+            // Mostly the slot holds what the call started with: the member
+            // kept already, which needs no count taken and given back.
+            if (slot.get() == kept.get()) continue;
             if (slot && slot->owner() == me && !(slot->memberTraits() & Member::kFrameLocal))
-                w.slots[i] = slot;
+                kept = slot;
             else
-                w.slots[i].reset();
+                kept.reset();
         }
         w.me = me;
         w.epoch = cacheEpoch_;

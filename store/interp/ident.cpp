@@ -42,6 +42,13 @@ ValuePtr EvalDotted(Context& ctx, uint16_t index, IdType type, const ValueList* 
 // The object a value refers to, for the next piece of a chain.
 InterObjRep* ObjectOf(const ValuePtr& v) {
     if (!v || (v->type() & IDT_TYPEMASK) != IDT_OBJECT) throw NotObjectReference("CompoundIdRep::eval()", 32759);
+    // An Object value that holds its reference itself (what naming an object
+    // gives) is read where it lies, without a counted copy.
+    if (v->isDirect()) {
+        const InterObj& held = static_cast<const ObjectValue*>(v.get())->datum();
+        if (held.isNull()) throw Is_Null("CompoundIdRep::eval()", 32744);
+        return held.get();
+    }
     InterObj o = v->as<InterObj>();
     // A chain through Nothing has no object to look the next name up in.
     if (o.isNull()) throw Is_Null("CompoundIdRep::eval()", 32744);

@@ -33,8 +33,8 @@ void LookupCachePool::DumpAll() {
     }
 }
 
-void LookupCachePool::Drop(MemberPtr& slot) {
-    if (slot && (slot->memberTraits() & Member::kFrameLocal) && slot->refCount() > 1) {
+void LookupCachePool::DropFilled(MemberPtr& slot) {
+    if ((slot->memberTraits() & Member::kFrameLocal) && slot->refCount() > 1) {
         if (auto* local = dynamic_cast<FrameLocal*>(slot.get())) local->orphan();
     }
     slot.reset();

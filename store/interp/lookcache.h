@@ -36,9 +36,13 @@ public:
     static void DumpAll();
     // Empties one slot. A frame local that something else still holds is
     // orphaned first: its frame's locals object may go next.
-    static void Drop(MemberPtr& slot);
+    static void Drop(MemberPtr& slot) {
+        if (slot) DropFilled(slot);
+    }
 
 private:
+    static void DropFilled(MemberPtr& slot);
+
     static MemberPtr slots[kCapacity];
     static inline uint32_t nextFreeCachePos = 0;
 };
