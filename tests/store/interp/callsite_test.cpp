@@ -146,6 +146,41 @@ TEST_F(CallSites, OneCallSiteCallsEachObjectsOwnMethod) {
     EXPECT_EQ(getLong(prog.get(), "Total"), 1000 * 10000 + 1);
 }
 
+TEST_F(CallSites, AChainFindsItsObjectWhereverTheObjectValueLies) {
+    // The head of a chain is a static object's name or a function's result
+    // (values that hold the reference themselves), an Object variable, an
+    // Object field, or Nothing.
+    InterObj box(named("Box"));
+    addData(box.get(), "G", IDT_LONG);
+    AddProcedure(box.get(), "Sub Bump(x As Long)\n  G = G + x\nEnd Sub\n");
+    InterObj prog(named("Program"));
+    addData(prog.get(), "Held", IDT_OBJECT);
+    AddProcedure(prog.get(), R"(
+        Sub Main()
+          Dim o As Object
+          Box.Bump 1
+          Set o = Box
+          o.Bump 10
+          Set Held = o
+          Held.Bump 100
+          Set o = Nothing
+          Box.Bump 1000
+        End Sub
+    )");
+    Call(prog.get(), "Main");
+    EXPECT_EQ(getLong(box.get(), "G"), 1111);
+    AddProcedure(prog.get(), "Sub ThroughNothing()\n  Dim o As Object\n  o.Bump 1\nEnd Sub\n");
+    EXPECT_NE(FailureText([&] { Call(prog.get(), "ThroughNothing"); }).find("object is null"), std::string::npos);
+    AddProcedure(prog.get(), "Function None() As Object\nEnd Function\n");
+    AddProcedure(prog.get(), "Sub ThroughAResult()\n  None.Bump 1\nEnd Sub\n");
+    EXPECT_NE(FailureText([&] { Call(prog.get(), "ThroughAResult"); }).find("object is null"), std::string::npos);
+    AddProcedure(prog.get(), "Sub ThroughANumber()\n  Dim o As Long\n  o.Bump 1\nEnd Sub\n");
+    EXPECT_NE(FailureText([&] { Call(prog.get(), "ThroughANumber"); }).find("Object reference expected"),
+              std::string::npos);
+    EXPECT_EQ(getLong(box.get(), "G"), 1111);
+    EXPECT_EQ(ExecutionStack::activeFrames(), 0);
+}
+
 TEST_F(CallSites, ByReferenceArgumentsReachEachCallsOwnStorage) {
     // After the first call the callee's argument slots are warm; every
     // later call binds other storage, which the writes must reach.
