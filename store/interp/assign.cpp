@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <typeinfo>
 
 #include "platform/util/uassert.h"
 #include "store/context.h"
@@ -76,7 +77,11 @@ bool ReadsWithoutEffects(const Value& v) {
 // The representation of the String variable l names, when its slot alone
 // holds it and the statement may change it in place (see AppendToSelf).
 ValStringRep* SoleRepOf(Context& ctx, const Sid& target, Value& l, const Value* r) {
-    auto* field = dynamic_cast<InterField<ValString, IDT_STRING>*>(l.field());
+    using StringField = InterField<ValString, IDT_STRING>;
+    // The field class is final: comparing the type is the whole cast,
+    // without the search through bases a dynamic_cast makes on every append.
+    Field* f = l.field();
+    auto* field = f && typeid(*f) == typeid(StringField) ? static_cast<StringField*>(f) : nullptr;
     // A function's own name is its return value, not the variable.
     if (!field || field->isConst() || ctx.getReturnValue(target)) return nullptr;
     if (r && !ReadsWithoutEffects(*r)) return nullptr;
