@@ -178,7 +178,13 @@ void MethodField::giveBackArguments(InterObjRep* args) noexcept {
                 listedWithSpares_ = true;
             }
             spareArgs_.reserve(kSpareArguments);
-            args->releaseWorkerData();
+            // Plain parameters have nothing to destroy: emptying the block is
+            // all their release (the by-reference ones then name nothing).
+            if (layout_.plain && layout_.signature == args->signature() &&
+                layout_.revision == FieldLookupRevision::current() && args->dataSize())
+                std::memset(args->RWIDataPtr(0, static_cast<int32_t>(args->dataSize())), 0, args->dataSize());
+            else
+                args->releaseWorkerData();
             spareArgs_.emplace_back(PrimaryReference, args);
             return;
         }
