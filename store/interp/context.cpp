@@ -202,11 +202,18 @@ void Context::keepArguments(InterObjRep* args) noexcept {
             }
         }
         if (kept->slots.size() != cacheLength_) kept->slots.assign(cacheLength_, MemberPtr());
+        // What the last call kept of Me's (a recursive call's own method)
+        // is no member of the arguments: no need to ask it its owner.
+        const std::vector<MemberPtr>& mine = w.slots;
         for (uint32_t i = 0; i < cacheLength_; ++i) {
             const MemberPtr& slot = cache_[i];
             MemberPtr& into = kept->slots[i];
             // Most calls leave what they took: nothing to count again.
             if (slot.get() == into.get()) continue;
+            if (slot && i < mine.size() && slot.get() == mine[i].get()) {
+                into.reset();
+                continue;
+            }
             if (slot && slot->owner() == args)
                 into = slot;
             else
