@@ -126,6 +126,29 @@ protected:
     // Destroys the spare argument objects (the prototype changes or goes).
     void dropSpareArguments() noexcept;
 
+    // Where each parameter's bytes lie in an argument object, found once for
+    // the prototype's signature while no field list changes (the field
+    // look-up revision); plain when every parameter is a plain one
+    // (interp/argval.h, IsPlainParameter) and no ancestor has fields.
+    struct ParameterSlot {
+        uint32_t offset;
+        IdType code;
+        bool byReference;
+    };
+    struct ParameterLayout {
+        SignatureRep* signature = nullptr;
+        uint64_t revision = 0;
+        bool plain = false;
+        std::vector<ParameterSlot> slots;
+    };
+    const ParameterLayout& parameterLayout(InterObjRep& proto);
+    // Binds args into w, a spare argument object of proto's, by storing each
+    // argument's datum (for a by-reference parameter, the handle id of the
+    // argument) when the layout is plain and every argument already has its
+    // parameter's type: what the general binding would store, without its
+    // conversions. False, with w untouched, for anything else.
+    bool bindPlain(InterObjRep& proto, const ValueList& args, InterObjRep& w);
+
     Faultp<InterObjRep> parms_{PrimaryReference, nullptr};
     std::string source_;
     bool hasSource_ = false;
@@ -141,6 +164,7 @@ protected:
     // gives it back, so that the list stays as long as the methods called.
     static inline std::vector<MethodField*> withSpares{};
     bool listedWithSpares_ = false;
+    ParameterLayout layout_;
 };
 
 class InterProcField : public MethodField {
@@ -197,20 +221,35 @@ public:
     // it was kept in lasts (Context::cacheEpoch). Kept only within a run:
     // the run's outermost call drops every procedure's (DropAllWarmCaches).
     //
-    // Beside them, what the last activation to end normally resolved to its
-    // argument object's fields (slot i is identifier i's, null for others):
-    // a call that binds its arguments into that same object again (a spare,
-    // bound anew) starts with them instead of searching its parameters by
-    // name. Valid only while the object, the epoch and the field look-up
-    // revision (FieldLookupRevision) are the ones they were kept with.
+    // Beside them, what the last activation to end normally with each of
+    // the procedure's argument objects resolved to that object's fields
+    // (slot i is identifier i's, null for others): a call that binds its
+    // arguments into the same object again (a spare, bound anew) starts
+    // with them instead of searching its parameters by name. One entry per
+    // argument object, as many as the procedure keeps spares: recursion
+    // takes a spare per level, and each level finds its own. An entry is
+    // valid only while the object, the epoch and the field look-up revision
+    // (FieldLookupRevision) are the ones it was kept with.
+    struct ArgumentSlots {
+        InterObjRep* args = nullptr;
+        uint64_t epoch = 0;
+        uint64_t revision = 0;
+        std::vector<MemberPtr> slots;
+    };
+    static constexpr size_t kArgumentSlotSets = kSpareArguments;
     struct WarmCache {
         InterObjRep* me = nullptr;
         uint64_t epoch = 0;
         std::vector<MemberPtr> slots;
-        InterObjRep* args = nullptr;
-        uint64_t argsEpoch = 0;
-        uint64_t argsRevision = 0;
-        std::vector<MemberPtr> argSlots;
+        std::vector<ArgumentSlots> args;
+        // The entry to give up next when every one is taken.
+        size_t nextArgs = 0;
+        // The entry kept for args, null when there is none.
+        ArgumentSlots* argumentSlots(const InterObjRep* a) {
+            for (ArgumentSlots& e : args)
+                if (e.args == a) return &e;
+            return nullptr;
+        }
     };
     WarmCache& warmCache() { return warm_; }
     // Records that this procedure holds a warm cache, for DropAllWarmCaches.

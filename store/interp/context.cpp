@@ -6,6 +6,7 @@
 #include "platform/util/uassert.h"
 #include "store/block.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/argval.h"
 #include "store/interp/execnode.h"
 #include "store/interp/ident.h"
 #include "store/interp/localval.h"
@@ -194,36 +195,54 @@ void Context::keepWarm() noexcept {
 void Context::keepArguments(InterObjRep* args) noexcept {
     if (!procField_ || !args || !cacheFilled_ || usableCache_ == 0) return;
     InterProcField::WarmCache& w = procField_->warmCache();
+    InterProcField::ArgumentSlots* kept = w.argumentSlots(args);
     try {
-        if (w.argSlots.size() != cacheLength_) w.argSlots.assign(cacheLength_, MemberPtr());
+        if (!kept) {
+            if (w.args.size() < InterProcField::kArgumentSlotSets) {
+                kept = &w.args.emplace_back();
+            } else {
+                kept = &w.args[w.nextArgs];
+                w.nextArgs = (w.nextArgs + 1) % w.args.size();
+            }
+        }
+        if (kept->slots.size() != cacheLength_) kept->slots.assign(cacheLength_, MemberPtr());
+        // What the last call kept of Me's (a recursive call's own method)
+        // is no member of the arguments: no need to ask it its owner.
+        const std::vector<MemberPtr>& mine = w.slots;
         for (uint32_t i = 0; i < cacheLength_; ++i) {
             const MemberPtr& slot = cache_[i];
+            MemberPtr& into = kept->slots[i];
+            // Most calls leave what they took: nothing to count again.
+            if (slot.get() == into.get()) continue;
+            if (slot && i < mine.size() && slot.get() == mine[i].get()) {
+                into.reset();
+                continue;
+            }
             if (slot && slot->owner() == args)
-                w.argSlots[i] = slot;
+                into = slot;
             else
-                w.argSlots[i].reset();
+                into.reset();
         }
-        w.args = args;
-        w.argsEpoch = cacheEpoch_;
-        w.argsRevision = FieldLookupRevision::current();
+        kept->args = args;
+        kept->epoch = cacheEpoch_;
+        kept->revision = FieldLookupRevision::current();
         procField_->noteWarm();
     } catch (...) {
-        w.args = nullptr;
-        w.argSlots.clear();
+        if (kept) *kept = InterProcField::ArgumentSlots();
     }
 }
 
 void Context::takeArguments(InterObjRep* args) {
     if (!procField_ || !args || usableCache_ == 0) return;
-    const InterProcField::WarmCache& w = procField_->warmCache();
-    if (w.args != args || w.argsEpoch != cacheEpoch_ || w.argsRevision != FieldLookupRevision::current()) return;
-    const size_t n = std::min<size_t>(cacheLength_, w.argSlots.size());
+    InterProcField::ArgumentSlots* kept = procField_->warmCache().argumentSlots(args);
+    if (!kept || kept->epoch != cacheEpoch_ || kept->revision != FieldLookupRevision::current()) return;
+    const size_t n = std::min<size_t>(cacheLength_, kept->slots.size());
     for (size_t i = 0; i < n; ++i) {
         // A member kept for an object that has gone since reads null as its
         // owner, even when another object now stands at the same address.
-        const MemberPtr& kept = w.argSlots[i];
-        if (!kept || kept->owner() != args) continue;
-        cache_[i] = kept;
+        const MemberPtr& member = kept->slots[i];
+        if (!member || member->owner() != args) continue;
+        cache_[i] = member;
         cacheFilled_ = true;
     }
 }
@@ -265,10 +284,11 @@ ValuePtr Context::eval(const char* name, IdType type, const ValueList* args, int
         ValuePtr v = scope->eval(name, type, args, nullptr, how, &handled, slot);
         if (handled) {
             found = 1;
-            // The caller goes on with the local as the cache keeps it (a For
-            // loop holds its counter for the whole loop), when it is what
-            // evaluating the slot again would give: the value itself.
-            if (slot && *slot && scope->isLocalVarCopy() && keepLocal(scope, name, *slot) && !args &&
+            // The caller goes on with the local or parameter as the cache
+            // keeps it (a For loop holds its counter for the whole loop),
+            // when it is what evaluating the slot again would give: the
+            // value itself.
+            if (slot && *slot && scope->isWorkerObj() && keepLocal(scope, name, *slot) && !args &&
                 !(type & IDT_TYPEMASK) && !(how & EVAL_NO_VALUE))
                 return ValuePtr(static_cast<Value*>(slot->get()));
             return v;
@@ -300,7 +320,11 @@ bool Context::keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) c
     SignatureRep* sig = scope->signature();
     Field* f = sig ? sig->findField(name, owner, 0) : nullptr;
     if (!f || f != slot->field() || !owner) return false;
-    MemberPtr local = MakeLocalValue(*scope, *f, *owner);
+    // The frame's locals are read in place as LocalValues, a call's
+    // parameters as ArgumentValues; any other worker keeps its general
+    // member.
+    MemberPtr local = scope->isLocalVarCopy() ? MakeLocalValue(*scope, *f, *owner)
+                                              : MakeArgumentValue(*scope, *f, *owner);
     if (!local) return false;
     slot = std::move(local);
     return true;

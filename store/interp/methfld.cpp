@@ -2,14 +2,17 @@
 // itself is methcall.cpp.
 #include "store/methfld.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/argval.h"
 #include "store/interp/dbgseam.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -85,13 +88,78 @@ void MethodField::defineArgument(InterDataField* f) {
     proto->addField(f);
 }
 
+const MethodField::ParameterLayout& MethodField::parameterLayout(InterObjRep& proto) {
+    SignatureRep* s = proto.signature();
+    const uint64_t revision = FieldLookupRevision::current();
+    if (layout_.signature == s && layout_.revision == revision) return layout_;
+    layout_ = ParameterLayout{s, revision, false, {}};
+    if (!s) return layout_;
+    // Fields of an ancestor would have constructors to run in every copy.
+    for (SignatureRep* p = s->parent(); p; p = p->parent())
+        if (p->fields().length()) return layout_;
+    const FieldPtrList& fields = s->fields();
+    for (size_t i = 0; i < fields.length(); ++i) {
+        Field* f = fields.at(i);
+        if (!IsPlainParameter(*f)) {
+            layout_.slots.clear();
+            return layout_;
+        }
+        const int32_t offset = static_cast<DataField*>(f)->dataOffset(*s);
+        if (offset < 0 || static_cast<uint64_t>(offset) + f->size() > proto.dataSize()) {
+            layout_.slots.clear();
+            return layout_;
+        }
+        layout_.slots.push_back(
+            {static_cast<uint32_t>(offset), static_cast<IdType>(f->type() & IDT_TYPEMASK), f->isByReference()});
+    }
+    layout_.plain = true;
+    return layout_;
+}
+
+bool MethodField::bindPlain(InterObjRep& proto, const ValueList& args, InterObjRep& w) {
+    const ParameterLayout& layout = parameterLayout(proto);
+    if (!layout.plain || args.length() != static_cast<int32_t>(layout.slots.size())) return false;
+    if (w.signature() != proto.signature() || w.dataSize() != proto.dataSize() || !w.isWorkerObj() ||
+        w.isDestroyStarted())
+        return false;
+    // Another type takes the general road, with its conversions and
+    // messages.
+    for (size_t i = 0; i < layout.slots.size(); ++i)
+        if ((args.at(static_cast<int32_t>(i))->type() & IDT_TYPEMASK) != layout.slots[i].code) return false;
+    const uint32_t size = proto.dataSize();
+    uint8_t* block = size ? w.RWIDataPtr(0, static_cast<int32_t>(size)) : nullptr;
+    if (size) std::memcpy(block, proto.data(), size);
+    try {
+        for (size_t i = 0; i < layout.slots.size(); ++i) {
+            const ParameterSlot& p = layout.slots[i];
+            Value* v = args.at(static_cast<int32_t>(i));
+            uint8_t* at = block + p.offset;
+            if (p.byReference) {
+                StoreLE32(at, v->refId());
+                continue;
+            }
+            switch (p.code) {
+                case IDT_SHORT: StoreDatum(at, v->as<int16_t>()); break;
+                case IDT_LONG: StoreDatum(at, v->as<int32_t>()); break;
+                case IDT_FLOAT: StoreDatum(at, v->as<float>()); break;
+                case IDT_DOUBLE: StoreDatum(at, v->as<double>()); break;
+                default: StoreDatum(at, v->as<Currency>()); break;
+            }
+        }
+    } catch (...) {
+        w.releaseWorkerData();
+        throw;
+    }
+    return true;
+}
+
 InterObjRep* MethodField::bindArguments(InterObjRep& proto, ValueList& args) {
     while (!spareArgs_.empty()) {
         InterObjRep* w = spareArgs_.back().get();
         spareArgs_.pop_back();
         if (!w || w->isDestroyStarted()) continue;
         try {
-            if (proto.bindInto(&args, *w)) return w;
+            if (bindPlain(proto, args, *w) || proto.bindInto(&args, *w)) return w;
         } catch (...) {
             giveBackArguments(w);
             throw;
@@ -110,7 +178,13 @@ void MethodField::giveBackArguments(InterObjRep* args) noexcept {
                 listedWithSpares_ = true;
             }
             spareArgs_.reserve(kSpareArguments);
-            args->releaseWorkerData();
+            // Plain parameters have nothing to destroy: emptying the block is
+            // all their release (the by-reference ones then name nothing).
+            if (layout_.plain && layout_.signature == args->signature() &&
+                layout_.revision == FieldLookupRevision::current() && args->dataSize())
+                std::memset(args->RWIDataPtr(0, static_cast<int32_t>(args->dataSize())), 0, args->dataSize());
+            else
+                args->releaseWorkerData();
             spareArgs_.emplace_back(PrimaryReference, args);
             return;
         }
