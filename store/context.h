@@ -238,8 +238,9 @@ private:
     void releaseCache();
     void clearShadowed(InterObjRep* scope);
     Value* functionResult(const Sid& sid) const;
-    // What a frame's local that the cache found becomes in its slot: true
-    // when the slot now holds a LocalValue instead of the general member.
+    // What a frame's local or a call's parameter that the cache found
+    // becomes in its slot: true when the slot now holds a LocalValue or an
+    // ArgumentValue instead of the general member.
     bool keepLocal(InterObjRep* scope, const char* name, MemberPtr& slot) const;
     void updateUsableCache() { usableCache_ = evalIds_ ? 0 : cacheLength_; }
     void takeWarm();
