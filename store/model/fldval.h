@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "platform/util/handle.h"
 #include "store/errors/storeexc.h"
 #include "store/field.h"
 #include "store/model/interobj.h"
@@ -136,9 +137,12 @@ public:
     InterObjRep* object() const { return found_; }
 
 private:
+    // The object is recognised by its own handle id, which it gives back
+    // only when its memory goes and which is never issued again: while the
+    // id still names it, found_ is alive and is the object the value names.
     bool placeHolds() const {
         if (revision_ != FieldLookupRevision::current()) return false;
-        const InterObjRep* o = this->obj_.get();
+        const InterObjRep* o = HandleTable::Global().getAs<InterObjRep>(objectId_);
         return o && o == found_ && o->data() == data_ && o->dataSize() == dataSize_;
     }
 
@@ -153,6 +157,7 @@ private:
         const int64_t offset = static_cast<const DataField*>(f)->dataOffset(*owner);
         if (offset < 0 || offset + DatumSize(code) > int64_t(o->dataSize())) return nullptr;
         found_ = o;
+        objectId_ = o->selfId();
         data_ = const_cast<uint8_t*>(o->data());
         dataSize_ = o->dataSize();
         offset_ = static_cast<uint32_t>(offset);
@@ -180,6 +185,7 @@ private:
     // while there is none.
     mutable uint64_t revision_ = 0;
     mutable InterObjRep* found_ = nullptr;
+    mutable HandleTable::Id objectId_ = 0;
     mutable uint8_t* data_ = nullptr;
     mutable uint32_t dataSize_ = 0;
     mutable uint32_t offset_ = 0;
