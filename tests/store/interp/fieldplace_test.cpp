@@ -121,20 +121,39 @@ TEST_F(FieldsInPlace, AHeldFieldValueFollowsItsFieldThroughLayoutChanges) {
     EXPECT_EQ(o->eval("B")->as<double>(), 0.0);
 }
 
-// Between two calls of Bump from one call site the field it adds to changes;
-// each call must reach the field as it is then.
-TEST_F(FieldsInPlace, AFieldChangedBetweenCallsIsFoundAgain) {
+// Between two calls of Bump in one run the field it adds to changes (the
+// host's print sink changes it, as a host may while a program runs); the
+// second call must reach the field as it is then, though the first call's
+// resolutions are kept for it.
+TEST_F(FieldsInPlace, AFieldChangedDuringARunIsFoundAgain) {
     const struct {
         const char* change;
         const char* outcome;
     } cases[] = {
-        // The first call leaves Hits at 1 (Long).
+        // The first call leaves Hits at 1 (Long); the second adds 1, or 1.5
+        // to the new Double field, which starts at 0.
         {"none", "Hits=2 Other=0 |no failure"},
         {"a field before it goes", "Hits=2 Other=0 |no failure"},
         {"it becomes a Double", "Hits=1.5 Other=0 |no failure"},
         {"it is renamed", "Hits=0 Other=0 |Identifier 'Hits' was not found"},
         {"it is made Const", "Hits=1 Other=0 |Attempt to set a constant value"},
         {"the parent gains a field", "Hits=2 Other=0 |no failure"},
+    };
+    struct Changer : CapturedPrint {
+        std::string change;
+        InterObjRep* base = nullptr;
+        InterObjRep* tally = nullptr;
+        void write(const char* s, size_t n) override {
+            if (std::string(s, n) != "change") return;
+            if (change == "a field before it goes") tally->removeField("Pad");
+            if (change == "it becomes a Double") {
+                tally->removeField("Hits");
+                addData(tally, "Hits", IDT_DOUBLE);
+            }
+            if (change == "it is renamed") tally->signature()->renameField(tally->findField("Hits"), "Gone");
+            if (change == "it is made Const") tally->findField("Hits")->setFlags(Field::kConst);
+            if (change == "the parent gains a field") addData(base, "First", IDT_DOUBLE);
+        }
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -151,19 +170,16 @@ TEST_F(FieldsInPlace, AFieldChangedBetweenCallsIsFoundAgain) {
             End Sub
         )");
         InterObj prog(named(("Driver" + suffix).c_str()));
-        AddProcedure(prog.get(), "Sub Main(by As Double)\nTally" + suffix + ".Bump by\nEnd Sub\n");
-        Call(prog.get(), "Main", {Double(1)});
-        const std::string change = c.change;
-        if (change == "a field before it goes") tally->removeField("Pad");
-        if (change == "it becomes a Double") {
-            tally->removeField("Hits");
-            addData(tally.get(), "Hits", IDT_DOUBLE);
-        }
-        if (change == "it is renamed") tally->signature()->renameField(tally->findField("Hits"), "Gone");
-        if (change == "it is made Const") tally->findField("Hits")->setFlags(Field::kConst);
-        if (change == "the parent gains a field") addData(base.get(), "First", IDT_DOUBLE);
-        const std::string failure =
-            FailureText([&] { Call(prog.get(), "Main", {Double(change == "it becomes a Double" ? 1.5 : 1)}); });
+        const std::string by = std::string(c.change) == "it becomes a Double" ? "1.5" : "1";
+        AddProcedure(prog.get(), "Sub Main()\nTally" + suffix + ".Bump 1\nPrint \"change\"\nTally" + suffix +
+                                     ".Bump " + by + "\nEnd Sub\n");
+        Changer sink;
+        sink.change = c.change;
+        sink.base = base.get();
+        sink.tally = tally.get();
+        DefaultStoreApplication app;
+        app.setCurrentPrintable(&sink);
+        const std::string failure = FailureText([&] { Call(prog.get(), "Main"); });
         double hits = 0;
         if (tally->findField("Hits")) tally->eval("Hits")->get(hits);
         char text[64];
@@ -245,27 +261,65 @@ TEST_F(FieldsInPlace, WithReachesItsObjectsFieldBesideMesFieldOfTheSameName) {
 }
 
 // A field written in place changes its object as far as its module is
-// concerned: a commit after the call has the new value to write.
+// concerned: a commit after the call has the new value to write, for a
+// Long and for a Double field, on the first call and on later ones.
 TEST_F(FieldsInPlace, AWriteInPlaceMarksTheObjectChangedForItsModule) {
     const tModuleIndex m = openModule();
     InterObj o(named("Saved"));
     addData(o.get(), "Count", IDT_LONG);
     addData(o.get(), "Total", IDT_DOUBLE);
     AddProcedure(o.get(), R"(
-        Sub Add(k As Long)
-          Count = Count + 1
+        Sub AddCount(k As Long)
+          Count = Count + k
+        End Sub
+    )");
+    AddProcedure(o.get(), R"(
+        Sub AddTotal(k As Long)
           Total = Total + k
         End Sub
     )");
-    for (int call = 1; call <= 3; ++call) {
+    InterObj prog(named("Program"));
+    AddProcedure(prog.get(), R"(
+        Sub Main(k As Long)
+          Saved.AddCount k
+          Saved.AddCount k
+          Print "commit"
+          Saved.AddCount k
+          Print "check"
+          Saved.AddTotal k
+          Print "commit"
+          Saved.AddTotal k
+          Print "check"
+        End Sub
+    )");
+    struct Committer : CapturedPrint {
+        tModuleIndex m = 0;
+        std::string dirty;
+        void write(const char* s, size_t n) override {
+            const std::string what(s, n);
+            if (what == "commit") {
+                ObjectStore::Save(m);
+                ObjectStore::Commit(m);
+                dirty += DescribedObjectNoDescriptor<InterObjRep>::isDirty(m) ? "dirty " : "clean ";
+            }
+            if (what == "check") dirty += DescribedObjectNoDescriptor<InterObjRep>::isDirty(m) ? "dirty " : "clean ";
+        }
+    } sink;
+    sink.m = m;
+    DefaultStoreApplication app;
+    app.setCurrentPrintable(&sink);
+    for (int32_t k : {1, 10}) {
         ObjectStore::Save(m);
         ObjectStore::Commit(m);
-        ASSERT_FALSE(DescribedObjectNoDescriptor<InterObjRep>::isDirty(m)) << call;
-        Call(o.get(), "Add", {Long(call)});
-        EXPECT_TRUE(DescribedObjectNoDescriptor<InterObjRep>::isDirty(m)) << call;
+        sink.dirty.clear();
+        Call(prog.get(), "Main", {Long(k)});
+        EXPECT_EQ(sink.dirty, "clean dirty clean dirty ") << k;
+        EXPECT_TRUE(DescribedObjectNoDescriptor<InterObjRep>::isDirty(m)) << k;
     }
-    EXPECT_EQ(getLong(o.get(), "Count"), 3);
+    EXPECT_EQ(getLong(o.get(), "Count"), 33);
+    EXPECT_EQ(o->eval("Total")->as<double>(), 22.0);
     o = nullptr;
+    prog = nullptr;
     closeModule(m);
 }
 
