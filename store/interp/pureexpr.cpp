@@ -30,10 +30,12 @@ constexpr int kPureLongDepth = 6;
 // locals that NumberLeaf reads in place are the common case.
 [[gnu::noinline]] int SelfValueNumber(Member* m, int32_t& l, double& d) {
     if (!m || !(m->memberTraits() & Member::kSelfValued)) return BinaryOp::kNumberNone;
-    if (const auto* f = NumberField<int32_t>(m))
-        if (const uint8_t* at = f->readPlace()) return l = LoadDatum<int32_t>(at), BinaryOp::kNumberLong;
-    if (const auto* f = NumberField<double>(m))
-        if (const uint8_t* at = f->readPlace()) return d = LoadDatum<double>(at), BinaryOp::kNumberDouble;
+    if (m->memberTraits() & (Member::kLongField | Member::kDoubleField)) {
+        if (const auto* f = NumberField<int32_t>(m))
+            if (const uint8_t* at = f->readPlace()) return l = LoadDatum<int32_t>(at), BinaryOp::kNumberLong;
+        if (const auto* f = NumberField<double>(m))
+            if (const uint8_t* at = f->readPlace()) return d = LoadDatum<double>(at), BinaryOp::kNumberDouble;
+    }
     const Value* v = static_cast<const Value*>(m);
     switch (v->type()) {
         case IDT_LONG: return l = v->as<int32_t>(), BinaryOp::kNumberLong;

@@ -95,8 +95,11 @@ protected:
 //     field's write goes to the FieldValue, which refuses it. Conversions
 //     (and their overflow messages) are the value rules', before any byte
 //     is written.
+// The class is the library's own (a host reaches it only as a Value), so its
+// virtual table and type information are not exported: each one exported
+// costs every process a symbol look-up at load.
 template <class T, IdType code>
-class DatumFieldValue final : public FieldValue<T, code> {
+class [[gnu::visibility("hidden")]] DatumFieldValue final : public FieldValue<T, code> {
     static_assert(code == IDT_SHORT || code == IDT_LONG || code == IDT_FLOAT || code == IDT_DOUBLE ||
                       code == IDT_CURRENCY,
                   "number fields only");
