@@ -138,6 +138,12 @@ public:
     }
     // The object the place lies in; valid after a place was given.
     InterObjRep* object() const { return found_; }
+    // The object, recognised by its id as placeHolds does once a place was
+    // found on it: the cache asks each slot's owner several times a call.
+    InterObjRep* owner() const override {
+        InterObjRep* o = HandleTable::Global().getAs<InterObjRep>(objectId_);
+        return o && o == found_ ? o : FieldValue<T, code>::owner();
+    }
 
 private:
     // The object is recognised by its own handle id, which it gives back
