@@ -107,6 +107,11 @@ public:
         // be reached without a virtual call (interp/localval.h, LocalDatum).
         kLongLocal = 0x08,
         kDoubleLocal = 0x10,
+        // A data field of type Long or Double of an object as a lookup cache
+        // keeps it (a DatumFieldValue): its datum can be reached without a
+        // virtual call (model/fldval.h, NumberField).
+        kLongField = 0x20,
+        kDoubleField = 0x40,
     };
     uint8_t memberTraits() const { return traits_; }
 

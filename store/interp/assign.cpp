@@ -12,6 +12,7 @@
 #include "store/interp/ident.h"
 #include "store/interp/localval.h"
 #include "store/interp/pureexpr.h"
+#include "store/model/fldval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/persist/vlstrrep.h"
@@ -159,11 +160,31 @@ bool StoreInElement(const Context& ctx, const Cid& target, bool isLong, int32_t 
     return true;
 }
 
+// The field part of StoreInPlace, out of line: locals are the common case.
+[[gnu::noinline]] bool StoreInField(Member* m, bool isLong, int32_t l, double d) {
+    if (const auto* f = isLong ? NumberField<int32_t>(m) : nullptr) {
+        if (uint8_t* at = f->writePlace()) {
+            StoreDatum<int32_t>(at, l);
+            f->object()->changed();
+            return true;
+        }
+    } else if (const auto* f = NumberField<double>(m)) {
+        if (uint8_t* at = f->writePlace()) {
+            StoreDatum<double>(at, isLong ? double(l) : d);
+            f->object()->changed();
+            return true;
+        }
+    }
+    return false;
+}
+
 // A number an operator gave (a Long when isLong, else a Double) stored
 // without a value: into a Long or Double frame local the lookup cache holds
 // (its locals object belongs to no module, so nothing is marked changed),
-// or into an array element (StoreInElement). False when the general path
-// must assign.
+// into a Long or Double data field the cache holds in place (its object is
+// marked changed, as assigning through the field's value does), or into an
+// array element (StoreInElement). A Double into a Long field, and a Const
+// field, are the general path's. False when the general path must assign.
 bool StoreInPlace(const Context& ctx, const ExprNode* target, bool isLong, int32_t l, double d) {
     if (target->type() == EXPR_CID) return StoreInElement(ctx, *static_cast<const Cid*>(target), isLong, l, d);
     const auto* sid = static_cast<const Sid*>(target);
@@ -178,7 +199,7 @@ bool StoreInPlace(const Context& ctx, const ExprNode* target, bool isLong, int32
         StoreDatum<double>(at, isLong ? double(l) : d);
         return true;
     }
-    return false;
+    return StoreInField(m, isLong, l, d);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "store/context.h"
 #include "store/interp/ident.h"
 #include "store/interp/localval.h"
+#include "store/model/fldval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 
@@ -24,10 +25,17 @@ constexpr int kPureLongDepth = 6;
 
 // A cached member that is no frame local (a field of Me, a static
 // variable) read as a number when it is a value that evaluates to itself,
-// so that reading it resolves nothing and runs nothing. Out of line: the
+// so that reading it resolves nothing and runs nothing: a Long or Double
+// field in place, any other such value through its get. Out of line: the
 // locals that NumberLeaf reads in place are the common case.
-[[gnu::noinline]] int SelfValueNumber(const Member* m, int32_t& l, double& d) {
+[[gnu::noinline]] int SelfValueNumber(Member* m, int32_t& l, double& d) {
     if (!m || !(m->memberTraits() & Member::kSelfValued)) return BinaryOp::kNumberNone;
+    if (m->memberTraits() & (Member::kLongField | Member::kDoubleField)) {
+        if (const auto* f = NumberField<int32_t>(m))
+            if (const uint8_t* at = f->readPlace()) return l = LoadDatum<int32_t>(at), BinaryOp::kNumberLong;
+        if (const auto* f = NumberField<double>(m))
+            if (const uint8_t* at = f->readPlace()) return d = LoadDatum<double>(at), BinaryOp::kNumberDouble;
+    }
     const Value* v = static_cast<const Value*>(m);
     switch (v->type()) {
         case IDT_LONG: return l = v->as<int32_t>(), BinaryOp::kNumberLong;

@@ -11,11 +11,17 @@
 // arrays gives them.
 #pragma once
 
+#include <cstdint>
+#include <type_traits>
+
+#include "platform/util/handle.h"
 #include "store/errors/storeexc.h"
 #include "store/field.h"
 #include "store/model/interobj.h"
+#include "store/model/intfld.h"
 #include "store/model/objval.h"
 #include "store/vals.h"
+#include "store/valtmpl.h"
 
 namespace tq {
 
@@ -66,6 +72,146 @@ protected:
     InterObj obj_;
     mutable Signature owner_;
 };
+
+// The member a lookup cache keeps for a data field of a number type
+// (Integer, Long, Single, Double, Currency) of an object that is not a
+// frame's locals. It is the same variable as the FieldValue it refines, but
+// it remembers where the datum lies (the object, its data block and the
+// field's offset in it) and reads and writes the bytes there, without
+// following the field, the object and the owner signature on every access.
+//
+// Invariants:
+//  1. The place found is used only while the field look-up revision is the
+//     one it was found in (no field listed, unlisted, resized or given other
+//     flags and no signature given another parent anywhere, so the field's
+//     offset, its owner's parent size and its Const flag are as they were),
+//     the object reference still reaches the object it was found on, and
+//     that object's data block is the one found (same address and size).
+//     Otherwise the place is found again; a field being removed, or an
+//     object without its data, finds none and the FieldValue decides, with
+//     its messages.
+//  2. Writing a number field stores the datum and marks the object changed,
+//     nothing more: no event, no watch and no other object is told. A Const
+//     field's write goes to the FieldValue, which refuses it. Conversions
+//     (and their overflow messages) are the value rules', before any byte
+//     is written.
+// The class is the library's own (a host reaches it only as a Value), so its
+// virtual table and type information are not exported: each one exported
+// costs every process a symbol look-up at load.
+template <class T, IdType code>
+class [[gnu::visibility("hidden")]] DatumFieldValue final : public FieldValue<T, code> {
+    static_assert(code == IDT_SHORT || code == IDT_LONG || code == IDT_FLOAT || code == IDT_DOUBLE ||
+                      code == IDT_CURRENCY,
+                  "number fields only");
+
+public:
+    DatumFieldValue(DataField& f, InterObjRep& obj, SignatureRep& owner) : FieldValue<T, code>(f, obj, owner) {
+        if constexpr (code == IDT_LONG) this->traits_ |= Member::kLongField;
+        if constexpr (code == IDT_DOUBLE) this->traits_ |= Member::kDoubleField;
+    }
+
+    using FieldValue<T, code>::operator=;
+
+    void get(int16_t& out) const override { DatumConv<T>::get(read(), out); }
+    void get(int32_t& out) const override { DatumConv<T>::get(read(), out); }
+    void get(float& out) const override { DatumConv<T>::get(read(), out); }
+    void get(double& out) const override { DatumConv<T>::get(read(), out); }
+    void get(Currency& out) const override { DatumConv<T>::get(read(), out); }
+    void get(ValString& out) const override { DatumConv<T>::get(read(), out); }
+    void get(InterObj& out) const override { FieldValue<T, code>::get(out); }
+    void set(int16_t v) override { write(v); }
+    void set(int32_t v) override { write(v); }
+    void set(float v) override { write(v); }
+    void set(double v) override { write(v); }
+    void set(const Currency& v) override { write(v); }
+    void set(const ValString& v) override { write(v); }
+    void set(const InterObj& v) override { FieldValue<T, code>::set(v); }
+
+    // The datum's bytes while the place found holds (invariant 1), found
+    // again when it does not; null when the FieldValue must decide.
+    const uint8_t* readPlace() const { return placeHolds() ? data_ + offset_ : locate(); }
+    // The same for a write: null also for a Const field. Whoever writes
+    // there tells object() it changed.
+    uint8_t* writePlace() const {
+        uint8_t* at = placeHolds() ? data_ + offset_ : locate();
+        return at && !constant_ ? at : nullptr;
+    }
+    // The object the place lies in; valid after a place was given.
+    InterObjRep* object() const { return found_; }
+    // The object, recognised by its id as placeHolds does once a place was
+    // found on it: the cache asks each slot's owner several times a call.
+    InterObjRep* owner() const override {
+        InterObjRep* o = HandleTable::Global().getAs<InterObjRep>(objectId_);
+        return o && o == found_ ? o : FieldValue<T, code>::owner();
+    }
+
+private:
+    // The object is recognised by its own handle id, which it gives back
+    // only when its memory goes and which is never issued again: while the
+    // id still names it, found_ is alive and is the object the value names.
+    bool placeHolds() const {
+        if (revision_ != FieldLookupRevision::current()) return false;
+        const InterObjRep* o = HandleTable::Global().getAs<InterObjRep>(objectId_);
+        return o && o == found_ && o->data() == data_ && o->dataSize() == dataSize_;
+    }
+
+    // Finds the place as the field gives it now; null, and nothing kept,
+    // when there is none to use.
+    [[gnu::noinline]] uint8_t* locate() const {
+        revision_ = 0;
+        InterObjRep* o = this->obj_.get();
+        SignatureRep* owner = this->owner_.get();
+        Field* f = this->field_.get();
+        if (!o || !owner || f->isBeingRemoved() || o->isLocalVarCopy() || !o->data()) return nullptr;
+        const int64_t offset = static_cast<const DataField*>(f)->dataOffset(*owner);
+        if (offset < 0 || offset + DatumSize(code) > int64_t(o->dataSize())) return nullptr;
+        found_ = o;
+        objectId_ = o->selfId();
+        data_ = const_cast<uint8_t*>(o->data());
+        dataSize_ = o->dataSize();
+        offset_ = static_cast<uint32_t>(offset);
+        constant_ = f->isConst();
+        revision_ = FieldLookupRevision::current();
+        return data_ + offset_;
+    }
+
+    T read() const {
+        if (const uint8_t* at = readPlace()) return LoadDatum<T>(at);
+        T datum = DatumConv<T>::defaultDatum();
+        FieldValue<T, code>::get(datum);
+        return datum;
+    }
+    template <class X>
+    void write(const X& v) {
+        uint8_t* at = writePlace();
+        if (!at) return FieldValue<T, code>::set(v);
+        const T datum = DatumConv<T>::from(v);
+        StoreDatum<T>(at, datum);
+        found_->changed();
+    }
+
+    // The revision the place was found in; 0, which the revision never is,
+    // while there is none.
+    mutable uint64_t revision_ = 0;
+    mutable InterObjRep* found_ = nullptr;
+    mutable HandleTable::Id objectId_ = 0;
+    mutable uint8_t* data_ = nullptr;
+    mutable uint32_t dataSize_ = 0;
+    mutable uint32_t offset_ = 0;
+    mutable bool constant_ = false;
+};
+
+// The cache's member m as a Long (T int32_t) or Double (T double) data
+// field kept in place, known from its traits without a virtual call; null
+// for any other member.
+template <class T>
+inline DatumFieldValue<T, std::is_same_v<T, int32_t> ? IDT_LONG : IDT_DOUBLE>* NumberField(Member* m) {
+    static_assert(std::is_same_v<T, int32_t> || std::is_same_v<T, double>, "Long and Double fields only");
+    constexpr IdType code = std::is_same_v<T, int32_t> ? IDT_LONG : IDT_DOUBLE;
+    constexpr uint8_t trait = code == IDT_LONG ? Member::kLongField : Member::kDoubleField;
+    if (!m || !(m->memberTraits() & trait)) return nullptr;
+    return static_cast<DatumFieldValue<T, code>*>(static_cast<Value*>(m));
+}
 
 // The value of a StrictInterObjField: bound to the signature of the field's
 // type name. Arguments pass to its object only when that signature has a

@@ -209,6 +209,15 @@ void InterField<T, code>::store(const X& v, InterObjRep& obj, SignatureRep& owne
 }
 
 template <class T, IdType code>
+MemberPtr InterField<T, code>::getMember(InterObjRep& obj, SignatureRep& owner) {
+    // A frame's locals follow their arrays' resizing to a signature of
+    // their own (FieldValue::live); the cache keeps their own form of them.
+    if constexpr (!std::is_same_v<T, ValString>)
+        if (!obj.isLocalVarCopy()) return MemberPtr(new DatumFieldValue<T, code>(*this, obj, owner));
+    return InterDataField::getMember(obj, owner);
+}
+
+template <class T, IdType code>
 void InterField<T, code>::initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) {
     std::memset(out, 0, size());
     if (!init) return;

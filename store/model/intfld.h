@@ -143,6 +143,9 @@ public:
     void set(const ValString& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
     void set(const InterObj& v, InterObjRep& obj, SignatureRep& owner) override { store(v, obj, owner); }
 
+    // A number field is kept by a lookup cache as a DatumFieldValue
+    // (model/fldval.h), which reads and writes the datum in place.
+    MemberPtr getMember(InterObjRep& obj, SignatureRep& owner) override;
     void initialBytes(const Value* init, uint8_t* out, ValuePtr& keep) override;
     void bind(InterObjRep& obj, SignatureRep& owner, Value* v) override;
     void checkBinding(const Value* v) const override;
