@@ -193,15 +193,7 @@ TEST_F(FieldsInPlace, AFieldChangedDuringARunIsFoundAgain) {
 // when the objects alternate and when one is a clone made from the other's
 // data.
 TEST_F(FieldsInPlace, CallsOnObjectsOfOneLayoutEachWriteTheirOwnFields) {
-    InterObj first(named("First"));
-    addData(first.get(), "Count", IDT_LONG);
-    addData(first.get(), "Total", IDT_DOUBLE);
-    AddProcedure(first.get(), R"(
-        Sub Add(k As Long)
-          Count = Count + 1
-          Total = Total + k
-        End Sub
-    )");
+    InterObj first(counter("First"));
     InterObj prog(named("Program"));
     AddProcedure(prog.get(), R"(
         Sub Main(turns As Long)

@@ -63,6 +63,19 @@ void InterpTest::addData(InterObjRep* o, const char* name, IdType type) {
     o->addField(InterDataField::make(name, type, 1));
 }
 
+InterObjRep* InterpTest::counter(const char* name) {
+    InterObjRep* o = named(name);
+    addData(o, "Count", IDT_LONG);
+    addData(o, "Total", IDT_DOUBLE);
+    AddProcedure(o, R"(
+        Sub Add(k As Long)
+          Count = Count + 1
+          Total = Total + k
+        End Sub
+    )");
+    return o;
+}
+
 ValuePtr InterpTest::Call(InterObjRep* obj, const char* name, std::initializer_list<ValuePtr> args) {
     // A call lists its arguments last first.
     ValueList list;

@@ -69,6 +69,10 @@ protected:
     // A named prototype with Long (or other) fields.
     static InterObjRep* named(const char* name);
     static void addData(InterObjRep* o, const char* name, IdType type);
+    // The objects program's counter: a named prototype with a Long Count, a
+    // Double Total and Sub Add(k As Long), which adds 1 to Count and k to
+    // Total.
+    static InterObjRep* counter(const char* name);
     // The text of the StoreException f raises, or "no failure".
     static std::string FailureText(const std::function<void()>& f);
     // Runs member name of obj (a method, as a program calls it) with the

@@ -394,15 +394,7 @@ TEST_F(Procedures, PreloadMembersRunWhenTheModuleNotifiesItsPreloads) {
 }
 
 TEST_F(Procedures, AMethodCalledOnAnotherObjectRunsWithThatObjectAsMe) {
-    InterObj counter(named("Counter"));
-    addData(counter.get(), "Count", IDT_LONG);
-    addData(counter.get(), "Total", IDT_DOUBLE);
-    AddProcedure(counter.get(), R"(
-        Sub Add(k As Long)
-          Count = Count + 1
-          Total = Total + k
-        End Sub
-    )");
+    InterObj counter(counter("Counter"));
     InterObj prog(named("Program"));
     addData(prog.get(), "Count", IDT_LONG);
     AddProcedure(prog.get(), R"(

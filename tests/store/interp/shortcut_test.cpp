@@ -157,15 +157,7 @@ TEST_F(Shortcuts, ArrayElementsInPlaceGiveWhatTheGeneralPathGives) {
 }
 
 TEST_F(Shortcuts, CallsOfOneMethodOnTwoObjectsEachUpdateTheirOwnFields) {
-    InterObj first(named("First"));
-    addData(first.get(), "Count", IDT_LONG);
-    addData(first.get(), "Total", IDT_DOUBLE);
-    AddProcedure(first.get(), R"(
-        Sub Add(k As Long)
-          Count = Count + 1
-          Total = Total + k
-        End Sub
-    )");
+    InterObj first(counter("First"));
     // A clone shares the method (the same procedure) but not the data.
     InterObj second(InterObjRep::NewNamed("Second", first.get(), DETACHED_MODULE, IOT_ORDINARY));
     InterObj prog(named("Program"));
