@@ -193,7 +193,7 @@ TEST_F(FieldsInPlace, AFieldChangedDuringARunIsFoundAgain) {
 // when the objects alternate and when one is a clone made from the other's
 // data.
 TEST_F(FieldsInPlace, CallsOnObjectsOfOneLayoutEachWriteTheirOwnFields) {
-    InterObj first(counter("First"));
+    InterObj first(counterObject("First"));
     InterObj prog(named("Program"));
     AddProcedure(prog.get(), R"(
         Sub Main(turns As Long)

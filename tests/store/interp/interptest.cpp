@@ -63,7 +63,7 @@ void InterpTest::addData(InterObjRep* o, const char* name, IdType type) {
     o->addField(InterDataField::make(name, type, 1));
 }
 
-InterObjRep* InterpTest::counter(const char* name) {
+InterObjRep* InterpTest::counterObject(const char* name) {
     InterObjRep* o = named(name);
     addData(o, "Count", IDT_LONG);
     addData(o, "Total", IDT_DOUBLE);

@@ -72,7 +72,7 @@ protected:
     // The objects program's counter: a named prototype with a Long Count, a
     // Double Total and Sub Add(k As Long), which adds 1 to Count and k to
     // Total.
-    static InterObjRep* counter(const char* name);
+    static InterObjRep* counterObject(const char* name);
     // The text of the StoreException f raises, or "no failure".
     static std::string FailureText(const std::function<void()>& f);
     // Runs member name of obj (a method, as a program calls it) with the

@@ -394,7 +394,7 @@ TEST_F(Procedures, PreloadMembersRunWhenTheModuleNotifiesItsPreloads) {
 }
 
 TEST_F(Procedures, AMethodCalledOnAnotherObjectRunsWithThatObjectAsMe) {
-    InterObj counter(counter("Counter"));
+    InterObj counter(counterObject("Counter"));
     InterObj prog(named("Program"));
     addData(prog.get(), "Count", IDT_LONG);
     AddProcedure(prog.get(), R"(

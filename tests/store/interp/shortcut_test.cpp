@@ -157,7 +157,7 @@ TEST_F(Shortcuts, ArrayElementsInPlaceGiveWhatTheGeneralPathGives) {
 }
 
 TEST_F(Shortcuts, CallsOfOneMethodOnTwoObjectsEachUpdateTheirOwnFields) {
-    InterObj first(counter("First"));
+    InterObj first(counterObject("First"));
     // A clone shares the method (the same procedure) but not the data.
     InterObj second(InterObjRep::NewNamed("Second", first.get(), DETACHED_MODULE, IOT_ORDINARY));
     InterObj prog(named("Program"));
