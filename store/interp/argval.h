@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "platform/util/lebytes.h"
+#include "store/datumacc.h"
 #include "store/errors/extexcep.h"
 #include "store/field.h"
 #include "store/model/fldval.h"
@@ -42,7 +43,7 @@
 namespace tq {
 
 template <class T, IdType code>
-class ArgumentValue final : public TypedValue<T, code> {
+class ArgumentValue final : public DatumAccess<TypedValue<T, code>, ArgumentValue<T, code>> {
 public:
     ArgumentValue(InterObjRep& args, DataField& f, SignatureRep& owner)
         : field_(&f),
@@ -59,21 +60,6 @@ public:
     InterObjRep* owner() const override { return args_.get(); }
     Field* field() const override { return field_.get(); }
 
-    void get(int16_t& out) const override { read(out); }
-    void get(int32_t& out) const override { read(out); }
-    void get(float& out) const override { read(out); }
-    void get(double& out) const override { read(out); }
-    void get(Currency& out) const override { read(out); }
-    void get(ValString& out) const override { read(out); }
-    void get(InterObj& out) const override { read(out); }
-    void set(int16_t v) override { write(v); }
-    void set(int32_t v) override { write(v); }
-    void set(float v) override { write(v); }
-    void set(double v) override { write(v); }
-    void set(const Currency& v) override { write(v); }
-    void set(const ValString& v) override { write(v); }
-    void set(const InterObj& v) override { write(v); }
-
     // By reference a parameter passes its storage on: the caller's value's
     // for a by-reference parameter, the datum in the block for a by-value one.
     void* getVoidPtr() override {
@@ -83,11 +69,13 @@ public:
     }
     void getStackPusher(GenericStackPusher& pusher) const override {
         T datum = DatumConv<T>::defaultDatum();
-        read(datum);
+        readAs(datum);
         DatumConv<T>::push(datum, pusher);
     }
 
 private:
+    friend class DatumAccess<TypedValue<T, code>, ArgumentValue>;
+
     // The parameter's bytes while the block is the one the value was made
     // for; null when the field must decide.
     uint8_t* inPlace() const {
@@ -106,7 +94,7 @@ private:
     }
 
     template <class X>
-    void read(X& out) const {
+    void readAs(X& out) const {
         const uint8_t* at = inPlace();
         if (!at)
             general().get(out);
@@ -117,7 +105,7 @@ private:
     }
 
     template <class X>
-    void write(const X& v) {
+    void writeFrom(const X& v) {
         uint8_t* at = inPlace();
         if (!at) {
             general().set(v);

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "store/datumacc.h"
 #include "store/field.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -41,7 +42,7 @@ public:
 };
 
 template <class T, IdType code>
-class LocalValue final : public TypedValue<T, code>, public FrameLocal {
+class LocalValue final : public DatumAccess<TypedValue<T, code>, LocalValue<T, code>>, public FrameLocal {
 public:
     LocalValue(InterObjRep& locals, Field& f, SignatureRep& owner)
         : locals_(&locals),
@@ -75,26 +76,21 @@ public:
         locals_ = nullptr;
     }
 
-    void get(int16_t& out) const override { DatumConv<T>::get(read(), out); }
-    void get(int32_t& out) const override { DatumConv<T>::get(read(), out); }
-    void get(float& out) const override { DatumConv<T>::get(read(), out); }
-    void get(double& out) const override { DatumConv<T>::get(read(), out); }
-    void get(Currency& out) const override { DatumConv<T>::get(read(), out); }
-    void get(ValString& out) const override { DatumConv<T>::get(read(), out); }
-    void get(InterObj& out) const override { DatumConv<T>::get(read(), out); }
-    void set(int16_t v) override { write(DatumConv<T>::from(v)); }
-    void set(int32_t v) override { write(DatumConv<T>::from(v)); }
-    void set(float v) override { write(DatumConv<T>::from(v)); }
-    void set(double v) override { write(DatumConv<T>::from(v)); }
-    void set(const Currency& v) override { write(DatumConv<T>::from(v)); }
-    void set(const ValString& v) override { write(DatumConv<T>::from(v)); }
-    void set(const InterObj& v) override { write(DatumConv<T>::from(v)); }
-
     // The datum in the locals object while the block is the one the value
     // was made for; null when the general read and write must decide.
     uint8_t* inPlace() const { return locals_ && sameLayout() ? at() : nullptr; }
 
 private:
+    friend class DatumAccess<TypedValue<T, code>, LocalValue>;
+    template <class X>
+    void readAs(X& out) const {
+        DatumConv<T>::get(read(), out);
+    }
+    template <class X>
+    void writeFrom(const X& v) {
+        write(DatumConv<T>::from(v));
+    }
+
     // The block the value was made for, unchanged: the datum lies at the
     // offset checked against the block's size then.
     bool sameLayout() const { return locals_->data() == data_ && locals_->dataSize() == dataSize_; }

@@ -15,6 +15,7 @@
 #include <type_traits>
 
 #include "platform/util/handle.h"
+#include "store/datumacc.h"
 #include "store/errors/storeexc.h"
 #include "store/field.h"
 #include "store/model/interobj.h"
@@ -99,33 +100,20 @@ protected:
 // virtual table and type information are not exported: each one exported
 // costs every process a symbol look-up at load.
 template <class T, IdType code>
-class [[gnu::visibility("hidden")]] DatumFieldValue final : public FieldValue<T, code> {
+class [[gnu::visibility("hidden")]] DatumFieldValue final
+    : public DatumAccess<FieldValue<T, code>, DatumFieldValue<T, code>> {
     static_assert(code == IDT_SHORT || code == IDT_LONG || code == IDT_FLOAT || code == IDT_DOUBLE ||
                       code == IDT_CURRENCY,
                   "number fields only");
 
 public:
-    DatumFieldValue(DataField& f, InterObjRep& obj, SignatureRep& owner) : FieldValue<T, code>(f, obj, owner) {
+    DatumFieldValue(DataField& f, InterObjRep& obj, SignatureRep& owner)
+        : DatumAccess<FieldValue<T, code>, DatumFieldValue>(f, obj, owner) {
         if constexpr (code == IDT_LONG) this->traits_ |= Member::kLongField;
         if constexpr (code == IDT_DOUBLE) this->traits_ |= Member::kDoubleField;
     }
 
     using FieldValue<T, code>::operator=;
-
-    void get(int16_t& out) const override { DatumConv<T>::get(read(), out); }
-    void get(int32_t& out) const override { DatumConv<T>::get(read(), out); }
-    void get(float& out) const override { DatumConv<T>::get(read(), out); }
-    void get(double& out) const override { DatumConv<T>::get(read(), out); }
-    void get(Currency& out) const override { DatumConv<T>::get(read(), out); }
-    void get(ValString& out) const override { DatumConv<T>::get(read(), out); }
-    void get(InterObj& out) const override { FieldValue<T, code>::get(out); }
-    void set(int16_t v) override { write(v); }
-    void set(int32_t v) override { write(v); }
-    void set(float v) override { write(v); }
-    void set(double v) override { write(v); }
-    void set(const Currency& v) override { write(v); }
-    void set(const ValString& v) override { write(v); }
-    void set(const InterObj& v) override { FieldValue<T, code>::set(v); }
 
     // The datum's bytes while the place found holds (invariant 1), found
     // again when it does not; null when the FieldValue must decide.
@@ -146,6 +134,24 @@ public:
     }
 
 private:
+    friend class DatumAccess<FieldValue<T, code>, DatumFieldValue>;
+    // An Object is never a number's datum: the field's own rules refuse or
+    // convert it.
+    template <class X>
+    void readAs(X& out) const {
+        if constexpr (std::is_same_v<X, InterObj>)
+            FieldValue<T, code>::get(out);
+        else
+            DatumConv<T>::get(read(), out);
+    }
+    template <class X>
+    void writeFrom(const X& v) {
+        if constexpr (std::is_same_v<X, InterObj>)
+            FieldValue<T, code>::set(v);
+        else
+            write(v);
+    }
+
     // The object is recognised by its own handle id, which it gives back
     // only when its memory goes and which is never issued again: while the
     // id still names it, found_ is alive and is the object the value names.
