@@ -30,11 +30,19 @@
 //     table is installed (its indexes mean other names).
 //  4. frameCount is the number of frames pushed under this context and
 //     still on the stack; Exit never unlinks frames beyond it.
+//  5. An activation that ends inside a run may leave its slots filled in
+//     the pool (lookcache.h) for the next activation of the same procedure
+//     on the same object at the same depth: they then hold members of Me,
+//     of static objects and of the activation's argument object only (every
+//     frame's locals and statics were cleared as their scopes went), and
+//     the argument object is named by its handle id, so that a later call
+//     bound into another object never reads them.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "store/interp/lookcache.h"
 #include "store/member.h"
 #include "store/model/interobj.h"
 #include "store/vals.h"
@@ -135,9 +143,10 @@ public:
     // Clears this activation's slots whose member belongs to owner.
     void clearCache(const InterObjRep* owner);
     // Keeps the slots that hold members of Me in the procedure's warm cache
-    // (methfld.h), for its next activation on the same object; the frames'
-    // scopes must have gone from the cache. Nothing is kept when memory is
-    // short.
+    // (methfld.h), for its next activation on the same object, and leaves
+    // the slots filled in the pool for an activation at the same depth
+    // (invariant 5); the frames' scopes must have gone from the cache.
+    // Nothing is kept in the warm cache when memory is short.
     void keepWarm() noexcept;
     // Keeps the slots that hold members of args, the running frame's
     // argument object, in the procedure's warm cache, for its next
@@ -148,6 +157,12 @@ public:
     // they were kept for and nothing they depend on has changed since; the
     // frame that scopes args must have been pushed.
     void takeArguments(InterObjRep* args);
+    // Names args as this activation's argument object, before the frame
+    // that scopes it is pushed. Its members stay in the cache when that
+    // frame goes (the object outlives it, to be bound again); when the slots
+    // the activation took were left by an activation bound into this same
+    // object, they already hold them and pushing its scope clears nothing.
+    void enterArguments(InterObjRep* args);
     // Counts the dumps of the whole cache: a kept warm cache is good only
     // within the epoch it was kept in.
     static uint64_t cacheEpoch() { return cacheEpoch_; }
@@ -235,6 +250,7 @@ private:
 
     ValuePtr evalUncached(uint32_t idIndex, IdType type, const ValueList* args, int32_t how, int& found) const;
     void takeCache(uint32_t length);
+
     void releaseCache();
     void clearShadowed(InterObjRep* scope);
     Value* functionResult(const Sid& sid) const;
@@ -267,6 +283,23 @@ private:
     // The cache started with an earlier activation's members of Me: even
     // the first scope pushed must clear the names it shadows.
     bool warmed_ = false;
+    // The slots were taken as an earlier activation at the same depth left
+    // them (invariant 5); leftArgsId_ names the argument object whose
+    // members they hold (0: none).
+    bool reused_ = false;
+    uint32_t leftArgsId_ = 0;
+    // The activation's argument object and its handle id, whose members
+    // outlive the frame that scopes it; argsWarm_ when the slots already
+    // held them as the activation began.
+    InterObjRep* args_ = nullptr;
+    uint32_t argsId_ = 0;
+    bool argsWarm_ = false;
+    // The slots go back to the pool filled (keepWarm), unless reinit has
+    // made them another object's.
+    bool leaveSlots_ = false;
+    bool reinited_ = false;
+    // What the slots are left as (invariant 5), made as they are taken.
+    LookupCachePool::Leftover key_;
     static inline uint64_t cacheEpoch_ = 0;
 };
 

@@ -103,10 +103,14 @@ public:
     // The method's text as a new string.
     virtual std::string getSource() const;
 
-    // The argument object of a call, bound from args (in parameter order):
-    // a spare one of an earlier call bound again, or a new one. The caller
-    // gives it back when the call ends.
-    InterObjRep* bindArguments(InterObjRep& proto, ValueList& args);
+    // The argument object of a call, bound from given (listed as a call
+    // lists them, last first; null for none): a spare one of an earlier
+    // call bound again, or a new one. Plain parameters of their own types
+    // are bound straight from given, which must then outlive the call (a
+    // by-reference parameter names its value); anything else is converted
+    // in bound, which the caller keeps as long. The caller gives the object
+    // back when the call ends.
+    InterObjRep* bindArguments(InterObjRep& proto, const ValueList* given, ValueList& bound);
     // Keeps a finished call's argument object, emptied, for the next call
     // (or destroys it when enough are kept). Never raises.
     void giveBackArguments(InterObjRep* args) noexcept;
@@ -142,11 +146,13 @@ protected:
         std::vector<ParameterSlot> slots;
     };
     const ParameterLayout& parameterLayout(InterObjRep& proto);
-    // Binds args into w, a spare argument object of proto's, by storing each
-    // argument's datum (for a by-reference parameter, the handle id of the
-    // argument) when the layout is plain and every argument already has its
-    // parameter's type: what the general binding would store, without its
-    // conversions. False, with w untouched, for anything else.
+    const ParameterLayout& findParameterLayout(InterObjRep& proto);
+    // Binds args (listed last first) into w, a spare argument object of
+    // proto's, by storing each argument's datum (for a by-reference
+    // parameter, the handle id of the argument) when the layout is plain and
+    // every argument already has its parameter's type: what the general
+    // binding would store, without its conversions. False, with w untouched,
+    // for anything else.
     bool bindPlain(InterObjRep& proto, const ValueList& args, InterObjRep& w);
 
     Faultp<InterObjRep> parms_{PrimaryReference, nullptr};

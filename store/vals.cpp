@@ -67,12 +67,9 @@ void Value::operator delete(void* p, std::size_t size) noexcept {
 
 // ---- ValueList ---------------------------------------------------------------
 
-void ValueList::insert(uint32_t at, ValuePtr v) {
+void ValueList::insertSpilling(uint32_t at, ValuePtr v) {
     if (spilled_) {
         more_.insert(more_.begin() + at, std::move(v));
-    } else if (size_ < kInline) {
-        for (uint32_t i = size_; i > at; --i) inline_[i] = std::move(inline_[i - 1]);
-        inline_[at] = std::move(v);
     } else {
         std::vector<ValuePtr> grown;
         grown.reserve(2 * kInline);
@@ -98,11 +95,6 @@ ValuePtr ValueList::pop() {
     }
     --size_;
     return top;
-}
-
-Value* ValueList::at(int32_t i) const {
-    TQ_ASSERT(i >= 0 && i < length(), "i >= 0 && i < length()");
-    return data()[i].get();
 }
 
 void ValueList::clear() {

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "platform/util/handle.h"
+#include "platform/util/uassert.h"
 #include "store/handkind.h"
 #include "store/idtype.h"
 #include "store/member.h"
@@ -210,7 +211,10 @@ public:
     int32_t length() const { return static_cast<int32_t>(size_); }
     bool isEmpty() const { return size_ == 0; }
     // Entry i counted from the first; i must be below length().
-    Value* at(int32_t i) const;
+    Value* at(int32_t i) const {
+        TQ_ASSERT(i >= 0 && i < length(), "i >= 0 && i < length()");
+        return data()[i].get();
+    }
     void clear();
 
     const ValuePtr* begin() const { return data(); }
@@ -218,7 +222,14 @@ public:
 
 private:
     const ValuePtr* data() const { return spilled_ ? more_.data() : inline_; }
-    void insert(uint32_t at, ValuePtr v);
+    // A call's arguments mostly fit inline: that insert is a few moves.
+    void insert(uint32_t at, ValuePtr v) {
+        if (spilled_ || size_ >= kInline) return insertSpilling(at, std::move(v));
+        for (uint32_t i = size_; i > at; --i) inline_[i] = std::move(inline_[i - 1]);
+        inline_[at] = std::move(v);
+        ++size_;
+    }
+    void insertSpilling(uint32_t at, ValuePtr v);
     // Takes every entry of other, which is left empty.
     void take(ValueList& other) noexcept;
 

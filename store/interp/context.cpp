@@ -68,7 +68,8 @@ Context::Context(InterObjRep* me, InterProcField* proc, uint8_t flags)
         returnValue_ = DirectValueClassFactory(static_cast<InterFuncField*>(proc)->type(), nullptr);
     const uint32_t names = proc->identifiers().count();
     if (lookupCacheMax >= 0 && names <= static_cast<uint32_t>(lookupCacheMax)) takeCache(names);
-    if (cache_) takeWarm();
+    if (!cache_ || reused_) return;
+    takeWarm();
 }
 
 Context::Context(const Context& other, uint8_t flags)
@@ -84,13 +85,32 @@ Context::~Context() {
 }
 
 void Context::takeCache(uint32_t length) {
-    cache_ = LookupCachePool::Allocate(length);
+    // Slots left when anything they depend on has changed since (the epoch,
+    // the field look-up revision) serve no later activation: the key is
+    // what held as the activation began.
+    key_.procedure = procField_;
+    key_.length = length;
+    InterObjRep* me = me_.get();
+    key_.meId = me ? me->selfId() : 0;
+    key_.foreignMe = (flags_ & kForeignMe) != 0;
+    key_.epoch = cacheEpoch_;
+    key_.revision = FieldLookupRevision::current();
+    cache_ = LookupCachePool::Take(length, key_, reused_, leftArgsId_);
     cacheLength_ = length;
     updateUsableCache();
+    // What an earlier activation of this procedure on Me at this depth
+    // resolved is here already: even the first scope pushed must clear the
+    // names it shadows.
+    if (reused_) cacheFilled_ = warmed_ = true;
 }
 
 void Context::releaseCache() {
-    LookupCachePool::Release(cache_, cacheLength_);
+    if (leaveSlots_ && !reinited_ && cache_) {
+        key_.argsId = argsId_;
+        LookupCachePool::GiveBack(cache_, cacheLength_, key_);
+    } else {
+        LookupCachePool::Release(cache_, cacheLength_);
+    }
     cache_ = nullptr;
     cacheLength_ = 0;
     updateUsableCache();
@@ -98,6 +118,10 @@ void Context::releaseCache() {
 
 void Context::reinit(InterObjRep* me, SignatureRep* sig, const Context& caller) {
     scopes_.clear();
+    reinited_ = true;
+    args_ = nullptr;
+    argsId_ = 0;
+    argsWarm_ = false;
     // Members cached for the previous Me would answer for the new one.
     for (uint32_t i = 0; i < cacheLength_; ++i) LookupCachePool::Drop(cache_[i]);
     static_cast<Faultp<InterObjRep>&>(me_) = me;
@@ -112,6 +136,9 @@ void Context::reinit(InterObjRep* me, SignatureRep* sig, const Context& caller) 
 
 void Context::pushLocals(InterObjRep* scope) {
     scopes_.push(scope);
+    // The slots of the argument object's names hold its own members, left
+    // by the last activation bound into it, or nothing.
+    if (argsWarm_ && scope == args_) return;
     if (cacheFilled_ && (scopes_.size() > 1 || warmed_)) clearShadowed(scope);
 }
 
@@ -132,12 +159,20 @@ void Context::popStatics() {
 
 void Context::popScope(InterObjRep* scope, bool destroy) {
     if (!scope) return;
-    for (size_t i = 0; i < scopes_.size(); ++i) {
-        if (scopes_.fromTop(i) == scope) {
-            scopes_.eraseFromTop(i);
-            break;
+    if (!scopes_.empty() && scopes_.fromTop(0) == scope) {
+        scopes_.pop();
+    } else {
+        for (size_t i = 0; i < scopes_.size(); ++i) {
+            if (scopes_.fromTop(i) == scope) {
+                scopes_.eraseFromTop(i);
+                break;
+            }
         }
     }
+    // The argument object outlives its frame, to be bound again by the next
+    // call: its members may stay (invariant 5). Nothing resolves a name in
+    // this activation after its procedure's frame has gone.
+    if (scope == args_ && !destroy) return;
     if (cacheFilled_) clearCache(scope);
     if (destroy && !scope->isDestroyStarted()) scope->destroy();
 }
@@ -168,6 +203,10 @@ void Context::takeWarm() {
 }
 
 void Context::keepWarm() noexcept {
+    leaveSlots_ = true;
+    // The slots came as the last activation here left them, which kept what
+    // it had in the warm cache then.
+    if (reused_) return;
     InterObjRep* me = me_.get();
     if (!procField_ || !cacheFilled_ || !me || usableCache_ == 0 || (flags_ & kForeignMe)) return;
     InterProcField::WarmCache& w = procField_->warmCache();
@@ -193,6 +232,7 @@ void Context::keepWarm() noexcept {
 }
 
 void Context::keepArguments(InterObjRep* args) noexcept {
+    if (argsWarm_) return;
     if (!procField_ || !args || !cacheFilled_ || usableCache_ == 0) return;
     InterProcField::WarmCache& w = procField_->warmCache();
     InterProcField::ArgumentSlots* kept = w.argumentSlots(args);
@@ -232,7 +272,15 @@ void Context::keepArguments(InterObjRep* args) noexcept {
     }
 }
 
+void Context::enterArguments(InterObjRep* args) {
+    if (!args || !cache_ || usableCache_ == 0) return;
+    args_ = args;
+    argsId_ = args->selfId();
+    argsWarm_ = reused_ && leftArgsId_ == argsId_;
+}
+
 void Context::takeArguments(InterObjRep* args) {
+    if (argsWarm_) return;
     if (!procField_ || !args || usableCache_ == 0) return;
     InterProcField::ArgumentSlots* kept = procField_->warmCache().argumentSlots(args);
     if (!kept || kept->epoch != cacheEpoch_ || kept->revision != FieldLookupRevision::current()) return;

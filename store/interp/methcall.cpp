@@ -7,6 +7,7 @@
 #include "store/context.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/dbgseam.h"
+#include "store/interp/lookcache.h"
 #include "store/interp/stackfrm.h"
 #include "store/methfld.h"
 #include "store/model/interobj.h"
@@ -85,13 +86,14 @@ ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
     BlockRep* code = body();
     if (!code) throw StoreException(notCompiledMessage(), name());
     CallNotice notice;
-    // The bound argument object refers to these values (by-reference
-    // parameters), so they live as long as the frame.
+    // The bound argument object refers to the caller's values or to these
+    // (by-reference parameters), so both live as long as the frame.
     ValueList bound;
     // The argument object goes back to the procedure however the call ends,
     // after the frame has let go of it, and what the call resolved on Me is
     // kept for the next call (the frame's scopes have gone from the cache
-    // by then); the outermost call ends the run's spares and kept caches.
+    // by then); the outermost call ends the run's spares, kept caches and
+    // the slots its activations left in the pool.
     struct Arguments {
         MethodField& owner;
         Context& ctx;
@@ -102,20 +104,18 @@ ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
             if (--callDepth == 0) {
                 DropAllSpareArguments();
                 DropAllWarmCaches();
+                LookupCachePool::DropLeftovers();
             }
         }
     } arguments{*this, ctx};
     ++callDepth;
     if (InterObjRep* proto = parameterPrototype()) {
-        // A call lists its arguments last first; the parameters stand first
-        // first.
-        if (args)
-            for (int32_t i = args->length(); i-- > 0;) bound.append(ValuePtr(args->at(i)));
-        arguments.obj = bindArguments(*proto, bound);
+        arguments.obj = bindArguments(*proto, args, bound);
     } else if (args && !args->isEmpty()) {
         throw TooManyArguments("InterProcField::eval()", 32763);
     }
     InterObjRep* argObj = arguments.obj;
+    ctx.enterArguments(argObj);
     {
         StackFrame frame(ctx, code, isFunction() ? FunctionFrame : SubFrame, argObj, false);
         ctx.takeArguments(argObj);

@@ -89,9 +89,15 @@ void MethodField::defineArgument(InterDataField* f) {
 }
 
 const MethodField::ParameterLayout& MethodField::parameterLayout(InterObjRep& proto) {
+    // Every call asks; the layout changes only with the field lists.
+    if (layout_.signature == proto.signature() && layout_.revision == FieldLookupRevision::current()) [[likely]]
+        return layout_;
+    return findParameterLayout(proto);
+}
+
+const MethodField::ParameterLayout& MethodField::findParameterLayout(InterObjRep& proto) {
     SignatureRep* s = proto.signature();
     const uint64_t revision = FieldLookupRevision::current();
-    if (layout_.signature == s && layout_.revision == revision) return layout_;
     layout_ = ParameterLayout{s, revision, false, {}};
     if (!s) return layout_;
     // Fields of an ancestor would have constructors to run in every copy.
@@ -118,21 +124,24 @@ const MethodField::ParameterLayout& MethodField::parameterLayout(InterObjRep& pr
 
 bool MethodField::bindPlain(InterObjRep& proto, const ValueList& args, InterObjRep& w) {
     const ParameterLayout& layout = parameterLayout(proto);
-    if (!layout.plain || args.length() != static_cast<int32_t>(layout.slots.size())) return false;
+    const int32_t count = args.length();
+    if (!layout.plain || count != static_cast<int32_t>(layout.slots.size())) return false;
     if (w.signature() != proto.signature() || w.dataSize() != proto.dataSize() || !w.isWorkerObj() ||
         w.isDestroyStarted())
         return false;
     // Another type takes the general road, with its conversions and
     // messages.
-    for (size_t i = 0; i < layout.slots.size(); ++i)
-        if ((args.at(static_cast<int32_t>(i))->type() & IDT_TYPEMASK) != layout.slots[i].code) return false;
+    // The call lists its arguments last first: parameter i is entry
+    // count - 1 - i.
+    for (int32_t i = 0; i < count; ++i)
+        if ((args.at(count - 1 - i)->type() & IDT_TYPEMASK) != layout.slots[static_cast<size_t>(i)].code) return false;
     const uint32_t size = proto.dataSize();
     uint8_t* block = size ? w.RWIDataPtr(0, static_cast<int32_t>(size)) : nullptr;
     if (size) std::memcpy(block, proto.data(), size);
     try {
-        for (size_t i = 0; i < layout.slots.size(); ++i) {
-            const ParameterSlot& p = layout.slots[i];
-            Value* v = args.at(static_cast<int32_t>(i));
+        for (int32_t i = 0; i < count; ++i) {
+            const ParameterSlot& p = layout.slots[static_cast<size_t>(i)];
+            Value* v = args.at(count - 1 - i);
             uint8_t* at = block + p.offset;
             if (p.byReference) {
                 StoreLE32(at, v->refId());
@@ -153,20 +162,29 @@ bool MethodField::bindPlain(InterObjRep& proto, const ValueList& args, InterObjR
     return true;
 }
 
-InterObjRep* MethodField::bindArguments(InterObjRep& proto, ValueList& args) {
+InterObjRep* MethodField::bindArguments(InterObjRep& proto, const ValueList* given, ValueList& bound) {
+    static const ValueList none;
+    const ValueList& call = given ? *given : none;
+    // The general binding converts the arguments in a list of its own, in
+    // parameter order.
+    auto parameterOrder = [&]() -> ValueList& {
+        if (bound.isEmpty())
+            for (int32_t i = call.length(); i-- > 0;) bound.append(ValuePtr(call.at(i)));
+        return bound;
+    };
     while (!spareArgs_.empty()) {
         InterObjRep* w = spareArgs_.back().get();
         spareArgs_.pop_back();
         if (!w || w->isDestroyStarted()) continue;
         try {
-            if (bindPlain(proto, args, *w) || proto.bindInto(&args, *w)) return w;
+            if (bindPlain(proto, call, *w) || proto.bindInto(&parameterOrder(), *w)) return w;
         } catch (...) {
             giveBackArguments(w);
             throw;
         }
         w->destroy();
     }
-    return proto.bind(&args);
+    return proto.bind(&parameterOrder());
 }
 
 void MethodField::giveBackArguments(InterObjRep* args) noexcept {
