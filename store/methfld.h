@@ -160,10 +160,11 @@ protected:
     bool hasSource_ = false;
     // Argument objects of finished calls, emptied, so that a call need not
     // make and destroy one (an object, its data and its place in the
-    // prototype's signature). Recursion takes several at once; beyond
+    // prototype's signature). Recursion takes one per level at once, so
+    // enough are kept for the depths programs commonly recurse to; beyond
     // kSpareArguments they are destroyed. Each reference reads null once its
     // object has gone some other way.
-    static constexpr size_t kSpareArguments = 8;
+    static constexpr size_t kSpareArguments = 32;
     std::vector<Faultp<InterObjRep>> spareArgs_;
     // The methods that have kept spares in this run, each listed once
     // (listedWithSpares_) however often a call takes its last spare and

@@ -87,8 +87,8 @@ TEST_F(ActivationPrograms, EachCallReachesItsOwnArgumentsAtEveryDepth) {
         // Deeper than the spare argument objects a procedure keeps: on the
         // second descent each level is bound into another level's object
         // than the one its slots were left for, or into a new one.
-        {"a by-reference accumulator through twenty levels, three times",
-         "F = 0\nBox.Down 20, F\nL = F\nF = 0\nBox.Down 20, F\nBox.Down 3, L\nR = F & \",\" & L", "210,216"},
+        {"a by-reference accumulator through forty levels, three times",
+         "F = 0\nBox.Down 40, F\nL = F\nF = 0\nBox.Down 40, F\nBox.Down 3, L\nR = F & \",\" & L", "820,826"},
         {"two accumulators alternating at the same depth",
          "Dim i As Long\nFor i = 1 To 3\n  Box.Down i, F\n  Box.Down 10, L\nNext i\nR = F * 1000 + L", "10165"},
         {"a loop of calls, each with its own argument",
