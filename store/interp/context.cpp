@@ -277,6 +277,10 @@ void Context::enterArguments(InterObjRep* args) {
     args_ = args;
     argsId_ = args->selfId();
     argsWarm_ = reused_ && leftArgsId_ == argsId_;
+    // Members of the argument object the slots were left with go now, not
+    // when the frame pushes args: a frame that fails to be pushed (a stack
+    // overflow) would otherwise give them back as args's own.
+    if (reused_ && !argsWarm_) clearShadowed(args);
 }
 
 void Context::takeArguments(InterObjRep* args) {
