@@ -25,9 +25,10 @@ std::string ThisProgram() {
     return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
 
+// One start of the library for the whole program, as a host has.
 class LinkedStore : public ::testing::Test {
 protected:
-    TessaroInitializer init_{1};
+    static void SetUpTestSuite() { static TessaroInitializer init(1); }
 };
 
 TEST_F(LinkedStore, TheLibraryIsTheProgramAndItsEntryPointsAreFoundByName) {
