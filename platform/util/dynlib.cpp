@@ -1,5 +1,6 @@
 #include "platform/util/dynlib.h"
 
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <strings.h>
@@ -115,9 +116,13 @@ std::string RefusalOfStoreClient(const std::string& loaderError) {
     if (!storeSymbol) return {};
     const size_t colon = loaderError.find(": ");
     const std::string file = colon < at ? loaderError.substr(0, colon) : std::string("the library");
+    int status = 0;
+    char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
+    const std::string missing = readable ? readable : symbol;
+    std::free(readable);
     return file + ": built against the shared tqstore library, which this program (" +
            TheSelf().path + ") holds linked in and does not share with libraries; "
-           "load it from a host linked with libtqstore.so (the loader found no " + symbol + ")";
+           "load it from a host linked with libtqstore.so (the loader found no " + missing + ")";
 }
 
 }  // namespace
