@@ -1,5 +1,6 @@
 #include "platform/util/dynlib.h"
 
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <strings.h>
@@ -43,6 +44,8 @@ struct SelfLibrary {
     Handle handle = nullptr;
     std::string path;
     std::string error;
+    // This code is part of the program rather than of a shared library.
+    bool linkedIn = false;
 };
 
 SelfLibrary FindSelf() {
@@ -59,6 +62,7 @@ SelfLibrary FindSelf() {
     if (program && dlinfo(program, RTLD_DI_LINKMAP, &programMap) == 0 && programMap == mine) {
         // Linked into the program itself: the program is the library.
         self.handle = program;
+        self.linkedIn = true;
         char exe[PATH_MAX];
         const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
         self.path = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
@@ -94,6 +98,33 @@ std::vector<std::string> Candidates(const std::string& name) {
     return names;
 }
 
+// A program that holds the store linked in carries the shared library's
+// soname, so a library built against libtqstore.so finds its dependency
+// already loaded and never brings a second store into the process. The
+// program does not export the store's C++ interface, though, so the loader
+// refuses such a library while binding it, before any of its code has run,
+// naming a symbol of the tq namespace it could not find. That refusal gets
+// a text that says what happened; empty for any other failure.
+std::string RefusalOfStoreClient(const std::string& loaderError) {
+    static const char kUndefined[] = "undefined symbol: ";
+    const size_t at = loaderError.find(kUndefined);
+    if (at == std::string::npos) return {};
+    const std::string symbol = loaderError.substr(at + sizeof kUndefined - 1);
+    const bool storeSymbol = symbol.rfind("_Z", 0) == 0 &&
+                             (symbol.find("N2tq") != std::string::npos ||
+                              symbol.find("NK2tq") != std::string::npos);
+    if (!storeSymbol) return {};
+    const size_t colon = loaderError.find(": ");
+    const std::string file = colon < at ? loaderError.substr(0, colon) : std::string("the library");
+    int status = 0;
+    char* readable = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
+    const std::string missing = readable ? readable : symbol;
+    std::free(readable);
+    return file + ": built against the shared tqstore library, which this program (" +
+           TheSelf().path + ") holds linked in and does not share with libraries; "
+           "load it from a host linked with libtqstore.so (the loader found no " + missing + ")";
+}
+
 }  // namespace
 
 bool DynamicLibrary::IsSelfName(const char* name) {
@@ -127,6 +158,13 @@ Handle DynamicLibrary::Open(const char* name) {
     for (size_t i = 0; i < candidates.size(); ++i) {
         if (Handle h = dlopen(candidates[i].c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
         const std::string error = LoaderError("cannot open library");
+        if (TheSelf().linkedIn) {
+            std::string refusal = RefusalOfStoreClient(error);
+            if (!refusal.empty()) {
+                ErrorText() = std::move(refusal);
+                return nullptr;
+            }
+        }
         if (i == 0)
             firstError = error;
         else if (foundError.empty() && error.find("No such file") == std::string::npos)

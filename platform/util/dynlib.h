@@ -10,6 +10,11 @@
 //  3. Any other name is tried as given (the loader's search path applies),
 //     then, without a ".dll" ending, as "lib<name>.so" and "<name>.so".
 //
+// A program that holds this code linked in (the tessaro command) holds the
+// only store of its process. A library built against the shared tqstore
+// library cannot share it: opening one fails before any of its code runs,
+// with a text that says so (see RefusalOfStoreClient in dynlib.cpp).
+//
 // Libraries stay loaded until Close(); the store never closes a published
 // library, because the classes it registered point into it.
 //
