@@ -198,30 +198,31 @@ BinaryOp::PureNumberKind PureNumber(const ExprNode* n, const Context& ctx, int32
 
 bool FindNumericElement(const Cid& id, const Context& ctx, NumericElement& out, int depth) {
     const uint16_t count = id.argCount();
-    if (count == 0 || count > ArrayField::kMaxDimensions || id.isMe() || id.isDotted() ||
+    if (count == 0 || count > ArrayField::kMaxDimensions || (id.flags() & (ExprNode::kMe | ExprNode::kDotted)) ||
         id.getIdType() != IDT_UNTYPED)
         return false;
     Member* m = ctx.cachedMember(id.idIndex());
     if (!m || !(m->memberTraits() & Member::kArrayReference)) return false;
-    InterObjRep* obj = nullptr;
-    SignatureRep* owner = nullptr;
-    InterArrayField* array = static_cast<ArrayReferenceFieldValue*>(m)->arrayField(obj, owner);
-    const IdType type = array->type() & IDT_TYPEMASK;
-    if ((type != IDT_LONG && type != IDT_DOUBLE) || array->isBeingRemoved() || !obj || !owner ||
-        array->dimensions() != count)
-        return false;
+    const ArrayReferenceFieldValue::Elements* place = static_cast<ArrayReferenceFieldValue*>(m)->elements();
+    if (!place) return false;
+    const InterArrayField* array = place->array;
+    const IdType type = place->type;
+    if ((type != IDT_LONG && type != IDT_DOUBLE) || array->dimensions() != count) return false;
     int32_t indices[ArrayField::kMaxDimensions];
     const ExprNode* arg = id.firstArg();
     for (uint16_t k = 0; k < count; ++k) {
-        if (!PureLong(arg, ctx, indices[k], depth + 1)) return false;
+        Number index;
+        if (Operand(arg, ctx, depth + 1, index) != BinaryOp::kNumberLong) return false;
+        indices[k] = index.l;
         arg = reinterpret_cast<const ExprNode*>(arg->bytes() + arg->size());
     }
+    // Out of bounds: the general path fails with its message.
     const int32_t offset = array->offsetOf(indices);
     if (offset < 0) return false;
-    out.at = array->elementBytes(*obj, *owner, offset, array->elementSize());
+    out.at = place->first + offset;
     out.type = type;
-    out.obj = obj;
-    out.writable = !array->isConst();
+    out.obj = place->obj;
+    out.writable = place->writable;
     return true;
 }
 
