@@ -190,7 +190,8 @@ bool PureLong(const ExprNode* n, const Context& ctx, int32_t& out, int depth) {
 
 BinaryOp::PureNumberKind PureNumber(const ExprNode* n, const Context& ctx, int32_t& l, double& d, int depth) {
     Number r;
-    const int kind = Operand(n, ctx, depth, r);
+    // An operator, the commonest caller's case, skips the test for a leaf.
+    const int kind = n->type() == EXPR_BINARY_OP ? NestedNumber(n, ctx, depth, r) : Operand(n, ctx, depth, r);
     if (kind == BinaryOp::kNumberLong) l = r.l;
     if (kind == BinaryOp::kNumberDouble) d = r.d;
     return static_cast<BinaryOp::PureNumberKind>(kind);
