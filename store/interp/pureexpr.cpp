@@ -112,7 +112,13 @@ int NestedNumber(const ExprNode* n, const Context& ctx, int depth, Number& out);
 // Double; \, Mod and the comparisons take Longs only.
 int NestedNumber(const ExprNode* n, const Context& ctx, int depth, Number& out) {
     if (depth >= kPureLongDepth) return BinaryOp::kNumberNone;
-    if (n->type() == EXPR_CID) return ElementNumber(*static_cast<const Cid*>(n), ctx, depth, out);
+    if (n->type() == EXPR_CID) {
+        // A function call ("f(x) + 1") is the commonest indexed name the
+        // readers meet and cannot take: given up without a call.
+        const Member* m = ctx.cachedMember(static_cast<const Cid*>(n)->idIndex());
+        if (!m || !(m->memberTraits() & Member::kArrayReference)) return BinaryOp::kNumberNone;
+        return ElementNumber(*static_cast<const Cid*>(n), ctx, depth, out);
+    }
     const auto* b = static_cast<const BinaryOp*>(n);
     const BinOpType o = b->op();
     const bool arith = o <= BINOP_MUL;
