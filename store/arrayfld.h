@@ -122,8 +122,18 @@ public:
     // raises RangeError 32728 with the bounds and the index.
     int32_t elementOffset(const ValueList& indices) const;
     // The same from one index per dimension in the order written (indices[0]
-    // for the first dimension); -1 when one lies outside its bounds.
-    int32_t offsetOf(const int32_t* indices) const;
+    // for the first dimension); -1 when one lies outside its bounds. Inline:
+    // the interpreter's unboxed readers find an element with it on every
+    // access.
+    int32_t offsetOf(const int32_t* indices) const {
+        int64_t offset = 0;
+        for (size_t k = 0; k < dim_.size(); ++k) {
+            const tDimension& d = dim_[k];
+            if (indices[k] < d.lower || indices[k] > d.upper) return -1;
+            offset += (int64_t(indices[k]) - d.lower) * d.stride;
+        }
+        return static_cast<int32_t>(offset);
+    }
 
     // "(", each dimension's bounds ("lower To upper", or just the upper bound
     // when the lower one is 0) separated by ", ", ") As " and the type name.

@@ -64,6 +64,7 @@ class BlockDynamicVector;
 class Context;
 class OCLStream;
 class SourceControl;
+class StackFrame;
 
 // What the check of a node area found that can only be judged with the
 // tables of the code the block belongs to: the largest identifier index and
@@ -110,6 +111,10 @@ public:
     // Runs the statements in the frame on top of the stack, which must be
     // this block's.
     void ieval(Context& ctx);
+    // The same in frame, the one on top of the stack, which the caller
+    // pushed for this block: a loop that runs its body turn after turn in
+    // one frame knows it without asking each turn.
+    void ievalIn(Context& ctx, StackFrame& frame);
 
     // Moves the block, and its variable objects, into module m.
     void attach(tModuleIndex m);

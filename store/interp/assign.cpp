@@ -223,15 +223,20 @@ StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) 
     return StmtPtr(node);
 }
 
-void Assignment::eval(Context& ctx) const {
-    const ExprNode* t = target();
-    const ExprNode* source = value();
+namespace {
+
+// The assignment of everything StoreNumber does not take. kind and the
+// numbers are what the unboxed readers gave for an operator source
+// (kNumberNone when they gave nothing, or the source is no operator).
+[[gnu::noinline]] void AssignGeneral(const Assignment& a, Context& ctx, BinaryOp::PureNumberKind kind,
+                                     int32_t longResult, double doubleResult) {
+    const ExprNode* t = a.target();
+    const ExprNode* source = a.value();
     ValuePtr v;
-    int32_t longResult = 0;
-    double doubleResult = 0;
-    bool isLong = false, isDouble = false;
+    bool isLong = kind == BinaryOp::kNumberLong;
+    const bool isDouble = kind == BinaryOp::kNumberDouble;
     const auto* op = source->type() == EXPR_BINARY_OP ? static_cast<const BinaryOp*>(source) : nullptr;
-    if (op && op->op() == BINOP_CONCAT && !isDeepSet() && SameSid(op->left(), t)) {
+    if (op && op->op() == BINOP_CONCAT && !a.isDeepSet() && SameSid(op->left(), t)) {
         // "s = s & t" on a String variable appends in place when it can.
         ValString text;
         if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *op, text)) return;
@@ -240,20 +245,16 @@ void Assignment::eval(Context& ctx) const {
         // An operator whose result is a Long or a Double hands it over as a
         // number: the value that would hold it is never seen by anything
         // but this statement.
-        switch (op->evalPure(ctx, longResult, doubleResult)) {
-            case BinaryOp::kNumberLong: isLong = true; break;
-            case BinaryOp::kNumberDouble: isDouble = true; break;
-            default: isLong = op->evalLong(ctx, ctx, longResult, v);
-        }
+        if (kind == BinaryOp::kNumberNone) isLong = op->evalLong(ctx, ctx, longResult, v);
     } else {
         v = source->eval(ctx, EVAL_VALUE_REQUIRED);
     }
     // The running function's own name is its return value.
     Value* returnValue = t->type() == EXPR_SID ? ctx.getReturnValue(*static_cast<const Sid*>(t)) : nullptr;
-    if (isDeepSet() || returnValue) [[unlikely]] {
+    if (a.isDeepSet() || returnValue) [[unlikely]] {
         if (isLong) v = ValuePtr(new LongValue(longResult));
         if (isDouble) v = ValuePtr(new DoubleValue(doubleResult));
-        if (isDeepSet())
+        if (a.isDeepSet())
             DeepSet(ctx, t, returnValue, *v);
         else
             *returnValue = *v;
@@ -278,6 +279,57 @@ void Assignment::eval(Context& ctx) const {
         v = ValuePtr(new DoubleValue(doubleResult));
     }
     *place = *v;
+}
+
+}  // namespace
+
+// The number variable a plain name target names, when it is a Long or
+// Double frame local the lookup cache holds in place: its datum's bytes and
+// whether it is a Long. Null otherwise (StoreInPlace and the general path
+// decide).
+[[gnu::always_inline]] inline uint8_t* LocalTarget(const Context& ctx, const ExprNode* t, bool& isLong) {
+    if (t->type() != EXPR_SID) return nullptr;
+    const auto* sid = static_cast<const Sid*>(t);
+    if ((sid->flags() & (ExprNode::kMe | ExprNode::kDotted)) || sid->getIdType() != IDT_UNTYPED) return nullptr;
+    Member* m = ctx.cachedMember(sid->idIndex());
+    if (!m) return nullptr;
+    const uint8_t traits = m->memberTraits();
+    isLong = (traits & Member::kLongLocal) != 0;
+    if (isLong) return static_cast<LocalValue<int32_t, IDT_LONG>*>(static_cast<Value*>(m))->inPlace();
+    if (traits & Member::kDoubleLocal) return static_cast<LocalValue<double, IDT_DOUBLE>*>(static_cast<Value*>(m))->inPlace();
+    return nullptr;
+}
+
+void Assignment::eval(Context& ctx) const {
+    const ExprNode* source = value();
+    int32_t l = 0;
+    double d = 0;
+    BinaryOp::PureNumberKind kind = BinaryOp::kNumberNone;
+    if (source->type() == EXPR_BINARY_OP && static_cast<const BinaryOp*>(source)->op() != BINOP_CONCAT &&
+        !isDeepSet()) {
+        // The commonest statement of a loop, "x = <arithmetic>" into a
+        // number variable, goes from the unboxed readers straight into the
+        // variable, without a value for the result or the target. The
+        // running function's own name is its return value, whatever else
+        // the name could mean: the general path assigns that.
+        kind = PureNumber(source, ctx, l, d);
+        const ExprNode* t = target();
+        if (kind != BinaryOp::kNumberNone && !(t->type() == EXPR_SID && ctx.getReturnValue(*static_cast<const Sid*>(t)))) {
+            bool longTarget = false;
+            if (uint8_t* at = LocalTarget(ctx, t, longTarget)) {
+                // A Double into a Long variable rounds, with the value
+                // rules' overflow: the general path's.
+                if (longTarget) {
+                    if (kind == BinaryOp::kNumberLong) return StoreDatum<int32_t>(at, l);
+                } else {
+                    return StoreDatum<double>(at, kind == BinaryOp::kNumberLong ? double(l) : d);
+                }
+            } else if (StoreInPlace(ctx, t, kind == BinaryOp::kNumberLong, l, d)) {
+                return;
+            }
+        }
+    }
+    AssignGeneral(*this, ctx, kind, l, d);
 }
 
 }  // namespace tq

@@ -231,6 +231,11 @@ void BlockRep::eval(Context& ctx, const ValueList* args) {
 void BlockRep::ieval(Context& ctx) {
     StackFrame* frame = ExecutionStack::top();
     TQ_ASSERT(frame && frame->getBlock() == this, "(BlockRep*) (ctx.currentFrame()->getBlock()) == this");
+    ievalIn(ctx, *frame);
+}
+
+void BlockRep::ievalIn(Context& ctx, StackFrame& frameOnTop) {
+    StackFrame* frame = &frameOnTop;
     const int32_t position = ExecutionStack::activeFrames();
     // Immediate evaluation has no procedure to tell the line of a failure:
     // the context remembers the statement instead.

@@ -29,24 +29,7 @@ ExecNode::ExecNode(uint16_t kind, uint32_t size, int32_t line) {
     StoreLE32(runLine_, static_cast<uint32_t>(line));
 }
 
-void ExecNode::eval(Context& ctx) {
-    // The debugger comes first, so that a breakpoint stops before the
-    // statement does anything.
-    if (DebugHook::modes) [[unlikely]] {
-        if (DebugHook* d = DebugHook::Installed()) d->eval(ctx, line());
-    }
-    try {
-        // The running line is set before anything that can fail, or a failure
-        // (and the debugger) would show the line of an earlier statement.
-        setRunningLine(line());
-        StoreApplication::CheckForBreak();
-        run(ctx);
-    } catch (const StoreException&) {
-        failed(ctx);
-    }
-}
-
-void ExecNode::run(Context& ctx) {
+inline void ExecNode::run(Context& ctx) {
     switch (type()) {
         case STMT_ASSIGNMENT: static_cast<const Assignment*>(this)->eval(ctx); return;
         case STMT_FUNCTION_CALL: static_cast<const FunctionCallStmt*>(this)->eval(ctx); return;
@@ -72,6 +55,23 @@ void ExecNode::run(Context& ctx) {
             TQ_ASSERT(k && k->run, "NULL");
             k->run(*this, ctx);
         }
+    }
+}
+
+void ExecNode::eval(Context& ctx) {
+    // The debugger comes first, so that a breakpoint stops before the
+    // statement does anything.
+    if (DebugHook::modes) [[unlikely]] {
+        if (DebugHook* d = DebugHook::Installed()) d->eval(ctx, line());
+    }
+    try {
+        // The running line is set before anything that can fail, or a failure
+        // (and the debugger) would show the line of an earlier statement.
+        setRunningLine(line());
+        StoreApplication::CheckForBreak();
+        run(ctx);
+    } catch (const StoreException&) {
+        failed(ctx);
     }
 }
 

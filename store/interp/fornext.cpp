@@ -77,15 +77,19 @@ T ReadCounter(Value& var) {
         if (const uint8_t* at = LocalDatum<T>(&var)) return LoadDatum<T>(at);
     return var.as<T>();
 }
+// Writes v and gives what the variable holds now, which the test before
+// the next turn compares: v itself when it went into the local's bytes,
+// else the variable read again (a value may store something else).
 template <class T>
-void WriteCounter(Value& var, T v) {
+T WriteCounter(Value& var, T v) {
     if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, double>) {
         if (uint8_t* at = LocalDatum<T>(&var)) {
             StoreDatum<T>(at, v);
-            return;
+            return v;
         }
     }
     var.set(v);
+    return var.as<T>();
 }
 
 // The loop in the variable's own type T. The variable is read again after
@@ -96,18 +100,18 @@ void CountLoop(Value& var, const Value& start, const Value& end, const Value& st
     const T last = end.as<T>();
     const T by = step.as<T>();
     var.set(start.as<T>());
+    T v = ReadCounter<T>(var);
     for (;;) {
-        const T v = ReadCounter<T>(var);
         if (by >= 0 ? v > last : v < last) return;
-        body->ieval(ctx);
+        body->ievalIn(ctx, frame);
         if (!frame.isLinked()) return;
         const T now = ReadCounter<T>(var);
         if constexpr (std::is_integral_v<T>) {
             const int64_t next = int64_t(now) + int64_t(by);
             if (next > std::numeric_limits<T>::max() || next < std::numeric_limits<T>::min()) return;
-            WriteCounter<T>(var, static_cast<T>(next));
+            v = WriteCounter<T>(var, static_cast<T>(next));
         } else {
-            WriteCounter<T>(var, static_cast<T>(now + by));
+            v = WriteCounter<T>(var, static_cast<T>(now + by));
         }
     }
 }

@@ -10,10 +10,15 @@
 // binding it to a by-reference parameter, changes the local.
 //
 // Invariants:
-//  1. While the frame lives, the value reaches the locals object directly;
-//     the object's data block is the one the value was made for (same size),
-//     or the value goes through the field (a field added to the locals'
-//     prototype while the frame ran).
+//  1. While the frame lives, the value reads and writes the datum at the
+//     place it found in the locals object's data block, as long as the
+//     field look-up revision is the one it found the place in and the block
+//     is the same. A changed layout (a ReDim of one of the frame's arrays,
+//     a field added to the locals' prototype while the frame ran) always
+//     advances the revision, so a block given back and allocated again at
+//     the same address cannot pass for the old layout: the place is found
+//     again through the field, or, when there is none to use, every access
+//     goes through the field.
 //  2. The frame's scope is popped (Context::popScope) only after the cache
 //     has let go of the value; if anything else still holds it then, the
 //     value is orphaned first: it keeps the last datum as its own and never
@@ -49,8 +54,8 @@ public:
           owner_(&owner),
           field_(&f),
           offset_(static_cast<uint32_t>(static_cast<DataField&>(f).dataOffset(owner))),
-          dataSize_(locals.dataSize()),
-          data_(locals.RWIDataPtr(static_cast<int32_t>(offset_), DatumSize(code)) - offset_) {
+          data_(locals.RWIDataPtr(static_cast<int32_t>(offset_), DatumSize(code)) - offset_),
+          revision_(FieldLookupRevision::current()) {
         this->traits_ |= Member::kFrameLocal;
         if constexpr (code == IDT_LONG) this->traits_ |= Member::kLongLocal;
         if constexpr (code == IDT_DOUBLE) this->traits_ |= Member::kDoubleLocal;
@@ -64,7 +69,7 @@ public:
     // now, or (orphaned) the value's own datum.
     void* getVoidPtr() override {
         if (!locals_) return &kept_;
-        if (sameLayout()) return at();
+        if (uint8_t* at = inPlace()) return at;
         const Current c = current();
         return c.field->getVoidPtr(*locals_, *c.owner);
     }
@@ -76,9 +81,13 @@ public:
         locals_ = nullptr;
     }
 
-    // The datum in the locals object while the block is the one the value
-    // was made for; null when the general read and write must decide.
-    uint8_t* inPlace() const { return locals_ && sameLayout() ? at() : nullptr; }
+    // The datum in the locals object (invariant 1); null when the general
+    // read and write must decide.
+    [[gnu::always_inline]] uint8_t* inPlace() const {
+        if (locals_ && revision_ == FieldLookupRevision::current() && locals_->data() == data_) [[likely]]
+            return data_ + offset_;
+        return relocate();
+    }
 
 private:
     friend class DatumAccess<TypedValue<T, code>, LocalValue>;
@@ -91,10 +100,21 @@ private:
         write(DatumConv<T>::from(v));
     }
 
-    // The block the value was made for, unchanged: the datum lies at the
-    // offset checked against the block's size then.
-    bool sameLayout() const { return locals_->data() == data_ && locals_->dataSize() == dataSize_; }
-    uint8_t* at() const { return data_ + offset_; }
+    // Finds the datum's place again as the locals' layout gives it now;
+    // null, with nothing kept, when there is none to use.
+    [[gnu::noinline]] uint8_t* relocate() const {
+        revision_ = 0;
+        if (!locals_ || !locals_->data()) return nullptr;
+        const Current c = current();
+        if (!c.field->isInterDataField() || c.field->isArrayData() || (c.field->type() & IDT_TYPEMASK) != code)
+            return nullptr;
+        const int64_t offset = static_cast<const DataField*>(c.field.get())->dataOffset(*c.owner);
+        if (offset < 0 || offset + DatumSize(code) > int64_t(locals_->dataSize())) return nullptr;
+        data_ = const_cast<uint8_t*>(locals_->data());
+        offset_ = static_cast<uint32_t>(offset);
+        revision_ = FieldLookupRevision::current();
+        return data_ + offset_;
+    }
 
     // The field as the locals' signature holds it now. Resizing one of the
     // frame's arrays moves the frame to a signature of its own, where the
@@ -112,7 +132,7 @@ private:
 
     T read() const {
         if (!locals_) return kept_;
-        if (sameLayout()) return LoadDatum<T>(at());
+        if (const uint8_t* at = inPlace()) return LoadDatum<T>(at);
         T datum{};
         const Current c = current();
         c.field->get(datum, *locals_, *c.owner);
@@ -121,9 +141,9 @@ private:
     void write(const T& datum) {
         if (!locals_) {
             kept_ = datum;
-        } else if (sameLayout()) {
+        } else if (uint8_t* at = inPlace()) {
             // The locals object belongs to no module: nothing to mark changed.
-            StoreDatum<T>(at(), datum);
+            StoreDatum<T>(at, datum);
         } else {
             const Current c = current();
             c.field->set(datum, *locals_, *c.owner);
@@ -133,9 +153,12 @@ private:
     InterObjRep* locals_;
     SignatureRep* owner_;
     FieldPtr field_;
-    uint32_t offset_;
-    uint32_t dataSize_;
-    uint8_t* data_;
+    // The place (invariant 1): the datum lies at data_ + offset_ while the
+    // revision is revision_ (never 0, which marks no place) and the block
+    // is data_.
+    mutable uint32_t offset_;
+    mutable uint8_t* data_;
+    mutable uint64_t revision_;
     T kept_{};
 };
 

@@ -41,6 +41,22 @@ InterArrayField* ArrayReferenceFieldValue::arrayField(InterObjRep*& obj, Signatu
     return static_cast<InterArrayField*>(array_.get());
 }
 
+const ArrayReferenceFieldValue::Elements* ArrayReferenceFieldValue::locateElements() const {
+    revision_ = 0;
+    InterObjRep* obj = nullptr;
+    SignatureRep* owner = nullptr;
+    InterArrayField* a = arrayField(obj, owner);
+    if (!obj || !owner || a->isBeingRemoved() || !obj->data()) return nullptr;
+    const int64_t offset = a->dataOffset(*owner);
+    if (offset < 0 || offset + a->arraySize() > int64_t(obj->dataSize())) return nullptr;
+    data_ = obj->data();
+    elements_ = {a, obj, const_cast<uint8_t*>(data_) + offset, static_cast<IdType>(a->type() & IDT_TYPEMASK),
+                 !a->isConst()};
+    objectId_ = obj->selfId();
+    revision_ = FieldLookupRevision::current();
+    return &elements_;
+}
+
 IdType ArrayReferenceFieldValue::type() const {
     return static_cast<IdType>((array_->type() & IDT_TYPEMASK) | IDT_ARRAY);
 }

@@ -107,16 +107,6 @@ int32_t ArrayField::elementOffset(const ValueList& indices) const {
     return static_cast<int32_t>(offset);
 }
 
-int32_t ArrayField::offsetOf(const int32_t* indices) const {
-    int64_t offset = 0;
-    for (size_t k = 0; k < dim_.size(); ++k) {
-        const tDimension& d = dim_[k];
-        if (indices[k] < d.lower || indices[k] > d.upper) return -1;
-        offset += (int64_t(indices[k]) - d.lower) * d.stride;
-    }
-    return static_cast<int32_t>(offset);
-}
-
 void ArrayField::formatDecl(std::string& out, IdType type, const char* typeName) const {
     out += "(";
     for (size_t k = 0; k < dim_.size(); ++k) {
