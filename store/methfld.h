@@ -61,6 +61,7 @@
 #include "store/block.h"
 #include "store/deadsrc.h"
 #include "store/field.h"
+#include "store/interp/regform.h"
 #include "store/member.h"
 #include "store/persist/idstr.h"
 
@@ -270,6 +271,10 @@ public:
     // and locals' names in my table every time.
     const std::vector<uint32_t>& namesShadowedBy(SignatureRep& sig);
 
+    // The procedure's register form (interp/regform.h): side data in
+    // memory, made when it first runs and dropped when stale; never saved.
+    RegFormHolder& registerForm() { return regForm_; }
+
 protected:
     explicit InterProcField(MethodField::tFromRecord t) : MethodField(t) {}
     void findOwnName() { ownNameIndex_ = ids_.findString(name()); }
@@ -296,6 +301,7 @@ private:
     static constexpr size_t kShadowedSignatures = 8;
     std::vector<ShadowedNames> shadowed_;
     static inline std::vector<InterProcField*> withWarm{};
+    RegFormHolder regForm_;
 };
 
 class InterFuncField final : public InterProcField {

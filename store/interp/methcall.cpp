@@ -8,6 +8,7 @@
 #include "store/errors/extexcep.h"
 #include "store/interp/dbgseam.h"
 #include "store/interp/lookcache.h"
+#include "store/interp/regform.h"
 #include "store/interp/stackfrm.h"
 #include "store/methfld.h"
 #include "store/model/interobj.h"
@@ -81,6 +82,8 @@ ValuePtr MethodField::eval(InterObjRep& obj, const ValueList* args) {
 
 ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
     if (!obj.isReadAllowed()) throw AccessDenied("InterProcField::eval()", 32755);
+    // The register form, when the procedure has one and no debugger watches.
+    if (ValuePtr result; RunRegisterForm(*this, obj, args, result)) return result;
     Context ctx(&obj, this, Context::kSearchGlobals);
     if (!isCompiled()) throw StoreException(notCompiledMessage(), name());
     BlockRep* code = body();

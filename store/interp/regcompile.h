@@ -1,0 +1,114 @@
+// RegCompiler: translates one procedure's node stream into its register
+// form (regform.h tells what is taken and why it is all or nothing).
+//
+// The compiler walks the body block and the blocks its statements name,
+// with the readers the tree walker uses, and never changes a node. Names
+// resolve as an activation resolves them: the scopes of the blocks being
+// translated from the innermost (each block's locals, then its constants),
+// then the parameters, then whatever the hooks for fields and calls take.
+// Every temporary gets a register of its own: a value the loops keep (a
+// For's end and step) can never share one with a later statement, and the
+// files stay small for the procedures the form takes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/interp/regform.h"
+
+namespace tq {
+
+class BlockRep;
+
+class RegCompiler {
+public:
+    RegCompiler(InterProcField& proc, RegisterForm& form);
+
+    // The whole procedure; false when anything is not taken (the form is
+    // then to be thrown away).
+    bool translate();
+
+    InterProcField& proc() const { return proc_; }
+    RegisterForm& form() const { return form_; }
+
+    // ---- emitting ------------------------------------------------------------------------
+    // Appends in, carrying the statement being translated; its index.
+    uint32_t emit(const RegInstr& in);
+    // The index the next instruction gets.
+    uint32_t here() const { return static_cast<uint32_t>(form_.code.size()); }
+    RegInstr& at(uint32_t index) { return form_.code[index]; }
+
+    // ---- registers --------------------------------------------------------------------------
+    // A new temporary number register (type is what it starts as), string
+    // register or value register.
+    int32_t newNumber(IdType type = IDT_LONG);
+    int32_t newString();
+    int32_t newValue();
+    // A register holding a constant, one per distinct value.
+    int32_t longConstant(int32_t v);
+    int32_t integerConstant(int16_t v);
+    int32_t doubleConstant(double v);
+    int32_t singleConstant(float v);
+    // A string operand naming a constant (negative).
+    int32_t stringConstant(std::string_view text);
+    // A named register, visible in the innermost scope from now on (a
+    // parameter declared by RegDeclareParameters, a block's local). init
+    // is a number register's starting value.
+    const RegSlot& declare(const std::string& name, RegFile file, IdType type, const RegNumber* init = nullptr);
+
+    // ---- expressions ------------------------------------------------------------------------
+    // Any expression the form takes (the hooks included), into out.
+    bool expression(const ExprNode* e, RegOperand& out);
+    // The same, with the result a number register or a string operand.
+    bool numberExpression(const ExprNode* e, RegOperand& out);
+    bool stringExpression(const ExprNode* e, RegOperand& out);
+
+    // ---- names -------------------------------------------------------------------------------
+    // The text of identifier idIndex of the procedure's table; null when
+    // there is none.
+    const char* identifierName(uint16_t idIndex) const;
+    // The named register identifier idIndex means where it stands, or null
+    // when it is not a local or parameter of the procedure.
+    const RegSlot* findSlot(uint16_t idIndex) const;
+
+private:
+    struct Scope {
+        std::vector<uint32_t> slots;  // indexes into form_.slots
+    };
+    struct Loop {
+        uint16_t kind;                     // STMT_FOR_NEXT or STMT_DO_LOOP
+        std::vector<uint32_t> exitJumps;   // ROP_JUMPs to patch to the end
+    };
+
+    bool block(uint32_t blockIndex, bool ownFrame);
+    bool blockLocals(BlockRep& b);
+    bool statement(const ExecNode* s);
+    bool assignment(const ExecNode* s);
+    bool forNext(const ExecNode* s);
+    bool doLoop(const ExecNode* s);
+    bool simpleIf(const ExecNode* s);
+    bool complexIf(const ExecNode* s);
+    bool selectCase(const ExecNode* s);
+    bool exiter(const ExecNode* s);
+    bool print(const ExecNode* s);
+    bool redim(const ExecNode* s);
+    bool identifier(const ExprNode* e, RegOperand& out);
+    bool arrayElement(const ExprNode* e, const RegSlot& array, RegOperand& out);
+    bool binary(const ExprNode* e, RegOperand& out);
+    bool unary(const ExprNode* e, RegOperand& out);
+    bool intrinsic(const ExprNode* e, RegOperand& out);
+    // A condition into a number register (jumps test it against 0).
+    bool condition(const ExprNode* e, RegOperand& out);
+    void beginStatement(const ExecNode* s, int32_t runningLine);
+    uint32_t currentStatement_ = 0;
+
+    InterProcField& proc_;
+    RegisterForm& form_;
+    std::vector<Scope> scopes_;
+    std::vector<Loop> loops_;
+    std::vector<uint32_t> exitSubJumps_;
+};
+
+}  // namespace tq

@@ -1,0 +1,339 @@
+// The register form: a second execution form for interpreted procedures.
+//
+// The tree walker runs a procedure from its persistent node stream, asking
+// the lookup cache for every name and dispatching on the kind of every node.
+// That is the form the debugger needs (it stops before statements, walks the
+// frames, reads variables through their members) and the form every
+// procedure can always run in. When a procedure is first run with no
+// debugger installed, it is translated once into a RegisterForm: typed
+// registers for its locals and temporaries, flat instructions whose
+// operands are register numbers, constants resolved once, jumps instead of
+// nested blocks. Later runs execute the instructions.
+//
+// What the form is, and is not:
+//  - Side data in memory only. The nodes, their bytes, the module file and
+//    the object model are untouched; the procedure field holds its form
+//    (InterProcField::registerForm) and it is never saved.
+//  - All or nothing per procedure. The translator reads the nodes with the
+//    tree walker's own readers; a procedure with any statement, expression
+//    or name it does not take gets no form and runs on the tree walker,
+//    unchanged. There is never a hand-over inside a procedure.
+//  - The same program. Every value rule (Long overflow promotion,
+//    Double/Long mixes, conversions on assignment and their failures, the
+//    text of numbers, division by zero), every message with its line,
+//    object and procedure, "Stack overflow." and the user break behave as
+//    on the tree walker. The fast cases are computed on the registers; the
+//    rare ones (an overflow, a type the fast path does not know) box the
+//    operands and call the general path's own operations (valops.h), so
+//    that the result and the failure are the general path's.
+//
+// When it is made and dropped (RegFormCache, below):
+//
+//   no form --first run, no debugger--> translated --> form (or "not taken")
+//      ^                                                   |
+//      +------ field look-up revision or cache epoch moved-+
+//
+// A form is good while the field look-up revision (a field added, removed
+// or renamed anywhere, which also covers a procedure replaced by an edit)
+// and the lookup cache's epoch are the ones it was made under: the same
+// keys the lookup cache and the warm caches trust. A stale form is dropped
+// at the next entry and made again; activations running the old one keep
+// it alive (RegisterForm is counted) until they end.
+//
+// How a failure finds its line: every instruction carries the index of the
+// statement it was translated from (RegStatement: the node, its line and
+// the line it reports while running, which for a post-test loop's condition
+// is the Loop line). The run loop catches a StoreException once per
+// activation, and gives it the line, Me and procedure exactly as the
+// statement dispatcher does for the innermost statement (ExecNode::failed).
+//
+// Registers of one activation:
+//   numbers  RegNumber, 16 bytes: a payload and its type code (Integer,
+//            Long, Single or Double). A variable's type never changes; a
+//            temporary's is what the operation gave (a Long sum that left
+//            the Long range is a Single, as the value rules make it).
+//            Constants are registers too: an activation starts from the
+//            form's image of the whole file (variables at their initial
+//            values, constants set), one copy.
+//   strings  std::string, reused from call to call, so that appending to a
+//            string variable grows it in place. A string operand < 0 names
+//            the form's string constant -1 - operand.
+//   arrays   RegArray: contiguous elements with their bounds.
+//   values   ValuePtr: whatever the other files do not hold (objects and
+//            anything boxed); reserved for calls and fields.
+// Activations take their files from a stack kept across calls (RegStack),
+// so that a call allocates nothing for its fixed-size registers.
+//
+// Opcode ranges: [0, kCallFirst) the core (locals, arithmetic, control,
+// Print, intrinsics); [kCallFirst, kFieldFirst) calls (regcall.cpp);
+// [kFieldFirst, kReservedFirst) fields of Me and of objects
+// (regfield.cpp); the rest is free.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/idtype.h"
+#include "store/vals.h"
+
+namespace tq {
+
+class ExecNode;
+class ExprNode;
+class InterObjRep;
+class InterProcField;
+
+// ---- instructions -----------------------------------------------------------------------
+//
+// Operand letters in the comments: d a destination register, a b c source
+// registers, n a number register, s a string operand (register, or constant
+// when < 0), r an array register, t a target instruction index, k an
+// immediate. Number results carry their own type code.
+enum RegOp : uint8_t {
+    // Moves and conversions.
+    ROP_NOP = 0,
+    ROP_MOVE_N,         // d = a (numbers, the type travels)
+    ROP_STORE_N,        // d = a converted to d's declared type (y = type); the
+                        // general conversion decides out of range
+    ROP_MOVE_S,         // d = s
+    ROP_NUM_TO_S,       // d(string) = text of number a
+    ROP_STORE_S_TO_N,   // d(number, declared type y) = string s converted
+    // Arithmetic and logic: d = a op b, x = BinOpType. The Long forms are
+    // the fast path for operands that are Long, and fall to the general rule
+    // for anything else or a result out of range.
+    ROP_ARITH,          // + - * / \ ^ Mod And Or Xor Imp Eqv over numbers
+    ROP_COMPARE_N,      // = <> > < >= <= over numbers: d = -1 or 0 (Long)
+    ROP_COMPARE_S,      // the same over two strings
+    ROP_CONCAT,         // d(string) = s(a) & s(b)
+    ROP_APPEND,         // d(string) &= s(b): d = d & b written in place
+    ROP_APPEND_N,       // d(string) &= text of number b
+    ROP_NEGATE,         // d = -a
+    ROP_NOT,            // d = Not a
+    // Control. Every backward jump offers the user break.
+    ROP_JUMP,           // to t (in a)
+    ROP_JUMP_FALSE,     // to t (in b) when number a is 0
+    ROP_JUMP_TRUE,      // to t (in b) when number a is not 0
+    ROP_LOOP,           // to t (in a), after the user break
+    ROP_FOR_CONV,       // For: d = number a as the counter's type x (the
+                        // loop's end, its step, then the counter's start)
+    ROP_FOR_TEST,       // For: to t (in c) when counter a is past the end
+                        // (end in b, step in b + 1)
+    ROP_FOR_STEP,       // Next: counter a += step (b + 1); back to the body
+                        // at t (in c) unless past the end (b) or beyond the
+                        // counter type's range; offers the user break
+    ROP_RETURN,         // ends the activation
+    // Locals of a block entered again start from their initial values.
+    ROP_RESET_N,        // registers [a, a + b) from the image
+    ROP_RESET_S,        // strings [a, a + b) emptied
+    ROP_RESET_A,        // arrays [a, a + b) back to their declared shape
+    // Arrays: element index in number registers.
+    ROP_ARRAY_GET_N,    // d = r(a)(indices from register b, c of them)
+    ROP_ARRAY_SET_N,    // r(d)(indices from b, c of them) = number a
+    ROP_ARRAY_GET_S,
+    ROP_ARRAY_SET_S,
+    ROP_REDIM,          // r(a): bounds from registers b (2 per dimension),
+                        // c dimensions, x = 1 for Preserve
+    ROP_ARRAY_BOUND,    // d = LBound/UBound (x = 0/1) of r(a), dimension b
+    // Print through the host's sink (the Print statement's own code).
+    ROP_PRINT_BEGIN,    // the sink for this statement
+    ROP_PRINT_SEP,      // separator x
+    ROP_PRINT_N,        // number a
+    ROP_PRINT_S,        // string s(a)
+    ROP_PRINT_SPC,      // Spc(number a); x = 1 for Tab
+    ROP_PRINT_END,      // the last separator x
+    // Intrinsic functions on values: the existing implementations, called
+    // with boxed operands (y = which, see regcompile.cpp).
+    ROP_LEN,            // d = Len(s(a))
+    ROP_INTRINSIC,      // d = intrinsic y of c arguments in registers from a
+    ROP_CORE_LIMIT,
+
+    // Calls (regcall.cpp).
+    kCallFirst = 160,
+    // Fields of Me and of objects (regfield.cpp).
+    kFieldFirst = 192,
+    kReservedFirst = 224,
+};
+
+// One instruction: 16 bytes, operands by register number.
+struct RegInstr {
+    RegOp op = ROP_NOP;
+    uint8_t x = 0;
+    uint16_t y = 0;
+    int32_t a = 0;
+    int32_t b = 0;
+    int32_t c = 0;
+};
+static_assert(sizeof(RegInstr) == 16, "an instruction is 16 bytes");
+
+// ---- registers ----------------------------------------------------------------------------
+
+// A number register: Integer (in l, within its range), Long (l), Single (f)
+// or Double (d), with the type code saying which.
+struct RegNumber {
+    union {
+        int32_t l;
+        float f;
+        double d;
+    };
+    IdType type;
+};
+static_assert(sizeof(RegNumber) == 16, "a number register is 16 bytes");
+
+// An array register: elements of one type, row-major, with per dimension
+// the lower bound and the count (an empty array has no dimensions).
+struct RegArray {
+    IdType type = IDT_LONG;  // Integer, Long, Single, Double or String
+    std::vector<int32_t> lower;
+    std::vector<int32_t> count;
+    std::vector<RegNumber> numbers;    // number arrays
+    std::vector<std::string> strings;  // String arrays
+};
+
+// What a register holds, for the slot table.
+enum RegFile : uint8_t { REGF_NUMBER, REGF_STRING, REGF_ARRAY, REGF_VALUE };
+
+// A named register of the procedure: a local, or a parameter (calls).
+struct RegSlot {
+    std::string name;
+    RegFile file;
+    IdType type;      // declared type (element type for arrays)
+    int32_t index;    // register number in its file
+};
+
+// The statement an instruction was translated from.
+struct RegStatement {
+    const ExecNode* node;
+    int32_t line;         // the statement's own line
+    int32_t runningLine;  // the line a failure reports
+};
+
+// What an expression was translated into: a register of a file (or, for
+// strings, a constant when index < 0) and, for numbers, the type known
+// before running (IDT_UNTYPED when the value rules decide at run time).
+struct RegOperand {
+    RegFile file = REGF_NUMBER;
+    int32_t index = 0;
+    IdType type = IDT_UNTYPED;
+};
+
+// ---- the form of one procedure -----------------------------------------------------------
+
+class RegisterForm {
+public:
+    // Process-wide switch (default on): off, every procedure runs on the
+    // tree walker. For tests and for measuring the two forms side by side.
+    static void SetEnabled(bool on) { enabled_ = on; }
+    static bool Enabled() { return enabled_; }
+
+    // The form of proc, or null when the translator does not take it
+    // (regcompile.cpp).
+    static std::unique_ptr<RegisterForm> Translate(InterProcField& proc);
+
+    std::vector<RegInstr> code;
+    // Per instruction, the index of its statement in statements.
+    std::vector<uint32_t> statementOf;
+    std::vector<RegStatement> statements;
+    // The number file as an activation starts it: locals at their initial
+    // values, constants, temporaries.
+    std::vector<RegNumber> numberImage;
+    std::vector<std::string> stringConstants;
+    uint32_t stringCount = 0;
+    // Array registers with their declared shape.
+    std::vector<RegArray> arrayImage;
+    uint32_t valueCount = 0;
+    std::vector<RegSlot> slots;
+    // Parameters, in declaration order: their registers (calls).
+    std::vector<RegOperand> parameters;
+    // A function's return register (calls); file REGF_NUMBER index -1 for a
+    // procedure.
+    RegOperand result{REGF_NUMBER, -1, IDT_UNTYPED};
+
+    // Activations using the form: a stale form stays until the last ends,
+    // which deletes it when it was let go of (orphaned).
+    uint32_t uses = 0;
+    bool orphaned = false;
+
+private:
+    static inline bool enabled_ = true;
+};
+
+// What a procedure keeps of its register form: the form, or the knowledge
+// that the translator does not take the procedure, with the keys that
+// answer was made under (see the design note).
+class RegFormHolder {
+public:
+    RegFormHolder() = default;
+    RegFormHolder(const RegFormHolder&) = delete;
+    RegFormHolder& operator=(const RegFormHolder&) = delete;
+    ~RegFormHolder() { drop(); }
+
+    // The form while the keys hold; null when there is none or it is stale.
+    RegisterForm* current(bool& notTaken) const;
+    // Lets go of the form (a running one is deleted by its last activation)
+    // and forgets the answer.
+    void drop() noexcept;
+    // Keeps form (null: not taken) under the keys of now.
+    void keep(std::unique_ptr<RegisterForm> form);
+
+private:
+    RegisterForm* form_ = nullptr;
+    bool decided_ = false;
+    uint64_t revision_ = 0;
+    uint64_t epoch_ = 0;
+};
+
+// The registers of one activation, taken from RegStack.
+struct RegActivation {
+    const RegisterForm* form = nullptr;
+    InterProcField* proc = nullptr;
+    InterObjRep* me = nullptr;
+    RegNumber* numbers = nullptr;
+    std::string* strings = nullptr;
+    RegArray* arrays = nullptr;
+    ValuePtr* values = nullptr;
+    // The instruction running, for the failure's line.
+    uint32_t pc = 0;
+};
+
+// Runs proc on me in its register form when it has (or can be given) one
+// and no debugger is installed: true with result set (a function's value,
+// null for a procedure) when it ran, false when the tree walker must run
+// it. args are the call's arguments, listed last first (null for none).
+bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* args, ValuePtr& result);
+
+// A number register as a new value of its type.
+ValuePtr RegBox(const RegNumber& n);
+// v into a number register when it is an Integer, Long, Single or Double;
+// false otherwise.
+bool RegUnbox(const Value& v, RegNumber& out);
+// d (a variable of declared type t) = a, with the conversion assigning to a
+// variable of type t makes (its failures included).
+void RegStoreNumber(RegNumber& d, IdType t, const RegNumber& a);
+
+// ---- what calls and fields add (regcall.cpp, regfield.cpp) ---------------------------
+
+class RegCompiler;
+
+// Declares the procedure's parameters (and a function's result) in the
+// compiler's parameter scope, beneath the body's locals as an activation
+// looks them up; false when the procedure is not taken.
+bool RegDeclareParameters(RegCompiler& rc);
+
+// Translation hooks: each returns false, emitting nothing, when it does not
+// take the node; the whole procedure then stays on the tree walker.
+// An expression naming something the core does not resolve to a local (a
+// call, a field of Me, a member chain), into out.
+bool RegTranslateCallExpr(RegCompiler& rc, const ExprNode* e, RegOperand& out);
+bool RegTranslateFieldRead(RegCompiler& rc, const ExprNode* e, RegOperand& out);
+// An assignment to such a name.
+bool RegTranslateFieldWrite(RegCompiler& rc, const ExprNode* target, const RegOperand& value);
+// A call statement (bare, Call).
+bool RegTranslateCallStmt(RegCompiler& rc, const ExecNode* stmt);
+// Run hooks for the opcode ranges above; the run loop passes the
+// instruction and may continue at the instruction index returned.
+uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc);
+uint32_t RegRunField(RegActivation& act, const RegInstr& in, uint32_t pc);
+
+}  // namespace tq
