@@ -1,16 +1,446 @@
-// Calls in the register form. Until calls are translated, a procedure with
-// parameters, a call or a function's own name is not taken.
+// Calls in the register form: parameters, calls from register code, and the
+// entry from the tree walker with the call's values (regcall.h tells the
+// design).
+//
+// A call from register code to a procedure that has a register form makes
+// no Context, argument object, value list or frame: the callee's registers
+// are taken from the register stack, the arguments copied into its
+// parameter registers (converted by the value rules where their types
+// differ), its code run, and by-reference parameters copied back. The
+// checks of the call road stay, in its order: the object readable, the
+// arguments converted, then the native stack's room ("Stack overflow.",
+// raised on the caller's line with nothing of the callee left behind), and
+// the user break before the callee's first statement.
+#include <cstring>
+
+#include "platform/util/stackroom.h"
+#include "store/errors/extexcep.h"
+#include "store/interp/argval.h"
+#include "store/interp/dbgseam.h"
+#include "store/interp/funccall.h"
+#include "store/interp/ident.h"
+#include "store/interp/regcall.h"
 #include "store/interp/regcompile.h"
+#include "store/interp/stackfrm.h"
 #include "store/methfld.h"
+#include "store/model/interobj.h"
+#include "store/model/intfld.h"
+#include "store/model/sigrep.h"
+#include "store/storeapp.h"
 
 namespace tq {
 
-bool RegDeclareParameters(RegCompiler& rc) { return rc.proc().parameterPrototype() == nullptr && !rc.proc().isFunction(); }
+namespace {
 
-bool RegTranslateCallExpr(RegCompiler&, const ExprNode*, RegOperand&) { return false; }
+bool IsRegisterNumberType(IdType t) { return t == IDT_SHORT || t == IDT_LONG || t == IDT_FLOAT || t == IDT_DOUBLE; }
 
-bool RegTranslateCallStmt(RegCompiler&, const ExecNode*) { return false; }
+// A parameter the registers can hold: a plain number parameter, by value
+// or by reference.
+bool IsRegisterParameter(const Field& f) {
+    return f.isInterDataField() && IsPlainParameter(f) && IsRegisterNumberType(static_cast<IdType>(f.type() & IDT_TYPEMASK));
+}
 
-uint32_t RegRunCall(RegActivation&, const RegInstr&, uint32_t pc) { return pc + 1; }
+// The parameter fields of proc in declaration order; false when one is not
+// a register parameter.
+bool RegisterParameters(InterProcField& proc, std::vector<Field*>& out) {
+    out.clear();
+    InterObjRep* proto = proc.parameterPrototype();
+    if (!proto) return true;
+    SignatureRep* sig = proto->signature();
+    if (!sig || sig->parent()) return false;
+    const FieldPtrList& fields = sig->fields();
+    for (size_t i = 0; i < fields.length(); ++i) {
+        Field* f = fields.at(i);
+        if (!IsRegisterParameter(*f)) return false;
+        out.push_back(f);
+    }
+    return true;
+}
+
+// n as a number of type t: itself when it is one, else converted as
+// binding converts a temporary for its parameter.
+void PassNumber(RegNumber& to, IdType t, const RegNumber& n) {
+    if (n.type == t) {
+        to = n;
+        return;
+    }
+    RegStoreNumber(to, t, n);
+}
+
+// The native stack must leave a frame's reserve, as every frame of the
+// tree walker checks.
+void CheckStackRoom() {
+    if (StackRoom::Remaining() < StackFrame::kStackReserve) throw StackOverflow("StackFrame::StackFrame()", 32713);
+}
+
+}  // namespace
+
+RegSites& RegSitesOf(RegisterForm& form) {
+    if (!form.sites) form.sites = std::make_shared<RegSites>();
+    return *form.sites;
+}
+
+// ---- translation ---------------------------------------------------------------------
+
+bool RegDeclareParameters(RegCompiler& rc) {
+    InterProcField& proc = rc.proc();
+    std::vector<Field*> parameters;
+    if (!RegisterParameters(proc, parameters)) return false;
+    RegisterForm& form = rc.form();
+    for (Field* f : parameters) {
+        const IdType type = static_cast<IdType>(f->type() & IDT_TYPEMASK);
+        const RegSlot& slot = rc.declare(f->name(), REGF_NUMBER, type);
+        form.parameters.push_back(RegOperand{REGF_NUMBER, slot.index, type});
+    }
+    if (proc.isFunction()) {
+        // The return value starts as its type's default: a function that
+        // never assigns it returns that.
+        const IdType type = static_cast<IdType>(proc.type() & IDT_TYPEMASK);
+        if (!IsRegisterNumberType(type)) return false;
+        form.result = RegOperand{REGF_NUMBER, rc.newNumber(type), type};
+    }
+    return true;
+}
+
+namespace {
+
+// What a call names: the object, the method and the arguments' node.
+struct CallTarget {
+    RegObjectRef target;
+    int32_t how = 0;
+    const char* name = nullptr;
+    IdType suffix = IDT_UNTYPED;
+    const ExprNode* firstArg = nullptr;
+    uint16_t argCount = 0;
+};
+
+bool IsPlainName(const ExprNode* e) {
+    if (!e || (e->flags() & (ExprNode::kMe | ExprNode::kDotted))) return false;
+    if (e->type() == EXPR_CID) return true;
+    return e->type() == EXPR_SID && !static_cast<const Sid*>(e)->isTruthConstant();
+}
+
+// The piece that names the method: a plain name or a call with arguments.
+bool ReadPiece(RegCompiler& rc, const ExprNode* piece, CallTarget& t) {
+    if (!IsPlainName(piece)) return false;
+    if (piece->type() == EXPR_CID) {
+        const auto* cid = static_cast<const Cid*>(piece);
+        t.name = rc.identifierName(cid->idIndex());
+        t.suffix = cid->getIdType();
+        t.firstArg = cid->argCount() ? cid->firstArg() : nullptr;
+        t.argCount = cid->argCount();
+    } else {
+        const auto* sid = static_cast<const Sid*>(piece);
+        t.name = rc.identifierName(sid->idIndex());
+        t.suffix = sid->getIdType();
+    }
+    return t.name != nullptr;
+}
+
+bool FindCallTarget(RegCompiler& rc, const ExprNode* e, CallTarget& t) {
+    if (e->type() == EXPR_MID) {
+        const auto* mid = static_cast<const Mid*>(e);
+        if (mid->pieceCount() != 2) return false;
+        const ExprNode* head = mid->firstPiece();
+        const ExprNode* piece = reinterpret_cast<const ExprNode*>(head->bytes() + head->size());
+        return RegFindTarget(rc, head, t.target, t.how) && ReadPiece(rc, piece, t);
+    }
+    // A bare name: a local or parameter of that name is no call.
+    if (!IsPlainName(e)) return false;
+    const uint16_t index = e->type() == EXPR_CID ? static_cast<const Cid*>(e)->idIndex()
+                                                 : static_cast<const Sid*>(e)->idIndex();
+    if (rc.findSlot(index)) return false;
+    return ReadPiece(rc, e, t);
+}
+
+// Two by-reference arguments naming one variable would each get a copy;
+// such a call stays on the tree walker.
+bool SharesVariable(const RegCallSite& site, const RegArgument& a, const RegSites& sites) {
+    for (const RegArgument& b : site.arguments) {
+        if (!b.writeBack) continue;
+        if (b.source == a.source) return true;
+        if (a.field >= 0 && b.field >= 0) {
+            const RegFieldSite& x = sites.fields[static_cast<size_t>(a.field)];
+            const RegFieldSite& y = sites.fields[static_cast<size_t>(b.field)];
+            if (x.name == y.name && x.target.onMe == y.target.onMe && x.target.object == y.target.object) return true;
+        }
+    }
+    return false;
+}
+
+// Translates one argument for parameter f. By reference, the tree walker
+// binds storage as it is (of the parameter's type, or it fails with a type
+// mismatch) and a temporary, converted, for anything else: a variable is
+// passed and copied back, a field read into a temporary and written back;
+// other storage (an array element, a property, a typed name) is not taken.
+bool Argument(RegCompiler& rc, const ExprNode* arg, Field& f, RegCallSite& site) {
+    RegArgument a;
+    a.parameterType = static_cast<IdType>(f.type() & IDT_TYPEMASK);
+    a.byReference = f.isByReference();
+    const bool name = arg->type() == EXPR_SID && IsPlainName(arg);
+    if (a.byReference && (name || arg->type() == EXPR_MID)) {
+        const RegSlot* slot = name ? rc.findSlot(static_cast<const Sid*>(arg)->idIndex()) : nullptr;
+        if (name && static_cast<const Sid*>(arg)->getIdType() != IDT_UNTYPED) return false;
+        if (slot) {
+            if (slot->file != REGF_NUMBER || slot->type != a.parameterType) return false;
+            a.source = slot->index;
+            a.writeBack = true;
+        } else {
+            const int32_t field = RegFieldSiteFor(rc, arg);
+            if (field < 0) return false;
+            const RegFieldSite& fs = RegSitesOf(rc.form()).fields[static_cast<size_t>(field)];
+            if (fs.type != a.parameterType) return false;
+            a.source = rc.newNumber(fs.type);
+            a.writeBack = true;
+            a.field = field;
+            rc.emit(RegInstr{ROP_FIELD_GET_N, 0, 0, a.source, field, 0});
+        }
+        if (SharesVariable(site, a, RegSitesOf(rc.form()))) return false;
+    } else if (a.byReference && arg->type() == EXPR_CID) {
+        // An array element is storage; a function's value is a temporary.
+        if ((arg->flags() & (ExprNode::kMe | ExprNode::kDotted)) || rc.findSlot(static_cast<const Cid*>(arg)->idIndex()))
+            return false;
+    }
+    if (!a.writeBack) {
+        RegOperand op;
+        if (!rc.numberExpression(arg, op) || op.file != REGF_NUMBER) return false;
+        a.source = op.index;
+    }
+    site.arguments.push_back(a);
+    return true;
+}
+
+bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperand* out) {
+    InterObjRep* me = rc.me();
+    if (!me) return false;
+    CallTarget t;
+    if (!FindCallTarget(rc, e, t)) return false;
+    InterObjRep* obj = t.target.onMe ? me : t.target.object;
+    SignatureRep* sig = obj ? obj->signature() : nullptr;
+    if (!sig) return false;
+    if (wantValue) t.how |= EVAL_VALUE_REQUIRED;
+    SignatureRep* owner = nullptr;
+    Field* f = sig->findField(t.name, owner, 0);
+    if (!f || !f->isInterMethod()) return false;
+    // What the look-up or the member would refuse, the tree walker
+    // reports: a protected method from outside, a type suffix that is not
+    // the method's, a Sub asked for a value.
+    if ((t.how & EVAL_FROM_OUTSIDE) && owner == sig && f->isProtected()) return false;
+    if (t.suffix != IDT_UNTYPED && (t.suffix & IDT_TYPEMASK) != (f->type() & IDT_TYPEMASK)) return false;
+    auto* method = static_cast<InterProcField*>(f);
+    if (wantValue && !method->isFunction()) return false;
+    std::vector<Field*> parameters;
+    if (!RegisterParameters(*method, parameters) || parameters.size() != t.argCount) return false;
+    if (wantValue && !IsRegisterNumberType(static_cast<IdType>(method->type() & IDT_TYPEMASK))) return false;
+
+    RegCallSite site;
+    site.target = t.target;
+    site.name = t.name;
+    site.how = t.how;
+    site.suffix = t.suffix;
+    site.signature = sig;
+    site.revision = FieldLookupRevision::current();
+    site.method = method;
+    const ExprNode* arg = t.firstArg;
+    for (Field* p : parameters) {
+        if (!Argument(rc, arg, *p, site)) return false;
+        arg = reinterpret_cast<const ExprNode*>(arg->bytes() + arg->size());
+    }
+    if (wantValue) {
+        const IdType type = static_cast<IdType>(method->type() & IDT_TYPEMASK);
+        *out = RegOperand{REGF_NUMBER, rc.newNumber(type), type};
+        site.result = out->index;
+    }
+    RegSites& sites = RegSitesOf(rc.form());
+    sites.calls.push_back(std::move(site));
+    rc.emit(RegInstr{ROP_CALL, 0, 0, static_cast<int32_t>(sites.calls.size() - 1), 0, 0});
+    return true;
+}
+
+}  // namespace
+
+bool RegTranslateCallExpr(RegCompiler& rc, const ExprNode* e, RegOperand& out) {
+    return TranslateCall(rc, e, true, &out) || RegTranslateFieldRead(rc, e, out);
+}
+
+bool RegTranslateCallStmt(RegCompiler& rc, const ExecNode* stmt) {
+    if (stmt->type() != STMT_FUNCTION_CALL) return false;
+    const auto* call = static_cast<const FunctionCallStmt*>(stmt);
+    if (call->form() == CALL_SEND_EVENT) return false;
+    return TranslateCall(rc, call->call(), false, nullptr);
+}
+
+// ---- running -------------------------------------------------------------------------
+
+namespace {
+
+// The by-reference arguments copied back, also when the call fails: the
+// tree walker's callee writes the caller's storage as it goes, so what it
+// wrote before failing stays written.
+void CopyBack(RegActivation& act, const RegCallSite& site, const RegActivation& callee) {
+    const RegSites& sites = RegSitesOf(*act.form);
+    for (size_t i = 0; i < site.arguments.size(); ++i) {
+        const RegArgument& a = site.arguments[i];
+        if (!a.writeBack) continue;
+        act.numbers[a.source] = callee.numbers[callee.form->parameters[i].index];
+        if (a.field >= 0) RegWriteField(act, sites.fields[static_cast<size_t>(a.field)], act.numbers[a.source]);
+    }
+}
+
+// The call as the tree walker makes it: the arguments as values (a
+// by-reference one a value of the variable's own type, read back when the
+// call ends), the name looked up on the object, the member evaluated.
+void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) {
+    const size_t n = site.arguments.size();
+    ValueList list;
+    std::vector<ValuePtr> given(n);
+    for (size_t i = 0; i < n; ++i) {
+        given[i] = RegBox(act.numbers[site.arguments[i].source]);
+        // The call lists its arguments last first.
+        list.ppush(given[i]);
+    }
+    auto copyBack = [&]() {
+        const RegSites& sites = RegSitesOf(*act.form);
+        for (size_t i = 0; i < n; ++i) {
+            const RegArgument& a = site.arguments[i];
+            if (!a.writeBack) continue;
+            RegNumber back{};
+            if (!RegUnbox(*given[i], back)) continue;
+            RegNumber& to = act.numbers[a.source];
+            RegStoreNumber(to, to.type, back);
+            if (a.field >= 0) RegWriteField(act, sites.fields[static_cast<size_t>(a.field)], to);
+        }
+    };
+    ValuePtr result;
+    try {
+        int handled = 0;
+        result = obj.eval(site.name.c_str(), site.suffix, &list, nullptr, site.how, &handled, nullptr);
+        if (!handled) throw NotFound(32740, site.name.c_str());
+    } catch (...) {
+        try {
+            copyBack();
+        } catch (...) {
+            // The call's own failure is the one reported.
+        }
+        throw;
+    }
+    copyBack();
+    if (site.result < 0) return;
+    if (!result) throw StoreException(32690u);
+    RegNumber& to = act.numbers[site.result];
+    RegNumber n2{};
+    if (!RegUnbox(*result, n2)) {
+        ValuePtr converted = DirectValueClassFactory(to.type, result.get());
+        if (!RegUnbox(*converted, n2)) throw TypeMismatch("memberEval", 32765);
+    }
+    RegStoreNumber(to, to.type, n2);
+}
+
+}  // namespace
+
+RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me) {
+    if (!RegisterForm::Enabled() || DebugHook::Installed()) return nullptr;
+    bool notTaken = false;
+    if (RegisterForm* form = proc.registerForm().current(notTaken)) return form;
+    if (notTaken || !proc.isCompiled()) return nullptr;
+    proc.registerForm().keep(RegisterForm::Translate(proc, me));
+    return proc.registerForm().current(notTaken);
+}
+
+uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
+    const RegCallSite& site = RegSitesOf(*act.form).calls[static_cast<size_t>(in.a)];
+    InterObjRep& obj = site.target.resolve(act);
+    RegisterForm* form = nullptr;
+    if (site.revision == FieldLookupRevision::current() && obj.signature() == site.signature)
+        form = RegFormFor(*site.method, obj);
+    if (!form || form->parameters.size() != site.arguments.size()) {
+        GeneralCall(act, site, obj);
+        return pc + 1;
+    }
+    if (!obj.isReadAllowed()) throw AccessDenied("InterProcField::eval()", 32755);
+    RegCallee callee(*form, *site.method, obj);
+    RegActivation& c = callee.activation();
+    for (size_t i = 0; i < site.arguments.size(); ++i) {
+        const RegArgument& a = site.arguments[i];
+        const RegOperand& p = form->parameters[i];
+        PassNumber(c.numbers[p.index], p.type, act.numbers[a.source]);
+    }
+    CheckStackRoom();
+    try {
+        callee.run();
+    } catch (...) {
+        try {
+            CopyBack(act, site, c);
+        } catch (...) {
+            // The call's own failure is the one reported.
+        }
+        throw;
+    }
+    CopyBack(act, site, c);
+    if (site.result >= 0) act.numbers[site.result] = c.numbers[form->result.index];
+    return pc + 1;
+}
+
+// ---- the entry with the call's values ------------------------------------------------
+
+void RegBindArguments(RegActivation& act, const ValueList* args, RegEntryBacks& backs) {
+    InterProcField& proc = *act.proc;
+    InterObjRep* proto = proc.parameterPrototype();
+    const int32_t given = args ? args->length() : 0;
+    if (!proto) {
+        if (given) throw TooManyArguments("InterProcField::eval()", 32763);
+        return;
+    }
+    const FieldPtrList& fields = proto->signature()->fields();
+    if (given > static_cast<int32_t>(fields.length())) throw TooManyArguments("InterObjRep::checkBindings()", 32763);
+    if (given < static_cast<int32_t>(fields.length())) throw TooFewArguments("InterObjRep::checkBindings()", 32762);
+    for (int32_t i = 0; i < given; ++i) {
+        auto& f = static_cast<InterDataField&>(*fields.at(static_cast<size_t>(i)));
+        Value* original = args->at(given - 1 - i);
+        ValuePtr v(original);
+        // Binding's own conversion and check, with their failures.
+        f.typeConvert(v);
+        f.checkBinding(v.get());
+        const RegOperand& p = act.form->parameters[static_cast<size_t>(i)];
+        RegNumber n{};
+        if (!RegUnbox(*v, n)) throw TypeMismatch("InterField::bind()", 32765);
+        PassNumber(act.numbers[p.index], p.type, n);
+        // A by-reference parameter bound to the caller's own value writes
+        // it back; one bound to a converted temporary has nobody to tell.
+        if (f.isByReference() && v.get() == original) backs.push_back({ValuePtr(original), p.index});
+    }
+}
+
+void RegWriteBack(RegActivation& act, const RegEntryBacks& backs) {
+    for (const RegEntryBack& b : backs) {
+        const RegNumber& n = act.numbers[b.index];
+        switch (n.type) {
+            case IDT_SHORT: b.value->set(static_cast<int16_t>(n.l)); break;
+            case IDT_LONG: b.value->set(n.l); break;
+            case IDT_FLOAT: b.value->set(n.f); break;
+            default: b.value->set(n.d); break;
+        }
+    }
+}
+
+ValuePtr RegResult(const RegActivation& act) {
+    if (!act.proc->isFunction() || act.form->result.index < 0) return ValuePtr();
+    ValuePtr v = RegBox(act.numbers[act.form->result.index]);
+    static_cast<InterFuncField*>(act.proc)->convertReturn(v);
+    return v;
+}
+
+}  // namespace tq
+
+namespace tq {
+
+// Until the run loop lands, no form is ever made, so no callee is entered.
+RegCallee::RegCallee(const RegisterForm& form, InterProcField& proc, InterObjRep& me) {
+    act_.form = &form;
+    act_.proc = &proc;
+    act_.me = &me;
+}
+RegCallee::~RegCallee() = default;
+void RegCallee::run() {}
 
 }  // namespace tq

@@ -8,14 +8,15 @@
 
 namespace tq {
 
-std::unique_ptr<RegisterForm> RegisterForm::Translate(InterProcField& proc) {
+std::unique_ptr<RegisterForm> RegisterForm::Translate(InterProcField& proc, InterObjRep& me) {
     auto form = std::make_unique<RegisterForm>();
-    RegCompiler rc(proc, *form);
+    RegCompiler rc(proc, me, *form);
     if (!rc.translate()) return nullptr;
     return form;
 }
 
-RegCompiler::RegCompiler(InterProcField& proc, RegisterForm& form) : proc_(proc), form_(form) {}
+RegCompiler::RegCompiler(InterProcField& proc, InterObjRep& me, RegisterForm& form)
+    : proc_(proc), me_(me), form_(form) {}
 
 bool RegCompiler::translate() { return false; }
 

@@ -24,13 +24,15 @@ class BlockRep;
 
 class RegCompiler {
 public:
-    RegCompiler(InterProcField& proc, RegisterForm& form);
+    RegCompiler(InterProcField& proc, InterObjRep& me, RegisterForm& form);
 
     // The whole procedure; false when anything is not taken (the form is
     // then to be thrown away).
     bool translate();
 
     InterProcField& proc() const { return proc_; }
+    // The object the form is made for running on.
+    InterObjRep* me() const { return &me_; }
     RegisterForm& form() const { return form_; }
 
     // ---- emitting ------------------------------------------------------------------------
@@ -105,6 +107,7 @@ private:
     uint32_t currentStatement_ = 0;
 
     InterProcField& proc_;
+    InterObjRep& me_;
     RegisterForm& form_;
     std::vector<Scope> scopes_;
     std::vector<Loop> loops_;

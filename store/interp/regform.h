@@ -84,6 +84,7 @@ class ExecNode;
 class ExprNode;
 class InterObjRep;
 class InterProcField;
+struct RegSites;
 
 // ---- instructions -----------------------------------------------------------------------
 //
@@ -227,9 +228,10 @@ public:
     static void SetEnabled(bool on) { enabled_ = on; }
     static bool Enabled() { return enabled_; }
 
-    // The form of proc, or null when the translator does not take it
+    // The form of proc for running on me (whose fields and methods its
+    // names may resolve to), or null when the translator does not take it
     // (regcompile.cpp).
-    static std::unique_ptr<RegisterForm> Translate(InterProcField& proc);
+    static std::unique_ptr<RegisterForm> Translate(InterProcField& proc, InterObjRep& me);
 
     std::vector<RegInstr> code;
     // Per instruction, the index of its statement in statements.
@@ -249,6 +251,9 @@ public:
     // A function's return register (calls); file REGF_NUMBER index -1 for a
     // procedure.
     RegOperand result{REGF_NUMBER, -1, IDT_UNTYPED};
+
+    // The call and field sites its instructions name (regcall.h).
+    std::shared_ptr<RegSites> sites;
 
     // Activations using the form: a stale form stays until the last ends,
     // which deletes it when it was let go of (orphaned).

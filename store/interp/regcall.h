@@ -1,0 +1,170 @@
+// Calls and fields in the register form: the records their instructions
+// name (regcall.cpp, regfield.cpp).
+//
+// A call or a field access names a site of its form's RegSites: what the
+// translator resolved once (the object, the method or field, where the
+// field's datum lies) and the keys under which that resolution holds. Each
+// use checks the keys; while they hold, a call passes its arguments in
+// registers and a field is read or written where its datum lies. When they
+// do not (a field list changed while the procedure ran, Me is an object of
+// another signature, the object named is gone, a debugger was installed,
+// the callee has no register form), the site goes the general road: the
+// name looked up on the object as the tree walker looks it up, with values,
+// so that the result and every failure are the tree walker's.
+//
+// Nothing here is counted: a method or field the site names is used only
+// while the field look-up revision it was found in holds (while it does,
+// the field is still listed in its signature), and an object only while
+// its handle id, never issued twice, still names it. A form thus keeps no
+// object, signature or module alive.
+//
+// Parameters live in the callee's registers. A by-value parameter holds its
+// value. A by-reference parameter holds a copy of the caller's variable for
+// the length of the call, written back when the call ends, however it ends:
+// the caller's variable (a register), a field (through its site) or the
+// tree walker's value (the entry). A call that would give the same variable
+// to two by-reference parameters is not taken, so no write can be lost
+// between two copies of one variable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/util/handle.h"
+#include "store/interp/regform.h"
+
+namespace tq {
+
+class Field;
+class SignatureRep;
+
+// Calls (operands: a the call site).
+inline constexpr RegOp ROP_CALL = static_cast<RegOp>(kCallFirst);
+// Fields (a the number register, b the field site): read into a; write
+// number a into the field, with the conversion an assignment makes.
+inline constexpr RegOp ROP_FIELD_GET_N = static_cast<RegOp>(kFieldFirst);
+inline constexpr RegOp ROP_FIELD_SET_N = static_cast<RegOp>(kFieldFirst + 1);
+
+// The object a site applies to: the activation's Me, or a static object
+// named where the procedure is written, found by its name when the form was
+// made.
+struct RegObjectRef {
+    bool onMe = true;
+    std::string name;
+    InterObjRep* object = nullptr;
+    HandleTable::Id id = 0;
+
+    // The object now: Me; the object found, while its id still names it
+    // and it is not destroyed; else the static object of that name now
+    // (NotFound 32740 when there is none).
+    InterObjRep& resolve(const RegActivation& act) const;
+};
+
+struct RegFieldSite {
+    RegObjectRef target;
+    std::string name;
+    // The look-up flags the tree walker uses here (dotted, from outside).
+    int32_t how = 0;
+    // Where the datum lies in an object of signature, while the field
+    // look-up revision is the one it was found in.
+    SignatureRep* signature = nullptr;
+    uint64_t revision = 0;
+    uint32_t offset = 0;
+    IdType type = IDT_LONG;
+};
+
+// How an argument reaches its parameter.
+struct RegArgument {
+    // The caller's register holding the argument: a variable, or a
+    // temporary the argument was evaluated into (of the parameter's type
+    // when it is by reference).
+    int32_t source = 0;
+    IdType parameterType = IDT_LONG;
+    bool byReference = false;
+    // By reference: the parameter's value is copied back to source when
+    // the call ends, and then to this field site (-1: none).
+    bool writeBack = false;
+    int32_t field = -1;
+};
+
+struct RegCallSite {
+    RegObjectRef target;
+    std::string name;
+    int32_t how = 0;
+    IdType suffix = IDT_UNTYPED;
+    // The method found on an object of signature, while the revision
+    // holds.
+    SignatureRep* signature = nullptr;
+    uint64_t revision = 0;
+    InterProcField* method = nullptr;
+    // In parameter order.
+    std::vector<RegArgument> arguments;
+    // A function's value goes to this number register (-1: dropped).
+    int32_t result = -1;
+};
+
+struct RegSites {
+    std::vector<RegFieldSite> fields;
+    std::vector<RegCallSite> calls;
+};
+
+// The form's sites, made when its first site is.
+RegSites& RegSitesOf(RegisterForm& form);
+inline const RegSites& RegSitesOf(const RegisterForm& form) { return *form.sites; }
+
+// The object a member chain's head names, for a field or a call: Me ("Me."),
+// or a static object when the name is neither a local, a parameter nor a
+// member of Me; how receives the look-up flags. False when it is anything
+// else.
+bool RegFindTarget(RegCompiler& rc, const ExprNode* head, RegObjectRef& target, int32_t& how);
+
+// The field site for a field of Me or of a named object, written at e (a
+// name or a two-piece member chain), when it is a plain number field of a
+// type the registers hold; -1 when it is not taken.
+int32_t RegFieldSiteFor(RegCompiler& rc, const ExprNode* e);
+
+// Field access for calls: number register out = field site's datum; the
+// field = number in.
+void RegReadField(const RegActivation& act, const RegFieldSite& site, RegNumber& out);
+void RegWriteField(const RegActivation& act, const RegFieldSite& site, const RegNumber& in);
+
+// proc's register form for running on me: the current one, or one made now;
+// null when the register form is switched off, a debugger is installed or
+// the translator does not take proc.
+RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me);
+
+// A callee's activation: its registers taken from the register stack as
+// the form's image starts them, given back when it goes.
+class RegCallee {
+public:
+    RegCallee(const RegisterForm& form, InterProcField& proc, InterObjRep& me);
+    ~RegCallee();
+    RegCallee(const RegCallee&) = delete;
+    RegCallee& operator=(const RegCallee&) = delete;
+
+    RegActivation& activation() { return act_; }
+    // Runs the code; a failure passes out with its line, Me and procedure.
+    void run();
+
+private:
+    RegActivation act_;
+};
+
+// The entry with a call's values: by-reference parameters bound to the
+// caller's own values, written back when the call ends.
+struct RegEntryBack {
+    ValuePtr value;
+    int32_t index;
+};
+using RegEntryBacks = std::vector<RegEntryBack>;
+// Binds args (listed last first) into act's parameter registers as the
+// tree walker binds them: their number, then each one's conversion and
+// check, with the same failures.
+void RegBindArguments(RegActivation& act, const ValueList* args, RegEntryBacks& backs);
+// Writes the by-reference parameters back to the caller's values.
+void RegWriteBack(RegActivation& act, const RegEntryBacks& backs);
+// A function's value as the tree walker hands it over; null for a Sub.
+ValuePtr RegResult(const RegActivation& act);
+
+}  // namespace tq
