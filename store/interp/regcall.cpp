@@ -260,7 +260,7 @@ bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperan
 }  // namespace
 
 bool RegTranslateCallExpr(RegCompiler& rc, const ExprNode* e, RegOperand& out) {
-    return TranslateCall(rc, e, true, &out) || RegTranslateFieldRead(rc, e, out);
+    return TranslateCall(rc, e, true, &out);
 }
 
 bool RegTranslateCallStmt(RegCompiler& rc, const ExecNode* stmt) {
