@@ -31,6 +31,11 @@ public:
     virtual void functionReturned() = 0;
     // A procedure is being destroyed: nothing may keep pointing at it.
     virtual void functionDeleted(InterProcField*) {}
+    // Whether the hook follows execution (stops, steps, resumes after a
+    // failure): then every procedure runs on the tree walker, where it can.
+    // A hook that only records failures as they pass (and never takes one)
+    // answers false, and procedures keep their register form.
+    virtual bool watchesExecution() const { return true; }
 
     // The process's debugger, or null.
     static DebugHook* Installed() { return installed; }

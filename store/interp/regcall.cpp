@@ -149,7 +149,7 @@ bool FindCallTarget(RegCompiler& rc, const ExprNode* e, CallTarget& t) {
     if (!IsPlainName(e)) return false;
     const uint16_t index = e->type() == EXPR_CID ? static_cast<const Cid*>(e)->idIndex()
                                                  : static_cast<const Sid*>(e)->idIndex();
-    if (rc.findSlot(index)) return false;
+    if (rc.isScoped(index)) return false;
     return ReadPiece(rc, e, t);
 }
 
@@ -181,6 +181,7 @@ bool Argument(RegCompiler& rc, const ExprNode* arg, Field& f, RegCallSite& site)
     if (a.byReference && (name || arg->type() == EXPR_MID)) {
         const RegSlot* slot = name ? rc.findSlot(static_cast<const Sid*>(arg)->idIndex()) : nullptr;
         if (name && static_cast<const Sid*>(arg)->getIdType() != IDT_UNTYPED) return false;
+        if (name && !slot && rc.isScoped(static_cast<const Sid*>(arg)->idIndex())) return false;
         if (slot) {
             if (slot->file != REGF_NUMBER || slot->type != a.parameterType) return false;
             a.source = slot->index;
@@ -198,7 +199,7 @@ bool Argument(RegCompiler& rc, const ExprNode* arg, Field& f, RegCallSite& site)
         if (SharesVariable(site, a, RegSitesOf(rc.form()))) return false;
     } else if (a.byReference && arg->type() == EXPR_CID) {
         // An array element is storage; a function's value is a temporary.
-        if ((arg->flags() & (ExprNode::kMe | ExprNode::kDotted)) || rc.findSlot(static_cast<const Cid*>(arg)->idIndex()))
+        if ((arg->flags() & (ExprNode::kMe | ExprNode::kDotted)) || rc.isScoped(static_cast<const Cid*>(arg)->idIndex()))
             return false;
     }
     if (!a.writeBack) {
@@ -338,15 +339,6 @@ void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) 
 
 }  // namespace
 
-RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me) {
-    if (!RegisterForm::Enabled() || DebugHook::Installed()) return nullptr;
-    bool notTaken = false;
-    if (RegisterForm* form = proc.registerForm().current(notTaken)) return form;
-    if (notTaken || !proc.isCompiled()) return nullptr;
-    proc.registerForm().keep(RegisterForm::Translate(proc, me));
-    return proc.registerForm().current(notTaken);
-}
-
 uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     const RegCallSite& site = RegSitesOf(*act.form).calls[static_cast<size_t>(in.a)];
     InterObjRep& obj = site.target.resolve(act);
@@ -432,15 +424,3 @@ ValuePtr RegResult(const RegActivation& act) {
 
 }  // namespace tq
 
-namespace tq {
-
-// Until the run loop lands, no form is ever made, so no callee is entered.
-RegCallee::RegCallee(const RegisterForm& form, InterProcField& proc, InterObjRep& me) {
-    act_.form = &form;
-    act_.proc = &proc;
-    act_.me = &me;
-}
-RegCallee::~RegCallee() = default;
-void RegCallee::run() {}
-
-}  // namespace tq

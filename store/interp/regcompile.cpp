@@ -3,10 +3,44 @@
 
 #include <cstring>
 
+#include "store/arrayfld.h"
 #include "store/block.h"
+#include "store/interp/assign.h"
+#include "store/interp/binop.h"
+#include "store/interp/compound.h"
+#include "store/interp/doloop.h"
+#include "store/interp/fornext.h"
+#include "store/interp/ident.h"
+#include "store/interp/ifthen.h"
+#include "store/interp/intfuncs.h"
+#include "store/interp/print.h"
+#include "store/interp/redim.h"
+#include "store/interp/strfunc.h"
 #include "store/methfld.h"
+#include "store/model/fldval.h"
+#include "store/model/interobj.h"
+#include "store/model/objiter.h"
+#include "store/model/sigrep.h"
 
 namespace tq {
+
+namespace {
+
+bool IsNumberType(IdType t) { return t == IDT_SHORT || t == IDT_LONG || t == IDT_FLOAT || t == IDT_DOUBLE; }
+
+// A type suffix written on a name must be the variable's type, or the
+// general path's member check fails at run time: such a name is not taken.
+bool SuffixFits(IdType suffix, IdType declared) {
+    const IdType t = suffix & IDT_TYPEMASK;
+    return t == IDT_UNTYPED || t == declared;
+}
+
+// The string functions whose result is a number.
+bool StringFunctionGivesNumber(uint32_t word) {
+    return word == STR_INSTR || word == STR_LEN || word == STR_ASC || word == STR_VAL || word == STR_STRCOMP;
+}
+
+}  // namespace
 
 std::unique_ptr<RegisterForm> RegisterForm::Translate(InterProcField& proc, InterObjRep& me) {
     auto form = std::make_unique<RegisterForm>();
@@ -18,7 +52,18 @@ std::unique_ptr<RegisterForm> RegisterForm::Translate(InterProcField& proc, Inte
 RegCompiler::RegCompiler(InterProcField& proc, InterObjRep& me, RegisterForm& form)
     : proc_(proc), me_(me), form_(form) {}
 
-bool RegCompiler::translate() { return false; }
+bool RegCompiler::translate() {
+    if (!proc_.isCompiled()) return false;
+    const uint32_t blocks = proc_.blocks().length();
+    // The parameters' scope lies beneath the body's locals and constants,
+    // as an activation looks them up.
+    scopes_.emplace_back();
+    if (!RegDeclareParameters(*this)) return false;
+    if (!block(blocks - 1, false)) return false;
+    for (uint32_t j : exitSubJumps_) at(j).a = static_cast<int32_t>(here());
+    emit({ROP_RETURN});
+    return true;
+}
 
 // ---- emitting ----------------------------------------------------------------------------
 
@@ -26,6 +71,11 @@ uint32_t RegCompiler::emit(const RegInstr& in) {
     form_.code.push_back(in);
     form_.statementOf.push_back(currentStatement_);
     return here() - 1;
+}
+
+void RegCompiler::beginStatement(const ExecNode* s, int32_t runningLine) {
+    form_.statements.push_back({s, s->line(), runningLine});
+    currentStatement_ = static_cast<uint32_t>(form_.statements.size() - 1);
 }
 
 // ---- registers -----------------------------------------------------------------------------
@@ -41,10 +91,763 @@ int32_t RegCompiler::newString() { return static_cast<int32_t>(form_.stringCount
 
 int32_t RegCompiler::newValue() { return static_cast<int32_t>(form_.valueCount++); }
 
+int32_t RegCompiler::longConstant(int32_t v) {
+    RegNumber n{};
+    n.l = v;
+    n.type = IDT_LONG;
+    const int32_t r = newNumber(IDT_LONG);
+    form_.numberImage[static_cast<size_t>(r)] = n;
+    return r;
+}
+
+int32_t RegCompiler::integerConstant(int16_t v) {
+    const int32_t r = longConstant(v);
+    form_.numberImage[static_cast<size_t>(r)].type = IDT_SHORT;
+    return r;
+}
+
+int32_t RegCompiler::doubleConstant(double v) {
+    const int32_t r = newNumber(IDT_DOUBLE);
+    form_.numberImage[static_cast<size_t>(r)].d = v;
+    return r;
+}
+
+int32_t RegCompiler::singleConstant(float v) {
+    const int32_t r = newNumber(IDT_FLOAT);
+    form_.numberImage[static_cast<size_t>(r)].f = v;
+    return r;
+}
+
+int32_t RegCompiler::stringConstant(std::string_view text) {
+    form_.stringConstants.emplace_back(text);
+    return -static_cast<int32_t>(form_.stringConstants.size());
+}
+
+const RegSlot& RegCompiler::declare(const std::string& name, RegFile file, IdType type, const RegNumber* init) {
+    RegSlot slot{name, file, type, 0};
+    switch (file) {
+        case REGF_NUMBER:
+            slot.index = newNumber(type);
+            if (init) form_.numberImage[static_cast<size_t>(slot.index)] = *init;
+            break;
+        case REGF_STRING: slot.index = newString(); break;
+        case REGF_ARRAY: {
+            RegArray a;
+            a.type = type;
+            form_.arrayImage.push_back(std::move(a));
+            slot.index = static_cast<int32_t>(form_.arrayImage.size() - 1);
+            break;
+        }
+        case REGF_VALUE: slot.index = newValue(); break;
+    }
+    form_.slots.push_back(std::move(slot));
+    const uint32_t index = static_cast<uint32_t>(form_.slots.size() - 1);
+    scopes_.back().named.push_back(index);
+    return form_.slots.back();
+}
+
+// ---- names -------------------------------------------------------------------------------
+
 const char* RegCompiler::identifierName(uint16_t idIndex) const {
     const IdStringVector& ids = proc_.identifiers();
     if (idIndex >= ids.count()) return nullptr;
     return static_cast<const char*>(ids[idIndex]);
+}
+
+RegCompiler::Found RegCompiler::resolve(uint16_t idIndex, const RegSlot*& slot) const {
+    slot = nullptr;
+    const char* name = identifierName(idIndex);
+    if (!name) return kBlocked;
+    for (size_t i = scopes_.size(); i-- > 0;) {
+        const Scope& sc = scopes_[i];
+        SignatureRep* owner = nullptr;
+        if (sc.locals && sc.locals->signature()) {
+            if (Field* f = sc.locals->signature()->findField(name, owner, 0)) {
+                for (const auto& [field, index] : sc.fieldSlots)
+                    if (field == f) {
+                        slot = &form_.slots[index];
+                        return kFound;
+                    }
+                return kBlocked;
+            }
+        }
+        if (sc.statics && sc.statics->signature()) {
+            if (Field* f = sc.statics->signature()->findField(name, owner, 0)) {
+                for (const auto& [field, index] : sc.fieldSlots)
+                    if (field == f) {
+                        slot = &form_.slots[index];
+                        return kFound;
+                    }
+                return kBlocked;
+            }
+        }
+        for (uint32_t index : sc.named)
+            if (std::strncmp(form_.slots[index].name.c_str(), name, kMaxIdLength) == 0) {
+                slot = &form_.slots[index];
+                return kFound;
+            }
+    }
+    return kAbsent;
+}
+
+const RegSlot* RegCompiler::findSlot(uint16_t idIndex) const {
+    const RegSlot* slot = nullptr;
+    return resolve(idIndex, slot) == kFound ? slot : nullptr;
+}
+
+// ---- blocks and their variables --------------------------------------------------------------
+
+bool RegCompiler::blockLocals(BlockRep& b) {
+    Scope& sc = scopes_.back();
+    sc.locals = b.localVarObj();
+    sc.statics = b.staticVarObj();
+    if (InterObjRep* o = sc.locals) {
+        InterObjFieldIterator it(o);
+        while (Field* f = it()) {
+            SignatureRep* owner = it.signature();
+            if (!f->isInterDataField() || f->isByReference() || !owner) return false;
+            const IdType t = f->type() & IDT_TYPEMASK;
+            if (!IsNumberType(t) && t != IDT_STRING) return false;
+            RegSlot slot{f->name(), REGF_NUMBER, t, 0};
+            if (f->isArrayData()) {
+                auto* array = dynamic_cast<InterArrayField*>(f);
+                if (!array) return false;
+                RegArray a;
+                a.type = t;
+                for (int32_t k = 0; k < array->dimensions(); ++k) {
+                    a.lower.push_back(array->getLBound(k));
+                    a.count.push_back(array->getUBound(k) - array->getLBound(k) + 1);
+                }
+                form_.arrayImage.push_back(std::move(a));
+                slot.file = REGF_ARRAY;
+                slot.index = static_cast<int32_t>(form_.arrayImage.size() - 1);
+            } else {
+                ValuePtr init = SnapshotField(*f, *o, *owner);
+                if (t == IDT_STRING) {
+                    // Locals start empty; a prototype holding a text is not
+                    // something the form resets to.
+                    if (!init) return false;
+                    const ValString text = init->as<ValString>();
+                    if (text.get() && !text->text().empty()) return false;
+                    slot.file = REGF_STRING;
+                    slot.index = newString();
+                } else {
+                    RegNumber n{};
+                    if (!init || !RegUnbox(*init, n) || n.type != t) return false;
+                    slot.index = newNumber(t);
+                    form_.numberImage[static_cast<size_t>(slot.index)] = n;
+                }
+            }
+            form_.slots.push_back(std::move(slot));
+            sc.fieldSlots.emplace_back(f, static_cast<uint32_t>(form_.slots.size() - 1));
+        }
+    }
+    // Constants are read once; a Static variable lives from call to call
+    // in the block's object, which the form does not hold.
+    if (InterObjRep* o = sc.statics) {
+        InterObjFieldIterator it(o);
+        while (Field* f = it()) {
+            SignatureRep* owner = it.signature();
+            if (!f->isConst() || !f->isInterDataField() || f->isArrayData() || !owner) continue;
+            const IdType t = f->type() & IDT_TYPEMASK;
+            ValuePtr v = SnapshotField(*f, *o, *owner);
+            if (!v) continue;
+            RegSlot slot{f->name(), REGF_NUMBER, t, 0, true};
+            if (t == IDT_STRING) {
+                const ValString text = v->as<ValString>();
+                slot.file = REGF_STRING;
+                slot.index = stringConstant(text.get() ? std::string_view(text->text()) : std::string_view());
+            } else if (IsNumberType(t)) {
+                RegNumber n{};
+                if (!RegUnbox(*v, n)) continue;
+                slot.index = newNumber(t);
+                form_.numberImage[static_cast<size_t>(slot.index)] = n;
+            } else {
+                continue;
+            }
+            form_.slots.push_back(std::move(slot));
+            sc.fieldSlots.emplace_back(f, static_cast<uint32_t>(form_.slots.size() - 1));
+        }
+    }
+    return true;
+}
+
+// The registers of the scope's locals go back to their declared values:
+// a block entered again runs with a fresh copy of its locals.
+void RegCompiler::resetLocals() {
+    const Scope& sc = scopes_.back();
+    for (const auto& [field, index] : sc.fieldSlots) {
+        const RegSlot& slot = form_.slots[index];
+        if (slot.constant) continue;
+        switch (slot.file) {
+            case REGF_NUMBER: emit({ROP_RESET_N, 0, 0, slot.index, 1}); break;
+            case REGF_STRING: emit({ROP_RESET_S, 0, 0, slot.index, 1}); break;
+            case REGF_ARRAY: emit({ROP_RESET_A, 0, 0, slot.index, 1}); break;
+            case REGF_VALUE: break;
+        }
+    }
+}
+
+BlockRep* RegCompiler::subBlock(uint32_t index) const {
+    if (index == NO_BLOCK || index >= proc_.blocks().length()) return nullptr;
+    return proc_.blocks().block(index);
+}
+
+bool RegCompiler::block(uint32_t blockIndex, bool reset) {
+    BlockRep* b = subBlock(blockIndex);
+    if (!b) return false;
+    scopes_.emplace_back();
+    if (!blockLocals(*b)) return false;
+    if (reset) resetLocals();
+    const bool ok = statements(*b);
+    scopes_.pop_back();
+    return ok;
+}
+
+bool RegCompiler::statements(BlockRep& b) {
+    const uint8_t* at = b.nodes();
+    for (uint32_t i = 0; i < b.nodeCount(); ++i) {
+        const ExecNode* s = reinterpret_cast<const ExecNode*>(at);
+        if (!statement(s)) return false;
+        at += s->size();
+    }
+    return true;
+}
+
+// ---- statements ---------------------------------------------------------------------------
+
+bool RegCompiler::statement(const ExecNode* s) {
+    beginStatement(s, s->line());
+    switch (s->type()) {
+        case STMT_ASSIGNMENT: return assignment(s);
+        case STMT_FOR_NEXT: return forNext(s);
+        case STMT_DO_LOOP:
+        case STMT_DO_LOOP2: return doLoop(s);
+        case STMT_SIMPLE_IF: return simpleIf(s);
+        case STMT_COMPLEX_IF: return complexIf(s);
+        case STMT_EXITER: return exiter(s);
+        case STMT_PRINT: return print(s);
+        case STMT_REDIM: return redim(s);
+        case STMT_FUNCTION_CALL: return RegTranslateCallStmt(*this, s);
+        default: return false;
+    }
+}
+
+bool RegCompiler::assignment(const ExecNode* s) {
+    const auto* a = static_cast<const Assignment*>(s);
+    if (a->flags() & (Assignment::kSet | Assignment::kDeepSet)) return false;
+    const ExprNode* target = a->target();
+    const ExprNode* value = a->value();
+    const RegSlot* slot = nullptr;
+    uint16_t idIndex = 0;
+    IdType suffix = IDT_UNTYPED;
+    if (target->type() == EXPR_SID) {
+        const auto* sid = static_cast<const Sid*>(target);
+        if (sid->isMe() || sid->isDotted() || sid->isTruthConstant()) return false;
+        idIndex = sid->idIndex();
+        suffix = sid->getIdType();
+    } else if (target->type() == EXPR_CID) {
+        const auto* cid = static_cast<const Cid*>(target);
+        if (cid->isMe() || cid->isDotted() || cid->idIndex() == kIdUnset) return false;
+        idIndex = cid->idIndex();
+        suffix = cid->getIdType();
+    } else {
+        RegOperand v;
+        return expression(value, v) && RegTranslateFieldWrite(*this, target, v);
+    }
+    const Found found = resolve(idIndex, slot);
+    if (found == kBlocked) return false;
+    if (found == kAbsent) {
+        RegOperand v;
+        return expression(value, v) && RegTranslateFieldWrite(*this, target, v);
+    }
+    if (slot->constant || !SuffixFits(suffix, slot->type)) return false;
+    if (target->type() == EXPR_SID && slot->file == REGF_STRING) {
+        bool done = false;
+        if (!append(*slot, value, done)) return false;
+        if (done) return true;
+    }
+    // The value is evaluated first, then the target's indices.
+    RegOperand v;
+    if (!expression(value, v) || v.file == REGF_VALUE || v.file == REGF_ARRAY) return false;
+    if (target->type() == EXPR_CID) {
+        if (slot->file != REGF_ARRAY) return false;
+        int32_t first = 0;
+        uint16_t n = 0;
+        if (!indices(static_cast<const Cid*>(target), first, n)) return false;
+        if (slot->type == IDT_STRING) {
+            const int32_t text = v.file == REGF_STRING ? v.index : toString(v);
+            emit({ROP_ARRAY_SET_S, 0, n, slot->index, text, first});
+        } else {
+            if (v.file == REGF_STRING) {
+                const int32_t t = newNumber(slot->type);
+                emit({ROP_STORE_S_TO_N, 0, slot->type, t, v.index});
+                v = {REGF_NUMBER, t, slot->type};
+            }
+            emit({ROP_ARRAY_SET_N, 0, n, slot->index, v.index, first});
+        }
+        return true;
+    }
+    switch (slot->file) {
+        case REGF_NUMBER:
+            if (v.file == REGF_STRING)
+                emit({ROP_STORE_S_TO_N, 0, slot->type, slot->index, v.index});
+            else
+                emit({ROP_STORE_N, 0, slot->type, slot->index, v.index});
+            return true;
+        case REGF_STRING:
+            if (v.file == REGF_NUMBER)
+                emit({ROP_NUM_TO_S, 0, 0, slot->index, v.index});
+            else
+                emit({ROP_MOVE_S, 0, 0, slot->index, v.index});
+            return true;
+        default: return false;
+    }
+}
+
+// s = s & x grows s in place: the same text as building s & x and
+// assigning it, without copying s. done is false when value has another
+// form.
+bool RegCompiler::append(const RegSlot& target, const ExprNode* value, bool& done) {
+    done = false;
+    if (value->type() != EXPR_BINARY_OP) return true;
+    const auto* b = static_cast<const BinaryOp*>(value);
+    if (b->op() != BINOP_CONCAT || b->left()->type() != EXPR_SID) return true;
+    const auto* left = static_cast<const Sid*>(b->left());
+    if (left->isMe() || left->isDotted() || left->isTruthConstant()) return true;
+    if (findSlot(left->idIndex()) != &target || !SuffixFits(left->getIdType(), target.type)) return true;
+    RegOperand r;
+    if (!expression(b->right(), r)) return false;
+    if (r.file == REGF_NUMBER)
+        emit({ROP_APPEND_N, 0, 0, target.index, r.index});
+    else if (r.file == REGF_STRING)
+        emit({ROP_APPEND, 0, 0, target.index, r.index});
+    else
+        return false;
+    done = true;
+    return true;
+}
+
+bool RegCompiler::forNext(const ExecNode* s) {
+    const auto* f = static_cast<const ForNext*>(s);
+    if (f->loopType() != FN_Standard) return false;
+    // The loop's frame, with the body's locals, is pushed before anything
+    // of the statement is evaluated: its names are the body's.
+    BlockRep* body = subBlock(f->bodyBlock());
+    if (!body) return false;
+    scopes_.emplace_back();
+    if (!blockLocals(*body)) return false;
+    resetLocals();
+    const ExprNode* var = f->variable();
+    if (var->type() != EXPR_SID) return false;
+    const auto* sid = static_cast<const Sid*>(var);
+    if (sid->isMe() || sid->isDotted() || sid->isTruthConstant()) return false;
+    const RegSlot* counter = nullptr;
+    if (resolve(sid->idIndex(), counter) != kFound || counter->constant || counter->file != REGF_NUMBER ||
+        !SuffixFits(sid->getIdType(), counter->type))
+        return false;
+    RegOperand first, last, by;
+    if (!numberExpression(f->start(), first) || !numberExpression(f->end(), last)) return false;
+    if (const ExprNode* step = f->step()) {
+        if (!numberExpression(step, by)) return false;
+    } else {
+        by = {REGF_NUMBER, longConstant(1), IDT_LONG};
+    }
+    const IdType t = counter->type;
+    // The end and the step, converted once, lie side by side.
+    const int32_t limits = newNumber(t);
+    newNumber(t);
+    const uint8_t type = static_cast<uint8_t>(t);
+    emit({ROP_FOR_CONV, type, 0, limits, last.index});
+    emit({ROP_FOR_CONV, type, 0, limits + 1, by.index});
+    emit({ROP_FOR_CONV, type, 0, counter->index, first.index});
+    const uint32_t test = emit({ROP_FOR_TEST, 0, 0, counter->index, limits, 0});
+    const uint32_t loopStatement = currentStatement_;
+    loops_.push_back({STMT_FOR_NEXT, {}});
+    const uint32_t top = here();
+    if (!statements(*body)) return false;
+    currentStatement_ = loopStatement;
+    emit({ROP_FOR_STEP, 0, 0, counter->index, limits, static_cast<int32_t>(top)});
+    const int32_t end = static_cast<int32_t>(here());
+    at(test).c = end;
+    for (uint32_t j : loops_.back().exitJumps) at(j).a = end;
+    loops_.pop_back();
+    scopes_.pop_back();
+    return true;
+}
+
+bool RegCompiler::doLoop(const ExecNode* s) {
+    const auto* d = static_cast<const DoLoop*>(s);
+    BlockRep* body = subBlock(d->bodyBlock());
+    if (!body) return false;
+    const DoLoopForm form = d->form();
+    if (form < DO_WHILE || form > WHILE_WEND) return false;
+    // A loop that tests after its body reports the Loop line while its
+    // condition runs.
+    const bool after = d->testsAfterBody();
+    const int32_t conditionLine = after && body->endLine() != 0 ? body->endLine() : s->line();
+    form_.statements.back().runningLine = conditionLine;
+    const uint32_t loopStatement = currentStatement_;
+    scopes_.emplace_back();
+    if (!blockLocals(*body)) return false;
+    resetLocals();
+    loops_.push_back({STMT_DO_LOOP, {}});
+    const bool whileTrue = form == DO_WHILE || form == DO_LOOP_WHILE || form == WHILE_WEND;
+    const uint32_t top = here();
+    uint32_t exitTest = 0;
+    bool tested = false;
+    if (form == DO_WHILE || form == DO_UNTIL || form == WHILE_WEND) {
+        RegOperand c;
+        if (!condition(d->condition(), c)) return false;
+        exitTest = emit({whileTrue ? ROP_JUMP_FALSE : ROP_JUMP_TRUE, 0, 0, c.index, 0});
+        tested = true;
+    }
+    if (!statements(*body)) return false;
+    currentStatement_ = loopStatement;
+    if (after) {
+        RegOperand c;
+        if (!condition(d->condition(), c)) return false;
+        const uint32_t skip = emit({whileTrue ? ROP_JUMP_FALSE : ROP_JUMP_TRUE, 0, 0, c.index, 0});
+        emit({ROP_LOOP, 0, 0, static_cast<int32_t>(top)});
+        at(skip).b = static_cast<int32_t>(here());
+    } else {
+        emit({ROP_LOOP, 0, 0, static_cast<int32_t>(top)});
+    }
+    const int32_t end = static_cast<int32_t>(here());
+    if (tested) at(exitTest).b = end;
+    for (uint32_t j : loops_.back().exitJumps) at(j).a = end;
+    loops_.pop_back();
+    scopes_.pop_back();
+    return true;
+}
+
+bool RegCompiler::simpleIf(const ExecNode* s) {
+    const auto* i = static_cast<const SimpleIfThen*>(s);
+    RegOperand c;
+    if (!condition(i->condition(), c)) return false;
+    const uint32_t statement = currentStatement_;
+    const uint32_t toElse = emit({ROP_JUMP_FALSE, 0, 0, c.index, 0});
+    if (!block(i->thenBlock(), true)) return false;
+    if (i->elseBlock() == NO_BLOCK) {
+        at(toElse).b = static_cast<int32_t>(here());
+        return true;
+    }
+    currentStatement_ = statement;
+    const uint32_t toEnd = emit({ROP_JUMP});
+    at(toElse).b = static_cast<int32_t>(here());
+    if (!block(i->elseBlock(), true)) return false;
+    at(toEnd).a = static_cast<int32_t>(here());
+    return true;
+}
+
+bool RegCompiler::complexIf(const ExecNode* s) {
+    const auto* i = static_cast<const ComplexIfThen*>(s);
+    const uint32_t statement = currentStatement_;
+    std::vector<uint32_t> toEnd;
+    const ExprNode* cond = i->firstCondition();
+    for (uint32_t k = 0; k < i->clauseCount(); ++k, cond = NextExpr(cond)) {
+        currentStatement_ = statement;
+        RegOperand c;
+        if (!condition(cond, c)) return false;
+        const uint32_t next = emit({ROP_JUMP_FALSE, 0, 0, c.index, 0});
+        if (!block(i->block(k), true)) return false;
+        currentStatement_ = statement;
+        toEnd.push_back(emit({ROP_JUMP}));
+        at(next).b = static_cast<int32_t>(here());
+    }
+    if (i->elseBlock() != NO_BLOCK && !block(i->elseBlock(), true)) return false;
+    for (uint32_t j : toEnd) at(j).a = static_cast<int32_t>(here());
+    return true;
+}
+
+bool RegCompiler::exiter(const ExecNode* s) {
+    const auto t = static_cast<const Exiter*>(s)->exitType();
+    if (t == Exiter::EXIT_SUB || t == Exiter::EXIT_FUNCTION) {
+        // Exit Sub in a Function (or the reverse) finds no frame of its
+        // kind: the tree walker gives the message.
+        if (proc_.isFunction() != (t == Exiter::EXIT_FUNCTION)) return false;
+        exitSubJumps_.push_back(emit({ROP_JUMP}));
+        return true;
+    }
+    const uint16_t kind = t == Exiter::EXIT_FOR ? STMT_FOR_NEXT : t == Exiter::EXIT_DO ? STMT_DO_LOOP : 0;
+    if (kind == 0) return false;
+    for (size_t i = loops_.size(); i-- > 0;)
+        if (loops_[i].kind == kind) {
+            loops_[i].exitJumps.push_back(emit({ROP_JUMP}));
+            return true;
+        }
+    // Nothing of its kind to leave: the tree walker gives the message.
+    return false;
+}
+
+bool RegCompiler::print(const ExecNode* s) {
+    const auto* p = static_cast<const Print*>(s);
+    if (p->target()) return false;
+    emit({ROP_PRINT_BEGIN});
+    const ExprNode* item = p->firstItem();
+    for (uint32_t i = 0; i < p->itemCount(); ++i, item = NextExpr(item)) {
+        emit({ROP_PRINT_SEP, static_cast<uint8_t>(p->separator(i))});
+        RegOperand v;
+        if (!expression(item, v)) return false;
+        switch (p->itemKind(i)) {
+            case PRINT_SPC:
+            case PRINT_TAB:
+                if (v.file != REGF_NUMBER) return false;
+                emit({ROP_PRINT_SPC, static_cast<uint8_t>(p->itemKind(i) == PRINT_TAB), 0, v.index});
+                break;
+            default:
+                if (v.file == REGF_NUMBER)
+                    emit({ROP_PRINT_N, 0, 0, v.index});
+                else if (v.file == REGF_STRING)
+                    emit({ROP_PRINT_S, 0, 0, v.index});
+                else
+                    return false;
+        }
+    }
+    emit({ROP_PRINT_END, static_cast<uint8_t>(p->lastSeparator())});
+    return true;
+}
+
+bool RegCompiler::redim(const ExecNode* s) {
+    const auto* r = static_cast<const RedimStmt*>(s);
+    const Sid* name = r->array();
+    const RegSlot* slot = nullptr;
+    if (resolve(name->idIndex(), slot) != kFound || slot->file != REGF_ARRAY) return false;
+    const uint16_t dims = r->dimensionCount();
+    if (dims == 0 || dims > ArrayField::kMaxDimensions) return false;
+    std::vector<int32_t> bounds;
+    const ExprNodePair* pair = r->firstPair();
+    for (uint16_t k = 0; k < dims; ++k) {
+        RegOperand lo, up;
+        if (const ExprNode* e = pair->first()) {
+            if (!numberExpression(e, lo)) return false;
+        } else {
+            lo = {REGF_NUMBER, longConstant(0), IDT_LONG};
+        }
+        if (!pair->second() || !numberExpression(pair->second(), up)) return false;
+        bounds.push_back(lo.index);
+        bounds.push_back(up.index);
+        pair = reinterpret_cast<const ExprNodePair*>(pair->bytes() + pair->size());
+    }
+    const int32_t first = newNumber();
+    for (size_t k = 1; k < bounds.size(); ++k) newNumber();
+    for (size_t k = 0; k < bounds.size(); ++k)
+        emit({ROP_MOVE_N, 0, 0, first + static_cast<int32_t>(k), bounds[k]});
+    emit({ROP_REDIM, static_cast<uint8_t>(r->preserve()), dims, slot->index, first});
+    return true;
+}
+
+// ---- expressions --------------------------------------------------------------------------
+
+bool RegCompiler::numberExpression(const ExprNode* e, RegOperand& out) {
+    return expression(e, out) && out.file == REGF_NUMBER;
+}
+
+bool RegCompiler::stringExpression(const ExprNode* e, RegOperand& out) {
+    if (!expression(e, out)) return false;
+    if (out.file == REGF_NUMBER) out = {REGF_STRING, toString(out), IDT_STRING};
+    return out.file == REGF_STRING;
+}
+
+int32_t RegCompiler::toString(const RegOperand& number) {
+    const int32_t t = newString();
+    emit({ROP_NUM_TO_S, 0, 0, t, number.index});
+    return t;
+}
+
+bool RegCompiler::condition(const ExprNode* e, RegOperand& out) { return numberExpression(e, out); }
+
+bool RegCompiler::expression(const ExprNode* e, RegOperand& out) {
+    switch (e->type()) {
+        case EXPR_LONG_CONSTANT:
+            out = {REGF_NUMBER, longConstant(static_cast<const LongConstant*>(e)->value()), IDT_LONG};
+            return true;
+        case EXPR_DOUBLE_CONSTANT:
+            out = {REGF_NUMBER, doubleConstant(static_cast<const DoubleConstant*>(e)->value()), IDT_DOUBLE};
+            return true;
+        case EXPR_STRING_CONSTANT:
+            out = {REGF_STRING, stringConstant(static_cast<const StringConstant*>(e)->text()), IDT_STRING};
+            return true;
+        case EXPR_SID:
+        case EXPR_CID: return identifier(e, out);
+        case EXPR_BINARY_OP: return binary(e, out);
+        case EXPR_UNARY_OP: return unary(e, out);
+        case EXPR_INTR_STRING:
+        case EXPR_INTR_BOUND: return intrinsic(e, out);
+        default: return RegTranslateCallExpr(*this, e, out) || RegTranslateFieldRead(*this, e, out);
+    }
+}
+
+bool RegCompiler::identifier(const ExprNode* e, RegOperand& out) {
+    uint16_t idIndex;
+    IdType suffix;
+    if (e->type() == EXPR_SID) {
+        const auto* sid = static_cast<const Sid*>(e);
+        if (sid->isMe() || sid->isDotted()) return RegTranslateFieldRead(*this, e, out);
+        if (sid->isTruthConstant()) {
+            out = {REGF_NUMBER, longConstant(sid->idIndex() == kIdTrue ? -1 : 0), IDT_LONG};
+            return true;
+        }
+        idIndex = sid->idIndex();
+        suffix = sid->getIdType();
+    } else {
+        const auto* cid = static_cast<const Cid*>(e);
+        if (cid->isMe() || cid->isDotted() || cid->idIndex() == kIdUnset)
+            return RegTranslateCallExpr(*this, e, out) || RegTranslateFieldRead(*this, e, out);
+        idIndex = cid->idIndex();
+        suffix = cid->getIdType();
+    }
+    const RegSlot* slot = nullptr;
+    switch (resolve(idIndex, slot)) {
+        case kBlocked: return false;
+        case kAbsent: return RegTranslateCallExpr(*this, e, out) || RegTranslateFieldRead(*this, e, out);
+        case kFound: break;
+    }
+    if (!SuffixFits(suffix, slot->type)) return false;
+    if (e->type() == EXPR_CID) return slot->file == REGF_ARRAY && arrayElement(e, *slot, out);
+    if (slot->file != REGF_NUMBER && slot->file != REGF_STRING) return false;
+    out = {slot->file, slot->index, slot->type};
+    return true;
+}
+
+bool RegCompiler::indices(const Cid* c, int32_t& first, uint16_t& n) {
+    n = c->argCount();
+    if (n == 0) return false;
+    std::vector<int32_t> regs;
+    const ExprNode* arg = c->firstArg();
+    for (uint16_t k = 0; k < n; ++k, arg = NextExpr(arg)) {
+        RegOperand i;
+        if (!numberExpression(arg, i)) return false;
+        regs.push_back(i.index);
+    }
+    if (n == 1) {
+        first = regs[0];
+        return true;
+    }
+    // Several indices lie side by side.
+    first = newNumber();
+    for (uint16_t k = 1; k < n; ++k) newNumber();
+    for (uint16_t k = 0; k < n; ++k) emit({ROP_MOVE_N, 0, 0, first + k, regs[k]});
+    return true;
+}
+
+bool RegCompiler::arrayElement(const ExprNode* e, const RegSlot& array, RegOperand& out) {
+    int32_t first = 0;
+    uint16_t n = 0;
+    if (!indices(static_cast<const Cid*>(e), first, n)) return false;
+    if (array.type == IDT_STRING) {
+        out = {REGF_STRING, newString(), IDT_STRING};
+        emit({ROP_ARRAY_GET_S, 0, n, out.index, array.index, first});
+    } else {
+        out = {REGF_NUMBER, newNumber(array.type), array.type};
+        emit({ROP_ARRAY_GET_N, 0, n, out.index, array.index, first});
+    }
+    return true;
+}
+
+bool RegCompiler::binary(const ExprNode* e, RegOperand& out) {
+    const auto* b = static_cast<const BinaryOp*>(e);
+    const BinOpType op = b->op();
+    if (op == BINOP_ANDALSO || op == BINOP_ORELSE) {
+        // The left operand decides alone when it can: the right one is not
+        // evaluated.
+        RegOperand l, r;
+        const int32_t d = newNumber();
+        if (!condition(b->left(), l)) return false;
+        const RegOp decides = op == BINOP_ANDALSO ? ROP_JUMP_FALSE : ROP_JUMP_TRUE;
+        const uint32_t early = emit({decides, 0, 0, l.index, 0});
+        if (!condition(b->right(), r)) return false;
+        const uint32_t late = emit({decides, 0, 0, r.index, 0});
+        emit({ROP_MOVE_N, 0, 0, d, longConstant(op == BINOP_ANDALSO ? -1 : 0)});
+        const uint32_t done = emit({ROP_JUMP});
+        at(early).b = at(late).b = static_cast<int32_t>(here());
+        emit({ROP_MOVE_N, 0, 0, d, longConstant(op == BINOP_ANDALSO ? 0 : -1)});
+        at(done).a = static_cast<int32_t>(here());
+        out = {REGF_NUMBER, d, IDT_LONG};
+        return true;
+    }
+    if (op == BINOP_LIKE || op == BINOP_TYPEOF || op >= BINOP_LIMIT) return false;
+    RegOperand l, r;
+    if (op == BINOP_CONCAT) {
+        // s = s & x is taken apart by the assignment when it can append.
+        if (!stringExpression(b->left(), l) || !stringExpression(b->right(), r)) return false;
+        out = {REGF_STRING, newString(), IDT_STRING};
+        emit({ROP_CONCAT, 0, 0, out.index, l.index, r.index});
+        return true;
+    }
+    if (!expression(b->left(), l) || !expression(b->right(), r)) return false;
+    const bool compare = op >= BINOP_EQ && op <= BINOP_LE;
+    if (compare && l.file == REGF_STRING && r.file == REGF_STRING) {
+        out = {REGF_NUMBER, newNumber(), IDT_LONG};
+        emit({ROP_COMPARE_S, static_cast<uint8_t>(op), 0, out.index, l.index, r.index});
+        return true;
+    }
+    if (l.file != REGF_NUMBER || r.file != REGF_NUMBER) return false;
+    out = {REGF_NUMBER, newNumber(), compare ? IDT_LONG : IDT_UNTYPED};
+    emit({compare ? ROP_COMPARE_N : ROP_ARITH, static_cast<uint8_t>(op), 0, out.index, l.index, r.index});
+    return true;
+}
+
+bool RegCompiler::unary(const ExprNode* e, RegOperand& out) {
+    const auto* u = static_cast<const UnaryOp*>(e);
+    if (u->op() >= UNOP_LIMIT) return false;
+    RegOperand v;
+    if (!numberExpression(u->operand(), v)) return false;
+    out = {REGF_NUMBER, newNumber(), u->op() == UNOP_NOT ? IDT_LONG : IDT_UNTYPED};
+    emit({u->op() == UNOP_NOT ? ROP_NOT : ROP_NEGATE, 0, 0, out.index, v.index});
+    return true;
+}
+
+bool RegCompiler::intrinsic(const ExprNode* e, RegOperand& out) {
+    if (e->type() == EXPR_INTR_BOUND) {
+        const auto* b = static_cast<const IntrBound*>(e);
+        const ExprNode* a = b->array();
+        if (a->type() != EXPR_SID) return false;
+        const auto* sid = static_cast<const Sid*>(a);
+        const RegSlot* slot = nullptr;
+        if (sid->isMe() || sid->isDotted() || resolve(sid->idIndex(), slot) != kFound || slot->file != REGF_ARRAY)
+            return false;
+        int32_t dim = -1;
+        if (const ExprNode* d = b->dimension()) {
+            RegOperand v;
+            if (!numberExpression(d, v)) return false;
+            dim = v.index;
+        }
+        out = {REGF_NUMBER, newNumber(), IDT_LONG};
+        emit({ROP_ARRAY_BOUND, static_cast<uint8_t>(b->which() == IntrBound::kUBound), 0, out.index, slot->index, dim});
+        return true;
+    }
+    const auto* f = static_cast<const IntrString*>(e);
+    const uint32_t word = f->word();
+    int least = 0, most = 0;
+    const int n = f->argCount();
+    if (!IntrString::ArgumentRange(word, least, most) || n < least || n > most) return false;
+    const ExprNode* arg = f->nodeAt(IntrString::kArgOffset);
+    if (word == STR_LEN) {
+        RegOperand s;
+        if (!stringExpression(arg, s)) return false;
+        out = {REGF_NUMBER, newNumber(), IDT_LONG};
+        emit({ROP_LEN, 0, 0, out.index, s.index});
+        return true;
+    }
+    // Every argument is evaluated, in order, before the function looks at
+    // any of them; the function then works on their values.
+    std::vector<RegOperand> args;
+    for (int k = 0; k < n; ++k, arg = NextExpr(arg)) {
+        RegOperand v;
+        if (!expression(arg, v) || (v.file != REGF_NUMBER && v.file != REGF_STRING)) return false;
+        args.push_back(v);
+    }
+    const int32_t first = newValue();
+    for (int k = 1; k < n; ++k) newValue();
+    for (int k = 0; k < n; ++k)
+        emit({args[k].file == REGF_NUMBER ? ROP_BOX_N : ROP_BOX_S, 0, 0, first + k, args[k].index});
+    if (StringFunctionGivesNumber(word))
+        out = {REGF_NUMBER, newNumber(), IDT_UNTYPED};
+    else
+        out = {REGF_STRING, newString(), IDT_STRING};
+    emit({ROP_INTRINSIC, static_cast<uint8_t>(out.file), static_cast<uint16_t>(word), out.index, first, n});
+    return true;
 }
 
 }  // namespace tq

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "store/interp/regform.h"
@@ -21,6 +22,8 @@
 namespace tq {
 
 class BlockRep;
+class Cid;
+class Field;
 
 class RegCompiler {
 public:
@@ -74,38 +77,60 @@ public:
     // The named register identifier idIndex means where it stands, or null
     // when it is not a local or parameter of the procedure.
     const RegSlot* findSlot(uint16_t idIndex) const;
+    // Whether identifier idIndex names a local, constant, static or
+    // parameter where it stands, with a register or without one.
+    bool isScoped(uint16_t idIndex) const {
+        const RegSlot* slot = nullptr;
+        return resolve(idIndex, slot) != kAbsent;
+    }
 
 private:
+    // One scope: a block's locals and constants (fieldSlots, found through
+    // the block's variable objects as an activation finds them), or the
+    // parameters declared by name.
     struct Scope {
-        std::vector<uint32_t> slots;  // indexes into form_.slots
+        InterObjRep* locals = nullptr;
+        InterObjRep* statics = nullptr;
+        std::vector<std::pair<Field*, uint32_t>> fieldSlots;  // slot indexes
+        std::vector<uint32_t> named;                          // slot indexes
     };
     struct Loop {
-        uint16_t kind;                     // STMT_FOR_NEXT or STMT_DO_LOOP
-        std::vector<uint32_t> exitJumps;   // ROP_JUMPs to patch to the end
+        uint16_t kind;                    // STMT_FOR_NEXT or STMT_DO_LOOP
+        std::vector<uint32_t> exitJumps;  // ROP_JUMPs to the loop's end
     };
+    // What a name means where it stands: a register of the procedure; a
+    // variable the form cannot hold (a Static, a Variant: the procedure is
+    // not taken); or nothing of the procedure's (fields, calls, globals).
+    enum Found { kFound, kBlocked, kAbsent };
+    Found resolve(uint16_t idIndex, const RegSlot*& slot) const;
 
-    bool block(uint32_t blockIndex, bool ownFrame);
+    BlockRep* subBlock(uint32_t index) const;
+    bool block(uint32_t blockIndex, bool reset);
     bool blockLocals(BlockRep& b);
+    void resetLocals();
+    bool statements(BlockRep& b);
     bool statement(const ExecNode* s);
     bool assignment(const ExecNode* s);
+    bool append(const RegSlot& target, const ExprNode* value, bool& done);
     bool forNext(const ExecNode* s);
     bool doLoop(const ExecNode* s);
     bool simpleIf(const ExecNode* s);
     bool complexIf(const ExecNode* s);
-    bool selectCase(const ExecNode* s);
     bool exiter(const ExecNode* s);
     bool print(const ExecNode* s);
     bool redim(const ExecNode* s);
     bool identifier(const ExprNode* e, RegOperand& out);
+    bool indices(const Cid* c, int32_t& first, uint16_t& n);
     bool arrayElement(const ExprNode* e, const RegSlot& array, RegOperand& out);
     bool binary(const ExprNode* e, RegOperand& out);
     bool unary(const ExprNode* e, RegOperand& out);
     bool intrinsic(const ExprNode* e, RegOperand& out);
-    // A condition into a number register (jumps test it against 0).
+    // A condition into a number register (jumps test its Long conversion).
     bool condition(const ExprNode* e, RegOperand& out);
+    int32_t toString(const RegOperand& number);
     void beginStatement(const ExecNode* s, int32_t runningLine);
-    uint32_t currentStatement_ = 0;
 
+    uint32_t currentStatement_ = 0;
     InterProcField& proc_;
     InterObjRep& me_;
     RegisterForm& form_;

@@ -69,7 +69,7 @@ bool RegFindTarget(RegCompiler& rc, const ExprNode* head, RegObjectRef& target, 
     const uint16_t index = static_cast<const Sid*>(head)->idIndex();
     const char* name = rc.identifierName(index);
     // A local, a parameter or a member of Me of that name comes first.
-    if (!name || rc.findSlot(index) || !rc.me()) return false;
+    if (!name || rc.isScoped(index) || !rc.me()) return false;
     SignatureRep* owner = nullptr;
     if (SignatureRep* sig = rc.me()->signature(); !sig || sig->findField(name, owner, 0)) return false;
     InterObj obj;
@@ -90,7 +90,7 @@ int32_t RegFieldSiteFor(RegCompiler& rc, const ExprNode* e) {
     InterObjRep* obj = me;
     if (IsPlainSid(e)) {
         last = static_cast<const Sid*>(e);
-        if (rc.findSlot(last->idIndex())) return -1;
+        if (rc.isScoped(last->idIndex())) return -1;
     } else if (e->type() == EXPR_MID) {
         const auto* mid = static_cast<const Mid*>(e);
         if (mid->pieceCount() != 2) return -1;

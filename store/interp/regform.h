@@ -84,70 +84,72 @@ class ExecNode;
 class ExprNode;
 class InterObjRep;
 class InterProcField;
+class Context;
+class StackFrame;
 struct RegSites;
 
 // ---- instructions -----------------------------------------------------------------------
 //
-// Operand letters in the comments: d a destination register, a b c source
-// registers, n a number register, s a string operand (register, or constant
-// when < 0), r an array register, t a target instruction index, k an
-// immediate. Number results carry their own type code.
+// Operands: a is the destination where there is one, b and c the sources;
+// number operands are registers of the number file, string operands
+// registers of the string file or (< 0) constants; t is an instruction
+// index, x and y small immediates. Number results carry their own type.
 enum RegOp : uint8_t {
-    // Moves and conversions.
     ROP_NOP = 0,
-    ROP_MOVE_N,         // d = a (numbers, the type travels)
-    ROP_STORE_N,        // d = a converted to d's declared type (y = type); the
-                        // general conversion decides out of range
-    ROP_MOVE_S,         // d = s
-    ROP_NUM_TO_S,       // d(string) = text of number a
-    ROP_STORE_S_TO_N,   // d(number, declared type y) = string s converted
-    // Arithmetic and logic: d = a op b, x = BinOpType. The Long forms are
-    // the fast path for operands that are Long, and fall to the general rule
-    // for anything else or a result out of range.
-    ROP_ARITH,          // + - * / \ ^ Mod And Or Xor Imp Eqv over numbers
-    ROP_COMPARE_N,      // = <> > < >= <= over numbers: d = -1 or 0 (Long)
+    ROP_MOVE_N,         // a = b (numbers; the type travels)
+    ROP_STORE_N,        // a = b converted to a's declared type y (the
+                        // assignment's conversion, its failures included)
+    ROP_MOVE_S,         // a = b (strings)
+    ROP_NUM_TO_S,       // string a = text of number b
+    ROP_STORE_S_TO_N,   // number a (declared type y) = string b converted
+    ROP_ARITH,          // a = b op c, x = BinOpType: + - * / \ ^ Mod And Or
+                        // Xor Imp Eqv; Longs and Doubles fast, the rest and
+                        // every result out of range by the value rules
+    ROP_COMPARE_N,      // a = b op c over numbers: -1 or 0 (a Long)
     ROP_COMPARE_S,      // the same over two strings
-    ROP_CONCAT,         // d(string) = s(a) & s(b)
-    ROP_APPEND,         // d(string) &= s(b): d = d & b written in place
-    ROP_APPEND_N,       // d(string) &= text of number b
-    ROP_NEGATE,         // d = -a
-    ROP_NOT,            // d = Not a
-    // Control. Every backward jump offers the user break.
-    ROP_JUMP,           // to t (in a)
-    ROP_JUMP_FALSE,     // to t (in b) when number a is 0
-    ROP_JUMP_TRUE,      // to t (in b) when number a is not 0
-    ROP_LOOP,           // to t (in a), after the user break
-    ROP_FOR_CONV,       // For: d = number a as the counter's type x (the
+    ROP_CONCAT,         // string a = b & c
+    ROP_APPEND,         // string a &= b, in place
+    ROP_APPEND_N,       // string a &= text of number b, in place
+    ROP_NEGATE,         // a = -b
+    ROP_NOT,            // a = Not b
+    ROP_JUMP,           // to t = a
+    ROP_JUMP_FALSE,     // to t = b when number a's Long conversion is 0
+    ROP_JUMP_TRUE,      // to t = b when it is not 0
+    ROP_LOOP,           // to t = a, after offering the user break
+    ROP_FOR_CONV,       // For: a = number b as the counter's type x (the
                         // loop's end, its step, then the counter's start)
-    ROP_FOR_TEST,       // For: to t (in c) when counter a is past the end
-                        // (end in b, step in b + 1)
+    ROP_FOR_TEST,       // For: to t = c when counter a is past the end
+                        // (end in register b, step in b + 1)
     ROP_FOR_STEP,       // Next: counter a += step (b + 1); back to the body
-                        // at t (in c) unless past the end (b) or beyond the
+                        // at t = c unless past the end (b) or beyond the
                         // counter type's range; offers the user break
     ROP_RETURN,         // ends the activation
     // Locals of a block entered again start from their initial values.
-    ROP_RESET_N,        // registers [a, a + b) from the image
-    ROP_RESET_S,        // strings [a, a + b) emptied
+    ROP_RESET_N,        // number registers [a, a + b) from the image
+    ROP_RESET_S,        // string registers [a, a + b) emptied
     ROP_RESET_A,        // arrays [a, a + b) back to their declared shape
-    // Arrays: element index in number registers.
-    ROP_ARRAY_GET_N,    // d = r(a)(indices from register b, c of them)
-    ROP_ARRAY_SET_N,    // r(d)(indices from b, c of them) = number a
-    ROP_ARRAY_GET_S,
-    ROP_ARRAY_SET_S,
-    ROP_REDIM,          // r(a): bounds from registers b (2 per dimension),
-                        // c dimensions, x = 1 for Preserve
-    ROP_ARRAY_BOUND,    // d = LBound/UBound (x = 0/1) of r(a), dimension b
-    // Print through the host's sink (the Print statement's own code).
-    ROP_PRINT_BEGIN,    // the sink for this statement
-    ROP_PRINT_SEP,      // separator x
+    // Arrays: y indices in number registers [c, c + y).
+    ROP_ARRAY_GET_N,    // number a = array b (indices)
+    ROP_ARRAY_SET_N,    // array a (indices) = number b
+    ROP_ARRAY_GET_S,    // string a = array b (indices)
+    ROP_ARRAY_SET_S,    // array a (indices) = string b
+    ROP_REDIM,          // array a: bounds in registers from b (lower, upper
+                        // per dimension), y dimensions, x = 1 Preserve
+    ROP_ARRAY_BOUND,    // a = LBound (x = 0) or UBound (x = 1) of array b,
+                        // dimension in register c (< 0: the first)
+    // Print, through the host's sink as the Print statement prints.
+    ROP_PRINT_BEGIN,    // takes the sink for the statement
+    ROP_PRINT_SEP,      // separator x before an item
     ROP_PRINT_N,        // number a
-    ROP_PRINT_S,        // string s(a)
-    ROP_PRINT_SPC,      // Spc(number a); x = 1 for Tab
+    ROP_PRINT_S,        // string a
+    ROP_PRINT_SPC,      // Spc(number a), or Tab when x = 1
     ROP_PRINT_END,      // the last separator x
-    // Intrinsic functions on values: the existing implementations, called
-    // with boxed operands (y = which, see regcompile.cpp).
-    ROP_LEN,            // d = Len(s(a))
-    ROP_INTRINSIC,      // d = intrinsic y of c arguments in registers from a
+    // Intrinsic functions.
+    ROP_LEN,            // a = Len(string b)
+    ROP_BOX_N,          // value a = number b as a value
+    ROP_BOX_S,          // value a = string b as a value
+    ROP_INTRINSIC,      // a = string function y (strfunc.h) of the c values
+                        // from value register b; x = the file of a
     ROP_CORE_LIMIT,
 
     // Calls (regcall.cpp).
@@ -182,8 +184,10 @@ struct RegNumber {
 };
 static_assert(sizeof(RegNumber) == 16, "a number register is 16 bytes");
 
-// An array register: elements of one type, row-major, with per dimension
-// the lower bound and the count (an empty array has no dimensions).
+// An array register: elements of one type, row-major (the last index
+// varies fastest), with per dimension the lower bound and the count. The
+// form's image holds the declared shape; an activation's elements start
+// at zero (or empty).
 struct RegArray {
     IdType type = IDT_LONG;  // Integer, Long, Single, Double or String
     std::vector<int32_t> lower;
@@ -201,6 +205,7 @@ struct RegSlot {
     RegFile file;
     IdType type;      // declared type (element type for arrays)
     int32_t index;    // register number in its file
+    bool constant = false;  // a Const: read, never assigned
 };
 
 // The statement an instruction was translated from.
@@ -300,6 +305,13 @@ struct RegActivation {
     ValuePtr* values = nullptr;
     // The instruction running, for the failure's line.
     uint32_t pc = 0;
+    // The activation that called this one, the nearer end of the chain of
+    // register activations running; an entry from outside the register
+    // form has its Context and frame (null for a call from register code,
+    // which makes neither).
+    RegActivation* caller = nullptr;
+    Context* ctx = nullptr;
+    StackFrame* frame = nullptr;
 };
 
 // Runs proc on me in its register form when it has (or can be given) one

@@ -1,8 +1,31 @@
-// Running the register form: the entry from a call and the run loop.
+// Running the register form: the entry from a call, the activation's
+// registers and the run loop.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "platform/util/uassert.h"
+#include "store/arrayfld.h"
 #include "store/context.h"
+#include "store/errors/extexcep.h"
 #include "store/interp/dbgseam.h"
+#include "store/interp/binop.h"
+#include "store/interp/execnode.h"
+#include "store/interp/regcall.h"
 #include "store/interp/regform.h"
+#include "store/interp/stackfrm.h"
+#include "store/interp/strfunc.h"
+#include "store/interp/trycatch.h"
 #include "store/methfld.h"
+#include "store/model/intfld.h"
+#include "store/persist/vlstrrep.h"
+#include "store/printable.h"
+#include "store/storeapp.h"
+#include "store/valops.h"
 
 namespace tq {
 
@@ -34,8 +57,925 @@ void RegFormHolder::keep(std::unique_ptr<RegisterForm> form) {
     epoch_ = Context::cacheEpoch();
 }
 
+// ---- numbers as values --------------------------------------------------------------------
+
+ValuePtr RegBox(const RegNumber& n) {
+    switch (n.type) {
+        case IDT_SHORT: return ValuePtr(new IntegerValue(static_cast<int16_t>(n.l)));
+        case IDT_LONG: return ValuePtr(new LongValue(n.l));
+        case IDT_FLOAT: return ValuePtr(new SingleValue(n.f));
+        default: return ValuePtr(new DoubleValue(n.d));
+    }
+}
+
+bool RegUnbox(const Value& v, RegNumber& out) {
+    switch (v.type() & IDT_TYPEMASK) {
+        case IDT_SHORT: out.l = v.as<int16_t>(); break;
+        case IDT_LONG: out.l = v.as<int32_t>(); break;
+        case IDT_FLOAT: out.f = v.as<float>(); break;
+        case IDT_DOUBLE: out.d = v.as<double>(); break;
+        default: return false;
+    }
+    out.type = v.type() & IDT_TYPEMASK;
+    return true;
+}
+
+namespace {
+
+// A value's number into a register; anything but a number type here is a
+// translation that took what it should not have.
+void Unbox(const Value& v, RegNumber& out) {
+    if (!RegUnbox(v, out)) utilsAssert("register form: a number operation gave no number", __FILE__, __LINE__);
+}
+
+// The value a variable of type t holds after `variable = v`: the
+// variable's own conversion, failures included.
+template <class V>
+void AssignThrough(const Value& v, RegNumber& d) {
+    V target{};
+    target = v;
+    Unbox(target, d);
+}
+
+void StoreFromValue(RegNumber& d, IdType t, const Value& v) {
+    switch (t) {
+        case IDT_SHORT: return AssignThrough<IntegerValue>(v, d);
+        case IDT_LONG: return AssignThrough<LongValue>(v, d);
+        case IDT_FLOAT: return AssignThrough<SingleValue>(v, d);
+        default: return AssignThrough<DoubleValue>(v, d);
+    }
+}
+
+}  // namespace
+
+void RegStoreNumber(RegNumber& d, IdType t, const RegNumber& a) {
+    if (a.type == t) {
+        d = a;
+        return;
+    }
+    // Widening that every number type allows exactly.
+    if (t == IDT_DOUBLE && (a.type == IDT_LONG || a.type == IDT_SHORT)) {
+        d.d = a.l;
+        d.type = t;
+        return;
+    }
+    if (t == IDT_LONG && a.type == IDT_SHORT) {
+        d.l = a.l;
+        d.type = t;
+        return;
+    }
+    ValuePtr v = RegBox(a);
+    StoreFromValue(d, t, *v);
+}
+
+namespace {
+
+// ---- the general operations ------------------------------------------------------------
+
+ValuePtr Text(std::string_view s) { return ValuePtr(new StringValue(ValString(s))); }
+
+// The text of a number as a String gets it.
+void AppendNumberText(std::string& out, const RegNumber& n) {
+    if (n.type == IDT_LONG || n.type == IDT_SHORT) {
+        char buf[16];
+        const auto r = std::to_chars(buf, buf + sizeof buf, n.l);
+        out.append(buf, r.ptr);
+        return;
+    }
+    ValuePtr v = RegBox(n);
+    ValString text;
+    v->get(text);
+    if (const ValStringRep* rep = text.get()) out.append(rep->text());
+}
+
+constexpr tRelOp RelOf(uint8_t op) {
+    switch (op) {
+        case BINOP_EQ: return REL_EQ;
+        case BINOP_NE: return REL_NE;
+        case BINOP_GT: return REL_GT;
+        case BINOP_LT: return REL_LT;
+        case BINOP_GE: return REL_GE;
+        default: return REL_LE;
+    }
+}
+
+// op over two numbers by the value rules (valops.h): the rare cases of
+// ROP_ARITH, with their results and their failures.
+[[gnu::noinline]] void GeneralArith(uint8_t op, const RegNumber& a, const RegNumber& b, RegNumber& d) {
+    ValuePtr l = RegBox(a);
+    ValuePtr r = RegBox(b);
+    ValuePtr v;
+    int32_t logic = 0;
+    switch (op) {
+        case BINOP_ADD: v = ValueArith(ARITH_ADD, *l, *r); break;
+        case BINOP_SUB: v = ValueArith(ARITH_SUB, *l, *r); break;
+        case BINOP_MUL: v = ValueArith(ARITH_MUL, *l, *r); break;
+        case BINOP_DIV: v = ValueArith(ARITH_DIV, *l, *r); break;
+        case BINOP_INTDIV: v = ValueIntDiv(*l, *r); break;
+        case BINOP_POWER: v = ValuePower(*l, *r); break;
+        case BINOP_MOD: v = ValueMod(*l, *r); break;
+        case BINOP_AND: logic = ValueLogic(LOGIC_AND, *l, *r); break;
+        case BINOP_OR: logic = ValueLogic(LOGIC_OR, *l, *r); break;
+        case BINOP_XOR: logic = ValueLogic(LOGIC_XOR, *l, *r); break;
+        case BINOP_IMP: logic = ValueLogic(LOGIC_IMP, *l, *r); break;
+        case BINOP_EQV: logic = ValueLogic(LOGIC_EQV, *l, *r); break;
+        default: utilsAssert("register form: arithmetic operator", __FILE__, __LINE__);
+    }
+    if (v) {
+        Unbox(*v, d);
+    } else {
+        d.l = logic;
+        d.type = IDT_LONG;
+    }
+}
+
+// The fast cases of ROP_ARITH: two Longs whose result is a Long, and
+// Double arithmetic whose result is finite. Anything else goes to the
+// general rule.
+[[gnu::always_inline]] inline void Arith(uint8_t op, const RegNumber& a, const RegNumber& b, RegNumber& d) {
+    if (a.type == IDT_LONG && b.type == IDT_LONG) {
+        const int32_t x = a.l, y = b.l;
+        int32_t r;
+        switch (op) {
+            case BINOP_ADD:
+                if (__builtin_add_overflow(x, y, &r)) break;
+                d.l = r, d.type = IDT_LONG;
+                return;
+            case BINOP_SUB:
+                if (__builtin_sub_overflow(x, y, &r)) break;
+                d.l = r, d.type = IDT_LONG;
+                return;
+            case BINOP_MUL:
+                if (__builtin_mul_overflow(x, y, &r)) break;
+                d.l = r, d.type = IDT_LONG;
+                return;
+            case BINOP_INTDIV:
+                if (y == 0 || (x == std::numeric_limits<int32_t>::min() && y == -1)) break;
+                d.l = x / y, d.type = IDT_LONG;
+                return;
+            case BINOP_MOD:
+                if (y == 0) break;
+                d.l = y == -1 ? 0 : x % y, d.type = IDT_LONG;
+                return;
+            case BINOP_AND: d.l = x & y, d.type = IDT_LONG; return;
+            case BINOP_OR: d.l = x | y, d.type = IDT_LONG; return;
+            case BINOP_XOR: d.l = x ^ y, d.type = IDT_LONG; return;
+            default: break;
+        }
+    } else if ((a.type == IDT_DOUBLE || b.type == IDT_DOUBLE) && op <= BINOP_DIV) {
+        // The value rules compute in double and give a Double when either
+        // operand is one; Longs and Integers convert exactly.
+        const double x = a.type == IDT_DOUBLE ? a.d : a.type == IDT_FLOAT ? double(a.f) : double(a.l);
+        const double y = b.type == IDT_DOUBLE ? b.d : b.type == IDT_FLOAT ? double(b.f) : double(b.l);
+        double r;
+        switch (op) {
+            case BINOP_ADD: r = x + y; break;
+            case BINOP_SUB: r = x - y; break;
+            case BINOP_MUL: r = x * y; break;
+            default: r = y == 0.0 ? std::numeric_limits<double>::infinity() : x / y; break;
+        }
+        if (std::isfinite(r)) {
+            d.d = r, d.type = IDT_DOUBLE;
+            return;
+        }
+    }
+    GeneralArith(op, a, b, d);
+}
+
+double AsDouble(const RegNumber& n) {
+    switch (n.type) {
+        case IDT_DOUBLE: return n.d;
+        case IDT_FLOAT: return n.f;
+        default: return n.l;
+    }
+}
+
+// Numbers compare as doubles (every number type converts exactly).
+int32_t CompareNumbers(uint8_t op, const RegNumber& a, const RegNumber& b) {
+    bool holds;
+    if (a.type == IDT_LONG && b.type == IDT_LONG) {
+        const int32_t x = a.l, y = b.l;
+        switch (op) {
+            case BINOP_EQ: holds = x == y; break;
+            case BINOP_NE: holds = x != y; break;
+            case BINOP_GT: holds = x > y; break;
+            case BINOP_LT: holds = x < y; break;
+            case BINOP_GE: holds = x >= y; break;
+            default: holds = x <= y; break;
+        }
+    } else {
+        const double x = AsDouble(a), y = AsDouble(b);
+        switch (op) {
+            case BINOP_EQ: holds = x == y; break;
+            case BINOP_NE: holds = x != y; break;
+            case BINOP_GT: holds = x > y; break;
+            case BINOP_LT: holds = x < y; break;
+            case BINOP_GE: holds = x >= y; break;
+            default: holds = x <= y; break;
+        }
+    }
+    return holds ? -1 : 0;
+}
+
+[[gnu::noinline]] int32_t CompareStrings(uint8_t op, const std::string& a, const std::string& b) {
+    ValuePtr l = Text(a);
+    ValuePtr r = Text(b);
+    return ValueCompare(RelOf(op), *l, *r);
+}
+
+// A condition's truth: its Long conversion is not 0.
+[[gnu::noinline]] bool GeneralTruth(const RegNumber& n) { return RegBox(n)->as<int32_t>() != 0; }
+inline bool Truth(const RegNumber& n) { return n.type == IDT_LONG ? n.l != 0 : GeneralTruth(n); }
+
+// A number converted as X (Value::as), for the counters of For.
+template <class X>
+X ConvertAs(const RegNumber& n) {
+    return RegBox(n)->as<X>();
+}
+
+// ---- arrays ---------------------------------------------------------------------------------
+
+// The shape of a as the store's arrays describe it, for the failures and
+// the rules they own (bounds, sizes, the elements ReDim Preserve keeps).
+ArrayField ShapeOf(const RegArray& a) {
+    ArrayField f(static_cast<int32_t>(a.lower.size()), static_cast<int32_t>(DatumSize(a.type)));
+    for (size_t k = 0; k < a.lower.size(); ++k)
+        f.defineBounds(static_cast<int32_t>(k), a.lower[k], a.lower[k] + a.count[k] - 1);
+    return f;
+}
+
+// The element that the indices in registers [first, first + n) name: their
+// Longs within the bounds in one pass; anything else (another type, an
+// index out of range, the wrong number of indices) through the store's own
+// indexing, which raises its failures.
+[[gnu::noinline]] size_t GeneralElement(const RegArray& a, const RegNumber* index, uint32_t n) {
+    ValueList indices;
+    for (uint32_t k = 0; k < n; ++k) indices.ppush(RegBox(index[k]));
+    const ArrayField shape = ShapeOf(a);
+    return static_cast<size_t>(shape.elementOffset(indices) / shape.elementSize());
+}
+
+inline size_t Element(const RegArray& a, const RegNumber* index, uint32_t n) {
+    if (n == a.lower.size()) {
+        size_t at = 0;
+        for (uint32_t k = 0; k < n; ++k) {
+            const RegNumber& i = index[k];
+            if (i.type != IDT_LONG && i.type != IDT_SHORT) return GeneralElement(a, index, n);
+            const int64_t offset = int64_t(i.l) - a.lower[k];
+            if (offset < 0 || offset >= a.count[k]) return GeneralElement(a, index, n);
+            at = at * static_cast<size_t>(a.count[k]) + static_cast<size_t>(offset);
+        }
+        return at;
+    }
+    return GeneralElement(a, index, n);
+}
+
+// ReDim: the new bounds from registers (lower, upper per dimension),
+// checked as the store checks an array's bounds, then the elements the
+// two shapes share kept with Preserve.
+void Redim(RegArray& a, const RegNumber* bounds, uint32_t dims, bool preserve) {
+    ArrayField resized(static_cast<int32_t>(dims), static_cast<int32_t>(DatumSize(a.type)));
+    std::vector<int32_t> lower(dims), count(dims);
+    for (uint32_t k = 0; k < dims; ++k) {
+        const RegNumber& lo = bounds[2 * k];
+        const RegNumber& up = bounds[2 * k + 1];
+        const int32_t l = lo.type == IDT_LONG ? lo.l : ConvertAs<int32_t>(lo);
+        const int32_t u = up.type == IDT_LONG ? up.l : ConvertAs<int32_t>(up);
+        resized.defineBounds(static_cast<int32_t>(k), l, u);
+        lower[k] = l;
+        count[k] = u - l + 1;
+    }
+    const size_t n = static_cast<size_t>(resized.elementCount());
+    RegArray made;
+    made.type = a.type;
+    made.lower = std::move(lower);
+    made.count = std::move(count);
+    RegNumber zero{};
+    zero.type = a.type;
+    if (a.type == IDT_STRING)
+        made.strings.resize(n);
+    else
+        made.numbers.assign(n, zero);
+    if (preserve && !a.lower.empty()) {
+        const ArrayField old = ShapeOf(a);
+        const size_t es = static_cast<size_t>(old.elementSize());
+        // Runs of elements both shapes hold, as byte offsets of each.
+        old.forCommonRuns(resized, [&](int32_t from, int32_t to, int32_t count) {
+            const size_t f = static_cast<size_t>(from) / es, t = static_cast<size_t>(to) / es;
+            const size_t k = static_cast<size_t>(count);
+            for (size_t i = 0; i < k; ++i) {
+                if (a.type == IDT_STRING)
+                    made.strings[t + i] = std::move(a.strings[f + i]);
+                else
+                    made.numbers[t + i] = a.numbers[f + i];
+            }
+        });
+    }
+    a = std::move(made);
+}
+
+// An array as declared: its shape, every element zero (or empty).
+void Fresh(const RegArray& declared, RegArray& out) {
+    out.type = declared.type;
+    out.lower = declared.lower;
+    out.count = declared.count;
+    size_t n = declared.lower.empty() ? 0 : 1;
+    for (int32_t c : declared.count) n *= static_cast<size_t>(c);
+    out.numbers.clear();
+    out.strings.clear();
+    if (declared.type == IDT_STRING) {
+        out.strings.resize(n);
+    } else {
+        RegNumber zero{};
+        zero.type = declared.type;
+        out.numbers.assign(n, zero);
+    }
+}
+
+// ---- the activation's registers ----------------------------------------------------------
+
+// The register files of one activation. They are kept from call to call,
+// one set per depth of activations running in register form, so that a
+// call finds its files already as large as last time.
+struct RegFiles {
+    std::vector<RegNumber> numbers;
+    std::vector<std::string> strings;
+    std::vector<RegArray> arrays;
+    std::vector<ValuePtr> values;
+};
+
+class RegStack {
+public:
+    // The files for a new activation of form, set to where it starts.
+    static RegFiles& Take(const RegisterForm& form) {
+        if (depth_ == stack_.size()) stack_.push_back(std::make_unique<RegFiles>());
+        RegFiles& f = *stack_[depth_++];
+        f.numbers.assign(form.numberImage.begin(), form.numberImage.end());
+        if (f.strings.size() < form.stringCount) f.strings.resize(form.stringCount);
+        for (uint32_t i = 0; i < form.stringCount; ++i) f.strings[i].clear();
+        f.arrays.resize(form.arrayImage.size());
+        for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
+        if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
+        return f;
+    }
+    // Gives the files back: what they hold of objects and arrays goes now.
+    static void Give(const RegisterForm& form) noexcept {
+        RegFiles& f = *stack_[--depth_];
+        for (uint32_t i = 0; i < form.valueCount; ++i) f.values[i] = ValuePtr();
+        f.arrays.clear();
+    }
+
+private:
+    static inline std::vector<std::unique_ptr<RegFiles>> stack_;
+    static inline size_t depth_ = 0;
+};
+
+// ---- failures -------------------------------------------------------------------------------
+
+// A failure passing out of the activation gets the line, Me and procedure
+// of the statement whose instruction failed, as the statement dispatcher
+// gives them (ExecNode::failed); the frame shows that statement to
+// whoever walks the stack while the failure is offered.
+// The register activation running now, the end of the chain.
+RegActivation* running = nullptr;
+
+// Links an activation at the end of the chain for as long as it runs.
+class Running {
+public:
+    explicit Running(RegActivation& act) : act_(act) {
+        act.caller = running;
+        running = &act;
+    }
+    ~Running() { running = act_.caller; }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+private:
+    RegActivation& act_;
+};
+
+ExecNode* StatementAt(const RegActivation& act) {
+    const RegisterForm& form = *act.form;
+    if (act.pc >= form.statementOf.size()) return nullptr;
+    return const_cast<ExecNode*>(form.statements[form.statementOf[act.pc]].node);
+}
+
+// The values of a register activation's parameters bound into an argument
+// object, for a frame to show; null when it has none or they do not bind.
+// given holds the values the object's by-reference parameters name.
+InterObjRep* ShownArguments(const RegActivation& act, ValueList& given) {
+    InterObjRep* proto = act.proc->parameterPrototype();
+    if (!proto) return nullptr;
+    for (const RegOperand& p : act.form->parameters) given.append(RegBox(act.numbers[p.index]));
+    try {
+        return proto->bind(&given);
+    } catch (const StoreException&) {
+        return nullptr;
+    }
+}
+
+// Offers a failure to a hook that records it (one that follows execution
+// keeps every procedure on the tree walker). Whoever walks the stack must
+// see every procedure running, at the statement it is at, with its
+// arguments: calls from register code have no frame of their own, so the
+// activations since the nearest one that has gets a Context and a frame
+// for as long as the failure is offered. Only when the native stack has
+// no room for them (a runaway recursion) is it offered with fewer.
+void OfferFailure(RegActivation& act, DebugHook& debugger, StoreException& e) {
+    std::vector<RegActivation*> frameless;
+    RegActivation* entry = &act;
+    for (; entry && !entry->frame; entry = entry->caller) frameless.push_back(entry);
+    for (RegActivation* a = entry; a; a = a->caller)
+        if (a->frame)
+            if (ExecNode* node = StatementAt(*a)) a->frame->setNode(node);
+    std::vector<std::unique_ptr<ValueList>> given;
+    std::vector<std::unique_ptr<Context>> contexts;
+    std::vector<std::unique_ptr<StackFrame>> frames;
+    try {
+        for (auto it = frameless.rbegin(); it != frameless.rend(); ++it) {
+            RegActivation& a = **it;
+            given.push_back(std::make_unique<ValueList>());
+            InterObjRep* args = ShownArguments(a, *given.back());
+            contexts.push_back(std::make_unique<Context>(a.me, a.proc, Context::kSearchGlobals));
+            try {
+                frames.push_back(std::make_unique<StackFrame>(*contexts.back(),
+                                                              nullptr, a.proc->isFunction() ? FunctionFrame : SubFrame,
+                                                              args, true));
+            } catch (...) {
+                if (args) args->destroy();
+                throw;
+            }
+            if (ExecNode* node = StatementAt(a)) frames.back()->setNode(node);
+        }
+    } catch (const StoreException&) {
+    }
+    Context* ctx = !contexts.empty() ? contexts.back().get() : entry && entry == &act ? act.ctx : nullptr;
+    if (ctx) {
+        try {
+            debugger.error(*ctx, e);
+        } catch (...) {
+            while (!frames.empty()) frames.pop_back();
+            while (!contexts.empty()) contexts.pop_back();
+            throw;
+        }
+    }
+    // Frames go newest first, then their contexts, as the pool's slots
+    // were taken.
+    while (!frames.empty()) frames.pop_back();
+    while (!contexts.empty()) contexts.pop_back();
+}
+
+// A failure passing out of the activation gets the line, Me and procedure
+// of the statement whose instruction failed, as the statement dispatcher
+// gives them (ExecNode::failed).
+[[noreturn]] void Failed(RegActivation& act, uint32_t pc) {
+    try {
+        throw;
+    } catch (TerminateExecution&) {
+        throw;
+    } catch (IRethrow&) {
+        throw;
+    } catch (StoreException& e) {
+        const RegisterForm& form = *act.form;
+        if (e.handled || pc >= form.statementOf.size()) throw;
+        const RegStatement& st = form.statements[form.statementOf[pc]];
+        e.handled = true;
+        e.line = st.runningLine;
+        const_cast<ExecNode*>(st.node)->setRunningLine(st.runningLine);
+        act.pc = pc;
+        if (DebugHook* debugger = DebugHook::Installed()) OfferFailure(act, *debugger, e);
+        e.setObject(act.me);
+        e.procedure = act.proc;
+        throw;
+    }
+}
+
+// ---- the run loop ---------------------------------------------------------------------------
+
+// A string operand: a register, or a constant when negative.
+inline const std::string& Str(const RegActivation& act, int32_t operand) {
+    return operand >= 0 ? act.strings[operand] : act.form->stringConstants[static_cast<size_t>(-1 - operand)];
+}
+
+template <class T>
+inline T Counter(const RegNumber& n) {
+    if constexpr (std::is_same_v<T, float>)
+        return n.f;
+    else if constexpr (std::is_same_v<T, double>)
+        return n.d;
+    else
+        return static_cast<T>(n.l);
+}
+template <class T>
+inline void SetCounter(RegNumber& n, T v) {
+    if constexpr (std::is_same_v<T, float>)
+        n.f = v;
+    else if constexpr (std::is_same_v<T, double>)
+        n.d = v;
+    else
+        n.l = v;
+}
+
+// For's test: whether counter v is past last, stepping by `by`.
+template <class T>
+inline bool PastEnd(const RegNumber* r, const RegInstr& in) {
+    const T v = Counter<T>(r[in.a]);
+    const T last = Counter<T>(r[in.b]);
+    const T by = Counter<T>(r[in.b + 1]);
+    return by >= 0 ? v > last : v < last;
+}
+
+// Next: the counter stepped; false when the loop ends (past the end, or an
+// integral counter whose next value its type cannot hold).
+template <class T>
+inline bool Step(RegNumber* r, const RegInstr& in) {
+    const T now = Counter<T>(r[in.a]);
+    const T by = Counter<T>(r[in.b + 1]);
+    T next;
+    if constexpr (std::is_integral_v<T>) {
+        const int64_t n = int64_t(now) + int64_t(by);
+        if (n > std::numeric_limits<T>::max() || n < std::numeric_limits<T>::min()) return false;
+        next = static_cast<T>(n);
+    } else {
+        next = static_cast<T>(now + by);
+    }
+    SetCounter<T>(r[in.a], next);
+    return !PastEnd<T>(r, in);
+}
+
+template <class T>
+void ForConvert(RegNumber& d, const RegNumber& s, IdType type) {
+    if (s.type == type) {
+        d = s;
+        return;
+    }
+    SetCounter<T>(d, ConvertAs<T>(s));
+    d.type = type;
+}
+
+void PrintNumber(Printable& sink, const RegNumber& n) {
+    switch (n.type) {
+        case IDT_SHORT: return sink.printInteger(static_cast<int16_t>(n.l));
+        case IDT_LONG: return sink.printLong(n.l);
+        case IDT_FLOAT: return sink.printSingle(n.f);
+        default: return sink.printDouble(n.d);
+    }
+}
+
+[[gnu::noinline]] void Intrinsic(RegActivation& act, const RegInstr& in) {
+    ValuePtr v = IntrString::Apply(in.y, act.values + in.b, in.c);
+    if (in.x == REGF_STRING) {
+        ValString text;
+        v->get(text);
+        std::string& d = act.strings[in.a];
+        d.clear();
+        if (const ValStringRep* rep = text.get()) d.append(rep->text());
+    } else {
+        Unbox(*v, act.numbers[in.a]);
+    }
+}
+
+void Run(RegActivation& act) {
+    const RegisterForm& form = *act.form;
+    const RegInstr* code = form.code.data();
+    RegNumber* r = act.numbers;
+    std::string* s = act.strings;
+    Printable* sink = nullptr;
+    uint32_t pc = 0;
+    try {
+        StoreApplication::CheckForBreak();
+        for (;;) {
+            const RegInstr& in = code[pc];
+            switch (in.op) {
+                case ROP_NOP: break;
+                case ROP_MOVE_N: r[in.a] = r[in.b]; break;
+                case ROP_STORE_N: RegStoreNumber(r[in.a], static_cast<IdType>(in.y), r[in.b]); break;
+                case ROP_MOVE_S:
+                    if (in.a != in.b) s[in.a] = Str(act, in.b);
+                    break;
+                case ROP_NUM_TO_S:
+                    s[in.a].clear();
+                    AppendNumberText(s[in.a], r[in.b]);
+                    break;
+                case ROP_STORE_S_TO_N: {
+                    ValuePtr v = Text(Str(act, in.b));
+                    StoreFromValue(r[in.a], static_cast<IdType>(in.y), *v);
+                    break;
+                }
+                case ROP_ARITH: Arith(in.x, r[in.b], r[in.c], r[in.a]); break;
+                case ROP_COMPARE_N:
+                    r[in.a].l = CompareNumbers(in.x, r[in.b], r[in.c]);
+                    r[in.a].type = IDT_LONG;
+                    break;
+                case ROP_COMPARE_S:
+                    r[in.a].l = CompareStrings(in.x, Str(act, in.b), Str(act, in.c));
+                    r[in.a].type = IDT_LONG;
+                    break;
+                case ROP_CONCAT: {
+                    // Built aside: the destination may be an operand.
+                    std::string t;
+                    const std::string& x = Str(act, in.b);
+                    const std::string& y = Str(act, in.c);
+                    t.reserve(x.size() + y.size());
+                    t.append(x).append(y);
+                    s[in.a] = std::move(t);
+                    break;
+                }
+                case ROP_APPEND: s[in.a].append(Str(act, in.b)); break;
+                case ROP_APPEND_N: AppendNumberText(s[in.a], r[in.b]); break;
+                case ROP_NEGATE: {
+                    const RegNumber& x = r[in.b];
+                    if (x.type == IDT_LONG && x.l != std::numeric_limits<int32_t>::min()) {
+                        r[in.a].l = -x.l, r[in.a].type = IDT_LONG;
+                    } else if (x.type == IDT_DOUBLE) {
+                        r[in.a].d = -x.d, r[in.a].type = IDT_DOUBLE;
+                    } else {
+                        // The Integer -1 times the operand: the promotion rules
+                        // decide the type (-(-32768) is a Long).
+                        const IntegerValue minusOne(static_cast<int16_t>(-1));
+                        ValuePtr v = RegBox(x);
+                        Unbox(*ValueArith(ARITH_MUL, minusOne, *v), r[in.a]);
+                    }
+                    break;
+                }
+                case ROP_NOT: {
+                    const RegNumber& x = r[in.b];
+                    const int32_t v = x.type == IDT_LONG ? ~x.l : ValueNot(*RegBox(x));
+                    r[in.a].l = v, r[in.a].type = IDT_LONG;
+                    break;
+                }
+                case ROP_JUMP: pc = static_cast<uint32_t>(in.a); continue;
+                case ROP_JUMP_FALSE:
+                    if (!Truth(r[in.a])) {
+                        pc = static_cast<uint32_t>(in.b);
+                        continue;
+                    }
+                    break;
+                case ROP_JUMP_TRUE:
+                    if (Truth(r[in.a])) {
+                        pc = static_cast<uint32_t>(in.b);
+                        continue;
+                    }
+                    break;
+                case ROP_LOOP:
+                    StoreApplication::CheckForBreak();
+                    pc = static_cast<uint32_t>(in.a);
+                    continue;
+                case ROP_FOR_CONV:
+                    switch (in.x) {
+                        case IDT_SHORT: ForConvert<int16_t>(r[in.a], r[in.b], IDT_SHORT); break;
+                        case IDT_LONG: ForConvert<int32_t>(r[in.a], r[in.b], IDT_LONG); break;
+                        case IDT_FLOAT: ForConvert<float>(r[in.a], r[in.b], IDT_FLOAT); break;
+                        default: ForConvert<double>(r[in.a], r[in.b], IDT_DOUBLE); break;
+                    }
+                    break;
+                case ROP_FOR_TEST: {
+                    bool past;
+                    switch (r[in.a].type) {
+                        case IDT_SHORT: past = PastEnd<int16_t>(r, in); break;
+                        case IDT_LONG: past = PastEnd<int32_t>(r, in); break;
+                        case IDT_FLOAT: past = PastEnd<float>(r, in); break;
+                        default: past = PastEnd<double>(r, in); break;
+                    }
+                    if (past) {
+                        pc = static_cast<uint32_t>(in.c);
+                        continue;
+                    }
+                    break;
+                }
+                case ROP_FOR_STEP: {
+                    bool again;
+                    switch (r[in.a].type) {
+                        case IDT_LONG: again = Step<int32_t>(r, in); break;
+                        case IDT_SHORT: again = Step<int16_t>(r, in); break;
+                        case IDT_FLOAT: again = Step<float>(r, in); break;
+                        default: again = Step<double>(r, in); break;
+                    }
+                    if (again) {
+                        StoreApplication::CheckForBreak();
+                        pc = static_cast<uint32_t>(in.c);
+                        continue;
+                    }
+                    break;
+                }
+                case ROP_RETURN: return;
+                case ROP_RESET_N:
+                    std::memcpy(static_cast<void*>(r + in.a), form.numberImage.data() + in.a,
+                                sizeof(RegNumber) * static_cast<size_t>(in.b));
+                    break;
+                case ROP_RESET_S:
+                    for (int32_t i = 0; i < in.b; ++i) s[in.a + i].clear();
+                    break;
+                case ROP_RESET_A:
+                    for (int32_t i = 0; i < in.b; ++i) Fresh(form.arrayImage[in.a + i], act.arrays[in.a + i]);
+                    break;
+                case ROP_ARRAY_GET_N: {
+                    const RegArray& a = act.arrays[in.b];
+                    r[in.a] = a.numbers[Element(a, r + in.c, in.y)];
+                    break;
+                }
+                case ROP_ARRAY_SET_N: {
+                    RegArray& a = act.arrays[in.a];
+                    const size_t at = Element(a, r + in.c, in.y);
+                    RegStoreNumber(a.numbers[at], a.type, r[in.b]);
+                    break;
+                }
+                case ROP_ARRAY_GET_S: {
+                    const RegArray& a = act.arrays[in.b];
+                    s[in.a] = a.strings[Element(a, r + in.c, in.y)];
+                    break;
+                }
+                case ROP_ARRAY_SET_S: {
+                    RegArray& a = act.arrays[in.a];
+                    const size_t at = Element(a, r + in.c, in.y);
+                    a.strings[at] = Str(act, in.b);
+                    break;
+                }
+                case ROP_REDIM: Redim(act.arrays[in.a], r + in.b, in.y, in.x != 0); break;
+                case ROP_ARRAY_BOUND: {
+                    const RegArray& a = act.arrays[in.b];
+                    const int32_t dim = in.c < 0 ? 1 : r[in.c].type == IDT_LONG ? r[in.c].l : ConvertAs<int32_t>(r[in.c]);
+                    const ArrayField shape = ShapeOf(a);
+                    r[in.a].l = in.x == 0 ? shape.getLBound(dim - 1) : shape.getUBound(dim - 1);
+                    r[in.a].type = IDT_LONG;
+                    break;
+                }
+                case ROP_PRINT_BEGIN: sink = StoreApplication::GetCurrentPrintable(); break;
+                case ROP_PRINT_SEP:
+                    if (sink) sink->separator(in.x);
+                    break;
+                case ROP_PRINT_N:
+                    if (sink) PrintNumber(*sink, r[in.a]);
+                    break;
+                case ROP_PRINT_S:
+                    if (sink) {
+                        const std::string& t = Str(act, in.a);
+                        sink->printString(t.data(), t.size());
+                    }
+                    break;
+                case ROP_PRINT_SPC: {
+                    const RegNumber& n = r[in.a];
+                    const int16_t k = n.type == IDT_SHORT ? static_cast<int16_t>(n.l) : ConvertAs<int16_t>(n);
+                    if (sink) {
+                        if (in.x)
+                            sink->tab(k);
+                        else
+                            sink->space(k);
+                    }
+                    break;
+                }
+                case ROP_PRINT_END:
+                    if (sink) sink->endOfStatement(in.x);
+                    sink = nullptr;
+                    break;
+                case ROP_LEN:
+                    r[in.a].l = static_cast<int32_t>(Str(act, in.b).size());
+                    r[in.a].type = IDT_LONG;
+                    break;
+                case ROP_BOX_N: act.values[in.a] = RegBox(r[in.b]); break;
+                case ROP_BOX_S: act.values[in.a] = Text(Str(act, in.b)); break;
+                case ROP_INTRINSIC: Intrinsic(act, in); break;
+                default:
+                    if (in.op >= kCallFirst && in.op < kFieldFirst) {
+                        act.pc = pc;
+                        pc = RegRunCall(act, in, pc);
+                        continue;
+                    }
+                    if (in.op >= kFieldFirst && in.op < kReservedFirst) {
+                        act.pc = pc;
+                        pc = RegRunField(act, in, pc);
+                        continue;
+                    }
+                    utilsAssert("register form: unknown instruction", __FILE__, __LINE__);
+            }
+            ++pc;
+        }
+    } catch (const StoreException&) {
+        Failed(act, pc);
+    }
+}
+
+// Counts an activation of a form, and deletes a form let go of while it
+// ran when its last activation ends.
+class FormUse {
+public:
+    explicit FormUse(RegisterForm& form) : form_(form) { ++form_.uses; }
+    ~FormUse() {
+        if (--form_.uses == 0 && form_.orphaned) delete &form_;
+    }
+    FormUse(const FormUse&) = delete;
+    FormUse& operator=(const FormUse&) = delete;
+
+private:
+    RegisterForm& form_;
+};
+
+class FilesTaken {
+public:
+    FilesTaken(const RegisterForm& form, RegActivation& act) : form_(form) {
+        RegFiles& f = RegStack::Take(form);
+        act.numbers = f.numbers.data();
+        act.strings = f.strings.data();
+        act.arrays = f.arrays.data();
+        act.values = f.values.data();
+    }
+    ~FilesTaken() { RegStack::Give(form_); }
+    FilesTaken(const FilesTaken&) = delete;
+    FilesTaken& operator=(const FilesTaken&) = delete;
+
+private:
+    const RegisterForm& form_;
+};
+
+}  // namespace
+
 // ---- the entry ----------------------------------------------------------------------------
 
-bool RunRegisterForm(InterProcField&, InterObjRep&, const ValueList*, ValuePtr&) { return false; }
+RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me) {
+    if (!RegisterForm::Enabled() || DebugHook::modes) return nullptr;
+    if (DebugHook* hook = DebugHook::Installed(); hook && hook->watchesExecution()) return nullptr;
+    RegFormHolder& holder = proc.registerForm();
+    bool notTaken = false;
+    if (RegisterForm* form = holder.current(notTaken)) return form;
+    if (notTaken || !proc.isCompiled()) return nullptr;
+    std::unique_ptr<RegisterForm> made;
+    try {
+        made = RegisterForm::Translate(proc, me);
+    } catch (const StoreException&) {
+        // A block that cannot be read: the tree walker runs into it where
+        // it would, with its own failure.
+        return nullptr;
+    }
+    holder.keep(std::move(made));
+    return holder.current(notTaken);
+}
+
+RegCallee::RegCallee(const RegisterForm& form, InterProcField& proc, InterObjRep& me) {
+    act_.form = &form;
+    act_.proc = &proc;
+    act_.me = &me;
+    RegFiles& f = RegStack::Take(form);
+    act_.numbers = f.numbers.data();
+    act_.strings = f.strings.data();
+    act_.arrays = f.arrays.data();
+    act_.values = f.values.data();
+    ++const_cast<RegisterForm&>(form).uses;
+    act_.caller = running;
+    running = &act_;
+}
+
+RegCallee::~RegCallee() {
+    running = act_.caller;
+    RegStack::Give(*act_.form);
+    auto& form = const_cast<RegisterForm&>(*act_.form);
+    if (--form.uses == 0 && form.orphaned) delete &form;
+}
+
+void RegCallee::run() { Run(act_); }
+
+bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* args, ValuePtr& result) {
+    RegisterForm* form = RegFormFor(proc, me);
+    if (!form) return false;
+    DebugHook* hook = DebugHook::Installed();
+    FormUse use(*form);
+    Context ctx(&me, &proc, Context::kSearchGlobals);
+    if (hook) hook->functionCalled();
+    struct Returned {
+        DebugHook* hook;
+        ~Returned() {
+            if (hook) hook->functionReturned();
+        }
+    } returned{hook};
+    RegActivation act;
+    act.form = form;
+    act.proc = &proc;
+    act.me = &me;
+    act.ctx = &ctx;
+    FilesTaken files(*form, act);
+    // The arguments bind before the frame is pushed, as on the tree walker:
+    // a binding failure is the caller's, and so is "Stack overflow.".
+    RegEntryBacks backs;
+    RegBindArguments(act, args, backs);
+    // A hook that records failures walks the frames and shows their
+    // arguments.
+    ValueList shown;
+    InterObjRep* shownArgs = hook ? ShownArguments(act, shown) : nullptr;
+    StackFrame frame(ctx, nullptr, proc.isFunction() ? FunctionFrame : SubFrame, shownArgs, true);
+    act.frame = &frame;
+    Running linked(act);
+    try {
+        Run(act);
+    } catch (...) {
+        try {
+            RegWriteBack(act, backs);
+        } catch (...) {
+            // The call's own failure is the one reported.
+        }
+        throw;
+    }
+    RegWriteBack(act, backs);
+    result = RegResult(act);
+    return true;
+}
 
 }  // namespace tq

@@ -220,8 +220,12 @@ ValuePtr IntrString::eval(Context& lookup, Context& args) const {
         v[i] = e->eval(lookup, args, EVAL_VALUE_REQUIRED);
         e = e->nodeAt(e->size());
     }
+    return Apply(word(), v, n);
+}
+
+ValuePtr IntrString::Apply(uint32_t word, const ValuePtr* v, int n) {
     auto num = [&v](int i) { return v[i]->as<int32_t>(); };
-    switch (word()) {
+    switch (word) {
         case STR_INSTR: {
             if (n == 2) return MakeLong(Instr(1, TextOf(*v[0]).view, TextOf(*v[1]).view, false));
             const bool ignoreCase = n == 4 && num(3) != 0;
@@ -232,7 +236,7 @@ ValuePtr IntrString::eval(Context& lookup, Context& args) const {
         case STR_LCASE:
         case STR_UCASE: {
             std::string s(TextOf(*v[0]).view);
-            for (char& c : s) c = word() == STR_LCASE ? LowerAscii(c) : UpperAscii(c);
+            for (char& c : s) c = word == STR_LCASE ? LowerAscii(c) : UpperAscii(c);
             return MakeText(s);
         }
         case STR_LEFT: {

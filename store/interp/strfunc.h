@@ -70,6 +70,9 @@ public:
     int argCount() const;
 
     ValuePtr eval(Context& lookup, Context& args) const;
+    // Function word applied to the n argument values v, in order: what eval
+    // gives once its arguments are evaluated.
+    static ValuePtr Apply(uint32_t word, const ValuePtr* v, int n);
     void print(SourceControl& sc) const;
 
     // The printed name of a function word; null for a word that is no

@@ -44,6 +44,7 @@ public:
     ChainRecorder& operator=(const ChainRecorder&) = delete;
 
     void eval(tq::Context&, int32_t) override {}
+    bool watchesExecution() const override { return false; }
     int error(tq::Context& ctx, tq::StoreException& e) override;
     void functionCalled() override {}
     void functionReturned() override {}

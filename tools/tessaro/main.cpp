@@ -35,6 +35,8 @@ const char kRunHelp[] =
     "                    without a failure\n"
     "  -l, --load MODULE load MODULE first (a module whose objects FILE's are\n"
     "                    made from); may be given more than once\n"
+    "  --tree            run every procedure on the tree walker, never in its\n"
+    "                    register form (to compare the two)\n"
     "  -h, --help        show this help\n"
     "\n"
     "A module named without a folder that is not in the current folder is\n"

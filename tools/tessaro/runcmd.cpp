@@ -62,8 +62,12 @@ int RunCommand(const Args& args) {
     ParsedArgs parsed;
     RunOperands operands;
     if (const std::optional<int> ended =
-            ParseRunCommandLine(self, args, {{"save", 0, false}, {"load", 'l', true}}, parsed, operands))
+            ParseRunCommandLine(self, args, {{"save", 0, false}, {"load", 'l', true}, {"tree", 0, false}},
+                                parsed, operands))
         return *ended;
+    // Every procedure on the tree walker: to compare the two forms' output
+    // and speed on the same program.
+    if (parsed.has("tree")) tq::RegisterForm::SetEnabled(false);
 
     Session session;
     std::cout.sync_with_stdio(true);

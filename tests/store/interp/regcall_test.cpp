@@ -152,7 +152,7 @@ TEST_F(RegisterCalls, AFailureInANestedCallIsReportedAsOnTheTreeWalker) {
         {"division by zero two calls down", "R1 = 1\nR2 = Outer(0)\nR3 = 1",
          "1,0,0,0,0; Division by zero. at 2 in Box.Inverse", {"Outer", "Inverse"}},
         {"a failure in the caller after a call", "G = 0\nR1 = Twice(2) \\ G",
-         "0,0,0,0,0; Division by zero. at 2 in Box.Main1", {"Main1", "Twice"}},
+         "0,0,0,0,0; Division by zero. at 3 in Box.Main1", {"Main1", "Twice"}},
     });
 }
 
