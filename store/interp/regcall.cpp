@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/util/stackroom.h"
+#include "store/context.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/argval.h"
 #include "store/interp/dbgseam.h"
@@ -207,6 +208,7 @@ bool Argument(RegCompiler& rc, const ExprNode* arg, Field& f, RegCallSite& site)
         if (!rc.numberExpression(arg, op) || op.file != REGF_NUMBER) return false;
         a.source = op.index;
     }
+    site.writesBack = site.writesBack || a.writeBack;
     site.arguments.push_back(a);
     return true;
 }
@@ -279,6 +281,7 @@ namespace {
 // tree walker's callee writes the caller's storage as it goes, so what it
 // wrote before failing stays written.
 void CopyBack(RegActivation& act, const RegCallSite& site, const RegActivation& callee) {
+    if (!site.writesBack) return;
     const RegSites& sites = RegSitesOf(*act.form);
     for (size_t i = 0; i < site.arguments.size(); ++i) {
         const RegArgument& a = site.arguments[i];
@@ -343,8 +346,16 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     const RegCallSite& site = RegSitesOf(*act.form).calls[static_cast<size_t>(in.a)];
     InterObjRep& obj = site.target.resolve(act);
     RegisterForm* form = nullptr;
-    if (site.revision == FieldLookupRevision::current() && obj.signature() == site.signature)
-        form = RegFormFor(*site.method, obj);
+    const uint64_t revision = FieldLookupRevision::current();
+    if (site.revision == revision && obj.signature() == site.signature) {
+        if (site.calleeRevision == revision && site.calleeEpoch == Context::cacheEpoch() && RegFormAllowed()) [[likely]] {
+            form = site.calleeForm;
+        } else if ((form = RegFormFor(*site.method, obj))) {
+            site.calleeForm = form;
+            site.calleeRevision = revision;
+            site.calleeEpoch = Context::cacheEpoch();
+        }
+    }
     if (!form || form->parameters.size() != site.arguments.size()) {
         GeneralCall(act, site, obj);
         return pc + 1;

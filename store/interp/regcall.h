@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/util/handle.h"
+#include "store/interp/dbgseam.h"
 #include "store/interp/regform.h"
 
 namespace tq {
@@ -58,7 +59,10 @@ struct RegObjectRef {
     // The object now: Me; the object found, while its id still names it
     // and it is not destroyed; else the static object of that name now
     // (NotFound 32740 when there is none).
-    InterObjRep& resolve(const RegActivation& act) const;
+    InterObjRep& resolve(const RegActivation& act) const { return onMe ? *act.me : named(); }
+
+private:
+    InterObjRep& named() const;
 };
 
 struct RegFieldSite {
@@ -72,6 +76,14 @@ struct RegFieldSite {
     uint64_t revision = 0;
     uint32_t offset = 0;
     IdType type = IDT_LONG;
+    // The place last found: the object (by address and by its handle id,
+    // never issued twice), its data block and size, and the revision it
+    // was found in (0: none). While all hold, the datum is where it was.
+    mutable InterObjRep* placeObject = nullptr;
+    mutable HandleTable::Id placeId = 0;
+    mutable const uint8_t* placeData = nullptr;
+    mutable uint32_t placeSize = 0;
+    mutable uint64_t placeRevision = 0;
 };
 
 // How an argument reaches its parameter.
@@ -102,6 +114,14 @@ struct RegCallSite {
     std::vector<RegArgument> arguments;
     // A function's value goes to this number register (-1: dropped).
     int32_t result = -1;
+    // Whether any argument is copied back when the call ends.
+    bool writesBack = false;
+    // The callee's form as last found, with the field look-up revision and
+    // cache epoch it was found under: the keys under which its holder keeps
+    // it, so that while they hold the form is still the callee's.
+    mutable RegisterForm* calleeForm = nullptr;
+    mutable uint64_t calleeRevision = 0;
+    mutable uint64_t calleeEpoch = 0;
 };
 
 struct RegSites {
@@ -128,6 +148,14 @@ int32_t RegFieldSiteFor(RegCompiler& rc, const ExprNode* e);
 // field = number in.
 void RegReadField(const RegActivation& act, const RegFieldSite& site, RegNumber& out);
 void RegWriteField(const RegActivation& act, const RegFieldSite& site, const RegNumber& in);
+
+// Whether procedures may run in register form now: switched on, and no
+// debugger that follows execution installed.
+inline bool RegFormAllowed() {
+    if (!RegisterForm::Enabled() || DebugHook::modes) return false;
+    DebugHook* hook = DebugHook::Installed();
+    return !hook || !hook->watchesExecution();
+}
 
 // proc's register form for running on me: the current one, or one made now;
 // null when the register form is switched off, a debugger is installed or

@@ -34,21 +34,38 @@ bool IsPlainSid(const ExprNode* e) {
     return !static_cast<const Sid*>(e)->isTruthConstant();
 }
 
-// The datum's bytes in obj when the site's place holds for it.
-uint8_t* PlaceOf(const RegFieldSite& site, InterObjRep& obj) {
-    if (site.revision != FieldLookupRevision::current() || obj.signature() != site.signature || obj.isDestroyed())
-        return nullptr;
+// Finds the site's place in obj, and keeps it for the next access; null
+// when the general road must decide.
+[[gnu::noinline]] uint8_t* FindPlace(const RegFieldSite& site, InterObjRep& obj) {
+    site.placeRevision = 0;
+    const uint64_t revision = FieldLookupRevision::current();
+    if (site.revision != revision || obj.signature() != site.signature || obj.isDestroyed()) return nullptr;
     const uint8_t* data = obj.data();
     if (!data || site.offset + DatumSize(site.type) > obj.dataSize()) return nullptr;
+    site.placeObject = &obj;
+    site.placeId = obj.selfId();
+    site.placeData = data;
+    site.placeSize = obj.dataSize();
+    site.placeRevision = revision;
     return const_cast<uint8_t*>(data) + site.offset;
+}
+
+// The datum's bytes in obj when the site's place holds for it: the place
+// last found, while no field list has changed and obj is the object it was
+// found on, alive, with the same data block.
+inline uint8_t* PlaceOf(const RegFieldSite& site, InterObjRep& obj) {
+    if (site.placeRevision == FieldLookupRevision::current() && &obj == site.placeObject &&
+        obj.selfId() == site.placeId && obj.data() == site.placeData && obj.dataSize() == site.placeSize &&
+        !obj.isDestroyed()) [[likely]]
+        return const_cast<uint8_t*>(site.placeData) + site.offset;
+    return FindPlace(site, obj);
 }
 
 [[noreturn]] void FieldNotFound(const RegFieldSite& site) { throw NotFound(32740, site.name.c_str()); }
 
 }  // namespace
 
-InterObjRep& RegObjectRef::resolve(const RegActivation& act) const {
-    if (onMe) return *act.me;
+InterObjRep& RegObjectRef::named() const {
     if (HandleTable::Global().getAs<InterObjRep>(id) == object && !object->isDestroyed()) return *object;
     InterObj now;
     if (!ObjectStore::findStatic(name.c_str(), now) || now.isNull()) throw NotFound(32740, name.c_str());
@@ -184,8 +201,8 @@ void RegWriteField(const RegActivation& act, const RegFieldSite& site, const Reg
     InterObjRep& obj = site.target.resolve(act);
     if (uint8_t* at = PlaceOf(site, obj)) [[likely]] {
         // The conversion (and its failure) comes before any byte is written.
-        RegNumber n{};
-        RegStoreNumber(n, site.type, in);
+        RegNumber n = in;
+        if (in.type != site.type) RegStoreNumber(n, site.type, in);
         switch (site.type) {
             case IDT_SHORT: StoreDatum<int16_t>(at, static_cast<int16_t>(n.l)); break;
             case IDT_LONG: StoreDatum<int32_t>(at, n.l); break;

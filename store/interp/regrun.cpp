@@ -892,8 +892,7 @@ private:
 // ---- the entry ----------------------------------------------------------------------------
 
 RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me) {
-    if (!RegisterForm::Enabled() || DebugHook::modes) return nullptr;
-    if (DebugHook* hook = DebugHook::Installed(); hook && hook->watchesExecution()) return nullptr;
+    if (!RegFormAllowed()) return nullptr;
     RegFormHolder& holder = proc.registerForm();
     bool notTaken = false;
     if (RegisterForm* form = holder.current(notTaken)) return form;
