@@ -181,13 +181,19 @@ TEST_F(RegisterFormRun, FailuresNameTheLineOfTheStatementThatFailed) {
     }
 }
 
-// Main calls other procedures, which the form does not take yet: it runs
-// on the tree walker and its callees in register form.
+// A procedure with a Try block, which the form does not take, runs on the
+// tree walker; what it calls runs in register form.
 TEST_F(RegisterFormRun, AProcedureTheTranslatorDoesNotTakeRunsOnTheTreeWalker) {
-    const std::string outcome = run(kEdges, "Main", true);
-    EXPECT_NE(outcome.find("Division by zero."), std::string::npos);
+    run(kEdges, "Counting", true);
+    CompileProcedureInto(obj_, "Sub Guarded()\n  Try\n    Counting\n    FailDivide\n  Catch\n    Print \"caught\"\n"
+                               "  End Try\nEnd Sub\n");
+    StringPrintable out;
+    DefaultStoreApplication app;
+    app.setCurrentPrintable(&out);
+    const std::string outcome = Outcome(obj_, "Guarded", out);
+    EXPECT_NE(outcome.find("caught"), std::string::npos) << outcome;
     bool notTaken = false;
-    EXPECT_EQ(formOf("Main", notTaken), nullptr);
+    EXPECT_EQ(formOf("Guarded", notTaken), nullptr);
     EXPECT_TRUE(notTaken);
     EXPECT_NE(formOf("Counting", notTaken), nullptr);
 }
