@@ -361,6 +361,9 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
         return pc + 1;
     }
     if (!obj.isReadAllowed()) throw AccessDenied("InterProcField::eval()", 32755);
+    // The procedure may be removed from its signature while it runs (a
+    // host's edit): it is held, as the tree walker's call holds it.
+    FieldPtr hold(site.method);
     RegCallee callee(*form, *site.method, obj);
     RegActivation& c = callee.activation();
     for (size_t i = 0; i < site.arguments.size(); ++i) {

@@ -209,6 +209,38 @@ TEST_F(RegisterCalls, AnEditBetweenCallsDropsTheForm) {
     EXPECT_TRUE(hasForm("Main"));
 }
 
+// Runs what it is given at the nth offer of a user break.
+class EditingApp : public DefaultStoreApplication {
+public:
+    int left = 0;
+    std::function<void()> edit;
+    void checkForBreak() override {
+        if (--left == 0) edit();
+    }
+};
+
+TEST_F(RegisterCalls, AnEditWhileACallerRunsReachesItsNextCall) {
+    AddProcedure(box_.get(), "Sub Main()\n  R1 = Twice(4)\n  R2 = Twice(4)\nEnd Sub\n");
+    for (bool registerForm : {false, true}) {
+        RegisterForm::SetEnabled(registerForm);
+        Call(box_.get(), "Main");
+        // The first call's first statement (or entry) replaces the function
+        // it runs: it finishes as it began, and Main's second call finds
+        // the new one.
+        EditingApp app;
+        app.left = 2;
+        app.edit = [&] {
+            box_->removeField("Twice");
+            AddProcedure(box_.get(), "Function Twice(n As Long) As Long\n  Twice = n * 3\nEnd Function\n");
+        };
+        Call(box_.get(), "Main");
+        EXPECT_EQ(getLong(box_.get(), "R1"), 8) << registerForm;
+        EXPECT_EQ(getLong(box_.get(), "R2"), 12) << registerForm;
+        box_->removeField("Twice");
+        AddProcedure(box_.get(), "Function Twice(n As Long) As Long\n  Twice = n * 2\nEnd Function\n");
+    }
+}
+
 // Ends a run at the nth offer of a user break.
 class BreakingApp : public DefaultStoreApplication {
 public:
