@@ -69,9 +69,12 @@ void PassNumber(RegNumber& to, IdType t, const RegNumber& n) {
 }
 
 // The native stack must leave a frame's reserve, as every frame of the
-// tree walker checks.
+// tree walker checks, and another for the failure's own road: a hook that
+// records failures is shown a frame for every register activation
+// (regrun.cpp), and those frames check for a reserve of their own.
 void CheckStackRoom() {
-    if (StackRoom::Remaining() < StackFrame::kStackReserve) throw StackOverflow("StackFrame::StackFrame()", 32713);
+    if (StackRoom::Remaining() < 2 * StackFrame::kStackReserve)
+        throw StackOverflow("StackFrame::StackFrame()", 32713);
 }
 
 }  // namespace

@@ -497,14 +497,10 @@ void OfferFailure(RegActivation& act, DebugHook& debugger, StoreException& e) {
             given.push_back(std::make_unique<ValueList>());
             InterObjRep* args = ShownArguments(a, *given.back());
             contexts.push_back(std::make_unique<Context>(a.me, a.proc, Context::kSearchGlobals));
-            try {
-                frames.push_back(std::make_unique<StackFrame>(*contexts.back(),
-                                                              nullptr, a.proc->isFunction() ? FunctionFrame : SubFrame,
-                                                              args, true));
-            } catch (...) {
-                if (args) args->destroy();
-                throw;
-            }
+            // The frame owns the argument object from here on, also when
+            // it fails to be pushed.
+            frames.push_back(std::make_unique<StackFrame>(
+                *contexts.back(), nullptr, a.proc->isFunction() ? FunctionFrame : SubFrame, args, true));
             if (ExecNode* node = StatementAt(a)) frames.back()->setNode(node);
         }
     } catch (const StoreException&) {
