@@ -3,9 +3,11 @@
 // and must give the same fields, the same failure (message, line, object,
 // procedure) and the expected result, and, with the register form on, the
 // procedures named must really have run in it.
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "store/interp/dbgseam.h"
 #include "store/interp/lookcache.h"
 #include "store/interp/regform.h"
 #include "store/interp/stackfrm.h"
@@ -207,6 +209,49 @@ TEST_F(RegisterCalls, AnEditBetweenCallsDropsTheForm) {
     Call(box_.get(), "Main");
     EXPECT_EQ(getLong(box_.get(), "R1"), 12);
     EXPECT_TRUE(hasForm("Main"));
+}
+
+// A hook that only records failures, as a command-line runner's does: the
+// procedures on the stack when a failure is offered, innermost first.
+class RecordingHook : public DebugHook {
+public:
+    RecordingHook() { DebugHook::Install(this); }
+    ~RecordingHook() override { DebugHook::Install(nullptr); }
+    void eval(Context&, int32_t) override {}
+    bool watchesExecution() const override { return false; }
+    int error(Context&, StoreException&) override {
+        frames.clear();
+        for (StackFrame* f = ExecutionStack::top(); f; f = f->below()) {
+            if (f->type() != SubFrame && f->type() != FunctionFrame) continue;
+            std::ostringstream line;
+            f->lineWithArgs(line);
+            frames.push_back(line.str().c_str());
+        }
+        return 0;
+    }
+    void functionCalled() override {}
+    void functionReturned() override {}
+    std::vector<std::string> frames;
+};
+
+TEST_F(RegisterCalls, AHookThatRecordsFailuresSeesEveryProcedureRunning) {
+    AddProcedure(box_.get(), "Sub Main()\n  R1 = 1\n  R2 = Outer(0)\nEnd Sub\n");
+    std::vector<std::string> walked;
+    for (bool registerForm : {false, true}) {
+        RegisterForm::SetEnabled(registerForm);
+        RecordingHook hook;
+        EXPECT_EQ(FailureText([&] { Call(box_.get(), "Main"); }), "Division by zero.");
+        if (!registerForm) walked = hook.frames;
+        EXPECT_EQ(hook.frames, walked);
+        EXPECT_EQ(hook.frames.size(), 3u);
+        // A runaway recursion shows its innermost calls as well, and leaves
+        // nothing behind.
+        EXPECT_EQ(FailureText([&] { Call(box_.get(), "Forever", {ValuePtr(new LongValue(0))}); }), "Stack overflow.");
+        ASSERT_GT(hook.frames.size(), 100u) << registerForm;
+        EXPECT_EQ(hook.frames.back(), "Forever(0) at line 2");
+        EXPECT_EQ(ExecutionStack::activeFrames(), 0);
+    }
+    EXPECT_TRUE(hasForm("Outer"));
 }
 
 // Runs what it is given at the nth offer of a user break.
