@@ -784,7 +784,15 @@ bool RegCompiler::binary(const ExprNode* e, RegOperand& out) {
     }
     if (l.file != REGF_NUMBER || r.file != REGF_NUMBER) return false;
     out = {REGF_NUMBER, newNumber(), compare ? IDT_LONG : IDT_UNTYPED};
-    emit({compare ? ROP_COMPARE_N : ROP_ARITH, static_cast<uint8_t>(op), 0, out.index, l.index, r.index});
+    RegOp code = compare ? ROP_COMPARE_N : ROP_ARITH;
+    switch (op) {
+        case BINOP_ADD: code = ROP_ADD; break;
+        case BINOP_SUB: code = ROP_SUB; break;
+        case BINOP_MUL: code = ROP_MUL; break;
+        case BINOP_MOD: code = ROP_MOD; break;
+        default: break;
+    }
+    emit({code, static_cast<uint8_t>(op), 0, out.index, l.index, r.index});
     return true;
 }
 

@@ -150,6 +150,12 @@ enum RegOp : uint8_t {
     ROP_BOX_S,          // value a = string b as a value
     ROP_INTRINSIC,      // a = string function y (strfunc.h) of the c values
                         // from value register b; x = the file of a
+    // ROP_ARITH for +, -, * and Mod, the commonest operators, each with its
+    // own dispatch.
+    ROP_ADD,            // a = b + c
+    ROP_SUB,            // a = b - c
+    ROP_MUL,            // a = b * c
+    ROP_MOD,            // a = b Mod c
     ROP_CORE_LIMIT,
 
     // Calls (regcall.cpp).

@@ -409,13 +409,15 @@ public:
     // The files for a new activation of form, set to where it starts.
     static RegFiles& Take(const RegisterForm& form) {
         if (depth_ == stack_.size()) stack_.push_back(std::make_unique<RegFiles>());
-        RegFiles& f = *stack_[depth_++];
+        RegFiles& f = *stack_[depth_];
         f.numbers.assign(form.numberImage.begin(), form.numberImage.end());
         if (f.strings.size() < form.stringCount) f.strings.resize(form.stringCount);
         for (uint32_t i = 0; i < form.stringCount; ++i) f.strings[i].clear();
         f.arrays.resize(form.arrayImage.size());
         for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
         if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
+        // Counted only once nothing can fail.
+        ++depth_;
         return f;
     }
     // Gives the files back: what they hold of objects and arrays goes now.
@@ -645,7 +647,12 @@ void Run(RegActivation& act) {
             switch (in.op) {
                 case ROP_NOP: break;
                 case ROP_MOVE_N: r[in.a] = r[in.b]; break;
-                case ROP_STORE_N: RegStoreNumber(r[in.a], static_cast<IdType>(in.y), r[in.b]); break;
+                case ROP_STORE_N:
+                    if (r[in.b].type == in.y)
+                        r[in.a] = r[in.b];
+                    else
+                        RegStoreNumber(r[in.a], static_cast<IdType>(in.y), r[in.b]);
+                    break;
                 case ROP_MOVE_S:
                     if (in.a != in.b) s[in.a] = Str(act, in.b);
                     break;
@@ -659,6 +666,41 @@ void Run(RegActivation& act) {
                     break;
                 }
                 case ROP_ARITH: Arith(in.x, r[in.b], r[in.c], r[in.a]); break;
+                case ROP_ADD: {
+                    const RegNumber &x = r[in.b], &y = r[in.c];
+                    int32_t v;
+                    if (x.type == IDT_LONG && y.type == IDT_LONG && !__builtin_add_overflow(x.l, y.l, &v))
+                        r[in.a].l = v, r[in.a].type = IDT_LONG;
+                    else
+                        Arith(BINOP_ADD, x, y, r[in.a]);
+                    break;
+                }
+                case ROP_SUB: {
+                    const RegNumber &x = r[in.b], &y = r[in.c];
+                    int32_t v;
+                    if (x.type == IDT_LONG && y.type == IDT_LONG && !__builtin_sub_overflow(x.l, y.l, &v))
+                        r[in.a].l = v, r[in.a].type = IDT_LONG;
+                    else
+                        Arith(BINOP_SUB, x, y, r[in.a]);
+                    break;
+                }
+                case ROP_MUL: {
+                    const RegNumber &x = r[in.b], &y = r[in.c];
+                    int32_t v;
+                    if (x.type == IDT_LONG && y.type == IDT_LONG && !__builtin_mul_overflow(x.l, y.l, &v))
+                        r[in.a].l = v, r[in.a].type = IDT_LONG;
+                    else
+                        Arith(BINOP_MUL, x, y, r[in.a]);
+                    break;
+                }
+                case ROP_MOD: {
+                    const RegNumber &x = r[in.b], &y = r[in.c];
+                    if (x.type == IDT_LONG && y.type == IDT_LONG && y.l > 0)
+                        r[in.a].l = x.l % y.l, r[in.a].type = IDT_LONG;
+                    else
+                        Arith(BINOP_MOD, x, y, r[in.a]);
+                    break;
+                }
                 case ROP_COMPARE_N:
                     r[in.a].l = CompareNumbers(in.x, r[in.b], r[in.c]);
                     r[in.a].type = IDT_LONG;
@@ -791,8 +833,16 @@ void Run(RegActivation& act) {
                 case ROP_ARRAY_BOUND: {
                     const RegArray& a = act.arrays[in.b];
                     const int32_t dim = in.c < 0 ? 1 : r[in.c].type == IDT_LONG ? r[in.c].l : ConvertAs<int32_t>(r[in.c]);
-                    const ArrayField shape = ShapeOf(a);
-                    r[in.a].l = in.x == 0 ? shape.getLBound(dim - 1) : shape.getUBound(dim - 1);
+                    int32_t bound;
+                    if (dim >= 1 && size_t(dim) <= a.lower.size()) {
+                        const size_t k = static_cast<size_t>(dim - 1);
+                        bound = in.x == 0 ? a.lower[k] : a.lower[k] + a.count[k] - 1;
+                    } else {
+                        // The store's own failure for a dimension the array lacks.
+                        const ArrayField shape = ShapeOf(a);
+                        bound = in.x == 0 ? shape.getLBound(dim - 1) : shape.getUBound(dim - 1);
+                    }
+                    r[in.a].l = bound;
                     r[in.a].type = IDT_LONG;
                     break;
                 }
@@ -809,17 +859,17 @@ void Run(RegActivation& act) {
                         sink->printString(t.data(), t.size());
                     }
                     break;
-                case ROP_PRINT_SPC: {
-                    const RegNumber& n = r[in.a];
-                    const int16_t k = n.type == IDT_SHORT ? static_cast<int16_t>(n.l) : ConvertAs<int16_t>(n);
+                case ROP_PRINT_SPC:
+                    // Without a sink the item is evaluated but not converted.
                     if (sink) {
+                        const RegNumber& n = r[in.a];
+                        const int16_t k = n.type == IDT_SHORT ? static_cast<int16_t>(n.l) : ConvertAs<int16_t>(n);
                         if (in.x)
                             sink->tab(k);
                         else
                             sink->space(k);
                     }
                     break;
-                }
                 case ROP_PRINT_END:
                     if (sink) sink->endOfStatement(in.x);
                     sink = nullptr;
@@ -929,8 +979,12 @@ RegCallee::~RegCallee() {
 void RegCallee::run() { Run(act_); }
 
 bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* args, ValuePtr& result) {
-    RegisterForm* form = RegFormFor(proc, me);
-    if (!form) return false;
+    if (!RegisterForm::Enabled()) return false;
+    // A procedure the translator refused costs the caller this much.
+    bool notTaken = false;
+    RegisterForm* form = proc.registerForm().current(notTaken);
+    if (notTaken || !RegFormAllowed()) return false;
+    if (!form && !(form = RegFormFor(proc, me))) return false;
     DebugHook* hook = DebugHook::Installed();
     FormUse use(*form);
     Context ctx(&me, &proc, Context::kSearchGlobals);
