@@ -166,7 +166,10 @@ bool SharesVariable(const RegCallSite& site, const RegArgument& a, const RegSite
         if (a.field >= 0 && b.field >= 0) {
             const RegFieldSite& x = sites.fields[static_cast<size_t>(a.field)];
             const RegFieldSite& y = sites.fields[static_cast<size_t>(b.field)];
-            if (x.name == y.name && x.target.onMe == y.target.onMe && x.target.object == y.target.object) return true;
+            // Me's field and a named object's may be one when Me is that
+            // object.
+            if (x.name == y.name && (x.target.onMe || y.target.onMe || x.target.object == y.target.object))
+                return true;
         }
     }
     return false;
@@ -231,7 +234,7 @@ bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperan
     // What the look-up or the member would refuse, the tree walker
     // reports: a protected method from outside, a type suffix that is not
     // the method's, a Sub asked for a value.
-    if ((t.how & EVAL_FROM_OUTSIDE) && owner == sig && f->isProtected()) return false;
+    if (!t.target.onMe && owner == sig && f->isProtected()) return false;
     if (t.suffix != IDT_UNTYPED && (t.suffix & IDT_TYPEMASK) != (f->type() & IDT_TYPEMASK)) return false;
     auto* method = static_cast<InterProcField*>(f);
     if (wantValue && !method->isFunction()) return false;
@@ -321,7 +324,8 @@ void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) 
     ValuePtr result;
     try {
         int handled = 0;
-        result = obj.eval(site.name.c_str(), site.suffix, &list, nullptr, site.how, &handled, nullptr);
+        result = obj.eval(site.name.c_str(), site.suffix, &list, nullptr, RegLookupFlags(act, site.how, obj), &handled,
+                          nullptr);
         if (!handled) throw NotFound(32740, site.name.c_str());
     } catch (...) {
         try {

@@ -34,6 +34,7 @@
 #include "platform/util/handle.h"
 #include "store/interp/dbgseam.h"
 #include "store/interp/regform.h"
+#include "store/member.h"
 
 namespace tq {
 
@@ -64,6 +65,12 @@ struct RegObjectRef {
 private:
     InterObjRep& named() const;
 };
+
+// The look-up flags of a member of obj on the general road: a member
+// chain's object is looked up from outside unless it is the running Me.
+inline int32_t RegLookupFlags(const RegActivation& act, int32_t how, const InterObjRep& obj) {
+    return (how & EVAL_DOTTED) && &obj != act.me ? how | EVAL_FROM_OUTSIDE : how;
+}
 
 struct RegFieldSite {
     RegObjectRef target;

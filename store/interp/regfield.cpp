@@ -91,11 +91,13 @@ bool RegFindTarget(RegCompiler& rc, const ExprNode* head, RegObjectRef& target, 
     if (SignatureRep* sig = rc.me()->signature(); !sig || sig->findField(name, owner, 0)) return false;
     InterObj obj;
     if (!ObjectStore::findStatic(name, obj) || obj.isNull() || obj->isDestroyed()) return false;
-    target.onMe = obj.get() == rc.me();
+    // Named, it is that object whatever Me is when the code runs (Me may be
+    // it or not): looked up from outside when it is not the running Me.
+    target.onMe = false;
     target.name = name;
     target.object = obj.get();
     target.id = obj->selfId();
-    how = EVAL_DOTTED | (target.onMe ? 0 : EVAL_FROM_OUTSIDE);
+    how = EVAL_DOTTED;
     return true;
 }
 
@@ -127,7 +129,8 @@ int32_t RegFieldSiteFor(RegCompiler& rc, const ExprNode* e) {
     // Plain number fields only: a property procedure, a Variant, an object,
     // an array or a constant has rules of its own.
     if (!f || !f->isInterDataField() || f->isByReference() || !IsPlainParameter(*f) || !owner) return -1;
-    if ((site.how & EVAL_FROM_OUTSIDE) && owner == sig && f->isProtected()) return -1;
+    // A protected field of a named object is refused to any Me but its own.
+    if (!site.target.onMe && owner == sig && f->isProtected()) return -1;
     const IdType type = static_cast<IdType>(f->type() & IDT_TYPEMASK);
     if (!IsRegisterNumberType(type)) return -1;
     // A type suffix that is not the field's own fails on the tree walker.
@@ -183,8 +186,8 @@ void RegReadField(const RegActivation& act, const RegFieldSite& site, RegNumber&
         }
     }
     int handled = 0;
-    ValuePtr v = obj.eval(site.name.c_str(), IDT_UNTYPED, nullptr, nullptr, site.how | EVAL_VALUE_REQUIRED, &handled,
-                          nullptr);
+    ValuePtr v = obj.eval(site.name.c_str(), IDT_UNTYPED, nullptr, nullptr, RegLookupFlags(act, site.how, obj) | EVAL_VALUE_REQUIRED,
+                          &handled, nullptr);
     if (!handled) FieldNotFound(site);
     // What the name gives now must still fit a number register of the type
     // the code was made for; the value rules convert it.
@@ -214,7 +217,8 @@ void RegWriteField(const RegActivation& act, const RegFieldSite& site, const Reg
     }
     int handled = 0;
     ValuePtr place = obj.eval(site.name.c_str(), IDT_UNTYPED, nullptr, nullptr,
-                              site.how | EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET, &handled, nullptr);
+                              RegLookupFlags(act, site.how, obj) | EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET, &handled,
+                              nullptr);
     if (!handled) FieldNotFound(site);
     if (!place) throw StoreException(32690u);
     *place = *RegBox(in);

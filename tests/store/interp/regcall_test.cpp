@@ -211,6 +211,25 @@ TEST_F(RegisterCalls, AnEditBetweenCallsDropsTheForm) {
     EXPECT_TRUE(hasForm("Main"));
 }
 
+TEST_F(RegisterCalls, AnObjectNamedInTheCodeIsThatObjectWhicheverObjectRunsIt) {
+    AddProcedure(box_.get(), "Sub Mark()\n  Box.G = Box.G + 5\n  G = G + 1\n  Box.Bump Box.R1, 0\nEnd Sub\n");
+    // A clone shares the procedure, so the form made on Box runs on it.
+    InterObj copy(InterObjRep::NewNamed("Copy", box_.get(), DETACHED_MODULE, IOT_ORDINARY));
+    for (bool registerForm : {false, true}) {
+        RegisterForm::SetEnabled(registerForm);
+        for (InterObjRep* o : {box_.get(), copy.get()})
+            for (const char* f : {"G", "R1"}) setLong(o, f, 0);
+        Call(box_.get(), "Mark");
+        Call(copy.get(), "Mark");
+        EXPECT_EQ(getLong(box_.get(), "G"), 11) << registerForm;
+        EXPECT_EQ(getLong(copy.get(), "G"), 1) << registerForm;
+        EXPECT_EQ(getLong(box_.get(), "R1"), 2) << registerForm;
+        EXPECT_EQ(getLong(copy.get(), "R1"), 0) << registerForm;
+    }
+    EXPECT_TRUE(hasForm("Mark"));
+    copy->Destroy();
+}
+
 // A hook that only records failures, as a command-line runner's does: the
 // procedures on the stack when a failure is offered, innermost first.
 class RecordingHook : public DebugHook {
