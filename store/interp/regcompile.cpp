@@ -7,6 +7,7 @@
 #include "store/block.h"
 #include "store/interp/assign.h"
 #include "store/interp/binop.h"
+#include "store/interp/case.h"
 #include "store/interp/compound.h"
 #include "store/interp/doloop.h"
 #include "store/interp/fornext.h"
@@ -325,6 +326,7 @@ bool RegCompiler::statement(const ExecNode* s) {
         case STMT_DO_LOOP2: return doLoop(s);
         case STMT_SIMPLE_IF: return simpleIf(s);
         case STMT_COMPLEX_IF: return complexIf(s);
+        case STMT_SELECT_CASE: return selectCase(s);
         case STMT_EXITER: return exiter(s);
         case STMT_PRINT: return print(s);
         case STMT_REDIM: return redim(s);
@@ -556,6 +558,84 @@ bool RegCompiler::complexIf(const ExecNode* s) {
         at(next).b = static_cast<int32_t>(here());
     }
     if (i->elseBlock() != NO_BLOCK && !block(i->elseBlock(), true)) return false;
+    for (uint32_t j : toEnd) at(j).a = static_cast<int32_t>(here());
+    return true;
+}
+
+// One comparison of a Case test: the test value t against v, into a new
+// register; false when they are not both numbers or both strings.
+bool RegCompiler::caseCompare(BinOpType op, const RegOperand& t, const RegOperand& v, int32_t& out) {
+    if (t.file != v.file || (t.file != REGF_NUMBER && t.file != REGF_STRING)) return false;
+    out = newNumber();
+    emit({t.file == REGF_NUMBER ? ROP_COMPARE_N : ROP_COMPARE_S, static_cast<uint8_t>(op), 0, out, t.index, v.index});
+    return true;
+}
+
+bool RegCompiler::selectCase(const ExecNode* s) {
+    const auto* sc = static_cast<const SelectCase*>(s);
+    const uint32_t statement = currentStatement_;
+    // The test value is evaluated once; each record's expressions only when
+    // no earlier record matched.
+    RegOperand t;
+    if (!expression(sc->test(), t) || (t.file != REGF_NUMBER && t.file != REGF_STRING)) return false;
+    struct Body {
+        uint32_t block;
+        std::vector<uint32_t> jumps;
+    };
+    std::vector<Body> bodies;
+    const CaseClauseRec* r = sc->firstClause();
+    for (uint16_t i = 0; i < sc->clauseCount(); ++i, r = r->next()) {
+        if (r->isFirstOfLine()) bodies.push_back({r->block(), {}});
+        if (bodies.empty()) return false;
+        RegOperand e;
+        if (!expression(r->first(), e)) return false;
+        int32_t holds = 0;
+        switch (r->testType()) {
+            case ECC_IS_EQUAL:
+            case ECC_EQUAL:
+                if (!caseCompare(BINOP_EQ, t, e, holds)) return false;
+                break;
+            case ECC_RANGE: {
+                RegOperand upper;
+                if (!r->second() || !expression(r->second(), upper)) return false;
+                int32_t low = 0;
+                if (!caseCompare(BINOP_GE, t, e, low)) return false;
+                const uint32_t below = emit({ROP_JUMP_FALSE, 0, 0, low, 0});
+                if (!caseCompare(BINOP_LE, t, upper, holds)) return false;
+                bodies.back().jumps.push_back(emit({ROP_JUMP_TRUE, 0, 0, holds, 0}));
+                at(below).b = static_cast<int32_t>(here());
+                continue;
+            }
+            case ECC_GREATER:
+                if (!caseCompare(BINOP_GT, t, e, holds)) return false;
+                break;
+            case ECC_LESS:
+                if (!caseCompare(BINOP_LT, t, e, holds)) return false;
+                break;
+            case ECC_LESS_EQUAL:
+                if (!caseCompare(BINOP_LE, t, e, holds)) return false;
+                break;
+            case ECC_GREATER_EQUAL:
+                if (!caseCompare(BINOP_GE, t, e, holds)) return false;
+                break;
+            case ECC_NOT_EQUAL:
+                if (!caseCompare(BINOP_NE, t, e, holds)) return false;
+                break;
+            default: return false;
+        }
+        bodies.back().jumps.push_back(emit({ROP_JUMP_TRUE, 0, 0, holds, 0}));
+    }
+    std::vector<uint32_t> toEnd;
+    // No record matched: Case Else, or nothing.
+    if (sc->elseBlock() != NO_BLOCK && !block(sc->elseBlock(), true)) return false;
+    currentStatement_ = statement;
+    toEnd.push_back(emit({ROP_JUMP}));
+    for (const Body& b : bodies) {
+        for (uint32_t j : b.jumps) at(j).b = static_cast<int32_t>(here());
+        if (b.block != NO_BLOCK && !block(b.block, true)) return false;
+        currentStatement_ = statement;
+        toEnd.push_back(emit({ROP_JUMP}));
+    }
     for (uint32_t j : toEnd) at(j).a = static_cast<int32_t>(here());
     return true;
 }

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "store/interp/binop.h"
 #include "store/interp/regform.h"
 
 namespace tq {
@@ -116,6 +117,8 @@ private:
     bool doLoop(const ExecNode* s);
     bool simpleIf(const ExecNode* s);
     bool complexIf(const ExecNode* s);
+    bool selectCase(const ExecNode* s);
+    bool caseCompare(BinOpType op, const RegOperand& t, const RegOperand& v, int32_t& out);
     bool exiter(const ExecNode* s);
     bool print(const ExecNode* s);
     bool redim(const ExecNode* s);

@@ -148,7 +148,7 @@ TEST_P(EdgeProcedure, RunsInRegisterFormWithTheTreeWalkersResult) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Procedures, EdgeProcedure,
-                         ::testing::Values("Edges", "Texts", "Counting", "Arrays", "Zones", "IntegerOverflow",
+                         ::testing::Values("Edges", "Texts", "Counting", "Arrays", "Zones", "Choices", "IntegerOverflow",
                                            "FailDivide", "FailDoubleDivide", "FailModulo", "FailIndex",
                                            "FailIndices", "FailConversion", "LongFromDouble",
                                            "FailLoopCondition", "FailRedim", "FailEmptyArray",
