@@ -64,6 +64,8 @@
 #include "store/interp/nodechk.h"
 #include "store/interp/print.h"
 #include "store/interp/redim.h"
+#include "store/interp/regcompile.h"
+#include "store/interp/regform.h"
 #include "store/interp/sigtext.h"
 #include "store/interp/srcctl.h"
 #include "store/interp/stackfrm.h"
