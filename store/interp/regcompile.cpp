@@ -43,6 +43,8 @@ bool StringFunctionGivesNumber(uint32_t word) {
 
 }  // namespace
 
+RegisterForm::~RegisterForm() = default;
+
 std::unique_ptr<RegisterForm> RegisterForm::Translate(InterProcField& proc, InterObjRep& me) {
     auto form = std::make_unique<RegisterForm>();
     RegCompiler rc(proc, me, *form);
@@ -289,9 +291,11 @@ void RegCompiler::resetLocals() {
     }
 }
 
-BlockRep* RegCompiler::subBlock(uint32_t index) const {
+BlockRep* RegCompiler::subBlock(uint32_t index) {
     if (index == NO_BLOCK || index >= proc_.blocks().length()) return nullptr;
-    return proc_.blocks().block(index);
+    BlockRep* b = proc_.blocks().block(index);
+    if (b) form_.blocks.emplace_back(b);
+    return b;
 }
 
 bool RegCompiler::block(uint32_t blockIndex, bool reset) {

@@ -105,7 +105,7 @@ private:
     enum Found { kFound, kBlocked, kAbsent };
     Found resolve(uint16_t idIndex, const RegSlot*& slot) const;
 
-    BlockRep* subBlock(uint32_t index) const;
+    BlockRep* subBlock(uint32_t index);
     bool block(uint32_t blockIndex, bool reset);
     bool blockLocals(BlockRep& b);
     void resetLocals();

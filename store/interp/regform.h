@@ -75,11 +75,13 @@
 #include <string>
 #include <vector>
 
+#include "store/faultp.h"
 #include "store/idtype.h"
 #include "store/vals.h"
 
 namespace tq {
 
+class BlockRep;
 class ExecNode;
 class ExprNode;
 class InterObjRep;
@@ -244,10 +246,19 @@ public:
     // (regcompile.cpp).
     static std::unique_ptr<RegisterForm> Translate(InterProcField& proc, InterObjRep& me);
 
+    RegisterForm() = default;
+    RegisterForm(const RegisterForm&) = delete;
+    RegisterForm& operator=(const RegisterForm&) = delete;
+    ~RegisterForm();
+
     std::vector<RegInstr> code;
     // Per instruction, the index of its statement in statements.
     std::vector<uint32_t> statementOf;
     std::vector<RegStatement> statements;
+    // The blocks the statements lie in, counted: a form that outlives its
+    // procedure (still running when the procedure was replaced) can still
+    // name the statement that failed.
+    std::vector<Faultp<BlockRep>> blocks;
     // The number file as an activation starts it: locals at their initial
     // values, constants, temporaries.
     std::vector<RegNumber> numberImage;
