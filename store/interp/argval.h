@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "platform/util/handle.h"
 #include "platform/util/lebytes.h"
 #include "store/datumacc.h"
 #include "store/errors/extexcep.h"
@@ -98,7 +99,9 @@ public:
     {
         const uint8_t* at = inPlace();
         if (!at || !byReference_) return at;
-        return ReferredDatum(Value::FromRefId(LoadLE32(at)));
+        // Value::FromRefId's look-up, inline: this is every read of a
+        // by-reference parameter in an expression.
+        return ReferredDatum(HandleTable::Global().getAs<Value>(LoadLE32(at)));
     }
 
 private:
