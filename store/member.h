@@ -93,7 +93,7 @@ public:
     }
 
     // What the interpreter may know of a member without asking it.
-    enum : uint8_t {
+    enum : uint16_t {
         // A value (never an Object value) that evaluates to itself when it
         // is given no arguments: resolving it needs no call.
         kSelfValued = 0x01,
@@ -112,15 +112,29 @@ public:
         // virtual call (model/fldval.h, NumberField).
         kLongField = 0x20,
         kDoubleField = 0x40,
+        // A frame local of type String (a LocalValue): its slot can be
+        // reached without a virtual call (interp/localval.h, LocalText).
+        kStringLocal = 0x80,
+        // A parameter of type Long or Double of a running call (an
+        // ArgumentValue): its datum, or for a by-reference one the datum
+        // of the caller's value, can be read without a virtual call
+        // (interp/argval.h, ArgumentDatum).
+        kLongArgument = 0x100,
+        kDoubleArgument = 0x200,
+        // A Long or Double value that holds its datum (a DirectValue): a
+        // by-reference parameter bound to it reads the datum without a
+        // virtual call.
+        kLongDatum = 0x400,
+        kDoubleDatum = 0x800,
     };
-    uint8_t memberTraits() const { return traits_; }
+    uint16_t memberTraits() const { return traits_; }
 
 protected:
     Member() = default;
     Member(const Member&) = default;
     Member& operator=(const Member&) = default;
 
-    uint8_t traits_ = 0;
+    uint16_t traits_ = 0;
 };
 
 // A counted pointer to a member of class T: holds one count while it points

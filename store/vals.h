@@ -346,6 +346,9 @@ public:
     const T& datum() const { return datum_; }
 
 private:
+    static constexpr uint16_t kHeldTrait =
+        code == IDT_LONG ? Member::kLongDatum : (code == IDT_DOUBLE ? Member::kDoubleDatum : 0);
+
     T datum_;
 };
 

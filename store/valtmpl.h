@@ -127,13 +127,18 @@ TypedValue<T, code>& TypedValue<T, code>::operator=(const TypedValue& r) {
 // ---- DirectValue -----------------------------------------------------------
 
 template <class T, IdType code>
-DirectValue<T, code>::DirectValue() : datum_(DatumConv<T>::defaultDatum()) {}
+DirectValue<T, code>::DirectValue() : datum_(DatumConv<T>::defaultDatum()) {
+    this->traits_ |= kHeldTrait;
+}
 
 template <class T, IdType code>
-DirectValue<T, code>::DirectValue(const T& datum) : datum_(datum) {}
+DirectValue<T, code>::DirectValue(const T& datum) : datum_(datum) {
+    this->traits_ |= kHeldTrait;
+}
 
 template <class T, IdType code>
 DirectValue<T, code>::DirectValue(const Value& v) : datum_() {
+    this->traits_ |= kHeldTrait;
     v.get(datum_);
 }
 

@@ -7,7 +7,10 @@
 // read and a comparison with the current frame address.
 //
 // The main thread's stack grows on demand up to its resource limit; the
-// system reports that limit as the stack's size. Where the system reports
+// system reports that limit as the stack's size. Its bounds are worked out
+// from the limit and the start-up facts the process keeps, which give the
+// same bounds as the system's report without that report's read of the
+// whole memory map. Where the system reports
 // no usable size (an unlimited limit), a limit of kAssumedStackSize below
 // the highest address of the stack is assumed, so that a check always has
 // a bound.

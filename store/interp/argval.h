@@ -28,11 +28,14 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
+#include "platform/util/handle.h"
 #include "platform/util/lebytes.h"
 #include "store/datumacc.h"
 #include "store/errors/extexcep.h"
 #include "store/field.h"
+#include "store/interp/localval.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -53,7 +56,10 @@ public:
           offset_(static_cast<uint32_t>(f.dataOffset(owner))),
           dataSize_(args.dataSize()),
           data_(args.RWIDataPtr(static_cast<int32_t>(offset_), f.size()) - offset_),
-          byReference_(f.isByReference()) {}
+          byReference_(f.isByReference()) {
+        if constexpr (code == IDT_LONG) this->traits_ |= Member::kLongArgument;
+        if constexpr (code == IDT_DOUBLE) this->traits_ |= Member::kDoubleArgument;
+    }
 
     using TypedValue<T, code>::operator=;
 
@@ -73,16 +79,49 @@ public:
         DatumConv<T>::push(datum, pusher);
     }
 
-private:
-    friend class DatumAccess<TypedValue<T, code>, ArgumentValue>;
-
     // The parameter's bytes while the block is the one the value was made
     // for; null when the field must decide.
-    uint8_t* inPlace() const {
+    [[gnu::always_inline]] uint8_t* inPlace() const {
         InterObjRep* o = args_.get();
         if (!o || o->data() != data_ || o->dataSize() != dataSize_ || revision_ != FieldLookupRevision::current())
             return nullptr;
         return data_ + offset_;
+    }
+
+    // The bytes to read the parameter's value from without a virtual call:
+    // a by-value parameter's datum (inPlace), or the datum of the caller's
+    // value a by-reference one names, when that value holds its datum or
+    // is a Long or Double local or field kept in place. Null otherwise.
+    // Read only: a write through a by-reference parameter is the caller's
+    // value's to make, with its own checks and its object marked changed.
+    [[gnu::always_inline]] const uint8_t* readPlace() const
+        requires(code == IDT_LONG || code == IDT_DOUBLE)
+    {
+        const uint8_t* at = inPlace();
+        if (!at || !byReference_) return at;
+        // Value::FromRefId's look-up, inline: this is every read of a
+        // by-reference parameter in an expression.
+        return ReferredDatum(HandleTable::Global().getAs<Value>(LoadLE32(at)));
+    }
+
+private:
+    friend class DatumAccess<TypedValue<T, code>, ArgumentValue>;
+
+    // The datum of the caller's value v, when it is of the parameter's
+    // type and holds it in a place of its own; null when its get decides.
+    static const uint8_t* ReferredDatum(const Value* v)
+        requires(code == IDT_LONG || code == IDT_DOUBLE)
+    {
+        if (!v) return nullptr;
+        constexpr bool isLong = code == IDT_LONG;
+        const uint16_t traits = v->memberTraits();
+        if (traits & (isLong ? Member::kLongDatum : Member::kDoubleDatum))
+            return reinterpret_cast<const uint8_t*>(&static_cast<const DirectValue<T, code>*>(v)->datum());
+        Member* m = const_cast<Value*>(v);
+        if (traits & (isLong ? Member::kLongLocal : Member::kDoubleLocal))
+            return static_cast<LocalValue<T, code>*>(static_cast<Value*>(m))->inPlace();
+        if (const auto* f = NumberField<T>(m)) return f->readPlace();
+        return nullptr;
     }
 
     // The caller's value a by-reference slot names; the messages are the
@@ -133,6 +172,18 @@ private:
     uint8_t* data_;
     bool byReference_;
 };
+
+// The bytes the parameter m's value is read from (ArgumentValue::readPlace)
+// when m is a Long (T int32_t) or Double (T double) ArgumentValue, known
+// from its traits; null otherwise, and the value's virtual get decides.
+template <class T>
+inline const uint8_t* ArgumentDatum(Member* m) {
+    static_assert(std::is_same_v<T, int32_t> || std::is_same_v<T, double>, "Long and Double parameters only");
+    constexpr IdType code = std::is_same_v<T, int32_t> ? IDT_LONG : IDT_DOUBLE;
+    constexpr uint16_t trait = code == IDT_LONG ? Member::kLongArgument : Member::kDoubleArgument;
+    if (!m || !(m->memberTraits() & trait)) return nullptr;
+    return static_cast<ArgumentValue<T, code>*>(static_cast<Value*>(m))->readPlace();
+}
 
 // A plain parameter: a number by value (InterField), or a number or String
 // by reference (InterReference), and no constant. Its bytes are the whole

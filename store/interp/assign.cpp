@@ -141,6 +141,75 @@ bool AppendToSelf(Context& ctx, const Sid& target, const BinaryOp& concat, ValSt
     return false;
 }
 
+// The Long frame local a plain name names, read in place; null for any
+// other operand.
+const uint8_t* LongLocalOperand(const Context& ctx, const ExprNode* e) {
+    if (e->type() != EXPR_SID) return nullptr;
+    const auto* sid = static_cast<const Sid*>(e);
+    if ((sid->flags() & (ExprNode::kMe | ExprNode::kDotted)) || sid->getIdType() != IDT_UNTYPED) return nullptr;
+    return LocalDatum<int32_t>(ctx.cachedMember(sid->idIndex()));
+}
+
+// "s = s & t" where s is a String local of the running frame that the
+// lookup cache holds in place: AppendToSelf without a value for s. Reading
+// a local runs nothing, so s is read, as the general form reads its
+// variable, only after t is evaluated. False, with nothing evaluated, when
+// s is no such local; true once the statement is done, appended in place
+// or assigned as the general form assigns.
+bool AppendToLocal(Context& ctx, const Sid& target, const BinaryOp& concat) {
+    if ((target.flags() & (ExprNode::kMe | ExprNode::kDotted)) || target.getIdType() != IDT_UNTYPED) return false;
+    Member* m = ctx.cachedMember(target.idIndex());
+    if (!m || !(m->memberTraits() & Member::kStringLocal) || ctx.getReturnValue(target)) return false;
+    // Held as the general form holds its variable: the right operand may
+    // run a procedure, and the value stays sound whatever that does.
+    const ValuePtr l(static_cast<Value*>(m));
+    auto& local = static_cast<LocalValue<ValString, IDT_STRING>&>(*l);
+    const ExprNode* right = concat.right();
+    const bool literal = right->type() == EXPR_STRING_CONSTANT;
+    const uint8_t* number = literal ? nullptr : LongLocalOperand(ctx, right);
+    ValuePtr r = literal || number ? ValuePtr() : right->eval(ctx, EVAL_VALUE_REQUIRED);
+    ValString* slot = local.textSlot();
+    ValStringRep* rep = slot && !slot->isNull() ? slot->get() : nullptr;
+    if (rep && rep->refCount() == 1 && (!r || ReadsWithoutEffects(*r))) {
+        if (literal) {
+            rep->append(static_cast<const StringConstant*>(right)->text());
+            return true;
+        }
+        if (number) {
+            rep->appendInteger(LoadDatum<int32_t>(number));
+            return true;
+        }
+        if (const IdType rt = r->type() & IDT_TYPEMASK; rt == IDT_LONG || rt == IDT_SHORT) {
+            rep->appendInteger(r->as<int32_t>());
+            return true;
+        }
+        ValString b;
+        r->get(b);
+        std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());
+        t = t.substr(0, t.find('\0'));
+        if (b.get() == rep) {
+            // s = s & s: the text doubles from a copy of itself.
+            const std::string copy(t);
+            rep->append(copy);
+        } else {
+            rep->append(t);
+        }
+        return true;
+    }
+    if (literal) r = right->eval(ctx, EVAL_VALUE_REQUIRED);
+    if (number) r = ValuePtr(new LongValue(LoadDatum<int32_t>(number)));
+    ValString a, b;
+    local.get(a);
+    r->get(b);
+    const std::string_view left = a.isNull() ? std::string_view() : std::string_view(a->text());
+    const std::string_view tail = b.isNull() ? std::string_view() : std::string_view(b->text());
+    ValString text(ConstructWithSize, left.size() + tail.size());
+    text->append(left);
+    text->append(tail);
+    local.set(text);
+    return true;
+}
+
 // "a(i) = number" where a is a Long or Double array: the number goes into
 // the element in place, as assigning it through the element's value would
 // store it (a Long into a Double element exactly). False when the general
@@ -238,8 +307,10 @@ namespace {
     const auto* op = source->type() == EXPR_BINARY_OP ? static_cast<const BinaryOp*>(source) : nullptr;
     if (op && op->op() == BINOP_CONCAT && !a.isDeepSet() && SameSid(op->left(), t)) {
         // "s = s & t" on a String variable appends in place when it can.
+        const auto& sid = *static_cast<const Sid*>(t);
+        if (AppendToLocal(ctx, sid, *op)) return;
         ValString text;
-        if (AppendToSelf(ctx, *static_cast<const Sid*>(t), *op, text)) return;
+        if (AppendToSelf(ctx, sid, *op, text)) return;
         v = ValuePtr(new StringValue(text));
     } else if (op) {
         // An operator whose result is a Long or a Double hands it over as a
@@ -293,7 +364,7 @@ namespace {
     if ((sid->flags() & (ExprNode::kMe | ExprNode::kDotted)) || sid->getIdType() != IDT_UNTYPED) return nullptr;
     Member* m = ctx.cachedMember(sid->idIndex());
     if (!m) return nullptr;
-    const uint8_t traits = m->memberTraits();
+    const uint16_t traits = m->memberTraits();
     isLong = (traits & Member::kLongLocal) != 0;
     if (isLong) return static_cast<LocalValue<int32_t, IDT_LONG>*>(static_cast<Value*>(m))->inPlace();
     if (traits & Member::kDoubleLocal) return static_cast<LocalValue<double, IDT_DOUBLE>*>(static_cast<Value*>(m))->inPlace();

@@ -1,5 +1,7 @@
 #include "store/interp/localval.h"
 
+#include <typeinfo>
+
 #include "store/currency.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -20,6 +22,10 @@ MemberPtr MakeLocalValue(InterObjRep& locals, Field& f, SignatureRep& owner) {
         case IDT_FLOAT: return MemberPtr(new LocalValue<float, IDT_FLOAT>(locals, f, owner));
         case IDT_DOUBLE: return MemberPtr(new LocalValue<double, IDT_DOUBLE>(locals, f, owner));
         case IDT_CURRENCY: return MemberPtr(new LocalValue<Currency, IDT_CURRENCY>(locals, f, owner));
+        case IDT_STRING:
+            // Only the plain String field keeps its text behind one slot.
+            if (typeid(f) != typeid(InterField<ValString, IDT_STRING>)) return MemberPtr();
+            return MemberPtr(new LocalValue<ValString, IDT_STRING>(locals, f, owner));
         default: return MemberPtr();
     }
 }

@@ -4,9 +4,11 @@
 // A local lives in a field of the frame's locals object, a clone that exists
 // exactly as long as the frame. The general member for a field (FieldValue)
 // reaches the datum through the field, the object's handle and the owner
-// signature on every read and write; for a local of a number type the cache
-// keeps this value instead, which reads and writes the datum in place in the
-// locals object's data block. It is the same variable: assigning to it, or
+// signature on every read and write; for a local of a number type or a
+// String the cache keeps this value instead, which reads and writes the
+// datum in place in the locals object's data block (for a String, the
+// slot that holds the text's reference; its text is replaced as the
+// field's own write replaces it). It is the same variable: assigning to it, or
 // binding it to a by-reference parameter, changes the local.
 //
 // Invariants:
@@ -27,8 +29,10 @@
 
 #include <cstdint>
 #include <type_traits>
+#include <typeinfo>
 
 #include "store/datumacc.h"
+#include "store/model/dataslot.h"
 #include "store/field.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -59,6 +63,7 @@ public:
         this->traits_ |= Member::kFrameLocal;
         if constexpr (code == IDT_LONG) this->traits_ |= Member::kLongLocal;
         if constexpr (code == IDT_DOUBLE) this->traits_ |= Member::kDoubleLocal;
+        if constexpr (kText) this->traits_ |= Member::kStringLocal;
     }
 
     using TypedValue<T, code>::operator=;
@@ -73,12 +78,29 @@ public:
         const Current c = current();
         return c.field->getVoidPtr(*locals_, *c.owner);
     }
-    void getStackPusher(GenericStackPusher& pusher) const override { DatumConv<T>::push(read(), pusher); }
+    void getStackPusher(GenericStackPusher& pusher) const override {
+        T datum{};
+        readAs(datum);
+        DatumConv<T>::push(datum, pusher);
+    }
 
     void orphan() override {
         if (!locals_) return;
-        kept_ = read();
+        T datum{};
+        readAs(datum);
+        kept_ = datum;
         locals_ = nullptr;
+    }
+
+    // A String local's slot while the layout holds (or, orphaned, the
+    // value's own); null when the field must decide. Whoever changes the
+    // text there in place must hold its representation alone.
+    ValString* textSlot() const
+        requires(code == IDT_STRING)
+    {
+        if (!locals_) return &kept_;
+        if (uint8_t* at = inPlace()) return &SlotAt<ValString>(at);
+        return nullptr;
     }
 
     // The datum in the locals object (invariant 1); null when the general
@@ -91,13 +113,36 @@ public:
 
 private:
     friend class DatumAccess<TypedValue<T, code>, LocalValue>;
+    static constexpr bool kText = code == IDT_STRING;
+
     template <class X>
     void readAs(X& out) const {
-        DatumConv<T>::get(read(), out);
+        if constexpr (kText) {
+            // An unset slot reads as the empty text, as the field's does.
+            if (const ValString* slot = textSlot()) return DatumConv<T>::get(slot->isNull() ? T("") : *slot, out);
+            const Current c = current();
+            c.field->get(out, *locals_, *c.owner);
+        } else {
+            DatumConv<T>::get(read(), out);
+        }
     }
     template <class X>
     void writeFrom(const X& v) {
-        write(DatumConv<T>::from(v));
+        if constexpr (kText) {
+            const T datum = DatumConv<T>::from(v);
+            if (!locals_) {
+                DatumConv<T>::store(kept_, datum);
+            } else if (uint8_t* at = inPlace()) {
+                // The locals object belongs to no module: nothing to mark
+                // changed, and a new text needs no module of its own.
+                StoreTextSlot(SlotAt<ValString>(at), datum, *locals_);
+            } else {
+                const Current c = current();
+                c.field->set(datum, *locals_, *c.owner);
+            }
+        } else {
+            write(DatumConv<T>::from(v));
+        }
     }
 
     // Finds the datum's place again as the locals' layout gives it now;
@@ -108,6 +153,8 @@ private:
         const Current c = current();
         if (!c.field->isInterDataField() || c.field->isArrayData() || (c.field->type() & IDT_TYPEMASK) != code)
             return nullptr;
+        if constexpr (kText)
+            if (typeid(*c.field.get()) != typeid(InterField<ValString, IDT_STRING>)) return nullptr;
         const int64_t offset = static_cast<const DataField*>(c.field.get())->dataOffset(*c.owner);
         if (offset < 0 || offset + DatumSize(code) > int64_t(locals_->dataSize())) return nullptr;
         data_ = const_cast<uint8_t*>(locals_->data());
@@ -159,7 +206,7 @@ private:
     mutable uint32_t offset_;
     mutable uint8_t* data_;
     mutable uint64_t revision_;
-    T kept_{};
+    mutable T kept_{};
 };
 
 // The datum of the frame local m when m is a LocalValue of type T (a Long
@@ -177,9 +224,16 @@ inline uint8_t* LocalDatum(Member* m) {
     return static_cast<LocalValue<T, code>*>(static_cast<Value*>(m))->inPlace();
 }
 
+// The String local m's slot (LocalValue::textSlot) when m is a String
+// frame local, known from its traits; null otherwise.
+inline ValString* LocalText(Member* m) {
+    if (!m || !(m->memberTraits() & Member::kStringLocal)) return nullptr;
+    return static_cast<LocalValue<ValString, IDT_STRING>*>(static_cast<Value*>(m))->textSlot();
+}
+
 // A LocalValue for field f (owned by signature owner) of the frame's locals
-// object, or null when the field is not a plain datum of a number type (the
-// cache then keeps the field's general member).
+// object, or null when the field is not a plain datum of a number type or a
+// String (the cache then keeps the field's general member).
 MemberPtr MakeLocalValue(InterObjRep& locals, Field& f, SignatureRep& owner);
 
 }  // namespace tq

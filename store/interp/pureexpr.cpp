@@ -5,6 +5,7 @@
 
 #include "store/arfldval.h"
 #include "store/context.h"
+#include "store/interp/argval.h"
 #include "store/interp/ident.h"
 #include "store/interp/localval.h"
 #include "store/model/fldval.h"
@@ -57,8 +58,8 @@ constexpr int kNotLeaf = -1;
 
 // A leaf of an expression read as a number, inline so that the operands of
 // an operator cost no call: a Long or Double constant, True or False, a Long
-// or Double variable the lookup cache holds (a frame local read in place,
-// its traits tested once). kNotLeaf for an operator or an indexed name.
+// or Double variable the lookup cache holds (a frame local or a by-value
+// parameter read in place, its traits tested once). kNotLeaf for an operator or an indexed name.
 [[gnu::always_inline]] inline int LeafNumber(const ExprNode* n, const Context& ctx, Number& out) {
     switch (n->type()) {
         case EXPR_LONG_CONSTANT: return out.l = static_cast<const LongConstant*>(n)->value(), BinaryOp::kNumberLong;
@@ -72,13 +73,17 @@ constexpr int kNotLeaf = -1;
             if (index >= kIdFalse) return out.l = index == kIdTrue ? -1 : 0, BinaryOp::kNumberLong;
             Member* m = ctx.cachedMember(index);
             if (!m) return BinaryOp::kNumberNone;
-            const uint8_t traits = m->memberTraits();
+            const uint16_t traits = m->memberTraits();
             if (traits & Member::kLongLocal) {
                 if (const uint8_t* at = static_cast<LocalValue<int32_t, IDT_LONG>*>(static_cast<Value*>(m))->inPlace())
                     return out.l = LoadDatum<int32_t>(at), BinaryOp::kNumberLong;
             } else if (traits & Member::kDoubleLocal) {
                 if (const uint8_t* at = static_cast<LocalValue<double, IDT_DOUBLE>*>(static_cast<Value*>(m))->inPlace())
                     return out.d = LoadDatum<double>(at), BinaryOp::kNumberDouble;
+            } else if (traits & Member::kLongArgument) {
+                if (const uint8_t* at = ArgumentDatum<int32_t>(m)) return out.l = LoadDatum<int32_t>(at), BinaryOp::kNumberLong;
+            } else if (traits & Member::kDoubleArgument) {
+                if (const uint8_t* at = ArgumentDatum<double>(m)) return out.d = LoadDatum<double>(at), BinaryOp::kNumberDouble;
             }
             return SelfValueNumber(m, out);
         }
