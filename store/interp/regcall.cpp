@@ -12,6 +12,7 @@
 // raised on the caller's line with nothing of the callee left behind), and
 // the user break before the callee's first statement.
 #include <cstring>
+#include <iterator>
 
 #include "platform/util/stackroom.h"
 #include "store/context.h"
@@ -159,51 +160,34 @@ bool FindCallTarget(RegCompiler& rc, const ExprNode* e, CallTarget& t) {
 
 // Two by-reference arguments naming one variable would each get a copy;
 // such a call stays on the tree walker.
-bool SharesVariable(const RegCallSite& site, const RegArgument& a, const RegSites& sites) {
-    for (const RegArgument& b : site.arguments) {
-        if (!b.writeBack) continue;
-        if (b.source == a.source) return true;
-        if (a.field >= 0 && b.field >= 0) {
-            const RegFieldSite& x = sites.fields[static_cast<size_t>(a.field)];
-            const RegFieldSite& y = sites.fields[static_cast<size_t>(b.field)];
-            // Me's field and a named object's may be one when Me is that
-            // object.
-            if (x.name == y.name && (x.target.onMe || y.target.onMe || x.target.object == y.target.object))
-                return true;
-        }
-    }
+bool SharesVariable(const RegCallSite& site, const RegArgument& a) {
+    for (const RegArgument& b : site.arguments)
+        if (b.writeBack && b.source == a.source) return true;
     return false;
 }
 
 // Translates one argument for parameter f. By reference, the tree walker
 // binds storage as it is (of the parameter's type, or it fails with a type
-// mismatch) and a temporary, converted, for anything else: a variable is
-// passed and copied back, a field read into a temporary and written back;
-// other storage (an array element, a property, a typed name) is not taken.
+// mismatch) and a temporary, converted, for anything else. A variable of
+// the caller's registers is passed and copied back: nothing but the callee's
+// parameter can reach it while the call runs, so the copy is not seen.
+// Other storage (a field, which the callee and whatever it calls may read or
+// write by its name meanwhile, an array element, a property, a typed name)
+// is not taken.
 bool Argument(RegCompiler& rc, const ExprNode* arg, Field& f, RegCallSite& site) {
     RegArgument a;
     a.parameterType = static_cast<IdType>(f.type() & IDT_TYPEMASK);
     a.byReference = f.isByReference();
     const bool name = arg->type() == EXPR_SID && IsPlainName(arg);
-    if (a.byReference && (name || arg->type() == EXPR_MID)) {
-        const RegSlot* slot = name ? rc.findSlot(static_cast<const Sid*>(arg)->idIndex()) : nullptr;
-        if (name && static_cast<const Sid*>(arg)->getIdType() != IDT_UNTYPED) return false;
-        if (name && !slot && rc.isScoped(static_cast<const Sid*>(arg)->idIndex())) return false;
-        if (slot) {
-            if (slot->file != REGF_NUMBER || slot->type != a.parameterType) return false;
-            a.source = slot->index;
-            a.writeBack = true;
-        } else {
-            const int32_t field = RegFieldSiteFor(rc, arg);
-            if (field < 0) return false;
-            const RegFieldSite& fs = RegSitesOf(rc.form()).fields[static_cast<size_t>(field)];
-            if (fs.type != a.parameterType) return false;
-            a.source = rc.newNumber(fs.type);
-            a.writeBack = true;
-            a.field = field;
-            rc.emit(RegInstr{ROP_FIELD_GET_N, 0, 0, a.source, field, 0});
-        }
-        if (SharesVariable(site, a, RegSitesOf(rc.form()))) return false;
+    if (a.byReference && arg->type() == EXPR_MID) return false;
+    if (a.byReference && name) {
+        const auto* sid = static_cast<const Sid*>(arg);
+        if (sid->getIdType() != IDT_UNTYPED) return false;
+        const RegSlot* slot = rc.findSlot(sid->idIndex());
+        if (!slot || slot->file != REGF_NUMBER || slot->type != a.parameterType) return false;
+        a.source = slot->index;
+        a.writeBack = true;
+        if (SharesVariable(site, a)) return false;
     } else if (a.byReference && arg->type() == EXPR_CID) {
         // An array element is storage; a function's value is a temporary.
         if ((arg->flags() & (ExprNode::kMe | ExprNode::kDotted)) || rc.isScoped(static_cast<const Cid*>(arg)->idIndex()))
@@ -288,12 +272,10 @@ namespace {
 // wrote before failing stays written.
 void CopyBack(RegActivation& act, const RegCallSite& site, const RegActivation& callee) {
     if (!site.writesBack) return;
-    const RegSites& sites = RegSitesOf(*act.form);
     for (size_t i = 0; i < site.arguments.size(); ++i) {
         const RegArgument& a = site.arguments[i];
         if (!a.writeBack) continue;
         act.numbers[a.source] = callee.numbers[callee.form->parameters[i].index];
-        if (a.field >= 0) RegWriteField(act, sites.fields[static_cast<size_t>(a.field)], act.numbers[a.source]);
     }
 }
 
@@ -310,7 +292,6 @@ void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) 
         list.ppush(given[i]);
     }
     auto copyBack = [&]() {
-        const RegSites& sites = RegSitesOf(*act.form);
         for (size_t i = 0; i < n; ++i) {
             const RegArgument& a = site.arguments[i];
             if (!a.writeBack) continue;
@@ -318,7 +299,6 @@ void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) 
             if (!RegUnbox(*given[i], back)) continue;
             RegNumber& to = act.numbers[a.source];
             RegStoreNumber(to, to.type, back);
-            if (a.field >= 0) RegWriteField(act, sites.fields[static_cast<size_t>(a.field)], to);
         }
     };
     ValuePtr result;
@@ -395,6 +375,49 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
 }
 
 // ---- the entry with the call's values ------------------------------------------------
+
+namespace {
+
+// A value that holds its own number: a result, a constant, a by-value
+// argument. No name reaches it, so while a call runs only the parameter
+// bound to it can see it.
+bool HoldsOwnNumber(const Value& v) {
+    return dynamic_cast<const DirectValue<int32_t, IDT_LONG>*>(&v) ||
+           dynamic_cast<const DirectValue<double, IDT_DOUBLE>*>(&v) ||
+           dynamic_cast<const DirectValue<int16_t, IDT_SHORT>*>(&v) ||
+           dynamic_cast<const DirectValue<float, IDT_FLOAT>*>(&v);
+}
+
+}  // namespace
+
+bool RegEntryTakes(InterProcField& proc, const ValueList* args) {
+    InterObjRep* proto = proc.parameterPrototype();
+    const int32_t given = args ? args->length() : 0;
+    if (!proto || given == 0) return true;
+    const FieldPtrList& fields = proto->signature()->fields();
+    // A wrong count fails in binding, the same way on both forms.
+    if (given != static_cast<int32_t>(fields.length())) return true;
+    const Value* bound[8];
+    size_t nBound = 0;
+    for (int32_t i = 0; i < given; ++i) {
+        auto& f = static_cast<InterDataField&>(*fields.at(static_cast<size_t>(i)));
+        if (!f.isByReference()) continue;
+        Value* original = args->at(given - 1 - i);
+        ValuePtr v(original);
+        try {
+            f.typeConvert(v);
+        } catch (const StoreException&) {
+            // Binding gives the failure.
+            return true;
+        }
+        if (v.get() != original) continue;
+        if (!HoldsOwnNumber(*original) || nBound == std::size(bound)) return false;
+        for (size_t k = 0; k < nBound; ++k)
+            if (bound[k] == original) return false;
+        bound[nBound++] = original;
+    }
+    return true;
+}
 
 void RegBindArguments(RegActivation& act, const ValueList* args, RegEntryBacks& backs) {
     InterProcField& proc = *act.proc;

@@ -101,10 +101,9 @@ struct RegArgument {
     int32_t source = 0;
     IdType parameterType = IDT_LONG;
     bool byReference = false;
-    // By reference: the parameter's value is copied back to source when
-    // the call ends, and then to this field site (-1: none).
+    // By reference to a variable of the caller: the parameter's value is
+    // copied back to source when the call ends.
     bool writeBack = false;
-    int32_t field = -1;
 };
 
 struct RegCallSite {
@@ -188,6 +187,14 @@ private:
 
 // The entry with a call's values: by-reference parameters bound to the
 // caller's own values, written back when the call ends.
+//
+// The copy is not seen only when nothing but the parameter can reach the
+// value while the call runs. RegEntryTakes is false when a by-reference
+// parameter would be bound to storage (a field, a frame's local, an array
+// element: the callee, or what it calls, may read or write it by its name
+// meanwhile) or two such parameters to one value; that call runs on the
+// tree walker, which binds the storage itself.
+bool RegEntryTakes(InterProcField& proc, const ValueList* args);
 struct RegEntryBack {
     ValuePtr value;
     int32_t index;

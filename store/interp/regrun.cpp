@@ -985,6 +985,7 @@ bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* arg
     RegisterForm* form = proc.registerForm().current(notTaken);
     if (notTaken || !RegFormAllowed()) return false;
     if (!form && !(form = RegFormFor(proc, me))) return false;
+    if (!RegEntryTakes(proc, args)) return false;
     DebugHook* hook = DebugHook::Installed();
     FormUse use(*form);
     Context ctx(&me, &proc, Context::kSearchGlobals);
