@@ -70,6 +70,7 @@
 // (regfield.cpp); the rest is free.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -196,11 +197,22 @@ static_assert(sizeof(RegNumber) == 16, "a number register is 16 bytes");
 // varies fastest), with per dimension the lower bound and the count. The
 // form's image holds the declared shape; an activation's elements start
 // at zero (or empty).
+// An element of a number array: a number register's payload without its
+// type code, which is the array's. Half a register, so that a large array
+// of Doubles costs what the store's own array of them costs. The Double
+// comes first: a value-initialised element is zero in all eight bytes.
+union RegElement {
+    double d;
+    int32_t l;
+    float f;
+};
+static_assert(sizeof(RegElement) == 8 && offsetof(RegNumber, d) == 0, "an element is a register's payload");
+
 struct RegArray {
     IdType type = IDT_LONG;  // Integer, Long, Single, Double or String
     std::vector<int32_t> lower;
     std::vector<int32_t> count;
-    std::vector<RegNumber> numbers;    // number arrays
+    std::vector<RegElement> numbers;   // number arrays
     std::vector<std::string> strings;  // String arrays
 };
 

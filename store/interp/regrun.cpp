@@ -350,12 +350,10 @@ void Redim(RegArray& a, const RegNumber* bounds, uint32_t dims, bool preserve) {
     made.type = a.type;
     made.lower = std::move(lower);
     made.count = std::move(count);
-    RegNumber zero{};
-    zero.type = a.type;
     if (a.type == IDT_STRING)
         made.strings.resize(n);
     else
-        made.numbers.assign(n, zero);
+        made.numbers.assign(n, RegElement{});
     if (preserve && !a.lower.empty()) {
         const ArrayField old = ShapeOf(a);
         const size_t es = static_cast<size_t>(old.elementSize());
@@ -386,9 +384,7 @@ void Fresh(const RegArray& declared, RegArray& out) {
     if (declared.type == IDT_STRING) {
         out.strings.resize(n);
     } else {
-        RegNumber zero{};
-        zero.type = declared.type;
-        out.numbers.assign(n, zero);
+        out.numbers.assign(n, RegElement{});
     }
 }
 
@@ -809,13 +805,17 @@ void Run(RegActivation& act) {
                     break;
                 case ROP_ARRAY_GET_N: {
                     const RegArray& a = act.arrays[in.b];
-                    r[in.a] = a.numbers[Element(a, r + in.c, in.y)];
+                    RegNumber& d = r[in.a];
+                    std::memcpy(&d, &a.numbers[Element(a, r + in.c, in.y)], sizeof(RegElement));
+                    d.type = a.type;
                     break;
                 }
                 case ROP_ARRAY_SET_N: {
                     RegArray& a = act.arrays[in.a];
                     const size_t at = Element(a, r + in.c, in.y);
-                    RegStoreNumber(a.numbers[at], a.type, r[in.b]);
+                    RegNumber stored{};
+                    RegStoreNumber(stored, a.type, r[in.b]);
+                    std::memcpy(&a.numbers[at], &stored, sizeof(RegElement));
                     break;
                 }
                 case ROP_ARRAY_GET_S: {
