@@ -460,20 +460,23 @@ bool RegCompiler::forNext(const ExecNode* s) {
         by = {REGF_NUMBER, longConstant(1), IDT_LONG};
     }
     const IdType t = counter->type;
+    // The body's blocks add their locals to the slot table, which moves it:
+    // the counter is kept by its register number.
+    const int32_t counterIndex = counter->index;
     // The end and the step, converted once, lie side by side.
     const int32_t limits = newNumber(t);
     newNumber(t);
     const uint8_t type = static_cast<uint8_t>(t);
     emit({ROP_FOR_CONV, type, 0, limits, last.index});
     emit({ROP_FOR_CONV, type, 0, limits + 1, by.index});
-    emit({ROP_FOR_CONV, type, 0, counter->index, first.index});
-    const uint32_t test = emit({ROP_FOR_TEST, 0, 0, counter->index, limits, 0});
+    emit({ROP_FOR_CONV, type, 0, counterIndex, first.index});
+    const uint32_t test = emit({ROP_FOR_TEST, 0, 0, counterIndex, limits, 0});
     const uint32_t loopStatement = currentStatement_;
     loops_.push_back({STMT_FOR_NEXT, {}});
     const uint32_t top = here();
     if (!statements(*body)) return false;
     currentStatement_ = loopStatement;
-    emit({ROP_FOR_STEP, 0, 0, counter->index, limits, static_cast<int32_t>(top)});
+    emit({ROP_FOR_STEP, 0, 0, counterIndex, limits, static_cast<int32_t>(top)});
     const int32_t end = static_cast<int32_t>(here());
     at(test).c = end;
     for (uint32_t j : loops_.back().exitJumps) at(j).a = end;

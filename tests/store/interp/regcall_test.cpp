@@ -212,7 +212,8 @@ TEST_F(RegisterCalls, AnEditBetweenCallsDropsTheForm) {
 }
 
 TEST_F(RegisterCalls, AnObjectNamedInTheCodeIsThatObjectWhicheverObjectRunsIt) {
-    AddProcedure(box_.get(), "Sub Mark()\n  Box.G = Box.G + 5\n  G = G + 1\n  Box.Bump Box.R1, 0\nEnd Sub\n");
+    AddProcedure(box_.get(), "Sub Mark()\n  Dim k As Long\n  Box.G = Box.G + 5\n  G = G + 1\n  k = Box.R1\n"
+                                "  Box.Bump k, 0\n  Box.R1 = k\nEnd Sub\n");
     // A clone shares the procedure, so the form made on Box runs on it.
     InterObj copy(InterObjRep::NewNamed("Copy", box_.get(), DETACHED_MODULE, IOT_ORDINARY));
     for (bool registerForm : {false, true}) {
