@@ -92,6 +92,27 @@ ValStringRep* SoleRepOf(Context& ctx, const Sid& target, Value& l, const Value* 
     return rep && rep->refCount() == 1 ? rep : nullptr;
 }
 
+// Appends r's text to rep, which its variable holds alone: a Long or
+// Integer as its digits, without a text of its own; anything else as its
+// text cut at a NUL, as a String variable stores it.
+void AppendValue(ValStringRep& rep, const Value& r) {
+    if (const IdType rt = r.type() & IDT_TYPEMASK; rt == IDT_LONG || rt == IDT_SHORT) {
+        rep.appendInteger(r.as<int32_t>());
+        return;
+    }
+    ValString b;
+    r.get(b);
+    std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());
+    t = t.substr(0, t.find('\0'));
+    if (b.get() == &rep) {
+        // s = s & s: the text doubles from a copy of itself.
+        const std::string copy(t);
+        rep.append(copy);
+    } else {
+        rep.append(t);
+    }
+}
+
 // "s = s & t" where s is a String variable: appends t's text to s in place
 // when s's representation is held only by s's own slot, instead of making
 // a new text of both and copying it into s, which makes a loop of appends
@@ -111,22 +132,7 @@ bool AppendToSelf(Context& ctx, const Sid& target, const BinaryOp& concat, ValSt
             rep->append(static_cast<const StringConstant*>(right)->text());
             return true;
         }
-        // A Long or Integer goes in as its digits, without a text of its own.
-        if (const IdType rt = r->type() & IDT_TYPEMASK; rt == IDT_LONG || rt == IDT_SHORT) {
-            rep->appendInteger(r->as<int32_t>());
-            return true;
-        }
-        ValString b;
-        r->get(b);
-        std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());
-        t = t.substr(0, t.find('\0'));
-        if (b.get() == rep) {
-            // s = s & s: the text doubles from a copy of itself.
-            const std::string copy(t);
-            rep->append(copy);
-        } else {
-            rep->append(t);
-        }
+        AppendValue(*rep, *r);
         return true;
     }
     if (literal) r = right->eval(ctx, EVAL_VALUE_REQUIRED);
@@ -179,21 +185,7 @@ bool AppendToLocal(Context& ctx, const Sid& target, const BinaryOp& concat) {
             rep->appendInteger(LoadDatum<int32_t>(number));
             return true;
         }
-        if (const IdType rt = r->type() & IDT_TYPEMASK; rt == IDT_LONG || rt == IDT_SHORT) {
-            rep->appendInteger(r->as<int32_t>());
-            return true;
-        }
-        ValString b;
-        r->get(b);
-        std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());
-        t = t.substr(0, t.find('\0'));
-        if (b.get() == rep) {
-            // s = s & s: the text doubles from a copy of itself.
-            const std::string copy(t);
-            rep->append(copy);
-        } else {
-            rep->append(t);
-        }
+        AppendValue(*rep, *r);
         return true;
     }
     if (literal) r = right->eval(ctx, EVAL_VALUE_REQUIRED);
