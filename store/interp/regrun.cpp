@@ -15,6 +15,7 @@
 #include "store/interp/dbgseam.h"
 #include "store/interp/binop.h"
 #include "store/interp/execnode.h"
+#include "store/interp/pureexpr.h"
 #include "store/interp/regcall.h"
 #include "store/interp/regform.h"
 #include "store/interp/stackfrm.h"
@@ -252,27 +253,16 @@ double AsDouble(const RegNumber& n) {
 
 // Numbers compare as doubles (every number type converts exactly).
 int32_t CompareNumbers(uint8_t op, const RegNumber& a, const RegNumber& b) {
+    if (a.type == IDT_LONG && b.type == IDT_LONG) return LongCompare(static_cast<BinOpType>(op), a.l, b.l);
+    const double x = AsDouble(a), y = AsDouble(b);
     bool holds;
-    if (a.type == IDT_LONG && b.type == IDT_LONG) {
-        const int32_t x = a.l, y = b.l;
-        switch (op) {
-            case BINOP_EQ: holds = x == y; break;
-            case BINOP_NE: holds = x != y; break;
-            case BINOP_GT: holds = x > y; break;
-            case BINOP_LT: holds = x < y; break;
-            case BINOP_GE: holds = x >= y; break;
-            default: holds = x <= y; break;
-        }
-    } else {
-        const double x = AsDouble(a), y = AsDouble(b);
-        switch (op) {
-            case BINOP_EQ: holds = x == y; break;
-            case BINOP_NE: holds = x != y; break;
-            case BINOP_GT: holds = x > y; break;
-            case BINOP_LT: holds = x < y; break;
-            case BINOP_GE: holds = x >= y; break;
-            default: holds = x <= y; break;
-        }
+    switch (op) {
+        case BINOP_EQ: holds = x == y; break;
+        case BINOP_NE: holds = x != y; break;
+        case BINOP_GT: holds = x > y; break;
+        case BINOP_LT: holds = x < y; break;
+        case BINOP_GE: holds = x >= y; break;
+        default: holds = x <= y; break;
     }
     return holds ? -1 : 0;
 }

@@ -22,60 +22,20 @@
 #include <tqcompile/tqcompile.h>
 #include <tqstore/tqstore.h>
 
+#include "programrun.h"
+
 namespace tq::compiler::test {
 namespace {
-
-const std::string kPrograms = std::string(TQ_SOURCE_DIR) + "/tests/programs";
-const std::string kExamples = std::string(TQ_SOURCE_DIR) + "/examples";
-
-// Unloads every loaded module, the last loaded first, so that a module is
-// gone before the modules it builds on. (UnloadAllModules is for the
-// library's end: it leaves the store locked, and a locked store raises no
-// events.)
-void UnloadEveryModule() {
-    for (int m = MAX_MODULES - 1; m >= 0; --m)
-        if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m))) ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
-}
-
-class StringPrintable final : public TextPrintable {
-public:
-    std::string text;
-
-protected:
-    void write(const char* t, size_t length) override { text.append(t, length); }
-};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The programs of a folder, as paths without the ".tqs".
-std::vector<std::string> ProgramsIn(const std::string& folder) {
-    std::vector<std::string> bases;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".tqs") bases.push_back(folder + "/" + entry.path().stem().string());
-    std::sort(bases.begin(), bases.end());
-    return bases;
-}
-
-// The first static object of module m, in dependency order, with a
-// procedure named Main.
-InterObjRep* MainObject(tModuleIndex m) {
-    GroupObjectList objects;
-    ObjectStore::GetStaticObjects(m, objects, 1);
-    for (size_t i = 0; i < objects.length(); ++i) {
-        InterObjRep* o = objects[i].get();
-        Field* f = o ? o->findField("Main") : nullptr;
-        if (f && f->isMethod()) return o;
-    }
-    return nullptr;
-}
-
 // Runs Main of module m and returns what it printed, with the error that
 // escaped it, if any, on a last line.
 std::string RunMain(tModuleIndex m, StringPrintable& out) {
-    InterObjRep* main = MainObject(m);
+    InterObjRep* main = ObjectWith(m, "Main");
     if (!main) return "no object with a Main";
     try {
         int handled = 0;
@@ -115,10 +75,6 @@ TEST_P(Programs, PrintWhatTheirExpectedOutputSays) {
     UnloadEveryModule();
     InterObjRep::DeleteObjects();
     EXPECT_EQ(printed, ReadFile(base + ".out"));
-}
-
-std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
-    return std::filesystem::path(info.param).filename().string();
 }
 
 INSTANTIATE_TEST_SUITE_P(Tqs, Programs, ::testing::ValuesIn(ProgramsIn(kPrograms)), ParamName);

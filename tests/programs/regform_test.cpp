@@ -14,43 +14,10 @@
 #include <tqcompile/tqcompile.h>
 #include <tqstore/tqstore.h>
 
+#include "programrun.h"
+
 namespace tq::compiler::test {
 namespace {
-
-const std::string kPrograms = std::string(TQ_SOURCE_DIR) + "/tests/programs";
-const std::string kExamples = std::string(TQ_SOURCE_DIR) + "/examples";
-
-void UnloadEveryModule() {
-    for (int m = MAX_MODULES - 1; m >= 0; --m)
-        if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m))) ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
-}
-
-class StringPrintable final : public TextPrintable {
-public:
-    std::string text;
-
-protected:
-    void write(const char* t, size_t length) override { text.append(t, length); }
-};
-
-std::vector<std::string> ProgramsIn(const std::string& folder) {
-    std::vector<std::string> bases;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".tqs") bases.push_back(folder + "/" + entry.path().stem().string());
-    std::sort(bases.begin(), bases.end());
-    return bases;
-}
-
-InterObjRep* ObjectWith(tModuleIndex m, const char* method) {
-    GroupObjectList objects;
-    ObjectStore::GetStaticObjects(m, objects, 1);
-    for (size_t i = 0; i < objects.length(); ++i) {
-        InterObjRep* o = objects[i].get();
-        Field* f = o ? o->findField(method) : nullptr;
-        if (f && f->isMethod()) return o;
-    }
-    return nullptr;
-}
 
 // Replaces (or adds) the procedure of text on obj, as an editor's
 // recompilation does.
@@ -123,10 +90,6 @@ TEST_P(EveryProgram, PrintsAndFailsTheSameBothWays) {
     const std::string tree = run(GetParam(), "Main", false);
     const std::string reg = run(GetParam(), "Main", true);
     EXPECT_EQ(reg, tree);
-}
-
-std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
-    return std::filesystem::path(info.param).filename().string();
 }
 
 INSTANTIATE_TEST_SUITE_P(Tqs, EveryProgram, ::testing::ValuesIn(ProgramsIn(kPrograms)), ParamName);
