@@ -15,15 +15,13 @@ extern "C" void* __libc_stack_end;
 #endif
 
 namespace tq {
+
+constinit thread_local const char* StackRoom::low_ = nullptr;
+
 namespace {
 
-// The lowest usable address of this thread's stack, 0 until asked; and the
-// highest, kept for Bounds. Every frame the interpreter pushes asks, so they
-// are reached at a fixed offset from the thread pointer rather than through
-// the dynamic loader's look-up; the library is linked by its host, and a
-// host that opens it later still finds these few bytes in the static
-// reserve the loader keeps for that.
-[[gnu::tls_model("initial-exec")]] thread_local const char* stackLow = nullptr;
+// The highest usable address of this thread's stack, kept for Bounds (the
+// lowest is StackRoom::low_).
 [[gnu::tls_model("initial-exec")]] thread_local const char* stackHigh = nullptr;
 
 // The main thread's bounds from what the process was started with, without
@@ -67,12 +65,14 @@ bool MainThreadBounds(const char* here, const char*& low, const char*& high) noe
 #endif
 }
 
-void FindBounds() noexcept {
+}  // namespace
+
+void StackRoom::FindBounds() noexcept {
     const char* here = static_cast<const char*>(__builtin_frame_address(0));
     const char* low = nullptr;
     const char* high = nullptr;
     if (MainThreadBounds(here, low, high)) {
-        stackLow = low;
+        low_ = low;
         stackHigh = high;
         return;
     }
@@ -100,21 +100,19 @@ void FindBounds() noexcept {
         high = known && here >= low && here < high ? high : here;
         low = high - StackRoom::kAssumedStackSize;
     }
-    stackLow = low;
+    low_ = low;
     stackHigh = high;
 }
 
-}  // namespace
-
 std::size_t StackRoom::Remaining() noexcept {
-    if (!stackLow) FindBounds();
+    if (!low_) FindBounds();
     const char* here = static_cast<const char*>(__builtin_frame_address(0));
-    return here > stackLow ? static_cast<std::size_t>(here - stackLow) : 0;
+    return here > low_ ? static_cast<std::size_t>(here - low_) : 0;
 }
 
 void StackRoom::Bounds(const char*& low, const char*& high) noexcept {
-    if (!stackLow) FindBounds();
-    low = stackLow;
+    if (!low_) FindBounds();
+    low = low_;
     high = stackHigh;
 }
 

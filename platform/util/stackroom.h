@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tq {
 
@@ -28,8 +29,30 @@ public:
     // calling thread's stack (0 when the frame is already below it).
     static std::size_t Remaining() noexcept;
 
+    // Whether fewer than reserve bytes are left below the caller's frame:
+    // Remaining() < reserve, inline once the thread's bounds are known,
+    // for checks made on every call of interpreted code.
+    [[gnu::always_inline]] static bool Short(std::size_t reserve) noexcept {
+        const auto low = reinterpret_cast<std::uintptr_t>(low_);
+        if (!low) [[unlikely]]
+            return Remaining() < reserve;
+        const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+        return here < low || here - low < reserve;
+    }
+
     // The usable bounds of the calling thread's stack, [low, high).
     static void Bounds(const char*& low, const char*& high) noexcept;
+
+private:
+    static void FindBounds() noexcept;
+
+    // The lowest usable address of this thread's stack, null until asked.
+    // Every frame the interpreter pushes reads it, so it is reached at a
+    // fixed offset from the thread pointer rather than through the dynamic
+    // loader's look-up; the library is linked by its host, and a host that
+    // opens it later still finds these few bytes in the static reserve the
+    // loader keeps for that.
+    [[gnu::tls_model("initial-exec")]] static constinit thread_local const char* low_;
 };
 
 }  // namespace tq

@@ -19,6 +19,7 @@ class StoreException;
 
 class DebugHook {
 public:
+    explicit DebugHook(bool watchesExecution = true) : watches_(watchesExecution) {}
     virtual ~DebugHook() = default;
 
     // The check before a statement at line (breakpoints, stepping,
@@ -34,8 +35,10 @@ public:
     // Whether the hook follows execution (stops, steps, resumes after a
     // failure): then every procedure runs on the tree walker, where it can.
     // A hook that only records failures as they pass (and never takes one)
-    // answers false, and procedures keep their register form.
-    virtual bool watchesExecution() const { return true; }
+    // says so when it is made, and procedures keep their register form.
+    // Every call between procedures in register form asks, so it is a
+    // plain member rather than a question to the hook.
+    bool watchesExecution() const { return watches_; }
 
     // The process's debugger, or null.
     static DebugHook* Installed() { return installed; }
@@ -49,6 +52,7 @@ public:
     static inline uint32_t modes = 0;
 
 private:
+    bool watches_;
     static inline DebugHook* installed = nullptr;
 };
 

@@ -74,7 +74,7 @@ void PassNumber(RegNumber& to, IdType t, const RegNumber& n) {
 // records failures is shown a frame for every register activation
 // (regrun.cpp), and those frames check for a reserve of their own.
 void CheckStackRoom() {
-    if (StackRoom::Remaining() < 2 * StackFrame::kStackReserve)
+    if (StackRoom::Short(2 * StackFrame::kStackReserve))
         throw StackOverflow("StackFrame::StackFrame()", 32713);
 }
 

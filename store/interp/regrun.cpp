@@ -382,7 +382,9 @@ void Fresh(const RegArray& declared, RegArray& out) {
 
 // The register files of one activation. They are kept from call to call,
 // one set per depth of activations running in register form, so that a
-// call finds its files already as large as last time.
+// call finds its files already as large as last time. Only the number file
+// is long enough for every form it served; the others hold what the form
+// using them now declared.
 struct RegFiles {
     std::vector<RegNumber> numbers;
     std::vector<std::string> strings;
@@ -392,28 +394,43 @@ struct RegFiles {
 
 class RegStack {
 public:
-    // The files for a new activation of form, set to where it starts.
-    static RegFiles& Take(const RegisterForm& form) {
-        if (depth_ == stack_.size()) stack_.push_back(std::make_unique<RegFiles>());
+    // The files for a new activation of form, set to where it starts. A
+    // call between procedures in register form pays for this on every
+    // call: the common form (numbers only) costs one copy of its image.
+    [[gnu::always_inline]] static RegFiles& Take(const RegisterForm& form) {
+        if (depth_ == stack_.size()) [[unlikely]]
+            stack_.push_back(std::make_unique<RegFiles>());
         RegFiles& f = *stack_[depth_];
-        f.numbers.assign(form.numberImage.begin(), form.numberImage.end());
-        if (f.strings.size() < form.stringCount) f.strings.resize(form.stringCount);
-        for (uint32_t i = 0; i < form.stringCount; ++i) f.strings[i].clear();
-        f.arrays.resize(form.arrayImage.size());
-        for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
-        if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
+        const size_t n = form.numberImage.size();
+        if (f.numbers.size() < n) [[unlikely]]
+            f.numbers.resize(n);
+        if (n) std::memcpy(static_cast<void*>(f.numbers.data()), form.numberImage.data(), n * sizeof(RegNumber));
+        if (form.stringCount || !form.arrayImage.empty() || form.valueCount) [[unlikely]]
+            TakeOthers(form, f);
         // Counted only once nothing can fail.
         ++depth_;
         return f;
     }
     // Gives the files back: what they hold of objects and arrays goes now.
-    static void Give(const RegisterForm& form) noexcept {
+    [[gnu::always_inline]] static void Give(const RegisterForm& form) noexcept {
         RegFiles& f = *stack_[--depth_];
+        if (form.valueCount || !f.arrays.empty()) [[unlikely]]
+            GiveOthers(form, f);
+    }
+
+private:
+    [[gnu::noinline]] static void TakeOthers(const RegisterForm& form, RegFiles& f) {
+        if (f.strings.size() < form.stringCount) f.strings.resize(form.stringCount);
+        for (uint32_t i = 0; i < form.stringCount; ++i) f.strings[i].clear();
+        f.arrays.resize(form.arrayImage.size());
+        for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
+        if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
+    }
+    [[gnu::noinline]] static void GiveOthers(const RegisterForm& form, RegFiles& f) noexcept {
         for (uint32_t i = 0; i < form.valueCount; ++i) f.values[i] = ValuePtr();
         f.arrays.clear();
     }
 
-private:
     static inline std::vector<std::unique_ptr<RegFiles>> stack_;
     static inline size_t depth_ = 0;
 };

@@ -37,7 +37,7 @@ StackFrame::StackFrame(Context& ctx, BlockRep* block, FrameType type, InterObjRe
     : block_(block), ctx_(ctx), type_(type), args_(args), ownsArgs_(ownsArgs) {
     bool localsPushed = false, staticsPushed = false, argsPushed = false;
     try {
-        if (StackRoom::Remaining() < kStackReserve) throw StackOverflow("StackFrame::StackFrame()", 32713);
+        if (StackRoom::Short(kStackReserve)) throw StackOverflow("StackFrame::StackFrame()", 32713);
         if (block) {
             if (InterObjRep* proto = block->localVarObj()) {
                 if (!proto->isLocalVarProto()) BadVarObj(*block, "local-variable");

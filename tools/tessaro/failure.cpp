@@ -49,7 +49,7 @@ std::string Place(SourceLines& lines, tq::tModuleIndex m, const std::string& obj
 
 }  // namespace
 
-ChainRecorder::ChainRecorder() : previous_(tq::DebugHook::Installed()) { tq::DebugHook::Install(this); }
+ChainRecorder::ChainRecorder() : tq::DebugHook(false), previous_(tq::DebugHook::Installed()) { tq::DebugHook::Install(this); }
 
 ChainRecorder::~ChainRecorder() { tq::DebugHook::Install(previous_); }
 

@@ -37,14 +37,15 @@ struct ChainFrame {
 
 class ChainRecorder final : public tq::DebugHook {
 public:
-    // Installs itself as the process's hook for its lifetime.
+    // Installs itself as the process's hook for its lifetime. It only
+    // records failures, never follows execution: procedures keep their
+    // register form while it is installed.
     ChainRecorder();
     ~ChainRecorder() override;
     ChainRecorder(const ChainRecorder&) = delete;
     ChainRecorder& operator=(const ChainRecorder&) = delete;
 
     void eval(tq::Context&, int32_t) override {}
-    bool watchesExecution() const override { return false; }
     int error(tq::Context& ctx, tq::StoreException& e) override;
     void functionCalled() override {}
     void functionReturned() override {}

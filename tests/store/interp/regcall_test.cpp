@@ -235,10 +235,9 @@ TEST_F(RegisterCalls, AnObjectNamedInTheCodeIsThatObjectWhicheverObjectRunsIt) {
 // procedures on the stack when a failure is offered, innermost first.
 class RecordingHook : public DebugHook {
 public:
-    RecordingHook() { DebugHook::Install(this); }
+    RecordingHook() : DebugHook(false) { DebugHook::Install(this); }
     ~RecordingHook() override { DebugHook::Install(nullptr); }
     void eval(Context&, int32_t) override {}
-    bool watchesExecution() const override { return false; }
     int error(Context&, StoreException&) override {
         frames.clear();
         for (StackFrame* f = ExecutionStack::top(); f; f = f->below()) {
