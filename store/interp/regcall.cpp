@@ -23,6 +23,7 @@
 #include "store/interp/ident.h"
 #include "store/interp/regcall.h"
 #include "store/interp/regcompile.h"
+#include "store/interp/regstack.h"
 #include "store/interp/stackfrm.h"
 #include "store/methfld.h"
 #include "store/model/interobj.h"
@@ -329,23 +330,37 @@ void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) 
 
 }  // namespace
 
-uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
-    const RegCallSite& site = RegSitesOf(*act.form).calls[static_cast<size_t>(in.a)];
-    InterObjRep& obj = site.target.resolve(act);
-    RegisterForm* form = nullptr;
+namespace {
+
+// The callee's form for a call at site on obj, found again (and kept on the
+// site under the keys of now) when the keys it was last found under moved;
+// null when the call goes the general road.
+[[gnu::noinline]] RegisterForm* FindCallee(const RegCallSite& site, InterObjRep& obj) {
     const uint64_t revision = FieldLookupRevision::current();
-    if (site.revision == revision && obj.signature() == site.signature) {
-        if (site.calleeRevision == revision && site.calleeEpoch == Context::cacheEpoch() && RegFormAllowed()) [[likely]] {
-            form = site.calleeForm;
-        } else if ((form = RegFormFor(*site.method, obj))) {
-            site.calleeForm = form;
-            site.calleeRevision = revision;
-            site.calleeEpoch = Context::cacheEpoch();
+    if (site.revision != revision || obj.signature() != site.signature) return nullptr;
+    RegisterForm* form = RegFormFor(*site.method, obj);
+    if (!form || form->parameters.size() != site.arguments.size()) return nullptr;
+    site.calleeForm = form;
+    site.calleeRevision = revision;
+    site.calleeEpoch = Context::cacheEpoch();
+    return form;
+}
+
+}  // namespace
+
+uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
+    const RegCallSite& site = act.form->sites->calls[static_cast<size_t>(in.a)];
+    InterObjRep& obj = site.target.resolve(act);
+    // While the keys hold, the form found last is still the callee's and
+    // takes the site's arguments; obj may be another object, of the same
+    // signature or not.
+    RegisterForm* form = site.calleeForm;
+    if (site.calleeRevision != FieldLookupRevision::current() || site.calleeEpoch != Context::cacheEpoch() ||
+        obj.signature() != site.signature || !RegFormAllowed()) [[unlikely]] {
+        if (!(form = FindCallee(site, obj))) {
+            GeneralCall(act, site, obj);
+            return pc + 1;
         }
-    }
-    if (!form || form->parameters.size() != site.arguments.size()) {
-        GeneralCall(act, site, obj);
-        return pc + 1;
     }
     if (!obj.isReadAllowed()) throw AccessDenied("InterProcField::eval()", 32755);
     // The procedure may be removed from its signature while it runs (a
@@ -353,11 +368,11 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     FieldPtr hold(site.method);
     RegCallee callee(*form, *site.method, obj);
     RegActivation& c = callee.activation();
-    for (size_t i = 0; i < site.arguments.size(); ++i) {
-        const RegArgument& a = site.arguments[i];
-        const RegOperand& p = form->parameters[i];
-        PassNumber(c.numbers[p.index], p.type, act.numbers[a.source]);
-    }
+    const size_t n = site.arguments.size();
+    const RegArgument* given = site.arguments.data();
+    const RegOperand* parameters = form->parameters.data();
+    for (size_t i = 0; i < n; ++i)
+        PassNumber(c.numbers[parameters[i].index], parameters[i].type, act.numbers[given[i].source]);
     CheckStackRoom();
     try {
         callee.run();

@@ -168,23 +168,6 @@ inline bool RegFormAllowed() {
 // the translator does not take proc.
 RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me);
 
-// A callee's activation: its registers taken from the register stack as
-// the form's image starts them, given back when it goes.
-class RegCallee {
-public:
-    RegCallee(const RegisterForm& form, InterProcField& proc, InterObjRep& me);
-    ~RegCallee();
-    RegCallee(const RegCallee&) = delete;
-    RegCallee& operator=(const RegCallee&) = delete;
-
-    RegActivation& activation() { return act_; }
-    // Runs the code; a failure passes out with its line, Me and procedure.
-    void run();
-
-private:
-    RegActivation act_;
-};
-
 // The entry with a call's values: by-reference parameters bound to the
 // caller's own values, written back when the call ends.
 //

@@ -279,6 +279,10 @@ public:
     // Array registers with their declared shape.
     std::vector<RegArray> arrayImage;
     uint32_t valueCount = 0;
+    // Whether an activation needs the number file alone (no strings,
+    // arrays or values to set up and give back); set once the form is
+    // made, read on every call.
+    bool numbersOnly = false;
     std::vector<RegSlot> slots;
     // Parameters, in declaration order: their registers (calls).
     std::vector<RegOperand> parameters;

@@ -18,6 +18,7 @@
 #include "store/interp/pureexpr.h"
 #include "store/interp/regcall.h"
 #include "store/interp/regform.h"
+#include "store/interp/regstack.h"
 #include "store/interp/stackfrm.h"
 #include "store/interp/strfunc.h"
 #include "store/interp/trycatch.h"
@@ -378,62 +379,25 @@ void Fresh(const RegArray& declared, RegArray& out) {
     }
 }
 
+}  // namespace
+
 // ---- the activation's registers ----------------------------------------------------------
 
-// The register files of one activation. They are kept from call to call,
-// one set per depth of activations running in register form, so that a
-// call finds its files already as large as last time. Only the number file
-// is long enough for every form it served; the others hold what the form
-// using them now declared.
-struct RegFiles {
-    std::vector<RegNumber> numbers;
-    std::vector<std::string> strings;
-    std::vector<RegArray> arrays;
-    std::vector<ValuePtr> values;
-};
+// What a form with strings, arrays or values takes beyond its numbers.
+void RegStack::TakeOthers(const RegisterForm& form, RegFiles& f) {
+    if (f.strings.size() < form.stringCount) f.strings.resize(form.stringCount);
+    for (uint32_t i = 0; i < form.stringCount; ++i) f.strings[i].clear();
+    f.arrays.resize(form.arrayImage.size());
+    for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
+    if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
+}
 
-class RegStack {
-public:
-    // The files for a new activation of form, set to where it starts. A
-    // call between procedures in register form pays for this on every
-    // call: the common form (numbers only) costs one copy of its image.
-    [[gnu::always_inline]] static RegFiles& Take(const RegisterForm& form) {
-        if (depth_ == stack_.size()) [[unlikely]]
-            stack_.push_back(std::make_unique<RegFiles>());
-        RegFiles& f = *stack_[depth_];
-        const size_t n = form.numberImage.size();
-        if (f.numbers.size() < n) [[unlikely]]
-            f.numbers.resize(n);
-        if (n) std::memcpy(static_cast<void*>(f.numbers.data()), form.numberImage.data(), n * sizeof(RegNumber));
-        if (form.stringCount || !form.arrayImage.empty() || form.valueCount) [[unlikely]]
-            TakeOthers(form, f);
-        // Counted only once nothing can fail.
-        ++depth_;
-        return f;
-    }
-    // Gives the files back: what they hold of objects and arrays goes now.
-    [[gnu::always_inline]] static void Give(const RegisterForm& form) noexcept {
-        RegFiles& f = *stack_[--depth_];
-        if (form.valueCount || !f.arrays.empty()) [[unlikely]]
-            GiveOthers(form, f);
-    }
+void RegStack::GiveOthers(const RegisterForm& form, RegFiles& f) noexcept {
+    for (uint32_t i = 0; i < form.valueCount; ++i) f.values[i] = ValuePtr();
+    f.arrays.clear();
+}
 
-private:
-    [[gnu::noinline]] static void TakeOthers(const RegisterForm& form, RegFiles& f) {
-        if (f.strings.size() < form.stringCount) f.strings.resize(form.stringCount);
-        for (uint32_t i = 0; i < form.stringCount; ++i) f.strings[i].clear();
-        f.arrays.resize(form.arrayImage.size());
-        for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
-        if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
-    }
-    [[gnu::noinline]] static void GiveOthers(const RegisterForm& form, RegFiles& f) noexcept {
-        for (uint32_t i = 0; i < form.valueCount; ++i) f.values[i] = ValuePtr();
-        f.arrays.clear();
-    }
-
-    static inline std::vector<std::unique_ptr<RegFiles>> stack_;
-    static inline size_t depth_ = 0;
-};
+namespace {
 
 // ---- failures -------------------------------------------------------------------------------
 
@@ -441,24 +405,6 @@ private:
 // of the statement whose instruction failed, as the statement dispatcher
 // gives them (ExecNode::failed); the frame shows that statement to
 // whoever walks the stack while the failure is offered.
-// The register activation running now, the end of the chain.
-RegActivation* running = nullptr;
-
-// Links an activation at the end of the chain for as long as it runs.
-class Running {
-public:
-    explicit Running(RegActivation& act) : act_(act) {
-        act.caller = running;
-        running = &act;
-    }
-    ~Running() { running = act_.caller; }
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
-
-private:
-    RegActivation& act_;
-};
-
 ExecNode* StatementAt(const RegActivation& act) {
     const RegisterForm& form = *act.form;
     if (act.pc >= form.statementOf.size()) return nullptr;
@@ -908,38 +854,6 @@ void Run(RegActivation& act) {
     }
 }
 
-// Counts an activation of a form, and deletes a form let go of while it
-// ran when its last activation ends.
-class FormUse {
-public:
-    explicit FormUse(RegisterForm& form) : form_(form) { ++form_.uses; }
-    ~FormUse() {
-        if (--form_.uses == 0 && form_.orphaned) delete &form_;
-    }
-    FormUse(const FormUse&) = delete;
-    FormUse& operator=(const FormUse&) = delete;
-
-private:
-    RegisterForm& form_;
-};
-
-class FilesTaken {
-public:
-    FilesTaken(const RegisterForm& form, RegActivation& act) : form_(form) {
-        RegFiles& f = RegStack::Take(form);
-        act.numbers = f.numbers.data();
-        act.strings = f.strings.data();
-        act.arrays = f.arrays.data();
-        act.values = f.values.data();
-    }
-    ~FilesTaken() { RegStack::Give(form_); }
-    FilesTaken(const FilesTaken&) = delete;
-    FilesTaken& operator=(const FilesTaken&) = delete;
-
-private:
-    const RegisterForm& form_;
-};
-
 }  // namespace
 
 // ---- the entry ----------------------------------------------------------------------------
@@ -958,29 +872,9 @@ RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me) {
         // it would, with its own failure.
         return nullptr;
     }
+    if (made) made->numbersOnly = made->stringCount == 0 && made->arrayImage.empty() && made->valueCount == 0;
     holder.keep(std::move(made));
     return holder.current(notTaken);
-}
-
-RegCallee::RegCallee(const RegisterForm& form, InterProcField& proc, InterObjRep& me) {
-    act_.form = &form;
-    act_.proc = &proc;
-    act_.me = &me;
-    RegFiles& f = RegStack::Take(form);
-    act_.numbers = f.numbers.data();
-    act_.strings = f.strings.data();
-    act_.arrays = f.arrays.data();
-    act_.values = f.values.data();
-    ++const_cast<RegisterForm&>(form).uses;
-    act_.caller = running;
-    running = &act_;
-}
-
-RegCallee::~RegCallee() {
-    running = act_.caller;
-    RegStack::Give(*act_.form);
-    auto& form = const_cast<RegisterForm&>(*act_.form);
-    if (--form.uses == 0 && form.orphaned) delete &form;
 }
 
 void RegCallee::run() { Run(act_); }
@@ -993,9 +887,11 @@ bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* arg
     if (notTaken || !RegFormAllowed()) return false;
     if (!form && !(form = RegFormFor(proc, me))) return false;
     if (!RegEntryTakes(proc, args)) return false;
+    RegCallee callee(*form, proc, me);
+    RegActivation& act = callee.activation();
     DebugHook* hook = DebugHook::Installed();
-    FormUse use(*form);
     Context ctx(&me, &proc, Context::kSearchGlobals);
+    act.ctx = &ctx;
     if (hook) hook->functionCalled();
     struct Returned {
         DebugHook* hook;
@@ -1003,12 +899,6 @@ bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* arg
             if (hook) hook->functionReturned();
         }
     } returned{hook};
-    RegActivation act;
-    act.form = form;
-    act.proc = &proc;
-    act.me = &me;
-    act.ctx = &ctx;
-    FilesTaken files(*form, act);
     // The arguments bind before the frame is pushed, as on the tree walker:
     // a binding failure is the caller's, and so is "Stack overflow.".
     RegEntryBacks backs;
@@ -1019,9 +909,8 @@ bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* arg
     InterObjRep* shownArgs = hook ? ShownArguments(act, shown) : nullptr;
     StackFrame frame(ctx, nullptr, proc.isFunction() ? FunctionFrame : SubFrame, shownArgs, true);
     act.frame = &frame;
-    Running linked(act);
     try {
-        Run(act);
+        callee.run();
     } catch (...) {
         try {
             RegWriteBack(act, backs);
