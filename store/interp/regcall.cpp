@@ -273,11 +273,12 @@ namespace {
 // wrote before failing stays written.
 void CopyBack(RegActivation& act, const RegCallSite& site, const RegActivation& callee) {
     if (!site.writesBack) return;
-    for (size_t i = 0; i < site.arguments.size(); ++i) {
-        const RegArgument& a = site.arguments[i];
-        if (!a.writeBack) continue;
-        act.numbers[a.source] = callee.numbers[callee.form->parameters[i].index];
-    }
+    // Taken aside: the stores below could otherwise be the vectors' own.
+    const size_t n = site.arguments.size();
+    const RegArgument* given = site.arguments.data();
+    const RegOperand* parameters = callee.form->parameters.data();
+    for (size_t i = 0; i < n; ++i)
+        if (given[i].writeBack) act.numbers[given[i].source] = callee.numbers[parameters[i].index];
 }
 
 // The call as the tree walker makes it: the arguments as values (a

@@ -91,6 +91,11 @@ struct RegFieldSite {
     mutable const uint8_t* placeData = nullptr;
     mutable uint32_t placeSize = 0;
     mutable uint64_t placeRevision = 0;
+    // Whether a write here has marked the place's object changed, and the
+    // count of table writes begun then: until that count moves, the mark
+    // stands and need not be made again.
+    mutable bool placeMarked = false;
+    mutable uint64_t placeMarkedAt = 0;
 };
 
 // How an argument reaches its parameter.
@@ -149,11 +154,6 @@ bool RegFindTarget(RegCompiler& rc, const ExprNode* head, RegObjectRef& target, 
 // name or a two-piece member chain), when it is a plain number field of a
 // type the registers hold; -1 when it is not taken.
 int32_t RegFieldSiteFor(RegCompiler& rc, const ExprNode* e);
-
-// Field access for calls: number register out = field site's datum; the
-// field = number in.
-void RegReadField(const RegActivation& act, const RegFieldSite& site, RegNumber& out);
-void RegWriteField(const RegActivation& act, const RegFieldSite& site, const RegNumber& in);
 
 // Whether procedures may run in register form now: switched on, and no
 // debugger that follows execution installed.

@@ -6,7 +6,9 @@
 // cached number field trusts hold (DatumFieldValue): the field look-up
 // revision it was found in, and an object of the signature it was found on
 // with a data block large enough. A write stores the datum and marks the
-// object changed, nothing more, as the cached field's write does. Anything
+// object changed, nothing more, as the cached field's write does; a site
+// that marked its object before marks it again only once a module has been
+// written since (VoidDescriptionTable::WritesBegun). Anything
 // else goes through the object's member of that name, as the tree walker
 // reads and assigns it.
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
 #include "store/model/sigrep.h"
+#include "store/persist/desctab.h"
 #include "store/persist/objstore.h"
 
 namespace tq {
@@ -47,16 +50,21 @@ bool IsPlainSid(const ExprNode* e) {
     site.placeData = data;
     site.placeSize = obj.dataSize();
     site.placeRevision = revision;
+    site.placeMarked = false;
     return const_cast<uint8_t*>(data) + site.offset;
 }
 
-// The datum's bytes in obj when the site's place holds for it: the place
-// last found, while no field list has changed and obj is the object it was
-// found on, alive, with the same data block.
+// Whether the site's place holds for obj: the place last found, while no
+// field list has changed and obj is the object it was found on, alive,
+// with the same data block.
+inline bool PlaceHolds(const RegFieldSite& site, InterObjRep& obj) {
+    return site.placeRevision == FieldLookupRevision::current() && &obj == site.placeObject &&
+           obj.selfIdIfMade() == site.placeId && obj.data() == site.placeData && obj.dataSize() == site.placeSize &&
+           !obj.isDestroyed();
+}
+// The datum's bytes in obj: where the place holds, else found again.
 inline uint8_t* PlaceOf(const RegFieldSite& site, InterObjRep& obj) {
-    if (site.placeRevision == FieldLookupRevision::current() && &obj == site.placeObject &&
-        obj.selfId() == site.placeId && obj.data() == site.placeData && obj.dataSize() == site.placeSize &&
-        !obj.isDestroyed()) [[likely]]
+    if (PlaceHolds(site, obj)) [[likely]]
         return const_cast<uint8_t*>(site.placeData) + site.offset;
     return FindPlace(site, obj);
 }
@@ -174,17 +182,11 @@ bool RegTranslateFieldWrite(RegCompiler& rc, const ExprNode* target, const RegOp
 
 // ---- running -------------------------------------------------------------------------
 
-void RegReadField(const RegActivation& act, const RegFieldSite& site, RegNumber& out) {
-    InterObjRep& obj = site.target.resolve(act);
-    if (const uint8_t* at = PlaceOf(site, obj)) [[likely]] {
-        out.type = site.type;
-        switch (site.type) {
-            case IDT_SHORT: out.l = LoadDatum<int16_t>(at); return;
-            case IDT_LONG: out.l = LoadDatum<int32_t>(at); return;
-            case IDT_FLOAT: out.f = LoadDatum<float>(at); return;
-            default: out.d = LoadDatum<double>(at); return;
-        }
-    }
+namespace {
+
+// The read the tree walker makes: the member of that name, its value
+// converted to the type the code was made for.
+[[gnu::noinline]] void GeneralRead(const RegActivation& act, const RegFieldSite& site, InterObjRep& obj, RegNumber& out) {
     int handled = 0;
     ValuePtr v = obj.eval(site.name.c_str(), IDT_UNTYPED, nullptr, nullptr, RegLookupFlags(act, site.how, obj) | EVAL_VALUE_REQUIRED,
                           &handled, nullptr);
@@ -200,21 +202,8 @@ void RegReadField(const RegActivation& act, const RegFieldSite& site, RegNumber&
     RegStoreNumber(out, site.type, n);
 }
 
-void RegWriteField(const RegActivation& act, const RegFieldSite& site, const RegNumber& in) {
-    InterObjRep& obj = site.target.resolve(act);
-    if (uint8_t* at = PlaceOf(site, obj)) [[likely]] {
-        // The conversion (and its failure) comes before any byte is written.
-        RegNumber n = in;
-        if (in.type != site.type) RegStoreNumber(n, site.type, in);
-        switch (site.type) {
-            case IDT_SHORT: StoreDatum<int16_t>(at, static_cast<int16_t>(n.l)); break;
-            case IDT_LONG: StoreDatum<int32_t>(at, n.l); break;
-            case IDT_FLOAT: StoreDatum<float>(at, n.f); break;
-            default: StoreDatum<double>(at, n.d); break;
-        }
-        obj.changed();
-        return;
-    }
+// The assignment the tree walker makes to the member of that name.
+[[gnu::noinline]] void GeneralWrite(const RegActivation& act, const RegFieldSite& site, InterObjRep& obj, const RegNumber& in) {
     int handled = 0;
     ValuePtr place = obj.eval(site.name.c_str(), IDT_UNTYPED, nullptr, nullptr,
                               RegLookupFlags(act, site.how, obj) | EVAL_VALUE_REQUIRED | EVAL_ASSIGN_TARGET, &handled,
@@ -224,13 +213,83 @@ void RegWriteField(const RegActivation& act, const RegFieldSite& site, const Reg
     *place = *RegBox(in);
 }
 
-uint32_t RegRunField(RegActivation& act, const RegInstr& in, uint32_t pc) {
-    const RegFieldSite& site = RegSitesOf(*act.form).fields[static_cast<size_t>(in.b)];
-    if (in.op == ROP_FIELD_GET_N)
-        RegReadField(act, site, act.numbers[in.a]);
-    else
-        RegWriteField(act, site, act.numbers[in.a]);
+// Marks obj changed for a write at site, unless the site marked it and no
+// table has been written since.
+inline void MarkChanged(const RegFieldSite& site, InterObjRep& obj) {
+    const uint64_t writes = VoidDescriptionTable::WritesBegun();
+    if (site.placeMarked && site.placeMarkedAt == writes) return;
+    obj.changed();
+    site.placeMarked = true;
+    site.placeMarkedAt = writes;
+}
+
+// Every access but a read or a same-typed write of Me's field where it
+// lies: named objects, conversions, a place to find again, the general
+// road.
+inline void AnyAccess(RegActivation& act, const RegInstr& in, const RegFieldSite& site) {
+    InterObjRep& obj = site.target.resolve(act);
+    RegNumber& r = act.numbers[in.a];
+    uint8_t* at = PlaceOf(site, obj);
+    if (in.op == ROP_FIELD_GET_N) {
+        if (!at) return GeneralRead(act, site, obj, r);
+        r.type = site.type;
+        switch (site.type) {
+            case IDT_SHORT: r.l = LoadDatum<int16_t>(at); return;
+            case IDT_LONG: r.l = LoadDatum<int32_t>(at); return;
+            case IDT_FLOAT: r.f = LoadDatum<float>(at); return;
+            default: r.d = LoadDatum<double>(at); return;
+        }
+    }
+    if (!at) return GeneralWrite(act, site, obj, r);
+    // The conversion (and its failure) comes before any byte is written.
+    RegNumber n = r;
+    if (r.type != site.type) RegStoreNumber(n, site.type, r);
+    switch (site.type) {
+        case IDT_SHORT: StoreDatum<int16_t>(at, static_cast<int16_t>(n.l)); break;
+        case IDT_LONG: StoreDatum<int32_t>(at, n.l); break;
+        case IDT_FLOAT: StoreDatum<float>(at, n.f); break;
+        default: StoreDatum<double>(at, n.d); break;
+    }
+    MarkChanged(site, obj);
+}
+
+// AnyAccess, then the instruction that follows; out of line, so that the
+// common accesses keep a short frame.
+[[gnu::noinline]] uint32_t Access(RegActivation& act, const RegInstr& in, const RegFieldSite& site, uint32_t pc) {
+    AnyAccess(act, in, site);
     return pc + 1;
+}
+
+}  // namespace
+
+// The common accesses (a field of Me where it was last found, a Long or a
+// Double, read or written with a value of its own type, the object already
+// marked) in a few loads; everything else out of line.
+uint32_t RegRunField(RegActivation& act, const RegInstr& in, uint32_t pc) {
+    const RegFieldSite& site = act.form->sites->fields[static_cast<size_t>(in.b)];
+    if (site.target.onMe) [[likely]] {
+        InterObjRep& obj = *act.me;
+        RegNumber& r = act.numbers[in.a];
+        if (PlaceHolds(site, obj) && (site.type == IDT_LONG || site.type == IDT_DOUBLE)) [[likely]] {
+            uint8_t* at = const_cast<uint8_t*>(site.placeData) + site.offset;
+            if (in.op == ROP_FIELD_GET_N) {
+                r.type = site.type;
+                if (site.type == IDT_LONG)
+                    r.l = LoadDatum<int32_t>(at);
+                else
+                    r.d = LoadDatum<double>(at);
+                return pc + 1;
+            }
+            if (r.type == site.type && site.placeMarked && site.placeMarkedAt == VoidDescriptionTable::WritesBegun()) {
+                if (site.type == IDT_LONG)
+                    StoreDatum<int32_t>(at, r.l);
+                else
+                    StoreDatum<double>(at, r.d);
+                return pc + 1;
+            }
+        }
+    }
+    return Access(act, in, site, pc);
 }
 
 }  // namespace tq

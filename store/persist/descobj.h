@@ -303,6 +303,9 @@ public:
         if (!selfId_) selfId_ = HandleTable::Global().add(const_cast<T*>(static_cast<const T*>(this)));
         return selfId_;
     }
+    // The id if one was made, else 0: for comparing with an id taken
+    // earlier, which a thing without one cannot be.
+    HandleTable::Id selfIdIfMade() const { return selfId_; }
 
     // The handle cell through which indirect references reach the thing.
     HandleTable::Id handle() const {

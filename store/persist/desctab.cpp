@@ -149,6 +149,7 @@ uint32_t VoidDescriptionTable::liveBytes() const {
 
 void VoidDescriptionTable::write() {
     if (!dirty_) return;
+    ++writesBegun;
     if (array_.count() == 0 && stream_.size() == 0) {
         dirty_ = false;
         return;

@@ -90,6 +90,11 @@ public:
     // Enters a thing held by handle id `memory`; returns its index.
     uint32_t add(uint32_t memory);
     void changed(uint32_t index);
+    // How many writes of any table have begun. A changed mark is cleared
+    // only by its table's write, so a thing marked changed while this count
+    // stood still is still marked: code that changes one thing again and
+    // again (a field written in a loop) marks it once per count.
+    static uint64_t WritesBegun() { return writesBegun; }
     // The thing no longer counts as existing; it is not in memory either.
     // owner (when not 0) is the handle id of the thing that reports: a thing
     // whose slot has since been freed and given to another thing leaves that
@@ -138,6 +143,7 @@ private:
     bool dirty_ = false;
     // Something was entered, changed or deleted since the last write began.
     bool changedWhileWriting_ = false;
+    static inline uint64_t writesBegun = 0;
 };
 
 }  // namespace tq
