@@ -608,6 +608,16 @@ void PrintNumber(Printable& sink, const RegNumber& n) {
     }
 }
 
+// string a = b & c, built aside: the destination may be an operand.
+void Concat(RegActivation& act, const RegInstr& in) {
+    std::string t;
+    const std::string& x = Str(act, in.b);
+    const std::string& y = Str(act, in.c);
+    t.reserve(x.size() + y.size());
+    t.append(x).append(y);
+    act.strings[in.a] = std::move(t);
+}
+
 [[gnu::noinline]] void Intrinsic(RegActivation& act, const RegInstr& in) {
     ValuePtr v = IntrString::Apply(in.y, act.values + in.b, in.c);
     if (in.x == REGF_STRING) {
@@ -777,11 +787,9 @@ void Run(RegActivation& act) {
         s[ip->a].clear();
         AppendNumberText(s[ip->a], r[ip->b]);
         TQ_NEXT();
-    op_store_s_to_n: {
-        ValuePtr v = Text(Str(act, ip->b));
-        StoreFromValue(r[ip->a], static_cast<IdType>(ip->y), *v);
+    op_store_s_to_n:
+        StoreFromValue(r[ip->a], static_cast<IdType>(ip->y), *Text(Str(act, ip->b)));
         TQ_NEXT();
-    }
     op_arith: {
         const RegInstr& in = *ip;
         RegNumber t;
@@ -833,16 +841,9 @@ void Run(RegActivation& act) {
     op_jump_le:
         if (Holds<std::less_equal<>>(r[ip->a], r[ip->c]) == (ip->x != 0)) TQ_JUMP(ip->b);
         TQ_NEXT();
-    op_concat: {
-        // Built aside: the destination may be an operand.
-        std::string t;
-        const std::string& x = Str(act, ip->b);
-        const std::string& y = Str(act, ip->c);
-        t.reserve(x.size() + y.size());
-        t.append(x).append(y);
-        s[ip->a] = std::move(t);
+    op_concat:
+        Concat(act, *ip);
         TQ_NEXT();
-    }
     op_append:
         s[ip->a].append(Str(act, ip->b));
         TQ_NEXT();

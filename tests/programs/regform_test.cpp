@@ -115,7 +115,9 @@ INSTANTIATE_TEST_SUITE_P(Procedures, EdgeProcedure,
                                            "FailDivide", "FailDoubleDivide", "FailModulo", "FailIndex",
                                            "FailIndices", "FailConversion", "LongFromDouble",
                                            "FailLoopCondition", "FailRedim", "FailEmptyArray",
-                                           "FailOverflowingDouble"));
+                                           "FailOverflowingDouble", "Assignments", "Comparisons", "Steps",
+                                           "Elements", "FailOneIndexOfTwo", "FailBelowTheLowerBound",
+                                           "FailIntoVariable"));
 
 TEST_F(RegisterFormRun, FailuresNameTheLineOfTheStatementThatFailed) {
     struct Case {
