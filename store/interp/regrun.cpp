@@ -1061,11 +1061,10 @@ void Run(RegActivation& act) {
     } catch (const StoreException&) {
         Failed(act, static_cast<uint32_t>(ip - code));
     }
-}
-
 #undef TQ_JUMP
 #undef TQ_NEXT
 #undef TQ_DISPATCH
+}
 
 // Counts an activation of a form, and deletes a form let go of while it
 // ran when its last activation ends.
