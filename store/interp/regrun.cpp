@@ -140,7 +140,7 @@ void AppendNumberText(std::string& out, const RegNumber& n) {
     if (n.type == IDT_LONG || n.type == IDT_SHORT) {
         char buf[16];
         const auto r = std::to_chars(buf, buf + sizeof buf, n.l);
-        out.append(buf, r.ptr);
+        out.append(buf, static_cast<size_t>(r.ptr - buf));
         return;
     }
     ValuePtr v = RegBox(n);
