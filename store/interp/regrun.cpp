@@ -1,5 +1,6 @@
 // Running the register form: the entry from a call, the activation's
 // registers and the run loop.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -749,11 +750,10 @@ void Run(RegActivation& act) {
     // ranges of calls and fields, and a stop for any other.
     static const void* table[256];
     if (!table[ROP_NOP]) [[unlikely]] {
-        for (int op = 0; op < 256; ++op)
-            table[op] = op < ROP_CORE_LIMIT                     ? core[op]
-                        : op >= kCallFirst && op < kFieldFirst  ? &&op_call
-                        : op >= kFieldFirst && op < kReservedFirst ? &&op_field
-                                                                   : &&op_unknown;
+        std::fill(table + ROP_CORE_LIMIT, table + 256, &&op_unknown);
+        std::fill(table + kCallFirst, table + kFieldFirst, &&op_call);
+        std::fill(table + kFieldFirst, table + kReservedFirst, &&op_field);
+        std::copy(core, core + ROP_CORE_LIMIT, table);
     }
 
     const RegisterForm& form = *act.form;
