@@ -720,8 +720,10 @@ inline void SetElement(RegArray& a, size_t at, const RegNumber& v) {
 
 // The run loop dispatches through a table of handler addresses (GCC and
 // Clang take `&&label`): one indirect jump per instruction, straight from
-// the instruction's opcode, with no bounds check (the translator emits only
-// the opcodes the table names).
+// the instruction's opcode, with no bounds check (every opcode byte has an
+// entry; one the loop does not know stops it). No handler may hold an
+// object with a destructor when it dispatches: an indirect jump out of its
+// scope would not run it, so such work lives in a function.
 #define TQ_DISPATCH() goto* table[ip->op]
 #define TQ_NEXT()      \
     do {               \
