@@ -722,8 +722,9 @@ inline void SetElement(RegArray& a, size_t at, const RegNumber& v) {
 // Clang take `&&label`): one indirect jump per instruction, straight from
 // the instruction's opcode, with no bounds check (every opcode byte has an
 // entry; one the loop does not know stops it). No handler may hold an
-// object with a destructor when it dispatches: an indirect jump out of its
-// scope would not run it, so such work lives in a function.
+// object with a destructor when it dispatches (the compilers do not promise
+// to run it on an indirect jump out of its scope): such work lives in a
+// function the handler calls.
 #define TQ_DISPATCH() goto* table[ip->op]
 #define TQ_NEXT()      \
     do {               \
