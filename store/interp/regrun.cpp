@@ -703,7 +703,7 @@ template <uint8_t Op>
 inline int64_t ElementOf1(const RegArray& a, const RegNumber& i) {
     if (i.type != IDT_LONG || a.lower.size() != 1) return -1;
     const int64_t at = int64_t(i.l) - a.lower[0];
-    return uint64_t(at) < uint64_t(a.count[0]) ? at : -1;
+    return at >= 0 && at < a.count[0] ? at : -1;
 }
 
 // Stores number v into element at of number array a, converted to the
