@@ -414,23 +414,32 @@ bool RegCompiler::assignment(const ExecNode* s) {
 }
 
 // v = x op y: the arithmetic that made the value's temporary writes the
-// variable itself, converting as the assignment would. Only an instruction
-// of this statement's value, whose temporary nothing else reads.
+// variable itself, converting as the assignment would; v = a(i) of an
+// array of v's own type reads the element straight into v. Only an
+// instruction of this statement's value, whose temporary nothing else
+// reads.
 bool RegCompiler::intoVariable(uint32_t valueStart, const RegOperand& v, const RegSlot& target) {
     if (here() == valueStart) return false;
     RegInstr& last = at(here() - 1);
+    if (last.a != v.index) return false;
     switch (last.op) {
         case ROP_ARITH:
         case ROP_ADD:
         case ROP_SUB:
         case ROP_MUL:
-        case ROP_MOD: break;
+        case ROP_MOD:
+            if (last.y != IDT_UNTYPED) return false;
+            last.a = target.index;
+            last.y = static_cast<uint16_t>(target.type);
+            return true;
+        case ROP_ARRAY_GET_N:
+        case ROP_ARRAY_GET_N1:
+            // The element comes with the array's type: no conversion.
+            if (v.type != target.type) return false;
+            last.a = target.index;
+            return true;
         default: return false;
     }
-    if (last.a != v.index || last.y != IDT_UNTYPED) return false;
-    last.a = target.index;
-    last.y = static_cast<uint16_t>(target.type);
-    return true;
 }
 
 // s = s & x grows s in place: the same text as building s & x and

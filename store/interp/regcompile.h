@@ -135,8 +135,9 @@ private:
     // The same for l op r over two numbers or two strings (false for any
     // other pair, as a comparison is not taken).
     bool compareJump(BinOpType op, const RegOperand& l, const RegOperand& r, bool when, uint32_t& jump);
-    // After v = value: makes the arithmetic that computed the value (from
-    // instruction valueStart on) write target itself; false when it cannot.
+    // After v = value: makes the arithmetic or element read that computed
+    // the value (from instruction valueStart on) write target itself; false
+    // when it cannot.
     bool intoVariable(uint32_t valueStart, const RegOperand& v, const RegSlot& target);
     int32_t toString(const RegOperand& number);
     void beginStatement(const ExecNode* s, int32_t runningLine);
