@@ -176,9 +176,6 @@ void StoreApplication::SetAutoBusyTimeout(int32_t timeout) {
 int32_t StoreApplication::GetAutoBusyTimeout() {
     return storeApplication ? storeApplication->getAutoBusyTimeout() : -1;
 }
-void StoreApplication::CheckForBreak() {
-    if (storeApplication) storeApplication->checkForBreak();
-}
 int StoreApplication::MessageBox(HWND owner, const char* text, const char* caption,
                                  unsigned style) {
     return storeApplication ? storeApplication->messageBox(owner, text, caption, style) : 0;

@@ -135,7 +135,11 @@ public:
     static int32_t AutoBusyEnabled();
     static void SetAutoBusyTimeout(int32_t timeout);
     static int32_t GetAutoBusyTimeout();
-    static void CheckForBreak();
+    // Inline: interpreted loops ask on every turn, and without a host there
+    // is nothing to ask.
+    static void CheckForBreak() {
+        if (storeApplication) storeApplication->checkForBreak();
+    }
     static int MessageBox(HWND owner, const char* text, const char* caption, unsigned style);
     static ObjectStore* MakeStore(OCLStorage* storage);
     static int CanLoadText();

@@ -374,6 +374,7 @@ bool RegCompiler::assignment(const ExecNode* s) {
         if (done) return true;
     }
     // The value is evaluated first, then the target's indices.
+    const uint32_t valueStart = here();
     RegOperand v;
     if (!expression(value, v) || v.file == REGF_VALUE || v.file == REGF_ARRAY) return false;
     if (target->type() == EXPR_CID) {
@@ -390,12 +391,13 @@ bool RegCompiler::assignment(const ExecNode* s) {
                 emit({ROP_STORE_S_TO_N, 0, slot->type, t, v.index});
                 v = {REGF_NUMBER, t, slot->type};
             }
-            emit({ROP_ARRAY_SET_N, 0, n, slot->index, v.index, first});
+            emit({n == 1 ? ROP_ARRAY_SET_N1 : ROP_ARRAY_SET_N, 0, n, slot->index, v.index, first});
         }
         return true;
     }
     switch (slot->file) {
         case REGF_NUMBER:
+            if (v.file == REGF_NUMBER && intoVariable(valueStart, v, *slot)) return true;
             if (v.file == REGF_STRING)
                 emit({ROP_STORE_S_TO_N, 0, slot->type, slot->index, v.index});
             else
@@ -406,6 +408,35 @@ bool RegCompiler::assignment(const ExecNode* s) {
                 emit({ROP_NUM_TO_S, 0, 0, slot->index, v.index});
             else
                 emit({ROP_MOVE_S, 0, 0, slot->index, v.index});
+            return true;
+        default: return false;
+    }
+}
+
+// v = x op y: the arithmetic that made the value's temporary writes the
+// variable itself, converting as the assignment would; v = a(i) of an
+// array of v's own type reads the element straight into v. Only an
+// instruction of this statement's value, whose temporary nothing else
+// reads.
+bool RegCompiler::intoVariable(uint32_t valueStart, const RegOperand& v, const RegSlot& target) {
+    if (here() == valueStart) return false;
+    RegInstr& last = at(here() - 1);
+    if (last.a != v.index) return false;
+    switch (last.op) {
+        case ROP_ARITH:
+        case ROP_ADD:
+        case ROP_SUB:
+        case ROP_MUL:
+        case ROP_MOD:
+            if (last.y != IDT_UNTYPED) return false;
+            last.a = target.index;
+            last.y = static_cast<uint16_t>(target.type);
+            return true;
+        case ROP_ARRAY_GET_N:
+        case ROP_ARRAY_GET_N1:
+            // The element comes with the array's type: no conversion.
+            if (v.type != target.type) return false;
+            last.a = target.index;
             return true;
         default: return false;
     }
@@ -476,7 +507,7 @@ bool RegCompiler::forNext(const ExecNode* s) {
     const uint32_t top = here();
     if (!statements(*body)) return false;
     currentStatement_ = loopStatement;
-    emit({ROP_FOR_STEP, 0, 0, counterIndex, limits, static_cast<int32_t>(top)});
+    emit({t == IDT_LONG ? ROP_FOR_STEP_L : ROP_FOR_STEP, 0, 0, counterIndex, limits, static_cast<int32_t>(top)});
     const int32_t end = static_cast<int32_t>(here());
     at(test).c = end;
     for (uint32_t j : loops_.back().exitJumps) at(j).a = end;
@@ -506,17 +537,14 @@ bool RegCompiler::doLoop(const ExecNode* s) {
     uint32_t exitTest = 0;
     bool tested = false;
     if (form == DO_WHILE || form == DO_UNTIL || form == WHILE_WEND) {
-        RegOperand c;
-        if (!condition(d->condition(), c)) return false;
-        exitTest = emit({whileTrue ? ROP_JUMP_FALSE : ROP_JUMP_TRUE, 0, 0, c.index, 0});
+        if (!conditionJump(d->condition(), !whileTrue, exitTest)) return false;
         tested = true;
     }
     if (!statements(*body)) return false;
     currentStatement_ = loopStatement;
     if (after) {
-        RegOperand c;
-        if (!condition(d->condition(), c)) return false;
-        const uint32_t skip = emit({whileTrue ? ROP_JUMP_FALSE : ROP_JUMP_TRUE, 0, 0, c.index, 0});
+        uint32_t skip = 0;
+        if (!conditionJump(d->condition(), !whileTrue, skip)) return false;
         emit({ROP_LOOP, 0, 0, static_cast<int32_t>(top)});
         at(skip).b = static_cast<int32_t>(here());
     } else {
@@ -532,10 +560,9 @@ bool RegCompiler::doLoop(const ExecNode* s) {
 
 bool RegCompiler::simpleIf(const ExecNode* s) {
     const auto* i = static_cast<const SimpleIfThen*>(s);
-    RegOperand c;
-    if (!condition(i->condition(), c)) return false;
+    uint32_t toElse = 0;
+    if (!conditionJump(i->condition(), false, toElse)) return false;
     const uint32_t statement = currentStatement_;
-    const uint32_t toElse = emit({ROP_JUMP_FALSE, 0, 0, c.index, 0});
     if (!block(i->thenBlock(), true)) return false;
     if (i->elseBlock() == NO_BLOCK) {
         at(toElse).b = static_cast<int32_t>(here());
@@ -556,9 +583,8 @@ bool RegCompiler::complexIf(const ExecNode* s) {
     const ExprNode* cond = i->firstCondition();
     for (uint32_t k = 0; k < i->clauseCount(); ++k, cond = NextExpr(cond)) {
         currentStatement_ = statement;
-        RegOperand c;
-        if (!condition(cond, c)) return false;
-        const uint32_t next = emit({ROP_JUMP_FALSE, 0, 0, c.index, 0});
+        uint32_t next = 0;
+        if (!conditionJump(cond, false, next)) return false;
         if (!block(i->block(k), true)) return false;
         currentStatement_ = statement;
         toEnd.push_back(emit({ROP_JUMP}));
@@ -566,15 +592,6 @@ bool RegCompiler::complexIf(const ExecNode* s) {
     }
     if (i->elseBlock() != NO_BLOCK && !block(i->elseBlock(), true)) return false;
     for (uint32_t j : toEnd) at(j).a = static_cast<int32_t>(here());
-    return true;
-}
-
-// One comparison of a Case test: the test value t against v, into a new
-// register; false when they are not both numbers or both strings.
-bool RegCompiler::caseCompare(BinOpType op, const RegOperand& t, const RegOperand& v, int32_t& out) {
-    if (t.file != v.file || (t.file != REGF_NUMBER && t.file != REGF_STRING)) return false;
-    out = newNumber();
-    emit({t.file == REGF_NUMBER ? ROP_COMPARE_N : ROP_COMPARE_S, static_cast<uint8_t>(op), 0, out, t.index, v.index});
     return true;
 }
 
@@ -596,41 +613,30 @@ bool RegCompiler::selectCase(const ExecNode* s) {
         if (bodies.empty()) return false;
         RegOperand e;
         if (!expression(r->first(), e)) return false;
-        int32_t holds = 0;
+        BinOpType op;
         switch (r->testType()) {
             case ECC_IS_EQUAL:
-            case ECC_EQUAL:
-                if (!caseCompare(BINOP_EQ, t, e, holds)) return false;
-                break;
+            case ECC_EQUAL: op = BINOP_EQ; break;
             case ECC_RANGE: {
                 RegOperand upper;
                 if (!r->second() || !expression(r->second(), upper)) return false;
-                int32_t low = 0;
-                if (!caseCompare(BINOP_GE, t, e, low)) return false;
-                const uint32_t below = emit({ROP_JUMP_FALSE, 0, 0, low, 0});
-                if (!caseCompare(BINOP_LE, t, upper, holds)) return false;
-                bodies.back().jumps.push_back(emit({ROP_JUMP_TRUE, 0, 0, holds, 0}));
+                uint32_t below = 0, within = 0;
+                if (!compareJump(BINOP_GE, t, e, false, below)) return false;
+                if (!compareJump(BINOP_LE, t, upper, true, within)) return false;
+                bodies.back().jumps.push_back(within);
                 at(below).b = static_cast<int32_t>(here());
                 continue;
             }
-            case ECC_GREATER:
-                if (!caseCompare(BINOP_GT, t, e, holds)) return false;
-                break;
-            case ECC_LESS:
-                if (!caseCompare(BINOP_LT, t, e, holds)) return false;
-                break;
-            case ECC_LESS_EQUAL:
-                if (!caseCompare(BINOP_LE, t, e, holds)) return false;
-                break;
-            case ECC_GREATER_EQUAL:
-                if (!caseCompare(BINOP_GE, t, e, holds)) return false;
-                break;
-            case ECC_NOT_EQUAL:
-                if (!caseCompare(BINOP_NE, t, e, holds)) return false;
-                break;
+            case ECC_GREATER: op = BINOP_GT; break;
+            case ECC_LESS: op = BINOP_LT; break;
+            case ECC_LESS_EQUAL: op = BINOP_LE; break;
+            case ECC_GREATER_EQUAL: op = BINOP_GE; break;
+            case ECC_NOT_EQUAL: op = BINOP_NE; break;
             default: return false;
         }
-        bodies.back().jumps.push_back(emit({ROP_JUMP_TRUE, 0, 0, holds, 0}));
+        uint32_t matched = 0;
+        if (!compareJump(op, t, e, true, matched)) return false;
+        bodies.back().jumps.push_back(matched);
     }
     std::vector<uint32_t> toEnd;
     // No record matched: Case Else, or nothing.
@@ -744,6 +750,37 @@ int32_t RegCompiler::toString(const RegOperand& number) {
 
 bool RegCompiler::condition(const ExprNode* e, RegOperand& out) { return numberExpression(e, out); }
 
+bool RegCompiler::conditionJump(const ExprNode* e, bool when, uint32_t& jump) {
+    if (e->type() == EXPR_BINARY_OP) {
+        const auto* b = static_cast<const BinaryOp*>(e);
+        const BinOpType op = b->op();
+        if (op >= BINOP_EQ && op <= BINOP_LE) {
+            // Both operands in order, then as binary() takes them: two
+            // numbers jump on their comparison, two strings compare first.
+            RegOperand l, r;
+            if (!expression(b->left(), l) || !expression(b->right(), r)) return false;
+            return compareJump(op, l, r, when, jump);
+        }
+    }
+    RegOperand c;
+    if (!condition(e, c)) return false;
+    jump = emit({when ? ROP_JUMP_TRUE : ROP_JUMP_FALSE, 0, 0, c.index, 0});
+    return true;
+}
+
+bool RegCompiler::compareJump(BinOpType op, const RegOperand& l, const RegOperand& r, bool when, uint32_t& jump) {
+    if (l.file == REGF_NUMBER && r.file == REGF_NUMBER) {
+        const auto code = static_cast<RegOp>(ROP_JUMP_EQ + (op - BINOP_EQ));
+        jump = emit({code, static_cast<uint8_t>(when), 0, l.index, 0, r.index});
+        return true;
+    }
+    if (l.file != REGF_STRING || r.file != REGF_STRING) return false;
+    const int32_t holds = newNumber();
+    emit({ROP_COMPARE_S, static_cast<uint8_t>(op), 0, holds, l.index, r.index});
+    jump = emit({when ? ROP_JUMP_TRUE : ROP_JUMP_FALSE, 0, 0, holds, 0});
+    return true;
+}
+
 bool RegCompiler::expression(const ExprNode* e, RegOperand& out) {
     switch (e->type()) {
         case EXPR_LONG_CONSTANT:
@@ -827,7 +864,7 @@ bool RegCompiler::arrayElement(const ExprNode* e, const RegSlot& array, RegOpera
         emit({ROP_ARRAY_GET_S, 0, n, out.index, array.index, first});
     } else {
         out = {REGF_NUMBER, newNumber(array.type), array.type};
-        emit({ROP_ARRAY_GET_N, 0, n, out.index, array.index, first});
+        emit({n == 1 ? ROP_ARRAY_GET_N1 : ROP_ARRAY_GET_N, 0, n, out.index, array.index, first});
     }
     return true;
 }

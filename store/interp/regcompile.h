@@ -118,7 +118,6 @@ private:
     bool simpleIf(const ExecNode* s);
     bool complexIf(const ExecNode* s);
     bool selectCase(const ExecNode* s);
-    bool caseCompare(BinOpType op, const RegOperand& t, const RegOperand& v, int32_t& out);
     bool exiter(const ExecNode* s);
     bool print(const ExecNode* s);
     bool redim(const ExecNode* s);
@@ -130,6 +129,16 @@ private:
     bool intrinsic(const ExprNode* e, RegOperand& out);
     // A condition into a number register (jumps test its Long conversion).
     bool condition(const ExprNode* e, RegOperand& out);
+    // A jump, to be aimed (its b), taken when condition e's truth is when.
+    // A comparison whose only use is the jump jumps on its operands.
+    bool conditionJump(const ExprNode* e, bool when, uint32_t& jump);
+    // The same for l op r over two numbers or two strings (false for any
+    // other pair, as a comparison is not taken).
+    bool compareJump(BinOpType op, const RegOperand& l, const RegOperand& r, bool when, uint32_t& jump);
+    // After v = value: makes the arithmetic or element read that computed
+    // the value (from instruction valueStart on) write target itself; false
+    // when it cannot.
+    bool intoVariable(uint32_t valueStart, const RegOperand& v, const RegSlot& target);
     int32_t toString(const RegOperand& number);
     void beginStatement(const ExecNode* s, int32_t runningLine);
 

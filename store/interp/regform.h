@@ -107,7 +107,11 @@ enum RegOp : uint8_t {
     ROP_STORE_S_TO_N,   // number a (declared type y) = string b converted
     ROP_ARITH,          // a = b op c, x = BinOpType: + - * / \ ^ Mod And Or
                         // Xor Imp Eqv; Longs and Doubles fast, the rest and
-                        // every result out of range by the value rules
+                        // every result out of range by the value rules.
+                        // y = 0: a is a temporary and takes the result as it
+                        // is; otherwise a is a variable of declared type y
+                        // and takes it as ROP_STORE_N would (v = x op y in
+                        // one instruction; a failing conversion leaves it)
     ROP_COMPARE_N,      // a = b op c over numbers: -1 or 0 (a Long)
     ROP_COMPARE_S,      // the same over two strings
     ROP_CONCAT,         // string a = b & c
@@ -154,11 +158,22 @@ enum RegOp : uint8_t {
     ROP_INTRINSIC,      // a = string function y (strfunc.h) of the c values
                         // from value register b; x = the file of a
     // ROP_ARITH for +, -, * and Mod, the commonest operators, each with its
-    // own dispatch.
+    // own dispatch (y as for ROP_ARITH).
     ROP_ADD,            // a = b + c
     ROP_SUB,            // a = b - c
     ROP_MUL,            // a = b * c
     ROP_MOD,            // a = b Mod c
+    // A comparison of two numbers whose only use is a jump (If, Do, Case):
+    // to t = b when number a op number c holds (x = 1) or does not (x = 0).
+    ROP_JUMP_EQ,
+    ROP_JUMP_NE,
+    ROP_JUMP_GT,
+    ROP_JUMP_LT,
+    ROP_JUMP_GE,
+    ROP_JUMP_LE,
+    ROP_FOR_STEP_L,     // ROP_FOR_STEP for a Long counter
+    ROP_ARRAY_GET_N1,   // ROP_ARRAY_GET_N with one index (y = 1)
+    ROP_ARRAY_SET_N1,   // ROP_ARRAY_SET_N with one index (y = 1)
     ROP_CORE_LIMIT,
 
     // Calls (regcall.cpp).

@@ -1,8 +1,10 @@
 // Running the register form: the entry from a call, the activation's
 // registers and the run loop.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -15,7 +17,6 @@
 #include "store/interp/dbgseam.h"
 #include "store/interp/binop.h"
 #include "store/interp/execnode.h"
-#include "store/interp/pureexpr.h"
 #include "store/interp/regcall.h"
 #include "store/interp/regform.h"
 #include "store/interp/regstack.h"
@@ -141,7 +142,7 @@ void AppendNumberText(std::string& out, const RegNumber& n) {
     if (n.type == IDT_LONG || n.type == IDT_SHORT) {
         char buf[16];
         const auto r = std::to_chars(buf, buf + sizeof buf, n.l);
-        out.append(buf, r.ptr);
+        out.append(buf, static_cast<size_t>(r.ptr - buf));
         return;
     }
     ValuePtr v = RegBox(n);
@@ -244,26 +245,28 @@ constexpr tRelOp RelOf(uint8_t op) {
     GeneralArith(op, a, b, d);
 }
 
-double AsDouble(const RegNumber& n) {
-    switch (n.type) {
-        case IDT_DOUBLE: return n.d;
-        case IDT_FLOAT: return n.f;
-        default: return n.l;
-    }
+inline double AsDouble(const RegNumber& n) {
+    return n.type == IDT_DOUBLE ? n.d : n.type == IDT_FLOAT ? double(n.f) : double(n.l);
 }
 
-// Numbers compare as doubles (every number type converts exactly).
+// Whether a Rel b holds. Numbers compare as doubles (every number type
+// converts exactly); two Longs directly.
+template <class Rel>
+[[gnu::always_inline]] inline bool Holds(const RegNumber& a, const RegNumber& b) {
+    if (a.type == IDT_LONG && b.type == IDT_LONG) return Rel{}(a.l, b.l);
+    return Rel{}(AsDouble(a), AsDouble(b));
+}
+
+// A comparison's value: -1 when it holds, else 0.
 int32_t CompareNumbers(uint8_t op, const RegNumber& a, const RegNumber& b) {
-    if (a.type == IDT_LONG && b.type == IDT_LONG) return LongCompare(static_cast<BinOpType>(op), a.l, b.l);
-    const double x = AsDouble(a), y = AsDouble(b);
     bool holds;
     switch (op) {
-        case BINOP_EQ: holds = x == y; break;
-        case BINOP_NE: holds = x != y; break;
-        case BINOP_GT: holds = x > y; break;
-        case BINOP_LT: holds = x < y; break;
-        case BINOP_GE: holds = x >= y; break;
-        default: holds = x <= y; break;
+        case BINOP_EQ: holds = Holds<std::equal_to<>>(a, b); break;
+        case BINOP_NE: holds = Holds<std::not_equal_to<>>(a, b); break;
+        case BINOP_GT: holds = Holds<std::greater<>>(a, b); break;
+        case BINOP_LT: holds = Holds<std::less<>>(a, b); break;
+        case BINOP_GE: holds = Holds<std::greater_equal<>>(a, b); break;
+        default: holds = Holds<std::less_equal<>>(a, b); break;
     }
     return holds ? -1 : 0;
 }
@@ -569,6 +572,16 @@ void PrintNumber(Printable& sink, const RegNumber& n) {
     }
 }
 
+// string a = b & c, built aside: the destination may be an operand.
+void Concat(RegActivation& act, const RegInstr& in) {
+    std::string t;
+    const std::string& x = Str(act, in.b);
+    const std::string& y = Str(act, in.c);
+    t.reserve(x.size() + y.size());
+    t.append(x).append(y);
+    act.strings[in.a] = std::move(t);
+}
+
 [[gnu::noinline]] void Intrinsic(RegActivation& act, const RegInstr& in) {
     ValuePtr v = IntrString::Apply(in.y, act.values + in.b, in.c);
     if (in.x == REGF_STRING) {
@@ -582,276 +595,441 @@ void PrintNumber(Printable& sink, const RegNumber& n) {
     }
 }
 
+// A number result into its destination: a temporary (want 0) takes it as
+// it is; a variable of declared type want gets it converted as an
+// assignment converts it, and keeps its value when that fails.
+[[gnu::noinline]] void PutConverted(RegNumber& d, uint16_t want, RegNumber t) {
+    RegStoreNumber(d, static_cast<IdType>(want), t);
+}
+
+inline void Put(RegNumber& d, uint16_t want, const RegNumber& t) {
+    if (want == IDT_UNTYPED || want == t.type)
+        d = t;
+    else
+        PutConverted(d, want, t);
+}
+
+inline void PutLong(RegNumber& d, uint16_t want, int32_t v) {
+    if (want == IDT_UNTYPED || want == IDT_LONG) {
+        d.l = v, d.type = IDT_LONG;
+        return;
+    }
+    RegNumber t;
+    t.l = v, t.type = IDT_LONG;
+    PutConverted(d, want, t);
+}
+
+inline void PutDouble(RegNumber& d, uint16_t want, double v) {
+    if (want == IDT_UNTYPED || want == IDT_DOUBLE) {
+        d.d = v, d.type = IDT_DOUBLE;
+        return;
+    }
+    RegNumber t;
+    t.d = v, t.type = IDT_DOUBLE;
+    PutConverted(d, want, t);
+}
+
+// op by the value rules into d (want as for Put); the result is made
+// aside, so that a failure leaves d as it was.
+[[gnu::noinline]] void ArithInto(uint8_t op, const RegNumber& a, const RegNumber& b, RegNumber& d, uint16_t want) {
+    RegNumber t;
+    Arith(op, a, b, t);
+    Put(d, want, t);
+}
+
+// +, - and *: two Longs whose result is a Long, or a Double operand and a
+// finite result, without leaving the run loop.
+template <uint8_t Op>
+[[gnu::always_inline]] inline void FastArith(RegNumber* r, const RegInstr& in) {
+    const RegNumber &x = r[in.b], &y = r[in.c];
+    if (x.type == IDT_LONG && y.type == IDT_LONG) {
+        int32_t v;
+        bool over;
+        if constexpr (Op == BINOP_ADD)
+            over = __builtin_add_overflow(x.l, y.l, &v);
+        else if constexpr (Op == BINOP_SUB)
+            over = __builtin_sub_overflow(x.l, y.l, &v);
+        else
+            over = __builtin_mul_overflow(x.l, y.l, &v);
+        if (!over) return PutLong(r[in.a], in.y, v);
+    } else if (x.type == IDT_DOUBLE || y.type == IDT_DOUBLE) {
+        const double p = AsDouble(x), q = AsDouble(y);
+        const double v = Op == BINOP_ADD ? p + q : Op == BINOP_SUB ? p - q : p * q;
+        if (std::isfinite(v)) return PutDouble(r[in.a], in.y, v);
+    }
+    ArithInto(Op, x, y, r[in.a], in.y);
+}
+
+// The element of a one-dimensional array that a Long index names, or -1
+// when the general indexing must decide (another index type, another
+// number of dimensions, an index out of range: its failures).
+inline int64_t ElementOf1(const RegArray& a, const RegNumber& i) {
+    if (i.type != IDT_LONG || a.lower.size() != 1) return -1;
+    const int64_t at = int64_t(i.l) - a.lower[0];
+    return at >= 0 && at < a.count[0] ? at : -1;
+}
+
+// Stores number v into element at of number array a, converted to the
+// array's type.
+inline void SetElement(RegArray& a, size_t at, const RegNumber& v) {
+    if (v.type == a.type) {
+        std::memcpy(&a.numbers[at], &v, sizeof(RegElement));
+        return;
+    }
+    RegNumber stored{};
+    RegStoreNumber(stored, a.type, v);
+    std::memcpy(&a.numbers[at], &stored, sizeof(RegElement));
+}
+
+// The run loop dispatches through a table of handler addresses (GCC and
+// Clang take `&&label`): one indirect jump per instruction, straight from
+// the instruction's opcode, with no bounds check (every opcode byte has an
+// entry; one the loop does not know stops it). No handler may hold an
+// object with a destructor when it dispatches (the compilers do not promise
+// to run it on an indirect jump out of its scope): such work lives in a
+// function the handler calls.
+#define TQ_DISPATCH() goto* table[ip->op]
+#define TQ_NEXT()      \
+    do {               \
+        ++ip;          \
+        TQ_DISPATCH(); \
+    } while (false)
+#define TQ_JUMP(t)         \
+    do {                   \
+        ip = code + (t);   \
+        TQ_DISPATCH();     \
+    } while (false)
+
 void Run(RegActivation& act) {
+    static const void* const core[] = {
+        &&op_nop, &&op_move_n, &&op_store_n, &&op_move_s, &&op_num_to_s, &&op_store_s_to_n, &&op_arith,
+        &&op_compare_n, &&op_compare_s, &&op_concat, &&op_append, &&op_append_n, &&op_negate, &&op_not,
+        &&op_jump, &&op_jump_false, &&op_jump_true, &&op_loop, &&op_for_conv, &&op_for_test, &&op_for_step,
+        &&op_return, &&op_reset_n, &&op_reset_s, &&op_reset_a, &&op_array_get_n, &&op_array_set_n,
+        &&op_array_get_s, &&op_array_set_s, &&op_redim, &&op_array_bound, &&op_print_begin, &&op_print_sep,
+        &&op_print_n, &&op_print_s, &&op_print_spc, &&op_print_end, &&op_len, &&op_box_n, &&op_box_s,
+        &&op_intrinsic, &&op_add, &&op_sub, &&op_mul, &&op_mod, &&op_jump_eq, &&op_jump_ne, &&op_jump_gt,
+        &&op_jump_lt, &&op_jump_ge, &&op_jump_le, &&op_for_step_l, &&op_array_get_n1, &&op_array_set_n1,
+    };
+    static_assert(sizeof core / sizeof core[0] == ROP_CORE_LIMIT, "a handler for every core opcode");
+    // Every opcode byte, filled on the first run: the core's handlers, the
+    // ranges of calls and fields, and a stop for any other.
+    static const void* table[256];
+    if (!table[ROP_NOP]) [[unlikely]] {
+        std::fill(table + ROP_CORE_LIMIT, table + 256, &&op_unknown);
+        std::fill(table + kCallFirst, table + kFieldFirst, &&op_call);
+        std::fill(table + kFieldFirst, table + kReservedFirst, &&op_field);
+        std::copy(core, core + ROP_CORE_LIMIT, table);
+    }
+
     const RegisterForm& form = *act.form;
-    const RegInstr* code = form.code.data();
-    RegNumber* r = act.numbers;
-    std::string* s = act.strings;
+    const RegInstr* const code = form.code.data();
+    RegNumber* const r = act.numbers;
+    std::string* const s = act.strings;
+    RegArray* const arrays = act.arrays;
     Printable* sink = nullptr;
-    uint32_t pc = 0;
+    const RegInstr* ip = code;
     try {
         StoreApplication::CheckForBreak();
-        for (;;) {
-            const RegInstr& in = code[pc];
-            switch (in.op) {
-                case ROP_NOP: break;
-                case ROP_MOVE_N: r[in.a] = r[in.b]; break;
-                case ROP_STORE_N:
-                    if (r[in.b].type == in.y)
-                        r[in.a] = r[in.b];
-                    else
-                        RegStoreNumber(r[in.a], static_cast<IdType>(in.y), r[in.b]);
-                    break;
-                case ROP_MOVE_S:
-                    if (in.a != in.b) s[in.a] = Str(act, in.b);
-                    break;
-                case ROP_NUM_TO_S:
-                    s[in.a].clear();
-                    AppendNumberText(s[in.a], r[in.b]);
-                    break;
-                case ROP_STORE_S_TO_N: {
-                    ValuePtr v = Text(Str(act, in.b));
-                    StoreFromValue(r[in.a], static_cast<IdType>(in.y), *v);
-                    break;
-                }
-                case ROP_ARITH: Arith(in.x, r[in.b], r[in.c], r[in.a]); break;
-                case ROP_ADD: {
-                    const RegNumber &x = r[in.b], &y = r[in.c];
-                    int32_t v;
-                    if (x.type == IDT_LONG && y.type == IDT_LONG && !__builtin_add_overflow(x.l, y.l, &v))
-                        r[in.a].l = v, r[in.a].type = IDT_LONG;
-                    else
-                        Arith(BINOP_ADD, x, y, r[in.a]);
-                    break;
-                }
-                case ROP_SUB: {
-                    const RegNumber &x = r[in.b], &y = r[in.c];
-                    int32_t v;
-                    if (x.type == IDT_LONG && y.type == IDT_LONG && !__builtin_sub_overflow(x.l, y.l, &v))
-                        r[in.a].l = v, r[in.a].type = IDT_LONG;
-                    else
-                        Arith(BINOP_SUB, x, y, r[in.a]);
-                    break;
-                }
-                case ROP_MUL: {
-                    const RegNumber &x = r[in.b], &y = r[in.c];
-                    int32_t v;
-                    if (x.type == IDT_LONG && y.type == IDT_LONG && !__builtin_mul_overflow(x.l, y.l, &v))
-                        r[in.a].l = v, r[in.a].type = IDT_LONG;
-                    else
-                        Arith(BINOP_MUL, x, y, r[in.a]);
-                    break;
-                }
-                case ROP_MOD: {
-                    const RegNumber &x = r[in.b], &y = r[in.c];
-                    if (x.type == IDT_LONG && y.type == IDT_LONG && y.l > 0)
-                        r[in.a].l = x.l % y.l, r[in.a].type = IDT_LONG;
-                    else
-                        Arith(BINOP_MOD, x, y, r[in.a]);
-                    break;
-                }
-                case ROP_COMPARE_N:
-                    r[in.a].l = CompareNumbers(in.x, r[in.b], r[in.c]);
-                    r[in.a].type = IDT_LONG;
-                    break;
-                case ROP_COMPARE_S:
-                    r[in.a].l = CompareStrings(in.x, Str(act, in.b), Str(act, in.c));
-                    r[in.a].type = IDT_LONG;
-                    break;
-                case ROP_CONCAT: {
-                    // Built aside: the destination may be an operand.
-                    std::string t;
-                    const std::string& x = Str(act, in.b);
-                    const std::string& y = Str(act, in.c);
-                    t.reserve(x.size() + y.size());
-                    t.append(x).append(y);
-                    s[in.a] = std::move(t);
-                    break;
-                }
-                case ROP_APPEND: s[in.a].append(Str(act, in.b)); break;
-                case ROP_APPEND_N: AppendNumberText(s[in.a], r[in.b]); break;
-                case ROP_NEGATE: {
-                    const RegNumber& x = r[in.b];
-                    if (x.type == IDT_LONG && x.l != std::numeric_limits<int32_t>::min()) {
-                        r[in.a].l = -x.l, r[in.a].type = IDT_LONG;
-                    } else if (x.type == IDT_DOUBLE) {
-                        r[in.a].d = -x.d, r[in.a].type = IDT_DOUBLE;
-                    } else {
-                        // The Integer -1 times the operand: the promotion rules
-                        // decide the type (-(-32768) is a Long).
-                        const IntegerValue minusOne(static_cast<int16_t>(-1));
-                        ValuePtr v = RegBox(x);
-                        Unbox(*ValueArith(ARITH_MUL, minusOne, *v), r[in.a]);
-                    }
-                    break;
-                }
-                case ROP_NOT: {
-                    const RegNumber& x = r[in.b];
-                    const int32_t v = x.type == IDT_LONG ? ~x.l : ValueNot(*RegBox(x));
-                    r[in.a].l = v, r[in.a].type = IDT_LONG;
-                    break;
-                }
-                case ROP_JUMP: pc = static_cast<uint32_t>(in.a); continue;
-                case ROP_JUMP_FALSE:
-                    if (!Truth(r[in.a])) {
-                        pc = static_cast<uint32_t>(in.b);
-                        continue;
-                    }
-                    break;
-                case ROP_JUMP_TRUE:
-                    if (Truth(r[in.a])) {
-                        pc = static_cast<uint32_t>(in.b);
-                        continue;
-                    }
-                    break;
-                case ROP_LOOP:
-                    StoreApplication::CheckForBreak();
-                    pc = static_cast<uint32_t>(in.a);
-                    continue;
-                case ROP_FOR_CONV:
-                    switch (in.x) {
-                        case IDT_SHORT: ForConvert<int16_t>(r[in.a], r[in.b], IDT_SHORT); break;
-                        case IDT_LONG: ForConvert<int32_t>(r[in.a], r[in.b], IDT_LONG); break;
-                        case IDT_FLOAT: ForConvert<float>(r[in.a], r[in.b], IDT_FLOAT); break;
-                        default: ForConvert<double>(r[in.a], r[in.b], IDT_DOUBLE); break;
-                    }
-                    break;
-                case ROP_FOR_TEST: {
-                    bool past;
-                    switch (r[in.a].type) {
-                        case IDT_SHORT: past = PastEnd<int16_t>(r, in); break;
-                        case IDT_LONG: past = PastEnd<int32_t>(r, in); break;
-                        case IDT_FLOAT: past = PastEnd<float>(r, in); break;
-                        default: past = PastEnd<double>(r, in); break;
-                    }
-                    if (past) {
-                        pc = static_cast<uint32_t>(in.c);
-                        continue;
-                    }
-                    break;
-                }
-                case ROP_FOR_STEP: {
-                    bool again;
-                    switch (r[in.a].type) {
-                        case IDT_LONG: again = Step<int32_t>(r, in); break;
-                        case IDT_SHORT: again = Step<int16_t>(r, in); break;
-                        case IDT_FLOAT: again = Step<float>(r, in); break;
-                        default: again = Step<double>(r, in); break;
-                    }
-                    if (again) {
-                        StoreApplication::CheckForBreak();
-                        pc = static_cast<uint32_t>(in.c);
-                        continue;
-                    }
-                    break;
-                }
-                case ROP_RETURN: return;
-                case ROP_RESET_N:
-                    std::memcpy(static_cast<void*>(r + in.a), form.numberImage.data() + in.a,
-                                sizeof(RegNumber) * static_cast<size_t>(in.b));
-                    break;
-                case ROP_RESET_S:
-                    for (int32_t i = 0; i < in.b; ++i) s[in.a + i].clear();
-                    break;
-                case ROP_RESET_A:
-                    for (int32_t i = 0; i < in.b; ++i) Fresh(form.arrayImage[in.a + i], act.arrays[in.a + i]);
-                    break;
-                case ROP_ARRAY_GET_N: {
-                    const RegArray& a = act.arrays[in.b];
-                    RegNumber& d = r[in.a];
-                    std::memcpy(&d, &a.numbers[Element(a, r + in.c, in.y)], sizeof(RegElement));
-                    d.type = a.type;
-                    break;
-                }
-                case ROP_ARRAY_SET_N: {
-                    RegArray& a = act.arrays[in.a];
-                    const size_t at = Element(a, r + in.c, in.y);
-                    RegNumber stored{};
-                    RegStoreNumber(stored, a.type, r[in.b]);
-                    std::memcpy(&a.numbers[at], &stored, sizeof(RegElement));
-                    break;
-                }
-                case ROP_ARRAY_GET_S: {
-                    const RegArray& a = act.arrays[in.b];
-                    s[in.a] = a.strings[Element(a, r + in.c, in.y)];
-                    break;
-                }
-                case ROP_ARRAY_SET_S: {
-                    RegArray& a = act.arrays[in.a];
-                    const size_t at = Element(a, r + in.c, in.y);
-                    a.strings[at] = Str(act, in.b);
-                    break;
-                }
-                case ROP_REDIM: Redim(act.arrays[in.a], r + in.b, in.y, in.x != 0); break;
-                case ROP_ARRAY_BOUND: {
-                    const RegArray& a = act.arrays[in.b];
-                    const int32_t dim = in.c < 0 ? 1 : r[in.c].type == IDT_LONG ? r[in.c].l : ConvertAs<int32_t>(r[in.c]);
-                    int32_t bound;
-                    if (dim >= 1 && size_t(dim) <= a.lower.size()) {
-                        const size_t k = static_cast<size_t>(dim - 1);
-                        bound = in.x == 0 ? a.lower[k] : a.lower[k] + a.count[k] - 1;
-                    } else {
-                        // The store's own failure for a dimension the array lacks.
-                        const ArrayField shape = ShapeOf(a);
-                        bound = in.x == 0 ? shape.getLBound(dim - 1) : shape.getUBound(dim - 1);
-                    }
-                    r[in.a].l = bound;
-                    r[in.a].type = IDT_LONG;
-                    break;
-                }
-                case ROP_PRINT_BEGIN: sink = StoreApplication::GetCurrentPrintable(); break;
-                case ROP_PRINT_SEP:
-                    if (sink) sink->separator(in.x);
-                    break;
-                case ROP_PRINT_N:
-                    if (sink) PrintNumber(*sink, r[in.a]);
-                    break;
-                case ROP_PRINT_S:
-                    if (sink) {
-                        const std::string& t = Str(act, in.a);
-                        sink->printString(t.data(), t.size());
-                    }
-                    break;
-                case ROP_PRINT_SPC:
-                    // Without a sink the item is evaluated but not converted.
-                    if (sink) {
-                        const RegNumber& n = r[in.a];
-                        const int16_t k = n.type == IDT_SHORT ? static_cast<int16_t>(n.l) : ConvertAs<int16_t>(n);
-                        if (in.x)
-                            sink->tab(k);
-                        else
-                            sink->space(k);
-                    }
-                    break;
-                case ROP_PRINT_END:
-                    if (sink) sink->endOfStatement(in.x);
-                    sink = nullptr;
-                    break;
-                case ROP_LEN:
-                    r[in.a].l = static_cast<int32_t>(Str(act, in.b).size());
-                    r[in.a].type = IDT_LONG;
-                    break;
-                case ROP_BOX_N: act.values[in.a] = RegBox(r[in.b]); break;
-                case ROP_BOX_S: act.values[in.a] = Text(Str(act, in.b)); break;
-                case ROP_INTRINSIC: Intrinsic(act, in); break;
-                default:
-                    if (in.op >= kCallFirst && in.op < kFieldFirst) {
-                        act.pc = pc;
-                        pc = RegRunCall(act, in, pc);
-                        continue;
-                    }
-                    if (in.op >= kFieldFirst && in.op < kReservedFirst) {
-                        act.pc = pc;
-                        pc = RegRunField(act, in, pc);
-                        continue;
-                    }
-                    utilsAssert("register form: unknown instruction", __FILE__, __LINE__);
-            }
-            ++pc;
-        }
-    } catch (const StoreException&) {
-        Failed(act, pc);
+        TQ_DISPATCH();
+
+    op_nop:
+        TQ_NEXT();
+    op_move_n:
+        r[ip->a] = r[ip->b];
+        TQ_NEXT();
+    op_store_n: {
+        const RegInstr& in = *ip;
+        if (r[in.b].type == in.y)
+            r[in.a] = r[in.b];
+        else
+            RegStoreNumber(r[in.a], static_cast<IdType>(in.y), r[in.b]);
+        TQ_NEXT();
     }
+    op_move_s:
+        if (ip->a != ip->b) s[ip->a] = Str(act, ip->b);
+        TQ_NEXT();
+    op_num_to_s:
+        s[ip->a].clear();
+        AppendNumberText(s[ip->a], r[ip->b]);
+        TQ_NEXT();
+    op_store_s_to_n:
+        StoreFromValue(r[ip->a], static_cast<IdType>(ip->y), *Text(Str(act, ip->b)));
+        TQ_NEXT();
+    op_arith: {
+        const RegInstr& in = *ip;
+        RegNumber t;
+        Arith(in.x, r[in.b], r[in.c], t);
+        Put(r[in.a], in.y, t);
+        TQ_NEXT();
+    }
+    op_add:
+        FastArith<BINOP_ADD>(r, *ip);
+        TQ_NEXT();
+    op_sub:
+        FastArith<BINOP_SUB>(r, *ip);
+        TQ_NEXT();
+    op_mul:
+        FastArith<BINOP_MUL>(r, *ip);
+        TQ_NEXT();
+    op_mod: {
+        const RegInstr& in = *ip;
+        const RegNumber &x = r[in.b], &y = r[in.c];
+        if (x.type == IDT_LONG && y.type == IDT_LONG && y.l > 0)
+            PutLong(r[in.a], in.y, x.l % y.l);
+        else
+            ArithInto(BINOP_MOD, x, y, r[in.a], in.y);
+        TQ_NEXT();
+    }
+    op_compare_n:
+        r[ip->a].l = CompareNumbers(ip->x, r[ip->b], r[ip->c]);
+        r[ip->a].type = IDT_LONG;
+        TQ_NEXT();
+    op_compare_s:
+        r[ip->a].l = CompareStrings(ip->x, Str(act, ip->b), Str(act, ip->c));
+        r[ip->a].type = IDT_LONG;
+        TQ_NEXT();
+    op_jump_eq:
+        if (Holds<std::equal_to<>>(r[ip->a], r[ip->c]) == (ip->x != 0)) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_jump_ne:
+        if (Holds<std::not_equal_to<>>(r[ip->a], r[ip->c]) == (ip->x != 0)) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_jump_gt:
+        if (Holds<std::greater<>>(r[ip->a], r[ip->c]) == (ip->x != 0)) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_jump_lt:
+        if (Holds<std::less<>>(r[ip->a], r[ip->c]) == (ip->x != 0)) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_jump_ge:
+        if (Holds<std::greater_equal<>>(r[ip->a], r[ip->c]) == (ip->x != 0)) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_jump_le:
+        if (Holds<std::less_equal<>>(r[ip->a], r[ip->c]) == (ip->x != 0)) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_concat:
+        Concat(act, *ip);
+        TQ_NEXT();
+    op_append:
+        s[ip->a].append(Str(act, ip->b));
+        TQ_NEXT();
+    op_append_n:
+        AppendNumberText(s[ip->a], r[ip->b]);
+        TQ_NEXT();
+    op_negate: {
+        const RegNumber& x = r[ip->b];
+        RegNumber& d = r[ip->a];
+        if (x.type == IDT_LONG && x.l != std::numeric_limits<int32_t>::min()) {
+            d.l = -x.l, d.type = IDT_LONG;
+        } else if (x.type == IDT_DOUBLE) {
+            d.d = -x.d, d.type = IDT_DOUBLE;
+        } else {
+            // The Integer -1 times the operand: the promotion rules decide
+            // the type (-(-32768) is a Long).
+            const IntegerValue minusOne(static_cast<int16_t>(-1));
+            ValuePtr v = RegBox(x);
+            Unbox(*ValueArith(ARITH_MUL, minusOne, *v), d);
+        }
+        TQ_NEXT();
+    }
+    op_not: {
+        const RegNumber& x = r[ip->b];
+        const int32_t v = x.type == IDT_LONG ? ~x.l : ValueNot(*RegBox(x));
+        r[ip->a].l = v, r[ip->a].type = IDT_LONG;
+        TQ_NEXT();
+    }
+    op_jump:
+        TQ_JUMP(ip->a);
+    op_jump_false:
+        if (!Truth(r[ip->a])) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_jump_true:
+        if (Truth(r[ip->a])) TQ_JUMP(ip->b);
+        TQ_NEXT();
+    op_loop:
+        StoreApplication::CheckForBreak();
+        TQ_JUMP(ip->a);
+    op_for_conv:
+        switch (ip->x) {
+            case IDT_SHORT: ForConvert<int16_t>(r[ip->a], r[ip->b], IDT_SHORT); break;
+            case IDT_LONG: ForConvert<int32_t>(r[ip->a], r[ip->b], IDT_LONG); break;
+            case IDT_FLOAT: ForConvert<float>(r[ip->a], r[ip->b], IDT_FLOAT); break;
+            default: ForConvert<double>(r[ip->a], r[ip->b], IDT_DOUBLE); break;
+        }
+        TQ_NEXT();
+    op_for_test: {
+        bool past;
+        switch (r[ip->a].type) {
+            case IDT_SHORT: past = PastEnd<int16_t>(r, *ip); break;
+            case IDT_LONG: past = PastEnd<int32_t>(r, *ip); break;
+            case IDT_FLOAT: past = PastEnd<float>(r, *ip); break;
+            default: past = PastEnd<double>(r, *ip); break;
+        }
+        if (past) TQ_JUMP(ip->c);
+        TQ_NEXT();
+    }
+    op_for_step: {
+        bool again;
+        switch (r[ip->a].type) {
+            case IDT_LONG: again = Step<int32_t>(r, *ip); break;
+            case IDT_SHORT: again = Step<int16_t>(r, *ip); break;
+            case IDT_FLOAT: again = Step<float>(r, *ip); break;
+            default: again = Step<double>(r, *ip); break;
+        }
+        if (!again) TQ_NEXT();
+        StoreApplication::CheckForBreak();
+        TQ_JUMP(ip->c);
+    }
+    op_for_step_l: {
+        // The end and the step were converted to Long when the loop began;
+        // the counter is a Long variable, which every assignment keeps.
+        const RegInstr& in = *ip;
+        RegNumber& counter = r[in.a];
+        if (counter.type != IDT_LONG) [[unlikely]]
+            goto op_for_step;
+        const int32_t last = r[in.b].l, by = r[in.b + 1].l;
+        int32_t next;
+        // A next value beyond a Long ends the loop, the counter as it was.
+        if (__builtin_add_overflow(counter.l, by, &next)) TQ_NEXT();
+        counter.l = next;
+        if (by >= 0 ? next > last : next < last) TQ_NEXT();
+        StoreApplication::CheckForBreak();
+        TQ_JUMP(in.c);
+    }
+    op_return:
+        return;
+    op_reset_n:
+        std::memcpy(static_cast<void*>(r + ip->a), form.numberImage.data() + ip->a,
+                    sizeof(RegNumber) * static_cast<size_t>(ip->b));
+        TQ_NEXT();
+    op_reset_s:
+        for (int32_t i = 0; i < ip->b; ++i) s[ip->a + i].clear();
+        TQ_NEXT();
+    op_reset_a:
+        for (int32_t i = 0; i < ip->b; ++i) Fresh(form.arrayImage[ip->a + i], arrays[ip->a + i]);
+        TQ_NEXT();
+    op_array_get_n: {
+        const RegArray& a = arrays[ip->b];
+        RegNumber& d = r[ip->a];
+        std::memcpy(&d, &a.numbers[Element(a, r + ip->c, ip->y)], sizeof(RegElement));
+        d.type = a.type;
+        TQ_NEXT();
+    }
+    op_array_get_n1: {
+        const RegArray& a = arrays[ip->b];
+        int64_t at = ElementOf1(a, r[ip->c]);
+        if (at < 0) [[unlikely]]
+            at = static_cast<int64_t>(Element(a, r + ip->c, 1));
+        RegNumber& d = r[ip->a];
+        std::memcpy(&d, &a.numbers[static_cast<size_t>(at)], sizeof(RegElement));
+        d.type = a.type;
+        TQ_NEXT();
+    }
+    op_array_set_n: {
+        RegArray& a = arrays[ip->a];
+        SetElement(a, Element(a, r + ip->c, ip->y), r[ip->b]);
+        TQ_NEXT();
+    }
+    op_array_set_n1: {
+        RegArray& a = arrays[ip->a];
+        int64_t at = ElementOf1(a, r[ip->c]);
+        if (at < 0) [[unlikely]]
+            at = static_cast<int64_t>(Element(a, r + ip->c, 1));
+        SetElement(a, static_cast<size_t>(at), r[ip->b]);
+        TQ_NEXT();
+    }
+    op_array_get_s: {
+        const RegArray& a = arrays[ip->b];
+        s[ip->a] = a.strings[Element(a, r + ip->c, ip->y)];
+        TQ_NEXT();
+    }
+    op_array_set_s: {
+        RegArray& a = arrays[ip->a];
+        const size_t at = Element(a, r + ip->c, ip->y);
+        a.strings[at] = Str(act, ip->b);
+        TQ_NEXT();
+    }
+    op_redim:
+        Redim(arrays[ip->a], r + ip->b, ip->y, ip->x != 0);
+        TQ_NEXT();
+    op_array_bound: {
+        const RegInstr& in = *ip;
+        const RegArray& a = arrays[in.b];
+        const int32_t dim = in.c < 0 ? 1 : r[in.c].type == IDT_LONG ? r[in.c].l : ConvertAs<int32_t>(r[in.c]);
+        int32_t bound;
+        if (dim >= 1 && size_t(dim) <= a.lower.size()) {
+            const size_t k = static_cast<size_t>(dim - 1);
+            bound = in.x == 0 ? a.lower[k] : a.lower[k] + a.count[k] - 1;
+        } else {
+            // The store's own failure for a dimension the array lacks.
+            const ArrayField shape = ShapeOf(a);
+            bound = in.x == 0 ? shape.getLBound(dim - 1) : shape.getUBound(dim - 1);
+        }
+        r[in.a].l = bound;
+        r[in.a].type = IDT_LONG;
+        TQ_NEXT();
+    }
+    op_print_begin:
+        sink = StoreApplication::GetCurrentPrintable();
+        TQ_NEXT();
+    op_print_sep:
+        if (sink) sink->separator(ip->x);
+        TQ_NEXT();
+    op_print_n:
+        if (sink) PrintNumber(*sink, r[ip->a]);
+        TQ_NEXT();
+    op_print_s:
+        if (sink) {
+            const std::string& t = Str(act, ip->a);
+            sink->printString(t.data(), t.size());
+        }
+        TQ_NEXT();
+    op_print_spc:
+        // Without a sink the item is evaluated but not converted.
+        if (sink) {
+            const RegNumber& n = r[ip->a];
+            const int16_t k = n.type == IDT_SHORT ? static_cast<int16_t>(n.l) : ConvertAs<int16_t>(n);
+            if (ip->x)
+                sink->tab(k);
+            else
+                sink->space(k);
+        }
+        TQ_NEXT();
+    op_print_end:
+        if (sink) sink->endOfStatement(ip->x);
+        sink = nullptr;
+        TQ_NEXT();
+    op_len:
+        r[ip->a].l = static_cast<int32_t>(Str(act, ip->b).size());
+        r[ip->a].type = IDT_LONG;
+        TQ_NEXT();
+    op_box_n:
+        act.values[ip->a] = RegBox(r[ip->b]);
+        TQ_NEXT();
+    op_box_s:
+        act.values[ip->a] = Text(Str(act, ip->b));
+        TQ_NEXT();
+    op_intrinsic:
+        Intrinsic(act, *ip);
+        TQ_NEXT();
+    op_call: {
+        const uint32_t pc = static_cast<uint32_t>(ip - code);
+        act.pc = pc;
+        TQ_JUMP(RegRunCall(act, *ip, pc));
+    }
+    op_field: {
+        const uint32_t pc = static_cast<uint32_t>(ip - code);
+        act.pc = pc;
+        TQ_JUMP(RegRunField(act, *ip, pc));
+    }
+    op_unknown:
+        utilsAssert("register form: unknown instruction", __FILE__, __LINE__);
+    } catch (const StoreException&) {
+        Failed(act, static_cast<uint32_t>(ip - code));
+    }
+#undef TQ_JUMP
+#undef TQ_NEXT
+#undef TQ_DISPATCH
 }
 
 }  // namespace

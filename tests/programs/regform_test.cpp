@@ -115,7 +115,9 @@ INSTANTIATE_TEST_SUITE_P(Procedures, EdgeProcedure,
                                            "FailDivide", "FailDoubleDivide", "FailModulo", "FailIndex",
                                            "FailIndices", "FailConversion", "LongFromDouble",
                                            "FailLoopCondition", "FailRedim", "FailEmptyArray",
-                                           "FailOverflowingDouble"));
+                                           "FailOverflowingDouble", "Assignments", "Comparisons", "Steps",
+                                           "Elements", "FailOneIndexOfTwo", "FailBelowTheLowerBound",
+                                           "FailIntoVariable"));
 
 TEST_F(RegisterFormRun, FailuresNameTheLineOfTheStatementThatFailed) {
     struct Case {
@@ -221,7 +223,13 @@ public:
     int checks = 0;
 };
 
-TEST_F(RegisterFormRun, TheUserBreakStopsALoopThatNeverEnds) {
+// Every kind of loop offers the user break on each turn: Do, a Do whose
+// test is a comparison, and For over Long, Integer and Double counters.
+// Each would end after a few thousand turns, before the break, if one of
+// them did not ask.
+class BreakingLoop : public RegisterFormRun, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BreakingLoop, TheUserBreakStopsTheLoopAtTheThousandthTurn) {
     UnloadEveryModule();
     BreakingApplication app;
     StringPrintable out;
@@ -229,13 +237,23 @@ TEST_F(RegisterFormRun, TheUserBreakStopsALoopThatNeverEnds) {
     module_ = ObjectStore::LoadModule(nullptr, 1, 0);
     LoadTextModuleFile(kEdges + ".tqs", module_);
     obj_ = ObjectWith(module_, "Main");
-    CompileProcedureInto(obj_, "Sub Spin()\n  Dim n As Long\n  Do\n    n = n + 1\n  Loop\nEnd Sub\n");
+    CompileProcedureInto(obj_, GetParam());
     int handled = 0;
     EXPECT_THROW(obj_->evalIMember("Spin", nullptr, &handled), TerminateExecution);
     EXPECT_EQ(app.checks, 1000);
     bool notTaken = false;
     EXPECT_NE(formOf("Spin", notTaken), nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Loops, BreakingLoop,
+    ::testing::Values("Sub Spin()\n  Dim n As Long\n  Do\n    n = n + 1\n  Loop\nEnd Sub\n",
+                      "Sub Spin()\n  Dim d As Double\n  Do While d < 3000\n    d = d + 0.5\n  Loop\nEnd Sub\n",
+                      "Sub Spin()\n  Dim i As Long, n As Long\n  For i = 5000 To 1 Step -1\n"
+                      "    n = n + 1\n  Next i\nEnd Sub\n",
+                      "Sub Spin()\n  Dim k As Integer, n As Long\n  For k = 1 To 5000\n    n = n + 1\n  Next k\n"
+                      "End Sub\n",
+                      "Sub Spin()\n  Dim x As Double\n  For x = 0 To 3000 Step 0.5\n  Next x\nEnd Sub\n"));
 
 }  // namespace
 }  // namespace tq::compiler::test
