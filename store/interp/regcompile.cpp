@@ -358,14 +358,16 @@ bool RegCompiler::assignment(const ExecNode* s) {
         idIndex = cid->idIndex();
         suffix = cid->getIdType();
     } else {
+        const uint32_t valueStart = here();
         RegOperand v;
-        return expression(value, v) && RegTranslateFieldWrite(*this, target, v);
+        return expression(value, v) && RegTranslateFieldWrite(*this, target, valueStart, v);
     }
     const Found found = resolve(idIndex, slot);
     if (found == kBlocked) return false;
     if (found == kAbsent) {
+        const uint32_t valueStart = here();
         RegOperand v;
-        return expression(value, v) && RegTranslateFieldWrite(*this, target, v);
+        return expression(value, v) && RegTranslateFieldWrite(*this, target, valueStart, v);
     }
     if (slot->constant || !SuffixFits(suffix, slot->type)) return false;
     if (target->type() == EXPR_SID && slot->file == REGF_STRING) {
@@ -397,7 +399,7 @@ bool RegCompiler::assignment(const ExecNode* s) {
     }
     switch (slot->file) {
         case REGF_NUMBER:
-            if (v.file == REGF_NUMBER && intoVariable(valueStart, v, *slot)) return true;
+            if (v.file == REGF_NUMBER && intoVariable(valueStart, v, slot->index, slot->type)) return true;
             if (v.file == REGF_STRING)
                 emit({ROP_STORE_S_TO_N, 0, slot->type, slot->index, v.index});
             else
@@ -418,7 +420,7 @@ bool RegCompiler::assignment(const ExecNode* s) {
 // array of v's own type reads the element straight into v. Only an
 // instruction of this statement's value, whose temporary nothing else
 // reads.
-bool RegCompiler::intoVariable(uint32_t valueStart, const RegOperand& v, const RegSlot& target) {
+bool RegCompiler::intoVariable(uint32_t valueStart, const RegOperand& v, int32_t target, IdType type) {
     if (here() == valueStart) return false;
     RegInstr& last = at(here() - 1);
     if (last.a != v.index) return false;
@@ -429,14 +431,14 @@ bool RegCompiler::intoVariable(uint32_t valueStart, const RegOperand& v, const R
         case ROP_MUL:
         case ROP_MOD:
             if (last.y != IDT_UNTYPED) return false;
-            last.a = target.index;
-            last.y = static_cast<uint16_t>(target.type);
+            last.a = target;
+            last.y = static_cast<uint16_t>(type);
             return true;
         case ROP_ARRAY_GET_N:
         case ROP_ARRAY_GET_N1:
             // The element comes with the array's type: no conversion.
-            if (v.type != target.type) return false;
-            last.a = target.index;
+            if (v.type != type) return false;
+            last.a = target;
             return true;
         default: return false;
     }

@@ -71,6 +71,12 @@ public:
     bool numberExpression(const ExprNode* e, RegOperand& out);
     bool stringExpression(const ExprNode* e, RegOperand& out);
 
+    // After v = value: makes the arithmetic or element read that computed
+    // the value (from instruction valueStart on) write the number variable
+    // in register target, of declared type type, itself; false when it
+    // cannot.
+    bool intoVariable(uint32_t valueStart, const RegOperand& v, int32_t target, IdType type);
+
     // ---- names -------------------------------------------------------------------------------
     // The text of identifier idIndex of the procedure's table; null when
     // there is none.
@@ -135,10 +141,6 @@ private:
     // The same for l op r over two numbers or two strings (false for any
     // other pair, as a comparison is not taken).
     bool compareJump(BinOpType op, const RegOperand& l, const RegOperand& r, bool when, uint32_t& jump);
-    // After v = value: makes the arithmetic or element read that computed
-    // the value (from instruction valueStart on) write target itself; false
-    // when it cannot.
-    bool intoVariable(uint32_t valueStart, const RegOperand& v, const RegSlot& target);
     int32_t toString(const RegOperand& number);
     void beginStatement(const ExecNode* s, int32_t runningLine);
 

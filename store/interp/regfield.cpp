@@ -164,13 +164,14 @@ bool RegTranslateFieldRead(RegCompiler& rc, const ExprNode* e, RegOperand& out) 
     return true;
 }
 
-bool RegTranslateFieldWrite(RegCompiler& rc, const ExprNode* target, const RegOperand& value) {
+bool RegTranslateFieldWrite(RegCompiler& rc, const ExprNode* target, uint32_t valueStart, const RegOperand& value) {
     if (value.file != REGF_NUMBER) return false;
     // A function's own name is its return value.
     if (IsPlainSid(target) && rc.proc().isFunction() &&
         static_cast<int32_t>(static_cast<const Sid*>(target)->idIndex()) == rc.proc().ownNameIndex()) {
         const RegOperand& result = rc.form().result;
         if (result.index < 0 || result.file != REGF_NUMBER) return false;
+        if (rc.intoVariable(valueStart, value, result.index, result.type)) return true;
         rc.emit(RegInstr{ROP_STORE_N, 0, static_cast<uint16_t>(result.type), result.index, value.index, 0});
         return true;
     }

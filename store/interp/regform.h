@@ -392,8 +392,9 @@ bool RegDeclareParameters(RegCompiler& rc);
 // call, a field of Me, a member chain), into out.
 bool RegTranslateCallExpr(RegCompiler& rc, const ExprNode* e, RegOperand& out);
 bool RegTranslateFieldRead(RegCompiler& rc, const ExprNode* e, RegOperand& out);
-// An assignment to such a name.
-bool RegTranslateFieldWrite(RegCompiler& rc, const ExprNode* target, const RegOperand& value);
+// An assignment to such a name, of the value computed from instruction
+// valueStart on.
+bool RegTranslateFieldWrite(RegCompiler& rc, const ExprNode* target, uint32_t valueStart, const RegOperand& value);
 // A call statement (bare, Call).
 bool RegTranslateCallStmt(RegCompiler& rc, const ExecNode* stmt);
 // Run hooks for the opcode ranges above; the run loop passes the
