@@ -333,6 +333,14 @@ void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) 
 
 namespace {
 
+// Whether obj has the signature the site found its callee on, by the id
+// its reference holds; false also when the reference is not a direct one
+// (then FindCallee looks).
+inline bool HasSignature(const InterObjRep& obj, const RegCallSite& site) {
+    const Signature& sig = obj.signatureRef();
+    return sig.body() == site.signatureId && !sig.isDescriptor() && !sig.isIndirect();
+}
+
 // The callee's form for a call at site on obj, found again (and kept on the
 // site under the keys of now) when the keys it was last found under moved;
 // null when the call goes the general road.
@@ -344,6 +352,7 @@ namespace {
     site.calleeForm = form;
     site.calleeRevision = revision;
     site.calleeEpoch = Context::cacheEpoch();
+    site.signatureId = site.signature->selfId();
     return form;
 }
 
@@ -357,7 +366,7 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     // signature or not.
     RegisterForm* form = site.calleeForm;
     if (site.calleeRevision != FieldLookupRevision::current() || site.calleeEpoch != Context::cacheEpoch() ||
-        obj.signature() != site.signature || !RegFormAllowed()) [[unlikely]] {
+        !HasSignature(obj, site) || !RegFormAllowed()) [[unlikely]] {
         if (!(form = FindCallee(site, obj))) {
             GeneralCall(act, site, obj);
             return pc + 1;

@@ -133,6 +133,10 @@ struct RegCallSite {
     mutable RegisterForm* calleeForm = nullptr;
     mutable uint64_t calleeRevision = 0;
     mutable uint64_t calleeEpoch = 0;
+    // The handle id of signature, as an object's direct reference to it
+    // holds it: ids are never issued twice, so an object whose reference
+    // holds this id directly has that signature, found without a look-up.
+    mutable HandleTable::Id signatureId = 0;
 };
 
 struct RegSites {

@@ -386,16 +386,39 @@ void Fresh(const RegArray& declared, RegArray& out) {
 
 // ---- the activation's registers ----------------------------------------------------------
 
+void RegStack::NextChunk(size_t n) {
+    if (chunksUsed_ == chunks_.size() || chunks_[chunksUsed_].size < n) {
+        // A chunk past the ones in use holds nobody's registers.
+        const size_t size = std::max(n, kChunkRegisters);
+        Chunk made{std::make_unique<RegNumber[]>(size), size};
+        if (chunksUsed_ == chunks_.size())
+            chunks_.push_back(std::move(made));
+        else
+            chunks_[chunksUsed_] = std::move(made);
+    }
+    Chunk& c = chunks_[chunksUsed_++];
+    top_ = c.registers.get();
+    end_ = top_ + c.size;
+}
+
 // What a form with strings, arrays or values takes beyond its numbers.
-void RegStack::TakeOthers(const RegisterForm& form, RegFiles& f) {
+void RegStack::TakeOthers(const RegisterForm& form, RegActivation& act) {
+    if (filesUsed_ == files_.size()) files_.push_back(std::make_unique<Files>());
+    Files& f = *files_[filesUsed_];
     if (f.strings.size() < form.stringCount) f.strings.resize(form.stringCount);
     for (uint32_t i = 0; i < form.stringCount; ++i) f.strings[i].clear();
     f.arrays.resize(form.arrayImage.size());
     for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
     if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
+    act.strings = f.strings.data();
+    act.arrays = f.arrays.data();
+    act.values = f.values.data();
+    // Counted only once nothing can fail.
+    ++filesUsed_;
 }
 
-void RegStack::GiveOthers(const RegisterForm& form, RegFiles& f) noexcept {
+void RegStack::GiveOthers(const RegisterForm& form) noexcept {
+    Files& f = *files_[--filesUsed_];
     for (uint32_t i = 0; i < form.valueCount; ++i) f.values[i] = ValuePtr();
     f.arrays.clear();
 }

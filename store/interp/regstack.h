@@ -6,10 +6,12 @@
 // the chain, so both are inline here, where the call road (regcall.cpp) and
 // the entry from the tree walker (regrun.cpp) share them.
 //
-// Files are kept from call to call, one set per depth of activations
-// running, so that a call finds its files already as large as last time
-// and allocates nothing. The number file only ever grows; the others hold
-// what the form using them now declared.
+// Number registers come from one stack of chunks, taken and given back
+// by moving its top: a chunk is never moved while activations use it, and
+// is kept for the next calls. The other files (strings, arrays, values)
+// are kept from call to call, one set per depth of activations that use
+// them, so that a call finds them already as large as last time; most
+// procedures have none.
 #pragma once
 
 #include <cstddef>
@@ -22,44 +24,73 @@
 
 namespace tq {
 
-struct RegFiles {
-    std::vector<RegNumber> numbers;
-    std::vector<std::string> strings;
-    std::vector<RegArray> arrays;
-    std::vector<ValuePtr> values;
-};
-
 class RegStack {
 public:
-    // The files for a new activation of form, set to where it starts: for
-    // the common form (numbers only), one copy of its image.
-    [[gnu::always_inline]] static RegFiles& Take(const RegisterForm& form) {
-        if (depth_ == stack_.size()) [[unlikely]]
-            stack_.push_back(std::make_unique<RegFiles>());
-        RegFiles& f = *stack_[depth_];
+    // Where the number stack stood before an activation took its registers.
+    struct Mark {
+        RegNumber* top;
+        RegNumber* end;
+        size_t chunks;
+    };
+
+    // The registers of a new activation of form, set to where it starts:
+    // its numbers one copy of the form's image.
+    [[gnu::always_inline]] static void Take(const RegisterForm& form, RegActivation& act, Mark& back) {
         const size_t n = form.numberImage.size();
-        if (f.numbers.size() < n) [[unlikely]]
-            f.numbers.resize(n);
-        if (n) std::memcpy(static_cast<void*>(f.numbers.data()), form.numberImage.data(), n * sizeof(RegNumber));
-        if (!form.numbersOnly) [[unlikely]]
-            TakeOthers(form, f);
-        // Counted only once nothing can fail.
-        ++depth_;
-        return f;
+        back = Mark{top_, end_, chunksUsed_};
+        if (static_cast<size_t>(end_ - top_) < n) [[unlikely]]
+            NextChunk(n);
+        RegNumber* base = top_;
+        if (n) std::memcpy(static_cast<void*>(base), form.numberImage.data(), n * sizeof(RegNumber));
+        act.numbers = base;
+        if (!form.numbersOnly) [[unlikely]] {
+            try {
+                TakeOthers(form, act);
+            } catch (...) {
+                restore(back);
+                throw;
+            }
+        }
+        // Moved only once nothing can fail.
+        top_ = base + n;
     }
-    // Gives the files back: what they hold of objects and arrays goes now.
-    [[gnu::always_inline]] static void Give(const RegisterForm& form) noexcept {
-        RegFiles& f = *stack_[--depth_];
-        if (!form.numbersOnly || !f.arrays.empty()) [[unlikely]]
-            GiveOthers(form, f);
+    // Gives them back: what the other files hold of objects and arrays
+    // goes now.
+    [[gnu::always_inline]] static void Give(const RegisterForm& form, const Mark& back) noexcept {
+        if (!form.numbersOnly) [[unlikely]]
+            GiveOthers(form);
+        restore(back);
     }
 
 private:
-    static void TakeOthers(const RegisterForm& form, RegFiles& f);
-    static void GiveOthers(const RegisterForm& form, RegFiles& f) noexcept;
+    struct Files {
+        std::vector<std::string> strings;
+        std::vector<RegArray> arrays;
+        std::vector<ValuePtr> values;
+    };
+    struct Chunk {
+        std::unique_ptr<RegNumber[]> registers;
+        size_t size;
+    };
+    static constexpr size_t kChunkRegisters = 4096;
 
-    static inline std::vector<std::unique_ptr<RegFiles>> stack_;
-    static inline size_t depth_ = 0;
+    static void restore(const Mark& back) noexcept {
+        top_ = back.top;
+        end_ = back.end;
+        chunksUsed_ = back.chunks;
+    }
+    // Moves the top to the start of the next chunk, one of at least n
+    // registers.
+    static void NextChunk(size_t n);
+    static void TakeOthers(const RegisterForm& form, RegActivation& act);
+    static void GiveOthers(const RegisterForm& form) noexcept;
+
+    static inline RegNumber* top_ = nullptr;
+    static inline RegNumber* end_ = nullptr;
+    static inline size_t chunksUsed_ = 0;
+    static inline std::vector<Chunk> chunks_;
+    static inline std::vector<std::unique_ptr<Files>> files_;
+    static inline size_t filesUsed_ = 0;
 };
 
 // The register activations running, newest first through their callers.
@@ -85,17 +116,13 @@ public:
         act_.form = &form;
         act_.proc = &proc;
         act_.me = &me;
-        RegFiles& f = RegStack::Take(form);
-        act_.numbers = f.numbers.data();
-        act_.strings = f.strings.data();
-        act_.arrays = f.arrays.data();
-        act_.values = f.values.data();
+        RegStack::Take(form, act_, back_);
         ++const_cast<RegisterForm&>(form).uses;
         RegChain::Link(act_);
     }
     [[gnu::always_inline]] ~RegCallee() {
         RegChain::Unlink(act_);
-        RegStack::Give(*act_.form);
+        RegStack::Give(*act_.form, back_);
         auto& form = const_cast<RegisterForm&>(*act_.form);
         if (--form.uses == 0 && form.orphaned) [[unlikely]]
             delete &form;
@@ -109,6 +136,7 @@ public:
 
 private:
     RegActivation act_;
+    RegStack::Mark back_;
 };
 
 }  // namespace tq
