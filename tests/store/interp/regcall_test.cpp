@@ -45,6 +45,7 @@ protected:
                  "Function Outer(ByVal n As Long) As Long\n  Outer = Inverse(n) + 1\nEnd Function\n",
                  "Function Forever(ByVal n As Long) As Long\n  Forever = Forever(n + 1)\nEnd Function\n",
                  "Function AsLong(ByVal n As Long) As Long\n  AsLong = n\nEnd Function\n",
+                 "Function Sum(ByVal n As Long) As Long\n  If n > 0 Then Sum = n + Sum(n - 1)\nEnd Function\n",
                  "Function Half(ByVal d As Double) As Double\n  Half = d / 2\nEnd Function\n",
                  "Sub AddTo(k As Long)\n  Other.V = Other.V + k\n  k = 0\nEnd Sub\n",
              })
@@ -117,6 +118,10 @@ TEST_F(RegisterCalls, RecursionAndNestedCallsGiveTheTreeWalkersResults) {
         {"recursive Fib", "R1 = Fib(20)", "6765,0,0,0,0; no failure", {"Fib"}},
         {"a by-reference accumulator through 200 levels",
          "Dim a As Long\na = 5\nDown 200, a\nR1 = a", "20105,0,0,201,0; no failure", {"Down"}},
+        // Registers come in chunks of a few thousand: these levels take more
+        // than one, and each level's registers must survive the next ones.
+        {"each of 700 levels reads its parameter after the deeper ones", "R1 = Sum(700)",
+         "245350,0,0,0,0; no failure", {"Sum"}},
         {"f(g(x)) where g calls f", "R1 = Fa(5)\nR2 = Ga(Ga(1))", "94,95,0,0,0; no failure", {"Fa", "Ga"}},
         {"functions in arguments and expressions",
          "R1 = Twice(Twice(3) + Fib(7)) - Twice(1)", "36,0,0,0,0; no failure", {"Twice", "Fib"}},
