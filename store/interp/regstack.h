@@ -1,5 +1,5 @@
-// The registers of activations in register form: the stack their files are
-// taken from, and the chain of activations running.
+// The registers of activations in register form: the stack they are taken
+// from, and the chain of activations running.
 //
 // A call between two procedures in register form makes no Context, frame
 // or value: what it costs is taking the callee's files and linking it into
@@ -93,10 +93,10 @@ private:
     static inline size_t filesUsed_ = 0;
 };
 
-// The register activations running, newest first through their callers.
+// The register activations running, newest first through their callers:
+// a failure offered to a hook walks them (regrun.cpp).
 class RegChain {
 public:
-    static RegActivation* Running() { return running_; }
     static void Link(RegActivation& act) {
         act.caller = running_;
         running_ = &act;
