@@ -91,11 +91,11 @@ struct RegFieldSite {
     mutable const uint8_t* placeData = nullptr;
     mutable uint32_t placeSize = 0;
     mutable uint64_t placeRevision = 0;
-    // Whether a write here has marked the place's object changed, and the
-    // count of table writes begun then: until that count moves, the mark
-    // stands and need not be made again.
-    mutable bool placeMarked = false;
-    mutable uint64_t placeMarkedAt = 0;
+    // The count of table writes begun when a write here last marked the
+    // place's object changed (kUnmarked: not since the place was found):
+    // until that count moves, the mark stands and need not be made again.
+    static constexpr uint64_t kUnmarked = UINT64_MAX;
+    mutable uint64_t placeMarkedAt = kUnmarked;
 };
 
 // How an argument reaches its parameter.
@@ -146,7 +146,6 @@ struct RegSites {
 
 // The form's sites, made when its first site is.
 RegSites& RegSitesOf(RegisterForm& form);
-inline const RegSites& RegSitesOf(const RegisterForm& form) { return *form.sites; }
 
 // The object a member chain's head names, for a field or a call: Me ("Me."),
 // or a static object when the name is neither a local, a parameter nor a

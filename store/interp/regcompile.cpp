@@ -163,26 +163,18 @@ RegCompiler::Found RegCompiler::resolve(uint16_t idIndex, const RegSlot*& slot) 
     if (!name) return kBlocked;
     for (size_t i = scopes_.size(); i-- > 0;) {
         const Scope& sc = scopes_[i];
-        SignatureRep* owner = nullptr;
-        if (sc.locals && sc.locals->signature()) {
-            if (Field* f = sc.locals->signature()->findField(name, owner, 0)) {
-                for (const auto& [field, index] : sc.fieldSlots)
-                    if (field == f) {
-                        slot = &form_.slots[index];
-                        return kFound;
-                    }
-                return kBlocked;
-            }
-        }
-        if (sc.statics && sc.statics->signature()) {
-            if (Field* f = sc.statics->signature()->findField(name, owner, 0)) {
-                for (const auto& [field, index] : sc.fieldSlots)
-                    if (field == f) {
-                        slot = &form_.slots[index];
-                        return kFound;
-                    }
-                return kBlocked;
-            }
+        // The block's locals, then its statics: a field of theirs without a
+        // register is a variable the form cannot hold.
+        for (InterObjRep* variables : {sc.locals, sc.statics}) {
+            SignatureRep* owner = nullptr;
+            Field* f = variables && variables->signature() ? variables->signature()->findField(name, owner, 0) : nullptr;
+            if (!f) continue;
+            for (const auto& [field, index] : sc.fieldSlots)
+                if (field == f) {
+                    slot = &form_.slots[index];
+                    return kFound;
+                }
+            return kBlocked;
         }
         for (uint32_t index : sc.named)
             if (std::strncmp(form_.slots[index].name.c_str(), name, kMaxIdLength) == 0) {

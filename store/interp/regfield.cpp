@@ -50,7 +50,7 @@ bool IsPlainSid(const ExprNode* e) {
     site.placeData = data;
     site.placeSize = obj.dataSize();
     site.placeRevision = revision;
-    site.placeMarked = false;
+    site.placeMarkedAt = RegFieldSite::kUnmarked;
     return const_cast<uint8_t*>(data) + site.offset;
 }
 
@@ -214,14 +214,17 @@ namespace {
     *place = *RegBox(in);
 }
 
-// Marks obj changed for a write at site, unless the site marked it and no
-// table has been written since.
+// Whether the site marked its place's object changed and no table has been
+// written since: the mark stands.
+inline bool MarkStands(const RegFieldSite& site) {
+    return site.placeMarkedAt == VoidDescriptionTable::WritesBegun();
+}
+
+// Marks obj changed for a write at site, unless the mark stands.
 inline void MarkChanged(const RegFieldSite& site, InterObjRep& obj) {
-    const uint64_t writes = VoidDescriptionTable::WritesBegun();
-    if (site.placeMarked && site.placeMarkedAt == writes) return;
+    if (MarkStands(site)) return;
     obj.changed();
-    site.placeMarked = true;
-    site.placeMarkedAt = writes;
+    site.placeMarkedAt = VoidDescriptionTable::WritesBegun();
 }
 
 // Every access but a read or a same-typed write of Me's field where it
@@ -281,7 +284,7 @@ uint32_t RegRunField(RegActivation& act, const RegInstr& in, uint32_t pc) {
                     r.d = LoadDatum<double>(at);
                 return pc + 1;
             }
-            if (r.type == site.type && site.placeMarked && site.placeMarkedAt == VoidDescriptionTable::WritesBegun()) {
+            if (r.type == site.type && MarkStands(site)) {
                 if (site.type == IDT_LONG)
                     StoreDatum<int32_t>(at, r.l);
                 else
