@@ -25,6 +25,20 @@ void EnableTimers() {
     if (DebugTimerSeam::enableTimers) DebugTimerSeam::enableTimers();
 }
 
+// A watch applies where its names resolve: in a procedure where its
+// condition cannot be evaluated (a name that procedure does not know) it is
+// not true, and the program goes on as if nothing watched it. Only the
+// user's break passes.
+bool WatchFires(WatchPoint& wp, Context& ctx) {
+    try {
+        return wp.eval(ctx);
+    } catch (const TerminateExecution&) {
+        throw;
+    } catch (const StoreException&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 Debugger::Debugger() {
@@ -238,9 +252,9 @@ StopPoint* Debugger::firingStopPoint(Context& ctx, int32_t line) {
     if (debugFlags_ & kWatchpoints) {
         if (const WatchPointList* l = watchpoints_.list(proc))
             for (WatchPoint* wp : *l)
-                if (wp->eval(ctx)) return wp;
+                if (WatchFires(*wp, ctx)) return wp;
         for (WatchPoint* wp : watchpoints_.globals())
-            if (wp->eval(ctx)) return wp;
+            if (WatchFires(*wp, ctx)) return wp;
     }
     if (debugFlags_ & kBreakpoints) {
         BreakPoint* bp = breakpoints_.find(proc, line);

@@ -85,7 +85,18 @@ void ExecNode::failed(Context& ctx) {
             debugger->eval(ctx, line());
             return;
         }
-        throw TerminateExecution();
+        // No debugger holds the program: it ends here, and the report
+        // names the Stop's line and procedure as any failure's does.
+        TerminateExecution end;
+        end.line = line();
+        end.handled = true;
+        end.setObject(ctx.me());
+        StackFrame* top = ExecutionStack::top();
+        end.procedure = top ? top->proc() : nullptr;
+        // A hook that only records failures (the call chain a host shows)
+        // sees it; a debugger already declined the stop.
+        if (debugger && !debugger->watchesExecution()) debugger->error(ctx, end);
+        throw end;
     } catch (TerminateExecution&) {
         throw;
     } catch (IRethrow&) {
@@ -97,10 +108,10 @@ void ExecNode::failed(Context& ctx) {
         // The running line: a loop that tests after its body reports the
         // line its condition is written on.
         e.line = runningLine();
-        if (debugger && debugger->error(ctx, e)) {
-            debugger->eval(ctx, line());
-            return;
-        }
+        // A debugger that takes the failure stops here first; going on
+        // from that stop does not undo it: the failure passes on as it
+        // would without the debugger.
+        if (debugger && debugger->error(ctx, e)) debugger->eval(ctx, line());
         e.setObject(ctx.me());
         StackFrame* top = ExecutionStack::top();
         e.procedure = top ? top->proc() : nullptr;
@@ -119,9 +130,15 @@ void Exiter::eval(Context& ctx) const {
     static constexpr FrameType kFrames[EXIT_LIMIT] = {FrameType(0), FunctionFrame, SubFrame, ForFrame, DoFrame};
     const ExitType t = exitType();
     TQ_ASSERT(t < EXIT_LIMIT, "exitType < EXIT_LIMIT");
-    // Only this context's frames count: an Exit For never leaves the
-    // procedure it is written in.
-    if (t != EXIT_PROGRAM && ExecutionStack::frameTypeExists(kFrames[t], ctx.frameCount())) {
+    // Only this context's frames on top of the stack count: an Exit For
+    // never leaves the procedure it is written in, and statements run in a
+    // caller's frame at a debugger stop cannot unlink that caller's loop
+    // from under the callee still running above it.
+    int32_t own = 0;
+    for (const StackFrame* f = ExecutionStack::top(); f && own < ctx.frameCount() && &f->context() == &ctx;
+         f = f->below())
+        ++own;
+    if (t != EXIT_PROGRAM && ExecutionStack::frameTypeExists(kFrames[t], own)) {
         ExecutionStack::popFrame(kFrames[t], ctx.frameCount());
         return;
     }

@@ -77,6 +77,16 @@ int RunCommand(const Args& args) {
     const Target& target = launch->target;
 
     ChainRecorder recorder;
+    // A failure the store hands to the application (a failing Destruct)
+    // is reported as an uncaught one is, and the run does not end well.
+    session.app().setFailureReporter([&](const tq::StoreException& e) {
+        std::cerr << DescribeFailure(e, recorder.chainFor(e.what()), SourceLines::fileName(m), target.object,
+                                     target.method, session.lines());
+    });
+    struct ReporterReset {
+        TessaroApp& app;
+        ~ReporterReset() { app.setFailureReporter(nullptr); }
+    } reporterReset{session.app()};
     int status = 0;
     try {
         tq::ValueList values = StringArguments(operands.args);
@@ -85,6 +95,7 @@ int RunCommand(const Args& args) {
         status = StatusOf(result);
         std::cout.flush();
         std::fflush(stdout);
+        if (session.app().handedFailures() > 0) return 1;
         if (parsed.has("save")) SaveChanged();
     } catch (const tq::StoreException& e) {
         // A line Print left open ends before the report, so that on a

@@ -143,4 +143,17 @@ void TessaroApp::loadText(const char* path, tq::InterObj& module) {
     }
 }
 
+int TessaroApp::handleException(tq::StoreException& e) {
+    // The store goes on (the object is destroyed all the same); the person
+    // running the program must still hear of the failure.
+    ++handedFailures_;
+    std::cout.flush();
+    std::fflush(stdout);
+    if (failureReporter_)
+        failureReporter_(e);
+    else
+        std::cerr << "tessaro: " << e.what() << "\n";
+    return 1;
+}
+
 }  // namespace tessaro

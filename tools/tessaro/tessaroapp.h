@@ -12,7 +12,11 @@
 //    (a program stuck outside the interpreter still stops);
 //  - text modules load through the compiler; the errors of a text module
 //    that fails to compile are kept for the command to show, and the
-//    half-built module is given up without asking.
+//    half-built module is given up without asking;
+//  - a failure the store hands to the application instead of raising it
+//    (a Destruct handler that fails while its object goes) is shown on
+//    standard error, through the command's reporter when it set one, and
+//    counted, so that the command's status tells of it.
 //
 // Invariants:
 //  1. At most one TessaroApp lives (it is the StoreApplication).
@@ -20,6 +24,7 @@
 //     interpreter asks (CheckForBreak) or the command looks (breakTaken).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,6 +42,14 @@ public:
     void checkForBreak() override;
     int messageBox(tq::HWND owner, const char* text, const char* caption, unsigned style) override;
     void loadText(const char* path, tq::InterObj& module) override;
+    int handleException(tq::StoreException& e) override;
+
+    // How a handed failure is shown while a command runs a program (null:
+    // its message alone); the number of failures handed so far.
+    void setFailureReporter(std::function<void(const tq::StoreException&)> reporter) {
+        failureReporter_ = std::move(reporter);
+    }
+    int handedFailures() const { return handedFailures_; }
 
     // The failure of the last text module that did not load (null when the
     // last one loaded); taken by the caller.
@@ -52,6 +65,8 @@ public:
 
 private:
     std::unique_ptr<tq::StoreException> loadFailure_;
+    std::function<void(const tq::StoreException&)> failureReporter_;
+    int handedFailures_ = 0;
     bool giveUpText_ = false;
     bool breakTaken_ = false;
 };
