@@ -149,7 +149,10 @@ int Debugger::trapInterpretiveExceptions(int on) {
 }
 
 int Debugger::error(Context& ctx, StoreException& e) {
-    if (suspended_ || !(debugFlags_ & kActive) || (debugFlags_ & kDisabled)) return 0;
+    // A Stop run at the host's prompt asks for what already is: the
+    // program is held here. Taking it makes it do nothing.
+    if (suspended_) return dynamic_cast<PauseExecution*>(&e) ? 1 : 0;
+    if (!(debugFlags_ & kActive) || (debugFlags_ & kDisabled)) return 0;
     if (!ctx.procField() || !ctx.me()) return 0;
     StackFrame* top = ExecutionStack::top();
     if (!top) return 0;

@@ -1,6 +1,8 @@
 // tessaro debug: a program run under the command-line debugger, which reads
 // its commands from standard input. The modules are loaded and the method
-// found as for run; nothing is saved.
+// found as for run; nothing is saved. Breakpoints take the lines of the
+// module files as failure reports print them.
+#include <filesystem>
 #include <iostream>
 
 #include <tqstore/tqstore.h>
@@ -9,6 +11,47 @@
 #include "tools/tqdebugcli/debugcli.h"
 
 namespace tessaro {
+
+namespace {
+
+// File lines of the loaded modules, through the lines failure reports use.
+class FilePlaces final : public tq::debugcli::SourcePlaces {
+public:
+    FilePlaces(SourceLines& lines, tq::tModuleIndex program) : lines_(lines), program_(program) {}
+
+    bool procedureAt(const std::string& file, int32_t line, std::string& object, std::string& proc,
+                     int32_t& procLine) override {
+        const tq::tModuleIndex m = file.empty() ? program_ : moduleNamed(file);
+        return tq::ObjectStore::ValidIndex(m) && lines_.procedureAt(m, line, object, proc, procLine);
+    }
+
+    std::string placeOf(const std::string& object, tq::InterProcField* proc, int32_t line) override {
+        tq::InterObj o;
+        if (!proc || !tq::ObjectStore::find(object.c_str(), o) || !o.get()) return {};
+        const tq::tModuleIndex m = o->moduleIndex();
+        if (!tq::ObjectStore::ValidIndex(m)) return {};
+        const int32_t at = lines_.fileLine(m, object, proc->name(), line);
+        return at > 0 ? SourceLines::fileName(m) + ":" + std::to_string(at) : std::string();
+    }
+
+private:
+    // The loaded module a person names by its file: as reports show it, or
+    // by the file's name alone.
+    static tq::tModuleIndex moduleNamed(const std::string& file) {
+        for (int i = 0; i < tq::MAX_MODULES; ++i) {
+            const auto m = static_cast<tq::tModuleIndex>(i);
+            if (!tq::ObjectStore::ValidIndex(m)) continue;
+            const std::string shown = SourceLines::fileName(m);
+            if (shown == file || std::filesystem::path(shown).filename() == file) return m;
+        }
+        return tq::NO_MODULE;
+    }
+
+    SourceLines& lines_;
+    tq::tModuleIndex program_;
+};
+
+}  // namespace
 
 int DebugCommand(const Args& args) {
     const Command& self = *FindCommand("debug");
@@ -22,7 +65,9 @@ int DebugCommand(const Args& args) {
     const std::optional<Launch> launch = PrepareLaunch(session, parsed, operands);
     if (!launch) return 1;
     const tq::ValueList values = StringArguments(operands.args);
+    FilePlaces places(session.lines(), launch->module);
     tq::debugcli::CommandLineDebugger debugger(std::cin, std::cout);
+    debugger.setPlaces(&places);
     return debugger.session(launch->target.object + "." + launch->target.method, &values);
 }
 

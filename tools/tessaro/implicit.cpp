@@ -21,8 +21,8 @@ std::string Lower(std::string_view s) {
 class Walker {
 public:
     std::set<std::string> declared;
-    // lower-case name -> the declaration of its first use, in order of use
-    std::map<std::string, std::string> wanted;
+    // lower-case name -> the variable of its first use
+    std::map<std::string, ImplicitVariable> wanted;
     std::vector<std::string> order;
 
     void block(const Block* b) {
@@ -37,16 +37,15 @@ private:
         if (n.me || n.dotted || n.name.empty()) return;
         const std::string key = Lower(n.name);
         if (wanted.count(key)) return;
-        static const char kSuffixes[] = "?%&!#@$";
-        std::string decl = "Dim " + std::string(n.name);
+        tq::IdType type = tq::IDT_LONG;
         if (n.suffix > 0 && n.suffix < 7) {
-            decl += kSuffixes[n.suffix];
+            type = static_cast<tq::IdType>(n.suffix);
         } else if (value && value->kind == ExprKind::String) {
-            decl += " As String";
+            type = tq::IDT_STRING;
         } else if (value && value->kind == ExprKind::Double) {
-            decl += " As Double";
+            type = tq::IDT_DOUBLE;
         }
-        wanted.emplace(key, decl);
+        wanted.emplace(key, ImplicitVariable{std::string(n.name), type});
         order.push_back(key);
     }
 
@@ -93,16 +92,15 @@ private:
 
 }  // namespace
 
-std::string ImplicitDeclarations(std::string_view source, const std::function<bool(std::string_view)>& known) {
+std::vector<ImplicitVariable> ImplicitVariables(std::string_view source,
+                                                const std::function<bool(std::string_view)>& known) {
     SyntaxTree tree = ParseStatements(source, "");
     if (!tree.ok() || !tree.statements()) return {};
     Walker w;
     w.block(tree.statements()->body);
-    std::string out;
-    for (const std::string& key : w.order) {
-        if (w.declared.count(key) || known(key)) continue;
-        out += w.wanted[key] + "\n";
-    }
+    std::vector<ImplicitVariable> out;
+    for (const std::string& key : w.order)
+        if (!w.declared.count(key) && !known(key)) out.push_back(w.wanted.at(key));
     return out;
 }
 

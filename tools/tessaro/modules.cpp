@@ -30,12 +30,13 @@ std::string ReadWhole(const std::string& path) {
 
 // Records the header line of every procedure of object (and of its
 // embedded objects, under their own names).
-void CollectHeaders(const tq::compiler::ObjectDecl& object, std::map<std::string, int32_t>& out) {
-    const std::string owner = Lower(object.name) + ".";
+void CollectHeaders(const tq::compiler::ObjectDecl& object, std::map<std::string, std::pair<int32_t, std::string>>& out) {
+    const std::string owner = std::string(object.name) + ".";
     for (const tq::compiler::ObjectMember& member : object.members) {
-        if (member.kind == tq::compiler::MemberKind::Procedure)
-            out.emplace(owner + Lower(member.procedure->name), static_cast<int32_t>(member.procedure->pos.line));
-        else if (member.kind == tq::compiler::MemberKind::Embedded)
+        if (member.kind == tq::compiler::MemberKind::Procedure) {
+            const std::string name = owner + std::string(member.procedure->name);
+            out.emplace(Lower(name), std::make_pair(static_cast<int32_t>(member.procedure->pos.line), name));
+        } else if (member.kind == tq::compiler::MemberKind::Embedded)
             CollectHeaders(*member.embedded, out);
     }
 }
@@ -123,7 +124,7 @@ std::string DisplayName(const std::string& path) {
     return path;
 }
 
-int32_t SourceLines::fileLine(tq::tModuleIndex m, const std::string& object, const std::string& proc, int32_t line) {
+const SourceLines::Headers& SourceLines::headers(tq::tModuleIndex m) {
     auto found = modules_.find(m);
     if (found == modules_.end()) {
         Headers headers;
@@ -139,9 +140,30 @@ int32_t SourceLines::fileLine(tq::tModuleIndex m, const std::string& object, con
         }
         found = modules_.emplace(m, std::move(headers)).first;
     }
-    const auto header = found->second.find(Lower(object) + "." + Lower(proc));
-    if (header == found->second.end() || line <= 0) return 0;
-    return header->second + line - 1;
+    return found->second;
+}
+
+int32_t SourceLines::fileLine(tq::tModuleIndex m, const std::string& object, const std::string& proc, int32_t line) {
+    const Headers& known = headers(m);
+    const auto header = known.find(Lower(object) + "." + Lower(proc));
+    if (header == known.end() || line <= 0) return 0;
+    return header->second.first + line - 1;
+}
+
+bool SourceLines::procedureAt(tq::tModuleIndex m, int32_t line, std::string& object, std::string& proc,
+                              int32_t& procLine) {
+    int32_t best = 0;
+    for (const auto& [key, header] : headers(m)) {
+        const auto& [at, name] = header;
+        if (at > line || at <= best) continue;
+        best = at;
+        const size_t dot = name.rfind('.');
+        object = name.substr(0, dot);
+        proc = name.substr(dot + 1);
+    }
+    if (best == 0) return false;
+    procLine = line - best + 1;
+    return true;
 }
 
 }  // namespace tessaro

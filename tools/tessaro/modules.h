@@ -55,12 +55,19 @@ public:
     // procedure `proc` (lines counted from its header, line 1) of the object
     // `object`; 0 when the procedure is not found.
     int32_t fileLine(tq::tModuleIndex m, const std::string& object, const std::string& proc, int32_t line);
+    // The other way: the procedure that line `line` of module m's source
+    // falls in (the last whose header stands at or above it), its object
+    // and its name as written, and the line within it; false when no
+    // procedure stands at or above it.
+    bool procedureAt(tq::tModuleIndex m, int32_t line, std::string& object, std::string& proc, int32_t& procLine);
     // The file name to show for module m.
     static std::string fileName(tq::tModuleIndex m);
 
 private:
-    // object name + "." + procedure name, lower case, to header line.
-    using Headers = std::map<std::string, int32_t>;
+    // object name + "." + procedure name, lower case, to header line and
+    // the name as written.
+    using Headers = std::map<std::string, std::pair<int32_t, std::string>>;
+    const Headers& headers(tq::tModuleIndex m);
     std::map<tq::tModuleIndex, Headers> modules_;
 };
 

@@ -5,6 +5,11 @@
 //   several lines), compiled as an immediate block and run on the current
 //   object; a failure is shown and the prompt comes back.
 //
+// A name an entry assigns without declaring it becomes a variable of the
+// REPL: a field of one object that every entry sees as its outermost
+// scope, so it keeps its value until the REPL ends. It is not part of any
+// module, and :save does not write it.
+//
 // An entry is incomplete while the only errors the parser reports stand at
 // the end of the text (a For still waiting for its Next); an empty line
 // gives it up and shows those errors.
@@ -64,6 +69,10 @@ private:
     tq::InterObj me_;
     // The names spellings() found, lower case.
     std::shared_ptr<std::map<std::string, std::string>> known_;
+    // The REPL's variables: the fields of its static-variable object, and
+    // their names (lower case, to the spelling first typed).
+    tq::BlockBuildRep variables_{1};
+    std::map<std::string, std::string> variableNames_;
 };
 
 void Repl::load(const std::string& name) {
@@ -103,6 +112,7 @@ tq::compiler::CodegenOptions Repl::spellings() {
         for (size_t k = 0; k < objects.length(); ++k)
             if (tq::InterObjRep* o = objects[k].get(); o && o->name()) names->emplace(Lower(o->name()), o->name());
     }
+    for (const auto& [lower, spelled] : variableNames_) names->emplace(lower, spelled);
     tq::compiler::CodegenOptions options;
     known_ = names;
     options.declaredSpelling = [names](std::string_view name) -> std::string_view {
@@ -128,15 +138,29 @@ void Repl::runEntry(const std::string& text) {
     recorder_.clear();
     session_.app().clearBreak();
     try {
+        spellings();
+        // Undeclared names the entry assigns become variables of the REPL
+        // before it is compiled, so that it reads them as declared.
+        for (const ImplicitVariable& v :
+             ImplicitVariables(text, [this](std::string_view name) { return known_->count(std::string(name)) != 0; })) {
+            variables_.addStaticLocalVar(tq::InterDataField::make(v.name.c_str(), v.type, 1), nullptr);
+            variableNames_.emplace(Lower(v.name), v.name);
+        }
         const tq::compiler::CodegenOptions options = spellings();
-        // Undeclared names the entry assigns become its locals, declared
-        // after its last line so that errors keep the lines typed.
-        const std::string declarations =
-            ImplicitDeclarations(text, [this](std::string_view name) { return known_->count(std::string(name)) != 0; });
-        std::unique_ptr<tq::EvalableBlock> block =
-            tq::compiler::CompileStatements(text + declarations, kEntryName, options);
+        std::unique_ptr<tq::EvalableBlock> block = tq::compiler::CompileStatements(text, kEntryName, options);
         tq::Context ctx(me_.get(), tq::Context::kSearchGlobals);
-        block->eval(ctx, 1);
+        if (tq::InterObjRep* vars = variables_.staticVarObj()) {
+            ctx.pushLocals(vars);
+            // The variables outlive the entry: their scope is taken off,
+            // not destroyed, however the entry ends.
+            struct Keep {
+                tq::Context& ctx;
+                ~Keep() { ctx.popStatics(); }
+            } keep{ctx};
+            block->eval(ctx, 1);
+        } else {
+            block->eval(ctx, 1);
+        }
     } catch (const tq::compiler::CompileError& e) {
         endOutputLine();
         std::cerr << e.what() << "\n";

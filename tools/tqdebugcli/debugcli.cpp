@@ -99,7 +99,9 @@ int CommandLineDebugger::session(const std::string& target, const ValueList* arg
 
 int CommandLineDebugger::error(Context& ctx, StoreException& e) {
     const int taken = Debugger::error(ctx, e);
-    if (taken) exceptionShown_ = false;
+    // A Stop typed at the prompt is taken as nothing to do, not as a
+    // failure to show at the next stop.
+    if (taken && !debuggerIsSuspended()) exceptionShown_ = false;
     return taken;
 }
 
@@ -134,7 +136,21 @@ void CommandLineDebugger::showStop(StopPoint* sp) {
     showFrameLine();
 }
 
-void CommandLineDebugger::frameChanged() { showFrameLine(); }
+void CommandLineDebugger::frameChanged() {
+    if (!quietFrame_) showFrameLine();
+}
+
+void CommandLineDebugger::move(bool towardsCaller, int n) {
+    const StackFrame* before = currentFrame();
+    quietFrame_ = true;
+    towardsCaller ? up(n) : down(n);
+    quietFrame_ = false;
+    if (currentFrame() == before && n > 0)
+        out_ << (towardsCaller ? "Initial frame selected; you cannot go up.\n"
+                               : "Bottom (innermost) frame selected; you cannot go down.\n");
+    else
+        showFrameLine();
+}
 
 std::string CommandLineDebugger::frameName() const {
     Context* ctx = currentContext();
@@ -227,8 +243,7 @@ bool CommandLineDebugger::command(const std::string& line, bool stopped) {
             out_ << "No stack.\n";
         } else {
             if (!ParseInt(rest, n)) n = 1;
-            if (cmd == "up") up(n);
-            if (cmd == "down") down(n);
+            move(cmd == "up", n);
         }
     } else if (cmd == "print") {
         print(rest);
@@ -269,15 +284,15 @@ InterProcField* CommandLineDebugger::findProcedure(const std::string& name, std:
     return proc;
 }
 
-void CommandLineDebugger::setBreak(const std::string& where, bool temporary) {
+InterProcField* CommandLineDebugger::breakPlace(const std::string& where, std::string& objectName, int32_t& line) {
     std::string procName = where;
-    int32_t line = 0;
+    line = 0;
     const size_t colon = where.rfind(':');
     int n = 0;
     if (colon != std::string::npos) {
         if (!ParseInt(where.substr(colon + 1), n) || n < 1) {
             out_ << "Give the line as a number.\n";
-            return;
+            return nullptr;
         }
         line = n;
         procName = where.substr(0, colon);
@@ -285,19 +300,35 @@ void CommandLineDebugger::setBreak(const std::string& where, bool temporary) {
         line = n;
         procName.clear();
     }
-    InterProcField* proc = nullptr;
-    std::string objectName;
-    if (procName.empty()) {
-        proc = currentProcedure();
-        if (!proc || line < 1) {
-            out_ << "No current procedure: give Object.Method:LINE.\n";
-            return;
+    // A file's line, as failure reports print it: FILE:LINE, or a plain
+    // line of the program's own file.
+    if (places_ && line > 0 && (procName.empty() || procName.find('.') == std::string::npos ||
+                                procName.ends_with(".tqs") || procName.ends_with(".qbo"))) {
+        std::string object, proc;
+        int32_t procLine = 0;
+        if (!places_->procedureAt(procName, line, object, proc, procLine)) {
+            out_ << "No procedure at line " << line << (procName.empty() ? "" : " of " + procName) << ".\n";
+            return nullptr;
         }
-        Context* ctx = currentContext();
-        objectName = ctx && ctx->me() ? StoreException::ObjectName(ctx->me()) : "";
-    } else if (!(proc = findProcedure(procName, objectName))) {
-        return;
+        line = procLine;
+        procName = object + "." + proc;
     }
+    if (!procName.empty()) return findProcedure(procName, objectName);
+    InterProcField* proc = currentProcedure();
+    if (!proc || line < 1) {
+        out_ << "No current procedure: give Object.Method:LINE.\n";
+        return nullptr;
+    }
+    Context* ctx = currentContext();
+    objectName = ctx && ctx->me() ? StoreException::ObjectName(ctx->me()) : "";
+    return proc;
+}
+
+void CommandLineDebugger::setBreak(const std::string& where, bool temporary) {
+    std::string objectName;
+    int32_t line = 0;
+    InterProcField* proc = breakPlace(where, objectName, line);
+    if (!proc) return;
     // Line 1 is the Sub or Function line; a breakpoint goes on the first
     // statement at or after the line asked for.
     const int32_t at = proc->getNearestSourceLine(std::max(line, 1));
@@ -314,7 +345,9 @@ void CommandLineDebugger::setBreak(const std::string& where, bool temporary) {
     auto* bp = new SimpleBreakPoint(proc, at, flags);
     addBreakpoint(bp);
     entries_.push_back({nextNumber_++, bp, proc, at, temporary, what});
-    out_ << (temporary ? "Temporary breakpoint " : "Breakpoint ") << entries_.back().number << " at " << what << "\n";
+    out_ << (temporary ? "Temporary breakpoint " : "Breakpoint ") << entries_.back().number << " at " << what;
+    const std::string place = places_ ? places_->placeOf(objectName, proc, at) : std::string();
+    out_ << (place.empty() ? "" : " (" + place + ")") << "\n";
 }
 
 void CommandLineDebugger::watch(const std::string& expr) {

@@ -21,6 +21,12 @@
 // Sub/Function line as 1, which is what `list` shows; a breakpoint on a
 // line without a statement moves to the next line that has one. A stop
 // shows "Object.Method:LINE" and the text of that line.
+//
+// A host that knows the files the program was read from gives their
+// lines (SourcePlaces): then `break FILE:LINE` and `break LINE` take lines
+// of the files, as failure reports print them, and a new breakpoint shows
+// its file line too. Without one, `break LINE` is a line of the current
+// procedure.
 #pragma once
 
 #include <iosfwd>
@@ -31,6 +37,21 @@
 
 namespace tq::debugcli {
 
+// Where procedures stand in the files a person reads.
+class SourcePlaces {
+public:
+    virtual ~SourcePlaces() = default;
+    // The procedure that line `line` of file falls in (an empty file: the
+    // program's own): its object, its name and the line within it counted
+    // from its header (1). False when file names no loaded module or no
+    // procedure stands there.
+    virtual bool procedureAt(const std::string& file, int32_t line, std::string& object, std::string& proc,
+                             int32_t& procLine) = 0;
+    // "file:line" of line `line` (from its header) of proc of object;
+    // empty when unknown.
+    virtual std::string placeOf(const std::string& object, InterProcField* proc, int32_t line) = 0;
+};
+
 class CommandLineDebugger final : public Debugger {
 public:
     CommandLineDebugger(std::istream& in, std::ostream& out);
@@ -40,6 +61,8 @@ public:
     // runs target ("Object.Method") with args. Returns 0, or 1 when the
     // last run ended with an uncaught error.
     int session(const std::string& target, const ValueList* args = nullptr);
+    // The host's knowledge of file lines (kept, not owned; null: none).
+    void setPlaces(SourcePlaces* places) { places_ = places; }
 
     void suspend(StopPoint* sp) override;
     void resume() override { resumed_ = true; }
@@ -61,6 +84,11 @@ private:
     bool command(const std::string& line, bool stopped);
     void run();
     void setBreak(const std::string& where, bool temporary);
+    // The procedure and its line a breakpoint's place names; null (and a
+    // message) when it names none.
+    InterProcField* breakPlace(const std::string& where, std::string& objectName, int32_t& line);
+    // up or down by n frames; says so when there is no frame that way.
+    void move(bool up, int n);
     void watch(const std::string& expr);
     void condition(int n, const std::string& expr);
     void ignore(int n, int count);
@@ -90,6 +118,8 @@ private:
     std::ostream& out_;
     std::string target_;
     const ValueList* args_ = nullptr;
+    SourcePlaces* places_ = nullptr;
+    bool quietFrame_ = false;
     std::vector<Entry> entries_;
     int nextNumber_ = 1;
     bool resumed_ = false;
