@@ -66,6 +66,29 @@ LOOP = """Begin Object Spin
 End Object
 """
 
+# Stop with no debugger, and a Destruct that fails while its object goes at
+# the end of Main.
+ENDINGS = """Begin Object Halt
+  Sub Main()
+    Print "before"
+    Stop
+    Print "after"
+  End Sub
+End Object
+Begin Object Gone
+  Sub Main()
+    Dim k As New Leaver
+    Print "in main"
+  End Sub
+End Object
+Begin Object Leaver
+  Sub Destruct()
+    Print "leaving"
+    Print 1 \\ 0
+  End Sub
+End Object
+"""
+
 
 def run(*args, stdin=None, env=None, cwd=None, timeout=120):
     p = subprocess.run([TESSARO, *args], input=stdin, capture_output=True, text=True,
@@ -190,6 +213,15 @@ class Run(Scratch):
                               "  Calc.Divide(4, 0) at calc.tqs:4\n"
                               "  Calc.Twice(4) at calc.tqs:8\n"
                               "  Calc.Boom() at calc.tqs:17\n")
+
+    def test_stop_ends_the_run_at_its_line_and_a_failing_destruct_is_reported(self):
+        self.write("endings.tqs", ENDINGS)
+        self.assertEqual(run("run", "endings.tqs", "Halt.Main"),
+                         (1, "before\n", "endings.tqs:4: Halt.Main: Execution Terminated.\n"
+                                         "  Halt.Main() at endings.tqs:4\n"))
+        status, out, err = run("run", "endings.tqs", "Gone.Main")
+        self.assertEqual((status, out), (1, "in main\nleaving\n"))
+        self.assertIn("endings.tqs:17: Leaver.Destruct: Division by zero.", err)
 
     def test_bad_input_is_named_with_status_1_and_no_crash(self):
         self.write("calc.tqs", CHAIN)
@@ -373,6 +405,18 @@ class Repl(Scratch):
         with open("keeper.tqs") as f:
             self.assertEqual(f.read(), KEEPER)
 
+    def test_a_name_assigned_in_one_entry_keeps_its_value_in_the_next(self):
+        self.write("keeper.tqs", KEEPER)
+        entry = ("x = 5\n? x\nname = \"ab\"\nFor i = 1 To 3: x = x + i: Next\n? name & x; i\n"
+                 "half = 0.5\n? half * x\nRuns = x\n:save kept.tqs\n:quit\n")
+        status, out, err = run("repl", "keeper.tqs", stdin=entry)
+        self.assertEqual((status, out, err), (0, "5\nab114\n5.5\nsaved as kept.tqs\n", ""))
+        # The REPL's own variables are no part of the module it saves.
+        with open("kept.tqs") as f:
+            kept = f.read()
+        self.assertIn(".Runs = 11", kept)
+        self.assertNotIn("half", kept)
+
     def test_save_writes_the_current_module_that_run_then_runs(self):
         self.write("keeper.tqs", KEEPER)
         status, out, err = run("repl", "keeper.tqs", stdin="Runs = 9\n:save kept.qbo\n:quit\n")
@@ -455,6 +499,23 @@ class Debug(Scratch):
         self.assertIn("Breakpoint 1, Sieve.Main:6", text[1])
         self.assertIn("trial division finds 146", text[1])
         self.assertEqual(binary, text)
+
+    def test_breakpoints_take_the_file_lines_that_failure_reports_print(self):
+        # Line 54 of primes.tqs is Sieve.Main's line 6.
+        primes = os.path.join(SOURCE, "examples", "primes.tqs")
+        session = ("break 54\ntbreak primes.tqs:54\nbreak 2\nbreak nosuch.tqs:3\nrun\nup\nquit\n")
+        status, out, _ = run("debug", primes, stdin=session)
+        for text in ("Breakpoint 1 at Sieve.Main:6 (", "primes.tqs:54)\n",
+                     "There is a breakpoint at Sieve.Main:6 already.",
+                     "No procedure at line 2.", "No procedure at line 3 of nosuch.tqs.",
+                     "Breakpoint 1, Sieve.Main:6\n", "Initial frame selected; you cannot go up."):
+            self.assertIn(text, out)
+
+    def test_going_on_from_a_stop_at_a_failure_ends_the_run_with_it(self):
+        self.write("keeper.tqs", KEEPER)
+        status, out, _ = run("debug", "keeper.tqs", "Keeper.Fail", stdin="run\ncontinue\nquit\n")
+        self.assertEqual(status, 1)
+        self.assertIn("Program ended with an error: FPE: Floating Point Divide by Zero. (line 3)", out)
 
     def test_bad_operands_are_refused_as_run_refuses_them(self):
         self.assertEqual(run("debug")[0], 2)

@@ -34,6 +34,20 @@ constexpr const char* kProgram = R"(Begin Object Prog
     Print 1 \ 0
     Print "went on"
   End Sub
+  Sub Repeat(ByVal n As Long)
+    Dim k As Long
+    For k = 1 To 3
+      Total = Total + n
+    Next k
+    Print "repeat " & k
+  End Sub
+  Sub Loops()
+    Dim i As Long
+    For i = 1 To 2
+      Repeat i
+    Next i
+    Print "loops " & i & " " & Total
+  End Sub
 End Object
 )";
 
@@ -192,9 +206,18 @@ TEST_F(CommandLine, ListMarksTheCurrentLine) {
                         "End Sub\n", "Program terminated."});
 }
 
-TEST_F(CommandLine, CatchStopsAtASystemExceptionAndCatchOffLetsItEndTheRun) {
-    std::string out = session("run\ncontinue\nquit\n", "Prog.FailSystem");
-    ExpectInOrder(out, {": ", at("FailSystem", "Print 1") + "\n", "went on\n", "Program finished."});
+// The stop shows the failure; going on from it ends the run with that
+// failure, as a run without the debugger ends. At the stop, Stop asks for
+// nothing new and up finds no caller.
+TEST_F(CommandLine, CatchStopsAtASystemExceptionWhichThenEndsTheRunAndCatchOffEndsItAtOnce) {
+    std::string out = session("run\nStop\nup\ncontinue\nquit\n", "Prog.FailSystem");
+    ExpectInOrder(out, {"Division by zero.", at("FailSystem", "Print 1") + "\n", "(tqdb) (tqdb) ",
+                        "Initial frame selected; you cannot go up.\n",
+                        "Program ended with an error: Division by zero. (line " +
+                            std::to_string(lineOf("FailSystem", "Print 1")) + ")\n"});
+    EXPECT_EQ(out.find("went on"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Terminated"), std::string::npos) << out;
+    EXPECT_EQ(status_, 1);
     out = session("catch off\nrun\nquit\n", "Prog.FailSystem");
     ExpectInOrder(out, {"Exceptions are not caught.", "Program ended with an error: "});
     EXPECT_EQ(status_, 1);
@@ -204,6 +227,27 @@ TEST_F(CommandLine, WatchStopsWhereTheConditionBecomesTrue) {
     const std::string out = session("watch Total >= 3\nrun\nprint Total\ndelete\ncontinue\nquit\n");
     ExpectInOrder(out, {"Watchpoint 1: Total >= 3", "Watchpoint 1: Total >= 3, Prog.", "Total = 3\n",
                         "Program finished."});
+}
+
+// k is a local of Repeat only: in Loops the watch cannot be evaluated and
+// must let the program run, not end it.
+TEST_F(CommandLine, AWatchIsSilentInProceduresWhereItsNamesDoNotResolve) {
+    const std::string out = session("watch k = 2\nrun\nprint n\ndelete\ncontinue\nquit\n", "Prog.Loops");
+    ExpectInOrder(out, {"Watchpoint 1: k = 2, Prog.Repeat:", "n = 1\n", "repeat 4\nrepeat 4\nloops 3 9\n",
+                        "Program finished."});
+    EXPECT_EQ(status_, 0);
+}
+
+// Exit For typed in the caller's frame cannot leave the caller's loop while
+// the callee runs above it; it must not end the callee's loop instead.
+TEST_F(CommandLine, ExitInACallersFrameIsRefusedAndLeavesTheCalleesLoopAlone) {
+    const std::string out = session("break " + at("Repeat", "Total = Total + n") +
+                                        "\nrun\nup\nExit For\ndown\ndown\ndelete\ncontinue\nquit\n",
+                                    "Prog.Loops");
+    ExpectInOrder(out, {at("Loops", "Repeat i") + "\n", "EXIT FOR called outside of For..Loop\n",
+                        at("Repeat", "Total = Total + n") + "\n",
+                        "Bottom (innermost) frame selected; you cannot go down.\n",
+                        "repeat 4\nrepeat 4\nloops 3 9\n", "Program finished."});
 }
 
 TEST_F(CommandLine, BadCommandsAndTheEndOfInputAreReportedNotFatal) {
