@@ -10,6 +10,7 @@ beside them must print exactly that.
 import glob
 import os
 import pty
+import re
 import select
 import shutil
 import signal
@@ -498,7 +499,12 @@ class Debug(Scratch):
         self.assertEqual(text[0], 0)
         self.assertIn("Breakpoint 1, Sieve.Main:6", text[1])
         self.assertIn("trial division finds 146", text[1])
-        self.assertEqual(binary, text)
+        # A breakpoint's file line is a line of the file each was read
+        # from: the binary module's is its regenerated text.
+        self.assertIn(" (primes.qbo:", binary[1])
+        places = re.compile(r" \([^()\n]*:[0-9]+\)\n")
+        self.assertEqual((binary[0], places.sub("\n", binary[1]), binary[2]),
+                         (text[0], places.sub("\n", text[1]), text[2]))
 
     def test_breakpoints_take_the_file_lines_that_failure_reports_print(self):
         # Line 54 of primes.tqs is Sieve.Main's line 6.
