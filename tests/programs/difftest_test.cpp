@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include <tqcompile/tqcompile.h>
@@ -26,7 +27,7 @@
 namespace tq::compiler::test {
 namespace {
 
-constexpr uint32_t kCiSeeds = 100;
+constexpr uint32_t kCiSeeds = 300;
 
 struct RunFacts {
     std::string outcome;
@@ -36,8 +37,45 @@ struct RunFacts {
     std::string notTaken;  // the names of the others
 };
 
+// Records the call chain of the last failure as a host shows it: each
+// procedure frame with its parameters' values and line. It only watches
+// failures pass, so procedures keep their register form.
+class ChainHook final : public DebugHook {
+public:
+    explicit ChainHook(bool withValues) : DebugHook(false), withValues_(withValues) { DebugHook::Install(this); }
+    ~ChainHook() override { DebugHook::Install(nullptr); }
+    void eval(Context&, int32_t) override {}
+    void functionCalled() override {}
+    void functionReturned() override {}
+    int error(Context&, StoreException&) override {
+        chain.clear();
+        // A call's line is that of the innermost frame of its context (the
+        // statement in a loop's body, not the loop), as tessaro shows it.
+        const Context* current = nullptr;
+        int32_t line = 0;
+        for (StackFrame* f = ExecutionStack::top(); f; f = f->below()) {
+            if (&f->context() != current) {
+                current = &f->context();
+                line = f->node() ? f->node()->runningLine() : 0;
+            }
+            if (f->type() != SubFrame && f->type() != FunctionFrame) continue;
+            std::ostringstream text;
+            f->lineWithArgs(text);
+            std::string shown = text.str().c_str();
+            shown = shown.substr(0, shown.rfind(" at line "));
+            if (!withValues_) shown = shown.substr(0, shown.find('('));
+            chain += "  " + shown + " at " + std::to_string(line) + "\n";
+        }
+        return 0;
+    }
+    std::string chain;
+
+private:
+    bool withValues_;
+};
+
 // Loads the program afresh and runs Program.Main one way.
-RunFacts RunOneWay(const std::string& text, bool registerForm) {
+RunFacts RunOneWay(const std::string& text, bool registerForm, const KnownOpenKinds& avoid) {
     UnloadEveryModule();
     InterObjRep::DeleteObjects();
     RegisterForm::SetEnabled(registerForm);
@@ -62,13 +100,15 @@ RunFacts RunOneWay(const std::string& text, bool registerForm) {
             facts.notTaken += std::string(" ") + proc->name();
     }
     std::string failure;
+    ChainHook chain(!avoid.parameterValuesInACallChain);
     try {
         int handled = 0;
         program->evalIMember("Main", nullptr, &handled);
     } catch (const StoreException& e) {
         facts.failed = true;
         failure = std::string("failure: ") + e.what() + " line " + std::to_string(e.line) + " in " +
-                  (e.procedure ? e.procedure->name() : "?") + " of " + StoreException::ObjectName(e.object());
+                  (e.procedure ? e.procedure->name() : "?") + " of " + StoreException::ObjectName(e.object()) +
+                  "\n" + chain.chain;
     }
     facts.outcome = out.text + "\n" + failure;
     UnloadEveryModule();
@@ -86,7 +126,7 @@ protected:
 
     static KnownOpenKinds kinds() {
         KnownOpenKinds avoid;
-        if (const char* all = std::getenv("DIFF_ALL_KINDS"); all && *all == '1') avoid = KnownOpenKinds{false, false, false, false};
+        if (const char* all = std::getenv("DIFF_ALL_KINDS"); all && *all == '1') avoid = KnownOpenKinds{false, false, false, false, false};
         return avoid;
     }
 
@@ -96,8 +136,8 @@ protected:
         const std::string text = GenerateProgram(seed, avoid);
         RunFacts tree, reg;
         try {
-            tree = RunOneWay(text, false);
-            reg = RunOneWay(text, true);
+            tree = RunOneWay(text, false, avoid);
+            reg = RunOneWay(text, true, avoid);
         } catch (const StoreException& e) {
             ADD_FAILURE() << "seed " << seed << " did not load: " << e.what() << "\n" << text;
             return false;
@@ -122,7 +162,7 @@ protected:
     // What the runs did, so that agreement means something: most programs
     // print, some fail and some do not, and register form really ran.
     void expectTheRunsDidSomething() const {
-        EXPECT_GT(printed_ * 10, runs_ * 9) << printed_ << " of " << runs_ << " printed";
+        EXPECT_GT(printed_ * 4, runs_ * 3) << printed_ << " of " << runs_ << " printed";
         EXPECT_GT(failed_ * 10, runs_) << failed_ << " of " << runs_ << " failed";
         EXPECT_LT(failed_ * 10, runs_ * 9) << failed_ << " of " << runs_ << " failed";
         EXPECT_GT(translated_ * 10, runs_ * 8) << "register form ran in " << translated_ << " of " << runs_;
@@ -137,7 +177,7 @@ TEST_F(Differential, GeneratedProgramsRunTheSameInBothForms) {
         // A program kept from an earlier campaign, perhaps cut down by hand.
         std::ifstream in(file);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const RunFacts tree = RunOneWay(text, false), reg = RunOneWay(text, true);
+        const RunFacts tree = RunOneWay(text, false, kinds()), reg = RunOneWay(text, true, kinds());
         std::cout << reg.translated << " of " << reg.procedures << " procedures in register form; not:"
                   << reg.notTaken << "\n";
         EXPECT_EQ(reg.outcome, tree.outcome);

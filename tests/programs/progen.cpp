@@ -289,6 +289,21 @@ void Generator::assignment(int depth, int indent) {
     if (t == Ty::Integer && chance(30)) from = Ty::Long;  // narrowing keeps the low 16 bits
     const std::string to = target(t);
     if (to.empty()) return;
+    // The kind that is known to differ, written on purpose: the target
+    // read, then a Function that may change it called.
+    if (!avoid_.callChangingAnOperandInOneStatement && chance(25) && t != Ty::String)
+        for (size_t j = current_ + 1; j < procs_.size(); ++j)
+            if (procs_[j].isFunction && procs_[j].result == t) {
+                // A field: what a Function changes most often.
+                std::string field = to;
+                for (const Var& v : scope_)
+                    if (v.field && v.type == t && !v.array) {
+                        field = v.name;
+                        break;
+                    }
+                line(indent, field + " = " + field + " + " + call(procs_[j], 1));
+                return;
+            }
     line(indent, to + " = " + expr(from, depth));
 }
 
@@ -348,8 +363,8 @@ void Generator::tryBlock(int depth, int indent) {
     if (chance(40)) line(indent + 1, "If " + cond(1, false) + " Then Throw Oops" + (avoid_.catchParameters ? "" : "(7)"));
     inTry_ = wasInTry;
     if (!avoid_.catchParameters && chance(30)) {
-        line(indent, "Catch Oops(code As Long)");
-        line(indent + 1, "Print \"caught Oops\"; code");
+        line(indent, "Catch Oops(num As Long)");
+        line(indent + 1, "Print \"caught Oops\"; num");
     }
     static const char* const classes[] = {"Oops", "RangeError", "FPException", "Overflow"};
     if (chance(60)) {
@@ -461,6 +476,11 @@ std::string Generator::procedure(size_t index) {
     newLocal("t", Ty::String);
     locals_.push_back("Dim buf() As Long");
     scope_.push_back({"buf", Ty::Long, true});
+    // Mostly sized at once; an empty one fails at its first use.
+    if (chance(85)) line(2, "ReDim buf(5)");
+    // A Function that changes a field at once, for the kind above.
+    if (!avoid_.callChangingAnOperandInOneStatement && p.isFunction && chance(50))
+        line(2, std::string(chance(50) ? "Count" : chance(50) ? "Small" : "Ratio") + " = " + std::to_string(pick(3)));
     block(3, 2, 3 + pick(5));
     if (p.isFunction) line(2, p.name + " = " + expr(p.result, 1));
 

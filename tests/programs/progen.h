@@ -21,8 +21,8 @@
 namespace tq::compiler::test {
 
 // Kinds of program on which the forms are known to disagree today; each
-// flag that is set keeps that kind out, so that the test fails only for a
-// new difference. Clear a flag once its fault is mended (or run the long
+// flag that is set keeps that kind out (or, for the last, out of the
+// comparison), so that the test fails only for a new difference. Clear a flag once its fault is mended (or run the long
 // campaign with DIFF_ALL_KINDS=1 to see what each one still finds).
 struct KnownOpenKinds {
     // A call later in a statement changes a field or a by-reference
@@ -39,6 +39,11 @@ struct KnownOpenKinds {
     // machine's conversion decides): Doubles then go into Doubles only,
     // and \ and Mod take whole numbers.
     bool doubleToWholeNumberOutOfRange = true;
+    // The values of a failure's call chain: a register-form frame entered
+    // from the tree walker shows its parameters' values on entry, not as
+    // they are. The comparison then leaves the values out of the chain
+    // (names and lines are still compared).
+    bool parameterValuesInACallChain = true;
 };
 
 std::string GenerateProgram(uint32_t seed, const KnownOpenKinds& avoid);
