@@ -21,6 +21,13 @@
 //   4. a watchpoint of the procedure, then a global one, fires; else the
 //      breakpoint of the procedure and line fires; a stop point with an
 //      action runs it instead of stopping; with none, animate stops.
+// A failure the debugger takes stops the program at the statement it
+// passed (1. above); when the host goes on, the failure goes on too (the
+// dispatcher raises it again), so a run ends as it would without the
+// debugger. A Stop run while suspended (at the host's prompt) is taken and
+// does nothing. A watchpoint whose condition cannot be evaluated in a
+// procedure (a name it does not know there) does not fire there.
+//
 // A stop point that deletes itself after firing is freed after the stop,
 // also when suspend, a condition or an action throws; such an exception
 // passes on after reset(), which ends any stepping.

@@ -126,7 +126,7 @@ protected:
 
     static KnownOpenKinds kinds() {
         KnownOpenKinds avoid;
-        if (const char* all = std::getenv("DIFF_ALL_KINDS"); all && *all == '1') avoid = KnownOpenKinds{false, false, false, false, false};
+        if (const char* all = std::getenv("DIFF_ALL_KINDS"); all && *all == '1') avoid = KnownOpenKinds{false, false, false, false, false, false};
         return avoid;
     }
 

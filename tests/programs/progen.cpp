@@ -179,7 +179,8 @@ std::string Generator::wholeNumber(Ty t, int depth) {
             // A Function's value inside a larger expression.
             if (avoid_.callChangingAnOperandInOneStatement) return literal(t);
             for (size_t j = current_ + 1; j < procs_.size(); ++j)
-                if (procs_[j].isFunction && procs_[j].result == t && (procs_[j].plain || !plain()) && chance(60))
+                if (procs_[j].isFunction && procs_[j].result == t && (procs_[j].plain || !plain() || !avoid_.registerFormCallerOfTheTreeWalker) &&
+                    chance(60))
                     return call(procs_[j], depth - 1);
             return literal(t);
         }
@@ -401,7 +402,7 @@ void Generator::statement(int depth, int indent) {
                 return;
             }
             const Proc& p = procs_[current_ + 1 + static_cast<size_t>(pick(static_cast<int>(procs_.size() - current_ - 1)))];
-            if (plain() && !p.plain) {
+            if (plain() && !p.plain && avoid_.registerFormCallerOfTheTreeWalker) {
                 assignment(depth, indent);
                 return;
             }
@@ -470,7 +471,8 @@ std::string Generator::procedure(size_t index) {
     throws_ = !p.plain;
     body_.clear();
     for (const Param& a : p.params) scope_.push_back(a.var);
-    newLocal("n", Ty::Long);
+    const std::string n = newLocal("n", Ty::Long);
+    if (!p.plain && avoid_.registerFormCallerOfTheTreeWalker) line(2, n + " = Len(Label)");
     newLocal("m", Ty::Integer);
     newLocal("d", Ty::Double);
     newLocal("t", Ty::String);

@@ -39,6 +39,11 @@ struct KnownOpenKinds {
     // machine's conversion decides): Doubles then go into Doubles only,
     // and \ and Mod take whole numbers.
     bool doubleToWholeNumberOutOfRange = true;
+    // A procedure in register form that calls one on the tree walker: a
+    // failure beneath loses the caller's line from the chain. A procedure
+    // that is not plain (progen.cpp) then starts with a statement the
+    // register form does not take, and plain ones call only plain ones.
+    bool registerFormCallerOfTheTreeWalker = true;
     // The values of a failure's call chain: a register-form frame entered
     // from the tree walker shows its parameters' values on entry, not as
     // they are. The comparison then leaves the values out of the chain

@@ -57,7 +57,7 @@ const std::map<std::string, std::string>& Commands() {
 }
 
 const char* kHelp =
-    "break Object.Method[:LINE] | LINE, tbreak ..., condition N [EXPR], ignore N COUNT,\n"
+    "break Object.Method[:LINE] | FILE:LINE | LINE, tbreak ..., condition N [EXPR], ignore N COUNT,\n"
     "commands N (statements, then end), disable|enable|delete [N...], watch EXPR,\n"
     "info breakpoints, run, continue, step, next, finish, where, up [N], down [N],\n"
     "print EXPR, list, catch on|off, quit; any other line runs as statements.\n";
@@ -333,7 +333,8 @@ void CommandLineDebugger::setBreak(const std::string& where, bool temporary) {
     // statement at or after the line asked for.
     const int32_t at = proc->getNearestSourceLine(std::max(line, 1));
     if (at < 0) {
-        out_ << "No statement at or after line " << line << ".\n";
+        int n = 0;
+        out_ << "No statement at or after " << (ParseInt(where, n) ? "line " : "") << where << ".\n";
         return;
     }
     const std::string what = objectName + "." + proc->name() + ":" + std::to_string(at);

@@ -8,7 +8,8 @@
 //
 // Commands (a unique prefix of a name works where gdb allows one: b, c, s,
 // n, p, bt, l, q):
-//   break Object.Method:LINE | Object.Method | LINE   tbreak (the same, once)
+//   break Object.Method:LINE | Object.Method | FILE:LINE | LINE
+//   tbreak (the same, once)
 //   condition N [EXPR]   ignore N COUNT   commands N (lines, then "end")
 //   disable|enable|delete [N...]   watch EXPR   info breakpoints
 //   run   continue   step   next   finish   where   up [N]   down [N]

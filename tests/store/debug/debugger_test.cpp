@@ -267,8 +267,16 @@ TEST_F(DebuggerTest, UpAndDownMoveBetweenProcedureFramesAndStopAtTheEnds) {
 
 // ---- exceptions ----------------------------------------------------------------------------
 
-TEST_F(DebuggerTest, SystemExceptionsAreTrappedByDefaultAndTheRunGoesOn) {
-    EXPECT_EQ(debug("FailSystem"), "went on\n");
+// The stop comes first; going on from it lets the failure go on, so the
+// run ends as it would without the debugger.
+TEST_F(DebuggerTest, SystemExceptionsAreTrappedByDefaultAndGoOnFailingAfterTheStop) {
+    try {
+        debug("FailSystem");
+        ADD_FAILURE() << "the failure went no further than the stop";
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "Division by zero.");
+        EXPECT_EQ(e.line, prog.lineOf("FailSystem", "Print 1"));
+    }
     ASSERT_EQ(host.stops.size(), 1u);
     EXPECT_EQ(host.stops[0].kind, -1);
     EXPECT_EQ(host.lastException().line, prog.lineOf("FailSystem", "Print 1"));
@@ -283,7 +291,8 @@ TEST_F(DebuggerTest, EachTrapTakesOnlyItsOwnKindOfException) {
     host.trapInterpretiveExceptions(1);
     EXPECT_THROW(debug("FailSystem"), StoreException) << "a system exception with only the program's trapped";
     EXPECT_TRUE(host.stops.empty());
-    EXPECT_EQ(debug("FailProgram"), "went on\n");
+    EXPECT_THROW(debug("FailProgram"), StoreException);
+    EXPECT_EQ(host.stops.size(), 1u);
     EXPECT_STREQ(host.lastException().name(), "Oops");
 }
 
