@@ -27,7 +27,7 @@
 namespace tq::compiler::test {
 namespace {
 
-constexpr uint32_t kCiSeeds = 300;
+constexpr uint32_t kCiSeeds = 200;
 
 struct RunFacts {
     std::string outcome;
