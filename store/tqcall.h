@@ -87,7 +87,9 @@ T GetField(const TessaroObject& obj, const char* member) {
     ValueList none;
     const TessaroValue v = obj.EvalList(member, none);
     if constexpr (std::same_as<T, std::string>) {
-        const char* text = static_cast<TessaroString>(v);
+        // The handle keeps the text alive while it is copied.
+        const TessaroString held = v;
+        const char* text = held;
         return text ? std::string(text) : std::string();
     } else {
         return static_cast<T>(v);

@@ -1,8 +1,12 @@
 #include "store/tqclient.h"
 
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "store/errors/extexcep.h"
+#include "store/field.h"
+#include "store/methfld.h"
 #include "store/model/objval.h"
 #include "store/persist/objstore.h"
 
@@ -136,40 +140,100 @@ int32_t TessaroObject::GetName(TessaroString& out) const {
 }
 
 InterObjRep* TessaroObject::live(const char* where) const {
-    // The body is the object's handle id (or a descriptor not yet
-    // followed): a handle given an object keeps it after the object went,
-    // and then reads null. Only a body of 0 is a handle never given one.
-    if (ref_.body() == 0 && !ref_.isDescriptor()) return nullptr;
-    if (ref_.isNull()) throw Is_Null(where, 32744);
-    return ref_.get();
+    // The body is the object's handle id: a handle given an object keeps
+    // it after the object went, and then reads null (or a destroyed object
+    // awaiting deletion). Only a body of 0 is a handle never given one.
+    if (ref_.body() == 0) return nullptr;
+    InterObjRep* obj = ref_.get();
+    if (!obj || obj->isDestroyed()) throw Is_Null(where, 32744);
+    return obj;
 }
 
+namespace {
+
+// The argument list of a format, taking each letter's variable argument;
+// listed last first, as calls of the language list them.
+ValueList FormatArguments(const char* format, va_list& args) {
+    ValueList list;
+    bool byRef = false;
+    for (const char* c = format; c && *c; ++c) {
+        if (*c == '&') {
+            byRef = true;
+            continue;
+        }
+        ValuePtr v = FormatArgument(*c, byRef, args);
+        if (!v) continue;
+        byRef = false;
+        list.ppush(std::move(v));
+    }
+    return list;
+}
+
+}  // namespace
+
 TessaroValue TessaroObject::Eval(const char* member, const char* argFormat, ...) const {
+    // A null handle reads none of its arguments.
+    if (!live("TessaroObject::Eval()")) return TessaroValue();
     va_list args;
     va_start(args, argFormat);
-    VaCopy own(args);
+    ValueList list;
+    try {
+        list = FormatArguments(argFormat, args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
     va_end(args);
-    return EvalV(member, argFormat, own.list);
+    return EvalList(member, list);
 }
 
 TessaroValue TessaroObject::EvalV(const char* member, const char* argFormat, va_list args) const {
     if (!live("TessaroObject::Eval()")) return TessaroValue();
     VaCopy own(args);
-    ValueList list;
-    bool byRef = false;
-    for (const char* c = argFormat; c && *c; ++c) {
-        if (*c == '&') {
-            byRef = true;
-            continue;
-        }
-        ValuePtr v = FormatArgument(*c, byRef, own.list);
-        if (!v) continue;
-        byRef = false;
-        // Calls list their arguments last first.
-        list.ppush(std::move(v));
-    }
+    ValueList list = FormatArguments(argFormat, own.list);
     return EvalList(member, list);
 }
+
+namespace {
+
+// What a host's call of a member by name found: the interpreted method
+// that the name names on objects of a signature, while the field look-up
+// revision it was found in holds (so the method is still listed in the
+// signature, and a look-up would find it again). A host mostly calls a few
+// members of a few objects over and over; a small table indexed by the
+// name's address and the signature spares the look-up by name and the
+// member bound to the object, as the language's call sites do.
+struct HostCallSite {
+    const SignatureRep* signature = nullptr;
+    uint64_t revision = 0;
+    InterProcField* method = nullptr;
+};
+
+HostCallSite& HostCallSiteOf(const char* name, const SignatureRep* sig) {
+    static HostCallSite sites[64];
+    const auto key = reinterpret_cast<uintptr_t>(name) >> 3 ^ reinterpret_cast<uintptr_t>(sig) >> 4;
+    return sites[key % std::size(sites)];
+}
+
+// The interpreted method member names on obj, looked up as Eval looks it
+// up; null when it names anything else or nothing (the general road then
+// finds and reports what it finds).
+InterProcField* HostCallMethod(InterObjRep& obj, const char* member) {
+    SignatureRep* sig = obj.signature();
+    if (!sig || obj.isDestroyed()) return nullptr;
+    const uint64_t revision = FieldLookupRevision::current();
+    HostCallSite& site = HostCallSiteOf(member, sig);
+    if (site.signature == sig && site.revision == revision &&
+        std::strncmp(site.method->name(), member, kMaxIdLength) == 0)
+        return site.method;
+    SignatureRep* owner = nullptr;
+    Field* f = sig->findField(member, owner, EVAL_DOTTED);
+    if (!f || !f->isInterMethod()) return nullptr;
+    site = HostCallSite{sig, revision, static_cast<InterProcField*>(f)};
+    return site.method;
+}
+
+}  // namespace
 
 TessaroValue TessaroObject::EvalList(const char* member, ValueList& args) const {
     InterObjRep* obj = live("TessaroObject::Eval()");
@@ -178,6 +242,12 @@ TessaroValue TessaroObject::EvalList(const char* member, ValueList& args) const 
     // The host holds its own count for the call: a procedure that drops
     // the last other reference to its object must not free it mid-call.
     InterObj hold(obj);
+    if (InterProcField* method = HostCallMethod(*obj, member)) {
+        // What the member bound to the object would do: the method, held
+        // while it runs (it may be removed from its signature meanwhile).
+        FieldPtr held(method);
+        return TessaroValue(method->eval(*obj, &args));
+    }
     int handled = 0;
     ValuePtr v = obj->eval(member, IDT_UNTYPED, &args, nullptr, EVAL_DOTTED, &handled, nullptr);
     if (!handled) throw NotFound(32740, member);

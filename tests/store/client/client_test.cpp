@@ -6,9 +6,12 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <tqcompile/tqcompile.h>
 #include <tqstore/tqstore.h>
+
+#include "tests/support/program.h"
 
 namespace tq {
 namespace {
@@ -53,10 +56,14 @@ Begin Object Calc
     k = k \ 0
   End Sub
 
+  Sub Six(a As Long, b As Long, c As Long, d As Long, e As Long, f As Long)
+    a = a + 1: b = b + 2: c = c + 3: d = d + 4: e = e + 5: f = f + 6
+  End Sub
+
   Type Panel
     Dim Total As Long
     Function Add(a As Long, b As Long) As Long
-      Add = a + b
+      Add = a * b
     End Function
   End Type
 End Object
@@ -308,6 +315,38 @@ TEST_F(ClientHandles, AHandleWhoseObjectWentRaisesInsteadOfEvaluating) {
     }
     TessaroString name;
     EXPECT_EQ(calc.GetName(name), 0);
+}
+
+TEST_F(ClientHandles, ACallByNameFollowsTheObjectsSignatureAndItsFieldChanges) {
+    TessaroObject panel;
+    ASSERT_TRUE(panel.Find("Calc.Panel"));
+    // One name, two signatures, called in turn: each object its own method.
+    for (int turn = 0; turn < 3; ++turn) {
+        EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", 2, 3)), 5);
+        EXPECT_EQ(int32_t(panel.Eval("Add", "ll", 2, 3)), 6);
+    }
+    // The method removed: the name no longer reaches it.
+    static_cast<InterObjRep*>(calc_)->removeField("Add");
+    EXPECT_THROW(calc_.Eval("Add", "ll", 2, 3), NotFound);
+    // Another method of the same name: that one runs.
+    AddProcedure(calc_, "Function Add(a As Long, b As Long) As Long\n  Add = a - b\nEnd Function\n");
+    EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", 2, 3)), -1);
+    EXPECT_EQ(int32_t(Call(calc_, "Add", 2, 3)), -1);
+}
+
+TEST_F(ClientHandles, EveryParameterPassedByReferenceIsWrittenBackHoweverMany) {
+    // More by-reference parameters than a call keeps in place.
+    ValueList args;
+    ValuePtr given[6];
+    for (int i = 0; i < 6; ++i) {
+        given[i] = ValuePtr(new LongValue(10 * (i + 1)));
+        args.ppush(given[i]);
+    }
+    calc_.EvalList("Six", args);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(given[i]->as<int32_t>(), 10 * (i + 1) + i + 1) << "parameter " << i;
+    int32_t a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
+    Call(calc_, "Six", &a, &b, &c, &d, &e, &f);
+    EXPECT_EQ(std::vector<int32_t>({a, b, c, d, e, f}), std::vector<int32_t>({1, 2, 3, 4, 5, 6}));
 }
 
 }  // namespace
