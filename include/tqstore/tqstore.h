@@ -92,6 +92,8 @@
 #include "store/sigproxy.h"
 #include "store/stkpush.h"
 #include "store/storeapp.h"
+#include "store/tqcall.h"
+#include "store/tqclient.h"
 #include "store/tqstore.h"
 #include "store/valops.h"
 #include "store/vals.h"

@@ -406,11 +406,12 @@ namespace {
 // A value that holds its own number: a result, a constant, a by-value
 // argument. No name reaches it, so while a call runs only the parameter
 // bound to it can see it.
+// Only a DirectValue answers isDirect(), and its number instances are the
+// codes Integer to Double: asked that way, without a cast per instance.
 bool HoldsOwnNumber(const Value& v) {
-    return dynamic_cast<const DirectValue<int32_t, IDT_LONG>*>(&v) ||
-           dynamic_cast<const DirectValue<double, IDT_DOUBLE>*>(&v) ||
-           dynamic_cast<const DirectValue<int16_t, IDT_SHORT>*>(&v) ||
-           dynamic_cast<const DirectValue<float, IDT_FLOAT>*>(&v);
+    if (!v.isDirect()) return false;
+    const IdType t = v.type() & IDT_TYPEMASK;
+    return t >= IDT_SHORT && t <= IDT_DOUBLE;
 }
 
 }  // namespace
@@ -473,7 +474,8 @@ void RegBindArguments(RegActivation& act, const ValueList* args, RegEntryBacks& 
 }
 
 void RegWriteBack(RegActivation& act, const RegEntryBacks& backs) {
-    for (const RegEntryBack& b : backs) {
+    for (size_t i = 0; i < backs.size(); ++i) {
+        const RegEntryBack& b = backs[i];
         const RegNumber& n = act.numbers[b.index];
         switch (n.type) {
             case IDT_SHORT: b.value->set(static_cast<int16_t>(n.l)); break;

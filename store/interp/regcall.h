@@ -183,9 +183,29 @@ RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me);
 bool RegEntryTakes(InterProcField& proc, const ValueList* args);
 struct RegEntryBack {
     ValuePtr value;
-    int32_t index;
+    int32_t index = 0;
 };
-using RegEntryBacks = std::vector<RegEntryBack>;
+// A call's by-reference parameters are few: the first kInline are kept in
+// place, so that an entry (a host's call, every call the tree walker makes
+// into the register form) allocates nothing for them.
+class RegEntryBacks {
+public:
+    static constexpr size_t kInline = 4;
+    void push_back(RegEntryBack b) {
+        if (size_ < kInline)
+            inline_[size_] = std::move(b);
+        else
+            more_.push_back(std::move(b));
+        ++size_;
+    }
+    size_t size() const { return size_; }
+    const RegEntryBack& operator[](size_t i) const { return i < kInline ? inline_[i] : more_[i - kInline]; }
+
+private:
+    RegEntryBack inline_[kInline];
+    std::vector<RegEntryBack> more_;
+    size_t size_ = 0;
+};
 // Binds args (listed last first) into act's parameter registers as the
 // tree walker binds them: their number, then each one's conversion and
 // check, with the same failures.

@@ -1,0 +1,353 @@
+// The client handles as a host uses them: objects of a text module found by
+// name, procedures called through Eval's format string and through Call,
+// fields read and written, and every way a host call can be wrong.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <tqcompile/tqcompile.h>
+#include <tqstore/tqstore.h>
+
+#include "tests/support/program.h"
+
+namespace tq {
+namespace {
+
+const char* const kModule = R"(
+Begin Object Calc
+  Dim Total As Long
+  Dim Title As String
+  Dim Ratio As Double
+  Dim Link As Object
+  Dim Calls As Long
+
+  Function Add(a As Long, b As Long) As Long
+    Calls = Calls + 1
+    Add = a + b
+  End Function
+
+  Function Describe(n As Integer, s As String, d As Double) As String
+    Calls = Calls + 1
+    Describe = n & "|" & s & "|" & d
+  End Function
+
+  Sub Bump(k As Long)
+    k = k + 1
+  End Sub
+
+  Sub Change(n As Integer, k As Long, f As Single, d As Double, s As String, o As Object)
+    n = n + 1
+    k = k * 2
+    f = f / 2
+    d = -d
+    s = s & "!"
+    Set o = Me
+  End Sub
+
+  Sub Remember(o As Object)
+    Set Link = o
+  End Sub
+
+  Sub Fail(k As Long)
+    k = 99
+    k = k \ 0
+  End Sub
+
+  Sub Six(a As Long, b As Long, c As Long, d As Long, e As Long, f As Long)
+    a = a + 1: b = b + 2: c = c + 3: d = d + 4: e = e + 5: f = f + 6
+  End Sub
+
+  Type Panel
+    Dim Total As Long
+    Function Add(a As Long, b As Long) As Long
+      Add = a * b
+    End Function
+  End Type
+End Object
+)";
+
+class ClientHandles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        IdString::Initialize();
+        compiler::EnableTextModules();
+    }
+    void SetUp() override {
+        valuesBefore_ = Value::LiveCount();
+        module_ = ObjectStore::LoadModule(nullptr, 1, 0);
+        compiler::LoadTextModule(kModule, "calc.tqs", module_);
+        ASSERT_TRUE(calc_.Find("Calc"));
+    }
+    void TearDown() override {
+        calc_ = nullptr;
+        if (ObjectStore::ValidIndex(module_)) ObjectStore::UnloadModule(module_);
+        InterObjRep::DeleteObjects();
+        // Every value a handle or an argument list took was given back.
+        EXPECT_EQ(Value::LiveCount(), valuesBefore_);
+    }
+    int32_t calls() { return calc_.Eval("Calls", nullptr); }
+
+    DefaultStoreApplication app_;
+    tModuleIndex module_ = 0;
+    TessaroObject calc_;
+    size_t valuesBefore_ = 0;
+};
+
+TEST_F(ClientHandles, ArgumentsReachTheProcedureInTheOrderWritten) {
+    TessaroString text = calc_.Eval("Describe", "isd", 7, "abc", 2.5);
+    EXPECT_STREQ(text, "7|abc|2.5");
+    // The same call made from typed arguments.
+    text = Call(calc_, "Describe", int16_t(7), std::string("abc"), 2.5);
+    EXPECT_STREQ(text, "7|abc|2.5");
+    EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", 40, 2)), 42);
+    EXPECT_EQ(int32_t(Call(calc_, "Add", 40, 2)), 42);
+    EXPECT_EQ(calls(), 4);
+}
+
+TEST_F(ClientHandles, CharactersThatAreNoFormatLetterTakeNoArgument) {
+    // Were the space or the "x" to take a variable argument, b would be
+    // read from the wrong slot.
+    EXPECT_EQ(int32_t(calc_.Eval("Add", "l x-l", 40, 2)), 42);
+    int32_t k = 5;
+    // An "&" holds until the next letter.
+    calc_.Eval("Bump", "&?l", &k);
+    EXPECT_EQ(k, 6);
+}
+
+TEST_F(ClientHandles, AnAssignmentToAParameterPassedByReferenceReachesTheHostVariable) {
+    int32_t k = 41;
+    calc_.Eval("Bump", "&l", &k);
+    EXPECT_EQ(k, 42);
+    Call(calc_, "Bump", &k);
+    EXPECT_EQ(k, 43);
+    // By value the host's variable stays as it was.
+    calc_.Eval("Bump", "l", k);
+    EXPECT_EQ(k, 43);
+
+    // Every letter by reference.
+    int16_t n = 1;
+    float f = 3.0f;
+    double d = 2.5;
+    ValString s("hi");
+    InterObj o;
+    calc_.Eval("Change", "&i&l&f&d&s&o", &n, &k, &f, &d, &s, &o);
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(k, 86);
+    EXPECT_EQ(f, 1.5f);
+    EXPECT_EQ(d, -2.5);
+    EXPECT_STREQ(static_cast<const char*>(s), "hi!");
+    EXPECT_TRUE(TessaroObject(o.get()) == calc_);
+}
+
+TEST_F(ClientHandles, ANullHandleEvaluatesNothing) {
+    TessaroObject none;
+    EXPECT_TRUE(none.IsNull());
+    // Not even the arguments are read: a reference to nothing would raise.
+    EXPECT_TRUE(none.Eval("Bump", "&l", static_cast<int32_t*>(nullptr)).IsNull());
+    EXPECT_TRUE(Call(none, "Add", 1, 2).IsNull());
+    EXPECT_EQ(GetField<int32_t>(none, "Total"), 0);
+    EXPECT_THROW(SetField(none, "Total", 1), Is_Null);
+}
+
+TEST_F(ClientHandles, ANullValueConvertsToZeroAndToNullHandles) {
+    const TessaroValue none = calc_.Eval("Bump", "l", 1);  // a Sub has no value
+    EXPECT_TRUE(none.IsNull());
+    EXPECT_EQ(double(none), 0.0);
+    EXPECT_EQ(int32_t(none), 0);
+    EXPECT_EQ(int16_t(none), 0);
+    EXPECT_EQ(float(none), 0.0f);
+    EXPECT_EQ(static_cast<const char*>(TessaroString(none)), nullptr);
+    EXPECT_TRUE(TessaroObject(none).IsNull());
+}
+
+TEST_F(ClientHandles, ValuesConvertAsTheLanguageConvertsThem) {
+    SetField(calc_, "Title", "12.75");
+    const TessaroValue title = calc_.Eval("Title", nullptr);
+    EXPECT_EQ(double(title), 12.75);
+    EXPECT_EQ(int32_t(title), 12);
+    SetField(calc_, "Title", "twelve");
+    EXPECT_THROW((void)int32_t(calc_.Eval("Title", nullptr)), ConvertFailed);
+    // A handle keeps the value it took even after the field changes: it
+    // holds a count of the value, not the field.
+    TessaroValue sum = calc_.Eval("Add", "ll", 1, 2);
+    TessaroValue same = sum;
+    sum = sum;
+    sum = static_cast<Value*>(same);
+    EXPECT_EQ(int32_t(sum), 3);
+}
+
+TEST_F(ClientHandles, FieldsAreReadAndWrittenByNameInOneCall) {
+    SetField(calc_, "Total", 7);
+    SetField(calc_, "Ratio", 2.5);
+    SetField(calc_, "Title", std::string("main"));
+    EXPECT_EQ(GetField<int32_t>(calc_, "Total"), 7);
+    EXPECT_EQ(GetField<double>(calc_, "Ratio"), 2.5);
+    EXPECT_EQ(GetField<std::string>(calc_, "Title"), "main");
+    // Converted into the field's type, as the language's assignment does.
+    SetField(calc_, "Total", 9.75);
+    EXPECT_EQ(GetField<int32_t>(calc_, "Total"), 9);
+    SetField(calc_, "Link", calc_);
+    EXPECT_TRUE(GetField<TessaroObject>(calc_, "Link") == calc_);
+    Call(calc_, "Remember", static_cast<InterObjRep*>(nullptr));
+    EXPECT_TRUE(GetField<TessaroObject>(calc_, "Link").IsNull());
+    // The language sees what the host wrote.
+    SetField(calc_, "Total", 1);
+    EXPECT_EQ(int32_t(calc_.Eval("Total", nullptr)), 1);
+}
+
+TEST_F(ClientHandles, FindTakesAnObjectByPathAndLeavesTheHandleWhenNothingIsFound) {
+    TessaroObject h = calc_;
+    EXPECT_FALSE(h.Find("NoSuchObject"));
+    EXPECT_FALSE(h.Find("Calc.NoSuchPanel"));
+    EXPECT_FALSE(h.Find(""));
+    EXPECT_FALSE(h.Find(nullptr));
+    EXPECT_TRUE(h == calc_);
+    ASSERT_TRUE(h.Find("Calc.Panel"));
+    EXPECT_FALSE(h == calc_);
+    // The embedded object answers its own members.
+    SetField(h, "Total", 5);
+    EXPECT_EQ(GetField<int32_t>(h, "Total"), 5);
+    EXPECT_EQ(GetField<int32_t>(calc_, "Total"), 0);
+}
+
+TEST_F(ClientHandles, GetNameGivesTheNameAndItsLengthOrLeavesTheStringAlone) {
+    TessaroString name("untouched");
+    EXPECT_EQ(calc_.GetName(name), 4);
+    EXPECT_STREQ(name, "Calc");
+    // A null object, and an object without a name, leave it as it was.
+    name = "untouched";
+    EXPECT_EQ(TessaroObject().GetName(name), 0);
+    InterObj clone(InterObjRep::NewCopy(*static_cast<InterObjRep*>(calc_), DETACHED_MODULE, IOT_ORDINARY));
+    EXPECT_EQ(TessaroObject(clone.get()).GetName(name), 0);
+    EXPECT_STREQ(name, "untouched");
+    clone->Destroy();
+}
+
+TEST_F(ClientHandles, StringHandlesHoldTextOrNothing) {
+    TessaroString none;
+    EXPECT_EQ(static_cast<const char*>(none), nullptr);
+    EXPECT_EQ(static_cast<ValStringRep*>(none), nullptr);
+    TessaroString a("text");
+    TessaroString b = a;
+    EXPECT_EQ(static_cast<ValStringRep*>(a), static_cast<ValStringRep*>(b));
+    // Assigning text makes a new string: b's stays as it was.
+    a = "other";
+    EXPECT_STREQ(b, "text");
+    EXPECT_STREQ(a, "other");
+    b = static_cast<ValStringRep*>(a);
+    EXPECT_STREQ(b, "other");
+    TessaroString empty(static_cast<const char*>(nullptr));
+    EXPECT_STREQ(empty, "");
+}
+
+// Bad host calls: each raises the library's exception with its message and
+// runs nothing of the procedure.
+TEST_F(ClientHandles, BadCallsRaiseTheLibrarysExceptionAndRunNothing) {
+    struct Case {
+        const char* what;
+        std::function<void()> call;
+        const char* message;
+    };
+    int32_t k = 1;
+    const Case cases[] = {
+        {"a member that does not exist", [&] { calc_.Eval("Missing", "l", 1); },
+         "Identifier 'Missing' was not found"},
+        {"a member that does not exist, through Call", [&] { Call(calc_, "Missing"); },
+         "Identifier 'Missing' was not found"},
+        {"no member name", [&] { calc_.Eval(nullptr, nullptr); }, "Identifier '' was not found"},
+        {"too few arguments", [&] { calc_.Eval("Add", "l", 1); }, "Not enough arguments"},
+        {"a format promising more than the procedure takes", [&] { calc_.Eval("Add", "lll", 1, 2, 3); },
+         "Too many arguments"},
+        {"a text that is no number for a Long", [&] { calc_.Eval("Add", "sl", "abc", 2); },
+         "Conversion to type Long failed"},
+        {"an object for a Long", [&] { calc_.Eval("Add", "ol", static_cast<InterObjRep*>(calc_), 2); },
+         "types mismatched for requested operation"},
+        {"a reference to no variable", [&] { calc_.Eval("Bump", "&l", static_cast<int32_t*>(nullptr)); },
+         "Invalid to pass this field by reference to compiled function"},
+        {"writing a field that does not exist", [&] { SetField(calc_, "Missing", 1); },
+         "Identifier 'Missing' was not found"},
+        {"writing a text that is no number into a Long", [&] { SetField(calc_, "Total", "x"); },
+         "Conversion to type Long failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            c.call();
+            ADD_FAILURE() << "no exception";
+        } catch (const StoreException& e) {
+            EXPECT_NE(std::strstr(e.what(), c.message), nullptr) << e.what();
+        }
+    }
+    EXPECT_EQ(calls(), 0);
+    EXPECT_EQ(k, 1);
+    EXPECT_EQ(GetField<int32_t>(calc_, "Total"), 0);
+}
+
+TEST_F(ClientHandles, AFailureInsideTheProcedureReachesTheHost) {
+    int32_t k = 1;
+    EXPECT_THROW(calc_.Eval("Fail", "&l", &k), StoreException);
+    // What the procedure did before it failed stands, as in the language.
+    EXPECT_EQ(k, 99);
+}
+
+TEST_F(ClientHandles, AHandleWhoseObjectWentRaisesInsteadOfEvaluating) {
+    TessaroObject panel;
+    ASSERT_TRUE(panel.Find("Calc.Panel"));
+    static_cast<InterObjRep*>(panel)->BeginDestroy();
+    InterObjRep::DeleteObjects();
+    EXPECT_TRUE(panel.IsNull());
+    EXPECT_THROW(panel.Eval("Add", "ll", 1, 2), Is_Null);
+    EXPECT_THROW(Call(panel, "Add", 1, 2), Is_Null);
+
+    // The objects of a module that is unloaded go with it.
+    TessaroObject calc = calc_;
+    calc_ = nullptr;
+    ObjectStore::UnloadModule(module_);
+    InterObjRep::DeleteObjects();
+    try {
+        calc.Eval("Add", "ll", 1, 2);
+        ADD_FAILURE() << "no exception";
+    } catch (const StoreException& e) {
+        EXPECT_STREQ(e.what(), "object is null");
+    }
+    TessaroString name;
+    EXPECT_EQ(calc.GetName(name), 0);
+}
+
+TEST_F(ClientHandles, ACallByNameFollowsTheObjectsSignatureAndItsFieldChanges) {
+    TessaroObject panel;
+    ASSERT_TRUE(panel.Find("Calc.Panel"));
+    // One name, two signatures, called in turn: each object its own method.
+    for (int turn = 0; turn < 3; ++turn) {
+        EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", 2, 3)), 5);
+        EXPECT_EQ(int32_t(panel.Eval("Add", "ll", 2, 3)), 6);
+    }
+    // The method removed: the name no longer reaches it.
+    static_cast<InterObjRep*>(calc_)->removeField("Add");
+    EXPECT_THROW(calc_.Eval("Add", "ll", 2, 3), NotFound);
+    // Another method of the same name: that one runs.
+    AddProcedure(calc_, "Function Add(a As Long, b As Long) As Long\n  Add = a - b\nEnd Function\n");
+    EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", 2, 3)), -1);
+    EXPECT_EQ(int32_t(Call(calc_, "Add", 2, 3)), -1);
+}
+
+TEST_F(ClientHandles, EveryParameterPassedByReferenceIsWrittenBackHoweverMany) {
+    // More by-reference parameters than a call keeps in place.
+    ValueList args;
+    ValuePtr given[6];
+    for (int i = 0; i < 6; ++i) {
+        given[i] = ValuePtr(new LongValue(10 * (i + 1)));
+        args.ppush(given[i]);
+    }
+    calc_.EvalList("Six", args);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(given[i]->as<int32_t>(), 10 * (i + 1) + i + 1) << "parameter " << i;
+    int32_t a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
+    Call(calc_, "Six", &a, &b, &c, &d, &e, &f);
+    EXPECT_EQ(std::vector<int32_t>({a, b, c, d, e, f}), std::vector<int32_t>({1, 2, 3, 4, 5, 6}));
+}
+
+}  // namespace
+}  // namespace tq
