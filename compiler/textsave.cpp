@@ -2,8 +2,6 @@
 // from the store.
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -295,31 +293,6 @@ std::string TextModuleText(tModuleIndex m) {
         w.object(*o);
     }
     return w.out;
-}
-
-void SaveTextModuleFile(const std::string& path, tModuleIndex m) {
-    const std::string text = TextModuleText(m);
-    // Written beside the file and renamed over it: a full disk or a crash
-    // leaves the old text whole.
-    const std::string temp = path + ".tmp";
-    bool ok = false;
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        if (f) {
-            f.write(text.data(), static_cast<std::streamsize>(text.size()));
-            f.flush();
-            ok = f.good();
-        }
-    }
-    std::error_code ec;
-    if (ok) {
-        std::filesystem::rename(temp, path, ec);
-        ok = !ec;
-    }
-    if (!ok) {
-        std::filesystem::remove(temp, ec);
-        throw StoreException(("Could not save text module: " + path).c_str());
-    }
 }
 
 }  // namespace tq::compiler

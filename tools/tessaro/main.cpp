@@ -3,7 +3,9 @@
 // offers an immediate-mode prompt.
 //
 //   tessaro [--help | --version] COMMAND [ARGS...]
+#include <csignal>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include <tqstore/tqstore.h>
@@ -203,5 +205,22 @@ int main(int argc, char** argv) {
                   << "'\n(\"tessaro --help\" lists the commands)\n";
         return 2;
     }
-    return command->run(Args(argv + 2, argv + argc));
+    // A file-size limit (ulimit -f) makes a write fail with its reason
+    // rather than end the process halfway through a save, which would leave
+    // the temporary file behind and report nothing.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // Whatever a command did not catch still ends as a failure with a
+    // reason, after the output printed so far: never an abort.
+    const auto failed = [&](const std::string& why) {
+        std::cout.flush();
+        std::cerr << "tessaro " << command->name << ": " << why << "\n";
+        return 1;
+    };
+    try {
+        return command->run(Args(argv + 2, argv + argc));
+    } catch (const std::bad_alloc&) {
+        return failed("Out of memory");
+    } catch (const std::exception& e) {
+        return failed(e.what());
+    }
 }
