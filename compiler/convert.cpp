@@ -38,7 +38,16 @@ void ConvertTextToBinary(const std::string& textPath, const std::string& binaryP
         LoadedModule module(ObjectStore::LoadModule(nullptr, 1, 0));
         if (!ObjectStore::ValidIndex(module.index())) throw StoreException("Could not make a module to compile into.");
         LoadTextModuleFile(textPath, module.index());
-        ObjectStore::SaveAs(module.index(), scratch.c_str(), 0);
+        try {
+            ObjectStore::SaveAs(module.index(), scratch.c_str(), 0);
+        } catch (const StoreException& e) {
+            // The scratch name means nothing to the user: the failure is the
+            // target's.
+            std::string text = e.what();
+            for (size_t at = 0; (at = text.find(scratch, at)) != std::string::npos; at += binaryPath.size())
+                text.replace(at, scratch.size(), binaryPath);
+            throw StoreException(text.c_str());
+        }
     } catch (...) {
         std::error_code ec;
         std::filesystem::remove(scratch, ec);

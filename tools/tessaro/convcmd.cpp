@@ -69,13 +69,14 @@ int BuildCommand(const Args& args) {
     }
     if (parsed.help) return ShowHelp(self);
     if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to build" : "one FILE at a time");
-    const std::string source = parsed.operands[0];
-    const std::string output = parsed.value("output", WithExtension(source, ".qbo"));
-    std::error_code ec;
-    if (!fs::is_regular_file(source, ec)) {
-        std::cerr << source << ": no such file\n";
+    std::string source;
+    try {
+        source = ReadableModuleFile(parsed.operands[0]);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
         return 1;
     }
+    const std::string output = parsed.value("output", WithExtension(source, ".qbo"));
     Session session;
     if (IsBinaryModule(source)) {
         std::cerr << source << ": is a binary module already (tessaro text writes it as text)\n";
@@ -104,13 +105,14 @@ int TextCommand(const Args& args) {
     }
     if (parsed.help) return ShowHelp(self);
     if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to write as text" : "one FILE at a time");
-    const std::string source = parsed.operands[0];
-    const std::string output = parsed.value("output", WithExtension(source, ".tqs"));
-    std::error_code ec;
-    if (!fs::is_regular_file(source, ec)) {
-        std::cerr << source << ": no such file\n";
+    std::string source;
+    try {
+        source = ReadableModuleFile(parsed.operands[0]);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
         return 1;
     }
+    const std::string output = parsed.value("output", WithExtension(source, ".tqs"));
     Session session;
     if (!IsBinaryModule(source)) {
         std::cerr << source << ": not a binary module\n";

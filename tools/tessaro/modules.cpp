@@ -113,8 +113,7 @@ tq::tModuleIndex LoadBinaryModule(const std::string& path, bool readOnly) {
 
 }  // namespace
 
-tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly) {
-    if (name == "-") return LoadStandardInput();
+std::string ReadableModuleFile(const std::string& name) {
     std::error_code ec;
     const fs::file_status status = fs::status(name, ec);
     if (fs::is_directory(status)) throw LoadFailed(name + ": is a folder, not a module");
@@ -127,6 +126,13 @@ tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool r
         throw LoadFailed(name + ": no such file" +
                          (name.find('/') == std::string::npos ? " (nor along TESSARO_PATH)" : ""));
     if (!std::ifstream(path, std::ios::binary).is_open()) throw LoadFailed(path + ": cannot be read");
+    return path;
+}
+
+tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly) {
+    if (name == "-") return LoadStandardInput();
+    const std::string path = ReadableModuleFile(name);
+    std::error_code ec;
     const bool binary = IsBinaryModule(path);
     tq::tModuleIndex m = tq::NO_MODULE;
     try {
