@@ -437,6 +437,47 @@ class SavingText(Scratch):
                               "nul.tqs: not a module (neither a binary module nor text: a NUL byte at offset 19)")
 
 
+GROW = """Begin Object Grow
+  Sub Main()
+    Dim s As String
+    s = "x"
+    Print "before"
+    Try
+      Do
+        s = s & s
+      Loop
+    Catch OutOfMemory
+      Print "caught"
+    End Try
+    s = "y"
+    Print "after"
+    Do
+      s = s & s
+    Loop
+  End Sub
+End Object
+"""
+
+
+class OutOfMemory(Scratch):
+    def test_running_out_of_memory_is_a_failure_a_program_catches_and_tessaro_reports(self):
+        # Memory is made scarce by a limit on the address space. The address
+        # sanitizer needs more address space than any such limit leaves, and
+        # its operator new ends the process rather than throw.
+        with open(TESSARO, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("the address sanitizer's allocator never reports a failed allocation")
+
+        def preexec():
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        self.write("grow.tqs", GROW)
+        for form in ([], ["--tree"]):
+            p = subprocess.run([TESSARO, "run", *form, "grow.tqs"], capture_output=True, text=True, env=self.env,
+                               preexec_fn=preexec, timeout=300)
+            self.assertEqual((p.returncode, p.stdout), (1, "before\ncaught\nafter\n"), p.stderr)
+            self.assertTrue(p.stderr.startswith("grow.tqs:16: Grow.Main: Out of memory\n"), p.stderr)
+
+
 if __name__ == "__main__":
     TESSARO, SOURCE = sys.argv[1], sys.argv[2]
     unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
