@@ -17,7 +17,8 @@ namespace tessaro {
 namespace {
 
 const char kRunHelp[] =
-    "Loads FILE (a text module .tqs or a binary module .qbo) and runs Main of\n"
+    "Loads FILE (a text module .tqs or a binary module .qbo; - reads a text\n"
+    "module from standard input) and runs Main of\n"
     "the first object that has one, or the method named. ARGS are passed to\n"
     "it as Strings. Without Object.Method, the words after FILE are Main's\n"
     "arguments (put \"--\" before them when the first has a dot). Print goes\n"
@@ -31,6 +32,11 @@ const char kRunHelp[] =
     "the process at once.\n"
     "\n"
     "Modules are not saved unless the program saves them, or --save is given.\n"
+    "A text module is rewritten only when the program changed it and its file\n"
+    "is in the form the saver writes (a first #! line is kept); a file written\n"
+    "by hand is never rewritten, since its comments outside procedures would\n"
+    "be lost: save the module under another name (tessaro repl, :save NEW.tqs).\n"
+    "A binary module that cannot be written is run read-only.\n"
     "\n"
     "Options (before FILE; everything after FILE belongs to the program):\n"
     "  --save            save every module the program changed, when it ends\n"
@@ -47,7 +53,9 @@ const char kRunHelp[] =
 const char kBuildHelp[] =
     "Compiles the text module FILE.tqs into a binary module, FILE.qbo beside\n"
     "it unless -o names another file. An existing file is replaced only when\n"
-    "the whole module has been written.\n"
+    "the whole module has been written, keeping its permissions (through a\n"
+    "symbolic link, its target); the source, a text module, a device or a\n"
+    "FIFO is never replaced.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE  the binary module to write\n"
@@ -57,7 +65,8 @@ const char kBuildHelp[] =
 const char kTextHelp[] =
     "Writes the binary module FILE.qbo as a text module, FILE.tqs beside it\n"
     "unless -o names another file (\"-\" for standard output). The binary\n"
-    "module is only read.\n"
+    "module is only read. The output is written as build writes: never over\n"
+    "the source, a binary module, a device or a FIFO.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE  the text module to write, or - for standard output\n"
