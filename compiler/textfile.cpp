@@ -82,6 +82,7 @@ void LoadTextModuleFile(const std::string& path, tModuleIndex m) {
 }
 
 void SaveTextModuleFile(const std::string& path, tModuleIndex m) {
+    CheckTextKeepsPrototypes(m);
     std::string text = TextModuleText(m);
     const auto found = KnownFiles().find(path);
     KnownFile* known = found == KnownFiles().end() ? nullptr : &found->second;

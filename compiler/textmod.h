@@ -63,6 +63,14 @@ void LoadTextModuleFile(const std::string& path, tModuleIndex m);
 // The text of module m in the text-module form.
 std::string TextModuleText(tModuleIndex m);
 
+// Refuses (StoreException) to let module m be written as text when one of
+// its objects is made from a prototype of a module that was not loaded when
+// m was: m then holds a replacement object with the prototype's fields
+// only, which the text would make an object of m's own, and what m's
+// objects inherit from the real prototype (its procedures) would be lost
+// when the text is read back.
+void CheckTextKeepsPrototypes(tModuleIndex m);
+
 // Writes TextModuleText(m) to path, with a module commit's guarantees
 // (platform/storage/filesave.h), when it differs from what was read from
 // path: nothing when the module's text is what LoadTextModuleFile built

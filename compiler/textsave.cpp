@@ -295,4 +295,17 @@ std::string TextModuleText(tModuleIndex m) {
     return w.out;
 }
 
+void CheckTextKeepsPrototypes(tModuleIndex m) {
+    DescriptionTable<SignatureProxy>* table = DescribedObjectNoDescriptor<SignatureProxy>::descriptionTable(m);
+    for (uint32_t i = 0; table && i < table->count(); ++i) {
+        if (!table->entry(i).exists()) continue;
+        const SignatureProxy* p = DescribedObjectNoDescriptor<SignatureProxy>::fault(tDescriptor::Make(m, i));
+        const SignatureRep* s = p ? p->signature() : nullptr;
+        if (s && s->moduleIndex() == m)
+            throw StoreException("Cannot write the module as text: its objects are made from " + p->text() +
+                                 " of a module that is not loaded, and the text would lose what they inherit "
+                                 "from it (load that module first)");
+    }
+}
+
 }  // namespace tq::compiler

@@ -425,6 +425,21 @@ class SavingText(Scratch):
         self.assertEqual(self.read("notes.txt"), b"my notes\n")
         self.assertEqual(self.read(keeper).decode(), KEEPER)
 
+    def test_text_of_objects_made_from_another_module_names_its_prototype_or_is_refused(self):
+        self.write("shapes.tqs", "Begin Object Shape\n  Dim Sides As Integer\n  Sub Describe()\n"
+                                 "    Print Sides; \" sides\"\n  End Sub\nEnd Object\n")
+        self.write("user.tqs", "Begin Object Square From Shape\n  .Sides = 4\nEnd Object\n\n"
+                               "Begin Object Program\n  Sub Main()\n    Square.Describe\n  End Sub\nEnd Object\n")
+        self.assertEqual(self.tessaro("build", "shapes.tqs")[0], 0)
+        self.assertEqual(self.tessaro("build", "-l", "shapes.qbo", "user.tqs")[0], 0)
+        for output in ("-", "user.tqs"):
+            self.assertFailed(self.tessaro("text", "user.qbo", "-o", output),
+                              "user.qbo: Cannot write the module as text: its objects are made from Shape of a "
+                              "module that is not loaded")
+        self.assertEqual(self.tessaro("text", "-l", "shapes.qbo", "user.qbo", "-o", "again.tqs")[0], 0)
+        self.assertIn(b"Begin Object Square From Shape\n", self.read("again.tqs"))
+        self.assertEqual(self.tessaro("run", "-l", "shapes.tqs", "again.tqs")[:2], (0, "4 sides\n"))
+
     def test_control_bytes_in_comments_and_strings_are_text_to_every_command_and_a_nul_to_none(self):
         self.write("ctl.tqs", "' a \x01 comment \x1b[1m\nBegin Object C\n  Sub Main()\n"
                               "    Print Len(\"a\x02b\")\n  End Sub\nEnd Object\n")

@@ -99,7 +99,7 @@ int TextCommand(const Args& args) {
     const Command& self = *FindCommand("text");
     ParsedArgs parsed;
     try {
-        parsed = ParseArgs(args, {{"output", 'o', true}});
+        parsed = ParseArgs(args, {{"output", 'o', true}, {"load", 'l', true}});
     } catch (const UsageError& e) {
         return UsageFailure(self, e.what());
     }
@@ -124,8 +124,11 @@ int TextCommand(const Args& args) {
         return 1;
     }
     return Converted(source, [&] {
+        if (parsed.has("load"))
+            for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other, true);
         const tq::tModuleIndex m = LoadModuleFile(session.app(), source, true);
         if (output == "-") {
+            tq::compiler::CheckTextKeepsPrototypes(m);
             std::cout << tq::compiler::TextModuleText(m);
             std::cout.flush();
         } else {

@@ -70,6 +70,8 @@ const char kTextHelp[] =
     "\n"
     "Options:\n"
     "  -o, --output FILE  the text module to write, or - for standard output\n"
+    "  -l, --load MODULE  load MODULE first (a module whose objects FILE's are\n"
+    "                     made from); may be given more than once\n"
     "  -h, --help         show this help\n";
 
 const char kListHelp[] =
@@ -145,7 +147,7 @@ const std::vector<Command> kCommands = {
     {"debug", "debug [OPTIONS] FILE [Object.Method] [ARGS...]", "run under the command-line debugger", kDebugHelp,
      &DebugCommand},
     {"build", "build FILE.tqs [-o FILE.qbo]", "compile a text module to a binary one", kBuildHelp, &BuildCommand},
-    {"text", "text FILE.qbo [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},
+    {"text", "text FILE.qbo [-l MODULE] [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},
     {"list", "list FILE [Object[.Method]]", "print objects, declarations, source", kListHelp, &ListCommand},
     {"repl", "repl [FILE...]", "immediate mode against loaded modules", kReplHelp, &ReplCommand},
     {"dump", "dump [--json] FILE.qbo", "what tqdump shows", kDumpHelp, &DumpCommand},
