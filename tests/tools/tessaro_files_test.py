@@ -30,14 +30,8 @@ import unittest
 
 TESSARO = SOURCE = ""
 
-KEEPER = """Begin Object Keeper
-  Dim Runs As Long
-  Sub Main()
-    Runs = Runs + 1
-    Print "run"; Runs
-  End Sub
-End Object
-"""
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tessaro_test import KEEPER  # noqa: E402  (counts its runs; Keeper.Fail fails)
 
 # A module whose text is bigger than the file-size limit of the full-disk
 # stand-in, so that writing it must fail.
