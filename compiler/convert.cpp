@@ -1,7 +1,5 @@
 #include "compiler/convert.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 
@@ -31,25 +29,31 @@ private:
 }  // namespace
 
 void ConvertTextToBinary(const std::string& textPath, const std::string& binaryPath) {
-    namespace fs = std::filesystem;
-    const fs::path target(binaryPath);
-    const fs::path scratch =
-        target.parent_path() / ("." + target.filename().string() + ".building-" + std::to_string(::getpid()));
-    std::error_code ec;
+    // The module is written whole beside the target under a name a killed
+    // build's leftovers are known by, then moved over the target as a text
+    // save would be: through a symbolic link, keeping its bits, never over a
+    // device.
+    const std::string scratch = NameBesideTarget(binaryPath);
     try {
-        {
-            LoadedModule module(ObjectStore::LoadModule(nullptr, 1, 0));
-            if (!ObjectStore::ValidIndex(module.index()))
-                throw StoreException("Could not make a module to compile into.");
-            LoadTextModuleFile(textPath, module.index());
-            fs::remove(scratch, ec);
+        LoadedModule module(ObjectStore::LoadModule(nullptr, 1, 0));
+        if (!ObjectStore::ValidIndex(module.index())) throw StoreException("Could not make a module to compile into.");
+        LoadTextModuleFile(textPath, module.index());
+        try {
             ObjectStore::SaveAs(module.index(), scratch.c_str(), 0);
+        } catch (const StoreException& e) {
+            // The scratch name means nothing to the user: the failure is the
+            // target's.
+            std::string text = e.what();
+            for (size_t at = 0; (at = text.find(scratch, at)) != std::string::npos; at += binaryPath.size())
+                text.replace(at, scratch.size(), binaryPath);
+            throw StoreException(text.c_str());
         }
-        fs::rename(scratch, target);
     } catch (...) {
-        fs::remove(scratch, ec);
+        std::error_code ec;
+        std::filesystem::remove(scratch, ec);
         throw;
     }
+    ReplaceFileWith(scratch, binaryPath);
 }
 
 void ConvertBinaryToText(const std::string& binaryPath, const std::string& textPath) {

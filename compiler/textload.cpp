@@ -1,8 +1,6 @@
 // Reading a text module into the store: the module level of the language
 // (enumerations, objects and their members) built through the store's
 // public builders. Procedures go through the code generator.
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -692,14 +690,6 @@ void LoadTextModule(std::string_view source, std::string_view fileName, tModuleI
         builder.build(*tree.module());
     }
     if (!errors.empty()) throw CompileError(errors.take());
-}
-
-void LoadTextModuleFile(const std::string& path, tModuleIndex m) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) throw StoreException(("Could not read text module: " + path).c_str());
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw StoreException(("Could not read text module: " + path).c_str());
-    LoadTextModule(text, path, m);
 }
 
 }  // namespace tq::compiler

@@ -29,7 +29,9 @@
 // procedures as the store prints them and its embedded objects. Lines end
 // with LF. A file the saver wrote reads back and saves byte for byte the
 // same. Comments outside procedures are not kept by the store, so a
-// hand-written file loses them on its first save.
+// hand-written file is never rewritten (textfile.cpp): saving a module
+// that changed nothing leaves its file alone, and saving a changed one
+// whose file holds more than the saver writes is refused.
 #pragma once
 
 #include <string>
@@ -44,16 +46,37 @@ namespace tq::compiler {
 // errors. Throws CompileError with every error.
 void LoadTextModule(std::string_view source, std::string_view fileName, tModuleIndex m);
 
+// The one rule for what a file that is not a binary module must be to be
+// read as a text module, whichever command reads it: it holds no NUL byte.
+// Other control characters may stand in comments and string literals (the
+// compiler reports them anywhere else); a NUL belongs to no text a person
+// edits, and binary formats are full of them. Returns the offset of the
+// first byte that breaks the rule, or npos.
+size_t FirstNonTextByte(std::string_view bytes);
+
 // Reads the file at path and loads it as above; a file that cannot be read
-// throws StoreException "Could not read text module: <path>".
+// throws StoreException "Could not read text module: <path>", one that is
+// not text (FirstNonTextByte) StoreException "not a module (...)". What
+// was built is remembered with the file's stamp for SaveTextModuleFile.
 void LoadTextModuleFile(const std::string& path, tModuleIndex m);
 
 // The text of module m in the text-module form.
 std::string TextModuleText(tModuleIndex m);
 
-// Writes TextModuleText(m) to path through a temporary file beside it, so
-// that a failed write leaves the old file as it was; a failure throws
-// StoreException "Could not save text module: <path>".
+// Refuses (StoreException) to let module m be written as text when one of
+// its objects is made from a prototype of a module that was not loaded when
+// m was: m then holds a replacement object with the prototype's fields
+// only, which the text would make an object of m's own, and what m's
+// objects inherit from the real prototype (its procedures) would be lost
+// when the text is read back.
+void CheckTextKeepsPrototypes(tModuleIndex m);
+
+// Writes TextModuleText(m) to path, with a module commit's guarantees
+// (platform/storage/filesave.h), when it differs from what was read from
+// path: nothing when the module's text is what LoadTextModuleFile built
+// from the file; refused when the file is hand-written or was replaced
+// since it was read. A failure throws StoreException "Could not save text
+// module: <path>: <reason>" and leaves the file as it was.
 void SaveTextModuleFile(const std::string& path, tModuleIndex m);
 
 // Makes every DefaultStoreApplication load and save text modules with this

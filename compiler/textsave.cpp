@@ -2,8 +2,6 @@
 // from the store.
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -297,28 +295,16 @@ std::string TextModuleText(tModuleIndex m) {
     return w.out;
 }
 
-void SaveTextModuleFile(const std::string& path, tModuleIndex m) {
-    const std::string text = TextModuleText(m);
-    // Written beside the file and renamed over it: a full disk or a crash
-    // leaves the old text whole.
-    const std::string temp = path + ".tmp";
-    bool ok = false;
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        if (f) {
-            f.write(text.data(), static_cast<std::streamsize>(text.size()));
-            f.flush();
-            ok = f.good();
-        }
-    }
-    std::error_code ec;
-    if (ok) {
-        std::filesystem::rename(temp, path, ec);
-        ok = !ec;
-    }
-    if (!ok) {
-        std::filesystem::remove(temp, ec);
-        throw StoreException(("Could not save text module: " + path).c_str());
+void CheckTextKeepsPrototypes(tModuleIndex m) {
+    DescriptionTable<SignatureProxy>* table = DescribedObjectNoDescriptor<SignatureProxy>::descriptionTable(m);
+    for (uint32_t i = 0; table && i < table->count(); ++i) {
+        if (!table->entry(i).exists()) continue;
+        const SignatureProxy* p = DescribedObjectNoDescriptor<SignatureProxy>::fault(tDescriptor::Make(m, i));
+        const SignatureRep* s = p ? p->signature() : nullptr;
+        if (s && s->moduleIndex() == m)
+            throw StoreException("Cannot write the module as text: its objects are made from " + p->text() +
+                                 " of a module that is not loaded, and the text would lose what they inherit "
+                                 "from it (load that module first)");
     }
 }
 

@@ -174,12 +174,20 @@ int32_t ValueNot(const Value& v) {
     return ~a;
 }
 
+StoreException OutOfMemory() { return StoreException("Out of memory", "OutOfMemory"); }
+
+void CheckStringLength(size_t n) {
+    if (n > kMaxStringLength)
+        throw StoreException("String too long: a String holds at most 2147483647 characters", "OutOfMemory");
+}
+
 ValuePtr ValueConcat(const Value& l, const Value& r) {
     ValString a, b;
     l.get(a);
     r.get(b);
     const std::string_view left = a.get() ? std::string_view(a->text()) : std::string_view();
     const std::string_view right = b.get() ? std::string_view(b->text()) : std::string_view();
+    CheckStringLength(left.size() + right.size());
     ValString text(ConstructWithSize, left.size() + right.size());
     text->append(left);
     text->append(right);

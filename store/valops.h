@@ -27,8 +27,10 @@
 // and -2147483648 Mod -1 is 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "store/errors/storeexc.h"
 #include "store/idtype.h"
 
 namespace tq {
@@ -50,6 +52,17 @@ ValuePtr ValuePower(const Value& l, const Value& r);
 int32_t ValueCompare(tRelOp op, const Value& l, const Value& r);
 int32_t ValueLogic(tLogicOp op, const Value& l, const Value& r);
 int32_t ValueNot(const Value& v);
+// The most characters a String holds: Len counts them in a Long.
+inline constexpr size_t kMaxStringLength = 2147483647;
+// Refuses a String of n characters when that is more than a String holds,
+// before it is made.
+void CheckStringLength(size_t n);
+// The failure of a statement during which memory ran out (a String grown
+// until no allocation holds it): raised in place of std::bad_alloc where
+// statements run, so that a Catch can take it and a host reports it with
+// its line, as every other failure.
+StoreException OutOfMemory();
+
 // The language's "&": a new String of l's text followed by r's.
 ValuePtr ValueConcat(const Value& l, const Value& r);
 

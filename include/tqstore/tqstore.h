@@ -13,6 +13,7 @@
 #include "platform/com/oclobj.h"
 #include "platform/com/oleresult.h"
 #include "platform/com/unknown.h"
+#include "platform/storage/filesave.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/dynlib.h"

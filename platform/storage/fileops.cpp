@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -108,6 +109,12 @@ bool RenameFile(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) return false;
     if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->renamed(to);
     return true;
+}
+
+std::string ResolvedPath(const std::string& path) {
+    std::error_code ec;
+    const auto resolved = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : resolved.string();
 }
 
 std::string FolderOf(const std::string& path) {

@@ -91,6 +91,11 @@ void SyncFolder(const std::string& folder);
 // fails.
 bool RenameFile(const std::string& from, const std::string& to);
 
+// The file a path names: symbolic links are followed, so that a commit
+// replaces the file the link points to, not the link. The path itself when
+// it cannot be resolved.
+std::string ResolvedPath(const std::string& path);
+
 // The folder of a path ("." for a bare name) and its last component.
 std::string FolderOf(const std::string& path);
 std::string FileNameOf(const std::string& path);

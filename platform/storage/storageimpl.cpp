@@ -56,14 +56,6 @@ std::string Absolute(const std::string& path) {
     return ec ? path : abs.lexically_normal().string();
 }
 
-// The file a path names: symbolic links are followed, so that a commit
-// replaces the file the link points to, not the link.
-std::string Resolved(const std::string& absolutePath) {
-    std::error_code ec;
-    const auto resolved = std::filesystem::weakly_canonical(absolutePath, ec);
-    return ec ? absolutePath : resolved.string();
-}
-
 // Not blocking, in case something other than a file took the path; the
 // reader refuses anything but a regular file.
 UniqueFd OpenForReading(const std::string& file, const std::string& path) {
@@ -113,7 +105,7 @@ StorageImpl::StorageImpl(const char* path, int create, uint32_t mode) {
 
 void StorageImpl::openNamed(const std::string& path, int create, uint32_t mode) {
     path_ = Absolute(path);
-    file_ = Resolved(path_);
+    file_ = ResolvedPath(path_);
     writable_ = (mode & kWriteBits) != 0;
     transacted_ = (mode & STGM_TRANSACTED) != 0;
     const bool replace = (mode & STGM_CREATE) != 0;
@@ -406,7 +398,7 @@ void StorageImpl::switchTo(const char* path) {
     if (path == nullptr || *path == '\0')
         throw StorageError(path_ + ": cannot switch to a file without a name");
     const std::string targetPath = Absolute(path);
-    const std::string target = Resolved(targetPath);
+    const std::string target = ResolvedPath(targetPath);
     struct stat current, st;
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && ::stat(file_.c_str(), &current) == 0 && current.st_dev == st.st_dev &&

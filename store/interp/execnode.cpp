@@ -1,6 +1,8 @@
 // The statement dispatcher, Exit and Stop.
 #include "store/interp/execnode.h"
 
+#include <new>
+
 #include "platform/util/uassert.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
@@ -19,6 +21,7 @@
 #include "store/interp/stackfrm.h"
 #include "store/methfld.h"
 #include "store/storeapp.h"
+#include "store/valops.h"
 
 namespace tq {
 
@@ -72,6 +75,13 @@ void ExecNode::eval(Context& ctx) {
         run(ctx);
     } catch (const StoreException&) {
         failed(ctx);
+    } catch (const std::bad_alloc&) {
+        // Raised again as the store's failure, then handled as every other.
+        try {
+            throw OutOfMemory();
+        } catch (const StoreException&) {
+            failed(ctx);
+        }
     }
 }
 

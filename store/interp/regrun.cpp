@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -600,6 +601,7 @@ void Concat(RegActivation& act, const RegInstr& in) {
     std::string t;
     const std::string& x = Str(act, in.b);
     const std::string& y = Str(act, in.c);
+    CheckStringLength(x.size() + y.size());
     t.reserve(x.size() + y.size());
     t.append(x).append(y);
     act.strings[in.a] = std::move(t);
@@ -833,9 +835,13 @@ void Run(RegActivation& act) {
     op_concat:
         Concat(act, *ip);
         TQ_NEXT();
-    op_append:
-        s[ip->a].append(Str(act, ip->b));
+    op_append: {
+        const std::string& tail = Str(act, ip->b);
+        if (s[ip->a].size() + tail.size() > kMaxStringLength) [[unlikely]]
+            CheckStringLength(s[ip->a].size() + tail.size());
+        s[ip->a].append(tail);
         TQ_NEXT();
+    }
     op_append_n:
         AppendNumberText(s[ip->a], r[ip->b]);
         TQ_NEXT();
@@ -1049,6 +1055,12 @@ void Run(RegActivation& act) {
         utilsAssert("register form: unknown instruction", __FILE__, __LINE__);
     } catch (const StoreException&) {
         Failed(act, static_cast<uint32_t>(ip - code));
+    } catch (const std::bad_alloc&) {
+        try {
+            throw OutOfMemory();
+        } catch (const StoreException&) {
+            Failed(act, static_cast<uint32_t>(ip - code));
+        }
     }
 #undef TQ_JUMP
 #undef TQ_NEXT

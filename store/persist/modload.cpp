@@ -392,9 +392,12 @@ void ObjectStore::SaveAs(tModuleIndex m, const char* path, int asText) {
     if (moves) {
         try {
             s.storage_->SwitchTo(file.c_str());
-        } catch (const StorageError&) {
+        } catch (const StorageError& e) {
             if (created) RemoveFile(target);
-            refuse();
+            // Why the new file could not be written (a full disk, a folder
+            // without write access) is the user's to know.
+            throw StoreException(("Could not save as: " + given + " (" + e.what() + ")").c_str(),
+                                 "ModuleSaveAsError");
         }
     }
     const std::string oldText = s.textPath_;

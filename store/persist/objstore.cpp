@@ -511,6 +511,11 @@ void ObjectStore::WriteTables(tModuleIndex m) {
 
 void ObjectStore::Commit(tModuleIndex m) {
     ObjectStore& s = Store(m, "ObjectStore::Commit");
+    // A text module's file is its text, which Save wrote. Its storage is
+    // scratch that this process alone reads, and always from memory: a
+    // commit would only copy the module into the temporary folder, where a
+    // full disk would fail a save that has already succeeded.
+    if (!s.textPath_.empty()) return;
     if (!s.storage_->isWritable()) {
         s.refuseReadOnlyChanges(m);
         return;

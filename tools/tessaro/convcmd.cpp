@@ -34,10 +34,27 @@ int Converted(const std::string& source, Convert&& convert) {
         std::cerr << e.what() << "\n";
     } catch (const tq::compiler::CompileError& e) {
         std::cerr << e.what() << "\n";
+    } catch (const tq::StorageError& e) {
+        // Names the file it could not write, and why.
+        std::cerr << e.what() << "\n";
     } catch (const std::exception& e) {
         std::cerr << source << ": " << e.what() << "\n";
     }
     return 1;
+}
+
+// Why output must not be written from source, or empty: the source itself,
+// or a module of the other form (a person's text replaced by a binary
+// module, or a binary module by text, is lost work; naming the wrong file
+// after -o is an easy slip).
+std::string RefusedOutput(const std::string& source, const std::string& output, bool outputIsBinary) {
+    std::error_code ec;
+    if (!fs::is_regular_file(output, ec) || fs::file_size(output, ec) == 0) return {};
+    if (fs::equivalent(source, output, ec)) return source + ": the output would replace the source (give -o)";
+    if (IsBinaryModule(output) != outputIsBinary)
+        return output + (outputIsBinary ? ": is a text module; a binary module would replace it"
+                                        : ": is a binary module; its text would replace it");
+    return {};
 }
 
 }  // namespace
@@ -52,20 +69,21 @@ int BuildCommand(const Args& args) {
     }
     if (parsed.help) return ShowHelp(self);
     if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to build" : "one FILE at a time");
-    const std::string source = parsed.operands[0];
+    std::string source;
+    try {
+        source = ReadableModuleFile(parsed.operands[0]);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
     const std::string output = parsed.value("output", WithExtension(source, ".qbo"));
-    std::error_code ec;
-    if (!fs::is_regular_file(source, ec)) {
-        std::cerr << source << ": no such file\n";
-        return 1;
-    }
-    if (fs::exists(output, ec) && fs::equivalent(source, output, ec)) {
-        std::cerr << source << ": the output would replace the source (give -o)\n";
-        return 1;
-    }
     Session session;
     if (IsBinaryModule(source)) {
         std::cerr << source << ": is a binary module already (tessaro text writes it as text)\n";
+        return 1;
+    }
+    if (const std::string refused = RefusedOutput(source, output, true); !refused.empty()) {
+        std::cerr << refused << "\n";
         return 1;
     }
     return Converted(source, [&] {
@@ -81,27 +99,36 @@ int TextCommand(const Args& args) {
     const Command& self = *FindCommand("text");
     ParsedArgs parsed;
     try {
-        parsed = ParseArgs(args, {{"output", 'o', true}});
+        parsed = ParseArgs(args, {{"output", 'o', true}, {"load", 'l', true}});
     } catch (const UsageError& e) {
         return UsageFailure(self, e.what());
     }
     if (parsed.help) return ShowHelp(self);
     if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to write as text" : "one FILE at a time");
-    const std::string source = parsed.operands[0];
-    const std::string output = parsed.value("output", WithExtension(source, ".tqs"));
-    std::error_code ec;
-    if (!fs::is_regular_file(source, ec)) {
-        std::cerr << source << ": no such file\n";
+    std::string source;
+    try {
+        source = ReadableModuleFile(parsed.operands[0]);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
         return 1;
     }
+    const std::string output = parsed.value("output", WithExtension(source, ".tqs"));
     Session session;
     if (!IsBinaryModule(source)) {
         std::cerr << source << ": not a binary module\n";
         return 1;
     }
+    if (const std::string refused = output == "-" ? std::string() : RefusedOutput(source, output, false);
+        !refused.empty()) {
+        std::cerr << refused << "\n";
+        return 1;
+    }
     return Converted(source, [&] {
+        if (parsed.has("load"))
+            for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other, true);
         const tq::tModuleIndex m = LoadModuleFile(session.app(), source, true);
         if (output == "-") {
+            tq::compiler::CheckTextKeepsPrototypes(m);
             std::cout << tq::compiler::TextModuleText(m);
             std::cout.flush();
         } else {

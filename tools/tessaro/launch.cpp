@@ -57,6 +57,11 @@ std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, 
     } catch (const TargetFailed& e) {
         std::cerr << e.what() << "\n";
         return std::nullopt;
+    } catch (const tq::StoreException& e) {
+        // Looking for the method faults objects in: a damaged module fails
+        // here, not only when it is opened.
+        std::cerr << SourceLines::fileName(launch.module) << ": " << e.what() << "\n";
+        return std::nullopt;
     }
     return launch;
 }

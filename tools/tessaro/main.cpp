@@ -3,7 +3,9 @@
 // offers an immediate-mode prompt.
 //
 //   tessaro [--help | --version] COMMAND [ARGS...]
+#include <csignal>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include <tqstore/tqstore.h>
@@ -15,7 +17,8 @@ namespace tessaro {
 namespace {
 
 const char kRunHelp[] =
-    "Loads FILE (a text module .tqs or a binary module .qbo) and runs Main of\n"
+    "Loads FILE (a text module .tqs or a binary module .qbo; - reads a text\n"
+    "module from standard input) and runs Main of\n"
     "the first object that has one, or the method named. ARGS are passed to\n"
     "it as Strings. Without Object.Method, the words after FILE are Main's\n"
     "arguments (put \"--\" before them when the first has a dot). Print goes\n"
@@ -29,6 +32,11 @@ const char kRunHelp[] =
     "the process at once.\n"
     "\n"
     "Modules are not saved unless the program saves them, or --save is given.\n"
+    "A text module is rewritten only when the program changed it and its file\n"
+    "is in the form the saver writes (a first #! line is kept); a file written\n"
+    "by hand is never rewritten, since its comments outside procedures would\n"
+    "be lost: save the module under another name (tessaro repl, :save NEW.tqs).\n"
+    "A binary module that cannot be written is run read-only.\n"
     "\n"
     "Options (before FILE; everything after FILE belongs to the program):\n"
     "  --save            save every module the program changed, when it ends\n"
@@ -45,7 +53,9 @@ const char kRunHelp[] =
 const char kBuildHelp[] =
     "Compiles the text module FILE.tqs into a binary module, FILE.qbo beside\n"
     "it unless -o names another file. An existing file is replaced only when\n"
-    "the whole module has been written.\n"
+    "the whole module has been written, keeping its permissions (through a\n"
+    "symbolic link, its target); the source, a text module, a device or a\n"
+    "FIFO is never replaced.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE  the binary module to write\n"
@@ -55,10 +65,13 @@ const char kBuildHelp[] =
 const char kTextHelp[] =
     "Writes the binary module FILE.qbo as a text module, FILE.tqs beside it\n"
     "unless -o names another file (\"-\" for standard output). The binary\n"
-    "module is only read.\n"
+    "module is only read. The output is written as build writes: never over\n"
+    "the source, a binary module, a device or a FIFO.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE  the text module to write, or - for standard output\n"
+    "  -l, --load MODULE  load MODULE first (a module whose objects FILE's are\n"
+    "                     made from); may be given more than once\n"
     "  -h, --help         show this help\n";
 
 const char kListHelp[] =
@@ -134,7 +147,7 @@ const std::vector<Command> kCommands = {
     {"debug", "debug [OPTIONS] FILE [Object.Method] [ARGS...]", "run under the command-line debugger", kDebugHelp,
      &DebugCommand},
     {"build", "build FILE.tqs [-o FILE.qbo]", "compile a text module to a binary one", kBuildHelp, &BuildCommand},
-    {"text", "text FILE.qbo [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},
+    {"text", "text FILE.qbo [-l MODULE] [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},
     {"list", "list FILE [Object[.Method]]", "print objects, declarations, source", kListHelp, &ListCommand},
     {"repl", "repl [FILE...]", "immediate mode against loaded modules", kReplHelp, &ReplCommand},
     {"dump", "dump [--json] FILE.qbo", "what tqdump shows", kDumpHelp, &DumpCommand},
@@ -203,5 +216,22 @@ int main(int argc, char** argv) {
                   << "'\n(\"tessaro --help\" lists the commands)\n";
         return 2;
     }
-    return command->run(Args(argv + 2, argv + argc));
+    // A file-size limit (ulimit -f) makes a write fail with its reason
+    // rather than end the process halfway through a save, which would leave
+    // the temporary file behind and report nothing.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // Whatever a command did not catch still ends as a failure with a
+    // reason, after the output printed so far: never an abort.
+    const auto failed = [&](const std::string& why) {
+        std::cout.flush();
+        std::cerr << "tessaro " << command->name << ": " << why << "\n";
+        return 1;
+    };
+    try {
+        return command->run(Args(argv + 2, argv + argc));
+    } catch (const std::bad_alloc&) {
+        return failed("Out of memory");
+    } catch (const std::exception& e) {
+        return failed(e.what());
+    }
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 
 #include <tqcompile/tqcompile.h>
@@ -53,34 +54,90 @@ std::string FindModuleFile(const std::string& name) {
 
 bool IsBinaryModule(const std::string& path) { return tq::OCLStorage::IsStorageFile(path.c_str()) != 0; }
 
-tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly) {
-    const std::string path = FindModuleFile(name);
+namespace {
+
+// The program read from standard input ("-"): its module and its text, which
+// errors count lines in.
+struct StandardInput {
+    tq::tModuleIndex module = tq::NO_MODULE;
+    std::string text;
+};
+
+StandardInput& FromStandardInput() {
+    static StandardInput input;
+    return input;
+}
+
+// A binary module cannot come through a pipe: the store reads its file at
+// any time, not once.
+bool LooksLikeBinaryModule(std::string_view bytes) {
+    return bytes.starts_with(std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8));
+}
+
+tq::tModuleIndex LoadStandardInput() {
+    StandardInput& input = FromStandardInput();
+    if (tq::ObjectStore::ValidIndex(input.module)) return input.module;
+    std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    if (std::cin.bad()) throw LoadFailed("-: standard input cannot be read");
+    if (LooksLikeBinaryModule(text))
+        throw LoadFailed("-: a binary module cannot be read from standard input (name its file)");
+    if (const size_t at = tq::compiler::FirstNonTextByte(text); at != std::string::npos)
+        throw LoadFailed("-: not a module (neither a binary module nor text: a NUL byte at offset " +
+                         std::to_string(at) + ")");
+    const tq::tModuleIndex m = tq::ObjectStore::LoadModule(nullptr, 1, 0);
+    try {
+        tq::compiler::LoadTextModule(text, "-", m);
+    } catch (const std::exception& e) {
+        tq::ObjectStore::UnloadModule(m);
+        throw LoadFailed(e.what());
+    }
+    input.module = m;
+    input.text = std::move(text);
+    return m;
+}
+
+// A binary module the process may not write (a read-only file system, a
+// file or folder it has no write access to) can still be run and read: one
+// that will not open for writing is opened read-only, and a save of its
+// changes is refused then, naming it.
+tq::tModuleIndex LoadBinaryModule(const std::string& path, bool readOnly) {
+    if (!readOnly) {
+        try {
+            return tq::ObjectStore::LoadModule(path.c_str(), 0, 0);
+        } catch (const tq::StoreException&) {
+            // Tried again read-only below; a module that is damaged fails
+            // there with its reason.
+        }
+    }
+    return tq::ObjectStore::LoadModule(path.c_str(), 0, 1);
+}
+
+}  // namespace
+
+std::string ReadableModuleFile(const std::string& name) {
     std::error_code ec;
-    if (path.empty()) {
-        if (fs::is_directory(name, ec)) throw LoadFailed(name + ": is a folder, not a module");
+    const fs::file_status status = fs::status(name, ec);
+    if (fs::is_directory(status)) throw LoadFailed(name + ": is a folder, not a module");
+    // Reading a FIFO or a device would wait for a writer, or never end.
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        throw LoadFailed(name + ": not a regular file (a device or a FIFO); give - to read a program from "
+                                "standard input");
+    const std::string path = FindModuleFile(name);
+    if (path.empty())
         throw LoadFailed(name + ": no such file" +
                          (name.find('/') == std::string::npos ? " (nor along TESSARO_PATH)" : ""));
-    }
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe.is_open()) throw LoadFailed(path + ": cannot be read");
+    if (!std::ifstream(path, std::ios::binary).is_open()) throw LoadFailed(path + ": cannot be read");
+    return path;
+}
+
+tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly) {
+    if (name == "-") return LoadStandardInput();
+    const std::string path = ReadableModuleFile(name);
+    std::error_code ec;
     const bool binary = IsBinaryModule(path);
-    if (!binary) {
-        // A text module must be text: a file with control characters other
-        // than line ends and tabs is neither kind of module, and the
-        // compiler's errors about its bytes would only confuse.
-        char buffer[4096];
-        probe.read(buffer, sizeof buffer);
-        const auto binaryByte = [](char c) {
-            const auto u = static_cast<unsigned char>(c);
-            return (u < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') || u == 0x7f;
-        };
-        if (std::any_of(buffer, buffer + probe.gcount(), binaryByte))
-            throw LoadFailed(path + ": not a module (neither a binary module nor text)");
-    }
     tq::tModuleIndex m = tq::NO_MODULE;
     try {
-        m = binary ? tq::ObjectStore::LoadModule(path.c_str(), 0, readOnly ? 1 : 0)
-                   : tq::ObjectStore::LoadModule(path.c_str(), 0, 0);
+        m = binary ? LoadBinaryModule(path, readOnly) : tq::ObjectStore::LoadModule(path.c_str(), 0, 0);
     } catch (const tq::compiler::CompileError& e) {
         throw LoadFailed(e.what());
     } catch (const tq::StoreException& e) {
@@ -105,6 +162,7 @@ tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool r
 }
 
 std::string ModuleSource(tq::tModuleIndex m) {
+    if (m == FromStandardInput().module) return FromStandardInput().text;
     if (!tq::ObjectStore::ModuleIsText(m)) return tq::compiler::TextModuleText(m);
     std::string text = ReadWhole(tq::ObjectStore::GetModuleFileNameA(m));
     // The interpreter line of a script reads as an empty line, as the
@@ -113,7 +171,10 @@ std::string ModuleSource(tq::tModuleIndex m) {
     return text;
 }
 
-std::string SourceLines::fileName(tq::tModuleIndex m) { return DisplayName(tq::ObjectStore::GetModuleFileNameA(m)); }
+std::string SourceLines::fileName(tq::tModuleIndex m) {
+    if (m == FromStandardInput().module) return "-";
+    return DisplayName(tq::ObjectStore::GetModuleFileNameA(m));
+}
 
 std::string DisplayName(const std::string& path) {
     // Relative to the current folder when it lies below it, as a person

@@ -37,8 +37,14 @@ std::string DisplayName(const std::string& path);
 // Whether the file at path is a binary module (a compound file).
 bool IsBinaryModule(const std::string& path);
 
+// The path of the module file named name, as FindModuleFile finds it;
+// LoadFailed when it is missing, cannot be read, or is no regular file.
+std::string ReadableModuleFile(const std::string& name);
+
 // Loads the module named name (nothing when it is loaded already) and
-// returns its index. readOnly opens a binary module without write access.
+// returns its index; "-" reads a text module from standard input (once).
+// readOnly opens a binary module without write access; without it, a
+// binary module that cannot be opened for writing is opened read-only.
 tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly = false);
 
 // The text of module m that errors and listings count lines in: a text

@@ -44,12 +44,17 @@ int StatusOf(const tq::ValuePtr& value) {
     }
 }
 
-// Saves and commits every module the program changed.
+// Saves and commits every module the program changed. A module without a
+// file (a program read from standard input) has nowhere to go; a text module
+// marked read-only is the user's to protect. A binary module opened
+// read-only is asked all the same: the store refuses it when it has
+// changes, so they are never dropped without a word.
 void SaveChanged() {
     for (int i = 0; i < tq::MAX_MODULES; ++i) {
         const auto m = static_cast<tq::tModuleIndex>(i);
         if (!tq::ObjectStore::ValidIndex(m) || !tq::ObjectStore::IsDirty(m)) continue;
-        if (tq::ObjectStore::ModuleIsReadOnly(m)) continue;
+        if (tq::ObjectStore::ModuleIsUntitled(m)) continue;
+        if (tq::ObjectStore::ModuleIsText(m) && tq::ObjectStore::ModuleIsReadOnly(m)) continue;
         tq::ObjectStore::Save(m);
         tq::ObjectStore::Commit(m);
     }
@@ -96,7 +101,6 @@ int RunCommand(const Args& args) {
         std::cout.flush();
         std::fflush(stdout);
         if (session.app().handedFailures() > 0) return 1;
-        if (parsed.has("save")) SaveChanged();
     } catch (const tq::StoreException& e) {
         // A line Print left open ends before the report, so that on a
         // terminal the report starts a line of its own.
@@ -110,6 +114,16 @@ int RunCommand(const Args& args) {
         }
         std::cerr << DescribeFailure(e, recorder.chainFor(e.what()), SourceLines::fileName(m), target.object, target.method, session.lines());
         return 1;
+    }
+    // Outside the program's try: a save that fails is no failure of Main's,
+    // and its message names the module file and the reason.
+    if (parsed.has("save")) {
+        try {
+            SaveChanged();
+        } catch (const tq::StoreException& e) {
+            std::cerr << "tessaro run: " << e.what() << "\n";
+            return 1;
+        }
     }
     return status;
 }

@@ -1,7 +1,10 @@
 // Writing modules as text, the round trips between the forms, and the
 // default application's text modules.
+#include <fcntl.h>
+
 #include <filesystem>
 
+#include "platform/storage/fileops.h"
 #include "tests/compiler/textmod/textmodtest.h"
 
 namespace tq::compiler::test {
@@ -185,8 +188,10 @@ TEST_F(Saving, ATextModuleSavedOverAReadOnlyPlaceFailsAndKeepsTheOldFile) {
     const tModuleIndex m = load("Begin Object A\nEnd Object\n");
     const std::string blocked = dir_.file("no/such/folder/a.tqs");
     EXPECT_THROW(SaveTextModuleFile(blocked, m), StoreException);
+    // Another save of the file holds its write lock.
     const std::string tqs = writeFile("old.tqs", "old text\n");
-    std::filesystem::create_directory(dir_.file("old.tqs.tmp"));
+    UniqueFd holder(::open(tqs.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(TryWriteLock(holder.get()));
     EXPECT_THROW(SaveTextModuleFile(tqs, m), StoreException);
     EXPECT_EQ(readFile(tqs), "old text\n");
 }
