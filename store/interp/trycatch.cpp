@@ -71,7 +71,9 @@ void TryBlock::eval(Context& ctx) const {
         caught.reset(e.Clone());
     }
     // The Try body's frame is gone: the Catch body runs by itself, with the
-    // particulars of the exception as its arguments when it takes any.
+    // particulars of the exception bound to its parameters when it takes
+    // any. Its parameter list never fails the clause: parameters the
+    // exception does not carry start from their type's default.
     BlockRep* catchBody = SubBlock(ctx, handler);
     std::unique_ptr<ValueList> args;
     if (catchBody->staticVarObj()) args = caught->args();
