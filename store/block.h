@@ -104,11 +104,9 @@ public:
     static BlockRep* readFromStream(OCLStream& in, uint32_t version, tModuleIndex m, uint32_t index);
     void write(OCLStream& out);
 
-    // Runs the block by itself in a frame of type BlockFrame. A block with a
-    // static-variable object (a Catch body's parameters) binds args into a
-    // copy of it by position, as far as they fit (InterObjRep::bindAsFar),
-    // and the copy is the frame's argument scope; a block without one
-    // refuses arguments.
+    // Runs the block by itself in a frame of type BlockFrame. With args, they
+    // are first bound to the static-variable object (InterObjRep::bind),
+    // whose bound copy is the frame's argument scope.
     void eval(Context& ctx, const ValueList* args = nullptr);
     // Runs the statements in the frame on top of the stack, which must be
     // this block's.

@@ -218,14 +218,11 @@ void BlockRep::eval(Context& ctx, const ValueList* args) {
     // the frame.
     ValueList bound;
     InterObjRep* argsObj = nullptr;
-    if (InterObjRep* statics = staticVarObj()) {
-        // Every run binds afresh, also with fewer arguments than parameters
-        // or none: a parameter left unbound would read what the last run
-        // left in the static-variable object.
-        if (args) bound = *args;
-        argsObj = statics->bindAsFar(&bound);
-    } else if (args && !args->isEmpty()) {
-        throw TooManyArguments("BlockRep::eval()", 32763);
+    if (args && !args->isEmpty()) {
+        InterObjRep* statics = staticVarObj();
+        if (!statics) throw TooManyArguments("BlockRep::eval()", 32763);
+        bound = *args;
+        argsObj = statics->bind(&bound);
     }
     StackFrame frame(ctx, this, BlockFrame, argsObj);
     ieval(ctx);
