@@ -253,6 +253,9 @@ private:
 
     void releaseCache();
     void clearShadowed(InterObjRep* scope);
+    // Clears the slots of args's parameters whose member holds what an
+    // earlier binding passed instead of reading through args.
+    void clearRebound(InterObjRep* args);
     Value* functionResult(const Sid& sid) const;
     // What a frame's local or a call's parameter that the cache found
     // becomes in its slot: true when the slot now holds a LocalValue or an

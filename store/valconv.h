@@ -10,9 +10,11 @@
 //                (ConvertFailed when no number)  reading
 //
 // Numeric conversions never reach undefined behaviour, whatever the value:
-//  - to an integer, a floating value is truncated toward zero and its low 32
-//    bits kept (0 for NaN and infinities); a 16-bit target keeps the low 16
-//    bits of that 32-bit result, without an overflow check;
+//  - to an integer, a floating value (Single, Double, Currency) is truncated
+//    toward zero; when the whole part lies outside the target's range (NaN
+//    and infinities too) the conversion raises FPException 32707 ("FPE:
+//    Integer Overflow."), since no bits of it would mean anything;
+//  - a Long to an Integer keeps its low 16 bits, without an overflow check;
 //  - to Single, a value beyond the float range becomes an infinity of its
 //    sign, as IEEE narrowing does.
 // Reading or writing a number, Currency or String as an Object raises
@@ -49,21 +51,30 @@ inline float NarrowToFloat(double d) {
     return static_cast<float>(d);  // NaN stays NaN
 }
 
+// A floating value as the integer type To, truncated toward zero; raises
+// FPException 32707 when To cannot hold the whole part.
+template <class To>
+To FloatToInteger(double v) {
+    const double whole = std::trunc(v);
+    constexpr double kLow = std::numeric_limits<To>::min();
+    constexpr double kHigh = std::numeric_limits<To>::max();
+    // Written so that NaN fails the test as well.
+    if (!(whole >= kLow && whole <= kHigh)) throw FPException(32707, nullptr);
+    return static_cast<To>(whole);
+}
+
 // A number of type From as a number of type To, by the rules above.
 template <class To, class From>
 To ConvertNumber(From v) {
     if constexpr (std::is_same_v<To, From>) {
         return v;
     } else if constexpr (std::is_integral_v<To>) {
-        int32_t whole;
-        if constexpr (std::is_integral_v<From>)
-            whole = v;
+        if constexpr (!std::is_integral_v<From>)
+            return FloatToInteger<To>(static_cast<double>(v));
+        else if constexpr (std::is_same_v<To, int16_t>)
+            return LowShort(v);
         else
-            whole = TruncateToLong(static_cast<double>(v));
-        if constexpr (std::is_same_v<To, int16_t>)
-            return LowShort(whole);
-        else
-            return whole;
+            return v;
     } else if constexpr (std::is_same_v<To, float> && std::is_same_v<From, double>) {
         return NarrowToFloat(v);
     } else {
@@ -117,12 +128,12 @@ template <>
 struct DatumConv<double> : NumberConv<double> {};
 
 // Currency conversions through its own operators, except that to Single the
-// amount is narrowed by the total rule above and to Integer its whole 32-bit
-// amount is cut to 16 bits.
+// amount is narrowed by the total rule above and to an integer it converts
+// as a floating value does.
 template <>
 struct DatumConv<Currency> {
-    static void get(const Currency& d, int16_t& out) { out = static_cast<int16_t>(d); }
-    static void get(const Currency& d, int32_t& out) { out = static_cast<int32_t>(d); }
+    static void get(const Currency& d, int16_t& out) { out = FloatToInteger<int16_t>(static_cast<double>(d)); }
+    static void get(const Currency& d, int32_t& out) { out = FloatToInteger<int32_t>(static_cast<double>(d)); }
     static void get(const Currency& d, float& out) { out = NarrowToFloat(static_cast<double>(d)); }
     static void get(const Currency& d, double& out) { out = static_cast<double>(d); }
     static void get(const Currency& d, Currency& out) { out = d; }

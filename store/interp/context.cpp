@@ -281,6 +281,18 @@ void Context::enterArguments(InterObjRep* args) {
     // when the frame pushes args: a frame that fails to be pushed (a stack
     // overflow) would otherwise give them back as args's own.
     if (reused_ && !argsWarm_) clearShadowed(args);
+    if (argsWarm_) clearRebound(args);
+}
+
+void Context::clearRebound(InterObjRep* args) {
+    SignatureRep* sig = args->signature();
+    if (!procField_ || !sig) return;
+    // A parameter's member that reads through the argument object (owned
+    // by it) is as good for this binding as for the last; one that holds
+    // what the last call passed (an array parameter's array) is not, or
+    // the call would work on the last call's argument.
+    for (const uint32_t at : procField_->namesShadowedBy(*sig))
+        if (at < cacheLength_ && cache_[at] && cache_[at]->owner() != args) LookupCachePool::Drop(cache_[at]);
 }
 
 void Context::takeArguments(InterObjRep* args) {

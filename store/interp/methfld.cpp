@@ -16,6 +16,7 @@
 #include "store/interp/dbgseam.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
+#include "store/model/reftarget.h"
 #include "store/model/sigrep.h"
 #include "store/persist/objstore.h"
 #include "store/vals.h"
@@ -144,7 +145,7 @@ bool MethodField::bindPlain(InterObjRep& proto, const ValueList& args, InterObjR
             Value* v = args.at(count - 1 - i);
             uint8_t* at = block + p.offset;
             if (p.byReference) {
-                StoreLE32(at, v->refId());
+                StoreLE32(at, ReferenceTarget(v)->refId());
                 continue;
             }
             switch (p.code) {

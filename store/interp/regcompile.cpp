@@ -2,9 +2,11 @@
 #include "store/interp/regcompile.h"
 
 #include <cstring>
+#include <string>
 
 #include "store/arrayfld.h"
 #include "store/block.h"
+#include "store/errors/extexcep.h"
 #include "store/interp/assign.h"
 #include "store/interp/binop.h"
 #include "store/interp/case.h"
@@ -16,6 +18,8 @@
 #include "store/interp/intfuncs.h"
 #include "store/interp/print.h"
 #include "store/interp/redim.h"
+#include "store/interp/regcall.h"
+#include "store/interp/srcctl.h"
 #include "store/interp/strfunc.h"
 #include "store/methfld.h"
 #include "store/model/fldval.h"
@@ -286,14 +290,22 @@ void RegCompiler::resetLocals() {
 BlockRep* RegCompiler::subBlock(uint32_t index) {
     if (index == NO_BLOCK || index >= proc_.blocks().length()) return nullptr;
     BlockRep* b = proc_.blocks().block(index);
-    if (b) form_.blocks.emplace_back(b);
+    if (!b) return nullptr;
+    for (const Scope& outer : scopes_) {
+        if (outer.block == b) {
+            const std::string text = "sub-block " + std::to_string(index) + " contains itself";
+            throw ObjectLoadFailed(text.c_str());
+        }
+    }
+    if (scopes_.size() > SourceControl::kMaxBlockNesting) throw ObjectLoadFailed("sub-blocks nest too deep to translate");
+    form_.blocks.emplace_back(b);
     return b;
 }
 
 bool RegCompiler::block(uint32_t blockIndex, bool reset) {
     BlockRep* b = subBlock(blockIndex);
     if (!b) return false;
-    scopes_.emplace_back();
+    scopes_.emplace_back().block = b;
     if (!blockLocals(*b)) return false;
     if (reset) resetLocals();
     const bool ok = statements(*b);
@@ -466,7 +478,7 @@ bool RegCompiler::forNext(const ExecNode* s) {
     // of the statement is evaluated: its names are the body's.
     BlockRep* body = subBlock(f->bodyBlock());
     if (!body) return false;
-    scopes_.emplace_back();
+    scopes_.emplace_back().block = body;
     if (!blockLocals(*body)) return false;
     resetLocals();
     const ExprNode* var = f->variable();
@@ -522,7 +534,7 @@ bool RegCompiler::doLoop(const ExecNode* s) {
     const int32_t conditionLine = after && body->endLine() != 0 ? body->endLine() : s->line();
     form_.statements.back().runningLine = conditionLine;
     const uint32_t loopStatement = currentStatement_;
-    scopes_.emplace_back();
+    scopes_.emplace_back().block = body;
     if (!blockLocals(*body)) return false;
     resetLocals();
     loops_.push_back({STMT_DO_LOOP, {}});
@@ -752,7 +764,11 @@ bool RegCompiler::conditionJump(const ExprNode* e, bool when, uint32_t& jump) {
             // Both operands in order, then as binary() takes them: two
             // numbers jump on their comparison, two strings compare first.
             RegOperand l, r;
-            if (!expression(b->left(), l) || !expression(b->right(), r)) return false;
+            const uint32_t leftStart = here();
+            if (!expression(b->left(), l)) return false;
+            const uint32_t leftEnd = here();
+            if (!expression(b->right(), r)) return false;
+            readAgainAfterCalls(leftStart, leftEnd);
             return compareJump(op, l, r, when, jump);
         }
     }
@@ -886,14 +902,21 @@ bool RegCompiler::binary(const ExprNode* e, RegOperand& out) {
     }
     if (op == BINOP_LIKE || op == BINOP_TYPEOF || op >= BINOP_LIMIT) return false;
     RegOperand l, r;
+    const uint32_t leftStart = here();
     if (op == BINOP_CONCAT) {
         // s = s & x is taken apart by the assignment when it can append.
-        if (!stringExpression(b->left(), l) || !stringExpression(b->right(), r)) return false;
+        if (!stringExpression(b->left(), l)) return false;
+        const uint32_t leftEnd = here();
+        if (!stringExpression(b->right(), r)) return false;
+        readAgainAfterCalls(leftStart, leftEnd);
         out = {REGF_STRING, newString(), IDT_STRING};
         emit({ROP_CONCAT, 0, 0, out.index, l.index, r.index});
         return true;
     }
-    if (!expression(b->left(), l) || !expression(b->right(), r)) return false;
+    if (!expression(b->left(), l)) return false;
+    const uint32_t leftEnd = here();
+    if (!expression(b->right(), r)) return false;
+    readAgainAfterCalls(leftStart, leftEnd);
     const bool compare = op >= BINOP_EQ && op <= BINOP_LE;
     if (compare && l.file == REGF_STRING && r.file == REGF_STRING) {
         out = {REGF_NUMBER, newNumber(), IDT_LONG};
@@ -912,6 +935,23 @@ bool RegCompiler::binary(const ExprNode* e, RegOperand& out) {
     }
     emit({code, static_cast<uint8_t>(op), 0, out.index, l.index, r.index});
     return true;
+}
+
+void RegCompiler::readAgainAfterCalls(uint32_t leftStart, uint32_t leftEnd) {
+    const uint32_t rightEnd = here();
+    bool calls = false;
+    for (uint32_t i = leftEnd; i < rightEnd && !calls; ++i) calls = at(i).op >= kCallFirst && at(i).op < kFieldFirst;
+    if (!calls || leftStart == leftEnd) return;
+    // Only reads are made again: a left operand that computed something
+    // (a call, arithmetic) is a value of its own, as on the tree walker.
+    for (uint32_t i = leftStart; i < leftEnd; ++i) {
+        const RegOp op = at(i).op;
+        if (op != ROP_FIELD_GET_N && op != ROP_NUM_TO_S && op != ROP_MOVE_N) return;
+    }
+    for (uint32_t i = leftStart; i < leftEnd; ++i) {
+        const RegInstr again = at(i);
+        emit(again);
+    }
 }
 
 bool RegCompiler::unary(const ExprNode* e, RegOperand& out) {

@@ -96,6 +96,9 @@ private:
     // the block's variable objects as an activation finds them), or the
     // parameters declared by name.
     struct Scope {
+        // The block whose scope this is (null for the parameters'): what
+        // subBlock checks a block entered against.
+        const BlockRep* block = nullptr;
         InterObjRep* locals = nullptr;
         InterObjRep* statics = nullptr;
         std::vector<std::pair<Field*, uint32_t>> fieldSlots;  // slot indexes
@@ -111,6 +114,11 @@ private:
     enum Found { kFound, kBlocked, kAbsent };
     Found resolve(uint16_t idIndex, const RegSlot*& slot) const;
 
+    // The block of index, null for none. A block that is entered already
+    // (only a corrupt file's code names a block from inside it) or blocks
+    // nested deeper than SourceControl::kMaxBlockNesting raise
+    // ObjectLoadFailed, as printing the code does, instead of translating
+    // until the native stack runs out.
     BlockRep* subBlock(uint32_t index);
     bool block(uint32_t blockIndex, bool reset);
     bool blockLocals(BlockRep& b);
@@ -142,6 +150,14 @@ private:
     // other pair, as a comparison is not taken).
     bool compareJump(BinOpType op, const RegOperand& l, const RegOperand& r, bool when, uint32_t& jump);
     int32_t toString(const RegOperand& number);
+    // An operator reads a field operand through the field when it applies,
+    // after both operands are evaluated: when the right operand's code
+    // (from leftEnd on) holds a call, which may change the field or a
+    // by-reference variable, the left operand's code [leftStart, leftEnd)
+    // is emitted again after it, if it only reads (a field, a variable
+    // made a String). No call between, nothing more: the common case
+    // costs nothing.
+    void readAgainAfterCalls(uint32_t leftStart, uint32_t leftEnd);
     void beginStatement(const ExecNode* s, int32_t runningLine);
 
     uint32_t currentStatement_ = 0;

@@ -990,9 +990,9 @@ void Run(RegActivation& act) {
             const size_t k = static_cast<size_t>(dim - 1);
             bound = in.x == 0 ? a.lower[k] : a.lower[k] + a.count[k] - 1;
         } else {
-            // The store's own failure for a dimension the array lacks.
-            const ArrayField shape = ShapeOf(a);
-            bound = in.x == 0 ? shape.getLBound(dim - 1) : shape.getUBound(dim - 1);
+            // LBound's and UBound's own failure, dimensions counted from 1
+            // (intfuncs.cpp).
+            throw RangeError(32729, 1, static_cast<int32_t>(a.lower.size()), dim);
         }
         r[in.a].l = bound;
         r[in.a].type = IDT_LONG;

@@ -9,6 +9,8 @@
 #include "store/errors/extexcep.h"
 #include "store/interp/ident.h"
 #include "store/interp/nodechk.h"
+#include "store/interp/stackfrm.h"
+#include "store/model/interobj.h"
 
 namespace tq {
 
@@ -71,12 +73,23 @@ void TryBlock::eval(Context& ctx) const {
         caught.reset(e.Clone());
     }
     // The Try body's frame is gone: the Catch body runs by itself, with the
-    // particulars of the exception as its arguments when it takes any.
+    // particulars of the exception bound to its parameters when it takes
+    // any. Its parameter list never fails the clause: parameters the
+    // exception does not carry start from their type's default.
     BlockRep* catchBody = SubBlock(ctx, handler);
-    std::unique_ptr<ValueList> args;
-    if (catchBody->staticVarObj()) args = caught->args();
     try {
-        catchBody->eval(ctx, args.get());
+        InterObjRep* parameters = catchBody->staticVarObj();
+        if (!parameters) {
+            catchBody->eval(ctx);
+        } else {
+            // Bound afresh on every run, also with nothing to bind: a
+            // parameter left unbound would read what the last run left. The
+            // list keeps the values by-reference parameters name.
+            std::unique_ptr<ValueList> args = caught->args();
+            InterObjRep* bound = parameters->bindAsFar(args.get());
+            StackFrame frame(ctx, catchBody, BlockFrame, bound);
+            catchBody->ieval(ctx);
+        }
     } catch (const IRethrow&) {
         caught->Throw();
     }

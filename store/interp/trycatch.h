@@ -18,9 +18,13 @@
 // The Try body runs in a TryFrame. A StoreException coming out of it is
 // matched against the clauses in order: a clause catches every exception or
 // those whose name (StoreException::name, the thrown name of a Throw) is
-// its name. A matching clause's body runs by itself (BlockRep::eval) with
-// the exception's particulars (StoreException::args) bound to its
-// parameters, when it declares any; the Try then ends normally unless the
+// its name. A matching clause's body runs by itself, in a frame of its
+// own, with the exception's particulars (StoreException::args) bound to its
+// parameters by position on every run, when it declares any
+// (InterObjRep::bindAsFar): a parameter the exception carries nothing for
+// (or nothing of a convertible type) starts from its type's default,
+// particulars beyond the parameters are left out, so a clause never fails
+// because of its own parameter list. The Try then ends normally unless the
 // body rethrows. With no match the exception passes on unchanged.
 // Execution control (TerminateExecution, PauseExecution) is never caught:
 // a Catch that caught everything would make a program impossible to stop.

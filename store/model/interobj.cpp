@@ -1139,6 +1139,36 @@ bool InterObjRep::bindInto(ValueList* args, InterObjRep& w) {
     return true;
 }
 
+InterObjRep* InterObjRep::bindAsFar(ValueList* args) {
+    SignatureRep* s = signature();
+    const FieldPtrList& fields = s->fields();
+    const int32_t given = args ? args->length() : 0;
+    ValueList kept;
+    InterObjRep* w = NewCopy(*this, DETACHED_MODULE, IOT_WORKER);
+    try {
+        int32_t next = 0;
+        for (size_t i = 0; i < fields.length() && next < given; ++i) {
+            Field* field = fields.at(i);
+            if (!field->isInterDataField()) continue;
+            auto* f = static_cast<InterDataField*>(field);
+            ValuePtr v(args->at(next++));
+            try {
+                f->typeConvert(v);
+                f->checkBinding(v.get());
+            } catch (const StoreException&) {
+                continue;
+            }
+            f->bind(*w, *s, v.get());
+            kept.append(v.get());
+        }
+    } catch (...) {
+        w->destroy();
+        throw;
+    }
+    if (args) *args = std::move(kept);
+    return w;
+}
+
 void InterObjRep::bindFields(InterObjRep& w, ValueList* args) {
     SignatureRep* s = signature();
     int32_t next = 0;

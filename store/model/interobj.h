@@ -334,6 +334,14 @@ public:
     // method): false, with nothing done, when w no longer fits this
     // prototype's layout. A failure leaves w empty again.
     bool bindInto(ValueList* args, InterObjRep& w);
+    // A new worker bound by position from args (first argument first, may
+    // be null) as far as each argument fits its parameter: a parameter
+    // with no argument, or with one that does not convert to its type or
+    // bind to it, keeps its initial value, and arguments beyond the last
+    // parameter are left out. For receivers that must not fail because of
+    // what they are handed (a Catch clause's parameters). The list then
+    // holds the values bound, to live as long as the worker.
+    InterObjRep* bindAsFar(ValueList* args);
     // Lets go of what the fields of a worker hold and zeroes its data, so
     // that it holds nothing while it waits to be bound again.
     void releaseWorkerData();

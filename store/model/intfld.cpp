@@ -11,6 +11,8 @@
 #include "store/model/dataslot.h"
 #include "store/model/interobj.h"
 #include "store/model/objval.h"
+#include "store/model/reftarget.h"
+#include "store/model/sigrep.h"
 #include "store/persist/objstore.h"
 #include "store/valconv.h"
 
@@ -366,10 +368,20 @@ void InterReference<T, code>::initialBytes(const Value*, uint8_t* out, ValuePtr&
     std::memset(out, 0, 4);
 }
 
+Value* ReferenceTarget(Value* v) {
+    Field* f = v ? v->field() : nullptr;
+    InterObjRep* o = f && f->isByReference() && f->isInterDataField() && !f->isArrayData() ? v->owner() : nullptr;
+    if (!o || !o->isWorkerObj() || o->isDestroyStarted() || !o->signature()) return v;
+    SignatureRep* owner = nullptr;
+    if (o->signature()->findField(f->name(), owner) != f || !owner) return v;
+    Value* target = Value::FromRefId(LoadLE32(static_cast<DataField*>(f)->RODataPtr(*o, *owner)));
+    return target ? target : v;
+}
+
 template <class T, IdType code>
 void InterReference<T, code>::bind(InterObjRep& obj, SignatureRep& owner, Value* v) {
     checkBinding(v);
-    StoreLE32(RWDataPtr(obj, owner), v->refId());
+    StoreLE32(RWDataPtr(obj, owner), ReferenceTarget(v)->refId());
 }
 
 template <class T, IdType code>

@@ -6,6 +6,10 @@
 // output with a line "error: " and its message, so a program can show how
 // it fails too.
 //
+// Every program runs in both execution forms, the tree walker and the
+// register form, and both must print NAME.out and fail the same way: the
+// same message, line, procedure and object.
+//
 // To add a case: write NAME.tqs, run it, check the output by hand and save
 // it as NAME.out.
 #include <gtest/gtest.h>
@@ -33,8 +37,9 @@ std::string ReadFile(const std::string& path) {
 }
 
 // Runs Main of module m and returns what it printed, with the error that
-// escaped it, if any, on a last line.
-std::string RunMain(tModuleIndex m, StringPrintable& out) {
+// escaped it, if any, on a last line; where the error arose goes to
+// failedAt (empty for none).
+std::string RunMain(tModuleIndex m, StringPrintable& out, std::string* failedAt = nullptr) {
     InterObjRep* main = ObjectWith(m, "Main");
     if (!main) return "no object with a Main";
     try {
@@ -43,6 +48,9 @@ std::string RunMain(tModuleIndex m, StringPrintable& out) {
     } catch (const StoreException& e) {
         if (out.column() != 0) out.text += "\n";
         out.text += std::string("error: ") + e.what() + "\n";
+        if (failedAt)
+            *failedAt = "line " + std::to_string(e.line) + " in " + (e.procedure ? e.procedure->name() : "?") +
+                        " of " + StoreException::ObjectName(e.object());
     }
     return out.text;
 }
@@ -59,22 +67,41 @@ protected:
     }
 };
 
-TEST_P(Programs, PrintWhatTheirExpectedOutputSays) {
-    const std::string base = GetParam();
-    ASSERT_TRUE(std::filesystem::exists(base + ".out")) << "no expected output beside " << base << ".tqs";
+// What one run of a program shows: its output and where it failed.
+struct Outcome {
+    std::string printed;
+    std::string failedAt;
+};
+
+Outcome RunProgram(const std::string& base, bool registerForm) {
+    RegisterForm::SetEnabled(registerForm);
     DefaultStoreApplication app;
     StringPrintable out;
     app.setCurrentPrintable(&out);
     const tModuleIndex m = ObjectStore::LoadModule(nullptr, 1, 0);
+    Outcome o;
     try {
         LoadTextModuleFile(base + ".tqs", m);
+        o.printed = RunMain(m, out, &o.failedAt);
     } catch (const StoreException& e) {
-        FAIL() << e.what();
+        o.printed = std::string("not loaded: ") + e.what();
     }
-    const std::string printed = RunMain(m, out);
     UnloadEveryModule();
     InterObjRep::DeleteObjects();
-    EXPECT_EQ(printed, ReadFile(base + ".out"));
+    RegisterForm::SetEnabled(true);
+    return o;
+}
+
+TEST_P(Programs, PrintWhatTheirExpectedOutputSaysInBothForms) {
+    const std::string base = GetParam();
+    ASSERT_TRUE(std::filesystem::exists(base + ".out")) << "no expected output beside " << base << ".tqs";
+    const std::string expected = ReadFile(base + ".out");
+    ASSERT_FALSE(expected.empty()) << "a program must show that it ran";
+    const Outcome tree = RunProgram(base, false);
+    const Outcome reg = RunProgram(base, true);
+    EXPECT_EQ(tree.printed, expected) << "tree walker";
+    EXPECT_EQ(reg.printed, expected) << "register form";
+    EXPECT_EQ(reg.failedAt, tree.failedAt) << "where the failure arose";
 }
 
 INSTANTIATE_TEST_SUITE_P(Tqs, Programs, ::testing::ValuesIn(ProgramsIn(kPrograms)), ParamName);

@@ -224,6 +224,19 @@ class Run(Scratch):
         self.assertEqual((status, out), (1, "in main\nleaving\n"))
         self.assertIn("endings.tqs:17: Leaver.Destruct: Division by zero.", err)
 
+    def test_a_recursion_shows_its_first_calls_and_counts_the_rest_in_both_forms(self):
+        self.write("down.tqs", "Begin Object Calc\n  Sub Down(ByVal n As Long)\n"
+                               "    If n = 0 Then n = 1 \\ n\n    Down n - 1\n  End Sub\n"
+                               "  Sub Main()\n    Down 50\n  End Sub\nEnd Object\n")
+        expected = ("down.tqs:3: Calc.Down: Division by zero.\n"
+                    "  Calc.Down(0) at down.tqs:3\n"
+                    "  Calc.Down(1) at down.tqs:4\n"
+                    "  Calc.Down(2) at down.tqs:4\n"
+                    "  ... 48 more calls of Calc.Down ...\n"
+                    "  Calc.Main() at down.tqs:7\n")
+        self.assertEqual(run("run", "down.tqs"), (1, "", expected))
+        self.assertEqual(run("run", "--tree", "down.tqs"), (1, "", expected))
+
     def test_bad_input_is_named_with_status_1_and_no_crash(self):
         self.write("calc.tqs", CHAIN)
         self.write("broken.tqs", "Begin Object X\n  Sub Main()\n    Print 1 +\n  End Sub\nEnd Object\n")

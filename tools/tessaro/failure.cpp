@@ -47,6 +47,13 @@ std::string Place(SourceLines& lines, tq::tModuleIndex m, const std::string& obj
     return where;
 }
 
+// 14500 as "14,500".
+std::string WithThousands(size_t n) {
+    std::string digits = std::to_string(n);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
 }  // namespace
 
 ChainRecorder::ChainRecorder() : tq::DebugHook(false), previous_(tq::DebugHook::Installed()) { tq::DebugHook::Install(this); }
@@ -58,8 +65,15 @@ int ChainRecorder::error(tq::Context&, tq::StoreException& e) {
     text_ = e.what();
     // Frames of one procedure call share its context; the top one of them
     // holds the statement that runs (a loop's frame over the procedure's).
+    // Every failure is offered, also one a Catch takes: a recursion that
+    // throws and catches at each level makes this walk at every level, so
+    // only the frames shown are described, and a run of calls of one
+    // procedure beyond the first kShownOfARun is only counted.
     const tq::Context* current = nullptr;
     int32_t line = 0;
+    const tq::InterProcField* lastProc = nullptr;
+    const tq::InterObjRep* lastMe = nullptr;
+    size_t ofThisRun = 0;
     for (tq::StackFrame* f = tq::ExecutionStack::top(); f; f = f->below()) {
         if (&f->context() != current) {
             current = &f->context();
@@ -68,7 +82,21 @@ int ChainRecorder::error(tq::Context&, tq::StoreException& e) {
         if (f->type() != tq::SubFrame && f->type() != tq::FunctionFrame) continue;
         tq::InterProcField* proc = f->proc();
         if (!proc) continue;
-        tq::InterObjRep* owner = DeclaringObject(f->context().me(), proc);
+        tq::InterObjRep* me = f->context().me();
+        ofThisRun = proc == lastProc && me == lastMe ? ofThisRun + 1 : 1;
+        lastProc = proc;
+        lastMe = me;
+        if (ofThisRun > kShownOfARun) {
+            if (ofThisRun == kShownOfARun + 1) {
+                ChainFrame more = frames_.back();
+                more.arguments.clear();
+                more.moreCalls = 0;
+                frames_.push_back(std::move(more));
+            }
+            ++frames_.back().moreCalls;
+            continue;
+        }
+        tq::InterObjRep* owner = DeclaringObject(me, proc);
         ChainFrame frame;
         frame.object = ObjectName(owner);
         frame.procedure = proc->name();
@@ -97,10 +125,14 @@ std::string DescribeFailure(const tq::StoreException& e, const std::vector<Chain
         const std::string where = Place(lines, inner.module, inner.object, inner.procedure, line);
         if (!where.empty()) out += where + ": ";
         out += inner.object + "." + inner.procedure + ": " + e.what() + "\n";
-        bool first = true;
-        for (const ChainFrame& f : chain) {
-            const std::string at = Place(lines, f.module, f.object, f.procedure, first ? line : f.line);
-            first = false;
+        for (size_t i = 0; i < chain.size(); ++i) {
+            const ChainFrame& f = chain[i];
+            if (f.moreCalls) {
+                out += "  ... " + WithThousands(f.moreCalls) + " more call" + (f.moreCalls == 1 ? "" : "s") + " of " +
+                       f.object + "." + f.procedure + " ...\n";
+                continue;
+            }
+            const std::string at = Place(lines, f.module, f.object, f.procedure, i == 0 ? line : f.line);
             out += "  " + f.object + "." + f.procedure + f.arguments + (at.empty() ? "" : " at " + at) + "\n";
         }
         return out;

@@ -8,7 +8,9 @@
 // The first line names the line of the file the failing statement is
 // written on, the object whose code it is and its procedure. The call chain
 // follows, innermost first, with the arguments as they were when the
-// failure arose.
+// failure arose; of a run of calls of one procedure (a recursion) the first
+// three are shown and the rest counted ("  ... 14,500 more calls of
+// Program.Down ...").
 //
 // The chain must be read while the failing frames still exist: by the time
 // the failure reaches the command the stack is gone. ChainRecorder is the
@@ -33,7 +35,14 @@ struct ChainFrame {
     std::string arguments;  // "(1, 0)": the values of its parameters
     tq::tModuleIndex module = tq::DETACHED_MODULE;
     int32_t line = 0;       // within the procedure, from its header (1)
+    // Not 0: this entry stands for that many further calls of the same
+    // procedure on the same object, counted, not described.
+    size_t moreCalls = 0;
 };
+
+// Of a run of calls of one procedure on one object (a recursion), how many
+// the chain describes; the rest are counted in one entry.
+inline constexpr size_t kShownOfARun = 3;
 
 class ChainRecorder final : public tq::DebugHook {
 public:

@@ -49,10 +49,11 @@ TEST_F(FieldsInPlace, NumberFieldsReadAndWrittenByAMethodFollowTheValueRules) {
         // Double into a Long field: truncated toward zero, on every call.
         {"L = L + y", 0, 1.5, "L=3 D=0 I=0 S=0 C=0 |no failure"},
         {"L = D : D = D + y", 0, 1.25, "L=2 D=3.75 I=0 S=0 C=0 |no failure"},
-        // A Long sum beyond the Long range becomes a Single, and a Long
-        // field keeps the low 32 bits of its whole part: 2^32 stores 0.
-        {"L = L + x", 2147483647, 0, "L=2147483647 D=0 I=0 S=0 C=0 |no failure"},
-        {"L = L * 2 + x : D = L", 1073741824, 0, "L=-1073741824 D=-1073741824 I=0 S=0 C=0 |no failure"},
+        // A Long sum beyond the Long range becomes a Single, which no Long
+        // field holds: the second call's store is an overflow and the field
+        // keeps the first call's value.
+        {"L = L + x", 2147483647, 0, "L=2147483647 D=0 I=0 S=0 C=0 |FPE: Integer Overflow."},
+        {"L = L * 2 + x : D = L", 1073741824, 0, "L=1073741824 D=1073741824 I=0 S=0 C=0 |FPE: Integer Overflow."},
         // A Long into a Double field is exact; a Double field read into a
         // Long expression.
         {"D = D * 2 + x : L = D - 1", 1, 0, "L=6 D=7 I=0 S=0 C=0 |no failure"},

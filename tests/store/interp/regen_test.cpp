@@ -17,6 +17,7 @@
 #include "store/interp/evalable.h"
 #include "store/interp/ident.h"
 #include "store/interp/ifthen.h"
+#include "store/interp/regform.h"
 #include "store/interp/sigtext.h"
 #include "store/interp/srcctl.h"
 #include "store/model/sigrep.h"
@@ -275,6 +276,23 @@ TEST_F(Regeneration, ASubBlockThatContainsItselfIsRefusedNotPrintedForEver) {
     blocks.blockIndex(BlockRep::New(body));
     InterProcField p("P", ids, blocks);
     EXPECT_EQ(FailureText([&] { p.getSource(); }), "Unable to load object: sub-block 1 contains itself");
+}
+
+// The register form's translator walks the same blocks: it refuses the
+// cycle, and the call goes to the tree walker, which fails cleanly where it
+// runs into it, instead of translating until the native stack runs out.
+TEST_F(Regeneration, ASubBlockThatContainsItselfIsRefusedByTheTranslatorAndFailsTheCallCleanly) {
+    IdDynamicVector ids;
+    BlockBuildRep body;
+    body.addExecNode(SimpleIfThen::make(2, LongConstant::make(1), 0));
+    BlockDynamicVector blocks;
+    blocks.blockIndex(BlockRep::New(body));
+    InterObj prog(named("Looping"));
+    auto* p = new InterProcField("P", ids, blocks);
+    prog->addField(p);
+    EXPECT_EQ(FailureText([&] { RegisterForm::Translate(*p, *prog); }),
+              "Unable to load object: sub-block 0 contains itself");
+    EXPECT_EQ(FailureText([&] { Call(prog.get(), "P"); }), "Stack overflow.");
 }
 
 TEST_F(Regeneration, ImmediateStatementsPrintAtTheLeftMarginAndAnExpressionAlone) {

@@ -60,15 +60,33 @@ TEST(ValueConversion, CurrencyHoldsHundredthsWithoutRounding) {
     EXPECT_EQ(Lng(3)->as<Currency>().hundredths(), 300.0);
 }
 
-TEST(ValueConversion, OutOfRangeNumbersConvertToDefinedValues) {
-    // The low 32 bits of the truncated value, then the low 16 for Integer.
-    EXPECT_EQ(Dbl(1e10)->as<int32_t>(), 1410065408);
-    EXPECT_EQ(Dbl(-2147483649.0)->as<int32_t>(), 2147483647);
-    EXPECT_EQ(Dbl(70000.9)->as<int16_t>(), 4464);
-    EXPECT_EQ(Dbl(-70000.9)->as<int16_t>(), -4464);
-    EXPECT_EQ(Dbl(std::nan(""))->as<int32_t>(), 0);
-    EXPECT_EQ(Dbl(std::numeric_limits<double>::infinity())->as<int16_t>(), 0);
-    EXPECT_EQ(Cur(1e12)->as<int32_t>(), -727379968);
+TEST(ValueConversion, OutOfRangeNumbersConvertToDefinedValuesOrOverflow) {
+    // A floating value whose whole part the integer type cannot hold is an
+    // overflow; the edges of the range still convert, truncated.
+    const auto overflows = [](const ValuePtr& v, auto target) {
+        try {
+            v->as<decltype(target)>();
+        } catch (const FPException& e) {
+            return std::string(e.what()) == "FPE: Integer Overflow.";
+        }
+        return false;
+    };
+    EXPECT_TRUE(overflows(Dbl(1e10), int32_t{}));
+    EXPECT_TRUE(overflows(Dbl(-2147483649.0), int32_t{}));
+    EXPECT_TRUE(overflows(Dbl(70000.9), int16_t{}));
+    EXPECT_TRUE(overflows(Dbl(-32769.0), int16_t{}));
+    EXPECT_TRUE(overflows(Dbl(std::nan("")), int32_t{}));
+    EXPECT_TRUE(overflows(Dbl(std::numeric_limits<double>::infinity()), int16_t{}));
+    EXPECT_TRUE(overflows(Sgl(3e9f), int32_t{}));
+    EXPECT_TRUE(overflows(Cur(1e12), int32_t{}));
+    EXPECT_TRUE(overflows(Cur(40000), int16_t{}));
+    EXPECT_EQ(Dbl(2147483647.99)->as<int32_t>(), 2147483647);
+    EXPECT_EQ(Dbl(-2147483648.99)->as<int32_t>(), -2147483647 - 1);
+    EXPECT_EQ(Dbl(-32768.5)->as<int16_t>(), -32768);
+    EXPECT_EQ(Cur(-7.9)->as<int32_t>(), -7);
+    // A Long into an Integer keeps its low 16 bits.
+    EXPECT_EQ(Lng(70000)->as<int16_t>(), 4464);
+    EXPECT_EQ(Lng(-70000)->as<int16_t>(), -4464);
     // A Double beyond the float range is an infinity of its sign as a Single.
     EXPECT_EQ(Dbl(1e300)->as<float>(), std::numeric_limits<float>::infinity());
     EXPECT_EQ(Dbl(-1e300)->as<float>(), -std::numeric_limits<float>::infinity());
@@ -152,8 +170,8 @@ TEST(ValueConversion, SetConvertsIntoTheReceiversType) {
     ValuePtr l = Lng(0);
     l->set(int16_t(-5));
     EXPECT_EQ(l->as<int32_t>(), -5);
-    l->set(1e10);
-    EXPECT_EQ(l->as<int32_t>(), 1410065408);
+    EXPECT_THROW(l->set(1e10), FPException);
+    EXPECT_EQ(l->as<int32_t>(), -5) << "a failed conversion leaves the value";
     l->set(ValString("017"));
     EXPECT_EQ(l->as<int32_t>(), 17);
 
