@@ -27,8 +27,15 @@
 // Commit, CopyTo and SwitchTo, but are not otherwise reachable. Stream names
 // compare without regard to the case of ASCII letters, as the container's do.
 //
+// Every commit also writes the checksums of the streams, in a stream of the
+// storage's own ("Checksums", checksums.h) that its users never see; reads
+// of committed bytes are checked against them, and a commit carries no
+// committed byte over that fails its check. Files without it still open,
+// unchecked, and gain it at their next commit.
+//
 // Failures (a file that will not open, a corrupt container, a write that
-// fails) raise StorageError with a text that names the file and the fault.
+// fails, bytes that do not match their checksum) raise StorageError with a
+// text that names the file and the fault.
 #pragma once
 
 #include <cstdint>
@@ -134,6 +141,13 @@ public:
     bool hasStream(const std::string& name) const;
     // Removes a stream (pending, like every change); false when there is none.
     bool removeStream(const std::string& name);
+
+    // True when the committed file carries the checksums of its streams.
+    bool hasChecksums() const;
+    // Reads every committed stream whole through its checksums, raising
+    // StorageError for the first damage found; a file without checksums has
+    // nothing to check.
+    void verifyChecksums();
 
     // Bytes read from the committed file since it was opened or last
     // committed: the container's tables and the stream data read so far.

@@ -77,6 +77,8 @@ public:
     bool hasFile() const { return !unborn_; }
     const std::string& path() const { return path_; }
     uint64_t bytesRead() const;
+    bool hasChecksums() const;
+    void verifyChecksums();
 
     void commit();
     void revert();
