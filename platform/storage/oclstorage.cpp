@@ -47,6 +47,8 @@ bool OCLStorage::hasStream(const std::string& name) const { return impl_->hasStr
 bool OCLStorage::removeStream(const std::string& name) { return impl_->removeStream(name); }
 uint64_t OCLStorage::bytesReadFromFile() const { return impl_->bytesRead(); }
 
+void OCLStorage::SetChecksumWriting(ChecksumWriting how) { SetCommitChecksumWriting(how); }
+
 bool OCLStorage::hasChecksums() const { return impl_->hasChecksums(); }
 
 void OCLStorage::verifyChecksums() { impl_->verifyChecksums(); }

@@ -156,6 +156,13 @@ public:
     // save changed, before any commit writes the file).
     uint64_t bytesWrittenToStreams() const;
 
+    // Test seam for damage made on purpose: what commits write as the
+    // stream of checksums. kOmit writes none (a file as written before there
+    // were any); kKeepCommitted writes the committed file's stream as it was
+    // (the streams changed since then read as damaged in place).
+    enum class ChecksumWriting { kCompute, kOmit, kKeepCommitted };
+    static void SetChecksumWriting(ChecksumWriting how);
+
     // Test hook: called before every block written during Commit with the
     // number of bytes written so far; returning false fails that write.
     using WriteFaultHook = std::function<bool(uint64_t bytesWritten)>;

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "platform/storage/fileops.h"
+#include "platform/storage/oclstorage.h"
 #include "platform/storage/streamstate.h"
 
 namespace tq {
@@ -56,6 +57,9 @@ class CfbReader;
 // The test hook of OCLStorage::SetWriteFaultHook, called before every block
 // that a commit writes.
 void SetCommitFaultHook(std::function<bool(uint64_t)> hook);
+
+// The test seam of OCLStorage::SetChecksumWriting.
+void SetCommitChecksumWriting(OCLStorage::ChecksumWriting how);
 
 // Stream and storage names compare as the container compares them: without
 // regard to the case of ASCII letters.

@@ -475,11 +475,20 @@ void ObjectSlotField::get(ValString& out, InterObjRep& obj, SignatureRep& owner)
     DatumConv<InterObj>::get(o, out);
 }
 
-void ObjectSlotField::conditionForWrite(uint8_t* at, InterObjRep&) {
+// A procedure's locals prototype holds its object variables as its own
+// uncounted references (flags 0); on file every reference slot takes the
+// counted form, which is what the reader checks for.
+void ObjectSlotField::conditionForWrite(uint8_t* at, InterObjRep& obj) {
     SlotAt<Faultp<InterObjRep>>(at).streamForm(at);
+    if (obj.isLocalVarProto()) at[0] |= Faultp<InterObjRep>::kCounted;
 }
 
-void ObjectSlotField::conditionAfterRead(uint8_t* at, InterObjRep& obj) { CheckReferenceSlot(at, obj, true); }
+// Modules built before locals prototypes were written so carry the
+// uncounted form there; it means the same and is taken as it was meant.
+void ObjectSlotField::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
+    if (obj.isLocalVarProto() && at[0] == Faultp<InterObjRep>::kDescriptor) at[0] = kSlotFlags;
+    CheckReferenceSlot(at, obj, true);
+}
 
 void ObjectSlotField::conditionForAttach(uint8_t*, InterObjRep&, tModuleIndex) {}
 
