@@ -296,8 +296,8 @@ void StorageImpl::writeContent(int fd, const std::string& path) {
     }
     std::vector<uint8_t> table = EncodeChecksums(checksums);
     const OCLStorage::ChecksumWriting how = ChecksumWritingSeam();
+    if (how != OCLStorage::ChecksumWriting::kCompute) table.clear();
     if (how == OCLStorage::ChecksumWriting::kKeepCommitted) {
-        table.clear();
         for (const CfbEntry& e : image_ ? image_->listing().root : std::vector<CfbEntry>{})
             if (!e.isStorage && IsChecksumStreamName(e.name)) {
                 table.resize(e.size);

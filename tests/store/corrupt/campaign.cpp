@@ -196,8 +196,8 @@ void MakeReferring(const std::string& pathA, const std::string& pathB) {
 constexpr const char* kProgram = R"(Begin Object Counter
   Dim Total As Long
   Dim Label As String
-  Function Step(n As Long) As Long
-    Step = n * 2 + 1
+  Function Stride(n As Long) As Long
+    Stride = n * 2 + 1
   End Function
 End Object
 
@@ -207,7 +207,7 @@ Begin Object Main
     i = 0
     Do While i < 3
       For j = 1 To 4
-        Counter.Total = Counter.Total + Counter.Step(j)
+        Counter.Total = Counter.Total + Counter.Stride(j)
         s = s & Chr(65 + j)
       Next j
       i = i + 1
@@ -743,6 +743,7 @@ public:
         } catch (const StoreException& e) {
             ++per_.refused;
             ++figures_.refusedBy[e.name()];
+            if (s_.verbose) std::fprintf(stderr, "%s: refused: %s\n", label_.c_str(), e.what());
             if (ObjectStore::ModuleCount() != 0 || ObjectStore::LockState() != LOCK_NORMAL)
                 finding("a refused load left modules behind");
             if (tool == 0) finding("tqdump calls sound a file the library refuses: " + std::string(e.what()));

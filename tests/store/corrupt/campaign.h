@@ -137,6 +137,7 @@ struct Settings {
     std::string tqdump;         // the tool's path
     std::string folder;         // scratch folder
     std::string keep;           // when set, each variant with a finding is kept here as <seed>.qbo
+    bool verbose = false;       // say why each refused variant was refused
 };
 
 // Runs the campaign; the figures and findings come back.
