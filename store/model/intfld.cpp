@@ -11,7 +11,9 @@
 #include "store/model/dataslot.h"
 #include "store/model/interobj.h"
 #include "store/model/objval.h"
+#include "store/persist/descobj.h"
 #include "store/persist/objstore.h"
+#include "store/persist/vlstrrep.h"
 #include "store/valconv.h"
 
 namespace tq {
@@ -298,9 +300,22 @@ void InterField<T, code>::conditionForWrite(uint8_t* at, InterObjRep& obj) {
     }
 }
 
+// A String slot owns its text: a slot that names a string the "Strings"
+// table does not hold (a table cut to nothing, a stream swapped with
+// another's) would read as the empty text, and the next save would make that
+// loss final.
 template <class T, IdType code>
 void InterField<T, code>::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
-    if constexpr (std::is_same_v<T, ValString>) CheckReferenceSlot(at, obj, false);
+    if constexpr (std::is_same_v<T, ValString>) {
+        CheckReferenceSlot(at, obj, false);
+        const tDescriptor d(LoadLE32(at + 1));
+        if (d.isNull()) return;
+        const auto* strings = DescribedObjectNoDescriptor<ValStringRep>::descriptionTable(d.moduleIndex());
+        if (!strings || d.descIndex() >= strings->count() || !strings->entry(d.descIndex()).exists())
+            BadSlot(obj, ("a String in its data names Strings entry " + std::to_string(d.descIndex()) +
+                          ", which the module does not hold")
+                             .c_str());
+    }
 }
 
 template <class T, IdType code>
