@@ -35,6 +35,10 @@
 //     program put at the path meanwhile, and the storage is born: from then
 //     on it is like any other.
 //
+//  6. Every file a commit writes holds the checksums of its streams
+//     (checksums.h), taken from the bytes written; every committed byte it
+//     carries over was read through the old file's checksums first.
+//
 //   unborn --Commit/SwitchTo--> committed  (invariant 1 from here on)
 #pragma once
 
