@@ -4,7 +4,9 @@
 //    largest stream (should not grow with the file beyond the container's
 //    tables);
 //  - committing after a change to one small stream, beside copying the file
-//    (with and without flushing it), the floor for rewriting it whole.
+//    (with and without flushing it), the floor for rewriting it whole;
+//  - the checksum every commit takes of every stream and every first read
+//    checks (CRC-32C), by the processor's instruction and by the table.
 // Counters: bytes read from the file per open-and-read, the process's peak
 // resident memory so far. The fixtures are made in a child process, so that
 // making them does not count in the peak.
@@ -21,6 +23,7 @@
 
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
+#include "platform/util/crc32c.h"
 
 namespace {
 
@@ -140,6 +143,21 @@ BENCHMARK(BM_CopyFile)
     ->Args({50, 0})
     ->Args({50, 1})
     ->Unit(benchmark::kMillisecond);
+
+void BM_Crc32c(benchmark::State& state) {
+    std::vector<uint8_t> bytes(1 << 20);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 131 + 7);
+    const bool table = state.range(0) != 0;
+    uint32_t crc = 0;
+    for (auto _ : state) {
+        crc = table ? tq::Crc32cByTable(crc, bytes.data(), bytes.size())
+                    : tq::Crc32c(crc, bytes.data(), bytes.size());
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
+    state.SetLabel(table ? "table" : tq::Crc32cInHardware() ? "instruction" : "table (no instruction)");
+}
+BENCHMARK(BM_Crc32c)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -10,6 +10,12 @@
 // the allocation tables and the directory. A stream is opened in libgsf on its
 // first read: a large stream then costs only its sector list, a small stream
 // (below 4096 bytes, kept in the mini-stream) is read whole by libgsf.
+//
+// A file with the stream of checksums (checksums.h) has it read and checked
+// against the directory at opening; from then on every read of a stream
+// checks each piece of 4096 bytes the first time it brings any byte of it
+// in, and raises StorageError for a piece that does not match. A piece once
+// checked is not checked again: the image does not change.
 #pragma once
 
 #include <array>
@@ -20,6 +26,7 @@
 #include <vector>
 
 #include "platform/storage/cfbcheck.h"
+#include "platform/storage/checksums.h"
 
 struct _GsfInfile;
 struct _GsfInput;
@@ -30,7 +37,9 @@ class CfbReader {
 public:
     // Opens the compound file on fd, taking ownership of fd. path names the
     // file in error texts. Raises StorageError for anything but a sound file.
-    static std::shared_ptr<CfbReader> Open(int fd, const std::string& path);
+    // Without `checked`, the checksums are not read (a file written on
+    // purpose with damage, by a test seam).
+    static std::shared_ptr<CfbReader> Open(int fd, const std::string& path, bool checked = true);
 
     ~CfbReader();
     CfbReader(const CfbReader&) = delete;
@@ -46,6 +55,12 @@ public:
     // within the stream. A damaged file raises StorageError.
     void read(const std::string& name, uint32_t offset, void* out, size_t n);
 
+    // True when the file carries checksums of its streams.
+    bool hasChecksums() const { return checked_; }
+    // Reads every stream whole through the checks: raises StorageError for
+    // the first piece that does not match. Does nothing without checksums.
+    void verifyAll();
+
     // Bytes read from the file so far, container tables included.
     uint64_t bytesRead() const { return bytesRead_; }
 
@@ -53,8 +68,18 @@ public:
     _GsfInfile* gsfRoot() const { return root_; }
 
 private:
+    // A stream's checksums and which of its pieces have been checked.
+    struct Guard {
+        StreamChecksum sum;
+        std::vector<bool> checked;
+    };
+
     CfbReader(int fd, std::string path);
     _GsfInput* stream(const std::string& name);
+    void readRaw(const std::string& name, uint64_t offset, uint8_t* out, size_t n);
+    void readChecked(const std::string& name, Guard& guard, uint32_t offset, uint8_t* out,
+                     size_t n);
+    void readChecksums();
 
     int fd_;
     std::string path_;
@@ -63,6 +88,8 @@ private:
     _GsfInput* input_ = nullptr;
     _GsfInfile* root_ = nullptr;
     std::map<std::string, _GsfInput*> streams_;  // opened in libgsf, by exact name
+    bool checked_ = false;                        // the file has checksums
+    std::map<std::string, Guard> guards_;         // by exact name, when checked_
 };
 
 }  // namespace tq

@@ -85,8 +85,8 @@ UniqueFd OpenForWriting(const std::string& path) {
         if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
             throw StorageError(path + ": not a regular file");
         if (!TryWriteLock(fd.get()))
-            throw StorageError(path + ": the file is in use: another storage has it open for "
-                                      "writing");
+            throw StorageError(path + ": the file is in use by another program, or another "
+                                      "storage of this one, that has it open for writing");
         if (SameFile(fd.get(), path)) return fd;
     }
     throw StorageError(path + ": cannot open for writing: the file keeps being replaced");

@@ -46,6 +46,12 @@ std::vector<std::string> OCLStorage::streamNames() const { return impl_->streamN
 bool OCLStorage::hasStream(const std::string& name) const { return impl_->hasStream(name); }
 bool OCLStorage::removeStream(const std::string& name) { return impl_->removeStream(name); }
 uint64_t OCLStorage::bytesReadFromFile() const { return impl_->bytesRead(); }
+
+void OCLStorage::SetChecksumWriting(ChecksumWriting how) { SetCommitChecksumWriting(how); }
+
+bool OCLStorage::hasChecksums() const { return impl_->hasChecksums(); }
+
+void OCLStorage::verifyChecksums() { impl_->verifyChecksums(); }
 uint64_t OCLStorage::bytesWrittenToStreams() const { return impl_->bytesWritten(); }
 
 void OCLStorage::SetWriteFaultHook(WriteFaultHook hook) { SetCommitFaultHook(std::move(hook)); }

@@ -27,8 +27,15 @@
 // Commit, CopyTo and SwitchTo, but are not otherwise reachable. Stream names
 // compare without regard to the case of ASCII letters, as the container's do.
 //
+// Every commit also writes the checksums of the streams, in a stream of the
+// storage's own ("Checksums", checksums.h) that its users never see; reads
+// of committed bytes are checked against them, and a commit carries no
+// committed byte over that fails its check. Files without it still open,
+// unchecked, and gain it at their next commit.
+//
 // Failures (a file that will not open, a corrupt container, a write that
-// fails) raise StorageError with a text that names the file and the fault.
+// fails, bytes that do not match their checksum) raise StorageError with a
+// text that names the file and the fault.
 #pragma once
 
 #include <cstdint>
@@ -135,12 +142,26 @@ public:
     // Removes a stream (pending, like every change); false when there is none.
     bool removeStream(const std::string& name);
 
+    // True when the committed file carries the checksums of its streams.
+    bool hasChecksums() const;
+    // Reads every committed stream whole through its checksums, raising
+    // StorageError for the first damage found; a file without checksums has
+    // nothing to check.
+    void verifyChecksums();
+
     // Bytes read from the committed file since it was opened or last
     // committed: the container's tables and the stream data read so far.
     uint64_t bytesReadFromFile() const;
     // Bytes written into the storage's streams since it was opened (what a
     // save changed, before any commit writes the file).
     uint64_t bytesWrittenToStreams() const;
+
+    // Test seam for damage made on purpose: what commits write as the
+    // stream of checksums. kOmit writes none (a file as written before there
+    // were any); kKeepCommitted writes the committed file's stream as it was
+    // (the streams changed since then read as damaged in place).
+    enum class ChecksumWriting { kCompute, kOmit, kKeepCommitted };
+    static void SetChecksumWriting(ChecksumWriting how);
 
     // Test hook: called before every block written during Commit with the
     // number of bytes written so far; returning false fails that write.

@@ -14,6 +14,7 @@
 #include "platform/storage/cfbcheck.h"
 #include "platform/storage/cfbreader.h"
 #include "platform/storage/cfbwriter.h"
+#include "platform/storage/checksums.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/util/fileutil.h"
 #include "platform/util/utfconv.h"
@@ -25,6 +26,11 @@ namespace {
 CfbWriter::FaultHook& CommitFaultHook() {
     static CfbWriter::FaultHook hook;
     return hook;
+}
+
+OCLStorage::ChecksumWriting& ChecksumWritingSeam() {
+    static OCLStorage::ChecksumWriting how = OCLStorage::ChecksumWriting::kCompute;
+    return how;
 }
 
 constexpr uint32_t kWriteBits = STGM_WRITE | STGM_READWRITE;
@@ -89,6 +95,8 @@ void CheckNotReplaced(const UniqueFd& held, const std::string& file, const std::
 }  // namespace
 
 void SetCommitFaultHook(std::function<bool(uint64_t)> hook) { CommitFaultHook() = std::move(hook); }
+
+void SetCommitChecksumWriting(OCLStorage::ChecksumWriting how) { ChecksumWritingSeam() = how; }
 
 bool NameLess::operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
@@ -204,10 +212,19 @@ StorageImpl::~StorageImpl() {
 
 uint64_t StorageImpl::bytesRead() const { return image_ ? image_->bytesRead() : 0; }
 
+bool StorageImpl::hasChecksums() const {
+    return image_ && !baselineEmpty_ && image_->hasChecksums();
+}
+
+void StorageImpl::verifyChecksums() {
+    if (image_ && !baselineEmpty_) image_->verifyAll();
+}
+
 // ---- the committed image and the transaction -------------------------------------
 
 StreamContent StorageImpl::baseline(const std::string& name) const {
     if (!image_ || baselineEmpty_) return {};
+    if (IsChecksumStreamName(name)) return {};
     for (const CfbEntry& e : image_->listing().root)
         if (!e.isStorage && SameName(e.name, name))
             return StreamContent::Committed(image_, e.name, e.size);
@@ -229,7 +246,7 @@ void StorageImpl::adoptImage(std::shared_ptr<CfbReader> image, bool baselineEmpt
                                          : std::array<uint8_t, 16>{};
     if (image_ && !baselineEmpty_) {
         for (const CfbEntry& e : image_->listing().root)
-            if (!e.isStorage) stateFor(e.name);
+            if (!e.isStorage && !IsChecksumStreamName(e.name)) stateFor(e.name);
     }
     for (auto& [name, state] : streams_) state->content = baseline(name);
     storages_ = baselineStorages();
@@ -250,17 +267,40 @@ void StorageImpl::writeEmpty(int fd, const std::string& path) {
     writer.finish();
 }
 
+// Every stream's checksums are taken from the bytes as they are written, and
+// the stream of checksums follows the others. Committed bytes carried over
+// are read through their old checksums first: damage is never written on
+// under new ones.
 void StorageImpl::writeContent(int fd, const std::string& path) {
     CfbWriter writer(fd, path, &CommitFaultHook());
     writer.setRootClassId(classId_);
+    ChecksumTable checksums;
     for (const auto& [key, state] : streams_) {
         const StreamContent& content = state->content;
         if (!content.exists()) continue;
+        ChecksumBuilder sum(content.size());
         writer.writeStream(state->name(), content.size(),
-                           [&content](uint32_t offset, uint8_t* out, size_t n) {
+                           [&content, &sum](uint32_t offset, uint8_t* out, size_t n) {
                                content.read(offset, out, n);
+                               sum.add(out, n);
                            });
+        checksums.emplace(state->name(), sum.take());
     }
+    std::vector<uint8_t> table = EncodeChecksums(checksums);
+    const OCLStorage::ChecksumWriting how = ChecksumWritingSeam();
+    if (how != OCLStorage::ChecksumWriting::kCompute) table.clear();
+    if (how == OCLStorage::ChecksumWriting::kKeepCommitted) {
+        for (const CfbEntry& e : image_ ? image_->listing().root : std::vector<CfbEntry>{})
+            if (!e.isStorage && IsChecksumStreamName(e.name)) {
+                table.resize(e.size);
+                image_->read(e.name, 0, table.data(), table.size());
+            }
+    }
+    if (how == OCLStorage::ChecksumWriting::kCompute || !table.empty())
+        writer.writeStream(kChecksumStreamName, static_cast<uint32_t>(table.size()),
+                           [&table](uint32_t offset, uint8_t* out, size_t n) {
+                               std::memcpy(out, table.data() + offset, n);
+                           });
     for (const auto& [key, carried] : storages_) writer.copyStorage(*carried.from, carried.name);
     writer.finish();
 }
@@ -273,7 +313,8 @@ std::shared_ptr<CfbReader> StorageImpl::readBack(int fd, const std::string& path
     std::shared_ptr<CfbReader> image;
     std::string fault;
     try {
-        image = CfbReader::Open(fd, path);
+        image = CfbReader::Open(fd, path,
+                                ChecksumWritingSeam() == OCLStorage::ChecksumWriting::kCompute);
         fault = differenceFrom(*image);
     } catch (const StorageError& e) {
         fault = e.what();
@@ -284,7 +325,7 @@ std::shared_ptr<CfbReader> StorageImpl::readBack(int fd, const std::string& path
 }
 
 std::string StorageImpl::differenceFrom(CfbReader& image) const {
-    size_t expected = storages_.size();
+    size_t expected = storages_.size() + 1;  // and the stream of checksums
     std::vector<uint8_t> written, read;
     for (const auto& [key, state] : streams_) {
         const StreamContent& content = state->content;
@@ -305,6 +346,11 @@ std::string StorageImpl::differenceFrom(CfbReader& image) const {
                 return "stream \"" + name + "\" holds other bytes";
             offset += n;
         }
+    }
+    if (ChecksumWritingSeam() == OCLStorage::ChecksumWriting::kCompute) {
+        if (!image.hasChecksums()) return "it lacks the checksums of its streams";
+    } else {
+        expected = image.listing().root.size();
     }
     if (image.listing().root.size() != expected) return "its entries are not the storage's";
     if (image.listing().rootClassId != classId_) return "its class id is not the storage's";
@@ -358,7 +404,7 @@ void StorageImpl::revert() {
 // ---- copying and moving ------------------------------------------------------------
 
 size_t StorageImpl::entryCount() const {
-    size_t n = storages_.size();
+    size_t n = storages_.size() + 1;  // the stream of checksums a commit adds
     for (const auto& [key, state] : streams_)
         if (state->content.exists()) ++n;
     return n;
@@ -479,6 +525,8 @@ std::shared_ptr<StreamState> StorageImpl::openStream(const std::string& name, bo
     if (it != streams_.end() && it->second->content.exists()) return it->second;
     if (storages_.count(name) != 0)
         throw StorageError(path_ + ": \"" + name + "\" is a storage, not a stream");
+    if (IsChecksumStreamName(name))
+        throw StorageError(path_ + ": the stream \"" + name + "\" is the storage's own");
     if (!create) throw StorageError(path_ + ": no stream named \"" + name + "\"");
     if (!IsValidStreamName(name))
         throw StorageError(path_ + ": \"" + name + "\" is not a valid stream name");

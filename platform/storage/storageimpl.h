@@ -35,6 +35,10 @@
 //     program put at the path meanwhile, and the storage is born: from then
 //     on it is like any other.
 //
+//  6. Every file a commit writes holds the checksums of its streams
+//     (checksums.h), taken from the bytes written; every committed byte it
+//     carries over was read through the old file's checksums first.
+//
 //   unborn --Commit/SwitchTo--> committed  (invariant 1 from here on)
 #pragma once
 
@@ -47,6 +51,7 @@
 #include <vector>
 
 #include "platform/storage/fileops.h"
+#include "platform/storage/oclstorage.h"
 #include "platform/storage/streamstate.h"
 
 namespace tq {
@@ -56,6 +61,9 @@ class CfbReader;
 // The test hook of OCLStorage::SetWriteFaultHook, called before every block
 // that a commit writes.
 void SetCommitFaultHook(std::function<bool(uint64_t)> hook);
+
+// The test seam of OCLStorage::SetChecksumWriting.
+void SetCommitChecksumWriting(OCLStorage::ChecksumWriting how);
 
 // Stream and storage names compare as the container compares them: without
 // regard to the case of ASCII letters.
@@ -77,6 +85,8 @@ public:
     bool hasFile() const { return !unborn_; }
     const std::string& path() const { return path_; }
     uint64_t bytesRead() const;
+    bool hasChecksums() const;
+    void verifyChecksums();
 
     void commit();
     void revert();

@@ -13,7 +13,9 @@
 #include "store/model/objval.h"
 #include "store/model/reftarget.h"
 #include "store/model/sigrep.h"
+#include "store/persist/descobj.h"
 #include "store/persist/objstore.h"
+#include "store/persist/vlstrrep.h"
 #include "store/valconv.h"
 
 namespace tq {
@@ -300,9 +302,22 @@ void InterField<T, code>::conditionForWrite(uint8_t* at, InterObjRep& obj) {
     }
 }
 
+// A String slot owns its text: a slot that names a string the "Strings"
+// table does not hold (a table cut to nothing, a stream swapped with
+// another's) would read as the empty text, and the next save would make that
+// loss final.
 template <class T, IdType code>
 void InterField<T, code>::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
-    if constexpr (std::is_same_v<T, ValString>) CheckReferenceSlot(at, obj, false);
+    if constexpr (std::is_same_v<T, ValString>) {
+        CheckReferenceSlot(at, obj, false);
+        const tDescriptor d(LoadLE32(at + 1));
+        if (d.isNull()) return;
+        const auto* strings = DescribedObjectNoDescriptor<ValStringRep>::descriptionTable(d.moduleIndex());
+        if (!strings || d.descIndex() >= strings->count() || !strings->entry(d.descIndex()).exists())
+            BadSlot(obj, ("a String in its data names Strings entry " + std::to_string(d.descIndex()) +
+                          ", which the module does not hold")
+                             .c_str());
+    }
 }
 
 template <class T, IdType code>
@@ -487,11 +502,20 @@ void ObjectSlotField::get(ValString& out, InterObjRep& obj, SignatureRep& owner)
     DatumConv<InterObj>::get(o, out);
 }
 
-void ObjectSlotField::conditionForWrite(uint8_t* at, InterObjRep&) {
+// A procedure's locals prototype holds its object variables as its own
+// uncounted references (flags 0); on file every reference slot takes the
+// counted form, which is what the reader checks for.
+void ObjectSlotField::conditionForWrite(uint8_t* at, InterObjRep& obj) {
     SlotAt<Faultp<InterObjRep>>(at).streamForm(at);
+    if (obj.isLocalVarProto()) at[0] |= Faultp<InterObjRep>::kCounted;
 }
 
-void ObjectSlotField::conditionAfterRead(uint8_t* at, InterObjRep& obj) { CheckReferenceSlot(at, obj, true); }
+// Modules built before locals prototypes were written so carry the
+// uncounted form there; it means the same and is taken as it was meant.
+void ObjectSlotField::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
+    if (obj.isLocalVarProto() && at[0] == Faultp<InterObjRep>::kDescriptor) at[0] = kSlotFlags;
+    CheckReferenceSlot(at, obj, true);
+}
 
 void ObjectSlotField::conditionForAttach(uint8_t*, InterObjRep&, tModuleIndex) {}
 

@@ -180,7 +180,7 @@ void ReleaseIds(IdStringTable& t) {
 }
 
 // Reads the stored table of module m and checks every used entry: the text
-// ends within its 32 bytes. The handle word is cleared and the flags and
+// ends within its 32 bytes and is not empty. The handle word is cleared and the flags and
 // module byte are made those of this module.
 void ReadTable(IdStringTable& t, tModuleIndex m) {
     OCLStream& s = *t.stream;
@@ -203,6 +203,12 @@ void ReadTable(IdStringTable& t, tModuleIndex m) {
         if (!e.isUsed()) continue;
         if (std::memchr(e.bytes + kTextOffset, 0, kTextBytes) == nullptr) {
             const std::string what = "entry " + std::to_string(i) + " has no terminating NUL";
+            ThrowCorruptTable(kStreamName, what.c_str());
+        }
+        // Nothing is ever named by the empty text: an entry in use that holds
+        // it lost its name, and the thing it named could not be found by it.
+        if (e.bytes[kTextOffset] == 0) {
+            const std::string what = "entry " + std::to_string(i) + " is in use but its name is empty";
             ThrowCorruptTable(kStreamName, what.c_str());
         }
         e.bytes[sizeof e.bytes - 1] = 0;

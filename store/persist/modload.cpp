@@ -228,8 +228,8 @@ ObjectStore* ObjectStore::LoadBinaryModule(const char* path, int32_t create, int
     OCLStorage* storage = nullptr;
     try {
         storage = new OCLStorage(path, create, asReadOnly ? kReadOnlyMode : kReadWriteMode);
-    } catch (const StorageError&) {
-        throw StoreException(std::string("Could not open module: ") + path);
+    } catch (const StorageError& e) {
+        throw StoreException(("Could not open module: " + WithCause(path, e)).c_str());
     }
     // From here the store owns the storage, also when its making fails.
     ObjectStore* s = StoreApplication::MakeStore(storage);
@@ -356,30 +356,34 @@ void ObjectStore::SaveAs(tModuleIndex m, const char* path, int asText) {
     if (m == DETACHED_MODULE) throw StoreException("Can't save detached module.");
     ObjectStore& s = Store(m, "ObjectStore::SaveAs");
     const std::string given = path ? path : "";
-    auto refuse = [&given]() {
-        throw StoreException(("Could not save as: " + given).c_str(), "ModuleSaveAsError");
+    // The reason, when there is one beyond the path, follows it.
+    auto refuse = [&given](const std::string& reason = "") {
+        throw StoreException(("Could not save as: " + given + (reason.empty() ? "" : " (" + reason + ")")).c_str(),
+                             "ModuleSaveAsError");
     };
     const std::string target = FullPathName(given);
-    if (target.empty() || target.size() >= kMaxPath) refuse();
+    if (target.empty() || target.size() >= kMaxPath) refuse("the name is empty or too long");
     // A module opened read-only saves nothing, so the new file would only be
     // a copy of the old one without the changes made since: refused rather
     // than reported as saved.
-    if (!s.storage_->isWritable()) refuse();
+    if (!s.storage_->isWritable()) refuse("the module was opened read-only");
 
     // Another loaded module's file is never taken over: a module opened
     // read-only holds no lock on it, and a text module's text is the host's
     // to write. Two modules known by one file name could not be told apart.
     for (tModuleIndex other = NextValidIndex(DETACHED_MODULE); other != DETACHED_MODULE;
          other = NextValidIndex(other))
-        if (other != m && SamePathIgnoringCase(GetModuleFileNameA(other), target)) refuse();
+        if (other != m && SamePathIgnoringCase(GetModuleFileNameA(other), target))
+            refuse("another loaded module has that file");
 
     const bool wasUntitled = (s.flags_ & kUntitled) != 0;
     const bool wasText = !s.textPath_.empty();
     const std::string oldFile = s.storage_->GetStoragePath();
     bool created = false;
-    if (!(FileExists(target) && !FileHasReadOnlyAttribute(target))) {
+    if (FileExists(target) && FileHasReadOnlyAttribute(target)) refuse("the file is read-only");
+    if (!FileExists(target)) {
         created = CreateNewFile(target);
-        if (!created) refuse();
+        if (!created) refuse(SystemErrorText(LastSystemError()));
     }
     // Where the storage goes: the target itself, or for a text module a
     // temporary file beside its text (a text module keeps the one it has).
@@ -394,10 +398,7 @@ void ObjectStore::SaveAs(tModuleIndex m, const char* path, int asText) {
             s.storage_->SwitchTo(file.c_str());
         } catch (const StorageError& e) {
             if (created) RemoveFile(target);
-            // Why the new file could not be written (a full disk, a folder
-            // without write access) is the user's to know.
-            throw StoreException(("Could not save as: " + given + " (" + e.what() + ")").c_str(),
-                                 "ModuleSaveAsError");
+            refuse(e.what());
         }
     }
     const std::string oldText = s.textPath_;

@@ -99,7 +99,7 @@ ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage) {
             std::make_unique<OCLStream>(*storage_, kStaticGlobalsStream, kCreateWhenMissing, kStreamMode);
         initVersion();
     } catch (const StorageError& e) {
-        throw ModuleOpenFailed((where() + ": " + e.what()).c_str());
+        throw ModuleOpenFailed(WithCause(where(), e).c_str());
     }
     index_ = NextIndex();
     module[index_] = this;
@@ -158,7 +158,7 @@ void ObjectStore::openTables() {
         try {
             throw;
         } catch (const StorageError& e) {
-            throw ModuleOpenFailed((where() + ": " + e.what()).c_str());
+            throw ModuleOpenFailed(WithCause(where(), e).c_str());
         }
     }
     tablesOpen_ = true;
@@ -535,13 +535,22 @@ void ObjectStore::throwSaveFailed(const StorageError& e) const {
                          "ModuleSaveError");
 }
 
-// A module opened read-only is passed over: nobody asked to save it in
-// particular.
+std::string ObjectStore::WithCause(const std::string& path, const StorageError& e) {
+    const std::string reason = e.what();
+    if (reason.compare(0, path.size() + 2, path + ": ") == 0) return reason;
+    return path + ": " + reason;
+}
+
+// Every writable module is saved first; then a module opened read-only that
+// has changes is refused as Save refuses it, so that the caller never takes
+// changes left unsaved for saved ones. One without changes is passed over.
 void ObjectStore::SaveAll() {
     for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
         if (module[m]->storage_->isWritable()) Save(m);
     for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
         if (module[m]->storage_->isWritable()) Commit(m);
+    for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
+        if (!module[m]->storage_->isWritable()) module[m]->refuseReadOnlyChanges(m);
 }
 
 // An explicit save of a module opened read-only writes nothing; when the

@@ -304,8 +304,9 @@ public:
     // file system refuses, or when another program renamed a file over the
     // module's path since it was opened (the changes stay, for SaveAs).
     static void Commit(tModuleIndex m);
-    // Save for every module, then Commit for every module; modules opened
-    // read-only are passed over.
+    // Save for every module, then Commit for every module; then a module
+    // opened read-only that has changes raises as Save does (one without
+    // changes is passed over).
     static void SaveAll();
     // Moves module m to the file at path (as a text module with asText),
     // saves and commits it. "Could not save as: %s" (named
@@ -452,6 +453,9 @@ private:
     void writeVersion();
     // Raises the storage's failure to write this module as ModuleSaveError.
     [[noreturn]] void throwSaveFailed(const StorageError& e) const;
+    // "path: reason" for a storage failure about the file at path; the
+    // storage's texts name the file themselves, and it is named once.
+    static std::string WithCause(const std::string& path, const StorageError& e);
     // ModuleSaveError when module m, opened read-only, has changes.
     void refuseReadOnlyChanges(tModuleIndex m);
     void openTables();

@@ -250,6 +250,9 @@ void DumpLayout(OCLStorage& storage, Report& report) {
         OCLStream stream(storage, name.c_str(), 0, kReadAccess);
         s.add("size", stream.size());
     }
+    // The pieces are checked as the dump reads them, and by the walk.
+    report.root.add("checksums", std::string(storage.hasChecksums() ? "kept for every stream"
+                                                                    : "none (written before checksums)"));
     DumpVersion(storage, report);
     const std::map<uint32_t, std::string> names = DumpNames(storage, report);
     DumpStaticGlobals(storage, names, report);

@@ -15,25 +15,62 @@ namespace {
 using test::Bytes;
 
 // Every stream of a compound file, by its full path ("Storage/Stream"), and
-// the root's class id.
+// the root's class id. The stream of checksums is checked by the script,
+// with its own CRC-32C, against the bytes olefile read: `checksums` says
+// "none", "sound" or what disagrees, and the stream is not in `streams`.
 struct OleDump {
     std::map<std::string, Bytes> streams;
     std::vector<std::string> storages;
     std::string rootClassId;
+    std::string checksums;
 };
 
 const char* const kDumpScript = R"(
-import os, sys, olefile
+import os, struct, sys, olefile
 path, out = sys.argv[1], sys.argv[2]
+
+def crc32c(data, crc=0):
+    crc ^= 0xFFFFFFFF
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ (0x82F63B78 if crc & 1 else 0)
+    return crc ^ 0xFFFFFFFF
+
+def check(table, streams):
+    body, (own,) = table[:-4], struct.unpack('<I', table[-4:])
+    if crc32c(body) != own: return 'its own checksum does not match'
+    sig, version, piece, count = struct.unpack('<4sIII', body[:16])
+    if (sig, version, piece) != (b'TQCS', 1, 4096): return 'bad head'
+    pos, seen = 16, set()
+    for _ in range(count):
+        (n,) = struct.unpack('<I', body[pos:pos + 4]); pos += 4
+        name = body[pos:pos + n].decode('utf-8'); pos += n
+        (size,) = struct.unpack('<I', body[pos:pos + 4]); pos += 4
+        data = streams.get(name)
+        if data is None or len(data) != size: return 'stream %s: missing or of another size' % name
+        for start in range(0, size, piece):
+            (crc,) = struct.unpack('<I', body[pos:pos + 4]); pos += 4
+            if crc32c(data[start:start + piece]) != crc: return 'stream %s: piece at %d' % (name, start)
+        seen.add(name)
+    if pos != len(body) or seen != set(streams): return 'the streams listed are not the file\'s'
+    return 'sound'
+
 ole = olefile.OleFileIO(path, raise_defects=olefile.DEFECT_INCORRECT)
+root = {}
 with open(os.path.join(out, 'listing'), 'w', encoding='utf-8') as listing:
     listing.write(ole.root.clsid + '\n')
     for i, entry in enumerate(ole.listdir(streams=True, storages=True)):
         kind = ole.get_type(entry)
         listing.write('%d\t%d\t%s\n' % (i, kind, '/'.join(entry)))
         if kind == olefile.STGTY_STREAM:
+            data = ole.openstream(entry).read()
+            if len(entry) == 1: root[entry[0]] = data
             with open(os.path.join(out, str(i)), 'wb') as f:
-                f.write(ole.openstream(entry).read())
+                f.write(data)
+table = root.pop('Checksums', None)
+with open(os.path.join(out, 'checksums'), 'w') as f:
+    f.write('none' if table is None else check(table, root))
 )";
 
 OleDump DumpWithOlefile(const std::string& file) {
@@ -53,9 +90,12 @@ OleDump DumpWithOlefile(const std::string& file) {
         const std::string index = line.substr(0, tab1);
         const int kind = std::stoi(line.substr(tab1 + 1, tab2 - tab1 - 1));
         const std::string name = line.substr(tab2 + 1);
+        if (name == "Checksums") continue;
         if (kind == 2) dump.streams[name] = test::ReadFile(out.path(index));
         else dump.storages.push_back(name);
     }
+    std::ifstream checksums(out.path("checksums"));
+    std::getline(checksums, dump.checksums);
     return dump;
 }
 
@@ -89,7 +129,9 @@ TEST_F(InteropTest, AnIndependentReaderFindsTheStreamsAndBytesWeWrote) {
         for (const auto& [name, bytes] : expected) test::PutStream(s, name, bytes);
         s.Commit();
     }
-    EXPECT_EQ(DumpWithOlefile(file).streams, expected);
+    const OleDump first = DumpWithOlefile(file);
+    EXPECT_EQ(first.streams, expected);
+    EXPECT_EQ(first.checksums, "sound");
 
     // A second commit that changes, removes and adds streams.
     {
@@ -104,6 +146,7 @@ TEST_F(InteropTest, AnIndependentReaderFindsTheStreamsAndBytesWeWrote) {
     }
     const OleDump dump = DumpWithOlefile(file);
     EXPECT_EQ(dump.streams, expected);
+    EXPECT_EQ(dump.checksums, "sound");
     EXPECT_TRUE(dump.storages.empty());
 }
 
@@ -117,7 +160,9 @@ TEST_F(InteropTest, ALargeFileReadsBackIndependentlyThroughItsAllocationIndex) {
         for (const auto& [name, bytes] : expected) test::PutStream(s, name, bytes);
         s.Commit();
     }
-    EXPECT_EQ(DumpWithOlefile(file).streams, expected);
+    const OleDump dump = DumpWithOlefile(file);
+    EXPECT_EQ(dump.streams, expected);
+    EXPECT_EQ(dump.checksums, "sound");
     OCLStorage reader(file.c_str(), 0, test::kReadOnlyMode);
     EXPECT_EQ(AllStreams(reader), expected);
 }
@@ -132,6 +177,7 @@ TEST_F(InteropTest, SubStoragesAndClassIdsSurviveCommitCopyToAndSwitchTo) {
         test::WriteFile(file, test::ReadFile(source));
         const OleDump original = DumpWithOlefile(file);
         ASSERT_FALSE(original.storages.empty());
+        EXPECT_EQ(original.checksums, "none");
 
         {  // our reader agrees with the independent one
             OCLStorage s(file.c_str(), 0, test::kReadOnlyMode);
@@ -152,6 +198,7 @@ TEST_F(InteropTest, SubStoragesAndClassIdsSurviveCommitCopyToAndSwitchTo) {
         EXPECT_EQ(committed.streams, expected.streams);
         EXPECT_EQ(committed.storages, expected.storages);
         EXPECT_EQ(committed.rootClassId, expected.rootClassId);
+        EXPECT_EQ(committed.checksums, "sound");
 
         const std::string copy = scratch.path("copy.qbo");
         {
@@ -164,6 +211,7 @@ TEST_F(InteropTest, SubStoragesAndClassIdsSurviveCommitCopyToAndSwitchTo) {
         EXPECT_EQ(copied.streams, expected.streams);
         EXPECT_EQ(copied.storages, expected.storages);
         EXPECT_EQ(copied.rootClassId, expected.rootClassId);
+        EXPECT_EQ(copied.checksums, "sound");
 
         const std::string moved = scratch.path("moved.qbo");
         {
@@ -176,6 +224,7 @@ TEST_F(InteropTest, SubStoragesAndClassIdsSurviveCommitCopyToAndSwitchTo) {
         OleDump switched = DumpWithOlefile(moved);
         EXPECT_EQ(switched.streams, expected.streams);
         EXPECT_EQ(switched.storages, expected.storages);
+        EXPECT_EQ(switched.checksums, "sound");
         ::unlink(copy.c_str());
         ::unlink(moved.c_str());
     }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 
+#include "compiler/textmod.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
@@ -190,6 +191,56 @@ void MakeReferring(const std::string& pathA, const std::string& pathB) {
     UnloadAll();
 }
 
+// A compiled program: procedures with loops inside loops, Strings and
+// numbers, calls between objects, and an object's fields set by code.
+constexpr const char* kProgram = R"(Begin Object Counter
+  Dim Total As Long
+  Dim Label As String
+  Function Stride(n As Long) As Long
+    Stride = n * 2 + 1
+  End Function
+End Object
+
+Begin Object Main
+  Sub Main()
+    Dim i As Long, j As Long, s As String
+    i = 0
+    Do While i < 3
+      For j = 1 To 4
+        Counter.Total = Counter.Total + Counter.Stride(j)
+        s = s & Chr(65 + j)
+      Next j
+      i = i + 1
+    Loop
+    Counter.Label = s
+    Print Counter.Total; Counter.Label
+  End Sub
+End Object
+)";
+
+void MakeProgram(const std::string& path) {
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+    compiler::LoadTextModule(kProgram, "program.tqs", m);
+    Commit(m);
+    UnloadAll();
+}
+
+// The module file `bytes` as written before there were checksums.
+std::string WithoutChecksums(const std::string& bytes, const std::string& folder) {
+    const std::string path = folder + "/older.qbo";
+    WriteFile(path, bytes);
+    {
+        OCLStorage storage(path.c_str(), 0, kEditMode);
+        const std::string version = StreamOf(storage, "Module version");
+        OCLStream s(storage, "Module version", 0, kStreamEdit);
+        s.write(version.data(), version.size());
+        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit);
+        storage.Commit();
+        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+    }
+    return ReadFile(path);
+}
+
 // Opens the module (with its companion) to learn its roots.
 tModuleIndex Open(const BaseModule& base, const std::string& path) {
     if (base.companionPath.empty()) return ObjectStore::LoadModule(path.c_str(), 0, 0);
@@ -205,6 +256,7 @@ void ReadRoots(BaseModule& base, const std::string& path) {
     });
     DynamicObjectList& dynamics = ObjectStore::DynamicsList(m);
     for (size_t i = 0; i < dynamics.length(); ++i) base.dynamics.push_back(dynamics[i].descriptor().descIndex());
+    base.text = compiler::TextModuleText(m);
     UnloadAll();
 }
 
@@ -225,21 +277,51 @@ uint32_t TellingValue(uint32_t was, Random& rng) {
     }
 }
 
+void PutStream(OCLStorage& storage, const std::string& name, const std::string& bytes) {
+    OCLStream s(storage, name.c_str(), 0, kStreamEdit);
+    s.seek(0);
+    s.write(bytes.data(), bytes.size());
+    s.setSize(static_cast<uint32_t>(bytes.size()));
+}
+
+// Commits the storage as damage is made on disk: the stream of checksums
+// stays as it was.
+void CommitAsDamage(OCLStorage& storage) {
+    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kKeepCommitted);
+    try {
+        storage.Commit();
+    } catch (...) {
+        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+        throw;
+    }
+    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+}
+
 // Edits one stream of the file at path: edit(name, bytes) returns false to
 // remove the stream instead.
 template <class Edit>
 void EditStream(const std::string& path, const std::string& name, Edit&& edit) {
     OCLStorage storage(path.c_str(), 0, kEditMode);
     std::string bytes = StreamOf(storage, name);
-    if (edit(bytes)) {
-        OCLStream s(storage, name.c_str(), 0, kStreamEdit);
-        s.seek(0);
-        s.write(bytes.data(), bytes.size());
-        s.setSize(static_cast<uint32_t>(bytes.size()));
-    } else {
+    if (edit(bytes))
+        PutStream(storage, name, bytes);
+    else
         storage.removeStream(name);
+    CommitAsDamage(storage);
+}
+
+// The used entries of a description table's stream: the offsets of their
+// 13-byte descriptions.
+std::vector<size_t> UsedEntries(const std::string& s) {
+    std::vector<size_t> out;
+    const uint32_t array = Word(s, 4);
+    if (s.size() < 16 || array > s.size() || s.size() - array < 8) return out;
+    const uint32_t count = Word(s, array);
+    for (uint32_t i = 0; i < count && array + 8 + size_t{i + 1} * 13 <= s.size(); ++i) {
+        const size_t e = array + 8 + size_t{i} * 13;
+        if ((s[e] & 0x05) == 0x01) out.push_back(e);
     }
-    storage.Commit();
+    return out;
 }
 
 // A stream of the file, larger ones more often.
@@ -308,6 +390,11 @@ const char* DamageName(Damage d) {
         case Damage::DirectorySize: return "directory size";
         case Damage::FileBytes: return "file bytes";
         case Damage::FileCut: return "file cut";
+        case Damage::SizeZero: return "size zero";
+        case Damage::StreamsSwapped: return "streams swapped";
+        case Damage::EntryFreed: return "entry freed";
+        case Damage::NameEmptied: return "name emptied";
+        case Damage::RecordBytes: return "record bytes";
         case Damage::Count: break;
     }
     return "?";
@@ -317,11 +404,27 @@ std::vector<BaseModule> MakeBaseModules(const std::string& folder) {
     const std::string shapes = folder + "/shapes.qbo";
     const std::string a = folder + "/a.qbo";
     const std::string b = folder + "/b.qbo";
+    const std::string program = folder + "/program.qbo";
     MakeShapes(shapes);
     MakeReferring(a, b);
-    std::vector<BaseModule> bases = {{"shapes", ReadFile(shapes), "", {}, {}, {}},
-                                     {"referring", ReadFile(b), a, {}, {}, {}}};
-    for (BaseModule& base : bases) ReadRoots(base, base.companionPath.empty() ? shapes : b);
+    MakeProgram(program);
+    std::vector<BaseModule> bases = {{"shapes", ReadFile(shapes), "", {}, {}, {}, "", true},
+                                     {"referring", ReadFile(b), a, {}, {}, {}, "", true},
+                                     {"program", ReadFile(program), "", {}, {}, {}, "", true}};
+    for (const size_t older : {size_t{0}, size_t{2}}) {
+        BaseModule base = bases[older];
+        base.name += " (older)";
+        base.bytes = WithoutChecksums(base.bytes, folder);
+        base.checksums = false;
+        bases.push_back(base);
+    }
+    const std::string path = folder + "/roots.qbo";
+    for (BaseModule& base : bases) {
+        base.statics.clear();
+        base.nameEntries.clear();
+        WriteFile(path, base.bytes);
+        ReadRoots(base, path);
+    }
     return bases;
 }
 
@@ -430,6 +533,68 @@ std::string Damaged(const std::string& bytes, Damage d, Random& rng, const std::
             const uint32_t at = rng.below(static_cast<uint32_t>(bytes.size()));
             *what = "cut to " + std::to_string(at);
             return bytes.substr(0, at);
+        }
+        case Damage::SizeZero: {
+            std::string f = bytes;
+            std::vector<size_t> streams;
+            for (const size_t e : DirectoryEntries(f))
+                if (f[e + 66] == 2 && Word(f, e + 120) != 0) streams.push_back(e);
+            if (streams.empty()) return f;
+            const size_t e = streams[rng.below(static_cast<uint32_t>(streams.size()))];
+            SetWord(f, e + 120, 0);
+            *what = "size@" + std::to_string(e + 120) + "=0";
+            return f;
+        }
+        case Damage::StreamsSwapped: {
+            const std::string first = PickStream(path, rng, false);
+            const std::string second = PickStream(path, rng, false);
+            if (first == second) return bytes;
+            *what = first + " <-> " + second;
+            OCLStorage storage(path.c_str(), 0, kEditMode);
+            const std::string one = StreamOf(storage, first), two = StreamOf(storage, second);
+            PutStream(storage, first, two);
+            PutStream(storage, second, one);
+            CommitAsDamage(storage);
+            return ReadFile(path);
+        }
+        case Damage::EntryFreed:
+        case Damage::RecordBytes: {
+            const char* const tables[] = {"Objects", "Blocks", "Signatures", "Strings", "Enumerations"};
+            const std::string name = d == Damage::RecordBytes ? tables[rng.below(2)] : tables[rng.below(5)];
+            *what = name;
+            OCLStorage probe(path.c_str(), 0, kReadMode);
+            if (!probe.hasStream(name)) return bytes;
+            EditStream(path, name, [&](std::string& s) {
+                const std::vector<size_t> used = UsedEntries(s);
+                if (used.empty()) return true;
+                const size_t e = used[rng.below(static_cast<uint32_t>(used.size()))];
+                if (d == Damage::EntryFreed) {
+                    s[e] = 0;
+                    *what += " entry@" + std::to_string(e) + " freed";
+                    return true;
+                }
+                const uint32_t offset = Word(s, e + 5), length = Word(s, e + 9);
+                if (length == 0 || offset > s.size() || length > s.size() - offset) return true;
+                const uint32_t at = offset + rng.below(length);
+                s[at] = static_cast<char>(s[at] ^ (1 + rng.below(255)));
+                *what += " record byte@" + std::to_string(at);
+                return true;
+            });
+            return ReadFile(path);
+        }
+        case Damage::NameEmptied: {
+            *what = "IdStrings";
+            EditStream(path, "IdStrings", [&](std::string& s) {
+                std::vector<size_t> used;
+                for (size_t at = 8; at + 40 <= s.size(); at += 40)
+                    if ((s[at + 6] & 1) && s[at + 8] != 0) used.push_back(at);
+                if (used.empty()) return true;
+                const size_t at = used[rng.below(static_cast<uint32_t>(used.size()))];
+                *what += " name@" + std::to_string(at) + " \"" + std::string(s.c_str() + at + 8) + "\" emptied";
+                s[at + 8] = 0;
+                return true;
+            });
+            return ReadFile(path);
         }
         case Damage::Count: break;
     }
@@ -578,6 +743,7 @@ public:
         } catch (const StoreException& e) {
             ++per_.refused;
             ++figures_.refusedBy[e.name()];
+            if (s_.verbose) std::fprintf(stderr, "%s: refused: %s\n", label_.c_str(), e.what());
             if (ObjectStore::ModuleCount() != 0 || ObjectStore::LockState() != LOCK_NORMAL)
                 finding("a refused load left modules behind");
             if (tool == 0) finding("tqdump calls sound a file the library refuses: " + std::string(e.what()));
@@ -586,7 +752,8 @@ public:
         }
         ++per_.opened;
         const Holdings before = HoldingsOf(m);
-        const std::vector<WalkFault> faults = WalkModule(m);
+        std::vector<WalkFault> faults = WalkModule(m);
+        if (faults.empty()) readsAsTheOriginal(m, faults);
         if (!faults.empty()) ++per_.walkFaults;
         if (tool >= 0) {
             ++figures_.tqdumpCompared;
@@ -621,6 +788,21 @@ public:
 
 private:
     tModuleIndex open(const std::string& path) { return Open(base_, path); }
+
+    // A module that reads without a fault reads as the original did, or its
+    // damage went unseen. Failing to make the text is a fault of its own.
+    void readsAsTheOriginal(tModuleIndex m, std::vector<WalkFault>& faults) {
+        std::string text;
+        try {
+            text = compiler::TextModuleText(m);
+        } catch (const StoreException& e) {
+            faults.push_back({e.what(), "the module's text", 1});
+            return;
+        }
+        if (text == base_.text) return;
+        ++per_.silent;
+        if (base_.checksums) finding("reads otherwise than the original without a word");
+    }
 
     std::optional<std::map<uint32_t, std::string>> objectsOf(const std::string& bytes) {
         const std::string path = s_.folder + "/base.qbo";
@@ -728,13 +910,14 @@ Figures Run(const Settings& settings, const std::vector<BaseModule>& bases) {
 
 void Figures::print(std::ostream& os) const {
     os << std::left << std::setw(16) << "damage" << std::right;
-    for (const char* h : {"variants", "same", "refused", "opened", "faults", "saved", "unsaved", "reopened"})
+    for (const char* h : {"variants", "same", "refused", "opened", "faults", "saved", "unsaved", "reopened", "silent"})
         os << std::setw(9) << h;
     os << "\n";
     PerDamage total;
     for (const auto& [d, p] : byDamage) {
         os << std::left << std::setw(16) << DamageName(d) << std::right;
-        for (uint32_t n : {p.variants, p.unchanged, p.refused, p.opened, p.walkFaults, p.saved, p.saveRefused, p.reopened})
+        for (uint32_t n : {p.variants, p.unchanged, p.refused, p.opened, p.walkFaults, p.saved, p.saveRefused, p.reopened,
+                           p.silent})
             os << std::setw(9) << n;
         os << "\n";
         total.variants += p.variants;
@@ -745,10 +928,11 @@ void Figures::print(std::ostream& os) const {
         total.saved += p.saved;
         total.saveRefused += p.saveRefused;
         total.reopened += p.reopened;
+        total.silent += p.silent;
     }
     os << std::left << std::setw(16) << "all" << std::right;
     for (uint32_t n : {total.variants, total.unchanged, total.refused, total.opened, total.walkFaults, total.saved,
-                       total.saveRefused, total.reopened})
+                       total.saveRefused, total.reopened, total.silent})
         os << std::setw(9) << n;
     os << "\nrefused as:";
     for (const auto& [name, n] : refusedBy) os << " " << name << " " << n;

@@ -30,6 +30,22 @@
 //   directory size   a stream's size in the directory changed
 //   file bytes       bytes of the file itself overwritten anywhere
 //   file cut         the file cut short
+//   size zero        a stream's size in the directory set to 0
+//   streams swapped  the bytes of two streams exchanged
+//   entry freed      a used entry of a description table marked free
+//   name emptied     the text of a used name of "IdStrings" made empty
+//   record bytes     bytes inside one record of "Objects" or "Blocks" (a
+//                    value, or a procedure's nodes) changed
+//
+// Damage inside streams is made as a disk makes it: the file's stream of
+// checksums stays as it was (OCLStorage::SetChecksumWriting). The base
+// modules come as saved (with checksums) and as written before there were
+// checksums; one of them is a compiled program.
+//
+// A variant that opens and walks without a fault must also read as the
+// original: its text (the text-module form of everything it holds) is
+// compared with the original's. A module with checksums that reads
+// otherwise is a finding; one without is counted ("silent").
 #pragma once
 
 #include <cstdint>
@@ -51,6 +67,11 @@ enum class Damage {
     DirectorySize,
     FileBytes,
     FileCut,
+    SizeZero,
+    StreamsSwapped,
+    EntryFreed,
+    NameEmptied,
+    RecordBytes,
     Count
 };
 const char* DamageName(Damage d);
@@ -68,11 +89,15 @@ struct BaseModule {
     // The identifier-table entry of each static name: a damage that changes
     // a name's text changes the name.
     std::map<std::string, uint32_t> nameEntries;
+    // Its text, as the original reads.
+    std::string text;
+    bool checksums = true;
 };
 
 // The modules of the campaign, saved into folder: a single module that
-// holds every kind of thing, and a module whose clones and references name
-// a companion module's prototype, enumeration and objects.
+// holds every kind of thing, a module whose clones and references name a
+// companion module's prototype, enumeration and objects, and a compiled
+// program; each with checksums, and the first and last also without.
 std::vector<BaseModule> MakeBaseModules(const std::string& folder);
 
 // Small, reproducible random numbers (splitmix64).
@@ -95,7 +120,7 @@ std::string Damaged(const std::string& bytes, Damage d, Random& rng, const std::
 struct Figures {
     struct PerDamage {
         uint32_t variants = 0, unchanged = 0, refused = 0, opened = 0, walkFaults = 0, saved = 0,
-                 saveRefused = 0, reopened = 0;
+                 saveRefused = 0, reopened = 0, silent = 0;
     };
     std::map<Damage, PerDamage> byDamage;
     std::map<std::string, uint32_t> refusedBy;  // exception class of the refusal
@@ -112,6 +137,7 @@ struct Settings {
     std::string tqdump;         // the tool's path
     std::string folder;         // scratch folder
     std::string keep;           // when set, each variant with a finding is kept here as <seed>.qbo
+    bool verbose = false;       // say why each refused variant was refused
 };
 
 // Runs the campaign; the figures and findings come back.

@@ -8,7 +8,8 @@
 // seed + 1, ...; a finding names its seed, and TQ_CAMPAIGN_SEED=<that seed>
 // TQ_CAMPAIGN_VARIANTS=1 runs it alone), TQ_CAMPAIGN_TQDUMP (compare
 // tqdump's verdict every n variants; default 40, 0 never), TQ_CAMPAIGN_KEEP
-// (a folder where each variant with a finding is kept as <seed>.qbo).
+// (a folder where each variant with a finding is kept as <seed>.qbo),
+// TQ_CAMPAIGN_VERBOSE=1 (say why each refused variant was refused).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -61,6 +62,7 @@ TEST_F(CampaignTest, DamagedModulesAreRefusedOrKeptWholeThroughASaveAndNeverCras
     settings.tqdump = std::string(TQ_BINARY_DIR) + "/tqdump";
     settings.folder = dir.path();
     if (const char* keep = std::getenv("TQ_CAMPAIGN_KEEP")) settings.keep = keep;
+    settings.verbose = Setting("TQ_CAMPAIGN_VERBOSE", 0) != 0;
     const std::vector<campaign::BaseModule> bases = campaign::MakeBaseModules(dir.path());
     const campaign::Figures figures = campaign::Run(settings, bases);
     figures.print(std::cout);

@@ -258,6 +258,9 @@ TEST(IdStringsStream, BadTablesRaiseModuleOpenFailed) {
                     "entry 0 has no terminating NUL");
     ExpectOpenFails(U32(2) + U32(kNoMoreFree) + Entry(1, 1, "twin") + Entry(1, 1, "twin"),
                     "entry 1 repeats the name \"twin\"");
+    // A name damaged to nothing: whatever it named could not be found by it.
+    ExpectOpenFails(U32(2) + U32(kNoMoreFree) + Entry(1, 1, "Shape") + Entry(1, 1, ""),
+                    "entry 1 is in use but its name is empty");
     ExpectOpenFails(U32(1), "IdStrings");
 }
 

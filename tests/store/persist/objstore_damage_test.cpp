@@ -1,6 +1,9 @@
 // Damaged module files are refused with a clear text, never opened as a
 // module that lost what the damage hid: such a module's next save would
 // write the loss into the file.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -8,7 +11,10 @@
 #include <vector>
 
 #include "platform/util/lebytes.h"
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
 #include "store/errors/extexcep.h"
+#include "tests/support/fieldaccess.h"
 #include "tests/store/persist/objstoretest.h"
 #include "tests/store/persist/persisttest.h"
 
@@ -137,6 +143,89 @@ TEST_F(DamagedModule, AnEmptyCompoundFileOpensAsANewModule) {
     ObjectStore::UnloadModule(m);
     load(path, 0);
     EXPECT_NE(found("Fresh"), nullptr);
+}
+
+// A module whose Form1 has a String field holding a text, written with or
+// without the checksums (as written before there were any).
+void MakeTextModule(const std::string& path, bool checksums) {
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+    InterObj form(InterObjRep::NewNamed("Form1", nullptr, m, IOT_ORDINARY));
+    form->addField(InterDataField::make("Caption", IDT_STRING, 1));
+    setText(form.get(), "Caption", "kept for good");
+    form = nullptr;
+    ObjectStore::Save(m);
+    if (!checksums) OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit);
+    ObjectStore::Commit(m);
+    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+    ObjectStore::UnloadModule(m);
+}
+
+// Commits a change to one stream of the file as a disk would make it: the
+// checksums stay as they were.
+void DamageStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes) {
+    OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
+    OCLStream s(storage, name, 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    s.seek(0);
+    s.write(bytes.data(), bytes.size());
+    s.setSize(static_cast<uint32_t>(bytes.size()));
+    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kKeepCommitted);
+    storage.Commit();
+    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+}
+
+// What reading Form1's Caption gives: its text, or the failure.
+std::string CaptionOf(const std::string& path) {
+    try {
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+        std::string text;
+        try {
+            InterObj form;
+            ObjectStore::find("Form1", form);
+            text = form ? getText(form.get(), "Caption") : "no Form1";
+        } catch (const StoreException& e) {
+            text = e.what();
+        }
+        ObjectStore::UnloadModule(m);
+        return text;
+    } catch (const StoreException& e) {
+        return e.what();
+    }
+}
+
+// A "Strings" stream cut to nothing once read every text as "", and the next
+// save made the loss final. With checksums the file no longer opens; without
+// them (an older file) the object that names a string the table lacks is
+// refused when it is read.
+TEST_F(DamagedModule, AStringsStreamCutToNothingNeverReadsAsEmptyTexts) {
+    const std::string path = file("strings.qbo");
+    for (const bool checksums : {true, false}) {
+        SCOPED_TRACE(checksums ? "with checksums" : "older file");
+        ::unlink(path.c_str());
+        MakeTextModule(path, checksums);
+        ASSERT_EQ(CaptionOf(path), "kept for good");
+        DamageStream(path, "Strings", {});
+        const std::string read = CaptionOf(path);
+        EXPECT_NE(read.find(checksums ? "the directory gives the stream \"Strings\" 0 bytes"
+                                      : "which the module does not hold"),
+                  std::string::npos)
+            << read;
+    }
+}
+
+// A value byte changed where no structure shows it: the checksums name it
+// (here at opening: the table's head shares the text's piece); the commit
+// that would carry such a byte over is refused (test_platform_storage).
+TEST_F(DamagedModule, AChangedValueByteIsNamedByItsChecksum) {
+    const std::string path = file("value.qbo");
+    MakeTextModule(path, true);
+    std::vector<uint8_t> strings = StreamBytes(path, "Strings");
+    const std::string text = "kept for good";
+    const auto at = std::search(strings.begin(), strings.end(), text.begin(), text.end());
+    ASSERT_NE(at, strings.end());
+    *at = 'K';
+    DamageStream(path, "Strings", strings);
+    const std::string read = CaptionOf(path);
+    EXPECT_NE(read.find("of the stream \"Strings\" do not match their checksum"), std::string::npos) << read;
 }
 
 }  // namespace

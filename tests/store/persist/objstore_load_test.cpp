@@ -137,14 +137,14 @@ TEST_F(Loading, AMissingFileWithoutCreateCannotBeOpened) {
         ObjectStore::LoadModule(file("missing.qbo").c_str(), 0, 0);
         ADD_FAILURE();
     } catch (const StoreException& e) {
-        EXPECT_EQ(std::string(e.what()), "Could not open module: " + file("missing.qbo"));
+        EXPECT_EQ(std::string(e.what()), "Could not open module: " + file("missing.qbo") + ": no such file");
     }
     EXPECT_EQ(ObjectStore::ModuleCount(), modules);
 }
 
 // Saving a read-only module writes nothing: without changes that is what
 // was asked; with changes, an explicit save says it could not save them
-// rather than return as if it had. SaveAll passes such a module over.
+// rather than return as if it had. SaveAll saves the other modules first.
 TEST_F(Loading, AFileMarkedReadOnlyOpensReadOnlyAndAnExplicitSaveOfItsChangesIsRefused) {
     const std::string path = file("ro.qbo");
     MakeModule(path, "Frozen");
@@ -168,7 +168,18 @@ TEST_F(Loading, AFileMarkedReadOnlyOpensReadOnlyAndAnExplicitSaveOfItsChangesIsR
             EXPECT_STREQ(e.name(), "ModuleSaveError");
         }
     }
-    ObjectStore::SaveAll();
+    const std::string other = file("other.qbo");
+    MakeModule(other, "Other");
+    const tModuleIndex w = load(other, 0, 0);
+    setLong(found("Other"), "N", 6);
+    try {
+        ObjectStore::SaveAll();
+        ADD_FAILURE() << "SaveAll left a read-only module's changes unsaved without a word";
+    } catch (const StoreException& e) {
+        EXPECT_EQ(std::string(e.what()), refused);
+    }
+    EXPECT_FALSE(ObjectStore::IsDirty(w));
+    ObjectStore::UnloadModule(w);
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
     EXPECT_EQ(StreamBytes(path, "Objects"), bytes);
     ObjectStore::UnloadModule(m);
@@ -183,7 +194,10 @@ TEST_F(Loading, AModuleOfAnotherProcessCannotBeOpenedForWritingButCanBeRead) {
             ADD_FAILURE() << "a second writer was let in";
             return;
         } catch (const StoreException& e) {
-            EXPECT_EQ(std::string(e.what()), "Could not open module: " + path);
+            EXPECT_EQ(std::string(e.what()), "Could not open module: " + path +
+                                                 ": the file is in use by another program, or "
+                                                 "another storage of this one, that has it open "
+                                                 "for writing");
         }
         EXPECT_EQ(ObjectStore::ModuleCount(), 0);
         const std::string readOnly = path + "|RO";

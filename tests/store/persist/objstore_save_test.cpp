@@ -249,7 +249,7 @@ TEST_F(Saving, SaveAsOntoAReadOnlyFileFailsAndLeavesTheModuleWhereItWas) {
         ObjectStore::SaveAs(m, locked.c_str(), 0);
         ADD_FAILURE();
     } catch (const StoreException& e) {
-        EXPECT_EQ(std::string(e.what()), "Could not save as: " + locked);
+        EXPECT_EQ(std::string(e.what()), "Could not save as: " + locked + " (the file is read-only)");
         EXPECT_STREQ(e.name(), "ModuleSaveAsError");
     }
     EXPECT_EQ(StreamBytes(locked, "Static globals"), lockedBytes);
@@ -258,7 +258,13 @@ TEST_F(Saving, SaveAsOntoAReadOnlyFileFailsAndLeavesTheModuleWhereItWas) {
 
     // A target another module holds for writing cannot be taken over either.
     const tModuleIndex holder = load(file("held.qbo"));
-    EXPECT_THROW(ObjectStore::SaveAs(m, file("held.qbo").c_str(), 0), StoreException);
+    try {
+        ObjectStore::SaveAs(m, file("held.qbo").c_str(), 0);
+        ADD_FAILURE() << "another writer's file was taken over";
+    } catch (const StoreException& e) {
+        EXPECT_EQ(std::string(e.what()), "Could not save as: " + file("held.qbo") +
+                                             " (another loaded module has that file)");
+    }
     EXPECT_EQ(ObjectStore::GetModuleFileNameA(m), path);
     EXPECT_EQ(ObjectStore::GetModuleFileNameA(holder), file("held.qbo"));
 
@@ -290,7 +296,7 @@ TEST_F(Saving, SaveAsOntoAReadOnlyFileFailsAndLeavesTheModuleWhereItWas) {
         ObjectStore::SaveAs(reader, copy.c_str(), 0);
         ADD_FAILURE() << "a read-only module was saved as";
     } catch (const StoreException& e) {
-        EXPECT_EQ(std::string(e.what()), "Could not save as: " + copy);
+        EXPECT_EQ(std::string(e.what()), "Could not save as: " + copy + " (the module was opened read-only)");
     }
     EXPECT_FALSE(std::filesystem::exists(copy));
     EXPECT_EQ(ObjectStore::FindModule(locked.c_str()), reader);
