@@ -17,7 +17,9 @@ namespace {
 const char kRunHelp[] =
     "Loads FILE (a text module .tqs or a binary module .qbo) and runs Main of\n"
     "the first object that has one, or the method named. ARGS are passed to\n"
-    "it as Strings. Without Object.Method, the words after FILE are Main's\n"
+    "it as Strings, in order; a method whose only parameter is an array\n"
+    "(Main(args() As String)) gets them all in it, FILE as args(0) and the\n"
+    "ARGS from args(1). Without Object.Method, the words after FILE are Main's\n"
     "arguments (put \"--\" before them when the first has a dot). Print goes\n"
     "to standard output.\n"
     "\n"
