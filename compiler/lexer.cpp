@@ -413,6 +413,13 @@ std::string DecodeStringLiteral(std::string_view raw) {
     return out;
 }
 
+std::string FoldCase(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 std::string DescribeToken(const Token& t) {
     switch (t.kind) {
     case Tok::EndOfLine: return "the end of the line";

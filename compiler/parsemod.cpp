@@ -8,18 +8,6 @@
 
 namespace tq::compiler {
 
-namespace {
-
-// A name as entries are told apart: ASCII letters in lower case.
-std::string FoldedName(std::string_view name) {
-    std::string out(name);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-}  // namespace
-
 Module* Parser::parseModule() {
     auto* m = arena_.make<Module>();
     std::vector<Comment> comments;
@@ -137,7 +125,7 @@ EnumDecl* Parser::parseEnum() {
             next = value + 1;
             // Found by name and by value, not by comparing with every entry
             // before: an enumeration may have tens of thousands.
-            const std::string key = FoldedName(entry.name);
+            const std::string key = FoldCase(entry.name);
             const auto sameName = byName.find(key);
             if (sameName != byName.end()) {
                 const EnumEntry& other = entries[sameName->second];
@@ -145,7 +133,7 @@ EnumDecl* Parser::parseEnum() {
                                      std::string(other.name) + "' (line " + std::to_string(other.pos.line) + ")");
             }
             if (const auto sameValue = byValue.find(entry.value);
-                sameValue != byValue.end() && FoldedName(entries[sameValue->second].name) != key) {
+                sameValue != byValue.end() && FoldCase(entries[sameValue->second].name) != key) {
                 const EnumEntry& other = entries[sameValue->second];
                 error(entry.pos, "'" + std::string(entry.name) + "' has the value " + std::to_string(entry.value) +
                                      " of '" + std::string(other.name) + "' (line " + std::to_string(other.pos.line) +
