@@ -23,7 +23,11 @@ void Generator::error(SourcePos pos, std::string message) {
     errors_.add(pos, std::move(message));
 }
 
-void Generator::spell(std::string_view name) { spellings_.try_emplace(Lower(name), std::string(name)); }
+void Generator::spell(std::string_view name) {
+    std::string key = Lower(name);
+    spellings_.try_emplace(key, std::string(name));
+    own_.insert(std::move(key));
+}
 
 const std::string& Generator::spelling(std::string_view name) {
     std::string key = Lower(name);
@@ -39,15 +43,31 @@ const std::string& Generator::spelling(std::string_view name) {
 uint16_t Generator::id(std::string_view name, SourcePos pos) {
     std::string key = Lower(name);
     if (auto found = indexes_.find(key); found != indexes_.end()) return found->second;
+    const uint16_t index = enterId(spelling(name), pos);
+    if (!idsFull_) indexes_.emplace(std::move(key), index);
+    return index;
+}
+
+uint16_t Generator::memberId(std::string_view name, SourcePos pos) {
+    // A local or parameter spelled "n" must not respell Store.N: the member
+    // takes its declaration's spelling, or the code's own when the
+    // surroundings declare none and no local has the name.
+    if (options_.declaredSpelling) {
+        const std::string_view known = options_.declaredSpelling(name);
+        if (!known.empty()) return enterId(std::string(known), pos);
+    }
+    if (!own_.count(Lower(name))) return id(name, pos);
+    return enterId(std::string(name), pos);
+}
+
+uint16_t Generator::enterId(const std::string& spelled, SourcePos pos) {
     if (ids_.count() >= kMaxIdentifiers) {
         // Once is enough: every later new name would repeat it.
         if (!idsFull_) error(pos, "too many names in one procedure (at most " + std::to_string(kMaxIdentifiers) + ")");
         idsFull_ = true;
         return 0;
     }
-    const auto index = static_cast<uint16_t>(ids_.stringIndex(spelling(name).c_str()));
-    indexes_.emplace(std::move(key), index);
-    return index;
+    return static_cast<uint16_t>(ids_.stringIndex(spelled.c_str()));
 }
 
 namespace {

@@ -9,14 +9,18 @@ IdType SuffixType(uint8_t suffix) { return static_cast<IdType>(suffix); }
 
 }  // namespace
 
-ExprPtr Generator::name(const NameExpr& n) {
-    std::unique_ptr<Sid> sid = n.me ? Sid::makeMe() : Sid::make(id(n.name, n.pos), SuffixType(n.suffix));
+ExprPtr Generator::name(const NameExpr& n, bool member) {
+    member = member || n.dotted;
+    std::unique_ptr<Sid> sid = n.me ? Sid::makeMe()
+                                    : Sid::make(member ? memberId(n.name, n.pos) : id(n.name, n.pos),
+                                                SuffixType(n.suffix));
     if (n.dotted) sid->markAsDotted();
     if (n.emptyParens) sid->addFlags(ExprNode::kArgsParenthesized);
     return ExprPtr(sid.release());
 }
 
-ExprPtr Generator::call(const CallExpr& c) {
+ExprPtr Generator::call(const CallExpr& c, bool member) {
+    member = member || c.dotted;
     std::unique_ptr<Cid> node;
     for (const Expr* arg : c.args) {
         ExprPtr a = expr(arg);
@@ -25,9 +29,17 @@ ExprPtr Generator::call(const CallExpr& c) {
     }
     if (!node) node = Cid::make(nullptr);
     if (c.parenArgs) node->addFlags(ExprNode::kArgsParenthesized);
-    std::unique_ptr<Sid> base = c.me ? Sid::makeMe() : Sid::make(id(c.name, c.pos), SuffixType(c.suffix));
+    std::unique_ptr<Sid> base = c.me ? Sid::makeMe()
+                                     : Sid::make(member ? memberId(c.name, c.pos) : id(c.name, c.pos),
+                                                 SuffixType(c.suffix));
     if (c.dotted) base->markAsDotted();
     return ExprNode::convertToComplex(ExprPtr(base.release()), std::move(node));
+}
+
+ExprPtr Generator::piece(const Expr* e, bool member) {
+    if (e->kind == ExprKind::Call) return call(static_cast<const CallExpr&>(*e), member);
+    if (e->kind == ExprKind::Name) return name(static_cast<const NameExpr&>(*e), member);
+    return expr(e);
 }
 
 ExprPtr Generator::intrinsic(const IntrinsicExpr& e) {
@@ -73,12 +85,12 @@ ExprPtr Generator::expr(const Expr* e) {
     }
     ExprPtr out;
     switch (e->kind) {
-    case ExprKind::Name: out = name(static_cast<const NameExpr&>(*e)); break;
-    case ExprKind::Call: out = call(static_cast<const CallExpr&>(*e)); break;
+    case ExprKind::Name:
+    case ExprKind::Call: out = piece(e, false); break;
     case ExprKind::Member: {
         const auto& m = static_cast<const MemberExpr&>(*e);
-        for (const Expr* piece : m.pieces) {
-            ExprPtr p = expr(piece);
+        for (const Expr* each : m.pieces) {
+            ExprPtr p = piece(each, out != nullptr);
             if (!p) return nullptr;
             out = out ? ExprPtr(Mid::make(std::move(out), std::move(p)).release()) : std::move(p);
         }

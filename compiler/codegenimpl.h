@@ -44,6 +44,9 @@ public:
     const std::string& spelling(std::string_view name);
     // The index of name in the identifier table (0 after an error).
     uint16_t id(std::string_view name, SourcePos pos);
+    // The same for a member of an object named before it ("Store.N", the
+    // With object's ".N"), which no local or parameter can be.
+    uint16_t memberId(std::string_view name, SourcePos pos);
 
     // ---- expressions (codegenexpr.cpp) ----
     // Null after an error (reported).
@@ -84,8 +87,11 @@ public:
     bool allStatic() const { return allStatic_; }
 
 private:
-    ExprPtr name(const NameExpr& n);
-    ExprPtr call(const CallExpr& c);
+    // member: the piece names a member of the object before it.
+    ExprPtr name(const NameExpr& n, bool member);
+    ExprPtr call(const CallExpr& c, bool member);
+    ExprPtr piece(const Expr* e, bool member);
+    uint16_t enterId(const std::string& spelled, SourcePos pos);
     ExprPtr intrinsic(const IntrinsicExpr& e);
     void statement(BlockBuildRep& b, const Stmt& s);
     void statementNode(BlockBuildRep& b, const Stmt& s);
@@ -105,6 +111,9 @@ private:
     std::unordered_map<std::string, std::string> spellings_;
     std::unordered_map<std::string, uint16_t> indexes_;
     std::unordered_set<std::string> claimed_;
+    // Lower-case names the code declares itself (spell): its parameters,
+    // locals and own name.
+    std::unordered_set<std::string> own_;
 };
 
 std::string Lower(std::string_view s);

@@ -45,6 +45,10 @@ uint8_t SuffixCode(char c) {
     }
 }
 
+// The characters that make an escape after '^' in a string: "^^" for '^',
+// "^@" to "^_" for the control characters 0 to 31, "^?" for 127.
+bool StartsEscape(char c) { return c == '^' || c == '?' || (c >= '@' && c <= '_'); }
+
 // Lines over 4 GB and sources over 2 GB do not fit the 32-bit offsets.
 constexpr size_t kMaxSource = 0x7FFFFFFF;
 
@@ -377,7 +381,9 @@ void Lexer::string(Token& t) {
             break;
         }
         if (c == '\0') nul(p);
-        if (c == '^' && p + 1 < lineEnd_) {
+        // Only an escape takes the character after its '^': in "^" or "a^"
+        // the '^' stands for itself and the quote still ends the string.
+        if (c == '^' && p + 1 < lineEnd_ && StartsEscape(src_[p + 1])) {
             if (src_[p + 1] == '@') nul(p);
             p += 2;
             continue;
@@ -397,24 +403,20 @@ std::string DecodeStringLiteral(std::string_view raw) {
         if (c == '"' && i + 1 < raw.size() && raw[i + 1] == '"') {
             out += '"';
             ++i;
-        } else if (c == '^' && i + 1 < raw.size()) {
-            const char e = raw[i + 1];
-            if (e == '^') {
-                out += '^';
-                ++i;
-            } else if (e >= '@' && e <= '_') {
-                out += static_cast<char>(e - '@');
-                ++i;
-            } else if (e == '?') {
-                out += '\x7F';
-                ++i;
-            } else {
-                out += c;
-            }
+        } else if (c == '^' && i + 1 < raw.size() && StartsEscape(raw[i + 1])) {
+            const char e = raw[++i];
+            out += e == '^' ? '^' : e == '?' ? '\x7F' : static_cast<char>(e - '@');
         } else {
             out += c;
         }
     }
+    return out;
+}
+
+std::string FoldCase(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 

@@ -96,6 +96,10 @@ private:
 // ^ stands for itself.
 std::string DecodeStringLiteral(std::string_view raw);
 
+// A name as the language compares names, without regard to case: its
+// ASCII letters in lower case.
+std::string FoldCase(std::string_view name);
+
 // A readable name for a token in messages: 'Then', ')', "end of line".
 std::string DescribeToken(const Token& t);
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "compiler/parser.h"
 
@@ -65,6 +66,10 @@ EnumDecl* Parser::parseEnum() {
     }
     std::vector<Comment> comments;
     std::vector<EnumEntry> entries;
+    // Positions in entries of the first entry of each name (lower case) and
+    // value.
+    std::unordered_map<std::string, size_t> byName;
+    std::unordered_map<int32_t, size_t> byValue;
     SinkScope sink(*this, &comments);
     OpenScope open(*this, Construct::Enum, e->pos);
     int64_t next = 0;
@@ -118,20 +123,24 @@ EnumDecl* Parser::parseEnum() {
                 fail(entry.pos, "the value of '" + std::string(entry.name) + "' is out of range for a Long");
             entry.value = static_cast<int32_t>(value);
             next = value + 1;
-            for (const EnumEntry& other : entries) {
-                if (other.name.size() == entry.name.size() &&
-                    std::equal(other.name.begin(), other.name.end(), entry.name.begin(),
-                               [](char a, char b) { return (a | 0x20) == (b | 0x20); })) {
-                    error(entry.pos, "the enumeration '" + std::string(e->name) + "' already has an entry '" +
-                                         std::string(other.name) + "' (line " +
-                                         std::to_string(other.pos.line) + ")");
-                } else if (other.value == entry.value) {
-                    error(entry.pos, "'" + std::string(entry.name) + "' has the value " +
-                                         std::to_string(entry.value) + " of '" + std::string(other.name) +
-                                         "' (line " + std::to_string(other.pos.line) +
-                                         "): entries need values of their own");
-                }
+            // Found by name and by value, not by comparing with every entry
+            // before: an enumeration may have tens of thousands.
+            const std::string key = FoldCase(entry.name);
+            const auto sameName = byName.find(key);
+            if (sameName != byName.end()) {
+                const EnumEntry& other = entries[sameName->second];
+                error(entry.pos, "the enumeration '" + std::string(e->name) + "' already has an entry '" +
+                                     std::string(other.name) + "' (line " + std::to_string(other.pos.line) + ")");
             }
+            if (const auto sameValue = byValue.find(entry.value);
+                sameValue != byValue.end() && FoldCase(entries[sameValue->second].name) != key) {
+                const EnumEntry& other = entries[sameValue->second];
+                error(entry.pos, "'" + std::string(entry.name) + "' has the value " + std::to_string(entry.value) +
+                                     " of '" + std::string(other.name) + "' (line " + std::to_string(other.pos.line) +
+                                     "): entries need values of their own");
+            }
+            byName.try_emplace(key, entries.size());
+            byValue.try_emplace(entry.value, entries.size());
             entries.push_back(entry);
             expectStatementEnd();
         } catch (SyntaxError&) {

@@ -156,6 +156,9 @@ private:
     Expr* parseChain(bool statementStart);
     Expr* parsePiece(bool statementStart, bool first);
     bool parenBelongsToChain() const;
+    // At a '.': white space before it and none after, as in "Show .A": the
+    // dot starts a With member, not a member of the name before it.
+    bool startsWithMember() const;
     List<Expr*> parseArgumentList();
     Expr* parseIntrinsic();
     Expr* number(const Token& t, bool negate);

@@ -406,6 +406,10 @@ Expr* Parser::parsePiece(bool statementStart, bool first) {
     return n;
 }
 
+bool Parser::startsWithMember() const {
+    return cur().spaceBefore && i_ + 1 < toks_.size() && !toks_[i_ + 1].spaceBefore;
+}
+
 Expr* Parser::parseChain(bool statementStart) {
     DepthScope depth(exprDepth_);
     if (exprDepth_ > kMaxExprDepth)
@@ -415,7 +419,10 @@ Expr* Parser::parseChain(bool statementStart) {
     std::vector<Expr*> pieces;
     pieces.push_back(parsePiece(statementStart, true));
     // "obj.Print" ends the chain: the statement reads it as Print's target.
-    while (is(Tok::Dot) && !peekIsKw(1, Kw::Print)) {
+    // So does a statement's " .name" (a space before the dot, none after):
+    // inside With, "Show .A, .B" passes .A and .B, as the printer writes
+    // such a call.
+    while (is(Tok::Dot) && !peekIsKw(1, Kw::Print) && !(statementStart && startsWithMember())) {
         advance();
         if (!isNameWord(cur())) {
             if (cur().kind == Tok::Word && cur().kw != Kw::None)

@@ -8,19 +8,13 @@
 
 #include "compiler/codegen.h"
 #include "compiler/compileerror.h"
+#include "compiler/lexer.h"
 #include "compiler/parse.h"
 #include "compiler/textmod.h"
 
 namespace tq::compiler {
 
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 std::string Text(std::string_view s) { return std::string(s); }
 
@@ -44,7 +38,7 @@ public:
             return ObjectStore::find(spelled(name).c_str(), o) && !o.isNull();
         };
         options_.declaredSpelling = [this](std::string_view name) -> std::string_view {
-            auto it = spellings_.find(Lower(name));
+            auto it = spellings_.find(FoldCase(name));
             return it == spellings_.end() ? std::string_view() : std::string_view(it->second);
         };
     }
@@ -62,7 +56,7 @@ public:
         for (const ModuleItem& item : module.items)
             if (item.kind == ItemKind::Enum) buildEnum(*item.enumeration);
         for (const ModuleItem& item : module.items)
-            if (item.kind == ItemKind::Object) objects_[Lower(item.object->name)] = item.object;
+            if (item.kind == ItemKind::Object) objects_[FoldCase(item.object->name)] = item.object;
         for (const ModuleItem& item : module.items)
             if (item.kind == ItemKind::Object) visit(*item.object);
         // Object values whose objects were still being made (two objects
@@ -87,7 +81,7 @@ private:
     // prototypes in other modules declare are added as they are met.
 
     void spell(std::string_view name) {
-        if (!name.empty()) spellings_.try_emplace(Lower(name), std::string(name));
+        if (!name.empty()) spellings_.try_emplace(FoldCase(name), std::string(name));
     }
 
     void spellMembers(const ObjectDecl& d) {
@@ -125,7 +119,7 @@ private:
     }
 
     std::string spelled(std::string_view name) const {
-        auto it = spellings_.find(Lower(name));
+        auto it = spellings_.find(FoldCase(name));
         return it == spellings_.end() ? std::string(name) : it->second;
     }
 
@@ -155,7 +149,7 @@ private:
     // ---- objects, each after what it is made from -----------------------------
 
     const ObjectDecl* declared(std::string_view name) const {
-        auto it = objects_.find(Lower(name));
+        auto it = objects_.find(FoldCase(name));
         return it == objects_.end() ? nullptr : it->second;
     }
 

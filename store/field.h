@@ -32,8 +32,10 @@
 //   6     ...    what the kind adds (intfld.h)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "store/cntedobj.h"
@@ -301,7 +303,13 @@ protected:
 // A look-up compares the hash of the wanted name (IdString::Hash, over at
 // most 31 characters) with the hash kept beside each entry and the texts
 // only when those agree, so finding a field costs no allocation and, for a
-// name that is not there, almost no character comparison.
+// name that is not there, almost no character comparison. A long list
+// (a module's object of thousands of fields, a procedure of thousands of
+// locals) also keeps the positions of its hashes in an index, so that
+// adding each field does not compare it with all before it: the index is a
+// cache, entered on append, made again from the list after anything else
+// moves the positions, and never needed for a right answer (a list that
+// cannot make it, short of memory, is searched entry by entry).
 class FieldPtrList {
 public:
     FieldPtrList() = default;
@@ -339,9 +347,24 @@ private:
     // of thousands of fields, and each one read is checked against all
     // before it.
     bool holds(const char* name, uint32_t hash) const;
+    // The position of the first entry named `name`, leaving out those being
+    // removed when live; -1 when there is none.
+    ptrdiff_t position(const char* name, uint32_t hash, bool live) const;
+    // The index, made again when stale; null for a short list or when it
+    // cannot be made.
+    const std::unordered_multimap<uint32_t, uint32_t>* index() const;
+    // Room for one more entry, growing by half again: appending field after
+    // field moves each entry a few times, not once per field added.
+    void makeRoom();
+
+    // Lists shorter than this are searched entry by entry.
+    static constexpr size_t kIndexFrom = 32;
 
     std::vector<Field*> fields_;
     std::vector<uint32_t> hashes_;
+    // Hash -> position, for every entry while indexValid_.
+    mutable std::unordered_multimap<uint32_t, uint32_t> index_;
+    mutable bool indexValid_ = false;
 };
 
 class FieldPtrListIter {

@@ -126,7 +126,7 @@ int32_t ValueCompare(tRelOp op, const Value& l, const Value& r) {
         ValString a, b;
         l.get(a);
         r.get(b);
-        sign = smart_strcmp(a, b);
+        sign = smart_strcmp(a.view(), b.view());
         sign = sign < 0 ? -1 : (sign > 0 ? 1 : 0);
         bool holds = false;
         switch (op) {

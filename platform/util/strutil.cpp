@@ -19,6 +19,8 @@ int smart_strcmp(const char* a, const char* b) {
     return Sign(std::strcmp(a ? a : "", b ? b : ""));
 }
 
+int smart_strcmp(std::string_view a, std::string_view b) { return Sign(a.compare(b)); }
+
 int CompareIgnoringCase(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {

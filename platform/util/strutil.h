@@ -13,6 +13,10 @@ namespace tq {
 
 // Negative, zero or positive as a sorts before, equal to or after b.
 int smart_strcmp(const char* a, const char* b);
+// The same over whole texts: a string value holds its length and may hold
+// NUL characters, which count as characters (code 0 sorts first), so
+// Chr(0) is not the empty text.
+int smart_strcmp(std::string_view a, std::string_view b);
 
 // Like smart_strcmp, but ASCII letters compare without regard to case
 // ("Module.QBO" equals "module.qbo"). Bytes above 127 compare exactly, so a

@@ -7,6 +7,7 @@
 #include "store/block.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/argval.h"
+#include "store/interp/enumname.h"
 #include "store/interp/execnode.h"
 #include "store/interp/ident.h"
 #include "store/interp/localval.h"
@@ -375,7 +376,18 @@ ValuePtr Context::eval(const char* name, IdType type, const ValueList* args, int
         if (slot) *slot = v;
         return v->memberEval(type, args, how);
     }
-    if (globalObjects) return globalObjects(name, type, args, how, found);
+    if (globalObjects) {
+        ValuePtr v = globalObjects(name, type, args, how, found);
+        if (found) return v;
+    }
+    // An enumeration's entry comes last: any other meaning of the name
+    // hides it (enumname.h). The constant is the slot's to keep, as a
+    // static object's value is.
+    if (ValuePtr entry = EnumEntryNamed(name)) {
+        found = 1;
+        if (slot) *slot = entry;
+        return entry->memberEval(type, args, how);
+    }
     return ValuePtr();
 }
 

@@ -9,6 +9,7 @@
 #include "store/context.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/binop.h"
+#include "store/interp/enumname.h"
 #include "store/interp/nodekinds.h"
 #include "store/methfld.h"
 #include "store/model/objval.h"
@@ -297,7 +298,7 @@ std::unique_ptr<Mid> Mid::endWith(std::unique_ptr<Mid> chain, std::unique_ptr<Ci
     return std::unique_ptr<Mid>(m);
 }
 
-InterObj Mid::getBaseObj(Context& lookup, Context& args, const ExprNode*& last) const {
+InterObj Mid::getBaseObj(Context& lookup, Context& args, const ExprNode*& last, ValuePtr* entry) const {
     const uint16_t n = pieceCount();
     if (n == 0) throw Is_Null("CompoundIdRep::eval()", 32743);
     const ExprNode* piece = firstPiece();
@@ -307,7 +308,24 @@ InterObj Mid::getBaseObj(Context& lookup, Context& args, const ExprNode*& last) 
     }
     // The chain's head is a name where the chain stands; every later piece
     // is a member of the object before it, and only of that object.
-    ValuePtr v = piece->eval(lookup, args, EVAL_VALUE_REQUIRED);
+    ValuePtr v;
+    if (entry && n == 2 && piece->type() == EXPR_SID && IsPlainName(piece)) {
+        // As Sid::eval, but a head that names nothing may be an
+        // enumeration's name.
+        const auto* head = static_cast<const Sid*>(piece);
+        int found = 0;
+        v = lookup.eval(head->idIndex(), head->getIdType(), nullptr, EVAL_VALUE_REQUIRED, found);
+        if (!found) {
+            last = reinterpret_cast<const ExprNode*>(piece->bytes() + piece->size());
+            if (last->type() == EXPR_SID && IsPlainName(last))
+                *entry = EnumEntryOf(lookup.identifierName(head->idIndex()),
+                                     lookup.identifierName(static_cast<const Sid*>(last)->idIndex()));
+            if (!*entry) NotFoundError(lookup, head->idIndex());
+            return InterObj();
+        }
+    } else {
+        v = piece->eval(lookup, args, EVAL_VALUE_REQUIRED);
+    }
     if (n > 2) {
         Context member(lookup, 0);
         for (uint16_t i = 1; i + 1 < n; ++i) {
@@ -325,7 +343,9 @@ ValuePtr Mid::eval(Context& lookup, Context& args, int32_t how) const {
     if (n == 0) throw Is_Null("CompoundIdRep::eval()", 32743);
     if (n == 1) return firstPiece()->eval(lookup, args, how);
     const ExprNode* last = nullptr;
-    InterObj base = getBaseObj(lookup, args, last);
+    ValuePtr entry;
+    InterObj base = getBaseObj(lookup, args, last, &entry);
+    if (entry) return entry->memberEval(static_cast<const Sid*>(last)->getIdType(), nullptr, how);
     how |= EVAL_DOTTED;
     if (base.get() != args.me()) how |= EVAL_FROM_OUTSIDE;
     if (IsPlainName(last)) return evalMember(lookup, args, *base.get(), last, how);

@@ -135,8 +135,11 @@ public:
     // Evaluates every piece but the last and returns the object reached
     // with last set to the last piece. NotObjectReference
     // when a piece gives no object reference; Is_Null "object is empty"
-    // (32743) for a chain with no pieces.
-    InterObj getBaseObj(Context& lookup, Context& args, const ExprNode*& last) const;
+    // (32743) for a chain with no pieces. With entry given, a chain of two
+    // plain names whose first names nothing where the code runs may name an
+    // enumeration's entry ("Color.Red", enumname.h): its constant is put in
+    // *entry and a null object returned.
+    InterObj getBaseObj(Context& lookup, Context& args, const ExprNode*& last, ValuePtr* entry = nullptr) const;
 
     // Turns the chain's last piece, a Sid, into the base of c (see
     // ExprNode::convertToComplex).

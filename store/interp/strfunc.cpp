@@ -97,6 +97,14 @@ int32_t StrComp(std::string_view s, std::string_view t, bool ignoreCase) {
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
+// The character of a code: its low 8 bits.
+char CharOfCode(int32_t code) { return static_cast<char>(code & 0xFF); }
+
+bool IsNumberValue(const Value& v) {
+    const IdType t = v.type() & IDT_TYPEMASK;
+    return t >= IDT_SHORT && t <= IDT_CURRENCY;
+}
+
 // A count from a Long: negative counts are 0.
 size_t Count(int32_t n) { return n < 0 ? 0 : static_cast<size_t>(n); }
 
@@ -274,15 +282,18 @@ ValuePtr IntrString::Apply(uint32_t word, const ValuePtr* v, int n) {
             return MakeLong(StrComp(TextOf(*v[0]).view, TextOf(*v[1]).view, ignoreCase));
         }
         case STR_STRING: {
-            // The character is the first of c's text; an empty c has none, and
-            // gives the empty text.
+            // A number c is a character code, as Chr reads it: String(3, 65)
+            // is "AAA", never copies of the first digit of "65". A text c
+            // gives its first character; an empty one has none, and gives
+            // the empty text.
             const size_t k = Count(num(0));
+            if (IsNumberValue(*v[1])) return MakeText(std::string(k, CharOfCode(num(1))));
             const Text c = TextOf(*v[1]);
             if (c.view.empty()) return MakeText({});
             return MakeText(std::string(k, c.view[0]));
         }
         case STR_SPACE: return MakeText(std::string(Count(num(0)), ' '));
-        case STR_CHR: return MakeText(std::string(1, static_cast<char>(num(0) & 0xFF)));
+        case STR_CHR: return MakeText(std::string(1, CharOfCode(num(0))));
         case STR_HEX: return MakeText(Formatted("%X", num(0)));
         case STR_OCT: return MakeText(Formatted("%o", num(0)));
         default: utilsAssert("StringType", __FILE__, __LINE__);

@@ -40,16 +40,29 @@ constexpr uint32_t kMinEntryBytes = 4 + 1 + 4;
 
 // ---- EnumEntryList ---------------------------------------------------------------
 
+std::string EnumEntryList::Key(std::string_view text) {
+    std::string key(text);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return key;
+}
+
+void EnumEntryList::index(uint32_t at) {
+    const EnumEntry& e = entries_[at];
+    // An earlier entry keeps a text it already answers to.
+    byText_.try_emplace(Key(e.name), at);
+    byText_.try_emplace(Key(e.display), at);
+    byValue_.try_emplace(e.value, at);
+}
+
 const EnumEntry* EnumEntryList::find(std::string_view text) const {
-    for (const EnumEntry& e : entries_)
-        if (SameText(text, e.name) || SameText(text, e.display)) return &e;
-    return nullptr;
+    const auto it = byText_.find(Key(text));
+    return it == byText_.end() ? nullptr : &entries_[it->second];
 }
 
 const EnumEntry* EnumEntryList::findValue(int32_t value) const {
-    for (const EnumEntry& e : entries_)
-        if (e.value == value) return &e;
-    return nullptr;
+    const auto it = byValue_.find(value);
+    return it == byValue_.end() ? nullptr : &entries_[it->second];
 }
 
 int32_t EnumEntryList::position(std::string_view text) const {
@@ -61,6 +74,7 @@ int EnumEntryList::addEntry(const char* name, int32_t value) {
     TQ_ASSERT(name && *name, "nm && *nm");
     if (find(name) || findValue(value)) return 0;
     entries_.push_back(EnumEntry{name, std::to_string(value) + " - " + name, value});
+    index(static_cast<uint32_t>(entries_.size() - 1));
     return 1;
 }
 
@@ -68,6 +82,10 @@ int EnumEntryList::remove(const char* name) {
     const int32_t at = name ? position(name) : -1;
     if (at < 0) return 0;
     entries_.erase(entries_.begin() + at);
+    // The positions after it moved: the indexes are made again.
+    byText_.clear();
+    byValue_.clear();
+    for (uint32_t i = 0; i < entries_.size(); ++i) index(i);
     return 1;
 }
 

@@ -48,6 +48,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "store/cntedobj.h"
@@ -92,7 +93,17 @@ public:
     const char* shown(const EnumEntry& e) const { return (display_ ? e.display : e.name).c_str(); }
 
 private:
+    // The text every look-up compares: ASCII letters in lower case.
+    static std::string Key(std::string_view text);
+    // Enters entry `at` into the indexes.
+    void index(uint32_t at);
+
     std::vector<EnumEntry> entries_;
+    // Positions by name and display text (Key), and by value, so that an
+    // enumeration of many entries is read and searched without comparing
+    // each entry; each text and value names the first entry it matches.
+    std::unordered_map<std::string, uint32_t> byText_;
+    std::unordered_map<int32_t, uint32_t> byValue_;
     uint8_t display_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/storage/oclstream.h"
@@ -205,31 +206,67 @@ bool SameName(const Field* f, const char* name) {
 
 FieldPtrList::~FieldPtrList() { clear(); }
 
-Field* FieldPtrList::pvalue(const char* name, uint32_t hash) const {
-    if (!name) return nullptr;
-    for (size_t i = 0; i < fields_.size(); ++i) {
-        if (hashes_[i] != hash) continue;
-        Field* f = fields_[i];
-        if (!f->isBeingRemoved() && SameName(f, name)) return f;
+const std::unordered_multimap<uint32_t, uint32_t>* FieldPtrList::index() const {
+    if (fields_.size() < kIndexFrom) return nullptr;
+    if (indexValid_) return &index_;
+    try {
+        index_.clear();
+        index_.reserve(fields_.size());
+        for (size_t i = 0; i < hashes_.size(); ++i) index_.emplace(hashes_[i], static_cast<uint32_t>(i));
+        indexValid_ = true;
+        return &index_;
+    } catch (const std::bad_alloc&) {
+        index_.clear();
+        return nullptr;
     }
-    return nullptr;
 }
 
-bool FieldPtrList::holds(const char* name, uint32_t hash) const {
+ptrdiff_t FieldPtrList::position(const char* name, uint32_t hash, bool live) const {
+    if (!name) return -1;
+    auto matches = [&](size_t i) { return SameName(fields_[i], name) && !(live && fields_[i]->isBeingRemoved()); };
+    if (const auto* idx = index()) {
+        // The first in list order, as the search entry by entry finds it.
+        ptrdiff_t first = -1;
+        const auto [from, to] = idx->equal_range(hash);
+        for (auto it = from; it != to; ++it)
+            if ((first < 0 || it->second < first) && matches(it->second)) first = it->second;
+        return first;
+    }
     for (size_t i = 0; i < fields_.size(); ++i)
-        if (hashes_[i] == hash && SameName(fields_[i], name)) return true;
-    return false;
+        if (hashes_[i] == hash && matches(i)) return static_cast<ptrdiff_t>(i);
+    return -1;
+}
+
+Field* FieldPtrList::pvalue(const char* name, uint32_t hash) const {
+    const ptrdiff_t at = position(name, hash, true);
+    return at < 0 ? nullptr : fields_[static_cast<size_t>(at)];
+}
+
+bool FieldPtrList::holds(const char* name, uint32_t hash) const { return position(name, hash, false) >= 0; }
+
+void FieldPtrList::makeRoom() {
+    if (fields_.size() < fields_.capacity() && hashes_.size() < hashes_.capacity()) return;
+    const size_t want = fields_.size() + fields_.size() / 2 + 4;
+    fields_.reserve(want);
+    hashes_.reserve(want);
 }
 
 bool FieldPtrList::append(Field* f) {
     TQ_ASSERT(f != nullptr, "f");
     const uint32_t hash = IdString::Hash(f->name());
     if (holds(f->name(), hash)) return false;
-    hashes_.reserve(hashes_.size() + 1);
+    makeRoom();
     FieldLookupRevision::advance();
     fields_.push_back(f);
     hashes_.push_back(hash);
     f->ref();
+    if (indexValid_) {
+        try {
+            index_.emplace(hash, static_cast<uint32_t>(fields_.size() - 1));
+        } catch (const std::bad_alloc&) {
+            indexValid_ = false;
+        }
+    }
     return true;
 }
 
@@ -237,20 +274,18 @@ bool FieldPtrList::prepend(Field* f) {
     TQ_ASSERT(f != nullptr, "f");
     const uint32_t hash = IdString::Hash(f->name());
     if (holds(f->name(), hash)) return false;
-    hashes_.reserve(hashes_.size() + 1);
+    makeRoom();
     FieldLookupRevision::advance();
     fields_.insert(fields_.begin(), f);
     hashes_.insert(hashes_.begin(), hash);
     f->ref();
+    indexValid_ = false;
     return true;
 }
 
 bool FieldPtrList::punbind(const char* name) {
-    for (size_t i = 0; i < fields_.size(); ++i) {
-        if (!SameName(fields_[i], name)) continue;
-        return punbind(fields_[i]);
-    }
-    return false;
+    const ptrdiff_t at = position(name, IdString::Hash(name), false);
+    return at >= 0 && punbind(fields_[static_cast<size_t>(at)]);
 }
 
 bool FieldPtrList::punbind(const Field* f) {
@@ -260,6 +295,7 @@ bool FieldPtrList::punbind(const Field* f) {
         FieldLookupRevision::advance();
         fields_.erase(fields_.begin() + static_cast<ptrdiff_t>(i));
         hashes_.erase(hashes_.begin() + static_cast<ptrdiff_t>(i));
+        indexValid_ = false;
         gone->deref();
         return true;
     }
@@ -268,6 +304,8 @@ bool FieldPtrList::punbind(const Field* f) {
 
 void FieldPtrList::clear() {
     if (!fields_.empty()) FieldLookupRevision::advance();
+    indexValid_ = false;
+    index_.clear();
     while (!fields_.empty()) {
         Field* f = fields_.back();
         fields_.pop_back();
@@ -282,13 +320,11 @@ bool FieldPtrList::contains(const Field* f) const {
     return false;
 }
 
-void FieldPtrList::reserveOne() {
-    fields_.reserve(fields_.size() + 1);
-    hashes_.reserve(hashes_.size() + 1);
-}
+void FieldPtrList::reserveOne() { makeRoom(); }
 
 void FieldPtrList::renamed(const Field* f) {
     FieldLookupRevision::advance();
+    indexValid_ = false;
     for (size_t i = 0; i < fields_.size(); ++i)
         if (fields_[i] == f) hashes_[i] = IdString::Hash(f->name());
 }

@@ -688,18 +688,26 @@ bool InterObjRep::canBeTreatedAs(const SignatureRep* s) {
 }
 
 bool InterObjRep::dependsOn(InterObjRep* o) {
-    if (!o || o->isClone()) return false;
+    if (!o || o->isClone() || !o->signature()) return false;
+    std::vector<SignatureRep*> signatures;
+    dependencySignatures(signatures);
+    return std::find(signatures.begin(), signatures.end(), o->signature()) != signatures.end();
+}
+
+void InterObjRep::dependencySignatures(std::vector<SignatureRep*>& out) {
+    auto ancestry = [&out](InterObjRep* o) {
+        for (SignatureRep* s = o->signature(); s; s = s->parent()) out.push_back(s);
+    };
     if (InterObjRep* r = rootObj(0)) {
-        if (r->canBeTreatedAs(o)) return true;
+        ancestry(r);
         if (r->isHosted())
-            if (InterObjRep* rh = r->rootHost(); rh && rh->canBeTreatedAs(o)) return true;
+            if (InterObjRep* rh = r->rootHost()) ancestry(rh);
     }
     InterObjEmbedIterator embeds(this);
     while (embeds()) {
         InterObjRep* e = embeds.embed();
-        if (e && e != this && e->dependsOn(o)) return true;
+        if (e && e != this) e->dependencySignatures(out);
     }
-    return false;
 }
 
 bool InterObjRep::subsumes(InterObjRep* o) {

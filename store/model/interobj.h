@@ -226,7 +226,13 @@ public:
     const char* uniqueName(const char* prefix);
     bool canBeTreatedAs(const InterObjRep* o);
     bool canBeTreatedAs(const SignatureRep* s);
+    // This object depends on o when o is no clone and o's signature is one
+    // of dependencySignatures.
     bool dependsOn(InterObjRep* o);
+    // Appends the signatures whose prototypes this object depends on (with
+    // repeats): the ancestry of its rootObj(0) and, for a hosted root, of
+    // the root's outermost host, and those of every object embedded in it.
+    void dependencySignatures(std::vector<SignatureRep*>& out);
     bool subsumes(InterObjRep* o);
 
     // ---- instance data ------------------------------------------------------------

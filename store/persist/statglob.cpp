@@ -21,7 +21,9 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 #include <utility>
 
 #include "platform/storage/oclstorage.h"
@@ -559,7 +561,13 @@ int32_t ObjectStore::GetPrototypeObjects(tModuleIndex m, GroupObjectList& group)
 
 // Sorted: each object is preceded by the objects it depends on, found by a
 // depth-first walk over the dictionary order. The walk keeps its own stack,
-// so a long chain of dependencies cannot exhaust the machine's.
+// so a long chain of dependencies cannot exhaust the machine's. What an
+// object depends on is worked out once, from the signatures it depends on
+// (InterObjRep::dependencySignatures) and the prototypes among the static
+// objects, not by asking it about every other object: a module of tens of
+// thousands of objects is sorted in time that grows with its size. Each
+// object's dependencies are visited in dictionary order, as a walk that
+// asked dependsOn of every object in turn would visit them.
 int32_t ObjectStore::GetStaticObjects(tModuleIndex m, GroupObjectList& group, int sorted) {
     std::vector<InterObjRep*> objects;
     Dictionary(m).forEach([&](StaticGlobals::Entry& e) {
@@ -572,24 +580,41 @@ int32_t ObjectStore::GetStaticObjects(tModuleIndex m, GroupObjectList& group, in
         return static_cast<int32_t>(group.length());
     }
     const size_t n = objects.size();
+    // The prototypes among them, by their signatures.
+    std::unordered_map<const SignatureRep*, std::vector<size_t>> prototypes;
+    for (size_t i = 0; i < n; ++i)
+        if (InterObjRep* o = objects[i]; o && !o->isClone() && o->signature())
+            prototypes[o->signature()].push_back(i);
+    auto dependencies = [&](size_t i) {
+        std::vector<SignatureRep*> signatures;
+        objects[i]->dependencySignatures(signatures);
+        std::vector<size_t> out;
+        for (const SignatureRep* s : signatures)
+            if (auto it = prototypes.find(s); it != prototypes.end())
+                out.insert(out.end(), it->second.begin(), it->second.end());
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+        return out;
+    };
     std::vector<bool> used(n);
     for (size_t i = 0; i < n; ++i) used[i] = objects[i] == nullptr;
     struct Visit {
         size_t object;
+        std::vector<size_t> dependencies;
         size_t next;
     };
     std::vector<Visit> stack;
     for (size_t i = 0; i < n; ++i) {
         if (used[i]) continue;
         used[i] = true;
-        stack.push_back({i, 0});
+        stack.push_back({i, dependencies(i), 0});
         while (!stack.empty()) {
             Visit& v = stack.back();
-            while (v.next < n && (used[v.next] || !objects[v.object]->dependsOn(objects[v.next]))) ++v.next;
-            if (v.next < n) {
-                const size_t j = v.next++;
+            while (v.next < v.dependencies.size() && used[v.dependencies[v.next]]) ++v.next;
+            if (v.next < v.dependencies.size()) {
+                const size_t j = v.dependencies[v.next++];
                 used[j] = true;
-                stack.push_back({j, 0});
+                stack.push_back({j, dependencies(j), 0});
                 continue;
             }
             group.append(objects[v.object]);

@@ -29,11 +29,14 @@ std::string IntegerText(Int n) {
     return std::string(buf, r.ptr);
 }
 
-// The text of printf's "%.64g" without digits past a double's precision:
-// the shortest digits that read back to the same double, laid out as "%g"
-// lays them out with precision 64 (plain digits when the decimal exponent X
-// satisfies -4 <= X < 64, else d.ddde+XX; no trailing zeros).
-std::string NumberText(double d) {
+// The text of printf's "%.64g" without digits past the number's precision:
+// the shortest digits that read back to the same number of its own type (a
+// Single's 0.1 is "0.1", not the digits of the double it widens to), laid
+// out as "%g" lays them out with precision 64 (plain digits when the
+// decimal exponent X satisfies -4 <= X < 64, else d.ddde+XX; no trailing
+// zeros).
+template <class Real>
+std::string NumberText(Real d) {
     if (std::isnan(d)) return std::signbit(d) ? "-nan" : "nan";
     if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
     char buf[40];
@@ -112,7 +115,7 @@ struct FileCloser {
 ValStringRep::ValStringRep(const char* text) : text_(text ? text : "") {}
 ValStringRep::ValStringRep(int16_t n) : text_(IntegerText(n)) {}
 ValStringRep::ValStringRep(int32_t n) : text_(IntegerText(n)) {}
-ValStringRep::ValStringRep(float d) : text_(NumberText(static_cast<double>(d))) {}
+ValStringRep::ValStringRep(float d) : text_(NumberText(d)) {}
 ValStringRep::ValStringRep(double d) : text_(NumberText(d)) {}
 ValStringRep::ValStringRep(const Currency& c) : text_(CurrencyText(c)) {}
 ValStringRep::ValStringRep(const ValString& other) {
@@ -289,6 +292,11 @@ ValString::operator Currency() const {
 ValString::operator const char*() const {
     const ValStringRep* rep = get();
     return rep ? rep->c_str() : nullptr;
+}
+
+std::string_view ValString::view() const {
+    const ValStringRep* rep = get();
+    return rep ? std::string_view(rep->text()) : std::string_view();
 }
 
 ValString& ValString::operator+=(const ValString& other) {

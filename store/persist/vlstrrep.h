@@ -61,7 +61,7 @@ public:
     explicit ValStringRep(const char* text);
     explicit ValStringRep(int16_t n);
     explicit ValStringRep(int32_t n);
-    // The float is first widened to double.
+    // The shortest text that reads back as the same Single.
     explicit ValStringRep(float d);
     explicit ValStringRep(double d);
     // The money text of the amount in the process's locale.
@@ -168,6 +168,8 @@ public:
     explicit operator double() const;
     explicit operator Currency() const;
     operator const char*() const;
+    // The whole text, NUL characters included; empty for a null handle.
+    std::string_view view() const;
 
     // Appends the other string's text; this handle must not be null.
     ValString& operator+=(const ValString& other);

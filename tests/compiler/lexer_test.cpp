@@ -144,6 +144,17 @@ TEST(Lexer, KeepsStringsUndecodedAndDecodesThemOnRequest) {
     EXPECT_EQ(l.lines[0][4].text, "");
 }
 
+TEST(Lexer, TakesACaretThatStartsNoEscapeForItselfAlsoBeforeTheClosingQuote) {
+    const Lexed l = Lex(R"(s = "^" & "x^" & "^""q" & "a^b^")");
+    EXPECT_EQ(l.errors, "");
+    ASSERT_EQ(l.lines[0].size(), 10u);
+    EXPECT_EQ(l.lines[0][2].text, "^");
+    EXPECT_EQ(l.lines[0][4].text, "x^");
+    EXPECT_EQ(l.lines[0][6].text, R"(^""q)");
+    EXPECT_EQ(l.lines[0][8].text, "a^b^");
+    EXPECT_EQ(DecodeStringLiteral(R"(^""q)"), "^\"q");
+}
+
 TEST(Lexer, ReportsAnUnterminatedStringAndKeepsItsText) {
     const Lexed l = Lex("s = \"abc\nx");
     EXPECT_EQ(l.errors, "l:1:5: unterminated string: expected '\"' before the end of the line\n");

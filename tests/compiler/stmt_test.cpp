@@ -154,6 +154,13 @@ TEST(With, ReadsDottedNamesInItsBody) {
               "1:1 With (. a b) {to 4}\n  2:3 assign .c (+ .d 1)\n  3:3 call (bare .e 2)\n");
 }
 
+// " .name" after a space starts an argument; "a.b" and "a . b" stay members.
+TEST(With, ReadsADottedNameAfterASpaceAsAnArgumentOfACall) {
+    EXPECT_EQ(StmtsOf("With s\n  Show .A, .B\n  .Move .Left\n  Call F .X\n  s.T .U\n  a . b\nEnd With"),
+              "1:1 With s {to 7}\n  2:3 call (bare Show .A .B)\n  3:3 call (bare .Move .Left)\n"
+              "  4:3 Call (bare F .X)\n  5:3 call (. s (bare T .U))\n  6:3 call (. a b)\n");
+}
+
 TEST(Try, KeepsEachCatchLineForTheDeadSource) {
     EXPECT_EQ(StmtsOf("Try\n  Throw E\nCatch RangeError(ByVal a As Long, b)\n  x\nCatch E\nCatch   ' any\nEnd Try"),
               "1:1 Try {to 3}\n"
@@ -205,7 +212,8 @@ TEST(PrintedForms, OfStatementsReadBackToTheSameTree) {
         "Foo (a), b\nFoo (a) + 1\nFoo(a)\nCall Foo (a)\nobj.Print a; b,\nPrint , Spc(1); Tab(2)\n"
         "If a Then For i = 1 To 2 : Print i : Next i Else Do : Loop\n"
         "If a Then If b Then c Else d\nSelect Case x\nCase Is == 1, 2 To 3\nCase Else\nEnd Select\n"
-        "Try\nCatch E(a As Long)\nEnd Try\nThrow E 1\nReDim Preserve a(1 To 2)\nLet x := -1\n";
+        "Try\nCatch E(a As Long)\nEnd Try\nThrow E 1\nReDim Preserve a(1 To 2)\nLet x := -1\n"
+        "With s\nShow .A, .B\n.Move .Left\nEnd With\n";
     const SyntaxTree first = ParseStatements(text, "s");
     ASSERT_TRUE(first.ok()) << FormatDiagnostics(first.errors());
     const std::string printed = PrintTree(first);

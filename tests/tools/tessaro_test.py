@@ -205,6 +205,23 @@ class Run(Scratch):
         self.assertEqual(run("run", "calc.tqs", "Calc.Main", "there")[:2], (3, "hi there\n"))
         self.assertEqual(run("run", "calc.tqs", "--", "a.b")[:2], (3, "hi a.b\n"))
 
+    def test_arguments_reach_main_in_order_and_an_array_parameter_takes_them_all(self):
+        self.write("three.tqs", "Begin Object P\n  Sub Main(a As String, b As String, c As String)\n"
+                                "    Print \"a=\"; a; \" b=\"; b; \" c=\"; c\n  End Sub\nEnd Object\n")
+        self.write("all.tqs", "Begin Object P\n  Sub Main(args() As String)\n    Dim i As Long\n"
+                              "    For i = LBound(args) To UBound(args)\n      Print i; \"=\"; args(i); \" \";\n"
+                              "    Next\n    Print\n  End Sub\nEnd Object\n")
+        self.write("longs.tqs", "Begin Object P\n  Sub Main(n() As Long)\n  End Sub\nEnd Object\n")
+        for form in ([], ["--tree"]):
+            self.assertEqual(run("run", *form, "three.tqs", "one", "two", "three")[:2],
+                             (0, "a=one b=two c=three\n"), form)
+            self.assertEqual(run("run", *form, "all.tqs", "x", "y z", "")[:2], (0, "0=all.tqs 1=x 2=y z 3= \n"), form)
+            self.assertEqual(run("run", *form, "all.tqs")[:2], (0, "0=all.tqs \n"), form)
+            # Arguments are Strings: an array of another type is refused.
+            status, out, err = run("run", *form, "longs.tqs", "1", "2")
+            self.assertEqual((status, out), (1, ""), form)
+            self.assertIn("longs.tqs: P.Main: ", err, form)
+
     def test_an_uncaught_error_names_file_line_procedure_and_the_call_chain(self):
         self.write("calc.tqs", CHAIN)
         status, out, err = run("run", "calc.tqs", "Calc.Boom")

@@ -64,11 +64,16 @@ int DebugCommand(const Args& args) {
     std::cout.sync_with_stdio(true);
     const std::optional<Launch> launch = PrepareLaunch(session, parsed, operands);
     if (!launch) return 1;
-    const tq::ValueList values = StringArguments(operands.args);
     FilePlaces places(session.lines(), launch->module);
     tq::debugcli::CommandLineDebugger debugger(std::cin, std::cout);
     debugger.setPlaces(&places);
-    return debugger.session(launch->target.object + "." + launch->target.method, &values);
+    try {
+        ProgramArguments arguments(*launch, operands);
+        return debugger.session(launch->target.object + "." + launch->target.method, &arguments.values());
+    } catch (const tq::StoreException& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
 }
 
 }  // namespace tessaro

@@ -42,7 +42,25 @@ struct Launch {
 // nothing (the command's status is then 1).
 std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, const RunOperands& operands);
 
-// The program's arguments as a call lists them: Strings, in written order.
-tq::ValueList StringArguments(const std::vector<std::string>& args);
+// The program's arguments as the method to run takes them. Each is a
+// String, in the order written. When the method's only parameter is an
+// array (Main(args() As String)), one array holds them all: element 0 is
+// FILE as the command line named it, as a C program's argv[0], and the
+// arguments follow from 1, so UBound gives their count and no run has an
+// array without elements. The array lives until this goes.
+class ProgramArguments {
+public:
+    ProgramArguments(const Launch& launch, const RunOperands& operands);
+    ~ProgramArguments();
+    ProgramArguments(const ProgramArguments&) = delete;
+    ProgramArguments& operator=(const ProgramArguments&) = delete;
+
+    // Listed as a call lists them: the last argument first.
+    tq::ValueList& values() { return values_; }
+
+private:
+    tq::InterObj holder_;  // the array's object, when there is an array
+    tq::ValueList values_;
+};
 
 }  // namespace tessaro

@@ -94,9 +94,9 @@ int RunCommand(const Args& args) {
     } reporterReset{session.app()};
     int status = 0;
     try {
-        tq::ValueList values = StringArguments(operands.args);
+        ProgramArguments arguments(*launch, operands);
         int handled = 0;
-        tq::ValuePtr result = launch->object->evalIMember(target.method.c_str(), &values, &handled);
+        tq::ValuePtr result = launch->object->evalIMember(target.method.c_str(), &arguments.values(), &handled);
         status = StatusOf(result);
         std::cout.flush();
         std::fflush(stdout);

@@ -119,7 +119,7 @@ TEST_F(Intrinsics, StringFunctionsMakeTheTextsOfTheirArguments) {
         {"Trim(\"  a b  \")", "a b"},
         {"Trim(Chr(9) & \"a \")", "\ta"},
         {"String(3, \"xy\")", "xxx"},
-        {"String(3, 65)", "666"},
+        {"String(3, 65)", "AAA"},  // a number is a character code, as for Chr
         {"String(-1, \"x\")", ""},
         {"String(2, \"\")", ""},
         {"Space(3)", "   "},

@@ -105,6 +105,24 @@ TEST_F(Enumerations, ADisplayFlagShowsEntriesByTheirDisplayTextWhichIsAcceptedBa
     EXPECT_EQ(out, ".Visible = False\n.Needs = \"MatchOne\"\n");
 }
 
+TEST_F(Enumerations, AManyEntriesEnumerationFindsEachByNameDisplayTextAndValueAfterARemoval) {
+    EnumRep* e = new EnumRep("Many", 0);
+    e->ref();
+    for (int i = 0; i < 5000; ++i) ASSERT_EQ(e->addEntry(("E" + std::to_string(i)).c_str(), i * 3), 1);
+    EXPECT_EQ(e->addEntry("e4999", 1), 0);
+    EXPECT_EQ(e->addEntry("Other", 4999 * 3), 0);
+    EXPECT_EQ(e->remove("E10"), 1);
+    EXPECT_EQ(e->count(), 4999);
+    EXPECT_EQ(e->index("e11"), 10);
+    EXPECT_EQ(e->validLong("33 - E11"), 33);
+    EXPECT_STREQ(e->validString(30), nullptr);
+    EXPECT_STREQ(e->validString(4999 * 3), "E4999");
+    EXPECT_EQ(FailureText([&] { e->index("E10"); }), "Enumeration string 'E10' is invalid.");
+    EXPECT_EQ(e->addEntry("E10", 30), 1);
+    EXPECT_EQ(e->index("E10"), 4999);
+    e->deref();
+}
+
 TEST_F(Enumerations, AnEntryThatRepeatsAValueOrANameIsRefusedAndChangesNothing) {
     EnumRep* e = new EnumRep("Colours", 0);
     EXPECT_EQ(e->addEntry("Red", 1), 1);

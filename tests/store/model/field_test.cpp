@@ -1,6 +1,7 @@
 // Fields: names, values of every kind, object typing, property procedures,
 // declaration texts and the field list.
 #include <string>
+#include <vector>
 
 #include "store/errors/extexcep.h"
 #include "store/model/fldval.h"
@@ -315,6 +316,34 @@ TEST_F(Fields, TheFieldListRefusesASecondFieldOfOneName) {
     EXPECT_TRUE(list.punbind("Same"));
     EXPECT_EQ(list.length(), 1u);
     EXPECT_EQ(a->refCount(), 1);
+}
+
+// Long lists keep an index of their names; whatever moves the entries
+// (prepend, removal, renaming, a field being removed) must leave every
+// look-up answering as a search entry by entry would.
+TEST_F(Fields, ALongFieldListFindsEveryFieldAfterEachKindOfChange) {
+    FieldPtrList list;
+    std::vector<FieldPtr> fields;
+    for (int i = 0; i < 200; ++i) {
+        fields.emplace_back(InterDataField::make(("F" + std::to_string(i)).c_str(), IDT_LONG, 1));
+        ASSERT_TRUE(list.append(fields.back().get()));
+    }
+    EXPECT_FALSE(list.append(fields[150].get()));
+    FieldPtr first(InterDataField::make("First", IDT_LONG, 1));
+    ASSERT_TRUE(list.prepend(first.get()));
+    EXPECT_TRUE(list.punbind("F7"));
+    EXPECT_FALSE(list.punbind("F7"));
+    fields[60]->markRemoving(true);
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "F" + std::to_string(i);
+        const Field* want = (i == 7 || i == 60) ? nullptr : fields[static_cast<size_t>(i)].get();
+        EXPECT_EQ(list.pvalue(name.c_str()), want) << name;
+    }
+    fields[60]->markRemoving(false);
+    EXPECT_EQ(list.pvalue("First"), first.get());
+    EXPECT_EQ(list.at(0), first.get());
+    EXPECT_EQ(list.pvalue("F200"), nullptr);
+    EXPECT_EQ(list.length(), 200u);
 }
 
 TEST_F(Fields, NamesLongerThanAnIdentifierAreTheSameFieldOverTheirFirst31Characters) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include "platform/util/regexp.h"
@@ -106,7 +107,17 @@ TEST(ValStringFromNumber, DigitsAreTheShortestThatReadBackInPercentGLayout) {
     EXPECT_STREQ(ValString(1.0 / 0.0), "inf");
     EXPECT_STREQ(ValString(int16_t(-32768)), "-32768");
     EXPECT_STREQ(ValString(int32_t(-2147483647 - 1)), "-2147483648");
-    EXPECT_STREQ(ValString(0.1f), "0.10000000149011612") << "a float is widened first";
+}
+
+TEST(ValStringFromNumber, ASingleShowsTheShortestDigitsThatReadBackAsTheSameSingle) {
+    const float cases[] = {0.1f, 3.14159f, 16777217.0f, 3.4028235e38f, 1e-45f, -2.5f, 1e20f, 0.0001f};
+    const char* texts[] = {"0.1", "3.14159", "16777216", "340282350000000000000000000000000000000", "1e-45", "-2.5",
+                           "100000000000000000000", "0.0001"};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const ValString text(cases[i]);
+        EXPECT_STREQ(text, texts[i]);
+        EXPECT_EQ(std::strtof(text, nullptr), cases[i]) << texts[i] << " reads back as another Single";
+    }
 }
 
 // Digits between the first and the last non-zero digit of the mantissa.
