@@ -173,7 +173,10 @@ private:
             for (size_t i = 0; i < fields.length(); ++i) {
                 Field* f = fields.at(i);
                 if (f->isMethod()) {
-                    if (auto* p = dynamic_cast<InterProcField*>(f)) procedures.push_back(p);
+                    if (auto* p = dynamic_cast<InterProcField*>(f))
+                        procedures.push_back(p);
+                    else if (auto* d = dynamic_cast<CDLLProcField*>(f))
+                        AppendLines(out, d->getSource(), indent);  // a Declare line, among the declarations
                     continue;
                 }
                 if (f->isCompDataField()) continue;

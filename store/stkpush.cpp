@@ -61,11 +61,18 @@ void GenericStackPusher::pushObject(ValuePtr holder) {
     a.held = std::move(holder);
 }
 
-void GenericStackPusher::pushCurrencyRef(Value& v) {
-    const double hundredths = v.as<Currency>().hundredths();
-    pushCurrency(hundredths);
+void GenericStackPusher::pushCopyRef(Value& v) {
+    const IdType type = static_cast<IdType>(v.type() & IDT_TYPEMASK);
+    switch (type) {
+        case IDT_SHORT: pushShort(v.as<int16_t>()); break;
+        case IDT_LONG: pushLong(v.as<int32_t>()); break;
+        case IDT_FLOAT: pushFloat(v.as<float>()); break;
+        case IDT_DOUBLE: pushDouble(v.as<double>()); break;
+        default: pushCurrency(v.as<Currency>().hundredths()); break;
+    }
     Arg& a = data_[count_ - 1];
-    a.form = ARG_CURRENCY_REF;
+    a.form = ARG_COPY_REF;
+    a.copyType = type;
     a.held = ValuePtr(&v);
 }
 
@@ -86,8 +93,14 @@ void GenericStackPusher::pushStringRef(Value& v) {
 void GenericStackPusher::writeBack() {
     for (size_t i = 0; i < count_; ++i) {
         Arg& a = data_[i];
-        if (a.form == ARG_CURRENCY_REF) {
-            a.held->set(Currency::FromHundredths(static_cast<double>(a.c)));
+        if (a.form == ARG_COPY_REF) {
+            switch (a.copyType) {
+                case IDT_SHORT: a.held->set(a.s); break;
+                case IDT_LONG: a.held->set(a.l); break;
+                case IDT_FLOAT: a.held->set(a.f); break;
+                case IDT_DOUBLE: a.held->set(a.d); break;
+                default: a.held->set(Currency::FromHundredths(static_cast<double>(a.c))); break;
+            }
         } else if (a.form == ARG_STRING_REF) {
             // The copy may have lost its NUL to the callee: it is read no
             // further than its own length.

@@ -21,8 +21,11 @@
 //   ARG_ADDRESS       int16_t*, int32_t*, float*,  Integer, Long, Single,
 //                     double*: the variable's own  Double by reference
 //                     storage
-//   ARG_CURRENCY_REF  int64_t*, a copy in          Currency by reference
-//                     hundredths, written back
+//   ARG_COPY_REF      int64_t*, a copy in          Currency by reference
+//                     hundredths, written back;
+//                     for a number whose storage   (a field of a packed
+//                     is not aligned for its type, data block)
+//                     an aligned copy of it
 //   ARG_STRING_REF    char**, a slot holding a     String by reference
 //                     writable copy of the text,
 //                     written back
@@ -36,7 +39,8 @@
 //  2. A by-reference String or Currency is a copy that writeBack() stores
 //     into the variable after the call, so the callee never sees the
 //     store's own representation (a shared string, a double of
-//     hundredths). A String slot may be changed by the callee in two ways
+//     hundredths); so is a number whose storage lies at an address its C
+//     type may not be read from (object data blocks are packed). A String slot may be changed by the callee in two ways
 //     only: writing into the copy, at most its original length, or pointing
 //     the slot at a NUL-ended text that stays valid until the call returns.
 //     Either way the text is copied; the callee never frees or keeps it.
@@ -65,7 +69,7 @@ public:
         ARG_STRING,
         ARG_OBJECT,
         ARG_ADDRESS,
-        ARG_CURRENCY_REF,
+        ARG_COPY_REF,
         ARG_STRING_REF,
     };
 
@@ -76,7 +80,7 @@ public:
             int32_t l;
             float f;
             double d;
-            int64_t c;            // ARG_CURRENCY, ARG_CURRENCY_REF: hundredths
+            int64_t c;            // ARG_CURRENCY, and ARG_COPY_REF of a Currency: hundredths
             const char* text;     // ARG_STRING
             const void* address;  // ARG_OBJECT, ARG_ADDRESS
             char* slot;           // ARG_STRING_REF: what the callee sees through its char**
@@ -86,6 +90,7 @@ public:
         void* ref = nullptr;
         ValString str;                  // ARG_STRING: keeps the text alive
         ValuePtr held;                  // ARG_OBJECT: the handle's value; *_REF: the variable
+        IdType copyType = IDT_UNTYPED;  // ARG_COPY_REF: which member of the union holds the copy
         std::unique_ptr<char[]> copy;   // ARG_STRING_REF: the writable copy
         size_t copyLength = 0;          // its length without the NUL
     };
@@ -110,8 +115,9 @@ public:
     // for the call.
     void pushObject(ValuePtr holder);
     void pushAddress(void* storage) { add(ARG_ADDRESS).address = storage; }
-    // Copies of v's datum, stored back into v by writeBack().
-    void pushCurrencyRef(Value& v);
+    // Copies of v's datum (a number of v's type, a Currency in hundredths,
+    // a String's text), stored back into v by writeBack().
+    void pushCopyRef(Value& v);
     void pushStringRef(Value& v);
 
     // Stores the by-reference copies back into their variables, after the

@@ -138,8 +138,8 @@ public:
             GenericStackPusher::Arg& a = args[i];
             // The arguments stay where they are from here on: a by-reference
             // copy's address is taken now.
-            if (a.form == GenericStackPusher::ARG_CURRENCY_REF) {
-                a.ref = &a.c;
+            if (a.form == GenericStackPusher::ARG_COPY_REF) {
+                a.ref = &a.c;  // every member of the union starts there
                 values[k++] = &a.ref;
             } else if (a.form == GenericStackPusher::ARG_STRING_REF) {
                 a.ref = &a.slot;

@@ -110,6 +110,15 @@ TEST_F(ForeignCalls, ByReferenceTheCalleeChangesTheVariableByValueNot) {
     EXPECT_EQ(d->as<double>(), 2.0);
     EXPECT_EQ(holder->eval("Amount")->as<Currency>().hundredths(), 155.0);
 
+    // A Long in a packed data block, after an Integer, lies at an address
+    // an int32_t* must not have: the callee gets an aligned copy.
+    addData(holder, "Pad", IDT_SHORT);
+    addData(holder, "Count", IDT_LONG);
+    ValuePtr count = holder->eval("Count");
+    ASSERT_NE(reinterpret_cast<uintptr_t>(count->getVoidPtr()) % 4, 0u);
+    CallC(IDT_VOID, "ff_set_long", {ByRef(count), Lng(-9)});
+    EXPECT_EQ(holder->eval("Count")->as<int32_t>(), -9);
+
     // An Object has no form a C callee could write.
     ValuePtr obj(new ObjectValue(InterObj(holder)));
     EXPECT_STORE_FAILURE(CallC(IDT_VOID, "ff_same_object", {ByRef(obj)}), InvalidByRef, 32754u);
