@@ -76,7 +76,7 @@ struct Library {
         module = ObjectStore::LoadModule(path.c_str(), 0, 0);
         std::remove(path.c_str());
         if (!ObjectStore::ValidIndex(module)) std::abort();
-        native = InterObj("Native");
+        if (!ObjectStore::find("Native", native)) std::abort();
     }
     TessaroInitializer start;
     DefaultStoreApplication app;
