@@ -275,40 +275,29 @@ protected:
     }
 };
 
-}  // namespace
+// One caller class per return type: CTypedFunctionCaller<IDT_SHORT> is the
+// CShortFunctionCaller of the table in fncaller.h, and so on.
+template <class Base, template <uint8_t> class Typed>
+std::unique_ptr<Base> MakeCaller(uint8_t returnType) {
+    switch (returnType) {
+        case IDT_SHORT: return std::make_unique<Typed<IDT_SHORT>>();
+        case IDT_LONG: return std::make_unique<Typed<IDT_LONG>>();
+        case IDT_FLOAT: return std::make_unique<Typed<IDT_FLOAT>>();
+        case IDT_DOUBLE: return std::make_unique<Typed<IDT_DOUBLE>>();
+        case IDT_CURRENCY: return std::make_unique<Typed<IDT_CURRENCY>>();
+        case IDT_STRING: return std::make_unique<Typed<IDT_STRING>>();
+        case IDT_OBJECT: return std::make_unique<Typed<IDT_OBJECT>>();
+        case IDT_VOID: return std::make_unique<Typed<IDT_VOID>>();
+        default: return nullptr;
+    }
+}
 
-// The names the callers are known by.
-using CShortFunctionCaller = CTypedFunctionCaller<IDT_SHORT>;
-using CLongFunctionCaller = CTypedFunctionCaller<IDT_LONG>;
-using CFloatFunctionCaller = CTypedFunctionCaller<IDT_FLOAT>;
-using CDoubleFunctionCaller = CTypedFunctionCaller<IDT_DOUBLE>;
-using CCurrencyFunctionCaller = CTypedFunctionCaller<IDT_CURRENCY>;
-using CValStringFunctionCaller = CTypedFunctionCaller<IDT_STRING>;
-using CInterObjFunctionCaller = CTypedFunctionCaller<IDT_OBJECT>;
-using CVoidFunctionCaller = CTypedFunctionCaller<IDT_VOID>;
-using CppShortFunctionCaller = CppTypedFunctionCaller<IDT_SHORT>;
-using CppLongFunctionCaller = CppTypedFunctionCaller<IDT_LONG>;
-using CppFloatFunctionCaller = CppTypedFunctionCaller<IDT_FLOAT>;
-using CppDoubleFunctionCaller = CppTypedFunctionCaller<IDT_DOUBLE>;
-using CppCurrencyFunctionCaller = CppTypedFunctionCaller<IDT_CURRENCY>;
-using CppValStringFunctionCaller = CppTypedFunctionCaller<IDT_STRING>;
-using CppInterObjFunctionCaller = CppTypedFunctionCaller<IDT_OBJECT>;
-using CppVoidFunctionCaller = CppTypedFunctionCaller<IDT_VOID>;
+}  // namespace
 
 // ---- plain functions --------------------------------------------------------
 
 std::unique_ptr<CFunctionCaller> CFunctionCaller::classFactory(uint8_t returnType) {
-    switch (returnType) {
-        case IDT_SHORT: return std::make_unique<CShortFunctionCaller>();
-        case IDT_LONG: return std::make_unique<CLongFunctionCaller>();
-        case IDT_FLOAT: return std::make_unique<CFloatFunctionCaller>();
-        case IDT_DOUBLE: return std::make_unique<CDoubleFunctionCaller>();
-        case IDT_CURRENCY: return std::make_unique<CCurrencyFunctionCaller>();
-        case IDT_STRING: return std::make_unique<CValStringFunctionCaller>();
-        case IDT_OBJECT: return std::make_unique<CInterObjFunctionCaller>();
-        case IDT_VOID: return std::make_unique<CVoidFunctionCaller>();
-        default: return nullptr;
-    }
+    return MakeCaller<CFunctionCaller, CTypedFunctionCaller>(returnType);
 }
 
 CFunctionCaller::CFunctionCaller(uint8_t returnType)
@@ -335,17 +324,7 @@ ValuePtr CFunctionCaller::call(const ValueList& args, bool lastFirst, void (*fn)
 // ---- member functions -------------------------------------------------------
 
 std::unique_ptr<CppFunctionCaller> CppFunctionCaller::classFactory(uint8_t returnType) {
-    switch (returnType) {
-        case IDT_SHORT: return std::make_unique<CppShortFunctionCaller>();
-        case IDT_LONG: return std::make_unique<CppLongFunctionCaller>();
-        case IDT_FLOAT: return std::make_unique<CppFloatFunctionCaller>();
-        case IDT_DOUBLE: return std::make_unique<CppDoubleFunctionCaller>();
-        case IDT_CURRENCY: return std::make_unique<CppCurrencyFunctionCaller>();
-        case IDT_STRING: return std::make_unique<CppValStringFunctionCaller>();
-        case IDT_OBJECT: return std::make_unique<CppInterObjFunctionCaller>();
-        case IDT_VOID: return std::make_unique<CppVoidFunctionCaller>();
-        default: return nullptr;
-    }
+    return MakeCaller<CppFunctionCaller, CppTypedFunctionCaller>(returnType);
 }
 
 CppFunctionCaller::CppFunctionCaller(uint8_t returnType)

@@ -19,19 +19,6 @@ namespace {
 
 using DeclaredFields = InterpTest;
 
-std::vector<uint8_t> RecordBytes(const Field& f, tModuleIndex m) {
-    OCLStorage scratch;
-    OCLStream s(scratch, "x", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    {
-        ObjectStore::WritingScope writing(m);
-        f.write(s);
-    }
-    std::vector<uint8_t> bytes(s.size());
-    s.seek(0);
-    s.read(bytes.data(), bytes.size());
-    return bytes;
-}
-
 // The field bytes read as, or the failure's text.
 std::string ReadBack(const std::vector<uint8_t>& bytes, tModuleIndex m, FieldPtr* out = nullptr) {
     OCLStorage storage;
