@@ -192,6 +192,66 @@ std::unique_ptr<InterProcField> GenerateProcedure(const Procedure& proc, Diagnos
     return out;
 }
 
+std::unique_ptr<CDLLProcField> GenerateDeclare(const DeclareDecl& d, Diagnostics& errors,
+                                               const CodegenOptions& options) {
+    Generator g(errors, options, d.pos.line - 1, false);
+    g.spell(d.name);
+    for (const Param& p : d.params) g.spell(p.name);
+    // A C function takes numbers, text and opaque object handles: what
+    // the store would make of anything else has no C form.
+    auto cForm = [&](const TypeRef& t, bool isArray, std::string_view what, SourcePos pos) {
+        if (isArray) {
+            g.error(pos, std::string(what) + " is an array: a library procedure cannot take one");
+            return false;
+        }
+        if (t.isNew || t.kind == TypeKind::Named) {
+            g.error(t.pos, std::string(what) + " has type '" + std::string(t.name) +
+                               "': a library procedure takes Integer, Long, Single, Double, Currency, "
+                               "String or Object");
+            return false;
+        }
+        return true;
+    };
+    std::vector<InterDataField*> params;
+    auto dropFields = [&] {
+        for (InterDataField*& f : params)
+            if (f) FieldPtr drop(std::exchange(f, nullptr));
+    };
+    for (const Param& p : d.params) {
+        if (!g.claimName(p.name, p.pos)) continue;
+        if (!cForm(p.type, p.isArray, "parameter '" + std::string(p.name) + "'", p.pos)) continue;
+        if (InterDataField* f = g.field(p.name, p.suffix, p.type, false, {}, p.byVal ? 1 : 0, p.pos))
+            params.push_back(f);
+    }
+    IdType returnType = IDT_VOID;
+    if (d.isFunction && cForm(d.returnType, false, "the function", d.pos)) {
+        returnType = d.suffix ? static_cast<IdType>(d.suffix) : static_cast<IdType>(d.returnType.kind);
+        if (returnType < IDT_SHORT || returnType > IDT_OBJECT)
+            g.error(d.returnType.kind != TypeKind::None ? d.returnType.pos : d.pos,
+                    "a library function needs its result type: 'As Long', 'As String', ... or a type suffix");
+    }
+    if (g.failed()) {
+        dropFields();
+        return nullptr;
+    }
+    const std::string& name = g.spelling(d.name);
+    const std::string lib(d.lib), alias(d.alias), text(d.text);
+    std::unique_ptr<CDLLProcField> out;
+    try {
+        const char* a = d.hasAlias ? alias.c_str() : nullptr;
+        if (d.isFunction)
+            out = std::make_unique<CDLLFuncField>(name.c_str(), returnType, a, lib.c_str(), text.c_str());
+        else
+            out = std::make_unique<CDLLProcField>(name.c_str(), a, lib.c_str(), text.c_str());
+        for (InterDataField*& f : params) out->defineArgument(std::exchange(f, nullptr));
+    } catch (const StoreException& x) {
+        dropFields();
+        errors.add(d.pos, x.what());
+        return nullptr;
+    }
+    return out;
+}
+
 std::unique_ptr<EvalableBlock> GenerateStatements(const StatementList& list, Diagnostics& errors,
                                                   const CodegenOptions& options) {
     Generator g(errors, options, 0, false);

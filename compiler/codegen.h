@@ -61,6 +61,14 @@ struct CodegenOptions {
 std::unique_ptr<InterProcField> GenerateProcedure(const Procedure& proc, Diagnostics& errors,
                                                   const CodegenOptions& options = {});
 
+// The field of a Declare line: a CDLLProcField for a Sub, a CDLLFuncField
+// for a Function, with its parameters, holding no count. Parameters and the
+// result must have types a C function can take (no arrays, embedded
+// objects, enumerations or specific classes; a Function needs its type).
+// Null when errors were found.
+std::unique_ptr<CDLLProcField> GenerateDeclare(const DeclareDecl& decl, Diagnostics& errors,
+                                               const CodegenOptions& options = {});
+
 // Immediate mode: a statement list as a block that runs in the frame of
 // whoever evaluates it (the debugger's command line, the REPL). Its
 // statement lines are lines of the text. Null when errors were found.

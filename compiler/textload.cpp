@@ -436,13 +436,13 @@ private:
         }
     }
 
-    // Calls into shared libraries do not exist yet: the declaration is kept
-    // as a procedure that is not compiled, so it prints and saves as
-    // written, and a call to it says that it is not compiled.
+    // A Declare line becomes the procedure of a shared library, which keeps
+    // the line as written to print it back.
     void declare(InterObjRep& obj, const DeclareDecl& d) {
+        std::unique_ptr<CDLLProcField> f = GenerateDeclare(d, errors_, options_);
+        if (!f) return;
         try {
-            const std::string text = Text(d.text) + "\r\n";
-            obj.addField(new InterProcField(Text(d.name).c_str(), text.c_str()));
+            obj.addField(f.release());
         } catch (const StoreException& ex) {
             error(d.pos, ex.what());
         }

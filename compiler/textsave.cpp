@@ -164,14 +164,16 @@ private:
         SignatureRep* sig = obj.signature();
         if (!sig) return;
         const bool own = OwnsSignature(obj);
-        std::vector<InterProcField*> procedures;
+        std::vector<MethodField*> procedures;
         std::vector<std::pair<Field*, InterObjRep*>> embedded;
         if (own) {
             const FieldPtrList& fields = sig->fields();
             for (size_t i = 0; i < fields.length(); ++i) {
                 Field* f = fields.at(i);
                 if (f->isMethod()) {
-                    if (auto* p = dynamic_cast<InterProcField*>(f)) procedures.push_back(p);
+                    // Declare lines stand among the procedures, as written.
+                    if (dynamic_cast<InterProcField*>(f) || dynamic_cast<CDLLProcField*>(f))
+                        procedures.push_back(static_cast<MethodField*>(f));
                     continue;
                 }
                 if (f->isCompDataField()) continue;
@@ -197,7 +199,7 @@ private:
         }
         if (own || !baseline) baseline = own ? (sig->parent() ? sig->parent()->protoObject() : nullptr) : obj.protoObject();
         values(obj, baseline, indent);
-        for (InterProcField* p : procedures) AppendLines(out, p->getSource(), indent);
+        for (MethodField* p : procedures) AppendLines(out, p->getSource(), indent);
         for (const auto& [f, e] : embedded) {
             std::string decl;
             f->declarationText(decl, &obj);

@@ -47,7 +47,26 @@ void Value::getStackPusher(GenericStackPusher&) const {
 void Value::getByRefStackPusher(GenericStackPusher& pusher) {
     void* storage = getVoidPtr();
     if (!storage) throw InvalidByRef(nullptr, 32754);
-    pusher.pushAddress(storage);
+    // A Currency (a double of hundredths) and a String (a shared
+    // representation) have no storage a C callee could use as it is: each
+    // passes a copy that is stored back after the call. An object handle
+    // written by native code would corrupt the store's counts.
+    // A number in a packed data block may lie where its C type must not be
+    // read from: it too passes an aligned copy.
+    const IdType code = static_cast<IdType>(type() & IDT_TYPEMASK);
+    switch (code) {
+        case IDT_CURRENCY: pusher.pushCopyRef(*this); break;
+        case IDT_STRING: pusher.pushStringRef(*this); break;
+        case IDT_OBJECT: throw InvalidByRef(nullptr, 32754);
+        default: {
+            const uintptr_t alignment = code == IDT_SHORT ? 2 : (code == IDT_DOUBLE ? 8 : 4);
+            if (reinterpret_cast<uintptr_t>(storage) % alignment != 0)
+                pusher.pushCopyRef(*this);
+            else
+                pusher.pushAddress(storage);
+            break;
+        }
+    }
 }
 
 HandleTable::Id Value::refId() {

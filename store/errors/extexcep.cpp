@@ -91,7 +91,8 @@ PauseExecution::PauseExecution() : StoreException("Execution Suspended.", nullpt
 
 #define TQ_LOCATED_FAILURE_BODY(Class)                                           \
     Class::Class(const char*, unsigned id) : StoreException(id) {}               \
-    Class::Class(const char*, const char*, unsigned id) : StoreException(id) {}
+    Class::Class(const char*, const char*, unsigned id) : StoreException(id) {} \
+    Class::Class(const std::string& text) : StoreException(text) {}
 
 TQ_LOCATED_FAILURE_BODY(DllLoadFailure)
 TQ_LOCATED_FAILURE_BODY(DllFuncMissing)

@@ -254,12 +254,15 @@ public:
 };
 
 // Located failures: message id unformatted; `where` names the failing
-// operation and `detail` a second text of the same kind, neither kept.
+// operation and `detail` a second text of the same kind, neither kept. A
+// raiser that knows more (which library, and why the loader refused it)
+// gives the whole text instead.
 #define TQ_LOCATED_FAILURE(Class)                                      \
     class Class : public StoreException {                              \
     public:                                                            \
         Class(const char* where, unsigned id);                         \
         Class(const char* where, const char* detail, unsigned id);     \
+        explicit Class(const std::string& text);                       \
         TQ_EXCEPTION_CLASS(Class)                                      \
     };
 

@@ -7,6 +7,10 @@
 // dead source first. Nothing crashes, leaks or runs for ever: the host's
 // break check ends every run after kStatementLimit statements.
 //
+// A declaration of a library procedure that reads is printed and written
+// again; it is never called, for a record may name any function of any
+// library.
+//
 // Input layout: tests/fuzz/procinput.h.
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +23,7 @@
 #include "platform/util/lebytes.h"
 #include "store/block.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/dllfld.h"
 #include "store/methfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -147,6 +152,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 } catch (const StoreException&) {
                 }
                 Run(*p, m);
+            } else if (auto* d = dynamic_cast<CDLLProcField*>(f.get())) {
+                try {
+                    d->getSource();
+                } catch (const StoreException&) {
+                }
+                OCLStream again(scratch, "again", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+                ObjectStore::WritingScope writing(m);
+                d->write(again);
             }
         } catch (const XException&) {
             // A record cut short fails as the storage's read error; inside a

@@ -11,6 +11,7 @@
 #include "store/block.h"
 #include "store/deadsrc.h"
 #include "store/field.h"
+#include "store/interp/dllfld.h"
 #include "store/methfld.h"
 #include "store/model/enum.h"
 #include "store/model/interobj.h"
@@ -127,7 +128,13 @@ void DescribeSignature(SignatureRep& s, Node& n, Report& report) {
         std::string decl;
         f->declarationText(decl, proto);
         if (!decl.empty()) d.add("declaration", decl);
-        if (auto* p = dynamic_cast<InterProcField*>(f)) DescribeProcedure(*p, d, report);
+        if (auto* p = dynamic_cast<InterProcField*>(f)) {
+            DescribeProcedure(*p, d, report);
+        } else if (auto* l = dynamic_cast<CDLLProcField*>(f)) {
+            d.add("library", l->dllName());
+            if (l->hasAlias()) d.add("alias", l->alias());
+            d.add("declared", Node::Lines(l->getSource()));
+        }
     }
     Node& events = n.add("events", Node::List());
     for (size_t k = 0; k < s.events().length(); ++k) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/storage/oclstorage.h"
+#include "platform/storage/oclstream.h"
 #include "store/block.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
@@ -27,6 +29,20 @@
 #include "tests/support/program.h"
 
 namespace tq {
+
+// The record field f writes in module m.
+inline std::vector<uint8_t> RecordBytes(const Field& f, tModuleIndex m) {
+    OCLStorage scratch;
+    OCLStream s(scratch, "x", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+    {
+        ObjectStore::WritingScope writing(m);
+        f.write(s);
+    }
+    std::vector<uint8_t> bytes(s.size());
+    s.seek(0);
+    s.read(bytes.data(), bytes.size());
+    return bytes;
+}
 
 // A print sink that keeps what it is given, in the default layout.
 class CapturedPrint : public TextPrintable {

@@ -24,19 +24,6 @@ namespace {
 
 using ProcedureFiles = InterpTest;
 
-std::vector<uint8_t> RecordBytes(const Field& f, tModuleIndex m) {
-    OCLStorage scratch;
-    OCLStream s(scratch, "x", 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    {
-        ObjectStore::WritingScope writing(m);
-        f.write(s);
-    }
-    std::vector<uint8_t> bytes(s.size());
-    s.seek(0);
-    s.read(bytes.data(), bytes.size());
-    return bytes;
-}
-
 std::string Hex(const std::vector<uint8_t>& b) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
