@@ -2,6 +2,7 @@
 // from the store.
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -280,13 +281,28 @@ private:
         if (n == 0 || a.elementCount() == 0) return;
         std::vector<int32_t> at(static_cast<size_t>(n));
         for (int32_t k = 0; k < n; ++k) at[static_cast<size_t>(k)] = a.getLBound(k);
+        const size_t size = static_cast<size_t>(a.elementSize());
+        // Equal bytes are an equal value (the same text or object for a
+        // reference): most elements of a large array are passed over
+        // without making their text. Without a baseline, the bytes of the
+        // first element found to hold a new object's value stand for it.
+        std::vector<uint8_t> unset;
         for (;;) {
             const int32_t offset = a.offsetOf(at.data());
-            const std::string mine = ElementText(a, obj, owner, offset);
-            if (baseline ? mine != ElementText(a, *baseline, owner, offset) : !IsDefaultText(a, mine)) {
-                std::string target = "." + std::string(a.name());
-                for (int32_t k = 0; k < n; ++k) target += (k ? ", " : "(") + std::to_string(at[static_cast<size_t>(k)]);
-                AppendLines(out, target + ") = " + mine, indent);
+            const uint8_t* bytes = a.elementBytes(obj, owner, offset, static_cast<int32_t>(size));
+            const uint8_t* theirs =
+                baseline ? a.elementBytes(*baseline, owner, offset, static_cast<int32_t>(size))
+                         : (unset.empty() ? nullptr : unset.data());
+            if (!theirs || std::memcmp(bytes, theirs, size) != 0) {
+                const std::string mine = ElementText(a, obj, owner, offset);
+                if (baseline ? mine != ElementText(a, *baseline, owner, offset) : !IsDefaultText(a, mine)) {
+                    std::string target = "." + std::string(a.name());
+                    for (int32_t k = 0; k < n; ++k)
+                        target += (k ? ", " : "(") + std::to_string(at[static_cast<size_t>(k)]);
+                    AppendLines(out, target + ") = " + mine, indent);
+                } else if (!baseline && unset.empty()) {
+                    unset.assign(bytes, bytes + size);
+                }
             }
             int32_t k = n - 1;
             while (k >= 0 && at[static_cast<size_t>(k)] == a.getUBound(k)) {
