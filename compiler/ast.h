@@ -466,10 +466,12 @@ struct DeclareDecl {
     std::string_view text;   // the Declare line as written
 };
 
-// ".Field = value" or ".Field := value".
+// ".Field = value" or ".Field := value"; ".Field(2, 3) = value" sets one
+// element of an array field.
 struct InitialValue {
     SourcePos pos;
     std::string_view field;
+    List<Expr*> indices;   // empty for a whole field
     bool deep = false;
     Expr* value;
 };

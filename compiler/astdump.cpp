@@ -295,8 +295,10 @@ public:
             }
             case MemberKind::InitialValue: {
                 const InitialValue* v = m.value;
-                line(indent + 1, Pos(v->pos) + " ." + std::string(v->field) + (v->deep ? " := " : " = ") +
-                                     DumpExpr(v->value));
+                std::string target = std::string(v->field);
+                for (size_t i = 0; i < v->indices.size(); ++i)
+                    target += (i ? ", " : "(") + DumpExpr(v->indices[i]) + (i + 1 == v->indices.size() ? ")" : "");
+                line(indent + 1, Pos(v->pos) + " ." + target + (v->deep ? " := " : " = ") + DumpExpr(v->value));
                 break;
             }
             case MemberKind::Procedure: procedure(indent + 1, m.procedure); break;

@@ -360,6 +360,12 @@ InitialValue* Parser::parseInitialValue() {
     v->field = name.text;
     if (name.suffix) error(name.pos, "an initial value names its field without a type suffix");
     advance();
+    if (is(Tok::LParen)) {
+        advance();
+        v->indices = parseArgumentList();
+        if (!is(Tok::RParen)) failExpected("')' after the element's indices");
+        advance();
+    }
     if (is(Tok::DeepAssign)) {
         v->deep = true;
     } else if (!is(Tok::Eq)) {

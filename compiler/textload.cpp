@@ -586,8 +586,10 @@ private:
         const std::string name = spelled(v.field);
         SignatureRep* owner = nullptr;
         Field* f = obj.signature() ? obj.signature()->findField(name.c_str(), owner, 0) : nullptr;
-        if (!f || !f->isData() || f->isArrayData()) {
-            error(v.pos, "'" + name + "' is not a field that holds a value");
+        const bool element = !v.indices.empty();
+        if (!f || !f->isData() || f->isArrayData() != element) {
+            error(v.pos, element ? "'" + name + "' is not an array field"
+                                 : "'" + name + "' is not a field that holds a value");
             return;
         }
         if (f->isConst()) {
@@ -595,48 +597,81 @@ private:
             return;
         }
         try {
-            switch (c.kind) {
-                case Constant::Long:
-                    f->set(c.l, obj, *owner);
-                    break;
-                case Constant::Double:
-                    f->set(c.d, obj, *owner);
-                    break;
-                case Constant::String:
-                    f->set(ValString(c.text.c_str()), obj, *owner);
-                    break;
-                case Constant::Nothing:
-                    f->set(InterObj(), obj, *owner);
-                    break;
-                case Constant::Name:
-                    setName(obj, *f, *owner, c.text, v);
-                    break;
-                case Constant::None:
-                    break;
+            if (element) {
+                const ValuePtr e = elementOf(obj, static_cast<InterArrayField&>(*f), *owner, v);
+                if (e) store(c, *f, v, [&](const auto& x) { e->set(x); });
+            } else if (c.kind == Constant::Name && f->isEnumeration()) {
+                // "Red" or "Color.Red".
+                std::string entry = c.text;
+                if (const size_t dot = entry.rfind('.'); dot != std::string::npos) entry = entry.substr(dot + 1);
+                f->set(ValString(spelled(entry).c_str()), obj, *owner);
+            } else {
+                store(c, *f, v, [&](const auto& x) { f->set(x, obj, *owner); });
             }
         } catch (const StoreException& ex) {
             error(v.value->pos, ex.what());
         }
     }
 
-    void setName(InterObjRep& obj, Field& f, SignatureRep& owner, const std::string& text, const InitialValue& v) {
-        if (f.isEnumeration()) {
-            // "Red" or "Color.Red".
-            std::string entry = text;
-            if (const size_t dot = text.rfind('.'); dot != std::string::npos) entry = text.substr(dot + 1);
-            f.set(ValString(spelled(entry).c_str()), obj, owner);
-            return;
+    // The element of array field a that v's indices name: each a whole
+    // number within its dimension's bounds. Null after reporting why not.
+    ValuePtr elementOf(InterObjRep& obj, InterArrayField& a, SignatureRep& owner, const InitialValue& v) {
+        if (static_cast<int32_t>(v.indices.size()) != a.dimensions()) {
+            error(v.pos, "'" + Text(v.field) + "' has " + std::to_string(a.dimensions()) +
+                             (a.dimensions() == 1 ? " dimension" : " dimensions") + ", not " +
+                             std::to_string(v.indices.size()));
+            return nullptr;
         }
-        if ((f.type() & IDT_TYPEMASK) != IDT_OBJECT) {
-            error(v.value->pos, "'" + text + "' is not a value for the field '" + Text(v.field) + "'");
-            return;
+        std::vector<int32_t> at;
+        for (const Expr* index : v.indices) {
+            Constant c;
+            if (!Evaluate(index, c) || c.kind != Constant::Long) {
+                error(index->pos, "an element's index must be a whole-number constant");
+                return nullptr;
+            }
+            at.push_back(c.l);
         }
-        InterObj target;
-        if (!ObjectStore::find(spelledPath(text).c_str(), target) || target.isNull()) {
-            error(v.value->pos, "there is no object named '" + text + "'");
-            return;
+        const int32_t offset = a.offsetOf(at.data());
+        if (offset < 0) {
+            error(v.pos, "an index of '" + Text(v.field) + "' lies outside its bounds");
+            return nullptr;
         }
-        f.set(target, obj, owner);
+        return a.arrayElement(obj, owner, offset);
+    }
+
+    // Gives c to put, as the value of field f (or one of its elements): a
+    // name must be an object's.
+    template <class Put>
+    void store(const Constant& c, Field& f, const InitialValue& v, Put&& put) {
+        switch (c.kind) {
+            case Constant::Long:
+                put(c.l);
+                break;
+            case Constant::Double:
+                put(c.d);
+                break;
+            case Constant::String:
+                put(ValString(c.text.c_str()));
+                break;
+            case Constant::Nothing:
+                put(InterObj());
+                break;
+            case Constant::Name: {
+                if ((f.type() & IDT_TYPEMASK) != IDT_OBJECT) {
+                    error(v.value->pos, "'" + c.text + "' is not a value for the field '" + Text(v.field) + "'");
+                    return;
+                }
+                InterObj target;
+                if (!ObjectStore::find(spelledPath(c.text).c_str(), target) || target.isNull()) {
+                    error(v.value->pos, "there is no object named '" + c.text + "'");
+                    return;
+                }
+                put(target);
+                break;
+            }
+            case Constant::None:
+                break;
+        }
     }
 
     tModuleIndex m_;

@@ -25,7 +25,8 @@
 // Writing (textsave.cpp) gives the same form back from the store: the
 // module's enumerations, then its static objects in dependency order, each
 // with its own declarations, events, the initial values that differ from
-// its prototype's (for a root prototype: from a new object's), its
+// its prototype's (for a root prototype: from a new object's; an array
+// field's element by element), its
 // procedures as the store prints them and its embedded objects. Lines end
 // with LF. A file the saver wrote reads back and saves byte for byte the
 // same. Comments outside procedures are not kept by the store, so a

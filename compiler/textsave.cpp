@@ -2,6 +2,7 @@
 // from the store.
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,56 +41,91 @@ std::string NumberText(T v) {
     return s;
 }
 
-// The text of one value as an initial value reads it.
-std::string ValueText(Field& f, InterObjRep& obj, SignatureRep& owner) {
-    const IdType t = static_cast<IdType>(f.type() & IDT_TYPEMASK);
+// An amount of money as a number the loader reads back to the same
+// hundredths: the loader sets a Currency from a number as amount * 100, so
+// the amount written is the one nearest hundredths / 100 that gives them
+// back exactly. A few hundredths no amount reaches (multiplying by 100
+// skips some doubles) get the nearest amount.
+std::string MoneyText(double hundredths) {
+    const double amount = hundredths / 100.0;
+    double below = amount, above = amount;
+    for (int step = 0; step < 4; ++step) {
+        if (above * 100.0 == hundredths) return NumberText(above);
+        if (below * 100.0 == hundredths) return NumberText(below);
+        above = std::nextafter(above, HUGE_VAL);
+        below = std::nextafter(below, -HUGE_VAL);
+    }
+    return NumberText(amount);
+}
+
+// The text of one value of type t as an initial value reads it; get(x)
+// reads the value (a field's or an array element's) as x's type. e: the
+// enumeration the value is of, if any.
+template <class Get>
+std::string ValueText(IdType t, const EnumRep* e, Get&& get) {
+    t = static_cast<IdType>(t & IDT_TYPEMASK);
     if (t == IDT_OBJECT) {
         InterObj o;
-        f.get(o, obj, owner);
+        get(o);
         if (o.isNull()) return "Nothing";
         const std::string alias = o->alias();
         // An object without a name (a generated alias) belongs to this run
         // only; a text module cannot name it.
         return InterObjRep::isAlias(alias.c_str()) ? std::string("Nothing") : alias;
     }
-    if (f.isEnumeration()) {
+    if (e) {
         int32_t v = 0;
-        f.get(v, obj, owner);
-        const EnumRep* e = f.enumeration();
-        if (const EnumEntry* entry = e ? e->entries().findValue(v) : nullptr) return entry->name;
+        get(v);
+        if (const EnumEntry* entry = e->entries().findValue(v)) return entry->name;
         return std::to_string(v);
     }
     switch (t) {
         case IDT_SHORT:
         case IDT_LONG: {
             int32_t v = 0;
-            f.get(v, obj, owner);
+            get(v);
             return std::to_string(v);
         }
         case IDT_FLOAT: {
             float v = 0;
-            f.get(v, obj, owner);
+            get(v);
             if (std::isfinite(v)) return NumberText(v);
             break;
         }
         case IDT_DOUBLE: {
             double v = 0;
-            f.get(v, obj, owner);
+            get(v);
             if (std::isfinite(v)) return NumberText(v);
+            break;
+        }
+        case IDT_CURRENCY: {
+            Currency v;
+            get(v);
+            if (std::isfinite(v.hundredths())) return MoneyText(v.hundredths());
             break;
         }
         default:
             break;
     }
-    // Texts, amounts of money and numbers no literal can write go as a
+    // Texts and numbers no literal can write go as a
     // quoted text, which the field converts back when it is set. It is the
     // language's own literal (control characters as "^" escapes), not the
     // listing form that joins Chr$() pieces with "&": an initial value is
     // one constant, and the loader reads nothing else.
     ValString text;
-    f.get(text, obj, owner);
+    get(text);
     const char* c = text;
     return StringLiteralText(c ? c : "");
+}
+
+std::string ValueText(Field& f, InterObjRep& obj, SignatureRep& owner) {
+    const EnumRep* e = f.isEnumeration() ? f.enumeration() : nullptr;
+    return ValueText(f.type(), e, [&](auto& x) { f.get(x, obj, owner); });
+}
+
+std::string ElementText(InterArrayField& a, InterObjRep& obj, SignatureRep& owner, int32_t offset) {
+    const ValuePtr v = a.arrayElement(obj, owner, offset);
+    return ValueText(a.type(), nullptr, [&](auto& x) { v->get(x); });
 }
 
 // What a new object's field holds before anything is set.
@@ -105,9 +141,11 @@ bool IsDefaultText(Field& f, const std::string& text) {
     return text == "0" || text == "\"0\"";
 }
 
+// A field whose value (or, for an array, whose elements) an initial value
+// sets.
 bool Unloadable(Field& f) {
-    return f.isData() && !f.isReadOnly() && !f.isConst() && !f.isEmbed() && !f.isArrayData() &&
-           !f.isByReference() && !f.isCompDataField();
+    return f.isData() && !f.isReadOnly() && !f.isConst() && !f.isEmbed() && !f.isByReference() &&
+           !f.isCompDataField();
 }
 
 InterObjRep* EmbeddedObject(Field& f, InterObjRep& obj) {
@@ -224,14 +262,57 @@ private:
                 if (!Unloadable(*f)) continue;
                 SignatureRep* owner = nullptr;
                 if (sig->findField(f->name(), owner, 0) != f) continue;
-                const std::string mine = ValueText(*f, obj, *owner);
-                if (baseline && baseline != &obj && baseline->signature() && baseline->signature()->hasSignature(s)) {
-                    if (mine == ValueText(*f, *baseline, *owner)) continue;
-                } else if (IsDefaultText(*f, mine)) {
+                const bool inherits =
+                    baseline && baseline != &obj && baseline->signature() && baseline->signature()->hasSignature(s);
+                if (f->isArrayData()) {
+                    elements(static_cast<InterArrayField&>(*f), obj, *owner, inherits ? baseline : nullptr, indent);
                     continue;
                 }
+                const std::string mine = ValueText(*f, obj, *owner);
+                if (inherits ? mine == ValueText(*f, *baseline, *owner) : IsDefaultText(*f, mine)) continue;
                 AppendLines(out, "." + std::string(f->name()) + " = " + mine, indent);
             }
+        }
+    }
+
+    // The elements of array a that differ, each as ".Name(i, j) = value",
+    // in the order they lie (the last index varying fastest).
+    void elements(InterArrayField& a, InterObjRep& obj, SignatureRep& owner, InterObjRep* baseline,
+                  const std::string& indent) {
+        const int32_t n = a.dimensions();
+        if (n == 0 || a.elementCount() == 0) return;
+        std::vector<int32_t> at(static_cast<size_t>(n));
+        for (int32_t k = 0; k < n; ++k) at[static_cast<size_t>(k)] = a.getLBound(k);
+        const size_t size = static_cast<size_t>(a.elementSize());
+        // Equal bytes are an equal value (the same text or object for a
+        // reference): most elements of a large array are passed over
+        // without making their text. Without a baseline, the bytes of the
+        // first element found to hold a new object's value stand for it.
+        std::vector<uint8_t> unset;
+        for (;;) {
+            const int32_t offset = a.offsetOf(at.data());
+            const uint8_t* bytes = a.elementBytes(obj, owner, offset, static_cast<int32_t>(size));
+            const uint8_t* theirs =
+                baseline ? a.elementBytes(*baseline, owner, offset, static_cast<int32_t>(size))
+                         : (unset.empty() ? nullptr : unset.data());
+            if (!theirs || std::memcmp(bytes, theirs, size) != 0) {
+                const std::string mine = ElementText(a, obj, owner, offset);
+                if (baseline ? mine != ElementText(a, *baseline, owner, offset) : !IsDefaultText(a, mine)) {
+                    std::string target = "." + std::string(a.name());
+                    for (int32_t k = 0; k < n; ++k)
+                        target += (k ? ", " : "(") + std::to_string(at[static_cast<size_t>(k)]);
+                    AppendLines(out, target + ") = " + mine, indent);
+                } else if (!baseline && unset.empty()) {
+                    unset.assign(bytes, bytes + size);
+                }
+            }
+            int32_t k = n - 1;
+            while (k >= 0 && at[static_cast<size_t>(k)] == a.getUBound(k)) {
+                at[static_cast<size_t>(k)] = a.getLBound(k);
+                --k;
+            }
+            if (k < 0) return;
+            ++at[static_cast<size_t>(k)];
         }
     }
 

@@ -225,6 +225,30 @@ End Object
     EXPECT_NE(errors.find("dup.tqs:3:"), std::string::npos) << errors;
 }
 
+TEST_F(Loading, AnElementsValueNeedsAnArrayAndWholeIndicesWithinItsBounds) {
+    const std::string errors = errorsOf(R"(Begin Object E
+  Dim A(1 To 3) As Long
+  Dim N As Long
+  .A(0) = 1
+  .A(1, 1) = 1
+  .A(1.5) = 1
+  .N(1) = 1
+  .A = 1
+  .A(Size) = 1
+  .A(3) = 7
+End Object
+)",
+                                        "elements.tqs");
+    for (const char* expected : {"elements.tqs:4:3: an index of 'A' lies outside its bounds",
+                                 "elements.tqs:5:3: 'A' has 1 dimension, not 2",
+                                 "elements.tqs:6:6: an element's index must be a whole-number constant",
+                                 "elements.tqs:7:3: 'N' is not an array field",
+                                 "elements.tqs:8:3: 'A' is not a field that holds a value",
+                                 "elements.tqs:9:6: an element's index must be a whole-number constant"})
+        EXPECT_NE(errors.find(expected), std::string::npos) << expected << "\n" << errors;
+    EXPECT_EQ(errors.find("elements.tqs:10:"), std::string::npos) << errors;
+}
+
 TEST_F(Loading, AParseErrorStopsTheLoadBeforeAnythingIsBuilt) {
     const std::string errors = errorsOf("Begin Object A\n  Dim X As Long\n  Sub S(\nEnd Object\n", "p.tqs");
     EXPECT_NE(errors.find("p.tqs:3:"), std::string::npos) << errors;

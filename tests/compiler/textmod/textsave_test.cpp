@@ -33,12 +33,23 @@ Begin Object Shape
   Protected Secret As Long
   Const Limit% = 10
   Dim Grid(1 To 3, 4) As String
+  Dim Scores(2) As Long
+  Dim Price As Currency
+  Dim Prices(-1 To 1) As Currency
+  Dim Parts(1) As Part
   Dim Helper As New Part
   Event Changed(Sides As Integer)
   Event Closing() As Integer
   .Name = "shape"
   .Fill = Green
   .Ratio = 0.1
+  .Grid(1, 0) = "first"
+  .Grid(2, 3) = "^Iinner"
+  .Scores(2) = 42
+  .Price = 1234.5678
+  .Prices(-1) = -1e-04
+  .Prices(1) = 12.34
+  .Parts(1) = Part
   Declare Function StrLen& Lib "libc.so.6" Alias "strlen" (ByVal s As String)
   Sub Describe()
     Print Name; " has "; Sides; " sides" ' aloud
@@ -56,6 +67,12 @@ Begin Object Square From Shape
   .Name = "square"
   .Sides = 4
   .Owner = Shape
+  .Grid(1, 0) = ""
+  .Grid(3, 4) = "last"
+  .Scores(0) = -7
+  .Prices(1) = 0.125
+  .Parts(0) = Part
+  .Parts(1) = Nothing
   Type Label
     .Size = 3
   End Type
