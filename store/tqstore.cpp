@@ -5,6 +5,7 @@
 #include "platform/util/dllutils.h"
 #include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
+#include "store/builtin/igroup.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
@@ -100,6 +101,7 @@ void POD_Populate() {
     // the order ACL, UserProfile, ObjectModule, ModuleManager, Project,
     // ProjectManager, Application, Globals, Group, Timer, as the classes are
     // built. Until a class is registered its factory answers E_NOINTERFACE.
+    tq::iGroup::PO_InitObject();
 }
 
 }
