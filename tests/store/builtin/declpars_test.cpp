@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "store/arrayfld.h"
 #include "store/builtin/publish.h"
 #include "store/errors/storeexc.h"
 #include "store/eventdef.h"
@@ -65,8 +66,8 @@ TEST_F(Declarations, EveryRefusalNamesItsMessageAndOneBasedPosition) {
         {"Sub \"x()", 5, "Strings are illegal here."},
         {"Sub F(a As Integer = 5)", 20, "Logical operators (i.e. =,<,>) are illegal here."},
         {"Sub F(a < b)", 9, "Logical operators (i.e. =,<,>) are illegal here."},
-        {"Sub F(a%)", 9, "Expected 'As' keyword."},
-        {"Sub F(ByVal a() As Integer)", 15, "Illegal to qualify array parameters with ByVal keyword."},
+        {"Sub F(a%)", 10, "Expected 'As' keyword."},
+        {"Sub F(ByVal a() As Integer)", 16, "Illegal to qualify array parameters with ByVal keyword."},
         {"Sub F(a() As Object)", 20, "Arrays of Objects are not implemented."},
         {"Sub F(a() Strictly As Long)", 19, "Illegal to qualify arrays with Strictly keyword."},
         {"Sub F(a Strictly As Integer)", 28, "Illegal to qualify fundamental type (e.g. Integer) with Strictly keyword."},
@@ -75,7 +76,7 @@ TEST_F(Declarations, EveryRefusalNamesItsMessageAndOneBasedPosition) {
         {"Sub F(, a As Long)", 8, "Unexpected ','."},
         {"Sub F(a As Long b As Long)", 18, "Expected ','."},
         {"Sub F(a As Long", 16, "Expected ')'."},
-        {"Sub F(a( As Long)", 10, "Expected ')'."},
+        {"Sub F(a( As Long)", 12, "Expected ')'."},
         {"Sub F(As Long)", 9, "Expected an identifier."},
         {"Sub F(a As 5)", 12, "Numeric constants are illegal here."},
         {"Sub F(a As &H1)", 12, "Hexadecimal and Octal constants are illegal here."},
