@@ -29,7 +29,7 @@ function(tq_link_store_statically target)
   endif()
   target_link_libraries(${target} PRIVATE tqstore_objects
                                           $<LINK_LIBRARY:WHOLE_ARCHIVE,tqplatform>
-                                          ${CMAKE_DL_LIBS})
+                                          PkgConfig::FFI ${CMAKE_DL_LIBS})
   target_link_options(${target} PRIVATE
     -static-libstdc++ -static-libgcc -Wl,--gc-sections
     -Wl,-soname,libtqstore.so.${PROJECT_VERSION_MAJOR})

@@ -172,12 +172,9 @@ struct DatumConv<ValString> {
     // the same module.
     static void store(ValString& slot, const ValString& d);
 
-    // A String passes the address of its text; an unset handle passes an
-    // empty text rather than a null address.
-    static void push(const ValString& d, GenericStackPusher& pusher) {
-        const char* text = d;
-        pusher.pushString(text ? text : "");
-    }
+    // A String passes the address of its text, which the pusher holds for
+    // the call; an unset handle passes an empty text, never a null address.
+    static void push(const ValString& d, GenericStackPusher& pusher) { pusher.pushString(d); }
 };
 
 }  // namespace tq

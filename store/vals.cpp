@@ -47,7 +47,16 @@ void Value::getStackPusher(GenericStackPusher&) const {
 void Value::getByRefStackPusher(GenericStackPusher& pusher) {
     void* storage = getVoidPtr();
     if (!storage) throw InvalidByRef(nullptr, 32754);
-    pusher.pushAddress(storage);
+    // A Currency (a double of hundredths) and a String (a shared
+    // representation) have no storage a C callee could use as it is: each
+    // passes a copy that is stored back after the call. An object handle
+    // written by native code would corrupt the store's counts.
+    switch (type() & IDT_TYPEMASK) {
+        case IDT_CURRENCY: pusher.pushCurrencyRef(*this); break;
+        case IDT_STRING: pusher.pushStringRef(*this); break;
+        case IDT_OBJECT: throw InvalidByRef(nullptr, 32754);
+        default: pusher.pushAddress(storage); break;
+    }
 }
 
 HandleTable::Id Value::refId() {

@@ -128,8 +128,10 @@ public:
     //    nothing to pass: Is_Null "Value::getStackPusher()" (32744).
     virtual void getStackPusher(GenericStackPusher& pusher) const;
 
-    // Adds the address of the value's storage to a foreign call's arguments;
-    // InvalidByRef (32754) when it has none.
+    // Adds the value to a foreign call's arguments by reference: the
+    // address of its storage, or for a Currency or a String a copy that is
+    // stored back after the call (stkpush.h). InvalidByRef (32754) when it
+    // has no storage, and for an Object.
     void getByRefStackPusher(GenericStackPusher& pusher);
 
     // The value read as X: v.as<double>(), v.as<ValString>().

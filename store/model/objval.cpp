@@ -15,8 +15,9 @@ void DatumConv<InterObj>::get(const InterObj& d, ValString& out) {
 }
 
 void DatumConv<InterObj>::push(const InterObj& d, GenericStackPusher& pusher) {
-    InterObjRep* o = d.get();
-    pusher.pushObject(o ? reinterpret_cast<const void*>(static_cast<uintptr_t>(o->selfId())) : nullptr);
+    // The handle the callee gets the address of must outlive d, which may
+    // be a field's temporary copy: a value of its own holds it for the call.
+    pusher.pushObject(ValuePtr(new ObjectValue(d)));
 }
 
 bool DatumConv<InterObj>::identical(const Value& self, const Value& r) {

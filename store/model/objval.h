@@ -42,7 +42,7 @@ struct DatumConv<InterObj> {
 
     static InterObj defaultDatum() { return InterObj(); }
     static void store(InterObj& slot, const InterObj& d) { slot = d; }
-    // An object passes the id by which the store names it.
+    // An object passes the address of a handle to it (stkpush.h).
     static void push(const InterObj& d, GenericStackPusher& pusher);
 
     static bool identical(const Value& self, const Value& r);

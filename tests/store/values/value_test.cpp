@@ -170,7 +170,7 @@ TEST(StackPusher, EachTypePassesItsNativeForm) {
     EXPECT_EQ(pusher[3].form, GenericStackPusher::ARG_DOUBLE);
     EXPECT_EQ(pusher[3].d, 0.25);
     EXPECT_EQ(pusher[4].form, GenericStackPusher::ARG_CURRENCY);
-    EXPECT_EQ(pusher[4].d, 125.0);
+    EXPECT_EQ(pusher[4].c, 125);
     EXPECT_EQ(pusher[5].form, GenericStackPusher::ARG_STRING);
     EXPECT_STREQ(pusher[5].text, "abc");
 
