@@ -96,7 +96,14 @@ void iGroup::PO_DefineFields(SignatureRep& sig) {
 // ---- state ------------------------------------------------------------------------------------
 
 void iGroup::cleanList() {
+    // A member reads null only once its object is destroyed or freed, or
+    // when it was read as a reference that does not resolve (cleanedAt_ is
+    // then kNeverCleaned): otherwise there is nothing to drop, and counting
+    // stays O(1).
+    const uint64_t destroyed = InterObjRep::DestroyedCount();
+    if (destroyed == cleanedAt_) return;
     list_.removeIf([](const Faultp<InterObjRep>& r) { return r.get() == nullptr; });
+    cleanedAt_ = destroyed;
 }
 
 void iGroup::members(std::vector<InterObj>& out) {
@@ -370,6 +377,7 @@ void iGroup::PO_Read(OCLStream& in, uint32_t) {
         new (&groupType_) Faultp<InterObjRep>(type, Faultp<InterObjRep>::kIndirect);
     list_.clear();
     for (const tDescriptor d : members) list_.appendDescriptor(d);
+    cleanedAt_ = kNeverCleaned;
     groupFlags_ = flags;
 }
 

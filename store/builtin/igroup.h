@@ -121,6 +121,9 @@ private:
     uint8_t groupFlags_ = kMatchOne | kPersistent;
     Faultp<InterObjRep> groupType_{UncountedIndirectReference, nullptr};
     int32_t locked_ = 0;
+    // InterObjRep::DestroyedCount() when the list was last cleaned.
+    static constexpr uint64_t kNeverCleaned = ~uint64_t(0);
+    uint64_t cleanedAt_ = kNeverCleaned;
 };
 
 }  // namespace tq

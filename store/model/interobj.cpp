@@ -298,6 +298,9 @@ InterObjRep::~InterObjRep() {
     if (!isDestroyed()) releaseData();
     releaseCompiledPart();
     ForgetUnreadCompiledPart(this);
+    // Freed with its module without being destroyed: references read null
+    // from now on all the same.
+    ++destroyedObjects;
     --liveObjects;
 }
 
@@ -1505,6 +1508,7 @@ void InterObjRep::destroy() {
         }
     }
     flags_ |= kDestroyed;
+    ++destroyedObjects;
     if (!wasDetached) ObjectStore::RemovePreload(this);
     if (!isDetached()) DescribedObject<InterObjRep>::attach(DETACHED_MODULE);
     clearHandleCell();

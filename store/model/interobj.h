@@ -386,6 +386,10 @@ public:
     static size_t AwaitingDeletion();
     // Objects in memory (made or read, not yet freed), for leak checks.
     static size_t LiveCount() { return liveObjects; }
+    // Moves whenever an object is destroyed or freed, after which references
+    // to it read null: a holder of references that must drop dead ones
+    // looks again only when it moved.
+    static uint64_t DestroyedCount() { return destroyedObjects; }
     // The host forgets an embedded object that is being destroyed: its
     // slot no longer names it.
     void unembedded(InterObjRep* embedded);
@@ -496,6 +500,7 @@ protected:
     static inline std::vector<InterObjRep*> awaitingDeletion{};
     static inline CacheDumper cacheDumper = nullptr;
     static inline size_t liveObjects = 0;
+    static inline uint64_t destroyedObjects = 0;
     friend class SignatureRep;
     friend class EmbedObjField;
 };
