@@ -2,11 +2,11 @@
 // separately built shared library, through the same protocol as the
 // library's own Group.
 //
-//   Counter     Property Step As Long (read/write), Property Value As Long
+//   Counter     Property Increment As Long (read/write), Property Value As Long
 //               (read-only), Sub Add(ByVal n As Long), Sub Reset(),
 //               Function Describe(ByVal label As String) As String,
 //               Event Reached(ByVal total As Long): raised when Value
-//               passes a multiple of 10. Its state (Step, Value) is saved
+//               passes a multiple of 10. Its state (Increment, Value) is saved
 //               with the module that holds the object.
 //   Transcript  a target for `Print #t, ...`: Function Text() As String,
 //               Sub Clear().
@@ -34,8 +34,8 @@ public:
 
     void PO_DefineFields(SignatureRep& sig) override {
         DefineFields(sig, [&] {
-            sig.addField(CompProcDataField::make("Step", IDT_LONG, Method(&Counter::pdSetStep),
-                                                 Method(&Counter::pdGetStep)),
+            sig.addField(CompProcDataField::make("Increment", IDT_LONG, Method(&Counter::pdSetIncrement),
+                                                 Method(&Counter::pdGetIncrement)),
                          nullptr, 0);
             sig.addField(CompProcDataField::make("Value", IDT_LONG, NoSetter, Method(&Counter::pdGetValue)),
                          nullptr, 0);
@@ -45,35 +45,35 @@ public:
             ParseCppEvent("Event Reached(ByVal total As Long)", sig);
         });
     }
-    // Revision 1 writes Step and Value, each a 32-bit integer.
+    // Revision 1 writes Increment and Value, each a 32-bit integer.
     uint32_t PO_GetRevisionLevel() const override { return 1; }
     void PO_Read(OCLStream& in, uint32_t) override {
-        step_ = in.readI32();
+        increment_ = in.readI32();
         value_ = in.readI32();
     }
     void PO_Write(OCLStream& out) override {
-        out.writeI32(step_);
+        out.writeI32(increment_);
         out.writeI32(value_);
     }
     const char* className() const override { return "Counter"; }
     // A copy starts where its original stands.
     void clone(const IInterObj& other) override {
         if (const auto* from = dynamic_cast<const Counter*>(&other)) {
-            step_ = from->step_;
+            increment_ = from->increment_;
             value_ = from->value_;
         }
     }
 
-    int32_t pdGetStep() { return step_; }
-    void pdSetStep(int32_t step) {
-        step_ = step;
+    int32_t pdGetIncrement() { return increment_; }
+    void pdSetIncrement(int32_t increment) {
+        increment_ = increment;
         markChanged();
     }
     int32_t pdGetValue() { return value_; }
 
     void imAdd(int32_t n) {
         const int32_t before = value_;
-        value_ += n * step_;
+        value_ += n * increment_;
         markChanged();
         // The owner's Reached handler runs as the language's own events do.
         if (owner() && value_ / 10 != before / 10) {
@@ -90,7 +90,7 @@ public:
     }
 
 private:
-    int32_t step_ = 1;
+    int32_t increment_ = 1;
     int32_t value_ = 0;
 };
 

@@ -67,12 +67,14 @@ ValuePtr CppProcField::eval(InterObjRep& obj, const ValueList* args) {
         if (args && !args->isEmpty()) throw TooManyArguments(where(), 32763);
         return caller_->eval(self, nullptr, method_);
     }
-    // Binding converts each argument to its parameter's type in the list
-    // and marks the by-reference ones, which the caller passes by address.
+    // Binding converts each argument to its parameter's type in a list of
+    // its own, in parameter order (a call lists them last first), and marks
+    // the by-reference ones, which the caller passes by address.
     ValueList bound;
-    if (args) bound = *args;
+    if (args)
+        for (int32_t i = args->length(); i-- > 0;) bound.append(ValuePtr(args->at(i)));
     proto->checkBindings(&bound);
-    return caller_->eval(self, &bound, method_);
+    return caller_->evalInOrder(self, bound, method_);
 }
 
 std::string CppProcField::parameterText() const { return std::string(ParameterPart(text_)); }
@@ -153,7 +155,7 @@ void CompProcDataField::store(Value& v, InterObjRep& obj) {
     if (isReadOnly() || !obj.isWriteAllowed()) throw AccessDenied("CompProcDataField::set()", 32755);
     ValueList args;
     args.append(ValuePtr(&v));
-    setCaller_->eval(obj.RWCDataPtr(0), &args, setter_);
+    setCaller_->evalInOrder(obj.RWCDataPtr(0), args, setter_);
 }
 
 template <class X>
