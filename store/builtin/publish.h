@@ -114,6 +114,9 @@ void DefineFields(SignatureRep& sig, F&& fn) {
     try {
         fn();
     } catch (const StoreException& e) {
+        // Set first: an application that does not take the failure raises
+        // it on, and the class must not declare its members again.
+        sig.setCompFieldsDefined();
         HandleDefineFieldsFailure(e);
     }
     sig.setCompFieldsDefined();
