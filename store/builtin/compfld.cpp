@@ -101,16 +101,6 @@ std::string CppFuncField::getSource() const {
 
 // ---- CompProcDataField --------------------------------------------------------------------
 
-namespace {
-
-// Names of compiled members belong to no module file.
-struct DetachedNames {
-    tModuleIndex previous = ObjectStore::OpenModule(DETACHED_MODULE);
-    ~DetachedNames() { ObjectStore::OpenModule(previous); }
-};
-
-}  // namespace
-
 CompProcDataField::CompProcDataField(const char* name, IdType type, const MemberPointer& setter,
                                      const MemberPointer& getter)
     : DataField(name),
@@ -132,7 +122,8 @@ CompProcDataField::~CompProcDataField() = default;
 
 CompProcDataField* CompProcDataField::make(const char* name, IdType type, const MemberPointer& setter,
                                            const MemberPointer& getter) {
-    DetachedNames detached;
+    // Names of compiled members belong to no module file.
+    ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
     return new CompProcDataField(name, type, setter, getter);
 }
 
@@ -202,7 +193,7 @@ CompProcEnumField::CompProcEnumField(const CompProcEnumField& o) : CompProcDataF
 
 CompProcEnumField* CompProcEnumField::make(const char* name, EnumRep* e, const MemberPointer& setter,
                                            const MemberPointer& getter) {
-    DetachedNames detached;
+    ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
     return new CompProcEnumField(name, e, setter, getter);
 }
 

@@ -14,10 +14,7 @@ namespace tq {
 void ParseCppField(const char* declaration, SignatureRep& sig, const MemberPointer& method) {
     ParseCppMethod(declaration, sig, [&](const CppMethodHeader& h) -> MethodField* {
         // Names of compiled members belong to no module file.
-        struct Detached {
-            tModuleIndex previous = ObjectStore::OpenModule(DETACHED_MODULE);
-            ~Detached() { ObjectStore::OpenModule(previous); }
-        } detached;
+        ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
         if (!h.isFunction) return new CppProcField(h.name.c_str(), method, declaration);
         return new CppFuncField(h.name.c_str(), method, h.returnType, declaration,
                                 h.returnClass.empty() ? nullptr : h.returnClass.c_str());
@@ -50,6 +47,11 @@ PublishedClass::PublishedClass(const char* progId, const char* name, const char*
     };
 }
 
+bool PublishedClass::isRegistered() const {
+    const ClassEntry* e = ClassRegistry::FindByClsid(clsid_);
+    return registered_ && e && e->creator && e->library == library_;
+}
+
 void PublishedClass::registerClass() {
     const ClassEntry* mine = ClassRegistry::FindByClsid(clsid_);
     const ClassEntry* named = ClassRegistry::FindByProgId(progId_);
@@ -57,17 +59,17 @@ void PublishedClass::registerClass() {
     // anything else under this ProgID or class id is another class.
     const std::string& library = ClassRegistry::PublishingLibrary();
     auto other = [&](const ClassEntry* e) {
-        return e && (!(e->clsid == clsid_) || e->library != library);
+        if (!e) return false;
+        if (!(e->clsid == clsid_)) return true;
+        return e->library != library && !(registered_ && e->library == library_);
     };
-    if (other(named) || other(mine))
+    if (const ClassEntry* taken = other(named) ? named : other(mine) ? mine : nullptr)
         throw StoreException("Class '" + std::string(progId_) + "' is already published by " +
-                             ((named ? named : mine)->library.empty() ? std::string("the program")
-                                                                      : (named ? named : mine)->library) +
-                             ".");
+                             (taken->library.empty() ? std::string("the program") : taken->library) + ".");
     const Creator create = create_;
-    ClassRegistry::Register(progId_, clsid_, [create](DllServer* server) -> IUnknown* {
-        return create(server);
-    });
+    ClassRegistry::Register(progId_, clsid_, [create](DllServer* server) -> IUnknown* { return create(server); });
+    registered_ = true;
+    library_ = library;
 }
 
 bool PublishedClass::isInstance(InterObjRep* obj) {
@@ -76,7 +78,7 @@ bool PublishedClass::isInstance(InterObjRep* obj) {
 }
 
 InterObjRep* PublishedClass::PO_InitObject() {
-    if (!ClassRegistry::FindByClsid(clsid_) || !ClassRegistry::FindByClsid(clsid_)->creator) registerClass();
+    if (!isRegistered()) registerClass();
     if (InterObjRep* o = object_.get()) return o;
     InterObj found;
     if (ObjectStore::find(name_, found) && found.get()) {
@@ -90,10 +92,7 @@ InterObjRep* PublishedClass::PO_InitObject() {
         object_ = found.get();
         return found.get();
     }
-    struct Detached {
-        tModuleIndex previous = ObjectStore::OpenModule(DETACHED_MODULE);
-        ~Detached() { ObjectStore::OpenModule(previous); }
-    } detached;
+    ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
     const IndirectInterObj made(progId_, name_, InterObj(), IOT_ORDINARY);
     object_ = made.get();
     // A library that fails later in its POD_Populate takes the prototype

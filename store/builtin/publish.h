@@ -28,6 +28,7 @@
 //     the prototype instead of a new one.
 #pragma once
 
+#include <string>
 #include <type_traits>
 
 #include "store/builtin/compfld.h"
@@ -95,12 +96,17 @@ public:
     bool isInstance(InterObjRep* obj);
 
 private:
+    // True while the registry holds the entry this class registered.
+    bool isRegistered() const;
     void registerClass();
 
     const char* progId_;
     const char* name_;
     CLSID clsid_;
     Creator create_;
+    bool registered_ = false;
+    // The library the class was registered from (empty: the program).
+    std::string library_;
     Faultp<InterObjRep> object_{UncountedIndirectReference, nullptr};
 };
 

@@ -14,6 +14,7 @@
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
 #include "store/iintobj.h"
+#include "store/member.h"
 #include "store/methfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -1029,10 +1030,7 @@ void SignatureRep::ensureCompFields(IInterObj* c) {
         p = up;
     }
     if (h->isCompFieldsDefined()) return;
-    struct CurrentModule {
-        tModuleIndex previous = ObjectStore::OpenModule(DETACHED_MODULE);
-        ~CurrentModule() { ObjectStore::OpenModule(previous); }
-    } detached;
+    ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
     c->PO_DefineFields(*h);
 }
 
@@ -1046,11 +1044,8 @@ void SignatureRep::addCompiledField(Field& f, int prepend) {
 
 void SignatureRep::defineCompiledEvent(EventDef* e) {
     TQ_ASSERT(e != nullptr, "e");
-    e->ref();
-    struct Drop {
-        EventDef* e;
-        ~Drop() { e->deref(); }
-    } drop{e};
+    // The list takes its own count; a new definition is freed with ours.
+    const CountedMemberPtr<EventDef> hold(e);
     events_.punbind(e->name());
     events_.append(e);
 }

@@ -414,6 +414,18 @@ public:
         size_t next_ = 0;
     };
 
+    // Makes m the current module (OpenModule) for the life of the scope.
+    class OpenModuleScope {
+    public:
+        explicit OpenModuleScope(tModuleIndex m) : previous_(OpenModule(m)) {}
+        ~OpenModuleScope() { OpenModule(previous_); }
+        OpenModuleScope(const OpenModuleScope&) = delete;
+        OpenModuleScope& operator=(const OpenModuleScope&) = delete;
+
+    private:
+        tModuleIndex previous_;
+    };
+
     // Makes m the module being written for the life of the scope.
     class WritingScope {
     public:

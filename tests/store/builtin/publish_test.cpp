@@ -147,5 +147,17 @@ TEST_F(Publishing, ADestroyedObjectNoLongerOffersItsCompiledPart) {
     EXPECT_EQ(failure([&] { probe->RWCDataPtr(0); }), "object is empty");
 }
 
+TEST_F(Publishing, APrototypeDestroyedAfterPublishingIsMadeAgainOnDemand) {
+    InterObjRep* first = iGroup::PO_GetObject();
+    ASSERT_NE(first, nullptr);
+    first->Destroy();
+    InterObjRep::DeleteObjects();
+    InterObjRep* again = nullptr;
+    EXPECT_EQ(failure([&] { again = iGroup::PO_GetObject(); }), "") << "no collision with its own registration";
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(iGroup::Of(again), nullptr);
+    EXPECT_STREQ(again->name(), "Group");
+}
+
 }  // namespace
 }  // namespace tq
