@@ -101,6 +101,9 @@ void POD_Populate() {
     // the order ACL, UserProfile, ObjectModule, ModuleManager, Project,
     // ProjectManager, Application, Globals, Group, Timer, as the classes are
     // built. Until a class is registered its factory answers E_NOINTERFACE.
+    // The prototypes intern their names in the detached module: a host that
+    // publishes the library before starting it still finds them sound.
+    tq::IdString::Initialize();
     tq::iGroup::PO_InitObject();
 }
 
