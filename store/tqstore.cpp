@@ -5,6 +5,7 @@
 #include "platform/util/dllutils.h"
 #include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
+#include "store/builtin/igroup.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
@@ -100,6 +101,10 @@ void POD_Populate() {
     // the order ACL, UserProfile, ObjectModule, ModuleManager, Project,
     // ProjectManager, Application, Globals, Group, Timer, as the classes are
     // built. Until a class is registered its factory answers E_NOINTERFACE.
+    // The prototypes intern their names in the detached module: a host that
+    // publishes the library before starting it still finds them sound.
+    tq::IdString::Initialize();
+    tq::iGroup::PO_InitObject();
 }
 
 }

@@ -10,6 +10,7 @@ namespace {
 struct Registry {
     std::vector<std::unique_ptr<ClassEntry>> entries;
     std::string publishingLibrary;
+    ClassRegistry::PublishingScope* scope = nullptr;
 };
 
 // Never destroyed: classes may be looked up while the process ends.
@@ -49,6 +50,7 @@ const ClassEntry& ClassRegistry::Register(const char* progId, REFCLSID clsid,
     kept->clsid = clsid;
     kept->creator = std::move(creator);
     kept->library = r.publishingLibrary;
+    if (r.scope) r.scope->registered_.push_back(clsid);
     return *kept;
 }
 
@@ -94,13 +96,35 @@ std::vector<const ClassEntry*> ClassRegistry::Entries() {
 
 size_t ClassRegistry::Count() { return TheRegistry().entries.size(); }
 
+const std::string& ClassRegistry::PublishingLibrary() { return TheRegistry().publishingLibrary; }
+
 ClassRegistry::PublishingScope::PublishingScope(std::string library)
-    : previous_(std::move(TheRegistry().publishingLibrary)) {
+    : previous_(std::move(TheRegistry().publishingLibrary)), outer_(TheRegistry().scope) {
     TheRegistry().publishingLibrary = std::move(library);
+    TheRegistry().scope = this;
 }
 
 ClassRegistry::PublishingScope::~PublishingScope() {
     TheRegistry().publishingLibrary = std::move(previous_);
+    TheRegistry().scope = outer_;
+}
+
+void ClassRegistry::PublishingScope::abandon() noexcept {
+    while (!undo_.empty()) {
+        std::function<void()> step = std::move(undo_.back());
+        undo_.pop_back();
+        try {
+            step();
+        } catch (...) {
+            // Undoing goes on: what one step leaves, the others still take back.
+        }
+    }
+    for (const CLSID& id : registered_) Unregister(id);
+    registered_.clear();
+}
+
+void ClassRegistry::OnAbandon(std::function<void()> undo) {
+    if (PublishingScope* s = TheRegistry().scope) s->undo_.push_back(std::move(undo));
 }
 
 }  // namespace tq

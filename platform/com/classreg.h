@@ -57,8 +57,14 @@ public:
     static std::vector<const ClassEntry*> Entries();
     static size_t Count();
 
+    // The library of the innermost publishing scope; empty outside any.
+    static const std::string& PublishingLibrary();
+
     // While it lives, classes registered are recorded as the library's.
-    // Scopes nest: a library published while another publishes.
+    // Scopes nest: a library published while another publishes. A scope
+    // that is abandoned undoes what was published within it: the steps
+    // recorded with OnAbandon run, last first, and the classes registered
+    // in it are unregistered.
     class PublishingScope {
     public:
         explicit PublishingScope(std::string library);
@@ -66,9 +72,18 @@ public:
         PublishingScope(const PublishingScope&) = delete;
         PublishingScope& operator=(const PublishingScope&) = delete;
 
+        void abandon() noexcept;
+
     private:
         std::string previous_;
+        PublishingScope* outer_;
+        std::vector<CLSID> registered_;
+        std::vector<std::function<void()>> undo_;
+        friend class ClassRegistry;
     };
+    // Records a step that undoes part of the publishing in progress
+    // (nothing happens outside a scope).
+    static void OnAbandon(std::function<void()> undo);
 };
 
 }  // namespace tq

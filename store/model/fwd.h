@@ -19,6 +19,7 @@ class InterObj;
 class PrimInterObj;
 class IndirectInterObj;
 class CountedIndirectInterObj;
+class IInterObj;
 
 class Field;
 class DataField;

@@ -6,13 +6,16 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/com/classreg.h"
+#include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
+#include "store/iintobj.h"
 #include "store/interp/keytab.h"
 #include "store/model/fldval.h"
 #include "store/model/intfld.h"
@@ -94,12 +97,40 @@ void RaiseEvent(InterObjRep& obj, const char* name, ValueList* args, ValuePtr& r
     if (hostHandled) result = r;
 }
 
-// The class id of the compiled part that an object of s carries: s's own,
-// or its guid source's; null for a class without one.
+// The signature that holds the class id of the compiled part an object of
+// s carries: s itself or its guid source; null for a class without one.
+SignatureRep* CompiledClassHolder(SignatureRep& s) { return s.isGuidHolder() ? &s : s.guidSrc(); }
+
 const GUID* CompiledClassOf(SignatureRep& s) {
-    if (s.isGuidHolder()) return s.classId();
-    SignatureRep* src = s.guidSrc();
-    return src ? src->classId() : nullptr;
+    SignatureRep* holder = CompiledClassHolder(s);
+    return holder ? holder->classId() : nullptr;
+}
+
+// The compiled-part bytes of objects whose class is not published in this
+// process, kept so that saving such an object writes them back unchanged
+// instead of dropping the state of a class that is merely not loaded.
+std::unordered_map<const InterObjRep*, std::vector<uint8_t>>& UnreadCompiledParts() {
+    static auto* const kept = new std::unordered_map<const InterObjRep*, std::vector<uint8_t>>;
+    return *kept;
+}
+
+void KeepUnreadCompiledPart(const InterObjRep* o, OCLStream& in, uint32_t n) {
+    if (n == 0) return;
+    std::vector<uint8_t> bytes(n);
+    in.read(bytes.data(), n);
+    UnreadCompiledParts()[o] = std::move(bytes);
+}
+
+const std::vector<uint8_t>* UnreadCompiledPart(const InterObjRep* o) {
+    auto& kept = UnreadCompiledParts();
+    if (kept.empty()) return nullptr;
+    const auto it = kept.find(o);
+    return it == kept.end() ? nullptr : &it->second;
+}
+
+void ForgetUnreadCompiledPart(const InterObjRep* o) {
+    auto& kept = UnreadCompiledParts();
+    if (!kept.empty()) kept.erase(o);
 }
 
 // Undoing a discrimination needs where the object stood and what its embed
@@ -211,6 +242,8 @@ void InterObjRep::init(SignatureRep* sig, InterObjRep* proto, const char* progId
         discriminateClone();
         signature()->defineGuid(progId);
     }
+    // 4. The compiled part of a class with a class id.
+    if (CompiledClassHolder(*signature())) signature()->compNew(this);
     // 5. The data: a byte copy of the prototype's, then every field makes
     // its bytes the object's own.
     SignatureRep* own = signature();
@@ -234,6 +267,8 @@ void InterObjRep::init(SignatureRep* sig, InterObjRep* proto, const char* progId
         abandon();
         throw;
     }
+    // 8 (before the kind, so that a failing copy leaves nothing listed).
+    if (comp_ && proto && proto != this && proto->comp_) comp_->clone(*proto->comp_);
     // 6. The kind.
     switch (kind) {
         case IOT_DYNAMIC: ObjectStore::addDynamicObject(*this, m); break;
@@ -249,6 +284,7 @@ void InterObjRep::init(SignatureRep* sig, InterObjRep* proto, const char* progId
 // The fields' bytes are released already; the object leaves its signature
 // and its module as if it had never been made.
 void InterObjRep::abandon() {
+    releaseCompiledPart();
     if (SignatureRep* s = signature()) {
         Signature keep(s);
         s->removeObject(this);
@@ -260,8 +296,27 @@ void InterObjRep::abandon() {
 
 InterObjRep::~InterObjRep() {
     if (!isDestroyed()) releaseData();
+    releaseCompiledPart();
+    ForgetUnreadCompiledPart(this);
+    // Freed with its module without being destroyed: references read null
+    // from now on all the same.
+    ++destroyedObjects;
     --liveObjects;
 }
+
+void InterObjRep::releaseCompiledPart() {
+    if (IInterObj* c = std::exchange(comp_, nullptr)) {
+        c->setOwner(nullptr);
+        c->Release();
+    }
+}
+
+IInterObj* InterObjRep::RWCDataPtr(int32_t) {
+    if (isDestroyed() || !comp_) throw Is_Null("InterObjRep::cDataPtr()", 32743);
+    return comp_;
+}
+
+const IInterObj* InterObjRep::ROCDataPtr(int32_t index) { return RWCDataPtr(index); }
 
 void InterObjRep::releaseData() {
     if (!data_ || (flags_ & kDataReleased) || signature_.isDescriptor()) return;
@@ -426,8 +481,24 @@ bool InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32
         in.read(data_.get(), dataSize_);
         sig->conditionAfterRead(data_.get(), *this);
     }
-    // Compiled-part bytes are skipped: a compiled part reads them itself.
-    if (compiledPart) in.seek(e->offset() + e->length() - tail);
+    // The compiled part reads its own bytes, which must end before item 6;
+    // a class not published in this process keeps them as they are.
+    if (compiledPart) {
+        const uint32_t itemSix = static_cast<uint32_t>(e->offset() + e->length() - tail);
+        in.seek(in.tell() + static_cast<uint32_t>(kClassIdBytes));
+        if (SignatureRep* holder = CompiledClassHolder(*sig); holder && holder->isPublished()) {
+            in.seek(in.tell() - static_cast<uint32_t>(kClassIdBytes));
+            try {
+                sig->compRead(in, this);
+            } catch (const StorageError&) {
+                BadObject(index, "its compiled part ends early");
+            }
+            if (in.tell() > itemSix) BadObject(index, "its compiled part runs past its record");
+        } else {
+            KeepUnreadCompiledPart(this, in, itemSix - in.tell());
+        }
+        in.seek(itemSix);
+    }
     acl_.read(in, m);
     if (acl_.flags() != (Faultp<InterObjRep>::kIndirect | Faultp<InterObjRep>::kDescriptor))
         BadObject(index, "its access-control reference is not sound");
@@ -458,9 +529,14 @@ void InterObjRep::writeBody(OCLStream& out, uint32_t kind) {
         signature()->conditionForWrite(copy.data(), *this);
         out.write(copy.data(), copy.size());
     }
-    // The compiled part: its class id, then what the part saves of itself
-    // (nothing, while objects have no compiled part in memory).
-    if (const GUID* id = CompiledClassOf(*signature())) out.WriteClassStm(*id);
+    // The compiled part: its class id, then what the part saves of itself,
+    // or the bytes kept for a class that is not published here.
+    if (comp_) {
+        signature()->compWrite(out, comp_);
+    } else if (const GUID* id = CompiledClassOf(*signature())) {
+        out.WriteClassStm(*id);
+        if (const std::vector<uint8_t>* kept = UnreadCompiledPart(this)) out.write(kept->data(), kept->size());
+    }
     acl_.write(out);
 }
 
@@ -979,16 +1055,22 @@ ValuePtr InterObjRep::eval(const char* name, IdType type, const ValueList* args,
         if (f) member = f->getMember(*this, *owner);
         if (cache) *cache = member;
     }
-    if (!member) return ValuePtr();
+    if (!member) {
+        // A member the signature does not define is the compiled part's to
+        // answer (a Group broadcasts it to its members).
+        if (comp_) return comp_->extEval(name, type, args, handled, flags);
+        return ValuePtr();
+    }
     if (handled) *handled = 1;
     return member->memberEval(type, args, flags);
 }
 
 ValuePtr InterObjRep::eval(const char* name) { return eval(name, IDT_UNTYPED, nullptr, nullptr, 0, nullptr, nullptr); }
 
-ValuePtr InterObjRep::eval(const ValueList*, int* handled) {
+ValuePtr InterObjRep::eval(const ValueList* args, int* handled) {
     // An object applied to arguments is its compiled part's to answer;
     // interpreted objects have no such member.
+    if (comp_ && !isDestroyed()) return comp_->eval(args, handled);
     if (handled) *handled = 0;
     return ValuePtr();
 }
@@ -1464,6 +1546,7 @@ void InterObjRep::destroy() {
         }
     }
     flags_ |= kDestroyed;
+    ++destroyedObjects;
     if (!wasDetached) ObjectStore::RemovePreload(this);
     if (!isDetached()) DescribedObject<InterObjRep>::attach(DETACHED_MODULE);
     clearHandleCell();
@@ -1480,6 +1563,7 @@ void InterObjRep::destroy() {
         s->removeObject(this);
         s->noteProxies(from);
     }
+    releaseCompiledPart();
     signature_ = nullptr;
     awaitingDeletion.push_back(this);
     if (hostOfField) hostOfField->removeField(fieldToRemove.c_str());
@@ -1550,6 +1634,7 @@ void InterObjRep::attach(tModuleIndex m) {
         if (e && e != this) e->attach(m);
     }
     if (dynamic) ObjectStore::addDynamicObject(*this, m);
+    if (comp_) comp_->attach(m);
     changed();
 }
 
@@ -1599,6 +1684,7 @@ void InterObjRep::duplicateProxyFields(SignatureProxy& p) {
 void InterObjRep::releaseForUnload() {
     if (isDestroyed() || !data_ || (flags_ & kDataReleased)) return;
     releaseData();
+    releaseCompiledPart();
     // Zeros read as null references and empty values, should anything look
     // before the object is freed.
     std::memset(data_.get(), 0, dataSize_);

@@ -50,18 +50,19 @@
 //   5     16+c   compiled part, only for a signature with a class id (its
 //                own or its guid source's): the class id (16 bytes, the
 //                standard GUID layout), then c bytes that the compiled part
-//                saves of itself, running up to item 6; c is 0 while
-//                objects carry no compiled part in memory
+//                saves of itself (iintobj.h), running up to item 6; c is 0
+//                when the class is not published in this process
 //   6     5      access control, a reference
 //   7     5      kind 6: the name, an identifier reference
 //                kind 5: the host, an object reference
 //                kind 7: nothing
 //
 // The reader finds item 6 from the record's end (5 bytes for kind 7, 10 for
-// kinds 5 and 6), so it skips a compiled part it does not read. A record
-// written before objects carried a compiled part has none (item 6 follows the
-// data at once) and still reads; a compiled part shorter than a class id is
-// no record the library writes.
+// kinds 5 and 6), so it skips a compiled part it does not read, and a
+// compiled part that reads past item 6 is refused. A record written before
+// objects carried a compiled part has none (item 6 follows the data at
+// once) and still reads; a compiled part shorter than a class id is no
+// record the library writes.
 #pragma once
 
 #include <cstdint>
@@ -239,6 +240,14 @@ public:
 
     uint32_t dataSize() const { return dataSize_; }
     const uint8_t* data() const { return data_.get(); }
+    // The built-in class's part of the object (iintobj.h); null for an
+    // object whose signature has no class id.
+    IInterObj* compiledPart() const { return comp_; }
+    // The compiled part as the class's member functions are called on it
+    // (index 0: the part itself); Is_Null "InterObjRep::cDataPtr()" on an
+    // object that is destroyed, not loaded or has none.
+    IInterObj* RWCDataPtr(int32_t index);
+    const IInterObj* ROCDataPtr(int32_t index);
     // The interpreted data at offset for size bytes; Is_Null
     // "InterObjRep::iDataPtr()" on an object that is destroyed or not
     // loaded.
@@ -391,6 +400,10 @@ public:
     static size_t AwaitingDeletion();
     // Objects in memory (made or read, not yet freed), for leak checks.
     static size_t LiveCount() { return liveObjects; }
+    // Moves whenever an object is destroyed or freed, after which references
+    // to it read null: a holder of references that must drop dead ones
+    // looks again only when it moved.
+    static uint64_t DestroyedCount() { return destroyedObjects; }
     // The host forgets an embedded object that is being destroyed: its
     // slot no longer names it.
     void unembedded(InterObjRep* embedded);
@@ -450,6 +463,8 @@ protected:
     // Releases what the data block holds, without the destruction
     // protocol (the object leaves memory with its module).
     void releaseData();
+    // Gives the compiled part up, clearing its back reference first.
+    void releaseCompiledPart();
     template <class F>
     void convertArguments(ValueList* args, F&& f);
     // Binds each converted argument into the parameter fields of w. args
@@ -489,6 +504,8 @@ protected:
     mutable uint8_t listings_ = 0;
     std::unique_ptr<uint8_t[]> data_;
     uint32_t dataSize_ = 0;
+    // One counted reference to the compiled part (invariant 1 of iintobj.h).
+    IInterObj* comp_ = nullptr;
     // The access-control object's store object (uncounted): it is written
     // with the object and kept until access control arrives.
     Faultp<InterObjRep> acl_{UncountedIndirectReference, nullptr};
@@ -497,6 +514,7 @@ protected:
     static inline std::vector<InterObjRep*> awaitingDeletion{};
     static inline CacheDumper cacheDumper = nullptr;
     static inline size_t liveObjects = 0;
+    static inline uint64_t destroyedObjects = 0;
     friend class SignatureRep;
     friend class EmbedObjField;
 };

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "platform/com/classreg.h"
+#include "platform/com/oleresult.h"
 #include "platform/storage/oclstream.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
+#include "store/iintobj.h"
+#include "store/member.h"
 #include "store/methfld.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -953,6 +956,98 @@ const char* SignatureRep::getDefiningDLL() {
     static std::string* const library = new std::string;
     *library = entry->library.substr(0, 255);
     return library->c_str();
+}
+
+// ---- the compiled part -------------------------------------------------------------------
+
+namespace {
+
+SignatureRep* GuidHolderOf(SignatureRep& s) { return s.isGuidHolder() ? &s : s.guidSrc(); }
+
+// The instance of class id, made through the creator its class registered;
+// null when the class is not published here or makes nothing.
+IInterObj* CreateCompiledPart(const GUID& id) {
+    const ClassEntry* entry = ClassRegistry::FindByClsid(id);
+    if (!entry || !entry->creator) return nullptr;
+    IUnknown* made = entry->creator(nullptr);
+    if (!made) return nullptr;
+    void* part = nullptr;
+    const HRESULT hr = made->QueryInterface(IID_IInterObj, &part);
+    made->Release();
+    if (FAILED(hr) || !part) throw StoreException(32679, OleResult::Describe(FAILED(hr) ? hr : E_NOINTERFACE));
+    return static_cast<IInterObj*>(part);
+}
+
+}  // namespace
+
+bool SignatureRep::isPublished() {
+    SignatureRep* h = GuidHolderOf(*this);
+    if (!h || !h->classId_) return false;
+    const ClassEntry* entry = ClassRegistry::FindByClsid(*h->classId_);
+    return entry && entry->creator;
+}
+
+void SignatureRep::compNew(InterObjRep* o) {
+    SignatureRep* h = GuidHolderOf(*this);
+    if (!h || !h->classId_ || o->comp_) return;
+    IInterObj* c = CreateCompiledPart(*h->classId_);
+    if (!c) return;
+    c->setOwner(o);
+    o->comp_ = c;
+    ensureCompFields(c);
+}
+
+void SignatureRep::compRead(OCLStream& in, InterObjRep* o) {
+    SignatureRep* h = GuidHolderOf(*this);
+    TQ_ASSERT(h && h->classId_, "guidSrc()");
+    const GUID stored = in.ReadClassStm();
+    if (!(stored == *h->classId_)) throw ObjectLoadFailed("its compiled part is of another class");
+    IInterObj* c = CreateCompiledPart(*h->classId_);
+    if (!c) return;
+    c->setOwner(o);
+    o->comp_ = c;
+    c->Load(in);
+    ensureCompFields(c);
+}
+
+void SignatureRep::compWrite(OCLStream& out, IInterObj* c) {
+    SignatureRep* h = GuidHolderOf(*this);
+    TQ_ASSERT(h && h->classId_, "guidSrc()");
+    out.WriteClassStm(*h->classId_);
+    c->Save(out, 1);
+}
+
+void SignatureRep::ensureCompFields(IInterObj* c) {
+    SignatureRep* h = GuidHolderOf(*this);
+    if (!h) return;
+    // Signatures below the class's own (a discriminated clone, a prototype
+    // made From a built-in one) inherit the members from the topmost
+    // signature that holds the same class id.
+    for (SignatureRep* p = h->parent(); p; p = p->parent()) {
+        SignatureRep* up = GuidHolderOf(*p);
+        if (!up || !up->classId_ || !(*up->classId_ == *h->classId_)) break;
+        h = up;
+        p = up;
+    }
+    if (h->isCompFieldsDefined()) return;
+    ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
+    c->PO_DefineFields(*h);
+}
+
+void SignatureRep::addCompiledField(Field& f, int prepend) {
+    SignatureRep* owner = nullptr;
+    if (Field* found = findField(f.name(), owner, 0); found && owner == this)
+        throw CollisionOnSelf(kAddWhere);
+    insertField(f, prepend);
+    FieldLookupRevision::advance();
+}
+
+void SignatureRep::defineCompiledEvent(EventDef* e) {
+    TQ_ASSERT(e != nullptr, "e");
+    // The list takes its own count; a new definition is freed with ours.
+    const CountedMemberPtr<EventDef> hold(e);
+    events_.punbind(e->name());
+    events_.append(e);
 }
 
 // ---- life -----------------------------------------------------------------------------------

@@ -317,6 +317,35 @@ public:
     // OleException when the class id is not registered.
     const char* getDefiningDLL();
 
+    // ---- the compiled part (iintobj.h) --------------------------------------
+    //
+    // On a signature that is not a guid holder these go to its guid source.
+
+    // True when the class id is published in this process (a class
+    // registered with a creator).
+    bool isPublished();
+    // Makes o's compiled part: an instance of the class, owned by o, whose
+    // class has defined its members (ensureCompFields). Nothing when the
+    // class is not published here.
+    void compNew(InterObjRep* o);
+    // Reads o's compiled part: the class id, which must be this class's
+    // (ObjectLoadFailed otherwise), then the instance's own bytes.
+    void compRead(OCLStream& in, InterObjRep* o);
+    // Writes the class id and the instance's bytes.
+    void compWrite(OCLStream& out, IInterObj* c);
+    // Lets c's class declare its members, once, on the topmost signature of
+    // the chain that holds the class id, with the detached module current
+    // (the names of compiled members belong to no module file).
+    void ensureCompFields(IInterObj* c);
+    bool isCompFieldsDefined() const { return (flags_ & kCompFieldsDefined) != 0; }
+    void setCompFieldsDefined() { flags_ |= kCompFieldsDefined; }
+    // Lists a compiled member (a method or property of a built-in class):
+    // it takes no bytes of any object and is never written.
+    void addCompiledField(Field& f, int prepend);
+    // Lists an event of a built-in class: one of the same name on this
+    // signature is replaced; one an ancestor defines stays beside it.
+    void defineCompiledEvent(EventDef* e);
+
     // ---- life ----------------------------------------------------------------------
 
     void attach(tModuleIndex m);

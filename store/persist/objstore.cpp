@@ -336,9 +336,15 @@ void ObjectStore::PublishObjectDLL(const char* library) {
         DynamicLibrary::Close(handle);
         ThrowSystemError(error, nullptr);
     }
-    // Classes registered by the routine are recorded as this library's.
+    // Classes registered by the routine are recorded as this library's; a
+    // routine that fails takes back everything it published.
     ClassRegistry::PublishingScope scope(DynamicLibrary::PathOf(handle));
-    reinterpret_cast<void (*)()>(proc)();
+    try {
+        reinterpret_cast<void (*)()>(proc)();
+    } catch (...) {
+        scope.abandon();
+        throw;
+    }
 }
 
 // ---- module properties --------------------------------------------------------------------

@@ -372,6 +372,17 @@ public:
     // order; sorted, each after every object it depends on.
     static int32_t GetStaticObjects(tModuleIndex m, GroupObjectList& group, int sorted);
 
+    // The same into the list of a Group object: a null group gives 0, an
+    // object that is no Group raises TypeMismatch; the group is marked
+    // changed.
+    static int32_t GetDynamicObjects(tModuleIndex m, InterObj& group);
+    static int32_t GetPrototypeObjects(tModuleIndex m, InterObj& group);
+    static int32_t GetStaticObjects(tModuleIndex m, InterObj& group, int sorted);
+    // The member list of a Group object, null for any other object; the
+    // Group class installs it when it is published.
+    using GroupListOf = GroupObjectList* (*)(InterObjRep* obj);
+    static inline GroupListOf groupListOf = nullptr;
+
     // ---- iterators -------------------------------------------------------------------
 
     // The entries of the detached dictionary, then of every loaded module's
@@ -402,6 +413,18 @@ public:
         tModuleIndex module_;
         bool all_;
         size_t next_ = 0;
+    };
+
+    // Makes m the current module (OpenModule) for the life of the scope.
+    class OpenModuleScope {
+    public:
+        explicit OpenModuleScope(tModuleIndex m) : previous_(OpenModule(m)) {}
+        ~OpenModuleScope() { OpenModule(previous_); }
+        OpenModuleScope(const OpenModuleScope&) = delete;
+        OpenModuleScope& operator=(const OpenModuleScope&) = delete;
+
+    private:
+        tModuleIndex previous_;
     };
 
     // Makes m the module being written for the life of the scope.

@@ -549,6 +549,34 @@ int32_t ObjectStore::GetDynamicObjects(tModuleIndex m, GroupObjectList& group) {
     return static_cast<int32_t>(group.length());
 }
 
+namespace {
+
+// The list behind a group object of a program or host; null for Nothing.
+GroupObjectList* GroupList(InterObj& group, const char* where) {
+    InterObjRep* g = group.get();
+    if (!g) return nullptr;
+    GroupObjectList* list = ObjectStore::groupListOf ? ObjectStore::groupListOf(g) : nullptr;
+    if (!list) throw TypeMismatch(where, 32765);
+    return list;
+}
+
+}  // namespace
+
+int32_t ObjectStore::GetDynamicObjects(tModuleIndex m, InterObj& group) {
+    GroupObjectList* list = GroupList(group, "ObjectStore::GetDynamicObjects()");
+    return list ? GetDynamicObjects(m, *list) : 0;
+}
+
+int32_t ObjectStore::GetPrototypeObjects(tModuleIndex m, InterObj& group) {
+    GroupObjectList* list = GroupList(group, "ObjectStore::GetPrototypeObjects()");
+    return list ? GetPrototypeObjects(m, *list) : 0;
+}
+
+int32_t ObjectStore::GetStaticObjects(tModuleIndex m, InterObj& group, int sorted) {
+    GroupObjectList* list = GroupList(group, "ObjectStore::GetStaticObjects()");
+    return list ? GetStaticObjects(m, *list, sorted) : 0;
+}
+
 int32_t ObjectStore::GetPrototypeObjects(tModuleIndex m, GroupObjectList& group) {
     if (m != DETACHED_MODULE) Store(m, "ObjectStore::GetPrototypeObjects");
     DescribedObjectIterator<SignatureRep> signatures(m);

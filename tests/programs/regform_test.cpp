@@ -50,6 +50,9 @@ protected:
     static void SetUpTestSuite() {
         IdString::Initialize();
         EnableTextModules();
+        // The library's own classes (Group), as a host's initializer
+        // publishes them.
+        ObjectStore::PublishObjectDLL("tqstore");
     }
     void TearDown() override {
         RegisterForm::SetEnabled(true);
