@@ -34,11 +34,11 @@ struct KnownOpenKinds {
     bool failureInALoopCondition = true;
     // A Catch with parameters (they are left unbound for an exception that
     // carries none).
-    bool catchParameters = true;
+    bool catchParameters = false;
     // A Double converted to Integer or Long out of that type's range (the
     // machine's conversion decides): Doubles then go into Doubles only,
     // and \ and Mod take whole numbers.
-    bool doubleToWholeNumberOutOfRange = true;
+    bool doubleToWholeNumberOutOfRange = false;
     // A procedure in register form that calls one on the tree walker: a
     // failure beneath loses the caller's line from the chain. A procedure
     // that is not plain (progen.cpp) then starts with a statement the
