@@ -1,19 +1,12 @@
 #include "compiler/codegen.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 #include "compiler/codegenimpl.h"
 #include "compiler/deadsrc.h"
 
 namespace tq::compiler {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 Generator::Generator(Diagnostics& errors, const CodegenOptions& options, uint32_t lineBase, bool allStatic)
     : errors_(errors), options_(options), lineBase_(lineBase), allStatic_(allStatic) {}
@@ -24,13 +17,13 @@ void Generator::error(SourcePos pos, std::string message) {
 }
 
 void Generator::spell(std::string_view name) {
-    std::string key = Lower(name);
+    std::string key = FoldCase(name);
     spellings_.try_emplace(key, std::string(name));
     own_.insert(std::move(key));
 }
 
 const std::string& Generator::spelling(std::string_view name) {
-    std::string key = Lower(name);
+    std::string key = FoldCase(name);
     if (auto found = spellings_.find(key); found != spellings_.end()) return found->second;
     std::string spelled(name);
     if (options_.declaredSpelling) {
@@ -41,7 +34,7 @@ const std::string& Generator::spelling(std::string_view name) {
 }
 
 uint16_t Generator::id(std::string_view name, SourcePos pos) {
-    std::string key = Lower(name);
+    std::string key = FoldCase(name);
     if (auto found = indexes_.find(key); found != indexes_.end()) return found->second;
     const uint16_t index = enterId(spelling(name), pos);
     if (!idsFull_) indexes_.emplace(std::move(key), index);
@@ -56,7 +49,7 @@ uint16_t Generator::memberId(std::string_view name, SourcePos pos) {
         const std::string_view known = options_.declaredSpelling(name);
         if (!known.empty()) return enterId(std::string(known), pos);
     }
-    if (!own_.count(Lower(name))) return id(name, pos);
+    if (!own_.count(FoldCase(name))) return id(name, pos);
     return enterId(std::string(name), pos);
 }
 

@@ -43,7 +43,7 @@ bool BoundValue(const Expr* e, int32_t& out) {
 }  // namespace
 
 bool Generator::claimName(std::string_view name, SourcePos pos) {
-    if (!claimed_.insert(Lower(name)).second) {
+    if (!claimed_.insert(FoldCase(name)).second) {
         error(pos, "'" + std::string(name) + "' is already declared in this procedure");
         return false;
     }

@@ -17,6 +17,7 @@
 #include "compiler/ast.h"
 #include "compiler/codegen.h"
 #include "compiler/diag.h"
+#include "compiler/lexer.h"
 
 namespace tq::compiler {
 
@@ -115,7 +116,5 @@ private:
     // locals and own name.
     std::unordered_set<std::string> own_;
 };
-
-std::string Lower(std::string_view s);
 
 }  // namespace tq::compiler

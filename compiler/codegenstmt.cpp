@@ -184,9 +184,9 @@ void Generator::statementNode(BlockBuildRep& b, const Stmt& s) {
         for (const CatchClause& c : t.catches) {
             if (!c.name.empty()) {
                 // "Catch rangeerror" catches what the library calls RangeError.
-                const std::string key = Lower(c.name);
+                const std::string key = FoldCase(c.name);
                 for (std::string_view known : kLibraryExceptions)
-                    if (Lower(known) == key) spell(known);
+                    if (FoldCase(known) == key) spell(known);
             }
             const uint16_t name = c.name.empty() ? kCatchAll : id(c.name, c.pos);
             const uint32_t block = subBlock(c.body, c.pos, [&](BlockBuildRep& cb) {
