@@ -64,6 +64,7 @@ ClientNumber MakeNumber(T v) {
         n.type = IDT_SHORT;
         n.l = v;
     } else if constexpr (std::same_as<T, int32_t>) {
+        n.type = IDT_LONG;
         n.l = v;
     } else if constexpr (std::same_as<T, float>) {
         n.type = IDT_FLOAT;

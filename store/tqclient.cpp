@@ -235,14 +235,16 @@ TessaroValue TessaroObject::Eval(const char* member, const char* argFormat, ...)
 }
 
 TessaroValue TessaroObject::EvalV(const char* member, const char* argFormat, va_list args) const {
-    // A null handle reads none of its arguments.
-    if (!live("TessaroObject::Eval()")) return TessaroValue();
     VaCopy own(args);
+    // Numbers read from the list make nothing; EvalNumbers asks whether
+    // the handle is null.
     if (const int32_t n = NumbersOnly(argFormat); n >= 0) {
         ClientNumber numbers[kMaxHostNumbers];
         FormatNumbers(argFormat, own.list, numbers);
         return EvalNumbers(member, numbers, static_cast<size_t>(n));
     }
+    // A null handle makes none of its arguments.
+    if (!live("TessaroObject::Eval()")) return TessaroValue();
     ValueList list = FormatArguments(argFormat, own.list);
     return EvalList(member, list);
 }

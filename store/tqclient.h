@@ -62,9 +62,9 @@ class TessaroObject;
 // One number a host passes by value: its language type (Integer, Long,
 // Single or Double) and the number, an Integer in l.
 struct ClientNumber {
-    IdType type = IDT_LONG;
+    IdType type;
     union {
-        int32_t l = 0;
+        int32_t l;
         float f;
         double d;
     };
