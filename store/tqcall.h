@@ -17,7 +17,7 @@
 // for the same letter after "&". Any other type (long, bool, unsigned, a
 // char) does not compile: it has no language type it would keep its value
 // in. Nothing here has meaning of its own; every call ends in
-// TessaroObject::EvalList or TessaroObject::Assign.
+// TessaroObject::EvalList, EvalNumbers (numbers only) or Assign.
 #pragma once
 
 #include <concepts>
@@ -52,6 +52,30 @@ concept ClientByReference =
 template <class T>
 concept ClientArg = ClientByValue<T> || ClientByReference<Plain<T>>;
 
+// A number passed by value, which needs no value of its own.
+template <class T>
+concept ClientNumberArg = std::same_as<Plain<T>, int16_t> || std::same_as<Plain<T>, int32_t> ||
+                          std::same_as<Plain<T>, float> || std::same_as<Plain<T>, double>;
+
+template <class T>
+ClientNumber MakeNumber(T v) {
+    ClientNumber n;
+    if constexpr (std::same_as<T, int16_t>) {
+        n.type = IDT_SHORT;
+        n.l = v;
+    } else if constexpr (std::same_as<T, int32_t>) {
+        n.type = IDT_LONG;
+        n.l = v;
+    } else if constexpr (std::same_as<T, float>) {
+        n.type = IDT_FLOAT;
+        n.f = v;
+    } else {
+        n.type = IDT_DOUBLE;
+        n.d = v;
+    }
+    return n;
+}
+
 template <class T>
 ValuePtr MakeArgument(T&& arg) {
     if constexpr (ClientByReference<Plain<T>>) {
@@ -73,10 +97,15 @@ ValuePtr MakeArgument(T&& arg) {
 // gives it (null for a Sub, and for a null handle, which runs nothing).
 template <detail::ClientArg... Args>
 TessaroValue Call(const TessaroObject& obj, const char* member, Args&&... args) {
-    ValueList list;
-    // Calls list their arguments last first.
-    (list.ppush(detail::MakeArgument(std::forward<Args>(args))), ...);
-    return obj.EvalList(member, list);
+    if constexpr ((detail::ClientNumberArg<Args> && ...)) {
+        const ClientNumber numbers[sizeof...(Args) + 1] = {detail::MakeNumber<detail::Plain<Args>>(args)...};
+        return obj.EvalNumbers(member, numbers, sizeof...(Args));
+    } else {
+        ValueList list;
+        // Calls list their arguments last first.
+        (list.ppush(detail::MakeArgument(std::forward<Args>(args))), ...);
+        return obj.EvalList(member, list);
+    }
 }
 
 // The member read as T: int16_t, int32_t, float, double, std::string,

@@ -6,6 +6,7 @@
 
 #include "store/errors/extexcep.h"
 #include "store/field.h"
+#include "store/interp/reghost.h"
 #include "store/methfld.h"
 #include "store/model/objval.h"
 #include "store/persist/objstore.h"
@@ -171,25 +172,79 @@ ValueList FormatArguments(const char* format, va_list& args) {
 
 }  // namespace
 
+namespace {
+
+// The number of arguments of a format that passes only numbers by value
+// (the letters i, l, f and d, no "&"), at most kMaxHostNumbers; -1 for any
+// other format.
+int32_t NumbersOnly(const char* format) {
+    int32_t n = 0;
+    for (const char* c = format; c && *c; ++c) {
+        switch (*c) {
+            case 'i':
+            case 'l':
+            case 'f':
+            case 'd':
+                if (++n > static_cast<int32_t>(kMaxHostNumbers)) return -1;
+                break;
+            case '&':
+            case 's':
+            case 'o': return -1;
+            default: break;
+        }
+    }
+    return n;
+}
+
+// The numbers of such a format, each letter taking its variable argument
+// as FormatArgument takes it.
+void FormatNumbers(const char* format, va_list& args, ClientNumber* out) {
+    for (const char* c = format; c && *c; ++c) {
+        switch (*c) {
+            case 'i':
+                out->type = IDT_SHORT;
+                (out++)->l = static_cast<int16_t>(va_arg(args, int));
+                break;
+            case 'l':
+                out->type = IDT_LONG;
+                (out++)->l = va_arg(args, int32_t);
+                break;
+            case 'f':
+                out->type = IDT_FLOAT;
+                (out++)->f = static_cast<float>(va_arg(args, double));
+                break;
+            case 'd':
+                out->type = IDT_DOUBLE;
+                (out++)->d = va_arg(args, double);
+                break;
+            default: break;
+        }
+    }
+}
+
+}  // namespace
+
 TessaroValue TessaroObject::Eval(const char* member, const char* argFormat, ...) const {
-    // A null handle reads none of its arguments.
-    if (!live("TessaroObject::Eval()")) return TessaroValue();
     va_list args;
     va_start(args, argFormat);
-    ValueList list;
-    try {
-        list = FormatArguments(argFormat, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    return EvalList(member, list);
+    struct End {
+        va_list& args;
+        ~End() { va_end(args); }
+    } end{args};
+    return EvalV(member, argFormat, args);
 }
 
 TessaroValue TessaroObject::EvalV(const char* member, const char* argFormat, va_list args) const {
-    if (!live("TessaroObject::Eval()")) return TessaroValue();
     VaCopy own(args);
+    // Numbers read from the list make nothing; EvalNumbers asks whether
+    // the handle is null.
+    if (const int32_t n = NumbersOnly(argFormat); n >= 0) {
+        ClientNumber numbers[kMaxHostNumbers];
+        FormatNumbers(argFormat, own.list, numbers);
+        return EvalNumbers(member, numbers, static_cast<size_t>(n));
+    }
+    // A null handle makes none of its arguments.
+    if (!live("TessaroObject::Eval()")) return TessaroValue();
     ValueList list = FormatArguments(argFormat, own.list);
     return EvalList(member, list);
 }
@@ -252,6 +307,42 @@ TessaroValue TessaroObject::EvalList(const char* member, ValueList& args) const 
     ValuePtr v = obj->eval(member, IDT_UNTYPED, &args, nullptr, EVAL_DOTTED, &handled, nullptr);
     if (!handled) throw NotFound(32740, member);
     return TessaroValue(std::move(v));
+}
+
+TessaroValue TessaroObject::EvalNumbers(const char* member, const ClientNumber* args, size_t n) const {
+    InterObjRep* obj = live("TessaroObject::Eval()");
+    if (!obj) return TessaroValue();
+    if (member && n <= kMaxHostNumbers)
+        if (InterProcField* method = HostCallMethod(*obj, member)) {
+            InterObj hold(obj);
+            FieldPtr held(method);
+            RegNumber numbers[kMaxHostNumbers];
+            for (size_t i = 0; i < n; ++i) {
+                const ClientNumber& a = args[i];
+                numbers[i].type = a.type;
+                if (a.type == IDT_FLOAT)
+                    numbers[i].f = a.f;
+                else if (a.type == IDT_DOUBLE)
+                    numbers[i].d = a.d;
+                else
+                    numbers[i].l = a.l;
+            }
+            if (ValuePtr result; RunRegisterFormNumbers(*method, *obj, numbers, n, result))
+                return TessaroValue(std::move(result));
+        }
+    // Any other member, or a procedure the register form does not run,
+    // takes the numbers as values, listed last first.
+    ValueList list;
+    for (size_t i = 0; i < n; ++i) {
+        const ClientNumber& a = args[i];
+        switch (a.type) {
+            case IDT_SHORT: list.ppush(ClientArgument(static_cast<int16_t>(a.l))); break;
+            case IDT_FLOAT: list.ppush(ClientArgument(a.f)); break;
+            case IDT_DOUBLE: list.ppush(ClientArgument(a.d)); break;
+            default: list.ppush(ClientArgument(a.l)); break;
+        }
+    }
+    return EvalList(member, list);
 }
 
 void TessaroObject::Assign(const char* member, const Value& v) {

@@ -48,6 +48,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #include "store/model/interobj.h"
@@ -57,6 +58,17 @@
 namespace tq {
 
 class TessaroObject;
+
+// One number a host passes by value: its language type (Integer, Long,
+// Single or Double) and the number, an Integer in l.
+struct ClientNumber {
+    IdType type;
+    union {
+        int32_t l;
+        float f;
+        double d;
+    };
+};
 
 class TessaroString {
 public:
@@ -147,6 +159,11 @@ public:
     // last in the list as calls of the language make it. Eval and Call
     // (tqcall.h) both end here.
     TessaroValue EvalList(const char* member, ValueList& args) const;
+    // The same with n numbers given by value, in the order written (Eval's
+    // letters i, l, f and d; Call's number arguments): a procedure that
+    // runs in register form takes them into its registers, with no value
+    // made for them.
+    TessaroValue EvalNumbers(const char* member, const ClientNumber* args, size_t n) const;
 
     // Assigns v to the member, as the language's "obj.member = v" does,
     // converting into the member's type. A null handle raises Is_Null: an

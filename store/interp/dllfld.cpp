@@ -96,14 +96,18 @@ void CDLLProcField::checkParameterTypes(InterObjRep* proto) const {
     }
 }
 
-ValuePtr CDLLProcField::call(InterObjRep&, const ValueList* args, const char* where) {
-    InterObjRep* proto = parameterPrototype();
-    if (!proto && args && !args->isEmpty()) throw TooManyArguments(where, 32763);
+void CDLLProcField::ready() {
     if (!typesChecked_) {
-        checkParameterTypes(proto);
+        checkParameterTypes(parameterPrototype());
         typesChecked_ = true;
     }
     bind();
+}
+
+ValuePtr CDLLProcField::call(InterObjRep&, const ValueList* args, const char* where) {
+    InterObjRep* proto = parameterPrototype();
+    if (!proto && args && !args->isEmpty()) throw TooManyArguments(where, 32763);
+    ready();
     // The binding checks and converts in parameter order; the call lists
     // the last argument first.
     ValueList params;

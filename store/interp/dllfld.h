@@ -79,6 +79,16 @@ public:
     // value a C function can take.
     void checkParameterTypes(InterObjRep* proto) const;
 
+    // The call as register code makes it (regnative.cpp): ready() first,
+    // which raises as eval does before it binds any argument (a parameter
+    // with no C form, the library or symbol missing); then callNative with
+    // the arguments converted to their parameters' types, in the forms of
+    // CFunctionCaller::evalNative.
+    void ready();
+    void callNative(const uint8_t* forms, void** values, size_t n, NativeWord& result) {
+        caller_->evalNative(entry_, forms, values, n, result);
+    }
+
 protected:
     struct tFromRecord {};
     explicit CDLLProcField(tFromRecord);

@@ -126,16 +126,22 @@ public:
     void invoke(void* code, void* self, GenericStackPusher& args, NativeResult& out, bool stash) {
         const size_t n = args.count() + (member_ ? 1 : 0);
         void* inlineValues[kInlineArgs];
+        uint8_t inlineForms[kInlineArgs];
         std::vector<void*> moreValues;
+        std::vector<uint8_t> moreForms;
         void** values = inlineValues;
+        uint8_t* forms = inlineForms;
         if (n > kInlineArgs) {
             moreValues.resize(n);
+            moreForms.resize(n);
             values = moreValues.data();
+            forms = moreForms.data();
         }
         size_t k = 0;
         if (member_) values[k++] = &self;
         for (size_t i = 0; i < args.count(); ++i) {
             GenericStackPusher::Arg& a = args[i];
+            forms[i] = a.form;
             // The arguments stay where they are from here on: a by-reference
             // copy's address is taken now.
             if (a.form == GenericStackPusher::ARG_COPY_REF) {
@@ -148,18 +154,22 @@ public:
                 values[k++] = &a.c;  // every by-value form starts the union
             }
         }
+        call(code, forms, args.count(), values, &out, stash);
+    }
 
+    // Calls code with the n arguments of forms (self not counted) whose
+    // native storage values address (self's first for member functions).
+    void call(void* code, const uint8_t* forms, size_t n, void** values, void* out, bool stash) {
         ffi_cif local;
         std::vector<ffi_type*> localTypes;
         ffi_cif* cif = &cif_;
-        if (!prepared_ || !matches(args)) {
+        if (!prepared_ || !matches(forms, n)) {
             if (active_ == 0) {
-                prepare(cif_, types_, args);
-                forms_.resize(args.count());
-                for (size_t i = 0; i < args.count(); ++i) forms_[i] = args[i].form;
+                prepare(cif_, types_, forms, n);
+                forms_.assign(forms, forms + n);
                 prepared_ = true;
             } else {
-                prepare(local, localTypes, args);
+                prepare(local, localTypes, forms, n);
                 cif = &local;
             }
         }
@@ -169,23 +179,24 @@ public:
             ~Active() { --n; }
         } active(active_);
         if (stash) SetLastSystemError(0);
-        ffi_call(cif, reinterpret_cast<void (*)()>(code), &out, values);
+        ffi_call(cif, reinterpret_cast<void (*)()>(code), out, values);
         if (stash) StashLastAPIErrorCode();
     }
 
 private:
-    bool matches(const GenericStackPusher& args) const {
-        if (forms_.size() != args.count()) return false;
-        for (size_t i = 0; i < forms_.size(); ++i)
-            if (NativeType(static_cast<GenericStackPusher::tArgForm>(forms_[i])) != NativeType(args[i].form))
-                return false;
+    static ffi_type* TypeOf(uint8_t form) { return NativeType(static_cast<GenericStackPusher::tArgForm>(form)); }
+
+    bool matches(const uint8_t* forms, size_t n) const {
+        if (forms_.size() != n) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (TypeOf(forms_[i]) != TypeOf(forms[i])) return false;
         return true;
     }
 
-    void prepare(ffi_cif& cif, std::vector<ffi_type*>& types, const GenericStackPusher& args) {
+    void prepare(ffi_cif& cif, std::vector<ffi_type*>& types, const uint8_t* forms, size_t n) {
         types.clear();
         if (member_) types.push_back(&ffi_type_pointer);
-        for (size_t i = 0; i < args.count(); ++i) types.push_back(NativeType(args[i].form));
+        for (size_t i = 0; i < n; ++i) types.push_back(TypeOf(forms[i]));
         if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, static_cast<unsigned>(types.size()), result_, types.data()) != FFI_OK)
             throw StoreException("the arguments of a native call cannot be laid out for this platform",
                                  nullptr);
@@ -311,6 +322,12 @@ ValuePtr CFunctionCaller::eval(const ValueList* args, void (*fn)()) {
 }
 
 ValuePtr CFunctionCaller::evalInOrder(const ValueList& params, void (*fn)()) { return call(params, false, fn); }
+
+void CFunctionCaller::evalNative(void (*fn)(), const uint8_t* forms, void** values, size_t n, NativeWord& result) {
+    // A number result is at most the whole word libffi widens integers to.
+    static_assert(sizeof(NativeWord) >= sizeof(ffi_arg) && alignof(NativeWord) >= alignof(ffi_arg));
+    call_->call(reinterpret_cast<void*>(fn), forms, n, values, &result, true);
+}
 
 ValuePtr CFunctionCaller::call(const ValueList& args, bool lastFirst, void (*fn)()) {
     GenericStackPusher pusher;

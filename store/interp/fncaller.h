@@ -90,6 +90,15 @@ struct MemberPointer {
 
 class ForeignCall;
 
+// A plain function's number result as the native call leaves it: an
+// integer widened to a whole word (read its low bytes), a float or a
+// double.
+union NativeWord {
+    uint64_t word;
+    float f;
+    double d;
+};
+
 class CFunctionCaller {
 public:
     // A new caller for return type 1 to 7 or 10 (void); null for any other.
@@ -102,6 +111,14 @@ public:
     // The same with the arguments in parameter order (first argument
     // first), as a method field's binding leaves them.
     ValuePtr evalInOrder(const ValueList& params, void (*fn)());
+    // The road of register code, whose numbers are native already: calls
+    // fn with n arguments, forms[i] the GenericStackPusher form of
+    // argument i (ARG_SHORT to ARG_DOUBLE by value, ARG_ADDRESS by
+    // reference) and values[i] the address of its native storage; a number
+    // result lands in result. No value is made and nothing is allocated
+    // once a call of these forms was prepared; the system error code is
+    // stashed as for eval. Only for return types 1 to 4 and void.
+    void evalNative(void (*fn)(), const uint8_t* forms, void** values, size_t n, NativeWord& result);
 
 protected:
     explicit CFunctionCaller(uint8_t returnType);

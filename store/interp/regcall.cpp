@@ -45,7 +45,7 @@ bool IsRegisterParameter(const Field& f) {
 
 // The parameter fields of proc in declaration order; false when one is not
 // a register parameter.
-bool RegisterParameters(InterProcField& proc, std::vector<Field*>& out) {
+bool RegisterParameters(MethodField& proc, std::vector<Field*>& out) {
     out.clear();
     InterObjRep* proto = proc.parameterPrototype();
     if (!proto) return true;
@@ -215,13 +215,15 @@ bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperan
     if (wantValue) t.how |= EVAL_VALUE_REQUIRED;
     SignatureRep* owner = nullptr;
     Field* f = sig->findField(t.name, owner, 0);
-    if (!f || !f->isInterMethod()) return false;
+    if (!f) return false;
+    CDLLProcField* native = f->isInterMethod() ? nullptr : RegNativeCallee(*f);
+    if (!f->isInterMethod() && !native) return false;
     // What the look-up or the member would refuse, the tree walker
     // reports: a protected method from outside, a type suffix that is not
     // the method's, a Sub asked for a value.
     if (!t.target.onMe && owner == sig && f->isProtected()) return false;
     if (t.suffix != IDT_UNTYPED && (t.suffix & IDT_TYPEMASK) != (f->type() & IDT_TYPEMASK)) return false;
-    auto* method = static_cast<InterProcField*>(f);
+    auto* method = static_cast<MethodField*>(f);
     if (wantValue && !method->isFunction()) return false;
     std::vector<Field*> parameters;
     if (!RegisterParameters(*method, parameters) || parameters.size() != t.argCount) return false;
@@ -234,7 +236,7 @@ bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperan
     site.suffix = t.suffix;
     site.signature = sig;
     site.revision = FieldLookupRevision::current();
-    site.method = method;
+    site.method = native ? nullptr : static_cast<InterProcField*>(method);
     const ExprNode* arg = t.firstArg;
     for (Field* p : parameters) {
         if (!Argument(rc, arg, *p, site)) return false;
@@ -245,6 +247,7 @@ bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperan
         *out = RegOperand{REGF_NUMBER, rc.newNumber(type), type};
         site.result = out->index;
     }
+    if (native) return RegEmitNativeCall(rc, std::move(site), *native);
     RegSites& sites = RegSitesOf(rc.form());
     sites.calls.push_back(std::move(site));
     rc.emit(RegInstr{ROP_CALL, 0, 0, static_cast<int32_t>(sites.calls.size() - 1), 0, 0});
@@ -281,10 +284,11 @@ void CopyBack(RegActivation& act, const RegCallSite& site, const RegActivation& 
         if (given[i].writeBack) act.numbers[given[i].source] = callee.numbers[parameters[i].index];
 }
 
-// The call as the tree walker makes it: the arguments as values (a
-// by-reference one a value of the variable's own type, read back when the
-// call ends), the name looked up on the object, the member evaluated.
-void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) {
+}  // namespace
+
+// A by-reference argument is a value of the variable's own type, read back
+// when the call ends.
+void RegGeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) {
     const size_t n = site.arguments.size();
     ValueList list;
     std::vector<ValuePtr> given(n);
@@ -329,8 +333,6 @@ void GeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj) 
     RegStoreNumber(to, to.type, n2);
 }
 
-}  // namespace
-
 namespace {
 
 // Whether obj has the signature the site found its callee on, by the id
@@ -359,6 +361,7 @@ inline bool HasSignature(const InterObjRep& obj, const RegCallSite& site) {
 }  // namespace
 
 uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
+    if (in.op == ROP_CALL_NATIVE) return RegRunNativeCall(act, in, pc);
     const RegCallSite& site = act.form->sites->calls[static_cast<size_t>(in.a)];
     InterObjRep& obj = site.target.resolve(act);
     // While the keys hold, the form found last is still the callee's and
@@ -368,7 +371,7 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     if (site.calleeRevision != FieldLookupRevision::current() || site.calleeEpoch != Context::cacheEpoch() ||
         !HasSignature(obj, site) || !RegFormAllowed()) [[unlikely]] {
         if (!(form = FindCallee(site, obj))) {
-            GeneralCall(act, site, obj);
+            RegGeneralCall(act, site, obj);
             return pc + 1;
         }
     }

@@ -38,11 +38,15 @@
 
 namespace tq {
 
+class CDLLProcField;
 class Field;
 class SignatureRep;
 
 // Calls (operands: a the call site).
 inline constexpr RegOp ROP_CALL = static_cast<RegOp>(kCallFirst);
+// A call of a procedure of a shared library (a the native site,
+// regnative.cpp).
+inline constexpr RegOp ROP_CALL_NATIVE = static_cast<RegOp>(kCallFirst + 1);
 // Fields (a the number register, b the field site): read into a; write
 // number a into the field, with the conversion an assignment makes.
 inline constexpr RegOp ROP_FIELD_GET_N = static_cast<RegOp>(kFieldFirst);
@@ -139,9 +143,25 @@ struct RegCallSite {
     mutable HandleTable::Id signatureId = 0;
 };
 
+// A call of a Declare'd procedure whose parameters and result are numbers
+// the registers hold: the arguments go to the native function in their C
+// forms straight from the registers, with no value made. The site's call
+// record (whose method is null) serves the general road when its keys no
+// longer hold.
+struct RegNativeSite {
+    RegCallSite call;
+    CDLLProcField* field = nullptr;
+    // IDT_VOID for a Sub, else the function's number type.
+    IdType resultType = IDT_VOID;
+    // Per argument, its native form (GenericStackPusher::tArgForm).
+    std::vector<uint8_t> forms;
+    static constexpr size_t kMaxArguments = 8;
+};
+
 struct RegSites {
     std::vector<RegFieldSite> fields;
     std::vector<RegCallSite> calls;
+    std::vector<RegNativeSite> natives;
 };
 
 // The form's sites, made when its first site is.
@@ -157,6 +177,20 @@ bool RegFindTarget(RegCompiler& rc, const ExprNode* head, RegObjectRef& target, 
 // name or a two-piece member chain), when it is a plain number field of a
 // type the registers hold; -1 when it is not taken.
 int32_t RegFieldSiteFor(RegCompiler& rc, const ExprNode* e);
+
+// The call at site as the tree walker makes it: the arguments as values,
+// the name looked up on obj, the member evaluated, by-reference variables
+// read back and the result stored, however the call ends.
+void RegGeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& obj);
+
+// The declared procedure f when a call of it can be a native site: a
+// CDLLProcField that is a Sub or a Function of a number type the registers
+// hold (its parameters are checked with the call's); null otherwise.
+CDLLProcField* RegNativeCallee(Field& f);
+// Makes site (translated as for an interpreted callee) a native site of
+// field and emits its call; false, emitting nothing, when it is not taken.
+bool RegEmitNativeCall(RegCompiler& rc, RegCallSite&& site, CDLLProcField& field);
+uint32_t RegRunNativeCall(RegActivation& act, const RegInstr& in, uint32_t pc);
 
 // Whether procedures may run in register form now: switched on, and no
 // debugger that follows execution installed.

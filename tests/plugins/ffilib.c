@@ -38,6 +38,13 @@ void ff_bump_all(int16_t* s, int32_t* l, float* f, double* d, int64_t* c) {
     *c += 5;
 }
 int32_t ff_inc_value(int32_t v) { return ++v; }
+/* Every number form by reference, without a Currency. */
+void ff_bump_numbers(int16_t* s, int32_t* l, float* f, double* d) {
+    *s = (int16_t)(*s - 2);
+    *l *= 3;
+    *f += 0.25f;
+    *d = -*d;
+}
 
 /* A by-reference String: changed in place, within its length ... */
 void ff_upper_in_place(char** text) {

@@ -183,6 +183,79 @@ TEST_F(DeclaredPrograms, ADeclarationThatCannotBeCalledFailsAtTheCallsLine) {
     }
 }
 
+// Number-only code with declared calls, which the register form runs as
+// native calls straight from its registers: every number type by value and
+// by reference (a variable written back, a temporary not), arguments
+// converted to their parameters' types, the error code, and failures inside
+// the call at its line.
+const char* const kNumbersProgram = R"(Begin Object Numbers
+  Declare Function NegShort% Lib "@LIB@" Alias "ff_neg_short" (ByVal v As Integer)
+  Declare Function SubLong Lib "@LIB@" Alias "ff_sub_long" (ByVal a As Long, ByVal b As Long) As Long
+  Declare Function Half! Lib "@LIB@" Alias "ff_half_single" (ByVal x!)
+  Declare Function Scale Lib "@LIB@" Alias "ff_scale_double" (ByVal x As Double, ByVal times As Long) As Double
+  Declare Function Sum3# Lib "@LIB@" Alias "ff_sum3" (ByVal a As Single, ByVal b As Double, ByVal c As Integer)
+  Declare Sub SetLong Lib "@LIB@" Alias "ff_set_long" (out As Long, ByVal v As Long)
+  Declare Sub BumpNumbers Lib "@LIB@" Alias "ff_bump_numbers" (s%, l&, f!, d#)
+  Declare Sub FailWith Lib "@LIB@" Alias "ff_fail_with" (ByVal errcode As Long)
+  Declare Function Missing& Lib "@LIB@" Alias "ff_no_such_function" (ByVal v As Long)
+
+  Sub Main()
+    Dim i As Long, n As Long, s As Integer, f As Single, d As Double, total As Double
+    For i = 1 To 1000
+      total = total + SubLong(i, 1) + NegShort(-i) + Half(i) + Scale(i, 2)
+    Next i
+    Print total
+    Print Sum3(0.5, 0.25, 7); " "; SubLong(2.6, 1); " "; Half(7)
+    SetLong n, 42
+    Print n; " "; SubLong(n + 1, n)
+    s = 5: n = 7: f = 1.5: d = 2
+    BumpNumbers s, n, f, d
+    Print s; " "; n; " "; f; " "; d
+    BumpNumbers s + 1, n, f * 2, d
+    Print s; " "; n; " "; f; " "; d
+    FailWith 34
+  End Sub
+
+  Sub Gone()
+    Dim n As Long
+    n = 1
+    n = Missing(n)
+  End Sub
+End Object
+)";
+
+TEST_F(DeclaredPrograms, NumberCodeCallsTheLibraryFromItsRegistersAsTheTreeWalkerDoes) {
+    const std::string path = write("numbers.tqs", kNumbersProgram);
+    const struct {
+        const char* method;
+        const char* expected;
+    } cases[] = {
+        {"Main",
+         "2251250\n7.75 1 3.5\n42 1\n3 21 1.75 -2\n3 63 1.75 2\n"},
+        {"Gone",
+         "failure: DllFuncMissing: unable to load requested function from DLL. Declare 'Missing', library \"@LIB@\", "
+         "symbol \"ff_no_such_function\": @LIB@: undefined symbol: ff_no_such_function line 4"},
+    };
+    for (const auto& c : cases) {
+        std::string expected = c.expected;
+        for (size_t at; (at = expected.find("@LIB@")) != std::string::npos;) expected.replace(at, 5, TQ_TEST_FFILIB);
+        for (bool registerForm : {false, true}) {
+            SetStashedAPIErrorCode(0);
+            EXPECT_EQ(run(path, c.method, registerForm), expected)
+                << c.method << (registerForm ? " in register form" : " on the tree walker");
+            InterObj numbers;
+            ASSERT_TRUE(ObjectStore::find("Numbers", numbers));
+            auto* proc = dynamic_cast<InterProcField*>(numbers->findField(c.method));
+            ASSERT_NE(proc, nullptr);
+            bool notTaken = false;
+            EXPECT_EQ(proc->registerForm().current(notTaken) != nullptr, registerForm) << c.method;
+        }
+        if (std::string(c.method) == "Main") {
+            EXPECT_EQ(RetrieveStashedAPIErrorCode(), 34u);
+        }
+    }
+}
+
 TEST_F(DeclaredPrograms, ParametersWithNoCFormAreRefusedWhenTheModuleLoads) {
     const struct {
         const char* declare;

@@ -11,6 +11,7 @@
 #include <tqcompile/tqcompile.h>
 #include <tqstore/tqstore.h>
 
+#include "store/interp/regform.h"
 #include "tests/support/program.h"
 
 namespace tq {
@@ -284,6 +285,52 @@ TEST_F(ClientHandles, BadCallsRaiseTheLibrarysExceptionAndRunNothing) {
     EXPECT_EQ(calls(), 0);
     EXPECT_EQ(k, 1);
     EXPECT_EQ(GetField<int32_t>(calc_, "Total"), 0);
+}
+
+TEST_F(ClientHandles, NumbersByValueBindAsValuesDoOnBothForms) {
+    // Eval's number letters and Call's numbers enter the register form
+    // with no values made; with it switched off they go as values to the
+    // tree walker. Both bind, convert and fail alike.
+    struct Case {
+        const char* what;
+        std::function<TessaroValue()> call;
+        const char* result;  // the value as text, or the failure's message
+    };
+    const Case cases[] = {
+        {"two Longs", [&] { return calc_.Eval("Add", "ll", 40, 2); }, "42"},
+        {"Doubles cut to Longs", [&] { return calc_.Eval("Add", "dd", 2.5, 3.5); }, "5"},
+        {"an Integer and a Single", [&] { return calc_.Eval("Add", "if", 7, 1.75f); }, "8"},
+        {"typed numbers", [&] { return Call(calc_, "Add", int16_t(3), 4.0); }, "7"},
+        {"a Double too large for a Long", [&] { return calc_.Eval("Add", "ld", 1, 3e10); }, "Overflow"},
+        {"too few", [&] { return Call(calc_, "Add", 1); }, "Not enough arguments"},
+        {"too many", [&] { return Call(calc_, "Add", 1, 2, 3); }, "Too many arguments"},
+        {"a failure inside", [&] { return calc_.Eval("Fail", "l", 5); }, "Division by zero"},
+    };
+    int32_t lineInside[2] = {0, 0};
+    for (bool registerForm : {false, true}) {
+        RegisterForm::SetEnabled(registerForm);
+        const int32_t before = calls();
+        int32_t ran = 0;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (registerForm ? " in register form" : " on the tree walker"));
+            std::string got;
+            try {
+                const TessaroString text = c.call();
+                got = static_cast<const char*>(text);
+                ++ran;
+            } catch (const StoreException& e) {
+                got = e.what();
+                if (std::string(c.what) == "a failure inside") lineInside[registerForm] = e.line;
+            }
+            EXPECT_NE(got.find(c.result), std::string::npos) << got;
+        }
+        // Only the four calls that bound ran the procedure.
+        EXPECT_EQ(ran, 4);
+        EXPECT_EQ(calls() - before, 4);
+    }
+    RegisterForm::SetEnabled(true);
+    EXPECT_EQ(lineInside[0], 3);
+    EXPECT_EQ(lineInside[1], 3);
 }
 
 TEST_F(ClientHandles, AFailureInsideTheProcedureReachesTheHost) {
