@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -65,7 +66,7 @@ protected:
         compiler::EnableTextModules();
         ObjectStore::PublishObjectDLL("tqstore");
     }
-    void SetUp() override { app_.setCurrentPrintable(&sink_); }
+    void SetUp() override { app_->setCurrentPrintable(&sink_); }
     void TearDown() override {
         for (int m = MAX_MODULES - 1; m >= 0; --m)
             if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m)))
@@ -101,7 +102,7 @@ protected:
         StoreApplication::PumpMessages();
     }
 
-    DefaultStoreApplication app_;
+    std::unique_ptr<DefaultStoreApplication> app_ = std::make_unique<DefaultStoreApplication>();
     Sink sink_;
     ScratchDir dir_;
 };
@@ -159,6 +160,32 @@ TEST_F(Timers, ATimeoutThatDestroysItsOwnObjectEndsCleanlyAndStopsTheTimer) {
     EXPECT_EQ(sink_.text, "tick\n");
     EXPECT_EQ(iTimer::RunningCount(), 0u);
     EXPECT_EQ(MessageLoop::TimerCount(), 0u);
+    InterObjRep::DeleteObjects();
+}
+
+TEST_F(Timers, ATimerCannotBeEnabledWhileItsObjectIsBeingDestroyed) {
+    // Failures the store hands on (a failing Destruct) are kept.
+    struct Recorder final : DefaultStoreApplication {
+        std::string handed;
+        int handleException(StoreException& e) override {
+            handed += e.what();
+            return 1;
+        }
+    };
+    app_.reset();
+    auto* recorder = new Recorder;
+    app_.reset(recorder);
+    loadText("late.tqs", R"(Begin Object Late From Timer
+  Sub Destruct()
+    Interval = 5
+    Enabled = True
+  End Sub
+End Object
+)");
+    found("Late")->Destroy();
+    EXPECT_EQ(recorder->handed,
+              "iTimer::pdSetEnabled(): a timer cannot be enabled while its object is being destroyed.");
+    EXPECT_EQ(iTimer::RunningCount(), 0u);
     InterObjRep::DeleteObjects();
 }
 
