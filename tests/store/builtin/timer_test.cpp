@@ -28,6 +28,7 @@
 #include "store/printable.h"
 #include "store/storeapp.h"
 #include "store/vals.h"
+#include "tests/store/builtin/builtinfix.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
@@ -59,33 +60,16 @@ Begin Object Vault From ACL
 End Object
 )";
 
-class Timers : public ::testing::Test {
+class Timers : public BuiltinTest {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        compiler::EnableTextModules();
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
     void SetUp() override { app_->setCurrentPrintable(&sink_); }
     void TearDown() override {
-        for (int m = MAX_MODULES - 1; m >= 0; --m)
-            if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m)))
-                ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
-        InterObjRep::DeleteObjects();
+        BuiltinTest::TearDown();
         EXPECT_EQ(iTimer::RunningCount(), 0u) << "a module's timers stop with it";
         EXPECT_EQ(MessageLoop::TimerCount(), 0u);
         EXPECT_TRUE(iTimer::TimersEnabled());
     }
 
-    tModuleIndex loadText(const std::string& name, const std::string& text) {
-        const std::string path = dir_.file(name);
-        std::ofstream(path) << text;
-        return ObjectStore::LoadModule(path.c_str(), 0, 0);
-    }
-    static InterObjRep* found(const char* path) {
-        InterObj o;
-        return ObjectStore::find(path, o) ? o.get() : nullptr;
-    }
     static iTimer& timer(const char* path) {
         InterObjRep* o = found(path);
         auto* t = o ? dynamic_cast<iTimer*>(o->compiledPart()) : nullptr;
@@ -104,7 +88,6 @@ protected:
 
     std::unique_ptr<DefaultStoreApplication> app_ = std::make_unique<DefaultStoreApplication>();
     Sink sink_;
-    ScratchDir dir_;
 };
 
 TEST_F(Timers, TheHoldCounterPairsHoldsAndReleasesAndStopsAtItsBounds) {
