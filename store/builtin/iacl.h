@@ -64,6 +64,7 @@ public:
 
     // ---- access control --------------------------------------------------------------
 
+    AccessControlRep* accessControl() override { return this; }
     bool testPermission(uint32_t mask) override;
     // Raises "EvaluatePermissions" and takes the word its handler leaves.
     void reevalPermissions();

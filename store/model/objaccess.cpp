@@ -21,7 +21,8 @@ constexpr uint32_t kPermissionBits[] = {
 
 AccessControlRep* AccessControlOf(InterObjRep* holder) {
     if (!holder || holder->isDestroyed()) return nullptr;
-    return dynamic_cast<AccessControlRep*>(holder->compiledPart());
+    IInterObj* part = holder->compiledPart();
+    return part ? part->accessControl() : nullptr;
 }
 
 }  // namespace
