@@ -24,8 +24,10 @@
 //  3. Ticks that were missed (the thread was busy for longer than an
 //     interval) are dropped, not queued: a late timer fires once and then
 //     keeps its period from the time it fired.
-//  4. The descriptor is readable exactly while some timer is due, or since
-//     it last fired and no Dispatch has run.
+//  4. The descriptor turns readable at most a millisecond after the
+//     earliest due time (the slack lets timers that fall due together be
+//     served in one wake) and stays so until Dispatch runs. A timer never
+//     runs before it is due.
 //
 // One thread: the queue is a plain global; procedures run on the thread
 // that calls Dispatch.
