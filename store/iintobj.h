@@ -40,6 +40,7 @@
 
 namespace tq {
 
+class AccessControlRep;
 class DllServer;
 class InterObj;
 class InterObjRep;
@@ -104,6 +105,10 @@ public:
     // Where `Print #obj` writes; null (the default) for a class that is no
     // printing target.
     virtual Printable* printSink();
+    // The access control this part gives its owner (accctl.h); null (the
+    // default) for a class that is no access control. Asked at every
+    // permission test of an object with a compiled part.
+    virtual AccessControlRep* accessControl() { return nullptr; }
 
     // ---- the owner -------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "store/storeapp.h"
 
+#include "platform/util/msgloop.h"
 #include "platform/util/uassert.h"
 #include "store/errors/storeexc.h"
 #include "store/persist/objstore.h"
@@ -64,7 +65,7 @@ void StoreApplication::saveText(const char*, unsigned char) {
 const char* StoreApplication::getTextResourceFile() { return nullptr; }
 int32_t StoreApplication::writeTextResource(void*, int32_t, int32_t) { return 0; }
 int32_t StoreApplication::readTextResource(const char*, int32_t&, int32_t) { return 0; }
-int StoreApplication::pumpMessages() { return 0; }
+int StoreApplication::pumpMessages() { return MessageLoop::Dispatch(); }
 void StoreApplication::setIdleCallback(void (*)()) {}
 void StoreApplication::setIdleCallbackHWND(uint32_t) {}
 void StoreApplication::forgetIdleCallbackHWND(uint32_t) {}
@@ -128,6 +129,7 @@ void StoreApplication::FieldChanged() {
 }
 
 void StoreApplication::UnloadingModule(unsigned char module) {
+    if (module != NO_MODULE && timersUnloading) timersUnloading(module);
     if (storeApplication) storeApplication->unloadingModule(module);
 }
 

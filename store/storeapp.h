@@ -90,6 +90,10 @@ public:
     virtual const char* getTextResourceFile();
     virtual int32_t writeTextResource(void* data, int32_t a, int32_t b);
     virtual int32_t readTextResource(const char* name, int32_t& a, int32_t b);
+    // One turn of the message loop: runs the timers that are due, never
+    // waits (platform/util/msgloop.h); the number of timer calls. A host
+    // whose own loop watches MessageLoop::Fd() may call this when it turns
+    // readable, or override it to pump its own queue as well.
     virtual int pumpMessages();
     virtual void setIdleCallback(void (*callback)());
     virtual void setIdleCallbackHWND(uint32_t window);
@@ -117,8 +121,11 @@ public:
     static void EmbedDeleted(const InterObj& embed);
     static void EmbedRenamed(const InterObj& embed);
     static void FieldChanged();
-    // module 255 stands for no particular module.
+    // module 255 stands for no particular module; any other stops that
+    // module's timers first (through timersUnloading, which the Timer class
+    // fills when it is published).
     static void UnloadingModule(unsigned char module);
+    static inline void (*timersUnloading)(unsigned char module) = nullptr;
     static void ModuleUnloaded();
     static void ModuleLoaded(unsigned char module);
     static Printable* GetCurrentPrintable();

@@ -5,7 +5,10 @@
 #include "platform/util/dllutils.h"
 #include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
+#include "store/builtin/iacl.h"
 #include "store/builtin/igroup.h"
+#include "store/builtin/timer.h"
+#include "store/builtin/uprofile.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
@@ -104,7 +107,10 @@ void POD_Populate() {
     // The prototypes intern their names in the detached module: a host that
     // publishes the library before starting it still finds them sound.
     tq::IdString::Initialize();
+    tq::iACL::PO_InitObject();
+    tq::iUserProfile::PO_InitObject();
     tq::iGroup::PO_InitObject();
+    tq::iTimer::PO_InitObject();
 }
 
 }

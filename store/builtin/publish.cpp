@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/com/classreg.h"
+#include "store/builtin/iacl.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/print.h"
 #include "store/model/sigrep.h"
@@ -95,11 +96,16 @@ InterObjRep* PublishedClass::PO_InitObject() {
     ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
     const IndirectInterObj made(progId_, name_, InterObj(), IOT_ORDINARY);
     object_ = made.get();
+    // Governed by the ACL prototype: a program may not destroy or rename a
+    // class's prototype (iacl.h).
+    if (InterObjRep* acl = iACL::Class().prototype(); acl && acl != made.get()) made->setAclObject(acl);
     // A library that fails later in its POD_Populate takes the prototype
     // back (the reference reads null once it is gone some other way).
     InterObjRep* proto = object_.get();
     ClassRegistry::OnAbandon([this, proto] {
-        if (object_.get() == proto) proto->Destroy();
+        if (object_.get() != proto) return;
+        proto->setAclObject(nullptr);
+        proto->Destroy();
     });
     return proto;
 }

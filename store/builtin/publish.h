@@ -88,6 +88,8 @@ public:
     InterObjRep* PO_InitObject();
     // The prototype, made first when needed.
     InterObjRep* PO_GetObject();
+    // The prototype when it has been made, else null.
+    InterObjRep* prototype() const { return object_.get(); }
 
     const char* progId() const { return progId_; }
     const char* name() const { return name_; }

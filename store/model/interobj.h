@@ -378,8 +378,7 @@ public:
     InterObjRep* Abstract(const char* name);
     void reparent(SignatureRep* sig);
 
-    // ---- access (every check allows everything until objects carry access
-    // control; isPermitted is the one place that decides) -------------------------
+    // ---- access (isPermitted is the one place that decides; accctl.h) ---------------
 
     bool isPropertyAddAllowed() { return isPermitted(kPermitAddMember); }
     bool isPropertyDeleteAllowed() { return isPermitted(kPermitDeleteMember); }
@@ -390,6 +389,10 @@ public:
     bool canSetPermission() { return isPermitted(kPermitSetPermission); }
     bool canAddMember() { return isPropertyAddAllowed(); }
     bool canDeleteMember(const char*) { return isPropertyDeleteAllowed(); }
+    // The object's access-control object: null for none (everything is
+    // allowed); an ACL object without one answers for itself.
+    void setAclObject(InterObjRep* acl);
+    InterObjRep* getAclObject() const { return acl_.get(); }
 
     // ---- life and persistence --------------------------------------------------------
 
@@ -484,9 +487,14 @@ protected:
         kPermitSetPermission,
         kPermitAll,
     };
-    // The seam of access control: objects carry no permission list yet, so
-    // every operation is allowed.
-    bool isPermitted(tPermission) { return true; }
+    // Inline: reading and calling ask on every member use, and most objects
+    // carry no access control and are no ACL.
+    bool isPermitted(tPermission p) {
+        if (!comp_ && !acl_.get()) [[likely]]
+            return true;
+        return testAccess(p);
+    }
+    bool testAccess(tPermission p);
 
     uint8_t flags_ = 0;
     // Which of the store's lists this object has joined or left in this
@@ -506,8 +514,8 @@ protected:
     uint32_t dataSize_ = 0;
     // One counted reference to the compiled part (invariant 1 of iintobj.h).
     IInterObj* comp_ = nullptr;
-    // The access-control object's store object (uncounted): it is written
-    // with the object and kept until access control arrives.
+    // The access-control object's store object (uncounted), written with
+    // the object.
     Faultp<InterObjRep> acl_{UncountedIndirectReference, nullptr};
     Signature signature_;
 

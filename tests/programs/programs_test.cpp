@@ -4,7 +4,9 @@
 // the order the module lists its objects); what it prints must equal
 // NAME.out beside it, byte for byte. An error that escapes Main ends the
 // output with a line "error: " and its message, so a program can show how
-// it fails too.
+// it fails too; one the store hands to the application (a failing Timeout)
+// shows as a line "handed: " with its message and where it arose. Timers
+// run on after Main until none is enabled.
 //
 // Every program runs in both execution forms, the tree walker and the
 // register form, and both must print NAME.out and fail the same way: the
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,6 +48,14 @@ std::string RunMain(tModuleIndex m, StringPrintable& out, std::string* failedAt 
     try {
         int handled = 0;
         main->evalIMember("Main", nullptr, &handled);
+        // The program lives on while a timer runs, as under `tessaro run`
+        // (a stuck one is given up after ten seconds, and the module's
+        // unloading stops it).
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (MessageLoop::TimerCount() > 0 && std::chrono::steady_clock::now() < end) {
+            MessageLoop::Wait(100);
+            StoreApplication::PumpMessages();
+        }
     } catch (const StoreException& e) {
         if (out.column() != 0) out.text += "\n";
         out.text += std::string("error: ") + e.what() + "\n";
@@ -76,11 +87,26 @@ struct Outcome {
     std::string failedAt;
 };
 
+// Failures the store hands to the application instead of raising them (a
+// failing Timeout or Destruct) show in the output with their line.
+class ProgramApp final : public DefaultStoreApplication {
+public:
+    explicit ProgramApp(StringPrintable& out) : out_(out) { setCurrentPrintable(&out); }
+    int handleException(StoreException& e) override {
+        if (out_.column() != 0) out_.text += "\n";
+        out_.text += std::string("handed: ") + e.what() + " (line " + std::to_string(e.line) + " of " +
+                     (e.procedure ? e.procedure->name() : "?") + ")\n";
+        return 1;
+    }
+
+private:
+    StringPrintable& out_;
+};
+
 Outcome RunProgram(const std::string& base, bool registerForm) {
     RegisterForm::SetEnabled(registerForm);
-    DefaultStoreApplication app;
     StringPrintable out;
-    app.setCurrentPrintable(&out);
+    ProgramApp app(out);
     const tModuleIndex m = ObjectStore::LoadModule(nullptr, 1, 0);
     Outcome o;
     try {

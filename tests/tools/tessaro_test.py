@@ -368,6 +368,62 @@ class Saving(Scratch):
         self.assertEqual(self.read_bytes("spin.qbo"), before)
 
 
+TICKER = """Begin Object Ticker
+  Dim N As Long
+  Dim T As New Timer
+  Sub Main()
+    T.Interval = 10
+    T.Enabled = True
+    Print "started"
+  End Sub
+  Sub T_Timeout()
+    N = N + 1
+    If N = 3 Then
+      T.Enabled = False
+      Print "three ticks"
+    End If
+    If N = 2 Then Print 1 / 0
+  End Sub
+  Sub Forever()
+    T.Interval = 20
+    T.Enabled = True
+    Print "waiting"
+  End Sub
+End Object
+"""
+
+
+class Timers(Scratch):
+    def test_run_serves_timers_after_main_until_the_last_stops(self):
+        self.write("ticker.tqs", TICKER.replace("If N = 2 Then Print 1 / 0", ""))
+        self.assertEqual(run("run", "ticker.tqs"), (0, "started\nthree ticks\n", ""))
+
+    def test_a_failing_timeout_is_reported_with_its_line_and_stops_its_timer(self):
+        self.write("ticker.tqs", TICKER.replace("If N = 3 Then", "If N = 9 Then"))
+        status, out, err = run("run", "ticker.tqs", timeout=20)
+        self.assertEqual((status, out), (1, "started\n"))
+        self.assertIn("ticker.tqs:15: Ticker.T_Timeout: FPE: Floating Point Divide by Zero.", err)
+
+    def test_ctrl_c_stops_a_program_waiting_for_its_timers_with_status_130(self):
+        self.write("ticker.tqs", TICKER.replace("If N = 2 Then Print 1 / 0", "").replace("N = 3", "N = -1"))
+        p = subprocess.Popen([TESSARO, "run", "ticker.tqs", "Ticker.Forever"], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        time.sleep(1)
+        self.assertIsNone(p.poll(), "the run keeps going while its timer is enabled")
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=60)
+        self.assertEqual(out, "waiting\n")
+        self.assertEqual(p.returncode, 130)
+        self.assertIn("stopped by the user (Ctrl-C)", err)
+
+    def test_the_repl_runs_timers_between_entries(self):
+        self.write("ticker.tqs", TICKER.replace("If N = 2 Then Print 1 / 0", ""))
+        status, out, err = run("repl", "ticker.tqs", stdin="Ticker.T.Interval = 5\nTicker.T.Enabled = True\n"
+                               "For i = 1 To 300000: Next\n? Ticker.N > 0\n")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, "-1\n")
+
+
 class Conversions(Scratch):
     def test_build_then_run_gives_what_running_the_text_gives(self):
         # Every example runs to its end and prints, and so does the chain's

@@ -58,6 +58,7 @@ public:
 private:
     bool command(const std::string& line);  // false for :quit
     void runEntry(const std::string& text);
+    void serveTimers();
     void endOutputLine();
     void chooseObject();
     tq::compiler::CodegenOptions spellings();
@@ -132,6 +133,24 @@ void Repl::endOutputLine() {
         out->endOfStatement(-1);
     }
     std::fflush(stdout);
+}
+
+// Timers run between entries: the ticks that came due while the last
+// entry ran or the prompt waited are served before the next prompt (one
+// each: missed ticks are dropped). A Timeout that fails stops its timer
+// and is shown through the application; a Ctrl-C inside one stops it.
+void Repl::serveTimers() {
+    if (tq::MessageLoop::TimerCount() == 0) return;
+    session_.app().clearBreak();
+    try {
+        tq::StoreApplication::PumpMessages();
+    } catch (const tq::StoreException& e) {
+        endOutputLine();
+        std::cerr << (session_.app().breakTaken() ? std::string("stopped (Ctrl-C)") : "error: " + std::string(e.what()))
+                  << "\n";
+        session_.app().clearBreak();
+    }
+    endOutputLine();
 }
 
 void Repl::runEntry(const std::string& text) {
@@ -240,6 +259,7 @@ int Repl::loop() {
     std::string entry;
     std::string line;
     for (;;) {
+        serveTimers();
         const LineReader::Got got =
             reader_.read(entry.empty() ? "> " : "... ", line, [this] { return session_.app().takeInterrupt(); });
         if (got == LineReader::Got::End) break;

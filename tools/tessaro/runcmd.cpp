@@ -1,7 +1,7 @@
 // tessaro run: a program from the shell, start to end.
 //
 //   load (the -l modules, then FILE) -> find the method -> call it with the
-//   arguments as Strings -> report -> save (only with --save, only when the
+//   arguments as Strings -> serve its timers until none runs -> report -> save (only with --save, only when the
 //   run succeeded) -> unload without saving
 //
 // Nothing is written unless the program saves or --save asks: a failure, a
@@ -60,6 +60,22 @@ void SaveChanged() {
     }
 }
 
+// The program lives on while a timer runs: its ticks are served until the
+// last timer is disabled. False when Ctrl-C came while waiting (a Ctrl-C
+// inside a Timeout ends it as it ends Main, through TerminateExecution).
+// A Timeout that fails stops its timer and is reported through the
+// application, as a failing Destruct is.
+bool RunTimers(TessaroApp& app) {
+    while (tq::MessageLoop::TimerCount() > 0) {
+        tq::MessageLoop::Wait(-1);
+        if (app.takeInterrupt()) return false;
+        tq::StoreApplication::PumpMessages();
+        std::cout.flush();
+        std::fflush(stdout);
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunCommand(const Args& args) {
@@ -100,6 +116,10 @@ int RunCommand(const Args& args) {
         status = StatusOf(result);
         std::cout.flush();
         std::fflush(stdout);
+        if (!RunTimers(session.app())) {
+            std::cerr << "\ntessaro: stopped by the user (Ctrl-C); nothing was saved\n";
+            return kBreakStatus;
+        }
         if (session.app().handedFailures() > 0) return 1;
     } catch (const tq::StoreException& e) {
         // A line Print left open ends before the report, so that on a

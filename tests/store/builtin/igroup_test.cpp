@@ -19,34 +19,14 @@
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
 #include "store/vals.h"
+#include "tests/store/builtin/builtinfix.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
 namespace {
 
-class Groups : public ::testing::Test {
+class Groups : public BuiltinTest {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        compiler::EnableTextModules();
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
-    void TearDown() override {
-        for (int m = MAX_MODULES - 1; m >= 0; --m)
-            if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m)))
-                ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
-        InterObjRep::DeleteObjects();
-    }
-
-    tModuleIndex loadText(const std::string& name, const std::string& text) {
-        const std::string path = dir_.file(name);
-        std::ofstream(path) << text;
-        return ObjectStore::LoadModule(path.c_str(), 0, 0);
-    }
-    static InterObjRep* found(const char* path) {
-        InterObj o;
-        return ObjectStore::find(path, o) ? o.get() : nullptr;
-    }
     static iGroup& group(const char* path) {
         iGroup* g = iGroup::Of(found(path));
         if (!g) throw std::runtime_error(std::string(path) + " is no group");
@@ -63,7 +43,6 @@ protected:
     }
 
     DefaultStoreApplication app_;
-    ScratchDir dir_;
 };
 
 const char* const kFruit = R"(Begin Object Fruit
