@@ -77,6 +77,13 @@ ValuePtr CppProcField::eval(InterObjRep& obj, const ValueList* args) {
     return caller_->evalInOrder(self, bound, method_);
 }
 
+void* CppProcField::nativeCode(InterObjRep& obj, void*& self) {
+    if (!obj.isReadAllowed()) throw AccessDenied(where(), 32755);
+    if (method_.isNull()) throw Is_Null("CppProcField::eval()", 32743);
+    self = obj.RWCDataPtr(0);
+    return self ? method_.resolve(self) : nullptr;
+}
+
 std::string CppProcField::parameterText() const { return std::string(ParameterPart(text_)); }
 
 std::string CppProcField::getSource() const {
@@ -137,9 +144,19 @@ ValuePtr CompProcDataField::getValue(InterObjRep& obj, SignatureRep& owner) {
 MemberPtr CompProcDataField::getMember(InterObjRep& obj, SignatureRep& owner) { return getValue(obj, owner); }
 
 ValuePtr CompProcDataField::fetch(InterObjRep& obj) {
+    checkRead(obj);
+    return getCaller_->eval(obj.RWCDataPtr(0), nullptr, getter_);
+}
+
+void CompProcDataField::checkRead(InterObjRep& obj) const {
     if (!obj.isReadAllowed()) throw AccessDenied("ProcDataField::get()", 32755);
     if (getter_.isNull()) throw Is_Null("CompProcDataField::get()", 32743);
-    return getCaller_->eval(obj.RWCDataPtr(0), nullptr, getter_);
+}
+
+void* CompProcDataField::getterCode(InterObjRep& obj, void*& self) {
+    checkRead(obj);
+    self = obj.RWCDataPtr(0);
+    return self ? getter_.resolve(self) : nullptr;
 }
 
 void CompProcDataField::store(Value& v, InterObjRep& obj) {

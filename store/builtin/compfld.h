@@ -58,6 +58,10 @@ public:
 
     const MemberPointer& method() const { return method_; }
     const std::string& declaration() const { return text_; }
+    // The call as register code makes it when there are no arguments: the
+    // checks of eval, then the code to call with self (adjusted); null
+    // code when obj has no compiled part (eval gives the zero value).
+    void* nativeCode(InterObjRep& obj, void*& self);
 
 protected:
     CppProcField(const char* name, const MemberPointer& method, const char* text, uint8_t returnType);
@@ -111,6 +115,10 @@ public:
     void removeField(SignatureRep& sig) override;
     ValuePtr getValue(InterObjRep& obj, SignatureRep& owner) override;
     MemberPtr getMember(InterObjRep& obj, SignatureRep& owner) override;
+    // The getter as register code calls it: the checks of a read, then the
+    // code to call with self (adjusted); null code when obj has no
+    // compiled part (the read gives the zero value).
+    void* getterCode(InterObjRep& obj, void*& self);
 
     void get(int16_t& out, InterObjRep& obj, SignatureRep& owner) override;
     void get(int32_t& out, InterObjRep& obj, SignatureRep& owner) override;
@@ -131,6 +139,8 @@ protected:
     CompProcDataField(const char* name, IdType type, const MemberPointer& setter, const MemberPointer& getter);
     // The getter's value (AccessDenied when obj may not be read).
     ValuePtr fetch(InterObjRep& obj);
+    // AccessDenied when obj may not be read, Is_Null without a getter.
+    void checkRead(InterObjRep& obj) const;
     // The setter with v, a value of the property's type (AccessDenied for a
     // read-only property or an object that may not be written).
     void store(Value& v, InterObjRep& obj);

@@ -40,21 +40,6 @@ ValuePtr EvalDotted(Context& ctx, uint16_t index, IdType type, const ValueList* 
     return v;
 }
 
-// The object a value refers to, for the next piece of a chain.
-InterObjRep* ObjectOf(const ValuePtr& v) {
-    if (!v || (v->type() & IDT_TYPEMASK) != IDT_OBJECT) throw NotObjectReference("CompoundIdRep::eval()", 32759);
-    // An Object value that holds its reference itself (what naming an object
-    // gives) is read where it lies, without a counted copy.
-    if (v->isDirect()) {
-        const InterObj& held = static_cast<const ObjectValue*>(v.get())->datum();
-        if (held.isNull()) throw Is_Null("CompoundIdRep::eval()", 32744);
-        return held.get();
-    }
-    InterObj o = v->as<InterObj>();
-    // A chain through Nothing has no object to look the next name up in.
-    if (o.isNull()) throw Is_Null("CompoundIdRep::eval()", 32744);
-    return o.get();
-}
 
 // A piece that names a member of the object before it: neither Me, nor
 // ".name", nor True or False.
@@ -114,6 +99,21 @@ InterProcField* CallSiteMethod(const Context& ctx, InterObjRep& obj, const ExprN
 }
 
 }  // namespace
+
+InterObjRep* ObjectOf(const ValuePtr& v) {
+    if (!v || (v->type() & IDT_TYPEMASK) != IDT_OBJECT) throw NotObjectReference("CompoundIdRep::eval()", 32759);
+    // An Object value that holds its reference itself (what naming an object
+    // gives) is read where it lies, without a counted copy.
+    if (v->isDirect()) {
+        const InterObj& held = static_cast<const ObjectValue*>(v.get())->datum();
+        if (held.isNull()) throw Is_Null("CompoundIdRep::eval()", 32744);
+        return held.get();
+    }
+    InterObj o = v->as<InterObj>();
+    // A chain through Nothing has no object to look the next name up in.
+    if (o.isNull()) throw Is_Null("CompoundIdRep::eval()", 32744);
+    return o.get();
+}
 
 // ---- Sid evaluation -----------------------------------------------------------------
 

@@ -157,4 +157,9 @@ private:
 
 static_assert(sizeof(Mid) == Mid::kPiecesOffset, "a member chain has a 9-byte head");
 
+// The object a value refers to, for the next piece of a chain:
+// NotObjectReference for a value that is no object, Is_Null 32744 for
+// Nothing.
+InterObjRep* ObjectOf(const ValuePtr& v);
+
 }  // namespace tq

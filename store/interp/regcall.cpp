@@ -257,14 +257,14 @@ bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperan
 }  // namespace
 
 bool RegTranslateCallExpr(RegCompiler& rc, const ExprNode* e, RegOperand& out) {
-    return TranslateCall(rc, e, true, &out);
+    return TranslateCall(rc, e, true, &out) || RegTranslateCompiledCall(rc, e, true, &out);
 }
 
 bool RegTranslateCallStmt(RegCompiler& rc, const ExecNode* stmt) {
     if (stmt->type() != STMT_FUNCTION_CALL) return false;
     const auto* call = static_cast<const FunctionCallStmt*>(stmt);
     if (call->form() == CALL_SEND_EVENT) return false;
-    return TranslateCall(rc, call->call(), false, nullptr);
+    return TranslateCall(rc, call->call(), false, nullptr) || RegTranslateCompiledCall(rc, call->call(), false, nullptr);
 }
 
 // ---- running -------------------------------------------------------------------------
@@ -362,6 +362,7 @@ inline bool HasSignature(const InterObjRep& obj, const RegCallSite& site) {
 
 uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     if (in.op == ROP_CALL_NATIVE) return RegRunNativeCall(act, in, pc);
+    if (in.op == ROP_CALL_COMPILED) return RegRunCompiledCall(act, in, pc);
     const RegCallSite& site = act.form->sites->calls[static_cast<size_t>(in.a)];
     InterObjRep& obj = site.target.resolve(act);
     // While the keys hold, the form found last is still the callee's and

@@ -39,7 +39,10 @@
 namespace tq {
 
 class CDLLProcField;
+class CompProcDataField;
+class CppProcField;
 class Field;
+class ObjectSlotField;
 class SignatureRep;
 
 // Calls (operands: a the call site).
@@ -47,6 +50,9 @@ inline constexpr RegOp ROP_CALL = static_cast<RegOp>(kCallFirst);
 // A call of a procedure of a shared library (a the native site,
 // regnative.cpp).
 inline constexpr RegOp ROP_CALL_NATIVE = static_cast<RegOp>(kCallFirst + 1);
+// A compiled member of the object held in a field of Me (a the compiled
+// site, regcompiled.cpp).
+inline constexpr RegOp ROP_CALL_COMPILED = static_cast<RegOp>(kCallFirst + 2);
 // Fields (a the number register, b the field site): read into a; write
 // number a into the field, with the conversion an assignment makes.
 inline constexpr RegOp ROP_FIELD_GET_N = static_cast<RegOp>(kFieldFirst);
@@ -158,10 +164,33 @@ struct RegNativeSite {
     static constexpr size_t kMaxArguments = 8;
 };
 
+// "Holder.Member" where Holder is an object field of Me and Member a
+// compiled property of a number type or a compiled Sub or Function of no
+// argument (a number result): the held object is read from Me's slot and
+// the member function called directly, with no value made. While Me has
+// the signature holder was found on and the field look-up revision holds,
+// the slot is where it was; while the held object has call.signature, the
+// member is the one found. Otherwise the call goes the general road: the
+// holder's name evaluated on Me, then call (whose target is unused) on
+// the object it gives.
+struct RegCompiledSite {
+    RegCallSite call;
+    std::string holderName;
+    SignatureRep* holderSignature = nullptr;
+    SignatureRep* holderOwner = nullptr;
+    ObjectSlotField* holder = nullptr;
+    // One of the two.
+    CompProcDataField* property = nullptr;
+    CppProcField* method = nullptr;
+    // IDT_VOID for a Sub, else the member's number type.
+    IdType resultType = IDT_VOID;
+};
+
 struct RegSites {
     std::vector<RegFieldSite> fields;
     std::vector<RegCallSite> calls;
     std::vector<RegNativeSite> natives;
+    std::vector<RegCompiledSite> compiled;
 };
 
 // The form's sites, made when its first site is.
@@ -191,6 +220,11 @@ CDLLProcField* RegNativeCallee(Field& f);
 // field and emits its call; false, emitting nothing, when it is not taken.
 bool RegEmitNativeCall(RegCompiler& rc, RegCallSite&& site, CDLLProcField& field);
 uint32_t RegRunNativeCall(RegActivation& act, const RegInstr& in, uint32_t pc);
+
+// Translates e, "Holder.Member" as RegCompiledSite tells, into a compiled
+// site; false, emitting nothing, when it is not one.
+bool RegTranslateCompiledCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperand* out);
+uint32_t RegRunCompiledCall(RegActivation& act, const RegInstr& in, uint32_t pc);
 
 // Whether procedures may run in register form now: switched on, and no
 // debugger that follows execution installed.
