@@ -396,6 +396,7 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     for (size_t i = 0; i < n; ++i)
         PassNumber(c.numbers[parameters[i].index], parameters[i].type, act.numbers[given[i].source]);
     CheckStackRoom();
+    CallDepth depth;
     try {
         callee.run();
     } catch (...) {

@@ -432,11 +432,16 @@ namespace {
 // A failure passing out of the activation gets the line, Me and procedure
 // of the statement whose instruction failed, as the statement dispatcher
 // gives them (ExecNode::failed); the frame shows that statement to
-// whoever walks the stack while the failure is offered.
-ExecNode* StatementAt(const RegActivation& act) {
+// whoever walks the stack while the failure is offered, at the line the
+// part of it that runs reports (a post-test loop's condition: the Loop
+// line), as the tree walker sets it.
+void ShowStatement(const RegActivation& act, StackFrame& frame) {
     const RegisterForm& form = *act.form;
-    if (act.pc >= form.statementOf.size()) return nullptr;
-    return const_cast<ExecNode*>(form.statements[form.statementOf[act.pc]].node);
+    if (act.pc >= form.statementOf.size()) return;
+    const RegStatement& st = form.statements[form.statementOf[act.pc]];
+    auto* node = const_cast<ExecNode*>(st.node);
+    node->setRunningLine(st.runningLine);
+    frame.setNode(node);
 }
 
 // The values of a register activation's parameters bound into an argument
@@ -491,7 +496,7 @@ void OfferFailure(RegActivation& act, DebugHook& debugger, StoreException& e) {
     RegShownFrames shown(act);
     for (RegActivation* a = act.caller; a; a = a->caller)
         if (a->frame) {
-            if (ExecNode* node = StatementAt(*a)) a->frame->setNode(node);
+            ShowStatement(*a, *a->frame);
             ShowCurrentArguments(*a);
         }
     for (RegActivation* a = &act; a; a = a->caller)
@@ -512,7 +517,7 @@ RegShownFrames::RegShownFrames(RegActivation& act) {
     RegActivation* entry = &act;
     for (; entry && !entry->frame; entry = entry->caller) frameless.push_back(entry);
     if (entry) {
-        if (ExecNode* node = StatementAt(*entry)) entry->frame->setNode(node);
+        ShowStatement(*entry, *entry->frame);
         ShowCurrentArguments(*entry);
     }
     try {
@@ -525,7 +530,7 @@ RegShownFrames::RegShownFrames(RegActivation& act) {
             // it fails to be pushed.
             frames_.push_back(std::make_unique<StackFrame>(
                 *contexts_.back(), nullptr, a.proc->isFunction() ? FunctionFrame : SubFrame, args, true));
-            if (ExecNode* node = StatementAt(a)) frames_.back()->setNode(node);
+            ShowStatement(a, *frames_.back());
             a.frame = frames_.back().get();
             given_.push_back(&a);
         }
@@ -1163,6 +1168,7 @@ bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* arg
     RegBindArguments(act, args, backs);
     // A hook that records failures walks the frames and shows their
     // arguments.
+    CallDepth depth;
     ValueList shown;
     InterObjRep* shownArgs = hook ? ShownArguments(act, shown) : nullptr;
     StackFrame frame(ctx, nullptr, proc.isFunction() ? FunctionFrame : SubFrame, shownArgs, true);
