@@ -58,22 +58,25 @@ enum FrameType : int32_t {
     WithFrame = 11,
 };
 
+// Whether the build is sanitized: AddressSanitizer makes every native
+// frame several times larger, so the stack measures below grow with it.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitizedFrames = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitizedFrames = true;
+#else
+inline constexpr bool kSanitizedFrames = false;
+#endif
+#else
+inline constexpr bool kSanitizedFrames = false;
+#endif
+
 class StackFrame {
 public:
     // The native stack that must be left for a new frame. The system's own
-    // rule is 10,000 bytes; sanitizer builds make every frame several times
-    // larger, so their reserve grows in proportion.
-#if defined(__SANITIZE_ADDRESS__)
-    static constexpr std::size_t kStackReserve = 10000 * 8;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    static constexpr std::size_t kStackReserve = 10000 * 8;
-#else
-    static constexpr std::size_t kStackReserve = 10000;
-#endif
-#else
-    static constexpr std::size_t kStackReserve = 10000;
-#endif
+    // rule is 10,000 bytes; sanitized builds keep a reserve in proportion.
+    static constexpr std::size_t kStackReserve = kSanitizedFrames ? 10000 * 8 : 10000;
 
     // Pushes a frame of type for block (may be null) on ctx, with args (the
     // bound argument object) as its argument scope; the frame destroys args
@@ -135,19 +138,8 @@ private:
 // takes more stack than that.
 class CallDepth {
 public:
-    // The native stack a call is allowed on average. Sanitizer builds make
-    // every frame several times larger.
-#if defined(__SANITIZE_ADDRESS__)
-    static constexpr std::size_t kStackPerCall = 8000;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    static constexpr std::size_t kStackPerCall = 8000;
-#else
-    static constexpr std::size_t kStackPerCall = 2000;
-#endif
-#else
-    static constexpr std::size_t kStackPerCall = 2000;
-#endif
+    // The native stack a call is allowed on average.
+    static constexpr std::size_t kStackPerCall = kSanitizedFrames ? 8000 : 2000;
 
     // Enters a call: StackOverflow when the calls running reach the most.
     [[gnu::always_inline]] CallDepth() {
