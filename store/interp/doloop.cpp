@@ -29,16 +29,23 @@ void DoLoop::eval(Context& ctx) {
     // Loop line, where it is written.
     if (testsAfterBody() && body->endLine() != 0) setRunningLine(body->endLine());
     StackFrame frame(ctx, body, DoFrame);
+    // While the condition runs, the loop's frame stands at the loop itself:
+    // a failure beneath a call in it shows this procedure at the line the
+    // condition is written on.
+    auto holds = [&] {
+        frame.setNode(this);
+        return IsTrue(cond, ctx);
+    };
     switch (form()) {
         case DO_WHILE:
         case WHILE_WEND:
-            while (IsTrue(cond, ctx)) {
+            while (holds()) {
                 body->ieval(ctx);
                 if (!frame.isLinked()) return;
             }
             return;
         case DO_UNTIL:
-            while (!IsTrue(cond, ctx)) {
+            while (!holds()) {
                 body->ieval(ctx);
                 if (!frame.isLinked()) return;
             }
@@ -47,13 +54,13 @@ void DoLoop::eval(Context& ctx) {
             do {
                 body->ieval(ctx);
                 if (!frame.isLinked()) return;
-            } while (IsTrue(cond, ctx));
+            } while (holds());
             return;
         case DO_LOOP_UNTIL:
             do {
                 body->ieval(ctx);
                 if (!frame.isLinked()) return;
-            } while (!IsTrue(cond, ctx));
+            } while (!holds());
             return;
         case DO_FOREVER:
             for (;;) {

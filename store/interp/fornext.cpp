@@ -121,6 +121,10 @@ void CountLoop(Value& var, const Value& start, const Value& end, const Value& st
 void ForNext::eval(Context& ctx) const {
     BlockRep* body = SubBlock(ctx, bodyBlock());
     StackFrame frame(ctx, body, ForFrame);
+    // The loop's start, end and step (or its group) are evaluated in the
+    // loop's frame: a failure beneath a call in them shows this procedure
+    // at the For line.
+    frame.setNode(this);
     if (loopType() == FN_Standard)
         runStandard(ctx, body, frame);
     else

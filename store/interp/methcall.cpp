@@ -120,6 +120,7 @@ ValuePtr InterProcField::eval(InterObjRep& obj, const ValueList* args) {
     InterObjRep* argObj = arguments.obj;
     ctx.enterArguments(argObj);
     {
+        CallDepth depth;
         StackFrame frame(ctx, code, isFunction() ? FunctionFrame : SubFrame, argObj, false);
         ctx.takeArguments(argObj);
         code->ieval(ctx);

@@ -13,6 +13,7 @@
 // the user break before the callee's first statement.
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 #include "platform/util/stackroom.h"
 #include "store/context.h"
@@ -238,10 +239,15 @@ bool TranslateCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperan
     site.revision = FieldLookupRevision::current();
     site.method = native ? nullptr : static_cast<InterProcField*>(method);
     const ExprNode* arg = t.firstArg;
+    std::vector<uint32_t> starts;
     for (Field* p : parameters) {
+        starts.push_back(rc.here());
         if (!Argument(rc, arg, *p, site)) return false;
         arg = reinterpret_cast<const ExprNode*>(arg->bytes() + arg->size());
     }
+    // Binding converts the arguments once all are evaluated.
+    starts.push_back(rc.here());
+    for (size_t k = 0; k + 1 < parameters.size(); ++k) rc.readAgainAfterCalls(starts[k], starts[k + 1]);
     if (wantValue) {
         const IdType type = static_cast<IdType>(method->type() & IDT_TYPEMASK);
         *out = RegOperand{REGF_NUMBER, rc.newNumber(type), type};
@@ -308,6 +314,12 @@ void RegGeneralCall(RegActivation& act, const RegCallSite& site, InterObjRep& ob
         }
     };
     ValuePtr result;
+    // A failure beneath is offered to a hook by the tree walker, which
+    // walks the frames: this activation and the register ones that called
+    // it must be among them.
+    std::optional<RegShownFrames> shown;
+    if (DebugHook::Installed()) [[unlikely]]
+        shown.emplace(act);
     try {
         int handled = 0;
         result = obj.eval(site.name.c_str(), site.suffix, &list, nullptr, RegLookupFlags(act, site.how, obj), &handled,
@@ -388,6 +400,7 @@ uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc) {
     for (size_t i = 0; i < n; ++i)
         PassNumber(c.numbers[parameters[i].index], parameters[i].type, act.numbers[given[i].source]);
     CheckStackRoom();
+    CallDepth depth;
     try {
         callee.run();
     } catch (...) {

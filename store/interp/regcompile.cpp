@@ -490,12 +490,19 @@ bool RegCompiler::forNext(const ExecNode* s) {
         !SuffixFits(sid->getIdType(), counter->type))
         return false;
     RegOperand first, last, by;
-    if (!numberExpression(f->start(), first) || !numberExpression(f->end(), last)) return false;
+    const uint32_t firstStart = here();
+    if (!numberExpression(f->start(), first)) return false;
+    const uint32_t lastStart = here();
+    if (!numberExpression(f->end(), last)) return false;
+    const uint32_t lastEnd = here();
     if (const ExprNode* step = f->step()) {
         if (!numberExpression(step, by)) return false;
     } else {
         by = {REGF_NUMBER, longConstant(1), IDT_LONG};
     }
+    // The three are converted once all are evaluated.
+    readAgainAfterCalls(firstStart, lastStart);
+    readAgainAfterCalls(lastStart, lastEnd);
     const IdType t = counter->type;
     // The body's blocks add their locals to the slot table, which moves it:
     // the counter is kept by its register number.
@@ -607,7 +614,9 @@ bool RegCompiler::selectCase(const ExecNode* s) {
     // The test value is evaluated once; each record's expressions only when
     // no earlier record matched.
     RegOperand t;
+    const uint32_t testStart = here();
     if (!expression(sc->test(), t) || (t.file != REGF_NUMBER && t.file != REGF_STRING)) return false;
+    const uint32_t testEnd = here();
     struct Body {
         uint32_t block;
         std::vector<uint32_t> jumps;
@@ -619,6 +628,8 @@ bool RegCompiler::selectCase(const ExecNode* s) {
         if (bodies.empty()) return false;
         RegOperand e;
         if (!expression(r->first(), e)) return false;
+        // Each test compares the test value as it is when the test runs.
+        if (r->testType() != ECC_RANGE) readAgainAfterCalls(testStart, testEnd);
         BinOpType op;
         switch (r->testType()) {
             case ECC_IS_EQUAL:
@@ -626,6 +637,7 @@ bool RegCompiler::selectCase(const ExecNode* s) {
             case ECC_RANGE: {
                 RegOperand upper;
                 if (!r->second() || !expression(r->second(), upper)) return false;
+                readAgainAfterCalls(testStart, testEnd);
                 uint32_t below = 0, within = 0;
                 if (!compareJump(BINOP_GE, t, e, false, below)) return false;
                 if (!compareJump(BINOP_LE, t, upper, true, within)) return false;
@@ -937,18 +949,18 @@ bool RegCompiler::binary(const ExprNode* e, RegOperand& out) {
     return true;
 }
 
-void RegCompiler::readAgainAfterCalls(uint32_t leftStart, uint32_t leftEnd) {
-    const uint32_t rightEnd = here();
+void RegCompiler::readAgainAfterCalls(uint32_t start, uint32_t end) {
+    const uint32_t later = here();
     bool calls = false;
-    for (uint32_t i = leftEnd; i < rightEnd && !calls; ++i) calls = at(i).op >= kCallFirst && at(i).op < kFieldFirst;
-    if (!calls || leftStart == leftEnd) return;
-    // Only reads are made again: a left operand that computed something
-    // (a call, arithmetic) is a value of its own, as on the tree walker.
-    for (uint32_t i = leftStart; i < leftEnd; ++i) {
+    for (uint32_t i = end; i < later && !calls; ++i) calls = at(i).op >= kCallFirst && at(i).op < kFieldFirst;
+    if (!calls || start == end) return;
+    // Only reads are made again: an operand that computed something (a
+    // call, arithmetic) is a value of its own, as on the tree walker.
+    for (uint32_t i = start; i < end; ++i) {
         const RegOp op = at(i).op;
         if (op != ROP_FIELD_GET_N && op != ROP_NUM_TO_S && op != ROP_MOVE_N) return;
     }
-    for (uint32_t i = leftStart; i < leftEnd; ++i) {
+    for (uint32_t i = start; i < end; ++i) {
         const RegInstr again = at(i);
         emit(again);
     }
@@ -999,11 +1011,15 @@ bool RegCompiler::intrinsic(const ExprNode* e, RegOperand& out) {
     // Every argument is evaluated, in order, before the function looks at
     // any of them; the function then works on their values.
     std::vector<RegOperand> args;
+    std::vector<uint32_t> starts;
     for (int k = 0; k < n; ++k, arg = NextExpr(arg)) {
         RegOperand v;
+        starts.push_back(here());
         if (!expression(arg, v) || (v.file != REGF_NUMBER && v.file != REGF_STRING)) return false;
         args.push_back(v);
     }
+    starts.push_back(here());
+    for (int k = 0; k + 1 < n; ++k) readAgainAfterCalls(starts[k], starts[k + 1]);
     const int32_t first = newValue();
     for (int k = 1; k < n; ++k) newValue();
     for (int k = 0; k < n; ++k)

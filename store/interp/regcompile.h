@@ -77,6 +77,16 @@ public:
     // cannot.
     bool intoVariable(uint32_t valueStart, const RegOperand& v, int32_t target, IdType type);
 
+    // An operator reads a field operand through the field when it applies,
+    // after all its operands are evaluated; so do a Select Case's tests,
+    // a call's arguments, a string function and a For's start and end.
+    // When the code after an operand's own [start, end) up to here holds a
+    // call, which may change the field or a by-reference variable, the
+    // operand's code is emitted again here, if it only reads (a field, a
+    // variable made a String). No call between, nothing more: the common
+    // case costs nothing.
+    void readAgainAfterCalls(uint32_t start, uint32_t end);
+
     // ---- names -------------------------------------------------------------------------------
     // The text of identifier idIndex of the procedure's table; null when
     // there is none.
@@ -150,14 +160,6 @@ private:
     // other pair, as a comparison is not taken).
     bool compareJump(BinOpType op, const RegOperand& l, const RegOperand& r, bool when, uint32_t& jump);
     int32_t toString(const RegOperand& number);
-    // An operator reads a field operand through the field when it applies,
-    // after both operands are evaluated: when the right operand's code
-    // (from leftEnd on) holds a call, which may change the field or a
-    // by-reference variable, the left operand's code [leftStart, leftEnd)
-    // is emitted again after it, if it only reads (a field, a variable
-    // made a String). No call between, nothing more: the common case
-    // costs nothing.
-    void readAgainAfterCalls(uint32_t leftStart, uint32_t leftEnd);
     void beginStatement(const ExecNode* s, int32_t runningLine);
 
     uint32_t currentStatement_ = 0;

@@ -362,6 +362,26 @@ struct RegActivation {
     StackFrame* frame = nullptr;
 };
 
+// Frames for a hook that walks the stack (regrun.cpp): while one lives,
+// every register activation from act back to the nearest one that has a
+// frame has one, at the statement it is at and with its arguments as they
+// are, and that nearest one shows where it stands. Made only while a hook
+// is installed: at a failure, and around a call from register code that
+// goes the general road, beneath which the tree walker may offer one.
+class RegShownFrames {
+public:
+    explicit RegShownFrames(RegActivation& act);
+    ~RegShownFrames();
+    RegShownFrames(const RegShownFrames&) = delete;
+    RegShownFrames& operator=(const RegShownFrames&) = delete;
+
+private:
+    std::vector<RegActivation*> given_;
+    std::vector<std::unique_ptr<ValueList>> values_;
+    std::vector<std::unique_ptr<Context>> contexts_;
+    std::vector<std::unique_ptr<StackFrame>> frames_;
+};
+
 // Runs proc on me in its register form when it has (or can be given) one
 // and no debugger is installed: true with result set (a function's value,
 // null for a procedure) when it ran, false when the tree walker must run

@@ -26,6 +26,7 @@
 #include "store/interp/trycatch.h"
 #include "store/methfld.h"
 #include "store/model/intfld.h"
+#include "store/model/objiter.h"
 #include "store/persist/vlstrrep.h"
 #include "store/printable.h"
 #include "store/storeapp.h"
@@ -431,11 +432,16 @@ namespace {
 // A failure passing out of the activation gets the line, Me and procedure
 // of the statement whose instruction failed, as the statement dispatcher
 // gives them (ExecNode::failed); the frame shows that statement to
-// whoever walks the stack while the failure is offered.
-ExecNode* StatementAt(const RegActivation& act) {
+// whoever walks the stack while the failure is offered, at the line the
+// part of it that runs reports (a post-test loop's condition: the Loop
+// line), as the tree walker sets it.
+void ShowStatement(const RegActivation& act, StackFrame& frame) {
     const RegisterForm& form = *act.form;
-    if (act.pc >= form.statementOf.size()) return nullptr;
-    return const_cast<ExecNode*>(form.statements[form.statementOf[act.pc]].node);
+    if (act.pc >= form.statementOf.size()) return;
+    const RegStatement& st = form.statements[form.statementOf[act.pc]];
+    auto* node = const_cast<ExecNode*>(st.node);
+    node->setRunningLine(st.runningLine);
+    frame.setNode(node);
 }
 
 // The values of a register activation's parameters bound into an argument
@@ -452,52 +458,96 @@ InterObjRep* ShownArguments(const RegActivation& act, ValueList& given) {
     }
 }
 
+// A frame made when the activation was entered from outside the register
+// form shows its parameters as they are now, as a tree-walker frame's
+// argument object does: their registers are written into the argument
+// object the frame shows (a by-reference one into the value it names,
+// which only the frame sees).
+void ShowCurrentArguments(const RegActivation& act) {
+    InterObjRep* args = act.frame->args();
+    if (!args) return;
+    InterObjFieldIterator fields(args);
+    size_t k = 0;
+    while (Field* f = fields()) {
+        if (!f->isData()) continue;
+        if (k >= act.form->parameters.size()) return;
+        const RegNumber& n = act.numbers[act.form->parameters[k++].index];
+        SignatureRep& owner = *fields.signature();
+        try {
+            switch (n.type) {
+                case IDT_SHORT: f->set(static_cast<int16_t>(n.l), *args, owner); break;
+                case IDT_LONG: f->set(n.l, *args, owner); break;
+                case IDT_FLOAT: f->set(n.f, *args, owner); break;
+                case IDT_DOUBLE: f->set(n.d, *args, owner); break;
+                default: break;
+            }
+        } catch (const StoreException&) {
+            // The frame keeps what it showed.
+        }
+    }
+}
+
 // Offers a failure to a hook that records it (one that follows execution
-// keeps every procedure on the tree walker). Whoever walks the stack must
-// see every procedure running, at the statement it is at, with its
-// arguments: calls from register code have no frame of their own, so the
-// activations since the nearest one that has gets a Context and a frame
-// for as long as the failure is offered. Only when the native stack has
-// no room for them (a runaway recursion) is it offered with fewer.
+// keeps every procedure on the tree walker), with a frame for every
+// activation running, each at its statement and with its arguments as
+// they are now. Only when the native stack has no room for the frames (a
+// runaway recursion) is it offered with fewer.
 void OfferFailure(RegActivation& act, DebugHook& debugger, StoreException& e) {
+    RegShownFrames shown(act);
+    for (RegActivation* a = act.caller; a; a = a->caller)
+        if (a->frame) {
+            ShowStatement(*a, *a->frame);
+            ShowCurrentArguments(*a);
+        }
+    for (RegActivation* a = &act; a; a = a->caller)
+        if (a->frame) {
+            debugger.error(a->frame->context(), e);
+            return;
+        }
+}
+
+}  // namespace
+
+// Whoever walks the stack must see every procedure running: calls from
+// register code have no frame of their own, so the activations from act
+// back to the nearest one that has get a Context and a frame for as long
+// as this lives, and that one shows where it stands.
+RegShownFrames::RegShownFrames(RegActivation& act) {
     std::vector<RegActivation*> frameless;
     RegActivation* entry = &act;
     for (; entry && !entry->frame; entry = entry->caller) frameless.push_back(entry);
-    for (RegActivation* a = entry; a; a = a->caller)
-        if (a->frame)
-            if (ExecNode* node = StatementAt(*a)) a->frame->setNode(node);
-    std::vector<std::unique_ptr<ValueList>> given;
-    std::vector<std::unique_ptr<Context>> contexts;
-    std::vector<std::unique_ptr<StackFrame>> frames;
+    if (entry) {
+        ShowStatement(*entry, *entry->frame);
+        ShowCurrentArguments(*entry);
+    }
     try {
         for (auto it = frameless.rbegin(); it != frameless.rend(); ++it) {
             RegActivation& a = **it;
-            given.push_back(std::make_unique<ValueList>());
-            InterObjRep* args = ShownArguments(a, *given.back());
-            contexts.push_back(std::make_unique<Context>(a.me, a.proc, Context::kSearchGlobals));
+            values_.push_back(std::make_unique<ValueList>());
+            InterObjRep* args = ShownArguments(a, *values_.back());
+            contexts_.push_back(std::make_unique<Context>(a.me, a.proc, Context::kSearchGlobals));
             // The frame owns the argument object from here on, also when
             // it fails to be pushed.
-            frames.push_back(std::make_unique<StackFrame>(
-                *contexts.back(), nullptr, a.proc->isFunction() ? FunctionFrame : SubFrame, args, true));
-            if (ExecNode* node = StatementAt(a)) frames.back()->setNode(node);
+            frames_.push_back(std::make_unique<StackFrame>(
+                *contexts_.back(), nullptr, a.proc->isFunction() ? FunctionFrame : SubFrame, args, true));
+            ShowStatement(a, *frames_.back());
+            a.frame = frames_.back().get();
+            given_.push_back(&a);
         }
     } catch (const StoreException&) {
+        // No room for more: the walk sees fewer.
     }
-    Context* ctx = !contexts.empty() ? contexts.back().get() : entry && entry == &act ? act.ctx : nullptr;
-    if (ctx) {
-        try {
-            debugger.error(*ctx, e);
-        } catch (...) {
-            while (!frames.empty()) frames.pop_back();
-            while (!contexts.empty()) contexts.pop_back();
-            throw;
-        }
-    }
+}
+
+RegShownFrames::~RegShownFrames() {
+    for (RegActivation* a : given_) a->frame = nullptr;
     // Frames go newest first, then their contexts, as the pool's slots
     // were taken.
-    while (!frames.empty()) frames.pop_back();
-    while (!contexts.empty()) contexts.pop_back();
+    while (!frames_.empty()) frames_.pop_back();
+    while (!contexts_.empty()) contexts_.pop_back();
 }
+
+namespace {
 
 // A failure passing out of the activation gets the line, Me and procedure
 // of the statement whose instruction failed, as the statement dispatcher
@@ -1118,6 +1168,7 @@ bool RunRegisterForm(InterProcField& proc, InterObjRep& me, const ValueList* arg
     RegBindArguments(act, args, backs);
     // A hook that records failures walks the frames and shows their
     // arguments.
+    CallDepth depth;
     ValueList shown;
     InterObjRep* shownArgs = hook ? ShownArguments(act, shown) : nullptr;
     StackFrame frame(ctx, nullptr, proc.isFunction() ? FunctionFrame : SubFrame, shownArgs, true);

@@ -1,5 +1,6 @@
 #include "store/interp/stackfrm.h"
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 
@@ -122,6 +123,31 @@ void StackFrame::lineWithArgs(std::ostream& os) const {
         }
     }
     os << ") at line " << (node_ ? node_->runningLine() : (block_.is() ? block_->endLine() : 0)) << '\0';
+}
+
+// ---- the depth of calls ------------------------------------------------------------------
+
+constinit thread_local int32_t CallDepth::depth_ = 0;
+constinit thread_local int32_t CallDepth::limit_ = 0;
+
+int32_t CallDepth::Limit() {
+    if (limit_ == 0) {
+        const char* low = nullptr;
+        const char* high = nullptr;
+        StackRoom::Bounds(low, high);
+        // The size the stack was given: what is usable of it is that less
+        // what the process started with (its arguments and environment),
+        // which must not move the limit from one run to the next.
+        constexpr std::size_t kGrain = std::size_t(64) << 10;
+        const std::size_t usable = high > low ? static_cast<std::size_t>(high - low) : StackRoom::kAssumedStackSize;
+        const std::size_t size = (usable + kGrain - 1) / kGrain * kGrain;
+        limit_ = static_cast<int32_t>(std::max<std::size_t>(size / kStackPerCall, 1));
+    }
+    return limit_;
+}
+
+void CallDepth::Deeper() {
+    if (depth_ >= Limit()) throw StackOverflow("StackFrame::StackFrame()", 32713);
 }
 
 // ---- the stack ------------------------------------------------------------------------------

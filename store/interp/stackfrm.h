@@ -58,22 +58,25 @@ enum FrameType : int32_t {
     WithFrame = 11,
 };
 
+// Whether the build is sanitized: AddressSanitizer makes every native
+// frame several times larger, so the stack measures below grow with it.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitizedFrames = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitizedFrames = true;
+#else
+inline constexpr bool kSanitizedFrames = false;
+#endif
+#else
+inline constexpr bool kSanitizedFrames = false;
+#endif
+
 class StackFrame {
 public:
     // The native stack that must be left for a new frame. The system's own
-    // rule is 10,000 bytes; sanitizer builds make every frame several times
-    // larger, so their reserve grows in proportion.
-#if defined(__SANITIZE_ADDRESS__)
-    static constexpr std::size_t kStackReserve = 10000 * 8;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    static constexpr std::size_t kStackReserve = 10000 * 8;
-#else
-    static constexpr std::size_t kStackReserve = 10000;
-#endif
-#else
-    static constexpr std::size_t kStackReserve = 10000;
-#endif
+    // rule is 10,000 bytes; sanitized builds keep a reserve in proportion.
+    static constexpr std::size_t kStackReserve = kSanitizedFrames ? 10000 * 8 : 10000;
 
     // Pushes a frame of type for block (may be null) on ctx, with args (the
     // bound argument object) as its argument scope; the frame destroys args
@@ -122,6 +125,43 @@ private:
     bool ownsArgs_ = true;
     StackFrame* above_ = nullptr;
     StackFrame* below_ = nullptr;
+};
+
+// The depth of procedure calls running, in either execution form. The
+// native stack a call takes differs between the forms (the tree walker
+// recurses through its statements, a register-form call takes a few
+// hundred bytes), so the room left alone would end a runaway recursion
+// at a depth that depends on the form. A call beyond the depth the
+// thread's stack is sized for (its size over kStackPerCall) fails with
+// "Stack overflow." (32713) before it starts, on the caller's line,
+// whichever form runs it; the room check of every frame stays for what
+// takes more stack than that.
+class CallDepth {
+public:
+    // The native stack a call is allowed on average.
+    static constexpr std::size_t kStackPerCall = kSanitizedFrames ? 8000 : 2000;
+
+    // Enters a call: StackOverflow when the calls running reach the most.
+    [[gnu::always_inline]] CallDepth() {
+        if (depth_ >= limit_) [[unlikely]]
+            Deeper();
+        ++depth_;
+    }
+    ~CallDepth() { --depth_; }
+    CallDepth(const CallDepth&) = delete;
+    CallDepth& operator=(const CallDepth&) = delete;
+
+    // The most calls that may run at once on this thread's stack.
+    static int32_t Limit();
+
+private:
+    // Works out the limit on first use; StackOverflow at it.
+    static void Deeper();
+    // Per thread, as the stack is: a thread's calls are counted against its
+    // own stack's size. Reached at a fixed offset from the thread pointer,
+    // as StackRoom's bound is.
+    [[gnu::tls_model("initial-exec")]] static constinit thread_local int32_t depth_;
+    [[gnu::tls_model("initial-exec")]] static constinit thread_local int32_t limit_;
 };
 
 class ExecutionStack {

@@ -28,10 +28,10 @@ struct KnownOpenKinds {
     // A call later in a statement changes a field or a by-reference
     // variable that an earlier operand of the statement read: a Function
     // call then stands only alone on the right of an assignment.
-    bool callChangingAnOperandInOneStatement = true;
+    bool callChangingAnOperandInOneStatement = false;
     // A failure inside a loop's condition (the lines the forms give for it
     // differ): conditions then compare plain variables with literals.
-    bool failureInALoopCondition = true;
+    bool failureInALoopCondition = false;
     // A Catch with parameters (they are left unbound for an exception that
     // carries none).
     bool catchParameters = false;
@@ -43,12 +43,12 @@ struct KnownOpenKinds {
     // failure beneath loses the caller's line from the chain. A procedure
     // that is not plain (progen.cpp) then starts with a statement the
     // register form does not take, and plain ones call only plain ones.
-    bool registerFormCallerOfTheTreeWalker = true;
+    bool registerFormCallerOfTheTreeWalker = false;
     // The values of a failure's call chain: a register-form frame entered
     // from the tree walker shows its parameters' values on entry, not as
     // they are. The comparison then leaves the values out of the chain
     // (names and lines are still compared).
-    bool parameterValuesInACallChain = true;
+    bool parameterValuesInACallChain = false;
 };
 
 std::string GenerateProgram(uint32_t seed, const KnownOpenKinds& avoid);

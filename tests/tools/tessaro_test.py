@@ -254,6 +254,51 @@ class Run(Scratch):
         self.assertEqual(run("run", "down.tqs"), (1, "", expected))
         self.assertEqual(run("run", "--tree", "down.tqs"), (1, "", expected))
 
+    def test_the_chain_shows_every_frame_where_it_stands_with_its_values_now_in_both_forms(self):
+        # Main and Count run in register form, Check on the tree walker (its
+        # Try keeps it there): Count changes its parameter, then fails beneath
+        # a call in a post-test loop's condition, whose line is the Loop line.
+        self.write("facts.tqs", "Begin Object Calc\n"
+                                "  Function Check(ByVal k As Long) As Long\n"
+                                "    Try\n"
+                                "      Check = 6 \\ k\n"
+                                "    Catch Oops\n"
+                                "    End Try\n"
+                                "  End Function\n"
+                                "  Sub Count(n As Long)\n"
+                                "    Do\n"
+                                "      n = n - 1\n"
+                                "    Loop While Check(n) > 0\n"
+                                "  End Sub\n"
+                                "  Sub Main()\n"
+                                "    Dim n As Long\n"
+                                "    n = 3\n"
+                                "    Count n\n"
+                                "  End Sub\n"
+                                "End Object\n")
+        expected = ("facts.tqs:4: Calc.Check: Division by zero.\n"
+                    "  Calc.Check(0) at facts.tqs:4\n"
+                    "  Calc.Count(0) at facts.tqs:11\n"
+                    "  Calc.Main() at facts.tqs:16\n")
+        self.assertEqual(run("run", "facts.tqs"), (1, "", expected))
+        self.assertEqual(run("run", "--tree", "facts.tqs"), (1, "", expected))
+
+    def test_a_runaway_recursion_overflows_at_the_same_depth_in_both_forms(self):
+        self.write("deep.tqs", "Begin Object Calc\n  Sub Down(ByVal n As Long)\n    Down n + 1\n  End Sub\n"
+                               "  Sub Main()\n    Down 1\n  End Sub\nEnd Object\n")
+        register, tree = run("run", "deep.tqs"), run("run", "--tree", "deep.tqs")
+        self.assertEqual(register[0], 1)
+        self.assertIn("deep.tqs:3: Calc.Down: Stack overflow.\n", register[2])
+        self.assertRegex(register[2], r"more calls of Calc.Down")
+        self.assertEqual(register, tree)
+
+    def test_a_binary_module_names_the_same_lines_after_its_fields_change(self):
+        self.write("fields.tqs", "Begin Object Calc\n  Dim A As Long\n  Dim B As Long\n"
+                                 "  Sub Main()\n    A = 1\n    B = 2\n    Print 1 \\ 0\n  End Sub\nEnd Object\n")
+        self.assertEqual(run("build", "fields.tqs")[0], 0)
+        self.assertEqual(run("run", "fields.qbo"),
+                         (1, "", "fields.qbo:7: Calc.Main: Division by zero.\n  Calc.Main() at fields.qbo:7\n"))
+
     def test_bad_input_is_named_with_status_1_and_no_crash(self):
         self.write("calc.tqs", CHAIN)
         self.write("broken.tqs", "Begin Object X\n  Sub Main()\n    Print 1 +\n  End Sub\nEnd Object\n")

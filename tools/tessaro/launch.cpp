@@ -45,8 +45,10 @@ std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, 
     Launch launch;
     try {
         if (parsed.has("load"))
-            for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
+            for (const std::string& other : parsed.options.at("load"))
+                session.lines().remember(LoadModuleFile(session.app(), other));
         launch.module = LoadModuleFile(session.app(), operands.file);
+        session.lines().remember(launch.module);
     } catch (const LoadFailed& e) {
         std::cerr << e.what() << "\n";
         return std::nullopt;

@@ -68,6 +68,13 @@ public:
     bool procedureAt(tq::tModuleIndex m, int32_t line, std::string& object, std::string& proc, int32_t& procLine);
     // The file name to show for module m.
     static std::string fileName(tq::tModuleIndex m);
+    // Reads the lines of binary module m now, before a program runs: its
+    // text is regenerated with the fields' values, and a field the program
+    // changes would otherwise move every line after it. (A text module's
+    // lines are its file's, read when first asked.)
+    void remember(tq::tModuleIndex m) {
+        if (!tq::ObjectStore::ModuleIsText(m)) headers(m);
+    }
 
 private:
     // object name + "." + procedure name, lower case, to header line and
