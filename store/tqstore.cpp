@@ -6,6 +6,8 @@
 #include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
 #include "store/builtin/igroup.h"
+#include "store/builtin/iobjstor.h"
+#include "store/builtin/iproject.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
@@ -104,6 +106,10 @@ void POD_Populate() {
     // The prototypes intern their names in the detached module: a host that
     // publishes the library before starting it still finds them sound.
     tq::IdString::Initialize();
+    tq::iObjectModule::PO_InitObject();
+    tq::iModuleManager::PO_InitObject();
+    tq::iProject::PO_InitObject();
+    tq::iProjectManager::PO_InitObject();
     tq::iGroup::PO_InitObject();
 }
 
