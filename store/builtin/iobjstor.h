@@ -27,8 +27,9 @@
 //     anything reads the list.
 //  2. A module object names its module by index and by the store's serial:
 //     a later module loaded into the same slot is never taken for it. Once
-//     its module is gone the selector reads 255 and every forwarding
-//     operation raises the store's "Invalid module index.".
+//     its module is gone the selector reads 255, and every forwarding
+//     operation answers as the store does for a slot not in use (most raise
+//     "Invalid module index.").
 //  3. Save commits through ObjectStore::Commit only: a module file is either
 //     as it was or wholly the new one, whenever the process dies.
 //  4. A module is never unloaded while its code runs or while a running
