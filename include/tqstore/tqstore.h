@@ -29,6 +29,8 @@
 #include "store/builtin/compfld.h"
 #include "store/builtin/declpars.h"
 #include "store/builtin/igroup.h"
+#include "store/builtin/iobjstor.h"
+#include "store/builtin/iproject.h"
 #include "store/builtin/publish.h"
 #include "store/context.h"
 #include "store/currency.h"

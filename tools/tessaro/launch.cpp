@@ -46,7 +46,8 @@ std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, 
     try {
         if (parsed.has("load"))
             for (const std::string& other : parsed.options.at("load")) LoadModuleFile(session.app(), other);
-        launch.module = LoadModuleFile(session.app(), operands.file);
+        launch.module = IsProjectFile(operands.file) ? OpenProjectFile(session.app(), operands.file)
+                                                     : LoadModuleFile(session.app(), operands.file);
     } catch (const LoadFailed& e) {
         std::cerr << e.what() << "\n";
         return std::nullopt;
