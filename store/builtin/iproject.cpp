@@ -106,7 +106,10 @@ ProjectFile ReadProjectFile(const std::string& path) {
             continue;
         }
         if (line.find(';') != std::string::npos) refuse(at + "a module entry holds ';'");
-        if (line.size() >= kMaxPath) refuse(at + "the module path is longer than 259 characters");
+        // An entry is opened from the project's folder: what counts is the
+        // path it makes there.
+        const std::string full = line[0] == '/' ? line : ParentFolder(path) + "/" + line;
+        if (full.size() >= kMaxPath) refuse(at + "the module path is longer than 259 characters");
         modules.append(line);
     }
     out.modulePath = modules.text();
@@ -400,9 +403,9 @@ void iProject::imSyncModulePath() {
         iObjectModule* part = iObjectModule::Of(modules_[i].get());
         if (!part) continue;
         const std::string file = static_cast<const char*>(part->pdGetFileName());
-        const std::string shown = static_cast<const char*>(part->pdGetDisplayName());
-        if (!file.empty() && file == shown) RegisterModuleFolder(file);
-        path.append(shown);
+        if (!file.empty() && file == static_cast<const char*>(part->pdGetDisplayName())) RegisterModuleFolder(file);
+        // Read again: a folder just registered lets the file name alone do.
+        path.append(static_cast<const char*>(part->pdGetDisplayName()));
     }
     modulePath_ = path;
     markChanged();

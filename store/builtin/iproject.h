@@ -15,8 +15,9 @@
 //   2..     one module path entry a line, in project order
 //
 // A line longer than 255 characters, a line holding a control character or
-// ';', an entry of kMaxPath (260) characters or more, or a first line that
-// is no object name makes the file no project file: reading it raises
+// ';', an entry that makes a path of kMaxPath (260) characters or more from
+// the file's folder, or a first line that is no object name makes the file
+// no project file: reading it raises
 // StoreException naming the file, the line and what is wrong. Blank lines
 // are passed over.
 //
