@@ -368,6 +368,69 @@ class Saving(Scratch):
         self.assertEqual(self.read_bytes("spin.qbo"), before)
 
 
+PROJECT_APP = """Begin Object App From Project
+  Sub Main()
+    Dim PM As New ProjectManager
+    Print PM.CurrentProject Is Me; " "; ModuleCount; " "; Shelf.Count
+  End Sub
+End Object
+"""
+
+SHELF = """Begin Object Shelf
+  Dim Count As Long
+  .Count = 7
+End Object
+"""
+
+
+class Projects(Scratch):
+    def write_project(self):
+        os.mkdir("proj")
+        self.write("proj/app.tqs", PROJECT_APP)
+        self.write("proj/shelf.tqs", SHELF)
+        return self.write("proj/app.tqp", "App\napp.tqs\nshelf.tqs\n")
+
+    def test_run_opens_a_project_file_from_its_folder_and_runs_its_main(self):
+        project = self.write_project()
+        self.assertEqual(run("run", project), (0, "-1 2 7\n", ""))
+        # From another folder, and with a method named.
+        self.assertEqual(run("run", os.path.abspath(project), "App.Main", cwd="/")[:2], (0, "-1 2 7\n"))
+
+    def test_a_project_that_cannot_open_says_which_file_and_why(self):
+        project = self.write_project()
+        os.remove("proj/shelf.tqs")
+        status, out, err = run("run", project)
+        self.assertEqual((status, out), (1, ""))
+        self.assertIn("shelf.tqs", err)
+        self.write("bad.tqp", "App\n" + "x" * 300 + "\n")
+        status, _, err = run("run", "bad.tqp")
+        self.assertEqual(status, 1)
+        self.assertIn("bad.tqp", err)
+        self.assertIn("line 2: longer than 255 characters", err)
+        status, _, err = run("run", "missing.tqp")
+        self.assertEqual(status, 1)
+        self.assertIn("missing.tqp: no such project file", err)
+
+    def test_the_repl_opens_a_project_and_runs_in_its_module(self):
+        project = self.write_project()
+        status, out, err = run("repl", stdin=":project %s\n? ModuleCount; Shelf.Count\n:quit\n" % project)
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, "project proj/app.tqp: 2 modules loaded\n27\n")
+
+
+class SelfSaving(Scratch):
+    def test_the_meadow_saves_its_own_module_and_the_next_run_goes_on(self):
+        shutil.copy(os.path.join(SOURCE, "examples", "meadow.tqs"), "meadow.tqs")
+        first = run("run", "meadow.tqs")
+        self.assertEqual(first[0], 0, first[2])
+        self.assertIn("A new meadow", first[1])
+        second = run("run", "meadow.tqs")
+        self.assertIn("The meadow again, after year 5", second[1])
+        with open("meadow.tqs") as f:
+            self.assertIn("  .Year = 10\n", f.read())
+        self.assertEqual(sorted(os.listdir(".")), ["meadow.tqs"])
+
+
 class Conversions(Scratch):
     def test_build_then_run_gives_what_running_the_text_gives(self):
         # Every example runs to its end and prints, and so does the chain's
