@@ -295,12 +295,23 @@ ValuePtr iGroup::eval(const ValueList* args, int* handled) {
 
 ValuePtr iGroup::extEval(const char* name, IdType kind, const ValueList* args, int* handled, int32_t flags) {
     if (handled) *handled = 0;
-    if (!(flags & EVAL_DOTTED)) return ValuePtr();
+    if (!Broadcasts(owner(), name, flags)) return ValuePtr();
     std::vector<InterObj> snapshot;
     members(snapshot);
     ValuePtr result = BroadcastEval(snapshot, evalRequires(), name, kind, args, flags);
     if (handled) *handled = 1;
     return result;
+}
+
+bool Broadcasts(InterObjRep* owner, const char* name, int32_t flags) {
+    if (!(flags & EVAL_DOTTED) || !owner) return false;
+    // The standard events (Construct, Destruct, ...) are the owner's own:
+    // passed on, making a copy of a group or a module object would run
+    // every member's Construct.
+    unsigned char isFunction = 0;
+    int found = 0;
+    owner->getExtEventProto(name, isFunction, found);
+    return !found;
 }
 
 ValuePtr BroadcastEval(const std::vector<InterObj>& objects, uint8_t policy, const char* name, IdType kind,

@@ -132,6 +132,11 @@ uint8_t EvalRequiresOf(uint8_t flags);
 // no policy.
 uint8_t WithEvalRequires(uint8_t flags, int32_t v);
 
+// Whether a member `name` that owner's signature does not define, evaluated
+// with flags, is broadcast: a dotted call that is none of the standard
+// events every object answers itself.
+bool Broadcasts(InterObjRep* owner, const char* name, int32_t flags);
+
 // Evaluates member `name` on each of objects (a walk of a copy, so the
 // members' code may change whatever the list came from) under the
 // EvalRequires policy (kMatchNone, kMatchOne, kMatchAll): the broadcast of a

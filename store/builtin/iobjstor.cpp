@@ -309,7 +309,7 @@ ValuePtr iObjectModule::eval(const ValueList* args, int* handled) {
 ValuePtr iObjectModule::extEval(const char* name, IdType kind, const ValueList* args, int* handled,
                                 int32_t flags) {
     if (handled) *handled = 0;
-    if (!(flags & EVAL_DOTTED)) return ValuePtr();
+    if (!Broadcasts(owner(), name, flags)) return ValuePtr();
     std::vector<InterObj> all;
     objects(all);
     ValuePtr result = BroadcastEval(all, EvalRequiresOf(moduleFlags_), name, kind, args, flags);

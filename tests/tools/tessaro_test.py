@@ -418,6 +418,34 @@ class Projects(Scratch):
         self.assertEqual(out, "project proj/app.tqp: 2 modules loaded\n27\n")
 
 
+LOADER = """Begin Object Loader
+  Dim MM As New ModuleManager
+  Sub Main()
+    Dim other As Object
+    other = MM.LoadModule("shelf.tqs", True)
+    Shelf.Count = Shelf.Count + 1
+    other.Save
+    other.Unload
+    Print MM.ModuleCount; " modules"
+  End Sub
+End Object
+"""
+
+
+class ProgramsAndModules(Scratch):
+    def test_a_program_loads_changes_saves_and_unloads_another_module(self):
+        self.write("shelf.tqs", SHELF)
+        self.write("loader.tqs", LOADER)
+        # Unloading destroys the module's object: its own Destruct is no
+        # member call for the module's objects, and nothing fails after.
+        self.assertEqual(run("run", "loader.tqs"), (0, "2 modules\n", ""))
+        self.assertEqual(run("run", "loader.tqs"), (0, "2 modules\n", ""))
+        with open("shelf.tqs") as f:
+            self.assertIn("  .Count = 9\n", f.read())
+        with open("loader.tqs") as f:
+            self.assertEqual(f.read(), LOADER)
+
+
 class SelfSaving(Scratch):
     def test_the_meadow_saves_its_own_module_and_the_next_run_goes_on(self):
         shutil.copy(os.path.join(SOURCE, "examples", "meadow.tqs"), "meadow.tqs")
