@@ -2,59 +2,22 @@
 // (also when a slot is reused), the refusals to unload and their texts,
 // saving from a program (read-only modules, another module's edits seen by
 // a fresh process), and loads that must fail cleanly.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
-#include <sstream>
+#include <stdexcept>
 #include <string>
-
-#include <tqcompile/tqcompile.h>
 
 #include "store/builtin/igroup.h"
 #include "store/builtin/iobjstor.h"
 #include "store/errors/extexcep.h"
-#include "store/model/interobj.h"
-#include "store/persist/objstore.h"
-#include "store/storeapp.h"
-#include "tests/support/freshproc.h"
+#include "tests/store/builtin/storetest.h"
 
 namespace tq {
 namespace {
 
-class Modules : public ::testing::Test {
+class Modules : public StoreTest {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        compiler::EnableTextModules();
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
-    void TearDown() override {
-        for (int m = MAX_MODULES - 1; m >= 0; --m)
-            if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m)))
-                ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
-        InterObjRep::DeleteObjects();
-    }
-
-    std::string write(const std::string& name, const std::string& text) {
-        const std::string path = dir_.file(name);
-        std::ofstream(path) << text;
-        return path;
-    }
-    // A binary module made from text: written, loaded, saved as .qbo and
-    // unloaded again.
-    std::string binary(const std::string& name, const std::string& text) {
-        const tModuleIndex m = ObjectStore::LoadModule(write(name + ".tqs", text).c_str(), 0, 0);
-        const std::string path = dir_.file(name + ".qbo");
-        ObjectStore::SaveAs(m, path.c_str(), 0);
-        ObjectStore::UnloadModule(m);
-        return path;
-    }
-    static InterObjRep* found(const char* path) {
-        InterObj o;
-        return ObjectStore::find(path, o) ? o.get() : nullptr;
-    }
     static iObjectModule& part(const InterObj& module) {
         iObjectModule* p = iObjectModule::Of(module.get());
         if (!p) throw std::runtime_error("no module object");
@@ -64,19 +27,6 @@ protected:
         int handled = 0;
         found(object)->evalIMember("Main", nullptr, &handled);
     }
-    // The text of the exception f raises, or "no exception".
-    template <class E, class F>
-    static std::string failure(F&& f) {
-        try {
-            f();
-        } catch (const E& e) {
-            return e.what();
-        }
-        return "no exception";
-    }
-
-    DefaultStoreApplication app_;
-    ScratchDir dir_;
 };
 
 const char* const kShelf = R"(Begin Object Shelf

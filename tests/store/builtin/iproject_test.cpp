@@ -2,24 +2,19 @@
 // files that are no project files, opening and closing with modules two
 // projects share, the module that holds the project, the search path that
 // follows a project's modules, and the project saved with its module.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-
-#include <tqcompile/tqcompile.h>
+#include <utility>
+#include <vector>
 
 #include "store/builtin/iobjstor.h"
 #include "store/builtin/iproject.h"
-#include "store/errors/extexcep.h"
-#include "store/model/interobj.h"
-#include "store/persist/objstore.h"
-#include "store/storeapp.h"
 #include "store/vals.h"
-#include "tests/support/freshproc.h"
+#include "tests/store/builtin/storetest.h"
 
 namespace tq {
 namespace {
@@ -48,29 +43,11 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-class Projects : public ::testing::Test {
+class Projects : public StoreTest {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        compiler::EnableTextModules();
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
     void TearDown() override {
-        // A project's modules may build on one another: what is left goes
-        // together.
-        std::vector<tModuleIndex> all;
-        for (int m = 0; m < MAX_MODULES; ++m)
-            if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m))) all.push_back(static_cast<tModuleIndex>(m));
-        all.push_back(NO_MODULE);
-        ObjectStore::UnloadModules(all.data());
-        InterObjRep::DeleteObjects();
+        StoreTest::TearDown();
         iProjectManager::OpenProjects();
-    }
-
-    std::string write(const std::string& name, const std::string& text) {
-        const std::string path = dir_.file(name);
-        std::ofstream(path) << text;
-        return path;
     }
     static std::string read(const std::string& path) {
         std::ifstream in(path);
@@ -78,28 +55,13 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    static InterObjRep* found(const char* name) {
-        InterObj o;
-        return ObjectStore::find(name, o) ? o.get() : nullptr;
-    }
     static iProject& project(const char* name) {
         iProject* p = iProject::Of(found(name));
         if (!p) throw std::runtime_error(std::string(name) + " is no project");
         return *p;
     }
     static std::string text(const ValString& v) { return static_cast<const char*>(v); }
-    template <class F>
-    static std::string failure(F&& f) {
-        try {
-            f();
-        } catch (const StoreException& e) {
-            return e.what();
-        }
-        return "no exception";
-    }
 
-    DefaultStoreApplication app_;
-    ScratchDir dir_;
     ScratchEnvironment env_{dir_.path()};
 };
 

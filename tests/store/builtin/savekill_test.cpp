@@ -19,17 +19,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <string>
 
-#include <tqcompile/tqcompile.h>
-
-#include "store/model/interobj.h"
-#include "store/persist/objstore.h"
-#include "store/storeapp.h"
 #include "store/vals.h"
-#include "tests/support/freshproc.h"
+#include "tests/store/builtin/storetest.h"
 
 namespace tq {
 namespace {
@@ -76,35 +70,8 @@ int Campaign() {
     return n && std::atoi(n) > 0 ? std::atoi(n) : 100;
 }
 
-class SaveKill : public ::testing::Test {
+class SaveKill : public StoreTest {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        compiler::EnableTextModules();
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
-    void TearDown() override { unloadAll(); }
-
-    static void unloadAll() {
-        for (int m = MAX_MODULES - 1; m >= 0; --m)
-            if (ObjectStore::ValidIndex(static_cast<tModuleIndex>(m)))
-                ObjectStore::UnloadModule(static_cast<tModuleIndex>(m));
-        InterObjRep::DeleteObjects();
-    }
-    std::string binary(const std::string& name, const char* text) {
-        const std::string source = dir_.file(name + ".tqs");
-        std::ofstream(source) << text;
-        const tModuleIndex m = ObjectStore::LoadModule(source.c_str(), 0, 0);
-        const std::string path = dir_.file(name + ".qbo");
-        ObjectStore::SaveAs(m, path.c_str(), 0);
-        ObjectStore::UnloadModule(m);
-        return path;
-    }
-    static InterObjRep* found(const char* name) {
-        InterObj o;
-        return ObjectStore::find(name, o) ? o.get() : nullptr;
-    }
-
     // What one module file holds now: its count, after checking that the
     // save that wrote it was whole.
     static int32_t check(const std::string& path, const char* object, char fill) {
@@ -119,9 +86,6 @@ protected:
         ObjectStore::UnloadModule(m);
         return a;
     }
-
-    DefaultStoreApplication app_;
-    ScratchDir dir_;
 };
 
 TEST_F(SaveKill, EveryKillLeavesEachModuleAsOneSaveOrTheNextLeftIt) {
