@@ -228,7 +228,7 @@ void iObjectModule::pdSetEvalRequires(int32_t v) { moduleFlags_ = WithEvalRequir
 
 // ---- unloading --------------------------------------------------------------------------------
 
-bool iObjectModule::checkUnload(bool raise) {
+bool iObjectModule::checkUnload(bool raise, const std::vector<tModuleIndex>* set) {
     auto refuse = [&](unsigned id) {
         if (raise) throw ModuleUnloadFailed(id, owner());
         return false;
@@ -237,9 +237,11 @@ bool iObjectModule::checkUnload(bool raise) {
     if (m == DETACHED_MODULE) return refuse(32681);
     if (!(moduleFlags_ & kCanUnload)) return refuse(32680);
     if (m == NO_MODULE) return true;
-    const tModuleIndex set[] = {m, NO_MODULE};
+    std::vector<tModuleIndex> alone{m};
+    std::vector<tModuleIndex> going = set ? *set : alone;
+    going.push_back(NO_MODULE);
     try {
-        SignatureRep::NoExternalChildren(set);
+        SignatureRep::NoExternalChildren(going.data());
     } catch (const StoreException&) {
         return refuse(32682);
     }
@@ -250,19 +252,39 @@ bool iObjectModule::checkUnload(bool raise) {
 }
 
 void iObjectModule::imUnload() {
-    if (Debugger::debuggerIsSuspended()) {
-        StoreApplication::MessageBox(nullptr, "Please terminate the currently\nexecuting method.",
-                                     "Debugger suspended", 0x2030);
-        return;
-    }
-    checkUnload(true);
-    const tModuleIndex m = selector();
-    if (m != NO_MODULE) ObjectStore::UnloadModule(m);
+    std::vector<InterObj> me{InterObj(owner())};
+    UnloadSet(me);
+}
+
+bool iObjectModule::RefuseWhileSuspended() {
+    if (!Debugger::debuggerIsSuspended()) return false;
+    StoreApplication::MessageBox(nullptr, "Please terminate the currently\nexecuting method.", "Debugger suspended",
+                                 0x2030);
+    return true;
+}
+
+void iObjectModule::UnloadSet(const std::vector<InterObj>& modules) {
+    if (RefuseWhileSuspended()) return;
+    // Counted here: the list's references go with the refresh, and with
+    // them, for a module object nothing else holds, the object.
+    std::vector<InterObj> held;
+    std::vector<tModuleIndex> set;
+    for (const InterObj& o : modules)
+        if (iObjectModule* part = Of(o.get())) {
+            held.push_back(o);
+            if (part->selector() != NO_MODULE) set.push_back(part->selector_);
+        }
+    // Every module of the set must be able to go, with the others, before
+    // any goes.
+    for (const InterObj& o : held) Of(o.get())->checkUnload(true, &set);
+    std::vector<tModuleIndex> list = set;
+    list.push_back(NO_MODULE);
+    ObjectStore::UnloadModules(list.data());
     RefreshList();
-    // The owner goes last: this part may go with it, so nothing of it is
-    // touched after.
-    InterObjRep* me = owner();
-    if (me && !me->isDestroyed()) me->Destroy();
+    // The module objects go last: the part whose method runs may go with
+    // its owner, so nothing of it is touched after.
+    for (InterObj& o : held)
+        if (InterObjRep* obj = o.get(); obj && !obj->isDestroyed()) obj->Destroy();
     StoreApplication::ModuleUnloaded();
 }
 

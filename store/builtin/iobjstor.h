@@ -97,9 +97,18 @@ public:
 
     // The module's index: selector, or 255 once the module is gone.
     tModuleIndex selector();
-    // Whether the module may be unloaded now; with raise, the refusal as
+    // Whether the module may be unloaded now, alone or together with the
+    // modules of set (its own index among them); with raise, the refusal as
     // ModuleUnloadFailed instead of false.
-    bool checkUnload(bool raise);
+    bool checkUnload(bool raise, const std::vector<tModuleIndex>* set = nullptr);
+    // Unloads the modules of the module objects together, and destroys the
+    // objects: nothing happens but a message to the user while the debugger
+    // holds a program suspended, and nothing is unloaded unless every one
+    // may go with the others (ModuleUnloadFailed otherwise).
+    static void UnloadSet(const std::vector<InterObj>& modules);
+    // While the debugger holds a program suspended no module may go: the
+    // user is told to end the method first, and the answer is true.
+    static bool RefuseWhileSuspended();
 
     // ---- properties ----------------------------------------------------------------
 

@@ -252,24 +252,28 @@ void iProject::completeOpening(const std::string& folder) {
     if (InterObjRep* me = owner()) me->evalIEvent("Open", nullptr, 0);
 }
 
-void iProject::close() {
+bool iProject::close() {
+    if (iObjectModule::RefuseWhileSuspended()) return false;
     cleanModules();
     std::vector<InterObj> going;
     for (size_t i = 0; i < modules_.length(); ++i) {
         InterObjRep* m = modules_[i].get();
         if (!iProjectManager::HeldElsewhere(m, owner())) going.emplace_back(m);
     }
-    // Every module that goes must be able to go, before anything changes.
+    // Every module that goes must be able to go with the others, before
+    // anything changes.
+    std::vector<tModuleIndex> set;
     for (InterObj& m : going)
-        if (iObjectModule* part = iObjectModule::Of(m.get())) part->checkUnload(true);
+        if (iObjectModule* part = iObjectModule::Of(m.get())) set.push_back(part->selector());
+    for (InterObj& m : going)
+        if (iObjectModule* part = iObjectModule::Of(m.get())) part->checkUnload(true, &set);
     modules_.clear();
     projectDirectory_.clear();
     projectFlags_ &= static_cast<uint8_t>(~kOpen);
-    // The last first: a later module is the likelier to build on an
-    // earlier one. The project itself may go with its module, so nothing of
-    // it is touched from here on.
-    for (auto it = going.rbegin(); it != going.rend(); ++it)
-        if (iObjectModule* part = iObjectModule::Of(it->get())) part->imUnload();
+    // The project itself may go with its module, so nothing of it is
+    // touched from here on.
+    iObjectModule::UnloadSet(going);
+    return true;
 }
 
 // ---- properties -------------------------------------------------------------------------------
@@ -390,6 +394,7 @@ void iProject::imRemoveModule(const InterObj* module) {
     if (at < 0) return;
     // Checked first, so a module that cannot go stays in the project too.
     const bool unload = !iProjectManager::HeldElsewhere(m, owner());
+    if (unload && iObjectModule::RefuseWhileSuspended()) return;
     if (unload) part->checkUnload(true);
     modules_.removeAt(static_cast<size_t>(at));
     imSyncModulePath();

@@ -37,8 +37,8 @@
 //     project stays closed. A module that fails to load raises the store's
 //     failure, and the store leaves none of that load's modules loaded.
 //  3. Closing a project unloads its modules only when every one of them may
-//     go (checked before anything changes); a module another open project
-//     holds stays loaded.
+//     go together with the others (checked before anything changes); a
+//     module another open project holds stays loaded.
 //  4. The project file is replaced whole (written beside, renamed over), so
 //     a crash leaves the old file or the new one.
 #pragma once
@@ -92,8 +92,9 @@ public:
     // and the event Open. folder becomes the project's directory.
     void completeOpening(const std::string& folder);
     // Takes out the modules another open project holds, forgets the folder,
-    // clears the open bit and unloads the rest (invariant 3).
-    void close();
+    // clears the open bit and unloads the rest (invariant 3). False, with
+    // nothing changed, while the debugger holds a program suspended.
+    bool close();
     // Makes the project's current module the store's current module.
     void makeModuleCurrent();
     bool holds(const InterObjRep* module);

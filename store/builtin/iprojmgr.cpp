@@ -200,7 +200,7 @@ void iProjectManager::imCloseCurrentProject() {
     iProject* p = iProject::Of(project.get());
     // Closing checks first that every module can go: a refusal leaves the
     // project open and current.
-    if (p) p->close();
+    if (p && !p->close()) return;
     list.removeIf([&](const Faultp<InterObjRep>& r) { return r.get() == project.get() || r.get() == nullptr; });
     if (static_cast<size_t>(currentProject) >= list.length())
         currentProject = static_cast<int16_t>(list.length()) - 1;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "store/builtin/igroup.h"
 #include "store/builtin/iobjstor.h"
@@ -140,9 +141,11 @@ TEST_F(Modules, SaveAsRefusesAFolderAndAPlaceNothingCanBeWrittenAndTheModuleStay
     const InterObj shelf = iModuleManager::LoadOne(path.c_str(), 0, 0);
     ::mkdir(dir_.file("folder.qbo").c_str(), 0755);
     // /proc takes no new files, whoever runs the test (root included).
-    for (const std::string& target : {dir_.file("folder.qbo"), std::string("/proc/shelf.qbo")}) {
+    for (const auto& [target, reason] : {std::pair{dir_.file("folder.qbo"), std::string("it is a folder")},
+                                         std::pair{std::string("/proc/shelf.qbo"), std::string("(")}}) {
         const std::string text = failure<StoreException>([&] { part(shelf).imSaveAs(target.c_str(), 0); });
         EXPECT_NE(text.find(target), std::string::npos) << text;
+        EXPECT_NE(text.find(reason), std::string::npos) << text;
         EXPECT_EQ(static_cast<const char*>(part(shelf).pdGetFileName()), path);
     }
 }

@@ -158,6 +158,29 @@ TEST_F(Projects, ClosingTheCurrentProjectKeepsWhatAnotherHoldsAndMakesTheLastCur
     EXPECT_EQ(iProjectManager::CurrentProject(), found("First"));
 }
 
+TEST_F(Projects, ClosingAProjectUnloadsModulesThatBuildOnEachOtherTogether) {
+    // The first module's object derives from the last's prototype: neither
+    // goes alone, both go together, in any order.
+    // Binary modules: a list of them resolves after all are in, whatever
+    // their order.
+    const tModuleIndex a =
+        ObjectStore::LoadModule(write("a.tqs", Holder("Proj", "Begin Object Base\n  Dim N As Long\nEnd Object\n")).c_str(), 0, 0);
+    const tModuleIndex kid = ObjectStore::LoadModule(write("kid.tqs", "Begin Object Kid From Base\nEnd Object\n").c_str(), 0, 0);
+    ObjectStore::SaveAs(a, dir_.file("a.qbo").c_str(), 0);
+    ObjectStore::SaveAs(kid, dir_.file("kid.qbo").c_str(), 0);
+    TearDown();
+    write("p.tqp", "Proj\nkid.qbo\na.qbo\n");
+    iProjectManager::OpenProjectFile(dir_.file("p.tqp").c_str());
+    ASSERT_EQ(ObjectStore::ModuleCount(), 2);
+    const InterObj base = project("Proj").imModule(1);
+    EXPECT_EQ(iObjectModule::Of(base.get())->pdGetCanUnload(), 0) << "alone, it cannot go";
+    const InterObj manager(iProjectManager::PO_GetObject());
+    static_cast<iProjectManager*>(manager->compiledPart())->imCloseCurrentProject();
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    EXPECT_EQ(iProjectManager::OpenProjects().length(), 0u);
+    EXPECT_EQ(iProjectManager::CurrentProjectIndex(), -1);
+}
+
 TEST_F(Projects, TheModuleHoldingTheProjectStaysAndAnotherGoesWithItsPath) {
     write("a.tqs", Holder("Proj"));
     write("b.tqs", kPlain);
