@@ -9,6 +9,8 @@
 #include "store/builtin/igroup.h"
 #include "store/builtin/timer.h"
 #include "store/builtin/uprofile.h"
+#include "store/builtin/iobjstor.h"
+#include "store/builtin/iproject.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
@@ -109,6 +111,10 @@ void POD_Populate() {
     tq::IdString::Initialize();
     tq::iACL::PO_InitObject();
     tq::iUserProfile::PO_InitObject();
+    tq::iObjectModule::PO_InitObject();
+    tq::iModuleManager::PO_InitObject();
+    tq::iProject::PO_InitObject();
+    tq::iProjectManager::PO_InitObject();
     tq::iGroup::PO_InitObject();
     tq::iTimer::PO_InitObject();
 }

@@ -31,6 +31,8 @@
 #include "store/builtin/declpars.h"
 #include "store/builtin/iacl.h"
 #include "store/builtin/igroup.h"
+#include "store/builtin/iobjstor.h"
+#include "store/builtin/iproject.h"
 #include "store/builtin/publish.h"
 #include "store/builtin/timer.h"
 #include "store/builtin/uprofile.h"

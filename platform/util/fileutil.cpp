@@ -26,6 +26,43 @@ bool CreateNewFile(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool ReadSmallFile(const std::string& path, size_t limit, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        ok = false;
+    }
+    std::string text;
+    char buffer[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (text.size() + static_cast<size_t>(n) > limit) {
+            errno = EFBIG;
+            ok = false;
+        } else {
+            text.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    if (ok) out = std::move(text);
+    return ok;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::string TempFolder() {
     auto usable = [](const char* folder) {
         struct stat st;

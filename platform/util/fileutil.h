@@ -24,6 +24,12 @@ bool CreateNewFile(const std::string& path);
 
 // Removes the file at path; false (errno says why) when it could not.
 bool RemoveFile(const std::string& path);
+// Reads the whole regular file at path into out when it holds at most limit
+// bytes; false (errno says why: EISDIR for a folder or any other file that
+// is not regular, EFBIG for a longer file) otherwise.
+bool ReadSmallFile(const std::string& path, size_t limit, std::string& out);
+// Whether path names an existing folder.
+bool IsFolder(const std::string& path);
 
 // The folder for temporary files: $TMPDIR when it names a folder, else /tmp;
 // "." when neither is usable or the name is 260 characters or longer.

@@ -132,10 +132,19 @@ InterObjRep* iGroup::admit(const InterObj* obj, const char* where) {
     return o;
 }
 
-uint8_t iGroup::evalRequires() const {
-    if (groupFlags_ & kMatchNone) return kMatchNone;
-    if (groupFlags_ & kMatchOne) return kMatchOne;
-    return kMatchAll;
+uint8_t iGroup::evalRequires() const { return EvalRequiresOf(groupFlags_); }
+
+uint8_t EvalRequiresOf(uint8_t flags) {
+    if (flags & iGroup::kMatchNone) return iGroup::kMatchNone;
+    if (flags & iGroup::kMatchOne) return iGroup::kMatchOne;
+    return iGroup::kMatchAll;
+}
+
+uint8_t WithEvalRequires(uint8_t flags, int32_t v) {
+    // The enumeration's values are the only ones a program can store here.
+    if (v != iGroup::kMatchNone && v != iGroup::kMatchOne && v != iGroup::kMatchAll)
+        throw RangeError(32727, iGroup::kMatchNone, iGroup::kMatchAll, v);
+    return static_cast<uint8_t>((flags & ~iGroup::kEvalRequiresMask) | v);
 }
 
 // ---- properties -------------------------------------------------------------------------------
@@ -168,9 +177,7 @@ void iGroup::pdSetGroupType(const InterObj* type) {
 int32_t iGroup::pdGetEvalRequires() { return evalRequires(); }
 
 void iGroup::pdSetEvalRequires(int32_t v) {
-    // The enumeration's values are the only ones a program can store here.
-    if (v != kMatchNone && v != kMatchOne && v != kMatchAll) throw RangeError(32727, kMatchNone, kMatchAll, v);
-    groupFlags_ = static_cast<uint8_t>((groupFlags_ & ~kEvalRequiresMask) | v);
+    groupFlags_ = WithEvalRequires(groupFlags_, v);
     noteChange();
 }
 
@@ -288,13 +295,30 @@ ValuePtr iGroup::eval(const ValueList* args, int* handled) {
 
 ValuePtr iGroup::extEval(const char* name, IdType kind, const ValueList* args, int* handled, int32_t flags) {
     if (handled) *handled = 0;
-    if (!(flags & EVAL_DOTTED)) return ValuePtr();
-    const uint8_t policy = evalRequires();
+    if (!Broadcasts(owner(), name, flags)) return ValuePtr();
     std::vector<InterObj> snapshot;
     members(snapshot);
+    ValuePtr result = BroadcastEval(snapshot, evalRequires(), name, kind, args, flags);
+    if (handled) *handled = 1;
+    return result;
+}
+
+bool Broadcasts(InterObjRep* owner, const char* name, int32_t flags) {
+    if (!(flags & EVAL_DOTTED) || !owner) return false;
+    // The standard events (Construct, Destruct, ...) are the owner's own:
+    // passed on, making a copy of a group or a module object would run
+    // every member's Construct.
+    unsigned char isFunction = 0;
+    int found = 0;
+    owner->getExtEventProto(name, isFunction, found);
+    return !found;
+}
+
+ValuePtr BroadcastEval(const std::vector<InterObj>& objects, uint8_t policy, const char* name, IdType kind,
+                       const ValueList* args, int32_t flags) {
     ValuePtr result;
     bool tried = false, anyHandled = false;
-    for (InterObj& m : snapshot) {
+    for (const InterObj& m : objects) {
         InterObjRep* o = m.get();
         if (!o) continue;
         tried = true;
@@ -303,15 +327,14 @@ ValuePtr iGroup::extEval(const char* name, IdType kind, const ValueList* args, i
         if (r) result = r;
         if (h)
             anyHandled = true;
-        else if (policy == kMatchAll)
+        else if (policy == iGroup::kMatchAll)
             throw StoreException(32693, name);
     }
-    if (policy == kMatchAll && !tried) throw StoreException(32692, name);
+    if (policy == iGroup::kMatchAll && !tried) throw StoreException(32692, name);
     if (!result) {
-        if (policy == kMatchOne && !anyHandled) throw StoreException(32691, name);
+        if (policy == iGroup::kMatchOne && !anyHandled) throw StoreException(32691, name);
         result = ValuePtr(new IntegerValue(int16_t(0)));
     }
-    if (handled) *handled = 1;
     return result;
 }
 

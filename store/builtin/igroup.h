@@ -126,4 +126,23 @@ private:
     uint64_t cleanedAt_ = kNeverCleaned;
 };
 
+// The EvalRequires policy that bits 0-2 of flags hold.
+uint8_t EvalRequiresOf(uint8_t flags);
+// flags with the policy v in bits 0-2; RangeError 32727 for a value that is
+// no policy.
+uint8_t WithEvalRequires(uint8_t flags, int32_t v);
+
+// Whether a member `name` that owner's signature does not define, evaluated
+// with flags, is broadcast: a dotted call that is none of the standard
+// events every object answers itself.
+bool Broadcasts(InterObjRep* owner, const char* name, int32_t flags);
+
+// Evaluates member `name` on each of objects (a walk of a copy, so the
+// members' code may change whatever the list came from) under the
+// EvalRequires policy (kMatchNone, kMatchOne, kMatchAll): the broadcast of a
+// group and of a module's objects. The last value a member gave, else the
+// Integer 0; messages 32691 to 32693 when the policy is not met.
+ValuePtr BroadcastEval(const std::vector<InterObj>& objects, uint8_t policy, const char* name, IdType kind,
+                       const ValueList* args, int32_t flags);
+
 }  // namespace tq

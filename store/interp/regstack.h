@@ -102,6 +102,8 @@ public:
         running_ = &act;
     }
     static void Unlink(RegActivation& act) { running_ = act.caller; }
+    // The newest activation running; null when none is.
+    static const RegActivation* Running() { return running_; }
 
 private:
     static inline RegActivation* running_ = nullptr;

@@ -380,6 +380,7 @@ void ObjectStore::SaveAs(tModuleIndex m, const char* path, int asText) {
     const bool wasText = !s.textPath_.empty();
     const std::string oldFile = s.storage_->GetStoragePath();
     bool created = false;
+    if (IsFolder(target)) refuse("it is a folder");
     if (FileExists(target) && FileHasReadOnlyAttribute(target)) refuse("the file is read-only");
     if (!FileExists(target)) {
         created = CreateNewFile(target);

@@ -186,6 +186,9 @@ public:
     virtual void deleteHook(tModuleIndex m);
 
     tModuleIndex moduleIndex() const { return index_; }
+    // A number no other store of this process has had: tells a module from
+    // a later one loaded into the same slot.
+    uint64_t serial() const { return serial_; }
     OCLStorage& storage() { return *storage_; }
     uint8_t flags() const { return flags_; }
     const std::string& textPath() const { return textPath_; }
@@ -458,6 +461,7 @@ private:
     static inline ObjectStore* dyingModule = nullptr;
     static inline LockStateType storeLockState = LOCK_NORMAL;
     static inline int16_t untitledCounter = 1;
+    static inline uint64_t lastSerial = 0;
 
     static StaticGlobals& detachedGlobals();
     static DynamicObjectList& detachedDynamics();
@@ -508,6 +512,7 @@ private:
     std::unique_ptr<OCLStream> staticGlobals_;
     uint8_t flags_ = 0;
     tModuleIndex index_ = NO_MODULE;
+    uint64_t serial_ = ++lastSerial;
     StaticGlobals statics_;
     DynamicObjectList dynamics_;
     // The descriptors (raw, sorted) of the dynamic objects as the record

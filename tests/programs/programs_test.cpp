@@ -136,9 +136,10 @@ TEST_P(Programs, PrintWhatTheirExpectedOutputSaysInBothForms) {
 INSTANTIATE_TEST_SUITE_P(Tqs, Programs, ::testing::ValuesIn(ProgramsIn(kPrograms)), ParamName);
 INSTANTIATE_TEST_SUITE_P(Examples, Programs, ::testing::ValuesIn(ProgramsIn(kExamples)), ParamName);
 
-// The meadow example keeps its state in the fields of a static object: run
-// from its own file and saved when it ends well (what `tessaro run --save`
-// does), the next run goes on from where the last one stopped.
+// The meadow example keeps its state in the fields of a static object and
+// saves its own module at the end of Main: run from its own file, the next
+// run goes on from where the last one stopped, without the host saving
+// anything.
 class KeptState : public Programs {
 protected:
     void SetUp() override {
@@ -153,8 +154,8 @@ protected:
         std::filesystem::remove_all(folder_);
     }
 
-    // One run as a process would make it: load the file, run Main, save
-    // when Main ended well, unload.
+    // One run as a process would make it: load the file, run Main, unload
+    // without saving.
     std::string run() {
         DefaultStoreApplication app;
         StringPrintable out;
@@ -162,7 +163,6 @@ protected:
         const tModuleIndex m = ObjectStore::LoadModule(path_.c_str(), 0, 0);
         if (!ObjectStore::ValidIndex(m)) return "not loaded";
         const std::string printed = RunMain(m, out);
-        if (printed.find("error: ") == std::string::npos) ObjectStore::Save(m);
         UnloadEveryModule();
         InterObjRep::DeleteObjects();
         return printed;

@@ -413,6 +413,97 @@ class Saving(Scratch):
         self.assertEqual(self.read_bytes("spin.qbo"), before)
 
 
+PROJECT_APP = """Begin Object App From Project
+  Sub Main()
+    Dim PM As New ProjectManager
+    Print PM.CurrentProject Is Me; " "; ModuleCount; " "; Shelf.Count
+  End Sub
+End Object
+"""
+
+SHELF = """Begin Object Shelf
+  Dim Count As Long
+  .Count = 7
+End Object
+"""
+
+
+class Projects(Scratch):
+    def write_project(self):
+        os.mkdir("proj")
+        self.write("proj/app.tqs", PROJECT_APP)
+        self.write("proj/shelf.tqs", SHELF)
+        return self.write("proj/app.tqp", "App\napp.tqs\nshelf.tqs\n")
+
+    def test_run_opens_a_project_file_from_its_folder_and_runs_its_main(self):
+        project = self.write_project()
+        self.assertEqual(run("run", project), (0, "-1 2 7\n", ""))
+        # From another folder, and with a method named.
+        self.assertEqual(run("run", os.path.abspath(project), "App.Main", cwd="/")[:2], (0, "-1 2 7\n"))
+
+    def test_a_project_that_cannot_open_says_which_file_and_why(self):
+        project = self.write_project()
+        os.remove("proj/shelf.tqs")
+        status, out, err = run("run", project)
+        self.assertEqual((status, out), (1, ""))
+        self.assertIn("shelf.tqs", err)
+        self.write("bad.tqp", "App\n" + "x" * 300 + "\n")
+        status, _, err = run("run", "bad.tqp")
+        self.assertEqual(status, 1)
+        self.assertIn("bad.tqp", err)
+        self.assertIn("line 2: longer than 255 characters", err)
+        status, _, err = run("run", "missing.tqp")
+        self.assertEqual(status, 1)
+        self.assertIn("missing.tqp: no such project file", err)
+
+    def test_the_repl_opens_a_project_and_runs_in_its_module(self):
+        project = self.write_project()
+        status, out, err = run("repl", stdin=":project %s\n? ModuleCount; Shelf.Count\n:quit\n" % project)
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, "project proj/app.tqp: 2 modules loaded\n27\n")
+
+
+LOADER = """Begin Object Loader
+  Dim MM As New ModuleManager
+  Sub Main()
+    Dim other As Object
+    other = MM.LoadModule("shelf.tqs", True)
+    Shelf.Count = Shelf.Count + 1
+    other.Save
+    other.Unload
+    Print MM.ModuleCount; " modules"
+  End Sub
+End Object
+"""
+
+
+class ProgramsAndModules(Scratch):
+    def test_a_program_loads_changes_saves_and_unloads_another_module(self):
+        self.write("shelf.tqs", SHELF)
+        self.write("loader.tqs", LOADER)
+        # Unloading destroys the module's object: its own Destruct is no
+        # member call for the module's objects, and nothing fails after.
+        self.assertEqual(run("run", "loader.tqs"), (0, "2 modules\n", ""))
+        self.assertEqual(run("run", "loader.tqs"), (0, "2 modules\n", ""))
+        with open("shelf.tqs") as f:
+            self.assertIn("  .Count = 9\n", f.read())
+        with open("loader.tqs") as f:
+            self.assertEqual(f.read(), LOADER)
+
+
+class SelfSaving(Scratch):
+    def test_the_meadow_saves_its_own_module_and_the_next_run_goes_on(self):
+        shutil.copy(os.path.join(SOURCE, "examples", "meadow.tqs"), "meadow.tqs")
+        first = run("run", "meadow.tqs")
+        self.assertEqual(first[0], 0, first[2])
+        self.assertIn("A new meadow", first[1])
+        second = run("run", "meadow.tqs")
+        self.assertIn("The meadow again, after year 5", second[1])
+        with open("meadow.tqs") as f:
+            self.assertIn("  .Year = 10\n", f.read())
+        self.assertEqual(sorted(os.listdir(".")), ["meadow.tqs"])
+
+
 TICKER = """Begin Object Ticker
   Dim N As Long
   Dim T As New Timer

@@ -47,7 +47,8 @@ std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, 
         if (parsed.has("load"))
             for (const std::string& other : parsed.options.at("load"))
                 session.lines().remember(LoadModuleFile(session.app(), other));
-        launch.module = LoadModuleFile(session.app(), operands.file);
+        launch.module = IsProjectFile(operands.file) ? OpenProjectFile(session.app(), operands.file)
+                                                     : LoadModuleFile(session.app(), operands.file);
         session.lines().remember(launch.module);
     } catch (const LoadFailed& e) {
         std::cerr << e.what() << "\n";

@@ -18,7 +18,8 @@ namespace {
 
 const char kRunHelp[] =
     "Loads FILE (a text module .tqs or a binary module .qbo; - reads a text\n"
-    "module from standard input) and runs Main of\n"
+    "module from standard input; a project file .tqp opens its project, and\n"
+    "the module that holds the Project object is FILE) and runs Main of\n"
     "the first object that has one, or the method named. ARGS are passed to\n"
     "it as Strings, in order; a method whose only parameter is an array\n"
     "(Main(args() As String)) gets them all in it, FILE as args(0) and the\n"
@@ -100,6 +101,7 @@ const char kReplHelp[] =
     "\n"
     "Commands:\n"
     "  :load FILE          load a module and make it current\n"
+    "  :project FILE       open a project file (.tqp) and make it current\n"
     "  :save [FILE]        save the current module (to FILE: as FILE)\n"
     "  :list [OBJ[.METH]]  list the current module, an object or a procedure\n"
     "  :modules            show the loaded modules\n"

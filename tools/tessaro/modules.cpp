@@ -161,6 +161,30 @@ tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool r
     return m;
 }
 
+bool IsProjectFile(const std::string& name) {
+    return name.size() > 4 && Lower(std::string_view(name).substr(name.size() - 4)) == ".tqp";
+}
+
+tq::tModuleIndex OpenProjectFile(TessaroApp& app, const std::string& name) {
+    std::error_code ec;
+    if (!fs::is_regular_file(name, ec)) throw LoadFailed(name + ": no such project file");
+    tq::InterObj project;
+    try {
+        project = tq::iProjectManager::OpenProjectFile(name.c_str());
+    } catch (const tq::StoreException& e) {
+        throw LoadFailed(name + ": " + e.what());
+    }
+    tq::iProject* part = tq::iProject::Of(project.get());
+    if (!part || !part->isOpen()) {
+        // A module of the project that did not compile says why.
+        std::unique_ptr<tq::StoreException> why = app.takeLoadFailure();
+        if (why) throw LoadFailed(why->what());
+        throw LoadFailed(name + ": the project did not open (" +
+                         (part ? "a module of its path was not loaded" : "it names no project") + ")");
+    }
+    return project->moduleIndex();
+}
+
 std::string ModuleSource(tq::tModuleIndex m) {
     if (m == FromStandardInput().module) return FromStandardInput().text;
     if (!tq::ObjectStore::ModuleIsText(m)) return tq::compiler::TextModuleText(m);

@@ -47,6 +47,17 @@ std::string ReadableModuleFile(const std::string& name);
 // binary module that cannot be opened for writing is opened read-only.
 tq::tModuleIndex LoadModuleFile(TessaroApp& app, const std::string& name, bool readOnly = false);
 
+// Whether name names a project file: its extension is ".tqp" (any case).
+bool IsProjectFile(const std::string& name);
+
+// Opens the project file named name as ProjectManager.OpenProject does: its
+// modules loaded from the file's folder, the project made current. Returns
+// the module that holds the Project object, where a project's Main is
+// looked for. LoadFailed naming the file and the reason when it cannot be
+// read, is no project file, names no Project, or a module of it does not
+// load.
+tq::tModuleIndex OpenProjectFile(TessaroApp& app, const std::string& name);
+
 // The text of module m that errors and listings count lines in: a text
 // module's own file, or for a binary module the text the saver writes for
 // it (what "tessaro text" gives).

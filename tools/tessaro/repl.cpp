@@ -207,7 +207,7 @@ bool Repl::command(const std::string& line) {
     const std::string rest = space == std::string::npos ? std::string() : Trim(line.substr(space));
     if (name == "quit" || name == "q" || name == "exit") return false;
     if (name == "help" || name == "h") {
-        std::cout << ":load FILE  :save [FILE]  :list [Obj[.Method]]  :modules  :quit\n"
+        std::cout << ":load FILE  :project FILE  :save [FILE]  :list [Obj[.Method]]  :modules  :quit\n"
                      "? expr prints a value; statements run at once; a block may span lines.\n";
     } else if (name == "load") {
         if (rest.empty())
@@ -218,6 +218,22 @@ bool Repl::command(const std::string& line) {
             tq::InterObj before = me_;
             chooseObject();
             if (me_.isNull()) me_ = before;
+        }
+    } else if (name == "project") {
+        if (rest.empty()) {
+            std::cerr << ":project needs a FILE\n";
+        } else {
+            try {
+                current_ = OpenProjectFile(session_.app(), rest);
+                // Main's object of the module that holds the project.
+                tq::InterObj before = me_;
+                me_ = tq::InterObj();
+                chooseObject();
+                if (me_.isNull()) me_ = before;
+                std::cout << "project " << rest << ": " << tq::ObjectStore::ModuleCount() << " modules loaded\n";
+            } catch (const LoadFailed& e) {
+                std::cerr << e.what() << "\n";
+            }
         }
     } else if (name == "save") {
         try {
