@@ -481,6 +481,9 @@ void StorageImpl::switchTo(const char* path) {
         if (!S_ISREG(st.st_mode)) throw StorageError(targetPath + ": not a regular file");
         if ((st.st_mode & 0222) == 0) throw StorageError(targetPath + ": the file is read-only");
         targetLock = OpenForWriting(target);
+        // A journal left beside the file goes with the file it was for,
+        // before a new file takes the path (and, one day, its inode number).
+        RollBackHotJournal(targetLock.get(), target, targetPath);
     }
     const std::string folder = FolderOf(target);
     TempFile temp(folder, CommitTempPrefix(target), targetPath, kModuleFileMode);

@@ -135,6 +135,20 @@ TEST_F(JournalTest, AJournalNotWholeOrOfAnotherFileIsRemovedAndTheFileLeftAsItIs
     EXPECT_EQ(test::ReadFile(file), replacement);
 }
 
+// A storage moved over a file takes the file's journal away with it: a
+// journal must never outlive its file, to be applied to another one.
+TEST_F(JournalTest, MovingAStorageOverAFileTakesItsJournalAway) {
+    leaveHotJournal();
+    const std::string from = dir.path("from.qbo");
+    OCLStorage s(from.c_str(), 1, test::kModuleMode);
+    test::PutStream(s, "Objects", test::Pattern(100, 9));
+    s.Commit();
+    s.SwitchTo(file.c_str());
+    EXPECT_FALSE(HasJournal(file));
+    OCLStorage again(file.c_str(), 0, test::kReadOnlyMode);
+    EXPECT_EQ(test::GetStream(again, "Objects"), test::Pattern(100, 9));
+}
+
 // A rollback killed at any of its steps leaves the journal hot, and the next
 // open finishes it: the file is wholly its old self.
 TEST_F(JournalTest, ARollbackKilledAtAnyStepIsFinishedByTheNextOpen) {
