@@ -142,6 +142,10 @@ std::optional<Journal> DecodeJournal(const std::vector<uint8_t>& bytes) {
             return std::nullopt;
         JournalRecord record;
         record.offset = LoadLE64(r);
+        // A journal keeps only bytes the file had: a record past its old end
+        // cannot be one we wrote.
+        if (record.offset > journal.fileSize || journal.fileSize - record.offset < length)
+            return std::nullopt;
         record.bytes.assign(r + kRecordHead, r + kRecordHead + length);
         journal.records.push_back(std::move(record));
         pos += kRecordHead + length + 4;
@@ -190,10 +194,6 @@ void WriteJournal(int fd, const std::string& file, const std::string& path,
         ::unlink(name.c_str());
         throw;
     }
-}
-
-void FinishJournal(const std::string& file, const std::string& path) {
-    RemoveJournal(JournalPathOf(file), path);
 }
 
 bool RollBackHotJournal(int fd, const std::string& file, const std::string& path) {

@@ -31,7 +31,8 @@
 //   36      4      CRC-32C of bytes 0 to 35
 //   40      ...    n records, each:
 //                    8   offset in the module file
-//                    4   length L, 1 to 1048576
+//                    4   length L, 1 to 1048576; the range lies within the
+//                        file's size before the commit
 //                    L   the bytes at that offset before the commit
 //                    4   CRC-32C of the record's 12 + L bytes before it
 //   end            nothing follows the last record
@@ -72,9 +73,6 @@ std::optional<Journal> DecodeJournal(const std::vector<uint8_t>& bytes);
 // StorageError (and leaves no journal) when it cannot.
 void WriteJournal(int fd, const std::string& file, const std::string& path,
                   const std::vector<std::pair<uint64_t, uint32_t>>& ranges);
-
-// Removes the journal of a commit that is done, and flushes the folder.
-void FinishJournal(const std::string& file, const std::string& path);
 
 // Rolls back the hot journal of the module file open read-write on fd, whose
 // write lock the caller holds. Returns true when it rolled one back; raises

@@ -61,6 +61,11 @@ TEST(JournalFormatTest, AJournalThatIsNotWholeReadsAsNone) {
     Bytes longer = good;
     longer.push_back(0);
     EXPECT_FALSE(DecodeJournal(longer));
+    // Whole, but keeping bytes past the file's old end: not one we wrote.
+    Journal past;
+    past.fileSize = 1000;
+    past.records.push_back({990, test::Pattern(20, 3)});
+    EXPECT_FALSE(DecodeJournal(EncodeJournal(past)));
 }
 
 class JournalTest : public ::testing::Test {
