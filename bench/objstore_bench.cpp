@@ -16,8 +16,10 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "bench/benchstore.h"
+#include "platform/storage/checksums.h"
 #include "platform/storage/oclstorage.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -40,16 +42,16 @@ void SetLong(InterObjRep* o, const char* name, int32_t v) {
     o->signature()->findField(name, owner, 0)->set(v, *o, *owner);
 }
 
-// The module of n objects, made once per size (and kind of clone) in a
-// scratch folder.
-const std::string& ModuleOf(int n, bool dynamic = false) {
+// The module of n objects, made once per size, kind of clone and piece size
+// of its checksums (0: none, as files were before them) in a scratch folder.
+const std::string& ModuleOf(int n, bool dynamic = false, uint32_t piece = kChecksumPieceSize) {
     bench::StartLibrary();
-    static std::map<std::pair<int, bool>, std::string> made;
+    static std::map<std::tuple<int, bool, uint32_t>, std::string> made;
     const std::string& folder = bench::ScratchFolder();
-    auto it = made.find({n, dynamic});
+    auto it = made.find({n, dynamic, piece});
     if (it != made.end()) return it->second;
-    const std::string path =
-        folder + "/objects" + std::to_string(n) + (dynamic ? "dynamic" : "") + ".qbo";
+    const std::string path = folder + "/objects" + std::to_string(n) + (dynamic ? "dynamic" : "") +
+                             "-" + std::to_string(piece) + ".qbo";
     std::filesystem::remove(path);
     const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
     for (int s = 0; s < n / kObjectsPerSignature; ++s) {
@@ -67,14 +69,19 @@ const std::string& ModuleOf(int n, bool dynamic = false) {
         }
     }
     ObjectStore::Save(m);
+    if (piece == 0) OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit);
+    else OCLStorage::SetChecksumPieceSize(piece);
     ObjectStore::Commit(m);
+    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+    OCLStorage::SetChecksumPieceSize(kChecksumPieceSize);
     ObjectStore::UnloadModule(m);
     InterObjRep::DeleteObjects();
-    return made[{n, dynamic}] = path;
+    return made[{n, dynamic, piece}] = path;
 }
 
 void OpenModule(benchmark::State& state) {
-    const std::string& path = ModuleOf(static_cast<int>(state.range(0)), state.range(1) != 0);
+    const std::string& path = ModuleOf(static_cast<int>(state.range(0)), state.range(1) != 0,
+                                       static_cast<uint32_t>(state.range(2)));
     double grown = 0;
     uint64_t read = 0;
     size_t things = 0;
@@ -93,8 +100,33 @@ void OpenModule(benchmark::State& state) {
     state.counters["things_read"] = static_cast<double>(things);
     state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
 }
-// Second argument: 1 for the module whose clones are dynamic objects.
-BENCHMARK(OpenModule)->Args({10000, 0})->Args({10000, 1})->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
+// Second argument: 1 for the module whose clones are dynamic objects; third:
+// the piece size of its checksums (0: none, 4096: the first files with them).
+BENCHMARK(OpenModule)
+    ->Args({10000, 0, kChecksumPieceSize})
+    ->Args({10000, 1, kChecksumPieceSize})
+    ->Args({100000, 0, kChecksumPieceSize})
+    ->Args({100000, 1, 0})
+    ->Args({100000, 1, 4096})
+    ->Args({100000, 1, 1024})
+    ->Args({100000, 1, 512})
+    ->Unit(benchmark::kMillisecond);
+
+// Open, fault the object in the middle, close: what a process that reads one
+// object does, beside the same with the file's checksums of other sizes.
+void OpenAndFaultOne(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::string& path = ModuleOf(n, true, static_cast<uint32_t>(state.range(1)));
+    uint64_t read = 0;
+    for (auto _ : state) {
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+        benchmark::DoNotOptimize(InterObjRep::fault(tDescriptor::Make(m, static_cast<uint32_t>(n / 2) + 1)));
+        read = ObjectStore::Module(m)->storage().bytesReadFromFile();
+        ObjectStore::UnloadModule(m);
+    }
+    state.counters["file_bytes_read"] = static_cast<double>(read);
+}
+BENCHMARK(OpenAndFaultOne)->Args({100000, 0})->Args({100000, 4096})->Args({100000, 1024})->Args({100000, 512})->Unit(benchmark::kMillisecond);
 
 void FaultOneObject(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));

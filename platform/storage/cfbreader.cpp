@@ -99,11 +99,11 @@ void CfbReader::readChecksums() {
     for (const CfbEntry& e : listing_.root)
         if (!e.isStorage && IsChecksumStreamName(e.name)) entry = &e;
     if (entry == nullptr) return;
-    // Four bytes a piece, and a name and two words a stream: a larger stream
-    // cannot be ours, and is not read into memory.
+    // Four bytes a piece of the smallest size, and a name and two words a
+    // stream: a larger stream cannot be ours, and is not read into memory.
     uint64_t bound = 64;
     for (const CfbEntry& e : listing_.root)
-        bound += 12 + e.name.size() + 4 * (uint64_t{e.size} / kChecksumPieceSize + 1);
+        bound += 12 + e.name.size() + 4 * (uint64_t{e.size} / kMinChecksumPieceSize + 1);
     if (entry->size > bound)
         throw StorageError(path_ + ": the stream \"" + entry->name +
                            "\" is damaged: it is larger than the file's streams need");
@@ -127,6 +127,10 @@ void CfbReader::read(const std::string& name, uint32_t offset, void* out, size_t
         readChecked(name, it->second, offset, static_cast<uint8_t*>(out), n);
 }
 
+void CfbReader::peek(const std::string& name, uint32_t offset, void* out, size_t n) {
+    readRaw(name, offset, static_cast<uint8_t*>(out), n);
+}
+
 // Pieces already checked are read as they are; a piece not yet checked is
 // read whole and checked before any byte of it is handed out. Runs of
 // either kind are read in one call, so reading a stream whole costs no more
@@ -135,14 +139,15 @@ void CfbReader::readChecked(const std::string& name, Guard& guard, uint32_t offs
                             size_t n) {
     const uint64_t end = uint64_t{offset} + n;
     const uint64_t size = guard.sum.size;
-    const auto pieceEnd = [size](uint64_t piece) {
-        return std::min<uint64_t>((piece + 1) * kChecksumPieceSize, size);
+    const uint64_t pieceSize = guard.sum.pieceSize;
+    const auto pieceEnd = [size, pieceSize](uint64_t piece) {
+        return std::min<uint64_t>((piece + 1) * pieceSize, size);
     };
     std::vector<uint8_t> partial;
     uint64_t pos = offset;
     while (pos < end) {
-        const uint64_t piece = pos / kChecksumPieceSize;
-        const uint64_t start = piece * kChecksumPieceSize;
+        const uint64_t piece = pos / pieceSize;
+        const uint64_t start = piece * pieceSize;
         if (guard.checked[piece]) {
             uint64_t last = piece;
             while (pieceEnd(last) < end && guard.checked[last + 1]) ++last;
@@ -166,7 +171,7 @@ void CfbReader::readChecked(const std::string& name, Guard& guard, uint32_t offs
         }
         readRaw(name, start, into, pieceEnd(last) - start);
         for (uint64_t p = piece; p <= last; ++p) {
-            const uint64_t from = p * kChecksumPieceSize;
+            const uint64_t from = p * pieceSize;
             if (Crc32c(0, into + (from - start), pieceEnd(p) - from) != guard.sum.pieces[p])
                 throw StorageError(path_ + ": the file is damaged: bytes " + std::to_string(from) +
                                    " to " + std::to_string(pieceEnd(p) - 1) + " of the stream \"" +
@@ -188,7 +193,7 @@ void CfbReader::verifyAll() {
     for (auto& [name, guard] : guards_) {
         for (uint64_t pos = 0; pos < guard.sum.size;) {
             const auto n = static_cast<uint32_t>(
-                std::min<uint64_t>(guard.sum.size - pos, 256 * kChecksumPieceSize));
+                std::min<uint64_t>(guard.sum.size - pos, uint64_t{1} << 20));
             buffer.resize(n);
             readChecked(name, guard, static_cast<uint32_t>(pos), buffer.data(), n);
             pos += n;

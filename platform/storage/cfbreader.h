@@ -13,9 +13,10 @@
 //
 // A file with the stream of checksums (checksums.h) has it read and checked
 // against the directory at opening; from then on every read of a stream
-// checks each piece of 4096 bytes the first time it brings any byte of it
-// in, and raises StorageError for a piece that does not match. A piece once
-// checked is not checked again: the image does not change.
+// checks each piece (of the size the stream of checksums records) the first
+// time it brings any byte of it in, and raises StorageError for a piece that
+// does not match. A piece once checked is not checked again: the image does
+// not change.
 #pragma once
 
 #include <array>
@@ -54,6 +55,10 @@ public:
     // Reads n bytes at offset of the root stream `name`; the range must lie
     // within the stream. A damaged file raises StorageError.
     void read(const std::string& name, uint32_t offset, void* out, size_t n);
+    // The same bytes without checking them against their checksums, and
+    // without reading the rest of their pieces: for a look whose conclusion
+    // a checked read of the same bytes confirms later.
+    void peek(const std::string& name, uint32_t offset, void* out, size_t n);
 
     // True when the file carries checksums of its streams.
     bool hasChecksums() const { return checked_; }

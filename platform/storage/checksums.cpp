@@ -15,8 +15,12 @@ constexpr uint8_t kSignature[4] = {'T', 'Q', 'C', 'S'};
 constexpr uint32_t kVersion = 1;
 constexpr size_t kHeadSize = 16;
 
-uint32_t PieceCount(uint32_t size) {
-    return size / kChecksumPieceSize + (size % kChecksumPieceSize != 0 ? 1 : 0);
+uint32_t PieceCount(uint32_t size, uint32_t pieceSize) {
+    return size / pieceSize + (size % pieceSize != 0 ? 1 : 0);
+}
+
+bool IsPieceSize(uint32_t n) {
+    return n >= kMinChecksumPieceSize && n <= kMaxChecksumPieceSize && (n & (n - 1)) == 0;
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -69,13 +73,15 @@ bool IsChecksumStreamName(const std::string& name) {
                       [](char a, char b) { return Lower(a) == Lower(b); });
 }
 
-std::vector<uint8_t> EncodeChecksums(const ChecksumTable& table) {
+std::vector<uint8_t> EncodeChecksums(const ChecksumTable& table, uint32_t pieceSize) {
+    TQ_ASSERT(IsPieceSize(pieceSize), "a piece size a reader takes");
     std::vector<uint8_t> out(kSignature, kSignature + 4);
     PutU32(out, kVersion);
-    PutU32(out, kChecksumPieceSize);
+    PutU32(out, pieceSize);
     PutU32(out, static_cast<uint32_t>(table.size()));
     for (const auto& [name, sum] : table) {
-        TQ_ASSERT(sum.pieces.size() == PieceCount(sum.size), "one checksum per piece");
+        TQ_ASSERT(sum.pieceSize == pieceSize && sum.pieces.size() == PieceCount(sum.size, pieceSize),
+                  "one checksum per piece");
         PutU32(out, static_cast<uint32_t>(name.size()));
         out.insert(out.end(), name.begin(), name.end());
         PutU32(out, sum.size);
@@ -98,7 +104,8 @@ ChecksumTable DecodeChecksums(const std::vector<uint8_t>& bytes, const CfbListin
     if (version != kVersion)
         throw StorageError(path + ": the stream \"" + kChecksumStreamName + "\" has version " +
                            std::to_string(version) + ", which this program cannot read");
-    if (in.u32() != kChecksumPieceSize) throw Damaged(path, "its piece size is wrong");
+    const uint32_t pieceSize = in.u32();
+    if (!IsPieceSize(pieceSize)) throw Damaged(path, "its piece size is wrong");
     const uint32_t count = in.u32();
 
     std::map<std::string, uint32_t> streams;  // the directory's, but this one
@@ -114,6 +121,7 @@ ChecksumTable DecodeChecksums(const std::vector<uint8_t>& bytes, const CfbListin
         const std::string name = in.text(length);
         StreamChecksum sum;
         sum.size = in.u32();
+        sum.pieceSize = pieceSize;
         const auto it = streams.find(name);
         if (it == streams.end() || table.count(name) != 0)
             throw StorageError(path + ": the file is damaged: the stream \"" + name +
@@ -122,7 +130,7 @@ ChecksumTable DecodeChecksums(const std::vector<uint8_t>& bytes, const CfbListin
             throw StorageError(path + ": the file is damaged: the directory gives the stream \"" +
                                name + "\" " + std::to_string(it->second) +
                                " bytes where its checksums count " + std::to_string(sum.size));
-        const uint32_t pieces = PieceCount(sum.size);
+        const uint32_t pieces = PieceCount(sum.size, pieceSize);
         if (pieces > (end - in.position()) / 4) throw Damaged(path, "it ends inside an entry");
         sum.pieces.resize(pieces);
         for (uint32_t& crc : sum.pieces) crc = in.u32();
@@ -132,21 +140,23 @@ ChecksumTable DecodeChecksums(const std::vector<uint8_t>& bytes, const CfbListin
     return table;
 }
 
-ChecksumBuilder::ChecksumBuilder(uint32_t size) {
+ChecksumBuilder::ChecksumBuilder(uint32_t size, uint32_t pieceSize) {
+    TQ_ASSERT(IsPieceSize(pieceSize), "a piece size a reader takes");
     result_.size = size;
-    result_.pieces.reserve(PieceCount(size));
+    result_.pieceSize = pieceSize;
+    result_.pieces.reserve(PieceCount(size, pieceSize));
 }
 
 void ChecksumBuilder::add(const uint8_t* data, size_t n) {
     TQ_ASSERT(taken_ + n <= result_.size, "no more bytes than the stream holds");
     taken_ += n;
     while (n > 0) {
-        const size_t step = std::min<size_t>(n, kChecksumPieceSize - inPiece_);
+        const size_t step = std::min<size_t>(n, result_.pieceSize - inPiece_);
         crc_ = Crc32c(crc_, data, step);
         inPiece_ += static_cast<uint32_t>(step);
         data += step;
         n -= step;
-        if (inPiece_ == kChecksumPieceSize) {
+        if (inPiece_ == result_.pieceSize) {
             result_.pieces.push_back(crc_);
             crc_ = 0;
             inPiece_ = 0;

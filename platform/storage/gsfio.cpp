@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -37,7 +38,16 @@ struct FdInput {
     uint64_t* bytesRead;
     guint8* buffer;  // for reads without a caller buffer; owned
     size_t bufferSize;
+    // The 512-byte block around the last small read, kept: the store reads
+    // many records a few bytes at a time, mostly near the one before, and
+    // libgsf asks the file for exactly those bytes each time. The file under
+    // an input never changes (cfbreader.h), so what was read stays true.
+    guint8* last;  // kBlock bytes once a small read was made; owned
+    gsf_off_t lastOffset;
+    size_t lastLength;
 };
+
+constexpr size_t kBlock = 512;
 
 struct FdInputClass {
     GsfInputClass base;
@@ -66,6 +76,28 @@ bool PreadAll(int fd, guint8* out, size_t n, gsf_off_t offset) {
 
 const guint8* FdInputRead(GsfInput* input, size_t n, guint8* buffer) {
     FdInput* self = AsFdInput(input);
+    const gsf_off_t at = input->cur_offset;
+    const gsf_off_t blockStart = at - at % static_cast<gsf_off_t>(kBlock);
+    if (static_cast<uint64_t>(at - blockStart) + n <= kBlock) {
+        const bool held = self->lastLength != 0 && at >= self->lastOffset &&
+                          static_cast<uint64_t>(at - self->lastOffset) + n <= self->lastLength;
+        if (!held) {
+            if (self->last == nullptr) self->last = static_cast<guint8*>(Gsf().g_malloc(kBlock));
+            // The whole block where the file has it, else only what was asked.
+            const bool whole = blockStart + static_cast<gsf_off_t>(kBlock) <= input->size;
+            const gsf_off_t from = whole ? blockStart : at;
+            const size_t length = whole ? kBlock : n;
+            self->lastLength = 0;
+            if (!PreadAll(self->fd, self->last, length, from)) return nullptr;
+            self->lastOffset = from;
+            self->lastLength = length;
+            if (self->bytesRead) *self->bytesRead += length;
+        }
+        const guint8* from = self->last + (at - self->lastOffset);
+        if (buffer == nullptr) return from;
+        std::memcpy(buffer, from, n);
+        return buffer;
+    }
     if (buffer == nullptr) {
         // libgsf asks for at most one sector or one header this way, and never
         // more than the input holds.
@@ -94,6 +126,8 @@ void FdInputFinalize(GObject* object) {
     FdInput* self = reinterpret_cast<FdInput*>(object);
     Gsf().g_free(self->buffer);
     self->buffer = nullptr;
+    Gsf().g_free(self->last);
+    self->last = nullptr;
     fdInputParent->finalize(object);
 }
 

@@ -49,6 +49,8 @@ uint64_t OCLStorage::bytesReadFromFile() const { return impl_->bytesRead(); }
 
 void OCLStorage::SetChecksumWriting(ChecksumWriting how) { SetCommitChecksumWriting(how); }
 
+void OCLStorage::SetChecksumPieceSize(uint32_t bytes) { SetCommitChecksumPieceSize(bytes); }
+
 bool OCLStorage::hasChecksums() const { return impl_->hasChecksums(); }
 
 void OCLStorage::verifyChecksums() { impl_->verifyChecksums(); }

@@ -162,6 +162,10 @@ public:
     // (the streams changed since then read as damaged in place).
     enum class ChecksumWriting { kCompute, kOmit, kKeepCommitted };
     static void SetChecksumWriting(ChecksumWriting how);
+    // Benchmark and test seam: the piece size of the checksums that whole
+    // commits write (a power of two from 512 to 65536; checksums.h), to put
+    // files as the first ones were beside today's.
+    static void SetChecksumPieceSize(uint32_t bytes);
 
     // Test hook: called before every block written during Commit with the
     // number of bytes written so far; returning false fails that write.

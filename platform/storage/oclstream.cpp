@@ -53,14 +53,18 @@ void OCLStream::setSize(uint32_t n) {
     state.owner()->markDirty();
 }
 
-void OCLStream::read(void* buffer, size_t n) {
+void OCLStream::read(void* buffer, size_t n) { readHere(buffer, n, true); }
+
+void OCLStream::peek(void* buffer, size_t n) { readHere(buffer, n, false); }
+
+void OCLStream::readHere(void* buffer, size_t n, bool checked) {
     StreamState& state = live();
     const uint32_t size = state.content.size();
     if (n > size || pos_ > size - n)
         throw StorageError(where() + ": cannot read " + std::to_string(n) + " bytes at offset " +
                            std::to_string(pos_) + ": the stream holds " + std::to_string(size) +
                            " bytes");
-    state.content.read(pos_, buffer, n);
+    state.content.read(pos_, buffer, n, checked);
     pos_ += static_cast<uint32_t>(n);
 }
 

@@ -56,6 +56,11 @@ public:
 
     // Raw bytes at the current position; the position advances.
     void read(void* buffer, size_t n);
+    // Reads as read() does, but committed bytes are not checked against the
+    // file's checksums (CfbReader::peek): for a cross-check that only looks
+    // at a few bytes of many records, each of which is checked in full when
+    // it is read.
+    void peek(void* buffer, size_t n);
     void write(const void* buffer, size_t n);
 
     uint8_t readU8();
@@ -83,6 +88,8 @@ public:
     void writeReference(uint8_t flags, uint32_t descriptor);
 
 private:
+    void readHere(void* buffer, size_t n, bool checked);
+
     StreamState& live() const;
     StreamState& writable() const;
     std::string where() const;

@@ -15,6 +15,7 @@
 #include "platform/storage/cfbreader.h"
 #include "platform/storage/cfbwriter.h"
 #include "platform/storage/checksums.h"
+#include "platform/storage/journal.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/util/fileutil.h"
 #include "platform/util/utfconv.h"
@@ -31,6 +32,11 @@ CfbWriter::FaultHook& CommitFaultHook() {
 OCLStorage::ChecksumWriting& ChecksumWritingSeam() {
     static OCLStorage::ChecksumWriting how = OCLStorage::ChecksumWriting::kCompute;
     return how;
+}
+
+uint32_t& ChecksumPieceSizeSeam() {
+    static uint32_t bytes = kChecksumPieceSize;
+    return bytes;
 }
 
 constexpr uint32_t kWriteBits = STGM_WRITE | STGM_READWRITE;
@@ -98,6 +104,8 @@ void SetCommitFaultHook(std::function<bool(uint64_t)> hook) { CommitFaultHook() 
 
 void SetCommitChecksumWriting(OCLStorage::ChecksumWriting how) { ChecksumWritingSeam() = how; }
 
+void SetCommitChecksumPieceSize(uint32_t bytes) { ChecksumPieceSizeSeam() = bytes; }
+
 bool NameLess::operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                         [](char x, char y) { return Upper(x) < Upper(y); });
@@ -145,16 +153,33 @@ void StorageImpl::openNamed(const std::string& path, int create, uint32_t mode) 
             if ((st.st_mode & 0222) == 0)
                 throw StorageError(path_ + ": the file is read-only");
             lock_ = OpenForWriting(file_);
+            RollBackHotJournal(lock_.get(), file_, path_);
             RemoveStaleCommitFiles(file_);
             if (replace) {
                 adoptImage(nullptr, true);
                 return;
             }
         }
+        if (!writable_ && HasJournal(file_)) rollBackForReading();
         adoptImage(CfbReader::Open(OpenForReading(file_, path_).release(), path_), false);
         return;
     }
     throw StorageError(path_ + ": cannot create: the file keeps disappearing");
+}
+
+// A file beside a hot journal holds a commit cut short and reads as neither
+// its old nor its new content until the journal is rolled back. A reader does
+// that as a writer would, under the file's write lock, when it may write it.
+void StorageImpl::rollBackForReading() const {
+    UniqueFd fd;
+    try {
+        fd = OpenForWriting(file_);
+    } catch (const StorageError& e) {
+        throw StorageError(path_ + ": a commit of the file was cut short and must be rolled "
+                                   "back before it can be read, which needs write access (" +
+                           e.what() + ")");
+    }
+    RollBackHotJournal(fd.get(), file_, path_);
 }
 
 void StorageImpl::createFile() {
@@ -278,7 +303,7 @@ void StorageImpl::writeContent(int fd, const std::string& path) {
     for (const auto& [key, state] : streams_) {
         const StreamContent& content = state->content;
         if (!content.exists()) continue;
-        ChecksumBuilder sum(content.size());
+        ChecksumBuilder sum(content.size(), ChecksumPieceSizeSeam());
         writer.writeStream(state->name(), content.size(),
                            [&content, &sum](uint32_t offset, uint8_t* out, size_t n) {
                                content.read(offset, out, n);
@@ -286,7 +311,7 @@ void StorageImpl::writeContent(int fd, const std::string& path) {
                            });
         checksums.emplace(state->name(), sum.take());
     }
-    std::vector<uint8_t> table = EncodeChecksums(checksums);
+    std::vector<uint8_t> table = EncodeChecksums(checksums, ChecksumPieceSizeSeam());
     const OCLStorage::ChecksumWriting how = ChecksumWritingSeam();
     if (how != OCLStorage::ChecksumWriting::kCompute) table.clear();
     if (how == OCLStorage::ChecksumWriting::kKeepCommitted) {
@@ -456,6 +481,9 @@ void StorageImpl::switchTo(const char* path) {
         if (!S_ISREG(st.st_mode)) throw StorageError(targetPath + ": not a regular file");
         if ((st.st_mode & 0222) == 0) throw StorageError(targetPath + ": the file is read-only");
         targetLock = OpenForWriting(target);
+        // A journal left beside the file goes with the file it was for,
+        // before a new file takes the path (and, one day, its inode number).
+        RollBackHotJournal(targetLock.get(), target, targetPath);
     }
     const std::string folder = FolderOf(target);
     TempFile temp(folder, CommitTempPrefix(target), targetPath, kModuleFileMode);

@@ -62,8 +62,9 @@ class CfbReader;
 // that a commit writes.
 void SetCommitFaultHook(std::function<bool(uint64_t)> hook);
 
-// The test seam of OCLStorage::SetChecksumWriting.
+// The test seams of OCLStorage::SetChecksumWriting and SetChecksumPieceSize.
 void SetCommitChecksumWriting(OCLStorage::ChecksumWriting how);
+void SetCommitChecksumPieceSize(uint32_t bytes);
 
 // Stream and storage names compare as the container compares them: without
 // regard to the case of ASCII letters.
@@ -115,6 +116,7 @@ private:
 
     void openNamed(const std::string& path, int create, uint32_t mode);
     void createFile();
+    void rollBackForReading() const;
     void startUnborn(unsigned fileMode);
     void adoptImage(std::shared_ptr<CfbReader> image, bool baselineEmpty);
     StreamContent baseline(const std::string& name) const;

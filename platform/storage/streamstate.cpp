@@ -25,7 +25,7 @@ StreamContent StreamContent::Committed(std::shared_ptr<CfbReader> base, std::str
     return c;
 }
 
-void StreamContent::read(uint32_t offset, void* out, size_t n) const {
+void StreamContent::read(uint32_t offset, void* out, size_t n, bool checked) const {
     TQ_ASSERT(offset <= size_ && n <= size_ - offset, "read within stream");
     auto* dest = static_cast<uint8_t*>(out);
     const uint64_t end = static_cast<uint64_t>(offset) + n;
@@ -48,7 +48,8 @@ void StreamContent::read(uint32_t offset, void* out, size_t n) const {
                                  : std::min<uint64_t>(end, uint64_t{next->first} * kPageSize);
         const uint64_t fromBase = pos < baseLimit_ ? std::min<uint64_t>(runEnd, baseLimit_) : pos;
         if (fromBase > pos) {
-            base_->read(baseName_, static_cast<uint32_t>(pos), dest, fromBase - pos);
+            if (checked) base_->read(baseName_, static_cast<uint32_t>(pos), dest, fromBase - pos);
+            else base_->peek(baseName_, static_cast<uint32_t>(pos), dest, fromBase - pos);
             dest += fromBase - pos;
         }
         std::memset(dest, 0, runEnd - fromBase);

@@ -49,7 +49,9 @@ public:
     const std::shared_ptr<CfbReader>& base() const { return base_; }
 
     // The caller has checked that [offset, offset + n) lies within size().
-    void read(uint32_t offset, void* out, size_t n) const;
+    // Unless `checked` is false (CfbReader::peek), committed bytes are read
+    // through their checksums.
+    void read(uint32_t offset, void* out, size_t n, bool checked = true) const;
     // The caller has checked that offset + n does not pass 2^32 - 1. Writing
     // past the end fills the gap with zeros.
     void write(uint32_t offset, const void* data, size_t n);

@@ -419,10 +419,13 @@ InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index
     const uint32_t resumeAt = in.tell();
     uint8_t head[5], tail[5];
     try {
+        // A look only, unchecked: the record's bytes are checked against
+        // the file's checksums when it is read, and a look that checked them
+        // would read the whole stream around the records it looks at.
         in.seek(e.offset());
-        in.read(head, sizeof head);
+        in.peek(head, sizeof head);
         in.seek(e.offset() + e.length() - sizeof tail);
-        in.read(tail, sizeof tail);
+        in.peek(tail, sizeof tail);
     } catch (...) {
         in.seek(resumeAt);
         throw;

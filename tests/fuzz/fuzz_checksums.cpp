@@ -19,11 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const tq::StorageError&) {
         return 0;
     }
-    const tq::ChecksumTable again = tq::DecodeChecksums(tq::EncodeChecksums(table), listing, "fuzz");
+    const uint32_t pieceSize = table.empty() ? tq::kChecksumPieceSize : table.begin()->second.pieceSize;
+    const tq::ChecksumTable again =
+        tq::DecodeChecksums(tq::EncodeChecksums(table, pieceSize), listing, "fuzz");
     if (again.size() != table.size()) std::abort();
     for (const auto& [name, sum] : table) {
         const auto it = again.find(name);
-        if (it == again.end() || it->second.size != sum.size || it->second.pieces != sum.pieces) std::abort();
+        if (it == again.end() || it->second.size != sum.size || it->second.pieceSize != sum.pieceSize ||
+            it->second.pieces != sum.pieces)
+            std::abort();
     }
     return 0;
 }

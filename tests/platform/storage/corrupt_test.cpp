@@ -7,7 +7,9 @@
 #include <functional>
 #include <map>
 
+#include "platform/storage/checksums.h"
 #include "platform/util/crc32c.h"
+#include "platform/util/lebytes.h"
 #include "tests/platform/storage/storagetest.h"
 
 namespace tq {
@@ -309,6 +311,79 @@ TEST_F(CorruptFileTest, AFileWithoutChecksumsOpensAndGainsThemAtItsNextCommit) {
     for (const std::string& name : s.streamNames()) after[name] = test::GetStream(s, name);
     EXPECT_EQ(after, before);
     EXPECT_STORAGE_ERROR(OCLStream(s, "checksums", 1, test::kStreamMode), "the storage's own");
+}
+
+// The piece size is the one the stream of checksums records: a file written
+// by an earlier build opens and checks, and a file with smaller pieces (as a
+// later writer may choose) is checked by its own.
+TEST_F(CorruptFileTest, PiecesAreCheckedByThePieceSizeTheFileRecords) {
+    const Bytes earlier = test::ReadFile(std::string(TQ_SOURCE_DIR) +
+                                         "/tests/platform/storage/data/pieces4096.qbo");
+    test::WriteFile(file, earlier);
+    {
+        OCLStorage s(file.c_str(), 0, test::kReadOnlyMode);
+        EXPECT_TRUE(s.hasChecksums());
+        s.verifyChecksums();
+    }
+    OCLStorage::SetChecksumPieceSize(1024);
+    {
+        OCLStorage s(file.c_str(), 1, test::kNewModuleMode);
+        test::PutStream(s, "Objects", big);
+        s.Commit();
+    }
+    OCLStorage::SetChecksumPieceSize(kChecksumPieceSize);
+    Bytes bytes = test::ReadFile(file);
+    const Bytes head = {'T', 'Q', 'C', 'S', 1, 0, 0, 0, 0, 4, 0, 0};  // 1024-byte pieces
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), head.begin(), head.end()), bytes.end());
+    bytes[PlaceOf(bytes, big, 5000)] ^= 0x10;
+    test::WriteFile(file, bytes);
+    OCLStorage s(file.c_str(), 0, test::kReadOnlyMode);
+    OCLStream objects(s, "Objects", 0, test::kStreamMode);
+    Bytes piece(4096);
+    objects.read(piece.data(), piece.size());  // the four pieces before are sound
+    EXPECT_TRUE(std::equal(piece.begin(), piece.end(), big.begin()));
+    EXPECT_STORAGE_ERROR(objects.read(piece.data(), 10),
+                         "bytes 4096 to 5119 of the stream \"Objects\" do not match");
+}
+
+// A look at a few bytes reads them unchecked and no more of their piece; the
+// piece is still checked when a read brings it in.
+TEST_F(CorruptFileTest, APeekReadsOnlyItsBytesAndLeavesTheCheckToTheRead) {
+    Bytes bytes = good;
+    bytes[PlaceOf(bytes, big, 9000)] ^= 0x10;
+    test::WriteFile(file, bytes);
+    OCLStorage s(file.c_str(), 0, test::kReadOnlyMode);
+    OCLStream objects(s, "Objects", 0, test::kStreamMode);
+    const uint64_t before = s.bytesReadFromFile();
+    Bytes look(5);
+    objects.seek(9000);
+    objects.peek(look.data(), look.size());
+    EXPECT_EQ(look[0], big[9000] ^ 0x10);  // as the file holds it
+    EXPECT_LE(s.bytesReadFromFile() - before, 2 * 512u);
+    objects.seek(9000);
+    EXPECT_STORAGE_ERROR(objects.read(look.data(), look.size()),
+                         "bytes 8192 to 12287 of the stream \"Objects\" do not match");
+}
+
+TEST(ChecksumStreamTest, APieceSizeNoReaderTakesIsDamage) {
+    CfbListing listing;
+    listing.root = {{"Objects", false, 3000}};
+    ChecksumTable table;
+    ChecksumBuilder sum(3000, 512);
+    const Bytes data = test::Pattern(3000, 5);
+    sum.add(data.data(), data.size());
+    table.emplace("Objects", sum.take());
+    for (const uint32_t size : {256u, 1000u, 131072u, 512u}) {
+        SCOPED_TRACE(size);
+        Bytes bytes = EncodeChecksums(table, 512);
+        StoreLE32(bytes.data() + 8, size);
+        StoreLE32(bytes.data() + bytes.size() - 4, Crc32c(0, bytes.data(), bytes.size() - 4));
+        if (size == 512) {
+            EXPECT_EQ(DecodeChecksums(bytes, listing, "f").at("Objects").pieces.size(), 6u);
+            continue;
+        }
+        EXPECT_STORAGE_ERROR(DecodeChecksums(bytes, listing, "f"), "its piece size is wrong");
+    }
 }
 
 TEST(Crc32cTest, GivesTheStandardValueByTheInstructionAndByTheTableAlike) {
