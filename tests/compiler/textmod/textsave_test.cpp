@@ -12,8 +12,8 @@ namespace {
 
 using Saving = TextModules;
 
-// A module the saver wrote: enumerations first, objects in dependency order,
-// one blank line between them.
+// A module the saver wrote: enumerations first, objects in the order the
+// module made them, one blank line between them.
 const char* const kSaved = R"(Enum Color
   Red = 1
   Green = 2
@@ -82,6 +82,57 @@ End Object
 TEST_F(Saving, ASavedModuleLoadsAndSavesByteForByteTheSame) {
     const tModuleIndex m = load(kSaved);
     EXPECT_EQ(TextModuleText(m), kSaved);
+}
+
+TEST_F(Saving, ObjectsKeepTheOrderTheModuleMadeThemExceptWhereAValueNamesALaterOne) {
+    // Names sort the other way round, so neither the name nor the clone
+    // list's (newest first) order can pass. Cow's value names Ant, which
+    // the reader makes first, and so does the text.
+    const tModuleIndex m = load(R"(Begin Object Zebra
+  Dim Legs As Integer
+  Dim Pal As Object
+End Object
+
+Begin Object Yak From Zebra
+  .Legs = 4
+End Object
+
+Begin Object Cow From Zebra
+  .Pal = Ant
+End Object
+
+Begin Object Ant
+End Object
+
+Begin Object Bee From Zebra
+  .Legs = 6
+End Object
+)");
+    const char* const expected = R"(Begin Object Zebra
+  Dim Legs As Integer
+  Dim Pal As Object
+End Object
+
+Begin Object Yak From Zebra
+  .Legs = 4
+End Object
+
+Begin Object Ant
+End Object
+
+Begin Object Cow From Zebra
+  .Pal = Ant
+End Object
+
+Begin Object Bee From Zebra
+  .Legs = 6
+End Object
+)";
+    EXPECT_EQ(TextModuleText(m), expected);
+    const tModuleIndex again = ObjectStore::LoadModule(nullptr, 1, 0);
+    ObjectStore::UnloadModule(m);
+    LoadTextModule(expected, "again.tqs", again);
+    EXPECT_EQ(TextModuleText(again), expected);
 }
 
 TEST_F(Saving, AHandWrittenModuleSavesInTheCanonicalFormWhichThenStaysPut) {
