@@ -375,15 +375,15 @@ private:
 
 // The order the objects are written in: the order the module made them, so
 // that a module built from the text makes them in that order again (a
-// prototype lists its clones, and its child prototypes, by it). Each
-// signature's object list (newest first, the prototype last) and child
-// list (oldest first) give that order among the objects of one signature;
-// each object's entry in the module's table gives it elsewhere. An object
-// still follows what the reader makes before it: what it is made from, the
-// prototypes of what it embeds and the objects its values name. Where those
-// needs contradict the order made (a value naming an object made later),
-// the needs win; where they go round in a circle (objects naming each
-// other), the object made first goes first.
+// prototype lists its clones, and its child prototypes, by it). Each of
+// the module's signatures' object list (newest first, the prototype last)
+// and child list (oldest first) give that order among the objects of one
+// signature; each object's entry in the module's table gives it elsewhere.
+// An object still follows what the reader makes before it: what it is made
+// from, the prototypes of what it embeds and the objects its values name.
+// Where those needs contradict the order made (a value naming an object
+// made later), the needs win; where they go round in a circle (objects
+// naming each other), the object made first goes first.
 std::vector<size_t> WritingOrder(const std::vector<InterObjRep*>& objects, const std::vector<Writer>& texts) {
     const size_t n = objects.size();
     std::unordered_map<const InterObjRep*, size_t> at;
@@ -408,7 +408,9 @@ std::vector<size_t> WritingOrder(const std::vector<InterObjRep*>& objects, const
         objects[i]->dependencySignatures(deps);
         for (SignatureRep* s : deps) {
             if (InterObjRep* proto = s->protoObject()) edge(indexOf(proto), i, true);
-            if (seen.insert(s).second) signatures.push_back(s);
+            // Another module's signature lists this module's things in the
+            // order they were read, not made.
+            if (s->moduleIndex() == objects[i]->moduleIndex() && seen.insert(s).second) signatures.push_back(s);
         }
         for (InterObjRep* o : texts[i].named) edge(indexOf(o), i, true);
     }
