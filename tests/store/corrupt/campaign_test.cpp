@@ -13,11 +13,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <set>
 #include <string>
 
 #include "store/model/interobj.h"
+#include "store/model/modwalk.h"
 #include "store/persist/idstr.h"
 #include "store/persist/objstore.h"
 #include "tests/store/corrupt/campaign.h"
@@ -68,6 +72,51 @@ TEST_F(CampaignTest, DamagedModulesAreRefusedOrKeptWholeThroughASaveAndNeverCras
     figures.print(std::cout);
     EXPECT_TRUE(figures.findings.empty()) << figures.findings.front();
     EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    InterObjRep::DeleteObjects();
+}
+
+// An older program (no checksums) with one entry of "Blocks" freed: the
+// procedure that runs that block no longer reads, and reading it again and
+// again (as every program that calls it would) once took its names' counts
+// down until the names it shares with sound procedures were freed; the next
+// Compact+Commit then wrote a module whose sound procedures no longer read.
+TEST_F(CampaignTest, AProcedureThatFailsToReadLeavesTheNamesItSharesThroughReadsAndACompaction) {
+    MessageBoxApp app;
+    ScratchDir dir;
+    const std::vector<campaign::BaseModule> bases = campaign::MakeBaseModules(dir.path());
+    const auto older = std::find_if(bases.begin(), bases.end(),
+                                    [](const campaign::BaseModule& b) { return b.name == "program (older)"; });
+    ASSERT_NE(older, bases.end());
+    const std::string path = dir.file("variant.qbo");
+    auto faultsOf = [](tModuleIndex m) {
+        std::set<std::string> out;
+        for (const WalkFault& f : WalkModule(m)) out.insert(f.where);
+        return out;
+    };
+    int variants = 0;
+    for (uint64_t seed = 0; seed < 64 && variants < 6; ++seed) {
+        campaign::Random rng(seed);
+        std::string what;
+        const std::string damaged = campaign::Damaged(older->bytes, campaign::Damage::EntryFreed, rng, dir.path(), &what);
+        if (damaged == older->bytes || what.rfind("Blocks", 0) != 0) continue;
+        ++variants;
+        SCOPED_TRACE(what);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << damaged;
+        tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+        const std::set<std::string> before = faultsOf(m);
+        EXPECT_FALSE(before.empty());
+        auto nothingNew = [&](const char* when) {
+            for (const std::string& where : faultsOf(m)) EXPECT_TRUE(before.count(where)) << when << ": " << where;
+        };
+        for (int again = 0; again < 3; ++again) nothingNew("read again");
+        ObjectStore::Compact(m);
+        ObjectStore::Commit(m);
+        ObjectStore::UnloadModule(m);
+        m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+        nothingNew("after the compaction");
+        ObjectStore::UnloadModule(m);
+    }
+    EXPECT_GT(variants, 0);
     InterObjRep::DeleteObjects();
 }
 
