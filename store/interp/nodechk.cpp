@@ -51,6 +51,7 @@ BlockUses NodeCheck::checkStatements(uint32_t nodeCount) {
         at += size;
     }
     if (at != length_) fail(at, "bytes after the last statement");
+    uses_.checked = true;
     return uses_;
 }
 
@@ -93,6 +94,7 @@ void NodeCheck::subBlock(uint32_t nodeAt, uint32_t index) {
         uses_.maxBlockIndex = static_cast<int32_t>(index);
         uses_.blockNodeOffset = nodeAt;
     }
+    uses_.subBlocks.emplace_back(index, nodeAt);
 }
 
 }  // namespace tq
