@@ -88,46 +88,13 @@ TEST_F(Saving, ObjectsKeepTheOrderTheModuleMadeThemExceptWhereAValueNamesALaterO
     // Names sort the other way round, so neither the name nor the clone
     // list's (newest first) order can pass. Cow's value names Ant, which
     // the reader makes first, and so does the text.
-    const tModuleIndex m = load(R"(Begin Object Zebra
-  Dim Legs As Integer
-  Dim Pal As Object
-End Object
-
-Begin Object Yak From Zebra
-  .Legs = 4
-End Object
-
-Begin Object Cow From Zebra
-  .Pal = Ant
-End Object
-
-Begin Object Ant
-End Object
-
-Begin Object Bee From Zebra
-  .Legs = 6
-End Object
-)");
-    const char* const expected = R"(Begin Object Zebra
-  Dim Legs As Integer
-  Dim Pal As Object
-End Object
-
-Begin Object Yak From Zebra
-  .Legs = 4
-End Object
-
-Begin Object Ant
-End Object
-
-Begin Object Cow From Zebra
-  .Pal = Ant
-End Object
-
-Begin Object Bee From Zebra
-  .Legs = 6
-End Object
-)";
+    const std::string zebra = "Begin Object Zebra\n  Dim Legs As Integer\n  Dim Pal As Object\nEnd Object\n";
+    const std::string yak = "Begin Object Yak From Zebra\n  .Legs = 4\nEnd Object\n";
+    const std::string cow = "Begin Object Cow From Zebra\n  .Pal = Ant\nEnd Object\n";
+    const std::string ant = "Begin Object Ant\nEnd Object\n";
+    const std::string bee = "Begin Object Bee From Zebra\n  .Legs = 6\nEnd Object\n";
+    const tModuleIndex m = load(zebra + "\n" + yak + "\n" + cow + "\n" + ant + "\n" + bee);
+    const std::string expected = zebra + "\n" + yak + "\n" + ant + "\n" + cow + "\n" + bee;
     EXPECT_EQ(TextModuleText(m), expected);
     const tModuleIndex again = ObjectStore::LoadModule(nullptr, 1, 0);
     ObjectStore::UnloadModule(m);
