@@ -372,7 +372,6 @@ private:
     }
 };
 
-
 // The order the objects are written in: the order the module made them, so
 // that a module built from the text makes them in that order again (a
 // prototype lists its clones, and its child prototypes, by it). Each of

@@ -66,9 +66,7 @@ void BlockVector::checkShape() const {
     for (uint32_t k = 0; k < count_; ++k) {
         const BlockRep* b = items_[k].get();
         if (!b) continue;
-        const BlockUses& u = b->uses();
-        if (!u.checked) return;
-        for (const auto& [index, at] : u.subBlocks) {
+        for (const auto& [index, at] : b->uses().subBlocks) {
             // Beyond the table: refused when the block itself is asked for.
             if (index >= count_) continue;
             if (index >= k)

@@ -51,7 +51,6 @@ BlockUses NodeCheck::checkStatements(uint32_t nodeCount) {
         at += size;
     }
     if (at != length_) fail(at, "bytes after the last statement");
-    uses_.checked = true;
     return uses_;
 }
 
