@@ -23,7 +23,9 @@
 // the module (the store's text-module path asks the user first).
 //
 // Writing (textsave.cpp) gives the same form back from the store: the
-// module's enumerations, then its static objects in dependency order, each
+// module's enumerations, then its static objects in the order the module
+// made them (so a module built from the text lists a prototype's clones in
+// the same order), an object after those the reader makes first, each
 // with its own declarations, events, the initial values that differ from
 // its prototype's (for a root prototype: from a new object's; an array
 // field's element by element), its

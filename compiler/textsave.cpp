@@ -3,7 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <queue>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "compiler/textmod.h"
@@ -58,11 +61,19 @@ std::string MoneyText(double hundredths) {
     return NumberText(amount);
 }
 
+// The static object whose text holds o: o itself, or the object that
+// hosts it.
+InterObjRep* TopOf(InterObjRep* o) {
+    InterObjRep* host = o ? o->rootHost() : nullptr;
+    return host ? host : o;
+}
+
 // The text of one value of type t as an initial value reads it; get(x)
 // reads the value (a field's or an array element's) as x's type. e: the
-// enumeration the value is of, if any.
+// enumeration the value is of, if any. named, if given, gains the static
+// object whose text holds an object the value names.
 template <class Get>
-std::string ValueText(IdType t, const EnumRep* e, Get&& get) {
+std::string ValueText(IdType t, const EnumRep* e, Get&& get, std::vector<InterObjRep*>* named = nullptr) {
     t = static_cast<IdType>(t & IDT_TYPEMASK);
     if (t == IDT_OBJECT) {
         InterObj o;
@@ -71,7 +82,9 @@ std::string ValueText(IdType t, const EnumRep* e, Get&& get) {
         const std::string alias = o->alias();
         // An object without a name (a generated alias) belongs to this run
         // only; a text module cannot name it.
-        return InterObjRep::isAlias(alias.c_str()) ? std::string("Nothing") : alias;
+        if (InterObjRep::isAlias(alias.c_str())) return "Nothing";
+        if (named) named->push_back(TopOf(o.get()));
+        return alias;
     }
     if (e) {
         int32_t v = 0;
@@ -118,14 +131,15 @@ std::string ValueText(IdType t, const EnumRep* e, Get&& get) {
     return StringLiteralText(c ? c : "");
 }
 
-std::string ValueText(Field& f, InterObjRep& obj, SignatureRep& owner) {
+std::string ValueText(Field& f, InterObjRep& obj, SignatureRep& owner, std::vector<InterObjRep*>* named = nullptr) {
     const EnumRep* e = f.isEnumeration() ? f.enumeration() : nullptr;
-    return ValueText(f.type(), e, [&](auto& x) { f.get(x, obj, owner); });
+    return ValueText(f.type(), e, [&](auto& x) { f.get(x, obj, owner); }, named);
 }
 
-std::string ElementText(InterArrayField& a, InterObjRep& obj, SignatureRep& owner, int32_t offset) {
+std::string ElementText(InterArrayField& a, InterObjRep& obj, SignatureRep& owner, int32_t offset,
+                        std::vector<InterObjRep*>* named = nullptr) {
     const ValuePtr v = a.arrayElement(obj, owner, offset);
-    return ValueText(a.type(), nullptr, [&](auto& x) { v->get(x); });
+    return ValueText(a.type(), nullptr, [&](auto& x) { v->get(x); }, named);
 }
 
 // What a new object's field holds before anything is set.
@@ -166,6 +180,9 @@ bool OwnsSignature(InterObjRep& obj) {
 class Writer {
 public:
     std::string out;
+    // The static objects whose texts hold the objects the values written
+    // name (with repeats): the reader makes those before this object.
+    std::vector<InterObjRep*> named;
 
     void object(InterObjRep& obj) {
         std::string from;
@@ -268,8 +285,12 @@ private:
                     elements(static_cast<InterArrayField&>(*f), obj, *owner, inherits ? baseline : nullptr, indent);
                     continue;
                 }
-                const std::string mine = ValueText(*f, obj, *owner);
-                if (inherits ? mine == ValueText(*f, *baseline, *owner) : IsDefaultText(*f, mine)) continue;
+                const size_t mark = named.size();
+                const std::string mine = ValueText(*f, obj, *owner, &named);
+                if (inherits ? mine == ValueText(*f, *baseline, *owner) : IsDefaultText(*f, mine)) {
+                    named.resize(mark);
+                    continue;
+                }
                 AppendLines(out, "." + std::string(f->name()) + " = " + mine, indent);
             }
         }
@@ -296,14 +317,16 @@ private:
                 baseline ? a.elementBytes(*baseline, owner, offset, static_cast<int32_t>(size))
                          : (unset.empty() ? nullptr : unset.data());
             if (!theirs || std::memcmp(bytes, theirs, size) != 0) {
-                const std::string mine = ElementText(a, obj, owner, offset);
+                const size_t mark = named.size();
+                const std::string mine = ElementText(a, obj, owner, offset, &named);
                 if (baseline ? mine != ElementText(a, *baseline, owner, offset) : !IsDefaultText(a, mine)) {
                     std::string target = "." + std::string(a.name());
                     for (int32_t k = 0; k < n; ++k)
                         target += (k ? ", " : "(") + std::to_string(at[static_cast<size_t>(k)]);
                     AppendLines(out, target + ") = " + mine, indent);
-                } else if (!baseline && unset.empty()) {
-                    unset.assign(bytes, bytes + size);
+                } else {
+                    named.resize(mark);
+                    if (!baseline && unset.empty()) unset.assign(bytes, bytes + size);
                 }
             }
             int32_t k = n - 1;
@@ -340,6 +363,7 @@ private:
                 Writer inner;
                 inner.body(*e, indent + kStep, theirs);
                 if (inner.out.empty()) continue;
+                named.insert(named.end(), inner.named.begin(), inner.named.end());
                 AppendLines(out, std::string("Type ") + f->name(), indent);
                 out += inner.out;
                 AppendLines(out, "End Type", indent);
@@ -347,6 +371,101 @@ private:
         }
     }
 };
+
+// The order the objects are written in: the order the module made them, so
+// that a module built from the text makes them in that order again (a
+// prototype lists its clones, and its child prototypes, by it). Each of
+// the module's signatures' object list (newest first, the prototype last)
+// and child list (oldest first) give that order among the objects of one
+// signature; each object's entry in the module's table gives it elsewhere.
+// An object still follows what the reader makes before it: what it is made
+// from, the prototypes of what it embeds and the objects its values name.
+// Where those needs contradict the order made (a value naming an object
+// made later), the needs win; where they go round in a circle (objects
+// naming each other), the object made first goes first.
+std::vector<size_t> WritingOrder(const std::vector<InterObjRep*>& objects, const std::vector<Writer>& texts) {
+    const size_t n = objects.size();
+    std::unordered_map<const InterObjRep*, size_t> at;
+    for (size_t i = 0; i < n; ++i) at.emplace(objects[i], i);
+    auto indexOf = [&](InterObjRep* o) {
+        auto it = at.find(TopOf(o));
+        return it == at.end() ? n : it->second;
+    };
+    // after[i]: the objects that wait for i; needs/made: how many objects
+    // each one waits for, by what it needs and by the order made.
+    std::vector<std::vector<std::pair<size_t, bool>>> after(n);
+    std::vector<size_t> needs(n), made(n);
+    auto edge = [&](size_t from, size_t to, bool need) {
+        if (from >= n || to >= n || from == to) return;
+        after[from].emplace_back(to, need);
+        ++(need ? needs : made)[to];
+    };
+    std::vector<SignatureRep*> signatures;
+    std::unordered_set<const SignatureRep*> seen;
+    for (size_t i = 0; i < n; ++i) {
+        std::vector<SignatureRep*> deps;
+        objects[i]->dependencySignatures(deps);
+        for (SignatureRep* s : deps) {
+            if (InterObjRep* proto = s->protoObject()) edge(indexOf(proto), i, true);
+            // Another module's signature lists this module's things in the
+            // order they were read, not made.
+            if (s->moduleIndex() == objects[i]->moduleIndex() && seen.insert(s).second) signatures.push_back(s);
+        }
+        for (InterObjRep* o : texts[i].named) edge(indexOf(o), i, true);
+    }
+    // One chain per list, through the objects in the order made (an object
+    // whose text holds several in a row counts once).
+    auto chain = [&](auto&& nth, size_t count) {
+        size_t last = n;
+        for (size_t k = 0; k < count; ++k) {
+            const size_t i = indexOf(nth(k));
+            if (i == n || i == last) continue;
+            edge(last, i, false);
+            last = i;
+        }
+    };
+    for (SignatureRep* s : signatures) {
+        PrimInterObjList& list = s->objects();
+        chain([&](size_t k) { return list[list.length() - 1 - k].get(); }, list.length());
+        PrimSignatureList& children = s->children();
+        chain([&](size_t k) {
+            SignatureRep* c = children[k].get();
+            return c ? c->protoObject() : nullptr;
+        }, children.length());
+    }
+    auto key = [&](size_t i) { return objects[i]->descriptor().descIndex(); };
+    std::vector<bool> done(n);
+    std::vector<size_t> order;
+    order.reserve(n);
+    // The ready objects, first made first.
+    auto later = [&](size_t a, size_t b) { return key(a) > key(b); };
+    std::priority_queue<size_t, std::vector<size_t>, decltype(later)> ready(later);
+    auto firstMade = [&](bool needsMet) {
+        size_t best = n;
+        for (size_t i = 0; i < n; ++i)
+            if (!done[i] && (!needsMet || !needs[i]) && (best == n || key(i) < key(best))) best = i;
+        return best;
+    };
+    for (size_t i = 0; i < n; ++i)
+        if (!needs[i] && !made[i]) ready.push(i);
+    while (order.size() < n) {
+        size_t next = n;
+        while (!ready.empty() && next == n) {
+            next = ready.top();
+            ready.pop();
+            if (done[next]) next = n;
+        }
+        // Stuck on a circle: the first made of the objects whose needs are
+        // met, else of all that are left.
+        if (next == n) next = firstMade(true);
+        if (next == n) next = firstMade(false);
+        done[next] = true;
+        order.push_back(next);
+        for (const auto& [to, need] : after[next])
+            if (!done[to] && --(need ? needs : made)[to] == 0 && !needs[to] && !made[to]) ready.push(to);
+    }
+    return order;
+}
 
 }  // namespace
 
@@ -367,13 +486,16 @@ std::string TextModuleText(tModuleIndex m) {
             w.enumeration(*e);
         }
     }
-    GroupObjectList objects;
-    ObjectStore::GetStaticObjects(m, objects, 1);
-    for (size_t i = 0; i < objects.length(); ++i) {
-        InterObjRep* o = objects[i].get();
-        if (!o || !o->name()) continue;
+    GroupObjectList all;
+    ObjectStore::GetStaticObjects(m, all, 0);
+    std::vector<InterObjRep*> objects;
+    for (size_t i = 0; i < all.length(); ++i)
+        if (InterObjRep* o = all[i].get(); o && o->name()) objects.push_back(o);
+    std::vector<Writer> texts(objects.size());
+    for (size_t i = 0; i < objects.size(); ++i) texts[i].object(*objects[i]);
+    for (const size_t i : WritingOrder(objects, texts)) {
         separate();
-        w.object(*o);
+        w.out += texts[i].out;
     }
     return w.out;
 }

@@ -48,6 +48,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "store/cntedobj.h"
@@ -69,12 +70,14 @@ class StackFrame;
 // What the check of a node area found that can only be judged with the
 // tables of the code the block belongs to: the largest identifier index and
 // sub-block index its nodes use (-1 when none), and the offsets of the
-// nodes that use them.
+// nodes that use them; and every sub-block index with its node's offset,
+// for the shape of the whole table.
 struct BlockUses {
     int32_t maxIdIndex = -1;
     uint32_t idNodeOffset = 0;
     int32_t maxBlockIndex = -1;
     uint32_t blockNodeOffset = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> subBlocks;  // index, node offset
 };
 
 class BlockRep : public CountedObject, public DescribedObject<BlockRep> {
@@ -187,7 +190,8 @@ public:
     // Block i, read when first asked for. A block whose identifier or
     // sub-block indexes lie beyond this table (or the identifier table of
     // identifierCount names) raises ObjectLoadFailed; null for an index
-    // beyond the table.
+    // beyond the table. The first request reads the whole table and checks
+    // its shape (checkShape).
     BlockRep* block(uint32_t i) const;
     // The body: the last block; null when the table is empty.
     BlockRep* body() const { return count_ ? block(count_ - 1) : nullptr; }
@@ -205,8 +209,19 @@ public:
     void write(OCLStream& out) const;
 
 private:
+    // The compiler enters each statement list into the table before the
+    // list whose statement runs it, and makes a new list for every
+    // statement that runs one: the statements of block k name only blocks
+    // before k, and no block is named twice. A table that breaks either (a
+    // file's damage that turned an index into another valid one) could run
+    // a block inside itself, or a loop's body without the statements that
+    // end the loop, for ever; it raises ObjectLoadFailed before anything
+    // runs, prints or is translated.
+    void checkShape() const;
+
     uint32_t count_ = 0;
     uint32_t idCount_ = 0;
+    mutable bool shapeChecked_ = false;
     std::unique_ptr<Faultp<BlockRep>[]> items_;
 };
 

@@ -166,6 +166,34 @@ std::vector<Field*> ProxyLayoutOrder(const FieldPtrList& list) {
     return laidOut;
 }
 
+namespace {
+
+// Whether s is what a failed resolution of p makes: a root signature whose
+// data fields are p's expected fields in ProxyLayoutOrder, each laid behind
+// the one before. It tells a replacement an earlier load made even while
+// p's record still holds the missing signature's chain (a record is written
+// again only when something changes it), where match() would see other
+// offsets and a replacement would be made again at every load.
+bool IsReplacementFor(SignatureRep& s, const FieldPtrList& expected) {
+    if (s.parent()) return false;
+    const std::vector<Field*> laidOut = ProxyLayoutOrder(expected);
+    size_t j = 0;
+    int64_t offset = 0;
+    for (size_t i = 0; i < s.fields().length(); ++i) {
+        Field* f = s.fields().at(i);
+        if (!f->isInterDataField()) continue;
+        if (j == laidOut.size() || !laidOut[j]->isInterDataField()) return false;
+        const auto& mine = static_cast<InterDataField&>(*f);
+        const auto& theirs = static_cast<InterDataField&>(*laidOut[j++]);
+        if (!(mine == theirs) || !mine.typeMatch(theirs) || mine.size() != theirs.size() || mine.fieldOffset() != offset)
+            return false;
+        offset += mine.size();
+    }
+    return j == laidOut.size();
+}
+
+}  // namespace
+
 // ---- SignatureProxy ------------------------------------------------------------------
 
 SignatureProxy::SignatureProxy(SignatureShadow& shadow, const std::string& text, tModuleIndex m)
@@ -358,14 +386,17 @@ void SignatureProxy::fail(int reason) {
         ~Current() { ObjectStore::OpenModule(previous); }
     } current{ObjectStore::OpenModule(m)};
     // The replacement is made once: a module saved with its replacement
-    // keeps it, and loading that module alone again finds it by name. A
-    // static object of that name that does not match takes another name.
+    // keeps it, and loading that module alone again finds it by name (and
+    // knows it by its fields, whether the proxy's record was written again
+    // since or not). A static object of that name that does not match
+    // takes another name.
     SignatureRep* s = nullptr;
     for (unsigned serial = 0; !s; ++serial) {
         const std::string name = ReplacementName(text(), serial);
         if (StaticGlobals::Entry* e = ObjectStore::Dictionary(m).find(name)) {
             InterObjRep* o = e->object.get();
-            if (o && o->signature() && o->signature()->match(*this)) s = o->signature();
+            SignatureRep* theirs = o ? o->signature() : nullptr;
+            if (theirs && (theirs->match(*this) || IsReplacementFor(*theirs, expectedFields()))) s = theirs;
             continue;
         }
         InterObjRep* o = InterObjRep::NewNamed(name.c_str(), nullptr, m, IOT_ORDINARY);

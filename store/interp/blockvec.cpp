@@ -1,5 +1,6 @@
 // Block tables (BlockVector, BlockDynamicVector) and the block builder.
 #include <string>
+#include <vector>
 
 #include "platform/storage/oclstream.h"
 #include "platform/util/uassert.h"
@@ -60,8 +61,31 @@ namespace {
 
 }  // namespace
 
+void BlockVector::checkShape() const {
+    std::vector<bool> named(count_);
+    for (uint32_t k = 0; k < count_; ++k) {
+        const BlockRep* b = items_[k].get();
+        if (!b) continue;
+        for (const auto& [index, at] : b->uses().subBlocks) {
+            // Beyond the table: refused when the block itself is asked for.
+            if (index >= count_) continue;
+            if (index >= k)
+                RefuseBlock(*b, at,
+                            "sub-block index " + std::to_string(index) + " does not come before the block (index " +
+                                std::to_string(k) + " of its table): the block would run inside itself");
+            if (named[index])
+                RefuseBlock(*b, at, "sub-block index " + std::to_string(index) + " is run by two statements");
+            named[index] = true;
+        }
+    }
+}
+
 BlockRep* BlockVector::block(uint32_t i) const {
     if (i >= count_) return nullptr;
+    if (!shapeChecked_) [[unlikely]] {
+        checkShape();
+        shapeChecked_ = true;
+    }
     BlockRep* b = items_[i].get();
     if (!b) return nullptr;
     // What the block's check found it uses must lie inside this code's

@@ -93,6 +93,7 @@ void NodeCheck::subBlock(uint32_t nodeAt, uint32_t index) {
         uses_.maxBlockIndex = static_cast<int32_t>(index);
         uses_.blockNodeOffset = nodeAt;
     }
+    uses_.subBlocks.emplace_back(index, nodeAt);
 }
 
 }  // namespace tq

@@ -527,6 +527,22 @@ void ObjectSlotField::fldDestructor(InterObjRep& obj, SignatureRep& owner) {
 
 void ObjectSlotField::releaseBytes(uint8_t* at) { SlotAt<Faultp<InterObjRep>>(at).~Faultp<InterObjRep>(); }
 
+// An embedded object lives in its host's module and goes only through its
+// host, which clears the slot first: a slot that names a proxy or an entry
+// of the module that holds nothing is damage. It is refused with the host's
+// record rather than found empty when the host is used, which would make
+// a new embedded object in its place and lose the old one's values.
+void EmbedObjField::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
+    ObjectSlotField::conditionAfterRead(at, obj);
+    const tDescriptor d(LoadLE32(at + 1));
+    if (d.isNull()) return;
+    if (d.isProxy() || !DescribedObjectNoDescriptor<InterObjRep>::objectExists(d)) {
+        const std::string what = "its embedded object " + std::string(name() ? name() : "") + " (Objects entry " +
+                                 std::to_string(d.descIndex()) + ") is not in the module";
+        BadSlot(obj, what.c_str());
+    }
+}
+
 // An embedded object lives in its host's module, so only plain references
 // can name an object of another module.
 void ObjectSlotField::softenDataInto(uint8_t* at, tModuleIndex holder, tModuleIndex gone) {

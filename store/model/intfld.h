@@ -362,6 +362,7 @@ public:
     void fldConstructor(InterObjRep& obj, SignatureRep& owner) override;
     void fldDestructor(InterObjRep& obj, SignatureRep& owner) override;
     void declarationText(std::string& out, InterObjRep* obj) const override;
+    void conditionAfterRead(uint8_t* at, InterObjRep& obj) override;
 
     // True when the type name's prototype subsumes host, so embedding an
     // object of that type in host would embed host in itself.

@@ -28,6 +28,12 @@ namespace tq {
 
 namespace {
 
+// A field's name for a fault's place; a damaged name reads as none.
+std::string FieldName(const Field& f) {
+    const char* name = f.name();
+    return name && *name ? name : "(without a name)";
+}
+
 class Walker {
 public:
     explicit Walker(tModuleIndex m) : m_(m) {}
@@ -112,7 +118,7 @@ private:
             attempt(where + ": its children", [&] { (void)s.children()[k].get(); });
         for (size_t k = 0; k < s.fields().length(); ++k) {
             Field* f = s.fields().at(k);
-            attempt(where + ": field " + f->name(), [&] {
+            attempt(where + ": field " + FieldName(*f), [&] {
                 std::string declaration;
                 f->declarationText(declaration, s.protoObject());
             });
@@ -134,7 +140,7 @@ private:
             attempt(where + ": its fields", [&] { f = fields(); });
             if (!f) break;
             SignatureRep* owner = fields.signature();
-            const std::string at = where + ": field " + f->name();
+            const std::string at = where + ": field " + FieldName(*f);
             if (f->isArrayData()) {
                 attempt(at, [&] { readArray(static_cast<InterArrayField&>(*f), o, *owner); });
             } else if (f->isData() && !f->isByReference() && !f->isProcDataField() && !f->isCompDataField()) {

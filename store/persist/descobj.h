@@ -42,6 +42,7 @@
 #include "store/errors/extexcep.h"
 #include "store/persist/desctab.h"
 #include "store/persist/objstore.h"
+#include "store/persist/recordread.h"
 
 namespace tq {
 
@@ -143,6 +144,7 @@ private:
     // ObjectLoadFailed; storage read errors are reported the same way.
     static T* ReadRecord(OCLStream& s, uint32_t version, tModuleIndex m, uint32_t index) {
         try {
+            const RecordRead reading;
             return T::readFromStream(s, version, m, index);
         } catch (const StorageError& e) {
             const std::string text =

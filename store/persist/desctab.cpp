@@ -1,6 +1,7 @@
 #include "store/persist/desctab.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/util/uassert.h"
@@ -44,10 +45,15 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
 
 // Every record an entry names must lie inside the stream, or a later save
 // would copy bytes that are not there (compaction moves every live record)
-// and size its buffer by a length taken from the file. One pass over the
-// array, no reads.
+// and size its buffer by a length taken from the file. And no two things'
+// records share a byte: a writer gives each record bytes of its own, so an
+// entry whose offset points into another's record is damage, which would
+// otherwise read as a second copy of that thing (a loop's body read as
+// another block, run for ever). One pass over the array and a sort, no
+// reads.
 void VoidDescriptionTable::checkRecords() const {
     const uint32_t size = stream_.size();
+    std::vector<std::pair<uint32_t, uint32_t>> extents;  // offset, entry
     for (uint32_t i = 0; i < array_.count(); ++i) {
         const Description& e = array_[i];
         if (e.isFree() || e.length() == 0) continue;
@@ -55,6 +61,15 @@ void VoidDescriptionTable::checkRecords() const {
             const std::string what = "entry " + std::to_string(i) + ": record lies outside the stream";
             ThrowCorruptTable(stream_.name(), what.c_str());
         }
+        if (e.exists()) extents.emplace_back(e.offset(), i);
+    }
+    std::sort(extents.begin(), extents.end());
+    for (size_t k = 1; k < extents.size(); ++k) {
+        const Description& before = array_[extents[k - 1].second];
+        if (uint64_t(before.offset()) + before.length() <= extents[k].first) continue;
+        const std::string what = "entry " + std::to_string(extents[k].second) + ": record overlaps the record of entry " +
+                                 std::to_string(extents[k - 1].second);
+        ThrowCorruptTable(stream_.name(), what.c_str());
     }
 }
 

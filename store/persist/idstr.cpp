@@ -10,6 +10,7 @@
 #include "store/errors/extexcep.h"
 #include "store/persist/objstore.h"
 #include "store/persist/oclbawfl.h"
+#include "store/persist/recordread.h"
 
 namespace tq {
 
@@ -254,6 +255,8 @@ void IdStringRep::deref() {
         return;
     }
     if (n == kStuckCount) return;
+    // The record that failed to read still names the entry on file.
+    if (RecordRead::Failing()) return;
     setRefCount(static_cast<uint16_t>(n - 1));
     if (n - 1 != 0 || m >= DETACHED_MODULE) return;
     IdStringTable& t = TableOf(m);

@@ -21,7 +21,9 @@
 //     records: faulting them in adds nothing, destroying them releases it.
 //     An entry of a module whose count reaches 0 is freed; one whose count is
 //     already 0 (a file that understated it) stays at 0 and is kept, because
-//     stored records may still name it.
+//     stored records may still name it. A record that fails to read keeps
+//     its count too: its partly built things release nothing as they go
+//     (recordread.h).
 //  3. A name's descriptor is (module << 22) | index; it never has the proxy
 //     bit.
 //  4. The whole table is read when the module opens; a fault never reads.

@@ -12,8 +12,8 @@ namespace {
 
 using Saving = TextModules;
 
-// A module the saver wrote: enumerations first, objects in dependency order,
-// one blank line between them.
+// A module the saver wrote: enumerations first, objects in the order the
+// module made them, one blank line between them.
 const char* const kSaved = R"(Enum Color
   Red = 1
   Green = 2
@@ -82,6 +82,24 @@ End Object
 TEST_F(Saving, ASavedModuleLoadsAndSavesByteForByteTheSame) {
     const tModuleIndex m = load(kSaved);
     EXPECT_EQ(TextModuleText(m), kSaved);
+}
+
+TEST_F(Saving, ObjectsKeepTheOrderTheModuleMadeThemExceptWhereAValueNamesALaterOne) {
+    // Names sort the other way round, so neither the name nor the clone
+    // list's (newest first) order can pass. Cow's value names Ant, which
+    // the reader makes first, and so does the text.
+    const std::string zebra = "Begin Object Zebra\n  Dim Legs As Integer\n  Dim Pal As Object\nEnd Object\n";
+    const std::string yak = "Begin Object Yak From Zebra\n  .Legs = 4\nEnd Object\n";
+    const std::string cow = "Begin Object Cow From Zebra\n  .Pal = Ant\nEnd Object\n";
+    const std::string ant = "Begin Object Ant\nEnd Object\n";
+    const std::string bee = "Begin Object Bee From Zebra\n  .Legs = 6\nEnd Object\n";
+    const tModuleIndex m = load(zebra + "\n" + yak + "\n" + cow + "\n" + ant + "\n" + bee);
+    const std::string expected = zebra + "\n" + yak + "\n" + ant + "\n" + cow + "\n" + bee;
+    EXPECT_EQ(TextModuleText(m), expected);
+    const tModuleIndex again = ObjectStore::LoadModule(nullptr, 1, 0);
+    ObjectStore::UnloadModule(m);
+    LoadTextModule(expected, "again.tqs", again);
+    EXPECT_EQ(TextModuleText(again), expected);
 }
 
 TEST_F(Saving, AHandWrittenModuleSavesInTheCanonicalFormWhichThenStaysPut) {

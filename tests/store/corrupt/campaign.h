@@ -7,13 +7,14 @@
 //    loaded, or it opens;
 //  - an opened variant walks (every record faulted, every value read) with
 //    failures raised as the store's exceptions only;
-//  - its save either raises the store's exception or leaves a file that
-//    opens again and still holds everything the opened module held (names,
-//    dynamic and preload lists, every thing of every table but the signature
-//    proxies, which a save drops by design when nothing needs them), and
-//    every object of the original module whose entry and record the damage
-//    did not touch, still under its name or in the list of dynamic objects
-//    when it was there;
+//  - its save (every other run of variants compacted) either raises the
+//    store's exception or leaves a file that opens again and still holds
+//    everything the opened module held (names, dynamic and preload lists,
+//    every thing of every table but the signature proxies, which a save
+//    drops by design when nothing needs them), every object of the original
+//    module whose entry and record the damage did not touch, still under
+//    its name or in the list of dynamic objects when it was there, and
+//    reads everything that read before the save;
 //  - tqdump calls a variant sound exactly when the library opens it and
 //    reads every record of it.
 //

@@ -275,12 +275,15 @@ TEST_F(Regeneration, ASubBlockThatContainsItselfIsRefusedNotPrintedForEver) {
     blocks.blockIndex(BlockRep::New(first));
     blocks.blockIndex(BlockRep::New(body));
     InterProcField p("P", ids, blocks);
-    EXPECT_EQ(FailureText([&] { p.getSource(); }), "Unable to load object: sub-block 1 contains itself");
+    EXPECT_EQ(FailureText([&] { p.getSource(); }),
+              "Unable to load object: Blocks entry 0: sub-block index 1 does not come before the block (index 1 of "
+              "its table): the block would run inside itself at offset 0");
 }
 
-// The register form's translator walks the same blocks: it refuses the
-// cycle, and the call goes to the tree walker, which fails cleanly where it
-// runs into it, instead of translating until the native stack runs out.
+// The register form's translator and the tree walker take the same blocks
+// from the table, which refuses the cycle before either starts: the call
+// fails cleanly instead of translating or running until the native stack
+// runs out.
 TEST_F(Regeneration, ASubBlockThatContainsItselfIsRefusedByTheTranslatorAndFailsTheCallCleanly) {
     IdDynamicVector ids;
     BlockBuildRep body;
@@ -290,9 +293,11 @@ TEST_F(Regeneration, ASubBlockThatContainsItselfIsRefusedByTheTranslatorAndFails
     InterObj prog(named("Looping"));
     auto* p = new InterProcField("P", ids, blocks);
     prog->addField(p);
-    EXPECT_EQ(FailureText([&] { RegisterForm::Translate(*p, *prog); }),
-              "Unable to load object: sub-block 0 contains itself");
-    EXPECT_EQ(FailureText([&] { Call(prog.get(), "P"); }), "Stack overflow.");
+    const std::string refused =
+        "Unable to load object: Blocks entry 0: sub-block index 0 does not come before the block (index 0 of its "
+        "table): the block would run inside itself at offset 0";
+    EXPECT_EQ(FailureText([&] { RegisterForm::Translate(*p, *prog); }), refused);
+    EXPECT_EQ(FailureText([&] { Call(prog.get(), "P"); }), refused);
 }
 
 TEST_F(Regeneration, ImmediateStatementsPrintAtTheLeftMarginAndAnExpressionAlone) {

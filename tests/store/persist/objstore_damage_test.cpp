@@ -228,5 +228,60 @@ TEST_F(DamagedModule, AChangedValueByteIsNamedByItsChecksum) {
     EXPECT_NE(read.find("of the stream \"Strings\" do not match their checksum"), std::string::npos) << read;
 }
 
+// Marks entry `index` of the description table `table` (the bytes of the
+// file's stream `name`) free, as a disk would: the checksums stay as they
+// were.
+void FreeEntry(const std::string& path, const char* name, std::vector<uint8_t> table, uint32_t index) {
+    const uint32_t array = LoadLE32(table.data() + 4);
+    const size_t entry = size_t{array} + 8 + size_t{index} * 13;
+    ASSERT_LT(entry, table.size());
+    ASSERT_EQ(table[entry] & 1, 1) << "the entry is in use";
+    table[entry] = 0;
+    DamageStream(path, name, table);
+}
+
+// An older module (no checksums) whose Form1 embeds Label, an object with
+// a value of its own, and a clone of Form1 with an embedded object of its
+// own: with Label's entry freed, the host once read as if it had never had
+// it (a new, empty Label was made in its place and the next save kept the
+// loss). The host is refused instead, naming the embed and its entry; the
+// clone, untouched, still reads.
+TEST_F(DamagedModule, AnEmbedWhoseEntryIsFreedRefusesItsHostNamingTheEmbed) {
+    const std::string path = file("embed.qbo");
+    uint32_t label = 0;
+    {
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+        InterObj form(named("Form1", m));
+        form->addField(new EmbedObjField("Label", nullptr));
+        InterObj embedded;
+        ASSERT_TRUE(ObjectStore::find("Form1.Label", embedded));
+        addData(embedded.get(), "Caption", IDT_STRING);
+        setText(embedded.get(), "Caption", "kept");
+        label = embedded->descriptor().descIndex();
+        InterObj clone(InterObjRep::NewNamed("Copy1", form.get(), m, IOT_ORDINARY));
+        form = embedded = clone = nullptr;
+        ObjectStore::Save(m);
+        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit);
+        ObjectStore::Commit(m);
+        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+        ObjectStore::UnloadModule(m);
+    }
+    FreeEntry(path, "Objects", StreamBytes(path, "Objects"), label);
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+    InterObj form;
+    try {
+        ObjectStore::find("Form1", form);
+        ADD_FAILURE() << "Form1 read without its Label";
+    } catch (const ObjectLoadFailed& e) {
+        EXPECT_NE(std::string(e.what()).find("its embedded object Label (Objects entry " + std::to_string(label) +
+                                             ") is not in the module"),
+                  std::string::npos)
+            << e.what();
+    }
+    InterObj copy;
+    EXPECT_TRUE(ObjectStore::find("Copy1.Label", copy) && copy.get());
+    ObjectStore::UnloadModule(m);
+}
+
 }  // namespace
 }  // namespace tq::test

@@ -384,6 +384,47 @@ TEST_F(CrossModule, AReplacementSavedWithItsModuleIsFoundAgainNextTime) {
     EXPECT_EQ(child("again"), 0);
 }
 
+// A: Shape, made from Base with a field of its own, so that its fields lie
+// in two sections. B: Copy1, a clone of Shape. B alone is loaded and saved
+// again and again: the replacement made the first time lays the fields in
+// one section, and every later load must know it as the one it made.
+TEST_F(CrossModule, AReplacementOfAChildSignatureIsMadeOnceHoweverOftenItsModuleIsSaved) {
+    if (IsFreshProcess()) {
+        const tModuleIndex b = load(pathB_);
+        InterObjRep* replacement = found("ShapeProxy");
+        ASSERT_NE(replacement, nullptr);
+        EXPECT_EQ(found("ShapeProxy1"), nullptr);
+        InterObjRep* copy = found("Copy1");
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy->signature(), replacement->signature());
+        EXPECT_EQ(getLong(copy, "Id"), 9);
+        const int32_t sides = getLong(copy, "Sides");
+        EXPECT_GE(sides, 3);
+        setLong(copy, "Sides", sides + 1);
+        save(b);
+        return;
+    }
+    const tModuleIndex a = load(pathA_);
+    InterObjRep* base = InterObjRep::NewNamed("Base", nullptr, a, IOT_ORDINARY);
+    addData(base, "Id", IDT_LONG);
+    InterObjRep* shape = InterObjRep::NewNamed("Shape", base, a, IOT_ORDINARY);
+    addData(shape, "Sides", IDT_LONG);
+    ASSERT_EQ(shape->signature()->parent(), base->signature());
+    const tModuleIndex b = load(pathB_);
+    InterObjRep* copy = InterObjRep::NewNamed("Copy1", shape, b, IOT_ORDINARY);
+    ObjectStore::OpenModule(b);
+    setLong(copy, "Id", 9);
+    setLong(copy, "Sides", 3);
+    save(a);
+    save(b);
+    unloadAll();
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(child("B"), 0) << "run " << run;
+    const tModuleIndex again = load(pathB_);
+    EXPECT_EQ(getLong(found("Copy1"), "Sides"), 6);
+    EXPECT_EQ(found("ShapeProxy1"), nullptr);
+    (void)again;
+}
+
 // A: Form1 and Wide, whose name is as long as an identifier may be. B:
 // clones of both, and an object of its own that already has the name
 // Form1's replacement would take.
