@@ -279,7 +279,21 @@ uint32_t VoidDescriptionTable::compact() {
     std::sort(order.begin(), order.end(),
               [this](uint32_t a, uint32_t b) { return array_[a].offset() < array_[b].offset(); });
     std::vector<uint8_t> buffer;
+    // Every record that is to move is read once before anything moves: one
+    // the file cannot give back (damage its checksums name) stops the
+    // compaction with the storage's failure while the table is still as it
+    // was, instead of half way, over records already overwritten.
     uint32_t end = kHeadSize;
+    for (uint32_t i : order) {
+        const Description& e = array_[i];
+        if (e.offset() != end) {
+            buffer.resize(e.length());
+            stream_.seek(e.offset());
+            stream_.read(buffer.data(), buffer.size());
+        }
+        end += e.length();
+    }
+    end = kHeadSize;
     for (uint32_t i : order) {
         Description& e = array_[i];
         if (e.offset() != end) {

@@ -582,8 +582,15 @@ void ObjectStore::Compact(tModuleIndex m) {
         return;
     }
     Save(m);
-    for (const TableKind& k : kTableKinds) {
-        if (VoidDescriptionTable* t = k.table(m)) t->compactStream();
+    // A table whose records cannot all be read leaves its stream as it was
+    // (VoidDescriptionTable::compact), and the failure names the module and
+    // the damage.
+    try {
+        for (const TableKind& k : kTableKinds) {
+            if (VoidDescriptionTable* t = k.table(m)) t->compactStream();
+        }
+    } catch (const StorageError& e) {
+        s.throwSaveFailed(e);
     }
 }
 

@@ -316,7 +316,8 @@ public:
     // "ModuleSaveAsError") when the target cannot be written or taken over.
     static void SaveAs(tModuleIndex m, const char* path, int asText);
     // Saves module m and closes every gap in its streams; the file shrinks to
-    // its live bytes at the next Commit.
+    // its live bytes at the next Commit. A record the file cannot give back
+    // (damage) is ModuleSaveError naming it, and its table stays as it was.
     static void Compact(tModuleIndex m);
 
     // ---- static objects ------------------------------------------------------------

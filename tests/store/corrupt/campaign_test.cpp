@@ -83,6 +83,30 @@ TEST_F(CampaignTest, DamagedModulesAreRefusedOrKeptWholeThroughASaveAndNeverCras
     InterObjRep::DeleteObjects();
 }
 
+// Variants whose damage lies in a record that a compaction moves, behind
+// the piece that opening reads: the compaction once let the storage's own
+// failure escape half way through; it is refused with the store's
+// exception before it moves anything, and nothing is found wrong after.
+TEST_F(CampaignTest, ACompactionThatMeetsDamageIsRefusedWithTheStoresException) {
+    MessageBoxApp app;
+    ScratchDir dir;
+    const std::vector<campaign::BaseModule> bases = campaign::MakeBaseModules(dir.path());
+    for (const uint64_t seed : {2776u, 3376u, 4876u}) {
+        campaign::Settings settings;
+        settings.variants = 1;
+        settings.seed = seed;
+        settings.tqdumpEvery = 0;
+        settings.folder = dir.path();
+        const campaign::Figures figures = campaign::Run(settings, bases);
+        EXPECT_TRUE(figures.findings.empty()) << figures.findings.front();
+        uint32_t refused = 0;
+        for (const auto& [damage, per] : figures.byDamage) refused += per.saveRefused;
+        EXPECT_EQ(refused, 1u) << "seed " << seed;
+    }
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    InterObjRep::DeleteObjects();
+}
+
 // An older program (no checksums) with one entry of "Blocks" freed: the
 // procedure that runs that block no longer reads, and reading it again and
 // again (as every program that calls it would) once took its names' counts
