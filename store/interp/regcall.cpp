@@ -36,8 +36,6 @@ namespace tq {
 
 namespace {
 
-bool IsRegisterNumberType(IdType t) { return t == IDT_SHORT || t == IDT_LONG || t == IDT_FLOAT || t == IDT_DOUBLE; }
-
 // A parameter the registers can hold: a plain number parameter, by value
 // or by reference.
 bool IsRegisterParameter(const Field& f) {

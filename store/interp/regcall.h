@@ -38,6 +38,12 @@
 
 namespace tq {
 
+// The types a register holds as a number: what register code reads, writes
+// and passes without making a value.
+inline bool IsRegisterNumberType(IdType t) {
+    return t == IDT_SHORT || t == IDT_LONG || t == IDT_FLOAT || t == IDT_DOUBLE;
+}
+
 class CDLLProcField;
 class CompProcDataField;
 class CppProcField;

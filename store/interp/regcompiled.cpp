@@ -29,8 +29,6 @@ namespace tq {
 
 namespace {
 
-bool IsRegisterNumberType(IdType t) { return t == IDT_SHORT || t == IDT_LONG || t == IDT_FLOAT || t == IDT_DOUBLE; }
-
 bool IsPlainSid(const ExprNode* e) {
     return e && e->type() == EXPR_SID && !(e->flags() & (ExprNode::kMe | ExprNode::kDotted)) &&
            !static_cast<const Sid*>(e)->isTruthConstant();

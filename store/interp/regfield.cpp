@@ -29,8 +29,6 @@ namespace tq {
 
 namespace {
 
-bool IsRegisterNumberType(IdType t) { return t == IDT_SHORT || t == IDT_LONG || t == IDT_FLOAT || t == IDT_DOUBLE; }
-
 // A plain name: neither Me, nor ".name", nor True or False.
 bool IsPlainSid(const ExprNode* e) {
     if (!e || e->type() != EXPR_SID || (e->flags() & (ExprNode::kMe | ExprNode::kDotted))) return false;

@@ -28,8 +28,6 @@ namespace tq {
 
 namespace {
 
-bool IsRegisterNumberType(IdType t) { return t == IDT_SHORT || t == IDT_LONG || t == IDT_FLOAT || t == IDT_DOUBLE; }
-
 uint8_t NativeForm(const RegArgument& a) {
     if (a.byReference) return GenericStackPusher::ARG_ADDRESS;
     switch (a.parameterType) {
