@@ -88,9 +88,9 @@ TEST_F(CampaignTest, DamagedModulesAreRefusedOrKeptWholeThroughASaveAndNeverCras
 // failure escape half way through; it is refused with the store's
 // exception before it moves anything, and nothing is found wrong after.
 // Which seeds reach such a record depends on the base modules' layout, and
-// that depends on the scratch folder (one module names another by its
-// path, and TMPDIR differs from machine to machine), so the seeds are
-// searched for rather than named.
+// that depends on where the test runs (a module records the path of the
+// library that wrote it, and one names another by its path), so the seeds
+// are searched for rather than named.
 TEST_F(CampaignTest, ACompactionThatMeetsDamageIsRefusedWithTheStoresException) {
     MessageBoxApp app;
     ScratchDir dir;
