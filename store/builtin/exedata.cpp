@@ -59,6 +59,8 @@ ExeData ReadExeData(const uint8_t* section, size_t size, const std::string& wher
         if (at >= size) throw damaged("the module list runs off its end");
         std::string entry = text("the module list runs off its end");
         if (entry.empty()) break;
+        // WriteEXE splits the ';' list: an entry never holds one.
+        if (entry.find(PathString::kListSeparator) != std::string::npos) throw damaged("a module entry holds ';'");
         out.modules.push_back(std::move(entry));
     }
     return out;

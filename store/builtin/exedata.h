@@ -15,7 +15,8 @@
 //
 // Everything up to the module list's final NUL must lie within the 4096
 // bytes: a section whose texts run off its end was not written by WriteEXE
-// and is refused.
+// and is refused, as is a module entry holding ';' (the list's separator
+// everywhere else).
 #pragma once
 
 #include <cstdint>

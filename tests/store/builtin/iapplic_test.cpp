@@ -4,10 +4,12 @@
 // EXEName, WriteEXE's refusals (each before anything is written), the
 // object saved and read back, and the program's one Application.
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/util/lebytes.h"
 #include "platform/util/pefile.h"
 #include "store/builtin/exedata.h"
 #include "store/builtin/iapplic.h"
@@ -72,10 +74,14 @@ TEST(ExeData, ASectionNotWrittenByWriteEXEIsRefused) {
     Section noEnd{};
     StoreLE32(noEnd.data(), 0x01000000);
     std::fill(noEnd.begin() + 6, noEnd.end(), 'm');  // "" app, "" splash, a list without its end
+    Section separator{};
+    StoreLE32(separator.data(), 0x01000000);
+    std::memcpy(separator.data() + 6, "a;b", 3);
     const struct {
         const Section* s;
         const char* text;
     } cases[] = {
+        {&separator, "prog: the executable's data section is damaged (a module entry holds ';')"},
         {&other, "Incorrect EXE revision."},
         {&runaway, "prog: the executable's data section is damaged (the application name runs off its end)"},
         {&noEnd, "prog: the executable's data section is damaged (the module list runs off its end)"},
