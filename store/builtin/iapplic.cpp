@@ -286,7 +286,12 @@ void iApplication::pdSetEXEFileName(const char* name) {
         return;
     }
     const std::string full = LimitedFullPath(text);
-    if (full.empty()) ThrowSystemError(errno ? static_cast<uint32_t>(errno) : ENAMETOOLONG, nullptr);
+    if (full.empty()) {
+        // No full path at all (the current folder is gone) or one too long
+        // for the system's buffer.
+        const bool made = !FullPathName(text).empty();
+        ThrowSystemError(made ? ENAMETOOLONG : static_cast<uint32_t>(errno), nullptr);
+    }
     pdSetEXEName(std::string(FilePart(full)).c_str());
     pdSetPath(PathPart(full).c_str());
 }
@@ -343,7 +348,7 @@ int32_t iApplication::pdGetEXEMatchesMe() {
     if (!exe.present() || !me || exe.appName != me->alias() || exe.word != appFlags_) return 0;
     if (CompareIgnoringCase(exe.splashFileName, splashFileName_) != 0) return 0;
     ExeData listed;
-    listed.modules = exeModules_ ? *exeModules_ : exe.modules;
+    listed.modules = exeModules_ && !exeModules_->empty() ? *exeModules_ : exe.modules;
     return Truth(CompareIgnoringCase(listed.moduleText(), moduleList()) == 0);
 }
 

@@ -66,6 +66,25 @@ WAITER = """Begin Object Waiter
 End Object
 """
 
+# An Application of the program's own, written by the program: its
+# Startup is the executable's program.
+MAKER = """Begin Object MyApp From Application
+  Sub Startup()
+    Print "started as "; EXEName; " with"; ArgCount; " "; EXEModulePath
+  End Sub
+End Object
+Begin Object Maker
+  Sub Make(folder As String)
+    MyApp.Path = folder
+    MyApp.EXEName = "made"
+    MyApp.ModulePath = "maker.tqs"
+    MyApp.SplashFileName = "logo.bmp"
+    MyApp.WriteEXE
+    Print MyApp.EXEMatchesMe; " "; MyApp.EXEAppName; " "; MyApp.EXESplashFileName
+  End Sub
+End Object
+"""
+
 PEEK = """Begin Object Peek
   Sub Main(folder As String, name As String)
     Dim a As Object
@@ -186,6 +205,14 @@ class Executables(Scratch):
         code, out, err = run(TESSARO, "run", self.path("peek.tqs"), "--", self.dir, "args")
         self.assertEqual((code, err), (0, ""))
         self.assertRegex(out, r"^Application\S*\|args\.tqs\n$")
+
+    def test_a_program_writes_its_own_executable_through_application(self):
+        self.write("maker.tqs", MAKER)
+        self.assertEqual(run(TESSARO, "run", self.path("maker.tqs"), "Maker.Make", self.dir),
+                         (0, "-1 MyApp logo.bmp\n", ""))
+        _, section = data_section(self.path("made"))
+        self.assertEqual(section[:32], b"\x00\x00\x00\x01MyApp\0logo.bmp\0maker.tqs\0\0" + bytes(2))
+        self.assertEqual(run(self.path("made"), "a"), (0, "started as made with2 maker.tqs\n", ""))
 
 
 class Refusals(Scratch):

@@ -66,7 +66,7 @@ ProgramApplication::ProgramApplication(tq::tModuleIndex m, const RunInfo& info) 
     try {
         tq::iApplication::Of(object_.get())
             ->SetInfo(static_cast<int>(argv.size()), argv.data(), info.word, modules.c_str(),
-                      info.splashFileName.c_str());
+                      info.splashFileName.empty() ? nullptr : info.splashFileName.c_str());
         tq::iGlobals::SetApp(object_);
     } catch (...) {
         if (made_) object_->Destroy();
