@@ -6,6 +6,8 @@
 #include "platform/util/dynlib.h"
 #include "platform/util/uassert.h"
 #include "store/builtin/iacl.h"
+#include "store/builtin/iapplic.h"
+#include "store/builtin/iglobals.h"
 #include "store/builtin/igroup.h"
 #include "store/builtin/timer.h"
 #include "store/builtin/uprofile.h"
@@ -115,6 +117,8 @@ void POD_Populate() {
     tq::iModuleManager::PO_InitObject();
     tq::iProject::PO_InitObject();
     tq::iProjectManager::PO_InitObject();
+    tq::iApplication::PO_InitObject();
+    tq::iGlobals::PO_InitObject();
     tq::iGroup::PO_InitObject();
     tq::iTimer::PO_InitObject();
 }

@@ -85,22 +85,51 @@ FileStamp StampFile(const std::string& path) {
     return StampOf(st);
 }
 
+static FileStamp ReplaceFileBy(const std::string& path, unsigned mode,
+                               const std::function<void(int fd, const std::string& newFile)>& fill,
+                               const FileStamp* expected);
+
 FileStamp ReplaceFileContent(const std::string& path, std::string_view bytes, const FileStamp* expected) {
+    return ReplaceFileBy(path, kNewFileMode, [&](int fd, const std::string&) {
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) throw StorageError(path + ": write failed: " + ErrnoText(put < 0 ? errno : EIO));
+            done += static_cast<size_t>(put);
+        }
+        if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->wrote(fd);
+    }, expected);
+}
+
+static FileStamp ReplaceFileBy(const std::string& path, unsigned mode,
+                               const std::function<void(int fd, const std::string& newFile)>& fill,
+                               const FileStamp* expected) {
     const Target t = OpenTarget(path, expected, true);
-    TempFile temp(FolderOf(t.file), CommitTempPrefix(t.file), path, kNewFileMode);
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(temp.fd(), bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) throw StorageError(path + ": write failed: " + ErrnoText(put < 0 ? errno : EIO));
-        done += static_cast<size_t>(put);
-    }
-    if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->wrote(temp.fd());
+    TempFile temp(FolderOf(t.file), CommitTempPrefix(t.file), path, mode);
+    fill(temp.fd(), temp.path());
     SyncFile(temp.fd(), path);
     Install(t, temp.path(), temp.fd(), path, expected);
     // The file is the target's now: the temporary object must not remove it.
     const UniqueFd kept = temp.keep();
     struct stat st;
     return ::fstat(kept.get(), &st) == 0 ? StampOf(st) : FileStamp{};
+}
+
+FileStamp ReplaceFileBy(const std::string& path, unsigned mode,
+                        const std::function<void(int fd, const std::string& newFile)>& fill) {
+    return ReplaceFileBy(path, mode, fill, nullptr);
+}
+
+void CopyFileFrom(const std::string& from, int fd, const std::string& toPath) {
+    const UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!source) throw StorageError(from + ": cannot open: " + ErrnoText(errno));
+    CopyFileContent(source.get(), fd, toPath);
+}
+
+bool SameFileAs(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 void ReplaceFileWith(const std::string& newFile, const std::string& path) {

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,22 @@ FileStamp StampFile(const std::string& path);
 // expected, the file must still have that stamp (a stamp that does not exist
 // means the file must not exist either). Returns the new file's stamp.
 FileStamp ReplaceFileContent(const std::string& path, std::string_view bytes, const FileStamp* expected = nullptr);
+
+// Makes the file path names anew as ReplaceFileContent does, with content
+// that fill writes: fill gets the new file beside the target (its open
+// descriptor and its name), created with the permission bits `mode` less
+// the umask (an existing target's bits win, as above). The file is flushed
+// and installed once fill returns; whatever fill throws passes on, with the
+// new file removed and the old one as it was.
+FileStamp ReplaceFileBy(const std::string& path, unsigned mode,
+                        const std::function<void(int fd, const std::string& newFile)>& fill);
+
+// Copies the whole file at `from` into the open file fd from its start;
+// StorageError naming toPath (or from, when it cannot be read).
+void CopyFileFrom(const std::string& from, int fd, const std::string& toPath);
+
+// Whether a and b name the same existing file (links followed).
+bool SameFileAs(const std::string& a, const std::string& b);
 
 // Moves the file newFile, written whole and flushed by its maker, over the
 // file path names, as ReplaceFileContent would put new content there; newFile

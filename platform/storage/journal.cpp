@@ -23,13 +23,6 @@ constexpr uint32_t kVersion = 1;
 constexpr size_t kHeadSize = 40;
 constexpr size_t kRecordHead = 12;
 
-uint64_t LoadLE64(const uint8_t* p) { return LoadLE32(p) | (uint64_t{LoadLE32(p + 4)} << 32); }
-
-void StoreLE64(uint8_t* p, uint64_t v) {
-    StoreLE32(p, static_cast<uint32_t>(v));
-    StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-
 // The whole n bytes at offset of fd, or false at the end of the file or a
 // failure (errno set).
 bool ReadFully(int fd, uint64_t offset, uint8_t* out, size_t n) {

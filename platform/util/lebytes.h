@@ -20,6 +20,10 @@ inline uint32_t LoadLE32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+inline uint64_t LoadLE64(const uint8_t* p) {
+    return static_cast<uint64_t>(LoadLE32(p)) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
+}
+
 inline void StoreLE16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -30,6 +34,11 @@ inline void StoreLE32(uint8_t* p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+inline void StoreLE64(uint8_t* p, uint64_t v) {
+    StoreLE32(p, static_cast<uint32_t>(v));
+    StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 }  // namespace tq

@@ -365,22 +365,7 @@ void iGroup::PO_Write(OCLStream& out) {
 
 void iGroup::PO_Read(OCLStream& in, uint32_t) {
     const tModuleIndex m = owner() ? owner()->moduleIndex() : ObjectStore::OpenModule();
-    // A reference of the record: a descriptor of the kind the group writes,
-    // naming an object (or an object proxy) that exists in module m.
-    auto reference = [&](uint8_t kind) {
-        uint8_t flags = 0;
-        uint32_t raw = 0;
-        in.readReference(flags, raw);
-        tDescriptor d(raw);
-        if (d.isNull()) return d;
-        if (flags != (kind | Faultp<InterObjRep>::kDescriptor) || d.moduleIndex() >= MAX_MODULES)
-            throw ObjectLoadFailed(className());
-        d.setModuleIndex(m);
-        const bool exists = d.isProxy() ? ProxiedObject<InterObjRep, InterObjProxy>::proxyExists(d)
-                                        : DescribedObjectNoDescriptor<InterObjRep>::objectExists(d);
-        if (!exists) throw ObjectLoadFailed(className());
-        return d;
-    };
+    auto reference = [&](uint8_t kind) { return ReadObjectReference(in, m, kind, className()); };
     const tDescriptor type = reference(Faultp<InterObjRep>::kIndirect);
     std::vector<tDescriptor> members;
     for (;;) {

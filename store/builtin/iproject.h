@@ -68,7 +68,7 @@ std::string ParentFolder(const std::string& full);
 // reason when it cannot be read or is no project file (iproject.h).
 ProjectFile ReadProjectFile(const std::string& path);
 
-class iProject final : public IInterObj {
+class iProject : public IInterObj {
 public:
     enum : uint8_t { kOpen = 0x01 };
     static constexpr uint32_t kRevision = 1;
@@ -140,8 +140,10 @@ public:
     void imWriteProjectFile();
     int16_t imTextUnload(const char* indent, ValString* cmds);
 
-private:
+protected:
     ~iProject() override;
+
+private:
     // Drops the entries that are no longer live module objects.
     void cleanModules();
     // The project file's contents; empty when there is no file.

@@ -3,11 +3,13 @@
 #include <string>
 
 #include "platform/com/classreg.h"
+#include "platform/storage/oclstream.h"
 #include "store/builtin/iacl.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/print.h"
 #include "store/model/sigrep.h"
 #include "store/persist/objstore.h"
+#include "store/persist/proxy.h"
 #include "store/storeapp.h"
 
 namespace tq {
@@ -20,6 +22,21 @@ void ParseCppField(const char* declaration, SignatureRep& sig, const MemberPoint
         return new CppFuncField(h.name.c_str(), method, h.returnType, declaration,
                                 h.returnClass.empty() ? nullptr : h.returnClass.c_str());
     });
+}
+
+tDescriptor ReadObjectReference(OCLStream& in, tModuleIndex m, uint8_t kind, const char* className) {
+    uint8_t flags = 0;
+    uint32_t raw = 0;
+    in.readReference(flags, raw);
+    tDescriptor d(raw);
+    if (d.isNull()) return d;
+    if (flags != (kind | Faultp<InterObjRep>::kDescriptor) || d.moduleIndex() >= MAX_MODULES)
+        throw ObjectLoadFailed(className);
+    d.setModuleIndex(m);
+    const bool exists = d.isProxy() ? ProxiedObject<InterObjRep, InterObjProxy>::proxyExists(d)
+                                    : DescribedObjectNoDescriptor<InterObjRep>::objectExists(d);
+    if (!exists) throw ObjectLoadFailed(className);
+    return d;
 }
 
 void HandleDefineFieldsFailure(const StoreException& e) {
@@ -39,8 +56,9 @@ CLSID ClassIdOf(const char* text) {
 
 }  // namespace
 
-PublishedClass::PublishedClass(const char* progId, const char* name, const char* clsid, Creator create)
-    : progId_(progId), name_(name), clsid_(ClassIdOf(clsid)), create_(create) {
+PublishedClass::PublishedClass(const char* progId, const char* name, const char* clsid, Creator create,
+                               PublishedClass* parent)
+    : progId_(progId), name_(name), clsid_(ClassIdOf(clsid)), create_(create), parent_(parent) {
     // `Print #obj` writes where obj's compiled part says.
     Print::targetSink = [](InterObjRep* obj) -> Printable* {
         IInterObj* part = obj && !obj->isDestroyed() ? obj->compiledPart() : nullptr;
@@ -94,7 +112,8 @@ InterObjRep* PublishedClass::PO_InitObject() {
         return found.get();
     }
     ObjectStore::OpenModuleScope detached(DETACHED_MODULE);
-    const IndirectInterObj made(progId_, name_, InterObj(), IOT_ORDINARY);
+    const InterObj parent(parent_ ? parent_->PO_GetObject() : nullptr);
+    const IndirectInterObj made(progId_, name_, parent, IOT_ORDINARY);
     object_ = made.get();
     // Governed by the ACL prototype: a program may not destroy or rename a
     // class's prototype (iacl.h).

@@ -65,6 +65,13 @@ void ParseCppField(const char* declaration, SignatureRep& sig, R (C::*method)(A.
     ParseCppField(declaration, sig, Method(method));
 }
 
+// Reads an object reference of a compiled part's record (Faultp's stream
+// form) written with the reference kind `kind`: null, or a descriptor
+// naming an object (or an object proxy) that exists in module m, where the
+// owner lives. Anything else is not the class's record: ObjectLoadFailed
+// naming className.
+tDescriptor ReadObjectReference(OCLStream& in, tModuleIndex m, uint8_t kind, const char* className);
+
 // Runs a class's PO_DefineFields steps: fn declares the members; any
 // StoreException goes to StoreApplication::HandleException, and the
 // members declared so far stay. The flag is set either way, so a failing
@@ -78,8 +85,11 @@ class PublishedClass {
 public:
     using Creator = IInterObj* (*)(DllServer* server);
 
-    // progId "Tessaro.Group", name "Group", clsid the class id's text.
-    PublishedClass(const char* progId, const char* name, const char* clsid, Creator create);
+    // progId "Tessaro.Group", name "Group", clsid the class id's text;
+    // parent, when given, is the class whose prototype this one's is made
+    // From (Application's is a Project), so its members are inherited.
+    PublishedClass(const char* progId, const char* name, const char* clsid, Creator create,
+                   PublishedClass* parent = nullptr);
     PublishedClass(const PublishedClass&) = delete;
     PublishedClass& operator=(const PublishedClass&) = delete;
 
@@ -106,6 +116,7 @@ private:
     const char* name_;
     CLSID clsid_;
     Creator create_;
+    PublishedClass* parent_;
     bool registered_ = false;
     // The library the class was registered from (empty: the program).
     std::string library_;

@@ -32,6 +32,9 @@ int ShowHelp(const Command& command);
 int RunCommand(const Args& args);    // runcmd.cpp
 int DebugCommand(const Args& args);  // debugcmd.cpp
 int BuildCommand(const Args& args);  // convcmd.cpp
+struct ParsedArgs;
+// build --exe NAME FILE...: a stand-alone executable (exebuild.cpp).
+int BuildExe(const Command& self, const ParsedArgs& parsed);
 int TextCommand(const Args& args);   // convcmd.cpp
 int DumpCommand(const Args& args);   // convcmd.cpp
 int ListCommand(const Args& args);   // listcmd.cpp

@@ -63,11 +63,12 @@ int BuildCommand(const Args& args) {
     const Command& self = *FindCommand("build");
     ParsedArgs parsed;
     try {
-        parsed = ParseArgs(args, {{"output", 'o', true}, {"load", 'l', true}});
+        parsed = ParseArgs(args, {{"output", 'o', true}, {"load", 'l', true}, {"exe", 0, true}});
     } catch (const UsageError& e) {
         return UsageFailure(self, e.what());
     }
     if (parsed.help) return ShowHelp(self);
+    if (parsed.has("exe")) return BuildExe(self, parsed);
     if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to build" : "one FILE at a time");
     std::string source;
     try {

@@ -60,8 +60,17 @@ const char kBuildHelp[] =
     "symbolic link, its target); the source, a text module, a device or a\n"
     "FIFO is never replaced.\n"
     "\n"
+    "\n"
+    "With --exe NAME, makes the stand-alone executable NAME from the modules\n"
+    "FILE... (the first has Main, or an Application whose Startup is the\n"
+    "program): the modules are copied beside NAME, and NAME, a copy of the\n"
+    "run-time executable tqapp, loads them from there when it runs. It exits\n"
+    "with Main's value, or 1 with a message when a module is missing or\n"
+    "damaged. An existing NAME is replaced only once the new one is whole.\n"
+    "\n"
     "Options:\n"
     "  -o, --output FILE  the binary module to write\n"
+    "  --exe NAME         make the executable NAME from FILE...\n"
     "  -l, --load MODULE  load MODULE first; may be given more than once\n"
     "  -h, --help         show this help\n";
 
@@ -150,7 +159,7 @@ const std::vector<Command> kCommands = {
      &RunCommand},
     {"debug", "debug [OPTIONS] FILE [Object.Method] [ARGS...]", "run under the command-line debugger", kDebugHelp,
      &DebugCommand},
-    {"build", "build FILE.tqs [-o FILE.qbo]", "compile a text module to a binary one", kBuildHelp, &BuildCommand},
+    {"build", "build FILE.tqs [-o FILE.qbo] | build --exe NAME FILE...", "compile a text module to a binary one", kBuildHelp, &BuildCommand},
     {"text", "text FILE.qbo [-l MODULE] [-o FILE.tqs]", "write a binary module as text", kTextHelp, &TextCommand},
     {"list", "list FILE [Object[.Method]]", "print objects, declarations, source", kListHelp, &ListCommand},
     {"repl", "repl [FILE...]", "immediate mode against loaded modules", kReplHelp, &ReplCommand},

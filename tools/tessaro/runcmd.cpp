@@ -17,32 +17,12 @@
 #include "tools/tessaro/commands.h"
 #include "tools/tessaro/failure.h"
 #include "tools/tessaro/launch.h"
+#include "tools/tessaro/programrun.h"
 #include "tools/tessaro/session.h"
 
 namespace tessaro {
 
 namespace {
-
-// The exit status a Function Main's value gives: its number (the shell sees
-// it modulo 256); 0 for a Sub, for no value and for a value that is no
-// number.
-int StatusOf(const tq::ValuePtr& value) {
-    if (!value) return 0;
-    switch (value->type() & tq::IDT_TYPEMASK) {
-        case tq::IDT_SHORT:
-        case tq::IDT_LONG:
-        case tq::IDT_FLOAT:
-        case tq::IDT_DOUBLE:
-        case tq::IDT_CURRENCY: {
-            try {
-                return static_cast<int>(value->as<int32_t>());
-            } catch (const tq::StoreException&) {
-                return 1;
-            }
-        }
-        default: return 0;
-    }
-}
 
 // Saves and commits every module the program changed. A module without a
 // file (a program read from standard input) has nowhere to go; a text module
@@ -58,22 +38,6 @@ void SaveChanged() {
         tq::ObjectStore::Save(m);
         tq::ObjectStore::Commit(m);
     }
-}
-
-// The program lives on while a timer runs: its ticks are served until the
-// last timer is disabled. False when Ctrl-C came while waiting (a Ctrl-C
-// inside a Timeout ends it as it ends Main, through TerminateExecution).
-// A Timeout that fails stops its timer and is reported through the
-// application, as a failing Destruct is.
-bool RunTimers(TessaroApp& app) {
-    while (tq::MessageLoop::TimerCount() > 0) {
-        tq::MessageLoop::Wait(-1);
-        if (app.takeInterrupt()) return false;
-        tq::StoreApplication::PumpMessages();
-        std::cout.flush();
-        std::fflush(stdout);
-    }
-    return true;
 }
 
 }  // namespace
@@ -94,47 +58,14 @@ int RunCommand(const Args& args) {
     std::cout.sync_with_stdio(true);
     const std::optional<Launch> launch = PrepareLaunch(session, parsed, operands);
     if (!launch) return 1;
-    const tq::tModuleIndex m = launch->module;
-    const Target& target = launch->target;
 
-    ChainRecorder recorder;
-    // A failure the store hands to the application (a failing Destruct)
-    // is reported as an uncaught one is, and the run does not end well.
-    session.app().setFailureReporter([&](const tq::StoreException& e) {
-        std::cerr << DescribeFailure(e, recorder.chainFor(e.what()), SourceLines::fileName(m), target.object,
-                                     target.method, session.lines());
-    });
-    struct ReporterReset {
-        TessaroApp& app;
-        ~ReporterReset() { app.setFailureReporter(nullptr); }
-    } reporterReset{session.app()};
-    int status = 0;
-    try {
-        ProgramArguments arguments(*launch, operands);
-        int handled = 0;
-        tq::ValuePtr result = launch->object->evalIMember(target.method.c_str(), &arguments.values(), &handled);
-        status = StatusOf(result);
-        std::cout.flush();
-        std::fflush(stdout);
-        if (!RunTimers(session.app())) {
-            std::cerr << "\ntessaro: stopped by the user (Ctrl-C); nothing was saved\n";
-            return kBreakStatus;
-        }
-        if (session.app().handedFailures() > 0) return 1;
-    } catch (const tq::StoreException& e) {
-        // A line Print left open ends before the report, so that on a
-        // terminal the report starts a line of its own.
-        if (auto* out = dynamic_cast<tq::TextPrintable*>(session.app().getCurrentPrintable()); out && out->column() != 0)
-            out->endOfStatement(-1);
-        std::cout.flush();
-        std::fflush(stdout);
-        if (session.app().breakTaken()) {
-            std::cerr << "\ntessaro: stopped by the user (Ctrl-C); nothing was saved\n";
-            return kBreakStatus;
-        }
-        std::cerr << DescribeFailure(e, recorder.chainFor(e.what()), SourceLines::fileName(m), target.object, target.method, session.lines());
-        return 1;
-    }
+    // The program sees its arguments through Application too, its file
+    // first, as argument 0.
+    RunInfo info;
+    info.args.push_back(operands.file);
+    info.args.insert(info.args.end(), operands.args.begin(), operands.args.end());
+    const RunResult run = RunProgram(session, *launch, operands, info, false);
+    if (!run.completed) return run.status;
     // Outside the program's try: a save that fails is no failure of Main's,
     // and its message names the module file and the reason.
     if (parsed.has("save")) {
@@ -145,7 +76,7 @@ int RunCommand(const Args& args) {
             return 1;
         }
     }
-    return status;
+    return run.status;
 }
 
 }  // namespace tessaro

@@ -70,6 +70,11 @@ TessaroApp::TessaroApp() {
 
 TessaroApp::~TessaroApp() { sigaction(SIGINT, &previousAction, nullptr); }
 
+void TessaroApp::appQuit() {
+    quitTaken_ = true;
+    throw tq::TerminateExecution();
+}
+
 void TessaroApp::checkForBreak() {
     if (pendingBreaks == 0) [[likely]]
         return;

@@ -43,6 +43,9 @@ public:
     int messageBox(tq::HWND owner, const char* text, const char* caption, unsigned style) override;
     void loadText(const char* path, tq::InterObj& module) override;
     int handleException(tq::StoreException& e) override;
+    // Application.Quit: the program ends before its next statement, as
+    // after its last one (TerminateExecution, marked as a quit).
+    void appQuit() override;
 
     // How a handed failure is shown while a command runs a program (null:
     // its message alone); the number of failures handed so far.
@@ -60,6 +63,8 @@ public:
     // the REPL's next statement.
     bool breakTaken() const { return breakTaken_; }
     void clearBreak();
+    // Whether Application.Quit ended the program.
+    bool quitTaken() const { return quitTaken_; }
     // Whether a Ctrl-C came that no statement has taken; forgets it.
     bool takeInterrupt();
 
@@ -69,6 +74,7 @@ private:
     int handedFailures_ = 0;
     bool giveUpText_ = false;
     bool breakTaken_ = false;
+    bool quitTaken_ = false;
 };
 
 // The exit status of a process stopped by Ctrl-C, as shells report it.
