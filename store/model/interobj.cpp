@@ -13,6 +13,7 @@
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
+#include "platform/util/radixsort.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
 #include "store/iintobj.h"
@@ -487,9 +488,8 @@ void InterObjRep::StoredKindsOf(tModuleIndex m, const std::vector<uint32_t>& ind
         else if (e.length() >= 2 * kEndBytes)
             places.push_back(uint64_t(e.offset()) << 32 | k);
     }
-    // A module written in one go lists most objects in the order their
-    // records lie.
-    if (!std::is_sorted(places.begin(), places.end())) std::sort(places.begin(), places.end());
+    // By place; the same record asked for twice keeps its positions' order.
+    if (!std::is_sorted(places.begin(), places.end())) RadixSort(places, 32, 64);
     std::vector<Look> looks;
     looks.reserve(places.size());
     for (uint64_t p : places) {

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/util/radixsort.h"
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 
@@ -53,8 +54,8 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
 // reads.
 void VoidDescriptionTable::checkRecords() const {
     const uint32_t size = stream_.size();
-    // offset << 32 | entry: the sort compares integers, and a table written
-    // in one go is in order already.
+    // offset << 32 | entry, in entry order: sorted by offset alone, entries
+    // at one offset stay in entry order.
     std::vector<uint64_t> extents;
     for (uint32_t i = 0; i < array_.count(); ++i) {
         const Description& e = array_[i];
@@ -65,7 +66,7 @@ void VoidDescriptionTable::checkRecords() const {
         }
         if (e.exists()) extents.push_back(uint64_t(e.offset()) << 32 | i);
     }
-    if (!std::is_sorted(extents.begin(), extents.end())) std::sort(extents.begin(), extents.end());
+    if (!std::is_sorted(extents.begin(), extents.end())) RadixSort(extents, 32, 64);
     for (size_t k = 1; k < extents.size(); ++k) {
         const auto before = static_cast<uint32_t>(extents[k - 1]);
         const auto entry = static_cast<uint32_t>(extents[k]);
