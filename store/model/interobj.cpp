@@ -420,9 +420,11 @@ InterObjRep::StoredKind KindFromEnds(const uint8_t* head, const uint8_t* tail, t
     }
 }
 
-// Records shorter than this, whose places are at most this far apart, are
-// looked at in one read; a run of them reads no more than kLookRun bytes.
-constexpr uint32_t kLookGap = 4096;
+// Records no longer than this, whose places are at most this far apart, are
+// looked at in one read (the file is read in blocks of this size, so a gap
+// bridged costs at most a block more); a run of them reads no more than
+// kLookRun bytes.
+constexpr uint32_t kLookGap = 512;
 constexpr uint64_t kLookRun = 256 * 1024;
 constexpr uint32_t kEndBytes = 5;
 
