@@ -13,6 +13,7 @@
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
+#include "platform/util/radixsort.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
 #include "store/iintobj.h"
@@ -397,6 +398,38 @@ InterObjRep* InterObjRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m
     return done;
 }
 
+namespace {
+
+// The kind of a record that is not in memory, from its first five bytes
+// (kind and flags) and, for a named record, its last five (its name).
+InterObjRep::StoredKind KindFromEnds(const uint8_t* head, const uint8_t* tail, tModuleIndex m, tDescriptor* name) {
+    using Kind = InterObjRep::StoredKind;
+    const uint32_t kind = LoadLE32(head);
+    const uint8_t flags = head[4] & InterObjRep::kStoredFlags;
+    switch (kind) {
+        case InterObjRep::kRecordNamed: {
+            const tDescriptor d(LoadLE32(tail + 1));
+            if (name && tail[0] == (IdString::kCounted | IdString::kDescriptor) && !d.isNull() && !d.isProxy() &&
+                d.moduleIndex() < MAX_MODULES)
+                *name = tDescriptor::Make(m, d.descIndex());
+            return Kind::Named;
+        }
+        case InterObjRep::kRecordEmbedded: return Kind::Embedded;
+        case InterObjRep::kRecordPlain: return (flags & (InterObjRep::kWorker | InterObjRep::kHosted)) ? Kind::Worker : Kind::Dynamic;
+        default: return Kind::Spoilt;
+    }
+}
+
+// Records no longer than this, whose places are at most this far apart, are
+// looked at in one read (the file is read in blocks of this size, so a gap
+// bridged costs at most a block more); a run of them reads no more than
+// kLookRun bytes.
+constexpr uint32_t kLookGap = 512;
+constexpr uint64_t kLookRun = 256 * 1024;
+constexpr uint32_t kEndBytes = 5;
+
+}  // namespace
+
 InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index, tDescriptor* name) {
     if (name) *name = tDescriptor();
     auto* table = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(m);
@@ -414,10 +447,10 @@ InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index
     }
     // The table checked at open that the record lies inside its stream. The
     // kind and flags open the record; a named record ends with its name.
-    if (e.length() < 10) return StoredKind::Spoilt;
+    if (e.length() < 2 * kEndBytes) return StoredKind::Spoilt;
     OCLStream& in = table->stream();
     const uint32_t resumeAt = in.tell();
-    uint8_t head[5], tail[5];
+    uint8_t head[kEndBytes], tail[kEndBytes];
     try {
         // A look only, unchecked: the record's bytes are checked against
         // the file's checksums when it is read, and a look that checked them
@@ -431,20 +464,68 @@ InterObjRep::StoredKind InterObjRep::StoredKindOf(tModuleIndex m, uint32_t index
         throw;
     }
     in.seek(resumeAt);
-    const uint32_t kind = LoadLE32(head);
-    const uint8_t flags = head[4] & kStoredFlags;
-    switch (kind) {
-        case kRecordNamed: {
-            const tDescriptor d(LoadLE32(tail + 1));
-            if (name && tail[0] == (IdString::kCounted | IdString::kDescriptor) && !d.isNull() && !d.isProxy() &&
-                d.moduleIndex() < MAX_MODULES)
-                *name = tDescriptor::Make(m, d.descIndex());
-            return StoredKind::Named;
-        }
-        case kRecordEmbedded: return StoredKind::Embedded;
-        case kRecordPlain: return (flags & (kWorker | kHosted)) ? StoredKind::Worker : StoredKind::Dynamic;
-        default: return StoredKind::Spoilt;
+    return KindFromEnds(head, tail, m, name);
+}
+
+void InterObjRep::StoredKindsOf(tModuleIndex m, const std::vector<uint32_t>& indexes, std::vector<StoredKind>& kinds,
+                                std::vector<tDescriptor>* names) {
+    kinds.assign(indexes.size(), StoredKind::Spoilt);
+    if (names) names->assign(indexes.size(), tDescriptor());
+    auto* table = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(m);
+    if (!table) return;
+    struct Look {
+        uint32_t offset, length;
+        size_t at;
+    };
+    // Place and position packed in one word, so that the sort compares
+    // integers.
+    std::vector<uint64_t> places;
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        const uint32_t index = indexes[k];
+        if (index >= table->count() || !table->entry(index).exists()) continue;
+        const Description& e = table->entry(index);
+        tDescriptor* name = names ? &(*names)[k] : nullptr;
+        if (e.memory() != 0 || e.length() > kLookGap)
+            kinds[k] = StoredKindOf(m, index, name);
+        else if (e.length() >= 2 * kEndBytes)
+            places.push_back(uint64_t(e.offset()) << 32 | k);
     }
+    // By place; the same record asked for twice keeps its positions' order.
+    if (!std::is_sorted(places.begin(), places.end())) RadixSort(places, 32, 64);
+    std::vector<Look> looks;
+    looks.reserve(places.size());
+    for (uint64_t p : places) {
+        const size_t k = static_cast<uint32_t>(p);
+        looks.push_back({static_cast<uint32_t>(p >> 32), table->entry(indexes[k]).length(), k});
+    }
+    OCLStream& in = table->stream();
+    const uint32_t resumeAt = in.tell();
+    std::vector<uint8_t> window;
+    uint64_t windowAt = 0;
+    try {
+        for (size_t i = 0; i < looks.size(); ++i) {
+            const Look& l = looks[i];
+            if (l.offset < windowAt || uint64_t(l.offset) + l.length > windowAt + window.size()) {
+                // This record and those that follow close behind it, in one
+                // unchecked look (see StoredKindOf).
+                uint64_t end = uint64_t(l.offset) + l.length;
+                for (size_t j = i + 1; j < looks.size() && looks[j].offset <= end + kLookGap &&
+                                       uint64_t(looks[j].offset) + looks[j].length - l.offset <= kLookRun;
+                     ++j)
+                    end = std::max<uint64_t>(end, uint64_t(looks[j].offset) + looks[j].length);
+                windowAt = l.offset;
+                window.resize(static_cast<size_t>(end - windowAt));
+                in.seek(l.offset);
+                in.peek(window.data(), window.size());
+            }
+            const uint8_t* record = window.data() + (l.offset - windowAt);
+            kinds[l.at] = KindFromEnds(record, record + l.length - kEndBytes, m, names ? &(*names)[l.at] : nullptr);
+        }
+    } catch (...) {
+        in.seek(resumeAt);
+        throw;
+    }
+    in.seek(resumeAt);
 }
 
 bool InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32_t kind) {

@@ -159,6 +159,11 @@ public:
     // For the checks a module makes of its static globals while it opens.
     enum class StoredKind { Named, Embedded, Dynamic, Worker, Spoilt };
     static StoredKind StoredKindOf(tModuleIndex m, uint32_t index, tDescriptor* name = nullptr);
+    // The same for many entries at once (kinds[k] and (*names)[k] for
+    // indexes[k]), for a check of a whole list as a module opens: records
+    // that lie close together are looked at in one read, not two reads each.
+    static void StoredKindsOf(tModuleIndex m, const std::vector<uint32_t>& indexes, std::vector<StoredKind>& kinds,
+                              std::vector<tDescriptor>* names = nullptr);
 
     // ---- the virtual operations --------------------------------------------
 

@@ -11,6 +11,8 @@
 #include "platform/com/classreg.h"
 #include "platform/com/oleresult.h"
 #include "platform/storage/oclstream.h"
+#include "platform/util/lebytes.h"
+#include "platform/util/radixsort.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
 #include "store/iintobj.h"
@@ -40,15 +42,20 @@ constexpr int kMaxReadNesting = 512;
 }
 
 // Reads a list of references of one module's things, as the signature
-// record holds them; each must be a plain descriptor of this module.
+// record holds them, from the record's bytes in memory (at *at, which moves
+// past the list's closing null); each must be a plain descriptor of this
+// module. A list may name a hundred thousand objects: it is taken from one
+// read of the record, not one read of the stream per reference.
 template <class List>
-void ReadLocalList(OCLStream& in, tModuleIndex m, uint32_t index, List& list, const char* what,
-                   std::vector<uint32_t>* indexes) {
+void ReadLocalList(const std::vector<uint8_t>& record, size_t* at, tModuleIndex m, uint32_t index, List& list,
+                   const char* what, std::vector<uint32_t>* indexes) {
+    constexpr size_t kReference = 5;
     for (;;) {
-        uint8_t flags = 0;
-        uint32_t raw = 0;
-        in.readReference(flags, raw);
-        tDescriptor d(raw);
+        if (record.size() - *at < kReference)
+            BadSignature(index, std::string("its list of ") + what + " runs past the end of its record");
+        const uint8_t flags = record[*at];
+        tDescriptor d(LoadLE32(record.data() + *at + 1));
+        *at += kReference;
         if (d.isNull()) return;
         if (flags != 0x04 || d.isProxy() || d.moduleIndex() >= MAX_MODULES)
             BadSignature(index, std::string("a reference in its list of ") + what + " is not sound");
@@ -137,8 +144,19 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
         FieldPtr hold(f);
         if (!s->fields_.append(f)) BadSignature(index, "two of its fields have one name");
     }
-    ReadLocalList(in, m, index, s->objects_, "objects", &s->fileObjects_);
-    ReadLocalList(in, m, index, s->children_, "child signatures", nullptr);
+    {
+        // The rest of the record, which the table checked lies inside the
+        // stream; the stream goes on after the two lists.
+        const Description* e = DescribedObjectNoDescriptor<SignatureRep>::objectDescription(self);
+        const uint32_t from = in.tell();
+        const uint64_t end = e ? uint64_t(e->offset()) + e->length() : from;
+        std::vector<uint8_t> rest(end > from ? static_cast<size_t>(end - from) : 0);
+        in.read(rest.data(), rest.size());
+        size_t at = 0;
+        ReadLocalList(rest, &at, m, index, s->objects_, "objects", &s->fileObjects_);
+        ReadLocalList(rest, &at, m, index, s->children_, "child signatures", nullptr);
+        in.seek(from + static_cast<uint32_t>(at));
+    }
     s->iDataSize_ = in.readU32();
     while (EventDef* e = EventDef::makeFrom(in, m)) {
         e->ref();
@@ -171,7 +189,7 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     for (size_t i = 1; i < spans.size(); ++i)
         if (spans[i].first < spans[i - 1].second) BadSignature(index, "two of its fields overlap");
     if (own != section) BadSignature(index, "its data size is not its parent's and its own fields'");
-    std::sort(s->fileObjects_.begin(), s->fileObjects_.end());
+    if (!std::is_sorted(s->fileObjects_.begin(), s->fileObjects_.end())) RadixSort(s->fileObjects_, 0, 24);
     if (std::adjacent_find(s->fileObjects_.begin(), s->fileObjects_.end()) != s->fileObjects_.end())
         BadSignature(index, "an object is listed twice");
     // A parent of another module does not list this signature in its own

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/util/radixsort.h"
 #include "platform/util/uassert.h"
 #include "store/errors/extexcep.h"
 
@@ -53,7 +54,9 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
 // reads.
 void VoidDescriptionTable::checkRecords() const {
     const uint32_t size = stream_.size();
-    std::vector<std::pair<uint32_t, uint32_t>> extents;  // offset, entry
+    // offset << 32 | entry, in entry order: sorted by offset alone, entries
+    // at one offset stay in entry order.
+    std::vector<uint64_t> extents;
     for (uint32_t i = 0; i < array_.count(); ++i) {
         const Description& e = array_[i];
         if (e.isFree() || e.length() == 0) continue;
@@ -61,14 +64,15 @@ void VoidDescriptionTable::checkRecords() const {
             const std::string what = "entry " + std::to_string(i) + ": record lies outside the stream";
             ThrowCorruptTable(stream_.name(), what.c_str());
         }
-        if (e.exists()) extents.emplace_back(e.offset(), i);
+        if (e.exists()) extents.push_back(uint64_t(e.offset()) << 32 | i);
     }
-    std::sort(extents.begin(), extents.end());
+    if (!std::is_sorted(extents.begin(), extents.end())) RadixSort(extents, 32, 64);
     for (size_t k = 1; k < extents.size(); ++k) {
-        const Description& before = array_[extents[k - 1].second];
-        if (uint64_t(before.offset()) + before.length() <= extents[k].first) continue;
-        const std::string what = "entry " + std::to_string(extents[k].second) + ": record overlaps the record of entry " +
-                                 std::to_string(extents[k - 1].second);
+        const auto before = static_cast<uint32_t>(extents[k - 1]);
+        const auto entry = static_cast<uint32_t>(extents[k]);
+        if (uint64_t(array_[before].offset()) + array_[before].length() <= extents[k] >> 32) continue;
+        const std::string what = "entry " + std::to_string(entry) + ": record overlaps the record of entry " +
+                                 std::to_string(before);
         ThrowCorruptTable(stream_.name(), what.c_str());
     }
 }

@@ -32,6 +32,20 @@ public:
     std::unique_ptr<OCLStream> stream;
 };
 
+// The dictionary's own hash of a text (at most 31 characters). The
+// identifier hash (IdString::Hash, h * 5 + c) collides for texts that differ
+// only in digits (Row00015 and Row00020 are one value), so a module of
+// numbered names would compare texts on most look-ups; FNV-1a keeps them
+// apart.
+uint32_t DictHash(const char* text) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < kMaxIdLength && text[i] != '\0'; ++i) {
+        h ^= static_cast<uint8_t>(text[i]);
+        h *= 16777619u;
+    }
+    return h;
+}
+
 // The dictionary of one module: text -> index in its table. Open addressing
 // with linear probing over a power-of-two array of slots that hold the
 // index and the text's hash; the texts themselves are read from the table,
@@ -48,7 +62,7 @@ public:
     uint32_t size() const { return used_; }
 
     int32_t find(const char* text) const {
-        const uint32_t h = IdString::Hash(text);
+        const uint32_t h = DictHash(text);
         for (uint32_t i = home(h);; i = (i + 1) & mask_) {
             const Slot& s = slots_[i];
             if (s.index == kEmpty) return ID_NOT_FOUND;
@@ -60,13 +74,31 @@ public:
     // Enters the text of table entry index, which must not be a key yet.
     void insert(uint32_t index) {
         if ((used_ + 1) > slots_.size() / 4 * 3) resize(static_cast<uint32_t>(slots_.size() * 2));
-        place(Slot{IdString::Hash(table_[index].text()), index});
+        place(Slot{DictHash(table_[index].text()), index});
         ++used_;
+    }
+
+    // Enters the text of table entry index unless it is a key already, with
+    // one hash and one probe; the index of the entry that holds it, or
+    // ID_NOT_FOUND when it was entered.
+    int32_t insertUnique(uint32_t index) {
+        if ((used_ + 1) > slots_.size() / 4 * 3) resize(static_cast<uint32_t>(slots_.size() * 2));
+        const char* text = table_[index].text();
+        const uint32_t h = DictHash(text);
+        uint32_t i = home(h);
+        for (; slots_[i].index != kEmpty; i = (i + 1) & mask_) {
+            const Slot& s = slots_[i];
+            if (s.hash == h && std::strncmp(table_[s.index].text(), text, kMaxIdLength) == 0)
+                return static_cast<int32_t>(s.index);
+        }
+        slots_[i] = Slot{h, index};
+        ++used_;
+        return ID_NOT_FOUND;
     }
 
     // Removes text; returns the index it named, or ID_NOT_FOUND.
     int32_t remove(const char* text) {
-        const uint32_t h = IdString::Hash(text);
+        const uint32_t h = DictHash(text);
         uint32_t i = home(h);
         for (;; i = (i + 1) & mask_) {
             const Slot& s = slots_[i];
@@ -95,8 +127,7 @@ private:
         uint32_t index;
     };
 
-    // The stated hash is weak in its low bits (h * 5 + c), so the slot is
-    // taken from the high bits of a multiplicative mix.
+    // The slot is taken from the high bits of a multiplicative mix.
     uint32_t home(uint32_t h) const { return (h * 0x9E3779B1u) >> shift_; }
 
     void place(Slot s) {
@@ -370,12 +401,11 @@ void IdString::newModule(tModuleIndex m, OCLStorage& storage) {
     for (uint32_t i = 0; i < t->count(); ++i) {
         const IdStringRep& e = (*t)[i];
         if (!e.isUsed()) continue;
-        if (d->find(e.text()) != ID_NOT_FOUND) {
+        if (d->insertUnique(i) != ID_NOT_FOUND) {
             const std::string what = "entry " + std::to_string(i) + " repeats the name \"" +
                                      std::string(e.text()) + "\"";
             ThrowCorruptTable(kStreamName, what.c_str());
         }
-        d->insert(i);
     }
     Tables()[m] = std::move(t);
     Dicts()[m] = std::move(d);

@@ -101,6 +101,12 @@ class ValStringRep;
 // to look at even when a file that understated a count lets the name go.
 // Before an entry's name is followed or written it is checked to still be
 // the entry's own (Settle).
+//
+// A module may hold a hundred thousand static objects, all entered when it
+// opens: a key is the name's text held in the entry itself (a name has at
+// most 31 characters), so entering one allocates nothing but its node, and
+// names that arrive in order (as a save writes them) are entered at the end
+// without a search.
 class StaticGlobals {
 public:
     struct Entry {
@@ -108,6 +114,25 @@ public:
         Entry(tDescriptor n, tDescriptor o);
         IdString name;
         Faultp<InterObjRep> object;  // the store's own, uncounted reference
+    };
+
+    // A name as a key: its text, cut to 31 characters.
+    class Key {
+    public:
+        explicit Key(std::string_view text);
+        std::string_view view() const { return {text_, size_}; }
+
+    private:
+        char text_[kMaxIdLength];
+        uint8_t size_;
+    };
+    // Byte order of the texts, as std::string orders them.
+    struct KeyOrder {
+        using is_transparent = void;
+        static std::string_view View(const Key& k) { return k.view(); }
+        static std::string_view View(std::string_view s) { return s; }
+        template <class A, class B>
+        bool operator()(const A& a, const B& b) const { return View(a) < View(b); }
     };
 
     StaticGlobals();
@@ -125,11 +150,11 @@ public:
     bool add(const IdString& name, InterObjRep* obj);
     // An entry read from a module file: the name (whose text is key) and the
     // object by descriptor.
-    bool add(const std::string& key, tDescriptor name, tDescriptor obj);
+    bool add(std::string_view key, tDescriptor name, tDescriptor obj);
     // Makes the entry's name a followed reference to the name `key` of module
     // m: the one the file gave when that still names it, else the text
     // interned afresh.
-    static void Settle(const std::string& key, Entry& e, tModuleIndex m);
+    static void Settle(std::string_view key, Entry& e, tModuleIndex m);
     bool remove(std::string_view name);
     size_t count() const { return entries_.size(); }
     void clear();
@@ -143,11 +168,11 @@ public:
     // can leave the entry's reference reading another text, or none.
     template <class F>
     void forEachKeyed(F&& f) {
-        for (auto& [key, entry] : entries_) f(key, entry);
+        for (auto& [key, entry] : entries_) f(key.view(), entry);
     }
 
 private:
-    std::map<std::string, Entry, std::less<>> entries_;
+    std::map<Key, Entry, KeyOrder> entries_;
 };
 
 using DynamicObjectList = RefList<InterObjRep, tPrimaryReference>;

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -56,6 +57,10 @@ std::string_view AsName(std::string_view text) { return text.substr(0, kMaxIdLen
 
 }  // namespace
 
+StaticGlobals::Key::Key(std::string_view text) : size_(static_cast<uint8_t>(std::min(text.size(), kMaxIdLength))) {
+    std::memcpy(text_, text.data(), size_);
+}
+
 StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
     auto it = entries_.find(AsName(name));
     return it == entries_.end() ? nullptr : &it->second;
@@ -64,18 +69,25 @@ StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
 StaticGlobals::Entry* StaticGlobals::after(std::string_view name, std::string* key) {
     auto it = entries_.upper_bound(name);
     if (it == entries_.end()) return nullptr;
-    *key = it->first;
+    *key = it->first.view();
     return &it->second;
 }
 
 bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
     const char* text = name;
     TQ_ASSERT(text != nullptr, "(const char*)id");
-    return entries_.try_emplace(std::string(text), name, obj).second;
+    return entries_.try_emplace(Key(text), name, obj).second;
 }
 
-bool StaticGlobals::add(const std::string& key, tDescriptor name, tDescriptor obj) {
-    return entries_.try_emplace(key, name, obj).second;
+bool StaticGlobals::add(std::string_view key, tDescriptor name, tDescriptor obj) {
+    const std::string_view text = AsName(key);
+    // A record lists its names in dictionary order: each goes after the last.
+    if (entries_.empty() || entries_.rbegin()->first.view() < text) {
+        entries_.emplace_hint(entries_.end(), std::piecewise_construct, std::forward_as_tuple(text),
+                              std::forward_as_tuple(name, obj));
+        return true;
+    }
+    return entries_.try_emplace(Key(text), name, obj).second;
 }
 
 namespace {
@@ -88,7 +100,7 @@ bool StillNamed(const IdString& name, std::string_view key) {
 
 }  // namespace
 
-void StaticGlobals::Settle(const std::string& key, Entry& e, tModuleIndex m) {
+void StaticGlobals::Settle(std::string_view key, Entry& e, tModuleIndex m) {
     if (e.name.isDescriptor()) {
         if (StillNamed(e.name, key)) {
             e.name.get();
@@ -99,7 +111,7 @@ void StaticGlobals::Settle(const std::string& key, Entry& e, tModuleIndex m) {
     } else if (const char* text = e.name; text && key == text) {
         return;
     }
-    e.name = IdString(key.c_str(), m);
+    e.name = IdString(std::string(key).c_str(), m);
 }
 
 bool StaticGlobals::remove(std::string_view name) {
@@ -109,7 +121,7 @@ bool StaticGlobals::remove(std::string_view name) {
     // a name that is no longer the entry's holds none.
     IdString& n = it->second.name;
     if (n.isDescriptor()) {
-        if (StillNamed(n, it->first))
+        if (StillNamed(n, it->first.view()))
             n.get();
         else
             n.nullify();
@@ -338,6 +350,41 @@ constexpr uint32_t kReferenceSize = 5;
     throw ModuleOpenFailed((module + ": stream \"Static globals\": " + what).c_str());
 }
 
+// The record's bytes, read whole from the stream in one read and taken
+// apart in memory. A read past the end is named as the stream names it.
+class RecordCursor {
+public:
+    RecordCursor(const std::vector<uint8_t>& bytes, const std::string& module) : bytes_(bytes), module_(module) {}
+
+    const std::string& module() const { return module_; }
+    size_t remaining() const { return bytes_.size() - pos_; }
+
+    uint32_t u32() {
+        need(4);
+        const uint32_t v = LoadLE32(bytes_.data() + pos_);
+        pos_ += 4;
+        return v;
+    }
+
+    void reference(uint8_t& flags, uint32_t& descriptor) {
+        need(kReferenceSize);
+        flags = bytes_[pos_];
+        descriptor = LoadLE32(bytes_.data() + pos_ + 1);
+        pos_ += kReferenceSize;
+    }
+
+private:
+    void need(size_t n) const {
+        if (n <= remaining()) return;
+        BadStaticGlobals(module_, "cannot read " + std::to_string(n) + " bytes at offset " + std::to_string(pos_) +
+                                      ": the stream holds " + std::to_string(bytes_.size()) + " bytes");
+    }
+
+    const std::vector<uint8_t>& bytes_;
+    const std::string& module_;
+    size_t pos_ = 0;
+};
+
 // One object reference of the record, as module m's descriptor: null, or an
 // object of m that exists. Anything else is a fault of the file. A preload
 // reference, its list's closing null too, is written as the uncounted
@@ -345,22 +392,23 @@ constexpr uint32_t kReferenceSize = 5;
 // dynamic entry (or the dynamic list's closing null) that slid into the
 // preload list because an entry before it read as null, and opening the
 // module so would drop the dynamic objects after that entry from their list.
-tDescriptor ReadObjectReference(OCLStream& in, tModuleIndex m, const std::string& module,
-                                const std::string& what, bool preload = false) {
+// `what` names the entry for the text of a fault, and is made only then.
+template <class What>
+tDescriptor ReadObjectReference(RecordCursor& in, tModuleIndex m, What&& what, bool preload = false) {
     uint8_t flags = 0;
     uint32_t raw = 0;
-    in.readReference(flags, raw);
+    in.reference(flags, raw);
     if ((flags & ~Faultp<InterObjRep>::kAllFlags) != 0 || !(flags & Faultp<InterObjRep>::kDescriptor))
-        BadStaticGlobals(module, what + ": the reference is not sound");
+        BadStaticGlobals(in.module(), what() + ": the reference is not sound");
     if (preload && !(flags & Faultp<InterObjRep>::kIndirect))
-        BadStaticGlobals(module, what + ": the reference is not a preload's (a dynamic entry before it is lost)");
+        BadStaticGlobals(in.module(), what() + ": the reference is not a preload's (a dynamic entry before it is lost)");
     tDescriptor d(raw);
     if (d.isNull()) return tDescriptor();
     if (d.isProxy() || d.moduleIndex() >= MAX_MODULES)
-        BadStaticGlobals(module, what + ": the object is not in the module");
+        BadStaticGlobals(in.module(), what() + ": the object is not in the module");
     d.setModuleIndex(m);
     if (!DescribedObjectNoDescriptor<InterObjRep>::objectExists(d))
-        BadStaticGlobals(module, what + ": the object does not exist");
+        BadStaticGlobals(in.module(), what() + ": the object does not exist");
     return d;
 }
 
@@ -388,48 +436,55 @@ void ObjectStore::initStaticGlobals() {
         staticsBytes_.resize(in.size());
         in.seek(0);
         in.read(staticsBytes_.data(), staticsBytes_.size());
-        in.seek(0);
-        if (in.readU32() != kStaticGlobalsRevision) throw ModuleOpenFailed("Static globals revision error");
-        const uint32_t n = in.readU32();
-        if (uint64_t(n) * 2 * kReferenceSize > in.remaining())
-            BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
-        for (uint32_t i = 0; i < n; ++i) {
-            const std::string what = "static object " + std::to_string(i);
-            uint8_t flags = 0;
-            uint32_t raw = 0;
-            in.readReference(flags, raw);
-            tDescriptor nd(raw);
-            if (flags != (IdString::kCounted | IdString::kDescriptor) || nd.isNull() || nd.isProxy() ||
-                nd.moduleIndex() >= MAX_MODULES)
-                BadStaticGlobals(module, what + ": its name is not in the module");
-            nd.setModuleIndex(index_);
-            if (!IdStringRep::objectExists(nd)) BadStaticGlobals(module, what + ": its name is not in the module");
-            const std::string name = IdStringRep::fault(nd)->text();
-            const tDescriptor obj = ReadObjectReference(in, index_, module, what);
-            if (!statics_.add(name, nd, obj)) BadStaticGlobals(module, what + ": the name " + name + " is there twice");
-        }
-        // A list that names one object twice would leave it listed after it
-        // was removed.
-        std::unordered_set<uint32_t> seen;
-        for (uint32_t i = 0;; ++i) {
-            const tDescriptor d = ReadObjectReference(in, index_, module, "dynamic object " + std::to_string(i));
-            if (d.isNull()) break;
-            if (!seen.insert(d.raw()).second)
-                BadStaticGlobals(module, "dynamic object " + std::to_string(i) + " is listed twice");
-            dynamics_.appendDescriptor(d);
-            fileDynamics_.push_back(d.raw());
-        }
-        std::sort(fileDynamics_.begin(), fileDynamics_.end());
-        seen.clear();
-        for (uint32_t i = 0;; ++i) {
-            const tDescriptor d = ReadObjectReference(in, index_, module, "preload object " + std::to_string(i), true);
-            if (d.isNull()) break;
-            if (!seen.insert(d.raw()).second)
-                BadStaticGlobals(module, "preload object " + std::to_string(i) + " is listed twice");
-            preloads_.appendDescriptor(d);
-        }
     } catch (const StorageError& e) {
         throw ModuleOpenFailed(e.what());
+    }
+    RecordCursor record(staticsBytes_, module);
+    if (record.u32() != kStaticGlobalsRevision) throw ModuleOpenFailed("Static globals revision error");
+    const uint32_t n = record.u32();
+    if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
+        BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
+    for (uint32_t i = 0; i < n; ++i) {
+        auto what = [i] { return "static object " + std::to_string(i); };
+        uint8_t flags = 0;
+        uint32_t raw = 0;
+        record.reference(flags, raw);
+        tDescriptor nd(raw);
+        if (flags != (IdString::kCounted | IdString::kDescriptor) || nd.isNull() || nd.isProxy() ||
+            nd.moduleIndex() >= MAX_MODULES)
+            BadStaticGlobals(module, what() + ": its name is not in the module");
+        nd.setModuleIndex(index_);
+        if (!IdStringRep::objectExists(nd)) BadStaticGlobals(module, what() + ": its name is not in the module");
+        const char* name = IdStringRep::fault(nd)->text();
+        const tDescriptor obj = ReadObjectReference(record, index_, what);
+        if (!statics_.add(name, nd, obj))
+            BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
+    }
+    for (uint32_t i = 0;; ++i) {
+        auto what = [i] { return "dynamic object " + std::to_string(i); };
+        const tDescriptor d = ReadObjectReference(record, index_, what);
+        if (d.isNull()) break;
+        dynamics_.appendDescriptor(d);
+        fileDynamics_.push_back(d.raw());
+    }
+    // A list that names one object twice would leave it listed after it
+    // was removed. The second naming is the one reported.
+    std::sort(fileDynamics_.begin(), fileDynamics_.end());
+    if (auto twice = std::adjacent_find(fileDynamics_.begin(), fileDynamics_.end()); twice != fileDynamics_.end()) {
+        bool first = true;
+        for (size_t i = 0;; ++i) {
+            if (dynamics_[i].descriptor().raw() != *twice) continue;
+            if (!first) BadStaticGlobals(module, "dynamic object " + std::to_string(i) + " is listed twice");
+            first = false;
+        }
+    }
+    std::unordered_set<uint32_t> seen;
+    for (uint32_t i = 0;; ++i) {
+        auto what = [i] { return "preload object " + std::to_string(i); };
+        const tDescriptor d = ReadObjectReference(record, index_, what, true);
+        if (d.isNull()) break;
+        if (!seen.insert(d.raw()).second) BadStaticGlobals(module, what() + " is listed twice");
+        preloads_.appendDescriptor(d);
     }
 }
 
@@ -450,34 +505,45 @@ void ObjectStore::checkStaticGlobals() {
     // A record too spoilt to tell its kind is left to fail when it is read;
     // the module keeps it as it is.
     using Kind = InterObjRep::StoredKind;
-    auto is = [this](tDescriptor d, Kind wanted) {
-        const Kind k = InterObjRep::StoredKindOf(index_, d.descIndex());
-        return k == wanted || k == Kind::Spoilt;
-    };
+    std::vector<uint32_t> indexes;
+    std::vector<Kind> kinds;
+    std::vector<tDescriptor> names;
     try {
-        statics_.forEachKeyed([&](const std::string& key, StaticGlobals::Entry& e) {
+        std::vector<std::string_view> keys;
+        statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
             const tDescriptor d = e.object.descriptor();
             if (d.isNull()) return;
-            tDescriptor own;
-            const Kind k = InterObjRep::StoredKindOf(index_, d.descIndex(), &own);
-            if (k != Kind::Named && k != Kind::Spoilt)
-                BadStaticGlobals(module, "the static object " + key + " is not a named object");
+            indexes.push_back(d.descIndex());
+            keys.push_back(key);
+        });
+        InterObjRep::StoredKindsOf(index_, indexes, kinds, &names);
+        for (size_t k = 0; k < indexes.size(); ++k) {
+            if (kinds[k] != Kind::Named && kinds[k] != Kind::Spoilt)
+                BadStaticGlobals(module, "the static object " + std::string(keys[k]) + " is not a named object");
             // The record names the object too: an entry whose name points at
             // another name would lose the object's own. (A record whose name
             // entry is gone fails when it is read; the module keeps it.)
-            if (!own.isNull() && IdStringRep::objectExists(own) && IdStringRep::fault(own)->text() != key)
-                BadStaticGlobals(module, "the static object " + key + " has another name in its record");
-        });
-        for (size_t i = 0; i < dynamics_.length(); ++i) {
-            if (!is(dynamics_[i].descriptor(), Kind::Dynamic))
+            const tDescriptor own = names[k];
+            if (!own.isNull() && IdStringRep::objectExists(own) && IdStringRep::fault(own)->text() != keys[k])
+                BadStaticGlobals(module, "the static object " + std::string(keys[k]) + " has another name in its record");
+        }
+        indexes.clear();
+        for (size_t i = 0; i < dynamics_.length(); ++i) indexes.push_back(dynamics_[i].descriptor().descIndex());
+        InterObjRep::StoredKindsOf(index_, indexes, kinds);
+        for (size_t i = 0; i < kinds.size(); ++i) {
+            if (kinds[i] != Kind::Dynamic && kinds[i] != Kind::Spoilt)
                 BadStaticGlobals(module, "dynamic object " + std::to_string(i) + " is not a dynamic object");
         }
         if (statics_.count() != 0) return;
         auto* objects = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(index_);
-        for (uint32_t i = 0; objects && i < objects->count(); ++i) {
-            if (objects->entry(i).exists() && InterObjRep::StoredKindOf(index_, i) == Kind::Named)
+        indexes.clear();
+        for (uint32_t i = 0; objects && i < objects->count(); ++i)
+            if (objects->entry(i).exists()) indexes.push_back(i);
+        InterObjRep::StoredKindsOf(index_, indexes, kinds);
+        for (size_t k = 0; k < indexes.size(); ++k) {
+            if (kinds[k] == Kind::Named)
                 BadStaticGlobals(module, "it names no static object, but the module holds named object " +
-                                             std::to_string(i));
+                                             std::to_string(indexes[k]));
         }
     } catch (const StorageError& e) {
         throw ModuleOpenFailed((module + ": " + e.what()).c_str());
@@ -496,7 +562,7 @@ std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
     out.resize(8);
     StoreLE32(out.data(), kStaticGlobalsRevision);
     StoreLE32(out.data() + 4, static_cast<uint32_t>(statics_.count()));
-    statics_.forEachKeyed([&](const std::string& key, StaticGlobals::Entry& e) {
+    statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
         // The name goes out as the entry was entered, also when a file that
         // understated the name's count has let its reference go.
         if (!e.name.isDescriptor() || !StillNamed(e.name, key)) StaticGlobals::Settle(key, e, index_);

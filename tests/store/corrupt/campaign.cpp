@@ -251,9 +251,9 @@ tModuleIndex Open(const BaseModule& base, const std::string& path) {
 
 void ReadRoots(BaseModule& base, const std::string& path) {
     const tModuleIndex m = Open(base, path);
-    ObjectStore::Dictionary(m).forEachKeyed([&](const std::string& key, StaticGlobals::Entry& e) {
-        base.statics[key] = e.object.descriptor().descIndex();
-        base.nameEntries[key] = e.name.descriptor().descIndex();
+    ObjectStore::Dictionary(m).forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
+        base.statics[std::string(key)] = e.object.descriptor().descIndex();
+        base.nameEntries[std::string(key)] = e.name.descriptor().descIndex();
     });
     DynamicObjectList& dynamics = ObjectStore::DynamicsList(m);
     for (size_t i = 0; i < dynamics.length(); ++i) base.dynamics.push_back(dynamics[i].descriptor().descIndex());
@@ -623,8 +623,8 @@ void EntriesOf(tModuleIndex m, Holdings& h) {
 
 Holdings HoldingsOf(tModuleIndex m) {
     Holdings h;
-    ObjectStore::Dictionary(m).forEachKeyed([&](const std::string& key, StaticGlobals::Entry& e) {
-        h.statics[key] = e.object.descriptor().raw();
+    ObjectStore::Dictionary(m).forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
+        h.statics[std::string(key)] = e.object.descriptor().raw();
     });
     DynamicObjectList& dynamics = ObjectStore::DynamicsList(m);
     for (size_t i = 0; i < dynamics.length(); ++i) h.dynamics.push_back(dynamics[i].descriptor().raw());

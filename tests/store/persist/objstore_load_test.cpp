@@ -2,9 +2,13 @@
 // text modules, lists of modules, and what a failed load leaves behind.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <string_view>
+#include <vector>
 
 #include "platform/util/lebytes.h"
 #include "platform/util/pushdir.h"
@@ -409,6 +413,91 @@ TEST_F(SpoiltStaticGlobals, AStaticNameThatIsNotItsObjectsOwnIsRefused) {
     std::vector<uint8_t> r = StreamBytes(path_, "Static globals");
     StoreLE32(r.data() + 9, field);
     expectRefused(r, path_ + ": stream \"Static globals\": the static object N has another name in its record");
+}
+
+// A record whose names are not in dictionary order (the library writes
+// them in order, and opening enters them at the end without a search) still
+// opens with every name found, and the next save writes them in order.
+TEST_F(Loading, StaticNamesOutOfOrderInTheRecordAreAllFoundAndSavedInOrder) {
+    const std::string path = file("order.qbo");
+    {
+        const tModuleIndex m = load(path);
+        for (const char* name : {"Alpha", "Beta", "Gamma"}) InterObj(InterObjRep::NewNamed(name, nullptr, m, IOT_ORDINARY));
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        ObjectStore::UnloadModule(m);
+    }
+    const std::vector<uint8_t> good = StreamBytes(path, "Static globals");
+    ASSERT_EQ(good.size(), 8u + 3 * 10 + 5 + 5);
+    std::vector<uint8_t> r = good;
+    // Gamma, Alpha, Beta.
+    std::copy(good.begin() + 28, good.begin() + 38, r.begin() + 8);
+    std::copy(good.begin() + 8, good.begin() + 28, r.begin() + 18);
+    WriteStream(path, "Static globals", r);
+    const tModuleIndex m = load(path, 0);
+    std::vector<std::string> order;
+    ObjectStore::Dictionary(m).forEachKeyed([&](std::string_view key, StaticGlobals::Entry&) { order.emplace_back(key); });
+    EXPECT_EQ(order, (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
+    for (const char* name : {"Alpha", "Beta", "Gamma"}) {
+        InterObj o;
+        ASSERT_TRUE(ObjectStore::find(name, o)) << name;
+        EXPECT_STREQ(o->name(), name);
+    }
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+    EXPECT_EQ(StreamBytes(path, "Static globals"), good);
+}
+
+// Opening looks at the ends of many records at once, those that lie close
+// together in one read: what it finds must be what a look at each record
+// alone finds, for every kind of record, short or longer than such a read
+// takes, in memory or not, and for entries the table does not hold.
+TEST_F(Loading, ALookAtManyRecordsAtOnceFindsWhatALookAtEachFinds) {
+    const std::string path = file("kinds.qbo");
+    {
+        const tModuleIndex m = load(path);
+        InterObj big(InterObjRep::NewNamed("Big", nullptr, m, IOT_ORDINARY));
+        for (int i = 0; i < 1100; ++i) big->addField(InterDataField::make(("F" + std::to_string(i)).c_str(), IDT_LONG, 1));
+        std::vector<InterObj> keep;
+        for (int i = 0; i < 40; ++i) {
+            keep.emplace_back(InterObjRep::NewNamed(("Named" + std::to_string(i)).c_str(), nullptr, m, IOT_ORDINARY));
+            keep.emplace_back(InterObjRep::New(m, IOT_DYNAMIC));
+        }
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        keep.clear();
+        big = nullptr;
+        ObjectStore::UnloadModule(m);
+    }
+    const tModuleIndex m = load(path, 0);
+    InterObj inMemory;
+    ASSERT_TRUE(ObjectStore::find("Named7", inMemory));
+    auto* table = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(m);
+    ASSERT_NE(table, nullptr);
+    std::vector<uint32_t> indexes;
+    uint32_t longest = 0;
+    for (uint32_t i = table->count() + 2; i-- > 0;) {
+        indexes.push_back(i);
+        if (i < table->count()) longest = std::max(longest, table->entry(i).length());
+    }
+    indexes.push_back(indexes[5]);
+    EXPECT_GT(longest, 512u) << "one record is longer than a look at many takes";
+    using Kind = InterObjRep::StoredKind;
+    std::vector<Kind> kinds;
+    std::vector<tDescriptor> names;
+    InterObjRep::StoredKindsOf(m, indexes, kinds, &names);
+    ASSERT_EQ(kinds.size(), indexes.size());
+    std::map<Kind, int> seen;
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        tDescriptor name;
+        EXPECT_EQ(kinds[k], InterObjRep::StoredKindOf(m, indexes[k], &name)) << "entry " << indexes[k];
+        EXPECT_EQ(names[k].raw(), name.raw()) << "entry " << indexes[k];
+        ++seen[kinds[k]];
+    }
+    EXPECT_EQ(seen[Kind::Named], 41);
+    EXPECT_EQ(seen[Kind::Dynamic], 40);
+    EXPECT_GE(seen[Kind::Spoilt], 2);
 }
 
 TEST_F(Loading, ASpoiltVersionRecordFailsTheLoadWithoutReadingWhatItClaims) {
