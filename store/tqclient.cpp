@@ -51,10 +51,10 @@ X Read(const ValuePtr& v, const ClientNumber& n) {
 
 }  // namespace
 
-TessaroValue::operator int16_t() const { return Read<int16_t>(ref_, number_); }
-TessaroValue::operator int32_t() const { return Read<int32_t>(ref_, number_); }
-TessaroValue::operator float() const { return Read<float>(ref_, number_); }
-TessaroValue::operator double() const { return Read<double>(ref_, number_); }
+int16_t TessaroValue::asInteger() const { return Read<int16_t>(ref_, number_); }
+int32_t TessaroValue::asLong() const { return Read<int32_t>(ref_, number_); }
+float TessaroValue::asSingle() const { return Read<float>(ref_, number_); }
+double TessaroValue::asDouble() const { return Read<double>(ref_, number_); }
 TessaroValue::operator TessaroString() const { return TessaroString(Read<ValString>(ref_, number_).get()); }
 TessaroValue::operator TessaroObject() const { return TessaroObject(Read<InterObj>(ref_, number_).get()); }
 

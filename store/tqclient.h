@@ -113,10 +113,11 @@ public:
 
     // The value's own conversions (a String that is no number raises
     // ConvertFailed, an Object read as a number TypeMismatch); 0 for null.
-    operator int16_t() const;
-    operator int32_t() const;
-    operator float() const;
-    operator double() const;
+    // A number held in place read as its own type is itself.
+    operator int16_t() const { return number_.type == IDT_SHORT ? static_cast<int16_t>(number_.l) : asInteger(); }
+    operator int32_t() const { return number_.type == IDT_LONG ? number_.l : asLong(); }
+    operator float() const { return number_.type == IDT_FLOAT ? number_.f : asSingle(); }
+    operator double() const { return number_.type == IDT_DOUBLE ? number_.d : asDouble(); }
     // The value read as a String; a null string for null.
     operator TessaroString() const;
     // The value read as an Object; a null object for null.
@@ -128,6 +129,11 @@ public:
     bool IsNull() const { return ref_.get() == nullptr && number_.type == IDT_UNTYPED; }
 
 private:
+    int16_t asInteger() const;
+    int32_t asLong() const;
+    float asSingle() const;
+    double asDouble() const;
+
     // A number held in place (type IDT_UNTYPED: none) reads as the value of
     // its type reads; ref_ is that value once made, or the value given.
     mutable ValuePtr ref_;
