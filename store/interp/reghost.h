@@ -21,9 +21,8 @@
 // as a value: that register has the function's return type, so the return
 // conversion the tree walker makes would leave it as it is.
 //
-// The entry is inline: a host's every call of numbers passes through it,
-// and the language's own call does not pay for a call more than the
-// host's.
+// The entry is inline, so that a host's call of numbers crosses no more
+// function calls than the language's own call does.
 //
 // The checks of the general entry stay, in its order: the object readable,
 // the number of arguments, each one's conversion (a failure of binding is
