@@ -10,6 +10,7 @@
 #include "store/methfld.h"
 #include "store/model/objval.h"
 #include "store/persist/objstore.h"
+#include "store/valconv.h"
 
 namespace tq {
 
@@ -34,19 +35,41 @@ TessaroString::operator const char*() const {
 
 namespace {
 
+// The value read as X: a number held in place converts as a value of its
+// type converts; otherwise the value's own conversion, or X's zero for null.
 template <class X>
-X Read(const ValuePtr& v) {
-    return v ? v->as<X>() : X{};
+X Read(const ValuePtr& v, const ClientNumber& n) {
+    X x{};
+    switch (n.type) {
+        case IDT_SHORT: DatumConv<int16_t>::get(static_cast<int16_t>(n.l), x); return x;
+        case IDT_LONG: DatumConv<int32_t>::get(n.l, x); return x;
+        case IDT_FLOAT: DatumConv<float>::get(n.f, x); return x;
+        case IDT_DOUBLE: DatumConv<double>::get(n.d, x); return x;
+        default: return v ? v->as<X>() : x;
+    }
 }
 
 }  // namespace
 
-TessaroValue::operator int16_t() const { return Read<int16_t>(ref_); }
-TessaroValue::operator int32_t() const { return Read<int32_t>(ref_); }
-TessaroValue::operator float() const { return Read<float>(ref_); }
-TessaroValue::operator double() const { return Read<double>(ref_); }
-TessaroValue::operator TessaroString() const { return TessaroString(Read<ValString>(ref_).get()); }
-TessaroValue::operator TessaroObject() const { return TessaroObject(Read<InterObj>(ref_).get()); }
+int16_t TessaroValue::asInteger() const { return Read<int16_t>(ref_, number_); }
+int32_t TessaroValue::asLong() const { return Read<int32_t>(ref_, number_); }
+float TessaroValue::asSingle() const { return Read<float>(ref_, number_); }
+double TessaroValue::asDouble() const { return Read<double>(ref_, number_); }
+TessaroValue::operator TessaroString() const { return TessaroString(Read<ValString>(ref_, number_).get()); }
+TessaroValue::operator TessaroObject() const { return TessaroObject(Read<InterObj>(ref_, number_).get()); }
+
+TessaroValue::operator Value*() const {
+    if (!ref_) {
+        switch (number_.type) {
+            case IDT_SHORT: ref_ = ClientArgument(static_cast<int16_t>(number_.l)); break;
+            case IDT_LONG: ref_ = ClientArgument(number_.l); break;
+            case IDT_FLOAT: ref_ = ClientArgument(number_.f); break;
+            case IDT_DOUBLE: ref_ = ClientArgument(number_.d); break;
+            default: break;
+        }
+    }
+    return ref_.get();
+}
 
 // ---- the arguments ------------------------------------------------------------------
 
@@ -140,13 +163,21 @@ int32_t TessaroObject::GetName(TessaroString& out) const {
     return static_cast<int32_t>(std::strlen(name));
 }
 
-InterObjRep* TessaroObject::live(const char* where) const {
+namespace {
+
+[[noreturn, gnu::noinline]] void ObjectGone(const char* where) { throw Is_Null(where, 32744); }
+
+}  // namespace
+
+// Inline: every host call starts here, and uses it only in this file.
+inline InterObjRep* TessaroObject::live(const char* where) const {
     // The body is the object's handle id: a handle given an object keeps
     // it after the object went, and then reads null (or a destroyed object
     // awaiting deletion). Only a body of 0 is a handle never given one.
     if (ref_.body() == 0) return nullptr;
     InterObjRep* obj = ref_.get();
-    if (!obj || obj->isDestroyed()) throw Is_Null(where, 32744);
+    if (!obj || obj->isDestroyed()) [[unlikely]]
+        ObjectGone(where);
     return obj;
 }
 
@@ -174,118 +205,69 @@ ValueList FormatArguments(const char* format, va_list& args) {
 
 namespace {
 
-// The number of arguments of a format that passes only numbers by value
-// (the letters i, l, f and d, no "&"), at most kMaxHostNumbers; -1 for any
-// other format.
-int32_t NumbersOnly(const char* format) {
-    int32_t n = 0;
-    for (const char* c = format; c && *c; ++c) {
-        switch (*c) {
-            case 'i':
-            case 'l':
-            case 'f':
-            case 'd':
-                if (++n > static_cast<int32_t>(kMaxHostNumbers)) return -1;
-                break;
-            case '&':
-            case 's':
-            case 'o': return -1;
-            default: break;
-        }
-    }
-    return n;
-}
-
-// The numbers of such a format, each letter taking its variable argument
-// as FormatArgument takes it.
-void FormatNumbers(const char* format, va_list& args, ClientNumber* out) {
-    for (const char* c = format; c && *c; ++c) {
-        switch (*c) {
-            case 'i':
-                out->type = IDT_SHORT;
-                (out++)->l = static_cast<int16_t>(va_arg(args, int));
-                break;
-            case 'l':
-                out->type = IDT_LONG;
-                (out++)->l = va_arg(args, int32_t);
-                break;
-            case 'f':
-                out->type = IDT_FLOAT;
-                (out++)->f = static_cast<float>(va_arg(args, double));
-                break;
-            case 'd':
-                out->type = IDT_DOUBLE;
-                (out++)->d = va_arg(args, double);
-                break;
-            default: break;
-        }
-    }
-}
-
-}  // namespace
-
-TessaroValue TessaroObject::Eval(const char* member, const char* argFormat, ...) const {
-    va_list args;
-    va_start(args, argFormat);
-    struct End {
-        va_list& args;
-        ~End() { va_end(args); }
-    } end{args};
-    return EvalV(member, argFormat, args);
-}
-
-TessaroValue TessaroObject::EvalV(const char* member, const char* argFormat, va_list args) const {
-    VaCopy own(args);
-    // Numbers read from the list make nothing; EvalNumbers asks whether
-    // the handle is null.
-    if (const int32_t n = NumbersOnly(argFormat); n >= 0) {
-        ClientNumber numbers[kMaxHostNumbers];
-        FormatNumbers(argFormat, own.list, numbers);
-        return EvalNumbers(member, numbers, static_cast<size_t>(n));
-    }
-    // A null handle makes none of its arguments.
-    if (!live("TessaroObject::Eval()")) return TessaroValue();
-    ValueList list = FormatArguments(argFormat, own.list);
-    return EvalList(member, list);
-}
-
-namespace {
-
 // What a host's call of a member by name found: the interpreted method
-// that the name names on objects of a signature, while the field look-up
-// revision it was found in holds (so the method is still listed in the
-// signature, and a look-up would find it again). A host mostly calls a few
-// members of a few objects over and over; a small table indexed by the
+// that the name names on objects of a signature (by its handle id, never
+// issued twice), while the field look-up revision it was found in holds
+// (so the method is still listed in the signature, and a look-up would
+// find it again), and the method's register form. A host mostly calls a
+// few members of a few objects over and over; a small table indexed by the
 // name's address and the signature spares the look-up by name and the
 // member bound to the object, as the language's call sites do.
 struct HostCallSite {
-    const SignatureRep* signature = nullptr;
+    HandleTable::Id signature = 0;
     uint64_t revision = 0;
     InterProcField* method = nullptr;
+    RegHostForm form;
+    // The name as the host gave it: the same text finds the same member.
+    char member[kMaxIdLength + 1] = {};
 };
 
-HostCallSite& HostCallSiteOf(const char* name, const SignatureRep* sig) {
-    static HostCallSite sites[64];
-    const auto key = reinterpret_cast<uintptr_t>(name) >> 3 ^ reinterpret_cast<uintptr_t>(sig) >> 4;
-    return sites[key % std::size(sites)];
+// obj's signature by its handle id, read from the object's direct
+// reference without a look-up; 0 when it has none.
+[[gnu::always_inline]] inline HandleTable::Id SignatureIdOf(const InterObjRep& obj) {
+    const Signature& ref = obj.signatureRef();
+    if (!ref.isDescriptor() && !ref.isIndirect()) [[likely]]
+        return ref.body();
+    const SignatureRep* sig = obj.signature();
+    return sig ? sig->selfId() : 0;
 }
 
-// The interpreted method member names on obj, looked up as Eval looks it
-// up; null when it names anything else or nothing (the general road then
-// finds and reports what it finds).
-InterProcField* HostCallMethod(InterObjRep& obj, const char* member) {
-    SignatureRep* sig = obj.signature();
-    if (!sig || obj.isDestroyed()) return nullptr;
-    const uint64_t revision = FieldLookupRevision::current();
-    HostCallSite& site = HostCallSiteOf(member, sig);
-    if (site.signature == sig && site.revision == revision &&
-        std::strncmp(site.method->name(), member, kMaxIdLength) == 0)
-        return site.method;
+// Whether member is the name kept.
+inline bool SameMember(const char* kept, const char* member) {
+    for (;; ++kept, ++member) {
+        if (*kept != *member) return false;
+        if (*kept == '\0') return true;
+    }
+}
+
+// The site refilled for member on obj, looked up as Eval looks it up; null
+// when it names anything but an interpreted method, or nothing (the
+// general road then finds and reports what it finds).
+[[gnu::noinline]] HostCallSite* FillHostCallSite(HostCallSite& site, InterObjRep& obj, const char* member,
+                                                 HandleTable::Id sig) {
+    SignatureRep* rep = obj.signature();
+    if (!rep) return nullptr;
     SignatureRep* owner = nullptr;
-    Field* f = sig->findField(member, owner, EVAL_DOTTED);
+    Field* f = rep->findField(member, owner, EVAL_DOTTED);
     if (!f || !f->isInterMethod()) return nullptr;
-    site = HostCallSite{sig, revision, static_cast<InterProcField*>(f)};
-    return site.method;
+    // A name longer than a name keeps is not kept (no signature id is 0):
+    // its look-up is made again every call.
+    const size_t length = std::strlen(member);
+    const HandleTable::Id kept = length > kMaxIdLength ? 0 : sig;
+    site = HostCallSite{kept, FieldLookupRevision::current(), static_cast<InterProcField*>(f), RegHostForm{}, {}};
+    if (kept) std::memcpy(site.member, member, length + 1);
+    return &site;
+}
+
+[[gnu::always_inline]] inline HostCallSite* HostCallSiteFor(InterObjRep& obj, const char* member) {
+    static HostCallSite sites[64];
+    const HandleTable::Id sig = SignatureIdOf(obj);
+    if (!sig) return nullptr;
+    const auto key = reinterpret_cast<uintptr_t>(member) >> 3 ^ sig;
+    HostCallSite& site = sites[key % std::size(sites)];
+    if (site.signature == sig && site.revision == FieldLookupRevision::current() && SameMember(site.member, member))
+        return &site;
+    return FillHostCallSite(site, obj, member, sig);
 }
 
 }  // namespace
@@ -297,11 +279,11 @@ TessaroValue TessaroObject::EvalList(const char* member, ValueList& args) const 
     // The host holds its own count for the call: a procedure that drops
     // the last other reference to its object must not free it mid-call.
     InterObj hold(obj);
-    if (InterProcField* method = HostCallMethod(*obj, member)) {
+    if (HostCallSite* site = HostCallSiteFor(*obj, member)) {
         // What the member bound to the object would do: the method, held
         // while it runs (it may be removed from its signature meanwhile).
-        FieldPtr held(method);
-        return TessaroValue(method->eval(*obj, &args));
+        FieldPtr held(site->method);
+        return TessaroValue(site->method->eval(*obj, &args));
     }
     int handled = 0;
     ValuePtr v = obj->eval(member, IDT_UNTYPED, &args, nullptr, EVAL_DOTTED, &handled, nullptr);
@@ -309,32 +291,27 @@ TessaroValue TessaroObject::EvalList(const char* member, ValueList& args) const 
     return TessaroValue(std::move(v));
 }
 
-TessaroValue TessaroObject::EvalNumbers(const char* member, const ClientNumber* args, size_t n) const {
-    InterObjRep* obj = live("TessaroObject::Eval()");
-    if (!obj) return TessaroValue();
-    if (member && n <= kMaxHostNumbers)
-        if (InterProcField* method = HostCallMethod(*obj, member)) {
-            InterObj hold(obj);
-            FieldPtr held(method);
-            RegNumber numbers[kMaxHostNumbers];
-            for (size_t i = 0; i < n; ++i) {
-                const ClientNumber& a = args[i];
-                numbers[i].type = a.type;
-                if (a.type == IDT_FLOAT)
-                    numbers[i].f = a.f;
-                else if (a.type == IDT_DOUBLE)
-                    numbers[i].d = a.d;
-                else
-                    numbers[i].l = a.l;
-            }
-            if (ValuePtr result; RunRegisterFormNumbers(*method, *obj, numbers, n, result))
-                return TessaroValue(std::move(result));
-        }
-    // Any other member, or a procedure the register form does not run,
-    // takes the numbers as values, listed last first.
+namespace {
+
+// A number from one holder to another: the host's ClientNumber and the
+// register's RegNumber name their parts alike.
+template <class From, class To>
+void CopyNumber(const From& from, To& to) {
+    to.type = from.type;
+    if (from.type == IDT_FLOAT)
+        to.f = from.f;
+    else if (from.type == IDT_DOUBLE)
+        to.d = from.d;
+    else
+        to.l = from.l;
+}
+
+// The values of n numbers, listed last first as calls list them.
+template <class N>
+ValueList NumberValues(const N* numbers, size_t n) {
     ValueList list;
     for (size_t i = 0; i < n; ++i) {
-        const ClientNumber& a = args[i];
+        const N& a = numbers[i];
         switch (a.type) {
             case IDT_SHORT: list.ppush(ClientArgument(static_cast<int16_t>(a.l))); break;
             case IDT_FLOAT: list.ppush(ClientArgument(a.f)); break;
@@ -342,6 +319,123 @@ TessaroValue TessaroObject::EvalNumbers(const char* member, const ClientNumber* 
             default: list.ppush(ClientArgument(a.l)); break;
         }
     }
+    return list;
+}
+
+}  // namespace
+
+// Inline into the three entries that take numbers: a host's every call of
+// numbers passes here.
+[[gnu::always_inline]] inline TessaroValue TessaroObject::evalRegisters(const char* member, const RegNumber* args,
+                                                                       size_t n) const {
+    InterObjRep* obj = live("TessaroObject::Eval()");
+    if (!obj) return TessaroValue();
+    if (member)
+        if (HostCallSite* site = HostCallSiteFor(*obj, member)) {
+            InterObj hold(obj);
+            FieldPtr held(site->method);
+            if (RegNumber result; RunRegisterFormNumbers(*site->method, *obj, args, n, site->form, result)) {
+                // A Sub gives no value.
+                if (result.type == IDT_UNTYPED) return TessaroValue();
+                ClientNumber back;
+                CopyNumber(result, back);
+                return TessaroValue(back);
+            }
+        }
+    // Any other member, or a procedure the register form does not run,
+    // takes the numbers as values.
+    ValueList list = NumberValues(args, n);
+    return EvalList(member, list);
+}
+
+namespace {
+
+// The numbers of a format that passes only numbers by value (the letters
+// i, l, f and d, no "&"), each letter taking its variable argument as
+// FormatArgument takes it, and their count; -1, with some of args read,
+// for any other format or one of more than kMaxHostNumbers numbers.
+[[gnu::always_inline]] inline int32_t FormatNumbers(const char* format, va_list& args, RegNumber* out) {
+    constexpr int32_t kMax = static_cast<int32_t>(kMaxHostNumbers);
+    int32_t n = 0;
+    if (!format) return 0;
+    for (const char* c = format; *c; ++c) {
+        switch (*c) {
+            case 'i':
+                if (n == kMax) return -1;
+                out[n].type = IDT_SHORT;
+                out[n++].l = static_cast<int16_t>(va_arg(args, int));
+                break;
+            case 'l':
+                if (n == kMax) return -1;
+                out[n].type = IDT_LONG;
+                out[n++].l = va_arg(args, int32_t);
+                break;
+            case 'f':
+                if (n == kMax) return -1;
+                out[n].type = IDT_FLOAT;
+                out[n++].f = static_cast<float>(va_arg(args, double));
+                break;
+            case 'd':
+                if (n == kMax) return -1;
+                out[n].type = IDT_DOUBLE;
+                out[n++].d = va_arg(args, double);
+                break;
+            case '&':
+            case 's':
+            case 'o': return -1;
+            default: break;
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+TessaroValue TessaroObject::Eval(const char* member, const char* argFormat, ...) const {
+    // The numbers of a format of numbers alone are read straight from the
+    // list; any other format starts the list again for EvalV.
+    RegNumber numbers[kMaxHostNumbers];
+    int32_t n = 0;
+    {
+        va_list args;
+        va_start(args, argFormat);
+        n = FormatNumbers(argFormat, args, numbers);
+        va_end(args);
+    }
+    // evalRegisters asks whether the handle is null.
+    if (n >= 0) return evalRegisters(member, numbers, static_cast<size_t>(n));
+    va_list args;
+    va_start(args, argFormat);
+    struct End {
+        va_list& args;
+        ~End() { va_end(args); }
+    } end{args};
+    return EvalV(member, argFormat, args);
+}
+
+TessaroValue TessaroObject::EvalV(const char* member, const char* argFormat, va_list args) const {
+    {
+        VaCopy own(args);
+        RegNumber numbers[kMaxHostNumbers];
+        if (const int32_t n = FormatNumbers(argFormat, own.list, numbers); n >= 0)
+            return evalRegisters(member, numbers, static_cast<size_t>(n));
+    }
+    // A null handle makes none of its arguments.
+    if (!live("TessaroObject::Eval()")) return TessaroValue();
+    VaCopy own(args);
+    ValueList list = FormatArguments(argFormat, own.list);
+    return EvalList(member, list);
+}
+
+TessaroValue TessaroObject::EvalNumbers(const char* member, const ClientNumber* args, size_t n) const {
+    if (n <= kMaxHostNumbers) {
+        RegNumber numbers[kMaxHostNumbers];
+        for (size_t i = 0; i < n; ++i) CopyNumber(args[i], numbers[i]);
+        return evalRegisters(member, numbers, n);
+    }
+    // More than the register entry takes: as values.
+    if (!live("TessaroObject::Eval()")) return TessaroValue();
+    ValueList list = NumberValues(args, n);
     return EvalList(member, list);
 }
 

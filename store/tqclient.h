@@ -58,6 +58,7 @@
 namespace tq {
 
 class TessaroObject;
+struct RegNumber;
 
 // One number a host passes by value: its language type (Integer, Long,
 // Single or Double) and the number, an Integer in l.
@@ -98,30 +99,45 @@ public:
     TessaroValue(const TessaroValue&) = default;
     TessaroValue(Value* v) : ref_(v) {}
     TessaroValue(ValuePtr v) : ref_(std::move(v)) {}
+    // A number a call gave back (of type Integer, Long, Single or Double),
+    // held in place: its value is made only when one is asked for.
+    explicit TessaroValue(const ClientNumber& n) : number_(n) {}
 
     // Both take the new count before dropping the old one.
     TessaroValue& operator=(const TessaroValue&) = default;
     TessaroValue& operator=(Value* v) {
         ref_.reset(v);
+        number_.type = IDT_UNTYPED;
         return *this;
     }
 
     // The value's own conversions (a String that is no number raises
     // ConvertFailed, an Object read as a number TypeMismatch); 0 for null.
-    operator int16_t() const;
-    operator int32_t() const;
-    operator float() const;
-    operator double() const;
+    // A number held in place read as its own type is itself.
+    operator int16_t() const { return number_.type == IDT_SHORT ? static_cast<int16_t>(number_.l) : asInteger(); }
+    operator int32_t() const { return number_.type == IDT_LONG ? number_.l : asLong(); }
+    operator float() const { return number_.type == IDT_FLOAT ? number_.f : asSingle(); }
+    operator double() const { return number_.type == IDT_DOUBLE ? number_.d : asDouble(); }
     // The value read as a String; a null string for null.
     operator TessaroString() const;
     // The value read as an Object; a null object for null.
     operator TessaroObject() const;
-    operator Value*() const { return ref_.get(); }
+    // The value, made from a number held in place on first asking; the
+    // handle keeps it.
+    operator Value*() const;
 
-    bool IsNull() const { return ref_.get() == nullptr; }
+    bool IsNull() const { return ref_.get() == nullptr && number_.type == IDT_UNTYPED; }
 
 private:
-    ValuePtr ref_;
+    int16_t asInteger() const;
+    int32_t asLong() const;
+    float asSingle() const;
+    double asDouble() const;
+
+    // A number held in place (type IDT_UNTYPED: none) reads as the value of
+    // its type reads; ref_ is that value once made, or the value given.
+    mutable ValuePtr ref_;
+    ClientNumber number_{};
 };
 
 class TessaroObject {
@@ -174,6 +190,8 @@ private:
     // Raises Is_Null when the handle names an object that has gone;
     // false for a handle never given one.
     InterObjRep* live(const char* where) const;
+    // EvalNumbers with the numbers as registers hold them.
+    TessaroValue evalRegisters(const char* member, const RegNumber* args, size_t n) const;
 
     InterObj ref_;
 };

@@ -37,9 +37,13 @@ public:
     // its numbers one copy of the form's image.
     [[gnu::always_inline]] static void Take(const RegisterForm& form, RegActivation& act, Mark& back) {
         const size_t n = form.numberImage.size();
-        back = Mark{top_, end_, chunksUsed_};
+        // An activation that starts the next chunk gives back to that
+        // chunk's start, not to the end of the one before: nobody's
+        // registers lie above it, and the next call at this depth (a host's
+        // every call, entering on an empty stack) finds its room in place.
         if (static_cast<size_t>(end_ - top_) < n) [[unlikely]]
             NextChunk(n);
+        back = Mark{top_, end_, chunksUsed_};
         RegNumber* base = top_;
         if (n) std::memcpy(static_cast<void*>(base), form.numberImage.data(), n * sizeof(RegNumber));
         act.numbers = base;

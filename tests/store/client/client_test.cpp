@@ -61,6 +61,42 @@ Begin Object Calc
     a = a + 1: b = b + 2: c = c + 3: d = d + 4: e = e + 5: f = f + 6
   End Sub
 
+  Function Less(a As Long, b As Long) As Long
+    Less = a - b
+  End Function
+
+  Function ThirtyOneCharactersLongFunction(a As Long) As Long
+    ThirtyOneCharactersLongFunction = a + 1
+  End Function
+
+  Function Half(x As Single) As Single
+    Half = x / 2
+  End Function
+
+  Function Rounded(d As Double) As Integer
+    Rounded = d
+  End Function
+
+  Function Scaled(k As Long) As Double
+    Scaled = k * 1.5
+  End Function
+
+  Function Deep(n As Long) As Long
+    Dim x1 As Long, x2 As Long, x3 As Long, x4 As Long, x5 As Long
+    Dim x6 As Long, x7 As Long, x8 As Long, x9 As Long, x10 As Long
+    Dim x11 As Long, x12 As Long, x13 As Long, x14 As Long, x15 As Long
+    Dim x16 As Long, x17 As Long, x18 As Long, x19 As Long, x20 As Long
+    Dim x21 As Long, x22 As Long, x23 As Long, x24 As Long, x25 As Long
+    Dim x26 As Long, x27 As Long, x28 As Long, x29 As Long, x30 As Long
+    x1 = n
+    x30 = n * 2
+    If n > 0 Then Deep = Deep(n - 1) + x30 - x1
+  End Function
+
+  Function DeepTwice(n As Long) As Long
+    DeepTwice = Deep(n) + Deep(n)
+  End Function
+
   Type Panel
     Dim Total As Long
     Function Add(a As Long, b As Long) As Long
@@ -394,6 +430,118 @@ TEST_F(ClientHandles, EveryParameterPassedByReferenceIsWrittenBackHoweverMany) {
     int32_t a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
     Call(calc_, "Six", &a, &b, &c, &d, &e, &f);
     EXPECT_EQ(std::vector<int32_t>({a, b, c, d, e, f}), std::vector<int32_t>({1, 2, 3, 4, 5, 6}));
+}
+
+// What a function gives back reads alike whether the register form ran it
+// (its number held in the handle) or the tree walker (a value): as every
+// number type, as text, as an object and as the value itself.
+TEST_F(ClientHandles, AFunctionsResultReadsAsAValueOfItsTypeOnBothForms) {
+    const std::function<TessaroValue()> calls[] = {
+        [&] { return calc_.Eval("Add", "ll", 70000, 5); },    // Long
+        [&] { return calc_.Eval("Rounded", "d", -2.75); },     // Integer
+        [&] { return calc_.Eval("Half", "f", 7.0); },          // Single
+        [&] { return Call(calc_, "Scaled", int32_t(100000)); },  // Double
+    };
+    auto read = [](const TessaroValue& v) {
+        std::vector<std::string> out;
+        auto note = [&](const std::function<std::string()>& f) {
+            try {
+                out.push_back(f());
+            } catch (const StoreException& e) {
+                out.push_back(std::string("raised: ") + e.what());
+            }
+        };
+        note([&] { return std::to_string(int16_t(v)); });
+        note([&] { return std::to_string(int32_t(v)); });
+        note([&] { return std::to_string(float(v)); });
+        note([&] { return std::to_string(double(v)); });
+        note([&] { return std::string(static_cast<const char*>(TessaroString(v))); });
+        note([&] { return std::to_string(TessaroObject(v).IsNull()); });
+        // The value itself, made once and kept by the handle.
+        note([&] {
+            Value* made = v;
+            if (made != static_cast<Value*>(v)) return std::string("made twice");
+            return std::to_string(made->type()) + " " + std::to_string(made->as<double>());
+        });
+        return out;
+    };
+    std::vector<std::vector<std::string>> readings[2];
+    for (bool registerForm : {false, true}) {
+        RegisterForm::SetEnabled(registerForm);
+        for (const auto& call : calls) {
+            const TessaroValue v = call();
+            TessaroValue copy = v;
+            readings[registerForm].push_back(read(copy));
+            EXPECT_EQ(read(v), readings[registerForm].back());
+        }
+    }
+    RegisterForm::SetEnabled(true);
+    EXPECT_EQ(readings[0], readings[1]);
+    // A Long keeps its low 16 bits as an Integer; a Double too large for
+    // one raises; -2.75 is cut to the Integer -2; a Single of 3.5 is the
+    // text "3.5"; no number is an object.
+    EXPECT_EQ(readings[1][0][0], "4469");
+    EXPECT_NE(readings[1][3][0].find("raised"), std::string::npos);
+    EXPECT_EQ(readings[1][2][4], "3.5");
+    EXPECT_EQ(readings[1][1][1], "-2");
+    EXPECT_NE(readings[1][0][5].find("raised"), std::string::npos);
+}
+
+TEST_F(ClientHandles, ACallFindsItsMemberByTheTextItIsGivenEachTime) {
+    // The host's buffer keeps its address while its text changes.
+    char name[48];
+    for (int turn = 0; turn < 3; ++turn) {
+        std::strcpy(name, "Add");
+        EXPECT_EQ(int32_t(calc_.Eval(name, "ll", 5, 3)), 8);
+        std::strcpy(name, "Less");
+        EXPECT_EQ(int32_t(Call(calc_, name, 5, 3)), 2);
+        std::strcpy(name, "Lesser");
+        EXPECT_THROW(calc_.Eval(name, "ll", 5, 3), NotFound);
+        // Names are told apart by their first 31 characters.
+        std::strcpy(name, "ThirtyOneCharactersLongFunction");
+        EXPECT_EQ(int32_t(calc_.Eval(name, "l", 1)), 2);
+        std::strcpy(name, "ThirtyOneCharactersLongFunctionAndMore");
+        EXPECT_EQ(int32_t(calc_.Eval(name, "l", 2)), 3);
+    }
+}
+
+// Counts the calls a debugger is told of.
+class CountingHook : public DebugHook {
+public:
+    CountingHook() : DebugHook(false) { DebugHook::Install(this); }
+    ~CountingHook() override { DebugHook::Install(nullptr); }
+    void eval(Context&, int32_t) override {}
+    int error(Context&, StoreException&) override { return 0; }
+    void functionCalled() override { ++called; }
+    void functionReturned() override {}
+    int called = 0;
+};
+
+TEST_F(ClientHandles, ADebuggerInstalledBetweenCallsIsToldOfTheNext) {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", i, 1)), i + 1);
+    {
+        CountingHook hook;
+        EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", 2, 2)), 4);
+        EXPECT_EQ(int32_t(Call(calc_, "Add", 3, 3)), 6);
+        EXPECT_EQ(hook.called, 2);
+    }
+    EXPECT_EQ(int32_t(calc_.Eval("Add", "ll", 4, 4)), 8);
+}
+
+TEST_F(ClientHandles, DeepCallsFromTheHostKeepEveryCallersRegisters) {
+    // Thirty locals a call: a few hundred calls deep take more than one
+    // chunk of registers, and each caller reads its own after its callee
+    // returns.
+    const int32_t depths[] = {300, 4, 250, 300};
+    for (int32_t n : depths) {
+        EXPECT_EQ(int32_t(calc_.Eval("Deep", "l", n)), n * (n + 1) / 2) << n;
+        EXPECT_EQ(int32_t(Call(calc_, "DeepTwice", n)), n * (n + 1)) << n;
+    }
+    SignatureRep* owner = nullptr;
+    auto* deep = static_cast<InterProcField*>(
+        static_cast<InterObjRep*>(calc_)->signature()->findField("Deep", owner, 0));
+    bool notTaken = false;
+    EXPECT_NE(deep->registerForm().current(notTaken), nullptr);
 }
 
 }  // namespace
