@@ -113,7 +113,7 @@ TEST_F(ObjectLocals, EachProcedureRunsInRegisterFormWithTheTreeWalkersResult) {
         {{"Fill", "WalkEmpty"}, "empty walk0-1"},
         {{"Fill", "Changing"}, "changing walk30", false},
         {{"Fill", "Leave"}, "left at2-1\ninner exits35-1"},
-        {{"Fill", "Failing"}, "|failure: Division by zero. line 5 in Failing"},
+        {{"Fill", "FindPear", "Failing"}, "|failure: Division by zero. line 5 in Failing"},
         {{"Fill", "Embedded"}, "embedded:0\nembedded and copies7"},
         {{"NotAGroup"}, "|failure: Expected an object of type 'Group' for 'In' object. line 3 in NotAGroup"},
         {{"NoGroup"}, " line 3 in NoGroup"},
@@ -170,7 +170,7 @@ TEST_F(ObjectLocals, AWalkGivesBackEveryCountHoweverItEnds) {
     run({"Fill"}, out);
     InterObjRep* pear = fruit("Pear");
     ASSERT_NE(pear, nullptr);
-    for (const char* method : {"Walk", "Leave", "Failing", "Assign", "Walk"}) {
+    for (const char* method : {"Walk", "Leave", "FindPear", "Failing", "Assign", "Walk"}) {
         const uint16_t before = pear->refCount();
         run({method}, out);
         EXPECT_EQ(pear->refCount(), before) << method;
