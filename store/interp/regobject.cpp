@@ -124,9 +124,10 @@ inline bool NextMember(RegActivation& act, const RegInstr& in) {
         if (member.isNull()) continue;
         ValuePtr& variable = act.values[in.a];
         // The variable's value is written in place when nothing else holds
-        // it: no value is made per turn.
+        // it: no value is made per turn, and the reference moves from one
+        // object to the next without a copy between.
         if (variable && variable->refCount() == 1)
-            variable->set(member);
+            *static_cast<InterObj*>(variable->getVoidPtr()) = member;
         else
             variable = ValuePtr(new ObjectValue(member));
         return true;
