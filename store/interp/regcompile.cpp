@@ -1,6 +1,7 @@
 // Translating a procedure into its register form (regcompile.h).
 #include "store/interp/regcompile.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -25,6 +26,7 @@
 #include "store/methfld.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
+#include "store/model/intfld.h"
 #include "store/model/objiter.h"
 #include "store/model/sigrep.h"
 
@@ -472,8 +474,29 @@ bool RegCompiler::intoVariable(uint32_t valueStart, const RegOperand& v, int32_t
 bool RegCompiler::objectAssignment(const RegSlot& target, const ExprNode* value) {
     RegOperand v;
     if (!expression(value, v) || v.file != REGF_VALUE || v.type != IDT_OBJECT) return false;
-    emit({ROP_OBJ_MOVE, 0, 0, target.index, v.index});
+    const int32_t type = objectType(target);
+    if (type < 0) return false;
+    emit({ROP_OBJ_MOVE, 0, static_cast<uint16_t>(type), target.index, v.index});
     return true;
+}
+
+int32_t RegCompiler::objectType(const RegSlot& slot) {
+    for (const Scope& sc : scopes_)
+        for (const auto& [field, index] : sc.fieldSlots) {
+            const RegSlot& s = form_.slots[index];
+            if (s.file != REGF_VALUE || s.index != slot.index) continue;
+            if (!field->typeName()) return 0;
+            auto* typed = static_cast<InterObjField*>(field);
+            auto& types = form_.objectTypes;
+            size_t k = 0;
+            while (k < types.size() && types[k] != typed) ++k;
+            if (k == types.size()) {
+                if (k >= UINT16_MAX) return -1;
+                types.push_back(typed);
+            }
+            return static_cast<int32_t>(k + 1);
+        }
+    return 0;
 }
 
 // s = s & x grows s in place: the same text as building s & x and
@@ -577,6 +600,8 @@ bool RegCompiler::forEach(const ExecNode* s) {
         !SuffixFits(sid->getIdType(), variable->type))
         return false;
     const int32_t variableIndex = variable->index;
+    const int32_t type = objectType(*variable);
+    if (type < 0) return false;
     RegOperand of;
     if (!expression(f->start(), of) || of.file != REGF_VALUE || of.type != IDT_OBJECT) return false;
     const int32_t list = newList();
@@ -588,7 +613,7 @@ bool RegCompiler::forEach(const ExecNode* s) {
     if (!statements(*body)) return false;
     currentStatement_ = loopStatement;
     at(toNext).a = static_cast<int32_t>(here());
-    emit({ROP_EACH_NEXT, 0, 0, variableIndex, list, static_cast<int32_t>(top)});
+    emit({ROP_EACH_NEXT, 0, static_cast<uint16_t>(type), variableIndex, list, static_cast<int32_t>(top)});
     const int32_t end = static_cast<int32_t>(here());
     for (uint32_t j : loops_.back().exitJumps) at(j).a = end;
     emit({ROP_EACH_END, 0, 0, list});

@@ -143,6 +143,10 @@ private:
     bool forEach(const ExecNode* s);
     // target = value where target is an Object variable's register.
     bool objectAssignment(const RegSlot& target, const ExprNode* value);
+    // What an instruction storing into Object variable slot names as its
+    // type: 0 for none, else 1 + its index in the form's objectTypes; -1
+    // when the form names too many types (the procedure is not taken).
+    int32_t objectType(const RegSlot& slot);
     bool doLoop(const ExecNode* s);
     bool simpleIf(const ExecNode* s);
     bool complexIf(const ExecNode* s);

@@ -88,6 +88,7 @@ namespace tq {
 class BlockRep;
 class ExecNode;
 class ExprNode;
+class InterObjField;
 class InterObjRep;
 class InterProcField;
 class Context;
@@ -301,6 +302,11 @@ public:
     std::vector<RegArray> arrayImage;
     uint32_t valueCount = 0;
     uint32_t listCount = 0;
+    // The fields of Object variables declared with a type: an instruction
+    // that stores into such a variable names its field (its y, from 1),
+    // whose check an object must pass. The fields live in the blocks the
+    // form holds.
+    std::vector<InterObjField*> objectTypes;
     // Whether an activation needs the number file alone (no strings,
     // arrays, values or member lists to set up and give back); set once
     // the form is made, read on every call.

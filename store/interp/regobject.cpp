@@ -17,9 +17,7 @@
 
 namespace tq {
 
-bool RegIsObjectLocal(const Field& f) {
-    return typeid(f) == typeid(InterObjField) && f.typeName() == nullptr;
-}
+bool RegIsObjectLocal(const Field& f) { return typeid(f) == typeid(InterObjField); }
 
 // ---- translation ---------------------------------------------------------------------
 
@@ -114,6 +112,13 @@ namespace {
     act.values[in.a] = ValuePtr(new ObjectValue(o));
 }
 
+// A variable declared with a type takes only an object that is one, as
+// its field's own write checks: the variable keeps its value otherwise.
+inline void CheckType(const RegActivation& act, uint16_t type, InterObjRep* obj) {
+    if (type && !act.form->objectTypes[type - 1u]->properlyTyped(obj))
+        throw TypeMismatch("InterObjField::set()", 32765);
+}
+
 // The next member of the list still alive into the variable's register;
 // false when none is left.
 inline bool NextMember(RegActivation& act, const RegInstr& in) {
@@ -122,6 +127,7 @@ inline bool NextMember(RegActivation& act, const RegInstr& in) {
         const InterObj& member = list.members[list.next++];
         // A member the body destroyed is passed over.
         if (member.isNull()) continue;
+        CheckType(act, in.y, member.get());
         ValuePtr& variable = act.values[in.a];
         // The variable's value is written in place when nothing else holds
         // it: no value is made per turn, and the reference moves from one
@@ -148,6 +154,7 @@ uint32_t RegRunObject(RegActivation& act, const RegInstr& in, uint32_t pc) {
             for (int32_t i = 0; i < in.b; ++i) act.values[in.a + i] = ValuePtr();
             return pc + 1;
         case ROP_OBJ_MOVE:
+            CheckType(act, in.y, RegHeldObject(act.values[in.b]));
             if (in.a != in.b) act.values[in.a] = act.values[in.b];
             return pc + 1;
         case ROP_OBJ_GET:

@@ -34,7 +34,8 @@ struct RegMembers {
 // Operands: value registers hold objects; a is the destination.
 // value a = Nothing, for registers [a, a + b) (a block entered again)
 inline constexpr RegOp ROP_RESET_V = static_cast<RegOp>(kObjectFirst);
-// value a = value b (one object variable to another)
+// value a = value b (one object variable to another); y, when not 0,
+// names the declared type of variable a (RegisterForm::objectTypes)
 inline constexpr RegOp ROP_OBJ_MOVE = static_cast<RegOp>(kObjectFirst + 1);
 // value a = the object of object site b: its target itself (x = 1: Me or a
 // named object) or the member of the target it names (x = 0), which must
@@ -46,8 +47,9 @@ inline constexpr RegOp ROP_OBJ_COMPARE = static_cast<RegOp>(kObjectFirst + 3);
 // member list a = the members of the object in value b that a For Each of
 // loop type x walks (ForNextLoopType)
 inline constexpr RegOp ROP_EACH_BEGIN = static_cast<RegOp>(kObjectFirst + 4);
-// value a = the next member of list b not destroyed, then to the body at
-// t = c after offering the user break; when none is left, on
+// value a = the next member of list b not destroyed (y as for
+// ROP_OBJ_MOVE), then to the body at t = c after offering the user break;
+// when none is left, on
 inline constexpr RegOp ROP_EACH_NEXT = static_cast<RegOp>(kObjectFirst + 5);
 // member list a emptied (the loop is left)
 inline constexpr RegOp ROP_EACH_END = static_cast<RegOp>(kObjectFirst + 6);
@@ -60,9 +62,9 @@ inline InterObjRep* RegHeldObject(const ValuePtr& v) {
     return o && !o->isDestroyed() ? o : nullptr;
 }
 
-// A local the form holds in an object register: an Object variable of no
-// declared type (a typed one checks what it is given; an embedded one is
-// made with its block).
+// A local the form holds in an object register: an Object variable, of a
+// declared type or none (a strict one checks its type name whenever it is
+// read; an embedded one is made with its block).
 bool RegIsObjectLocal(const Field& f);
 
 // An expression naming an object the core does not hold in a register:

@@ -115,6 +115,8 @@ TEST_F(ObjectLocals, EachProcedureRunsInRegisterFormWithTheTreeWalkersResult) {
         {{"Fill", "Leave"}, "left at2-1\ninner exits35-1"},
         {{"Fill", "FindPear", "Failing"}, "|failure: Division by zero. line 5 in Failing"},
         {{"Fill", "Embedded"}, "embedded:0\nembedded and copies7"},
+        {{"Fill", "Typed"}, "typed walk3-1\n|failure: types mismatched for requested operation line 7 in Typed"},
+        {{"Fill", "TypedWalk"}, "|failure: types mismatched for requested operation line 3 in TypedWalk"},
         {{"NotAGroup"}, "|failure: Expected an object of type 'Group' for 'In' object. line 3 in NotAGroup"},
         {{"NoGroup"}, " line 3 in NoGroup"},
     };
