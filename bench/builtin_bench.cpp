@@ -10,6 +10,8 @@
 //   BM_InterpretedFunction1 c = Me.Find(Me), the same with one argument
 //   BM_ForEachGroup         For Each f In Items: k = k + 1: Next, over
 //                           100,000 distinct objects; ns per member
+//   BM_ForEachGroupTree     the same walk on the tree walker (the register
+//                           form switched off), the baseline
 //   BM_CountingLoop         For i = 1 To 100000: k = k + 1: Next; ns per step
 #include <benchmark/benchmark.h>
 
@@ -136,14 +138,24 @@ void BM_BuiltinFunction(benchmark::State& state) { Calls(state, "CallObjectIndex
 void BM_InterpretedFunction(benchmark::State& state) { Calls(state, "CallSize"); }
 void BM_InterpretedFunction1(benchmark::State& state) { Calls(state, "CallFind"); }
 
-void BM_ForEachGroup(benchmark::State& state) {
+void Walk(benchmark::State& state, bool registerForm) {
     InterObjRep* h = Holder(true);
+    RegisterForm::SetEnabled(registerForm);
     for (auto _ : state) Run(h, "Walk", 0);
+    RegisterForm::SetEnabled(true);
     if (h->eval("Sum")->as<int32_t>() != kMembers) state.SkipWithError("the walk did not reach every member");
+    // The measure is of the form it names: Walk must have been translated.
+    bool notTaken = false;
+    auto* walk = dynamic_cast<InterProcField*>(h->findField("Walk"));
+    if (registerForm && (!walk || !walk->registerForm().current(notTaken)))
+        state.SkipWithError("Walk did not run in register form");
     state.counters["ns/member"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * kMembers,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
+
+void BM_ForEachGroup(benchmark::State& state) { Walk(state, true); }
+void BM_ForEachGroupTree(benchmark::State& state) { Walk(state, false); }
 
 void BM_CountingLoop(benchmark::State& state) {
     InterObjRep* h = Holder(false);
@@ -158,6 +170,7 @@ BENCHMARK(BM_BuiltinFunction)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InterpretedFunction)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InterpretedFunction1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ForEachGroup)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ForEachGroupTree)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CountingLoop)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -88,6 +88,7 @@
 #include "store/interp/regcall.h"
 #include "store/interp/regcompile.h"
 #include "store/interp/regform.h"
+#include "store/interp/regobject.h"
 #include "store/interp/sigtext.h"
 #include "store/interp/srcctl.h"
 #include "store/interp/stackfrm.h"

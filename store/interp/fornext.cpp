@@ -150,30 +150,34 @@ void ForNext::runEach(Context& ctx, BlockRep* body, StackFrame& frame) const {
     ValuePtr of = start()->eval(ctx, EVAL_VALUE_REQUIRED);
     if ((of->type() & IDT_TYPEMASK) != IDT_OBJECT) throw NotObjectReference("ForNext::eval()", 32759);
     InterObj obj = of->as<InterObj>();
-    if (obj.isNull()) throw Is_Null("ForNext::eval()", 32744);
     std::vector<InterObj> elements;
-    switch (loopType()) {
-        case FN_In:
-            if (!groupMembers || !groupMembers(obj.get(), elements))
-                throw StoreException("Expected an object of type 'Group' for 'In' object.", nullptr);
-            break;
-        case FN_EmbeddedIn: {
-            InterObjEmbedIterator embeds(obj.get());
-            while (embeds())
-                if (InterObjRep* e = embeds.embed()) elements.emplace_back(e);
-            break;
-        }
-        default: {
-            InterObjChildIterator children(obj.get(), 0);
-            while (InterObjRep* c = children()) elements.emplace_back(c);
-        }
-    }
+    TakeMembers(loopType(), obj.isNull() ? nullptr : obj.get(), elements);
     for (InterObj& e : elements) {
         // An object the body destroyed is passed over.
         if (e.isNull()) continue;
         *var = ObjectValue(e);
         body->ieval(ctx);
         if (!frame.isLinked()) return;
+    }
+}
+
+void ForNext::TakeMembers(ForNextLoopType type, InterObjRep* obj, std::vector<InterObj>& out) {
+    if (!obj) throw Is_Null("ForNext::eval()", 32744);
+    switch (type) {
+        case FN_In:
+            if (!groupMembers || !groupMembers(obj, out))
+                throw StoreException("Expected an object of type 'Group' for 'In' object.", nullptr);
+            break;
+        case FN_EmbeddedIn: {
+            InterObjEmbedIterator embeds(obj);
+            while (embeds())
+                if (InterObjRep* e = embeds.embed()) out.emplace_back(e);
+            break;
+        }
+        default: {
+            InterObjChildIterator children(obj, 0);
+            while (InterObjRep* c = children()) out.emplace_back(c);
+        }
     }
 }
 

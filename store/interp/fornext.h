@@ -89,6 +89,11 @@ public:
     using GroupMembers = bool (*)(InterObjRep* obj, std::vector<InterObj>& members);
     static inline GroupMembers groupMembers = nullptr;
 
+    // The objects a For Each of type walks over obj, in order, as they
+    // stand before the first turn (both execution forms take them so):
+    // Is_Null for no object, and for "In" the message that obj is no Group.
+    static void TakeMembers(ForNextLoopType type, InterObjRep* obj, std::vector<InterObj>& out);
+
 private:
     ForNext(int32_t line) : ExecNode(STMT_FOR_NEXT, line) {}
     static StmtPtr build(int32_t line, ForNextLoopType type, uint32_t body, ExprPtr variable, ExprPtr start,

@@ -197,6 +197,9 @@ struct RegSites {
     std::vector<RegCallSite> calls;
     std::vector<RegNativeSite> natives;
     std::vector<RegCompiledSite> compiled;
+    // Objects read into registers (regobject.cpp): a site's target, and
+    // for a member of it its name and look-up flags.
+    std::vector<RegFieldSite> objects;
 };
 
 // The form's sites, made when its first site is.

@@ -1,6 +1,7 @@
 // Translating a procedure into its register form (regcompile.h).
 #include "store/interp/regcompile.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -19,11 +20,13 @@
 #include "store/interp/print.h"
 #include "store/interp/redim.h"
 #include "store/interp/regcall.h"
+#include "store/interp/regobject.h"
 #include "store/interp/srcctl.h"
 #include "store/interp/strfunc.h"
 #include "store/methfld.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
+#include "store/model/intfld.h"
 #include "store/model/objiter.h"
 #include "store/model/sigrep.h"
 
@@ -97,6 +100,8 @@ int32_t RegCompiler::newNumber(IdType type) {
 int32_t RegCompiler::newString() { return static_cast<int32_t>(form_.stringCount++); }
 
 int32_t RegCompiler::newValue() { return static_cast<int32_t>(form_.valueCount++); }
+
+int32_t RegCompiler::newList() { return static_cast<int32_t>(form_.listCount++); }
 
 int32_t RegCompiler::longConstant(int32_t v) {
     RegNumber n{};
@@ -206,6 +211,14 @@ bool RegCompiler::blockLocals(BlockRep& b) {
             SignatureRep* owner = it.signature();
             if (!f->isInterDataField() || f->isByReference() || !owner) return false;
             const IdType t = f->type() & IDT_TYPEMASK;
+            if (t == IDT_OBJECT) {
+                // Object variables start as Nothing.
+                ValuePtr init = SnapshotField(*f, *o, *owner);
+                if (!RegIsObjectLocal(*f) || !init || !init->as<InterObj>().isNull()) return false;
+                form_.slots.push_back(RegSlot{f->name(), REGF_VALUE, IDT_OBJECT, newValue()});
+                sc.fieldSlots.emplace_back(f, static_cast<uint32_t>(form_.slots.size() - 1));
+                continue;
+            }
             if (!IsNumberType(t) && t != IDT_STRING) return false;
             RegSlot slot{f->name(), REGF_NUMBER, t, 0};
             if (f->isArrayData()) {
@@ -282,7 +295,7 @@ void RegCompiler::resetLocals() {
             case REGF_NUMBER: emit({ROP_RESET_N, 0, 0, slot.index, 1}); break;
             case REGF_STRING: emit({ROP_RESET_S, 0, 0, slot.index, 1}); break;
             case REGF_ARRAY: emit({ROP_RESET_A, 0, 0, slot.index, 1}); break;
-            case REGF_VALUE: break;
+            case REGF_VALUE: emit({ROP_RESET_V, 0, 0, slot.index, 1}); break;
         }
     }
 }
@@ -345,7 +358,10 @@ bool RegCompiler::statement(const ExecNode* s) {
 
 bool RegCompiler::assignment(const ExecNode* s) {
     const auto* a = static_cast<const Assignment*>(s);
-    if (a->flags() & (Assignment::kSet | Assignment::kDeepSet)) return false;
+    if (a->flags() & Assignment::kDeepSet) return false;
+    // Set assigns objects: with anything but an Object variable as its
+    // target the statement is not taken.
+    const bool set = (a->flags() & Assignment::kSet) != 0;
     const ExprNode* target = a->target();
     const ExprNode* value = a->value();
     const RegSlot* slot = nullptr;
@@ -362,6 +378,7 @@ bool RegCompiler::assignment(const ExecNode* s) {
         idIndex = cid->idIndex();
         suffix = cid->getIdType();
     } else {
+        if (set) return false;
         const uint32_t valueStart = here();
         RegOperand v;
         return expression(value, v) && RegTranslateFieldWrite(*this, target, valueStart, v);
@@ -369,11 +386,14 @@ bool RegCompiler::assignment(const ExecNode* s) {
     const Found found = resolve(idIndex, slot);
     if (found == kBlocked) return false;
     if (found == kAbsent) {
+        if (set) return false;
         const uint32_t valueStart = here();
         RegOperand v;
         return expression(value, v) && RegTranslateFieldWrite(*this, target, valueStart, v);
     }
     if (slot->constant || !SuffixFits(suffix, slot->type)) return false;
+    if (slot->file == REGF_VALUE) return target->type() == EXPR_SID && objectAssignment(*slot, value);
+    if (set) return false;
     if (target->type() == EXPR_SID && slot->file == REGF_STRING) {
         bool done = false;
         if (!append(*slot, value, done)) return false;
@@ -448,6 +468,37 @@ bool RegCompiler::intoVariable(uint32_t valueStart, const RegOperand& v, int32_t
     }
 }
 
+// The value is evaluated, then stored: an object (Nothing included) is
+// what an Object variable takes; anything else fails on the tree walker
+// and is not taken.
+bool RegCompiler::objectAssignment(const RegSlot& target, const ExprNode* value) {
+    RegOperand v;
+    if (!expression(value, v) || v.file != REGF_VALUE || v.type != IDT_OBJECT) return false;
+    const int32_t type = objectType(target);
+    if (type < 0) return false;
+    emit({ROP_OBJ_MOVE, 0, static_cast<uint16_t>(type), target.index, v.index});
+    return true;
+}
+
+int32_t RegCompiler::objectType(const RegSlot& slot) {
+    for (const Scope& sc : scopes_)
+        for (const auto& [field, index] : sc.fieldSlots) {
+            const RegSlot& s = form_.slots[index];
+            if (s.file != REGF_VALUE || s.index != slot.index) continue;
+            if (!field->typeName()) return 0;
+            auto* typed = static_cast<InterObjField*>(field);
+            auto& types = form_.objectTypes;
+            size_t k = 0;
+            while (k < types.size() && types[k] != typed) ++k;
+            if (k == types.size()) {
+                if (k >= UINT16_MAX) return -1;
+                types.push_back(typed);
+            }
+            return static_cast<int32_t>(k + 1);
+        }
+    return 0;
+}
+
 // s = s & x grows s in place: the same text as building s & x and
 // assigning it, without copying s. done is false when value has another
 // form.
@@ -473,7 +524,7 @@ bool RegCompiler::append(const RegSlot& target, const ExprNode* value, bool& don
 
 bool RegCompiler::forNext(const ExecNode* s) {
     const auto* f = static_cast<const ForNext*>(s);
-    if (f->loopType() != FN_Standard) return false;
+    if (f->loopType() != FN_Standard) return forEach(s);
     // The loop's frame, with the body's locals, is pushed before anything
     // of the statement is evaluated: its names are the body's.
     BlockRep* body = subBlock(f->bodyBlock());
@@ -524,6 +575,48 @@ bool RegCompiler::forNext(const ExecNode* s) {
     const int32_t end = static_cast<int32_t>(here());
     at(test).c = end;
     for (uint32_t j : loops_.back().exitJumps) at(j).a = end;
+    loops_.pop_back();
+    scopes_.pop_back();
+    return true;
+}
+
+// For Each: the members are taken once the variable and the object are
+// known, then each turn assigns the next one still alive to the variable.
+// Leaving the loop, by its end or by Exit For, empties its member list.
+bool RegCompiler::forEach(const ExecNode* s) {
+    const auto* f = static_cast<const ForNext*>(s);
+    // As for a counting loop, the body's names are in scope from the start.
+    BlockRep* body = subBlock(f->bodyBlock());
+    if (!body) return false;
+    scopes_.emplace_back().block = body;
+    if (!blockLocals(*body)) return false;
+    resetLocals();
+    const ExprNode* var = f->variable();
+    if (var->type() != EXPR_SID) return false;
+    const auto* sid = static_cast<const Sid*>(var);
+    if (sid->isMe() || sid->isDotted() || sid->isTruthConstant()) return false;
+    const RegSlot* variable = nullptr;
+    if (resolve(sid->idIndex(), variable) != kFound || variable->file != REGF_VALUE ||
+        !SuffixFits(sid->getIdType(), variable->type))
+        return false;
+    const int32_t variableIndex = variable->index;
+    const int32_t type = objectType(*variable);
+    if (type < 0) return false;
+    RegOperand of;
+    if (!expression(f->start(), of) || of.file != REGF_VALUE || of.type != IDT_OBJECT) return false;
+    const int32_t list = newList();
+    emit({ROP_EACH_BEGIN, static_cast<uint8_t>(f->loopType()), 0, list, of.index});
+    const uint32_t toNext = emit({ROP_JUMP});
+    const uint32_t loopStatement = currentStatement_;
+    loops_.push_back({STMT_FOR_NEXT, {}});
+    const uint32_t top = here();
+    if (!statements(*body)) return false;
+    currentStatement_ = loopStatement;
+    at(toNext).a = static_cast<int32_t>(here());
+    emit({ROP_EACH_NEXT, 0, static_cast<uint16_t>(type), variableIndex, list, static_cast<int32_t>(top)});
+    const int32_t end = static_cast<int32_t>(here());
+    for (uint32_t j : loops_.back().exitJumps) at(j).a = end;
+    emit({ROP_EACH_END, 0, 0, list});
     loops_.pop_back();
     scopes_.pop_back();
     return true;
@@ -796,9 +889,10 @@ bool RegCompiler::compareJump(BinOpType op, const RegOperand& l, const RegOperan
         jump = emit({code, static_cast<uint8_t>(when), 0, l.index, 0, r.index});
         return true;
     }
-    if (l.file != REGF_STRING || r.file != REGF_STRING) return false;
+    const bool objects = l.file == REGF_VALUE && r.file == REGF_VALUE;
+    if (objects ? op != BINOP_EQ && op != BINOP_NE : l.file != REGF_STRING || r.file != REGF_STRING) return false;
     const int32_t holds = newNumber();
-    emit({ROP_COMPARE_S, static_cast<uint8_t>(op), 0, holds, l.index, r.index});
+    emit({objects ? ROP_OBJ_COMPARE : ROP_COMPARE_S, static_cast<uint8_t>(op), 0, holds, l.index, r.index});
     jump = emit({when ? ROP_JUMP_TRUE : ROP_JUMP_FALSE, 0, 0, holds, 0});
     return true;
 }
@@ -820,7 +914,14 @@ bool RegCompiler::expression(const ExprNode* e, RegOperand& out) {
         case EXPR_UNARY_OP: return unary(e, out);
         case EXPR_INTR_STRING:
         case EXPR_INTR_BOUND: return intrinsic(e, out);
-        default: return RegTranslateCallExpr(*this, e, out) || RegTranslateFieldRead(*this, e, out);
+        case EXPR_NULL_OBJ_CONSTANT:
+            // A register nothing writes: it holds Nothing for the whole
+            // activation.
+            out = {REGF_VALUE, newValue(), IDT_OBJECT};
+            return true;
+        default:
+            return RegTranslateCallExpr(*this, e, out) || RegTranslateFieldRead(*this, e, out) ||
+                   RegTranslateObjectRead(*this, e, out);
     }
 }
 
@@ -829,7 +930,8 @@ bool RegCompiler::identifier(const ExprNode* e, RegOperand& out) {
     IdType suffix;
     if (e->type() == EXPR_SID) {
         const auto* sid = static_cast<const Sid*>(e);
-        if (sid->isMe() || sid->isDotted()) return RegTranslateFieldRead(*this, e, out);
+        if (sid->isMe() || sid->isDotted())
+            return RegTranslateFieldRead(*this, e, out) || RegTranslateObjectRead(*this, e, out);
         if (sid->isTruthConstant()) {
             out = {REGF_NUMBER, longConstant(sid->idIndex() == kIdTrue ? -1 : 0), IDT_LONG};
             return true;
@@ -846,12 +948,14 @@ bool RegCompiler::identifier(const ExprNode* e, RegOperand& out) {
     const RegSlot* slot = nullptr;
     switch (resolve(idIndex, slot)) {
         case kBlocked: return false;
-        case kAbsent: return RegTranslateCallExpr(*this, e, out) || RegTranslateFieldRead(*this, e, out);
+        case kAbsent:
+            return RegTranslateCallExpr(*this, e, out) || RegTranslateFieldRead(*this, e, out) ||
+                   (e->type() == EXPR_SID && RegTranslateObjectRead(*this, e, out));
         case kFound: break;
     }
     if (!SuffixFits(suffix, slot->type)) return false;
     if (e->type() == EXPR_CID) return slot->file == REGF_ARRAY && arrayElement(e, *slot, out);
-    if (slot->file != REGF_NUMBER && slot->file != REGF_STRING) return false;
+    if (slot->file != REGF_NUMBER && slot->file != REGF_STRING && slot->file != REGF_VALUE) return false;
     out = {slot->file, slot->index, slot->type};
     return true;
 }
@@ -935,6 +1039,13 @@ bool RegCompiler::binary(const ExprNode* e, RegOperand& out) {
         emit({ROP_COMPARE_S, static_cast<uint8_t>(op), 0, out.index, l.index, r.index});
         return true;
     }
+    // Objects compare by identity, for = and <> only.
+    if (l.file == REGF_VALUE && r.file == REGF_VALUE) {
+        if (op != BINOP_EQ && op != BINOP_NE) return false;
+        out = {REGF_NUMBER, newNumber(), IDT_LONG};
+        emit({ROP_OBJ_COMPARE, static_cast<uint8_t>(op), 0, out.index, l.index, r.index});
+        return true;
+    }
     if (l.file != REGF_NUMBER || r.file != REGF_NUMBER) return false;
     out = {REGF_NUMBER, newNumber(), compare ? IDT_LONG : IDT_UNTYPED};
     RegOp code = compare ? ROP_COMPARE_N : ROP_ARITH;
@@ -958,7 +1069,7 @@ void RegCompiler::readAgainAfterCalls(uint32_t start, uint32_t end) {
     // call, arithmetic) is a value of its own, as on the tree walker.
     for (uint32_t i = start; i < end; ++i) {
         const RegOp op = at(i).op;
-        if (op != ROP_FIELD_GET_N && op != ROP_NUM_TO_S && op != ROP_MOVE_N) return;
+        if (op != ROP_FIELD_GET_N && op != ROP_NUM_TO_S && op != ROP_MOVE_N && op != ROP_OBJ_GET) return;
     }
     for (uint32_t i = start; i < end; ++i) {
         const RegInstr again = at(i);

@@ -52,6 +52,8 @@ public:
     int32_t newNumber(IdType type = IDT_LONG);
     int32_t newString();
     int32_t newValue();
+    // A new member list (For Each).
+    int32_t newList();
     // A register holding a constant, one per distinct value.
     int32_t longConstant(int32_t v);
     int32_t integerConstant(int16_t v);
@@ -138,6 +140,13 @@ private:
     bool assignment(const ExecNode* s);
     bool append(const RegSlot& target, const ExprNode* value, bool& done);
     bool forNext(const ExecNode* s);
+    bool forEach(const ExecNode* s);
+    // target = value where target is an Object variable's register.
+    bool objectAssignment(const RegSlot& target, const ExprNode* value);
+    // What an instruction storing into Object variable slot names as its
+    // type: 0 for none, else 1 + its index in the form's objectTypes; -1
+    // when the form names too many types (the procedure is not taken).
+    int32_t objectType(const RegSlot& slot);
     bool doLoop(const ExecNode* s);
     bool simpleIf(const ExecNode* s);
     bool complexIf(const ExecNode* s);
@@ -156,8 +165,8 @@ private:
     // A jump, to be aimed (its b), taken when condition e's truth is when.
     // A comparison whose only use is the jump jumps on its operands.
     bool conditionJump(const ExprNode* e, bool when, uint32_t& jump);
-    // The same for l op r over two numbers or two strings (false for any
-    // other pair, as a comparison is not taken).
+    // The same for l op r over two numbers, two strings or (= and <> only)
+    // two objects (false for any other pair, as a comparison is not taken).
     bool compareJump(BinOpType op, const RegOperand& l, const RegOperand& r, bool when, uint32_t& jump);
     int32_t toString(const RegOperand& number);
     void beginStatement(const ExecNode* s, int32_t runningLine);

@@ -59,15 +59,18 @@
 //            string variable grows it in place. A string operand < 0 names
 //            the form's string constant -1 - operand.
 //   arrays   RegArray: contiguous elements with their bounds.
-//   values   ValuePtr: whatever the other files do not hold (objects and
-//            anything boxed); reserved for calls and fields.
+//   values   ValuePtr: whatever the other files do not hold: Object
+//            variables and object temporaries (regobject.h), and the
+//            boxed arguments of the string functions.
+//   lists    RegMembers: the members a running For Each walks.
 // Activations take their files from a stack kept across calls (RegStack),
 // so that a call allocates nothing for its fixed-size registers.
 //
 // Opcode ranges: [0, kCallFirst) the core (locals, arithmetic, control,
 // Print, intrinsics); [kCallFirst, kFieldFirst) calls (regcall.cpp);
-// [kFieldFirst, kReservedFirst) fields of Me and of objects
-// (regfield.cpp); the rest is free.
+// [kFieldFirst, kObjectFirst) fields of Me and of objects
+// (regfield.cpp); [kObjectFirst, kReservedFirst) object registers and For
+// Each (regobject.cpp); the rest is free.
 #pragma once
 
 #include <cstddef>
@@ -85,10 +88,12 @@ namespace tq {
 class BlockRep;
 class ExecNode;
 class ExprNode;
+class InterObjField;
 class InterObjRep;
 class InterProcField;
 class Context;
 class StackFrame;
+struct RegMembers;
 struct RegSites;
 
 // ---- instructions -----------------------------------------------------------------------
@@ -180,7 +185,9 @@ enum RegOp : uint8_t {
     kCallFirst = 160,
     // Fields of Me and of objects (regfield.cpp).
     kFieldFirst = 192,
-    kReservedFirst = 224,
+    // Object registers and For Each (regobject.cpp).
+    kObjectFirst = 224,
+    kReservedFirst = 240,
 };
 
 // One instruction: 16 bytes, operands by register number.
@@ -294,9 +301,15 @@ public:
     // Array registers with their declared shape.
     std::vector<RegArray> arrayImage;
     uint32_t valueCount = 0;
+    uint32_t listCount = 0;
+    // The fields of Object variables declared with a type: an instruction
+    // that stores into such a variable names its field (its y, from 1),
+    // whose check an object must pass. The fields live in the blocks the
+    // form holds.
+    std::vector<InterObjField*> objectTypes;
     // Whether an activation needs the number file alone (no strings,
-    // arrays or values to set up and give back); set once the form is
-    // made, read on every call.
+    // arrays, values or member lists to set up and give back); set once
+    // the form is made, read on every call.
     bool numbersOnly = false;
     std::vector<RegSlot> slots;
     // Parameters, in declaration order: their registers (calls).
@@ -351,6 +364,7 @@ struct RegActivation {
     std::string* strings = nullptr;
     RegArray* arrays = nullptr;
     ValuePtr* values = nullptr;
+    RegMembers* lists = nullptr;
     // The instruction running, for the failure's line.
     uint32_t pc = 0;
     // The activation that called this one, the nearer end of the chain of
@@ -421,5 +435,6 @@ bool RegTranslateCallStmt(RegCompiler& rc, const ExecNode* stmt);
 // instruction and may continue at the instruction index returned.
 uint32_t RegRunCall(RegActivation& act, const RegInstr& in, uint32_t pc);
 uint32_t RegRunField(RegActivation& act, const RegInstr& in, uint32_t pc);
+uint32_t RegRunObject(RegActivation& act, const RegInstr& in, uint32_t pc);
 
 }  // namespace tq

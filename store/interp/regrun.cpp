@@ -20,6 +20,7 @@
 #include "store/interp/execnode.h"
 #include "store/interp/regcall.h"
 #include "store/interp/regform.h"
+#include "store/interp/regobject.h"
 #include "store/interp/regstack.h"
 #include "store/interp/stackfrm.h"
 #include "store/interp/strfunc.h"
@@ -412,9 +413,11 @@ void RegStack::TakeOthers(const RegisterForm& form, RegActivation& act) {
     f.arrays.resize(form.arrayImage.size());
     for (size_t i = 0; i < form.arrayImage.size(); ++i) Fresh(form.arrayImage[i], f.arrays[i]);
     if (f.values.size() < form.valueCount) f.values.resize(form.valueCount);
+    if (f.lists.size() < form.listCount) f.lists.resize(form.listCount);
     act.strings = f.strings.data();
     act.arrays = f.arrays.data();
     act.values = f.values.data();
+    act.lists = f.lists.data();
     // Counted only once nothing can fail.
     ++filesUsed_;
 }
@@ -422,6 +425,8 @@ void RegStack::TakeOthers(const RegisterForm& form, RegActivation& act) {
 void RegStack::GiveOthers(const RegisterForm& form) noexcept {
     Files& f = *files_[--filesUsed_];
     for (uint32_t i = 0; i < form.valueCount; ++i) f.values[i] = ValuePtr();
+    // The lists keep their room for the next call at this depth.
+    for (uint32_t i = 0; i < form.listCount; ++i) f.lists[i].members.clear();
     f.arrays.clear();
 }
 
@@ -793,7 +798,8 @@ void Run(RegActivation& act) {
     if (!table[ROP_NOP]) [[unlikely]] {
         std::fill(table + ROP_CORE_LIMIT, table + 256, &&op_unknown);
         std::fill(table + kCallFirst, table + kFieldFirst, &&op_call);
-        std::fill(table + kFieldFirst, table + kReservedFirst, &&op_field);
+        std::fill(table + kFieldFirst, table + kObjectFirst, &&op_field);
+        std::fill(table + kObjectFirst, table + kReservedFirst, &&op_object);
         std::copy(core, core + ROP_CORE_LIMIT, table);
     }
 
@@ -1101,6 +1107,11 @@ void Run(RegActivation& act) {
         act.pc = pc;
         TQ_JUMP(RegRunField(act, *ip, pc));
     }
+    op_object: {
+        const uint32_t pc = static_cast<uint32_t>(ip - code);
+        act.pc = pc;
+        TQ_JUMP(RegRunObject(act, *ip, pc));
+    }
     op_unknown:
         utilsAssert("register form: unknown instruction", __FILE__, __LINE__);
     } catch (const StoreException&) {
@@ -1135,7 +1146,9 @@ RegisterForm* RegFormFor(InterProcField& proc, InterObjRep& me) {
         // it would, with its own failure.
         return nullptr;
     }
-    if (made) made->numbersOnly = made->stringCount == 0 && made->arrayImage.empty() && made->valueCount == 0;
+    if (made)
+        made->numbersOnly = made->stringCount == 0 && made->arrayImage.empty() && made->valueCount == 0 &&
+                            made->listCount == 0;
     holder.keep(std::move(made));
     return holder.current(notTaken);
 }

@@ -8,7 +8,8 @@
 //
 // Number registers come from one stack of chunks, taken and given back
 // by moving its top: a chunk is never moved while activations use it, and
-// is kept for the next calls. The other files (strings, arrays, values)
+// is kept for the next calls. The other files (strings, arrays, values,
+// member lists)
 // are kept from call to call, one set per depth of activations that use
 // them, so that a call finds them already as large as last time; most
 // procedures have none.
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "store/interp/regform.h"
+#include "store/interp/regobject.h"
 
 namespace tq {
 
@@ -71,6 +73,7 @@ private:
         std::vector<std::string> strings;
         std::vector<RegArray> arrays;
         std::vector<ValuePtr> values;
+        std::vector<RegMembers> lists;
     };
     struct Chunk {
         std::unique_ptr<RegNumber[]> registers;

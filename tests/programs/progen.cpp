@@ -61,7 +61,8 @@ const char* PickOf(const char* const (&list)[N], uint32_t r) {
 
 class Generator {
 public:
-    Generator(uint32_t seed, const KnownOpenKinds& avoid) : state_(seed * 0x9E3779B97F4A7C15ull + 1), avoid_(avoid) {}
+    Generator(uint32_t seed, const KnownOpenKinds& avoid)
+        : state_(seed * 0x9E3779B97F4A7C15ull + 1), walkState_(seed * 0xD1B54A32D192ED03ull + 7), avoid_(avoid) {}
 
     std::string program();
 
@@ -74,6 +75,14 @@ private:
         return static_cast<uint32_t>((z ^ (z >> 31)) >> 16);
     }
     int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
+    // The walks over objects draw from a sequence of their own, so that
+    // the rest of each seed's program is what it was before they came.
+    int pickWalk(int n) {
+        uint64_t z = (walkState_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return static_cast<int>(static_cast<uint32_t>((z ^ (z >> 31)) >> 16) % static_cast<uint32_t>(n));
+    }
     bool chance(int percent) { return pick(100) < percent; }
 
     std::string procedure(size_t index);
@@ -99,8 +108,10 @@ private:
     void doLoop(int depth, int indent);
     void selectCase(int depth, int indent);
     void tryBlock(int depth, int indent);
+    void objectWalk();
 
     uint64_t state_;
+    uint64_t walkState_;
     KnownOpenKinds avoid_;
     std::vector<Proc> procs_;
     size_t current_ = 0;
@@ -453,6 +464,22 @@ void Generator::statement(int depth, int indent) {
     }
 }
 
+// At the end of a body, now and then: a For Each over the objects embedded
+// in Program or over the clones of Cell, with Object variables, Exit For
+// and a count that may overflow inside the walk.
+void Generator::objectWalk() {
+    if (pickWalk(100) >= 35) return;
+    const std::string n = std::to_string(current_);
+    const std::string w = "w" + n, kept = "kept" + n;
+    locals_.push_back("Dim " + w + " As Object, " + kept + " As Object");
+    line(2, "For Each " + w + (pickWalk(2) ? " EmbeddedIn Me" : " CopiedFrom Cell"));
+    line(3, "Count = Count + " + std::to_string(1 + pickWalk(1000)));
+    if (pickWalk(2)) line(3, "If " + w + " Is CellA Then Exit For");
+    line(3, kept + " = " + w);
+    line(2, "Next");
+    line(2, "If " + kept + " Is CellB Then Print \"walked to CellB\"; " + w + " Is " + kept);
+}
+
 void Generator::block(int depth, int indent, int statements) {
     for (int i = 0; i < statements; ++i) statement(depth, indent);
 }
@@ -484,6 +511,7 @@ std::string Generator::procedure(size_t index) {
     if (!avoid_.callChangingAnOperandInOneStatement && p.isFunction && chance(50))
         line(2, std::string(chance(50) ? "Count" : chance(50) ? "Small" : "Ratio") + " = " + std::to_string(pick(3)));
     block(3, 2, 3 + pick(5));
+    objectWalk();
     if (p.isFunction) line(2, p.name + " = " + expr(p.result, 1));
 
     std::string head = std::string("  ") + (p.isFunction ? "Function " : "Sub ") + p.name + "(";
@@ -525,7 +553,9 @@ std::string Generator::program() {
         }
         procs_.push_back(p);
     }
-    std::string out = "Begin Object Program\n"
+    std::string out = "Begin Object Cell\n  Dim V As Long\nEnd Object\n"
+                      "Begin Object Program\n"
+                      "  Dim CellA As New Cell\n  Dim CellB As New Cell\n"
                       "  Dim Count As Long\n  Dim Big As Long\n  Dim Small As Integer\n  Dim Ratio As Double\n"
                       "  Dim Label As String\n  Dim Table(0 To 5) As Long\n"
                       "  .Count = " + std::string(PickOf(kLongs, next())) + "\n  .Big = 2147483000\n  .Small = " +

@@ -1,12 +1,13 @@
 // Random programs of the language for comparing the two execution forms.
 //
-// GenerateProgram(seed) writes a text module with one object, Program: a
+// GenerateProgram(seed) writes a text module with an object Program (and
+// Cell, two clones of which Program embeds): a
 // few fields (numbers near their types' limits, a string, an array), a
 // Main and a handful of Subs and Functions that call each other without
 // recursion, passing variables, fields and array elements by reference.
 // The bodies mix loops of every kind, Select Case, If, Try with Throw,
-// ReDim, string functions and arithmetic in Integer, Long and Double near
-// the limits, so that many runs end in a failure (overflow, division by
+// ReDim, string functions, For Each over objects with Object variables, and
+// arithmetic in Integer, Long and Double near the limits, so that many runs end in a failure (overflow, division by
 // zero, an index out of range) whose facts are compared too. Every program
 // compiles and ends: loops count to small bounds and calls only go to
 // procedures written after the caller.
