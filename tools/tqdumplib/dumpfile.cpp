@@ -71,6 +71,12 @@ void DumpVersion(OCLStorage& storage, Report& report) {
         return;
     }
     const std::vector<uint8_t> b = StreamBytes(storage, "Module version");
+    // A module made but never saved has the stream empty; the library then
+    // takes its own version, as it does for a module it creates.
+    if (b.empty()) {
+        v.add("empty", true);
+        return;
+    }
     Cursor c{b};
     if (!c.has(12)) return report.fault(v, "Module version: the record is truncated");
     const uint32_t high = c.u32(), low = c.u32(), n = c.u32();
