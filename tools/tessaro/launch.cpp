@@ -1,5 +1,6 @@
 #include "tools/tessaro/launch.h"
 
+#include <cstdio>
 #include <iostream>
 #include <memory>
 
@@ -113,6 +114,17 @@ ProgramArguments::ProgramArguments(const Launch& launch, const RunOperands& oper
 ProgramArguments::~ProgramArguments() {
     values_.clear();
     if (!holder_.isNull()) holder_->Destroy();
+}
+
+bool ServeTimers(TessaroApp& app) {
+    while (tq::MessageLoop::TimerCount() > 0) {
+        tq::MessageLoop::Wait(-1);
+        if (app.takeInterrupt()) return false;
+        tq::StoreApplication::PumpMessages();
+        std::cout.flush();
+        std::fflush(stdout);
+    }
+    return true;
 }
 
 }  // namespace tessaro

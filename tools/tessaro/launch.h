@@ -63,4 +63,11 @@ private:
     tq::ValueList values_;
 };
 
+// The program lives on after its method returns while a timer runs: the
+// ticks are served until the last timer is disabled. False when Ctrl-C came
+// while waiting (a Ctrl-C inside a Timeout ends it as it ends Main, through
+// TerminateExecution). A Timeout that fails stops its timer and is reported
+// through the application, as a failing Destruct is.
+bool ServeTimers(TessaroApp& app);
+
 }  // namespace tessaro

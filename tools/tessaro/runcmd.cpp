@@ -60,22 +60,6 @@ void SaveChanged() {
     }
 }
 
-// The program lives on while a timer runs: its ticks are served until the
-// last timer is disabled. False when Ctrl-C came while waiting (a Ctrl-C
-// inside a Timeout ends it as it ends Main, through TerminateExecution).
-// A Timeout that fails stops its timer and is reported through the
-// application, as a failing Destruct is.
-bool RunTimers(TessaroApp& app) {
-    while (tq::MessageLoop::TimerCount() > 0) {
-        tq::MessageLoop::Wait(-1);
-        if (app.takeInterrupt()) return false;
-        tq::StoreApplication::PumpMessages();
-        std::cout.flush();
-        std::fflush(stdout);
-    }
-    return true;
-}
-
 }  // namespace
 
 int RunCommand(const Args& args) {
@@ -116,7 +100,7 @@ int RunCommand(const Args& args) {
         status = StatusOf(result);
         std::cout.flush();
         std::fflush(stdout);
-        if (!RunTimers(session.app())) {
+        if (!ServeTimers(session.app())) {
             std::cerr << "\ntessaro: stopped by the user (Ctrl-C); nothing was saved\n";
             return kBreakStatus;
         }
