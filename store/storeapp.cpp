@@ -74,6 +74,9 @@ void StoreApplication::setActiveForm(InterObjRep*) {}
 InterObjRep* StoreApplication::getActiveForm() { return nullptr; }
 int StoreApplication::getCurrentMessageLoopIndex() { return -1; }
 void StoreApplication::setMessageLoopGoto(int) {}
+int StoreApplication::mouseCaptured() { return 0; }
+uintptr_t StoreApplication::getCursor() { return 0; }
+void StoreApplication::setCursor(uintptr_t) {}
 
 // ---- the store's side ------------------------------------------------------
 
@@ -229,6 +232,11 @@ int StoreApplication::GetCurrentMessageLoopIndex() {
 }
 void StoreApplication::SetMessageLoopGoto(int index) {
     if (storeApplication) storeApplication->setMessageLoopGoto(index);
+}
+int StoreApplication::MouseCaptured() { return storeApplication ? storeApplication->mouseCaptured() : 0; }
+uintptr_t StoreApplication::GetCursor() { return storeApplication ? storeApplication->getCursor() : 0; }
+void StoreApplication::SetCursor(uintptr_t cursor) {
+    if (storeApplication) storeApplication->setCursor(cursor);
 }
 
 // ---- guards ----------------------------------------------------------------

@@ -103,6 +103,15 @@ public:
     virtual InterObjRep* getActiveForm();
     virtual int getCurrentMessageLoopIndex();
     virtual void setMessageLoopGoto(int index);
+    // The mouse as a timer's call-out sees it: whether a window of the
+    // host holds the mouse captured (a drag in progress), and the cursor
+    // shown meanwhile, saved before the Timeout and put back after it. A
+    // host without a graphical interface has no mouse to capture: by
+    // default nothing is captured, the cursor is 0 and setting it does
+    // nothing, so the call-out leaves the busy signal alone.
+    virtual int mouseCaptured();
+    virtual uintptr_t getCursor();
+    virtual void setCursor(uintptr_t cursor);
 
     // ---- the store's side ------------------------------------------------------
 
@@ -166,6 +175,10 @@ public:
     static InterObjRep* GetActiveForm();
     static int GetCurrentMessageLoopIndex();
     static void SetMessageLoopGoto(int index);
+    // 0 without an application.
+    static int MouseCaptured();
+    static uintptr_t GetCursor();
+    static void SetCursor(uintptr_t cursor);
 
     // Groups notifications: the host hears batchNotifyBegin when the
     // outermost batch opens and batchNotifyEnd when it closes.

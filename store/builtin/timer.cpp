@@ -9,6 +9,7 @@
 #include "store/errors/extexcep.h"
 #include "store/model/enum.h"
 #include "store/model/sigrep.h"
+#include "store/persist/objstore.h"
 #include "store/storeapp.h"
 
 namespace tq {
@@ -23,15 +24,17 @@ std::unordered_map<uint32_t, iTimer*>& RunningTimers() {
 
 IInterObj* MakeTimer(DllServer* server) { return new iTimer(server); }
 
-void HoldForDebugger() { iTimer::DisableTimers(); }
-void ReleaseForDebugger() { iTimer::EnableTimers(); }
+void Hold() { iTimer::DisableTimers(); }
+void Release() { iTimer::EnableTimers(); }
 
-// The seams the debugger and the application leave for timers, filled when
-// the class is first published.
+// The seams the debugger, the module store and the application leave for
+// timers, filled when the class is first published.
 void ConnectSeams() {
-    DebugTimerSeam::disableTimers = &HoldForDebugger;
-    DebugTimerSeam::enableTimers = &ReleaseForDebugger;
+    DebugTimerSeam::disableTimers = &Hold;
+    DebugTimerSeam::enableTimers = &Release;
     StoreApplication::timersUnloading = &iTimer::UnloadingModule;
+    ObjectStore::holdTimers = &Hold;
+    ObjectStore::releaseTimers = &Release;
 }
 
 // An interval given by a program: the loop's range, or a clear refusal.
@@ -138,15 +141,34 @@ void iTimer::callTimeout() {
         iTimer* t;
         ~ReleaseOnExit() { t->Release(); }
     } release{this};
+    // A tick that comes while the user drags (the host holds the mouse
+    // captured) must not leave the drag's cursor or busy signal to what the
+    // Timeout does: the cursor is kept and the busy signal begun afresh
+    // around the call-out. Without a graphical host nothing is captured.
+    const bool captured = StoreApplication::MouseCaptured() != 0;
+    const uintptr_t cursor = captured ? StoreApplication::GetCursor() : 0;
+    auto resetBusy = [captured] {
+        if (!captured) return;
+        StoreApplication::SignalNotBusy();
+        StoreApplication::SignalBusy();
+    };
+    auto restore = [&] {
+        resetBusy();
+        if (captured) StoreApplication::SetCursor(cursor);
+    };
+    resetBusy();
     try {
         me->evalIEvent("Timeout", nullptr, 0);
     } catch (StoreException& e) {
         stop();
+        restore();
         // The user's break and the debugger's stop end the run, not only
         // this timer.
         if (e.flags & kExecutionControlFlag) throw;
         StoreApplication::HandleException(e);
+        return;
     }
+    restore();
 }
 
 // ---- properties ---------------------------------------------------------------------------

@@ -6,7 +6,15 @@
 // (StoreApplication::PumpMessages, or the host's own loop watching the
 // loop's descriptor). A process-wide hold counter suspends every timer at
 // once: the debugger holds timers while it has a program stopped, and the
-// program may hold them too. While held, ticks are dropped, not queued.
+// program may hold them too, and the module store holds them while it
+// unloads (ObjectStore::setLockState). While held, ticks are dropped, not
+// queued.
+//
+// A Timeout that comes while the host holds the mouse captured (a drag)
+// keeps the host's cursor and begins its busy signal afresh before and
+// after the handler (StoreApplication::MouseCaptured, SignalNotBusy then
+// SignalBusy, GetCursor and SetCursor), also when the handler fails. A host
+// without a graphical interface captures nothing, and nothing is done.
 //
 //   stopped --Enabled = True--> running --Enabled = False--------> stopped
 //                                       --Timeout raised an error->

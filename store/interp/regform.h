@@ -374,6 +374,10 @@ struct RegActivation {
     RegActivation* caller = nullptr;
     Context* ctx = nullptr;
     StackFrame* frame = nullptr;
+    // Its frame was brought up to date at a failure and the activation has
+    // not run since: a later failure need not show it, nor any of its
+    // callers, again. Cleared when it calls again (RegChain::Link).
+    bool shown = false;
 };
 
 // Frames for a hook that walks the stack (regrun.cpp): while one lives,
@@ -388,6 +392,11 @@ public:
     ~RegShownFrames();
     RegShownFrames(const RegShownFrames&) = delete;
     RegShownFrames& operator=(const RegShownFrames&) = delete;
+
+    // How many activations failures have brought up to date in this
+    // process: what a test of the cost of a failure reads.
+    static uint64_t ActivationsShown() { return activationsShown; }
+    static inline uint64_t activationsShown = 0;
 
 private:
     std::vector<RegActivation*> given_;

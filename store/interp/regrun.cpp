@@ -497,12 +497,21 @@ void ShowCurrentArguments(const RegActivation& act) {
 // activation running, each at its statement and with its arguments as
 // they are now. Only when the native stack has no room for the frames (a
 // runaway recursion) is it offered with fewer.
+//
+// A caller that an earlier failure showed and that has not run since is
+// as it was shown, and so is every caller beneath it: the walk stops
+// there. A recursion whose every level fails and catches (in a procedure
+// on the tree walker) so shows each activation about once, not once for
+// every level above it.
 void OfferFailure(RegActivation& act, DebugHook& debugger, StoreException& e) {
     RegShownFrames shown(act);
     for (RegActivation* a = act.caller; a; a = a->caller)
         if (a->frame) {
+            if (a->shown) break;
             ShowStatement(*a, *a->frame);
             ShowCurrentArguments(*a);
+            a->shown = true;
+            ++RegShownFrames::activationsShown;
         }
     for (RegActivation* a = &act; a; a = a->caller)
         if (a->frame) {

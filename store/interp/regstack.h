@@ -106,6 +106,9 @@ class RegChain {
 public:
     static void Link(RegActivation& act) {
         act.caller = running_;
+        // The caller runs (or runs code beneath it) again: what a failure
+        // showed of it may no longer hold.
+        if (running_) running_->shown = false;
         running_ = &act;
     }
     static void Unlink(RegActivation& act) { running_ = act.caller; }

@@ -153,6 +153,20 @@ void CallDepth::Deeper() {
 // ---- the stack ------------------------------------------------------------------------------
 
 int32_t ExecutionStack::pushFrame(StackFrame& frame) {
+    // The call-run facts are kept as frames come, so that a walk of the
+    // calls can step over a recursion in one move (callChain).
+    StackFrame* lastCall = execStack.top_ ? execStack.top_->lastCall_ : nullptr;
+    if (frame.isCall()) {
+        if (lastCall && lastCall->proc() == frame.proc() && lastCall->ctx_.me() == frame.ctx_.me()) {
+            frame.runLength_ = lastCall->runLength_ + 1;
+            frame.runBottom_ = lastCall->runBottom_;
+        } else {
+            frame.runLength_ = 1;
+            frame.runBottom_ = &frame;
+        }
+        lastCall = &frame;
+    }
+    frame.lastCall_ = lastCall;
     frame.below_ = execStack.top_;
     frame.above_ = nullptr;
     if (execStack.top_) execStack.top_->above_ = &frame;
@@ -180,6 +194,33 @@ bool ExecutionStack::frameTypeExists(FrameType type, int32_t n) {
         if (f->type_ == type) return true;
     }
     return false;
+}
+
+std::vector<CallChainEntry> ExecutionStack::callChain(int32_t shown) {
+    std::vector<CallChainEntry> chain;
+    const Context* current = nullptr;
+    int32_t line = 0;
+    const StackFrame* lastCall = nullptr;
+    int32_t ofThisRun = 0;
+    for (StackFrame* f = execStack.top_; f; f = f->below_) {
+        ++chainFramesVisited_;
+        if (&f->context() != current) {
+            current = &f->context();
+            line = f->node() ? f->node()->runningLine() : 0;
+        }
+        if (!f->isCall()) continue;
+        const bool sameRun = lastCall && lastCall->runBottom_ == f->runBottom_;
+        ofThisRun = sameRun ? ofThisRun + 1 : 1;
+        lastCall = f;
+        chain.push_back({f, line, 0});
+        if (ofThisRun < std::max(shown, 1) || f->runLength_ <= 1) continue;
+        // The calls of the run beneath this one are counted, and the walk
+        // goes on beneath the first of them, in the context of its caller.
+        chain.push_back({f->runBottom_, 0, f->runLength_ - 1});
+        f = f->runBottom_;
+        current = &f->context();
+    }
+    return chain;
 }
 
 // ---- the iterator ---------------------------------------------------------------------------------

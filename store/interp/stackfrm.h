@@ -29,11 +29,15 @@
 //     count is their number and each frame's position its depth (1 at the
 //     bottom) when it was pushed.
 //  2. A frame is unlinked exactly once, by popFrame, and never relinked.
+//  3. A linked frame's call-run facts (lastCall_, runLength_, runBottom_)
+//     name only frames beneath it: frames go from the top, so they stay
+//     true for as long as it is linked.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 #include "store/faultp.h"
 
@@ -112,6 +116,8 @@ public:
 private:
     friend class ExecutionStack;
     void popScopes();
+    // A frame of a procedure call: what a call chain lists.
+    bool isCall() const { return (type_ == SubFrame || type_ == FunctionFrame) && proc(); }
 
     Faultp<BlockRep> block_;
     const ExecNode* node_ = nullptr;
@@ -125,6 +131,25 @@ private:
     bool ownsArgs_ = true;
     StackFrame* above_ = nullptr;
     StackFrame* below_ = nullptr;
+    // Set when the frame is linked (invariant 3): the nearest call frame at
+    // or below this one; for a call frame, how many call frames of the same
+    // procedure on the same object run in a row up to it (1 for the first
+    // of a recursion) and the first of them.
+    StackFrame* lastCall_ = nullptr;
+    int32_t runLength_ = 0;
+    StackFrame* runBottom_ = nullptr;
+};
+
+// One entry of the calls running, as a failure report lists them.
+struct CallChainEntry {
+    // The call's frame; for a count, one of the calls counted.
+    StackFrame* frame = nullptr;
+    // The line the call stands at: the running line of the newest frame of
+    // its context (a loop's body, not the loop); 0 for a count.
+    int32_t line = 0;
+    // Not 0: the entry stands for that many further calls of the frame's
+    // procedure on the frame's object, not listed one by one.
+    int32_t moreCalls = 0;
 };
 
 // The depth of procedure calls running, in either execution form. The
@@ -178,11 +203,24 @@ public:
     static bool activeFrame(FrameType type) { return frameTypeExists(type, execStack.count_); }
     static StackFrame* top() { return execStack.top_; }
 
+    // The procedure calls running, innermost first. Of a run of calls of
+    // one procedure on one object (a recursion) the newest `shown` (at
+    // least 1) are listed and the rest counted in one entry. A host records
+    // this for every failure that passes, also those a Catch takes, so the
+    // counted calls are stepped over, not visited: the cost follows the
+    // entries given and the frames between them, not the depth of a
+    // recursion.
+    static std::vector<CallChainEntry> callChain(int32_t shown);
+    // How many frames callChain has looked at in this process: what a test
+    // or a benchmark of its cost reads.
+    static uint64_t chainFramesVisited() { return chainFramesVisited_; }
+
     static ExecutionStack execStack;
 
 private:
     StackFrame* top_ = nullptr;
     int32_t count_ = 0;
+    static inline uint64_t chainFramesVisited_ = 0;
 };
 
 // A cursor over the stack for the debugger's call-stack view.

@@ -240,8 +240,22 @@ public:
 
     static LockStateType LockState() { return storeLockState; }
     // While the state is not LOCK_NORMAL, objects neither run event methods
-    // nor destroy themselves on their last release.
-    static void setLockState(LockStateType s) { storeLockState = s; }
+    // nor destroy themselves on their last release, and timers are held, so
+    // that no Timeout runs into a module being unloaded. The hold follows
+    // the change of state: leaving LOCK_NORMAL takes one, coming back gives
+    // it back, and setting the state it already has does neither, so that
+    // a repeated setting never takes away a hold the debugger or the
+    // program keeps.
+    static void setLockState(LockStateType s) {
+        const bool wasNormal = storeLockState == LOCK_NORMAL;
+        storeLockState = s;
+        if (wasNormal == (s == LOCK_NORMAL)) return;
+        if (void (*change)() = wasNormal ? holdTimers : releaseTimers) change();
+    }
+    // The Timer class's hold and release, filled when it is first
+    // published; until then there are no timers to hold.
+    static inline void (*holdTimers)() = nullptr;
+    static inline void (*releaseTimers)() = nullptr;
 
     // Resolves every signature proxy of module m against the modules loaded
     // now; each that fails is shown to the user, and the load goes on.

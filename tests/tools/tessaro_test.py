@@ -552,6 +552,19 @@ class Timers(Scratch):
         self.assertEqual(p.returncode, 130)
         self.assertIn("stopped by the user (Ctrl-C)", err)
 
+    def test_debug_serves_timers_after_main_and_stops_in_a_timeout(self):
+        self.write("ticker.tqs", TICKER.replace("If N = 2 Then Print 1 / 0", ""))
+        status, out, err = run("debug", "ticker.tqs", stdin="run\nquit\n")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("started\nthree ticks\nProgram finished.", out)
+        # A breakpoint in the handler stops there, with the timers held,
+        # and the run goes on to the last tick.
+        status, out, err = run("debug", "ticker.tqs", stdin="break Ticker.T_Timeout\nrun\nprint N\n"
+                               "delete 1\ncontinue\nquit\n")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("Breakpoint 1, Ticker.T_Timeout:", out)
+        self.assertIn("three ticks\nProgram finished.", out)
+
     def test_the_repl_runs_timers_between_entries(self):
         self.write("ticker.tqs", TICKER.replace("If N = 2 Then Print 1 / 0", ""))
         status, out, err = run("repl", "ticker.tqs", stdin="Ticker.T.Interval = 5\nTicker.T.Enabled = True\n"

@@ -1,13 +1,15 @@
 // tessaro debug: a program run under the command-line debugger, which reads
 // its commands from standard input. The modules are loaded and the method
 // found as for run; nothing is saved. Breakpoints take the lines of the
-// module files as failure reports print them.
+// module files as failure reports print them. Timers are served after the
+// method returns, as run serves them, under the debugger.
 #include <filesystem>
 #include <iostream>
 
 #include <tqstore/tqstore.h>
 
 #include "tools/tessaro/launch.h"
+#include "tools/tessaro/programrun.h"
 #include "tools/tqdebugcli/debugcli.h"
 
 namespace tessaro {
@@ -67,6 +69,8 @@ int DebugCommand(const Args& args) {
     FilePlaces places(session.lines(), launch->module);
     tq::debugcli::CommandLineDebugger debugger(std::cin, std::cout);
     debugger.setPlaces(&places);
+    // The program lives on while a timer runs, as under `tessaro run`.
+    debugger.setAfterReturn([&session] { return RunTimers(session.app()); });
     try {
         ProgramArguments arguments(*launch, operands);
         return debugger.session(launch->target.object + "." + launch->target.method, &arguments.values());

@@ -63,46 +63,27 @@ ChainRecorder::~ChainRecorder() { tq::DebugHook::Install(previous_); }
 int ChainRecorder::error(tq::Context&, tq::StoreException& e) {
     frames_.clear();
     text_ = e.what();
-    // Frames of one procedure call share its context; the top one of them
-    // holds the statement that runs (a loop's frame over the procedure's).
     // Every failure is offered, also one a Catch takes: a recursion that
-    // throws and catches at each level makes this walk at every level, so
-    // only the frames shown are described, and a run of calls of one
-    // procedure beyond the first kShownOfARun is only counted.
-    const tq::Context* current = nullptr;
-    int32_t line = 0;
-    const tq::InterProcField* lastProc = nullptr;
-    const tq::InterObjRep* lastMe = nullptr;
-    size_t ofThisRun = 0;
-    for (tq::StackFrame* f = tq::ExecutionStack::top(); f; f = f->below()) {
-        if (&f->context() != current) {
-            current = &f->context();
-            line = f->node() ? f->node()->runningLine() : 0;
-        }
-        if (f->type() != tq::SubFrame && f->type() != tq::FunctionFrame) continue;
-        tq::InterProcField* proc = f->proc();
-        if (!proc) continue;
-        tq::InterObjRep* me = f->context().me();
-        ofThisRun = proc == lastProc && me == lastMe ? ofThisRun + 1 : 1;
-        lastProc = proc;
-        lastMe = me;
-        if (ofThisRun > kShownOfARun) {
-            if (ofThisRun == kShownOfARun + 1) {
-                ChainFrame more = frames_.back();
-                more.arguments.clear();
-                more.moreCalls = 0;
-                frames_.push_back(std::move(more));
-            }
-            ++frames_.back().moreCalls;
+    // throws and catches at each level records a chain at every level, so
+    // only the frames shown are described, and the store steps over the
+    // calls of a run it only counts.
+    for (const tq::CallChainEntry& entry : tq::ExecutionStack::callChain(static_cast<int32_t>(kShownOfARun))) {
+        if (entry.moreCalls) {
+            ChainFrame more = frames_.back();
+            more.arguments.clear();
+            more.moreCalls = static_cast<size_t>(entry.moreCalls);
+            frames_.push_back(std::move(more));
             continue;
         }
-        tq::InterObjRep* owner = DeclaringObject(me, proc);
+        const tq::StackFrame& f = *entry.frame;
+        tq::InterProcField* proc = f.proc();
+        tq::InterObjRep* owner = DeclaringObject(f.context().me(), proc);
         ChainFrame frame;
         frame.object = ObjectName(owner);
         frame.procedure = proc->name();
-        frame.arguments = ArgumentsOf(*f);
+        frame.arguments = ArgumentsOf(f);
         frame.module = owner ? owner->moduleIndex() : tq::DETACHED_MODULE;
-        frame.line = line;
+        frame.line = entry.line;
         frames_.push_back(std::move(frame));
     }
     // Not taken: the failure goes on to a Catch or to the command.

@@ -508,6 +508,7 @@ void CommandLineDebugger::run() {
         // gets its own copy.
         std::unique_ptr<ValueList> args(args_ ? new ValueList(*args_) : nullptr);
         obj->evalIMember(proc->name(), args.get(), &handled);
+        if (afterReturn_ && !afterReturn_()) throw TerminateExecution();
         out_ << "Program finished.\n";
         status_ = 0;
     } catch (const TerminateExecution&) {

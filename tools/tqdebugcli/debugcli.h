@@ -30,6 +30,7 @@
 // procedure.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -64,6 +65,12 @@ public:
     int session(const std::string& target, const ValueList* args = nullptr);
     // The host's knowledge of file lines (kept, not owned; null: none).
     void setPlaces(SourcePlaces* places) { places_ = places; }
+    // What the host does when the method returns, still under the
+    // debugger: serve the program's timers until none runs, so that a
+    // breakpoint in a Timeout handler stops. False when the user broke in
+    // while it waited (the run then ends as terminated). None: the run
+    // ends with the method.
+    void setAfterReturn(std::function<bool()> serve) { afterReturn_ = std::move(serve); }
 
     void suspend(StopPoint* sp) override;
     void resume() override { resumed_ = true; }
@@ -120,6 +127,7 @@ private:
     std::string target_;
     const ValueList* args_ = nullptr;
     SourcePlaces* places_ = nullptr;
+    std::function<bool()> afterReturn_;
     bool quietFrame_ = false;
     std::vector<Entry> entries_;
     int nextNumber_ = 1;

@@ -129,6 +129,86 @@ TEST_F(Timers, TicksWhileHeldAreDroppedNotQueued) {
     EXPECT_EQ(ticks(), 1);
 }
 
+TEST_F(Timers, TheStoreHoldsTimersWhileLockedAndARepeatedSettingTakesNoOtherHold) {
+    ObjectStore::setLockState(LOCK_UNLOADING);
+    EXPECT_FALSE(iTimer::TimersEnabled());
+    // Still locked: the hold is the one taken on leaving the normal state.
+    ObjectStore::setLockState(LOCK_UNLOADING_ALL);
+    ObjectStore::setLockState(LOCK_NORMAL);
+    EXPECT_TRUE(iTimer::TimersEnabled());
+    // Setting the state it already has gives back nothing: the debugger's
+    // hold stays.
+    iTimer::DisableTimers();
+    ObjectStore::setLockState(LOCK_NORMAL);
+    EXPECT_FALSE(iTimer::TimersEnabled());
+    ObjectStore::setLockState(LOCK_UNLOADING);
+    ObjectStore::setLockState(LOCK_NORMAL);
+    EXPECT_FALSE(iTimer::TimersEnabled());
+    iTimer::EnableTimers();
+    EXPECT_TRUE(iTimer::TimersEnabled());
+}
+
+// A host whose user drags: the mouse is captured, and what the call-out
+// asks of the host is written down in order.
+class Dragging final : public DefaultStoreApplication {
+public:
+    std::string calls;
+    int captured = 1;
+    int mouseCaptured() override { return captured; }
+    uintptr_t getCursor() override {
+        calls += "get ";
+        return 77;
+    }
+    void setCursor(uintptr_t cursor) override { calls += "set" + std::to_string(cursor) + " "; }
+    void signalBusy() override { calls += "busy "; }
+    void signalNotBusy() override { calls += "notbusy "; }
+    int handleException(StoreException& e) override {
+        calls += std::string("handed:") + e.what() + " ";
+        return 1;
+    }
+};
+
+TEST_F(Timers, ATimeoutDuringADragKeepsTheCursorAndRenewsTheBusySignalAlsoWhenItFails) {
+    app_.reset();
+    auto* host = new Dragging;
+    app_.reset(host);
+    app_->setCurrentPrintable(&sink_);
+    sink_.onWrite = [&] { host->calls += "timeout "; };
+    loadText("drag.tqs", R"(Begin Object Clock
+  Dim Ticks As Long
+  Dim T As New Timer
+  Dim Bad As New Timer
+  Sub T_Timeout()
+    Print "tick";
+  End Sub
+  Sub Bad_Timeout()
+    Throw Oops
+  End Sub
+End Object
+)");
+    iTimer& t = timer("Clock.T");
+    t.pdSetInterval(5);
+    t.pdSetEnabled(-1);
+    serveOne();
+    t.pdSetEnabled(0);
+    EXPECT_EQ(host->calls, "get notbusy busy timeout notbusy busy set77 ");
+    host->calls.clear();
+    iTimer& bad = timer("Clock.Bad");
+    bad.pdSetInterval(5);
+    bad.pdSetEnabled(-1);
+    serveOne();
+    EXPECT_EQ(host->calls, "get notbusy busy notbusy busy set77 handed:Oops ");
+    EXPECT_EQ(bad.pdGetEnabled(), 0) << "a failing Timeout stops its timer";
+    // Nothing captured (a host without a graphical interface): the host's
+    // busy signal and cursor are left alone.
+    host->calls.clear();
+    host->captured = 0;
+    t.pdSetEnabled(-1);
+    serveOne();
+    t.pdSetEnabled(0);
+    EXPECT_EQ(host->calls, "timeout ");
+}
+
 TEST_F(Timers, ATimeoutThatDestroysItsOwnObjectEndsCleanlyAndStopsTheTimer) {
     loadText("clock.tqs", kClock);
     iTimer& t = timer("Clock.T");
