@@ -21,6 +21,7 @@
 #include "platform/util/msgbox.h"
 #include "platform/util/msgloop.h"
 #include "platform/util/regexp.h"
+#include "platform/util/sysclock.h"
 #include "platform/util/syserror.h"
 #include "platform/util/uassert.h"
 #include "platform/util/xexcept.h"

@@ -18,6 +18,7 @@
 #include "tools/tessaro/failure.h"
 #include "tools/tessaro/launch.h"
 #include "tools/tessaro/session.h"
+#include "tools/tessaro/syslib.h"
 
 namespace tessaro {
 
@@ -113,7 +114,7 @@ int RunCommand(const Args& args) {
         ProgramArguments arguments(*launch, operands);
         int handled = 0;
         tq::ValuePtr result = launch->object->evalIMember(target.method.c_str(), &arguments.values(), &handled);
-        status = StatusOf(result);
+        status = ProgramExitStatus(StatusOf(result), result != nullptr);
         std::cout.flush();
         std::fflush(stdout);
         if (!RunTimers(session.app())) {

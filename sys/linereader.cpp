@@ -1,0 +1,81 @@
+#include "sys/linereader.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "sys/sysexcep.h"
+
+namespace tq::sys {
+
+namespace {
+constexpr size_t kChunk = 64 * 1024;
+}
+
+LineReader::LineReader(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
+
+bool LineReader::fill() {
+    if (at_ < buffer_.size()) return true;
+    if (ended_) return false;
+    buffer_.resize(kChunk);
+    // fgets, not fread: at a terminal or a pipe it returns with what one
+    // line brought instead of waiting for a whole buffer.
+    errno = 0;
+    if (!std::fgets(buffer_.data(), static_cast<int>(kChunk), file_)) {
+        buffer_.clear();
+        at_ = 0;
+        if (std::ferror(file_)) {
+            const int code = errno ? errno : EIO;
+            std::clearerr(file_);
+            ThrowFileError("Cannot read", name_, code);
+        }
+        ended_ = true;
+        return false;
+    }
+    // fgets stops after a line end or a full buffer; a NUL byte inside the
+    // line cuts what strlen sees, which is all a String could hold anyway.
+    buffer_.resize(std::strlen(buffer_.data()));
+    at_ = 0;
+    return !buffer_.empty() || fill();
+}
+
+bool LineReader::next(std::string& line) {
+    line.clear();
+    if (!fill()) return false;
+    for (;;) {
+        const char* start = buffer_.data() + at_;
+        const void* nl = std::memchr(start, '\n', buffer_.size() - at_);
+        if (nl) {
+            const size_t n = static_cast<const char*>(nl) - start;
+            line.append(start, n);
+            at_ += n + 1;
+            break;
+        }
+        line.append(start, buffer_.size() - at_);
+        at_ = buffer_.size();
+        if (!fill()) break;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+bool LineReader::atEnd() { return !fill(); }
+
+// The rest waits for the end anyway, so it is read in whole chunks, NUL
+// bytes and all.
+std::string LineReader::rest() {
+    std::string all = buffer_.substr(at_);
+    at_ = buffer_.size();
+    if (ended_) return all;
+    char chunk[kChunk];
+    errno = 0;
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) all.append(chunk, n);
+    if (std::ferror(file_)) {
+        const int code = errno ? errno : EIO;
+        std::clearerr(file_);
+        ThrowFileError("Cannot read", name_, code);
+    }
+    ended_ = true;
+    return all;
+}
+
+}  // namespace tq::sys
