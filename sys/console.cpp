@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/util/cnumber.h"
@@ -26,11 +27,14 @@ std::string ReadInputLine() {
     return line;
 }
 
+// Where Print writes, so that a host that takes the program's output
+// takes its questions too; the line stays open for the answer.
 void WritePrompt(const char* prompt) {
-    if (prompt && *prompt) {
+    if (!prompt || !*prompt) return;
+    if (Printable* out = StoreApplication::GetCurrentPrintable())
+        out->printString(prompt, std::strlen(prompt));
+    else
         std::fputs(prompt, stdout);
-        std::fflush(stdout);
-    }
 }
 
 // The number a whole line gives, blanks around it allowed; false when the

@@ -1,4 +1,4 @@
-#include "sys/clock.h"
+#include "sys/datetime.h"
 #include "sys/console.h"
 #include "sys/filesys.h"
 #include "sys/system.h"
@@ -16,7 +16,7 @@ void Populate() {
     Console::Class().PO_InitObject();
     TextFile::Class().PO_InitObject();
     FileSystem::Class().PO_InitObject();
-    Clock::Class().PO_InitObject();
+    DateTime::Class().PO_InitObject();
     Stopwatch::Class().PO_InitObject();
     System::Class().PO_InitObject();
     Text::Class().PO_InitObject();

@@ -11,7 +11,7 @@
 //               object goes
 //   FileSystem  whole-file reads and writes, exists, delete, rename,
 //               folders
-//   Clock       the calendar now (local or UTC), Timer seconds, Sleep
+//   DateTime    the calendar now (local or UTC), Timer seconds, Sleep
 //   Stopwatch   elapsed seconds on the monotonic clock
 //   System      environment variables, the exit status, the process id
 //   Text        number patterns (Format), Split, Join, Replace, padding

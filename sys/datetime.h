@@ -1,7 +1,7 @@
-// Clock and Stopwatch: the time of day and elapsed time.
+// DateTime and Stopwatch: the time of day and elapsed time.
 //
-// Clock reads the calendar now at every use: its parts (Year ... Second)
-// are each read afresh, in the local time zone, or in UTC on a Clock whose
+// DateTime reads the calendar now at every use: its parts (Year ... Second)
+// are each read afresh, in the local time zone, or in UTC on a DateTime whose
 // Utc is True. Now and Today give the date as text in the sortable form
 // "2024-03-09 14:05:00" / "2024-03-09"; Timer the seconds since local
 // midnight with fractions; Sleep waits, and a Ctrl-C ends the wait.
@@ -10,7 +10,7 @@
 // system's time moves: Start, Pause, Reset; Elapsed in seconds.
 //
 // PO_Write layouts (after the revision byte), revision 1:
-//   Clock:      offset 0, width 1: 1 for UTC, 0 for local time
+//   DateTime:   offset 0, width 1: 1 for UTC, 0 for local time
 //   Stopwatch:  nothing (a reloaded or copied stopwatch starts at zero)
 #pragma once
 
@@ -20,16 +20,16 @@
 
 namespace tq::sys {
 
-class Clock final : public IInterObj {
+class DateTime final : public IInterObj {
 public:
     static PublishedClass& Class();
-    explicit Clock(DllServer* server) : IInterObj(server) {}
+    explicit DateTime(DllServer* server) : IInterObj(server) {}
 
     void PO_DefineFields(SignatureRep& sig) override;
     uint32_t PO_GetRevisionLevel() const override { return 1; }
     void PO_Read(OCLStream& in, uint32_t revision) override;
     void PO_Write(OCLStream& out) override;
-    const char* className() const override { return "Clock"; }
+    const char* className() const override { return "DateTime"; }
     void clone(const IInterObj& other) override;
 
     int32_t pdGetUtc() { return utc_ ? -1 : 0; }

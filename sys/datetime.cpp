@@ -1,4 +1,4 @@
-#include "sys/clock.h"
+#include "sys/datetime.h"
 
 #include <cstdio>
 #include <thread>
@@ -34,81 +34,81 @@ void CheckPart(const char* what, int32_t v, int32_t low, int32_t high) {
 
 }  // namespace
 
-// ---- Clock ---------------------------------------------------------------------------------
+// ---- DateTime ------------------------------------------------------------------------------
 
-PublishedClass& Clock::Class() {
-    static PublishedClass cls("Tessaro.Clock", "Clock", "{3E1A7C20-5B7D-4C1E-9A64-1D2B3C4E5F06}",
-                              [](DllServer* server) -> IInterObj* { return new Clock(server); });
+PublishedClass& DateTime::Class() {
+    static PublishedClass cls("Tessaro.DateTime", "DateTime", "{3E1A7C20-5B7D-4C1E-9A64-1D2B3C4E5F06}",
+                              [](DllServer* server) -> IInterObj* { return new DateTime(server); });
     return cls;
 }
 
-void Clock::PO_DefineFields(SignatureRep& sig) {
+void DateTime::PO_DefineFields(SignatureRep& sig) {
     DefineFields(sig, [&] {
-        sig.addField(CompProcEnumField::make("Utc", EnsureBooleanEnum(), Method(&Clock::pdSetUtc),
-                                             Method(&Clock::pdGetUtc)),
+        sig.addField(CompProcEnumField::make("Utc", EnsureBooleanEnum(), Method(&DateTime::pdSetUtc),
+                                             Method(&DateTime::pdGetUtc)),
                      nullptr, 0);
         struct Part {
             const char* name;
-            int32_t (Clock::*get)();
+            int32_t (DateTime::*get)();
         };
-        static constexpr Part kParts[] = {{"Year", &Clock::pdGetYear},         {"Month", &Clock::pdGetMonth},
-                                          {"Day", &Clock::pdGetDay},           {"Hour", &Clock::pdGetHour},
-                                          {"Minute", &Clock::pdGetMinute},     {"Second", &Clock::pdGetSecond},
-                                          {"Weekday", &Clock::pdGetWeekday},   {"DayOfYear", &Clock::pdGetDayOfYear}};
+        static constexpr Part kParts[] = {{"Year", &DateTime::pdGetYear},         {"Month", &DateTime::pdGetMonth},
+                                          {"Day", &DateTime::pdGetDay},           {"Hour", &DateTime::pdGetHour},
+                                          {"Minute", &DateTime::pdGetMinute},     {"Second", &DateTime::pdGetSecond},
+                                          {"Weekday", &DateTime::pdGetWeekday},   {"DayOfYear", &DateTime::pdGetDayOfYear}};
         for (const Part& p : kParts)
             sig.addField(CompProcDataField::make(p.name, IDT_LONG, NoSetter, Method(p.get)), nullptr, 0);
-        ParseCppField("Function Now() As String", sig, &Clock::imNow);
-        ParseCppField("Function Today() As String", sig, &Clock::imToday);
-        ParseCppField("Function Timer() As Double", sig, &Clock::imTimer);
-        ParseCppField("Function UnixTime() As Double", sig, &Clock::imUnixTime);
-        ParseCppField("Sub Sleep(ByVal milliseconds As Long)", sig, &Clock::imSleep);
+        ParseCppField("Function Now() As String", sig, &DateTime::imNow);
+        ParseCppField("Function Today() As String", sig, &DateTime::imToday);
+        ParseCppField("Function Timer() As Double", sig, &DateTime::imTimer);
+        ParseCppField("Function UnixTime() As Double", sig, &DateTime::imUnixTime);
+        ParseCppField("Sub Sleep(ByVal milliseconds As Long)", sig, &DateTime::imSleep);
         ParseCppField("Function DateText(ByVal year As Long, ByVal month As Long, ByVal day As Long) As String", sig,
-                      &Clock::imDateText);
+                      &DateTime::imDateText);
         ParseCppField("Function TimeText(ByVal hour As Long, ByVal minute As Long, ByVal second As Long) As String",
-                      sig, &Clock::imTimeText);
+                      sig, &DateTime::imTimeText);
     });
 }
 
-void Clock::PO_Read(OCLStream& in, uint32_t) { utc_ = in.readU8() != 0; }
-void Clock::PO_Write(OCLStream& out) { out.writeU8(utc_ ? 1 : 0); }
+void DateTime::PO_Read(OCLStream& in, uint32_t) { utc_ = in.readU8() != 0; }
+void DateTime::PO_Write(OCLStream& out) { out.writeU8(utc_ ? 1 : 0); }
 
-void Clock::clone(const IInterObj& other) {
-    if (const auto* from = dynamic_cast<const Clock*>(&other)) utc_ = from->utc_;
+void DateTime::clone(const IInterObj& other) {
+    if (const auto* from = dynamic_cast<const DateTime*>(&other)) utc_ = from->utc_;
 }
 
-void Clock::pdSetUtc(int32_t on) {
+void DateTime::pdSetUtc(int32_t on) {
     utc_ = on != 0;
     markChanged();
 }
 
-int32_t Clock::pdGetYear() { return CalendarNow(utc_).year; }
-int32_t Clock::pdGetMonth() { return CalendarNow(utc_).month; }
-int32_t Clock::pdGetDay() { return CalendarNow(utc_).day; }
-int32_t Clock::pdGetHour() { return CalendarNow(utc_).hour; }
-int32_t Clock::pdGetMinute() { return CalendarNow(utc_).minute; }
-int32_t Clock::pdGetSecond() { return CalendarNow(utc_).second; }
-int32_t Clock::pdGetWeekday() { return CalendarNow(utc_).weekday; }
-int32_t Clock::pdGetDayOfYear() { return CalendarNow(utc_).yearDay; }
+int32_t DateTime::pdGetYear() { return CalendarNow(utc_).year; }
+int32_t DateTime::pdGetMonth() { return CalendarNow(utc_).month; }
+int32_t DateTime::pdGetDay() { return CalendarNow(utc_).day; }
+int32_t DateTime::pdGetHour() { return CalendarNow(utc_).hour; }
+int32_t DateTime::pdGetMinute() { return CalendarNow(utc_).minute; }
+int32_t DateTime::pdGetSecond() { return CalendarNow(utc_).second; }
+int32_t DateTime::pdGetWeekday() { return CalendarNow(utc_).weekday; }
+int32_t DateTime::pdGetDayOfYear() { return CalendarNow(utc_).yearDay; }
 
-ValString Clock::imNow() {
+ValString DateTime::imNow() {
     const CalendarTime t = CalendarNow(utc_);
     return ValString(DateOf(t.year, t.month, t.day) + " " + TimeOf(t.hour, t.minute, t.second));
 }
 
-ValString Clock::imToday() {
+ValString DateTime::imToday() {
     const CalendarTime t = CalendarNow(utc_);
     return ValString(DateOf(t.year, t.month, t.day));
 }
 
-double Clock::imTimer() { return SecondsSinceMidnight(); }
+double DateTime::imTimer() { return SecondsSinceMidnight(); }
 
-double Clock::imUnixTime() {
+double DateTime::imUnixTime() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
 // In short slices, so that a Ctrl-C ends a long sleep as it ends a loop.
-void Clock::imSleep(int32_t ms) {
+void DateTime::imSleep(int32_t ms) {
     if (ms < 0) ThrowOutOfRange("Milliseconds", ms, 0, 2147483647.0);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
@@ -120,14 +120,14 @@ void Clock::imSleep(int32_t ms) {
     }
 }
 
-ValString Clock::imDateText(int32_t year, int32_t month, int32_t day) {
+ValString DateTime::imDateText(int32_t year, int32_t month, int32_t day) {
     CheckPart("Year", year, 1, 9999);
     CheckPart("Month", month, 1, 12);
     CheckPart("Day", day, 1, DaysInMonth(year, month));
     return ValString(DateOf(year, month, day));
 }
 
-ValString Clock::imTimeText(int32_t hour, int32_t minute, int32_t second) {
+ValString DateTime::imTimeText(int32_t hour, int32_t minute, int32_t second) {
     CheckPart("Hour", hour, 0, 23);
     CheckPart("Minute", minute, 0, 59);
     CheckPart("Second", second, 0, 59);
