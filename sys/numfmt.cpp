@@ -106,7 +106,6 @@ Section ParseSection(std::string_view text, const std::string& pattern) {
     }
     // Commas after the last integer placeholder scale instead of grouping.
     s.scale = pendingCommas;
-    if (!s.empty && s.intPlaces + s.fracPlaces == 0) ThrowFormatError(pattern, "no digit placeholder (0 or #)");
     return s;
 }
 
@@ -130,7 +129,10 @@ std::vector<Section> ParsePattern(const std::string& pattern) {
     if (parts.size() > 3) ThrowFormatError(pattern, "more than three sections");
     std::vector<Section> sections;
     for (std::string_view p : parts) sections.push_back(ParseSection(p, pattern));
-    if (sections[0].empty) ThrowFormatError(pattern, "no digit placeholder (0 or #)");
+    // The first section shows the number; the others may be text alone
+    // ("0;(0);nil").
+    if (sections[0].intPlaces + sections[0].fracPlaces == 0)
+        ThrowFormatError(pattern, "no digit placeholder (0 or #)");
     return sections;
 }
 

@@ -22,7 +22,7 @@
 // A pattern is refused (FormatError, naming the pattern and the fault):
 // an unclosed quote, a '\' at the end, two decimal points or two exponents
 // in a section, an exponent without digits after it, more than three
-// sections, a section without any digit placeholder.
+// sections, a first section without any digit placeholder.
 #pragma once
 
 #include <string>

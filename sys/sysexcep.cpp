@@ -24,7 +24,7 @@ std::unique_ptr<ValueList> SysError::args() const {
 }
 
 void ThrowFileError(const std::string& doing, const std::string& path, int code) {
-    const bool missing = code == ENOENT || code == ENOTDIR;
+    const bool missing = code == ENOENT;
     throw SysError(missing ? "FileNotFound" : "FileError", doing + " " + path + ": " + SystemErrorText(code), path);
 }
 

@@ -31,8 +31,8 @@ private:
     std::string subject_;
 };
 
-// FileNotFound when code is ENOENT (or ENOTDIR along the path), else
-// FileError; the text says what was being done, the path and the system's
+// FileNotFound when code is ENOENT, else FileError (a file where a folder
+// is wanted is no missing file); the text says what was being done, the path and the system's
 // reason: "Cannot open notes.txt for reading: Permission denied".
 [[noreturn]] void ThrowFileError(const std::string& doing, const std::string& path, int code);
 [[noreturn]] void ThrowEndOfFile(const std::string& path);
