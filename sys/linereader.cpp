@@ -1,5 +1,6 @@
 #include "sys/linereader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,14 +14,18 @@ constexpr size_t kChunk = 64 * 1024;
 
 LineReader::LineReader(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
 
+// fgets, not fread: at a terminal or a pipe it returns with what one line
+// brought instead of waiting for a whole buffer. It does not say how much
+// it read, and a NUL byte in the text would hide the rest from strlen, so
+// the chunk is kept full of line ends before each call: the first line
+// end with a NUL after it is the text's own, and otherwise the text ends
+// at the NUL just before the first line end left over.
 bool LineReader::fill() {
     if (at_ < buffer_.size()) return true;
     if (ended_) return false;
-    buffer_.resize(kChunk);
-    // fgets, not fread: at a terminal or a pipe it returns with what one
-    // line brought instead of waiting for a whole buffer.
+    chunk_.resize(kChunk, '\n');
     errno = 0;
-    if (!std::fgets(buffer_.data(), static_cast<int>(kChunk), file_)) {
+    if (!std::fgets(chunk_.data(), static_cast<int>(kChunk), file_)) {
         buffer_.clear();
         at_ = 0;
         if (std::ferror(file_)) {
@@ -31,9 +36,17 @@ bool LineReader::fill() {
         ended_ = true;
         return false;
     }
-    // fgets stops after a line end or a full buffer; a NUL byte inside the
-    // line cuts what strlen sees, which is all a String could hold anyway.
-    buffer_.resize(std::strlen(buffer_.data()));
+    const char* start = chunk_.data();
+    const auto* nl = static_cast<const char*>(std::memchr(start, '\n', kChunk));
+    size_t length;
+    if (!nl)
+        length = kChunk - 1;  // a full chunk: its last byte is the NUL
+    else if (static_cast<size_t>(nl - start) + 1 < kChunk && nl[1] == '\0')
+        length = static_cast<size_t>(nl - start) + 1;
+    else
+        length = static_cast<size_t>(nl - start) - 1;
+    buffer_.assign(start, length);
+    std::memset(chunk_.data(), '\n', std::min(length + 2, kChunk));
     at_ = 0;
     return !buffer_.empty() || fill();
 }

@@ -3,7 +3,7 @@
 // A line ends at "\n"; a "\r" just before it goes with it, so files written
 // on either family of systems read the same. The last line needs no line
 // end: "a\nb" is two lines, "a\n" one. Bytes pass through as they are
-// (UTF-8 stays UTF-8).
+// (UTF-8 stays UTF-8, a NUL byte stays in its line).
 //
 // Memory stays bounded by the longest line: the stream is read through a
 // buffer of its own size, whatever the file's length.
@@ -35,7 +35,8 @@ private:
 
     std::FILE* file_;
     std::string name_;
-    std::string buffer_;
+    std::string buffer_;  // the text of the last chunk read
+    std::string chunk_;   // what fgets fills (see fill)
     size_t at_ = 0;  // the next unread byte of buffer_
     bool ended_ = false;
 };
