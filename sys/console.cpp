@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kInputName = "(standard input)";
 
 LineReader& Input() {
-    static auto* const reader = new LineReader(stdin, kInputName);
+    static auto* const reader = new LineReader(stdin, kInputName, true);
     return *reader;
 }
 

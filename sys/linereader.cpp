@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <tqstore/tqstore.h>
+
+#include "platform/util/inputwait.h"
 #include "sys/sysexcep.h"
 
 namespace tq::sys {
@@ -12,7 +15,8 @@ namespace {
 constexpr size_t kChunk = 64 * 1024;
 }
 
-LineReader::LineReader(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
+LineReader::LineReader(std::FILE* file, std::string name, bool interruptible)
+    : file_(file), name_(std::move(name)), interruptible_(interruptible) {}
 
 // fgets, not fread: at a terminal or a pipe it returns with what one line
 // brought instead of waiting for a whole buffer. It does not say how much
@@ -24,6 +28,10 @@ bool LineReader::fill() {
     if (at_ < buffer_.size()) return true;
     if (ended_) return false;
     chunk_.resize(kChunk, '\n');
+    // A Ctrl-C while the program waits for the keyboard ends the run as it
+    // ends a loop (TerminateExecution), instead of waiting for a line.
+    if (interruptible_)
+        while (!InputReady(file_, 100)) StoreApplication::CheckForBreak();
     errno = 0;
     if (!std::fgets(chunk_.data(), static_cast<int>(kChunk), file_)) {
         buffer_.clear();

@@ -17,7 +17,9 @@ namespace tq::sys {
 class LineReader {
 public:
     // Reads from file, which stays the caller's; name is what errors show.
-    LineReader(std::FILE* file, std::string name);
+    // An interruptible reader waits for input in turns, checking for the
+    // user's break (Ctrl-C) between them: for the keyboard.
+    LineReader(std::FILE* file, std::string name, bool interruptible = false);
 
     // The next line into line; false at the end of the stream. A read the
     // system refuses raises FileError.
@@ -39,6 +41,7 @@ private:
     std::string chunk_;   // what fgets fills (see fill)
     size_t at_ = 0;  // the next unread byte of buffer_
     bool ended_ = false;
+    bool interruptible_ = false;
 };
 
 }  // namespace tq::sys

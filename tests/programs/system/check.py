@@ -15,9 +15,11 @@ started together.
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 TESSARO = os.path.abspath(sys.argv[1])
@@ -105,6 +107,56 @@ class Programs(unittest.TestCase):
         self.assertIn("1 lines", small_out)
         # The file is 20 MB: holding it, or a fair part of it, would show.
         self.assertLess(big_kb - small_kb, 8 * 1024, (small_kb, big_kb))
+
+    KEEPER = """Begin Object Keeper
+  Dim Journal As New TextFile
+  Sub Main()
+    Dim i As Long
+    Journal.OpenWrite "kept.txt"
+    For i = 1 To 3
+      Journal.WriteLine "line " & i
+    Next i
+    Console.WriteError "ready"
+    If Command = "fail" Then Throw Oops
+    Print Console.ReadLine()
+  End Sub
+End Object
+"""
+
+    def keeper(self, how):
+        with open(os.path.join(self.dir, "keeper.tqs"), "w") as f:
+            f.write(self.KEEPER.replace("Command", '"%s"' % how))
+        return subprocess.Popen([TESSARO, "run", "keeper.tqs"], cwd=self.dir, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def kept(self):
+        with open(os.path.join(self.dir, "kept.txt")) as f:
+            return f.read()
+
+    def test_an_open_file_is_closed_with_its_text_when_the_program_fails(self):
+        p = self.keeper("fail")
+        _, err = p.communicate(timeout=120)
+        self.assertEqual(p.returncode, 1, err)
+        self.assertIn(b"Oops", err)
+        self.assertEqual(self.kept(), "line 1\nline 2\nline 3\n")
+
+    def test_ctrl_c_at_the_keyboard_stops_the_program_and_closes_its_file(self):
+        p = self.keeper("wait")
+        # The program says it is ready, then waits for a line that never
+        # comes (standard input stays open).
+        self.assertIn(b"ready", p.stderr.readline())
+        time.sleep(0.3)
+        p.send_signal(signal.SIGINT)
+        try:
+            status = p.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            self.fail("Ctrl-C did not stop a program waiting for the keyboard")
+        err = p.stderr.read()
+        p.stdin.close()
+        self.assertEqual(status, 130, err)
+        self.assertIn(b"Ctrl-C", err)
+        self.assertEqual(self.kept(), "line 1\nline 2\nline 3\n")
 
     def test_randomize_without_a_seed_gives_two_runs_different_series(self):
         with open(os.path.join(self.dir, "dice.tqs"), "w") as f:
