@@ -194,6 +194,11 @@ std::string Grouped(const std::string& digits) {
 std::string Lay(const Section& s, double v, bool& zero) {
     if (s.percent) v *= 100;
     for (int i = 0; i < s.scale; ++i) v /= 1000;
+    // A percentage of the largest numbers overflows: shown as the number is.
+    if (!std::isfinite(v)) {
+        zero = false;
+        return std::string(static_cast<const char*>(ValString(v)));
+    }
     int exponent = 0;
     if (s.scientific && v != 0) {
         const int intDigits = std::max(1, s.intPlaces);
