@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "tools/tessaro/modules.h"
-#include "tools/tessaro/syslib.h"
 
 namespace tessaro {
 
@@ -44,12 +43,6 @@ std::optional<int> ParseRunCommandLine(const Command& self, const Args& args, co
 
 std::optional<Launch> PrepareLaunch(Session& session, const ParsedArgs& parsed, const RunOperands& operands) {
     Launch launch;
-    try {
-        LoadSystemLibrary();
-    } catch (const tq::StoreException& e) {
-        std::cerr << "tessaro: the system library: " << e.what() << "\n";
-        return std::nullopt;
-    }
     try {
         if (parsed.has("load"))
             for (const std::string& other : parsed.options.at("load"))

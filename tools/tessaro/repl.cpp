@@ -29,7 +29,6 @@
 #include "tools/tessaro/modules.h"
 #include "tools/tessaro/runtarget.h"
 #include "tools/tessaro/session.h"
-#include "tools/tessaro/syslib.h"
 
 namespace tessaro {
 
@@ -327,12 +326,6 @@ int ReplCommand(const Args& args) {
     }
     if (parsed.help) return ShowHelp(self);
     Session session;
-    try {
-        LoadSystemLibrary();
-    } catch (const tq::StoreException& e) {
-        std::cerr << "tessaro: the system library: " << e.what() << "\n";
-        return 1;
-    }
     Repl repl(session);
     for (const std::string& file : parsed.operands) repl.load(file);
     return repl.loop();

@@ -1,7 +1,7 @@
 // The system library (sys/tqsys.h) in a program that holds the store linked
-// in: tessaro's run, repl and debug publish it before they load a module,
-// so that programs name Console, TextFile, Clock, ... as the store's own
-// classes.
+// in: every tessaro command publishes it when its Session starts, before it
+// loads a module, so that programs name Console, TextFile, DateTime, ... as
+// the store's own classes.
 #pragma once
 
 namespace tessaro {
