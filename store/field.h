@@ -121,6 +121,8 @@ public:
     virtual bool isFunction() const { return false; }
     virtual bool isProcedure() const { return false; }
     virtual bool isInterMethod() const { return false; }
+    // A method of a built-in class, run on the object's compiled part.
+    virtual bool isCompiledMethod() const { return false; }
     virtual bool isData() const { return false; }
     virtual bool isArrayData() const { return false; }
     virtual bool isEmbed() const { return false; }

@@ -24,6 +24,7 @@
 #include "platform/util/pathsrch.h"
 #include "platform/util/pefile.h"
 #include "platform/util/regexp.h"
+#include "platform/util/sysclock.h"
 #include "platform/util/syserror.h"
 #include "platform/util/uassert.h"
 #include "platform/util/xexcept.h"

@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,18 @@ std::map<std::string, void*>& OwnSymbols() {
     return *symbols;
 }
 
+// A library the program holds linked in (ProvideLinkedLibrary): its handle
+// is the address of its entry here, which never moves or goes.
+struct LinkedLibrary {
+    std::string symbol;
+    void* address = nullptr;
+};
+
+std::map<std::string, LinkedLibrary>& LinkedLibraries() {
+    static auto* const libraries = new std::map<std::string, LinkedLibrary>;
+    return *libraries;
+}
+
 bool EndsWithNoCase(const std::string& text, const char* suffix) {
     const size_t n = std::strlen(suffix);
     return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, suffix) == 0;
@@ -38,6 +51,21 @@ std::string LoaderError(const char* fallback) {
 }
 
 using Handle = DynamicLibrary::Handle;
+
+// name as a linked-in library is filed: lower case, without a leading
+// "lib" and a ".so" or ".dll" ending.
+std::string LinkedName(std::string name) {
+    if (EndsWithNoCase(name, ".dll") || EndsWithNoCase(name, ".so")) name.resize(name.rfind('.'));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name.rfind("lib", 0) == 0) name.erase(0, 3);
+    return name;
+}
+
+LinkedLibrary* FindLinked(Handle library) {
+    for (auto& [name, linked] : LinkedLibraries())
+        if (&linked == library) return &linked;
+    return nullptr;
+}
 
 // The library that holds this very function: its handle and file.
 struct SelfLibrary {
@@ -150,6 +178,10 @@ Handle DynamicLibrary::Open(const char* name) {
         return nullptr;
     }
     if (IsSelfName(name)) return Self();
+    if (std::strchr(name, '/') == nullptr && !LinkedLibraries().empty()) {
+        const auto it = LinkedLibraries().find(LinkedName(name));
+        if (it != LinkedLibraries().end()) return &it->second;
+    }
     // Report the first failure, unless a later candidate was found but failed
     // for another reason (a missing dependency, say): that one says more.
     std::string firstError;
@@ -179,6 +211,11 @@ void* DynamicLibrary::Symbol(Handle library, const char* symbol) {
         ErrorText() = "no library or no symbol name given";
         return nullptr;
     }
+    if (const LinkedLibrary* linked = FindLinked(library)) {
+        if (linked->symbol == symbol) return linked->address;
+        ErrorText() = std::string(symbol) + ": no such routine in a library linked into " + TheSelf().path;
+        return nullptr;
+    }
     if (library == TheSelf().handle) {
         const auto it = OwnSymbols().find(symbol);
         if (it != OwnSymbols().end()) return it->second;
@@ -196,6 +233,8 @@ void* DynamicLibrary::Symbol(Handle library, const char* symbol) {
 std::string DynamicLibrary::PathOf(Handle library) {
     if (!library) return {};
     if (library == TheSelf().handle) return TheSelf().path;
+    for (const auto& [name, linked] : LinkedLibraries())
+        if (&linked == library) return TheSelf().path + " (" + name + ")";
     link_map* map = nullptr;
     if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map) return {};
     char* real = realpath(map->l_name, nullptr);
@@ -205,13 +244,18 @@ std::string DynamicLibrary::PathOf(Handle library) {
 }
 
 void DynamicLibrary::Close(Handle library) {
-    if (library && library != TheSelf().handle) dlclose(library);
+    if (library && library != TheSelf().handle && !FindLinked(library)) dlclose(library);
 }
 
 const std::string& DynamicLibrary::LastError() { return ErrorText(); }
 
 void DynamicLibrary::ProvideOwnSymbol(const char* symbol, void* address) {
     if (symbol) OwnSymbols()[symbol] = address;
+}
+
+void DynamicLibrary::ProvideLinkedLibrary(const char* name, const char* symbol, void* address) {
+    if (!name || !symbol) return;
+    LinkedLibraries()[LinkedName(name)] = LinkedLibrary{symbol, address};
 }
 
 }  // namespace tq

@@ -7,7 +7,9 @@
 //     library that holds this code, wherever it was loaded from; when this
 //     code is linked statically into a program, it means that program.
 //  2. A name with a '/' is a path and is opened as it is.
-//  3. Any other name is tried as given (the loader's search path applies),
+//  3. A name a program declared as linked in (ProvideLinkedLibrary) means
+//     that code, which the program holds: "tqsys" in the tessaro command.
+//  4. Any other name is tried as given (the loader's search path applies),
 //     then, without a ".dll" ending, as "lib<name>.so" and "<name>.so".
 //
 // A program that holds this code linked in (the tessaro command) holds the
@@ -52,6 +54,12 @@ public:
     // Makes symbol findable through Self() even when the program that holds
     // this library statically does not export its symbols to the loader.
     static void ProvideOwnSymbol(const char* symbol, void* address);
+    // Makes name (compared as the self name is: any case, with or without
+    // "lib", ".so" or ".dll") open as a library the program holds linked
+    // in, whose one routine `symbol` is at address. A program that links an
+    // extension library's code in cannot dlopen the shared form of it (see
+    // above), yet publishes it by the same name a host would load.
+    static void ProvideLinkedLibrary(const char* name, const char* symbol, void* address);
 };
 
 }  // namespace tq

@@ -45,6 +45,7 @@ public:
     Field* clone() const override { return new CppProcField(*this); }
     bool isProcedure() const override { return true; }
     bool isNonWritingField() const override { return true; }
+    bool isCompiledMethod() const override { return true; }
     IdType type() const override { return IDT_VOID; }
     // Never written: the class declares it again.
     void write(OCLStream&) const override {}

@@ -49,8 +49,9 @@ bool IsPlainName(const ExprNode* piece) {
     return piece->type() == EXPR_SID && !static_cast<const Sid*>(piece)->isTruthConstant();
 }
 
-// The call-site cache of member chains: which interpreted method the last
-// piece of a chain found on an object's signature, so that calling
+// The call-site cache of member chains: which method (interpreted, or
+// compiled in a built-in class) the last piece of a chain found on an
+// object's signature, so that calling
 // obj.Method again neither searches the signature by name nor binds a
 // member to the object. Nodes are plain bytes and cannot hold it, so the
 // entries live in a small table indexed by the node's address. An entry
@@ -62,7 +63,7 @@ struct CallSite {
     const ExprNode* node = nullptr;
     const SignatureRep* signature = nullptr;
     uint64_t revision = 0;
-    InterProcField* method = nullptr;
+    MethodField* method = nullptr;
     bool fromOutside = false;
 };
 
@@ -73,12 +74,13 @@ CallSite& CallSiteOf(const ExprNode* node) {
     return callSites[(reinterpret_cast<uintptr_t>(node) / alignof(uint64_t)) % kCallSites];
 }
 
-// The interpreted method that identifier index, written at node, names on
-// obj when looked up as how tells; null when it names anything else (or
-// nothing), when the object is being destroyed, or when the look-up would
-// refuse it: the general road then finds and reports what it finds.
-InterProcField* CallSiteMethod(const Context& ctx, InterObjRep& obj, const ExprNode* node, uint16_t index,
-                               int32_t how) {
+// The method (interpreted or compiled) that identifier index, written at
+// node, names on obj when looked up as how tells; null when it names
+// anything else (or nothing), when the object is being destroyed, or when
+// the look-up would refuse it: the general road then finds and reports
+// what it finds.
+MethodField* CallSiteMethod(const Context& ctx, InterObjRep& obj, const ExprNode* node, uint16_t index,
+                            int32_t how) {
     SignatureRep* sig = obj.signature();
     const char* name = ctx.identifierName(index);
     if (!sig || !name || obj.isDestroyed()) return nullptr;
@@ -90,11 +92,11 @@ InterProcField* CallSiteMethod(const Context& ctx, InterObjRep& obj, const ExprN
         return site.method;
     SignatureRep* owner = nullptr;
     Field* f = sig->findField(name, owner, 0);
-    if (!f || !f->isInterMethod()) return nullptr;
+    if (!f || !(f->isInterMethod() || f->isCompiledMethod())) return nullptr;
     // A protected method of the object's own signature is refused to a
     // caller from outside; the general road raises that.
     if (fromOutside && owner == sig && f->isProtected()) return nullptr;
-    site = CallSite{node, sig, revision, static_cast<InterProcField*>(f), fromOutside};
+    site = CallSite{node, sig, revision, static_cast<MethodField*>(f), fromOutside};
     return site.method;
 }
 
@@ -363,7 +365,7 @@ ValuePtr Mid::evalMember(Context& lookup, Context& args, InterObjRep& obj, const
     ValueList list;
     if (isCid) list = static_cast<const Cid*>(last)->getValueList(args, 0);
     const ValueList* given = isCid ? &list : nullptr;
-    if (InterProcField* method = CallSiteMethod(lookup, obj, last, index, how)) {
+    if (MethodField* method = CallSiteMethod(lookup, obj, last, index, how)) {
         FieldPtr hold(method);
         Member::CheckDemand(method->isFunction() ? Member::MEMBER_FUNCTION : Member::MEMBER_PROCEDURE, method->type(),
                             type, how);

@@ -1,9 +1,9 @@
 #include "store/interp/redim.h"
 
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
+#include "platform/util/sysclock.h"
 #include "platform/util/uassert.h"
 #include "store/arfldval.h"
 #include "store/context.h"
@@ -101,10 +101,13 @@ StmtPtr RandomizeStmt::make(int32_t line, ExprPtr seed) {
     return StmtPtr(node);
 }
 
+// Without a seed, a sub-second clock mixed with the process id: the whole
+// seconds alone gave two runs started in the same second the same series,
+// and runs a second apart nearly the same one.
 void RandomizeStmt::eval(Context& ctx) const {
     const ExprNode* s = seed();
     const uint32_t value = s ? static_cast<uint32_t>(s->eval(ctx, EVAL_VALUE_REQUIRED)->as<int32_t>())
-                             : static_cast<uint32_t>(std::time(nullptr));
+                             : ClockSeed();
     RandomSeed(value);
 }
 

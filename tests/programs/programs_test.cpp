@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,6 +40,35 @@ std::string ReadFile(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// A Main that takes the command line (`Sub Main(args() As String)`) gets
+// what `tessaro run FILE` gives it: an array holding the file alone. The
+// holder object is destroyed with the run.
+struct MainArguments {
+    MainArguments(InterObjRep& main, const std::string& file) {
+        Field* f = main.findField("Main");
+        auto* method = f && f->isMethod() ? static_cast<MethodField*>(f) : nullptr;
+        InterObjRep* parameters = method && method->parmCount() == 1 ? method->parameterPrototype() : nullptr;
+        const Field* p = parameters ? InterObjFieldIterator(parameters)() : nullptr;
+        if (!p || !(p->type() & IDT_ARRAY) || (p->type() & IDT_TYPEMASK) != IDT_STRING) return;
+        std::unique_ptr<InterArrayField> array(InterArrayField::make("Arguments", IDT_STRING, 1));
+        array->defineBounds(0, 0, 0);
+        holder = InterObjRep::New(DETACHED_MODULE, IOT_ORDINARY);
+        holder->addField(array.release());
+        ValuePtr whole = holder->eval("Arguments");
+        ValueList index{ValuePtr(new LongValue(0))};
+        *whole->virtualMemberEval(&index) = *ValuePtr(new StringValue(ValString(file)));
+        values.ppush(whole);
+    }
+    ~MainArguments() {
+        values.clear();
+        if (!holder.isNull()) holder->Destroy();
+    }
+    ValueList* list() { return values.isEmpty() ? nullptr : &values; }
+
+    InterObj holder;
+    ValueList values;
+};
+
 // Runs Main of module m and returns what it printed, with the error that
 // escaped it, if any, on a last line; where the error arose goes to
 // failedAt (empty for none).
@@ -47,7 +77,8 @@ std::string RunMain(tModuleIndex m, StringPrintable& out, std::string* failedAt 
     if (!main) return "no object with a Main";
     try {
         int handled = 0;
-        main->evalIMember("Main", nullptr, &handled);
+        MainArguments arguments(*main, ObjectStore::GetModuleFileNameA(m));
+        main->evalIMember("Main", arguments.list(), &handled);
         // The program lives on while a timer runs, as under `tessaro run`
         // (a stuck one is given up after ten seconds, and the module's
         // unloading stops it).
@@ -74,6 +105,10 @@ protected:
         // The library's own classes (Group), as a host's initializer
         // publishes them.
         ObjectStore::PublishObjectDLL("tqstore");
+        // The system library, as tessaro publishes it; programs that read
+        // the keyboard read an empty input, never the terminal of the run.
+        ObjectStore::PublishObjectDLL(TQ_SYS_LIB);
+        ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
     }
     void TearDown() override {
         UnloadEveryModule();

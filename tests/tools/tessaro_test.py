@@ -194,7 +194,8 @@ class Run(Scratch):
                 continue
             # Examples that keep state in a module run on a copy.
             shutil.copy(tqs, self.dir)
-            status, out, err = run("run", os.path.basename(tqs))
+            # Examples that read the keyboard get an empty input.
+            status, out, err = run("run", os.path.basename(tqs), stdin="")
             with open(expected) as f:
                 self.assertEqual(out, f.read(), tqs + "\n" + err)
             self.assertEqual(status, 0, tqs + "\n" + err)
@@ -584,8 +585,8 @@ class Conversions(Scratch):
             shutil.copy(tqs, "a.tqs")
             self.assertEqual(run("build", "a.tqs")[0], 0, tqs)
             shutil.copy(tqs, "b.tqs")
-            text = run("run", "b.tqs", *args)
-            binary = run("run", "a.qbo", *args)
+            text = run("run", "b.tqs", *args, stdin="")
+            binary = run("run", "a.qbo", *args, stdin="")
             self.assertEqual(text[0], status, (tqs, text[2]))
             self.assertNotEqual(text[1], "", tqs)
             self.assertEqual(binary[:2], text[:2], (tqs, binary[2]))

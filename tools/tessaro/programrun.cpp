@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "tools/tessaro/failure.h"
+#include "tools/tessaro/syslib.h"
 
 namespace tessaro {
 
@@ -107,13 +108,13 @@ RunResult RunProgram(Session& session, const Launch& launch, const RunOperands& 
     try {
         application.emplace(m, info);
         if (events) application->raise("Startup");
+        tq::ValuePtr result;
         if (!launch.object.isNull()) {
             ProgramArguments arguments(launch, operands);
             int handled = 0;
-            const tq::ValuePtr result =
-                launch.object->evalIMember(target.method.c_str(), &arguments.values(), &handled);
-            run.status = StatusOf(result);
+            result = launch.object->evalIMember(target.method.c_str(), &arguments.values(), &handled);
         }
+        run.status = ProgramExitStatus(StatusOf(result), result != nullptr);
         std::cout.flush();
         std::fflush(stdout);
         if (!RunTimers(session.app())) return stopped();

@@ -1,10 +1,25 @@
 #include "tools/tessaro/session.h"
 
+#include <iostream>
+
 #include <tqcompile/tqcompile.h>
+
+#include "tools/tessaro/syslib.h"
 
 namespace tessaro {
 
-Session::Session() : library_(0), app_(new TessaroApp) { tq::compiler::EnableTextModules(); }
+// Every command that loads modules publishes the system library first: a
+// module that names its classes compiles (build, text, list) and runs
+// (run, debug, repl) only with them. A library that fails to publish is
+// reported, and such a module then fails with its own message.
+Session::Session() : library_(0), app_(new TessaroApp) {
+    tq::compiler::EnableTextModules();
+    try {
+        LoadSystemLibrary();
+    } catch (const std::exception& e) {
+        std::cerr << "tessaro: the system library: " << e.what() << "\n";
+    }
+}
 
 Session::~Session() {
     // The last loaded first, so that a module is gone before the modules it

@@ -46,18 +46,6 @@ const uint8_t* OwnDataSection() {
     return p;
 }
 
-// The extension libraries every executable publishes at start, before its
-// modules load (their objects may be made From the libraries' classes).
-// This is the one place an executable's start-up loads libraries.
-const std::vector<std::string>& ExtensionLibraries() {
-    static const std::vector<std::string> names;
-    return names;
-}
-
-void LoadExtensionLibraries() {
-    for (const std::string& name : ExtensionLibraries()) tq::ObjectStore::PublishObjectDLL(name.c_str());
-}
-
 // A module entry as this executable finds it: beside the executable when
 // it is there, else as the store searches (current folder, TESSARO_PATH).
 std::string ModuleBeside(const std::string& folder, const std::string& entry) {
@@ -86,13 +74,10 @@ int Run(int argc, char** argv) {
     }
     if (data.modules.empty()) return Fail(self, "the executable names no modules to load");
 
+    // The session publishes the system library before any module loads:
+    // the modules' objects may be made From its classes.
     Session session;
     std::cout.sync_with_stdio(true);
-    try {
-        LoadExtensionLibraries();
-    } catch (const tq::StoreException& e) {
-        return Fail(self, e.what());
-    }
     const std::string folder = tq::ProgramFolder();
     Launch launch;
     try {

@@ -77,5 +77,29 @@ TEST(DynamicLibraryTest, FailuresReturnNullWithTheLoadersText) {
     DynamicLibrary::Close(m);
 }
 
+int LinkedEntry() { return 7; }
+
+TEST(DynamicLibraryTest, ALinkedInLibraryOpensByItsNameAndAnswersItsOneRoutine) {
+    EXPECT_EQ(DynamicLibrary::Open("testlinked"), nullptr);
+    DynamicLibrary::ProvideLinkedLibrary("testlinked", "Entry", reinterpret_cast<void*>(&LinkedEntry));
+    DynamicLibrary::Handle h = DynamicLibrary::Open("testlinked");
+    ASSERT_NE(h, nullptr) << DynamicLibrary::LastError();
+    // The names a host may write for it all mean the same library.
+    for (const char* name : {"TestLinked", "libtestlinked.so", "testlinked.dll"})
+        EXPECT_EQ(DynamicLibrary::Open(name), h) << name;
+    // A path is a file to open, never the linked-in code.
+    EXPECT_EQ(DynamicLibrary::Open("./libtestlinked.so"), nullptr);
+    EXPECT_NE(h, DynamicLibrary::Self());
+    auto* entry = reinterpret_cast<int (*)()>(DynamicLibrary::Symbol(h, "Entry"));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry(), 7);
+    EXPECT_EQ(DynamicLibrary::Symbol(h, "Other"), nullptr);
+    EXPECT_NE(DynamicLibrary::LastError().find("Other"), std::string::npos) << DynamicLibrary::LastError();
+    EXPECT_EQ(DynamicLibrary::PathOf(h), ThisProgram() + " (testlinked)");
+    // Closing it leaves it open: the classes it published point into it.
+    DynamicLibrary::Close(h);
+    EXPECT_EQ(DynamicLibrary::Open("testlinked"), h);
+}
+
 }  // namespace
 }  // namespace tq
