@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include <tqstore/tqstore.h>
 
