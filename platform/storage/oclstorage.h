@@ -126,6 +126,9 @@ public:
     // made name another file (renamed over ours) is a failure: that file may
     // be another writer's.
     void Commit();
+    // The next commit writes a whole new file, gap-free, even when it could
+    // write in place (after a compaction, which moves most records).
+    void CommitWholeNextTime();
     // Returns every stream to its committed content. In direct mode there is
     // no transaction to go back from, and Revert does nothing.
     void Revert();

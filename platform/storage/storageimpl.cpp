@@ -434,12 +434,13 @@ void StorageImpl::commitNow() {
         lock_ = temp.keep();  // closing the old descriptor frees the old file's lock
     }
     adoptImage(std::move(image), false);
+    wholeNext_ = false;
     SyncFolder(folder);
 }
 
 bool StorageImpl::commitInPlace() {
     const OCLStorage::InPlaceCommits when = InPlaceSeam();
-    if (when == OCLStorage::InPlaceCommits::kNever || unborn_ || baselineEmpty_ || !image_ ||
+    if (when == OCLStorage::InPlaceCommits::kNever || wholeNext_ || unborn_ || baselineEmpty_ || !image_ ||
         !lock_ || !storages_.empty() || !image_->hasChecksums() ||
         ChecksumWritingSeam() != OCLStorage::ChecksumWriting::kCompute ||
         ChecksumPieceSizeSeam() != kChecksumPieceSize || classId_ != image_->listing().rootClassId)

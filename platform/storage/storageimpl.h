@@ -96,6 +96,7 @@ public:
     void verifyChecksums();
 
     void commit();
+    void commitWholeNextTime() { wholeNext_ = true; }
     void revert();
     void copyTo(StorageImpl& dest);
     void switchTo(const char* path);
@@ -148,6 +149,7 @@ private:
     bool unborn_ = false;
     unsigned newFileMode_ = 0;  // while unborn: the permission bits its file gets
     bool dirty_ = false;
+    bool wholeNext_ = false;  // the next commit writes a whole file
     uint64_t bytesWritten_ = 0;
     std::array<uint8_t, 16> classId_{};
     std::map<std::string, std::shared_ptr<StreamState>, NameLess> streams_;

@@ -197,6 +197,23 @@ TEST_F(InPlaceCommitTest, AReaderKeepsItsContentWhileAWriterCommitsBesideIt) {
     EXPECT_EQ(ReadAll(file), model);
 }
 
+// A compaction moves most records: the commit after it writes the file
+// whole and gap-free, and the commits after that in place again.
+TEST_F(InPlaceCommitTest, ACommitAskedToBeWholeReplacesTheFileOnce) {
+    OCLStorage s(file.c_str(), 0, test::kModuleMode);
+    const ino_t first = InodeOf(file);
+    s.CommitWholeNextTime();
+    test::PutStream(s, "Blocks", Bytes{1});
+    s.Commit();
+    const ino_t second = InodeOf(file);
+    EXPECT_NE(second, first);
+    test::PutStream(s, "Blocks", Bytes{2});
+    s.Commit();
+    EXPECT_EQ(InodeOf(file), second);
+    model["Blocks"] = Bytes{2};
+    EXPECT_EQ(ReadAll(file), model);
+}
+
 // A disk that reports a block written and keeps other bytes, or half of
 // them, for every block of an in-place commit in turn (the journal's
 // included): the commit refuses, the file is put back byte for byte, and the
