@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/storage/cfbcheck.h"
 #include "platform/storage/fileops.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/util/lebytes.h"
@@ -13,21 +14,11 @@ namespace tq {
 
 namespace {
 
-constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
-constexpr uint32_t kDifatSector = 0xFFFFFFFC;
-constexpr uint32_t kFatSector = 0xFFFFFFFD;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kFree = 0xFFFFFFFF;
-constexpr uint32_t kNoEntry = 0xFFFFFFFF;
+using namespace cfb;
 
 constexpr uint32_t kPerSector = kCfbSectorSize / 4;  // table words in a sector
 constexpr uint32_t kDifatSlots = kPerSector - 1;     // the last names the next
-constexpr uint32_t kHeaderFatSlots = 109;
-constexpr uint32_t kEntrySize = 128;
 constexpr uint32_t kMiniPerSector = kCfbSectorSize / kCfbMiniSectorSize;
-
-constexpr uint8_t kTypeStorage = 1;
-constexpr uint8_t kTypeStream = 2;
 
 uint64_t SlotOf(uint32_t sector) { return uint64_t{sector} + 1; }
 
