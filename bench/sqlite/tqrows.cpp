@@ -6,6 +6,9 @@
 //   tqrows make FILE N     the module of N rows
 //   tqrows read FILE I     open, read field A of row I, print it
 //   tqrows update FILE I   open, add 1 to field A of row I, save, commit
+//   tqrows update-whole FILE I   the same, the commit writing a whole new file
+//   tqrows written FILE I  update, then print the bytes the commit sent to
+//                          the disk (its journal included) and how
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,9 @@
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
 #include "store/tqstore.h"
+#include "platform/storage/fshooks.h"
+#include "platform/storage/oclstorage.h"
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,6 +73,20 @@ int32_t Access(const char* path, long i, bool update) {
     return a;
 }
 
+// Every byte a commit sends to the disk, as the file-system hooks see it.
+struct WriteCounter : FileSystemHooks {
+    size_t alterWrite(int, uint64_t, uint8_t*, size_t n) override {
+        bytes += n;
+        return n;
+    }
+    uint64_t bytes = 0;
+};
+
+ino_t InodeOf(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 ? st.st_ino : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,8 +97,22 @@ int main(int argc, char** argv) {
     try {
         TessaroInitializer start(1);
         const long n = std::strtol(argv[3], nullptr, 10);
-        if (std::strcmp(argv[1], "make") == 0) Make(argv[2], n);
-        else std::printf("%d\n", Access(argv[2], n, std::strcmp(argv[1], "update") == 0));
+        const std::string work = argv[1];
+        if (work == "make") {
+            Make(argv[2], n);
+        } else if (work == "written") {
+            const ino_t before = InodeOf(argv[2]);
+            WriteCounter counter;
+            SetFileSystemHooks(&counter);
+            Access(argv[2], n, true);
+            SetFileSystemHooks(nullptr);
+            std::printf("%llu bytes written, %s\n", static_cast<unsigned long long>(counter.bytes),
+                        InodeOf(argv[2]) == before ? "in place" : "as a whole new file");
+        } else {
+            if (work == "update-whole")
+                OCLStorage::SetInPlaceCommits(OCLStorage::InPlaceCommits::kNever);
+            std::printf("%d\n", Access(argv[2], n, work != "read"));
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tqrows: %s\n", e.what());
         return 1;

@@ -14,18 +14,9 @@
 namespace tq {
 namespace {
 
-// Sector numbers with a meaning of their own.
-constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kNoEntry = 0xFFFFFFFF;
+using namespace cfb;
 
 constexpr uint32_t kHeaderSize = 512;
-constexpr uint32_t kHeaderFatSlots = 109;
-constexpr uint32_t kEntrySize = 128;
-
-constexpr uint8_t kTypeStorage = 1;
-constexpr uint8_t kTypeStream = 2;
-constexpr uint8_t kTypeRoot = 5;
 
 class Checker {
 public:

@@ -39,6 +39,25 @@ struct CfbListing {
 inline constexpr uint32_t kMaxDirectoryEntries = 4096;
 inline constexpr uint32_t kMaxDirectoryDepth = 1024;
 
+// Numbers of the container's format that its checker and its in-place
+// writer (cfbtables.h) share.
+namespace cfb {
+// Sector numbers with a meaning of their own.
+inline constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
+inline constexpr uint32_t kDifatSector = 0xFFFFFFFC;
+inline constexpr uint32_t kFatSector = 0xFFFFFFFD;
+inline constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+inline constexpr uint32_t kFree = 0xFFFFFFFF;
+inline constexpr uint32_t kNoEntry = 0xFFFFFFFF;  // a directory link to nothing
+
+inline constexpr uint32_t kHeaderFatSlots = 109;
+inline constexpr uint32_t kEntrySize = 128;
+
+inline constexpr uint8_t kTypeStorage = 1;
+inline constexpr uint8_t kTypeStream = 2;
+inline constexpr uint8_t kTypeRoot = 5;
+}  // namespace cfb
+
 // The compound-file signature: the first eight bytes of every such file.
 inline constexpr std::array<uint8_t, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                                    0xA1, 0xB1, 0x1A, 0xE1};

@@ -62,6 +62,11 @@ public:
 
     // True when the file carries checksums of its streams.
     bool hasChecksums() const { return checked_; }
+    // The checksums the file records for stream `name` (exact), or null.
+    const StreamChecksum* checksumOf(const std::string& name) const {
+        const auto it = guards_.find(name);
+        return it == guards_.end() ? nullptr : &it->second.sum;
+    }
     // Reads every stream whole through the checks: raises StorageError for
     // the first piece that does not match. Does nothing without checksums.
     void verifyAll();

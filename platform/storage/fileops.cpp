@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "platform/storage/fshooks.h"
@@ -72,6 +74,51 @@ bool SameFile(int fd, const std::string& path) {
     return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
 }
+
+namespace {
+
+// Past the end of any module file (which holds at most 2^32 sectors of
+// 4096 bytes), so that no byte range a program might lock for its own
+// reasons meets it.
+constexpr off_t kReaderLockByte = off_t{1} << 46;
+
+// How long a reader waits for an in-place commit: such a commit writes what
+// changed and a journal of it, far less than this even on a slow disk.
+constexpr auto kReaderWait = std::chrono::seconds(30);
+
+bool SetReaderLock([[maybe_unused]] int fd, [[maybe_unused]] short type) {
+#ifdef F_OFD_SETLK
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kReaderLockByte;
+    lock.l_len = 1;
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0)
+        if (errno != EINTR) return false;
+    return true;
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+void TakeReaderShare(int fd, const std::string& path) {
+#ifdef F_OFD_SETLK
+    const auto deadline = std::chrono::steady_clock::now() + kReaderWait;
+    while (!SetReaderLock(fd, F_RDLCK)) {
+        if (errno != EAGAIN && errno != EACCES) return;  // no such locks here: read unlocked
+        if (std::chrono::steady_clock::now() > deadline)
+            throw StorageError(path + ": cannot open: another program has been committing "
+                                      "the file in place for too long");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+#endif
+}
+
+bool TryExcludeReaders(int fd) { return SetReaderLock(fd, F_WRLCK); }
+
+void AdmitReaders(int fd) { SetReaderLock(fd, F_UNLCK); }
 
 UniqueFd OpenForWriting(const std::string& path) {
     // Each round that loses a race with a commit's rename takes the new file;
@@ -146,6 +193,46 @@ void RemoveStaleCommitFiles(const std::string& path) {
     }
     ::closedir(dir);
     for (const std::string& file : stale) ::unlink(file.c_str());
+}
+
+bool ReadFullyAt(int fd, uint64_t offset, uint8_t* out, size_t n) {
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, out, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EIO;
+            return false;
+        }
+        out += got;
+        n -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+bool WriteFullyAt(int fd, uint64_t offset, const uint8_t* data, size_t n) {
+    while (n > 0) {
+        const ssize_t put = ::pwrite(fd, data, n, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
+        data += put;
+        n -= static_cast<size_t>(put);
+        offset += static_cast<uint64_t>(put);
+    }
+    return true;
+}
+
+bool WriteBlock(int fd, uint64_t offset, const uint8_t* data, size_t n) {
+    FileSystemHooks* hooks = InstalledFileSystemHooks();
+    if (hooks == nullptr) return WriteFullyAt(fd, offset, data, n);
+    std::vector<uint8_t> altered(data, data + n);
+    const size_t kept = std::min(n, hooks->alterWrite(fd, offset, altered.data(), n));
+    if (!WriteFullyAt(fd, offset, altered.data(), kept)) return false;
+    hooks->wrote(fd);
+    return true;
 }
 
 void CopyFileContent(int from, int to, const std::string& toPath) {

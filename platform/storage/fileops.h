@@ -13,6 +13,8 @@
 // leftovers of a writer that died, and removes them.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tq {
@@ -71,6 +73,26 @@ private:
 // another open file holds it.
 bool TryWriteLock(int fd);
 
+// Readers and in-place commits exclude each other through a second lock,
+// apart from the write lock: an open-file-description lock (fcntl
+// F_OFD_SETLK) on one byte far past any module's end. A read-only storage
+// holds it shared on the descriptor its image reads, for as long as that
+// image lives; an in-place commit holds it exclusively while it writes the
+// file and never waits for it: when a reader holds a share, the commit
+// writes a whole new file instead, which leaves the file that readers read
+// as it was. Where the system has no such locks a reader takes none and
+// every commit writes a whole new file.
+//
+// Takes a reader's share of fd, waiting while an in-place commit holds the
+// file; raises StorageError naming path when the commit goes on for longer
+// than any should.
+void TakeReaderShare(int fd, const std::string& path);
+// Takes the exclusive lock without waiting; false when a reader holds a
+// share or the system has no such locks.
+bool TryExcludeReaders(int fd);
+// Gives back what TryExcludeReaders took.
+void AdmitReaders(int fd);
+
 // Opens the existing file at path read-write and takes its write lock, making
 // sure the lock is on the file that the path names once it is held. Raises
 // StorageError when the file cannot be opened or another holds it.
@@ -109,6 +131,17 @@ void RemoveStaleCommitFiles(const std::string& path);
 
 // Copies the whole content of `from` to `to` (from offset 0 of each).
 void CopyFileContent(int from, int to, const std::string& toPath);
+
+// The whole n bytes at offset of fd, or false (errno set; EIO at the end
+// of the file).
+bool ReadFullyAt(int fd, uint64_t offset, uint8_t* out, size_t n);
+// All n bytes at offset of fd, or false (errno set).
+bool WriteFullyAt(int fd, uint64_t offset, const uint8_t* data, size_t n);
+
+// A block of a file the storage writes: shown to the file-system hooks
+// (which may alter it, fshooks.h) on its way to the disk, then written
+// whole. False with errno set when the write fails.
+bool WriteBlock(int fd, uint64_t offset, const uint8_t* data, size_t n);
 
 // errno's text, for error messages.
 std::string ErrnoText(int code);

@@ -23,38 +23,6 @@ constexpr uint32_t kVersion = 1;
 constexpr size_t kHeadSize = 40;
 constexpr size_t kRecordHead = 12;
 
-// The whole n bytes at offset of fd, or false at the end of the file or a
-// failure (errno set).
-bool ReadFully(int fd, uint64_t offset, uint8_t* out, size_t n) {
-    while (n > 0) {
-        const ssize_t got = ::pread(fd, out, n, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            if (got == 0) errno = EIO;
-            return false;
-        }
-        out += got;
-        n -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
-bool WriteFully(int fd, uint64_t offset, const uint8_t* data, size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::pwrite(fd, data, n, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            if (put == 0) errno = ENOSPC;
-            return false;
-        }
-        data += put;
-        n -= static_cast<size_t>(put);
-        offset += static_cast<uint64_t>(put);
-    }
-    return true;
-}
-
 // The whole journal file, or nothing when there is none.
 std::optional<std::vector<uint8_t>> ReadJournalFile(const std::string& journal,
                                                     const std::string& path) {
@@ -67,7 +35,7 @@ std::optional<std::vector<uint8_t>> ReadJournalFile(const std::string& journal,
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw StorageError(path + ": its journal " + journal + " is not a regular file");
     std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    if (!ReadFully(fd.get(), 0, bytes.data(), bytes.size()))
+    if (!ReadFullyAt(fd.get(), 0, bytes.data(), bytes.size()))
         throw StorageError(path + ": cannot read its journal " + journal + ": " + ErrnoText(errno));
     return bytes;
 }
@@ -167,21 +135,27 @@ void WriteJournal(int fd, const std::string& file, const std::string& path,
         const uint64_t end = std::min<uint64_t>(offset + length, journal.fileSize);
         if (offset >= end) continue;
         record.bytes.resize(end - offset);
-        if (!ReadFully(fd, offset, record.bytes.data(), record.bytes.size()))
+        if (!ReadFullyAt(fd, offset, record.bytes.data(), record.bytes.size()))
             throw StorageError(path + ": cannot read the file: " + ErrnoText(errno));
         journal.records.push_back(std::move(record));
     }
     const std::vector<uint8_t> bytes = EncodeJournal(journal);
     const std::string name = JournalPathOf(file);
-    UniqueFd out(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd out(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out)
         throw StorageError(path + ": cannot make its journal " + name + ": " + ErrnoText(errno));
     try {
         CopyPermissions(fd, out.get());
-        if (!WriteFully(out.get(), 0, bytes.data(), bytes.size()))
-            throw StorageError(path + ": cannot write its journal: " + ErrnoText(errno));
-        if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->wrote(out.get());
+        if (!WriteBlock(out.get(), 0, bytes.data(), bytes.size()))
+            throw StorageError(path + ": write failed: cannot write its journal: " +
+                               ErrnoText(errno));
         SyncFile(out.get(), name);
+        // A journal the disk kept other bytes of would be thrown away as cut
+        // short after a crash, leaving the file torn: it must read back
+        // before the file may change.
+        std::vector<uint8_t> back(bytes.size());
+        if (!ReadFullyAt(out.get(), 0, back.data(), back.size()) || back != bytes)
+            throw StorageError(path + ": write failed: its journal does not read back");
         SyncFolder(FolderOf(name));
     } catch (...) {
         ::unlink(name.c_str());
@@ -202,7 +176,7 @@ bool RollBackHotJournal(int fd, const std::string& file, const std::string& path
         return false;
     }
     for (const JournalRecord& r : journal->records) {
-        if (!WriteFully(fd, r.offset, r.bytes.data(), r.bytes.size()))
+        if (!WriteFullyAt(fd, r.offset, r.bytes.data(), r.bytes.size()))
             throw StorageError(path + ": cannot roll back an interrupted commit: " +
                                ErrnoText(errno));
         if (FileSystemHooks* hooks = InstalledFileSystemHooks()) hooks->wrote(fd);

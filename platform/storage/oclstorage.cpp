@@ -56,6 +56,10 @@ bool OCLStorage::hasChecksums() const { return impl_->hasChecksums(); }
 void OCLStorage::verifyChecksums() { impl_->verifyChecksums(); }
 uint64_t OCLStorage::bytesWrittenToStreams() const { return impl_->bytesWritten(); }
 
+void OCLStorage::CommitWholeNextTime() { impl_->commitWholeNextTime(); }
+
+void OCLStorage::SetInPlaceCommits(InPlaceCommits when) { SetCommitInPlace(when); }
+
 void OCLStorage::SetWriteFaultHook(WriteFaultHook hook) { SetCommitFaultHook(std::move(hook)); }
 
 bool OCLStorage::CompoundFileLibraryLoaded() { return GsfLoaded(); }

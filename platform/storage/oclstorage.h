@@ -1,25 +1,33 @@
 // OCLStorage: a module's compound file (MS-CFB), with transactions.
 //
-// Design: the file on disk is only ever replaced whole. Opening reads the
-// container's header, allocation tables and directory, never stream data.
-// Streams opened through OCLStream read their committed bytes from the file
-// on demand, sector by sector; what a transaction writes goes into an
-// in-memory overlay per stream. Commit writes the whole compound file
-// (overlays plus the untouched committed streams) to a temporary file in the
-// same folder, flushes it, reads it back and compares every stream with what
-// was written, renames it over the module file and flushes the folder, so
-// that a crash leaves either the old or the new file, never a torn one, and
-// a disk that loses bytes without saying so never replaces the old one.
+// Design: opening reads the container's header, allocation tables and
+// directory, never stream data. Streams opened through OCLStream read their
+// committed bytes from the file on demand, sector by sector; what a
+// transaction writes goes into an in-memory overlay per stream. Commit
+// writes what changed in one of two ways, each leaving either the old or the
+// new content after a crash, never a torn one, and refusing to finish when
+// what it wrote does not read back (a disk that loses bytes without saying
+// so):
+//  - in place (inplace.h): only the sectors whose bytes change, the
+//    original of each first saved in a rollback journal beside the file
+//    (journal.h); when the change is small beside the file, the file holds
+//    only streams with their checksums, and no reader has it open;
+//  - whole: the whole compound file (overlays plus the untouched committed
+//    streams) to a temporary file in the same folder, flushed, read back and
+//    compared stream by stream, renamed over the module file, the folder
+//    flushed. Everything else, and the first commit of a file.
 // Revert drops the overlays.
 //
 // Invariants:
 //  1. Nothing written reaches the file before Commit. A storage in direct mode
 //     (without STGM_TRANSACTED) also commits when it is destroyed, unless it is
 //     a temporary storage, whose file goes with it.
-//  2. A storage opened without write access never changes its file.
+//  2. A storage opened without write access never changes its file (but for
+//     rolling back a commit cut short, as any open does).
 //  3. At most one storage, in this process or another, holds a file open for
-//     writing (advisory lock); readers take no lock, never wait, and see the
-//     last committed content.
+//     writing (advisory lock). Readers hold a share of the file (fileops.h),
+//     wait only while an in-place commit writes it, and see the last
+//     committed content.
 //  4. Every stream opened on a storage stays valid while the storage lives and
 //     sees Revert, CopyTo and SwitchTo.
 //
@@ -118,6 +126,9 @@ public:
     // made name another file (renamed over ours) is a failure: that file may
     // be another writer's.
     void Commit();
+    // The next commit writes a whole new file, gap-free, even when it could
+    // write in place (after a compaction, which moves most records).
+    void CommitWholeNextTime();
     // Returns every stream to its committed content. In direct mode there is
     // no transaction to go back from, and Revert does nothing.
     void Revert();
@@ -166,6 +177,13 @@ public:
     // commits write (a power of two from 512 to 65536; checksums.h), to put
     // files as the first ones were beside today's.
     static void SetChecksumPieceSize(uint32_t bytes);
+
+    // Test and benchmark seam: when a commit writes in place. kWhenSmaller
+    // (the default) when the change is less than half the file; kAlways
+    // whenever the file and the storage allow it, whatever the size; kNever
+    // writes every commit whole.
+    enum class InPlaceCommits { kWhenSmaller, kAlways, kNever };
+    static void SetInPlaceCommits(InPlaceCommits when);
 
     // Test hook: called before every block written during Commit with the
     // number of bytes written so far; returning false fails that write.

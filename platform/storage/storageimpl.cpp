@@ -15,6 +15,7 @@
 #include "platform/storage/cfbreader.h"
 #include "platform/storage/cfbwriter.h"
 #include "platform/storage/checksums.h"
+#include "platform/storage/inplace.h"
 #include "platform/storage/journal.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/util/fileutil.h"
@@ -32,6 +33,11 @@ CfbWriter::FaultHook& CommitFaultHook() {
 OCLStorage::ChecksumWriting& ChecksumWritingSeam() {
     static OCLStorage::ChecksumWriting how = OCLStorage::ChecksumWriting::kCompute;
     return how;
+}
+
+OCLStorage::InPlaceCommits& InPlaceSeam() {
+    static OCLStorage::InPlaceCommits when = OCLStorage::InPlaceCommits::kWhenSmaller;
+    return when;
 }
 
 uint32_t& ChecksumPieceSizeSeam() {
@@ -106,6 +112,8 @@ void SetCommitChecksumWriting(OCLStorage::ChecksumWriting how) { ChecksumWriting
 
 void SetCommitChecksumPieceSize(uint32_t bytes) { ChecksumPieceSizeSeam() = bytes; }
 
+void SetCommitInPlace(OCLStorage::InPlaceCommits when) { InPlaceSeam() = when; }
+
 bool NameLess::operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                         [](char x, char y) { return Upper(x) < Upper(y); });
@@ -160,8 +168,14 @@ void StorageImpl::openNamed(const std::string& path, int create, uint32_t mode) 
                 return;
             }
         }
-        if (!writable_ && HasJournal(file_)) rollBackForReading();
-        adoptImage(CfbReader::Open(OpenForReading(file_, path_).release(), path_), false);
+        UniqueFd fd = OpenForReading(file_, path_);
+        // A reader's share before the look for a journal: from then on no
+        // in-place commit starts on the file while the image reads it.
+        if (!writable_) {
+            TakeReaderShare(fd.get(), path_);
+            if (HasJournal(file_)) rollBackForReading();
+        }
+        adoptImage(CfbReader::Open(fd.release(), path_), false);
         return;
     }
     throw StorageError(path_ + ": cannot create: the file keeps disappearing");
@@ -388,6 +402,10 @@ void StorageImpl::commit() {
 }
 
 void StorageImpl::commitNow() {
+    // An in-place commit whose rollback failed left its journal: the file
+    // gets its old bytes back before anything else is written.
+    if (lock_ && !unborn_ && HasJournal(file_)) RollBackHotJournal(lock_.get(), file_, path_);
+    if (commitInPlace()) return;
     const std::string folder = FolderOf(file_);
     TempFile temp(folder, CommitTempPrefix(file_), path_,
                   unborn_ ? newFileMode_ : kPrivateFileMode);
@@ -416,7 +434,51 @@ void StorageImpl::commitNow() {
         lock_ = temp.keep();  // closing the old descriptor frees the old file's lock
     }
     adoptImage(std::move(image), false);
+    wholeNext_ = false;
     SyncFolder(folder);
+}
+
+bool StorageImpl::commitInPlace() {
+    const OCLStorage::InPlaceCommits when = InPlaceSeam();
+    if (when == OCLStorage::InPlaceCommits::kNever || wholeNext_ || unborn_ || baselineEmpty_ || !image_ ||
+        !lock_ || !storages_.empty() || !image_->hasChecksums() ||
+        ChecksumWritingSeam() != OCLStorage::ChecksumWriting::kCompute ||
+        ChecksumPieceSizeSeam() != kChecksumPieceSize || classId_ != image_->listing().rootClassId)
+        return false;
+    long holders = 1;  // image_ itself
+    std::vector<InPlaceStream> streams;
+    for (const auto& [key, state] : streams_) {
+        if (state->content.base() == image_) ++holders;
+        if (state->content.exists()) streams.push_back({state->name(), &state->content});
+    }
+    if (image_.use_count() != holders) return false;
+    CheckNotReplaced(lock_, file_, path_);
+    if (!TryExcludeReaders(lock_.get())) return false;
+    struct Admit {
+        int fd;
+        ~Admit() { AdmitReaders(fd); }
+    } admit{lock_.get()};
+    struct stat st;
+    if (::fstat(lock_.get(), &st) != 0)
+        throw StorageError(path_ + ": cannot read the file: " + ErrnoText(errno));
+    // Past half the file, the journal and the sectors together write more
+    // than a whole new file would.
+    const uint64_t limit = when == OCLStorage::InPlaceCommits::kAlways
+                               ? UINT64_MAX
+                               : static_cast<uint64_t>(st.st_size) / 2;
+    std::unique_ptr<InPlaceCommit> plan =
+        InPlaceCommit::Plan(lock_.get(), path_, *image_, streams, limit);
+    if (!plan) return false;
+    std::shared_ptr<CfbReader> image = plan->run(file_, &CommitFaultHook());
+    if (!image) {
+        adoptImage(image_, false);  // the bytes written were the committed ones
+        return true;
+    }
+    adoptImage(std::move(image), false);
+    // The journal's removal reaches the disk with its folder (a failure here
+    // comes with the commit done, as a whole commit's does).
+    SyncFolder(FolderOf(file_));
+    return true;
 }
 
 void StorageImpl::revert() {

@@ -9,19 +9,24 @@
 //
 // Life of a storage's file:
 //
-//   open -> committed --write--> pending --Commit--> committed (a new file)
-//               ^                   |
+//   open -> committed --write--> pending --Commit--> committed (in place, or
+//               ^                   |                           a new file)
 //               +------Revert-------+
 //
 //   SwitchTo: the committed image is copied to the new path, which the storage
 //   then holds; pending changes stay pending.
 //
 // Invariants:
-//  1. The file at the path is only ever replaced whole, by rename, after the
-//     new file was written, flushed and read back (a commit's byte for byte),
-//     and the folder is flushed after the rename.
+//  1. The file at the path is replaced whole only by rename, after the new
+//     file was written, flushed and read back (a commit's byte for byte),
+//     and the folder is flushed after the rename; it is written in place
+//     only under its rollback journal (inplace.h).
 //  2. A writable storage holds the write lock on the file its path names,
-//     once there is one (see 5); a read-only one holds none and never writes.
+//     once there is one (see 5); a read-only one holds a reader's share of
+//     the file its image reads, and writes it only to roll back a journal.
+//  7. An in-place commit changes the bytes under image_, so it is made only
+//     when nothing but this storage's own streams reads from image_ (a
+//     stream copied to another storage would read the new bytes as old).
 //  3. Every StreamState ever handed out stays in streams_ until the storage
 //     goes, so Revert, CopyTo and SwitchTo reach every open OCLStream; the
 //     destructor detaches them.
@@ -65,6 +70,7 @@ void SetCommitFaultHook(std::function<bool(uint64_t)> hook);
 // The test seams of OCLStorage::SetChecksumWriting and SetChecksumPieceSize.
 void SetCommitChecksumWriting(OCLStorage::ChecksumWriting how);
 void SetCommitChecksumPieceSize(uint32_t bytes);
+void SetCommitInPlace(OCLStorage::InPlaceCommits when);
 
 // Stream and storage names compare as the container compares them: without
 // regard to the case of ASCII letters.
@@ -90,6 +96,7 @@ public:
     void verifyChecksums();
 
     void commit();
+    void commitWholeNextTime() { wholeNext_ = true; }
     void revert();
     void copyTo(StorageImpl& dest);
     void switchTo(const char* path);
@@ -129,6 +136,7 @@ private:
     // What in a written image differs from the storage's content, or "".
     std::string differenceFrom(CfbReader& image) const;
     void commitNow();
+    bool commitInPlace();
 
     std::string path_;  // as the caller named it, made absolute
     std::string file_;  // the file it names (symbolic links followed)
@@ -141,6 +149,7 @@ private:
     bool unborn_ = false;
     unsigned newFileMode_ = 0;  // while unborn: the permission bits its file gets
     bool dirty_ = false;
+    bool wholeNext_ = false;  // the next commit writes a whole file
     uint64_t bytesWritten_ = 0;
     std::array<uint8_t, 16> classId_{};
     std::map<std::string, std::shared_ptr<StreamState>, NameLess> streams_;

@@ -116,6 +116,25 @@ void StreamContent::setSize(uint32_t n) {
     size_ = n;
 }
 
+std::vector<std::pair<uint32_t, uint32_t>> StreamContent::changedRanges() const {
+    std::vector<std::pair<uint32_t, uint32_t>> ranges;
+    const auto add = [&ranges](uint32_t from, uint32_t to) {
+        if (from >= to) return;
+        if (!ranges.empty() && ranges.back().second >= from)
+            ranges.back().second = std::max(ranges.back().second, to);
+        else
+            ranges.emplace_back(from, to);
+    };
+    for (const auto& [index, page] : pages_) {
+        const uint64_t start = uint64_t{index} * kPageSize;
+        if (start >= baseLimit_) break;
+        add(static_cast<uint32_t>(start),
+            static_cast<uint32_t>(std::min<uint64_t>(start + kPageSize, baseLimit_)));
+    }
+    add(baseLimit_, size_);
+    return ranges;
+}
+
 void StreamContent::rebase(const std::shared_ptr<CfbReader>& from,
                            const std::shared_ptr<CfbReader>& to) {
     if (base_ && base_ == from) base_ = to;

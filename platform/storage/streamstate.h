@@ -24,6 +24,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tq {
 
@@ -47,6 +49,14 @@ public:
     // True when nothing has been written over the committed bytes.
     bool isCommitted() const { return pages_.empty() && baseLimit_ == size_; }
     const std::shared_ptr<CfbReader>& base() const { return base_; }
+    // True when the bytes not written since come from stream `name` of base.
+    bool readsFrom(const CfbReader* base, const std::string& name) const {
+        return base_.get() == base && baseName_ == name;
+    }
+    // The ranges [first, second) that may differ from the committed bytes:
+    // the overlay's pages and everything past baseLimit, within size(),
+    // in order and apart.
+    std::vector<std::pair<uint32_t, uint32_t>> changedRanges() const;
 
     // The caller has checked that [offset, offset + n) lies within size().
     // Unless `checked` is false (CfbReader::peek), committed bytes are read

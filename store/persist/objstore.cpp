@@ -570,10 +570,10 @@ void ObjectStore::refuseReadOnlyChanges(tModuleIndex m) {
                          "ModuleSaveError");
 }
 
-// Every commit writes the compound file whole and gap-free, so what is left
-// to compact lies inside the streams: each table slides its live records
-// together. The storage is never closed for it, so no other writer can take
-// the file in between.
+// Each table slides its live records together, and the commit after writes
+// the compound file whole and gap-free (a commit in place would leave the
+// sectors the streams gave up free inside the file). The storage is never
+// closed for it, so no other writer can take the file in between.
 void ObjectStore::Compact(tModuleIndex m) {
     if (m == DETACHED_MODULE) throw StoreException("Can't compact detached module.");
     ObjectStore& s = Store(m, "ObjectStore::Compact");
@@ -582,6 +582,7 @@ void ObjectStore::Compact(tModuleIndex m) {
         return;
     }
     Save(m);
+    s.storage_->CommitWholeNextTime();
     // A table whose records cannot all be read leaves its stream as it was
     // (VoidDescriptionTable::compact), and the failure names the module and
     // the damage.

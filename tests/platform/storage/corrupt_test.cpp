@@ -242,6 +242,26 @@ TEST_F(CorruptFileTest, ADamagedPieceFailsItsReadsTheCheckAndACommitThatWouldCar
                              "bytes 8192 to 12287 of the stream \"Objects\" do not match");
         EXPECT_STORAGE_ERROR(s.verifyChecksums(), "\"Objects\"");
     }
+    // A commit in place leaves the damaged piece where it is, under its old
+    // checksum: the commit carries nothing over, and the damage still shows.
+    {
+        OCLStorage s(file.c_str(), 0, test::kModuleMode);
+        test::PutStream(s, "Module version", Bytes{2});
+        s.Commit();
+        s.Revert();
+        OCLStream objects(s, "Objects", 0, test::kStreamMode);
+        objects.seek(8200);
+        Bytes piece(10);
+        EXPECT_STORAGE_ERROR(objects.read(piece.data(), 10),
+                             "bytes 8192 to 12287 of the stream \"Objects\" do not match");
+    }
+    {
+        OCLStorage reader(file.c_str(), 0, test::kReadOnlyMode);
+        EXPECT_EQ(test::GetStream(reader, "Module version"), Bytes{2});
+    }
+    bytes = test::ReadFile(file);
+    // A whole commit reads every byte it carries over, and refuses damage.
+    OCLStorage::SetInPlaceCommits(OCLStorage::InPlaceCommits::kNever);
     {
         OCLStorage s(file.c_str(), 0, test::kModuleMode);
         test::PutStream(s, "Module version", Bytes{1});
@@ -251,6 +271,7 @@ TEST_F(CorruptFileTest, ADamagedPieceFailsItsReadsTheCheckAndACommitThatWouldCar
         test::PutStream(s, "Objects", small);
         s.Commit();
     }
+    OCLStorage::SetInPlaceCommits(OCLStorage::InPlaceCommits::kWhenSmaller);
     OCLStorage s(file.c_str(), 0, test::kReadOnlyMode);
     s.verifyChecksums();
     EXPECT_EQ(test::GetStream(s, "Objects"), small);

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "store/vals.h"
 #include "tests/store/builtin/storetest.h"
@@ -60,9 +61,18 @@ const char* const kSaver = R"(Begin Object Saver
 End Object
 )";
 
-ino_t Inode(const std::string& path) {
+// Which file the path names and when it last changed: a commit either
+// renames a new file over the path or writes the file in place.
+std::tuple<ino_t, time_t, long, off_t> Stamp(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size};
+}
+
+// A commit in place is done once its journal is gone.
+bool Committed(const std::string& path, const std::tuple<ino_t, time_t, long, off_t>& before) {
+    struct stat st {};
+    return Stamp(path) != before && ::stat((path + "-journal").c_str(), &st) != 0;
 }
 
 int Campaign() {
@@ -98,7 +108,7 @@ TEST_F(SaveKill, EveryKillLeavesEachModuleAsOneSaveOrTheNextLeftIt) {
     const int kills = Campaign();
     for (int i = 0; i < kills; ++i) {
         std::fflush(nullptr);
-        const ino_t before = Inode(main);
+        const auto before = Stamp(main);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -112,9 +122,8 @@ TEST_F(SaveKill, EveryKillLeavesEachModuleAsOneSaveOrTheNextLeftIt) {
             ::_exit(3);
         }
         // The kill comes while the loop runs: after the program's first
-        // commit (a new file renamed over the old one), whenever the child
-        // took to start.
-        for (int waited = 0; waited < 10000 && Inode(main) == before; ++waited) ::usleep(1000);
+        // commit, whenever the child took to start.
+        for (int waited = 0; waited < 10000 && !Committed(main, before); ++waited) ::usleep(1000);
         ::usleep(static_cast<useconds_t>(delayMs(random)) * 1000);
         ::kill(child, SIGKILL);
         int status = 0;
