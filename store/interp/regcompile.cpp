@@ -522,20 +522,28 @@ bool RegCompiler::append(const RegSlot& target, const ExprNode* value, bool& don
     return true;
 }
 
+// The loop's frame, with the body's locals, is pushed before anything of
+// the statement is evaluated: its names are the body's. The loop's
+// variable, a plain name; null when the loop is not translated.
+const Sid* RegCompiler::enterLoop(const ForNext* f, BlockRep*& body) {
+    body = subBlock(f->bodyBlock());
+    if (!body) return nullptr;
+    scopes_.emplace_back().block = body;
+    if (!blockLocals(*body)) return nullptr;
+    resetLocals();
+    const ExprNode* var = f->variable();
+    if (var->type() != EXPR_SID) return nullptr;
+    const auto* sid = static_cast<const Sid*>(var);
+    if (sid->isMe() || sid->isDotted() || sid->isTruthConstant()) return nullptr;
+    return sid;
+}
+
 bool RegCompiler::forNext(const ExecNode* s) {
     const auto* f = static_cast<const ForNext*>(s);
     if (f->loopType() != FN_Standard) return forEach(s);
-    // The loop's frame, with the body's locals, is pushed before anything
-    // of the statement is evaluated: its names are the body's.
-    BlockRep* body = subBlock(f->bodyBlock());
-    if (!body) return false;
-    scopes_.emplace_back().block = body;
-    if (!blockLocals(*body)) return false;
-    resetLocals();
-    const ExprNode* var = f->variable();
-    if (var->type() != EXPR_SID) return false;
-    const auto* sid = static_cast<const Sid*>(var);
-    if (sid->isMe() || sid->isDotted() || sid->isTruthConstant()) return false;
+    BlockRep* body = nullptr;
+    const Sid* sid = enterLoop(f, body);
+    if (!sid) return false;
     const RegSlot* counter = nullptr;
     if (resolve(sid->idIndex(), counter) != kFound || counter->constant || counter->file != REGF_NUMBER ||
         !SuffixFits(sid->getIdType(), counter->type))
@@ -585,16 +593,9 @@ bool RegCompiler::forNext(const ExecNode* s) {
 // Leaving the loop, by its end or by Exit For, empties its member list.
 bool RegCompiler::forEach(const ExecNode* s) {
     const auto* f = static_cast<const ForNext*>(s);
-    // As for a counting loop, the body's names are in scope from the start.
-    BlockRep* body = subBlock(f->bodyBlock());
-    if (!body) return false;
-    scopes_.emplace_back().block = body;
-    if (!blockLocals(*body)) return false;
-    resetLocals();
-    const ExprNode* var = f->variable();
-    if (var->type() != EXPR_SID) return false;
-    const auto* sid = static_cast<const Sid*>(var);
-    if (sid->isMe() || sid->isDotted() || sid->isTruthConstant()) return false;
+    BlockRep* body = nullptr;
+    const Sid* sid = enterLoop(f, body);
+    if (!sid) return false;
     const RegSlot* variable = nullptr;
     if (resolve(sid->idIndex(), variable) != kFound || variable->file != REGF_VALUE ||
         !SuffixFits(sid->getIdType(), variable->type))

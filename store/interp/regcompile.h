@@ -25,6 +25,8 @@ namespace tq {
 class BlockRep;
 class Cid;
 class Field;
+class ForNext;
+class Sid;
 
 class RegCompiler {
 public:
@@ -139,6 +141,7 @@ private:
     bool statement(const ExecNode* s);
     bool assignment(const ExecNode* s);
     bool append(const RegSlot& target, const ExprNode* value, bool& done);
+    const Sid* enterLoop(const ForNext* f, BlockRep*& body);
     bool forNext(const ExecNode* s);
     bool forEach(const ExecNode* s);
     // target = value where target is an Object variable's register.

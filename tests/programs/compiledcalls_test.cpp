@@ -67,19 +67,8 @@ const char* const kGaugeProgram = R"(Begin Object Meter
 End Object
 )";
 
-class CompiledCalls : public ::testing::Test {
+class CompiledCalls : public ProgramSuite {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        EnableTextModules();
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
-    void TearDown() override {
-        RegisterForm::SetEnabled(true);
-        UnloadEveryModule();
-        InterObjRep::DeleteObjects();
-    }
-
     // Loads path afresh and runs method; what it printed, then the failure
     // that escaped with its line.
     std::string run(const std::string& path, const char* method, bool registerForm) {

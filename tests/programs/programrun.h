@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <tqcompile/tqcompile.h>
 #include <tqstore/tqstore.h>
 
 namespace tq::compiler::test {
@@ -31,6 +32,23 @@ public:
 
 protected:
     void write(const char* t, size_t length) override { text.append(t, length); }
+};
+
+// A suite of programs loaded from text, with the library's own classes
+// (Group) published as a host's initializer publishes them; each test ends
+// with the register form on and no module or object left behind.
+class ProgramSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        IdString::Initialize();
+        EnableTextModules();
+        ObjectStore::PublishObjectDLL("tqstore");
+    }
+    void TearDown() override {
+        RegisterForm::SetEnabled(true);
+        UnloadEveryModule();
+        InterObjRep::DeleteObjects();
+    }
 };
 
 // The programs of a folder, as paths without the ".tqs".

@@ -45,21 +45,8 @@ std::string Outcome(InterObjRep* obj, const char* method, StringPrintable& out) 
 
 // A module loaded from a program file, run with the register form on or
 // off.
-class RegisterFormRun : public ::testing::Test {
+class RegisterFormRun : public ProgramSuite {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        EnableTextModules();
-        // The library's own classes (Group), as a host's initializer
-        // publishes them.
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
-    void TearDown() override {
-        RegisterForm::SetEnabled(true);
-        UnloadEveryModule();
-        InterObjRep::DeleteObjects();
-    }
-
     // Loads base.tqs afresh and runs method on the object that has it.
     std::string run(const std::string& base, const char* method, bool registerForm) {
         UnloadEveryModule();

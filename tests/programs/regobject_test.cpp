@@ -36,19 +36,8 @@ protected:
     }
 };
 
-class ObjectLocals : public ::testing::Test {
+class ObjectLocals : public ProgramSuite {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        EnableTextModules();
-        ObjectStore::PublishObjectDLL("tqstore");
-    }
-    void TearDown() override {
-        RegisterForm::SetEnabled(true);
-        UnloadEveryModule();
-        InterObjRep::DeleteObjects();
-    }
-
     // Loads the program afresh with the register form on or off.
     void load(bool registerForm) {
         UnloadEveryModule();
