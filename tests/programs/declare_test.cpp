@@ -77,18 +77,8 @@ const char* const kExpected =
     "MIXED CASE 10\n"
     "from the library 7\n";
 
-class DeclaredPrograms : public ::testing::Test {
+class DeclaredPrograms : public ProgramSuite {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        EnableTextModules();
-    }
-    void TearDown() override {
-        RegisterForm::SetEnabled(true);
-        UnloadEveryModule();
-        InterObjRep::DeleteObjects();
-    }
-
     // Writes text, with @LIB@ replaced, as name in the scratch folder.
     std::string write(const std::string& name, std::string text, const std::string& lib = TQ_TEST_FFILIB) {
         for (size_t at; (at = text.find("@LIB@")) != std::string::npos;) text.replace(at, 5, lib);

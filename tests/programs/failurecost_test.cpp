@@ -164,18 +164,8 @@ private:
     bool compare_;
 };
 
-class FailureCost : public ::testing::TestWithParam<bool> {
+class FailureCost : public ProgramSuite, public ::testing::WithParamInterface<bool> {
 protected:
-    static void SetUpTestSuite() {
-        IdString::Initialize();
-        EnableTextModules();
-    }
-    void TearDown() override {
-        RegisterForm::SetEnabled(true);
-        UnloadEveryModule();
-        InterObjRep::DeleteObjects();
-    }
-
     // Loads text afresh and runs its Main in the form the parameter names;
     // the failure that escaped ("" for none).
     std::string run(const char* text) {
