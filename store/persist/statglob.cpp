@@ -61,33 +61,74 @@ StaticGlobals::Key::Key(std::string_view text) : size_(static_cast<uint8_t>(std:
     std::memcpy(text_, text.data(), size_);
 }
 
+StaticGlobals::Filed* StaticGlobals::filedSlot(std::string_view text) {
+    Filed* const first = filed_.get();
+    Filed* const last = first + filedCount_;
+    Filed* it = std::lower_bound(first, last, text, [](const Filed& f, std::string_view t) { return f.key.view() < t; });
+    return it != last && it->entry && it->key.view() == text ? it : nullptr;
+}
+
+StaticGlobals::Entry* StaticGlobals::findFiled(std::string_view text) {
+    Filed* slot = filedSlot(text);
+    return slot ? &*slot->entry : nullptr;
+}
+
+StaticGlobals::Entry* StaticGlobals::findAdded(std::string_view text) {
+    auto it = added_.find(text);
+    return it == added_.end() ? nullptr : &it->second;
+}
+
 StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
-    auto it = entries_.find(AsName(name));
-    return it == entries_.end() ? nullptr : &it->second;
+    const std::string_view text = AsName(name);
+    if (Entry* e = findFiled(text)) return e;
+    return findAdded(text);
 }
 
 StaticGlobals::Entry* StaticGlobals::after(std::string_view name, std::string* key) {
-    auto it = entries_.upper_bound(name);
-    if (it == entries_.end()) return nullptr;
-    *key = it->first.view();
-    return &it->second;
+    Filed* const last = filed_.get() + filedCount_;
+    Filed* f = std::upper_bound(filed_.get(), last, name,
+                                [](std::string_view t, const Filed& s) { return t < s.key.view(); });
+    while (f != last && !f->entry) ++f;
+    auto a = added_.upper_bound(name);
+    if (f != last && (a == added_.end() || f->key.view() < a->first.view())) {
+        *key = f->key.view();
+        return &*f->entry;
+    }
+    if (a == added_.end()) return nullptr;
+    *key = a->first.view();
+    return &a->second;
 }
 
 bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
     const char* text = name;
     TQ_ASSERT(text != nullptr, "(const char*)id");
-    return entries_.try_emplace(Key(text), name, obj).second;
+    if (findFiled(AsName(text))) return false;
+    if (!added_.try_emplace(Key(text), name, obj).second) return false;
+    ++count_;
+    return true;
+}
+
+void StaticGlobals::expectFiled(size_t n) {
+    if (filed_ || n == 0) return;
+    filed_ = std::make_unique<Filed[]>(n);
+    filedRoom_ = n;
 }
 
 bool StaticGlobals::add(std::string_view key, tDescriptor name, tDescriptor obj) {
     const std::string_view text = AsName(key);
     // A record lists its names in dictionary order: each goes after the last.
-    if (entries_.empty() || entries_.rbegin()->first.view() < text) {
-        entries_.emplace_hint(entries_.end(), std::piecewise_construct, std::forward_as_tuple(text),
-                              std::forward_as_tuple(name, obj));
+    if (filedCount_ < filedRoom_ && (filedCount_ == 0 || filed_[filedCount_ - 1].key.view() < text) &&
+        !findAdded(text)) {
+        Filed& slot = filed_[filedCount_++];
+        slot.key = Key(text);
+        slot.entry.emplace(name, obj);
+        ++count_;
         return true;
     }
-    return entries_.try_emplace(Key(text), name, obj).second;
+    if (findFiled(text)) return false;
+    if (!added_.try_emplace(Key(text), name, obj).second) return false;
+    ++count_;
+    return true;
 }
 
 namespace {
@@ -115,22 +156,33 @@ void StaticGlobals::Settle(std::string_view key, Entry& e, tModuleIndex m) {
 }
 
 bool StaticGlobals::remove(std::string_view name) {
-    auto it = entries_.find(AsName(name));
-    if (it == entries_.end()) return false;
+    const std::string_view text = AsName(name);
+    Entry* e = findFiled(text);
+    if (!e) e = findAdded(text);
+    if (!e) return false;
     // Followed first, so that erasing gives back the count the entry holds;
     // a name that is no longer the entry's holds none.
-    IdString& n = it->second.name;
+    IdString& n = e->name;
     if (n.isDescriptor()) {
-        if (StillNamed(n, it->first.view()))
+        if (StillNamed(n, text))
             n.get();
         else
             n.nullify();
     }
-    entries_.erase(it);
+    if (Filed* slot = filedSlot(text))
+        slot->entry.reset();
+    else
+        added_.erase(added_.find(text));
+    --count_;
     return true;
 }
 
-void StaticGlobals::clear() { entries_.clear(); }
+void StaticGlobals::clear() {
+    added_.clear();
+    filed_.reset();
+    filedCount_ = filedRoom_ = 0;
+    count_ = 0;
+}
 
 // ---- the name space ------------------------------------------------------------
 
@@ -444,6 +496,7 @@ void ObjectStore::initStaticGlobals() {
     const uint32_t n = record.u32();
     if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
         BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
+    statics_.expectFiled(n);
     for (uint32_t i = 0; i < n; ++i) {
         auto what = [i] { return "static object " + std::to_string(i); };
         uint8_t flags = 0;
