@@ -478,25 +478,30 @@ void InterObjRep::StoredKindsOf(tModuleIndex m, const std::vector<uint32_t>& ind
         size_t at;
     };
     // Place and position packed in one word, so that the sort compares
-    // integers.
+    // integers; the lengths by position.
     std::vector<uint64_t> places;
+    std::vector<uint32_t> lengths(indexes.size());
+    const uint32_t count = table->count();
     for (size_t k = 0; k < indexes.size(); ++k) {
         const uint32_t index = indexes[k];
-        if (index >= table->count() || !table->entry(index).exists()) continue;
+        if (index >= count) continue;
         const Description& e = table->entry(index);
+        if (!e.exists()) continue;
         tDescriptor* name = names ? &(*names)[k] : nullptr;
-        if (e.memory() != 0 || e.length() > kLookGap)
+        if (e.memory() != 0 || e.length() > kLookGap) {
             kinds[k] = StoredKindOf(m, index, name);
-        else if (e.length() >= 2 * kEndBytes)
+        } else if (e.length() >= 2 * kEndBytes) {
             places.push_back(uint64_t(e.offset()) << 32 | k);
+            lengths[k] = e.length();
+        }
     }
     // By place; the same record asked for twice keeps its positions' order.
-    if (!std::is_sorted(places.begin(), places.end())) RadixSort(places, 32, 64);
+    SortNearlyInOrder(places, 32, 64);
     std::vector<Look> looks;
     looks.reserve(places.size());
     for (uint64_t p : places) {
         const size_t k = static_cast<uint32_t>(p);
-        looks.push_back({static_cast<uint32_t>(p >> 32), table->entry(indexes[k]).length(), k});
+        looks.push_back({static_cast<uint32_t>(p >> 32), lengths[k], k});
     }
     OCLStream& in = table->stream();
     const uint32_t resumeAt = in.tell();

@@ -427,7 +427,11 @@ public:
 
 private:
     void need(size_t n) const {
-        if (n <= remaining()) return;
+        if (n > remaining()) [[unlikely]]
+            runsPastEnd(n);
+    }
+
+    [[noreturn]] void runsPastEnd(size_t n) const {
         BadStaticGlobals(module_, "cannot read " + std::to_string(n) + " bytes at offset " + std::to_string(pos_) +
                                       ": the stream holds " + std::to_string(bytes_.size()) + " bytes");
     }
@@ -507,8 +511,15 @@ void ObjectStore::initStaticGlobals() {
             nd.moduleIndex() >= MAX_MODULES)
             BadStaticGlobals(module, what() + ": its name is not in the module");
         nd.setModuleIndex(index_);
-        if (!IdStringRep::objectExists(nd)) BadStaticGlobals(module, what() + ": its name is not in the module");
-        const char* name = IdStringRep::fault(nd)->text();
+        // One look at the name's entry: fault refuses a name the module
+        // does not hold, with a text of its own that this one replaces.
+        const IdStringRep* rep = nullptr;
+        try {
+            rep = IdStringRep::fault(nd);
+        } catch (const ObjectLoadFailed&) {
+        }
+        if (!rep) BadStaticGlobals(module, what() + ": its name is not in the module");
+        const char* name = rep->text();
         const tDescriptor obj = ReadObjectReference(record, index_, what);
         if (!statics_.add(name, nd, obj))
             BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
@@ -563,11 +574,15 @@ void ObjectStore::checkStaticGlobals() {
     std::vector<tDescriptor> names;
     try {
         std::vector<std::string_view> keys;
+        // The name each entry was read with: a record that names the same
+        // entry of "IdStrings" names the same text.
+        std::vector<tDescriptor> entered;
         statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
             const tDescriptor d = e.object.descriptor();
             if (d.isNull()) return;
             indexes.push_back(d.descIndex());
             keys.push_back(key);
+            entered.push_back(e.name.isDescriptor() ? e.name.descriptor() : tDescriptor());
         });
         InterObjRep::StoredKindsOf(index_, indexes, kinds, &names);
         for (size_t k = 0; k < indexes.size(); ++k) {
@@ -577,7 +592,8 @@ void ObjectStore::checkStaticGlobals() {
             // another name would lose the object's own. (A record whose name
             // entry is gone fails when it is read; the module keeps it.)
             const tDescriptor own = names[k];
-            if (!own.isNull() && IdStringRep::objectExists(own) && IdStringRep::fault(own)->text() != keys[k])
+            if (!own.isNull() && own != entered[k] && IdStringRep::objectExists(own) &&
+                IdStringRep::fault(own)->text() != keys[k])
                 BadStaticGlobals(module, "the static object " + std::string(keys[k]) + " has another name in its record");
         }
         indexes.clear();
