@@ -74,6 +74,7 @@ StaticGlobals::Entry* StaticGlobals::findFiled(std::string_view text) {
 }
 
 StaticGlobals::Entry* StaticGlobals::findAdded(std::string_view text) {
+    if (added_.empty()) return nullptr;
     auto it = added_.find(text);
     return it == added_.end() ? nullptr : &it->second;
 }
@@ -577,6 +578,9 @@ void ObjectStore::checkStaticGlobals() {
         // The name each entry was read with: a record that names the same
         // entry of "IdStrings" names the same text.
         std::vector<tDescriptor> entered;
+        indexes.reserve(statics_.count());
+        keys.reserve(statics_.count());
+        entered.reserve(statics_.count());
         statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
             const tDescriptor d = e.object.descriptor();
             if (d.isNull()) return;
