@@ -574,31 +574,43 @@ void ObjectStore::checkStaticGlobals() {
     std::vector<Kind> kinds;
     std::vector<tDescriptor> names;
     try {
-        std::vector<std::string_view> keys;
         // The name each entry was read with: a record that names the same
         // entry of "IdStrings" names the same text.
         std::vector<tDescriptor> entered;
         indexes.reserve(statics_.count());
-        keys.reserve(statics_.count());
         entered.reserve(statics_.count());
-        statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
+        statics_.forEachKeyed([&](std::string_view, StaticGlobals::Entry& e) {
             const tDescriptor d = e.object.descriptor();
             if (d.isNull()) return;
             indexes.push_back(d.descIndex());
-            keys.push_back(key);
             entered.push_back(e.name.isDescriptor() ? e.name.descriptor() : tDescriptor());
         });
+        // The name of the k-th entry that names an object, walked to again
+        // only when a check needs the text: keeping every name aside would
+        // cost a module of many names as much memory again.
+        auto keyAt = [this](size_t k) {
+            std::string key;
+            size_t at = 0;
+            statics_.forEachKeyed([&](std::string_view name, StaticGlobals::Entry& e) {
+                if (!e.object.descriptor().isNull() && at++ == k) key = name;
+            });
+            return key;
+        };
         InterObjRep::StoredKindsOf(index_, indexes, kinds, &names);
         for (size_t k = 0; k < indexes.size(); ++k) {
             if (kinds[k] != Kind::Named && kinds[k] != Kind::Spoilt)
-                BadStaticGlobals(module, "the static object " + std::string(keys[k]) + " is not a named object");
+                BadStaticGlobals(module, "the static object " + keyAt(k) + " is not a named object");
             // The record names the object too: an entry whose name points at
             // another name would lose the object's own. (A record whose name
-            // entry is gone fails when it is read; the module keeps it.)
+            // entry is gone fails when it is read; the module keeps it.) The
+            // names of "IdStrings" are distinct, so another entry is another
+            // text, and the walk to the key is made only for a record that
+            // fails.
             const tDescriptor own = names[k];
-            if (!own.isNull() && own != entered[k] && IdStringRep::objectExists(own) &&
-                IdStringRep::fault(own)->text() != keys[k])
-                BadStaticGlobals(module, "the static object " + std::string(keys[k]) + " has another name in its record");
+            const bool sameEntry = !entered[k].isNull() && own.descIndex() == entered[k].descIndex();
+            if (!own.isNull() && !sameEntry && IdStringRep::objectExists(own) &&
+                IdStringRep::fault(own)->text() != keyAt(k))
+                BadStaticGlobals(module, "the static object " + keyAt(k) + " has another name in its record");
         }
         indexes.clear();
         for (size_t i = 0; i < dynamics_.length(); ++i) indexes.push_back(dynamics_[i].descriptor().descIndex());
