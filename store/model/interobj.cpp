@@ -473,53 +473,51 @@ void InterObjRep::StoredKindsOf(tModuleIndex m, const std::vector<uint32_t>& ind
     if (names) names->assign(indexes.size(), tDescriptor());
     auto* table = DescribedObjectNoDescriptor<InterObjRep>::descriptionTable(m);
     if (!table) return;
-    struct Look {
-        uint32_t offset, length;
-        size_t at;
-    };
     // Place and position packed in one word, so that the sort compares
-    // integers.
+    // integers; the lengths by position.
     std::vector<uint64_t> places;
+    std::vector<uint32_t> lengths(indexes.size());
+    const uint32_t count = table->count();
     for (size_t k = 0; k < indexes.size(); ++k) {
         const uint32_t index = indexes[k];
-        if (index >= table->count() || !table->entry(index).exists()) continue;
+        if (index >= count) continue;
         const Description& e = table->entry(index);
+        if (!e.exists()) continue;
         tDescriptor* name = names ? &(*names)[k] : nullptr;
-        if (e.memory() != 0 || e.length() > kLookGap)
+        if (e.memory() != 0 || e.length() > kLookGap) {
             kinds[k] = StoredKindOf(m, index, name);
-        else if (e.length() >= 2 * kEndBytes)
+        } else if (e.length() >= 2 * kEndBytes) {
             places.push_back(uint64_t(e.offset()) << 32 | k);
+            lengths[k] = e.length();
+        }
     }
     // By place; the same record asked for twice keeps its positions' order.
-    if (!std::is_sorted(places.begin(), places.end())) RadixSort(places, 32, 64);
-    std::vector<Look> looks;
-    looks.reserve(places.size());
-    for (uint64_t p : places) {
-        const size_t k = static_cast<uint32_t>(p);
-        looks.push_back({static_cast<uint32_t>(p >> 32), table->entry(indexes[k]).length(), k});
-    }
+    SortNearlyInOrder(places, 32, 64);
+    auto offsetOf = [&places](size_t i) { return static_cast<uint32_t>(places[i] >> 32); };
+    auto positionOf = [&places](size_t i) { return static_cast<uint32_t>(places[i]); };
+    auto endOf = [&](size_t i) { return uint64_t(offsetOf(i)) + lengths[positionOf(i)]; };
     OCLStream& in = table->stream();
     const uint32_t resumeAt = in.tell();
     std::vector<uint8_t> window;
     uint64_t windowAt = 0;
     try {
-        for (size_t i = 0; i < looks.size(); ++i) {
-            const Look& l = looks[i];
-            if (l.offset < windowAt || uint64_t(l.offset) + l.length > windowAt + window.size()) {
+        for (size_t i = 0; i < places.size(); ++i) {
+            const uint32_t offset = offsetOf(i);
+            if (offset < windowAt || endOf(i) > windowAt + window.size()) {
                 // This record and those that follow close behind it, in one
                 // unchecked look (see StoredKindOf).
-                uint64_t end = uint64_t(l.offset) + l.length;
-                for (size_t j = i + 1; j < looks.size() && looks[j].offset <= end + kLookGap &&
-                                       uint64_t(looks[j].offset) + looks[j].length - l.offset <= kLookRun;
-                     ++j)
-                    end = std::max<uint64_t>(end, uint64_t(looks[j].offset) + looks[j].length);
-                windowAt = l.offset;
+                uint64_t end = endOf(i);
+                for (size_t j = i + 1;
+                     j < places.size() && offsetOf(j) <= end + kLookGap && endOf(j) - offset <= kLookRun; ++j)
+                    end = std::max<uint64_t>(end, endOf(j));
+                windowAt = offset;
                 window.resize(static_cast<size_t>(end - windowAt));
-                in.seek(l.offset);
+                in.seek(offset);
                 in.peek(window.data(), window.size());
             }
-            const uint8_t* record = window.data() + (l.offset - windowAt);
-            kinds[l.at] = KindFromEnds(record, record + l.length - kEndBytes, m, names ? &(*names)[l.at] : nullptr);
+            const size_t at = positionOf(i);
+            const uint8_t* record = window.data() + (offset - windowAt);
+            kinds[at] = KindFromEnds(record, record + lengths[at] - kEndBytes, m, names ? &(*names)[at] : nullptr);
         }
     } catch (...) {
         in.seek(resumeAt);

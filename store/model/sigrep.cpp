@@ -189,7 +189,7 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     for (size_t i = 1; i < spans.size(); ++i)
         if (spans[i].first < spans[i - 1].second) BadSignature(index, "two of its fields overlap");
     if (own != section) BadSignature(index, "its data size is not its parent's and its own fields'");
-    if (!std::is_sorted(s->fileObjects_.begin(), s->fileObjects_.end())) RadixSort(s->fileObjects_, 0, 24);
+    SortNearlyInOrder(s->fileObjects_, 0, 24);
     if (std::adjacent_find(s->fileObjects_.begin(), s->fileObjects_.end()) != s->fileObjects_.end())
         BadSignature(index, "an object is listed twice");
     // A parent of another module does not list this signature in its own

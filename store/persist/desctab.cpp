@@ -66,7 +66,7 @@ void VoidDescriptionTable::checkRecords() const {
         }
         if (e.exists()) extents.push_back(uint64_t(e.offset()) << 32 | i);
     }
-    if (!std::is_sorted(extents.begin(), extents.end())) RadixSort(extents, 32, 64);
+    SortNearlyInOrder(extents, 32, 64);
     for (size_t k = 1; k < extents.size(); ++k) {
         const auto before = static_cast<uint32_t>(extents[k - 1]);
         const auto entry = static_cast<uint32_t>(extents[k]);

@@ -35,15 +35,29 @@ public:
 // The dictionary's own hash of a text (at most 31 characters). The
 // identifier hash (IdString::Hash, h * 5 + c) collides for texts that differ
 // only in digits (Row00015 and Row00020 are one value), so a module of
-// numbered names would compare texts on most look-ups; FNV-1a keeps them
-// apart.
+// numbered names would compare texts on most look-ups. This one mixes eight
+// characters a step (opening a module hashes every name it holds); it lives
+// only in memory, so the order of the bytes in a word is the machine's.
+uint64_t MixWord(uint64_t h, uint64_t w) {
+    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    return h ^ (h >> 32);
+}
+
 uint32_t DictHash(const char* text) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < kMaxIdLength && text[i] != '\0'; ++i) {
-        h ^= static_cast<uint8_t>(text[i]);
-        h *= 16777619u;
+    const size_t n = strnlen(text, kMaxIdLength);
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, text + i, 8);
+        h = MixWord(h, w);
     }
-    return h;
+    if (i < n) {
+        uint64_t w = 0;
+        std::memcpy(&w, text + i, n - i);
+        h = MixWord(h, w);
+    }
+    return static_cast<uint32_t>(h ^ (h >> 29));
 }
 
 // The dictionary of one module: text -> index in its table. Open addressing

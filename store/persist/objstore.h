@@ -75,6 +75,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,12 +120,13 @@ public:
     // A name as a key: its text, cut to 31 characters.
     class Key {
     public:
+        Key() = default;
         explicit Key(std::string_view text);
         std::string_view view() const { return {text_, size_}; }
 
     private:
         char text_[kMaxIdLength];
-        uint8_t size_;
+        uint8_t size_ = 0;
     };
     // Byte order of the texts, as std::string orders them.
     struct KeyOrder {
@@ -148,6 +150,9 @@ public:
     Entry* after(std::string_view name, std::string* key);
     // False when the name is already there.
     bool add(const IdString& name, InterObjRep* obj);
+    // Room for n entries read from a module file, made before the first of
+    // them is added (once; later calls do nothing).
+    void expectFiled(size_t n);
     // An entry read from a module file: the name (whose text is key) and the
     // object by descriptor.
     bool add(std::string_view key, tDescriptor name, tDescriptor obj);
@@ -156,23 +161,57 @@ public:
     // interned afresh.
     static void Settle(std::string_view key, Entry& e, tModuleIndex m);
     bool remove(std::string_view name);
-    size_t count() const { return entries_.size(); }
+    size_t count() const { return count_; }
     void clear();
 
     template <class F>
     void forEach(F&& f) {
-        for (auto& [key, entry] : entries_) f(entry);
+        forEachKeyed([&f](std::string_view, Entry& e) { f(e); });
     }
     // The same with the name each entry was entered under. That is the
     // entry's name for good: a file that understated the count of a name
     // can leave the entry's reference reading another text, or none.
+    // Dictionary order, the filed and the added entries merged; f may add
+    // or remove entries other than the one it is given.
     template <class F>
     void forEachKeyed(F&& f) {
-        for (auto& [key, entry] : entries_) f(key.view(), entry);
+        size_t i = 0;
+        auto j = added_.begin();
+        for (;;) {
+            while (i < filedCount_ && !filed_[i].entry) ++i;
+            if (i < filedCount_ && (j == added_.end() || filed_[i].key.view() < j->first.view())) {
+                Filed& slot = filed_[i++];
+                f(slot.key.view(), *slot.entry);
+            } else if (j != added_.end()) {
+                auto& [key, entry] = *j++;
+                f(key.view(), entry);
+            } else {
+                return;
+            }
+        }
     }
 
 private:
-    std::map<Key, Entry, KeyOrder> entries_;
+    // An entry as the module's file gave it, or an empty slot once removed.
+    struct Filed {
+        Key key;
+        std::optional<Entry> entry;
+    };
+    Filed* filedSlot(std::string_view text);
+    Entry* findFiled(std::string_view text);
+    Entry* findAdded(std::string_view text);
+
+    // The entries of the file, in dictionary order, in one array: opening a
+    // module of many names makes no node per name. Slots are filled only
+    // while the file is read and never move, so an entry's address holds
+    // for as long as the entry is there. A key is in the array or in
+    // added_, never both.
+    std::unique_ptr<Filed[]> filed_;
+    size_t filedCount_ = 0;
+    size_t filedRoom_ = 0;
+    // Entries made since, and any a file gave out of order.
+    std::map<Key, Entry, KeyOrder> added_;
+    size_t count_ = 0;
 };
 
 using DynamicObjectList = RefList<InterObjRep, tPrimaryReference>;

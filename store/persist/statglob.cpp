@@ -61,33 +61,75 @@ StaticGlobals::Key::Key(std::string_view text) : size_(static_cast<uint8_t>(std:
     std::memcpy(text_, text.data(), size_);
 }
 
+StaticGlobals::Filed* StaticGlobals::filedSlot(std::string_view text) {
+    Filed* const first = filed_.get();
+    Filed* const last = first + filedCount_;
+    Filed* it = std::lower_bound(first, last, text, [](const Filed& f, std::string_view t) { return f.key.view() < t; });
+    return it != last && it->entry && it->key.view() == text ? it : nullptr;
+}
+
+StaticGlobals::Entry* StaticGlobals::findFiled(std::string_view text) {
+    Filed* slot = filedSlot(text);
+    return slot ? &*slot->entry : nullptr;
+}
+
+StaticGlobals::Entry* StaticGlobals::findAdded(std::string_view text) {
+    if (added_.empty()) return nullptr;
+    auto it = added_.find(text);
+    return it == added_.end() ? nullptr : &it->second;
+}
+
 StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
-    auto it = entries_.find(AsName(name));
-    return it == entries_.end() ? nullptr : &it->second;
+    const std::string_view text = AsName(name);
+    if (Entry* e = findFiled(text)) return e;
+    return findAdded(text);
 }
 
 StaticGlobals::Entry* StaticGlobals::after(std::string_view name, std::string* key) {
-    auto it = entries_.upper_bound(name);
-    if (it == entries_.end()) return nullptr;
-    *key = it->first.view();
-    return &it->second;
+    Filed* const last = filed_.get() + filedCount_;
+    Filed* f = std::upper_bound(filed_.get(), last, name,
+                                [](std::string_view t, const Filed& s) { return t < s.key.view(); });
+    while (f != last && !f->entry) ++f;
+    auto a = added_.upper_bound(name);
+    if (f != last && (a == added_.end() || f->key.view() < a->first.view())) {
+        *key = f->key.view();
+        return &*f->entry;
+    }
+    if (a == added_.end()) return nullptr;
+    *key = a->first.view();
+    return &a->second;
 }
 
 bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
     const char* text = name;
     TQ_ASSERT(text != nullptr, "(const char*)id");
-    return entries_.try_emplace(Key(text), name, obj).second;
+    if (findFiled(AsName(text))) return false;
+    if (!added_.try_emplace(Key(text), name, obj).second) return false;
+    ++count_;
+    return true;
+}
+
+void StaticGlobals::expectFiled(size_t n) {
+    if (filed_ || n == 0) return;
+    filed_ = std::make_unique<Filed[]>(n);
+    filedRoom_ = n;
 }
 
 bool StaticGlobals::add(std::string_view key, tDescriptor name, tDescriptor obj) {
     const std::string_view text = AsName(key);
     // A record lists its names in dictionary order: each goes after the last.
-    if (entries_.empty() || entries_.rbegin()->first.view() < text) {
-        entries_.emplace_hint(entries_.end(), std::piecewise_construct, std::forward_as_tuple(text),
-                              std::forward_as_tuple(name, obj));
+    if (filedCount_ < filedRoom_ && (filedCount_ == 0 || filed_[filedCount_ - 1].key.view() < text) &&
+        !findAdded(text)) {
+        Filed& slot = filed_[filedCount_++];
+        slot.key = Key(text);
+        slot.entry.emplace(name, obj);
+        ++count_;
         return true;
     }
-    return entries_.try_emplace(Key(text), name, obj).second;
+    if (findFiled(text)) return false;
+    if (!added_.try_emplace(Key(text), name, obj).second) return false;
+    ++count_;
+    return true;
 }
 
 namespace {
@@ -115,22 +157,33 @@ void StaticGlobals::Settle(std::string_view key, Entry& e, tModuleIndex m) {
 }
 
 bool StaticGlobals::remove(std::string_view name) {
-    auto it = entries_.find(AsName(name));
-    if (it == entries_.end()) return false;
+    const std::string_view text = AsName(name);
+    Entry* e = findFiled(text);
+    if (!e) e = findAdded(text);
+    if (!e) return false;
     // Followed first, so that erasing gives back the count the entry holds;
     // a name that is no longer the entry's holds none.
-    IdString& n = it->second.name;
+    IdString& n = e->name;
     if (n.isDescriptor()) {
-        if (StillNamed(n, it->first.view()))
+        if (StillNamed(n, text))
             n.get();
         else
             n.nullify();
     }
-    entries_.erase(it);
+    if (Filed* slot = filedSlot(text))
+        slot->entry.reset();
+    else
+        added_.erase(added_.find(text));
+    --count_;
     return true;
 }
 
-void StaticGlobals::clear() { entries_.clear(); }
+void StaticGlobals::clear() {
+    added_.clear();
+    filed_.reset();
+    filedCount_ = filedRoom_ = 0;
+    count_ = 0;
+}
 
 // ---- the name space ------------------------------------------------------------
 
@@ -375,7 +428,11 @@ public:
 
 private:
     void need(size_t n) const {
-        if (n <= remaining()) return;
+        if (n > remaining()) [[unlikely]]
+            runsPastEnd(n);
+    }
+
+    [[noreturn]] void runsPastEnd(size_t n) const {
         BadStaticGlobals(module_, "cannot read " + std::to_string(n) + " bytes at offset " + std::to_string(pos_) +
                                       ": the stream holds " + std::to_string(bytes_.size()) + " bytes");
     }
@@ -444,6 +501,7 @@ void ObjectStore::initStaticGlobals() {
     const uint32_t n = record.u32();
     if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
         BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
+    statics_.expectFiled(n);
     for (uint32_t i = 0; i < n; ++i) {
         auto what = [i] { return "static object " + std::to_string(i); };
         uint8_t flags = 0;
@@ -454,8 +512,15 @@ void ObjectStore::initStaticGlobals() {
             nd.moduleIndex() >= MAX_MODULES)
             BadStaticGlobals(module, what() + ": its name is not in the module");
         nd.setModuleIndex(index_);
-        if (!IdStringRep::objectExists(nd)) BadStaticGlobals(module, what() + ": its name is not in the module");
-        const char* name = IdStringRep::fault(nd)->text();
+        // One look at the name's entry: fault refuses a name the module
+        // does not hold, with a text of its own that this one replaces.
+        const IdStringRep* rep = nullptr;
+        try {
+            rep = IdStringRep::fault(nd);
+        } catch (const ObjectLoadFailed&) {
+        }
+        if (!rep) BadStaticGlobals(module, what() + ": its name is not in the module");
+        const char* name = rep->text();
         const tDescriptor obj = ReadObjectReference(record, index_, what);
         if (!statics_.add(name, nd, obj))
             BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
@@ -509,23 +574,43 @@ void ObjectStore::checkStaticGlobals() {
     std::vector<Kind> kinds;
     std::vector<tDescriptor> names;
     try {
-        std::vector<std::string_view> keys;
-        statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
+        // The name each entry was read with: a record that names the same
+        // entry of "IdStrings" names the same text.
+        std::vector<tDescriptor> entered;
+        indexes.reserve(statics_.count());
+        entered.reserve(statics_.count());
+        statics_.forEachKeyed([&](std::string_view, StaticGlobals::Entry& e) {
             const tDescriptor d = e.object.descriptor();
             if (d.isNull()) return;
             indexes.push_back(d.descIndex());
-            keys.push_back(key);
+            entered.push_back(e.name.isDescriptor() ? e.name.descriptor() : tDescriptor());
         });
+        // The name of the k-th entry that names an object, walked to again
+        // only when a check needs the text: keeping every name aside would
+        // cost a module of many names as much memory again.
+        auto keyAt = [this](size_t k) {
+            std::string key;
+            size_t at = 0;
+            statics_.forEachKeyed([&](std::string_view name, StaticGlobals::Entry& e) {
+                if (!e.object.descriptor().isNull() && at++ == k) key = name;
+            });
+            return key;
+        };
         InterObjRep::StoredKindsOf(index_, indexes, kinds, &names);
         for (size_t k = 0; k < indexes.size(); ++k) {
             if (kinds[k] != Kind::Named && kinds[k] != Kind::Spoilt)
-                BadStaticGlobals(module, "the static object " + std::string(keys[k]) + " is not a named object");
+                BadStaticGlobals(module, "the static object " + keyAt(k) + " is not a named object");
             // The record names the object too: an entry whose name points at
             // another name would lose the object's own. (A record whose name
-            // entry is gone fails when it is read; the module keeps it.)
+            // entry is gone fails when it is read; the module keeps it.) The
+            // names of "IdStrings" are distinct, so another entry is another
+            // text, and the walk to the key is made only for a record that
+            // fails.
             const tDescriptor own = names[k];
-            if (!own.isNull() && IdStringRep::objectExists(own) && IdStringRep::fault(own)->text() != keys[k])
-                BadStaticGlobals(module, "the static object " + std::string(keys[k]) + " has another name in its record");
+            const bool sameEntry = !entered[k].isNull() && own.descIndex() == entered[k].descIndex();
+            if (!own.isNull() && !sameEntry && IdStringRep::objectExists(own) &&
+                IdStringRep::fault(own)->text() != keyAt(k))
+                BadStaticGlobals(module, "the static object " + keyAt(k) + " has another name in its record");
         }
         indexes.clear();
         for (size_t i = 0; i < dynamics_.length(); ++i) indexes.push_back(dynamics_[i].descriptor().descIndex());

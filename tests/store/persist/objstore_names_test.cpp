@@ -1,6 +1,7 @@
 // The name space of static objects: validating and renaming names, dotted
 // paths and aliases, and the Preload members of a module's preload objects.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/errors/extexcep.h"
@@ -54,6 +55,53 @@ TEST_F(Names, ANameMadeLongerThan31CharactersIsFoundByTheTextItWasMadeWith) {
     ObjectStore::Rename(text.c_str(), "Dialog");
     EXPECT_EQ(found("Dialog"), form.get());
     EXPECT_EQ(ObjectStore::StaticCount(a), 1);
+}
+
+// The names a module's file gave and the names made since are kept apart
+// (the file's in one sorted array): finding, refusing a taken name,
+// walking, removing and making a name again must not depend on which part
+// holds it, and the next file holds them all in dictionary order.
+TEST_F(Names, NamesFromTheFileAndNamesMadeSinceAreOneNameSpace) {
+    const std::string path = file("a.qbo");
+    {
+        const tModuleIndex m = load(path);
+        for (const char* name : {"B", "D", "F"}) InterObj(named(name, m));
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        ObjectStore::UnloadModule(m);
+    }
+    const std::vector<std::string> all = {"A", "B", "C", "D", "E", "F", "G"};
+    auto names = [](tModuleIndex m) {
+        std::vector<std::string> walked, keyed;
+        ObjectStore::StaticObjectsIterator it(m);
+        while (StaticGlobals::Entry* e = it()) walked.emplace_back(static_cast<const char*>(e->name));
+        ObjectStore::Dictionary(m).forEachKeyed([&](std::string_view key, StaticGlobals::Entry&) { keyed.emplace_back(key); });
+        EXPECT_EQ(walked, keyed);
+        return walked;
+    };
+    const tModuleIndex m = load(path, 0);
+    for (const char* name : {"G", "A", "C"}) InterObj(named(name, m));
+    ObjectStore::Rename("D", "E");
+    EXPECT_EQ(found("D"), nullptr) << "a name of the file, removed";
+    ASSERT_NE(found("E"), nullptr);
+    EXPECT_STREQ(found("E")->name(), "E");
+    EXPECT_THROW(ObjectStore::ValidateNewStaticGlobal("B", m), DuplicateName) << "a name of the file";
+    EXPECT_THROW(ObjectStore::ValidateNewStaticGlobal("C", m), DuplicateName) << "a name made since";
+    InterObj d(named("D", m));
+    EXPECT_EQ(found("D"), d.get()) << "the removed name, made again";
+    EXPECT_EQ(ObjectStore::StaticCount(m), 7);
+    EXPECT_EQ(names(m), all);
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+
+    const tModuleIndex again = load(path, 0);
+    EXPECT_EQ(names(again), all);
+    for (const std::string& name : all) {
+        InterObjRep* o = found(name.c_str());
+        ASSERT_NE(o, nullptr) << name;
+        EXPECT_STREQ(o->name(), name.c_str());
+    }
 }
 
 TEST_F(Names, RenamingRefusesUnknownInvalidAndTakenNamesAndChangesNothing) {
