@@ -357,6 +357,11 @@ public:
 
     // The form while the keys hold; null when there is none or it is stale.
     RegisterForm* current(bool& notTaken) const;
+    // The form made last, stale or not; null when none was or the
+    // translator did not take the procedure. For a test that asks whether
+    // a procedure ran in register form after a run that moved the keys
+    // (an object destroyed empties the lookup cache).
+    const RegisterForm* lastMade() const { return decided_ ? form_ : nullptr; }
     // Lets go of the form (a running one is deleted by its last activation)
     // and forgets the answer.
     void drop() noexcept;
