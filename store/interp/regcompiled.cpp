@@ -218,6 +218,8 @@ InterObjRep* Held(RegActivation& act, const RegCompiledSite& site, InterObj& kee
                     found) ||
         found.resultType != site.resultType || found.shape != site.shape)
         return false;
+    // The site is the form's own, kept in its RegSites (never const
+    // storage): what it calls is updated in place, as a cache.
     auto& kept = const_cast<RegCompiledSite&>(site);
     kept.property = found.property;
     kept.method = found.method;
@@ -358,7 +360,9 @@ uint32_t RegRunCompiledCall(RegActivation& act, const RegInstr& in, uint32_t pc)
         GeneralRoad(act, site);
         return pc + 1;
     }
-    if (held->isDestroyed() || site.shape == RCS_GENERAL ||
+    // The member found is used only while the field look-up revision it
+    // was found in holds: until then it is still listed in its signature.
+    if (held->isDestroyed() || site.shape == RCS_GENERAL || site.call.revision != FieldLookupRevision::current() ||
         (held->signature() != site.call.signature && !FindAgain(site, held->signature()))) [[unlikely]] {
         GeneralCall(act, site, *held);
         return pc + 1;
