@@ -311,25 +311,29 @@ bool RegTranslateCompiledCall(RegCompiler& rc, const ExprNode* e, bool wantValue
     }
     if (!heldSig) return false;
 
-    // The arguments in order, as registers of their own files; binding
-    // converts them once all are evaluated.
     SignatureRep* memberOwner = nullptr;
     Field* member = heldSig->findField(memberName, memberOwner, 0);
     if (!member || (!member->isCompiledMethod() && !member->isCompDataField())) return false;
     if (suffix != IDT_UNTYPED && (suffix & IDT_TYPEMASK) != (member->type() & IDT_TYPEMASK)) return false;
+    // The arguments in order, as registers of their own files; binding
+    // converts them once all are evaluated.
     const uint32_t start = rc.here();
     std::vector<uint32_t> starts;
     for (uint16_t k = 0; k < argCount; ++k, arg = NextExpr(arg)) {
         starts.push_back(rc.here());
         RegOperand v;
-        if (!rc.expression(arg, v) || (v.file != REGF_NUMBER && v.file != REGF_STRING)) return false;
+        if (!rc.expression(arg, v) || (v.file != REGF_NUMBER && v.file != REGF_STRING)) {
+            rc.dropCode(start);
+            return false;
+        }
         site.args.push_back(v);
     }
     starts.push_back(rc.here());
     for (size_t k = 0; k + 1 < site.args.size(); ++k) rc.readAgainAfterCalls(starts[k], starts[k + 1]);
     site.asNumber = rc.usedAsNumber(e);
     if (!TakeMember(member, wantValue, site.asNumber, site.args, site)) {
-        // The arguments' code goes with the call: nothing is left emitted.
+        // The arguments' code goes with the call (as above): a call not
+        // taken leaves nothing emitted.
         rc.dropCode(start);
         return false;
     }
