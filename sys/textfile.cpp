@@ -24,7 +24,20 @@ PublishedClass& TextFile::Class() {
     return cls;
 }
 
-TextFile::~TextFile() { drop(); }
+// Text still in the buffer is written as the object goes. A failure then
+// has no statement to raise at: the application hears of it, as it hears
+// of a failing Destruct, instead of the text being lost in silence.
+TextFile::~TextFile() {
+    try {
+        imClose();
+    } catch (StoreException& e) {
+        try {
+            StoreApplication::HandleException(e);
+        } catch (const StoreException&) {
+            // No application took it; the object goes all the same.
+        }
+    }
+}
 
 void TextFile::PO_DefineFields(SignatureRep& sig) {
     DefineFields(sig, [&] {
@@ -44,14 +57,10 @@ void TextFile::PO_DefineFields(SignatureRep& sig) {
     });
 }
 
-void TextFile::drop() {
-    reader_.reset();
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
-}
-
 void TextFile::open(const char* path, const char* mode, const char* doing) {
-    drop();
+    // The file open before is closed first, and a write of it the system
+    // refuses raises here, before the next one is opened.
+    imClose();
     const std::string p = path ? path : "";
     path_ = p;
     // The C library opens a folder for reading and fails only at the first
@@ -62,10 +71,8 @@ void TextFile::open(const char* path, const char* mode, const char* doing) {
     std::FILE* f = p.empty() ? nullptr : std::fopen(p.c_str(), mode);
     if (!f) ThrowFileError(doing, p, p.empty() ? ENOENT : errno);
     file_ = f;
-    if (*mode == 'r') {
-        std::setvbuf(f, nullptr, _IOFBF, 64 * 1024);
-        reader_ = std::make_unique<LineReader>(f, p);
-    }
+    std::setvbuf(f, nullptr, _IOFBF, kBuffer);
+    if (*mode == 'r') reader_ = std::make_unique<LineReader>(f, p);
 }
 
 void TextFile::imOpenRead(const char* path) { open(path, "r", "Cannot open for reading"); }
@@ -80,9 +87,9 @@ LineReader& TextFile::reader() {
 int32_t TextFile::pdGetEOF() { return reader().atEnd() ? -1 : 0; }
 
 ValString TextFile::imReadLine() {
-    std::string line;
-    if (!reader().next(line)) ThrowEndOfFile(path_);
-    return ValString(line);
+    // line_ keeps its room from line to line.
+    if (!reader().next(line_)) ThrowEndOfFile(path_);
+    return ValString(line_);
 }
 
 ValString TextFile::imReadAll() { return ValString(reader().rest()); }

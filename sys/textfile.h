@@ -6,10 +6,15 @@
 //   (object destroyed, its module unloaded) --> closed, written text flushed
 //
 // Reading goes through a LineReader: constant memory whatever the file's
-// size, "\n" and "\r\n" alike, a last line without its end. Writing is
-// buffered; a write the system refuses raises FileError with its reason, at
-// the write that reaches the file or at Close. Nothing of a file is kept
-// with a module: a copy or a reloaded object starts closed.
+// size, "\n" and "\r\n" alike, a last line without its end. Writing goes
+// through a buffer of kBuffer bytes, so that a program writing many short
+// lines makes few system calls: text reaches the file when the buffer
+// fills and at Close. A write the system refuses (a full disk) therefore
+// raises FileError with its reason at the write that fills the buffer, at
+// Close, or at the next Open*; when the object goes with text still
+// buffered, a failure goes to the application (StoreApplication::
+// HandleException), never lost in silence. Nothing of a file is kept with
+// a module: a copy or a reloaded object starts closed.
 #pragma once
 
 #include <cstdio>
@@ -54,8 +59,6 @@ private:
     ~TextFile() override;
     void open(const char* path, const char* mode, const char* doing);
     LineReader& reader();
-    // Closes without raising: for the destructor and a new Open.
-    void drop();
 
     struct Sink final : TextPrintable {
         explicit Sink(TextFile& f) : file(f) {}
@@ -63,9 +66,12 @@ private:
         TextFile& file;
     };
 
+    static constexpr size_t kBuffer = 64 * 1024;
+
     std::FILE* file_ = nullptr;
     std::unique_ptr<LineReader> reader_;  // set while open for reading
     std::string path_;
+    std::string line_;  // the line last read
     Sink sink_;
 };
 

@@ -4,14 +4,18 @@
 #include <cstring>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "platform/util/uassert.h"
+#include "store/arfldval.h"
+#include "store/arrayfld.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/binop.h"
 #include "store/interp/ident.h"
 #include "store/interp/localval.h"
 #include "store/interp/pureexpr.h"
+#include "store/iintobj.h"
 #include "store/model/fldval.h"
 #include "store/model/interobj.h"
 #include "store/model/intfld.h"
@@ -286,6 +290,44 @@ StmtPtr Assignment::make(int32_t line, int form, ExprPtr target, ExprPtr value) 
 
 namespace {
 
+// "parts = list": a whole array takes the items of a list object (what
+// Text.Split gives, a Group): it becomes 0 To Count - 1, each element
+// taking its item as an element's assignment takes it (with its
+// conversion and failures). A list of no items fails as ReDim to no
+// elements fails: an array always has one. Anything else assigned to a
+// whole array is the type mismatch it always was.
+[[gnu::noinline]] void AssignList(ArrayReferenceFieldValue& whole, const Value& v) {
+    if ((v.type() & IDT_TYPEMASK) != IDT_OBJECT) throw TypeMismatch("Assignment::eval()", 32765);
+    const InterObj list = v.as<InterObj>();
+    IInterObj* part = list.isNull() || list->isDestroyed() ? nullptr : list->compiledPart();
+    if (!part || !list->findField("Count")) throw TypeMismatch("Assignment::eval()", 32765);
+    const int32_t n = list->eval("Count")->as<int32_t>();
+    InterObjRep* obj = nullptr;
+    SignatureRep* owner = nullptr;
+    InterArrayField* old = whole.arrayField(obj, owner);
+    if (!old || !obj || !owner) throw TypeMismatch("Assignment::eval()", 32765);
+    InterArrayField* resized = old->redimCopy(1);
+    FieldPtr keep(resized);
+    resized->defineBounds(0, 0, n - 1);
+    // The items are read and converted to the element type before the
+    // array changes: a failing one leaves it as it was.
+    const IdType type = static_cast<IdType>(old->type() & IDT_TYPEMASK);
+    std::vector<ValuePtr> items;
+    for (int32_t i = 0; i < n; ++i) {
+        const ValueList index{ValuePtr(new LongValue(i))};
+        int handled = 0;
+        ValuePtr item = part->eval(&index, &handled);
+        if (!handled || !item) throw TypeMismatch("Assignment::eval()", 32765);
+        items.push_back(DirectValueClassFactory(type, item.get()));
+    }
+    InterObj holder(obj);
+    holder->redimArrayField(*owner, resized, 0);
+    for (int32_t i = 0; i < n; ++i) {
+        const ValueList index{ValuePtr(new LongValue(i))};
+        *whole.virtualMemberEval(&index) = *items[static_cast<size_t>(i)];
+    }
+}
+
 // The assignment of everything StoreNumber does not take. kind and the
 // numbers are what the unboxed readers gave for an operator source
 // (kNumberNone when they gave nothing, or the source is no operator).
@@ -341,6 +383,8 @@ namespace {
         }
         v = ValuePtr(new DoubleValue(doubleResult));
     }
+    if (auto* whole = dynamic_cast<ArrayReferenceFieldValue*>(place.get())) [[unlikely]]
+        return AssignList(*whole, *v);
     *place = *v;
 }
 

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "platform/util/stackroom.h"
+#include "store/arrayfld.h"
 #include "store/context.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/argval.h"
@@ -42,9 +43,18 @@ bool IsRegisterParameter(const Field& f) {
     return f.isInterDataField() && IsPlainParameter(f) && IsRegisterNumberType(static_cast<IdType>(f.type() & IDT_TYPEMASK));
 }
 
+// An array parameter whose elements the registers can hold (numbers or
+// Strings): the form keeps the caller's array value itself, bound by
+// reference as binding binds it, and reads it through that value.
+bool IsHeldArrayParameter(const Field& f) {
+    if (!dynamic_cast<const ArrayReferenceField*>(&f)) return false;
+    const IdType t = static_cast<IdType>(f.type() & IDT_TYPEMASK);
+    return IsRegisterNumberType(t) || t == IDT_STRING;
+}
+
 // The parameter fields of proc in declaration order; false when one is not
-// a register parameter.
-bool RegisterParameters(MethodField& proc, std::vector<Field*>& out) {
+// a register parameter (or, when arrays is set, a held array parameter).
+bool RegisterParameters(MethodField& proc, std::vector<Field*>& out, bool arrays = false) {
     out.clear();
     InterObjRep* proto = proc.parameterPrototype();
     if (!proto) return true;
@@ -53,7 +63,7 @@ bool RegisterParameters(MethodField& proc, std::vector<Field*>& out) {
     const FieldPtrList& fields = sig->fields();
     for (size_t i = 0; i < fields.length(); ++i) {
         Field* f = fields.at(i);
-        if (!IsRegisterParameter(*f)) return false;
+        if (!IsRegisterParameter(*f) && !(arrays && IsHeldArrayParameter(*f))) return false;
         out.push_back(f);
     }
     return true;
@@ -90,12 +100,17 @@ RegSites& RegSitesOf(RegisterForm& form) {
 bool RegDeclareParameters(RegCompiler& rc) {
     InterProcField& proc = rc.proc();
     std::vector<Field*> parameters;
-    if (!RegisterParameters(proc, parameters)) return false;
+    // Calls from register code pass numbers only (TranslateCall): a
+    // procedure with an array parameter is entered with the call's values.
+    if (!RegisterParameters(proc, parameters, true)) return false;
     RegisterForm& form = rc.form();
     for (Field* f : parameters) {
         const IdType type = static_cast<IdType>(f->type() & IDT_TYPEMASK);
-        const RegSlot& slot = rc.declare(f->name(), REGF_NUMBER, type);
-        form.parameters.push_back(RegOperand{REGF_NUMBER, slot.index, type});
+        const RegFile file = IsRegisterParameter(*f) ? REGF_NUMBER : REGF_VALUE;
+        RegSlot& slot = rc.declare(f->name(), file, type);
+        slot.heldArray = file == REGF_VALUE;
+        form.heldParameters = form.heldParameters || slot.heldArray;
+        form.parameters.push_back(RegOperand{file, slot.index, type});
     }
     if (proc.isFunction()) {
         // The return value starts as its type's default: a function that
@@ -360,7 +375,7 @@ inline bool HasSignature(const InterObjRep& obj, const RegCallSite& site) {
     const uint64_t revision = FieldLookupRevision::current();
     if (site.revision != revision || obj.signature() != site.signature) return nullptr;
     RegisterForm* form = RegFormFor(*site.method, obj);
-    if (!form || form->parameters.size() != site.arguments.size()) return nullptr;
+    if (!form || form->heldParameters || form->parameters.size() != site.arguments.size()) return nullptr;
     site.calleeForm = form;
     site.calleeRevision = revision;
     site.calleeEpoch = Context::cacheEpoch();
@@ -442,7 +457,8 @@ bool RegEntryTakes(InterProcField& proc, const ValueList* args) {
     size_t nBound = 0;
     for (int32_t i = 0; i < given; ++i) {
         auto& f = static_cast<InterDataField&>(*fields.at(static_cast<size_t>(i)));
-        if (!f.isByReference()) continue;
+        // An array is held by reference, as binding holds it: no copy.
+        if (!f.isByReference() || IsHeldArrayParameter(f)) continue;
         Value* original = args->at(given - 1 - i);
         ValuePtr v(original);
         try {
@@ -479,6 +495,10 @@ void RegBindArguments(RegActivation& act, const ValueList* args, RegEntryBacks& 
         f.typeConvert(v);
         f.checkBinding(v.get());
         const RegOperand& p = act.form->parameters[static_cast<size_t>(i)];
+        if (p.file == REGF_VALUE) {
+            act.values[p.index] = v;
+            continue;
+        }
         RegNumber n{};
         if (!RegUnbox(*v, n)) throw TypeMismatch("InterField::bind()", 32765);
         PassNumber(act.numbers[p.index], p.type, n);

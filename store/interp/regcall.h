@@ -170,26 +170,45 @@ struct RegNativeSite {
     static constexpr size_t kMaxArguments = 8;
 };
 
-// "Holder.Member" where Holder is an object field of Me and Member a
-// compiled property of a number type or a compiled Sub or Function of no
-// argument (a number result): the held object is read from Me's slot and
-// the member function called directly, with no value made. While Me has
-// the signature holder was found on and the field look-up revision holds,
-// the slot is where it was; while the held object has call.signature, the
-// member is the one found. Otherwise the call goes the general road: the
-// holder's name evaluated on Me, then call (whose target is unused) on
-// the object it gives.
+// How a compiled site's holder is found: an object field of Me, an
+// object local (a value register), an object named where the procedure
+// is written (call.target).
+enum RegCompiledHolder : uint8_t { RCH_ME_FIELD, RCH_LOCAL, RCH_NAMED };
+// The arguments of a direct call of a compiled member: none, a String, a
+// Long, a Double, two Strings; any other goes the general road.
+enum RegCompiledShape : uint8_t { RCS_NONE, RCS_STRING, RCS_LONG, RCS_DOUBLE, RCS_STRING_STRING, RCS_GENERAL };
+
+// "Holder.Member(arguments)" where Member is a compiled property, Sub or
+// Function of the object in Holder, taking and giving numbers the
+// registers hold or Strings (regcompiled.cpp): the held object is read
+// where the holder lies and the member function called directly, with no
+// value made. For an object field of Me: while Me has the signature
+// holder was found on and the field look-up revision holds, the slot is
+// where it was. While the held object has call.signature, the member is
+// the one found; an object of another signature has its member of that
+// name and shape found and kept in its place. Otherwise the call goes the
+// general road: the holder's name evaluated on Me (for a field), then the
+// member looked up by name on the object, with the arguments as values.
 struct RegCompiledSite {
     RegCallSite call;
+    RegCompiledHolder holderKind = RCH_ME_FIELD;
     std::string holderName;
     SignatureRep* holderSignature = nullptr;
     SignatureRep* holderOwner = nullptr;
     ObjectSlotField* holder = nullptr;
+    int32_t holderRegister = -1;
     // One of the two.
     CompProcDataField* property = nullptr;
     CppProcField* method = nullptr;
-    // IDT_VOID for a Sub, else the member's number type.
+    // IDT_VOID for a Sub, else the member's number type or IDT_STRING
+    // (call.result then names a string register).
     IdType resultType = IDT_VOID;
+    RegCompiledShape shape = RCS_NONE;
+    // The arguments' registers (numbers or string operands), in order.
+    std::vector<RegOperand> args;
+    // Whether only the number of the result is used (an enumeration's
+    // property is taken there).
+    bool asNumber = false;
 };
 
 struct RegSites {
@@ -231,7 +250,8 @@ bool RegEmitNativeCall(RegCompiler& rc, RegCallSite&& site, CDLLProcField& field
 uint32_t RegRunNativeCall(RegActivation& act, const RegInstr& in, uint32_t pc);
 
 // Translates e, "Holder.Member" as RegCompiledSite tells, into a compiled
-// site; false, emitting nothing, when it is not one.
+// site; false when it is not one (its arguments may have been emitted:
+// the procedure is then not taken).
 bool RegTranslateCompiledCall(RegCompiler& rc, const ExprNode* e, bool wantValue, RegOperand* out);
 uint32_t RegRunCompiledCall(RegActivation& act, const RegInstr& in, uint32_t pc);
 

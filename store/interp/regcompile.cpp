@@ -135,7 +135,7 @@ int32_t RegCompiler::stringConstant(std::string_view text) {
     return -static_cast<int32_t>(form_.stringConstants.size());
 }
 
-const RegSlot& RegCompiler::declare(const std::string& name, RegFile file, IdType type, const RegNumber* init) {
+RegSlot& RegCompiler::declare(const std::string& name, RegFile file, IdType type, const RegNumber* init) {
     RegSlot slot{name, file, type, 0};
     switch (file) {
         case REGF_NUMBER:
@@ -201,7 +201,7 @@ const RegSlot* RegCompiler::findSlot(uint16_t idIndex) const {
 
 // ---- blocks and their variables --------------------------------------------------------------
 
-bool RegCompiler::blockLocals(BlockRep& b) {
+bool RegCompiler::blockLocals(BlockRep& b, bool embedsAllowed) {
     Scope& sc = scopes_.back();
     sc.locals = b.localVarObj();
     sc.statics = b.staticVarObj();
@@ -211,6 +211,20 @@ bool RegCompiler::blockLocals(BlockRep& b) {
             SignatureRep* owner = it.signature();
             if (!f->isInterDataField() || f->isByReference() || !owner) return false;
             const IdType t = f->type() & IDT_TYPEMASK;
+            if (auto* embed = dynamic_cast<EmbedObjField*>(f)) {
+                // Made as the block is entered (block), of a type known now.
+                // A loop's body, entered once for all its turns, is left
+                // by Exit as well as by its end: such a local is not taken
+                // there.
+                if (!embedsAllowed || !embed->typeSignature()) return false;
+                sc.embeds = true;
+                RegSlot slot{f->name(), REGF_VALUE, IDT_OBJECT, newValue()};
+                slot.embedded = true;
+                form_.embeds.emplace_back(slot.index, embed);
+                form_.slots.push_back(std::move(slot));
+                sc.fieldSlots.emplace_back(f, static_cast<uint32_t>(form_.slots.size() - 1));
+                continue;
+            }
             if (t == IDT_OBJECT) {
                 // Object variables start as Nothing.
                 ValuePtr init = SnapshotField(*f, *o, *owner);
@@ -290,7 +304,7 @@ void RegCompiler::resetLocals() {
     const Scope& sc = scopes_.back();
     for (const auto& [field, index] : sc.fieldSlots) {
         const RegSlot& slot = form_.slots[index];
-        if (slot.constant) continue;
+        if (slot.constant || slot.embedded) continue;
         switch (slot.file) {
             case REGF_NUMBER: emit({ROP_RESET_N, 0, 0, slot.index, 1}); break;
             case REGF_STRING: emit({ROP_RESET_S, 0, 0, slot.index, 1}); break;
@@ -315,13 +329,33 @@ BlockRep* RegCompiler::subBlock(uint32_t index) {
     return b;
 }
 
+// The As New locals of the innermost scope made (each destroying what a
+// former entry left), or destroyed as the block ends.
+void RegCompiler::embeds(bool make) {
+    const Scope& sc = scopes_.back();
+    if (!sc.embeds) return;
+    for (const auto& [field, index] : sc.fieldSlots) {
+        const RegSlot& slot = form_.slots[index];
+        if (!slot.embedded) continue;
+        if (!make) {
+            emit({ROP_EMBED_DROP, 0, 0, slot.index, 1});
+            continue;
+        }
+        int32_t k = 0;
+        while (form_.embeds[static_cast<size_t>(k)].first != slot.index) ++k;
+        emit({ROP_EMBED_NEW, 0, 0, slot.index, k});
+    }
+}
+
 bool RegCompiler::block(uint32_t blockIndex, bool reset) {
     BlockRep* b = subBlock(blockIndex);
     if (!b) return false;
     scopes_.emplace_back().block = b;
-    if (!blockLocals(*b)) return false;
+    if (!blockLocals(*b, true)) return false;
     if (reset) resetLocals();
+    embeds(true);
     const bool ok = statements(*b);
+    embeds(false);
     scopes_.pop_back();
     return ok;
 }
@@ -391,7 +425,9 @@ bool RegCompiler::assignment(const ExecNode* s) {
         RegOperand v;
         return expression(value, v) && RegTranslateFieldWrite(*this, target, valueStart, v);
     }
-    if (slot->constant || !SuffixFits(suffix, slot->type)) return false;
+    // An As New local is not assigned (its field refuses it); a held
+    // array is not written.
+    if (slot->constant || slot->embedded || slot->heldArray || !SuffixFits(suffix, slot->type)) return false;
     if (slot->file == REGF_VALUE) return target->type() == EXPR_SID && objectAssignment(*slot, value);
     if (set) return false;
     if (target->type() == EXPR_SID && slot->file == REGF_STRING) {
@@ -399,8 +435,10 @@ bool RegCompiler::assignment(const ExecNode* s) {
         if (!append(*slot, value, done)) return false;
         if (done) return true;
     }
-    // The value is evaluated first, then the target's indices.
+    // The value is evaluated first, then the target's indices. A number
+    // variable takes an enumeration's entry as its number.
     const uint32_t valueStart = here();
+    if (slot->type != IDT_STRING) numberUse_ = value;
     RegOperand v;
     if (!expression(value, v) || v.file == REGF_VALUE || v.file == REGF_ARRAY) return false;
     if (target->type() == EXPR_CID) {
@@ -478,6 +516,17 @@ bool RegCompiler::objectAssignment(const RegSlot& target, const ExprNode* value)
     if (type < 0) return false;
     emit({ROP_OBJ_MOVE, 0, static_cast<uint16_t>(type), target.index, v.index});
     return true;
+}
+
+SignatureRep* RegCompiler::objectLocalType(const RegSlot& slot) const {
+    for (const Scope& sc : scopes_)
+        for (const auto& [field, index] : sc.fieldSlots) {
+            const RegSlot& s = form_.slots[index];
+            if (s.file != REGF_VALUE || s.index != slot.index) continue;
+            auto* typed = dynamic_cast<ObjectDataField*>(field);
+            return typed && typed->typeName() ? typed->typeSignature() : nullptr;
+        }
+    return nullptr;
 }
 
 int32_t RegCompiler::objectType(const RegSlot& slot) {
@@ -575,7 +624,7 @@ bool RegCompiler::forNext(const ExecNode* s) {
     emit({ROP_FOR_CONV, type, 0, counterIndex, first.index});
     const uint32_t test = emit({ROP_FOR_TEST, 0, 0, counterIndex, limits, 0});
     const uint32_t loopStatement = currentStatement_;
-    loops_.push_back({STMT_FOR_NEXT, {}});
+    loops_.push_back({STMT_FOR_NEXT, {}, scopes_.size()});
     const uint32_t top = here();
     if (!statements(*body)) return false;
     currentStatement_ = loopStatement;
@@ -597,8 +646,8 @@ bool RegCompiler::forEach(const ExecNode* s) {
     const Sid* sid = enterLoop(f, body);
     if (!sid) return false;
     const RegSlot* variable = nullptr;
-    if (resolve(sid->idIndex(), variable) != kFound || variable->file != REGF_VALUE ||
-        !SuffixFits(sid->getIdType(), variable->type))
+    if (resolve(sid->idIndex(), variable) != kFound || variable->file != REGF_VALUE || variable->embedded ||
+        variable->heldArray || !SuffixFits(sid->getIdType(), variable->type))
         return false;
     const int32_t variableIndex = variable->index;
     const int32_t type = objectType(*variable);
@@ -609,7 +658,7 @@ bool RegCompiler::forEach(const ExecNode* s) {
     emit({ROP_EACH_BEGIN, static_cast<uint8_t>(f->loopType()), 0, list, of.index});
     const uint32_t toNext = emit({ROP_JUMP});
     const uint32_t loopStatement = currentStatement_;
-    loops_.push_back({STMT_FOR_NEXT, {}});
+    loops_.push_back({STMT_FOR_NEXT, {}, scopes_.size()});
     const uint32_t top = here();
     if (!statements(*body)) return false;
     currentStatement_ = loopStatement;
@@ -638,7 +687,7 @@ bool RegCompiler::doLoop(const ExecNode* s) {
     scopes_.emplace_back().block = body;
     if (!blockLocals(*body)) return false;
     resetLocals();
-    loops_.push_back({STMT_DO_LOOP, {}});
+    loops_.push_back({STMT_DO_LOOP, {}, scopes_.size()});
     const bool whileTrue = form == DO_WHILE || form == DO_LOOP_WHILE || form == WHILE_WEND;
     const uint32_t top = here();
     uint32_t exitTest = 0;
@@ -778,6 +827,10 @@ bool RegCompiler::exiter(const ExecNode* s) {
     if (kind == 0) return false;
     for (size_t i = loops_.size(); i-- > 0;)
         if (loops_[i].kind == kind) {
+            // The jump would pass over the end of a block that destroys
+            // its As New locals.
+            for (size_t k = loops_[i].depth; k < scopes_.size(); ++k)
+                if (scopes_[k].embeds) return false;
             loops_[i].exitJumps.push_back(emit({ROP_JUMP}));
             return true;
         }
@@ -792,6 +845,8 @@ bool RegCompiler::print(const ExecNode* s) {
     const ExprNode* item = p->firstItem();
     for (uint32_t i = 0; i < p->itemCount(); ++i, item = NextExpr(item)) {
         emit({ROP_PRINT_SEP, static_cast<uint8_t>(p->separator(i))});
+        // Print shows an enumeration's entry as its number.
+        numberUse_ = item;
         RegOperand v;
         if (!expression(item, v)) return false;
         switch (p->itemKind(i)) {
@@ -860,7 +915,10 @@ int32_t RegCompiler::toString(const RegOperand& number) {
     return t;
 }
 
-bool RegCompiler::condition(const ExprNode* e, RegOperand& out) { return numberExpression(e, out); }
+bool RegCompiler::condition(const ExprNode* e, RegOperand& out) {
+    numberUse_ = e;
+    return numberExpression(e, out);
+}
 
 bool RegCompiler::conditionJump(const ExprNode* e, bool when, uint32_t& jump) {
     if (e->type() == EXPR_BINARY_OP) {
@@ -955,7 +1013,13 @@ bool RegCompiler::identifier(const ExprNode* e, RegOperand& out) {
         case kFound: break;
     }
     if (!SuffixFits(suffix, slot->type)) return false;
-    if (e->type() == EXPR_CID) return slot->file == REGF_ARRAY && arrayElement(e, *slot, out);
+    if (e->type() == EXPR_CID) {
+        if (slot->heldArray) return heldElement(e, *slot, out);
+        return slot->file == REGF_ARRAY && arrayElement(e, *slot, out);
+    }
+    // A held array as a whole, or an As New local other than as the holder
+    // of a member it calls, has rules the form does not keep.
+    if (slot->heldArray || slot->embedded) return false;
     if (slot->file != REGF_NUMBER && slot->file != REGF_STRING && slot->file != REGF_VALUE) return false;
     out = {slot->file, slot->index, slot->type};
     return true;
@@ -993,6 +1057,30 @@ bool RegCompiler::arrayElement(const ExprNode* e, const RegSlot& array, RegOpera
         out = {REGF_NUMBER, newNumber(array.type), array.type};
         emit({n == 1 ? ROP_ARRAY_GET_N1 : ROP_ARRAY_GET_N, 0, n, out.index, array.index, first});
     }
+    return true;
+}
+
+// The element is read through the array's value, as the tree walker reads
+// it (its index checks and failures included).
+bool RegCompiler::heldElement(const ExprNode* e, const RegSlot& array, RegOperand& out) {
+    const auto* c = static_cast<const Cid*>(e);
+    const uint16_t n = c->argCount();
+    if (n == 0) return false;
+    std::vector<RegOperand> regs;
+    const ExprNode* arg = c->firstArg();
+    for (uint16_t k = 0; k < n; ++k, arg = NextExpr(arg)) {
+        RegOperand i;
+        if (!numberExpression(arg, i)) return false;
+        regs.push_back(i);
+    }
+    const int32_t first = newValue();
+    for (uint16_t k = 1; k < n; ++k) newValue();
+    for (uint16_t k = 0; k < n; ++k) emit({ROP_BOX_N, 0, 0, first + k, regs[k].index});
+    if (array.type == IDT_STRING)
+        out = {REGF_STRING, newString(), IDT_STRING};
+    else
+        out = {REGF_NUMBER, newNumber(array.type), array.type};
+    emit({ROP_HELD_ELEMENT, static_cast<uint8_t>(out.file), n, out.index, array.index, first});
     return true;
 }
 
@@ -1082,6 +1170,8 @@ bool RegCompiler::unary(const ExprNode* e, RegOperand& out) {
     const auto* u = static_cast<const UnaryOp*>(e);
     if (u->op() >= UNOP_LIMIT) return false;
     RegOperand v;
+    // Not takes the number of an enumeration's entry.
+    if (u->op() == UNOP_NOT) numberUse_ = u->operand();
     if (!numberExpression(u->operand(), v)) return false;
     out = {REGF_NUMBER, newNumber(), u->op() == UNOP_NOT ? IDT_LONG : IDT_UNTYPED};
     emit({u->op() == UNOP_NOT ? ROP_NOT : ROP_NEGATE, 0, 0, out.index, v.index});
@@ -1095,7 +1185,8 @@ bool RegCompiler::intrinsic(const ExprNode* e, RegOperand& out) {
         if (a->type() != EXPR_SID) return false;
         const auto* sid = static_cast<const Sid*>(a);
         const RegSlot* slot = nullptr;
-        if (sid->isMe() || sid->isDotted() || resolve(sid->idIndex(), slot) != kFound || slot->file != REGF_ARRAY)
+        if (sid->isMe() || sid->isDotted() || resolve(sid->idIndex(), slot) != kFound ||
+            (slot->file != REGF_ARRAY && !slot->heldArray))
             return false;
         int32_t dim = -1;
         if (const ExprNode* d = b->dimension()) {
@@ -1104,7 +1195,8 @@ bool RegCompiler::intrinsic(const ExprNode* e, RegOperand& out) {
             dim = v.index;
         }
         out = {REGF_NUMBER, newNumber(), IDT_LONG};
-        emit({ROP_ARRAY_BOUND, static_cast<uint8_t>(b->which() == IntrBound::kUBound), 0, out.index, slot->index, dim});
+        emit({slot->heldArray ? ROP_HELD_BOUND : ROP_ARRAY_BOUND, static_cast<uint8_t>(b->which() == IntrBound::kUBound),
+              0, out.index, slot->index, dim});
         return true;
     }
     const auto* f = static_cast<const IntrString*>(e);

@@ -27,6 +27,7 @@ class Cid;
 class Field;
 class ForNext;
 class Sid;
+class SignatureRep;
 
 class RegCompiler {
 public:
@@ -66,7 +67,7 @@ public:
     // A named register, visible in the innermost scope from now on (a
     // parameter declared by RegDeclareParameters, a block's local). init
     // is a number register's starting value.
-    const RegSlot& declare(const std::string& name, RegFile file, IdType type, const RegNumber* init = nullptr);
+    RegSlot& declare(const std::string& name, RegFile file, IdType type, const RegNumber* init = nullptr);
 
     // ---- expressions ------------------------------------------------------------------------
     // Any expression the form takes (the hooks included), into out.
@@ -91,6 +92,17 @@ public:
     // case costs nothing.
     void readAgainAfterCalls(uint32_t start, uint32_t end);
 
+    // Drops the instructions from index start on (an expression given up
+    // after its operands were emitted).
+    void dropCode(uint32_t start) {
+        form_.code.resize(start);
+        form_.statementOf.resize(start);
+    }
+    // Whether the value of e is used only as a number (a condition's, or
+    // the operand of Not), so that a member giving an enumeration's entry
+    // may give its number.
+    bool usedAsNumber(const ExprNode* e) const { return e == numberUse_; }
+
     // ---- names -------------------------------------------------------------------------------
     // The text of identifier idIndex of the procedure's table; null when
     // there is none.
@@ -104,6 +116,9 @@ public:
         const RegSlot* slot = nullptr;
         return resolve(idIndex, slot) != kAbsent;
     }
+    // The signature of the type an Object local is declared with (As New
+    // included); null when it has none or it is not found.
+    SignatureRep* objectLocalType(const RegSlot& slot) const;
 
 private:
     // One scope: a block's locals and constants (fieldSlots, found through
@@ -117,10 +132,12 @@ private:
         InterObjRep* statics = nullptr;
         std::vector<std::pair<Field*, uint32_t>> fieldSlots;  // slot indexes
         std::vector<uint32_t> named;                          // slot indexes
+        bool embeds = false;                                  // As New locals
     };
     struct Loop {
         uint16_t kind;                    // STMT_FOR_NEXT or STMT_DO_LOOP
         std::vector<uint32_t> exitJumps;  // ROP_JUMPs to the loop's end
+        size_t depth;                     // the scopes beneath the loop's body
     };
     // What a name means where it stands: a register of the procedure; a
     // variable the form cannot hold (a Static, a Variant: the procedure is
@@ -135,7 +152,8 @@ private:
     // until the native stack runs out.
     BlockRep* subBlock(uint32_t index);
     bool block(uint32_t blockIndex, bool reset);
-    bool blockLocals(BlockRep& b);
+    bool blockLocals(BlockRep& b, bool embedsAllowed = false);
+    void embeds(bool make);
     void resetLocals();
     bool statements(BlockRep& b);
     bool statement(const ExecNode* s);
@@ -160,6 +178,7 @@ private:
     bool identifier(const ExprNode* e, RegOperand& out);
     bool indices(const Cid* c, int32_t& first, uint16_t& n);
     bool arrayElement(const ExprNode* e, const RegSlot& array, RegOperand& out);
+    bool heldElement(const ExprNode* e, const RegSlot& array, RegOperand& out);
     bool binary(const ExprNode* e, RegOperand& out);
     bool unary(const ExprNode* e, RegOperand& out);
     bool intrinsic(const ExprNode* e, RegOperand& out);
@@ -175,6 +194,7 @@ private:
     void beginStatement(const ExecNode* s, int32_t runningLine);
 
     uint32_t currentStatement_ = 0;
+    const ExprNode* numberUse_ = nullptr;
     InterProcField& proc_;
     InterObjRep& me_;
     RegisterForm& form_;

@@ -60,7 +60,8 @@
 //            the form's string constant -1 - operand.
 //   arrays   RegArray: contiguous elements with their bounds.
 //   values   ValuePtr: whatever the other files do not hold: Object
-//            variables and object temporaries (regobject.h), and the
+//            variables, As New locals and object temporaries, array
+//            parameters held as the caller's array (regobject.h), and the
 //            boxed arguments of the string functions.
 //   lists    RegMembers: the members a running For Each walks.
 // Activations take their files from a stack kept across calls (RegStack),
@@ -77,6 +78,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/faultp.h"
@@ -88,6 +90,7 @@ namespace tq {
 class BlockRep;
 class ExecNode;
 class ExprNode;
+class EmbedObjField;
 class InterObjField;
 class InterObjRep;
 class InterProcField;
@@ -248,6 +251,12 @@ struct RegSlot {
     IdType type;      // declared type (element type for arrays)
     int32_t index;    // register number in its file
     bool constant = false;  // a Const: read, never assigned
+    // An array parameter held as the caller's array value (a value
+    // register): its elements and bounds are read through the value.
+    bool heldArray = false;
+    // An As New object local (a value register): made when its block is
+    // entered, destroyed when the block or the activation ends.
+    bool embedded = false;
 };
 
 // The statement an instruction was translated from.
@@ -312,8 +321,14 @@ public:
     // the form is made, read on every call.
     bool numbersOnly = false;
     std::vector<RegSlot> slots;
-    // Parameters, in declaration order: their registers (calls).
+    // Parameters, in declaration order: their registers (calls). A number
+    // parameter is a number register; an array parameter a value register
+    // holding the caller's array (only an entry with values binds it).
     std::vector<RegOperand> parameters;
+    bool heldParameters = false;
+    // The value registers of As New locals, each with its field: the
+    // objects still in them are destroyed when the activation ends.
+    std::vector<std::pair<int32_t, EmbedObjField*>> embeds;
     // A function's return register (calls); file REGF_NUMBER index -1 for a
     // procedure.
     RegOperand result{REGF_NUMBER, -1, IDT_UNTYPED};
@@ -342,6 +357,11 @@ public:
 
     // The form while the keys hold; null when there is none or it is stale.
     RegisterForm* current(bool& notTaken) const;
+    // The form made last, stale or not; null when none was or the
+    // translator did not take the procedure. For a test that asks whether
+    // a procedure ran in register form after a run that moved the keys
+    // (an object destroyed empties the lookup cache).
+    const RegisterForm* lastMade() const { return decided_ ? form_ : nullptr; }
     // Lets go of the form (a running one is deleted by its last activation)
     // and forgets the answer.
     void drop() noexcept;

@@ -14,6 +14,8 @@ RegisterForm* RegHostFindForm(InterProcField& proc, InterObjRep& me, RegHostForm
         if (!me.isReadAllowed()) throw AccessDenied("InterProcField::eval()", 32755);
         if (!(form = RegFormFor(proc, me))) return nullptr;
     }
+    // An array parameter is bound from a value: the general entry binds it.
+    if (form->heldParameters) return nullptr;
     kept = RegHostForm{form, FieldLookupRevision::current(), Context::cacheEpoch()};
     return form;
 }

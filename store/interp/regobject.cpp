@@ -4,6 +4,8 @@
 #include <typeinfo>
 
 #include "platform/util/uassert.h"
+#include "store/arfldval.h"
+#include "store/arrayfld.h"
 #include "store/block.h"
 #include "store/errors/extexcep.h"
 #include "store/interp/binop.h"
@@ -141,7 +143,69 @@ inline bool NextMember(RegActivation& act, const RegInstr& in) {
     return false;
 }
 
+// The object an As New local holds is destroyed, its register emptied.
+// A failing Destruct is the application's to hear (destroy hands it
+// over), as at the end of the block on the tree walker.
+void DestroyEmbedded(ValuePtr& v) {
+    InterObjRep* o = RegHeldObject(v);
+    v = ValuePtr();
+    if (o && !o->isDestroyStarted()) o->destroy();
+}
+
+[[gnu::noinline]] void NewEmbedded(RegActivation& act, const RegInstr& in) {
+    ValuePtr& v = act.values[in.a];
+    DestroyEmbedded(v);
+    EmbedObjField& f = *act.form->embeds[static_cast<size_t>(in.b)].second;
+    SignatureRep* s = f.typeSignature();
+    if (!s) throw NotFound(32741, f.typeName() ? f.typeName() : "");
+    v = ValuePtr(new ObjectValue(InterObj(InterObjRep::NewOf(Signature(s), DETACHED_MODULE, IOT_DYNAMIC))));
+}
+
+// The array a held parameter names, as LBound and UBound find it.
+const ArrayField& HeldArray(const RegActivation& act, int32_t reg) {
+    auto* ref = dynamic_cast<ArrayReferenceFieldValue*>(act.values[reg].get());
+    if (!ref) throw TypeMismatch("InterBound::eval()", 32765);
+    return *ref->arrayField();
+}
+
+[[gnu::noinline]] void HeldElement(RegActivation& act, const RegInstr& in) {
+    ValueList list;
+    // Indices are listed last first, as a call lists its arguments: each
+    // goes before the ones already listed.
+    for (int32_t k = 0; k < in.y; ++k) list.ppush(act.values[in.c + k]);
+    ValuePtr e = act.values[in.b]->virtualMemberEval(&list);
+    if (!e) throw StoreException(32690u);
+    if (in.x == REGF_STRING) {
+        ValString text;
+        e->get(text);
+        std::string& d = act.strings[in.a];
+        d.clear();
+        if (const ValStringRep* rep = text.get()) d.append(rep->text());
+    } else if (!RegUnbox(*e, act.numbers[in.a])) {
+        throw TypeMismatch("memberEval", 32765);
+    }
+}
+
+[[gnu::noinline]] void HeldBound(RegActivation& act, const RegInstr& in) {
+    const ArrayField& field = HeldArray(act, in.b);
+    const int32_t dim = in.c < 0 ? 1 : RegBox(act.numbers[in.c])->as<int32_t>();
+    if (dim < 1 || dim > field.dimensions()) throw RangeError(32729, 1, field.dimensions(), dim);
+    RegNumber& d = act.numbers[in.a];
+    d.l = in.x == 0 ? field.getLBound(dim - 1) : field.getUBound(dim - 1);
+    d.type = IDT_LONG;
+}
+
 }  // namespace
+
+void RegDropEmbeds(const RegisterForm& form, ValuePtr* values) noexcept {
+    for (const auto& [reg, field] : form.embeds) {
+        try {
+            DestroyEmbedded(values[reg]);
+        } catch (...) {
+            // The activation ends anyway; the object is marked destroyed.
+        }
+    }
+}
 
 uint32_t RegRunObject(RegActivation& act, const RegInstr& in, uint32_t pc) {
     // The range's opcodes are constants beyond the core's enumerators.
@@ -176,6 +240,18 @@ uint32_t RegRunObject(RegActivation& act, const RegInstr& in, uint32_t pc) {
         }
         case ROP_EACH_END:
             act.lists[in.a].members.clear();
+            return pc + 1;
+        case ROP_HELD_ELEMENT:
+            HeldElement(act, in);
+            return pc + 1;
+        case ROP_HELD_BOUND:
+            HeldBound(act, in);
+            return pc + 1;
+        case ROP_EMBED_NEW:
+            NewEmbedded(act, in);
+            return pc + 1;
+        case ROP_EMBED_DROP:
+            for (int32_t i = 0; i < in.b; ++i) DestroyEmbedded(act.values[in.a + i]);
             return pc + 1;
         default: utilsAssert("register form: unknown object instruction", __FILE__, __LINE__);
     }

@@ -423,6 +423,9 @@ void RegStack::TakeOthers(const RegisterForm& form, RegActivation& act) {
 }
 
 void RegStack::GiveOthers(const RegisterForm& form) noexcept {
+    // An object's Destruct may run register code, which takes files above
+    // these: they are given back only after.
+    if (!form.embeds.empty()) RegDropEmbeds(form, files_[filesUsed_ - 1]->values.data());
     Files& f = *files_[--filesUsed_];
     for (uint32_t i = 0; i < form.valueCount; ++i) f.values[i] = ValuePtr();
     // The lists keep their room for the next call at this depth.
@@ -442,7 +445,7 @@ namespace {
 // line), as the tree walker sets it.
 void ShowStatement(const RegActivation& act, StackFrame& frame) {
     const RegisterForm& form = *act.form;
-    if (act.pc >= form.statementOf.size()) return;
+    if (act.pc >= form.statementOf.size() || form.statementOf[act.pc] >= form.statements.size()) return;
     const RegStatement& st = form.statements[form.statementOf[act.pc]];
     auto* node = const_cast<ExecNode*>(st.node);
     node->setRunningLine(st.runningLine);
@@ -455,7 +458,8 @@ void ShowStatement(const RegActivation& act, StackFrame& frame) {
 InterObjRep* ShownArguments(const RegActivation& act, ValueList& given) {
     InterObjRep* proto = act.proc->parameterPrototype();
     if (!proto) return nullptr;
-    for (const RegOperand& p : act.form->parameters) given.append(RegBox(act.numbers[p.index]));
+    for (const RegOperand& p : act.form->parameters)
+        given.append(p.file == REGF_VALUE ? act.values[p.index] : RegBox(act.numbers[p.index]));
     try {
         return proto->bind(&given);
     } catch (const StoreException&) {
@@ -476,7 +480,10 @@ void ShowCurrentArguments(const RegActivation& act) {
     while (Field* f = fields()) {
         if (!f->isData()) continue;
         if (k >= act.form->parameters.size()) return;
-        const RegNumber& n = act.numbers[act.form->parameters[k++].index];
+        const RegOperand& p = act.form->parameters[k++];
+        // An array parameter is the caller's array itself: the frame shows it.
+        if (p.file != REGF_NUMBER) continue;
+        const RegNumber& n = act.numbers[p.index];
         SignatureRep& owner = *fields.signature();
         try {
             switch (n.type) {
@@ -575,7 +582,9 @@ namespace {
         throw;
     } catch (StoreException& e) {
         const RegisterForm& form = *act.form;
-        if (e.handled || pc >= form.statementOf.size()) throw;
+        // An instruction before the first statement (an As New local of
+        // the body being made) has no statement to name.
+        if (e.handled || pc >= form.statementOf.size() || form.statementOf[pc] >= form.statements.size()) throw;
         const RegStatement& st = form.statements[form.statementOf[pc]];
         e.handled = true;
         e.line = st.runningLine;

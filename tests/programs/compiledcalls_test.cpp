@@ -4,7 +4,9 @@
 // the same failure on both forms, its procedure translated too.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <utility>
 #include <string>
 
 #include <tqcompile/tqcompile.h>
@@ -98,6 +100,12 @@ protected:
         return proc && proc->registerForm().current(notTaken) != nullptr;
     }
 
+    // Made in the last run, though objects destroyed since made it stale.
+    bool madeInTheRun(const char* method) {
+        auto* proc = dynamic_cast<InterProcField*>(obj_->findField(method));
+        return proc && proc->registerForm().lastMade() != nullptr;
+    }
+
     InterObjRep* obj_ = nullptr;
     ScratchDir dir_;
 };
@@ -115,6 +123,66 @@ TEST_F(CompiledCalls, AFailingGetterFailsAtItsLineOnBothForms) {
     EXPECT_EQ(tree, "601.5\nfailure: the gauge is past its range line 9");
     EXPECT_EQ(run(path, "Run", true), tree);
     EXPECT_TRUE(translated("Run"));
+}
+
+// Members of the system library's objects: an As New local's file written
+// and read to its end, named objects with String arguments and results,
+// the Boolean EOF as a number; a file left open in an As New local is
+// closed (its text written) when the procedure ends; a member of an empty
+// object variable fails at its line.
+const char* const kReaderProgram = R"(Begin Object Reader
+  Sub Keep()
+    Dim kept As New TextFile
+    kept.OpenWrite "KEPT"
+    kept.WriteLine "kept"
+  End Sub
+
+  Sub Run()
+    Dim file As New TextFile
+    Dim line As String, words As Long
+    file.OpenWrite "READ"
+    file.WriteLine "one two"
+    file.Write "three"
+    file.Close
+    file.OpenRead "READ"
+    Do While Not file.EOF
+      line = file.ReadLine()
+      words = words + Text.CountWords(line)
+    Loop
+    Print words; file.EOF; Text.PadRight("x", 3) & "|"
+    Keep
+    Print FileSystem.ReadAllText("KEPT");
+    Tail
+  End Sub
+
+  Sub Tail()
+    Dim empty As TextFile
+    Print "before"
+    Print empty.IsOpen
+  End Sub
+End Object
+)";
+
+class SystemMembers : public CompiledCalls {
+protected:
+    static void SetUpTestSuite() {
+        CompiledCalls::SetUpTestSuite();
+        ObjectStore::PublishObjectDLL(TQ_SYS_LIB);
+    }
+};
+
+TEST_F(SystemMembers, AreCalledFromTranslatedProceduresWithTheTreeWalkersResults) {
+    std::string text = kReaderProgram;
+    for (const auto& [name, file] : {std::pair{"READ", "read.txt"}, std::pair{"KEPT", "kept.txt"}})
+        for (size_t at; (at = text.find(name)) != std::string::npos;) text.replace(at, 4, dir_.file(file));
+    const std::string path = dir_.file("reader.tqs");
+    std::ofstream(path, std::ios::binary) << text;
+    const std::string tree = run(path, "Run", false);
+    EXPECT_EQ(tree, "3-1x  |\nkept\nbefore\nfailure: object is null line 4");
+    for (const char* method : {"Run", "Keep", "Tail"}) EXPECT_FALSE(madeInTheRun(method)) << method;
+    std::filesystem::remove(dir_.file("kept.txt"));
+    EXPECT_EQ(run(path, "Run", true), tree);
+    for (const char* method : {"Run", "Keep", "Tail"}) EXPECT_TRUE(madeInTheRun(method)) << method;
 }
 
 }  // namespace
