@@ -7,7 +7,8 @@
 //    bytes of their records (against the plain module as the baseline);
 //  - faulting one object in (its record and its signature's);
 //  - Save plus Commit after one object changed: time, the bytes the save
-//    wrote into the streams and the size of the file the commit wrote.
+//    wrote into the streams and the size of the file the commit wrote; and
+//    the same with the file written whole, with and without checksums.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -176,6 +177,34 @@ void SaveAfterOneChange(benchmark::State& state) {
     ObjectStore::UnloadModule(m);
 }
 BENCHMARK(SaveAfterOneChange)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Save plus a whole-file commit after one object changed, in a file with
+// checksums (the commit reads every byte it carries over through them and
+// writes new ones) beside the same commit of a file without them that
+// writes none: what the checksums cost a commit.
+void CommitWholeFile(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const bool checksums = state.range(1) != 0;
+    const std::string& path = ModuleOf(n, false, checksums ? kChecksumPieceSize : 0);
+    const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+    InterObjRep* o = InterObjRep::fault(tDescriptor::Make(m, static_cast<uint32_t>(n / 2)));
+    OCLStorage::SetInPlaceCommits(OCLStorage::InPlaceCommits::kNever);
+    if (!checksums) OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit);
+    int32_t value = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        SetLong(o, "Count", ++value);
+        state.ResumeTiming();
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+    }
+    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+    OCLStorage::SetInPlaceCommits(OCLStorage::InPlaceCommits::kWhenSmaller);
+    state.counters["checksums_in_file"] = ObjectStore::Module(m)->storage().hasChecksums() ? 1 : 0;
+    state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
+    ObjectStore::UnloadModule(m);
+}
+BENCHMARK(CommitWholeFile)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -51,6 +51,21 @@ void CheckReferenceSlot(uint8_t* at, InterObjRep& obj, bool proxiesAllowed) {
     StoreLE32(at + 1, d.raw());
 }
 
+// A String slot owns its text: a slot that names a string the "Strings"
+// table does not hold (a table cut to nothing, a stream swapped with
+// another's, an entry freed) would read as the empty text, and the next save
+// would make that loss final.
+void CheckStringSlot(uint8_t* at, InterObjRep& obj) {
+    CheckReferenceSlot(at, obj, false);
+    const tDescriptor d(LoadLE32(at + 1));
+    if (d.isNull()) return;
+    const auto* strings = DescribedObjectNoDescriptor<ValStringRep>::descriptionTable(d.moduleIndex());
+    if (!strings || d.descIndex() >= strings->count() || !strings->entry(d.descIndex()).exists())
+        BadSlot(obj, ("a String in its data names Strings entry " + std::to_string(d.descIndex()) +
+                      ", which the module does not hold")
+                         .c_str());
+}
+
 int32_t DatumSize(IdType code) {
     switch (code & IDT_TYPEMASK) {
         case IDT_SHORT: return 2;
@@ -302,22 +317,9 @@ void InterField<T, code>::conditionForWrite(uint8_t* at, InterObjRep& obj) {
     }
 }
 
-// A String slot owns its text: a slot that names a string the "Strings"
-// table does not hold (a table cut to nothing, a stream swapped with
-// another's) would read as the empty text, and the next save would make that
-// loss final.
 template <class T, IdType code>
 void InterField<T, code>::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
-    if constexpr (std::is_same_v<T, ValString>) {
-        CheckReferenceSlot(at, obj, false);
-        const tDescriptor d(LoadLE32(at + 1));
-        if (d.isNull()) return;
-        const auto* strings = DescribedObjectNoDescriptor<ValStringRep>::descriptionTable(d.moduleIndex());
-        if (!strings || d.descIndex() >= strings->count() || !strings->entry(d.descIndex()).exists())
-            BadSlot(obj, ("a String in its data names Strings entry " + std::to_string(d.descIndex()) +
-                          ", which the module does not hold")
-                             .c_str());
-    }
+    if constexpr (std::is_same_v<T, ValString>) CheckStringSlot(at, obj);
 }
 
 template <class T, IdType code>

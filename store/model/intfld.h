@@ -72,6 +72,10 @@ int32_t DatumSize(IdType code);
 // when proxies are allowed); it then names obj's module. Anything else
 // raises ObjectLoadFailed.
 void CheckReferenceSlot(uint8_t* at, InterObjRep& obj, bool proxiesAllowed);
+// A String slot (of a field or an array element) as it arrives from a file:
+// a sound reference slot that names nothing or an entry the module's
+// "Strings" table holds; else ObjectLoadFailed naming obj's record.
+void CheckStringSlot(uint8_t* at, InterObjRep& obj);
 
 class InterDataField : public DataField {
 public:

@@ -264,7 +264,12 @@ template <class T, IdType code>
 void InterArray<T, code>::conditionAfterRead(uint8_t* at, InterObjRep& obj) {
     if constexpr (kHoldsReferences<T>) {
         const int64_t n = elementCount();
-        for (int64_t i = 0; i < n; ++i) CheckReferenceSlot(at + i * 5, obj, std::is_same_v<T, InterObj>);
+        for (int64_t i = 0; i < n; ++i) {
+            if constexpr (std::is_same_v<T, ValString>)
+                CheckStringSlot(at + i * 5, obj);
+            else
+                CheckReferenceSlot(at + i * 5, obj, true);
+        }
     }
 }
 

@@ -522,6 +522,10 @@ void ObjectStore::initStaticGlobals() {
         if (!rep) BadStaticGlobals(module, what() + ": its name is not in the module");
         const char* name = rep->text();
         const tDescriptor obj = ReadObjectReference(record, index_, what);
+        // The store enters a name only with its object. A name without one
+        // would count as a static object that no look-up or walk finds, and
+        // the object it named would be left without its name.
+        if (obj.isNull()) BadStaticGlobals(module, what() + ": the name " + name + " names no object");
         if (!statics_.add(name, nd, obj))
             BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
     }

@@ -411,12 +411,19 @@ TEST(Crc32cTest, GivesTheStandardValueByTheInstructionAndByTheTableAlike) {
     const char* check = "123456789";
     EXPECT_EQ(Crc32c(0, check, 9), 0xE3069283u);
     EXPECT_EQ(Crc32cByTable(0, check, 9), 0xE3069283u);
-    const Bytes data = test::Pattern(1000, 7);
-    for (size_t n : {0, 1, 7, 8, 9, 63, 1000}) {
-        for (size_t split : {size_t{0}, n / 3, n}) {
-            SCOPED_TRACE(std::to_string(n) + " bytes split at " + std::to_string(split));
-            const uint32_t whole = Crc32cByTable(0, data.data(), n);
-            EXPECT_EQ(Crc32c(Crc32c(0, data.data(), split), data.data() + split, n - split), whole);
+    // Lengths about the runs the instruction takes three lanes at a time
+    // (3 x 128 and 3 x 1024 bytes), from places that are not aligned.
+    const Bytes data = test::Pattern(13000, 7);
+    for (size_t n : {0, 1, 7, 8, 9, 63, 383, 384, 385, 1000, 3071, 3072, 3080, 4096, 12289}) {
+        for (size_t at : {size_t{0}, size_t{3}}) {
+            for (size_t split : {size_t{0}, n / 3, n}) {
+                SCOPED_TRACE(std::to_string(n) + " bytes from " + std::to_string(at) + " split at " +
+                             std::to_string(split));
+                const uint8_t* p = data.data() + at;
+                const uint32_t whole = Crc32cByTable(0, p, n);
+                EXPECT_EQ(Crc32c(Crc32c(0, p, split), p + split, n - split), whole);
+                EXPECT_EQ(Crc32cByTable(Crc32cByTable(0, p, split), p + split, n - split), whole);
+            }
         }
     }
 }

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
+#include <sstream>
 
 #include "compiler/textmod.h"
 #include "platform/storage/oclstorage.h"
@@ -726,6 +727,19 @@ int Tqdump(const std::string& tool, const std::string& path) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The first line of `changed` that differs from its line in `original`,
+// beside that line.
+std::string FirstDifference(const std::string& original, const std::string& changed) {
+    std::istringstream a(original), b(changed);
+    std::string x, y;
+    for (uint32_t line = 1;; ++line) {
+        const bool moreA = static_cast<bool>(std::getline(a, x)), moreB = static_cast<bool>(std::getline(b, y));
+        if (!moreA && !moreB) return "the same lines";
+        if (x != y || moreA != moreB)
+            return "line " + std::to_string(line) + " \"" + (moreA ? x : "") + "\" reads \"" + (moreB ? y : "") + "\"";
+    }
+}
+
 class Variant {
 public:
     Variant(const Settings& s, const BaseModule& base, Figures& figures, Figures::PerDamage& per,
@@ -812,7 +826,10 @@ private:
         }
         if (text == base_.text) return;
         ++per_.silent;
-        if (base_.checksums) finding("reads otherwise than the original without a word");
+        if (base_.checksums)
+            finding("reads otherwise than the original without a word");
+        else
+            figures_.silent.push_back(label_ + ": " + FirstDifference(base_.text, text));
     }
 
     std::optional<std::map<uint32_t, std::string>> objectsOf(const std::string& bytes) {
@@ -848,9 +865,15 @@ private:
             ++figures_.untouchedObjectsChecked;
             if (!saved->count(index)) finding("the save dropped untouched object " + std::to_string(index));
         }
-        for (const auto& [name, index] : base_.statics)
-            if (untouched.count(index) && nameUntouched(name) && !after.statics.count(name))
+        for (const auto& [name, index] : base_.statics) {
+            if (!untouched.count(index) || !nameUntouched(name)) continue;
+            const auto it = after.statics.find(name);
+            if (it == after.statics.end())
                 finding("the save dropped the name " + name + " of untouched object " + std::to_string(index));
+            else if (tDescriptor(it->second).isNull() || tDescriptor(it->second).descIndex() != index)
+                finding("after the save the name " + name + " no longer names untouched object " +
+                        std::to_string(index));
+        }
         std::set<uint32_t> listed;
         for (uint32_t raw : after.dynamics) listed.insert(tDescriptor(raw).descIndex());
         for (uint32_t index : base_.dynamics)
@@ -952,6 +975,8 @@ void Figures::print(std::ostream& os) const {
     os << "\nuntouched objects checked after a save: " << untouchedObjectsChecked
        << "\ntqdump verdicts compared: " << tqdumpCompared << "\nfindings: " << findings.size() << "\n";
     for (const std::string& f : findings) os << "  " << f << "\n";
+    os << "older files read otherwise without a word: " << silent.size() << "\n";
+    for (const std::string& s : silent) os << "  " << s << "\n";
 }
 
 }  // namespace tq::campaign

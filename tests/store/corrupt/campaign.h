@@ -128,6 +128,9 @@ struct Figures {
     uint32_t tqdumpCompared = 0;
     uint64_t untouchedObjectsChecked = 0;
     std::vector<std::string> findings;  // every breach of what must hold
+    // Each variant of an older file (no checksums) that read otherwise
+    // without a word: its label and the first line of its text that differs.
+    std::vector<std::string> silent;
     void print(std::ostream& os) const;
 };
 

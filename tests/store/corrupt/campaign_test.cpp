@@ -22,6 +22,7 @@
 #include <set>
 #include <string>
 
+#include "compiler/textmod.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
@@ -34,6 +35,7 @@
 #include "store/persist/objstore.h"
 #include "tests/store/corrupt/campaign.h"
 #include "tests/support/boxapp.h"
+#include "tests/support/fieldaccess.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
@@ -175,17 +177,58 @@ void EditBlocks(const std::string& path, const std::function<void(std::vector<ui
 // Entry i of the table in bytes: its offset and length.
 size_t EntryAt(const std::vector<uint8_t>& bytes, uint32_t i) { return LoadLE32(&bytes[4]) + 8 + size_t{i} * 13; }
 
-class DamagedProgram : public CampaignTest {
+// The compiled program as written before there were checksums, at path_.
+class OlderProgram : public CampaignTest {
 protected:
     void SetUp() override {
         const auto bases = campaign::MakeBaseModules(dir_.path());
         for (const campaign::BaseModule& b : bases)
-            if (b.name == "program (older)") std::ofstream(path_, std::ios::binary | std::ios::trunc) << b.bytes;
+            if (b.name == "program (older)") {
+                std::ofstream(path_, std::ios::binary | std::ios::trunc) << b.bytes;
+                text_ = b.text;
+            }
+        ASSERT_FALSE(text_.empty());
     }
     MessageBoxApp app_;
     ScratchDir dir_;
     std::string path_ = dir_.file("program.qbo");
+    std::string text_;
 };
+class DamagedProgram : public OlderProgram {};
+
+// A module written before the checksums opens, runs and saves; the commit
+// of that save gives it checksums, and it reads as it did but for what the
+// program changed (a commit that rewrote it from what it read, not from
+// what it holds, would lose or alter the rest).
+TEST_F(OlderProgram, RunsAndSavesAndGainsChecksumsAtItsFirstCommitWithItsContentKept) {
+    tModuleIndex m = ObjectStore::LoadModule(path_.c_str(), 0, 0);
+    EXPECT_FALSE(ObjectStore::Module(m)->storage().hasChecksums());
+    EXPECT_EQ(compiler::TextModuleText(m), text_);
+    InterObj main, counter;
+    ASSERT_TRUE(ObjectStore::find("Main", main) && ObjectStore::find("Counter", counter));
+    int handled = 0;
+    main->evalIMember("Main", nullptr, &handled);
+    EXPECT_EQ(getLong(counter.get(), "Total"), 72);
+    std::string expected = compiler::TextModuleText(m);
+    ASSERT_NE(expected, text_);
+    main = counter = nullptr;
+    ObjectStore::Save(m);
+    ObjectStore::Commit(m);
+    ObjectStore::UnloadModule(m);
+
+    m = ObjectStore::LoadModule(path_.c_str(), 0, 0);
+    OCLStorage& storage = ObjectStore::Module(m)->storage();
+    EXPECT_TRUE(storage.hasChecksums());
+    storage.verifyChecksums();
+    EXPECT_TRUE(WalkModule(m).empty());
+    EXPECT_EQ(compiler::TextModuleText(m), expected);
+    ASSERT_TRUE(ObjectStore::find("Main", main) && ObjectStore::find("Counter", counter));
+    EXPECT_EQ(getText(counter.get(), "Label"), "BCDEBCDEBCDE");
+    main->evalIMember("Main", nullptr, &handled);
+    EXPECT_EQ(getLong(counter.get(), "Total"), 144);
+    main = counter = nullptr;
+    ObjectStore::UnloadModule(m);
+}
 
 // The Do loop's body entry pointed at the For loop's body record (an offset
 // changed): the loop would run without the statement that ends it. Two

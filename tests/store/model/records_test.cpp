@@ -292,6 +292,14 @@ TEST_F(SpoiltRecords, ArrayDimensionsThatAreNotSoundFailTheLoad) {
     expectLoadFailure("array type code 9 is not an element type");
 }
 
+// The array's name reference changed to the enumeration field's name: the
+// signature would hold two fields of one name, and only one could be found.
+TEST_F(SpoiltRecords, TwoFieldsOfOneNameFailTheLoad) {
+    const std::vector<uint8_t> b = ReadStream(path_, "Signatures");
+    Patch(path_, "Signatures", arrayAt(2), std::vector<uint8_t>(b.begin() + arrayAt(41), b.begin() + arrayAt(46)));
+    expectLoadFailure("two of its fields have one name");
+}
+
 TEST_F(SpoiltRecords, AnEnumerationFieldMustReferToAnEnumerationOfTheModule) {
     Patch(path_, "Signatures", arrayAt(kEnumRef), {0x06});
     expectLoadFailure("is not an enumeration of the module");

@@ -13,7 +13,9 @@
 #include "platform/util/lebytes.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
+#include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
+#include "store/vals.h"
 #include "tests/support/fieldaccess.h"
 #include "tests/store/persist/objstoretest.h"
 #include "tests/store/persist/persisttest.h"
@@ -281,6 +283,55 @@ TEST_F(DamagedModule, AnEmbedWhoseEntryIsFreedRefusesItsHostNamingTheEmbed) {
     InterObj copy;
     EXPECT_TRUE(ObjectStore::find("Copy1.Label", copy) && copy.get());
     ObjectStore::UnloadModule(m);
+}
+
+// An older module (no checksums) whose Form1 holds one text in a String
+// field and one in an element of a String array: with either's "Strings"
+// entry freed, the slot that names it read as "" (the array's element
+// without a word) and the next save dropped the text for good. Form1 is
+// refused when it is read, naming the entry, whichever slot names it.
+TEST_F(DamagedModule, AStringWhoseEntryIsFreedRefusesItsObjectWhetherAFieldOrAnArrayElementNamesIt) {
+    const std::string path = file("freed.qbo");
+    {
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 1, 0);
+        InterObj form(named("Form1", m));
+        addData(form.get(), "Caption", IDT_STRING);
+        InterArrayField* names = InterArrayField::make("Names", IDT_STRING, 1, nullptr);
+        names->defineBounds(0, 0, 2);
+        form->addField(names);
+        setText(form.get(), "Caption", "kept");
+        *Element(form.get(), "Names", 1) = StringValue(ValString("element"));
+        form = nullptr;
+        ObjectStore::Save(m);
+        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit);
+        ObjectStore::Commit(m);
+        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+        ObjectStore::UnloadModule(m);
+    }
+    const std::string good = ReadFile(path);
+    const std::vector<uint8_t> strings = StreamBytes(path, "Strings");
+    const uint32_t array = LoadLE32(strings.data() + 4);
+    int freed = 0;
+    for (uint32_t i = 0; i < LoadLE32(strings.data() + array); ++i) {
+        if ((strings[array + 8 + size_t{i} * 13] & 1) == 0) continue;
+        SCOPED_TRACE("Strings entry " + std::to_string(i));
+        ++freed;
+        WriteFile(path, good);
+        FreeEntry(path, "Strings", strings, i);
+        const tModuleIndex m = ObjectStore::LoadModule(path.c_str(), 0, 0);
+        try {
+            InterObj form;
+            ObjectStore::find("Form1", form);
+            ADD_FAILURE() << "Form1 read without its text";
+        } catch (const ObjectLoadFailed& e) {
+            EXPECT_NE(std::string(e.what()).find("names Strings entry " + std::to_string(i) +
+                                                 ", which the module does not hold"),
+                      std::string::npos)
+                << e.what();
+        }
+        ObjectStore::UnloadModule(m);
+    }
+    EXPECT_EQ(freed, 2);
 }
 
 }  // namespace

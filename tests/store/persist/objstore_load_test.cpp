@@ -315,6 +315,12 @@ TEST_F(SpoiltStaticGlobals, EachFaultOfTheRecordFailsTheLoadCleanly) {
     r[8] = 0x40;
     expectRefused(r, where + "static object 0: its name is not in the module");
 
+    // The name kept, its object reference made null: the name would count
+    // as a static object that no look-up finds, and the object would lose it.
+    r = good;
+    StoreLE32(r.data() + 14, tDescriptor::kNull);
+    expectRefused(r, where + "static object 0: the name Only names no object");
+
     // The only object listed as dynamic twice.
     r = Record({1, 0});
     AppendRef(r, 4, 0);
