@@ -150,12 +150,13 @@ class Scratch(unittest.TestCase):
         kw.setdefault("env", self.env)
         return run(*args, **kw)
 
-    def saver_form(self, name, text):
+    def saver_form(self, name, text, *load):
         """Writes the module text as the saver writes it, so a save may
-        rewrite it."""
+        rewrite it; load names the modules its objects need."""
         self.write("src.tqs", text)
-        self.assertEqual(self.tessaro("build", "src.tqs", "-o", "src.qbo")[0], 0)
-        status, out, err = self.tessaro("text", "src.qbo", "-o", "-")
+        needs = [a for m in load for a in ("-l", m)]
+        self.assertEqual(self.tessaro("build", *needs, "src.tqs", "-o", "src.qbo")[0], 0)
+        status, out, err = self.tessaro("text", *needs, "src.qbo", "-o", "-")
         self.assertEqual(status, 0, err)
         os.remove("src.tqs")
         os.remove("src.qbo")
@@ -326,6 +327,64 @@ class HostileSurroundings(Scratch):
         self.assertEqual(self.tessaro("run", script)[:2], (0, "run2\n"))
         self.assertNothingStray()
 
+    def test_a_file_marked_read_only_is_never_replaced_by_any_command(self):
+        keeper = self.saver_form("keeper.tqs", KEEPER)
+        self.assertEqual(self.tessaro("build", keeper)[0], 0)
+        shutil.copy(keeper, "out.tqs")
+        shutil.copy("keeper.qbo", "out.qbo")
+        still = self.saver_form("still.tqs", 'Begin Object Still\n  Sub Main()\n    Print "still"\n  End Sub\nEnd Object\n')
+        for name in (keeper, "keeper.qbo", "out.tqs", "out.qbo", still):
+            os.chmod(name, 0o444)
+        before = {name: self.read(name) for name in os.listdir(".") if name != "tmp"}
+        # A module the program did not change has nothing to write.
+        self.assertEqual(self.tessaro("run", "--save", still)[:2], (0, "still\n"))
+        for args, named in [(("run", "--save", keeper), "keeper.tqs"),
+                            (("run", "--save", "keeper.qbo"), "keeper.qbo"),
+                            (("build", keeper, "-o", "out.qbo"), "out.qbo"),
+                            (("text", "keeper.qbo", "-o", "out.tqs"), "out.tqs")]:
+            self.assertFailed(self.tessaro(*args), named, "read-only")
+        status, _, err = self.tessaro("repl", keeper, stdin="Runs = 5\n:save\n:quit\n")
+        self.assertIn("keeper.tqs: the file is read-only, so it is not rewritten", err)
+        for name, content in before.items():
+            self.assertEqual(self.read(name), content, name)
+            self.assertEqual(stat.S_IMODE(os.stat(name).st_mode), 0o444, name)
+        self.assertNothingStray()
+
+    def test_a_module_that_cannot_be_saved_is_named_and_the_others_are_saved(self):
+        counter = "Begin Object Counter\n  Dim Count As Long\nEnd Object\n"
+        setter = KEEPER.replace("Runs + 1\n", "Runs + 1\n    Counter.Count = 7\n")
+        self.write("counter.tqs", counter)
+        main = self.saver_form("main.tqs", setter, "counter.tqs")
+        os.remove("counter.tqs")
+        for runs, (name, make) in enumerate([
+                ("marked.tqs", lambda n: os.chmod(self.saver_form(n, counter), 0o444)),
+                ("hand.tqs", lambda n: self.write(n, "' Counts.\n" + counter))], 1):
+            make(name)
+            library = self.read(name)
+            self.assertFailed(self.tessaro("run", "--save", "-l", name, main), name, "is not rewritten")
+            self.assertEqual(self.read(name), library, name)
+            # The program's own module was saved all the same.
+            self.assertEqual(self.tessaro("run", "-l", name, main)[:2], (0, "run%d\n" % (runs + 1)), name)
+        self.assertNothingStray()
+
+    def test_a_file_the_program_itself_replaces_is_not_overwritten_by_its_save(self):
+        # The program plays the other program: while it runs, its own module
+        # file is written anew in place or has a new file renamed over it.
+        body = 'FileSystem.WriteAllText "%s", "edited" & Chr(10)'
+        for module, steps in [("keeper.tqs", [body % "keeper.tqs"]),
+                              ("keeper.tqs", [body % "new.txt", 'FileSystem.Rename "new.txt", "keeper.tqs"']),
+                              ("keeper.qbo", [body % "new.txt", 'FileSystem.Rename "new.txt", "keeper.qbo"'])]:
+            source = KEEPER.replace("Runs + 1\n", "Runs + 1\n" + "".join("    %s\n" % s for s in steps))
+            self.saver_form("keeper.tqs", source)
+            if module.endswith(".qbo"):
+                self.assertEqual(self.tessaro("build", "keeper.tqs")[0], 0)
+                os.remove("keeper.tqs")
+            self.assertFailed(self.tessaro("run", "--save", module), module,
+                              "was replaced by another program since it was opened")
+            self.assertEqual(self.read(module), b"edited\n", steps)
+            os.remove(module)
+        self.assertNothingStray()
+
     def special_files(self):
         os.mkfifo("fifo")
         names = ["fifo"]
@@ -341,7 +400,7 @@ class HostileSurroundings(Scratch):
             kind = os.stat(name).st_mode
             for args in [("build", keeper, "-o", name), ("text", "keeper.qbo", "-o", name)]:
                 self.assertFailed(self.tessaro(*args, timeout=30), name, "not a regular file")
-            for command in ("run", "debug", "list", "text", "build"):
+            for command in ("run", "debug", "list", "text", "build", "repl"):
                 self.assertFailed(self.tessaro(command, name, stdin="", timeout=30), name, "not a regular file")
             self.assertEqual(os.stat(name).st_mode, kind, name)
         self.assertNothingStray()
@@ -369,7 +428,7 @@ class HostileSurroundings(Scratch):
             with open(name, "wb") as f:
                 f.write(content)
             for args in [("run", name), ("debug", name), ("list", name), ("text", name, "-o", "-"),
-                         ("dump", name)]:
+                         ("dump", name), ("repl", name)]:
                 status, _, err = self.tessaro(*args, stdin="run\n")
                 self.assertIn(status, (0, 1), (args, err))
                 if status == 1 and args[0] != "dump":
@@ -383,8 +442,8 @@ class HostileSurroundings(Scratch):
             status, _, err = self.tessaro(command, "nosuch.qbo", stdin="")
             self.assertEqual(status, 1, command)
             self.assertIn("nosuch.qbo", err)
-        status, _, err = self.tessaro("repl", "nosuch.tqs", stdin=":quit\n")
-        self.assertIn("nosuch.tqs: no such file", err)
+        # The REPL ends before its prompt, as run does.
+        self.assertFailed(self.tessaro("repl", "nosuch.tqs", stdin="? 1\n:quit\n"), "nosuch.tqs: no such file")
         self.assertEqual(os.listdir("."), ["tmp"])
 
     def test_a_file_size_limit_fails_a_save_cleanly_and_a_killed_save_is_cleaned_up(self):
