@@ -84,6 +84,22 @@ End Object
 
 STRAY_MARKS = (".tq-", ".building-", ".tmp")
 
+# A module that saves itself over and over until it is killed.
+SAVER = """Begin Object Keeper
+  Dim Runs As Long
+  Sub Main()
+    Dim modules As New ModuleManager
+    Do
+      Runs = Runs + 1
+      modules.ModuleContaining(Me).Save
+    Loop
+  End Sub
+  Sub Bump()
+    Runs = Runs + 1
+  End Sub
+End Object
+"""
+
 
 def run(*args, stdin=None, env=None, limit=None, timeout=120):
     def preexec():
@@ -457,6 +473,25 @@ class HostileSurroundings(Scratch):
         self.assertEqual(self.tessaro("run", "--save", big)[0], 0)
         self.assertNothingStray()
 
+
+    def test_saves_killed_at_any_moment_leave_a_whole_module_and_the_next_save_nothing_stray(self):
+        self.saver_form("keeper.tqs", SAVER)
+        self.assertEqual(self.tessaro("build", "keeper.tqs", "-o", "keeper.qbo")[0], 0)
+        for module in ("keeper.tqs", "keeper.qbo"):
+            for delay in (0.5, 1.0, 2.5):
+                p = subprocess.Popen([TESSARO, "run", module], env=self.env, stdout=subprocess.DEVNULL)
+                time.sleep(delay)
+                p.send_signal(signal.SIGKILL)
+                p.wait()
+                self.assertEqual(os.listdir(self.tmp), [], (module, delay))
+                # The old module or a newer one, whole: every command reads it.
+                status, out, err = self.tessaro("list", module)
+                self.assertEqual(status, 0, (module, delay, err))
+            self.assertIn("  .Runs = ", out, module)
+            # A save after the kills takes away what they left beside the file.
+            self.assertEqual(self.tessaro("run", "--save", module, "Keeper.Bump")[0], 0, module)
+            self.assertNothingStray()
+            self.assertFalse([n for n in os.listdir(".") if n.endswith("-journal")], module)
 
 class SavingText(Scratch):
     def test_every_example_survives_run_save_byte_for_byte_unless_it_changed_and_is_refused(self):
