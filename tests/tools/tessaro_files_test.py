@@ -632,6 +632,50 @@ GROW = """Begin Object Grow
 End Object
 """
 
+# Texts doubled past the most characters Len counts (2147483647), in each
+# way a statement makes a String: in place in a local and in a field, and
+# anew into another variable.
+TOO_LONG = """Begin Object Grower
+  Dim Field As String
+  Function Local() As Long
+    Dim s As String
+    s = Space(1073741824)
+    s = s & s
+    Local = Len(s)
+  End Function
+  Function Held() As Long
+    Field = Space(1073741824)
+    Field = Field & Field
+    Held = Len(Field)
+  End Function
+  Function Made() As Long
+    Dim s As String, t As String
+    s = Space(1073741824)
+    t = s & s
+    Made = Len(t)
+  End Function
+  Sub Main()
+    Try
+      Print Local()
+    Catch OutOfMemory
+      Print "local refused"
+    End Try
+    Try
+      Print Held()
+    Catch OutOfMemory
+      Print "field refused"
+    End Try
+    Field = ""
+    Try
+      Print Made()
+    Catch OutOfMemory
+      Print "new refused"
+    End Try
+    Print Made()
+  End Sub
+End Object
+"""
+
 
 class OutOfMemory(Scratch):
     def test_running_out_of_memory_is_a_failure_a_program_catches_and_tessaro_reports(self):
@@ -650,6 +694,14 @@ class OutOfMemory(Scratch):
                                preexec_fn=preexec, timeout=300)
             self.assertEqual((p.returncode, p.stdout), (1, "before\ncaught\nafter\n"), p.stderr)
             self.assertTrue(p.stderr.startswith("grow.tqs:16: Grow.Main: Out of memory\n"), p.stderr)
+
+    def test_a_string_longer_than_len_counts_is_refused_before_it_is_made(self):
+        # The tree walker's in-place appends; 2 GB of memory at most.
+        self.write("long.tqs", TOO_LONG)
+        status, out, err = self.tessaro("run", "--tree", "long.tqs", timeout=600)
+        self.assertEqual((status, out), (1, "local refused\nfield refused\nnew refused\n"), err)
+        self.assertTrue(err.startswith("long.tqs:17: Grower.Made: String too long: a String holds at most "
+                                       "2147483647 characters\n"), err)
 
 
 if __name__ == "__main__":
