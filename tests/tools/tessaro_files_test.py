@@ -224,6 +224,13 @@ class HostileSurroundings(Scratch):
         self.assertEqual(self.tessaro("list", "ro/keeper.qbo")[0], 0)
         self.assertEqual(self.tessaro("dump", "ro/keeper.qbo")[0], 0)
         self.assertEqual(self.tessaro("run", "ro/keeper.tqs")[:2], (0, "run1\n"))
+        status, out, err = self.tessaro("debug", "ro/keeper.qbo", stdin="run\n")
+        self.assertEqual(status, 0, err)
+        self.assertIn("run1\n", out)
+        for module, texts in [("ro/keeper.qbo", ["keeper.qbo", "read-only"]), ("ro/keeper.tqs", ["keeper.tqs", reason])]:
+            err = self.tessaro("repl", module, stdin="Runs = 5\n:save\n:quit\n")[2]
+            for t in texts:
+                self.assertIn(t, err)
         for args, texts in [
                 (("run", "--save", "ro/keeper.qbo"), ["keeper.qbo", "read-only"]),
                 (("run", "--save", "ro/keeper.tqs"), ["keeper.tqs", reason]),
@@ -416,7 +423,7 @@ class HostileSurroundings(Scratch):
             kind = os.stat(name).st_mode
             for args in [("build", keeper, "-o", name), ("text", "keeper.qbo", "-o", name)]:
                 self.assertFailed(self.tessaro(*args, timeout=30), name, "not a regular file")
-            for command in ("run", "debug", "list", "text", "build", "repl"):
+            for command in ("run", "debug", "list", "text", "build", "repl", "dump"):
                 self.assertFailed(self.tessaro(command, name, stdin="", timeout=30), name, "not a regular file")
             self.assertEqual(os.stat(name).st_mode, kind, name)
         self.assertNothingStray()
