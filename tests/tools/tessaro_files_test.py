@@ -531,6 +531,9 @@ class SavingText(Scratch):
         hand = self.write("hand.tqs", "' Counts its runs.\n" + KEEPER)
         self.assertFailed(self.tessaro("run", "--save", hand), "hand.tqs", "is not rewritten")
         self.assertEqual(self.read(hand).decode(), "' Counts its runs.\n" + KEEPER)
+        # The REPL's save of a module that did not change writes nothing.
+        self.assertEqual(self.tessaro("repl", hand, stdin=":save\n:quit\n")[:2], (0, "saved hand.tqs\n"))
+        self.assertEqual(self.read(hand).decode(), "' Counts its runs.\n" + KEEPER)
         # The changes can be kept under another name.
         status, out, err = self.tessaro("repl", hand, stdin="Runs = 7\n:save kept.tqs\n:quit\n")
         self.assertEqual((status, err), (0, ""))
