@@ -5,7 +5,8 @@
 
 Every subcommand is run against hostile surroundings: a read-only folder, a
 full disk, a file replaced during the run, symbolic links, private modes,
-device nodes, FIFOs, damaged modules and missing files. After each run the
+files marked read-only, device nodes, FIFOs, damaged modules, missing files
+and saves killed halfway. After each run the
 user's files are unchanged or correctly written, the status is 0, 1 or 2,
 the message names the file and the reason, and nothing stray is left beside
 the files or in the temporary folder.
