@@ -469,7 +469,7 @@ void ObjectStore::GetPublishedObjectDLLList(tModuleIndex m, ValStringRep& out) {
 void ObjectStore::Save(tModuleIndex m) {
     if (m == DETACHED_MODULE) throw StoreException("Can't save detached module.");
     ObjectStore& s = Store(m, "ObjectStore::Save");
-    if (s.openedReadOnly()) {
+    if (!s.storage_->isWritable()) {
         s.refuseReadOnlyChanges(m);
         return;
     }
@@ -487,7 +487,7 @@ void ObjectStore::Save(tModuleIndex m) {
     } catch (const StorageError& e) {
         s.throwSaveFailed(e);
     }
-    if (!s.textPath_.empty()) StoreApplication::SaveText(s.textPath_.c_str(), m);
+    if (!s.textPath_.empty() && !(s.flags_ & kReadOnlyText)) StoreApplication::SaveText(s.textPath_.c_str(), m);
 }
 
 // Writing one table can enter things in another that was written before it
@@ -552,23 +552,19 @@ std::string ObjectStore::WithCause(const std::string& path, const StorageError& 
 // changes left unsaved for saved ones. One without changes is passed over.
 void ObjectStore::SaveAll() {
     for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
-        if (!module[m]->openedReadOnly()) Save(m);
+        if (module[m]->storage_->isWritable()) Save(m);
     for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
-        if (!module[m]->openedReadOnly()) Commit(m);
+        if (module[m]->storage_->isWritable()) Commit(m);
     for (tModuleIndex m = NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE; m = NextValidIndex(m))
-        if (module[m]->openedReadOnly()) module[m]->refuseReadOnlyChanges(m);
+        if (!module[m]->storage_->isWritable()) module[m]->refuseReadOnlyChanges(m);
 }
-
-// A text module opened read-only keeps a writable scratch storage; its file
-// is what the open protects.
-bool ObjectStore::openedReadOnly() const { return !storage_->isWritable() || (flags_ & kReadOnlyText) != 0; }
 
 // An explicit save of a module opened read-only writes nothing; when the
 // module has changes, returning as if it had saved them would lose them
 // without a word.
 void ObjectStore::refuseReadOnlyChanges(tModuleIndex m) {
     if (!IsDirty(m)) return;
-    throw StoreException(("Could not save module: " + GetModuleFileNameA(m) +
+    throw StoreException(("Could not save module: " + storage_->GetStoragePath() +
                           " (it was opened read-only and has changes)")
                              .c_str(),
                          "ModuleSaveError");

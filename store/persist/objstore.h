@@ -525,9 +525,6 @@ private:
     static std::string WithCause(const std::string& path, const StorageError& e);
     // ModuleSaveError when module m, opened read-only, has changes.
     void refuseReadOnlyChanges(tModuleIndex m);
-    // Whether Save refuses this module's changes: its storage was opened
-    // read-only, or it is a text module opened read-only.
-    bool openedReadOnly() const;
     void openTables();
     // Discards the dictionary, the lists and every table of the module.
     static void DelModule(tModuleIndex m);

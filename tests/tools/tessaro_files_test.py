@@ -391,16 +391,6 @@ class HostileSurroundings(Scratch):
             self.assertEqual(self.tessaro("run", "-l", name, main)[:2], (0, "run%d\n" % (runs + 1)), name)
         self.assertNothingStray()
 
-    def test_a_text_module_the_program_opened_read_only_keeps_its_file_and_the_save_says_so(self):
-        counter = self.saver_form("counter.tqs", "Begin Object Counter\n  Dim Count As Long\nEnd Object\n")
-        before = self.read(counter)
-        self.write("main.tqs", 'Begin Object Main\n  Sub Main()\n    Dim modules As New ModuleManager\n'
-                               '    modules.LoadModuleReadOnly "counter.tqs"\n    Counter.Count = 5\n'
-                               '  End Sub\nEnd Object\n')
-        self.assertFailed(self.tessaro("run", "--save", "main.tqs"), "counter.tqs",
-                          "it was opened read-only and has changes")
-        self.assertEqual(self.read(counter), before)
-
     def test_a_file_the_program_itself_replaces_is_not_overwritten_by_its_save(self):
         # The program plays the other program: while it runs, its own module
         # file is written anew in place or has a new file renamed over it.
