@@ -29,6 +29,9 @@ private:
 }  // namespace
 
 void ConvertTextToBinary(const std::string& textPath, const std::string& binaryPath) {
+    if (FileMarkedReadOnly(binaryPath))
+        throw StoreException(("Could not save module: " + binaryPath + ": the file is read-only, so it is not replaced")
+                                 .c_str());
     // The module is written whole beside the target under a name a killed
     // build's leftovers are known by, then moved over the target as a text
     // save would be: through a symbolic link, keeping its bits, never over a

@@ -10,8 +10,8 @@ namespace tq::compiler {
 
 // Compiles the text module at textPath and writes it as the binary module
 // binaryPath. An existing binaryPath is replaced only once the new module
-// has been written whole beside it, so a failure leaves it as it was.
-// Throws CompileError with every error of the text, StoreException when a
+// has been written whole beside it, so a failure leaves it as it was; one
+// marked read-only (FileMarkedReadOnly) is never replaced. Throws CompileError with every error of the text, StoreException when a
 // file cannot be read or written; nothing is left loaded either way.
 void ConvertTextToBinary(const std::string& textPath, const std::string& binaryPath);
 

@@ -17,9 +17,12 @@
 //     refused, saying why and that the module can be saved under another name.
 //  5. The file must be the one that was read (its stamp): one that an editor
 //     or another program replaced meanwhile is refused, not overwritten.
+//  6. A file its user marked read-only (FileMarkedReadOnly) is not rewritten:
+//     a save that would change it is refused.
 // The replacement itself is the storage layer's (platform/storage/filesave.h):
 // written beside, flushed, renamed over the file (through a symbolic link, with
 // the old permission bits), the folder flushed.
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -61,6 +64,15 @@ std::string_view InterpreterLine(std::string_view text) {
 
 size_t FirstNonTextByte(std::string_view bytes) { return bytes.find('\0'); }
 
+bool FileMarkedReadOnly(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) return false;
+    constexpr fs::perms kWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    return (status.permissions() & kWrite) == fs::perms::none;
+}
+
 void LoadTextModuleFile(const std::string& path, tModuleIndex m) {
     const FileStamp stamp = StampFile(path);
     std::ifstream in(path, std::ios::binary);
@@ -86,12 +98,14 @@ void SaveTextModuleFile(const std::string& path, tModuleIndex m) {
     std::string text = TextModuleText(m);
     const auto found = KnownFiles().find(path);
     KnownFile* known = found == KnownFiles().end() ? nullptr : &found->second;
+    if (known && text == known->savedForm) return;
+    // What the user is told to do instead, whichever protection stopped the save.
+    const std::string instead = ", so it is not rewritten; save the module under another name to keep its changes";
+    if (FileMarkedReadOnly(path)) SaveFailed(path + ": the file is read-only" + instead);
     if (known) {
-        if (text == known->savedForm) return;
         if (known->handWritten)
             SaveFailed(path + ": the file holds lines the store does not keep (comments or blank lines "
-                              "outside procedures, or a layout of its own), so it is not rewritten; save "
-                              "the module under another name to keep its changes");
+                              "outside procedures, or a layout of its own)" + instead);
         text.insert(0, known->interpreter);
     }
     FileStamp written;

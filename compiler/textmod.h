@@ -57,6 +57,12 @@ void LoadTextModule(std::string_view source, std::string_view fileName, tModuleI
 // first byte that breaks the rule, or npos.
 size_t FirstNonTextByte(std::string_view bytes);
 
+// Whether the file path names (through a symbolic link) exists and nobody
+// may write it: its user marked it read-only. Such a file is protected as a
+// binary module opened read-only is: no save or conversion replaces it, since
+// renaming a new file over it is stopped only by its folder's permission.
+bool FileMarkedReadOnly(const std::string& path);
+
 // Reads the file at path and loads it as above; a file that cannot be read
 // throws StoreException "Could not read text module: <path>", one that is
 // not text (FirstNonTextByte) StoreException "not a module (...)". What
@@ -77,9 +83,10 @@ void CheckTextKeepsPrototypes(tModuleIndex m);
 // Writes TextModuleText(m) to path, with a module commit's guarantees
 // (platform/storage/filesave.h), when it differs from what was read from
 // path: nothing when the module's text is what LoadTextModuleFile built
-// from the file; refused when the file is hand-written or was replaced
-// since it was read. A failure throws StoreException "Could not save text
-// module: <path>: <reason>" and leaves the file as it was.
+// from the file; refused when the file is hand-written, marked read-only
+// (FileMarkedReadOnly) or was replaced since it was read. A failure throws
+// StoreException "Could not save text module: <path>: <reason>" and leaves
+// the file as it was.
 void SaveTextModuleFile(const std::string& path, tModuleIndex m);
 
 // Makes every DefaultStoreApplication load and save text modules with this

@@ -109,7 +109,9 @@ void AppendValue(ValStringRep& rep, const Value& r) {
     std::string_view t = b.isNull() ? std::string_view() : std::string_view(b->text());
     t = t.substr(0, t.find('\0'));
     if (b.get() == &rep) {
-        // s = s & s: the text doubles from a copy of itself.
+        // s = s & s: the text doubles from a copy of itself, which is not
+        // made for a text that could not hold it.
+        CheckStringLength(rep.text().size() + t.size());
         const std::string copy(t);
         rep.append(copy);
     } else {

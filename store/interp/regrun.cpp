@@ -145,13 +145,17 @@ void AppendNumberText(std::string& out, const RegNumber& n) {
     if (n.type == IDT_LONG || n.type == IDT_SHORT) {
         char buf[16];
         const auto r = std::to_chars(buf, buf + sizeof buf, n.l);
+        CheckStringLength(out.size() + static_cast<size_t>(r.ptr - buf));
         out.append(buf, static_cast<size_t>(r.ptr - buf));
         return;
     }
     ValuePtr v = RegBox(n);
     ValString text;
     v->get(text);
-    if (const ValStringRep* rep = text.get()) out.append(rep->text());
+    if (const ValStringRep* rep = text.get()) {
+        CheckStringLength(out.size() + rep->text().size());
+        out.append(rep->text());
+    }
 }
 
 constexpr tRelOp RelOf(uint8_t op) {

@@ -17,6 +17,7 @@
 #include "store/errors/extexcep.h"
 #include "store/idtype.h"
 #include "store/valconv.h"
+#include "store/valops.h"
 
 namespace tq {
 
@@ -172,7 +173,10 @@ void ValStringRep::assign(std::string_view text) {
     text_.assign(text);
 }
 
+// A String that grows in place is refused, as a new one is, before it
+// holds more characters than Len counts.
 void ValStringRep::append(std::string_view text) {
+    CheckStringLength(text_.size() + text.size());
     changed();
     text_.append(text);
 }
@@ -261,8 +265,10 @@ ValString::ValString(double d) : Faultp<ValStringRep>(new ValStringRep(d)) {}
 ValString::ValString(const Currency& c) : Faultp<ValStringRep>(new ValStringRep(c)) {}
 ValString::ValString(const std::string& text) : Faultp<ValStringRep>(new ValStringRep(text)) {}
 ValString::ValString(std::string_view text) : Faultp<ValStringRep>(new ValStringRep(text)) {}
+// The size is that of the String being made (a concatenation's): one past
+// what Len counts is refused before its memory is taken.
 ValString::ValString(tConstructWithSize, size_t capacity)
-    : Faultp<ValStringRep>(new ValStringRep(ConstructWithSize, capacity)) {}
+    : Faultp<ValStringRep>((CheckStringLength(capacity), new ValStringRep(ConstructWithSize, capacity))) {}
 
 ValString::operator int16_t() const {
     const ValStringRep* rep = get();

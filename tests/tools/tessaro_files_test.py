@@ -5,7 +5,8 @@
 
 Every subcommand is run against hostile surroundings: a read-only folder, a
 full disk, a file replaced during the run, symbolic links, private modes,
-device nodes, FIFOs, damaged modules and missing files. After each run the
+files marked read-only, device nodes, FIFOs, damaged modules, missing files
+and saves killed halfway. After each run the
 user's files are unchanged or correctly written, the status is 0, 1 or 2,
 the message names the file and the reason, and nothing stray is left beside
 the files or in the temporary folder.
@@ -84,6 +85,22 @@ End Object
 
 STRAY_MARKS = (".tq-", ".building-", ".tmp")
 
+# A module that saves itself over and over until it is killed.
+SAVER = """Begin Object Keeper
+  Dim Runs As Long
+  Sub Main()
+    Dim modules As New ModuleManager
+    Do
+      Runs = Runs + 1
+      modules.ModuleContaining(Me).Save
+    Loop
+  End Sub
+  Sub Bump()
+    Runs = Runs + 1
+  End Sub
+End Object
+"""
+
 
 def run(*args, stdin=None, env=None, limit=None, timeout=120):
     def preexec():
@@ -150,12 +167,13 @@ class Scratch(unittest.TestCase):
         kw.setdefault("env", self.env)
         return run(*args, **kw)
 
-    def saver_form(self, name, text):
+    def saver_form(self, name, text, *load):
         """Writes the module text as the saver writes it, so a save may
-        rewrite it."""
+        rewrite it; load names the modules its objects need."""
         self.write("src.tqs", text)
-        self.assertEqual(self.tessaro("build", "src.tqs", "-o", "src.qbo")[0], 0)
-        status, out, err = self.tessaro("text", "src.qbo", "-o", "-")
+        needs = [a for m in load for a in ("-l", m)]
+        self.assertEqual(self.tessaro("build", *needs, "src.tqs", "-o", "src.qbo")[0], 0)
+        status, out, err = self.tessaro("text", *needs, "src.qbo", "-o", "-")
         self.assertEqual(status, 0, err)
         os.remove("src.tqs")
         os.remove("src.qbo")
@@ -207,6 +225,13 @@ class HostileSurroundings(Scratch):
         self.assertEqual(self.tessaro("list", "ro/keeper.qbo")[0], 0)
         self.assertEqual(self.tessaro("dump", "ro/keeper.qbo")[0], 0)
         self.assertEqual(self.tessaro("run", "ro/keeper.tqs")[:2], (0, "run1\n"))
+        status, out, err = self.tessaro("debug", "ro/keeper.qbo", stdin="run\n")
+        self.assertEqual(status, 0, err)
+        self.assertIn("run1\n", out)
+        for module, texts in [("ro/keeper.qbo", ["keeper.qbo", "read-only"]), ("ro/keeper.tqs", ["keeper.tqs", reason])]:
+            err = self.tessaro("repl", module, stdin="Runs = 5\n:save\n:quit\n")[2]
+            for t in texts:
+                self.assertIn(t, err)
         for args, texts in [
                 (("run", "--save", "ro/keeper.qbo"), ["keeper.qbo", "read-only"]),
                 (("run", "--save", "ro/keeper.tqs"), ["keeper.tqs", reason]),
@@ -326,6 +351,64 @@ class HostileSurroundings(Scratch):
         self.assertEqual(self.tessaro("run", script)[:2], (0, "run2\n"))
         self.assertNothingStray()
 
+    def test_a_file_marked_read_only_is_never_replaced_by_any_command(self):
+        keeper = self.saver_form("keeper.tqs", KEEPER)
+        self.assertEqual(self.tessaro("build", keeper)[0], 0)
+        shutil.copy(keeper, "out.tqs")
+        shutil.copy("keeper.qbo", "out.qbo")
+        still = self.saver_form("still.tqs", 'Begin Object Still\n  Sub Main()\n    Print "still"\n  End Sub\nEnd Object\n')
+        for name in (keeper, "keeper.qbo", "out.tqs", "out.qbo", still):
+            os.chmod(name, 0o444)
+        before = {name: self.read(name) for name in os.listdir(".") if name != "tmp"}
+        # A module the program did not change has nothing to write.
+        self.assertEqual(self.tessaro("run", "--save", still)[:2], (0, "still\n"))
+        for args, named in [(("run", "--save", keeper), "keeper.tqs"),
+                            (("run", "--save", "keeper.qbo"), "keeper.qbo"),
+                            (("build", keeper, "-o", "out.qbo"), "out.qbo"),
+                            (("text", "keeper.qbo", "-o", "out.tqs"), "out.tqs")]:
+            self.assertFailed(self.tessaro(*args), named, "read-only")
+        status, _, err = self.tessaro("repl", keeper, stdin="Runs = 5\n:save\n:quit\n")
+        self.assertIn("keeper.tqs: the file is read-only, so it is not rewritten", err)
+        for name, content in before.items():
+            self.assertEqual(self.read(name), content, name)
+            self.assertEqual(stat.S_IMODE(os.stat(name).st_mode), 0o444, name)
+        self.assertNothingStray()
+
+    def test_a_module_that_cannot_be_saved_is_named_and_the_others_are_saved(self):
+        counter = "Begin Object Counter\n  Dim Count As Long\nEnd Object\n"
+        setter = KEEPER.replace("Runs + 1\n", "Runs + 1\n    Counter.Count = 7\n")
+        self.write("counter.tqs", counter)
+        main = self.saver_form("main.tqs", setter, "counter.tqs")
+        os.remove("counter.tqs")
+        for runs, (name, make) in enumerate([
+                ("marked.tqs", lambda n: os.chmod(self.saver_form(n, counter), 0o444)),
+                ("hand.tqs", lambda n: self.write(n, "' Counts.\n" + counter))], 1):
+            make(name)
+            library = self.read(name)
+            self.assertFailed(self.tessaro("run", "--save", "-l", name, main), name, "is not rewritten")
+            self.assertEqual(self.read(name), library, name)
+            # The program's own module was saved all the same.
+            self.assertEqual(self.tessaro("run", "-l", name, main)[:2], (0, "run%d\n" % (runs + 1)), name)
+        self.assertNothingStray()
+
+    def test_a_file_the_program_itself_replaces_is_not_overwritten_by_its_save(self):
+        # The program plays the other program: while it runs, its own module
+        # file is written anew in place or has a new file renamed over it.
+        body = 'FileSystem.WriteAllText "%s", "edited" & Chr(10)'
+        for module, steps in [("keeper.tqs", [body % "keeper.tqs"]),
+                              ("keeper.tqs", [body % "new.txt", 'FileSystem.Rename "new.txt", "keeper.tqs"']),
+                              ("keeper.qbo", [body % "new.txt", 'FileSystem.Rename "new.txt", "keeper.qbo"'])]:
+            source = KEEPER.replace("Runs + 1\n", "Runs + 1\n" + "".join("    %s\n" % s for s in steps))
+            self.saver_form("keeper.tqs", source)
+            if module.endswith(".qbo"):
+                self.assertEqual(self.tessaro("build", "keeper.tqs")[0], 0)
+                os.remove("keeper.tqs")
+            self.assertFailed(self.tessaro("run", "--save", module), module,
+                              "was replaced by another program since it was opened")
+            self.assertEqual(self.read(module), b"edited\n", steps)
+            os.remove(module)
+        self.assertNothingStray()
+
     def special_files(self):
         os.mkfifo("fifo")
         names = ["fifo"]
@@ -341,7 +424,7 @@ class HostileSurroundings(Scratch):
             kind = os.stat(name).st_mode
             for args in [("build", keeper, "-o", name), ("text", "keeper.qbo", "-o", name)]:
                 self.assertFailed(self.tessaro(*args, timeout=30), name, "not a regular file")
-            for command in ("run", "debug", "list", "text", "build"):
+            for command in ("run", "debug", "list", "text", "build", "repl", "dump"):
                 self.assertFailed(self.tessaro(command, name, stdin="", timeout=30), name, "not a regular file")
             self.assertEqual(os.stat(name).st_mode, kind, name)
         self.assertNothingStray()
@@ -369,7 +452,7 @@ class HostileSurroundings(Scratch):
             with open(name, "wb") as f:
                 f.write(content)
             for args in [("run", name), ("debug", name), ("list", name), ("text", name, "-o", "-"),
-                         ("dump", name)]:
+                         ("dump", name), ("repl", name)]:
                 status, _, err = self.tessaro(*args, stdin="run\n")
                 self.assertIn(status, (0, 1), (args, err))
                 if status == 1 and args[0] != "dump":
@@ -383,8 +466,8 @@ class HostileSurroundings(Scratch):
             status, _, err = self.tessaro(command, "nosuch.qbo", stdin="")
             self.assertEqual(status, 1, command)
             self.assertIn("nosuch.qbo", err)
-        status, _, err = self.tessaro("repl", "nosuch.tqs", stdin=":quit\n")
-        self.assertIn("nosuch.tqs: no such file", err)
+        # The REPL ends before its prompt, as run does.
+        self.assertFailed(self.tessaro("repl", "nosuch.tqs", stdin="? 1\n:quit\n"), "nosuch.tqs: no such file")
         self.assertEqual(os.listdir("."), ["tmp"])
 
     def test_a_file_size_limit_fails_a_save_cleanly_and_a_killed_save_is_cleaned_up(self):
@@ -398,6 +481,25 @@ class HostileSurroundings(Scratch):
         self.assertEqual(self.tessaro("run", "--save", big)[0], 0)
         self.assertNothingStray()
 
+
+    def test_saves_killed_at_any_moment_leave_a_whole_module_and_the_next_save_nothing_stray(self):
+        self.saver_form("keeper.tqs", SAVER)
+        self.assertEqual(self.tessaro("build", "keeper.tqs", "-o", "keeper.qbo")[0], 0)
+        for module in ("keeper.tqs", "keeper.qbo"):
+            for delay in (0.5, 1.0, 2.5):
+                p = subprocess.Popen([TESSARO, "run", module], env=self.env, stdout=subprocess.DEVNULL)
+                time.sleep(delay)
+                p.send_signal(signal.SIGKILL)
+                p.wait()
+                self.assertEqual(os.listdir(self.tmp), [], (module, delay))
+                # The old module or a newer one, whole: every command reads it.
+                status, out, err = self.tessaro("list", module)
+                self.assertEqual(status, 0, (module, delay, err))
+            self.assertIn("  .Runs = ", out, module)
+            # A save after the kills takes away what they left beside the file.
+            self.assertEqual(self.tessaro("run", "--save", module, "Keeper.Bump")[0], 0, module)
+            self.assertNothingStray()
+            self.assertFalse([n for n in os.listdir(".") if n.endswith("-journal")], module)
 
 class SavingText(Scratch):
     def test_every_example_survives_run_save_byte_for_byte_unless_it_changed_and_is_refused(self):
@@ -429,6 +531,9 @@ class SavingText(Scratch):
         self.assertIn(b"  .Runs = 1\n", self.read(keeper))
         hand = self.write("hand.tqs", "' Counts its runs.\n" + KEEPER)
         self.assertFailed(self.tessaro("run", "--save", hand), "hand.tqs", "is not rewritten")
+        self.assertEqual(self.read(hand).decode(), "' Counts its runs.\n" + KEEPER)
+        # The REPL's save of a module that did not change writes nothing.
+        self.assertEqual(self.tessaro("repl", hand, stdin=":save\n:quit\n")[:2], (0, "saved hand.tqs\n"))
         self.assertEqual(self.read(hand).decode(), "' Counts its runs.\n" + KEEPER)
         # The changes can be kept under another name.
         status, out, err = self.tessaro("repl", hand, stdin="Runs = 7\n:save kept.tqs\n:quit\n")
@@ -538,6 +643,50 @@ GROW = """Begin Object Grow
 End Object
 """
 
+# Texts doubled past the most characters Len counts (2147483647), in each
+# way a statement makes a String: in place in a local and in a field, and
+# anew into another variable.
+TOO_LONG = """Begin Object Grower
+  Dim Field As String
+  Function Local() As Long
+    Dim s As String
+    s = Space(1073741824)
+    s = s & s
+    Local = Len(s)
+  End Function
+  Function Held() As Long
+    Field = Space(1073741824)
+    Field = Field & Field
+    Held = Len(Field)
+  End Function
+  Function Made() As Long
+    Dim s As String, t As String
+    s = Space(1073741824)
+    t = s & s
+    Made = Len(t)
+  End Function
+  Sub Main()
+    Try
+      Print Local()
+    Catch OutOfMemory
+      Print "local refused"
+    End Try
+    Try
+      Print Held()
+    Catch OutOfMemory
+      Print "field refused"
+    End Try
+    Field = ""
+    Try
+      Print Made()
+    Catch OutOfMemory
+      Print "new refused"
+    End Try
+    Print Made()
+  End Sub
+End Object
+"""
+
 
 class OutOfMemory(Scratch):
     def test_running_out_of_memory_is_a_failure_a_program_catches_and_tessaro_reports(self):
@@ -556,6 +705,14 @@ class OutOfMemory(Scratch):
                                preexec_fn=preexec, timeout=300)
             self.assertEqual((p.returncode, p.stdout), (1, "before\ncaught\nafter\n"), p.stderr)
             self.assertTrue(p.stderr.startswith("grow.tqs:16: Grow.Main: Out of memory\n"), p.stderr)
+
+    def test_a_string_longer_than_len_counts_is_refused_before_it_is_made(self):
+        # The tree walker's in-place appends; 2 GB of memory at most.
+        self.write("long.tqs", TOO_LONG)
+        status, out, err = self.tessaro("run", "--tree", "long.tqs", timeout=600)
+        self.assertEqual((status, out), (1, "local refused\nfield refused\nnew refused\n"), err)
+        self.assertTrue(err.startswith("long.tqs:17: Grower.Made: String too long: a String holds at most "
+                                       "2147483647 characters\n"), err)
 
 
 if __name__ == "__main__":

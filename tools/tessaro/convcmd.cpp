@@ -148,8 +148,17 @@ int DumpCommand(const Args& args) {
     }
     if (parsed.help) return ShowHelp(self);
     if (parsed.operands.size() != 1) return UsageFailure(self, parsed.operands.empty() ? "no FILE to dump" : "one FILE at a time");
+    // Found and refused as every command finds and refuses a module file: a
+    // device or a FIFO is named as such, not read as a module that is not.
+    std::string path;
+    try {
+        path = ReadableModuleFile(parsed.operands[0]);
+    } catch (const LoadFailed& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
     Session session;
-    return tq::dump::DumpModuleFile(parsed.operands[0], parsed.has("json"), "tessaro dump");
+    return tq::dump::DumpModuleFile(path, parsed.has("json"), "tessaro dump");
 }
 
 }  // namespace tessaro

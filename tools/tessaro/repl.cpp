@@ -52,7 +52,9 @@ class Repl {
 public:
     explicit Repl(Session& session) : session_(session) {}
 
-    void load(const std::string& name);
+    // Loads the module named name and makes it current; false, with the
+    // reason on standard error, when it does not load.
+    bool load(const std::string& name);
     int loop();
 
 private:
@@ -76,12 +78,14 @@ private:
     std::map<std::string, std::string> variableNames_;
 };
 
-void Repl::load(const std::string& name) {
+bool Repl::load(const std::string& name) {
     try {
         current_ = LoadModuleFile(session_.app(), name);
         if (me_.isNull()) chooseObject();
+        return true;
     } catch (const LoadFailed& e) {
         std::cerr << e.what() << "\n";
+        return false;
     }
 }
 
@@ -327,7 +331,11 @@ int ReplCommand(const Args& args) {
     if (parsed.help) return ShowHelp(self);
     Session session;
     Repl repl(session);
-    for (const std::string& file : parsed.operands) repl.load(file);
+    // A module named on the command line that does not load ends the REPL
+    // before its prompt, as run ends: statements typed against what did load
+    // would run without the module the user asked for.
+    for (const std::string& file : parsed.operands)
+        if (!repl.load(file)) return 1;
     return repl.loop();
 }
 

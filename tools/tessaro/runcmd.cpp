@@ -24,20 +24,27 @@ namespace tessaro {
 
 namespace {
 
-// Saves and commits every module the program changed. A module without a
-// file (a program read from standard input) has nowhere to go; a text module
-// marked read-only is the user's to protect. A binary module opened
-// read-only is asked all the same: the store refuses it when it has
-// changes, so they are never dropped without a word.
-void SaveChanged() {
+// Saves and commits every module the program changed; true when every one
+// was saved. A module without a file (a program read from standard input)
+// has nowhere to go. One that cannot be saved (opened read-only, a text
+// file marked read-only or written by hand, a full disk) is named with the
+// reason, and the others are saved all the same: changes are never dropped
+// without a word, nor held back by another module's failure.
+bool SaveChanged() {
+    bool saved = true;
     for (int i = 0; i < tq::MAX_MODULES; ++i) {
         const auto m = static_cast<tq::tModuleIndex>(i);
         if (!tq::ObjectStore::ValidIndex(m) || !tq::ObjectStore::IsDirty(m)) continue;
         if (tq::ObjectStore::ModuleIsUntitled(m)) continue;
-        if (tq::ObjectStore::ModuleIsText(m) && tq::ObjectStore::ModuleIsReadOnly(m)) continue;
-        tq::ObjectStore::Save(m);
-        tq::ObjectStore::Commit(m);
+        try {
+            tq::ObjectStore::Save(m);
+            tq::ObjectStore::Commit(m);
+        } catch (const tq::StoreException& e) {
+            std::cerr << "tessaro run: " << e.what() << "\n";
+            saved = false;
+        }
     }
+    return saved;
 }
 
 }  // namespace
@@ -68,14 +75,7 @@ int RunCommand(const Args& args) {
     if (!run.completed) return run.status;
     // Outside the program's try: a save that fails is no failure of Main's,
     // and its message names the module file and the reason.
-    if (parsed.has("save")) {
-        try {
-            SaveChanged();
-        } catch (const tq::StoreException& e) {
-            std::cerr << "tessaro run: " << e.what() << "\n";
-            return 1;
-        }
-    }
+    if (parsed.has("save") && !SaveChanged()) return 1;
     return run.status;
 }
 

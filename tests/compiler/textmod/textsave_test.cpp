@@ -1,6 +1,7 @@
 // Writing modules as text, the round trips between the forms, and the
 // default application's text modules.
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -229,6 +230,24 @@ TEST_F(Saving, ATextModuleSavedOverAReadOnlyPlaceFailsAndKeepsTheOldFile) {
     ASSERT_TRUE(TryWriteLock(holder.get()));
     EXPECT_THROW(SaveTextModuleFile(tqs, m), StoreException);
     EXPECT_EQ(readFile(tqs), "old text\n");
+}
+
+TEST_F(Saving, AFileMarkedReadOnlyIsNeitherRewrittenByASaveNorReplacedByABuild) {
+    const std::string tqs = writeFile("marked.tqs", "Begin Object A\n  Dim N As Long\nEnd Object\n");
+    ASSERT_EQ(::chmod(tqs.c_str(), 0444), 0);
+    const tModuleIndex m = ObjectStore::LoadModule(tqs.c_str(), 0, 0);
+    ASSERT_TRUE(ObjectStore::ValidIndex(m));
+    // Unchanged, there is nothing to refuse.
+    ObjectStore::Save(m);
+    InterObjRep* a = object("A");
+    SignatureRep* owner = nullptr;
+    a->signature()->findField("N", owner, 0)->set(int32_t(5), *a, *owner);
+    EXPECT_THROW(ObjectStore::Save(m), StoreException);
+    EXPECT_EQ(readFile(tqs), "Begin Object A\n  Dim N As Long\nEnd Object\n");
+    const std::string qbo = writeFile("marked.qbo", "");
+    ASSERT_EQ(::chmod(qbo.c_str(), 0444), 0);
+    EXPECT_THROW(ConvertTextToBinary(tqs, qbo), StoreException);
+    EXPECT_EQ(readFile(qbo), "");
 }
 
 }  // namespace
