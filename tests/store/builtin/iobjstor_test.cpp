@@ -16,6 +16,8 @@
 #include "store/builtin/iobjstor.h"
 #include "store/builtin/iproject.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/regform.h"
+#include "store/vals.h"
 #include "tests/store/builtin/storetest.h"
 
 namespace tq {
@@ -237,6 +239,43 @@ TEST_F(Modules, EveryRefusalLeavesNoModuleLockedAndNothingBehind) {
     EXPECT_EQ(kept, "old") << "the read-only file was not replaced";
     iModuleManager::LoadOne(path.c_str(), 0, 1);
     EXPECT_EQ(found("Shelf")->eval("Count")->as<int32_t>(), 7);
+}
+
+// A procedure holds an object of another module in a local and unloads
+// that module: the unload goes on (the module's code is not running), and
+// the local then reads as no object, on both forms, never as freed memory.
+const char* const kHolder = R"(Begin Object Holder
+  Dim MM As New ModuleManager
+  Dim Seen As String
+  Sub Main()
+    Dim o As Object
+    o = Shelf
+    Seen = "count " & o.Count
+    MM.ModuleContaining(Shelf).Unload
+    Try
+      Seen = Seen & ", then count " & o.Count
+    Catch
+      Seen = Seen & ", then gone"
+    End Try
+  End Sub
+End Object
+)";
+
+TEST_F(Modules, ALocalHoldingAnObjectOfAnUnloadedModuleReadsAsNoObject) {
+    const std::string shelfPath = binary("shelf", kShelf);
+    write("holder.tqs", kHolder);
+    for (bool registerForm : {false, true}) {
+        RegisterForm::SetEnabled(registerForm);
+        const InterObj shelf = iModuleManager::LoadOne(shelfPath.c_str(), 0, 0);
+        const InterObj holder = iModuleManager::LoadOne(dir_.file("holder.tqs").c_str(), 0, 0);
+        runMain("Holder");
+        EXPECT_EQ(static_cast<const char*>(found("Holder")->eval("Seen")->as<ValString>()),
+                  std::string("count 0, then gone"))
+            << (registerForm ? "register form" : "tree walker");
+        EXPECT_EQ(found("Shelf"), nullptr) << "the module went";
+        TearDown();
+    }
+    RegisterForm::SetEnabled(true);
 }
 
 // The program in main.qbo changes a field of another module's object and
