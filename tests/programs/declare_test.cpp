@@ -319,6 +319,8 @@ TEST_F(DeclaredPrograms, ParametersWithNoCFormAreRefusedWhenTheModuleLoads) {
         {"Declare Function F Lib \"libc.so.6\" ()",
          "2:3: a library function needs its result type: 'As Long', 'As String', ... or a type suffix"},
         {"Declare Sub F Lib \"lib^Ic.so\" ()", "2:3: declaration 'F': the library's name holds control characters"},
+        {"Declare Sub F Lib \"lib\x01c.so\" ()", "2:3: declaration 'F': the library's name holds control characters"},
+        {"Declare Sub F Lib \"libc.so.6\" Alias \"a^?bs\" ()", "2:3: declaration 'F': the alias holds control characters"},
     };
     for (const auto& c : cases) {
         const std::string path =
