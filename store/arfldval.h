@@ -110,6 +110,9 @@ public:
     void set(const Currency& v) override;
     void set(const ValString& v) override;
     void set(const InterObj& v) override;
+    // A whole array has no C form: passed by value to a library procedure
+    // it fails as reading it as a datum does.
+    void getStackPusher(GenericStackPusher& pusher) const override;
 
 private:
     [[gnu::noinline]] const Elements* locateElements() const;

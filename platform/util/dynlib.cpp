@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -153,6 +154,21 @@ std::string RefusalOfStoreClient(const std::string& loaderError) {
            "load it from a host linked with libtqstore.so (the loader found no " + missing + ")";
 }
 
+// The loader reads a named file with a plain blocking open: a pipe with no
+// writer, or a terminal, would hold the program there for good, and no
+// folder or device is a library. Such a path is refused before the loader
+// sees it; empty when path is no such thing (a missing file is the
+// loader's to report).
+std::string NotALibraryFile(const char* path) {
+    struct stat st {};
+    if (::stat(path, &st) != 0 || S_ISREG(st.st_mode)) return {};
+    const char* what = S_ISDIR(st.st_mode)    ? "a folder"
+                       : S_ISFIFO(st.st_mode) ? "a pipe"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "a device";
+    return std::string(path) + ": not a library file: it is " + what;
+}
+
 }  // namespace
 
 bool DynamicLibrary::IsSelfName(const char* name) {
@@ -181,6 +197,13 @@ Handle DynamicLibrary::Open(const char* name) {
     if (std::strchr(name, '/') == nullptr && !LinkedLibraries().empty()) {
         const auto it = LinkedLibraries().find(LinkedName(name));
         if (it != LinkedLibraries().end()) return &it->second;
+    }
+    if (std::strchr(name, '/') != nullptr) {
+        std::string refusal = NotALibraryFile(name);
+        if (!refusal.empty()) {
+            ErrorText() = std::move(refusal);
+            return nullptr;
+        }
     }
     // Report the first failure, unless a later candidate was found but failed
     // for another reason (a missing dependency, say): that one says more.

@@ -6,7 +6,9 @@
 //  1. "tqstore" (any case, with or without ".dll" or ".so") always means the
 //     library that holds this code, wherever it was loaded from; when this
 //     code is linked statically into a program, it means that program.
-//  2. A name with a '/' is a path and is opened as it is.
+//  2. A name with a '/' is a path and is opened as it is; a path that names
+//     a folder, a pipe, a socket or a device is refused without a look
+//     inside (a pipe would block the loader's read for good).
 //  3. A name a program declared as linked in (ProvideLinkedLibrary) means
 //     that code, which the program holds: "tqsys" in the tessaro command.
 //  4. Any other name is tried as given (the loader's search path applies),

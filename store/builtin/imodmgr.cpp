@@ -3,6 +3,7 @@
 #include <string>
 
 #include "store/builtin/iobjstor.h"
+#include "platform/util/pathsrch.h"
 #include "store/errors/extexcep.h"
 #include "store/storeapp.h"
 
@@ -65,7 +66,16 @@ InterObj iModuleManager::LoadOne(const char* fileName, int32_t create, int32_t r
             throw ModuleOpenFailed(
                 (ObjectStore::GetModuleFileNameA(loaded) + " (the module is loaded already)").c_str());
     }
+    const tModuleIndex previous = ObjectStore::OpenModule();
     const tModuleIndex m = ObjectStore::LoadModule(fileName, create, readOnly);
+    // A named file that loaded as nothing is a text that is no module, given
+    // up once the host was asked: the program is told why, and new objects
+    // still go where they went before.
+    if (m == DETACHED_MODULE && fileName && *fileName) {
+        if (ObjectStore::ValidIndex(previous)) ObjectStore::OpenModule(previous);
+        iObjectModule::RefreshList();
+        throw ModuleOpenFailed((FullPathName(fileName) + " (" + ObjectStore::TextLoadFailure() + ")").c_str());
+    }
     const InterObj result(iObjectModule::FindOrMake(m));
     iObjectModule::RefreshList();
     if (m != DETACHED_MODULE) ObjectStore::NotifyPreloads(m);

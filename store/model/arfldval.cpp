@@ -100,6 +100,7 @@ TQ_NO_RELATION(imp)
 int32_t ArrayReferenceFieldValue::operator~() const { NoOperator(); }
 Value& ArrayReferenceFieldValue::operator=(const Value&) { NoSet(); }
 
+void ArrayReferenceFieldValue::getStackPusher(GenericStackPusher&) const { NoGet(); }
 void ArrayReferenceFieldValue::get(int16_t&) const { NoGet(); }
 void ArrayReferenceFieldValue::get(int32_t&) const { NoGet(); }
 void ArrayReferenceFieldValue::get(float&) const { NoGet(); }

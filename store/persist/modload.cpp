@@ -255,6 +255,7 @@ ObjectStore* ObjectStore::LoadTextModule(const char* path, int32_t readOnly) {
     ObjectStore* s = module[m];
     bool failed = false;
     std::string reason;
+    textLoadFailure.clear();
     try {
         InterObj compiled;
         StoreApplication::LoadText(full.c_str(), compiled);
@@ -274,6 +275,7 @@ ObjectStore* ObjectStore::LoadTextModule(const char* path, int32_t readOnly) {
                                          kUnloadQuestionStyle) == IDYES) {
             UnloadModule(m);
             StoreApplication::ModuleUnloaded();
+            textLoadFailure = reason.empty() ? "its text did not load" : reason;
             return nullptr;
         }
     }

@@ -354,6 +354,10 @@ public:
     static ObjectStore* LoadModuleNoResolve(const char* path, int32_t create, int32_t readOnly);
     static ObjectStore* LoadBinaryModule(const char* path, int32_t create, int32_t readOnly);
     static ObjectStore* LoadTextModule(const char* path, int32_t readOnly);
+    // Why the last text module that was given up failed to load (what the
+    // compiler reported), for a caller that must say so once LoadModule
+    // gave 254; empty when the last text load succeeded or none was made.
+    static const std::string& TextLoadFailure() { return textLoadFailure; }
     // Runs the "Preload" member of every preload object of module m.
     static void NotifyPreloads(tModuleIndex m);
 
@@ -540,6 +544,7 @@ private:
     static inline ObjectStore* dyingModule = nullptr;
     static inline LockStateType storeLockState = LOCK_NORMAL;
     static inline int16_t untitledCounter = 1;
+    static inline std::string textLoadFailure;
     static inline uint64_t lastSerial = 0;
 
     static StaticGlobals& detachedGlobals();

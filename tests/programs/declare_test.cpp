@@ -6,6 +6,8 @@
 // at the line of the call.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <fstream>
 #include <string>
@@ -171,6 +173,64 @@ TEST_F(DeclaredPrograms, ADeclarationThatCannotBeCalledFailsAtTheCallsLine) {
         for (bool registerForm : {false, true})
             EXPECT_EQ(run(path, tooMany ? "Extra" : "Main", registerForm), failure) << c.declare;
     }
+    // A library path that names a pipe is refused before the loader could
+    // wait on it for good.
+    const std::string pipe = dir_.file("libpipe.so");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string piped = write(
+        "piped.tqs", "Begin Object Native\n  Declare Sub Declared Lib \"@LIB@\"\n  Sub Main()\n    Declared\n"
+                     "  End Sub\nEnd Object\n",
+        pipe);
+    EXPECT_EQ(run(piped, "Main", true), "failure: DllLoadFailure: unable to load requested DLL. Declare 'Declared', "
+                                        "library \"" + pipe + "\": " + pipe + ": not a library file: it is a pipe line 2");
+}
+
+// Arguments that have no C form where the declaration wants one: each
+// fails at its call's line as binding it to any procedure would, on both
+// forms, and the library is never called with them.
+const char* const kNoCFormProgram = R"(Begin Object Native
+  Declare Function CAbs Lib "libc.so.6" Alias "abs" (ByVal n As Long) As Long
+  Declare Sub SetLong Lib "@LIB@" Alias "ff_set_long" (out As Long, ByVal v As Long)
+  Declare Function Same Lib "@LIB@" Alias "ff_same_object" (o As Object) As Object
+  Dim A(3) As Long
+
+  Sub ArrayByValue()
+    Print CAbs(A)
+  End Sub
+
+  Sub ArrayByReference()
+    SetLong A, 1
+  End Sub
+
+  Sub ObjectForALong()
+    Print CAbs(Native)
+  End Sub
+
+  Sub ObjectByReference()
+    Dim o As Object
+    o = Native
+    Print Same(o) Is Native
+  End Sub
+End Object
+)";
+
+TEST_F(DeclaredPrograms, ArgumentsWithNoCFormFailAtTheCallsLine) {
+    const std::string path = write("noform.tqs", kNoCFormProgram);
+    const struct {
+        const char* method;
+        const char* expected;
+    } cases[] = {
+        {"ArrayByValue", "failure: TypeMismatch: types mismatched for requested operation line 2"},
+        {"ArrayByReference",
+         "failure: InvalidByRef: Invalid to pass this field by reference to compiled function line 2"},
+        {"ObjectForALong", "failure: TypeMismatch: types mismatched for requested operation line 2"},
+        {"ObjectByReference",
+         "failure: InvalidByRef: Invalid to pass this field by reference to compiled function line 4"},
+    };
+    for (const auto& c : cases)
+        for (bool registerForm : {false, true})
+            EXPECT_EQ(run(path, c.method, registerForm), c.expected)
+                << c.method << (registerForm ? " in register form" : " on the tree walker");
 }
 
 // Number-only code with declared calls, which the register form runs as
@@ -259,6 +319,8 @@ TEST_F(DeclaredPrograms, ParametersWithNoCFormAreRefusedWhenTheModuleLoads) {
         {"Declare Function F Lib \"libc.so.6\" ()",
          "2:3: a library function needs its result type: 'As Long', 'As String', ... or a type suffix"},
         {"Declare Sub F Lib \"lib^Ic.so\" ()", "2:3: declaration 'F': the library's name holds control characters"},
+        {"Declare Sub F Lib \"lib\x01c.so\" ()", "2:3: declaration 'F': the library's name holds control characters"},
+        {"Declare Sub F Lib \"libc.so.6\" Alias \"a^?bs\" ()", "2:3: declaration 'F': the alias holds control characters"},
     };
     for (const auto& c : cases) {
         const std::string path =

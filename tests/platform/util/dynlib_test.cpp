@@ -1,6 +1,8 @@
 // Dynamic libraries: the library's own name, other libraries, failures.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "platform/util/dynlib.h"
+#include "tests/platform/util/scratch.h"
 
 namespace tq {
 namespace {
@@ -75,6 +78,32 @@ TEST(DynamicLibraryTest, FailuresReturnNullWithTheLoadersText) {
     EXPECT_EQ(DynamicLibrary::Symbol(m, nullptr), nullptr);
     EXPECT_EQ(DynamicLibrary::Symbol(nullptr, "cos"), nullptr);
     DynamicLibrary::Close(m);
+}
+
+TEST(DynamicLibraryTest, APathThatIsNoFileIsRefusedWithoutTheLoaderReadingIt) {
+    ScratchFolder dir;
+    const std::string pipe = dir / "libpipe.so";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // Held open and filled past what the loader reads of a file's head:
+    // should it read the pipe after all, it fails on those bytes instead of
+    // waiting for more, and the test fails rather than hangs.
+    const int held = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    const std::string junk(4096, 'x');
+    ASSERT_EQ(::write(held, junk.data(), junk.size()), static_cast<ssize_t>(junk.size()));
+    const struct {
+        std::string path;
+        const char* says;
+    } cases[] = {
+        {pipe, "it is a pipe"},
+        {dir.path(), "it is a folder"},
+        {"/dev/null", "it is a device"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DynamicLibrary::Open(c.path.c_str()), nullptr) << c.path;
+        EXPECT_EQ(DynamicLibrary::LastError(), c.path + ": not a library file: " + c.says);
+    }
+    ::close(held);
 }
 
 int LinkedEntry() { return 7; }

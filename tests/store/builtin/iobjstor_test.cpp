@@ -4,14 +4,20 @@
 // a fresh process), and loads that must fail cleanly.
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "store/builtin/igroup.h"
 #include "store/builtin/iobjstor.h"
+#include "store/builtin/iproject.h"
 #include "store/errors/extexcep.h"
+#include "store/interp/regform.h"
+#include "store/vals.h"
 #include "tests/store/builtin/storetest.h"
 
 namespace tq {
@@ -148,6 +154,128 @@ TEST_F(Modules, SaveAsRefusesAFolderAndAPlaceNothingCanBeWrittenAndTheModuleStay
         EXPECT_NE(text.find(reason), std::string::npos) << text;
         EXPECT_EQ(static_cast<const char*>(part(shelf).pdGetFileName()), path);
     }
+}
+
+// What a refusal could leave behind: the store's lock state, another
+// current module, a file (a temporary, a journal, a half-made target) or an
+// open descriptor.
+struct Leftovers {
+    LockStateType lock = ObjectStore::LockState();
+    tModuleIndex current = ObjectStore::OpenModule();
+    int modules = ObjectStore::ModuleCount();
+    std::set<std::string> files;
+    size_t descriptors = 0;
+
+    explicit Leftovers(const std::string& dir) {
+        for (const auto& e : std::filesystem::directory_iterator(dir)) files.insert(e.path().filename().string());
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++descriptors;
+    }
+    bool operator==(const Leftovers&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Leftovers& l) {
+    out << "lock " << int(l.lock) << ", current " << int(l.current) << ", " << l.modules << " modules, "
+        << l.descriptors << " descriptors, files:";
+    for (const std::string& f : l.files) out << " " << f;
+    return out;
+}
+
+TEST_F(Modules, EveryRefusalLeavesNoModuleLockedAndNothingBehind) {
+    const std::string path = binary("shelf", kShelf);
+    const InterObj shelf = iModuleManager::LoadOne(path.c_str(), 0, 0);
+    const std::string other = binary("other", kBook);
+    const InterObj readOnly = iModuleManager::LoadOne(other.c_str(), 0, 1);
+    const std::string garbage = write("garbage.qbo", std::string(4096, 'g'));
+    const std::string lockedFile = write("locked.qbo", "old");
+    ::chmod(lockedFile.c_str(), 0444);
+    ::mkdir(dir_.file("folder.qbo").c_str(), 0755);
+    const std::string project = write("odd.tqp", "Proj\nshelf.qbo\nnot a module line\x01\n");
+    std::string deep = dir_.path();
+    while (deep.size() < 5000) deep += "/deeper";
+    const std::string tooLong = deep + "/m.qbo";
+
+    const struct {
+        const char* what;
+        std::function<void()> refused;
+        std::string says;
+    } cases[] = {
+        {"loading a text that is no module", [&] { iModuleManager::LoadOne(garbage.c_str(), 0, 0); },
+         garbage + " (" + garbage + ":1:1: "},
+        {"loading a module loaded already", [&] { iModuleManager::LoadOne(path.c_str(), 0, 0); }, "loaded already"},
+        {"loading a missing file", [&] { iModuleManager::LoadOne(dir_.file("none.qbo").c_str(), 0, 0); },
+         "none.qbo"},
+        {"loading a path longer than the system allows", [&] { iModuleManager::LoadOne(tooLong.c_str(), 0, 0); },
+         "deeper"},
+        {"loading a list with such a path",
+         [&] { iModuleManager::LoadModules((other + ";" + tooLong).c_str(), 1, nullptr); }, "deeper"},
+        {"a project file with a line that is no module", [&] { iProjectManager::OpenProjectFile(project.c_str()); },
+         "line 3"},
+        {"saving a module opened read-only", [&] { part(readOnly).imSave(); }, "read-only"},
+        {"saving as a folder", [&] { part(shelf).imSaveAs(dir_.file("folder.qbo").c_str(), 0); }, "it is a folder"},
+        {"saving as a read-only file", [&] { part(shelf).imSaveAs(lockedFile.c_str(), 0); }, "the file is read-only"},
+        {"saving where nothing can be written", [&] { part(shelf).imSaveAs("/proc/shelf.qbo", 0); },
+         "/proc/shelf.qbo"},
+        {"saving as a path longer than the system allows", [&] { part(shelf).imSaveAs(tooLong.c_str(), 0); },
+         "too long"},
+        {"unloading a module another builds on", [&] { part(shelf).imUnload(); }, "in use"},
+    };
+    const Leftovers before(dir_.path());
+    ASSERT_EQ(before.lock, LOCK_NORMAL);
+    for (const auto& c : cases) {
+        const std::string text = failure([&] { c.refused(); });
+        EXPECT_NE(text.find(c.says), std::string::npos) << c.what << ": " << text;
+        EXPECT_EQ(Leftovers(dir_.path()), before) << c.what;
+    }
+
+    // Both modules are as free as before: the writable one saves, the other
+    // unloads, and then the first unloads too.
+    found("Shelf")->eval("Count")->set(int32_t{7});
+    part(shelf).imSave();
+    part(readOnly).imUnload();
+    part(shelf).imUnload();
+    EXPECT_EQ(ObjectStore::ModuleCount(), 0);
+    std::string kept;
+    std::ifstream(lockedFile) >> kept;
+    EXPECT_EQ(kept, "old") << "the read-only file was not replaced";
+    iModuleManager::LoadOne(path.c_str(), 0, 1);
+    EXPECT_EQ(found("Shelf")->eval("Count")->as<int32_t>(), 7);
+}
+
+// A procedure holds an object of another module in a local and unloads
+// that module: the unload goes on (the module's code is not running), and
+// the local then reads as no object, on both forms, never as freed memory.
+const char* const kHolder = R"(Begin Object Holder
+  Dim MM As New ModuleManager
+  Dim Seen As String
+  Sub Main()
+    Dim o As Object
+    o = Shelf
+    Seen = "count " & o.Count
+    MM.ModuleContaining(Shelf).Unload
+    Try
+      Seen = Seen & ", then count " & o.Count
+    Catch
+      Seen = Seen & ", then gone"
+    End Try
+  End Sub
+End Object
+)";
+
+TEST_F(Modules, ALocalHoldingAnObjectOfAnUnloadedModuleReadsAsNoObject) {
+    const std::string shelfPath = binary("shelf", kShelf);
+    write("holder.tqs", kHolder);
+    for (bool registerForm : {false, true}) {
+        RegisterForm::SetEnabled(registerForm);
+        const InterObj shelf = iModuleManager::LoadOne(shelfPath.c_str(), 0, 0);
+        const InterObj holder = iModuleManager::LoadOne(dir_.file("holder.tqs").c_str(), 0, 0);
+        runMain("Holder");
+        EXPECT_EQ(static_cast<const char*>(found("Holder")->eval("Seen")->as<ValString>()),
+                  std::string("count 0, then gone"))
+            << (registerForm ? "register form" : "tree walker");
+        EXPECT_EQ(found("Shelf"), nullptr) << "the module went";
+        TearDown();
+    }
+    RegisterForm::SetEnabled(true);
 }
 
 // The program in main.qbo changes a field of another module's object and
