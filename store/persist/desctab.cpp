@@ -250,10 +250,16 @@ void VoidDescriptionTable::writeArray(uint32_t end) {
         arrayOffset_ = end;
         arraySlot_ = need + need / 4;
     }
-    stream_.seek(arrayOffset_);
     // A loaded thing's handle id and the flags kept in memory only never
-    // reach the file.
-    array_.write(stream_, [](Description& e) { e.prepareForStorage(); });
+    // reach the file. An array that keeps its slot gets only its changed
+    // entries written over the stored one.
+    const auto stored = [](Description& e) { e.prepareForStorage(); };
+    if (newSlot) {
+        stream_.seek(arrayOffset_);
+        array_.write(stream_, stored);
+    } else {
+        array_.writeChanged(stream_, arrayOffset_, stored);
+    }
     // The spare bytes of a new slot are zeroed so the file carries no stale
     // bytes there (after a compaction the slot may lie over old records). An
     // array only grows within its slot, so later saves leave the rest as it is.

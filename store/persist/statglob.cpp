@@ -76,11 +76,13 @@ StaticGlobals::Entry* StaticGlobals::after(std::string_view name, std::string* k
 bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
     const char* text = name;
     TQ_ASSERT(text != nullptr, "(const char*)id");
+    ++revision_;
     return entries_.try_emplace(Key(text), name, obj).second;
 }
 
 bool StaticGlobals::add(std::string_view key, tDescriptor name, tDescriptor obj) {
     const std::string_view text = AsName(key);
+    ++revision_;
     // A record lists its names in dictionary order: each goes after the last.
     if (entries_.empty() || entries_.rbegin()->first.view() < text) {
         entries_.emplace_hint(entries_.end(), std::piecewise_construct, std::forward_as_tuple(text),
@@ -117,6 +119,7 @@ void StaticGlobals::Settle(std::string_view key, Entry& e, tModuleIndex m) {
 bool StaticGlobals::remove(std::string_view name) {
     auto it = entries_.find(AsName(name));
     if (it == entries_.end()) return false;
+    ++revision_;
     // Followed first, so that erasing gives back the count the entry holds;
     // a name that is no longer the entry's holds none.
     IdString& n = it->second.name;
@@ -130,7 +133,10 @@ bool StaticGlobals::remove(std::string_view name) {
     return true;
 }
 
-void StaticGlobals::clear() { entries_.clear(); }
+void StaticGlobals::clear() {
+    ++revision_;
+    entries_.clear();
+}
 
 // ---- the name space ------------------------------------------------------------
 
@@ -444,6 +450,8 @@ void ObjectStore::initStaticGlobals() {
     const uint32_t n = record.u32();
     if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
         BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
+    bool inOrder = true;
+    std::string_view last;  // names are texts of the name table, which stay put
     for (uint32_t i = 0; i < n; ++i) {
         auto what = [i] { return "static object " + std::to_string(i); };
         uint8_t flags = 0;
@@ -459,7 +467,16 @@ void ObjectStore::initStaticGlobals() {
         const tDescriptor obj = ReadObjectReference(record, index_, what);
         if (!statics_.add(name, nd, obj))
             BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
+        inOrder = inOrder && last < std::string_view(name);
+        last = name;
     }
+    // The named part as read stands for the dictionary as it now is, when it
+    // lists the names in dictionary order as a save writes them (opening
+    // enters such names fastest); else the next save writes it afresh.
+    namesKnown_ = inOrder;
+    namesEnd_ = 8 + size_t{n} * 2 * kReferenceSize;
+    staticsRevision_ = statics_.revision();
+    namesFreed_ = IdString::FreedCount(index_);
     for (uint32_t i = 0;; ++i) {
         auto what = [i] { return "dynamic object " + std::to_string(i); };
         const tDescriptor d = ReadObjectReference(record, index_, what);
@@ -550,18 +567,17 @@ void ObjectStore::checkStaticGlobals() {
     }
 }
 
-// The record as the module is now. Entries that were never followed are
-// written as they were read. A dynamic entry whose object has gone, lies in
-// another module or is not dynamic cannot come from the store's own lists
-// (those keep themselves right), only from a file that said so: it is left
-// out rather than written back.
-std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
-    std::vector<uint8_t> out;
-    out.reserve(16 + statics_.count() * 2 * kReferenceSize +
-                (dynamics_.length() + preloads_.length()) * kReferenceSize);
-    out.resize(8);
-    StoreLE32(out.data(), kStaticGlobalsRevision);
-    StoreLE32(out.data() + 4, static_cast<uint32_t>(statics_.count()));
+// The record as the module is now, in two parts. Entries that were never
+// followed are written as they were read. A dynamic entry whose object has
+// gone, lies in another module or is not dynamic cannot come from the
+// store's own lists (those keep themselves right), only from a file that
+// said so: it is left out rather than written back.
+void ObjectStore::appendStaticNames(std::vector<uint8_t>& out) {
+    out.reserve(out.size() + 8 + statics_.count() * 2 * kReferenceSize);
+    const size_t at = out.size();
+    out.resize(at + 8);
+    StoreLE32(out.data() + at, kStaticGlobalsRevision);
+    StoreLE32(out.data() + at + 4, static_cast<uint32_t>(statics_.count()));
     statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
         // The name goes out as the entry was entered, also when a file that
         // understated the name's count has let its reference go.
@@ -571,6 +587,10 @@ std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
         out.insert(out.end(), form, form + kReferenceSize);
         AppendReference(out, e.object);
     });
+}
+
+void ObjectStore::appendObjectLists(std::vector<uint8_t>& out) {
+    out.reserve(out.size() + (dynamics_.length() + preloads_.length() + 2) * kReferenceSize);
     for (size_t i = 0; i < dynamics_.length(); ++i) {
         const Faultp<InterObjRep>& ref = dynamics_[i];
         if (!ref.isDescriptor()) {
@@ -589,20 +609,65 @@ std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
         AppendReference(out, ref);
     }
     AppendNull(out, Faultp<InterObjRep>::kIndirect);
-    return out;
 }
 
+// Writes bytes from offset `at` to the end of the stream. A write that fails
+// part way leaves the stream holding neither record: nothing is known of it
+// then, and the next save writes the record whole.
+void ObjectStore::writeStaticsFrom(uint32_t at, const std::vector<uint8_t>& bytes) {
+    OCLStream& s = *staticGlobals_;
+    try {
+        s.seek(at);
+        s.write(bytes.data(), bytes.size());
+        s.setSize(static_cast<uint32_t>(at + bytes.size()));
+    } catch (...) {
+        namesKnown_ = false;
+        staticsBytes_.clear();
+        throw;
+    }
+}
+
+// A module of a hundred thousand named objects saved after one field
+// changed must not pay for a hundred thousand names: the named part is made
+// afresh only when the dictionary has entered or removed a name, or a name
+// of the module was given up (which can leave an entry's stored name
+// reading another text), since it was last made or read. Otherwise it is
+// the part the stream holds, which the open checked name by name. The lists
+// are made every time.
 void ObjectStore::writeStaticGlobals() {
     // A store made directly on a module file has not read its static globals
     // yet; writing without them would lose every name of the module.
     if (!staticsRead_) initStaticGlobals();
-    std::vector<uint8_t> image = staticGlobalsImage();
-    if (image == staticsBytes_) return;
-    OCLStream& s = *staticGlobals_;
-    s.seek(0);
-    s.write(image.data(), image.size());
-    s.setSize(static_cast<uint32_t>(image.size()));
-    staticsBytes_ = std::move(image);
+    const bool namesSame = namesKnown_ && namesEnd_ != 0 && namesEnd_ <= staticsBytes_.size() &&
+                           staticsRevision_ == statics_.revision() &&
+                           namesFreed_ == IdString::FreedCount(index_);
+    if (namesSame) {
+        std::vector<uint8_t> lists;
+        appendObjectLists(lists);
+        const auto namesEnd = staticsBytes_.begin() + static_cast<ptrdiff_t>(namesEnd_);
+        if (std::equal(lists.begin(), lists.end(), namesEnd, staticsBytes_.end())) return;
+        // Only the lists go out, after the named part the stream holds.
+        writeStaticsFrom(static_cast<uint32_t>(namesEnd_), lists);
+        staticsBytes_.erase(namesEnd, staticsBytes_.end());
+        staticsBytes_.insert(staticsBytes_.end(), lists.begin(), lists.end());
+        return;
+    }
+    std::vector<uint8_t> image;
+    appendStaticNames(image);
+    const size_t namesEnd = image.size();
+    appendObjectLists(image);
+    // Making the named part may settle names (and so enter them), so the
+    // state it stands for is taken after it.
+    const uint64_t revision = statics_.revision();
+    const uint64_t freed = IdString::FreedCount(index_);
+    if (image != staticsBytes_) {
+        writeStaticsFrom(0, image);
+        staticsBytes_ = std::move(image);
+    }
+    namesKnown_ = true;
+    namesEnd_ = namesEnd;
+    staticsRevision_ = revision;
+    namesFreed_ = freed;
 }
 
 // ---- collecting objects for a group ------------------------------------------------------
