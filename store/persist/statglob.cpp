@@ -451,7 +451,7 @@ void ObjectStore::initStaticGlobals() {
     if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
         BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
     bool inOrder = true;
-    std::string_view last;  // names are texts of the name table, which stay put
+    const char* last = "";  // names are texts of the name table, which stay put
     for (uint32_t i = 0; i < n; ++i) {
         auto what = [i] { return "static object " + std::to_string(i); };
         uint8_t flags = 0;
@@ -467,7 +467,7 @@ void ObjectStore::initStaticGlobals() {
         const tDescriptor obj = ReadObjectReference(record, index_, what);
         if (!statics_.add(name, nd, obj))
             BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
-        inOrder = inOrder && last < std::string_view(name);
+        inOrder = inOrder && std::strcmp(last, name) < 0;
         last = name;
     }
     // The named part as read stands for the dictionary as it now is, when it
