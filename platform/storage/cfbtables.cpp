@@ -83,17 +83,18 @@ std::optional<std::vector<uint32_t>> CfbTables::follow(uint32_t start, size_t co
     if (count > table.size()) return std::nullopt;
     std::vector<uint32_t> chain;
     chain.reserve(count);
+    // A loop repeats a sector; a sound chain of this length has none. One
+    // bit a sector keeps the walk linear in the chain (a commit walks every
+    // stream's chain).
+    std::vector<bool> seen(table.size(), false);
     uint32_t s = start;
     for (size_t i = 0; i < count; ++i) {
-        if (s >= table.size()) return std::nullopt;
+        if (s >= table.size() || seen[s]) return std::nullopt;
+        seen[s] = true;
         chain.push_back(s);
         s = table[s];
     }
     if (s != kEndOfChain) return std::nullopt;
-    // A loop repeats a sector; a sound chain of this length has none.
-    std::vector<uint32_t> sorted = chain;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return std::nullopt;
     return chain;
 }
 

@@ -18,7 +18,10 @@
 // fault of the file, not a reason to read it again without end); bit 4
 // unreadable (in memory only: the record failed to read once and fails again
 // at once, so a spoilt record that many references lead to costs one read,
-// not one per reference). Only the stored bits are written.
+// not one per reference); bit 5 entry changed (in memory only: the entry's
+// stored bits or words changed since the array was last written, so the
+// next save writes this entry back; every change of them sets it). Only the
+// stored bits are written.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +37,7 @@ struct Description {
         kDeleted = 0x04,
         kReading = 0x08,
         kUnreadable = 0x10,
+        kEntryChanged = 0x20,
         kStoredFlags = 0x05
     };
 
@@ -55,11 +59,15 @@ struct Description {
     // A thing exists when its entry is used and not deleted.
     bool exists() const { return (bytes[0] & (kUsed | kDeleted)) == kUsed; }
 
-    void markUsed() { bytes[0] = kUsed; }
-    void markFree() { bytes[0] &= static_cast<uint8_t>(~(kUsed | kDeleted | kChanged)); }
+    void markUsed() { bytes[0] = kUsed | kEntryChanged; }
+    void markFree() {
+        bytes[0] = static_cast<uint8_t>((bytes[0] & ~(kUsed | kDeleted | kChanged)) | kEntryChanged);
+    }
     void markChanged() { bytes[0] |= kChanged; }
     void clearChanged() { bytes[0] &= static_cast<uint8_t>(~kChanged); }
-    void markDeleted() { bytes[0] |= kDeleted; }
+    void markDeleted() { bytes[0] |= kDeleted | kEntryChanged; }
+    bool entryChanged() const { return (bytes[0] & kEntryChanged) != 0; }
+    void clearEntryChanged() { bytes[0] &= static_cast<uint8_t>(~kEntryChanged); }
     bool isUnreadable() const { return (bytes[0] & kUnreadable) != 0; }
     void markUnreadable() { bytes[0] |= kUnreadable; }
     bool isReading() const { return (bytes[0] & kReading) != 0; }
@@ -72,9 +80,15 @@ struct Description {
     bool hasFaulted() const { return exists() && memory() != 0; }
 
     uint32_t offset() const { return LoadLE32(bytes + 5); }
-    void setOffset(uint32_t v) { StoreLE32(bytes + 5, v); }
+    void setOffset(uint32_t v) {
+        StoreLE32(bytes + 5, v);
+        bytes[0] |= kEntryChanged;
+    }
     uint32_t length() const { return LoadLE32(bytes + 9); }
-    void setLength(uint32_t v) { StoreLE32(bytes + 9, v); }
+    void setLength(uint32_t v) {
+        StoreLE32(bytes + 9, v);
+        bytes[0] |= kEntryChanged;
+    }
 
     // Free-list view of the same words.
     uint32_t next() const { return offset(); }

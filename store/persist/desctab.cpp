@@ -18,6 +18,32 @@ constexpr uint32_t kStreamMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
 std::string Where(const OCLStream& s) { return "stream \"" + s.name() + "\""; }
 
+// Whether a write acts on the entry: a deleted thing (its slot to be freed
+// once it has left memory) or a changed one.
+bool WriteActsOn(const Description& e) { return e.isDeleted() || (e.isUsed() && e.isChanged()); }
+
+// The first entry at or after i that a write acts on, or count(): a save of
+// one changed thing in a table of a million passes over the rest block by
+// block, not entry by entry through the index arithmetic.
+uint32_t NextToWrite(const OCLBlockArrayWFL<Description>& array, uint32_t i) {
+    const uint32_t n = array.count();
+    while (i < n) {
+        uint32_t block = 0, slot = i, end = array.firstBlockSize();
+        if (i >= array.firstBlockSize()) {
+            const uint32_t rest = i - array.firstBlockSize();
+            block = rest / array.blockSize() + 1;
+            slot = rest % array.blockSize();
+            end = i - slot + array.blockSize();
+        }
+        const Description* items = array.block(block);
+        // One test of the flags byte passes over an entry the write leaves.
+        constexpr uint8_t kActive = Description::kDeleted | Description::kChanged;
+        for (; i < end; ++i, ++slot)
+            if ((items[slot].bytes[0] & kActive) != 0 && WriteActsOn(items[slot])) return i;
+    }
+    return n;
+}
+
 }  // namespace
 
 void ThrowCorruptTable(const std::string& stream, const char* what) {
@@ -177,9 +203,8 @@ void VoidDescriptionTable::write() {
     uint32_t end = std::max(stream_.size(), kHeadSize);
     // Writers may enter new things of this kind while they write (a record
     // that attaches a string, say), so the count is read afresh each step.
-    for (uint32_t i = 0; i < array_.count(); ++i) {
+    for (uint32_t i = NextToWrite(array_, 0); i < array_.count(); i = NextToWrite(array_, i + 1)) {
         Description& e = array_[i];
-        if (e.isFree()) continue;
         if (e.isDeleted()) {
             if (e.memory() == 0) {
                 deadBytes_ += e.length();
@@ -250,10 +275,16 @@ void VoidDescriptionTable::writeArray(uint32_t end) {
         arrayOffset_ = end;
         arraySlot_ = need + need / 4;
     }
-    stream_.seek(arrayOffset_);
     // A loaded thing's handle id and the flags kept in memory only never
-    // reach the file.
-    array_.write(stream_, [](Description& e) { e.prepareForStorage(); });
+    // reach the file. An array that keeps its slot gets only its changed
+    // entries written over the stored one.
+    const auto stored = [](Description& e) { e.prepareForStorage(); };
+    if (newSlot) {
+        stream_.seek(arrayOffset_);
+        array_.write(stream_, stored);
+    } else {
+        array_.writeChanged(stream_, arrayOffset_, stored);
+    }
     // The spare bytes of a new slot are zeroed so the file carries no stale
     // bytes there (after a compaction the slot may lie over old records). An
     // array only grows within its slot, so later saves leave the rest as it is.

@@ -22,9 +22,10 @@
 //     per-entry allocation is made. Every record an entry names is checked
 //     to lie inside the stream.
 //  2. A save writes only the records whose descriptions are marked changed,
-//     each appended after the end of the stream, then the array in its slot
-//     (or, when the array has outgrown it, in a new slot at the end with a
-//     quarter to spare). Unchanged records are never rewritten.
+//     each appended after the end of the stream, then the array's changed
+//     entries over the array in its slot (or, when the array has outgrown
+//     it, the whole array in a new slot at the end with a quarter to spare).
+//     Unchanged records and entries are never rewritten.
 //  3. What a rewritten record, a deleted thing or a moved array leaves
 //     behind is counted as dead space. When dead space exceeds both the live
 //     bytes and kCompactAtDeadBytes, the save compacts the stream: the live

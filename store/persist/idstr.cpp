@@ -30,6 +30,7 @@ class IdStringTable : public OCLBlockArrayWFL<IdStringRep> {
 public:
     IdStringTable() : OCLBlockArrayWFL<IdStringRep>(kBlockSize, kBlockSize) {}
     std::unique_ptr<OCLStream> stream;
+    uint64_t freed = 0;  // entries given up since the table was read
 };
 
 // The dictionary's own hash of a text (at most 31 characters). The
@@ -312,6 +313,7 @@ void IdStringRep::deref() {
     std::memset(bytes, 0, sizeof bytes);
     markUsed();
     t.setFree(static_cast<uint32_t>(index));
+    ++t.freed;
 }
 
 IdStringRep* IdStringRep::fault(tDescriptor d) {
@@ -441,26 +443,26 @@ void IdString::delModule(tModuleIndex m) {
 //   3      40 * count  the entries, used and free alike, in index order
 //
 // The handle words are written as 0, so the file carries nothing of this
-// process's memory.
+// process's memory. Once the stream holds the table, a save writes back
+// only the head and the entries that changed since (refcounts, entries
+// taken or freed), so its cost follows the names that changed, not the
+// module's.
 void IdString::writeModule(tModuleIndex m) {
     TQ_ASSERT(m < MAX_MODULES && Tables()[m] != nullptr, "table[i] != NULL");
     IdStringTable& t = *Tables()[m];
-    OCLStream& s = *t.stream;
-    s.seek(0);
-    s.writeU32(t.count());
-    s.writeU32(t.firstFree());
-    std::vector<IdStringRep> image;
-    for (uint32_t b = 0; b < t.blockCount(); ++b) {
-        const IdStringRep* block = t.block(b);
-        image.assign(block, block + t.itemsInBlock(b));
-        for (IdStringRep& e : image) e.setMemoryId(0);
-        s.write(image.data(), image.size() * sizeof(IdStringRep));
-    }
-    s.setSize(t.recordSize());
+    t.writeChanged(*t.stream, 0, [](IdStringRep& e) {
+        e.setMemoryId(0);
+        e.clearEntryChanged();
+    });
+    t.stream->setSize(t.recordSize());
 }
 
 uint32_t IdString::TableCount(tModuleIndex m) {
     return m < kTableSlots && Tables()[m] ? Tables()[m]->count() : 0;
+}
+
+uint64_t IdString::FreedCount(tModuleIndex m) {
+    return m < kTableSlots && Tables()[m] ? Tables()[m]->freed : 0;
 }
 
 int32_t IdString::Find(const char* text, tModuleIndex m) {

@@ -66,6 +66,8 @@ inline constexpr size_t kMaxIdLength = 31;
 //                  as 0, ignored when read
 //   4       2      reference count                 -
 //   6       1      flags: bit 0 used               flags: bit 0 clear
+//                  (bit 1, in memory only: the entry changed since the
+//                  table was written; written as 0)
 //   7       1      module index of the table       -
 //   8       32     text: at most 31 characters,    index of the next free run
 //                  then NUL (byte 39 always 0)     (offset 8, 4 bytes), number
@@ -74,7 +76,7 @@ inline constexpr size_t kMaxIdLength = 31;
 //                                                  (offset 12, 4 bytes)
 class IdStringRep {
 public:
-    enum : uint8_t { kUsed = 0x01 };
+    enum : uint8_t { kUsed = 0x01, kEntryChanged = 0x02 };
     static constexpr HandleTable::Kind kHandleKind = HK_IDSTRING;
     static constexpr uint16_t kStuckCount = 0xFFFF;
 
@@ -103,15 +105,33 @@ public:
     // The free-list view (BlockArrayWithFreeList).
     bool isUsed() const { return (bytes[6] & kUsed) != 0; }
     bool isFree() const { return !isUsed(); }
-    void markUsed() { bytes[6] = kUsed; }
-    void markFree() { bytes[6] = 0; }
+    void markUsed() { bytes[6] = kUsed | kEntryChanged; }
+    void markFree() { bytes[6] = kEntryChanged; }
     uint32_t next() const { return LoadLE32(bytes + 8); }
-    void setNext(uint32_t v) { StoreLE32(bytes + 8, v); }
+    void setNext(uint32_t v) {
+        StoreLE32(bytes + 8, v);
+        bytes[6] |= kEntryChanged;
+    }
     uint32_t run() const { return LoadLE32(bytes + 12); }
-    void setRun(uint32_t v) { StoreLE32(bytes + 12, v); }
+    void setRun(uint32_t v) {
+        StoreLE32(bytes + 12, v);
+        bytes[6] |= kEntryChanged;
+    }
 
-    void setRefCount(uint16_t n) { StoreLE16(bytes + 4, n); }
-    void setModuleIndex(tModuleIndex m) { bytes[7] = m; }
+    // Every change of the stored bytes marks the entry, so that a save
+    // writes back only the entries that changed (oclbawfl.h).
+    bool entryChanged() const { return (bytes[6] & kEntryChanged) != 0; }
+    void clearEntryChanged() { bytes[6] &= static_cast<uint8_t>(~kEntryChanged); }
+
+    void setRefCount(uint16_t n) {
+        StoreLE16(bytes + 4, n);
+        bytes[6] |= kEntryChanged;
+    }
+    void setModuleIndex(tModuleIndex m) {
+        if (bytes[7] == m) return;
+        bytes[7] = m;
+        bytes[6] |= kEntryChanged;
+    }
     uint32_t memoryId() const { return LoadLE32(bytes); }
     void setMemoryId(uint32_t id) { StoreLE32(bytes, id); }
 
@@ -165,6 +185,9 @@ public:
     // text in module m without interning it, and a walk that checks the
     // invariants of table m and returns what is broken ("" when sound).
     static uint32_t TableCount(tModuleIndex m);
+    // How many entries of module m's table have been given up since it was
+    // read: an entry's text changes only by being given up and taken again.
+    static uint64_t FreedCount(tModuleIndex m);
     static int32_t Find(const char* text, tModuleIndex m);
     static std::string CheckModule(tModuleIndex m);
 };

@@ -163,6 +163,10 @@ public:
     bool remove(std::string_view name);
     size_t count() const { return count_; }
     void clear();
+    // Counts the entries entered and removed: the record's named part can
+    // differ from what it was at a revision only when this has moved or a
+    // name of the module was given up (IdString::FreedCount).
+    uint64_t revision() const { return revision_; }
 
     template <class F>
     void forEach(F&& f) {
@@ -212,6 +216,7 @@ private:
     // Entries made since, and any a file gave out of order.
     std::map<Key, Entry, KeyOrder> added_;
     size_t count_ = 0;
+    uint64_t revision_ = 0;
 };
 
 using DynamicObjectList = RefList<InterObjRep, tPrimaryReference>;
@@ -584,8 +589,11 @@ private:
     void checkStaticGlobals();
     // Whether any description table of the module has an entry in use.
     bool tablesHoldThings() const;
-    std::vector<uint8_t> staticGlobalsImage();
+    // The record's named part and its lists, appended to out.
+    void appendStaticNames(std::vector<uint8_t>& out);
+    void appendObjectLists(std::vector<uint8_t>& out);
     void writeStaticGlobals();
+    void writeStaticsFrom(uint32_t at, const std::vector<uint8_t>& bytes);
 
     // Loading (modload.cpp).
     static std::string NewTempFile();
@@ -615,6 +623,13 @@ private:
     // when they change.
     std::vector<uint8_t> versionBytes_;
     std::vector<uint8_t> staticsBytes_;
+    // What staticsBytes_ holds of the dictionary: its named part ends at
+    // namesEnd_ and reads as the dictionary did at staticsRevision_ with
+    // namesFreed_ names given up (namesKnown_ false: unknown, made afresh).
+    bool namesKnown_ = false;
+    size_t namesEnd_ = 0;
+    uint64_t staticsRevision_ = 0;
+    uint64_t namesFreed_ = 0;
 };
 
 }  // namespace tq

@@ -6,6 +6,10 @@
 //   2      4                 free-list head (0xFFFFFFFF when empty)
 //   3      count * sizeof T  the items, block by block, as raw bytes
 //
+// Each item carries a mark, in memory only, set whenever its stored words
+// change (T::entryChanged, cleared by clearEntryChanged): a save writes
+// back only the marked items, over the record the stream already holds.
+//
 // Reading takes the whole image in one read into a single block of exactly
 // the stored count, after checking the count against what descriptors can
 // name and what the stream holds, and the free list against the items, so
@@ -13,6 +17,7 @@
 // the free list out of the array.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,24 +39,75 @@ public:
 
     uint32_t recordSize() const { return kHeaderSize + this->count() * sizeof(T); }
 
-    // Writes the array; stored(item) turns a copy of each item into its
-    // stored form (memory words cleared), block by block.
+    // Writes the whole array at out's position; stored(item) turns a copy of
+    // each item into its stored form (memory words and marks cleared), block
+    // by block. Every item's change mark is cleared once its block is out.
     template <class Stored>
-    void write(OCLStream& out, Stored&& stored) const {
+    void write(OCLStream& out, Stored&& stored) {
+        // Until the record is whole, the stream is not known to hold it.
+        storedCount_ = kNotStored;
+        const uint32_t at = out.tell();
         out.writeU32(this->count());
         out.writeU32(this->firstFree());
         std::vector<T> image;
         for (uint32_t b = 0; b < this->blockCount(); ++b) {
-            image.assign(this->block(b), this->block(b) + this->itemsInBlock(b));
+            T* items = this->block(b);
+            image.assign(items, items + this->itemsInBlock(b));
             for (T& item : image) stored(item);
             out.write(image.data(), image.size() * sizeof(T));
+            for (uint32_t k = 0; k < this->itemsInBlock(b); ++k) items[k].clearEntryChanged();
         }
+        storedAt_ = at;
+        storedCount_ = this->count();
+    }
+
+    // Writes over the record at offset `at` of out only what differs from
+    // the record as this array last wrote or read it there: the head, the
+    // items whose stored words changed since (T::entryChanged) and every item
+    // past the count it had then. A save of one changed thing so writes a
+    // few bytes, not the array. The whole array when the stream is not known
+    // to hold the record at `at`.
+    template <class Stored>
+    void writeChanged(OCLStream& out, uint32_t at, Stored&& stored) {
+        if (storedCount_ == kNotStored || storedAt_ != at) {
+            out.seek(at);
+            write(out, stored);
+            return;
+        }
+        out.seek(at);
+        out.writeU32(this->count());
+        out.writeU32(this->firstFree());
+        std::vector<T> image;
+        uint32_t first = 0;  // index of the block's first item
+        for (uint32_t b = 0; b < this->blockCount(); ++b) {
+            T* items = this->block(b);
+            const uint32_t n = this->itemsInBlock(b);
+            // The block's items before `known` were in the record as written;
+            // the rest are new since and go out whatever their marks say.
+            const uint32_t known = storedCount_ > first ? std::min(n, storedCount_ - first) : 0;
+            for (uint32_t k = 0; k < n;) {
+                while (k < known && !items[k].entryChanged()) ++k;
+                if (k == n) break;
+                uint32_t end = k + 1;
+                while (end < n && (end >= known || items[end].entryChanged())) ++end;
+                image.assign(items + k, items + end);
+                for (T& item : image) stored(item);
+                out.seek(at + kHeaderSize + (first + k) * uint32_t{sizeof(T)});
+                out.write(image.data(), image.size() * sizeof(T));
+                for (uint32_t j = k; j < end; ++j) items[j].clearEntryChanged();
+                k = end;
+            }
+            first += n;
+        }
+        storedCount_ = this->count();
+        out.seek(at + recordSize());
     }
 
     // Reads a stored array into this empty one. prepare(item) turns each
     // stored item into its in-memory form (memory words cleared).
     template <class Prepare>
     void read(OCLStream& in, Prepare&& prepare) {
+        const uint32_t at = in.tell();
         const uint32_t n = in.readU32();
         const uint32_t head = in.readU32();
         // Items are named by descriptors, whose 22 bits of index name no more
@@ -65,11 +121,24 @@ public:
         if (n != 0) {
             T* items = this->resetToSingleBlock(n);
             in.read(items, size_t(n) * sizeof(T));
-            for (uint32_t i = 0; i < n; ++i) prepare(items[i]);
+            for (uint32_t i = 0; i < n; ++i) {
+                prepare(items[i]);
+                items[i].clearEntryChanged();
+            }
         }
         this->setFirstFree(head);
         if (const char* fault = this->validateFreeList()) ThrowCorruptTable(in.name(), fault);
+        storedAt_ = at;
+        storedCount_ = n;
     }
+
+private:
+    static constexpr uint32_t kNotStored = 0xFFFFFFFF;
+
+    // Where the stream holds the record as last written or read, and the
+    // count it had then; kNotStored when it holds none that is known.
+    uint32_t storedAt_ = 0;
+    uint32_t storedCount_ = kNotStored;
 };
 
 }  // namespace tq

@@ -103,6 +103,7 @@ StaticGlobals::Entry* StaticGlobals::after(std::string_view name, std::string* k
 bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
     const char* text = name;
     TQ_ASSERT(text != nullptr, "(const char*)id");
+    ++revision_;
     if (findFiled(AsName(text))) return false;
     if (!added_.try_emplace(Key(text), name, obj).second) return false;
     ++count_;
@@ -117,6 +118,7 @@ void StaticGlobals::expectFiled(size_t n) {
 
 bool StaticGlobals::add(std::string_view key, tDescriptor name, tDescriptor obj) {
     const std::string_view text = AsName(key);
+    ++revision_;
     // A record lists its names in dictionary order: each goes after the last.
     if (filedCount_ < filedRoom_ && (filedCount_ == 0 || filed_[filedCount_ - 1].key.view() < text) &&
         !findAdded(text)) {
@@ -161,6 +163,7 @@ bool StaticGlobals::remove(std::string_view name) {
     Entry* e = findFiled(text);
     if (!e) e = findAdded(text);
     if (!e) return false;
+    ++revision_;
     // Followed first, so that erasing gives back the count the entry holds;
     // a name that is no longer the entry's holds none.
     IdString& n = e->name;
@@ -179,6 +182,7 @@ bool StaticGlobals::remove(std::string_view name) {
 }
 
 void StaticGlobals::clear() {
+    ++revision_;
     added_.clear();
     filed_.reset();
     filedCount_ = filedRoom_ = 0;
@@ -502,6 +506,8 @@ void ObjectStore::initStaticGlobals() {
     if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
         BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
     statics_.expectFiled(n);
+    bool inOrder = true;
+    const char* last = "";  // names are texts of the name table, which stay put
     for (uint32_t i = 0; i < n; ++i) {
         auto what = [i] { return "static object " + std::to_string(i); };
         uint8_t flags = 0;
@@ -528,7 +534,16 @@ void ObjectStore::initStaticGlobals() {
         if (obj.isNull()) BadStaticGlobals(module, what() + ": the name " + name + " names no object");
         if (!statics_.add(name, nd, obj))
             BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
+        inOrder = inOrder && std::strcmp(last, name) < 0;
+        last = name;
     }
+    // The named part as read stands for the dictionary as it now is, when it
+    // lists the names in dictionary order as a save writes them (opening
+    // enters such names fastest); else the next save writes it afresh.
+    namesKnown_ = inOrder;
+    namesEnd_ = 8 + size_t{n} * 2 * kReferenceSize;
+    staticsRevision_ = statics_.revision();
+    namesFreed_ = IdString::FreedCount(index_);
     for (uint32_t i = 0;; ++i) {
         auto what = [i] { return "dynamic object " + std::to_string(i); };
         const tDescriptor d = ReadObjectReference(record, index_, what);
@@ -639,18 +654,17 @@ void ObjectStore::checkStaticGlobals() {
     }
 }
 
-// The record as the module is now. Entries that were never followed are
-// written as they were read. A dynamic entry whose object has gone, lies in
-// another module or is not dynamic cannot come from the store's own lists
-// (those keep themselves right), only from a file that said so: it is left
-// out rather than written back.
-std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
-    std::vector<uint8_t> out;
-    out.reserve(16 + statics_.count() * 2 * kReferenceSize +
-                (dynamics_.length() + preloads_.length()) * kReferenceSize);
-    out.resize(8);
-    StoreLE32(out.data(), kStaticGlobalsRevision);
-    StoreLE32(out.data() + 4, static_cast<uint32_t>(statics_.count()));
+// The record as the module is now, in two parts. Entries that were never
+// followed are written as they were read. A dynamic entry whose object has
+// gone, lies in another module or is not dynamic cannot come from the
+// store's own lists (those keep themselves right), only from a file that
+// said so: it is left out rather than written back.
+void ObjectStore::appendStaticNames(std::vector<uint8_t>& out) {
+    out.reserve(out.size() + 8 + statics_.count() * 2 * kReferenceSize);
+    const size_t at = out.size();
+    out.resize(at + 8);
+    StoreLE32(out.data() + at, kStaticGlobalsRevision);
+    StoreLE32(out.data() + at + 4, static_cast<uint32_t>(statics_.count()));
     statics_.forEachKeyed([&](std::string_view key, StaticGlobals::Entry& e) {
         // The name goes out as the entry was entered, also when a file that
         // understated the name's count has let its reference go.
@@ -660,6 +674,10 @@ std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
         out.insert(out.end(), form, form + kReferenceSize);
         AppendReference(out, e.object);
     });
+}
+
+void ObjectStore::appendObjectLists(std::vector<uint8_t>& out) {
+    out.reserve(out.size() + (dynamics_.length() + preloads_.length() + 2) * kReferenceSize);
     for (size_t i = 0; i < dynamics_.length(); ++i) {
         const Faultp<InterObjRep>& ref = dynamics_[i];
         if (!ref.isDescriptor()) {
@@ -678,20 +696,65 @@ std::vector<uint8_t> ObjectStore::staticGlobalsImage() {
         AppendReference(out, ref);
     }
     AppendNull(out, Faultp<InterObjRep>::kIndirect);
-    return out;
 }
 
+// Writes bytes from offset `at` to the end of the stream. A write that fails
+// part way leaves the stream holding neither record: nothing is known of it
+// then, and the next save writes the record whole.
+void ObjectStore::writeStaticsFrom(uint32_t at, const std::vector<uint8_t>& bytes) {
+    OCLStream& s = *staticGlobals_;
+    try {
+        s.seek(at);
+        s.write(bytes.data(), bytes.size());
+        s.setSize(static_cast<uint32_t>(at + bytes.size()));
+    } catch (...) {
+        namesKnown_ = false;
+        staticsBytes_.clear();
+        throw;
+    }
+}
+
+// A module of a hundred thousand named objects saved after one field
+// changed must not pay for a hundred thousand names: the named part is made
+// afresh only when the dictionary has entered or removed a name, or a name
+// of the module was given up (which can leave an entry's stored name
+// reading another text), since it was last made or read. Otherwise it is
+// the part the stream holds, which the open checked name by name. The lists
+// are made every time.
 void ObjectStore::writeStaticGlobals() {
     // A store made directly on a module file has not read its static globals
     // yet; writing without them would lose every name of the module.
     if (!staticsRead_) initStaticGlobals();
-    std::vector<uint8_t> image = staticGlobalsImage();
-    if (image == staticsBytes_) return;
-    OCLStream& s = *staticGlobals_;
-    s.seek(0);
-    s.write(image.data(), image.size());
-    s.setSize(static_cast<uint32_t>(image.size()));
-    staticsBytes_ = std::move(image);
+    const bool namesSame = namesKnown_ && namesEnd_ != 0 && namesEnd_ <= staticsBytes_.size() &&
+                           staticsRevision_ == statics_.revision() &&
+                           namesFreed_ == IdString::FreedCount(index_);
+    if (namesSame) {
+        std::vector<uint8_t> lists;
+        appendObjectLists(lists);
+        const auto namesEnd = staticsBytes_.begin() + static_cast<ptrdiff_t>(namesEnd_);
+        if (std::equal(lists.begin(), lists.end(), namesEnd, staticsBytes_.end())) return;
+        // Only the lists go out, after the named part the stream holds.
+        writeStaticsFrom(static_cast<uint32_t>(namesEnd_), lists);
+        staticsBytes_.erase(namesEnd, staticsBytes_.end());
+        staticsBytes_.insert(staticsBytes_.end(), lists.begin(), lists.end());
+        return;
+    }
+    std::vector<uint8_t> image;
+    appendStaticNames(image);
+    const size_t namesEnd = image.size();
+    appendObjectLists(image);
+    // Making the named part may settle names (and so enter them), so the
+    // state it stands for is taken after it.
+    const uint64_t revision = statics_.revision();
+    const uint64_t freed = IdString::FreedCount(index_);
+    if (image != staticsBytes_) {
+        writeStaticsFrom(0, image);
+        staticsBytes_ = std::move(image);
+    }
+    namesKnown_ = true;
+    namesEnd_ = namesEnd;
+    staticsRevision_ = revision;
+    namesFreed_ = freed;
 }
 
 // ---- collecting objects for a group ------------------------------------------------------

@@ -292,6 +292,41 @@ TEST_F(DescriptionTableTest, ASaveWritesOnlyTheChangedRecords) {
     EXPECT_EQ(again.fault(1)->payload, "TWO");
 }
 
+// Reopened, a table writes back only the entries of its array that changed:
+// a changed record's new place, a deleted thing's freed slot and the slot a
+// new thing takes all reach the file, and nothing else of the array is
+// written.
+TEST_F(DescriptionTableTest, ASaveAfterReopeningWritesOnlyTheChangedEntries) {
+    constexpr uint32_t kLinks = 300;
+    {
+        ChainModule mod(path);
+        for (uint32_t i = 0; i < kLinks; ++i) mod.add(i, "link" + std::to_string(i));
+        mod.save();
+    }
+    {
+        ChainModule mod(path, 0);
+        Chain* c = mod.fault(150);
+        c->payload = "changed";
+        c->changed();
+        const uint64_t before = mod.mod.storage().bytesWrittenToStreams();
+        mod.save();
+        const uint64_t written = mod.mod.storage().bytesWrittenToStreams() - before;
+        EXPECT_LT(written, kLinks * sizeof(Description) / 4) << "the array went out whole";
+        delete mod.fault(7);
+        mod.save();
+        EXPECT_EQ(mod.add(999, "new")->descriptor().descIndex(), 7u);
+        mod.save();
+    }
+    ChainModule mod(path, 0);
+    for (uint32_t i = 0; i < kLinks; ++i) {
+        Chain* c = mod.fault(i);
+        const std::string payload = i == 150 ? "changed" : i == 7 ? "new" : "link" + std::to_string(i);
+        EXPECT_EQ(c->payload, payload) << i;
+        EXPECT_EQ(c->marker, i == 7 ? 999u : i) << i;
+    }
+    EXPECT_EQ(mod.add(1000)->descriptor().descIndex(), kLinks) << "the free list reached the file";
+}
+
 TEST_F(DescriptionTableTest, DeadSpaceIsReclaimedSoTheStreamStaysBounded) {
     const std::string big(40000, 'x');
     {

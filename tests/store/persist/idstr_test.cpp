@@ -341,5 +341,54 @@ TEST(IdStringsStream, TableRoundTripsThroughAFreshProcess) {
     EXPECT_EQ(RunInFreshProcess({{"TQ_NAMES_FILE", path}}), 0);
 }
 
+// A save after reopening writes back the head and the entries that changed,
+// not the table; every kind of change (a count raised, an entry freed, a
+// freed slot taken by a new name) still reaches the file, and the free list
+// with it.
+TEST(IdStringsStream, ASaveAfterReopeningWritesOnlyTheChangedEntries) {
+    constexpr uint32_t kNames = 200;
+    ScratchDir dir;
+    const std::string path = dir.file("names.qbo");
+    {
+        TestModule mod(path);
+        std::vector<IdString> names;
+        for (uint32_t i = 0; i < kNames; ++i) names.emplace_back(("Name" + std::to_string(i)).c_str(), mod.m);
+        for (IdString& n : names) n->ref();  // a stored record's count
+        mod.save();
+        for (IdString& n : names) n->deref();
+    }
+    {
+        TestModule mod(path, 0);
+        const tModuleIndex m = mod.m;
+        IdStringRep* raised = IdStringRep::fault(tDescriptor::Make(m, 5));
+        raised->ref();
+        IdStringRep* dropped = IdStringRep::fault(tDescriptor::Make(m, 9));
+        dropped->deref();
+        dropped->deref();
+        ASSERT_EQ(IdString::Find("Name9", m), ID_NOT_FOUND);
+        IdString fresh("Fresh", m);
+        ASSERT_EQ(fresh.descriptor().descIndex(), 9u) << "the freed slot is taken first";
+        fresh->ref();
+        const uint64_t before = mod.storage().bytesWrittenToStreams();
+        mod.save();
+        const uint64_t written = mod.storage().bytesWrittenToStreams() - before;
+        EXPECT_LT(written, kNames * sizeof(IdStringRep) / 4) << "the table of names went out whole";
+        EXPECT_GT(written, 0u);
+    }
+    TestModule mod(path, 0);
+    const tModuleIndex m = mod.m;
+    ASSERT_EQ(IdString::CheckModule(m), "");
+    EXPECT_EQ(IdStringRep::fault(tDescriptor::Make(m, 5))->refCount(), 3);
+    EXPECT_EQ(IdString::Find("Name9", m), ID_NOT_FOUND);
+    EXPECT_EQ(IdString::Find("Fresh", m), 9);
+    EXPECT_EQ(IdStringRep::fault(tDescriptor::Make(m, 9))->refCount(), 2);
+    for (uint32_t i : {0u, 8u, 10u, kNames - 1}) {
+        IdStringRep* e = IdStringRep::fault(tDescriptor::Make(m, i));
+        EXPECT_STREQ(e->text(), ("Name" + std::to_string(i)).c_str());
+        EXPECT_EQ(e->refCount(), 2) << i;
+    }
+    EXPECT_EQ(IdString("Later", m).descriptor().descIndex(), kNames) << "the free list reached the file";
+}
+
 }  // namespace
 }  // namespace tq
