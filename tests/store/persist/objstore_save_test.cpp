@@ -496,7 +496,9 @@ TEST_F(Saving, AReopenedModuleSavesWhatChangedAndEveryChangeOfItsNamesReachesThe
             const uint64_t before = storage.bytesWrittenToStreams();
             c.change(m);
             ObjectStore::Save(m);
-            if (c.small) EXPECT_LT(storage.bytesWrittenToStreams() - before, names / 4);
+            if (c.small) {
+                EXPECT_LT(storage.bytesWrittenToStreams() - before, names / 4);
+            }
             ObjectStore::Commit(m);
             ObjectStore::UnloadModule(m);
         }
