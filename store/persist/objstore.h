@@ -156,6 +156,9 @@ public:
     // An entry read from a module file: the name (whose text is key) and the
     // object by descriptor.
     bool add(std::string_view key, tDescriptor name, tDescriptor obj);
+    // True while every entry is one the file gave in dictionary order
+    // (none came out of order, none was made since).
+    bool allFiledInOrder() const { return added_.empty(); }
     // Makes the entry's name a followed reference to the name `key` of module
     // m: the one the file gave when that still names it, else the text
     // interned afresh.

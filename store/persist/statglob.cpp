@@ -506,8 +506,6 @@ void ObjectStore::initStaticGlobals() {
     if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
         BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
     statics_.expectFiled(n);
-    bool inOrder = true;
-    const char* last = "";  // names are texts of the name table, which stay put
     for (uint32_t i = 0; i < n; ++i) {
         auto what = [i] { return "static object " + std::to_string(i); };
         uint8_t flags = 0;
@@ -534,13 +532,11 @@ void ObjectStore::initStaticGlobals() {
         if (obj.isNull()) BadStaticGlobals(module, what() + ": the name " + name + " names no object");
         if (!statics_.add(name, nd, obj))
             BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
-        inOrder = inOrder && std::strcmp(last, name) < 0;
-        last = name;
     }
     // The named part as read stands for the dictionary as it now is, when it
     // lists the names in dictionary order as a save writes them (opening
     // enters such names fastest); else the next save writes it afresh.
-    namesKnown_ = inOrder;
+    namesKnown_ = statics_.allFiledInOrder();
     namesEnd_ = 8 + size_t{n} * 2 * kReferenceSize;
     staticsRevision_ = statics_.revision();
     namesFreed_ = IdString::FreedCount(index_);
