@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "platform/storage/cfbtables.h"
+#include "platform/storage/checksums.h"
 
 namespace tq {
 
@@ -82,12 +83,6 @@ public:
     std::shared_ptr<CfbReader> run(const std::string& file, const FaultHook* hook);
 
 private:
-    struct Check {  // a rewritten piece, read again through the new image
-        std::string name;
-        uint32_t offset;
-        std::vector<uint8_t> bytes;
-    };
-
     InPlaceCommit(int fd, const std::string& path, uint64_t fileSize)
         : fd_(fd), path_(path), image_(fd, fileSize, path_) {}
     std::shared_ptr<CfbReader> readBack(const std::string& file) const;
@@ -96,7 +91,7 @@ private:
     std::string path_;
     SectorImage image_;
     std::vector<SectorImage::Run> runs_;
-    std::vector<Check> checks_;
+    ChecksumTable sums_;  // every stream's, as the plan leaves them
 };
 
 }  // namespace tq
