@@ -3,6 +3,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace tq {
 
 namespace {
@@ -110,8 +114,14 @@ __attribute__((target("sse4.2"))) uint32_t HardwareSteps(uint32_t c, const uint8
     return c32;
 }
 
+// Asked of the processor at the first checksum, not at the library's load:
+// the compiler's own feature check would bring in a load-time initialiser that
+// every process pays for, checksums or not.
 bool HasHardware() {
-    static const bool has = __builtin_cpu_supports("sse4.2");
+    static const bool has = [] {
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_SSE4_2) != 0;
+    }();
     return has;
 }
 #endif

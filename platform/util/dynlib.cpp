@@ -77,35 +77,60 @@ struct SelfLibrary {
     bool linkedIn = false;
 };
 
+// The loaded object whose segments hold `at`: its name, and whether it is the
+// program itself (always the first the loader lists). Asked of the loader's
+// list of segments rather than through dladdr, which also searches the
+// library's symbol table for the nearest name, the dearest step of a start.
+struct Holder {
+    const void* at = nullptr;
+    int index = 0;
+    bool found = false;
+    std::string name;
+};
+
+int FindHolder(dl_phdr_info* info, size_t, void* data) {
+    auto* holder = static_cast<Holder*>(data);
+    const auto at = reinterpret_cast<uintptr_t>(holder->at);
+    for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD) continue;
+        const uintptr_t from = info->dlpi_addr + segment.p_vaddr;
+        if (at >= from && at - from < segment.p_memsz) {
+            holder->found = true;
+            holder->name = info->dlpi_name ? info->dlpi_name : "";
+            return 1;
+        }
+    }
+    ++holder->index;
+    return 0;
+}
+
 SelfLibrary FindSelf() {
     SelfLibrary self;
-    Dl_info info{};
-    link_map* mine = nullptr;
-    void* const anchor = reinterpret_cast<void*>(&FindSelf);
-    if (!dladdr1(anchor, &info, reinterpret_cast<void**>(&mine), RTLD_DL_LINKMAP) || !mine) {
+    Holder holder;
+    holder.at = reinterpret_cast<const void*>(&FindSelf);
+    dl_iterate_phdr(FindHolder, &holder);
+    if (!holder.found || (holder.index != 0 && holder.name.empty())) {
         self.error = "cannot tell which file holds the tqstore library";
         return self;
     }
-    void* const program = dlopen(nullptr, RTLD_LAZY);
-    link_map* programMap = nullptr;
-    if (program && dlinfo(program, RTLD_DI_LINKMAP, &programMap) == 0 && programMap == mine) {
+    if (holder.index == 0) {
         // Linked into the program itself: the program is the library.
-        self.handle = program;
+        self.handle = dlopen(nullptr, RTLD_LAZY);
         self.linkedIn = true;
         char exe[PATH_MAX];
         const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
         self.path = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
         return self;
     }
-    if (program) dlclose(program);
     // Already loaded, so this only finds it and counts one more reference.
-    self.handle = dlopen(mine->l_name, RTLD_LAZY | RTLD_NOLOAD);
+    self.handle = dlopen(holder.name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
     if (!self.handle) {
         self.error = LoaderError("cannot reopen the tqstore library");
         return self;
     }
-    char* real = realpath(mine->l_name, nullptr);
-    self.path = real ? real : mine->l_name;
+    char* real = realpath(holder.name.c_str(), nullptr);
+    self.path = real ? real : holder.name;
     std::free(real);
     return self;
 }

@@ -11,7 +11,7 @@ namespace {
 
 struct Keyword {
     int16_t token;
-    const char* text;
+    std::string_view text;  // a literal's, so its data() ends with a NUL
 };
 
 // Token numbers are part of compiled node streams: never renumber them.
@@ -51,19 +51,15 @@ constexpr Keyword kKeywords[] = {
 constexpr size_t kKeywordCount = std::size(kKeywords);
 constexpr size_t kCompared = 16;
 
-// The keywords ordered by text, built once, so a look-up is a binary search
-// over a fixed table: no allocation, whatever the word.
-const std::array<Keyword, kKeywordCount>& ByText() {
-    static const std::array<Keyword, kKeywordCount> sorted = [] {
-        std::array<Keyword, kKeywordCount> a{};
-        std::copy(std::begin(kKeywords), std::end(kKeywords), a.begin());
-        std::sort(a.begin(), a.end(), [](const Keyword& x, const Keyword& y) {
-            return std::string_view(x.text) < std::string_view(y.text);
-        });
-        return a;
-    }();
-    return sorted;
-}
+// The keywords ordered by text, sorted while compiling, so a look-up is a
+// binary search over a fixed table with the lengths at hand: the built-in
+// classes check every member name they declare against it at start-up.
+constexpr std::array<Keyword, kKeywordCount> kByText = [] {
+    std::array<Keyword, kKeywordCount> a{};
+    std::copy(std::begin(kKeywords), std::end(kKeywords), a.begin());
+    std::sort(a.begin(), a.end(), [](const Keyword& x, const Keyword& y) { return x.text < y.text; });
+    return a;
+}();
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -80,18 +76,15 @@ int16_t KeyTabStringToId(const char* word) {
         ++n;
     }
     const std::string_view key(lower, n);
-    const auto& table = ByText();
-    const auto it = std::lower_bound(table.begin(), table.end(), key,
-                                     [](const Keyword& k, std::string_view w) {
-                                         return std::string_view(k.text) < w;
-                                     });
-    if (it != table.end() && std::string_view(it->text) == key) return it->token;
+    const auto it = std::lower_bound(kByText.begin(), kByText.end(), key,
+                                     [](const Keyword& k, std::string_view w) { return k.text < w; });
+    if (it != kByText.end() && it->text == key) return it->token;
     return kIdentifierToken;
 }
 
 const char* KeyTabIdToString(int token) {
     for (const Keyword& k : kKeywords)
-        if (k.token == token) return k.text;
+        if (k.token == token) return k.text.data();
     return nullptr;
 }
 
