@@ -22,6 +22,21 @@ constexpr uint32_t kMiniPerSector = kCfbSectorSize / kCfbMiniSectorSize;
 
 uint64_t SlotOf(uint32_t sector) { return uint64_t{sector} + 1; }
 
+// Reads whole sectors into out, one read for each run of sectors that lie one
+// after another in the file: the FAT of a large file is a few hundred sectors,
+// mostly in runs.
+void ReadSectors(int fd, const std::vector<uint32_t>& sectors, uint8_t* out,
+                 const std::string& path) {
+    for (size_t i = 0; i < sectors.size();) {
+        size_t n = 1;
+        while (i + n < sectors.size() && uint64_t{sectors[i + n]} == uint64_t{sectors[i]} + n) ++n;
+        if (!ReadFullyAt(fd, SlotOf(sectors[i]) * kCfbSectorSize, out + i * kCfbSectorSize,
+                         n * kCfbSectorSize))
+            throw StorageError(path + ": cannot read the file: " + ErrnoText(errno));
+        i += n;
+    }
+}
+
 }  // namespace
 
 // ---- SectorImage ---------------------------------------------------------------------
@@ -64,37 +79,34 @@ std::vector<SectorImage::Run> SectorImage::changedRuns(uint32_t maxRun) const {
 
 std::vector<uint32_t> CfbTables::readTable(int fd, const std::vector<uint32_t>& sectors,
                                            const std::string& path) const {
+    std::vector<uint8_t> bytes(sectors.size() * kCfbSectorSize);
+    ReadSectors(fd, sectors, bytes.data(), path);
     std::vector<uint32_t> table(sectors.size() * kPerSector);
-    std::vector<uint8_t> bytes(kCfbSectorSize);
-    for (size_t i = 0; i < sectors.size(); ++i) {
-        if (!ReadFullyAt(fd, SlotOf(sectors[i]) * kCfbSectorSize, bytes.data(), bytes.size()))
-            throw StorageError(path + ": cannot read the file: " + ErrnoText(errno));
-        for (uint32_t k = 0; k < kPerSector; ++k)
-            table[i * kPerSector + k] = LoadLE32(bytes.data() + 4 * k);
-    }
+    for (size_t i = 0; i < table.size(); ++i) table[i] = LoadLE32(bytes.data() + 4 * i);
     return table;
 }
 
 // `count` sectors from start, or nothing when the chain ends, loops or
 // leaves the table before, or goes on after.
-std::optional<std::vector<uint32_t>> CfbTables::follow(uint32_t start, size_t count,
-                                                       bool mini) const {
+std::optional<std::vector<uint32_t>> CfbTables::follow(uint32_t start, size_t count, bool mini,
+                                                       size_t walk) const {
     const std::vector<uint32_t>& table = mini ? miniFat_ : fat_;
     if (count > table.size()) return std::nullopt;
+    walk = std::min(walk, count);
     std::vector<uint32_t> chain;
-    chain.reserve(count);
+    chain.reserve(walk);
     // A loop repeats a sector; a sound chain of this length has none. One
     // bit a sector keeps the walk linear in the chain (a commit walks every
     // stream's chain).
     std::vector<bool> seen(table.size(), false);
     uint32_t s = start;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < walk; ++i) {
         if (s >= table.size() || seen[s]) return std::nullopt;
         seen[s] = true;
         chain.push_back(s);
         s = table[s];
     }
-    if (s != kEndOfChain) return std::nullopt;
+    if (walk == count && s != kEndOfChain) return std::nullopt;
     return chain;
 }
 
@@ -155,10 +167,7 @@ std::optional<CfbTables> CfbTables::Load(int fd, uint64_t fileSize, const std::s
     if (!directory || directory->empty()) return std::nullopt;
     t.directoryAt_ = std::move(*directory);
     t.directory_.resize(t.directoryAt_.size() * kCfbSectorSize);
-    for (size_t i = 0; i < t.directoryAt_.size(); ++i)
-        if (!ReadFullyAt(fd, SlotOf(t.directoryAt_[i]) * kCfbSectorSize,
-                         t.directory_.data() + i * kCfbSectorSize, kCfbSectorSize))
-            throw StorageError(path + ": cannot read the file: " + ErrnoText(errno));
+    ReadSectors(fd, t.directoryAt_, t.directory_.data(), path);
     t.directoryBefore_ = t.directory_;
 
     // The MiniFAT and the mini stream.
@@ -216,12 +225,13 @@ uint32_t CfbTables::difatNeeded() const {
 
 // ---- chains ------------------------------------------------------------------------------
 
-std::optional<std::vector<uint32_t>> CfbTables::chainOf(uint32_t start, uint32_t size) const {
+std::optional<std::vector<uint32_t>> CfbTables::chainOf(uint32_t start, uint32_t size,
+                                                        size_t units) const {
     const bool mini = size < kCfbMiniStreamCutoff;
     const uint32_t unit = mini ? kCfbMiniSectorSize : kCfbSectorSize;
     const size_t count = (size_t{size} + unit - 1) / unit;
     if (count == 0) return std::vector<uint32_t>{};
-    auto chain = follow(start, count, mini);
+    auto chain = follow(start, count, mini, units);
     // Mini sectors lie within the mini stream.
     if (chain && mini)
         for (const uint32_t m : *chain)

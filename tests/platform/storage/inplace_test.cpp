@@ -112,6 +112,15 @@ TEST_F(InPlaceCommitTest, StreamsThatGrowShrinkAndCrossTheCutoffReadBackEverywhe
     };
     const std::vector<Step> steps = {
         {"a byte of a large stream", [](Streams& m) { m["Objects"][1000] ^= 1; }},
+        // Streams whose size stays are looked up only as far as their last
+        // changed piece: bytes far apart, the very last, and in a small one.
+        {"bytes far apart in a large stream",
+         [](Streams& m) {
+             m["Objects"][5000] ^= 1;
+             m["Objects"][250000] ^= 1;
+         }},
+        {"the last byte of a large stream", [](Streams& m) { m["Objects"].back() ^= 1; }},
+        {"a byte of a small stream", [](Streams& m) { m["Blocks"][600] ^= 1; }},
         {"a large stream grows past the file's end",
          [](Streams& m) {
              const Bytes more = test::Pattern(70000, 50);
