@@ -82,31 +82,36 @@ std::vector<uint32_t> CfbTables::readTable(int fd, const std::vector<uint32_t>& 
     std::vector<uint8_t> bytes(sectors.size() * kCfbSectorSize);
     ReadSectors(fd, sectors, bytes.data(), path);
     std::vector<uint32_t> table(sectors.size() * kPerSector);
-    for (size_t i = 0; i < table.size(); ++i) table[i] = LoadLE32(bytes.data() + 4 * i);
+    uint32_t* words = table.data();
+    const uint8_t* from = bytes.data();
+    for (size_t i = 0, n = table.size(); i < n; ++i) words[i] = LoadLE32(from + 4 * i);
     return table;
 }
 
-// `count` sectors from start, or nothing when the chain ends, loops or
-// leaves the table before, or goes on after.
+// `count` sectors from start (the first `keep` of them kept), or nothing
+// when the chain ends, loops or leaves the table before, or goes on after.
+// The whole chain is walked whatever is kept: a chain that comes back to a
+// sector goes round for good, so it is not at its end after `count` steps,
+// and that one test rules loops out without marking each sector seen.
 std::optional<std::vector<uint32_t>> CfbTables::follow(uint32_t start, size_t count, bool mini,
-                                                       size_t walk) const {
+                                                       size_t keep) const {
     const std::vector<uint32_t>& table = mini ? miniFat_ : fat_;
     if (count > table.size()) return std::nullopt;
-    walk = std::min(walk, count);
-    std::vector<uint32_t> chain;
-    chain.reserve(walk);
-    // A loop repeats a sector; a sound chain of this length has none. One
-    // bit a sector keeps the walk linear in the chain (a commit walks every
-    // stream's chain).
-    std::vector<bool> seen(table.size(), false);
+    keep = std::min(keep, count);
+    std::vector<uint32_t> chain(keep);
+    const uint32_t* next = table.data();
+    const size_t size = table.size();
     uint32_t s = start;
-    for (size_t i = 0; i < walk; ++i) {
-        if (s >= table.size() || seen[s]) return std::nullopt;
-        seen[s] = true;
-        chain.push_back(s);
-        s = table[s];
+    for (size_t i = 0; i < keep; ++i) {
+        if (s >= size) return std::nullopt;
+        chain[i] = s;
+        s = next[s];
     }
-    if (walk == count && s != kEndOfChain) return std::nullopt;
+    for (size_t i = keep; i < count; ++i) {
+        if (s >= size) return std::nullopt;
+        s = next[s];
+    }
+    if (s != kEndOfChain) return std::nullopt;
     return chain;
 }
 

@@ -96,9 +96,9 @@ public:
     // The chain of a stream of `size` bytes starting at `start`, in the
     // MiniFAT when size is below the cutoff; nothing when the chain is not
     // exactly as long as the size needs.
-    // Given `units`, only the chain's first units sectors, its tail not
-    // walked: enough for a stream whose size stays and whose later sectors
-    // keep their bytes.
+    // Given `units`, only the chain's first units sectors (the whole chain
+    // is still checked): enough for a stream whose size stays and whose
+    // later sectors keep their bytes.
     std::optional<std::vector<uint32_t>> chainOf(uint32_t start, uint32_t size,
                                                  size_t units = SIZE_MAX) const;
 
@@ -120,10 +120,8 @@ private:
     CfbTables() = default;
     std::vector<uint32_t> readTable(int fd, const std::vector<uint32_t>& sectors,
                                     const std::string& path) const;
-    // The first `walk` sectors of a chain of `count` (all by default); the
-    // chain must end there when they are all.
     std::optional<std::vector<uint32_t>> follow(uint32_t start, size_t count, bool mini,
-                                                size_t walk = SIZE_MAX) const;
+                                                size_t keep = SIZE_MAX) const;
     void link(const std::vector<uint32_t>& chain, bool mini);
     void growFat();
     uint32_t difatNeeded() const;
