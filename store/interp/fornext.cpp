@@ -1,6 +1,6 @@
 #include "store/interp/fornext.h"
 
-#include <iostream>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -141,7 +141,9 @@ void ForNext::runStandard(Context& ctx, BlockRep* body, StackFrame& frame) const
         case IDT_LONG: return CountLoop<int32_t>(*var, *first, *last, *by, ctx, body, frame);
         case IDT_FLOAT: return CountLoop<float>(*var, *first, *last, *by, ctx, body, frame);
         case IDT_DOUBLE: return CountLoop<double>(*var, *first, *last, *by, ctx, body, frame);
-        default: std::cerr << "Loop type not implemented." << std::endl;
+        // Written through stdio: the library holds no stream of <iostream>,
+        // whose set-up every process would pay for at load.
+        default: std::fputs("Loop type not implemented.\n", stderr);
     }
 }
 
