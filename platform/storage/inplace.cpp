@@ -143,17 +143,17 @@ std::unique_ptr<InPlaceCommit> InPlaceCommit::Plan(int fd, const std::string& pa
     // Every sector given up first, then every one taken, so that what one
     // stream gives up another can take. A stream whose size stays keeps its
     // chain and entry: only the sectors up to its last changed piece are kept.
-    const auto keepsChain = [](const Job& job) { return !job.moves && job.size == job.entry->size; };
+    const auto keepsChain = [](const Job& job) {
+        return !job.moves && job.size == job.entry->size;
+    };
     for (Job& job : jobs) {
         const bool mini = IsMini(job.size);
         const uint32_t unit = mini ? kCfbMiniSectorSize : kCfbSectorSize;
         const size_t units = (size_t{job.size} + unit - 1) / unit;
         size_t keep = SIZE_MAX;
         if (keepsChain(job)) {
-            const size_t end = job.pieces.empty()
-                                   ? 0
-                                   : std::min<size_t>(job.size, (size_t{job.pieces.rbegin()->first} + 1) * kPiece);
-            keep = (end + unit - 1) / unit;
+            const size_t piecesKept = job.pieces.empty() ? 0 : job.pieces.rbegin()->first + size_t{1};
+            keep = (std::min<size_t>(job.size, piecesKept * kPiece) + unit - 1) / unit;
         }
         std::optional<std::vector<uint32_t>> chain =
             tables.chainOf(job.entry->start, job.entry->size, keep);

@@ -57,7 +57,8 @@ constexpr size_t kCompared = 16;
 constexpr std::array<Keyword, kKeywordCount> kByText = [] {
     std::array<Keyword, kKeywordCount> a{};
     std::copy(std::begin(kKeywords), std::end(kKeywords), a.begin());
-    std::sort(a.begin(), a.end(), [](const Keyword& x, const Keyword& y) { return x.text < y.text; });
+    std::sort(a.begin(), a.end(),
+              [](const Keyword& x, const Keyword& y) { return x.text < y.text; });
     return a;
 }();
 
@@ -77,7 +78,9 @@ int16_t KeyTabStringToId(const char* word) {
     }
     const std::string_view key(lower, n);
     const auto it = std::lower_bound(kByText.begin(), kByText.end(), key,
-                                     [](const Keyword& k, std::string_view w) { return k.text < w; });
+                                     [](const Keyword& k, std::string_view w) {
+                                         return k.text < w;
+                                     });
     if (it != kByText.end() && it->text == key) return it->token;
     return kIdentifierToken;
 }
