@@ -1,13 +1,20 @@
 // Truncated, bit-flipped and hand-damaged module files: each fails to open, or
 // fails the read, with a StorageError; none crashes, hangs or yields bytes the
 // file never held.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
+#include <utility>
+#include <vector>
 
+#include "platform/storage/cfbtables.h"
 #include "platform/storage/checksums.h"
+#include "platform/storage/fileops.h"
 #include "platform/util/crc32c.h"
 #include "platform/util/lebytes.h"
 #include "tests/platform/storage/storagetest.h"
@@ -212,6 +219,50 @@ TEST_F(CorruptFileTest, ABrokenSectorChainFailsTheReadOfThatStreamOnly) {
             EXPECT_NE(std::string(e.what()).find("\"Objects\""), std::string::npos) << e.what();
             EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
         }
+    }
+}
+
+// The tables an in-place commit plans with refuse the same broken chains,
+// whether the commit keeps the whole chain or only its first sectors (a
+// stream whose size stays): a chain that comes back to a sector, to itself
+// or to its start, or runs past the file.
+TEST_F(CorruptFileTest, TheInPlaceTablesRefuseABrokenChainWholeOrInPart) {
+    const auto sectors = static_cast<uint32_t>((good.size() - 512) / 512);
+    using Chain = std::optional<std::vector<uint32_t>>;
+    // Objects' chain, whole and its first two sectors.
+    const auto chains = [this](const Bytes& bytes) -> std::pair<Chain, Chain> {
+        test::WriteFile(file, bytes);
+        const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        std::optional<CfbTables> tables = CfbTables::Load(fd.get(), bytes.size(), file);
+        if (!tables) return {};
+        for (const CfbTables::Entry& e : tables->rootEntries())
+            if (e.name == "Objects") return {tables->chainOf(e.start, e.size), tables->chainOf(e.start, e.size, 2)};
+        return {};
+    };
+    const auto [whole, part] = chains(good);
+    ASSERT_TRUE(whole && part);
+    EXPECT_EQ(whole->size(), (big.size() + 511) / 512);
+    EXPECT_EQ(*part, std::vector<uint32_t>(whole->begin(), whole->begin() + 2));
+
+    // Where the FAT entry of the chain's eighth sector is sent, given the
+    // chain's first sector and that one.
+    using Target = std::function<uint32_t(uint32_t, uint32_t)>;
+    const std::vector<std::pair<const char*, Target>> breaks = {
+        {"to itself", [](uint32_t, uint32_t at) { return at; }},
+        {"to its start", [](uint32_t first, uint32_t) { return first; }},
+        {"past the file", [sectors](uint32_t, uint32_t) { return sectors + 3; }},
+    };
+    for (const auto& [what, target] : breaks) {
+        SCOPED_TRACE(what);
+        Bytes bytes = good;
+        Layout layout(bytes);
+        const uint32_t first = layout.get(layout.entry(layout.find("Objects")) + 116);
+        uint32_t sector = first;
+        for (int i = 1; i < 8; ++i) sector = layout.get(layout.fatEntry(sector));
+        layout.set(layout.fatEntry(sector), target(first, sector));
+        const auto [brokenWhole, brokenPart] = chains(bytes);
+        EXPECT_FALSE(brokenWhole.has_value());
+        EXPECT_FALSE(brokenPart.has_value());
     }
 }
 
