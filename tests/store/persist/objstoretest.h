@@ -60,7 +60,8 @@ public:
 class ModuleStoreTest : public ::testing::Test {
 public:
     // The bytes of a stream of the file at path, read with a storage of the
-    // test's own; and the stream replaced by bytes.
+    // test's own; and the stream replaced by bytes (the file then has no
+    // checksums, as one written before there were any).
     static std::vector<uint8_t> StreamBytes(const std::string& path, const char* name);
     static void WriteStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes);
 
