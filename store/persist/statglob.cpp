@@ -18,6 +18,11 @@
 // references are written with flags 4, preload references (the closing null
 // of their list too) with flags 5, the indirect bit set: the reader tells by
 // it that an entry of the dynamic list was lost.
+//
+// A module file with checksums is opened reading the head and the two lists
+// only: its pairs stay in the stream, where a look-up binary searches them
+// (StaticGlobals, StoredStatics), since a module of a hundred thousand names
+// is mostly opened to find a few.
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -86,8 +91,9 @@ StaticGlobals::Filed* StaticGlobals::filedSlot(std::string_view text) {
         }
         const std::string_view key = read ? slot->key.view() : pair.front().key.view();
         if (unread_ != 0) {
-            if (below && !(below->view() < key)) stored_->outOfOrder(static_cast<uint32_t>(mid), key, below->view() == key);
-            if (above && !(key < above->view())) stored_->outOfOrder(static_cast<uint32_t>(mid), key, above->view() == key);
+            const uint32_t at = static_cast<uint32_t>(mid);
+            if (below && !(below->view() < key)) stored_->outOfOrder(at, key, below->view() == key);
+            if (above && !(key < above->view())) stored_->outOfOrder(at, key, above->view() == key);
         }
         if (key < text) {
             below.emplace(key);
@@ -126,7 +132,8 @@ void StaticGlobals::readAll() {
     constexpr size_t kRun = 4096;
     std::optional<Key> previous;
     auto follows = [&](size_t slot, std::string_view key) {
-        if (previous && !(previous->view() < key)) stored_->outOfOrder(static_cast<uint32_t>(slot), key, previous->view() == key);
+        if (previous && !(previous->view() < key))
+            stored_->outOfOrder(static_cast<uint32_t>(slot), key, previous->view() == key);
         previous.emplace(key);
     };
     std::vector<StoredPair> pairs;
@@ -588,7 +595,8 @@ tDescriptor CheckObjectReference(uint8_t flags, uint32_t raw, tModuleIndex m, co
         Refuse(refuse, module, what() + ": the reference is not a preload's (a dynamic entry before it is lost)");
     tDescriptor d(raw);
     if (d.isNull()) return tDescriptor();
-    if (d.isProxy() || d.moduleIndex() >= MAX_MODULES) Refuse(refuse, module, what() + ": the object is not in the module");
+    if (d.isProxy() || d.moduleIndex() >= MAX_MODULES)
+        Refuse(refuse, module, what() + ": the object is not in the module");
     d.setModuleIndex(m);
     if (!DescribedObjectNoDescriptor<InterObjRep>::objectExists(d))
         Refuse(refuse, module, what() + ": the object does not exist");
@@ -713,7 +721,8 @@ void ObjectStore::initStaticGlobals() {
             // one would count as a static object that no look-up or walk
             // finds, and the object it named would be left without its name.
             if (obj.isNull()) BadStaticGlobals(module, what() + ": the name " + name + " names no object");
-            if (!statics_.add(name, nd, obj)) BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
+            if (!statics_.add(name, nd, obj))
+                BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
         }
     }
     // The named part as read stands for the dictionary as it now is, when it

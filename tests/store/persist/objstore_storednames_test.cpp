@@ -213,7 +213,8 @@ TEST_F(StoredNames, AForgedPairIsNamedWhereItIsMetAndNeverSavedOver) {
              std::copy(good.begin() + static_cast<ptrdiff_t>(at + 10), good.begin() + static_cast<ptrdiff_t>(at + 20),
                        r.begin() + static_cast<ptrdiff_t>(at));
          },
-         walk, where + "static object " + std::to_string(k + 1) + ": the name " + NameAt(k) + " is out of dictionary order",
+         walk,
+         where + "static object " + std::to_string(k + 1) + ": the name " + NameAt(k) + " is out of dictionary order",
          false},
     };
     for (const Forgery& f : forgeries) {
