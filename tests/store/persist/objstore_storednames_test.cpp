@@ -26,18 +26,6 @@ std::string NameAt(int i) {
     return text;
 }
 
-// The record as a test writes it: through the storage, with the checksums of
-// what it wrote (a forged file, whose bytes are sound and whose structure is
-// not).
-void ForgeStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes) {
-    OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
-    OCLStream s(storage, name, 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    s.seek(0);
-    s.write(bytes.data(), bytes.size());
-    s.setSize(static_cast<uint32_t>(bytes.size()));
-    storage.Commit();
-}
-
 class StoredNames : public ModuleStoreTest {
 protected:
     // The module of kNames named objects (the first with a Long field) and
@@ -51,9 +39,8 @@ protected:
         InterObj loose(InterObjRep::NewCopy(*found("N0000"), m, IOT_DYNAMIC));
         loose = nullptr;
         ObjectStore::Save(m);
-        if (!checksums) OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit);
-        ObjectStore::Commit(m);
-        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+        CommitWritingChecksums(ObjectStore::Module(m)->storage(),
+                               checksums ? OCLStorage::ChecksumWriting::kCompute : OCLStorage::ChecksumWriting::kOmit);
         ObjectStore::UnloadModule(m);
     }
 
@@ -221,7 +208,7 @@ TEST_F(StoredNames, AForgedPairIsNamedWhereItIsMetAndNeverSavedOver) {
         SCOPED_TRACE(f.what);
         std::vector<uint8_t> r = good;
         f.edit(r);
-        ForgeStream(path, "Static globals", r);
+        WriteStream(path, "Static globals", r, OCLStorage::ChecksumWriting::kCompute);
         const tModuleIndex m = load(path, 0);
         EXPECT_EQ(found(NameAt(0).c_str()) != nullptr, true);
         EXPECT_EQ(found(NameAt(kNames - 1).c_str()) != nullptr, true);
@@ -260,7 +247,7 @@ TEST_F(StoredNames, AForgedPairIsNamedWhereItIsMetAndNeverSavedOver) {
             ObjectStore::UnloadModule(load(path, 0));
         }
         EXPECT_EQ(ObjectStore::ModuleCount(), 0);
-        ForgeStream(path, "Static globals", good);
+        WriteStream(path, "Static globals", good, OCLStorage::ChecksumWriting::kCompute);
     }
 }
 
