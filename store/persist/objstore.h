@@ -36,7 +36,9 @@
 //     every description table and the static globals, and of the records of
 //     the static and dynamic objects only their first and last bytes (their
 //     kind and name, checked against the static globals); no record of a
-//     thing is read until a fault pointer to it is followed.
+//     thing is read until a fault pointer to it is followed. In a file with
+//     checksums the static names stay in their record until a look-up needs
+//     one, and a static object's record is looked at then.
 //  2. A load either leaves a complete module in the table or nothing: every
 //     module that a failing load made is unloaded again (lock state 2, no
 //     revert) before the failure passes on.
@@ -51,7 +53,9 @@
 //     flags, as it was.
 //  6. A module file is refused or opened whole: a file that holds streams
 //     must hold all of a module's, and the static globals must agree with
-//     the tables (checkModuleStreams, checkStaticGlobals). A save writes
+//     the tables (checkModuleStreams, checkStaticGlobals; for the static
+//     names of a file with checksums, at the look-up or walk that reads
+//     them, and before a save writes them). A save writes
 //     the tables until none has changes left, so it never leaves the file
 //     naming an entry it lacks, and a commit never replaces a file another
 //     program put in the module's place.
@@ -103,11 +107,16 @@ class ValStringRep;
 // Before an entry's name is followed or written it is checked to still be
 // the entry's own (Settle).
 //
-// A module may hold a hundred thousand static objects, all entered when it
-// opens: a key is the name's text held in the entry itself (a name has at
-// most 31 characters), so entering one allocates nothing but its node, and
-// names that arrive in order (as a save writes them) are entered at the end
-// without a search.
+// The entries a file gives are slots in dictionary order: a file without
+// checksums has them all entered as it opens; a file with checksums keeps
+// them in its record (Stored) until a look-up needs one. A look-up binary
+// searches the slots, reading each unread slot it passes from the record,
+// and a slot it returns is entered then, after its checks. Walking the
+// entries in order reads every slot first. A slot is entered once and
+// never moves, so an entry's address holds for as long as the entry is
+// there; a removed slot keeps its name, so searches pass it without a read.
+// Names made since the file was opened live in a map beside the slots; a
+// name is in one or the other, never both.
 class StaticGlobals {
 public:
     struct Entry {
@@ -137,12 +146,40 @@ public:
         bool operator()(const A& a, const B& b) const { return View(a) < View(b); }
     };
 
+    // One pair of a module file's record as the file gives it: the slot,
+    // the name's entry and text, and the object's reference unchecked.
+    struct StoredPair {
+        uint32_t slot = 0;
+        Key key;
+        tDescriptor name;
+        uint8_t objectFlags = 0;
+        uint32_t object = 0;
+    };
+    // The record of a module file whose pairs are read on demand. Each
+    // raises the store's exception for what it cannot give.
+    class Stored {
+    public:
+        // Pairs first .. first + n - 1, appended to out: refused when a
+        // pair's name is not a name of the module.
+        virtual void read(uint32_t first, uint32_t n, std::vector<StoredPair>& out) = 0;
+        // The objects of pairs that were read, after every check an entry
+        // needs; the first pair (in slot order) that fails is refused.
+        virtual void settle(const std::vector<StoredPair>& pairs, std::vector<tDescriptor>& objects) = 0;
+        // Refuses the record: the name of slot `slot` does not come after
+        // the name before it (or is the same name, twice).
+        [[noreturn]] virtual void outOfOrder(uint32_t slot, std::string_view key, bool twice) = 0;
+
+    protected:
+        ~Stored() = default;
+    };
+
     StaticGlobals();
     ~StaticGlobals();
     StaticGlobals(const StaticGlobals&) = delete;
     StaticGlobals& operator=(const StaticGlobals&) = delete;
 
-    // The entry of name; null when there is none. Allocates nothing.
+    // The entry of name; null when there is none. Allocates nothing for an
+    // entry that is in; reads and enters the slot of a stored name.
     Entry* find(std::string_view name);
     // The first entry whose name comes after `name` in dictionary order (the
     // first of all for an empty name), with its name in *key; null at the
@@ -156,6 +193,12 @@ public:
     // An entry read from a module file: the name (whose text is key) and the
     // object by descriptor.
     bool add(std::string_view key, tDescriptor name, tDescriptor obj);
+    // The n pairs of a record, left in it until a look-up needs them; from
+    // must outlive them (clear lets it go). Made on an empty dictionary.
+    void readOnDemand(uint32_t n, Stored& from);
+    // Reads and enters every slot not read yet, checking the order of the
+    // names on the way. A failure leaves the slots read so far in.
+    void readAll();
     // True while every entry is one the file gave in dictionary order
     // (none came out of order, none was made since).
     bool allFiledInOrder() const { return added_.empty(); }
@@ -168,7 +211,8 @@ public:
     void clear();
     // Counts the entries entered and removed: the record's named part can
     // differ from what it was at a revision only when this has moved or a
-    // name of the module was given up (IdString::FreedCount).
+    // name of the module was given up (IdString::FreedCount). Reading a
+    // stored slot does not move it.
     uint64_t revision() const { return revision_; }
 
     template <class F>
@@ -179,15 +223,17 @@ public:
     // entry's name for good: a file that understated the count of a name
     // can leave the entry's reference reading another text, or none.
     // Dictionary order, the filed and the added entries merged; f may add
-    // or remove entries other than the one it is given.
+    // or remove entries other than the one it is given. Reads every stored
+    // slot first.
     template <class F>
     void forEachKeyed(F&& f) {
+        readAll();
         size_t i = 0;
         auto j = added_.begin();
         for (;;) {
-            while (i < filedCount_ && !filed_[i].entry) ++i;
-            if (i < filedCount_ && (j == added_.end() || filed_[i].key.view() < j->first.view())) {
-                Filed& slot = filed_[i++];
+            while (i < filedCount_ && !slotAt(i)->entry) ++i;
+            if (i < filedCount_ && (j == added_.end() || slotAt(i)->key.view() < j->first.view())) {
+                Filed& slot = *slotAt(i++);
                 f(slot.key.view(), *slot.entry);
             } else if (j != added_.end()) {
                 auto& [key, entry] = *j++;
@@ -199,23 +245,34 @@ public:
     }
 
 private:
-    // An entry as the module's file gave it, or an empty slot once removed.
+    // A slot of the file: unread, an entry, or (read, no entry) removed.
     struct Filed {
         Key key;
         std::optional<Entry> entry;
+        bool read = false;
     };
+    // Slots are made a block at a time, when one of the block is entered:
+    // a module of many names opened for a few look-ups makes few.
+    static constexpr size_t kSlotBlock = 64;
+    Filed* slotAt(size_t i) const {
+        const std::unique_ptr<Filed[]>& block = blocks_[i / kSlotBlock];
+        return block ? &block[i % kSlotBlock] : nullptr;
+    }
+    Filed& makeSlot(size_t i);
+    // The slot whose name is text (an entry or a removed one); null when
+    // none is.
     Filed* filedSlot(std::string_view text);
+    // The slot enters the stored pair, after the pair's checks.
+    Filed& enter(const StoredPair& pair);
     Entry* findFiled(std::string_view text);
     Entry* findAdded(std::string_view text);
 
-    // The entries of the file, in dictionary order, in one array: opening a
-    // module of many names makes no node per name. Slots are filled only
-    // while the file is read and never move, so an entry's address holds
-    // for as long as the entry is there. A key is in the array or in
-    // added_, never both.
-    std::unique_ptr<Filed[]> filed_;
+    std::vector<std::unique_ptr<Filed[]>> blocks_;
     size_t filedCount_ = 0;
     size_t filedRoom_ = 0;
+    // Slots of the record not read yet, and the record they are in.
+    size_t unread_ = 0;
+    Stored* stored_ = nullptr;
     // Entries made since, and any a file gave out of order.
     std::map<Key, Entry, KeyOrder> added_;
     size_t count_ = 0;
@@ -603,11 +660,27 @@ private:
     static void UndoLoads(const std::vector<ObjectStore*>& loaded);
     static void UnloadSet(const std::vector<tModuleIndex>& indexes);
 
+    // The pairs of the "Static globals" record of a file with checksums,
+    // read through the stream when a look-up needs them: each piece read is
+    // checked then, and each pair is checked as the open checks those of a
+    // file without checksums. What fails is ObjectLoadFailed.
+    class StoredStatics final : public StaticGlobals::Stored {
+    public:
+        explicit StoredStatics(ObjectStore& store) : store_(store) {}
+        void read(uint32_t first, uint32_t n, std::vector<StaticGlobals::StoredPair>& out) override;
+        void settle(const std::vector<StaticGlobals::StoredPair>& pairs, std::vector<tDescriptor>& objects) override;
+        [[noreturn]] void outOfOrder(uint32_t slot, std::string_view key, bool twice) override;
+
+    private:
+        ObjectStore& store_;
+    };
+
     std::unique_ptr<OCLStorage> storage_;
     std::unique_ptr<OCLStream> staticGlobals_;
     uint8_t flags_ = 0;
     tModuleIndex index_ = NO_MODULE;
     uint64_t serial_ = ++lastSerial;
+    StoredStatics storedStatics_{*this};
     StaticGlobals statics_;
     DynamicObjectList dynamics_;
     // The descriptors (raw, sorted) of the dynamic objects as the record
@@ -623,9 +696,11 @@ private:
     bool tablesOpen_ = false;
     bool staticsRead_ = false;
     // The bytes the two small streams hold, so that a save rewrites them only
-    // when they change.
+    // when they change: "Static globals" from offset heldFrom_ on (the end
+    // of its named part while that is read on demand, else 0).
     std::vector<uint8_t> versionBytes_;
     std::vector<uint8_t> staticsBytes_;
+    size_t heldFrom_ = 0;
     // What staticsBytes_ holds of the dictionary: its named part ends at
     // namesEnd_ and reads as the dictionary did at staticsRevision_ with
     // namesFreed_ names given up (namesKnown_ false: unknown, made afresh).

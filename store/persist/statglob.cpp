@@ -18,8 +18,14 @@
 // references are written with flags 4, preload references (the closing null
 // of their list too) with flags 5, the indirect bit set: the reader tells by
 // it that an entry of the dynamic list was lost.
+//
+// A module file with checksums is opened reading the head and the two lists
+// only: its pairs stay in the stream, where a look-up binary searches them
+// (StaticGlobals, StoredStatics), since a module of a hundred thousand names
+// is mostly opened to find a few.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -61,16 +67,103 @@ StaticGlobals::Key::Key(std::string_view text) : size_(static_cast<uint8_t>(std:
     std::memcpy(text_, text.data(), size_);
 }
 
+StaticGlobals::Filed& StaticGlobals::makeSlot(size_t i) {
+    std::unique_ptr<Filed[]>& block = blocks_[i / kSlotBlock];
+    if (!block) block = std::make_unique<Filed[]>(kSlotBlock);
+    return block[i % kSlotBlock];
+}
+
+// Binary search over the slots. A slot not read yet is looked at in the
+// record without entering it; the names met on the way must keep
+// dictionary order, since a record that does not cannot be searched.
 StaticGlobals::Filed* StaticGlobals::filedSlot(std::string_view text) {
-    Filed* const first = filed_.get();
-    Filed* const last = first + filedCount_;
-    Filed* it = std::lower_bound(first, last, text, [](const Filed& f, std::string_view t) { return f.key.view() < t; });
-    return it != last && it->entry && it->key.view() == text ? it : nullptr;
+    size_t lo = 0, hi = filedCount_;
+    // The names of the slots that bound the range, once one was met.
+    std::optional<Key> below, above;
+    std::vector<StoredPair> pair;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        Filed* slot = slotAt(mid);
+        const bool read = slot && slot->read;
+        if (!read) {
+            pair.clear();
+            stored_->read(static_cast<uint32_t>(mid), 1, pair);
+        }
+        const std::string_view key = read ? slot->key.view() : pair.front().key.view();
+        if (unread_ != 0) {
+            const uint32_t at = static_cast<uint32_t>(mid);
+            if (below && !(below->view() < key)) stored_->outOfOrder(at, key, below->view() == key);
+            if (above && !(key < above->view())) stored_->outOfOrder(at, key, above->view() == key);
+        }
+        if (key < text) {
+            below.emplace(key);
+            lo = mid + 1;
+        } else if (text < key) {
+            above.emplace(key);
+            hi = mid;
+        } else {
+            return read ? slot : &enter(pair.front());
+        }
+    }
+    return nullptr;
+}
+
+StaticGlobals::Filed& StaticGlobals::enter(const StoredPair& pair) {
+    std::vector<tDescriptor> objects;
+    stored_->settle({pair}, objects);
+    Filed& slot = makeSlot(pair.slot);
+    slot.key = pair.key;
+    slot.entry.emplace(pair.name, objects.front());
+    slot.read = true;
+    --unread_;
+    return slot;
+}
+
+void StaticGlobals::readOnDemand(uint32_t n, Stored& from) {
+    TQ_ASSERT(count_ == 0 && filedCount_ == 0, "an empty dictionary");
+    expectFiled(n);
+    filedCount_ = unread_ = count_ = n;
+    stored_ = &from;
+}
+
+// In runs of unread slots, a bounded number at a time: the record is read
+// in few reads, and the objects' records are looked at together.
+void StaticGlobals::readAll() {
+    constexpr size_t kRun = 4096;
+    std::optional<Key> previous;
+    auto follows = [&](size_t slot, std::string_view key) {
+        if (previous && !(previous->view() < key))
+            stored_->outOfOrder(static_cast<uint32_t>(slot), key, previous->view() == key);
+        previous.emplace(key);
+    };
+    std::vector<StoredPair> pairs;
+    std::vector<tDescriptor> objects;
+    for (size_t i = 0; unread_ != 0 && i < filedCount_;) {
+        if (Filed* slot = slotAt(i); slot && slot->read) {
+            follows(i, slot->key.view());
+            ++i;
+            continue;
+        }
+        size_t end = i + 1;
+        while (end < filedCount_ && end - i < kRun && !(slotAt(end) && slotAt(end)->read)) ++end;
+        pairs.clear();
+        stored_->read(static_cast<uint32_t>(i), static_cast<uint32_t>(end - i), pairs);
+        for (const StoredPair& p : pairs) follows(p.slot, p.key.view());
+        stored_->settle(pairs, objects);
+        for (size_t k = 0; k < pairs.size(); ++k) {
+            Filed& slot = makeSlot(pairs[k].slot);
+            slot.key = pairs[k].key;
+            slot.entry.emplace(pairs[k].name, objects[k]);
+            slot.read = true;
+            --unread_;
+        }
+        i = end;
+    }
 }
 
 StaticGlobals::Entry* StaticGlobals::findFiled(std::string_view text) {
     Filed* slot = filedSlot(text);
-    return slot ? &*slot->entry : nullptr;
+    return slot && slot->entry ? &*slot->entry : nullptr;
 }
 
 StaticGlobals::Entry* StaticGlobals::findAdded(std::string_view text) {
@@ -86,14 +179,22 @@ StaticGlobals::Entry* StaticGlobals::find(std::string_view name) {
 }
 
 StaticGlobals::Entry* StaticGlobals::after(std::string_view name, std::string* key) {
-    Filed* const last = filed_.get() + filedCount_;
-    Filed* f = std::upper_bound(filed_.get(), last, name,
-                                [](std::string_view t, const Filed& s) { return t < s.key.view(); });
-    while (f != last && !f->entry) ++f;
+    readAll();
+    // The first slot whose name comes after `name`.
+    size_t lo = 0, hi = filedCount_;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (slotAt(mid)->key.view() <= name)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    while (lo < filedCount_ && !slotAt(lo)->entry) ++lo;
     auto a = added_.upper_bound(name);
-    if (f != last && (a == added_.end() || f->key.view() < a->first.view())) {
-        *key = f->key.view();
-        return &*f->entry;
+    if (lo < filedCount_ && (a == added_.end() || slotAt(lo)->key.view() < a->first.view())) {
+        Filed& f = *slotAt(lo);
+        *key = f.key.view();
+        return &*f.entry;
     }
     if (a == added_.end()) return nullptr;
     *key = a->first.view();
@@ -111,8 +212,8 @@ bool StaticGlobals::add(const IdString& name, InterObjRep* obj) {
 }
 
 void StaticGlobals::expectFiled(size_t n) {
-    if (filed_ || n == 0) return;
-    filed_ = std::make_unique<Filed[]>(n);
+    if (filedRoom_ != 0 || n == 0) return;
+    blocks_.resize((n + kSlotBlock - 1) / kSlotBlock);
     filedRoom_ = n;
 }
 
@@ -120,11 +221,12 @@ bool StaticGlobals::add(std::string_view key, tDescriptor name, tDescriptor obj)
     const std::string_view text = AsName(key);
     ++revision_;
     // A record lists its names in dictionary order: each goes after the last.
-    if (filedCount_ < filedRoom_ && (filedCount_ == 0 || filed_[filedCount_ - 1].key.view() < text) &&
+    if (filedCount_ < filedRoom_ && (filedCount_ == 0 || slotAt(filedCount_ - 1)->key.view() < text) &&
         !findAdded(text)) {
-        Filed& slot = filed_[filedCount_++];
+        Filed& slot = makeSlot(filedCount_++);
         slot.key = Key(text);
         slot.entry.emplace(name, obj);
+        slot.read = true;
         ++count_;
         return true;
     }
@@ -173,7 +275,7 @@ bool StaticGlobals::remove(std::string_view name) {
         else
             n.nullify();
     }
-    if (Filed* slot = filedSlot(text))
+    if (Filed* slot = filedSlot(text); slot && slot->entry)
         slot->entry.reset();
     else
         added_.erase(added_.find(text));
@@ -184,8 +286,9 @@ bool StaticGlobals::remove(std::string_view name) {
 void StaticGlobals::clear() {
     ++revision_;
     added_.clear();
-    filed_.reset();
-    filedCount_ = filedRoom_ = 0;
+    blocks_.clear();
+    filedCount_ = filedRoom_ = unread_ = 0;
+    stored_ = nullptr;
     count_ = 0;
 }
 
@@ -226,7 +329,15 @@ void ObjectStore::addStaticGlobal(InterObjRep& obj, tModuleIndex m) {
 void ObjectStore::removeStaticGlobal(InterObjRep& obj, tModuleIndex m) {
     if (DeletingModule(m)) return;
     if (const char* name = obj.name()) {
-        StaticGlobals::Entry* e = Dictionary(m).find(name);
+        StaticGlobals::Entry* e = nullptr;
+        try {
+            e = Dictionary(m).find(name);
+        } catch (const ObjectLoadFailed&) {
+            // A stored pair that fails its checks never became an entry, so
+            // it is not the object's; it stays to refuse the next save of
+            // the names. An object that goes is not held back by it.
+            return;
+        }
         // Only the object's own entry goes: a name another object took
         // meanwhile stays.
         if (e && e->object.get() == &obj) Dictionary(m).remove(name);
@@ -402,16 +513,34 @@ namespace {
 
 constexpr uint32_t kStaticGlobalsRevision = 1;
 constexpr uint32_t kReferenceSize = 5;
+constexpr uint32_t kHeadSize = 8;
+constexpr uint32_t kPairSize = 2 * kReferenceSize;
 
-[[noreturn]] void BadStaticGlobals(const std::string& module, const std::string& what) {
-    throw ModuleOpenFailed((module + ": stream \"Static globals\": " + what).c_str());
+// How a fault of the record is raised: as the open's refusal, or, for a
+// pair read on demand, as the failure of the look-up or walk that met it.
+enum class Refusal { kOpen, kLookUp };
+
+[[noreturn]] void Refuse(Refusal how, const std::string& module, const std::string& what) {
+    const std::string text = module + ": stream \"Static globals\": " + what;
+    if (how == Refusal::kLookUp) throw ObjectLoadFailed(text.c_str());
+    throw ModuleOpenFailed(text.c_str());
 }
 
-// The record's bytes, read whole from the stream in one read and taken
-// apart in memory. A read past the end is named as the stream names it.
+[[noreturn]] void BadStaticGlobals(const std::string& module, const std::string& what) {
+    Refuse(Refusal::kOpen, module, what);
+}
+
+[[noreturn]] void BadStoredPair(const std::string& module, const std::string& what) {
+    Refuse(Refusal::kLookUp, module, what);
+}
+
+// Bytes of the record, read from the stream in one read and taken apart in
+// memory: from offset `at` of a stream of `size` bytes. A read past the end
+// is named as the stream names it.
 class RecordCursor {
 public:
-    RecordCursor(const std::vector<uint8_t>& bytes, const std::string& module) : bytes_(bytes), module_(module) {}
+    RecordCursor(const std::vector<uint8_t>& bytes, size_t at, size_t size, const std::string& module)
+        : bytes_(bytes), at_(at), size_(size), module_(module) {}
 
     const std::string& module() const { return module_; }
     size_t remaining() const { return bytes_.size() - pos_; }
@@ -437,11 +566,14 @@ private:
     }
 
     [[noreturn]] void runsPastEnd(size_t n) const {
-        BadStaticGlobals(module_, "cannot read " + std::to_string(n) + " bytes at offset " + std::to_string(pos_) +
-                                      ": the stream holds " + std::to_string(bytes_.size()) + " bytes");
+        BadStaticGlobals(module_, "cannot read " + std::to_string(n) + " bytes at offset " +
+                                      std::to_string(at_ + pos_) + ": the stream holds " + std::to_string(size_) +
+                                      " bytes");
     }
 
     const std::vector<uint8_t>& bytes_;
+    size_t at_;
+    size_t size_;
     const std::string& module_;
     size_t pos_ = 0;
 };
@@ -455,22 +587,77 @@ private:
 // module so would drop the dynamic objects after that entry from their list.
 // `what` names the entry for the text of a fault, and is made only then.
 template <class What>
+tDescriptor CheckObjectReference(uint8_t flags, uint32_t raw, tModuleIndex m, const std::string& module, Refusal refuse,
+                                 What&& what, bool preload = false) {
+    if ((flags & ~Faultp<InterObjRep>::kAllFlags) != 0 || !(flags & Faultp<InterObjRep>::kDescriptor))
+        Refuse(refuse, module, what() + ": the reference is not sound");
+    if (preload && !(flags & Faultp<InterObjRep>::kIndirect))
+        Refuse(refuse, module, what() + ": the reference is not a preload's (a dynamic entry before it is lost)");
+    tDescriptor d(raw);
+    if (d.isNull()) return tDescriptor();
+    if (d.isProxy() || d.moduleIndex() >= MAX_MODULES)
+        Refuse(refuse, module, what() + ": the object is not in the module");
+    d.setModuleIndex(m);
+    if (!DescribedObjectNoDescriptor<InterObjRep>::objectExists(d))
+        Refuse(refuse, module, what() + ": the object does not exist");
+    return d;
+}
+
+template <class What>
 tDescriptor ReadObjectReference(RecordCursor& in, tModuleIndex m, What&& what, bool preload = false) {
     uint8_t flags = 0;
     uint32_t raw = 0;
     in.reference(flags, raw);
-    if ((flags & ~Faultp<InterObjRep>::kAllFlags) != 0 || !(flags & Faultp<InterObjRep>::kDescriptor))
-        BadStaticGlobals(in.module(), what() + ": the reference is not sound");
-    if (preload && !(flags & Faultp<InterObjRep>::kIndirect))
-        BadStaticGlobals(in.module(), what() + ": the reference is not a preload's (a dynamic entry before it is lost)");
-    tDescriptor d(raw);
-    if (d.isNull()) return tDescriptor();
-    if (d.isProxy() || d.moduleIndex() >= MAX_MODULES)
-        BadStaticGlobals(in.module(), what() + ": the object is not in the module");
-    d.setModuleIndex(m);
-    if (!DescribedObjectNoDescriptor<InterObjRep>::objectExists(d))
-        BadStaticGlobals(in.module(), what() + ": the object does not exist");
-    return d;
+    return CheckObjectReference(flags, raw, m, in.module(), Refusal::kOpen, what, preload);
+}
+
+// The name of a pair, as module m's descriptor with its entry's text: a
+// counted reference to a name the module holds. Fault refuses a name the
+// module does not hold, with a text of its own that this one replaces.
+template <class What>
+tDescriptor CheckNameReference(uint8_t flags, uint32_t raw, tModuleIndex m, const std::string& module, Refusal refuse,
+                               What&& what, const char** text) {
+    tDescriptor nd(raw);
+    if (flags != (IdString::kCounted | IdString::kDescriptor) || nd.isNull() || nd.isProxy() ||
+        nd.moduleIndex() >= MAX_MODULES)
+        Refuse(refuse, module, what() + ": its name is not in the module");
+    nd.setModuleIndex(m);
+    const IdStringRep* rep = nullptr;
+    try {
+        rep = IdStringRep::fault(nd);
+    } catch (const ObjectLoadFailed&) {
+    }
+    if (!rep) Refuse(refuse, module, what() + ": its name is not in the module");
+    *text = rep->text();
+    return nd;
+}
+
+// The static objects whose descriptors are objects[k] must be named objects
+// whose records name them by the text keyAt(k) (the name they were entered
+// under, entered[k], when that is known). The first that is not is refused.
+// A record too spoilt to tell its kind is left to fail when it is read; the
+// module keeps it as it is.
+template <class KeyAt>
+void CheckStaticKinds(tModuleIndex m, const std::vector<uint32_t>& objects, const std::vector<tDescriptor>& entered,
+                      KeyAt&& keyAt, const std::string& module, Refusal refuse) {
+    using Kind = InterObjRep::StoredKind;
+    std::vector<Kind> kinds;
+    std::vector<tDescriptor> names;
+    InterObjRep::StoredKindsOf(m, objects, kinds, &names);
+    for (size_t k = 0; k < objects.size(); ++k) {
+        if (kinds[k] != Kind::Named && kinds[k] != Kind::Spoilt)
+            Refuse(refuse, module, "the static object " + std::string(keyAt(k)) + " is not a named object");
+        // The record names the object too: an entry whose name points at
+        // another name would lose the object's own. (A record whose name
+        // entry is gone fails when it is read; the module keeps it.) The
+        // names of "IdStrings" are distinct, so another entry is another
+        // text, and the text is asked for only for a record that fails.
+        const tDescriptor own = names[k];
+        const bool sameEntry = !entered[k].isNull() && own.descIndex() == entered[k].descIndex();
+        if (!own.isNull() && !sameEntry && IdStringRep::objectExists(own) &&
+            IdStringRep::fault(own)->text() != std::string(keyAt(k)))
+            Refuse(refuse, module, "the static object " + std::string(keyAt(k)) + " has another name in its record");
+    }
 }
 
 void AppendReference(std::vector<uint8_t>& out, const Faultp<InterObjRep>& ref) {
@@ -486,60 +673,72 @@ void AppendNull(std::vector<uint8_t>& out, uint8_t kind) {
     out.insert(out.end(), form, form + kReferenceSize);
 }
 
+std::string StaticObject(uint32_t i) { return "static object " + std::to_string(i); }
+
 }  // namespace
 
+// A file with checksums is read on demand: its named part stays in the
+// stream, and only the head and the two lists after it are read here. A
+// file without them is read whole, and every pair is checked now.
 void ObjectStore::initStaticGlobals() {
     staticsRead_ = true;
     OCLStream& in = *staticGlobals_;
-    if (in.size() == 0) return;
+    const size_t size = in.size();
+    if (size == 0) return;
     const std::string module = where();
-    try {
-        staticsBytes_.resize(in.size());
-        in.seek(0);
-        in.read(staticsBytes_.data(), staticsBytes_.size());
-    } catch (const StorageError& e) {
-        throw ModuleOpenFailed(e.what());
-    }
-    RecordCursor record(staticsBytes_, module);
-    if (record.u32() != kStaticGlobalsRevision) throw ModuleOpenFailed("Static globals revision error");
-    const uint32_t n = record.u32();
-    if (uint64_t(n) * 2 * kReferenceSize > record.remaining())
-        BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
-    statics_.expectFiled(n);
-    for (uint32_t i = 0; i < n; ++i) {
-        auto what = [i] { return "static object " + std::to_string(i); };
-        uint8_t flags = 0;
-        uint32_t raw = 0;
-        record.reference(flags, raw);
-        tDescriptor nd(raw);
-        if (flags != (IdString::kCounted | IdString::kDescriptor) || nd.isNull() || nd.isProxy() ||
-            nd.moduleIndex() >= MAX_MODULES)
-            BadStaticGlobals(module, what() + ": its name is not in the module");
-        nd.setModuleIndex(index_);
-        // One look at the name's entry: fault refuses a name the module
-        // does not hold, with a text of its own that this one replaces.
-        const IdStringRep* rep = nullptr;
+    const bool onDemand = storage_->hasChecksums();
+    auto readFrom = [&](size_t at, size_t n) {
+        staticsBytes_.resize(n);
+        heldFrom_ = at;
         try {
-            rep = IdStringRep::fault(nd);
-        } catch (const ObjectLoadFailed&) {
+            in.seek(static_cast<uint32_t>(at));
+            in.read(staticsBytes_.data(), n);
+        } catch (const StorageError& e) {
+            throw ModuleOpenFailed(e.what());
         }
-        if (!rep) BadStaticGlobals(module, what() + ": its name is not in the module");
-        const char* name = rep->text();
-        const tDescriptor obj = ReadObjectReference(record, index_, what);
-        // The store enters a name only with its object. A name without one
-        // would count as a static object that no look-up or walk finds, and
-        // the object it named would be left without its name.
-        if (obj.isNull()) BadStaticGlobals(module, what() + ": the name " + name + " names no object");
-        if (!statics_.add(name, nd, obj))
-            BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
+    };
+    readFrom(0, onDemand ? std::min<size_t>(size, kHeadSize) : size);
+    RecordCursor head(staticsBytes_, 0, size, module);
+    if (head.u32() != kStaticGlobalsRevision) throw ModuleOpenFailed("Static globals revision error");
+    const uint32_t n = head.u32();
+    if (uint64_t(n) * kPairSize > size - kHeadSize)
+        BadStaticGlobals(module, "the count of static objects runs past the end of the stream");
+    const size_t namesEnd = kHeadSize + size_t{n} * kPairSize;
+    if (onDemand) {
+        readFrom(namesEnd, size - namesEnd);
+        statics_.readOnDemand(n, storedStatics_);
+    } else {
+        statics_.expectFiled(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            auto what = [i] { return StaticObject(i); };
+            uint8_t flags = 0;
+            uint32_t raw = 0;
+            head.reference(flags, raw);
+            const char* name = nullptr;
+            const tDescriptor nd = CheckNameReference(flags, raw, index_, module, Refusal::kOpen, what, &name);
+            const tDescriptor obj = ReadObjectReference(head, index_, what);
+            // The store enters a name only with its object. A name without
+            // one would count as a static object that no look-up or walk
+            // finds, and the object it named would be left without its name.
+            if (obj.isNull()) BadStaticGlobals(module, what() + ": the name " + name + " names no object");
+            if (!statics_.add(name, nd, obj))
+                BadStaticGlobals(module, what() + ": the name " + name + " is there twice");
+        }
     }
     // The named part as read stands for the dictionary as it now is, when it
     // lists the names in dictionary order as a save writes them (opening
-    // enters such names fastest); else the next save writes it afresh.
+    // enters such names fastest); else the next save writes it afresh. A
+    // part read on demand is searched in that order, and refused where it
+    // is not.
     namesKnown_ = statics_.allFiledInOrder();
-    namesEnd_ = 8 + size_t{n} * 2 * kReferenceSize;
+    namesEnd_ = namesEnd;
     staticsRevision_ = statics_.revision();
     namesFreed_ = IdString::FreedCount(index_);
+    // The lists follow the pairs: in the bytes read whole, or in those read
+    // from the end of the named part.
+    std::optional<RecordCursor> lists;
+    if (onDemand) lists.emplace(staticsBytes_, heldFrom_, size, module);
+    RecordCursor& record = onDemand ? *lists : head;
     for (uint32_t i = 0;; ++i) {
         auto what = [i] { return "dynamic object " + std::to_string(i); };
         const tDescriptor d = ReadObjectReference(record, index_, what);
@@ -568,6 +767,65 @@ void ObjectStore::initStaticGlobals() {
     }
 }
 
+void ObjectStore::StoredStatics::read(uint32_t first, uint32_t n, std::vector<StaticGlobals::StoredPair>& out) {
+    ObjectStore& s = store_;
+    const std::string module = s.where();
+    std::vector<uint8_t> bytes(size_t{n} * kPairSize);
+    try {
+        s.staticGlobals_->seek(kHeadSize + first * kPairSize);
+        s.staticGlobals_->read(bytes.data(), bytes.size());
+    } catch (const StorageError& e) {
+        BadStoredPair(module, e.what());
+    }
+    out.reserve(out.size() + n);
+    for (uint32_t k = 0; k < n; ++k) {
+        const uint8_t* at = bytes.data() + size_t{k} * kPairSize;
+        StaticGlobals::StoredPair& p = out.emplace_back();
+        p.slot = first + k;
+        auto what = [&p] { return StaticObject(p.slot); };
+        const char* text = nullptr;
+        try {
+            p.name = CheckNameReference(at[0], LoadLE32(at + 1), s.index_, module, Refusal::kLookUp, what, &text);
+        } catch (const StorageError& e) {
+            BadStoredPair(module, what() + ": " + e.what());
+        }
+        p.key = StaticGlobals::Key(text);
+        p.objectFlags = at[kReferenceSize];
+        p.object = LoadLE32(at + kReferenceSize + 1);
+    }
+}
+
+// What the open checks of each pair of a file without checksums, and what
+// it checks of each static object's record, for the pairs a look-up or a
+// walk has come to.
+void ObjectStore::StoredStatics::settle(const std::vector<StaticGlobals::StoredPair>& pairs,
+                                        std::vector<tDescriptor>& objects) {
+    ObjectStore& s = store_;
+    const std::string module = s.where();
+    objects.clear();
+    std::vector<uint32_t> indexes;
+    std::vector<tDescriptor> entered;
+    for (const StaticGlobals::StoredPair& p : pairs) {
+        auto what = [&p] { return StaticObject(p.slot); };
+        const tDescriptor d = CheckObjectReference(p.objectFlags, p.object, s.index_, module, Refusal::kLookUp, what);
+        if (d.isNull()) BadStoredPair(module, what() + ": the name " + std::string(p.key.view()) + " names no object");
+        objects.push_back(d);
+        indexes.push_back(d.descIndex());
+        entered.push_back(p.name);
+    }
+    try {
+        CheckStaticKinds(
+            s.index_, indexes, entered, [&pairs](size_t k) { return pairs[k].key.view(); }, module, Refusal::kLookUp);
+    } catch (const StorageError& e) {
+        BadStoredPair(module, e.what());
+    }
+}
+
+void ObjectStore::StoredStatics::outOfOrder(uint32_t slot, std::string_view key, bool twice) {
+    BadStoredPair(store_.where(), StaticObject(slot) + ": the name " + std::string(key) +
+                                      (twice ? " is there twice" : " is out of dictionary order"));
+}
+
 // The record and the tables must agree on what the module holds; what
 // cannot be a module is refused here, because a module that opened without
 // the things the record lost would be saved without them. A save writes
@@ -575,7 +833,8 @@ void ObjectStore::initStaticGlobals() {
 // with a record. Each entry's object is looked at by the first bytes of its
 // record only (one small read per entry, no object is read), and the table
 // of objects is walked that way only when the record names no static
-// object.
+// object. The static objects of a record read on demand are looked at when
+// a look-up comes to them (StoredStatics::settle).
 void ObjectStore::checkStaticGlobals() {
     const std::string module = where();
     if (staticGlobals_->size() == 0) {
@@ -587,45 +846,31 @@ void ObjectStore::checkStaticGlobals() {
     using Kind = InterObjRep::StoredKind;
     std::vector<uint32_t> indexes;
     std::vector<Kind> kinds;
-    std::vector<tDescriptor> names;
     try {
-        // The name each entry was read with: a record that names the same
-        // entry of "IdStrings" names the same text.
-        std::vector<tDescriptor> entered;
-        indexes.reserve(statics_.count());
-        entered.reserve(statics_.count());
-        statics_.forEachKeyed([&](std::string_view, StaticGlobals::Entry& e) {
-            const tDescriptor d = e.object.descriptor();
-            if (d.isNull()) return;
-            indexes.push_back(d.descIndex());
-            entered.push_back(e.name.isDescriptor() ? e.name.descriptor() : tDescriptor());
-        });
-        // The name of the k-th entry that names an object, walked to again
-        // only when a check needs the text: keeping every name aside would
-        // cost a module of many names as much memory again.
-        auto keyAt = [this](size_t k) {
-            std::string key;
-            size_t at = 0;
-            statics_.forEachKeyed([&](std::string_view name, StaticGlobals::Entry& e) {
-                if (!e.object.descriptor().isNull() && at++ == k) key = name;
+        if (heldFrom_ == 0) {
+            // The name each entry was read with: a record that names the
+            // same entry of "IdStrings" names the same text.
+            std::vector<tDescriptor> entered;
+            indexes.reserve(statics_.count());
+            entered.reserve(statics_.count());
+            statics_.forEachKeyed([&](std::string_view, StaticGlobals::Entry& e) {
+                const tDescriptor d = e.object.descriptor();
+                if (d.isNull()) return;
+                indexes.push_back(d.descIndex());
+                entered.push_back(e.name.isDescriptor() ? e.name.descriptor() : tDescriptor());
             });
-            return key;
-        };
-        InterObjRep::StoredKindsOf(index_, indexes, kinds, &names);
-        for (size_t k = 0; k < indexes.size(); ++k) {
-            if (kinds[k] != Kind::Named && kinds[k] != Kind::Spoilt)
-                BadStaticGlobals(module, "the static object " + keyAt(k) + " is not a named object");
-            // The record names the object too: an entry whose name points at
-            // another name would lose the object's own. (A record whose name
-            // entry is gone fails when it is read; the module keeps it.) The
-            // names of "IdStrings" are distinct, so another entry is another
-            // text, and the walk to the key is made only for a record that
-            // fails.
-            const tDescriptor own = names[k];
-            const bool sameEntry = !entered[k].isNull() && own.descIndex() == entered[k].descIndex();
-            if (!own.isNull() && !sameEntry && IdStringRep::objectExists(own) &&
-                IdStringRep::fault(own)->text() != keyAt(k))
-                BadStaticGlobals(module, "the static object " + keyAt(k) + " has another name in its record");
+            // The name of the k-th entry that names an object, walked to
+            // again only when a check needs the text: keeping every name
+            // aside would cost a module of many names as much memory again.
+            auto keyAt = [this](size_t k) {
+                std::string key;
+                size_t at = 0;
+                statics_.forEachKeyed([&](std::string_view name, StaticGlobals::Entry& e) {
+                    if (!e.object.descriptor().isNull() && at++ == k) key = name;
+                });
+                return key;
+            };
+            CheckStaticKinds(index_, indexes, entered, keyAt, module, Refusal::kOpen);
         }
         indexes.clear();
         for (size_t i = 0; i < dynamics_.length(); ++i) indexes.push_back(dynamics_[i].descriptor().descIndex());
@@ -706,6 +951,7 @@ void ObjectStore::writeStaticsFrom(uint32_t at, const std::vector<uint8_t>& byte
     } catch (...) {
         namesKnown_ = false;
         staticsBytes_.clear();
+        heldFrom_ = 0;
         throw;
     }
 }
@@ -715,25 +961,33 @@ void ObjectStore::writeStaticsFrom(uint32_t at, const std::vector<uint8_t>& byte
 // afresh only when the dictionary has entered or removed a name, or a name
 // of the module was given up (which can leave an entry's stored name
 // reading another text), since it was last made or read. Otherwise it is
-// the part the stream holds, which the open checked name by name. The lists
-// are made every time.
+// the part the stream holds, which the open checked name by name (or, read
+// on demand, is left as the file has it). The lists are made every time.
 void ObjectStore::writeStaticGlobals() {
     // A store made directly on a module file has not read its static globals
     // yet; writing without them would lose every name of the module.
     if (!staticsRead_) initStaticGlobals();
-    const bool namesSame = namesKnown_ && namesEnd_ != 0 && namesEnd_ <= staticsBytes_.size() &&
-                           staticsRevision_ == statics_.revision() &&
+    const bool namesSame = namesKnown_ && namesEnd_ != 0 && heldFrom_ <= namesEnd_ &&
+                           namesEnd_ <= heldFrom_ + staticsBytes_.size() && staticsRevision_ == statics_.revision() &&
                            namesFreed_ == IdString::FreedCount(index_);
     if (namesSame) {
         std::vector<uint8_t> lists;
         appendObjectLists(lists);
-        const auto namesEnd = staticsBytes_.begin() + static_cast<ptrdiff_t>(namesEnd_);
+        const auto namesEnd = staticsBytes_.begin() + static_cast<ptrdiff_t>(namesEnd_ - heldFrom_);
         if (std::equal(lists.begin(), lists.end(), namesEnd, staticsBytes_.end())) return;
         // Only the lists go out, after the named part the stream holds.
         writeStaticsFrom(static_cast<uint32_t>(namesEnd_), lists);
         staticsBytes_.erase(namesEnd, staticsBytes_.end());
         staticsBytes_.insert(staticsBytes_.end(), lists.begin(), lists.end());
         return;
+    }
+    // The named part is written whole, so every pair still in the stream is
+    // read and checked first: one that fails refuses the save, and nothing
+    // of the record is written over.
+    try {
+        statics_.readAll();
+    } catch (const ObjectLoadFailed& e) {
+        throw StoreException(("Could not save module: " + where() + " (" + e.what() + ")").c_str(), "ModuleSaveError");
     }
     std::vector<uint8_t> image;
     appendStaticNames(image);
@@ -743,9 +997,10 @@ void ObjectStore::writeStaticGlobals() {
     // state it stands for is taken after it.
     const uint64_t revision = statics_.revision();
     const uint64_t freed = IdString::FreedCount(index_);
-    if (image != staticsBytes_) {
+    if (heldFrom_ != 0 || image != staticsBytes_) {
         writeStaticsFrom(0, image);
         staticsBytes_ = std::move(image);
+        heldFrom_ = 0;
     }
     namesKnown_ = true;
     namesEnd_ = namesEnd;
@@ -873,19 +1128,28 @@ ObjectStore::StaticObjectsIterator::StaticObjectsIterator() : module_(DETACHED_M
 
 ObjectStore::StaticObjectsIterator::StaticObjectsIterator(tModuleIndex m) : module_(m), all_(false) {}
 
+// A module whose record fails to read is named once, and the walk goes on
+// with the next module: a caller that goes on after the failure is not
+// held at that module for good.
 StaticGlobals::Entry* ObjectStore::StaticObjectsIterator::operator()() {
+    auto nextModule = [this] {
+        const tModuleIndex next = all_ ? NextValidIndex(module_) : DETACHED_MODULE;
+        module_ = next == DETACHED_MODULE ? NO_MODULE : next;
+        last_.clear();
+    };
     for (;;) {
         if (module_ == NO_MODULE) return nullptr;
         if (module_ == DETACHED_MODULE || ValidIndex(module_)) {
-            if (StaticGlobals::Entry* e = Dictionary(module_).after(last_, &last_)) return e;
+            StaticGlobals::Entry* e = nullptr;
+            try {
+                e = Dictionary(module_).after(last_, &last_);
+            } catch (...) {
+                nextModule();
+                throw;
+            }
+            if (e) return e;
         }
-        if (!all_) {
-            module_ = NO_MODULE;
-            continue;
-        }
-        const tModuleIndex next = NextValidIndex(module_);
-        module_ = next == DETACHED_MODULE ? NO_MODULE : next;
-        last_.clear();
+        nextModule();
     }
 }
 

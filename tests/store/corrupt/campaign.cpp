@@ -36,6 +36,7 @@
 #include "store/vals.h"
 #include "platform/util/uassert.h"
 #include "tests/support/asserts.h"
+#include "tests/support/checksumwriting.h"
 #include "tests/support/fieldaccess.h"
 
 namespace tq::campaign {
@@ -289,14 +290,7 @@ void PutStream(OCLStorage& storage, const std::string& name, const std::string& 
 // Commits the storage as damage is made on disk: the stream of checksums
 // stays as it was.
 void CommitAsDamage(OCLStorage& storage) {
-    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kKeepCommitted);
-    try {
-        storage.Commit();
-    } catch (...) {
-        OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
-        throw;
-    }
-    OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute);
+    test::CommitWritingChecksums(storage, OCLStorage::ChecksumWriting::kKeepCommitted);
 }
 
 // Edits one stream of the file at path: edit(name, bytes) returns false to

@@ -91,13 +91,14 @@ std::vector<uint8_t> ModuleStoreTest::StreamBytes(const std::string& path, const
     return bytes;
 }
 
-void ModuleStoreTest::WriteStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes) {
+void ModuleStoreTest::WriteStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes,
+                                  OCLStorage::ChecksumWriting checksums) {
     OCLStorage storage(path.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
     OCLStream s(storage, name, 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     s.seek(0);
     s.write(bytes.data(), bytes.size());
     s.setSize(static_cast<uint32_t>(bytes.size()));
-    storage.Commit();
+    CommitWritingChecksums(storage, checksums);
 }
 
 }  // namespace tq::test

@@ -15,6 +15,7 @@
 #include "store/model/intfld.h"
 #include "store/persist/objstore.h"
 #include "store/storeapp.h"
+#include "tests/support/checksumwriting.h"
 #include "tests/support/freshproc.h"
 #include "tests/support/fieldaccess.h"
 
@@ -60,9 +61,13 @@ public:
 class ModuleStoreTest : public ::testing::Test {
 public:
     // The bytes of a stream of the file at path, read with a storage of the
-    // test's own; and the stream replaced by bytes.
+    // test's own; and the stream replaced by bytes. Damage written on
+    // purpose makes by default a file without checksums, as written before
+    // there were any, which is checked whole as it opens; kCompute makes a
+    // forged file, whose bytes are sound and whose structure need not be.
     static std::vector<uint8_t> StreamBytes(const std::string& path, const char* name);
-    static void WriteStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes);
+    static void WriteStream(const std::string& path, const char* name, const std::vector<uint8_t>& bytes,
+                            OCLStorage::ChecksumWriting checksums = OCLStorage::ChecksumWriting::kOmit);
 
 protected:
     void SetUp() override;
