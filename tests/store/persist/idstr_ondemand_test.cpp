@@ -12,6 +12,7 @@
 #include "platform/storage/oclstream.h"
 #include "store/errors/extexcep.h"
 #include "store/persist/idstr.h"
+#include "tests/store/persist/objstoretest.h"
 #include "tests/store/persist/persisttest.h"
 #include "tests/support/freshproc.h"
 
@@ -252,6 +253,42 @@ TEST(IdStringsOnDemand, ForgedTablesFailAtTheFirstUseOfWhatTheyForge) {
             }
         }
     }
+}
+
+// A module of named objects opened to read and update one of them: finding
+// it, reading and writing its field and saving follow a few names and need
+// no dictionary, and what the save wrote reads back whole.
+class NamesOnDemand : public test::ModuleStoreTest {};
+
+TEST_F(NamesOnDemand, UpdatingOneObjectOfALargeModuleNeedsNoDictionary) {
+    constexpr int kRows = 400;
+    const std::string path = file("rows.qbo");
+    {
+        const tModuleIndex m = load(path);
+        InterObj proto(named("Rows", m));
+        addData(proto.get(), "A", IDT_LONG);
+        for (int i = 0; i < kRows; ++i) setLong(named(NameOf(i).c_str(), m, proto.get()), "A", i);
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        ObjectStore::UnloadModule(m);
+    }
+    {
+        const tModuleIndex m = load(path, 0);
+        ASSERT_GT(IdString::TableCount(m), uint32_t(kRows));
+        InterObjRep* row = found("Name321");
+        ASSERT_NE(row, nullptr);
+        setLong(row, "A", getLong(row, "A") + 1000);
+        ObjectStore::Save(m);
+        ObjectStore::Commit(m);
+        EXPECT_FALSE(IdString::HasDictionary(m));
+        ObjectStore::UnloadModule(m);
+    }
+    ScopedReading whole(Reading::kWhole);
+    const tModuleIndex m = load(path, 0);
+    EXPECT_EQ(IdString::CheckModule(m), "");
+    EXPECT_EQ(getLong(found("Name321"), "A"), 1321);
+    EXPECT_EQ(getLong(found("Name320"), "A"), 320);
+    ObjectStore::UnloadModule(m);
 }
 
 }  // namespace
