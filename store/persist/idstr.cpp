@@ -32,6 +32,8 @@ constexpr uint32_t kChunk = kBlockSize;
 // A table of at most this many entries is read whole at open: a few reads of
 // a chunk would cost as much as the one read of all of it.
 constexpr uint32_t kReadWholeUpTo = 8 * kChunk;
+// The most chunks one read brings in ahead of a walk through the table.
+constexpr uint32_t kMaxReadAhead = 64;
 
 IdString::TableReading gReading = IdString::TableReading::kDefault;
 
@@ -136,16 +138,35 @@ public:
     }
 
 private:
+    // A walk through the names in table order (every static name looked at)
+    // is read in runs that double up to kMaxReadAhead chunks, as a file is
+    // read ahead, so that it costs a few reads rather than one a chunk. A
+    // run that fails is read again as the one chunk asked for: damage ahead
+    // is for the read that reaches it.
     [[gnu::noinline]] void bringIn(uint32_t chunk) {
+        const uint32_t chunks = static_cast<uint32_t>(chunkRead_.size());
+        readAhead_ = chunk == nextChunk_ ? std::min(2 * readAhead_, kMaxReadAhead) : 1;
+        uint32_t end = chunk + 1;
+        while (end < chunks && end - chunk < readAhead_ && !chunkRead_[end]) ++end;
         try {
-            readChunks(chunk, chunk + 1);
+            readChunks(chunk, end);
         } catch (const StorageError& e) {
-            const std::string what = "stream \"" + std::string(kStreamName) + "\": entries " +
-                                     std::to_string(chunk * kChunk) + " to " +
-                                     std::to_string(std::min(filed_, (chunk + 1) * kChunk) - 1) +
-                                     " of module " + std::to_string(module) + ": " + e.what();
-            throw ObjectLoadFailed(what.c_str());
+            readAhead_ = 1;
+            if (end == chunk + 1) throw ObjectLoadFailed(chunkFault(chunk, e).c_str());
+            end = chunk + 1;
+            try {
+                readChunks(chunk, end);
+            } catch (const StorageError& again) {
+                throw ObjectLoadFailed(chunkFault(chunk, again).c_str());
+            }
         }
+        nextChunk_ = end;
+    }
+
+    std::string chunkFault(uint32_t chunk, const StorageError& e) const {
+        return "stream \"" + std::string(kStreamName) + "\": entries " + std::to_string(chunk * kChunk) + " to " +
+               std::to_string(std::min(filed_, (chunk + 1) * kChunk) - 1) + " of module " + std::to_string(module) +
+               ": " + e.what();
     }
 
     // Reads the entries of chunks [c0, c1) in one read and makes them this
@@ -178,6 +199,8 @@ private:
     uint32_t filed_ = 0;   // the count read at open
     uint32_t unread_ = 0;  // chunks not read yet
     std::vector<bool> chunkRead_;
+    uint32_t nextChunk_ = 0;  // the chunk after the last read on demand
+    uint32_t readAhead_ = 1;  // the chunks the last such read asked for
 };
 
 // The dictionary's own hash of a text (at most 31 characters). The
