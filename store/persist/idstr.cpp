@@ -522,7 +522,14 @@ bool IdStringRep::objectExists(tDescriptor d) {
     const tModuleIndex m = d.moduleIndex();
     if (m >= kTableSlots || !Tables()[m]) return false;
     IdStringTable& t = *Tables()[m];
-    return d.descIndex() < t.count() && t.at(d.descIndex()).isUsed();
+    if (d.descIndex() >= t.count()) return false;
+    // An entry that cannot be read is taken to exist: following it names the
+    // damage, where a "no" here would pass it off as a null name.
+    try {
+        return t.at(d.descIndex()).isUsed();
+    } catch (const ObjectLoadFailed&) {
+        return true;
+    }
 }
 
 tDescriptor IdStringRep::internalDescriptor(const IdStringRep& rep, tModuleIndex m) {

@@ -106,7 +106,11 @@ public:
     tDescriptor descriptor() const;
     void ref();
     void deref();
+    // The entry d names; ObjectLoadFailed when it is not in use or cannot
+    // be read (invariant 4).
     static IdStringRep* fault(tDescriptor d);
+    // Whether d names an entry in use, without taking it; an entry that
+    // cannot be read counts as one, so that following it names the damage.
     static bool objectExists(tDescriptor d);
     // How module m names this entry when it writes a reference to it: the
     // entry's own descriptor when it belongs to m; otherwise the text is
