@@ -1,8 +1,10 @@
 #include "store/persist/idstr.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <ostream>
+#include <vector>
 
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
@@ -23,14 +25,182 @@ constexpr size_t kTextOffset = 8;
 constexpr size_t kTextBytes = kMaxIdLength + 1;
 // Tables exist for the loaded modules and for DETACHED_MODULE.
 constexpr size_t kTableSlots = size_t(DETACHED_MODULE) + 1;
+// Entries read on demand come in from the file in chunks of this many, lined
+// up with the table's blocks: following one name reads 1,280 bytes (a piece
+// or two of the stream's checksums), not the stream.
+constexpr uint32_t kChunk = kBlockSize;
+// A table of at most this many entries is read whole at open: a few reads of
+// a chunk would cost as much as the one read of all of it.
+constexpr uint32_t kReadWholeUpTo = 8 * kChunk;
+// The most chunks one read brings in ahead of a walk through the table.
+constexpr uint32_t kMaxReadAhead = 64;
+
+IdString::TableReading gReading = IdString::TableReading::kDefault;
+
+// What is wrong with the text of a used entry read from a file, or null.
+const char* TextFault(const IdStringRep& e) {
+    if (std::memchr(e.bytes + kTextOffset, 0, kTextBytes) == nullptr) return "has no terminating NUL";
+    // Nothing is ever named by the empty text: an entry in use that holds
+    // it lost its name, and the thing it named could not be found by it.
+    if (e.bytes[kTextOffset] == 0) return "is in use but its name is empty";
+    return nullptr;
+}
+
+std::string EntryFault(uint32_t index, const char* fault) {
+    return "entry " + std::to_string(index) + " " + fault;
+}
 
 // One module's entries and, except for DETACHED_MODULE, the stream they are
 // kept in.
+//
+// A stored table may be held only in part: its head is read at open, and its
+// entries chunk by chunk, on the first touch of an entry of the chunk (at()).
+// Every way to an entry of a module goes through at(), but for the
+// dictionary's, which exists only once the whole table is in (invariant 5 of
+// idstr.h). An entry not yet read is as the file holds it: nothing in
+// memory has changed it, so a save passes it over (nextHeld).
 class IdStringTable : public OCLBlockArrayWFL<IdStringRep> {
 public:
     IdStringTable() : OCLBlockArrayWFL<IdStringRep>(kBlockSize, kBlockSize) {}
+
     std::unique_ptr<OCLStream> stream;
+    tModuleIndex module = DETACHED_MODULE;
     uint64_t freed = 0;  // entries given up since the table was read
+
+    // Reads the head of the stored table; its entries are read as they are
+    // touched. Raises what readHead raises.
+    void open(tModuleIndex m) {
+        module = m;
+        stream->seek(0);
+        filed_ = readHead(*stream);
+        chunkRead_.assign((filed_ + kChunk - 1) / kChunk, false);
+        unread_ = static_cast<uint32_t>(chunkRead_.size());
+    }
+
+    // Entry i (below count()), read from the file first when it is not in
+    // memory yet; a read that fails raises ObjectLoadFailed.
+    IdStringRep& at(uint32_t i) {
+        if (unread_ != 0 && i < filed_ && !chunkRead_[i / kChunk]) [[unlikely]]
+            bringIn(i / kChunk);
+        return (*this)[i];
+    }
+
+    bool whole() const { return unread_ == 0; }
+
+    // Reads every entry not yet in memory, in as few reads as there are runs
+    // of such chunks. Raises StorageError.
+    void readAll() {
+        for (uint32_t c = 0; unread_ != 0 && c < chunkRead_.size();) {
+            if (chunkRead_[c]) {
+                ++c;
+                continue;
+            }
+            uint32_t end = c + 1;
+            while (end < chunkRead_.size() && !chunkRead_[end]) ++end;
+            readChunks(c, end);
+            c = end;
+        }
+    }
+
+    // The first index from i on whose entry is in memory; count() when none.
+    uint32_t nextHeld(uint32_t i) const {
+        if (unread_ == 0 || i >= filed_) return i;
+        uint32_t c = i / kChunk;
+        if (chunkRead_[c]) return i;
+        while (c < chunkRead_.size() && !chunkRead_[c]) ++c;
+        return c == chunkRead_.size() ? filed_ : c * kChunk;
+    }
+
+    // How many entries are in memory.
+    uint32_t heldCount() const {
+        if (unread_ == 0) return count();
+        uint32_t held = count() - filed_;
+        for (uint32_t c = 0; c < chunkRead_.size(); ++c)
+            if (chunkRead_[c]) held += std::min(kChunk, filed_ - c * kChunk);
+        return held;
+    }
+
+    // Calls f(entry, index) for every entry in memory.
+    template <class F>
+    void forEachHeld(F&& f) {
+        for (uint32_t i = nextHeld(0); i < count(); i = nextHeld(i + 1)) f((*this)[i], i);
+    }
+
+    // The index of an entry of this table.
+    uint32_t indexOf(const IdStringRep& e) const {
+        uint32_t first = 0;
+        for (uint32_t b = 0; b < blockCount(); ++b) {
+            const IdStringRep* items = block(b);
+            if (&e >= items && &e < items + itemsInBlock(b)) return first + static_cast<uint32_t>(&e - items);
+            first += itemsInBlock(b);
+        }
+        utilsAssert("entry of table[moduleIdx]", __FILE__, __LINE__);
+    }
+
+private:
+    // A walk through the names in table order (every static name looked at)
+    // is read in runs that double up to kMaxReadAhead chunks, as a file is
+    // read ahead, so that it costs a few reads rather than one a chunk. A
+    // run that fails is read again as the one chunk asked for: damage ahead
+    // is for the read that reaches it.
+    [[gnu::noinline]] void bringIn(uint32_t chunk) {
+        const uint32_t chunks = static_cast<uint32_t>(chunkRead_.size());
+        readAhead_ = chunk == nextChunk_ ? std::min(2 * readAhead_, kMaxReadAhead) : 1;
+        uint32_t end = chunk + 1;
+        while (end < chunks && end - chunk < readAhead_ && !chunkRead_[end]) ++end;
+        try {
+            readChunks(chunk, end);
+        } catch (const StorageError& e) {
+            readAhead_ = 1;
+            if (end == chunk + 1) throw ObjectLoadFailed(chunkFault(chunk, e).c_str());
+            end = chunk + 1;
+            try {
+                readChunks(chunk, end);
+            } catch (const StorageError& again) {
+                throw ObjectLoadFailed(chunkFault(chunk, again).c_str());
+            }
+        }
+        nextChunk_ = end;
+    }
+
+    std::string chunkFault(uint32_t chunk, const StorageError& e) const {
+        return "stream \"" + std::string(kStreamName) + "\": entries " + std::to_string(chunk * kChunk) + " to " +
+               std::to_string(std::min(filed_, (chunk + 1) * kChunk) - 1) + " of module " + std::to_string(module) +
+               ": " + e.what();
+    }
+
+    // Reads the entries of chunks [c0, c1) in one read and makes them this
+    // module's: the handle word cleared, the flags only "used" or nothing,
+    // the module byte this module's. A used entry whose text is not a name
+    // (TextFault) is marked so that nothing takes it. Chunks are marked read
+    // only once all of them are in.
+    void readChunks(uint32_t c0, uint32_t c1) {
+        const uint32_t first = c0 * kChunk;
+        const uint32_t end = std::min(c1 * kChunk, filed_);
+        readItems(*stream, first, end - first);
+        for (uint32_t i = first; i < end; ++i) {
+            IdStringRep& e = (*this)[i];
+            e.setMemoryId(0);
+            if (!e.isUsed()) {
+                e.bytes[6] = 0;
+                continue;
+            }
+            e.bytes[6] = IdStringRep::kUsed;
+            e.bytes[7] = module;
+            if (TextFault(e))
+                e.bytes[6] |= IdStringRep::kUnreadable;
+            else
+                e.bytes[sizeof e.bytes - 1] = 0;
+        }
+        for (uint32_t c = c0; c < c1; ++c) chunkRead_[c] = true;
+        unread_ -= c1 - c0;
+    }
+
+    uint32_t filed_ = 0;   // the count read at open
+    uint32_t unread_ = 0;  // chunks not read yet
+    std::vector<bool> chunkRead_;
+    uint32_t nextChunk_ = 0;  // the chunk after the last read on demand
+    uint32_t readAhead_ = 1;  // the chunks the last such read asked for
 };
 
 // The dictionary's own hash of a text (at most 31 characters). The
@@ -186,8 +356,40 @@ IdStringTable& TableOf(tModuleIndex m) {
     return *Tables()[m];
 }
 
+// Reads the rest of table m and enters every used entry in a new dictionary,
+// checking what the whole table shows: the free list, and that every used
+// entry holds a name no other entry holds. Damage raises ModuleOpenFailed, as
+// it does when the table is read whole at open, and leaves no dictionary.
+void BuildDictionary(tModuleIndex m) {
+    IdStringTable& t = TableOf(m);
+    try {
+        t.readAll();
+    } catch (const StorageError& e) {
+        ThrowCorruptTable(kStreamName, e.what());
+    }
+    if (const char* fault = t.validateFreeList()) ThrowCorruptTable(kStreamName, fault);
+    for (uint32_t i = 0; i < t.count(); ++i) {
+        const IdStringRep& e = t[i];
+        if (e.isUsed() && e.isUnreadable()) ThrowCorruptTable(kStreamName, EntryFault(i, TextFault(e)).c_str());
+    }
+    auto d = std::make_unique<IdStringDict>(t, t.count());
+    for (uint32_t i = 0; i < t.count(); ++i) {
+        const IdStringRep& e = t[i];
+        if (!e.isUsed()) continue;
+        if (d->insertUnique(i) != ID_NOT_FOUND) {
+            const std::string what = "entry " + std::to_string(i) + " repeats the name \"" +
+                                     std::string(e.text()) + "\"";
+            ThrowCorruptTable(kStreamName, what.c_str());
+        }
+    }
+    Dicts()[m] = std::move(d);
+}
+
+// The dictionary of module m, built on its first use.
 IdStringDict& DictOf(tModuleIndex m) {
-    TQ_ASSERT(m < kTableSlots && Dicts()[m] != nullptr, "dict[moduleIdx]");
+    TQ_ASSERT(m < kTableSlots && Tables()[m] != nullptr, "dict[moduleIdx]");
+    if (!Dicts()[m]) [[unlikely]]
+        BuildDictionary(m);
     return *Dicts()[m];
 }
 
@@ -216,50 +418,15 @@ uint32_t Intern(const char* text, tModuleIndex m) {
     return index;
 }
 
-// Gives every handle id of table m back; the entries leave memory.
+// Gives every handle id of table m back; the entries leave memory. Entries
+// never read hold none.
 void ReleaseIds(IdStringTable& t) {
-    t.forEach([](IdStringRep& e, uint32_t) {
+    t.forEachHeld([](IdStringRep& e, uint32_t) {
         if (e.isUsed() && e.memoryId() != 0) {
             HandleTable::Global().release(e.memoryId());
             e.setMemoryId(0);
         }
     });
-}
-
-// Reads the stored table of module m and checks every used entry: the text
-// ends within its 32 bytes and is not empty. The handle word is cleared and the flags and
-// module byte are made those of this module.
-void ReadTable(IdStringTable& t, tModuleIndex m) {
-    OCLStream& s = *t.stream;
-    s.seek(0);
-    try {
-        t.read(s, [m](IdStringRep& e) {
-            e.setMemoryId(0);
-            if (e.isUsed()) {
-                e.markUsed();
-                e.setModuleIndex(m);
-            } else {
-                e.markFree();
-            }
-        });
-    } catch (const StorageError& e) {
-        ThrowCorruptTable(kStreamName, e.what());
-    }
-    for (uint32_t i = 0; i < t.count(); ++i) {
-        IdStringRep& e = t[i];
-        if (!e.isUsed()) continue;
-        if (std::memchr(e.bytes + kTextOffset, 0, kTextBytes) == nullptr) {
-            const std::string what = "entry " + std::to_string(i) + " has no terminating NUL";
-            ThrowCorruptTable(kStreamName, what.c_str());
-        }
-        // Nothing is ever named by the empty text: an entry in use that holds
-        // it lost its name, and the thing it named could not be found by it.
-        if (e.bytes[kTextOffset] == 0) {
-            const std::string what = "entry " + std::to_string(i) + " is in use but its name is empty";
-            ThrowCorruptTable(kStreamName, what.c_str());
-        }
-        e.bytes[sizeof e.bytes - 1] = 0;
-    }
 }
 
 }  // namespace
@@ -282,7 +449,13 @@ HandleTable::Id IdStringRep::handle() const {
 
 tDescriptor IdStringRep::descriptor() const {
     const tModuleIndex m = moduleIndex();
-    const int32_t index = DictOf(m).find(text());
+    const IdStringTable& t = TableOf(m);
+    // Writing a module's own names needs no dictionary: until one is built
+    // the table is the one block it was read into, and the entry's place in
+    // it is its index.
+    const IdStringDict* d = Dicts()[m].get();
+    if (!d) return tDescriptor::Make(m, t.indexOf(*this));
+    const int32_t index = d->find(text());
     TQ_ASSERT(index != ID_NOT_FOUND, "index != ID_NOT_FOUND");
     return tDescriptor::Make(m, static_cast<uint32_t>(index));
 }
@@ -306,7 +479,13 @@ void IdStringRep::deref() {
     setRefCount(static_cast<uint16_t>(n - 1));
     if (n - 1 != 0 || m >= DETACHED_MODULE) return;
     IdStringTable& t = TableOf(m);
-    const int32_t index = DictOf(m).remove(text());
+    // Without a dictionary there is no key to remove: one built later enters
+    // only the entries in use then.
+    int32_t index;
+    if (IdStringDict* d = Dicts()[m].get())
+        index = d->remove(text());
+    else
+        index = static_cast<int32_t>(t.indexOf(*this));
     TQ_ASSERT(index != ID_NOT_FOUND, "index != ID_NOT_FOUND");
     HandleTable::Global().release(memoryId());
     // A freed entry keeps no trace of its name in the next file written.
@@ -324,22 +503,33 @@ IdStringRep* IdStringRep::fault(tDescriptor d) {
     const uint32_t index = d.descIndex();
     // The descriptor was read from a record: a name the table does not hold
     // is a fault of the file.
-    if (index >= t.count() || !t[index].isUsed()) {
+    IdStringRep* e = index < t.count() ? &t.at(index) : nullptr;
+    if (!e || !e->isUsed()) {
         const std::string what = "IdStrings entry " + std::to_string(index) + " of module " +
                                  std::to_string(m) + " is not in use";
         throw ObjectLoadFailed(what.c_str());
     }
-    IdStringRep& e = t[index];
-    e.setModuleIndex(m);
-    return &e;
+    if (e->isUnreadable()) {
+        const std::string what = "stream \"" + std::string(kStreamName) + "\": " + EntryFault(index, TextFault(*e));
+        throw ObjectLoadFailed(what.c_str());
+    }
+    e->setModuleIndex(m);
+    return e;
 }
 
 bool IdStringRep::objectExists(tDescriptor d) {
     if (d.isNull()) return false;
     const tModuleIndex m = d.moduleIndex();
     if (m >= kTableSlots || !Tables()[m]) return false;
-    const IdStringTable& t = *Tables()[m];
-    return d.descIndex() < t.count() && t[d.descIndex()].isUsed();
+    IdStringTable& t = *Tables()[m];
+    if (d.descIndex() >= t.count()) return false;
+    // An entry that cannot be read is taken to exist: following it names the
+    // damage, where a "no" here would pass it off as a null name.
+    try {
+        return t.at(d.descIndex()).isUsed();
+    } catch (const ObjectLoadFailed&) {
+        return true;
+    }
 }
 
 tDescriptor IdStringRep::internalDescriptor(const IdStringRep& rep, tModuleIndex m) {
@@ -410,26 +600,35 @@ void IdString::newModule(tModuleIndex m, OCLStorage& storage) {
     TQ_ASSERT(m < MAX_MODULES && Tables()[m] == nullptr, "table[i] == NULL");
     TQ_ASSERT(Dicts()[m] == nullptr, "dict[i] == NULL");
     auto t = std::make_unique<IdStringTable>();
+    t->module = m;
     t->stream = std::make_unique<OCLStream>(storage, kStreamName, 1,
                                             STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-    if (t->stream->size() != 0) ReadTable(*t, m);
-    auto d = std::make_unique<IdStringDict>(*t, t->count());
-    for (uint32_t i = 0; i < t->count(); ++i) {
-        const IdStringRep& e = (*t)[i];
-        if (!e.isUsed()) continue;
-        if (d->insertUnique(i) != ID_NOT_FOUND) {
-            const std::string what = "entry " + std::to_string(i) + " repeats the name \"" +
-                                     std::string(e.text()) + "\"";
-            ThrowCorruptTable(kStreamName, what.c_str());
+    if (t->stream->size() != 0) {
+        try {
+            t->open(m);
+        } catch (const StorageError& e) {
+            ThrowCorruptTable(kStreamName, e.what());
         }
     }
+    // A file without checksums could carry damage that only the whole table
+    // shows, so it is read whole and checked now; in a file with them each
+    // piece is checked as it is read, and the table checked whole when it
+    // first needs its dictionary.
+    const bool onDemand = gReading == TableReading::kOnDemand ||
+                          (gReading == TableReading::kDefault && t->count() > kReadWholeUpTo &&
+                           storage.hasChecksums());
     Tables()[m] = std::move(t);
-    Dicts()[m] = std::move(d);
+    if (onDemand) return;
+    try {
+        BuildDictionary(m);
+    } catch (...) {
+        Tables()[m].reset();
+        throw;
+    }
 }
 
 void IdString::delModule(tModuleIndex m) {
     TQ_ASSERT(m < MAX_MODULES && Tables()[m] != nullptr, "table[i] != NULL");
-    TQ_ASSERT(Dicts()[m] != nullptr, "dict[i] != NULL");
     ReleaseIds(*Tables()[m]);
     Dicts()[m].reset();
     Tables()[m].reset();
@@ -446,14 +645,26 @@ void IdString::delModule(tModuleIndex m) {
 // process's memory. Once the stream holds the table, a save writes back
 // only the head and the entries that changed since (refcounts, entries
 // taken or freed), so its cost follows the names that changed, not the
-// module's.
+// module's; entries never read are unchanged and never looked at.
 void IdString::writeModule(tModuleIndex m) {
     TQ_ASSERT(m < MAX_MODULES && Tables()[m] != nullptr, "table[i] != NULL");
     IdStringTable& t = *Tables()[m];
-    t.writeChanged(*t.stream, 0, [](IdStringRep& e) {
-        e.setMemoryId(0);
-        e.clearEntryChanged();
-    });
+    // A table the stream is not known to hold goes out whole, so all of it
+    // must be in memory first.
+    if (!t.whole() && !t.holdsRecordAt(0)) {
+        try {
+            t.readAll();
+        } catch (const StorageError& e) {
+            ThrowCorruptTable(kStreamName, e.what());
+        }
+    }
+    t.writeChanged(
+        *t.stream, 0,
+        [](IdStringRep& e) {
+            e.setMemoryId(0);
+            e.keepStoredFlags();
+        },
+        [&t](uint32_t i) { return t.nextHeld(i); });
     t.stream->setSize(t.recordSize());
 }
 
@@ -466,14 +677,22 @@ uint64_t IdString::FreedCount(tModuleIndex m) {
 }
 
 int32_t IdString::Find(const char* text, tModuleIndex m) {
-    if (m >= kTableSlots || !Dicts()[m] || !text) return ID_NOT_FOUND;
-    return Dicts()[m]->find(text);
+    if (m >= kTableSlots || !Tables()[m] || !text) return ID_NOT_FOUND;
+    return DictOf(m).find(text);
 }
 
+uint32_t IdString::EntriesInMemory(tModuleIndex m) {
+    return m < kTableSlots && Tables()[m] ? Tables()[m]->heldCount() : 0;
+}
+
+bool IdString::HasDictionary(tModuleIndex m) { return m < kTableSlots && Dicts()[m] != nullptr; }
+
+void IdString::SetTableReading(TableReading how) { gReading = how; }
+
 std::string IdString::CheckModule(tModuleIndex m) {
-    if (m >= kTableSlots || !Tables()[m] || !Dicts()[m]) return "no table";
+    if (m >= kTableSlots || !Tables()[m]) return "no table";
+    const IdStringDict& d = DictOf(m);
     const IdStringTable& t = *Tables()[m];
-    const IdStringDict& d = *Dicts()[m];
     uint32_t used = 0;
     for (uint32_t i = 0; i < t.count(); ++i) {
         const IdStringRep& e = t[i];

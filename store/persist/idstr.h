@@ -3,7 +3,8 @@
 // Every name the store keeps (of objects, fields, signatures, enumeration
 // entries, local variables, the identifiers of compiled code) is interned
 // per module: each module has one table of 40-byte entries, stored whole in
-// its "IdStrings" stream, and a hash dictionary from text to table index. An
+// its "IdStrings" stream, and a hash dictionary from text to table index,
+// built when something first needs it (interning, looking a text up). An
 // IdString is a counted reference to one entry. Names are case-sensitive and
 // at most 31 characters long; longer texts are cut to 31 without a report, so
 // two texts that differ only after character 31 are the same name. A name
@@ -26,7 +27,20 @@
 //     (recordread.h).
 //  3. A name's descriptor is (module << 22) | index; it never has the proxy
 //     bit.
-//  4. The whole table is read when the module opens; a fault never reads.
+//  4. A table is read whole when its module opens, unless it is large and
+//     its file carries checksums: then its head is read at open, and its
+//     entries chunk by chunk the first time one of the chunk is reached
+//     (following a name, asking whether it exists, writing it). Each piece
+//     read is checked against its checksum then, and each used entry's text
+//     (not empty, ended by NUL) as it comes in: an entry that fails is kept
+//     but marked unreadable, and following it raises ObjectLoadFailed.
+//  5. A module's dictionary exists only with the whole table in memory. It is
+//     built on first need, after the checks that only the whole table shows
+//     (free list, unreadable entries, a name held by two entries), which
+//     raise ModuleOpenFailed as they do at an open that reads it whole; a
+//     module whose table fails them interns nothing, but reads, releases and
+//     saves what it holds. Entries change only in memory and only once read,
+//     so an entry not yet read is as the file holds it.
 //
 // Life of an entry:
 //
@@ -66,8 +80,9 @@ inline constexpr size_t kMaxIdLength = 31;
 //                  as 0, ignored when read
 //   4       2      reference count                 -
 //   6       1      flags: bit 0 used               flags: bit 0 clear
-//                  (bit 1, in memory only: the entry changed since the
-//                  table was written; written as 0)
+//                  (in memory only, written as 0: bit 1, the entry
+//                  changed since the table was written; bit 2, the
+//                  entry's text as read is not a name)
 //   7       1      module index of the table       -
 //   8       32     text: at most 31 characters,    index of the next free run
 //                  then NUL (byte 39 always 0)     (offset 8, 4 bytes), number
@@ -76,7 +91,7 @@ inline constexpr size_t kMaxIdLength = 31;
 //                                                  (offset 12, 4 bytes)
 class IdStringRep {
 public:
-    enum : uint8_t { kUsed = 0x01, kEntryChanged = 0x02 };
+    enum : uint8_t { kUsed = 0x01, kEntryChanged = 0x02, kUnreadable = 0x04 };
     static constexpr HandleTable::Kind kHandleKind = HK_IDSTRING;
     static constexpr uint16_t kStuckCount = 0xFFFF;
 
@@ -91,7 +106,11 @@ public:
     tDescriptor descriptor() const;
     void ref();
     void deref();
+    // The entry d names; ObjectLoadFailed when it is not in use or cannot
+    // be read (invariant 4).
     static IdStringRep* fault(tDescriptor d);
+    // Whether d names an entry in use, without taking it; an entry that
+    // cannot be read counts as one, so that following it names the damage.
     static bool objectExists(tDescriptor d);
     // How module m names this entry when it writes a reference to it: the
     // entry's own descriptor when it belongs to m; otherwise the text is
@@ -117,6 +136,12 @@ public:
         StoreLE32(bytes + 12, v);
         bytes[6] |= kEntryChanged;
     }
+
+    // A used entry read from a file whose text is empty or runs past its 32
+    // bytes: nothing may take it.
+    bool isUnreadable() const { return (bytes[6] & kUnreadable) != 0; }
+    // The flags as the file holds them: the marks kept in memory cleared.
+    void keepStoredFlags() { bytes[6] &= kUsed; }
 
     // Every change of the stored bytes marks the entry, so that a save
     // writes back only the entries that changed (oclbawfl.h).
@@ -173,7 +198,8 @@ public:
     static void Terminate();
 
     // Module life. newModule opens the "IdStrings" stream of the storage and
-    // reads it whole; a stream whose bytes do not make a sound table raises
+    // reads it, whole or its head (invariant 4); a stream whose bytes do not
+    // make a sound table, as far as what is read shows, raises
     // ModuleOpenFailed.
     static void newModule(tModuleIndex m, OCLStorage& storage);
     static void delModule(tModuleIndex m);
@@ -183,13 +209,26 @@ public:
 
     // Inspection: the table's count() (0 when there is none), the index of
     // text in module m without interning it, and a walk that checks the
-    // invariants of table m and returns what is broken ("" when sound).
+    // invariants of table m and returns what is broken ("" when sound). Find
+    // and CheckModule need the dictionary: building it raises
+    // ModuleOpenFailed for a damaged table (invariant 5).
     static uint32_t TableCount(tModuleIndex m);
     // How many entries of module m's table have been given up since it was
     // read: an entry's text changes only by being given up and taken again.
     static uint64_t FreedCount(tModuleIndex m);
     static int32_t Find(const char* text, tModuleIndex m);
     static std::string CheckModule(tModuleIndex m);
+    // How many entries of module m's table are in memory, and whether its
+    // dictionary has been built.
+    static uint32_t EntriesInMemory(tModuleIndex m);
+    static bool HasDictionary(tModuleIndex m);
+
+    // Test and fuzzing seam: how modules opened from now on read their
+    // tables. kDefault: on demand when the table is large and its file has
+    // checksums, otherwise whole; kOnDemand: every stored table on demand;
+    // kWhole: every table whole, as from a file without checksums.
+    enum class TableReading { kDefault, kOnDemand, kWhole };
+    static void SetTableReading(TableReading how);
 };
 
 static_assert(sizeof(IdString) == 5, "an identifier string is one fault pointer");

@@ -14,7 +14,11 @@
 // the stored count, after checking the count against what descriptors can
 // name and what the stream holds, and the free list against the items, so
 // that nothing taken from the file sizes an allocation unchecked or sends
-// the free list out of the array.
+// the free list out of the array. An array may instead read only the head
+// (readHead) and bring its items in as they are needed (readItems); until
+// then the items of its block hold nothing, and writeChanged is told which
+// are in memory so that it never looks at the others: they are unchanged on
+// disk by definition.
 #pragma once
 
 #include <algorithm>
@@ -36,6 +40,12 @@ public:
     using BlockArrayWithFreeList<T>::BlockArrayWithFreeList;
 
     static constexpr uint32_t kHeaderSize = 8;
+
+    // The nextHeld of writeChanged for an array read whole: every item is
+    // in memory.
+    struct HoldsAll {
+        uint32_t operator()(uint32_t i) const { return i; }
+    };
 
     uint32_t recordSize() const { return kHeaderSize + this->count() * sizeof(T); }
 
@@ -67,8 +77,12 @@ public:
     // past the count it had then. A save of one changed thing so writes a
     // few bytes, not the array. The whole array when the stream is not known
     // to hold the record at `at`.
-    template <class Stored>
-    void writeChanged(OCLStream& out, uint32_t at, Stored&& stored) {
+    //
+    // nextHeld(i) gives the first index from i on whose item is in memory
+    // (i itself for an array read whole); the items it passes over were
+    // never read and are not looked at.
+    template <class Stored, class NextHeld = HoldsAll>
+    void writeChanged(OCLStream& out, uint32_t at, Stored&& stored, NextHeld&& nextHeld = NextHeld{}) {
         if (storedCount_ == kNotStored || storedAt_ != at) {
             out.seek(at);
             write(out, stored);
@@ -85,11 +99,19 @@ public:
             // The block's items before `known` were in the record as written;
             // the rest are new since and go out whatever their marks say.
             const uint32_t known = storedCount_ > first ? std::min(n, storedCount_ - first) : 0;
+            const auto held = [&](uint32_t k) { return nextHeld(first + k) == first + k; };
             for (uint32_t k = 0; k < n;) {
-                while (k < known && !items[k].entryChanged()) ++k;
+                while (k < known) {
+                    if (const uint32_t h = nextHeld(first + k) - first; h != k) {
+                        k = std::min(h, known);
+                        continue;
+                    }
+                    if (items[k].entryChanged()) break;
+                    ++k;
+                }
                 if (k == n) break;
                 uint32_t end = k + 1;
-                while (end < n && (end >= known || items[end].entryChanged())) ++end;
+                while (end < n && (end >= known || (held(end) && items[end].entryChanged()))) ++end;
                 image.assign(items + k, items + end);
                 for (T& item : image) stored(item);
                 out.seek(at + kHeaderSize + (first + k) * uint32_t{sizeof(T)});
@@ -107,6 +129,25 @@ public:
     // stored item into its in-memory form (memory words cleared).
     template <class Prepare>
     void read(OCLStream& in, Prepare&& prepare) {
+        const uint32_t n = readHead(in);
+        if (n != 0) {
+            readItems(in, 0, n);
+            T* items = this->block(0);
+            for (uint32_t i = 0; i < n; ++i) {
+                prepare(items[i]);
+                items[i].clearEntryChanged();
+            }
+        }
+        if (const char* fault = this->validateFreeList()) ThrowCorruptTable(in.name(), fault);
+    }
+
+    // Reads the head of a stored array at in's position into this empty one
+    // and makes it one block of the stored count, whose items hold nothing
+    // until readItems brings them in. The count is checked against what
+    // descriptors can name and what the stream holds, the free-list head
+    // against the count; the list itself is for the caller to check
+    // (validateFreeList) once its items are in. Returns the count.
+    uint32_t readHead(OCLStream& in) {
         const uint32_t at = in.tell();
         const uint32_t n = in.readU32();
         const uint32_t head = in.readU32();
@@ -118,19 +159,26 @@ public:
             ThrowCorruptTable(in.name(), "entry count runs past the end of the stream");
         if (head != kNoMoreFree && head >= n)
             ThrowCorruptTable(in.name(), "free-list head lies outside the table");
-        if (n != 0) {
-            T* items = this->resetToSingleBlock(n);
-            in.read(items, size_t(n) * sizeof(T));
-            for (uint32_t i = 0; i < n; ++i) {
-                prepare(items[i]);
-                items[i].clearEntryChanged();
-            }
-        }
+        if (n != 0) this->resetToSingleBlock(n);
         this->setFirstFree(head);
-        if (const char* fault = this->validateFreeList()) ThrowCorruptTable(in.name(), fault);
         storedAt_ = at;
         storedCount_ = n;
+        return n;
     }
+
+    // Reads items [first, first + n) of the record readHead read, as stored
+    // (the caller prepares them); they must lie within its count. Raises what
+    // the stream raises.
+    void readItems(OCLStream& in, uint32_t first, uint32_t n) {
+        TQ_ASSERT(storedCount_ != kNotStored && uint64_t(first) + n <= this->firstBlockSize(),
+                  "first + n <= storedCount");
+        in.seek(storedAt_ + kHeaderSize + first * uint32_t{sizeof(T)});
+        in.read(this->block(0) + first, size_t(n) * sizeof(T));
+    }
+
+    // Whether the stream is known to hold the record at offset `at` as this
+    // array last wrote or read it (so writeChanged need not write it whole).
+    bool holdsRecordAt(uint32_t at) const { return storedCount_ != kNotStored && storedAt_ == at; }
 
 private:
     static constexpr uint32_t kNotStored = 0xFFFFFFFF;
