@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/storage/cfbtables.h"
 #include "platform/storage/gsfapi.h"
 #include "platform/storage/gsfio.h"
 #include "platform/storage/oclstorage.h"
 #include "platform/util/crc32c.h"
+#include "platform/util/lebytes.h"
 
 namespace tq {
 
@@ -26,49 +28,39 @@ std::string WithDetail(std::string text, GError* error) {
 
 }  // namespace
 
-CfbReader::CfbReader(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+CfbReader::CfbReader(int fd, std::string path, uint64_t size)
+    : fd_(fd), path_(std::move(path)), size_(size) {}
 
 std::shared_ptr<CfbReader> CfbReader::Open(int fd, const std::string& path, bool checked) {
-    std::shared_ptr<CfbReader> reader(new CfbReader(fd, path));
+    // The reader owns fd from here on, and closes it on every failure.
+    std::shared_ptr<CfbReader> reader(new CfbReader(fd, path, 0));
     struct stat st;
     if (::fstat(fd, &st) != 0)
         throw StorageError(path + ": cannot read the file: " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw StorageError(path + ": not a regular file");
-    const auto size = static_cast<uint64_t>(st.st_size);
-    reader->listing_ = CheckCompoundFile(fd, size, path);
-
-    gsfio::EnsureInit(path);
-    const GsfApi& gsf = Gsf();
-    gsfio::TakeLastMessage();
-    reader->input_ = gsfio::NewFdInput(fd, size, &reader->bytesRead_);
-    GError* error = nullptr;
-    reader->root_ = gsf.gsf_infile_msole_new(reader->input_, &error);
-    if (reader->root_ == nullptr) {
-        const std::string text = WithDetail(path + ": not a valid compound file", error);
-        if (error) gsf.g_error_free(error);
-        throw StorageError(text);
-    }
-    // libgsf silently leaves out entries it cannot take; the listing must be
-    // exactly the one checked.
-    const int children = gsf.gsf_infile_num_children(reader->root_);
-    bool same = children >= 0 && static_cast<size_t>(children) == reader->listing_.root.size();
-    for (int i = 0; same && i < children; ++i) {
-        const char* name = gsf.gsf_infile_name_by_index(reader->root_, i);
-        same = name != nullptr && reader->find(name) != nullptr;
-    }
-    if (!same)
-        throw StorageError(WithDetail(path + ": not a valid compound file: the directory "
-                                             "cannot be read whole",
-                                      nullptr));
+    reader->size_ = static_cast<uint64_t>(st.st_size);
+    reader->file_ = std::make_unique<CfbFile>(fd, reader->size_, path, &reader->bytesRead_);
+    reader->listing_ = CheckCompoundFile(*reader->file_);
     if (checked) reader->readChecksums();
+    if (!reader->checked_) {
+        // Nothing will check the streams' bytes as they are read: the
+        // tables are checked whole now, as they always were.
+        reader->file_->readWholeTable();
+        reader->readMiniTable("");
+        const CfbChain::Fault fault = reader->miniStream_.extend(
+            reader->miniStream_.count(), reader->file_->sectorCount(),
+            [&reader](uint32_t s) { return reader->file_->next(s); });
+        if (fault != CfbChain::Fault::kNone)
+            reader->file_->corrupt(
+                CfbChain::Describe(fault, "the mini stream's sector chain", "the mini stream", "the file"));
+    }
     return reader;
 }
 
 CfbReader::~CfbReader() {
-    // A reader that failed before libgsf was loaded holds no libgsf object.
+    // libgsf objects exist only once gsfRoot loaded it.
     if (input_) {
         const GsfApi& gsf = Gsf();
-        for (auto& [name, input] : streams_) gsf.g_object_unref(input);
         if (root_) gsf.g_object_unref(root_);
         gsf.g_object_unref(input_);
     }
@@ -81,17 +73,184 @@ const CfbEntry* CfbReader::find(const std::string& name) const {
     return nullptr;
 }
 
-GsfInput* CfbReader::stream(const std::string& name) {
-    auto it = streams_.find(name);
-    if (it != streams_.end()) return it->second;
+_GsfInfile* CfbReader::gsfRoot() {
+    if (root_) return root_;
+    gsfio::EnsureInit(path_);
+    const GsfApi& gsf = Gsf();
     gsfio::TakeLastMessage();
-    std::string reason;
-    GsfInput* input = gsfio::ChildByName(root_, name.c_str(), &reason);
-    if (input == nullptr)
-        throw StorageError(path_ + ": stream \"" + name + "\" cannot be read: the file is damaged" +
-                           (reason.empty() ? "" : " (" + reason + ")"));
-    streams_.emplace(name, input);
-    return input;
+    if (!input_) input_ = gsfio::NewFdInput(fd_, size_, &bytesRead_);
+    GError* error = nullptr;
+    GsfInfile* root = gsf.gsf_infile_msole_new(input_, &error);
+    if (root == nullptr) {
+        const std::string text = WithDetail(path_ + ": not a valid compound file", error);
+        if (error) gsf.g_error_free(error);
+        throw StorageError(text);
+    }
+    // libgsf silently leaves out entries it cannot take; what it copies must
+    // be exactly what was checked.
+    const int children = gsf.gsf_infile_num_children(root);
+    bool same = children >= 0 && static_cast<size_t>(children) == listing_.root.size();
+    for (int i = 0; same && i < children; ++i) {
+        const char* name = gsf.gsf_infile_name_by_index(root, i);
+        same = name != nullptr && find(name) != nullptr;
+    }
+    if (!same) {
+        gsf.g_object_unref(root);
+        throw StorageError(WithDetail(path_ + ": not a valid compound file: the directory "
+                                              "cannot be read whole",
+                                      nullptr));
+    }
+    root_ = root;
+    return root_;
+}
+
+// ---- the container's chains ----------------------------------------------------------
+
+void CfbReader::damaged(const std::string& name, const std::string& reason) const {
+    if (name.empty()) file_->corrupt(reason);
+    throw StorageError(path_ + ": stream \"" + name + "\" cannot be read: the file is damaged (" +
+                       reason + ")");
+}
+
+CfbReader::Stream& CfbReader::stream(const std::string& name) {
+    const auto it = streams_.find(name);
+    if (it != streams_.end()) return it->second;
+    const CfbEntry* entry = find(name);
+    if (entry == nullptr || entry->isStorage)
+        throw StorageError(path_ + ": no stream named \"" + name + "\"");
+    const uint32_t unit = entry->size < kCfbMiniStreamCutoff ? kCfbMiniSectorSize
+                                                             : file_->sectorSize();
+    Stream s;
+    s.entry = entry;
+    s.chain = CfbChain(entry->start, (uint64_t{entry->size} + unit - 1) / unit);
+    return streams_.emplace(name, std::move(s)).first->second;
+}
+
+void CfbReader::follow(Stream& s, const std::string& name, size_t upTo) {
+    CfbChain::Fault fault;
+    if (s.entry->size < kCfbMiniStreamCutoff) {
+        // Mini sectors past the mini stream's end hold nothing of it.
+        const uint64_t inStream = (uint64_t{listing_.miniStreamSize} + kCfbMiniSectorSize - 1) /
+                                  kCfbMiniSectorSize;
+        const auto limit = static_cast<uint32_t>(std::min<uint64_t>(miniTable_.size(), inStream));
+        fault = s.chain.extend(upTo, limit, [this](uint32_t m) { return miniTable_[m]; });
+        if (fault != CfbChain::Fault::kNone)
+            damaged(name, CfbChain::Describe(fault, "its mini-sector chain", "the stream",
+                                             "the mini stream"));
+    } else {
+        fault = s.chain.extend(upTo, file_->sectorCount(),
+                               [this](uint32_t sector) { return file_->next(sector); });
+        if (fault != CfbChain::Fault::kNone)
+            damaged(name, CfbChain::Describe(fault, "its sector chain", "the stream", "the file"));
+    }
+}
+
+// The mini table, whole: it is small (a word per 64 bytes of the streams
+// below the cutoff).
+void CfbReader::readMiniTable(const std::string& name) {
+    if (miniTableRead_) return;
+    const uint32_t sectorSize = file_->sectorSize();
+    CfbChain chain(file_->firstMiniTableSector(), file_->miniTableSectorCount());
+    const CfbChain::Fault fault = chain.extend(chain.count(), file_->sectorCount(),
+                                               [this](uint32_t s) { return file_->next(s); });
+    if (fault != CfbChain::Fault::kNone)
+        damaged(name, CfbChain::Describe(fault, "the mini table's sector chain", "the mini table",
+                                         "the file"));
+    std::vector<uint32_t> table(chain.count() * (sectorSize / 4));
+    std::vector<uint8_t> bytes(sectorSize);
+    for (size_t i = 0; i < chain.count(); ++i) {
+        const uint64_t at = file_->sectorOffset(chain[i]);
+        if (at + sectorSize > size_) damaged(name, "the mini table lies past the end of the file");
+        file_->readAt(at, bytes.data(), sectorSize, "the mini table");
+        for (uint32_t k = 0; k < sectorSize / 4; ++k)
+            table[i * (sectorSize / 4) + k] = LoadLE32(bytes.data() + 4 * k);
+    }
+    miniTable_ = std::move(table);
+    miniTableRead_ = true;
+    miniStream_ = CfbChain(listing_.miniStreamStart,
+                           (uint64_t{listing_.miniStreamSize} + sectorSize - 1) / sectorSize);
+}
+
+// A stream below the cutoff, whole: its mini sectors, each found in the mini
+// stream's sectors, read in one call for each run that lies side by side in
+// the file (in a file we wrote, one run).
+void CfbReader::readSmall(Stream& s, const std::string& name) {
+    if (s.read) return;
+    readMiniTable(name);
+    const uint32_t size = s.entry->size;
+    follow(s, name, s.chain.count());
+    const uint32_t sectorSize = file_->sectorSize();
+    std::vector<uint8_t> whole(size);
+    uint64_t runAt = 0;
+    size_t runFrom = 0, runLength = 0;
+    const auto flush = [&] {
+        if (runLength == 0) return;
+        if (runAt + runLength > size_) damaged(name, "its bytes lie past the end of the file");
+        file_->readAt(runAt, whole.data() + runFrom, runLength, "a stream");
+    };
+    for (size_t i = 0; i < s.chain.count(); ++i) {
+        const uint64_t inMini = uint64_t{s.chain[i]} * kCfbMiniSectorSize;
+        const size_t sector = static_cast<size_t>(inMini / sectorSize);
+        const CfbChain::Fault fault = miniStream_.extend(
+            sector + 1, file_->sectorCount(), [this](uint32_t at) { return file_->next(at); });
+        if (fault != CfbChain::Fault::kNone)
+            damaged(name, CfbChain::Describe(fault, "the mini stream's sector chain",
+                                             "the mini stream", "the file"));
+        const uint64_t at = file_->sectorOffset(miniStream_[sector]) + inMini % sectorSize;
+        const size_t from = i * kCfbMiniSectorSize;
+        const size_t length = std::min<size_t>(kCfbMiniSectorSize, size - from);
+        if (runLength != 0 && at == runAt + runLength) {
+            runLength += length;
+            continue;
+        }
+        flush();
+        runAt = at;
+        runFrom = from;
+        runLength = length;
+    }
+    flush();
+    s.whole = std::move(whole);
+    s.read = true;
+}
+
+// The sectors a read covers: side by side ones in one call; a small read
+// within one sector through the stream's block.
+void CfbReader::readSectors(Stream& s, const std::string& name, uint64_t offset, uint8_t* out,
+                            size_t n) {
+    const uint32_t sectorSize = file_->sectorSize();
+    const uint64_t first = offset / sectorSize;
+    const uint64_t last = (offset + n - 1) / sectorSize;
+    follow(s, name, static_cast<size_t>(last + 1));
+    const auto inFile = [this, &name](uint64_t at, uint64_t length) {
+        if (at + length > size_) damaged(name, "its bytes lie past the end of the file");
+    };
+    if (first == last && n < sectorSize) {
+        const auto within = static_cast<size_t>(offset % sectorSize);
+        if (s.blockIndex != first) {
+            // The sector as far as the file holds it.
+            const uint64_t at = file_->sectorOffset(s.chain[first]);
+            const auto length = static_cast<size_t>(std::min<uint64_t>(sectorSize, size_ - at));
+            s.blockIndex = UINT64_MAX;
+            s.block.resize(length);
+            file_->readAt(at, s.block.data(), length, "a stream");
+            s.blockIndex = first;
+        }
+        if (within + n > s.block.size()) damaged(name, "its bytes lie past the end of the file");
+        std::memcpy(out, s.block.data() + within, n);
+        return;
+    }
+    for (uint64_t i = first; i <= last;) {
+        uint64_t j = i;
+        while (j < last && s.chain[j + 1] == s.chain[j] + 1) ++j;
+        const uint64_t from = i == first ? offset % sectorSize : 0;
+        const uint64_t to = j == last ? (offset + n - 1) % sectorSize + 1 : sectorSize;
+        const uint64_t at = file_->sectorOffset(s.chain[i]) + from;
+        const uint64_t length = (j - i) * sectorSize + to - from;
+        inFile(at, length);
+        file_->readAt(at, out, static_cast<size_t>(length), "a stream");
+        out += length;
+        i = j + 1;
+    }
 }
 
 void CfbReader::readChecksums() {
@@ -203,14 +362,16 @@ void CfbReader::verifyAll() {
 
 void CfbReader::readRaw(const std::string& name, uint64_t offset, uint8_t* out, size_t n) {
     if (n == 0) return;
-    GsfInput* input = stream(name);
-    gsfio::TakeLastMessage();
-    if (Gsf().gsf_input_seek(input, offset, G_SEEK_SET) ||
-        Gsf().gsf_input_read(input, n, out) == nullptr)
-        throw StorageError(WithDetail(path_ + ": stream \"" + name + "\": " + std::to_string(n) +
-                                          " bytes at offset " + std::to_string(offset) +
-                                          " cannot be read: the file is damaged",
-                                      nullptr));
+    Stream& s = stream(name);
+    if (offset > s.entry->size || n > s.entry->size - offset)
+        throw StorageError(path_ + ": stream \"" + name + "\": " + std::to_string(n) +
+                           " bytes at offset " + std::to_string(offset) + " lie past its end");
+    if (s.entry->size < kCfbMiniStreamCutoff) {
+        readSmall(s, name);
+        std::memcpy(out, s.whole.data() + offset, n);
+        return;
+    }
+    readSectors(s, name, offset, out, n);
 }
 
 }  // namespace tq
