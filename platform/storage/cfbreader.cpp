@@ -120,13 +120,17 @@ CfbReader::Stream& CfbReader::stream(const std::string& name) {
         throw StorageError(path_ + ": no stream named \"" + name + "\"");
     const uint32_t unit = entry->size < kCfbMiniStreamCutoff ? kCfbMiniSectorSize
                                                              : file_->sectorSize();
-    Stream s;
+    const auto guard = guards_.find(name);
+    Stream& s = streams_[name];
+    s.name = &streams_.find(name)->first;
     s.entry = entry;
+    s.guard = guard == guards_.end() ? nullptr : &guard->second;
     s.chain = CfbChain(entry->start, (uint64_t{entry->size} + unit - 1) / unit);
-    return streams_.emplace(name, std::move(s)).first->second;
+    return s;
 }
 
-void CfbReader::follow(Stream& s, const std::string& name, size_t upTo) {
+void CfbReader::follow(Stream& s, size_t upTo) {
+    const std::string& name = *s.name;
     CfbChain::Fault fault;
     if (s.entry->size < kCfbMiniStreamCutoff) {
         // Mini sectors past the mini stream's end hold nothing of it.
@@ -174,11 +178,12 @@ void CfbReader::readMiniTable(const std::string& name) {
 // A stream below the cutoff, whole: its mini sectors, each found in the mini
 // stream's sectors, read in one call for each run that lies side by side in
 // the file (in a file we wrote, one run).
-void CfbReader::readSmall(Stream& s, const std::string& name) {
+void CfbReader::readSmall(Stream& s) {
     if (s.read) return;
+    const std::string& name = *s.name;
     readMiniTable(name);
     const uint32_t size = s.entry->size;
-    follow(s, name, s.chain.count());
+    follow(s, s.chain.count());
     const uint32_t sectorSize = file_->sectorSize();
     std::vector<uint8_t> whole(size);
     uint64_t runAt = 0;
@@ -215,12 +220,12 @@ void CfbReader::readSmall(Stream& s, const std::string& name) {
 
 // The sectors a read covers: side by side ones in one call; a small read
 // within one sector through the stream's block.
-void CfbReader::readSectors(Stream& s, const std::string& name, uint64_t offset, uint8_t* out,
-                            size_t n) {
+void CfbReader::readSectors(Stream& s, uint64_t offset, uint8_t* out, size_t n) {
+    const std::string& name = *s.name;
     const uint32_t sectorSize = file_->sectorSize();
     const uint64_t first = offset / sectorSize;
     const uint64_t last = (offset + n - 1) / sectorSize;
-    follow(s, name, static_cast<size_t>(last + 1));
+    follow(s, static_cast<size_t>(last + 1));
     const auto inFile = [this, &name](uint64_t at, uint64_t length) {
         if (at + length > size_) damaged(name, "its bytes lie past the end of the file");
     };
@@ -267,7 +272,7 @@ void CfbReader::readChecksums() {
         throw StorageError(path_ + ": the stream \"" + entry->name +
                            "\" is damaged: it is larger than the file's streams need");
     std::vector<uint8_t> bytes(entry->size);
-    readRaw(entry->name, 0, bytes.data(), bytes.size());
+    readRaw(stream(entry->name), 0, bytes.data(), bytes.size());
     for (auto& [name, sum] : DecodeChecksums(bytes, listing_, path_)) {
         Guard guard;
         guard.checked.assign(sum.pieces.size(), false);
@@ -279,23 +284,24 @@ void CfbReader::readChecksums() {
 
 void CfbReader::read(const std::string& name, uint32_t offset, void* out, size_t n) {
     if (n == 0) return;
-    const auto it = guards_.find(name);
-    if (it == guards_.end())
-        readRaw(name, offset, static_cast<uint8_t*>(out), n);
+    Stream& s = stream(name);
+    if (s.guard)
+        readChecked(s, offset, static_cast<uint8_t*>(out), n);
     else
-        readChecked(name, it->second, offset, static_cast<uint8_t*>(out), n);
+        readRaw(s, offset, static_cast<uint8_t*>(out), n);
 }
 
 void CfbReader::peek(const std::string& name, uint32_t offset, void* out, size_t n) {
-    readRaw(name, offset, static_cast<uint8_t*>(out), n);
+    if (n == 0) return;
+    readRaw(stream(name), offset, static_cast<uint8_t*>(out), n);
 }
 
 // Pieces already checked are read as they are; a piece not yet checked is
 // read whole and checked before any byte of it is handed out. Runs of
 // either kind are read in one call, so reading a stream whole costs no more
 // calls than before.
-void CfbReader::readChecked(const std::string& name, Guard& guard, uint32_t offset, uint8_t* out,
-                            size_t n) {
+void CfbReader::readChecked(Stream& s, uint32_t offset, uint8_t* out, size_t n) {
+    Guard& guard = *s.guard;
     const uint64_t end = uint64_t{offset} + n;
     const uint64_t size = guard.sum.size;
     const uint64_t pieceSize = guard.sum.pieceSize;
@@ -311,7 +317,7 @@ void CfbReader::readChecked(const std::string& name, Guard& guard, uint32_t offs
             uint64_t last = piece;
             while (pieceEnd(last) < end && guard.checked[last + 1]) ++last;
             const uint64_t upTo = std::min(end, pieceEnd(last));
-            readRaw(name, pos, out + (pos - offset), upTo - pos);
+            readRaw(s, pos, out + (pos - offset), upTo - pos);
             pos = upTo;
             continue;
         }
@@ -328,13 +334,13 @@ void CfbReader::readChecked(const std::string& name, Guard& guard, uint32_t offs
             partial.resize(pieceEnd(piece) - start);
             into = partial.data();
         }
-        readRaw(name, start, into, pieceEnd(last) - start);
+        readRaw(s, start, into, pieceEnd(last) - start);
         for (uint64_t p = piece; p <= last; ++p) {
             const uint64_t from = p * pieceSize;
             if (Crc32c(0, into + (from - start), pieceEnd(p) - from) != guard.sum.pieces[p])
                 throw StorageError(path_ + ": the file is damaged: bytes " + std::to_string(from) +
                                    " to " + std::to_string(pieceEnd(p) - 1) + " of the stream \"" +
-                                   name + "\" do not match their checksum");
+                                   *s.name + "\" do not match their checksum");
             guard.checked[p] = true;
         }
         if (!whole) {
@@ -350,28 +356,28 @@ void CfbReader::readChecked(const std::string& name, Guard& guard, uint32_t offs
 void CfbReader::verifyAll() {
     std::vector<uint8_t> buffer;
     for (auto& [name, guard] : guards_) {
+        Stream& s = stream(name);
         for (uint64_t pos = 0; pos < guard.sum.size;) {
             const auto n = static_cast<uint32_t>(
                 std::min<uint64_t>(guard.sum.size - pos, uint64_t{1} << 20));
             buffer.resize(n);
-            readChecked(name, guard, static_cast<uint32_t>(pos), buffer.data(), n);
+            readChecked(s, static_cast<uint32_t>(pos), buffer.data(), n);
             pos += n;
         }
     }
 }
 
-void CfbReader::readRaw(const std::string& name, uint64_t offset, uint8_t* out, size_t n) {
+void CfbReader::readRaw(Stream& s, uint64_t offset, uint8_t* out, size_t n) {
     if (n == 0) return;
-    Stream& s = stream(name);
     if (offset > s.entry->size || n > s.entry->size - offset)
-        throw StorageError(path_ + ": stream \"" + name + "\": " + std::to_string(n) +
+        throw StorageError(path_ + ": stream \"" + *s.name + "\": " + std::to_string(n) +
                            " bytes at offset " + std::to_string(offset) + " lie past its end");
     if (s.entry->size < kCfbMiniStreamCutoff) {
-        readSmall(s, name);
+        readSmall(s);
         std::memcpy(out, s.whole.data() + offset, n);
         return;
     }
-    readSectors(s, name, offset, out, n);
+    readSectors(s, offset, out, n);
 }
 
 }  // namespace tq

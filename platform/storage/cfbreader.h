@@ -95,7 +95,9 @@ private:
 
     // A root stream's chain and what of it was read.
     struct Stream {
+        const std::string* name = nullptr;  // its key in streams_
         const CfbEntry* entry = nullptr;
+        Guard* guard = nullptr;  // its checksums, when the file has them
         CfbChain chain;  // sectors, or mini sectors below the cutoff
         // A stream below the cutoff, whole, once read.
         std::vector<uint8_t> whole;
@@ -110,13 +112,12 @@ private:
     CfbReader(int fd, std::string path, uint64_t size);
     Stream& stream(const std::string& name);
     [[noreturn]] void damaged(const std::string& name, const std::string& reason) const;
-    void follow(Stream& s, const std::string& name, size_t upTo);
-    void readSectors(Stream& s, const std::string& name, uint64_t offset, uint8_t* out, size_t n);
-    void readSmall(Stream& s, const std::string& name);
+    void follow(Stream& s, size_t upTo);
+    void readSectors(Stream& s, uint64_t offset, uint8_t* out, size_t n);
+    void readSmall(Stream& s);
     void readMiniTable(const std::string& name);
-    void readRaw(const std::string& name, uint64_t offset, uint8_t* out, size_t n);
-    void readChecked(const std::string& name, Guard& guard, uint32_t offset, uint8_t* out,
-                     size_t n);
+    void readRaw(Stream& s, uint64_t offset, uint8_t* out, size_t n);
+    void readChecked(Stream& s, uint32_t offset, uint8_t* out, size_t n);
     void readChecksums();
 
     int fd_;
@@ -125,7 +126,9 @@ private:
     uint64_t bytesRead_ = 0;
     std::unique_ptr<CfbFile> file_;
     CfbListing listing_;
-    std::map<std::string, Stream> streams_;  // by exact name, once read
+    // By exact name, once read. Streams point into guards_, which is filled
+    // at opening, before any stream but the checksums' own is read.
+    std::map<std::string, Stream> streams_;
     // The mini table and the mini stream's own chain, once a stream below
     // the cutoff was read.
     std::vector<uint32_t> miniTable_;
