@@ -47,12 +47,7 @@ std::shared_ptr<CfbReader> CfbReader::Open(int fd, const std::string& path, bool
         // tables are checked whole now, as they always were.
         reader->file_->readWholeTable();
         reader->readMiniTable("");
-        const CfbChain::Fault fault = reader->miniStream_.extend(
-            reader->miniStream_.count(), reader->file_->sectorCount(),
-            [&reader](uint32_t s) { return reader->file_->next(s); });
-        if (fault != CfbChain::Fault::kNone)
-            reader->file_->corrupt(
-                CfbChain::Describe(fault, "the mini stream's sector chain", "the mini stream", "the file"));
+        reader->followMiniStream(reader->miniStream_.count(), "");
     }
     return reader;
 }
@@ -175,6 +170,16 @@ void CfbReader::readMiniTable(const std::string& name) {
                            (uint64_t{listing_.miniStreamSize} + sectorSize - 1) / sectorSize);
 }
 
+// The mini stream's own chain, as far as `upTo` sectors; a fault is named
+// with the stream whose read met it (none at opening).
+void CfbReader::followMiniStream(size_t upTo, const std::string& name) {
+    const CfbChain::Fault fault = miniStream_.extend(
+        upTo, file_->sectorCount(), [this](uint32_t at) { return file_->next(at); });
+    if (fault != CfbChain::Fault::kNone)
+        damaged(name, CfbChain::Describe(fault, "the mini stream's sector chain", "the mini stream",
+                                         "the file"));
+}
+
 // A stream below the cutoff, whole: its mini sectors, each found in the mini
 // stream's sectors, read in one call for each run that lies side by side in
 // the file (in a file we wrote, one run).
@@ -196,11 +201,7 @@ void CfbReader::readSmall(Stream& s) {
     for (size_t i = 0; i < s.chain.count(); ++i) {
         const uint64_t inMini = uint64_t{s.chain[i]} * kCfbMiniSectorSize;
         const size_t sector = static_cast<size_t>(inMini / sectorSize);
-        const CfbChain::Fault fault = miniStream_.extend(
-            sector + 1, file_->sectorCount(), [this](uint32_t at) { return file_->next(at); });
-        if (fault != CfbChain::Fault::kNone)
-            damaged(name, CfbChain::Describe(fault, "the mini stream's sector chain",
-                                             "the mini stream", "the file"));
+        followMiniStream(sector + 1, name);
         const uint64_t at = file_->sectorOffset(miniStream_[sector]) + inMini % sectorSize;
         const size_t from = i * kCfbMiniSectorSize;
         const size_t length = std::min<size_t>(kCfbMiniSectorSize, size - from);

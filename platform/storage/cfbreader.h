@@ -111,11 +111,14 @@ private:
 
     CfbReader(int fd, std::string path, uint64_t size);
     Stream& stream(const std::string& name);
+    // Raises the damage `reason` met by a read of stream `name`; with no
+    // name, damage to the container met at opening.
     [[noreturn]] void damaged(const std::string& name, const std::string& reason) const;
     void follow(Stream& s, size_t upTo);
     void readSectors(Stream& s, uint64_t offset, uint8_t* out, size_t n);
     void readSmall(Stream& s);
     void readMiniTable(const std::string& name);
+    void followMiniStream(size_t upTo, const std::string& name);
     void readRaw(Stream& s, uint64_t offset, uint8_t* out, size_t n);
     void readChecked(Stream& s, uint32_t offset, uint8_t* out, size_t n);
     void readChecksums();
