@@ -1,18 +1,19 @@
-// Bounded checks of a compound file before libgsf reads it.
+// Bounded checks of a compound file's directory at opening.
 //
-// libgsf trusts much of what a file says: it recurses once per directory link
-// (a long sibling chain overflows the stack), sizes a stack buffer from the
-// allocation-table count in the header, and drops directory entries it does not
-// like without a word, which would show a damaged module as one with fewer
-// streams. So before a file reaches libgsf, this check reads its header, follows
-// the directory's sector chain through the allocation table and walks the
-// directory tree, refusing what libgsf would mishandle. Every loop is bounded
-// by the file's size or by the limits below; the check reads the header, the
-// allocation-table sectors on the directory's chain and the directory, never
-// stream data.
+// The check follows the directory's sector chain through the allocation
+// table (cfbfile.h) and walks the directory tree, refusing what would be
+// misread: a tree that loops or is deep enough to overflow a recursive
+// reader's stack (libgsf, which copies sub-storages whole, recurses once per
+// link), entries in use that the tree does not reach (a damaged module would
+// read as one with fewer streams), two entries of the root with one name.
+// Every loop is bounded by the file's size or by the limits below; the check
+// reads the allocation-table sectors on the directory's chain and the
+// directory, never stream data.
 //
-// The check also yields the root storage's listing (names, kinds, sizes), so
-// that the storage can answer for a stream's size without opening it.
+// The check also yields the root storage's listing (names, kinds, sizes,
+// first sectors), so that the storage can answer for a stream's size without
+// opening it, and the reader can follow a stream's chain from its first
+// sector.
 #pragma once
 
 #include <array>
@@ -26,20 +27,26 @@ struct CfbEntry {
     std::string name;  // UTF-8
     bool isStorage = false;
     uint32_t size = 0;  // streams only
+    uint32_t start = 0;  // first sector (or mini sector, below the cutoff)
 };
 
 struct CfbListing {
     std::array<uint8_t, 16> rootClassId{};
     std::vector<CfbEntry> root;  // the root storage's children, in no set order
+    // The mini stream, which holds the streams below the cutoff: the root
+    // entry's first sector and size.
+    uint32_t miniStreamStart = 0;
+    uint32_t miniStreamSize = 0;
 };
 
 // Most directory entries reachable from the root, and deepest chain of links
 // from the root to an entry, that a file may have. Our own files have a dozen
-// entries; the depth bounds libgsf's recursion.
+// entries; the depth bounds the recursion of a reader that copies a
+// sub-storage whole.
 inline constexpr uint32_t kMaxDirectoryEntries = 4096;
 inline constexpr uint32_t kMaxDirectoryDepth = 1024;
 
-// Numbers of the container's format that its checker and its in-place
+// Numbers of the container's format that its reader and its in-place
 // writer (cfbtables.h) share.
 namespace cfb {
 // Sector numbers with a meaning of their own.
@@ -62,8 +69,10 @@ inline constexpr uint8_t kTypeRoot = 5;
 inline constexpr std::array<uint8_t, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                                    0xA1, 0xB1, 0x1A, 0xE1};
 
-// Checks the compound file of fileSize bytes open on fd; raises StorageError
-// naming path and the fault when it is not one libgsf can be trusted with.
-CfbListing CheckCompoundFile(int fd, uint64_t fileSize, const std::string& path);
+class CfbFile;
+
+// Checks the directory of the file; raises StorageError naming its path and
+// the fault when it is not sound.
+CfbListing CheckCompoundFile(CfbFile& file);
 
 }  // namespace tq

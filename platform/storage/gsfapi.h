@@ -1,11 +1,13 @@
 // GsfApi: the functions of libgsf, GObject and GLib that the storage layer
-// calls, found with dlopen/dlsym the first time a compound file is really
-// used (opened, created, committed or checked), never at program start.
+// calls, found with dlopen/dlsym the first time it is needed: to lay out a
+// whole compound file (creating one, a whole commit) or to copy a
+// sub-storage whole. Opening, reading and a commit in place are the storage
+// layer's own (cfbreader.h, inplace.h) and never load it.
 //
 // Why not link libgsf: it pulls in about twenty libraries (gio, gobject, glib,
 // libxml2, ICU, ...), and mapping and relocating them took most of a
-// process's start-up. A program that runs a text module, or that never opens
-// a module file, now never maps them.
+// process's start-up. A program that runs a text module, or that only reads
+// module files, never maps them.
 //
 // Invariants:
 //  1. Only the functions in the table below are called, and only through it:

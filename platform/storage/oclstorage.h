@@ -190,9 +190,10 @@ public:
     using WriteFaultHook = std::function<bool(uint64_t bytesWritten)>;
     static void SetWriteFaultHook(WriteFaultHook hook);
 
-    // The library that reads and writes compound files (libgsf) is loaded on
-    // the first real use of one (opening, creating or committing a file), so
-    // a process that never needs one never maps it. True once it has been.
+    // The library that lays out whole compound files (libgsf) is loaded the
+    // first time one is written whole (creating a file, a commit that does
+    // not write in place) or a sub-storage copied; opening and reading a file
+    // never load it. True once it has been.
     static bool CompoundFileLibraryLoaded();
     // Test seam: the shared object to load instead of the build's libgsf.
     // Effective only before the first load.

@@ -423,8 +423,17 @@ TEST_F(OCLStorageTest, OpeningReadsOnlyTheTablesAndARecordOnlyItsPieces) {
     Bytes record(100);
     objects.read(record.data(), record.size());
     EXPECT_TRUE(std::equal(record.begin(), record.end(), big.end() - 1000));
-    // The record lies in at most two pieces, which its read checks whole.
-    EXPECT_LE(s.bytesReadFromFile() - atOpen, 2 * 4096u + 512);
+    // The record lies in at most two pieces, which its read checks whole;
+    // its stream's chain is followed up to it, through the allocation
+    // table's words for the stream's sectors (read a sector at a time).
+    EXPECT_LE(s.bytesReadFromFile() - atOpen, 2 * 4096u + 512 + (big.size() / 512) * 4 + 512);
+    // A second record beside it reads no table again, and no more than its
+    // sector.
+    const uint64_t afterFirst = s.bytesReadFromFile();
+    objects.seek(static_cast<uint32_t>(big.size() - 4000));
+    objects.read(record.data(), record.size());
+    EXPECT_TRUE(std::equal(record.begin(), record.end(), big.end() - 4000));
+    EXPECT_LE(s.bytesReadFromFile() - afterFirst, 4096u);
 }
 
 }  // namespace

@@ -1,0 +1,145 @@
+#include "platform/storage/cfbfile.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/storage/cfbcheck.h"
+#include "platform/storage/fileops.h"
+#include "platform/storage/oclstorage.h"
+#include "platform/util/lebytes.h"
+
+namespace tq {
+
+namespace {
+
+using namespace cfb;
+
+constexpr uint32_t kHeaderSize = 512;
+
+// Allocation-table sectors read in one call when they lie side by side in the
+// file, as writers put them: a large stream's links come in few reads, and a
+// small read brings in little it does not need.
+constexpr uint32_t kTableRun = 16;
+
+}  // namespace
+
+CfbFile::CfbFile(int fd, uint64_t fileSize, std::string path, uint64_t* bytesRead)
+    : fd_(fd), fileSize_(fileSize), path_(std::move(path)), bytesRead_(bytesRead) {
+    if (fileSize_ < kHeaderSize) corrupt("the file is shorter than a header");
+    readAt(0, header_, kHeaderSize, "the header");
+    if (std::memcmp(header_, kCompoundFileSignature.data(), kCompoundFileSignature.size()) != 0)
+        corrupt("no compound-file signature");
+    if (LoadLE16(header_ + 0x1C) != 0xFFFE) corrupt("wrong byte-order mark");
+    shift_ = LoadLE16(header_ + 0x1E);
+    if (shift_ != 9 && shift_ != 12) corrupt("unsupported sector size");
+    if (LoadLE16(header_ + 0x20) != 6) corrupt("unsupported mini-sector size");
+    if (LoadLE32(header_ + 0x38) != 4096) corrupt("unsupported mini-stream cutoff");
+    sectorSize_ = 1u << shift_;
+    perSector_ = sectorSize_ / 4;
+    if (fileSize_ < uint64_t{sectorSize_} * 2) corrupt("the file holds no sector after the header");
+    const uint64_t sectors = (fileSize_ - sectorSize_ + sectorSize_ - 1) / sectorSize_;
+    if (sectors > kMaxRegularSector) corrupt("the file is too large");
+    sectors_ = static_cast<uint32_t>(sectors);
+
+    // The allocation table needs one word per sector. Bounding its sector
+    // count by that need bounds what the table takes in memory.
+    fatSectors_ = LoadLE32(header_ + 0x2C);
+    if (fatSectors_ == 0 || fatSectors_ > sectors_ / perSector_ + 2)
+        corrupt("implausible allocation-table sector count");
+    nextDifat_ = LoadLE32(header_ + 0x44);
+    difatSectors_ = LoadLE32(header_ + 0x48);
+    if (difatSectors_ > sectors_) corrupt("implausible allocation-index sector count");
+    miniFatSectors_ = LoadLE32(header_ + 0x40);
+    if (miniFatSectors_ > sectors_) corrupt("implausible mini-table sector count");
+    firstMiniFat_ = LoadLE32(header_ + 0x3C);
+    firstDirectory_ = LoadLE32(header_ + 0x30);
+    // Not zeroed: invariant 1 keeps unread words from being looked at, and
+    // a large table is then paid for only where it is read.
+    table_.reset(new uint32_t[size_t{fatSectors_} * perSector_]);
+    tableRead_.assign(fatSectors_, false);
+}
+
+void CfbFile::corrupt(const std::string& what) const {
+    throw StorageError(path_ + ": not a valid compound file: " + what);
+}
+
+void CfbFile::readAt(uint64_t offset, void* out, size_t n, std::string_view what) {
+    if (offset > fileSize_ || n > fileSize_ - offset)
+        corrupt(std::string(what) + " lies past the end of the file");
+    if (!ReadFullyAt(fd_, offset, static_cast<uint8_t*>(out), n)) {
+        // The file was cut short under us.
+        if (errno == EIO) corrupt(std::string(what) + " lies past the end of the file");
+        throw StorageError(path_ + ": cannot read the file: " + ErrnoText(errno));
+    }
+    if (bytesRead_) *bytesRead_ += n;
+}
+
+// Index sectors are read in order, each whole, as the table sectors they
+// name are first needed.
+void CfbFile::readIndexSector() {
+    if (difatRead_ >= difatSectors_) corrupt("the allocation index is shorter than the table");
+    if (nextDifat_ >= sectors_) corrupt("an allocation-index sector lies outside the file");
+    std::vector<uint8_t> bytes(sectorSize_);
+    readAt(sectorOffset(nextDifat_), bytes.data(), bytes.size(), "an allocation-index sector");
+    for (uint32_t k = 0; k + 1 < perSector_; ++k) indexed_.push_back(LoadLE32(bytes.data() + 4 * k));
+    nextDifat_ = LoadLE32(bytes.data() + 4 * (perSector_ - 1));
+    ++difatRead_;
+}
+
+// Where table sector `index` lies, as far as is known without reading: the
+// header's slots and the index sectors read so far; kFree otherwise.
+uint32_t CfbFile::knownTableSectorAt(uint32_t index) const {
+    if (index < kHeaderFatSlots) return LoadLE32(header_ + 0x4C + 4 * index);
+    const uint32_t k = index - kHeaderFatSlots;
+    return k < indexed_.size() ? indexed_[k] : kFree;
+}
+
+uint32_t CfbFile::tableSectorAt(uint32_t index) {
+    if (index >= fatSectors_) corrupt("a sector lies beyond the allocation table");
+    while (index >= kHeaderFatSlots && index - kHeaderFatSlots >= indexed_.size())
+        readIndexSector();
+    const uint32_t sector = knownTableSectorAt(index);
+    if (sector >= sectors_) corrupt("an allocation-table sector lies outside the file");
+    return sector;
+}
+
+// Reads table sector `index` and those after it that lie next to it in the
+// file and are not read yet. A table sector cut short by the file's end is
+// damage (the file was truncated), even where the words lost are unused.
+void CfbFile::readTableRun(uint32_t index) {
+    const uint32_t first = tableSectorAt(index);
+    uint32_t run = 1;
+    while (run < kTableRun && index + run < fatSectors_ && !tableRead_[index + run] &&
+           first + run < sectors_ && knownTableSectorAt(index + run) == first + run)
+        ++run;
+    std::vector<uint8_t> bytes(size_t{run} * sectorSize_);
+    readAt(sectorOffset(first), bytes.data(), bytes.size(), "an allocation-table sector");
+    uint32_t* words = table_.get() + size_t{index} * perSector_;
+    for (size_t k = 0; k < size_t{run} * perSector_; ++k) words[k] = LoadLE32(bytes.data() + 4 * k);
+    for (uint32_t i = 0; i < run; ++i) tableRead_[index + i] = true;
+}
+
+uint32_t CfbFile::next(uint32_t sector) {
+    const uint32_t index = sector / perSector_;
+    if (index >= fatSectors_) corrupt("a sector lies beyond the allocation table");
+    if (!tableRead_[index]) readTableRun(index);
+    return table_[sector];
+}
+
+void CfbFile::readWholeTable() {
+    for (uint32_t index = 0; index < fatSectors_; ++index)
+        if (!tableRead_[index]) readTableRun(index);
+}
+
+std::string CfbChain::Describe(Fault fault, const std::string& chain, const std::string& whole,
+                               const std::string& within) {
+    switch (fault) {
+    case Fault::kEnds: return chain + " is shorter than " + whole;
+    case Fault::kLeaves: return chain + " leaves " + within;
+    case Fault::kLoops: return chain + " loops";
+    case Fault::kNone: break;
+    }
+    return chain + " is sound";
+}
+
+}  // namespace tq
