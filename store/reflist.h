@@ -13,6 +13,14 @@
 // adding at either end is O(1) and never resolves, counts or copies a
 // reference. Removal shifts the slots on the shorter side of the entry.
 //
+// Entries read from a file (appendDescriptor) are kept apart, in one
+// array behind the deque, until the list is first reshaped behind its front
+// (append, insertion or removal there, moveToEnd, removeIf), which moves them
+// to the deque's end: a signature read with a hundred thousand objects costs
+// one allocation and no per-entry work beyond the copy of its bytes, and
+// giving it up again one pass over one array. Only prepend, which most of
+// the model's changes are (a new clone goes in front), leaves them apart.
+//
 // A search runs from both ends at once. The entries a program adds and
 // drops most (the newest and the oldest: objects made in a loop and
 // released in that order or the reverse) lie near an end, so finding one
@@ -34,6 +42,7 @@
 #include <deque>
 #include <new>
 #include <type_traits>
+#include <vector>
 
 #include "store/faultp.h"
 
@@ -51,11 +60,11 @@ public:
     RefList(const RefList&) = delete;
     RefList& operator=(const RefList&) = delete;
 
-    size_t length() const { return slots_.size(); }
-    bool empty() const { return slots_.empty(); }
+    size_t length() const { return slots_.size() + stored_.size(); }
+    bool empty() const { return slots_.empty() && stored_.empty(); }
 
-    Faultp<T>& operator[](size_t i) { return *ref(slots_[i]); }
-    const Faultp<T>& operator[](size_t i) const { return *ref(const_cast<Slot&>(slots_[i])); }
+    Faultp<T>& operator[](size_t i) { return *ref(slotAt(i)); }
+    const Faultp<T>& operator[](size_t i) const { return *ref(const_cast<RefList*>(this)->slotAt(i)); }
     Faultp<T>& first() { return (*this)[0]; }
     Faultp<T>& last() { return (*this)[length() - 1]; }
 
@@ -67,19 +76,32 @@ public:
     void append(T* p) {
         Slot s;
         make(s, p);
-        place([&] { slots_.push_back(s); }, s);
+        place(
+            [&] {
+                spillStored();
+                slots_.push_back(s);
+            },
+            s);
     }
     void insertAt(size_t i, T* p) {
         Slot s;
         make(s, p);
-        place([&] { slots_.insert(slots_.begin() + static_cast<ptrdiff_t>(i), s); }, s);
+        place(
+            [&] {
+                if (i > slots_.size()) spillStored();
+                slots_.insert(slots_.begin() + static_cast<ptrdiff_t>(i), s);
+            },
+            s);
     }
-    // An entry that names d and has not been followed (as read from a file).
+    // An entry that names d and has not been followed (as read from a file),
+    // at the end. References to entries read so far do not stay valid.
     void appendDescriptor(tDescriptor d) {
         Slot s;
         new (s.bytes) Faultp<T>(d, KindFlags());
-        slots_.push_back(s);
+        stored_.push_back(s);
     }
+    // Room for n more entries read from a file.
+    void reserveDescriptors(size_t n) { stored_.reserve(stored_.size() + n); }
 
     // The position of the entry that reaches p, or -1. Entries that are
     // still descriptors are compared by descriptor and never followed: a
@@ -91,7 +113,7 @@ public:
             const Faultp<T>& r = (*this)[i];
             return r.isDescriptor() ? (!d.isDetached() && r.descriptor() == d) : r.get() == p;
         };
-        for (size_t lo = 0, hi = slots_.size(); lo < hi;) {
+        for (size_t lo = 0, hi = length(); lo < hi;) {
             if (reaches(lo)) return static_cast<ptrdiff_t>(lo);
             ++lo;
             if (lo == hi) break;
@@ -103,6 +125,7 @@ public:
     bool contains(const T* p) const { return indexOf(p) >= 0; }
 
     void removeAt(size_t i) {
+        if (i >= slots_.size()) spillStored();
         ref(slots_[i])->~Faultp<T>();
         slots_.erase(slots_.begin() + static_cast<ptrdiff_t>(i));
     }
@@ -117,6 +140,7 @@ public:
     // returns how many went. pred must not change the list.
     template <class Pred>
     size_t removeIf(Pred&& pred) {
+        spillStored();
         size_t kept = 0;
         const size_t n = slots_.size();
         for (size_t i = 0; i < n; ++i) {
@@ -132,12 +156,15 @@ public:
     }
     // Moves the entry at `from` to the end, as bytes.
     void moveToEnd(size_t from) {
+        spillStored();
         const Slot s = slots_[from];
         slots_.erase(slots_.begin() + static_cast<ptrdiff_t>(from));
         slots_.push_back(s);
     }
 
     void clear() {
+        for (Slot& s : stored_) ref(s)->~Faultp<T>();
+        std::vector<Slot>().swap(stored_);
         while (!slots_.empty()) {
             ref(slots_.back())->~Faultp<T>();
             slots_.pop_back();
@@ -151,6 +178,22 @@ private:
     static_assert(sizeof(Faultp<T>) == 5, "a reference is five bytes");
 
     static Faultp<T>* ref(Slot& s) { return std::launder(reinterpret_cast<Faultp<T>*>(s.bytes)); }
+
+    Slot& slotAt(size_t i) { return i < slots_.size() ? slots_[i] : stored_[i - slots_.size()]; }
+
+    // Moves the entries read from a file to the deque's end, as bytes; when
+    // that fails for want of memory the list is as it was.
+    void spillStored() {
+        if (stored_.empty()) return;
+        const size_t before = slots_.size();
+        try {
+            for (const Slot& s : stored_) slots_.push_back(s);
+        } catch (...) {
+            slots_.resize(before);
+            throw;
+        }
+        std::vector<Slot>().swap(stored_);
+    }
 
     static uint8_t KindFlags() {
         if constexpr (std::is_same_v<Kind, tPrimaryReference>) return 0;
@@ -180,6 +223,8 @@ private:
     }
 
     std::deque<Slot> slots_;
+    // Entries read from a file, behind those of the deque.
+    std::vector<Slot> stored_;
 };
 
 }  // namespace tq

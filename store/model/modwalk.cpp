@@ -83,10 +83,12 @@ private:
     void walkKind(Read&& read) {
         DescriptionTable<T>* table = DescribedObjectNoDescriptor<T>::descriptionTable(m_);
         // The count is read afresh: resolving may enter new things.
+        // An entry of a table read on demand may itself fail to read (its
+        // chunk is damaged): that is a fault of the walk like a record's.
         for (uint32_t i = 0; table && i < table->count(); ++i) {
-            if (!table->entry(i).exists()) continue;
             const std::string where = std::string(T::storageName) + " entry " + std::to_string(i);
             attempt(where, [&] {
+                if (!table->entry(i).exists()) return;
                 if (T* thing = DescribedObjectNoDescriptor<T>::fault(tDescriptor::Make(m_, i))) read(*thing);
             });
         }

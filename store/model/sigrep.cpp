@@ -50,6 +50,14 @@ template <class List>
 void ReadLocalList(const std::vector<uint8_t>& record, size_t* at, tModuleIndex m, uint32_t index, List& list,
                    const char* what, std::vector<uint32_t>* indexes) {
     constexpr size_t kReference = 5;
+    // The list is taken into one array of the right size: its length is
+    // where the closing null lies.
+    size_t n = 0;
+    for (size_t k = *at; record.size() - k >= kReference && !tDescriptor(LoadLE32(record.data() + k + 1)).isNull();
+         k += kReference)
+        ++n;
+    list.reserveDescriptors(n);
+    if (indexes) indexes->reserve(indexes->size() + n);
     for (;;) {
         if (record.size() - *at < kReference)
             BadSignature(index, std::string("its list of ") + what + " runs past the end of its record");

@@ -5,7 +5,9 @@
 // null at the end; nextFaulted() returns only things already in memory and
 // never reads. DescribedObjectIterator<T> is the same, pointed at a module by
 // index. AllStoresDescrObjIterator<T> walks the tables of every loaded module
-// in ascending module index.
+// in ascending module index. nextFaulted passes over chunks of entries that
+// never held a thing (VoidDescriptionTable::nextHeld), so it costs what is
+// in memory, not the size of the table.
 //
 // Entries never move, and the walk re-reads the count at every step, so a
 // thing entered while the walk runs is met when its index is reached.
@@ -38,7 +40,7 @@ public:
     }
 
     T* nextFaulted() {
-        while (table_ && next_ < table_->count()) {
+        while (table_ && (next_ = table_->nextHeld(next_)) < table_->count()) {
             const uint32_t i = next_++;
             const Description& e = table_->entry(i);
             if (e.hasFaulted()) return HandleTable::Global().getAs<T>(e.memory());

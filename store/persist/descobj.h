@@ -105,12 +105,14 @@ public:
         T* thing = ReadRecord(s, version(), moduleIndex(), index);
         restore.read = true;
         e.setMemory(thing->selfId());
+        noteHeld(index);
         return thing;
     }
 
-    // Destroys every loaded thing that exists, loading nothing.
+    // Destroys every loaded thing that exists, loading nothing and passing
+    // over the chunks of entries that never held a thing.
     void reclaimMemory() {
-        for (uint32_t i = 0; i < count(); ++i) {
+        for (uint32_t i = nextHeld(0); i < count(); i = nextHeld(i + 1)) {
             Description& e = entry(i);
             if (!e.hasFaulted()) continue;
             T* thing = HandleTable::Global().getAs<T>(e.memory());

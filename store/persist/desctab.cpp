@@ -23,25 +23,32 @@ std::string Where(const OCLStream& s) { return "stream \"" + s.name() + "\""; }
 bool WriteActsOn(const Description& e) { return e.isDeleted() || (e.isUsed() && e.isChanged()); }
 
 // The first entry at or after i that a write acts on, or count(): a save of
-// one changed thing in a table of a million passes over the rest block by
-// block, not entry by entry through the index arithmetic.
-uint32_t NextToWrite(const OCLBlockArrayWFL<Description>& array, uint32_t i) {
-    const uint32_t n = array.count();
-    while (i < n) {
-        uint32_t block = 0, slot = i, end = array.firstBlockSize();
-        if (i >= array.firstBlockSize()) {
-            const uint32_t rest = i - array.firstBlockSize();
-            block = rest / array.blockSize() + 1;
-            slot = rest % array.blockSize();
-            end = i - slot + array.blockSize();
-        }
-        const Description* items = array.block(block);
+// one changed thing in a table of a million passes over the rest run by run,
+// not entry by entry through the index arithmetic, and over entries never
+// read not at all (nothing can have changed them).
+uint32_t NextToWrite(OCLBlockArrayWFL<Description>& array, uint32_t i) {
+    for (auto r = array.readRunFrom(i); r.first < r.end; r = array.readRunFrom(r.end)) {
         // One test of the flags byte passes over an entry the write leaves.
         constexpr uint8_t kActive = Description::kDeleted | Description::kChanged;
-        for (; i < end; ++i, ++slot)
-            if ((items[slot].bytes[0] & kActive) != 0 && WriteActsOn(items[slot])) return i;
+        for (uint32_t k = r.first; k < r.end; ++k) {
+            const Description& e = r.items[k - r.first];
+            if ((e.bytes[0] & kActive) != 0 && WriteActsOn(e)) return k;
+        }
     }
-    return n;
+    return array.count();
+}
+
+// An entry as it is kept in memory: a loaded thing's handle id and the
+// in-memory flag bits live in memory only; a file that carries them set must
+// not make an entry look changed or in the middle of a read.
+void FromStorage(Description& e) {
+    e.setMemory(0);
+    e.setFlags(e.flags() & Description::kStoredFlags);
+}
+
+[[noreturn]] void ThrowCorruptSave(const std::string& stream, const std::string& what) {
+    const std::string text = "Could not save module: stream \"" + stream + "\": " + what;
+    throw StoreException(text.c_str(), "ModuleSaveError");
 }
 
 }  // namespace
@@ -60,14 +67,13 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
     if (stream_.size() == 0) return;
     readHead();
     stream_.seek(arrayOffset_);
-    // A loaded thing's handle id and the in-memory flag bits live in memory
-    // only; a file that carries them set must not make an entry look changed
-    // or in the middle of a read.
-    array_.read(stream_, [](Description& e) {
-        e.setMemory(0);
-        e.setFlags(e.flags() & Description::kStoredFlags);
-    });
-    checkRecords();
+    if (storage.hasChecksums()) {
+        array_.readOnDemand(stream_, &FromStorage);
+        freeListChecked_ = false;
+        return;
+    }
+    array_.read(stream_, &FromStorage);
+    checkRecords(false);
 }
 
 // Every record an entry names must lie inside the stream, or a later save
@@ -76,9 +82,14 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
 // records share a byte: a writer gives each record bytes of its own, so an
 // entry whose offset points into another's record is damage, which would
 // otherwise read as a second copy of that thing (a loop's body read as
-// another block, run for ever). One pass over the array and a sort, no
-// reads.
-void VoidDescriptionTable::checkRecords() const {
+// another block, run for ever), and which a compaction would spread over
+// the records it slides down. One pass over the array and a sort, no reads
+// of records. saving: the check guards a compaction about to start.
+void VoidDescriptionTable::checkRecords(bool saving) {
+    const auto refuse = [&](const std::string& what) {
+        if (saving) ThrowCorruptSave(stream_.name(), what);
+        ThrowCorruptTable(stream_.name(), what.c_str());
+    };
     const uint32_t size = stream_.size();
     // offset << 32 | entry, in entry order: sorted by offset alone, entries
     // at one offset stay in entry order.
@@ -86,10 +97,8 @@ void VoidDescriptionTable::checkRecords() const {
     for (uint32_t i = 0; i < array_.count(); ++i) {
         const Description& e = array_[i];
         if (e.isFree() || e.length() == 0) continue;
-        if (e.offset() < kHeadSize || e.offset() > size || e.length() > size - e.offset()) {
-            const std::string what = "entry " + std::to_string(i) + ": record lies outside the stream";
-            ThrowCorruptTable(stream_.name(), what.c_str());
-        }
+        if (e.offset() < kHeadSize || e.offset() > size || e.length() > size - e.offset())
+            refuse("entry " + std::to_string(i) + ": record lies outside the stream");
         if (e.exists()) extents.push_back(uint64_t(e.offset()) << 32 | i);
     }
     SortNearlyInOrder(extents, 32, 64);
@@ -97,10 +106,23 @@ void VoidDescriptionTable::checkRecords() const {
         const auto before = static_cast<uint32_t>(extents[k - 1]);
         const auto entry = static_cast<uint32_t>(extents[k]);
         if (uint64_t(array_[before].offset()) + array_[before].length() <= extents[k] >> 32) continue;
-        const std::string what = "entry " + std::to_string(entry) + ": record overlaps the record of entry " +
-                                 std::to_string(before);
-        ThrowCorruptTable(stream_.name(), what.c_str());
+        refuse("entry " + std::to_string(entry) + ": record overlaps the record of entry " + std::to_string(before));
     }
+}
+
+// The free list of a table read on demand, before it is first followed: the
+// checks of an eager open, on the entries the list names.
+void VoidDescriptionTable::checkFreeList() {
+    if (freeListChecked_) return;
+    const char* fault = nullptr;
+    try {
+        fault = array_.validateFreeList();
+    } catch (const StorageError& e) {
+        const std::string text = Where(stream_) + " free list: " + e.what();
+        throw ObjectLoadFailed(text.c_str());
+    }
+    if (fault) ThrowCorruptTable(stream_.name(), fault);
+    freeListChecked_ = true;
 }
 
 VoidDescriptionTable::~VoidDescriptionTable() = default;
@@ -125,12 +147,39 @@ void VoidDescriptionTable::readHead() {
 
 Description& VoidDescriptionTable::entry(uint32_t index) {
     TQ_ASSERT(index < array_.count(), "index < count()");
+    if (!array_.isRead(index)) readEntry(index);
     return array_[index];
 }
 
 const Description& VoidDescriptionTable::entry(uint32_t index) const {
     TQ_ASSERT(index < array_.count(), "index < count()");
+    if (!array_.isRead(index)) readEntry(index);
     return array_[index];
+}
+
+void VoidDescriptionTable::readEntry(uint32_t index) const {
+    try {
+        (void)array_[index];
+    } catch (const StorageError& e) {
+        const std::string text = Where(stream_) + " entry " + std::to_string(index) + ": " + e.what();
+        throw ObjectLoadFailed(text.c_str());
+    }
+}
+
+void VoidDescriptionTable::noteHeld(uint32_t index) {
+    const uint32_t chunk = index / OCLBlockArrayWFL<Description>::kChunkItems;
+    if (chunk >= held_.size()) held_.resize(chunk + 1, 0);
+    held_[chunk] = 1;
+}
+
+uint32_t VoidDescriptionTable::nextHeld(uint32_t i) const {
+    constexpr uint32_t kChunk = OCLBlockArrayWFL<Description>::kChunkItems;
+    const uint32_t n = array_.count();
+    for (uint32_t chunk = i / kChunk; i < n; i = ++chunk * kChunk) {
+        if (chunk >= held_.size()) return n;
+        if (held_[chunk]) return i;
+    }
+    return n;
 }
 
 uint32_t VoidDescriptionTable::add(uint32_t memory) {
@@ -141,6 +190,7 @@ uint32_t VoidDescriptionTable::add(uint32_t memory) {
         uint64_t(array_.count()) + kBlockSize > uint64_t(tDescriptor::kMaxIndex) + 1) {
         throw StoreException(Where(stream_) + ": too many entries in one module");
     }
+    checkFreeList();
     const uint32_t index = array_.nextFree();
     TQ_ASSERT(index <= tDescriptor::kMaxIndex, "descIndex() == d");
     Description& e = array_[index];
@@ -148,6 +198,7 @@ uint32_t VoidDescriptionTable::add(uint32_t memory) {
     e.setOffset(0);
     e.setLength(0);
     e.markChanged();
+    noteHeld(index);
     markDirty();
     return index;
 }
@@ -174,8 +225,9 @@ void VoidDescriptionTable::reclaimed(uint32_t index, uint32_t owner) {
     if (stillNames(index, owner)) entry(index).setMemory(0);
 }
 
+// An entry never read holds nothing in memory: answering reads nothing.
 bool VoidDescriptionTable::hasFaulted(uint32_t index) const {
-    return index < array_.count() && array_[index].hasFaulted();
+    return index < array_.count() && array_.isRead(index) && array_[index].hasFaulted();
 }
 
 void VoidDescriptionTable::checkRecordBounds(const Description& e, uint32_t index) {
@@ -249,12 +301,15 @@ void VoidDescriptionTable::markDirty() {
 }
 
 // What the next write would act upon: a changed thing in memory, or a
-// deleted one that has left memory and whose slot is to be freed.
-bool VoidDescriptionTable::hasPendingEntries() const {
-    for (uint32_t i = 0; i < array_.count(); ++i) {
-        const Description& e = array_[i];
-        if (e.isFree()) continue;
-        if (e.isDeleted() ? e.memory() == 0 : e.isChanged() && e.memory() != 0) return true;
+// deleted one that has left memory and whose slot is to be freed. Entries
+// never read are neither.
+bool VoidDescriptionTable::hasPendingEntries() {
+    for (auto r = array_.readRunFrom(0); r.first < r.end; r = array_.readRunFrom(r.end)) {
+        for (uint32_t k = r.first; k < r.end; ++k) {
+            const Description& e = r.items[k - r.first];
+            if (e.isFree()) continue;
+            if (e.isDeleted() ? e.memory() == 0 : e.isChanged() && e.memory() != 0) return true;
+        }
     }
     return false;
 }
@@ -304,8 +359,10 @@ void VoidDescriptionTable::writeArray(uint32_t end) {
 
 // Slides every live record down to close the gaps, in offset order, so no
 // record is ever overwritten before it has been moved. The array is given a
-// new slot after the records.
+// new slot after the records. A table read on demand was not checked at
+// open: every entry is read and checked now, before anything moves.
 uint32_t VoidDescriptionTable::compact() {
+    checkRecords(true);
     std::vector<uint32_t> order;
     for (uint32_t i = 0; i < array_.count(); ++i) {
         const Description& e = array_[i];

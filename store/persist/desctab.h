@@ -20,7 +20,15 @@
 //  1. Opening reads the 16-byte head and the array record in one read each,
 //     into one block of exactly the stored count: no record is read, and no
 //     per-entry allocation is made. Every record an entry names is checked
-//     to lie inside the stream.
+//     to lie inside the stream, and no two things' records to share a byte.
+//     A module file that carries the checksums of its streams has each piece
+//     checked when first read, so its tables read only the 16-byte head and
+//     the array's count at open, and the entries chunk by chunk when first
+//     reached (entry() and every walk of the table go through the one
+//     accessor of the array). The checks move to what they guard: a
+//     record's bounds to its fault (checkRecordBounds), the free list to the
+//     first add, bounds and overlaps of all records to the compaction, the
+//     one write that moves records over others' bytes (checkRecords).
 //  2. A save writes only the records whose descriptions are marked changed,
 //     each appended after the end of the stream, then the array's changed
 //     entries over the array in its slot (or, when the array has outgrown
@@ -49,6 +57,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
@@ -104,6 +113,11 @@ public:
     // The thing left memory but still exists on file.
     void reclaimed(uint32_t index, uint32_t owner = 0);
     bool hasFaulted(uint32_t index) const;
+    // The first index at or after i that may hold a thing in memory, or
+    // count(): things come into memory only by add and fault, which note
+    // their chunk, so walks for loaded things (unloading a module) cost
+    // what was loaded, not the size of the table.
+    uint32_t nextHeld(uint32_t i) const;
 
     // Writes the changed records and the array (see the layout above). The
     // table stays dirty only when its writers left something of its own
@@ -121,13 +135,22 @@ protected:
 
     // Checks that entry e's record lies inside the stream, before a fault.
     void checkRecordBounds(const Description& e, uint32_t index);
+    // Entry index now holds a thing in memory (see nextHeld).
+    void noteHeld(uint32_t index);
 
 private:
     bool stillNames(uint32_t index, uint32_t owner) const;
     void markDirty();
-    bool hasPendingEntries() const;
+    bool hasPendingEntries();
     void readHead();
-    void checkRecords() const;
+    // Raises StorageError from the first read of an entry's chunk as
+    // ObjectLoadFailed naming the entry.
+    void readEntry(uint32_t index) const;
+    // Bounds and overlaps of every record (see checkRecords in the .cpp);
+    // what is wrong is ModuleOpenFailed at open, ModuleSaveError before a
+    // compaction.
+    void checkRecords(bool saving);
+    void checkFreeList();
     void writeArray(uint32_t end);
     uint32_t compact();
     uint32_t liveBytes() const;
@@ -142,6 +165,11 @@ private:
     uint32_t arraySlot_ = 0;
     uint32_t deadBytes_ = 0;
     bool dirty_ = false;
+    // Whether the free list read from the file has been checked.
+    bool freeListChecked_ = true;
+    // Per chunk of BlockArray::kChunkItems entries: 1 once a thing of one of
+    // them came into memory.
+    std::vector<uint8_t> held_;
     // Something was entered, changed or deleted since the last write began.
     bool changedWhileWriting_ = false;
     static inline uint64_t writesBegun = 0;

@@ -14,11 +14,17 @@
 // the stored count, after checking the count against what descriptors can
 // name and what the stream holds, and the free list against the items, so
 // that nothing taken from the file sizes an allocation unchecked or sends
-// the free list out of the array. An array may instead read only the head
-// (readHead) and bring its items in as they are needed (readItems); until
-// then the items of its block hold nothing, and writeChanged is told which
-// are in memory so that it never looks at the others: they are unchanged on
-// disk by definition.
+// the free list out of the array.
+//
+// Two ways take a stored array in part. readHead reads the head alone, and
+// its owner brings items in itself with readItems and tells writeChanged
+// which are in memory (nextHeld). readOnDemand reads the head and leaves
+// the items to BlockArray, which fills each chunk through fillChunk the
+// first time any of its items is reached. Either way the caller checks the
+// free list before it first follows it, an item never read is unchanged on
+// disk by definition and is never written back, and the stream must outlive
+// the array: the record stays where it was read until the array is written
+// whole (which reads every item first).
 #pragma once
 
 #include <algorithm>
@@ -54,6 +60,9 @@ public:
     // by block. Every item's change mark is cleared once its block is out.
     template <class Stored>
     void write(OCLStream& out, Stored&& stored) {
+        // Items not read yet are taken from the record before anything of
+        // the new one is written (it may lie over the old one).
+        this->readAll();
         // Until the record is whole, the stream is not known to hold it.
         storedCount_ = kNotStored;
         const uint32_t at = out.tell();
@@ -91,35 +100,32 @@ public:
         out.seek(at);
         out.writeU32(this->count());
         out.writeU32(this->firstFree());
+        // Runs of read items only: an item never read cannot have changed.
         std::vector<T> image;
-        uint32_t first = 0;  // index of the block's first item
-        for (uint32_t b = 0; b < this->blockCount(); ++b) {
-            T* items = this->block(b);
-            const uint32_t n = this->itemsInBlock(b);
-            // The block's items before `known` were in the record as written;
-            // the rest are new since and go out whatever their marks say.
-            const uint32_t known = storedCount_ > first ? std::min(n, storedCount_ - first) : 0;
-            const auto held = [&](uint32_t k) { return nextHeld(first + k) == first + k; };
-            for (uint32_t k = 0; k < n;) {
+        for (auto r = this->readRunFrom(0); r.first < r.end; r = this->readRunFrom(r.end)) {
+            // Items before `known` were in the record as written; the rest
+            // are new since and go out whatever their marks say.
+            const uint32_t known = std::clamp(storedCount_, r.first, r.end);
+            const auto held = [&](uint32_t i) { return nextHeld(i) == i; };
+            for (uint32_t k = r.first; k < r.end;) {
                 while (k < known) {
-                    if (const uint32_t h = nextHeld(first + k) - first; h != k) {
+                    if (const uint32_t h = nextHeld(k); h != k) {
                         k = std::min(h, known);
                         continue;
                     }
-                    if (items[k].entryChanged()) break;
+                    if (r.items[k - r.first].entryChanged()) break;
                     ++k;
                 }
-                if (k == n) break;
+                if (k == r.end) break;
                 uint32_t end = k + 1;
-                while (end < n && (end >= known || (held(end) && items[end].entryChanged()))) ++end;
-                image.assign(items + k, items + end);
+                while (end < r.end && (end >= known || (held(end) && r.items[end - r.first].entryChanged()))) ++end;
+                image.assign(r.items + (k - r.first), r.items + (end - r.first));
                 for (T& item : image) stored(item);
-                out.seek(at + kHeaderSize + (first + k) * uint32_t{sizeof(T)});
+                out.seek(at + kHeaderSize + k * uint32_t{sizeof(T)});
                 out.write(image.data(), image.size() * sizeof(T));
-                for (uint32_t j = k; j < end; ++j) items[j].clearEntryChanged();
+                for (uint32_t j = k; j < end; ++j) r.items[j - r.first].clearEntryChanged();
                 k = end;
             }
-            first += n;
         }
         storedCount_ = this->count();
         out.seek(at + recordSize());
@@ -151,14 +157,7 @@ public:
         const uint32_t at = in.tell();
         const uint32_t n = in.readU32();
         const uint32_t head = in.readU32();
-        // Items are named by descriptors, whose 22 bits of index name no more
-        // than this; a longer array is not one the library wrote.
-        if (n > tDescriptor::kMaxIndex + 1)
-            ThrowCorruptTable(in.name(), "more entries than descriptors can name");
-        if (uint64_t(n) * sizeof(T) > in.remaining())
-            ThrowCorruptTable(in.name(), "entry count runs past the end of the stream");
-        if (head != kNoMoreFree && head >= n)
-            ThrowCorruptTable(in.name(), "free-list head lies outside the table");
+        checkHead(in, n, head);
         if (n != 0) this->resetToSingleBlock(n);
         this->setFirstFree(head);
         storedAt_ = at;
@@ -180,13 +179,62 @@ public:
     // array last wrote or read it (so writeChanged need not write it whole).
     bool holdsRecordAt(uint32_t at) const { return storedCount_ != kNotStored && storedAt_ == at; }
 
+    // Takes the head of a stored array into this empty one; its items are
+    // read from `in` when first reached, each through prepare. The free list
+    // is not checked (validateFreeList, before it is first followed).
+    void readOnDemand(OCLStream& in, void (*prepare)(T&)) {
+        const uint32_t at = in.tell();
+        const uint32_t n = in.readU32();
+        const uint32_t head = in.readU32();
+        checkHead(in, n, head);
+        if (n != 0) this->resetToUnreadBlock(n);
+        this->setFirstFree(head);
+        source_ = &in;
+        prepare_ = prepare;
+        storedAt_ = at;
+        storedCount_ = n;
+    }
+
+protected:
+    // One chunk from the record where it was read, the stream left where
+    // its reader had it (a chunk may be needed in the middle of a record).
+    void fillChunk(uint32_t first, uint32_t n, T* items) const override {
+        struct Resume {
+            OCLStream& in;
+            uint32_t at;
+            ~Resume() { in.seek(at); }
+        } resume{*source_, source_->tell()};
+        source_->seek(storedAt_ + kHeaderSize + first * uint32_t{sizeof(T)});
+        source_->read(items, size_t(n) * sizeof(T));
+        for (uint32_t i = 0; i < n; ++i) {
+            prepare_(items[i]);
+            items[i].clearEntryChanged();
+        }
+    }
+
 private:
     static constexpr uint32_t kNotStored = 0xFFFFFFFF;
+
+    // Checks a stored head read from `in` (positioned after it) before any
+    // of it sizes an allocation.
+    static void checkHead(OCLStream& in, uint32_t n, uint32_t head) {
+        // Items are named by descriptors, whose 22 bits of index name no more
+        // than this; a longer array is not one the library wrote.
+        if (n > tDescriptor::kMaxIndex + 1)
+            ThrowCorruptTable(in.name(), "more entries than descriptors can name");
+        if (uint64_t(n) * sizeof(T) > in.remaining())
+            ThrowCorruptTable(in.name(), "entry count runs past the end of the stream");
+        if (head != kNoMoreFree && head >= n)
+            ThrowCorruptTable(in.name(), "free-list head lies outside the table");
+    }
 
     // Where the stream holds the record as last written or read, and the
     // count it had then; kNotStored when it holds none that is known.
     uint32_t storedAt_ = 0;
     uint32_t storedCount_ = kNotStored;
+    // Where items not read yet come from (readOnDemand).
+    OCLStream* source_ = nullptr;
+    void (*prepare_)(T&) = nullptr;
 };
 
 }  // namespace tq

@@ -1,9 +1,12 @@
 // A prototype's list of objects as clones come and go: clones leave it from
 // any place, the prototype stays last, and a clone that left and came back
 // (through a discrimination undone) leaves again when destroyed.
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "tests/store/model/modeltest.h"
+#include "tests/support/freshproc.h"
 
 namespace tq {
 namespace {
@@ -15,7 +18,72 @@ protected:
         for (size_t i = 0; i < s->objects().length(); ++i) out.push_back(s->objects()[i].get());
         return out;
     }
+    // The description indexes of the list, following nothing.
+    static std::vector<uint32_t> Indexes(SignatureRep* s) {
+        std::vector<uint32_t> out;
+        for (size_t i = 0; i < s->objects().length(); ++i) {
+            const Faultp<InterObjRep>& r = s->objects()[i];
+            out.push_back(r.isDescriptor() ? r.descriptor().descIndex() : r.get()->descriptor().descIndex());
+        }
+        return out;
+    }
 };
+
+// A list read from the module file is kept as it was read until it changes
+// behind its front: clones made since go in front of what was read, a clone
+// read from the file leaves from among the others without taking or moving
+// another, a clone made after that goes in front again, and the order is
+// what the next save writes and the next read finds.
+TEST_F(CloneLists, AListReadFromTheFileKeepsItsOrderAsClonesComeAndGo) {
+    ScratchDir dir;
+    const std::string path = dir.file("tiles.qbo");
+    std::vector<uint32_t> expected;
+    uint32_t tileIndex = 0;
+    {
+        const tModuleIndex m = openModule(path);
+        InterObj tile(named("Tile"));
+        tileIndex = tile->descriptor().descIndex();
+        std::vector<InterObj> c;
+        for (int i = 0; i < 6; ++i) c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+        expected = Indexes(tile->signature());
+        saveTables(m);
+        c.clear();
+        tile = nullptr;
+        closeModule(m);
+    }
+    const auto index = [](const InterObj& o) { return o->descriptor().descIndex(); };
+    const tModuleIndex m = openModule(path);
+    InterObj tile(InterObjRep::fault(tDescriptor::Make(m, tileIndex)));
+    ASSERT_NE(tile.get(), nullptr);
+    SignatureRep* s = tile->signature();
+    ASSERT_EQ(Indexes(s), expected);
+    ASSERT_EQ(expected.size(), 7u);
+
+    InterObj first(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+    expected.insert(expected.begin(), index(first));
+    EXPECT_EQ(Indexes(s), expected);
+    EXPECT_EQ(s->protoObject(), tile.get());
+
+    InterObj read(s->objects()[4].get());
+    EXPECT_EQ(s->objectIndex(read.get()), 4);
+    read->Destroy();
+    read = nullptr;
+    expected.erase(expected.begin() + 4);
+    EXPECT_EQ(Indexes(s), expected);
+
+    InterObj second(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+    expected.insert(expected.begin(), index(second));
+    EXPECT_EQ(Indexes(s), expected);
+    EXPECT_EQ(s->protoObject(), tile.get());
+
+    InterObjRep::DeleteObjects();
+    saveTables(m);
+    first = second = tile = nullptr;
+    closeModule(m);
+    tile = InterObjRep::fault(tDescriptor::Make(openModule(path), tileIndex));
+    ASSERT_NE(tile.get(), nullptr);
+    EXPECT_EQ(Indexes(tile->signature()), expected) << "as saved";
+}
 
 TEST_F(CloneLists, ClonesLeaveFromAnyPlaceAndThePrototypeStaysLast) {
     InterObj tile(named("Tile"));

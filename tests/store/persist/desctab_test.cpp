@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -421,10 +422,22 @@ std::string FreeDescription(uint32_t next, uint32_t run) {
     return std::string(1, '\0') + U32(0) + U32(next) + U32(run);
 }
 
+// While alive, commits write no checksums: files as written before there
+// were any, whose tables are read and checked whole at open.
+struct OlderFiles {
+    OlderFiles() { OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kOmit); }
+    ~OlderFiles() { OCLStorage::SetChecksumWriting(OCLStorage::ChecksumWriting::kCompute); }
+};
+
+void WriteOlderStreamFile(const std::string& path, const std::string& image) {
+    OlderFiles older;
+    test::WriteStreamFile(path, "Chains", image);
+}
+
 void ExpectOpenFails(const std::string& image, const char* fragment) {
     ScratchDir dir;
     const std::string path = dir.file("bad.qbo");
-    test::WriteStreamFile(path, "Chains", image);
+    WriteOlderStreamFile(path, image);
     try {
         ChainModule mod(path, 0);
         ADD_FAILURE() << "opened: " << fragment;
@@ -496,6 +509,189 @@ TEST(DescriptionArrays, AStoredMemoryWordIsIgnoredAndABadRecordFailsItsFault) {
     ChainModule mod(path, 0);
     EXPECT_FALSE(mod.table().entry(0).hasFaulted());
     EXPECT_THROW(mod.fault(0), ObjectLoadFailed);
+}
+
+// ---- tables of files with checksums, read on demand ---------------------------
+
+// A chain record with an empty payload.
+std::string ChainRecord(uint32_t marker, const std::string& payload = {}) {
+    return U32(kNone) + U32(marker) + U32(static_cast<uint32_t>(payload.size())) + payload;
+}
+
+bool Refused(const std::function<void()>& use, bool asOpenFailure, const char* fragment) {
+    try {
+        use();
+    } catch (const StoreException& e) {
+        EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
+        EXPECT_EQ(dynamic_cast<const ModuleOpenFailed*>(&e) != nullptr, asOpenFailure) << e.what();
+        return true;
+    }
+    return false;
+}
+
+// What an older file has checked at open, a file with checksums has checked
+// when what it guards is first used: the free list at the first add, a
+// record's bounds at its fault. Either way with the same text, and the rest
+// of the table stays usable.
+TEST(DescriptionArraysOnDemand, ChecksOfTheOpenComeAtTheFirstUseOfWhatTheyGuard) {
+    const std::string twoUsed = Head(1, 40, 34) + ChainRecord(0) + ChainRecord(1) + U32(2) + U32(kNone);
+    struct Case {
+        std::string image;
+        bool byAdd;  // else by faulting entry `faulted`
+        uint32_t faulted;
+        const char* fragment;
+    } cases[] = {
+        {Head(1, 16, 34) + U32(2) + U32(0) + FreeDescription(1, 0) + FreeDescription(0, 0), true, 0,
+         "free list names an entry twice"},
+        {Head(1, 16, 34) + U32(2) + U32(0) + FreeDescription(kNone, 2) + FreeDescription(kNone, 0), true, 0,
+         "free run leaves the array"},
+        {twoUsed + UsedDescription(16, 12) + UsedDescription(100, 12), false, 1,
+         "entry 1: record lies outside the stream"},
+        {twoUsed + UsedDescription(16, 4000) + UsedDescription(28, 12), false, 0,
+         "entry 0: record lies outside the stream"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fragment);
+        ScratchDir dir;
+        const std::string older = dir.file("older.qbo"), path = dir.file("checked.qbo");
+        WriteOlderStreamFile(older, c.image);
+        EXPECT_TRUE(Refused([&] { ChainModule mod(older, 0); }, true, c.fragment)) << "an older file opened";
+
+        test::WriteStreamFile(path, "Chains", c.image);
+        ChainModule mod(path, 0);
+        ASSERT_TRUE(mod.mod.storage().hasChecksums());
+        if (c.byAdd) {
+            const auto add = [&] {
+                auto link = std::make_unique<Chain>(7);
+                link->attach(mod.m);
+                link.release();
+            };
+            EXPECT_TRUE(Refused(add, true, c.fragment)) << "a bad free list was followed";
+            EXPECT_TRUE(Refused(add, true, c.fragment)) << "checked once, passed for good";
+        } else {
+            EXPECT_TRUE(Refused([&] { mod.fault(c.faulted); }, false, c.fragment)) << "faulted";
+            EXPECT_EQ(mod.fault(1 - c.faulted)->marker, 1 - c.faulted) << "the other entry reads";
+        }
+    }
+    EXPECT_EQ(Chain::alive, 0);
+}
+
+// A thing's entry pointed into another's record, the checksums made again
+// over it: no read can tell, and the table opens. The compaction, the one
+// write that moves records over others' bytes, reads and checks every entry
+// before it moves one, and is refused as a failed save with the open's text;
+// the stream keeps every byte it had. An older file is refused at open.
+TEST(DescriptionArraysOnDemand, AForgedOverlapIsRefusedByTheSaveBeforeItWritesAnything) {
+    // Entry 2 lies over entry 0's record; entry 3's big record is the dead
+    // space that makes a save compact once it is deleted.
+    const std::string big(70 * 1024, 'x');
+    const uint32_t bigRecord = static_cast<uint32_t>(ChainRecord(3, big).size());
+    const uint32_t arrayAt = 40 + bigRecord;
+    const std::string image = Head(1, arrayAt, 60, 1) + ChainRecord(0) + ChainRecord(1) + ChainRecord(3, big) +
+                              U32(4) + U32(kNone) + UsedDescription(16, 12) + UsedDescription(28, 12) +
+                              UsedDescription(20, 12) + UsedDescription(40, bigRecord);
+    const char* overlap = "entry 2: record overlaps the record of entry 0";
+    ScratchDir dir;
+    WriteOlderStreamFile(dir.file("older.qbo"), image);
+    EXPECT_TRUE(Refused([&] { ChainModule mod(dir.file("older.qbo"), 0); }, true, overlap));
+
+    struct Save {
+        const char* how;
+        std::function<void(ChainModule&)> run;
+    } saves[] = {
+        {"an explicit compaction", [](ChainModule& mod) { mod.table().compactStream(); }},
+        // The big record goes dead: more than the live bytes, a compaction.
+        {"a save that compacts", [](ChainModule& mod) {
+             delete mod.fault(3);
+             ObjectStore::WritingScope writing(mod.m);
+             Chains::writeModule(mod.m);
+         }},
+    };
+    for (const Save& save : saves) {
+        SCOPED_TRACE(save.how);
+        const std::string path = dir.file("forged.qbo");
+        test::WriteStreamFile(path, "Chains", image);
+        ChainModule mod(path, 0);
+        ASSERT_TRUE(mod.mod.storage().hasChecksums());
+        EXPECT_EQ(mod.fault(1)->marker, 1u);
+        try {
+            save.run(mod);
+            ADD_FAILURE() << "the records were moved";
+        } catch (const StoreException& e) {
+            EXPECT_STREQ(e.name(), "ModuleSaveError");
+            EXPECT_NE(std::string(e.what()).find(std::string("stream \"Chains\": ") + overlap), std::string::npos)
+                << e.what();
+        }
+        OCLStream& s = mod.table().stream();
+        std::string now(s.size(), '\0');
+        s.seek(0);
+        s.read(now.data(), now.size());
+        EXPECT_TRUE(now == image) << "the stream changed";
+    }
+}
+
+// A module of ten thousand things, each chunk of entries a few hundred:
+// opened with checksums it reads almost none of its array; faulting, adding,
+// changing and deleting work as on an older file, and what the save wrote
+// reads back the same whether the table is then read on demand or whole.
+TEST_F(DescriptionTableTest, ATableReadOnDemandSavesWhatAnEagerOneReadsBack) {
+    constexpr uint32_t kLinks = 10000;
+    {
+        ChainModule mod(path);
+        for (uint32_t i = 0; i < kLinks; ++i) mod.add(i, "link" + std::to_string(i));
+        mod.save();
+    }
+    {
+        ChainModule mod(path, 0);
+        ASSERT_TRUE(mod.mod.storage().hasChecksums());
+        const uint64_t arrayBytes = kLinks * sizeof(Description);
+        const uint64_t atOpen = mod.mod.storage().bytesReadFromFile();
+        EXPECT_LT(atOpen, arrayBytes / 4) << "the array was read at open";
+        EXPECT_GE(mod.table().count(), kLinks);
+        Chain* late = mod.fault(8500);
+        EXPECT_EQ(late->payload, "link8500");
+        EXPECT_LT(mod.mod.storage().bytesReadFromFile() - atOpen, arrayBytes / 4) << "one fault read the array";
+
+        // Walking what is loaded reads nothing more.
+        const uint64_t before = mod.mod.storage().bytesReadFromFile();
+        DescribedObjectIterator<Chain> loaded(mod.m);
+        EXPECT_EQ(loaded.nextFaulted(), late);
+        EXPECT_EQ(loaded.nextFaulted(), nullptr);
+        EXPECT_EQ(mod.mod.storage().bytesReadFromFile(), before);
+
+        late->payload = "changed";
+        late->changed();
+        delete mod.fault(10);
+        delete mod.fault(1700);
+        mod.save();
+        EXPECT_EQ(mod.add(5000, "reused")->descriptor().descIndex(), 1700u) << "the freed slot came first";
+        mod.add(5001, "new");
+        mod.save();
+    }
+    const std::string older = dir.file("older.qbo");
+    {
+        OlderFiles omit;
+        OCLStorage from(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+        OCLStorage to(older.c_str(), 1, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE);
+        from.CopyTo(to);
+        to.Commit();
+    }
+    ChainModule lazy(path, 0), eager(older, 0);
+    ASSERT_FALSE(eager.mod.storage().hasChecksums());
+    ASSERT_EQ(lazy.table().count(), eager.table().count());
+    for (uint32_t i = 0; i < eager.table().count(); ++i) {
+        const Description& a = lazy.table().entry(i);
+        const Description& b = eager.table().entry(i);
+        ASSERT_EQ(a.exists(), b.exists()) << i;
+        if (!a.exists()) continue;
+        EXPECT_EQ(lazy.fault(i)->payload, eager.fault(i)->payload) << i;
+        EXPECT_EQ(lazy.fault(i)->marker, eager.fault(i)->marker) << i;
+    }
+    EXPECT_EQ(eager.fault(8500)->payload, "changed");
+    EXPECT_EQ(eager.fault(1700)->payload, "reused");
+    EXPECT_EQ(eager.fault(10)->payload, "new") << "the next freed slot";
+    EXPECT_EQ(lazy.add(1)->descriptor().descIndex(), eager.add(1)->descriptor().descIndex())
+        << "the free lists agree";
 }
 
 // ---- fault pointers ------------------------------------------------------------
