@@ -31,7 +31,7 @@ using namespace tq;
 // Row i's name: 40 characters, as the table's key column holds; the number
 // first, since the store keeps the first 31 characters of a name.
 std::string RowName(long i) {
-    char name[48];
+    char name[64];
     std::snprintf(name, sizeof name, "Row%07ld%s", i, "_abcdefghijklmnopqrstuvwxyz012");
     return name;
 }
