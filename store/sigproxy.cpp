@@ -644,15 +644,12 @@ void SignatureRep::detachExternalObject(const InterObjRep& o) { objects_.remove(
 
 void SignatureRep::NoExternalChildren(const tModuleIndex* indexes) {
     TQ_ASSERT(indexes != nullptr, "indexes");
-    auto outside = [indexes](const auto& list) {
-        for (size_t i = 0; i < list.length(); ++i) {
-            // Entries still held as descriptors were read from the
-            // signature's own record, so they lie in its module.
-            if (list[i].isDescriptor()) continue;
-            const auto* thing = list[i].get();
-            if (thing && !Listed(indexes, thing->moduleIndex())) return true;
-        }
-        return false;
+    // Entries still held as descriptors were read from the signature's own
+    // record, so they lie in its module.
+    auto outside = [indexes](auto& list) {
+        bool found = false;
+        list.forEachFollowed([&](const auto* thing) { found = found || !Listed(indexes, thing->moduleIndex()); });
+        return found;
     };
     // The refusal names no module object: modules have none until the
     // module manager's classes give them one.
@@ -702,16 +699,11 @@ void SignatureRep::ConstructProxies(tModuleIndex m) {
 
 void SignatureRep::constructProxies() {
     const tModuleIndex own = moduleIndex();
-    for (size_t i = 0; i < objects_.length(); ++i) {
-        if (objects_[i].isDescriptor()) continue;
-        InterObjRep* o = objects_[i].get();
-        if (o && o->moduleIndex() != own) getProxy(o->moduleIndex());
-    }
-    for (size_t i = 0; i < children_.length(); ++i) {
-        if (children_[i].isDescriptor()) continue;
-        SignatureRep* c = children_[i].get();
-        if (c && c->moduleIndex() != own) getProxy(c->moduleIndex());
-    }
+    const auto proxyFor = [&](const auto* thing) {
+        if (thing->moduleIndex() != own) getProxy(thing->moduleIndex());
+    };
+    objects_.forEachFollowed(proxyFor);
+    children_.forEachFollowed(proxyFor);
     if (proxy_) proxy_->capture();
 }
 
@@ -723,21 +715,17 @@ void SignatureRep::SoftenExternalReferences(tModuleIndex m) {
 void SignatureRep::softenExternalReferences() {
     const tModuleIndex own = moduleIndex();
     std::vector<InterObjRep*> objs;
-    for (size_t i = 0; i < objects_.length(); ++i) {
-        if (objects_[i].isDescriptor()) continue;
-        InterObjRep* o = objects_[i].get();
-        if (o && o->moduleIndex() != own) objs.push_back(o);
-    }
+    objects_.forEachFollowed([&](InterObjRep* o) {
+        if (o->moduleIndex() != own) objs.push_back(o);
+    });
     for (InterObjRep* o : objs) {
         o->releaseForUnload();
         o->softenSignature();
     }
     std::vector<SignatureRep*> kids;
-    for (size_t i = 0; i < children_.length(); ++i) {
-        if (children_[i].isDescriptor()) continue;
-        SignatureRep* c = children_[i].get();
-        if (c && c->moduleIndex() != own) kids.push_back(c);
-    }
+    children_.forEachFollowed([&](SignatureRep* c) {
+        if (c->moduleIndex() != own) kids.push_back(c);
+    });
     for (SignatureRep* c : kids) c->softenParent();
     if (SignatureRep* p = loadedParent(); p && p->moduleIndex() != own) {
         p->children_.remove(this);
