@@ -12,7 +12,6 @@
 #include "platform/com/oleresult.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
-#include "platform/util/radixsort.h"
 #include "store/arrayfld.h"
 #include "store/errors/extexcep.h"
 #include "store/iintobj.h"
@@ -46,9 +45,12 @@ constexpr int kMaxReadNesting = 512;
 // past the list's closing null); each must be a plain descriptor of this
 // module. A list may name a hundred thousand objects: it is taken from one
 // read of the record, not one read of the stream per reference.
+//
+// With `listed`, each entry's index is marked in that bitmap; an index met
+// twice sets *twice.
 template <class List>
 void ReadLocalList(const std::vector<uint8_t>& record, size_t* at, tModuleIndex m, uint32_t index, List& list,
-                   const char* what, std::vector<uint32_t>* indexes) {
+                   const char* what, std::vector<uint64_t>* listed, bool* twice) {
     constexpr size_t kReference = 5;
     // The list is taken into one array of the right size: its length is
     // where the closing null lies.
@@ -57,7 +59,6 @@ void ReadLocalList(const std::vector<uint8_t>& record, size_t* at, tModuleIndex 
          k += kReference)
         ++n;
     list.reserveDescriptors(n);
-    if (indexes) indexes->reserve(indexes->size() + n);
     for (;;) {
         if (record.size() - *at < kReference)
             BadSignature(index, std::string("its list of ") + what + " runs past the end of its record");
@@ -69,7 +70,12 @@ void ReadLocalList(const std::vector<uint8_t>& record, size_t* at, tModuleIndex 
             BadSignature(index, std::string("a reference in its list of ") + what + " is not sound");
         d.setModuleIndex(m);
         list.appendDescriptor(d);
-        if (indexes) indexes->push_back(d.descIndex());
+        if (!listed) continue;
+        const uint32_t i = d.descIndex();
+        if (i / 64 >= listed->size()) listed->resize(i / 64 + 1);
+        uint64_t& word = (*listed)[i / 64];
+        if (word >> (i % 64) & 1) *twice = true;
+        word |= uint64_t{1} << (i % 64);
     }
 }
 
@@ -152,6 +158,7 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
         FieldPtr hold(f);
         if (!s->fields_.append(f)) BadSignature(index, "two of its fields have one name");
     }
+    bool listedTwice = false;
     {
         // The rest of the record, which the table checked lies inside the
         // stream; the stream goes on after the two lists.
@@ -161,8 +168,8 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
         std::vector<uint8_t> rest(end > from ? static_cast<size_t>(end - from) : 0);
         in.read(rest.data(), rest.size());
         size_t at = 0;
-        ReadLocalList(rest, &at, m, index, s->objects_, "objects", &s->fileObjects_);
-        ReadLocalList(rest, &at, m, index, s->children_, "child signatures", nullptr);
+        ReadLocalList(rest, &at, m, index, s->objects_, "objects", &s->fileObjects_, &listedTwice);
+        ReadLocalList(rest, &at, m, index, s->children_, "child signatures", nullptr, nullptr);
         in.seek(from + static_cast<uint32_t>(at));
     }
     s->iDataSize_ = in.readU32();
@@ -197,9 +204,7 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     for (size_t i = 1; i < spans.size(); ++i)
         if (spans[i].first < spans[i - 1].second) BadSignature(index, "two of its fields overlap");
     if (own != section) BadSignature(index, "its data size is not its parent's and its own fields'");
-    SortNearlyInOrder(s->fileObjects_, 0, 24);
-    if (std::adjacent_find(s->fileObjects_.begin(), s->fileObjects_.end()) != s->fileObjects_.end())
-        BadSignature(index, "an object is listed twice");
+    if (listedTwice) BadSignature(index, "an object is listed twice");
     // A parent of another module does not list this signature in its own
     // record: the child joins its list now that it is complete.
     if (pd.isProxy() && parent) parent->attachExternalChild(*s);
@@ -229,7 +234,7 @@ void SignatureRep::write(OCLStream& out) {
 }
 
 bool SignatureRep::listedInFile(uint32_t objectIndex) const {
-    return std::binary_search(fileObjects_.begin(), fileObjects_.end(), objectIndex);
+    return objectIndex / 64 < fileObjects_.size() && (fileObjects_[objectIndex / 64] >> (objectIndex % 64) & 1);
 }
 
 // ---- look-up ------------------------------------------------------------------------

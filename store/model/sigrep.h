@@ -413,9 +413,9 @@ private:
     bool destroying_ = false;
     // The shadow, while the signature has proxies in other modules.
     SignatureShadow* proxy_ = nullptr;
-    // Description indexes of the objects listed when this signature was
-    // read, sorted.
-    std::vector<uint32_t> fileObjects_;
+    // The objects listed when this signature was read: bit i of word i / 64
+    // is set when the record lists object entry i.
+    std::vector<uint64_t> fileObjects_;
     static inline size_t liveSignatures = 0;
     friend class SignatureShadow;
 };
