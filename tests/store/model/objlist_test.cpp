@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/util/lebytes.h"
 #include "tests/store/model/modeltest.h"
+#include "tests/store/model/streams.h"
 #include "tests/support/freshproc.h"
 
 namespace tq {
@@ -83,6 +85,44 @@ TEST_F(CloneLists, AListReadFromTheFileKeepsItsOrderAsClonesComeAndGo) {
     tile = InterObjRep::fault(tDescriptor::Make(openModule(path), tileIndex));
     ASSERT_NE(tile.get(), nullptr);
     EXPECT_EQ(Indexes(tile->signature()), expected) << "as saved";
+}
+
+// The record's list of objects is what an object read alone is checked
+// against: every listed clone reads, and a list that names one object
+// twice is refused when the signature is read.
+TEST_F(CloneLists, EveryListedCloneReadsAndAListNamingOneTwiceIsRefused) {
+    ScratchDir dir;
+    const std::string path = dir.file("tiles.qbo");
+    std::vector<uint32_t> listed;
+    uint32_t tileIndex = 0, signatureIndex = 0;
+    {
+        const tModuleIndex m = openModule(path);
+        InterObj tile(named("Tile"));
+        tileIndex = tile->descriptor().descIndex();
+        signatureIndex = tile->signature()->descriptor().descIndex();
+        std::vector<InterObj> c;
+        for (int i = 0; i < 70; ++i) c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+        listed = Indexes(tile->signature());
+        saveTables(m);
+        c.clear();
+        tile = nullptr;
+        closeModule(m);
+    }
+    {
+        const tModuleIndex m = openModule(path);
+        for (uint32_t i : listed) EXPECT_NE(InterObjRep::fault(tDescriptor::Make(m, i)), nullptr) << "object " << i;
+        closeModule(m);
+    }
+    // The record ends with the list's closing null, the empty list of
+    // child signatures, the data size and the end of the events.
+    const Span sig = RecordOf(path, "Signatures", signatureIndex);
+    const std::vector<uint8_t> record = ReadStream(path, "Signatures");
+    const uint32_t last = sig.offset + sig.length - 20;
+    ASSERT_EQ(LoadLE32(&record[last + 1]) & tDescriptor::kMaxIndex, listed.back());
+    Patch(path, "Signatures", last - 5, std::vector<uint8_t>(record.begin() + last, record.begin() + last + 5));
+    const tModuleIndex m = openModule(path);
+    const std::string failure = FailureText([&] { InterObjRep::fault(tDescriptor::Make(m, tileIndex)); });
+    EXPECT_NE(failure.find("an object is listed twice"), std::string::npos) << failure;
 }
 
 TEST_F(CloneLists, ClonesLeaveFromAnyPlaceAndThePrototypeStaysLast) {
