@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,7 @@ constexpr int kMaxReadNesting = 512;
 // With `listed`, each entry's index is marked in that bitmap; an index met
 // twice sets *twice.
 template <class List>
-void ReadLocalList(const std::vector<uint8_t>& record, size_t* at, tModuleIndex m, uint32_t index, List& list,
+void ReadLocalList(std::span<const uint8_t> record, size_t* at, tModuleIndex m, uint32_t index, List& list,
                    const char* what, std::vector<uint64_t>* listed, bool* twice) {
     constexpr size_t kReference = 5;
     // The list is taken into one array of the right size: its length is
@@ -165,8 +166,12 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
         const Description* e = DescribedObjectNoDescriptor<SignatureRep>::objectDescription(self);
         const uint32_t from = in.tell();
         const uint64_t end = e ? uint64_t(e->offset()) + e->length() : from;
-        std::vector<uint8_t> rest(end > from ? static_cast<size_t>(end - from) : 0);
-        in.read(rest.data(), rest.size());
+        // Not zeroed first: the read fills every byte, and a list of a
+        // hundred thousand objects is half a megabyte.
+        const size_t size = end > from ? static_cast<size_t>(end - from) : 0;
+        const auto bytes = std::make_unique_for_overwrite<uint8_t[]>(size);
+        in.read(bytes.get(), size);
+        const std::span<const uint8_t> rest(bytes.get(), size);
         size_t at = 0;
         ReadLocalList(rest, &at, m, index, s->objects_, "objects", &s->fileObjects_, &listedTwice);
         ReadLocalList(rest, &at, m, index, s->children_, "child signatures", nullptr, nullptr);

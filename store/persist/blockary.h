@@ -134,12 +134,12 @@ protected:
         return blocks_.back().get();
     }
 
-    // The same, the items to be filled chunk by chunk on first need. The
-    // block is allocated but not touched: memory the process never reads
-    // costs it nothing.
-    void resetToUnreadBlock(uint32_t n) {
-        resetToSingleBlock(n);
-        unread_.assign((n + kChunkItems - 1) / kChunkItems, 1);
+    // Marks the single block resetToSingleBlock made as not read, its items
+    // to be filled chunk by chunk on first need. The block is allocated but
+    // not touched: memory the process never reads costs it nothing.
+    void leaveSingleBlockUnread() {
+        TQ_ASSERT(blocks_.size() == 1, "nBlocks == 1");
+        unread_.assign((firstBlockSize_ + kChunkItems - 1) / kChunkItems, 1);
         unreadChunks_ = static_cast<uint32_t>(unread_.size());
     }
 

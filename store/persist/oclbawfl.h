@@ -183,16 +183,9 @@ public:
     // read from `in` when first reached, each through prepare. The free list
     // is not checked (validateFreeList, before it is first followed).
     void readOnDemand(OCLStream& in, void (*prepare)(T&)) {
-        const uint32_t at = in.tell();
-        const uint32_t n = in.readU32();
-        const uint32_t head = in.readU32();
-        checkHead(in, n, head);
-        if (n != 0) this->resetToUnreadBlock(n);
-        this->setFirstFree(head);
+        if (readHead(in) != 0) this->leaveSingleBlockUnread();
         source_ = &in;
         prepare_ = prepare;
-        storedAt_ = at;
-        storedCount_ = n;
     }
 
 protected:
