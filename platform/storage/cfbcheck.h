@@ -57,6 +57,19 @@ inline constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 inline constexpr uint32_t kFree = 0xFFFFFFFF;
 inline constexpr uint32_t kNoEntry = 0xFFFFFFFF;  // a directory link to nothing
 
+// Where the header keeps its fields (byte offsets, little-endian).
+inline constexpr uint32_t kHeaderByteOrder = 0x1C;      // 2: 0xFFFE
+inline constexpr uint32_t kHeaderSectorShift = 0x1E;    // 2: 9 or 12
+inline constexpr uint32_t kHeaderMiniShift = 0x20;      // 2: 6
+inline constexpr uint32_t kHeaderDirSectors = 0x28;     // 4: 0 for 512-byte sectors
+inline constexpr uint32_t kHeaderFatCount = 0x2C;       // 4
+inline constexpr uint32_t kHeaderFirstDir = 0x30;       // 4
+inline constexpr uint32_t kHeaderMiniCutoff = 0x38;     // 4: 4096
+inline constexpr uint32_t kHeaderFirstMiniFat = 0x3C;   // 4
+inline constexpr uint32_t kHeaderMiniFatCount = 0x40;   // 4
+inline constexpr uint32_t kHeaderFirstDifat = 0x44;     // 4
+inline constexpr uint32_t kHeaderDifatCount = 0x48;     // 4
+inline constexpr uint32_t kHeaderFatSlotsAt = 0x4C;     // 4 each, kHeaderFatSlots of them
 inline constexpr uint32_t kHeaderFatSlots = 109;
 inline constexpr uint32_t kEntrySize = 128;
 

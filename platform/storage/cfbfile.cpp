@@ -29,11 +29,11 @@ CfbFile::CfbFile(int fd, uint64_t fileSize, std::string path, uint64_t* bytesRea
     readAt(0, header_, kHeaderSize, "the header");
     if (std::memcmp(header_, kCompoundFileSignature.data(), kCompoundFileSignature.size()) != 0)
         corrupt("no compound-file signature");
-    if (LoadLE16(header_ + 0x1C) != 0xFFFE) corrupt("wrong byte-order mark");
-    shift_ = LoadLE16(header_ + 0x1E);
+    if (LoadLE16(header_ + kHeaderByteOrder) != 0xFFFE) corrupt("wrong byte-order mark");
+    shift_ = LoadLE16(header_ + kHeaderSectorShift);
     if (shift_ != 9 && shift_ != 12) corrupt("unsupported sector size");
-    if (LoadLE16(header_ + 0x20) != 6) corrupt("unsupported mini-sector size");
-    if (LoadLE32(header_ + 0x38) != 4096) corrupt("unsupported mini-stream cutoff");
+    if (LoadLE16(header_ + kHeaderMiniShift) != 6) corrupt("unsupported mini-sector size");
+    if (LoadLE32(header_ + kHeaderMiniCutoff) != 4096) corrupt("unsupported mini-stream cutoff");
     sectorSize_ = 1u << shift_;
     perSector_ = sectorSize_ / 4;
     if (fileSize_ < uint64_t{sectorSize_} * 2) corrupt("the file holds no sector after the header");
@@ -43,16 +43,16 @@ CfbFile::CfbFile(int fd, uint64_t fileSize, std::string path, uint64_t* bytesRea
 
     // The allocation table needs one word per sector. Bounding its sector
     // count by that need bounds what the table takes in memory.
-    fatSectors_ = LoadLE32(header_ + 0x2C);
+    fatSectors_ = LoadLE32(header_ + kHeaderFatCount);
     if (fatSectors_ == 0 || fatSectors_ > sectors_ / perSector_ + 2)
         corrupt("implausible allocation-table sector count");
-    nextDifat_ = LoadLE32(header_ + 0x44);
-    difatSectors_ = LoadLE32(header_ + 0x48);
+    nextDifat_ = LoadLE32(header_ + kHeaderFirstDifat);
+    difatSectors_ = LoadLE32(header_ + kHeaderDifatCount);
     if (difatSectors_ > sectors_) corrupt("implausible allocation-index sector count");
-    miniFatSectors_ = LoadLE32(header_ + 0x40);
+    miniFatSectors_ = LoadLE32(header_ + kHeaderMiniFatCount);
     if (miniFatSectors_ > sectors_) corrupt("implausible mini-table sector count");
-    firstMiniFat_ = LoadLE32(header_ + 0x3C);
-    firstDirectory_ = LoadLE32(header_ + 0x30);
+    firstMiniFat_ = LoadLE32(header_ + kHeaderFirstMiniFat);
+    firstDirectory_ = LoadLE32(header_ + kHeaderFirstDir);
     // Not zeroed: invariant 1 keeps unread words from being looked at, and
     // a large table is then paid for only where it is read.
     table_.reset(new uint32_t[size_t{fatSectors_} * perSector_]);
@@ -89,7 +89,7 @@ void CfbFile::readIndexSector() {
 // Where table sector `index` lies, as far as is known without reading: the
 // header's slots and the index sectors read so far; kFree otherwise.
 uint32_t CfbFile::knownTableSectorAt(uint32_t index) const {
-    if (index < kHeaderFatSlots) return LoadLE32(header_ + 0x4C + 4 * index);
+    if (index < kHeaderFatSlots) return LoadLE32(header_ + kHeaderFatSlotsAt + 4 * index);
     const uint32_t k = index - kHeaderFatSlots;
     return k < indexed_.size() ? indexed_[k] : kFree;
 }

@@ -122,20 +122,21 @@ std::optional<CfbTables> CfbTables::Load(int fd, uint64_t fileSize, const std::s
     if (!ReadFullyAt(fd, 0, t.header_.data(), t.header_.size()))
         throw StorageError(path + ": cannot read the file: " + ErrnoText(errno));
     const uint8_t* h = t.header_.data();
-    if (LoadLE16(h + 0x1E) != 9 || LoadLE16(h + 0x20) != 6 || LoadLE32(h + 0x28) != 0)
+    if (LoadLE16(h + kHeaderSectorShift) != 9 || LoadLE16(h + kHeaderMiniShift) != 6 ||
+        LoadLE32(h + kHeaderDirSectors) != 0)
         return std::nullopt;
     t.fileSectors_ = (fileSize - kCfbSectorSize + kCfbSectorSize - 1) / kCfbSectorSize;
 
     // The FAT's sectors: 109 in the header, the rest in the DIFAT chain.
-    const uint32_t fatCount = LoadLE32(h + 0x2C);
-    const uint32_t difatCount = LoadLE32(h + 0x48);
+    const uint32_t fatCount = LoadLE32(h + kHeaderFatCount);
+    const uint32_t difatCount = LoadLE32(h + kHeaderDifatCount);
     if (fatCount == 0 || fatCount > t.fileSectors_ / kPerSector + 2) return std::nullopt;
-    uint32_t difat = LoadLE32(h + 0x44);
+    uint32_t difat = LoadLE32(h + kHeaderFirstDifat);
     std::vector<uint8_t> bytes(kCfbSectorSize);
     for (uint32_t i = 0; i < fatCount; ++i) {
         uint32_t at;
         if (i < kHeaderFatSlots) {
-            at = LoadLE32(h + 0x4C + 4 * i);
+            at = LoadLE32(h + kHeaderFatSlotsAt + 4 * i);
         } else {
             const uint32_t k = (i - kHeaderFatSlots) % kDifatSlots;
             if (k == 0) {
@@ -167,7 +168,7 @@ std::optional<CfbTables> CfbTables::Load(int fd, uint64_t fileSize, const std::s
         }
         return n;
     };
-    const uint32_t firstDirectory = LoadLE32(h + 0x30);
+    const uint32_t firstDirectory = LoadLE32(h + kHeaderFirstDir);
     auto directory = t.follow(firstDirectory, directoryChainLength(firstDirectory), false);
     if (!directory || directory->empty()) return std::nullopt;
     t.directoryAt_ = std::move(*directory);
@@ -176,9 +177,9 @@ std::optional<CfbTables> CfbTables::Load(int fd, uint64_t fileSize, const std::s
     t.directoryBefore_ = t.directory_;
 
     // The MiniFAT and the mini stream.
-    const uint32_t miniFatCount = LoadLE32(h + 0x40);
+    const uint32_t miniFatCount = LoadLE32(h + kHeaderMiniFatCount);
     if (miniFatCount > 0) {
-        auto miniFat = t.follow(LoadLE32(h + 0x3C), miniFatCount, false);
+        auto miniFat = t.follow(LoadLE32(h + kHeaderFirstMiniFat), miniFatCount, false);
         if (!miniFat) return std::nullopt;
         t.miniFatAt_ = std::move(*miniFat);
         t.miniFat_ = t.readTable(fd, t.miniFatAt_, path);
@@ -356,13 +357,13 @@ void CfbTables::emit(SectorImage& image) const {
         std::memcpy(image.edit(SlotOf(directoryAt_[i])), directory.data() + from, kCfbSectorSize);
     }
     uint8_t* h = image.edit(0);
-    StoreLE32(h + 0x2C, static_cast<uint32_t>(fatAt_.size()));
-    StoreLE32(h + 0x3C, miniFatAt_.empty() ? kEndOfChain : miniFatAt_.front());
-    StoreLE32(h + 0x40, static_cast<uint32_t>(miniFatAt_.size()));
-    StoreLE32(h + 0x44, difatAt_.empty() ? kEndOfChain : difatAt_.front());
-    StoreLE32(h + 0x48, static_cast<uint32_t>(difatAt_.size()));
+    StoreLE32(h + kHeaderFatCount, static_cast<uint32_t>(fatAt_.size()));
+    StoreLE32(h + kHeaderFirstMiniFat, miniFatAt_.empty() ? kEndOfChain : miniFatAt_.front());
+    StoreLE32(h + kHeaderMiniFatCount, static_cast<uint32_t>(miniFatAt_.size()));
+    StoreLE32(h + kHeaderFirstDifat, difatAt_.empty() ? kEndOfChain : difatAt_.front());
+    StoreLE32(h + kHeaderDifatCount, static_cast<uint32_t>(difatAt_.size()));
     for (uint32_t i = 0; i < kHeaderFatSlots; ++i)
-        StoreLE32(h + 0x4C + 4 * i, i < fatAt_.size() ? fatAt_[i] : kFree);
+        StoreLE32(h + kHeaderFatSlotsAt + 4 * i, i < fatAt_.size() ? fatAt_[i] : kFree);
 }
 
 }  // namespace tq
