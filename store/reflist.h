@@ -102,6 +102,12 @@ public:
     }
     // Room for n more entries read from a file.
     void reserveDescriptors(size_t n) { stored_.reserve(stored_.size() + n); }
+    // Gives up the entries read from a file that are still kept apart: a
+    // reading that failed part-way leaves the list as it was before it.
+    void discardStored() {
+        for (Slot& s : stored_) ref(s)->~Faultp<T>();
+        std::vector<Slot>().swap(stored_);
+    }
 
     // The position of the entry that reaches p, or -1. Entries that are
     // still descriptors are compared by descriptor and never followed: a
@@ -180,8 +186,7 @@ public:
     }
 
     void clear() {
-        for (Slot& s : stored_) ref(s)->~Faultp<T>();
-        std::vector<Slot>().swap(stored_);
+        discardStored();
         while (!slots_.empty()) {
             ref(slots_.back())->~Faultp<T>();
             slots_.pop_back();

@@ -637,9 +637,10 @@ void SignatureRep::shadowExternalSigs(IndirectSignatureList& out) {
 void SignatureRep::attachExternalObject(InterObjRep& o) { objects_.prepend(&o); }
 
 void SignatureRep::attachExternalChild(SignatureRep& s) {
-    if (!children_.contains(&s)) children_.append(&s);
+    if (!children().contains(&s)) children().append(&s);
 }
 
+// Another module's object is never among the entries still in the file.
 void SignatureRep::detachExternalObject(const InterObjRep& o) { objects_.remove(&o); }
 
 void SignatureRep::NoExternalChildren(const tModuleIndex* indexes) {

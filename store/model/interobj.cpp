@@ -542,7 +542,7 @@ bool InterObjRep::readBody(OCLStream& in, tModuleIndex m, uint32_t index, uint32
     if (!sig) BadObject(index, "its signature does not exist");
     // A signature of this module lists the object in its record; one that
     // stands behind a proxy knows it only once it is read.
-    if (!sd.isProxy() && !sig->listedInFile(index))
+    if (!sd.isProxy() && !sig->admitsObject(index))
         BadObject(index, "it is not among its signature's objects");
 
     // The record's length says how many data bytes it holds: they must be

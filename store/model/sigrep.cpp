@@ -36,50 +36,6 @@ const char* const kAddWhere = "SignatureRep::addDataField()";
 // well within the native stack.
 constexpr int kMaxReadNesting = 512;
 
-[[noreturn]] void BadSignature(uint32_t index, const std::string& what) {
-    const std::string text = "Signatures entry " + std::to_string(index) + ": " + what;
-    throw ObjectLoadFailed(text.c_str());
-}
-
-// Reads a list of references of one module's things, as the signature
-// record holds them, from the record's bytes in memory (at *at, which moves
-// past the list's closing null); each must be a plain descriptor of this
-// module. A list may name a hundred thousand objects: it is taken from one
-// read of the record, not one read of the stream per reference.
-//
-// With `listed`, each entry's index is marked in that bitmap; an index met
-// twice sets *twice.
-template <class List>
-void ReadLocalList(std::span<const uint8_t> record, size_t* at, tModuleIndex m, uint32_t index, List& list,
-                   const char* what, std::vector<uint64_t>* listed, bool* twice) {
-    constexpr size_t kReference = 5;
-    // The list is taken into one array of the right size: its length is
-    // where the closing null lies.
-    size_t n = 0;
-    for (size_t k = *at; record.size() - k >= kReference && !tDescriptor(LoadLE32(record.data() + k + 1)).isNull();
-         k += kReference)
-        ++n;
-    list.reserveDescriptors(n);
-    for (;;) {
-        if (record.size() - *at < kReference)
-            BadSignature(index, std::string("its list of ") + what + " runs past the end of its record");
-        const uint8_t flags = record[*at];
-        tDescriptor d(LoadLE32(record.data() + *at + 1));
-        *at += kReference;
-        if (d.isNull()) return;
-        if (flags != 0x04 || d.isProxy() || d.moduleIndex() >= MAX_MODULES)
-            BadSignature(index, std::string("a reference in its list of ") + what + " is not sound");
-        d.setModuleIndex(m);
-        list.appendDescriptor(d);
-        if (!listed) continue;
-        const uint32_t i = d.descIndex();
-        if (i / 64 >= listed->size()) listed->resize(i / 64 + 1);
-        uint64_t& word = (*listed)[i / 64];
-        if (word >> (i % 64) & 1) *twice = true;
-        word |= uint64_t{1} << (i % 64);
-    }
-}
-
 }  // namespace
 
 // ---- life ------------------------------------------------------------------------
@@ -124,13 +80,18 @@ tDescriptor SignatureRep::internalDescriptor(const SignatureRep& s, tModuleIndex
 
 // ---- persistence ------------------------------------------------------------------
 
+void SignatureRep::BadRecord(uint32_t index, const std::string& what) {
+    const std::string text = "Signatures entry " + std::to_string(index) + ": " + what;
+    throw ObjectLoadFailed(text.c_str());
+}
+
 SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex m,
                                            uint32_t index) {
     // A parent chain that loops is refused by the table (a record that
     // leads back to itself); one that is merely very long stops here.
     const tDescriptor self = tDescriptor::Make(m, index);
     if (DescriptionTable<SignatureRep>::faultDepth > kMaxReadNesting)
-        BadSignature(index, "its parent chain is too deep");
+        BadRecord(index, "its parent chain is too deep");
 
     std::unique_ptr<SignatureRep> s(new SignatureRep(self));
     // A thing being read is not yet in its table: destroying it on failure
@@ -145,44 +106,27 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     s->flags_ = in.readU8() & static_cast<uint8_t>(~(kCompFieldsDefined | kGuidSourceCached));
     s->parent_.read(in, m);
     if (s->parent_.flags() != (Faultp<SignatureRep>::kCounted | Faultp<SignatureRep>::kDescriptor))
-        BadSignature(index, "its parent reference is not sound");
+        BadRecord(index, "its parent reference is not sound");
     // The parent is read now, inside this record: its size lays out this
     // signature's section, and a loop in the chain shows here.
     const tDescriptor pd = s->parent_.descriptor();
     if (!pd.isNull() && !pd.isProxy() && !objectExists(pd))
-        BadSignature(index, "its parent does not exist");
+        BadRecord(index, "its parent does not exist");
     if (pd.isProxy() && !ProxiedObject<SignatureRep, SignatureProxy>::proxyExists(pd))
-        BadSignature(index, "its parent names a signature proxy the module does not have");
+        BadRecord(index, "its parent names a signature proxy the module does not have");
     SignatureRep* parent = s->parent_.get();
 
     while (Field* f = Field::makeFrom(in, m)) {
         FieldPtr hold(f);
-        if (!s->fields_.append(f)) BadSignature(index, "two of its fields have one name");
+        if (!s->fields_.append(f)) BadRecord(index, "two of its fields have one name");
     }
-    bool listedTwice = false;
-    {
-        // The rest of the record, which the table checked lies inside the
-        // stream; the stream goes on after the two lists.
-        const Description* e = DescribedObjectNoDescriptor<SignatureRep>::objectDescription(self);
-        const uint32_t from = in.tell();
-        const uint64_t end = e ? uint64_t(e->offset()) + e->length() : from;
-        // Not zeroed first: the read fills every byte, and a list of a
-        // hundred thousand objects is half a megabyte.
-        const size_t size = end > from ? static_cast<size_t>(end - from) : 0;
-        const auto bytes = std::make_unique_for_overwrite<uint8_t[]>(size);
-        in.read(bytes.get(), size);
-        const std::span<const uint8_t> rest(bytes.get(), size);
-        size_t at = 0;
-        ReadLocalList(rest, &at, m, index, s->objects_, "objects", &s->fileObjects_, &listedTwice);
-        ReadLocalList(rest, &at, m, index, s->children_, "child signatures", nullptr, nullptr);
-        in.seek(from + static_cast<uint32_t>(at));
-    }
+    const bool listedTwice = s->readLists(in, index);
     s->iDataSize_ = in.readU32();
     while (EventDef* e = EventDef::makeFrom(in, m)) {
         e->ref();
         const bool added = s->events_.append(e);
         e->deref();
-        if (!added) BadSignature(index, "two of its events have one name");
+        if (!added) BadRecord(index, "two of its events have one name");
     }
     if (s->flags_ & kGuidHolder) s->classId_ = std::make_unique<GUID>(in.ReadClassStm());
 
@@ -192,7 +136,7 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
     // signatures (a parent subsumed) relies on the section being exactly
     // the own fields.
     const uint32_t start = parent ? parent->iDataSize_ : 0;
-    if (s->iDataSize_ < start) BadSignature(index, "its data size is smaller than its parent's");
+    if (s->iDataSize_ < start) BadRecord(index, "its data size is smaller than its parent's");
     const uint32_t section = s->iDataSize_ - start;
     std::vector<std::pair<int64_t, int64_t>> spans;
     int64_t own = 0;
@@ -201,15 +145,15 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
         if (!f->isData() || f->size() == 0) continue;
         const int64_t off = static_cast<DataField*>(f)->fieldOffset();
         if (off < 0 || off + f->size() > section)
-            BadSignature(index, std::string("field ") + f->name() + " lies outside its section");
+            BadRecord(index, std::string("field ") + f->name() + " lies outside its section");
         spans.emplace_back(off, off + f->size());
         own += f->size();
     }
     std::sort(spans.begin(), spans.end());
     for (size_t i = 1; i < spans.size(); ++i)
-        if (spans[i].first < spans[i - 1].second) BadSignature(index, "two of its fields overlap");
-    if (own != section) BadSignature(index, "its data size is not its parent's and its own fields'");
-    if (listedTwice) BadSignature(index, "an object is listed twice");
+        if (spans[i].first < spans[i - 1].second) BadRecord(index, "two of its fields overlap");
+    if (own != section) BadRecord(index, "its data size is not its parent's and its own fields'");
+    if (listedTwice) BadRecord(index, "an object is listed twice");
     // A parent of another module does not list this signature in its own
     // record: the child joins its list now that it is complete.
     if (pd.isProxy() && parent) parent->attachExternalChild(*s);
@@ -217,6 +161,9 @@ SignatureRep* SignatureRep::readFromStream(OCLStream& in, uint32_t, tModuleIndex
 }
 
 void SignatureRep::write(OCLStream& out) {
+    // Lists still in the file are taken in, with their checks, before any
+    // byte of the record is written: a save never writes over damage.
+    readStoredLists();
     const tModuleIndex w = ObjectStore::WritingModule();
     out.writeU8(flags_);
     parent_.write(out);
@@ -224,12 +171,12 @@ void SignatureRep::write(OCLStream& out) {
         if (!fields_.at(i)->isNonWritingField()) fields_.at(i)->write(out);
     out.writeU8(FRK_END);
     const Faultp<InterObjRep> noObject(PrimaryReference, nullptr);
-    for (size_t i = 0; i < objects_.length(); ++i)
-        if (objects_[i].moduleIndex() == w && !objects_[i].isNull()) objects_[i].write(out);
+    for (size_t i = 0; i < objects().length(); ++i)
+        if (objects()[i].moduleIndex() == w && !objects()[i].isNull()) objects()[i].write(out);
     noObject.write(out);
     const Faultp<SignatureRep> noSignature(PrimaryReference, nullptr);
-    for (size_t i = 0; i < children_.length(); ++i)
-        if (children_[i].moduleIndex() == w && !children_[i].isNull()) children_[i].write(out);
+    for (size_t i = 0; i < children().length(); ++i)
+        if (children()[i].moduleIndex() == w && !children()[i].isNull()) children()[i].write(out);
     noSignature.write(out);
     out.writeU32(iDataSize_);
     for (size_t i = 0; i < events_.length(); ++i)
@@ -238,9 +185,6 @@ void SignatureRep::write(OCLStream& out) {
     if (flags_ & kGuidHolder) out.WriteClassStm(*classId_);
 }
 
-bool SignatureRep::listedInFile(uint32_t objectIndex) const {
-    return objectIndex / 64 < fileObjects_.size() && (fileObjects_[objectIndex / 64] >> (objectIndex % 64) & 1);
-}
 
 // ---- look-up ------------------------------------------------------------------------
 
@@ -297,8 +241,6 @@ uint32_t SignatureRep::parentDataSize() {
     return p ? p->iDataSize_ : 0;
 }
 
-InterObjRep* SignatureRep::protoObject() { return objects_.empty() ? nullptr : objects_.last().get(); }
-
 SignatureRep* SignatureRep::guidSrc() {
     if (!(flags_ & kGuidSourceCached)) {
         SignatureRep* holder = nullptr;
@@ -326,8 +268,8 @@ bool SignatureRep::hasPreloadHandler() {
     return false;
 }
 
-int32_t SignatureRep::objectIndex(const InterObjRep* o) const {
-    return static_cast<int32_t>(objects_.indexOf(o));
+int32_t SignatureRep::objectIndex(const InterObjRep* o) {
+    return static_cast<int32_t>(objects().indexOf(o));
 }
 
 int32_t SignatureRep::depth() {
@@ -345,8 +287,8 @@ void SignatureRep::collectSubtree(std::vector<SignatureRep*>& out) {
         // or a walk over the whole progeny would miss them.
         s->reattachChildren();
         out.push_back(s);
-        for (size_t i = s->children_.length(); i-- > 0;)
-            if (SignatureRep* c = s->children_[i].get()) pending.push_back(c);
+        for (size_t i = s->children().length(); i-- > 0;)
+            if (SignatureRep* c = s->children()[i].get()) pending.push_back(c);
     }
 }
 
@@ -354,8 +296,8 @@ void SignatureRep::collectProgeny(std::vector<InterObjRep*>& out) {
     std::vector<SignatureRep*> sigs;
     collectSubtree(sigs);
     for (SignatureRep* s : sigs)
-        for (size_t i = 0; i < s->objects_.length(); ++i)
-            if (InterObjRep* o = s->objects_[i].get()) out.push_back(o);
+        for (size_t i = 0; i < s->objects().length(); ++i)
+            if (InterObjRep* o = s->objects()[i].get()) out.push_back(o);
 }
 
 void SignatureRep::hardenObjectTree() {
@@ -365,13 +307,13 @@ void SignatureRep::hardenObjectTree() {
     // have its layout changes applied to the wrong objects: refuse before
     // anything changes.
     for (SignatureRep* s : sigs) {
-        for (size_t i = 0; i < s->children_.length(); ++i) {
-            SignatureRep* c = s->children_[i].get();
+        for (size_t i = 0; i < s->children().length(); ++i) {
+            SignatureRep* c = s->children()[i].get();
             if (c && c->parent() != s)
                 throw ObjectLoadFailed("a child signature names another parent");
         }
-        for (size_t i = 0; i < s->objects_.length(); ++i) {
-            InterObjRep* o = s->objects_[i].get();
+        for (size_t i = 0; i < s->objects().length(); ++i) {
+            InterObjRep* o = s->objects()[i].get();
             if (o && o->signature() != s)
                 throw ObjectLoadFailed("an object is listed by a signature that is not its own");
         }
@@ -749,7 +691,7 @@ void SignatureRep::addObject(InterObjRep* o, int notifyProxy) {
 }
 
 void SignatureRep::addObjectAt(InterObjRep* o, size_t index) {
-    objects_.insertAt(std::min(index, objects_.length()), o);
+    objects().insertAt(std::min(index, objects().length()), o);
     o->listings_ &= static_cast<uint8_t>(~InterObjRep::kOffSignatureList);
     changed();
 }
@@ -757,28 +699,30 @@ void SignatureRep::addObjectAt(InterObjRep* o, size_t index) {
 void SignatureRep::removeObject(const InterObjRep* o) {
     // An object that has left its list already is not looked for: the
     // search would read every clone of the prototype to find nothing.
-    if (!o || (o->listings_ & InterObjRep::kOffSignatureList) || !objects_.remove(o)) return;
+    if (!o || (o->listings_ & InterObjRep::kOffSignatureList)) return;
+    if (!objects_.remove(o) && !removeStored(o)) return;
     o->listings_ |= InterObjRep::kOffSignatureList;
     changed();
     noteProxies(o->moduleIndex());
 }
 
 void SignatureRep::removeWorker(const InterObjRep* o, tModuleIndex was) {
-    if (!o || (o->listings_ & InterObjRep::kOffSignatureList) || !objects_.remove(o)) return;
+    if (!o || (o->listings_ & InterObjRep::kOffSignatureList)) return;
+    if (!objects_.remove(o) && !removeStored(o)) return;
     o->listings_ |= InterObjRep::kOffSignatureList;
     if (was == moduleIndex()) changed();
 }
 
 void SignatureRep::removeObject(unsigned index) {
-    if (index >= objects_.length()) return;
-    const tModuleIndex m = objects_[index].moduleIndex();
-    objects_.removeAt(index);
+    if (index >= objects().length()) return;
+    const tModuleIndex m = objects()[index].moduleIndex();
+    objects().removeAt(index);
     changed();
     noteProxies(m);
 }
 
 void SignatureRep::addChildSignature(SignatureRep& s, int notifyProxy) {
-    children_.append(&s);
+    children().append(&s);
     if (s.moduleIndex() == moduleIndex())
         changed();
     else if (notifyProxy)
@@ -786,25 +730,25 @@ void SignatureRep::addChildSignature(SignatureRep& s, int notifyProxy) {
 }
 
 void SignatureRep::removeChildSignature(SignatureRep* s) {
-    if (!s || !children_.remove(s)) return;
+    if (!s || (!children_.remove(s) && !removeStored(s))) return;
     changed();
     noteProxies(s->moduleIndex());
 }
 
 void SignatureRep::removeChildSignature(unsigned index) {
-    if (index >= children_.length()) return;
-    const tModuleIndex m = children_[index].moduleIndex();
-    children_.removeAt(index);
+    if (index >= children().length()) return;
+    const tModuleIndex m = children()[index].moduleIndex();
+    children().removeAt(index);
     changed();
     noteProxies(m);
 }
 
 void SignatureRep::attachChildObjectRef(InterObjRep& o) {
     const tDescriptor d = o.descriptor();
-    for (size_t i = 0; i < objects_.length(); ++i) {
-        if (objects_[i].descriptor() != d) continue;
-        objects_.removeAt(i);
-        objects_.insertAt(i, &o);
+    for (size_t i = 0; i < objects().length(); ++i) {
+        if (objects()[i].descriptor() != d) continue;
+        objects().removeAt(i);
+        objects().insertAt(i, &o);
         changed();
         return;
     }
@@ -812,18 +756,18 @@ void SignatureRep::attachChildObjectRef(InterObjRep& o) {
 
 void SignatureRep::attachChildSignatureRef(SignatureRep& s) {
     const tDescriptor d = s.descriptor();
-    for (size_t i = 0; i < children_.length(); ++i) {
-        if (children_[i].descriptor() != d) continue;
-        children_.removeAt(i);
-        children_.insertAt(i, &s);
+    for (size_t i = 0; i < children().length(); ++i) {
+        if (children()[i].descriptor() != d) continue;
+        children().removeAt(i);
+        children().insertAt(i, &s);
         changed();
         return;
     }
 }
 
 void SignatureRep::makeNewestPrototype() {
-    if (objects_.length() < 2) return;
-    objects_.moveToEnd(0);
+    if (objects().length() < 2) return;
+    objects().moveToEnd(0);
     changed();
 }
 
@@ -937,9 +881,9 @@ InterObjRep* SignatureRep::createNewPrototype(const char* name) {
         InterObjRep::NewNamed(name, old, ObjectStore::OpenModule(), IOT_ORDINARY);
     old->flags_ |= InterObjRep::kClone;
     copy->flags_ &= static_cast<uint8_t>(~InterObjRep::kClone);
-    const ptrdiff_t at = objects_.indexOf(copy);
+    const ptrdiff_t at = objects().indexOf(copy);
     TQ_ASSERT(at >= 0, "objectIndex(copy) >= 0");
-    objects_.moveToEnd(static_cast<size_t>(at));
+    objects().moveToEnd(static_cast<size_t>(at));
     old->changed();
     copy->changed();
     changed();
@@ -1090,6 +1034,8 @@ void SignatureRep::defineCompiledEvent(EventDef* e) {
 
 void SignatureRep::attach(tModuleIndex m) {
     if (moduleIndex() == m) return;
+    // The lists still in the file are in the module being left.
+    readStoredLists();
     reattachChildren();
     for (size_t i = 0; i < fields_.length(); ++i) fields_.at(i)->attach(m);
     for (size_t i = 0; i < events_.length(); ++i)
@@ -1107,14 +1053,14 @@ void SignatureRep::Destroy() {
     StoreApplication::BatchNotifies batch;
     Signature keep(this);
     destroying_ = true;
-    while (!children_.empty()) {
-        Signature child(children_.first().get());
-        children_.removeAt(0);
+    while (!children().empty()) {
+        Signature child(children().first().get());
+        children().removeAt(0);
         if (child.get()) child->Destroy();
     }
-    while (!objects_.empty()) {
-        InterObjRep* o = objects_.first().get();
-        objects_.removeAt(0);
+    while (!objects().empty()) {
+        InterObjRep* o = objects().first().get();
+        objects().removeAt(0);
         if (o && !o->isDestroyStarted()) o->destroy();
     }
     if (proxy_) proxy_->forgetSignature();
@@ -1140,11 +1086,11 @@ void SignatureRep::printOn(std::ostream& os, int indent) {
     for (size_t i = 0; i < fields_.length(); ++i) os << pad << "    " << fields_.at(i)->name() << "\n";
     os << pad << "  Event Def Count: " << events_.length() << "\n";
     for (size_t i = 0; i < events_.length(); ++i) os << pad << "    " << events_.at(i)->name() << "\n";
-    os << pad << "  Child sigs  = " << children_.length() << "\n";
-    for (size_t i = 0; i < children_.length(); ++i)
-        if (children_[i].isDescriptor())
-            os << pad << "  OrphanedSig(" << children_[i].descriptor().raw() << ")\n";
-    os << pad << "  Clone count = " << (objects_.empty() ? 0 : objects_.length() - 1) << "\n";
+    os << pad << "  Child sigs  = " << children().length() << "\n";
+    for (size_t i = 0; i < children().length(); ++i)
+        if (children()[i].isDescriptor())
+            os << pad << "  OrphanedSig(" << children()[i].descriptor().raw() << ")\n";
+    os << pad << "  Clone count = " << (objects().empty() ? 0 : objects().length() - 1) << "\n";
 }
 
 // ---- method fields --------------------------------------------------------------------

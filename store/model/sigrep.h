@@ -149,7 +149,7 @@ public:
     SignatureRep* getCompBase();
     bool hasPreloadHandler();
     // The position of o in the object list, or -1.
-    int32_t objectIndex(const InterObjRep* o) const;
+    int32_t objectIndex(const InterObjRep* o);
 
     uint32_t iDataSize() const { return iDataSize_; }
     // Where this signature's section starts: the parent's iDataSize.
@@ -159,8 +159,14 @@ public:
     const GUID* classId() const { return classId_.get(); }
     const FieldPtrList& fields() const { return fields_; }
     const EventDefPtrList& events() const { return events_; }
-    PrimInterObjList& objects() { return objects_; }
-    PrimSignatureList& children() { return children_; }
+    PrimInterObjList& objects() {
+        readStoredLists();
+        return objects_;
+    }
+    PrimSignatureList& children() {
+        readStoredLists();
+        return children_;
+    }
     // Number of ancestors.
     int32_t depth();
 
@@ -368,10 +374,14 @@ public:
     void collectSubtree(std::vector<SignatureRep*>& out);
     void collectProgeny(std::vector<InterObjRep*>& out);
 
-    // True when the object of this module's index was in the object list
-    // this signature was read with (objects check their signature's list
-    // when they are read).
-    bool listedInFile(uint32_t objectIndex) const;
+    // Whether object entry objectIndex of this module may name this
+    // signature: the record this signature was read from lists it (objects
+    // check their signature's list when they are read). While the record's
+    // lists are still in the file (StoredLists), the object is noted and
+    // reading them checks it; the answer is yes.
+    bool admitsObject(uint32_t objectIndex);
+    // False while the record's lists are still in the file (StoredLists).
+    bool listsInMemory() const { return !storedLists_; }
 
 private:
     explicit SignatureRep(tDescriptor d);
@@ -401,6 +411,26 @@ private:
     void constructProxies();
     void softenExternalReferences();
 
+    [[noreturn]] static void BadRecord(uint32_t index, const std::string& what);
+    // Reads the record's two lists from `in`, positioned at their start,
+    // and leaves it after them. The lists of a large record of a module read
+    // on demand are only located (StoredLists). Returns whether the objects
+    // list names one object twice (refused by the caller after the checks
+    // of the layout).
+    bool readLists(OCLStream& in, uint32_t index);
+    void readStoredLists() {
+        if (storedLists_) takeStoredLists();
+    }
+    // Takes the lists in from the file with every check of the record's
+    // read; when a check fails (ObjectLoadFailed) they stay in the file.
+    void takeStoredLists();
+    bool listedInFile(uint32_t objectIndex) const;
+    // Removes an object or child signature that is an entry of the lists
+    // still in the file: noted, and left out when they are read. False when
+    // the lists are in memory or the thing is not of this module.
+    template <class T>
+    bool removeStored(const T* thing);
+
     uint8_t flags_ = 0;
     std::unique_ptr<GUID> classId_;
     FieldPtrList fields_;
@@ -416,6 +446,30 @@ private:
     // The objects listed when this signature was read: bit i of word i / 64
     // is set when the record lists object entry i.
     std::vector<uint64_t> fileObjects_;
+    // A signature of a module read on demand whose record lists thousands of
+    // objects (a class with a row per object) keeps its lists in the file
+    // until something needs them: reading one object, or finding the
+    // prototype, needs neither the half megabyte of references nor their
+    // checks. Invariants while it is set: objects_ and children_ hold only
+    // what was added in front since the read (the file's entries follow
+    // them), and no entry of the file's lists has been followed, so the
+    // walks of an unload, which look only at followed entries, pass them
+    // over rightly.
+    struct StoredLists {
+        // Where the lists lie, counted from the record's first byte (a
+        // compaction moves the record whole): their first byte, and the
+        // byte after the children list's closing null.
+        uint32_t from = 0;
+        uint32_t to = 0;
+        // The objects list's last entry as stored (the prototype), or null.
+        tDescriptor last;
+        // Objects read meanwhile, checked against the lists when they are
+        // read; and entries removed meanwhile, left out then.
+        std::vector<uint32_t> admitted;
+        std::vector<uint32_t> removedObjects;
+        std::vector<uint32_t> removedChildren;
+    };
+    std::unique_ptr<StoredLists> storedLists_;
     static inline size_t liveSignatures = 0;
     friend class SignatureShadow;
 };

@@ -68,6 +68,7 @@ VoidDescriptionTable::VoidDescriptionTable(OCLStorage& storage, const char* name
     readHead();
     stream_.seek(arrayOffset_);
     if (storage.hasChecksums()) {
+        onDemand_ = true;
         array_.readOnDemand(stream_, &FromStorage);
         freeListChecked_ = false;
         return;

@@ -90,6 +90,9 @@ public:
     tModuleIndex moduleIndex() const { return module_; }
     uint32_t version() const { return version_; }
     OCLStream& stream() { return stream_; }
+    // Whether the table's module is read on demand (its file has the stream
+    // of checksums): its records' parts may stay in the file until used.
+    bool readsOnDemand() const { return onDemand_; }
     bool isDirty() const { return dirty_; }
     uint32_t count() const { return array_.count(); }
     uint32_t deadBytes() const { return deadBytes_; }
@@ -167,6 +170,7 @@ private:
     bool dirty_ = false;
     // Whether the free list read from the file has been checked.
     bool freeListChecked_ = true;
+    bool onDemand_ = false;
     // Per chunk of BlockArray::kChunkItems entries: 1 once a thing of one of
     // them came into memory.
     std::vector<uint8_t> held_;

@@ -1,7 +1,10 @@
 // A prototype's list of objects as clones come and go: clones leave it from
 // any place, the prototype stays last, and a clone that left and came back
 // (through a discrimination undone) leaves again when destroyed.
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,30 @@ protected:
         std::vector<InterObjRep*> out;
         for (size_t i = 0; i < s->objects().length(); ++i) out.push_back(s->objects()[i].get());
         return out;
+    }
+    // A module file of a prototype "Tile" with kManyClones clones, whose
+    // list takes more bytes than a record read whole: in a module read on
+    // demand it stays in the file until used.
+    static constexpr int kManyClones = 1000;
+    struct ManyTiles {
+        uint32_t tile = 0;
+        uint32_t signature = 0;
+        std::vector<uint32_t> listed;
+    };
+    ManyTiles makeManyTiles(const std::string& path) {
+        ManyTiles made;
+        const tModuleIndex m = openModule(path);
+        InterObj tile(named("Tile"));
+        made.tile = tile->descriptor().descIndex();
+        made.signature = tile->signature()->descriptor().descIndex();
+        std::vector<InterObj> c;
+        for (int i = 0; i < kManyClones; ++i) c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+        made.listed = Indexes(tile->signature());
+        saveTables(m);
+        c.clear();
+        tile = nullptr;
+        closeModule(m);
+        return made;
     }
     // The description indexes of the list, following nothing.
     static std::vector<uint32_t> Indexes(SignatureRep* s) {
@@ -123,6 +150,130 @@ TEST_F(CloneLists, EveryListedCloneReadsAndAListNamingOneTwiceIsRefused) {
     const tModuleIndex m = openModule(path);
     const std::string failure = FailureText([&] { InterObjRep::fault(tDescriptor::Make(m, tileIndex)); });
     EXPECT_NE(failure.find("an object is listed twice"), std::string::npos) << failure;
+}
+
+// What a session does to a long list while it is still in the file (the
+// prototype asked for, clones made in front, clones read alone and
+// destroyed) is what the list holds when it is taken in, in the same
+// session or after a save.
+TEST_F(CloneLists, ALongListStaysInTheFileUntilUsedAndEndsAsAListReadWhole) {
+    struct Case {
+        const char* what;
+        int made;                     // clones made in front
+        std::vector<size_t> destroyed;  // positions in the file's list of clones read alone and destroyed
+        bool listUsed;                // the list taken in before the save
+    };
+    const std::vector<Case> cases = {
+        {"the prototype asked for", 0, {}, false},
+        {"clones made in front", 2, {}, false},
+        {"clones read alone and destroyed", 0, {500, 0, kManyClones - 1}, false},
+        {"both, and the list used", 1, {10, 11}, true},
+    };
+    ScratchDir dir;
+    const std::string base = dir.file("tiles.qbo");
+    const ManyTiles made = makeManyTiles(base);
+    ASSERT_EQ(made.listed.size(), size_t{kManyClones + 1});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("case.qbo");
+        std::filesystem::copy_file(base, path, std::filesystem::copy_options::overwrite_existing);
+        std::vector<uint32_t> expected = made.listed;
+        {
+            const tModuleIndex m = openModule(path);
+            InterObj tile(InterObjRep::fault(tDescriptor::Make(m, made.tile)));
+            ASSERT_NE(tile.get(), nullptr);
+            SignatureRep* s = tile->signature();
+            EXPECT_EQ(s->protoObject(), tile.get());
+            std::vector<InterObj> kept;
+            for (int i = 0; i < c.made; ++i) {
+                kept.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+                expected.insert(expected.begin(), kept.back()->descriptor().descIndex());
+            }
+            for (const size_t at : c.destroyed) {
+                const uint32_t index = made.listed[at];
+                InterObj clone(InterObjRep::fault(tDescriptor::Make(m, index)));
+                ASSERT_NE(clone.get(), nullptr);
+                clone->Destroy();
+                expected.erase(std::find(expected.begin(), expected.end(), index));
+            }
+            EXPECT_FALSE(s->listsInMemory()) << "a step took the list in";
+            EXPECT_EQ(s->protoObject(), tile.get());
+            if (c.listUsed) {
+                EXPECT_EQ(Indexes(s), expected);
+                EXPECT_TRUE(s->listsInMemory());
+            }
+            InterObjRep::DeleteObjects();
+            saveTables(m);
+            kept.clear();
+            tile = nullptr;
+            closeModule(m);
+        }
+        const tModuleIndex m = openModule(path);
+        InterObj tile(InterObjRep::fault(tDescriptor::Make(m, made.tile)));
+        ASSERT_NE(tile.get(), nullptr);
+        EXPECT_EQ(Indexes(tile->signature()), expected) << "as saved";
+        tile = nullptr;
+        closeModule(m);
+    }
+}
+
+// A long list in a forged file (sound bytes, impossible list) opens, and
+// a clone it does not name reads alone; the list is refused where it is
+// first used, each time, and a save that would write it is refused before
+// any byte of the record is written.
+TEST_F(CloneLists, ALongListInTheFileIsCheckedWhenFirstUsedAndADamagedOneIsNeverSaved) {
+    ScratchDir dir;
+    const std::string base = dir.file("tiles.qbo");
+    const ManyTiles made = makeManyTiles(base);
+    const Span sig = RecordOf(base, "Signatures", made.signature);
+    const std::vector<uint8_t> record = ReadStream(base, "Signatures");
+    // The list's entries end 20 bytes before the record does (the closing
+    // nulls, the data size, the end of the events); entry 1 is 10 before.
+    const uint32_t first = sig.offset + sig.length - 15 - 5 * uint32_t(made.listed.size());
+    const auto entryAt = [&](size_t k) { return first + 5 * static_cast<uint32_t>(k); };
+    ASSERT_EQ(LoadLE32(&record[entryAt(0) + 1]) & tDescriptor::kMaxIndex, made.listed[0]);
+    const uint32_t dropped = made.listed[700];
+    struct Case {
+        const char* what;
+        uint32_t at;
+        std::vector<uint8_t> bytes;
+        std::string refusal;
+    };
+    const std::vector<Case> cases = {
+        {"an object listed twice", entryAt(301),
+         std::vector<uint8_t>(record.begin() + entryAt(300), record.begin() + entryAt(301)),
+         "an object is listed twice"},
+        {"a reference that is not sound", entryAt(450), {0x05}, "a reference in its list of objects is not sound"},
+        {"a clone the list does not name", entryAt(700) + 1, LE32(0x3000),
+         "Objects entry " + std::to_string(dropped) + ": it is not among its signature's objects"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("forged.qbo");
+        std::filesystem::copy_file(base, path, std::filesystem::copy_options::overwrite_existing);
+        Forge(path, "Signatures", c.at, c.bytes);
+        const std::vector<uint8_t> forged = ReadStream(path, "Signatures");
+        {
+            const tModuleIndex m = openModule(path);
+            InterObj tile(InterObjRep::fault(tDescriptor::Make(m, made.tile)));
+            ASSERT_NE(tile.get(), nullptr);
+            InterObj alone(InterObjRep::fault(tDescriptor::Make(m, dropped)));
+            ASSERT_NE(alone.get(), nullptr);
+            SignatureRep* s = tile->signature();
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                const std::string failure = FailureText([&] { (void)s->objects(); });
+                EXPECT_NE(failure.find(c.refusal), std::string::npos) << failure;
+            }
+            EXPECT_FALSE(s->listsInMemory());
+            InterObj fresh;
+            const std::string making = FailureText([&] { fresh = InterObjRep::NewCopy(*tile, m, IOT_ORDINARY); });
+            EXPECT_NE(FailureText([&] { saveTables(m); }), "no failure") << making;
+            fresh = alone = tile = nullptr;
+            InterObjRep::DeleteObjects();
+            closeModule(m);
+        }
+        EXPECT_EQ(ReadStream(path, "Signatures"), forged) << "the save wrote over the damage";
+    }
 }
 
 TEST_F(CloneLists, ClonesLeaveFromAnyPlaceAndThePrototypeStaysLast) {

@@ -9,6 +9,7 @@
 #include "platform/storage/oclstorage.h"
 #include "platform/storage/oclstream.h"
 #include "platform/util/lebytes.h"
+#include "tests/support/checksumwriting.h"
 
 namespace tq {
 
@@ -40,6 +41,18 @@ inline void Patch(const std::string& path, const char* stream, uint32_t at, cons
     OCLStream s(storage, stream, 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     s.seek(at);
     s.write(bytes.data(), bytes.size());
+}
+
+// Patches with the checksums computed again: a forged file, whose bytes are
+// sound and whose structure need not be.
+inline void Forge(const std::string& path, const char* stream, uint32_t at, const std::vector<uint8_t>& bytes) {
+    OCLStorage storage(path.c_str(), 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED);
+    {
+        OCLStream s(storage, stream, 0, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+        s.seek(at);
+        s.write(bytes.data(), bytes.size());
+    }
+    test::CommitWritingChecksums(storage, OCLStorage::ChecksumWriting::kCompute);
 }
 
 inline std::vector<uint8_t> Reference(uint8_t flags, uint32_t descriptor) {
