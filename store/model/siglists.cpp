@@ -227,8 +227,11 @@ template bool SignatureRep::removeStored(const InterObjRep*);
 template bool SignatureRep::removeStored(const SignatureRep*);
 
 InterObjRep* SignatureRep::protoObject() {
-    if (storedLists_ && !storedLists_->last.isNull()) return InterObjRep::fault(storedLists_->last);
-    return objects_.empty() ? nullptr : objects_.last().get();
+    if (storedLists_ && !storedLists_->last.isNull() &&
+        !Noted(storedLists_->removedObjects, storedLists_->last.descIndex()))
+        return InterObjRep::fault(storedLists_->last);
+    PrimInterObjList& list = objects();
+    return list.empty() ? nullptr : list.last().get();
 }
 
 }  // namespace tq
