@@ -2,6 +2,7 @@
 // record, module properties, and saving.
 #include "store/persist/objstore.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/com/classreg.h"
@@ -102,18 +103,18 @@ ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage) {
         throw ModuleOpenFailed(WithCause(where(), e).c_str());
     }
     index_ = NextIndex();
-    module[index_] = this;
+    setModule(index_, this);
     try {
         openTables();
     } catch (...) {
-        module[index_] = nullptr;
+        setModule(index_, nullptr);
         throw;
     }
 }
 
 ObjectStore::~ObjectStore() {
     if (tablesOpen_) DelModule(index_);
-    if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
+    if (index_ < MAX_MODULES && module[index_] == this) setModule(index_, nullptr);
     if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
     // An untitled module's file, and a text module's storage, are temporary
     // files of this store alone; one never committed was never made, and
@@ -191,7 +192,7 @@ void ObjectStore::DelModule(tModuleIndex m) {
         if (s->tablesOpen_) IdString::delModule(m);
         s->tablesOpen_ = false;
     }
-    module[m] = nullptr;
+    setModule(m, nullptr);
 }
 
 void ObjectStore::unload(ObjectStore* s, int32_t revert) {
@@ -272,9 +273,17 @@ int ObjectStore::ModuleCount() {
     return n;
 }
 
+void ObjectStore::setModule(tModuleIndex m, ObjectStore* s) {
+    module[m] = s;
+    if (s)
+        moduleEnd = std::max(moduleEnd, m + 1);
+    else
+        while (moduleEnd > 0 && !module[moduleEnd - 1]) --moduleEnd;
+}
+
 tModuleIndex ObjectStore::NextValidIndex(tModuleIndex m) {
     const int start = m >= MAX_MODULES ? 0 : m + 1;
-    for (int i = start; i < MAX_MODULES; ++i)
+    for (int i = start; i < moduleEnd; ++i)
         if (module[i]) return static_cast<tModuleIndex>(i);
     return DETACHED_MODULE;
 }
