@@ -3,6 +3,7 @@
 #include "store/persist/objstore.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "platform/com/classreg.h"
@@ -88,6 +89,19 @@ constexpr const char* kModuleStreams[] = {
     "Enumerations", "ObjectProxies",      "EnumerationProxies", "SignatureProxies", "IdStrings",
 };
 
+// One past the highest filled slot of the module table, 0 when none is: a
+// walk over the loaded modules stops there instead of at MAX_MODULES. Slots
+// are filled and emptied only through SetSlot, which keeps it so.
+int gModuleEnd = 0;
+
+void SetSlot(std::array<ObjectStore*, MAX_MODULES>& table, tModuleIndex m, ObjectStore* s) {
+    table[m] = s;
+    if (s)
+        gModuleEnd = std::max(gModuleEnd, m + 1);
+    else
+        while (gModuleEnd > 0 && !table[gModuleEnd - 1]) --gModuleEnd;
+}
+
 }  // namespace
 
 // ---- construction and the module's tables -------------------------------------------
@@ -103,18 +117,18 @@ ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage) {
         throw ModuleOpenFailed(WithCause(where(), e).c_str());
     }
     index_ = NextIndex();
-    setModule(index_, this);
+    SetSlot(module, index_, this);
     try {
         openTables();
     } catch (...) {
-        setModule(index_, nullptr);
+        SetSlot(module, index_, nullptr);
         throw;
     }
 }
 
 ObjectStore::~ObjectStore() {
     if (tablesOpen_) DelModule(index_);
-    if (index_ < MAX_MODULES && module[index_] == this) setModule(index_, nullptr);
+    if (index_ < MAX_MODULES && module[index_] == this) SetSlot(module, index_, nullptr);
     if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
     // An untitled module's file, and a text module's storage, are temporary
     // files of this store alone; one never committed was never made, and
@@ -192,7 +206,7 @@ void ObjectStore::DelModule(tModuleIndex m) {
         if (s->tablesOpen_) IdString::delModule(m);
         s->tablesOpen_ = false;
     }
-    setModule(m, nullptr);
+    SetSlot(module, m, nullptr);
 }
 
 void ObjectStore::unload(ObjectStore* s, int32_t revert) {
@@ -273,17 +287,9 @@ int ObjectStore::ModuleCount() {
     return n;
 }
 
-void ObjectStore::setModule(tModuleIndex m, ObjectStore* s) {
-    module[m] = s;
-    if (s)
-        moduleEnd = std::max(moduleEnd, m + 1);
-    else
-        while (moduleEnd > 0 && !module[moduleEnd - 1]) --moduleEnd;
-}
-
 tModuleIndex ObjectStore::NextValidIndex(tModuleIndex m) {
     const int start = m >= MAX_MODULES ? 0 : m + 1;
-    for (int i = start; i < moduleEnd; ++i)
+    for (int i = start; i < gModuleEnd; ++i)
         if (module[i]) return static_cast<tModuleIndex>(i);
     return DETACHED_MODULE;
 }

@@ -603,12 +603,7 @@ public:
     };
 
 private:
-    // Slots are filled and emptied only through setModule, which keeps
-    // moduleEnd one past the highest filled slot (0 when none is): a walk
-    // over the loaded modules stops there instead of at MAX_MODULES.
-    static void setModule(tModuleIndex m, ObjectStore* s);
     static inline std::array<ObjectStore*, MAX_MODULES> module{};
-    static inline int moduleEnd = 0;
     static inline tModuleIndex openModuleIndex = DETACHED_MODULE;
     static inline tModuleIndex writingModuleIndex = DETACHED_MODULE;
     static inline ObjectStore* dyingModule = nullptr;
