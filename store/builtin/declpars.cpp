@@ -245,7 +245,8 @@ void ParseCppEvent(const char* declaration, SignatureRep& sig) {
         const std::string_view line(declaration);
         const size_t open = line.find('('), close = line.rfind(')');
         const std::string args(line.substr(open, close - open + 1));
-        sig.defineCompiledEvent(new EventDef(std::string(name.text).c_str(), returns == IDT_VOID ? 0 : returns, args.c_str(), 0));
+        const std::string eventName(name.text);
+        sig.defineCompiledEvent(new EventDef(eventName.c_str(), returns == IDT_VOID ? 0 : returns, args.c_str(), 0));
     } catch (const ParseError& e) {
         Report(declaration, e);
     }
