@@ -57,8 +57,16 @@ constexpr size_t kLongest = [] {
     return longest;
 }();
 static_assert(kLongest < kCompared);
-constexpr int16_t kFirstToken = 266;
-constexpr int16_t kLastToken = 393;
+constexpr int16_t kFirstToken = [] {
+    int16_t first = kKeywords[0].token;
+    for (const Keyword& k : kKeywords) first = std::min(first, k.token);
+    return first;
+}();
+constexpr int16_t kLastToken = [] {
+    int16_t last = kKeywords[0].token;
+    for (const Keyword& k : kKeywords) last = std::max(last, k.token);
+    return last;
+}();
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
