@@ -14,14 +14,6 @@
 namespace tq {
 namespace {
 
-// The caller of a result type; its absence is a fault of the class's own
-// declaration (a type the callers do not make), never of a program.
-std::unique_ptr<CppFunctionCaller> CallerFor(IdType type) {
-    auto caller = CppFunctionCaller::classFactory(static_cast<uint8_t>(type & IDT_TYPEMASK));
-    TQ_ASSERT(caller != nullptr, "Unimplemented function returns");
-    return caller;
-}
-
 // The type code of the value that holds a datum of type X.
 template <class X> constexpr IdType kCodeOf = IDT_UNTYPED;
 template <> constexpr IdType kCodeOf<int16_t> = IDT_SHORT;
@@ -42,19 +34,25 @@ std::string_view ParameterPart(const std::string& text) {
 
 }  // namespace
 
+MemberCaller::MemberCaller(IdType type) : type_(static_cast<uint8_t>(type & IDT_TYPEMASK)) {
+    TQ_ASSERT(CppFunctionCaller::makesCallerFor(type_), "Unimplemented function returns");
+}
+
+MemberCaller::~MemberCaller() = default;
+
 // ---- CppProcField -------------------------------------------------------------------------
 
 CppProcField::CppProcField(const char* name, const MemberPointer& method, const char* text)
     : CppProcField(name, method, text, IDT_VOID) {}
 
 CppProcField::CppProcField(const char* name, const MemberPointer& method, const char* text, uint8_t returnType)
-    : MethodField(name), method_(method), text_(text ? text : ""), caller_(CallerFor(returnType)) {}
+    : MethodField(name), method_(method), text_(text ? text : ""), caller_(returnType) {}
 
 CppProcField::CppProcField(const CppProcField& other)
     : MethodField(other),
       method_(other.method_),
       text_(other.text_),
-      caller_(CallerFor(other.isFunction() ? other.type() : static_cast<IdType>(IDT_VOID))) {}
+      caller_(other.caller_) {}
 
 CppProcField::~CppProcField() = default;
 
@@ -114,16 +112,16 @@ CompProcDataField::CompProcDataField(const char* name, IdType type, const Member
       type_(type),
       setter_(setter),
       getter_(getter),
-      getCaller_(CallerFor(type)),
-      setCaller_(CallerFor(IDT_VOID)) {}
+      getCaller_(type),
+      setCaller_(IDT_VOID) {}
 
 CompProcDataField::CompProcDataField(const CompProcDataField& o)
     : DataField(o),
       type_(o.type_),
       setter_(o.setter_),
       getter_(o.getter_),
-      getCaller_(CallerFor(o.type_)),
-      setCaller_(CallerFor(IDT_VOID)) {}
+      getCaller_(o.getCaller_),
+      setCaller_(o.setCaller_) {}
 
 CompProcDataField::~CompProcDataField() = default;
 

@@ -34,6 +34,29 @@ namespace tq {
 
 class EnumRep;
 
+// The caller of a member's result type, made on the member's first call: a
+// process declares every member of every built-in class at start-up, and
+// calls few of them. A copy makes its own caller when it is first called.
+class MemberCaller {
+public:
+    // A type no caller is made for is a fault of the class's own
+    // declaration, never of a program, and is caught here.
+    explicit MemberCaller(IdType type);
+    MemberCaller(const MemberCaller& other) : type_(other.type_) {}
+    MemberCaller& operator=(const MemberCaller&) = delete;
+    ~MemberCaller();
+
+    CppFunctionCaller* operator->() {
+        if (!caller_) [[unlikely]]
+            caller_ = CppFunctionCaller::classFactory(type_);
+        return caller_.get();
+    }
+
+private:
+    uint8_t type_;
+    std::unique_ptr<CppFunctionCaller> caller_;
+};
+
 // A Sub of a built-in class.
 class CppProcField : public MethodField {
 public:
@@ -72,7 +95,7 @@ protected:
 
     MemberPointer method_;
     std::string text_;
-    std::unique_ptr<CppFunctionCaller> caller_;
+    MemberCaller caller_;
 };
 
 // A Function of a built-in class; an Object result may name its class.
@@ -153,8 +176,8 @@ protected:
     IdType type_;
     MemberPointer setter_;
     MemberPointer getter_;
-    std::unique_ptr<CppFunctionCaller> getCaller_;
-    std::unique_ptr<CppFunctionCaller> setCaller_;
+    MemberCaller getCaller_;
+    MemberCaller setCaller_;
 };
 
 // A property typed by an enumeration: a Long whose values are the

@@ -28,10 +28,12 @@ struct ParseError {
 
 enum class Tok { End, Keyword, Identifier, Char };
 
+// A token refers into the line or into the keyword table: reading a
+// declaration copies no text but the names that become members.
 struct Token {
     Tok kind = Tok::End;
-    std::string text;  // a keyword in lower case; an identifier as written
-    char ch = 0;       // Tok::Char
+    std::string_view text;  // a keyword in lower case; an identifier as written
+    char ch = 0;            // Tok::Char
 };
 
 bool IsTypeSuffix(char c) { return std::strchr("%&!#@$", c) != nullptr && c != 0; }
@@ -60,8 +62,8 @@ public:
         }
         const size_t start = pos_;
         while (std::isalnum(static_cast<unsigned char>(line_[pos_])) || line_[pos_] == '_') ++pos_;
-        t.text.assign(line_ + start, pos_ - start);
-        const int16_t id = KeyTabStringToId(t.text.c_str());
+        t.text = std::string_view(line_ + start, pos_ - start);
+        const int16_t id = KeyTabStringToId(t.text);
         if (id != kIdentifierToken) {
             t.kind = Tok::Keyword;
             t.text = KeyTabIdToString(id);
@@ -78,14 +80,14 @@ private:
     size_t pos_ = 0;
 };
 
-bool IsKeyword(const Token& t, const char* word) { return t.kind == Tok::Keyword && t.text == word; }
+bool IsKeyword(const Token& t, std::string_view word) { return t.kind == Tok::Keyword && t.text == word; }
 bool IsChar(const Token& t, char c) { return t.kind == Tok::Char && t.ch == c; }
 
 // A type specification: a fundamental type, or Object (the keyword, or a
 // class name, kept in className).
 IdType TypeSpec(Tokenizer& tz, const Token& t, std::string& className) {
     className.clear();
-    static constexpr std::pair<const char*, IdType> kTypes[] = {
+    static constexpr std::pair<std::string_view, IdType> kTypes[] = {
         {"integer", IDT_SHORT}, {"long", IDT_LONG},         {"single", IDT_FLOAT},
         {"double", IDT_DOUBLE}, {"currency", IDT_CURRENCY}, {"string", IDT_STRING},
         {"object", IDT_OBJECT},
@@ -243,7 +245,8 @@ void ParseCppEvent(const char* declaration, SignatureRep& sig) {
         const std::string_view line(declaration);
         const size_t open = line.find('('), close = line.rfind(')');
         const std::string args(line.substr(open, close - open + 1));
-        sig.defineCompiledEvent(new EventDef(name.text.c_str(), returns == IDT_VOID ? 0 : returns, args.c_str(), 0));
+        const std::string eventName(name.text);
+        sig.defineCompiledEvent(new EventDef(eventName.c_str(), returns == IDT_VOID ? 0 : returns, args.c_str(), 0));
     } catch (const ParseError& e) {
         Report(declaration, e);
     }

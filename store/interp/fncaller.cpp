@@ -344,6 +344,21 @@ std::unique_ptr<CppFunctionCaller> CppFunctionCaller::classFactory(uint8_t retur
     return MakeCaller<CppFunctionCaller, CppTypedFunctionCaller>(returnType);
 }
 
+// The return types MakeCaller makes a caller for.
+bool CppFunctionCaller::makesCallerFor(uint8_t returnType) {
+    switch (returnType) {
+        case IDT_SHORT:
+        case IDT_LONG:
+        case IDT_FLOAT:
+        case IDT_DOUBLE:
+        case IDT_CURRENCY:
+        case IDT_STRING:
+        case IDT_OBJECT:
+        case IDT_VOID: return true;
+        default: return false;
+    }
+}
+
 CppFunctionCaller::CppFunctionCaller(uint8_t returnType)
     : returnType_(returnType), call_(std::make_unique<ForeignCall>(ResultType(returnType, true), true)) {}
 

@@ -135,6 +135,8 @@ class CppFunctionCaller {
 public:
     // A new caller for return type 1 to 7 or 10 (void); null for any other.
     static std::unique_ptr<CppFunctionCaller> classFactory(uint8_t returnType);
+    // True for the return types classFactory makes a caller for.
+    static bool makesCallerFor(uint8_t returnType);
     virtual ~CppFunctionCaller();
 
     // Calls member m on self (a built-in object's primitive data) with

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -50,45 +51,108 @@ constexpr Keyword kKeywords[] = {
 
 constexpr size_t kKeywordCount = std::size(kKeywords);
 constexpr size_t kCompared = 16;
-
-// The keywords ordered by text, sorted while compiling, so a look-up is a
-// binary search over a fixed table with the lengths at hand: the built-in
-// classes check every member name they declare against it at start-up.
-constexpr std::array<Keyword, kKeywordCount> kByText = [] {
-    std::array<Keyword, kKeywordCount> a{};
-    std::copy(std::begin(kKeywords), std::end(kKeywords), a.begin());
-    std::sort(a.begin(), a.end(),
-              [](const Keyword& x, const Keyword& y) { return x.text < y.text; });
-    return a;
+constexpr size_t kLongest = [] {
+    size_t longest = 0;
+    for (const Keyword& k : kKeywords) longest = std::max(longest, k.text.size());
+    return longest;
+}();
+static_assert(kLongest < kCompared);
+constexpr int16_t kFirstToken = [] {
+    int16_t first = kKeywords[0].token;
+    for (const Keyword& k : kKeywords) first = std::min(first, k.token);
+    return first;
+}();
+constexpr int16_t kLastToken = [] {
+    int16_t last = kKeywords[0].token;
+    for (const Keyword& k : kKeywords) last = std::max(last, k.token);
+    return last;
 }();
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// A word of at most kCompared characters packed into two words, NUL-padded,
+// so that two words compare in two integer comparisons.
+struct Packed {
+    uint64_t lo = 0, hi = 0;
+    friend constexpr bool operator==(const Packed&, const Packed&) = default;
+};
+
+constexpr void PackByte(Packed& p, size_t i, unsigned char c) {
+    if (i < 8)
+        p.lo |= uint64_t{c} << (8 * i);
+    else
+        p.hi |= uint64_t{c} << (8 * (i - 8));
+}
+
+// FNV-1a over the lower-case bytes; the table's slot is its low bits.
+constexpr uint32_t kFnvBasis = 2166136261u;
+constexpr uint32_t HashStep(uint32_t h, unsigned char c) { return (h ^ c) * 16777619u; }
+
+// Every name a program declares and every word the built-in classes'
+// declarations hold is looked up here, most of them no keyword: a look-up
+// is one pass over the word's bytes and, mostly, one probe of an
+// open-addressed table built while compiling. Slots hold an index into
+// kKeywords plus one; zero is an empty slot, which ends a probe. The table
+// is kept at most half full so that a miss meets an empty slot soon.
+constexpr size_t kSlots = 256;
+static_assert(kKeywordCount * 2 <= kSlots);
+
+constexpr std::array<uint8_t, kSlots> kSlotOf = [] {
+    std::array<uint8_t, kSlots> slots{};
+    for (size_t k = 0; k < kKeywordCount; ++k) {
+        uint32_t h = kFnvBasis;
+        for (char c : kKeywords[k].text) h = HashStep(h, static_cast<unsigned char>(c));
+        size_t s = h % kSlots;
+        while (slots[s] != 0) s = (s + 1) % kSlots;
+        slots[s] = static_cast<uint8_t>(k + 1);
+    }
+    return slots;
+}();
+
+constexpr std::array<Packed, kKeywordCount> kPacked = [] {
+    std::array<Packed, kKeywordCount> packed{};
+    for (size_t k = 0; k < kKeywordCount; ++k)
+        for (size_t i = 0; i < kKeywords[k].text.size(); ++i)
+            PackByte(packed[k], i, static_cast<unsigned char>(kKeywords[k].text[i]));
+    return packed;
+}();
+
+// The keyword text of each token number from kFirstToken, null for a gap.
+constexpr std::array<const char*, kLastToken - kFirstToken + 1> kTextOf = [] {
+    std::array<const char*, kLastToken - kFirstToken + 1> text{};
+    for (const Keyword& k : kKeywords) text[k.token - kFirstToken] = k.text.data();
+    return text;
+}();
+
 }  // namespace
 
 int16_t KeyTabStringToId(const char* word) {
     if (!word) return kIdentifierToken;
-    char lower[kCompared];
-    size_t n = 0;
-    while (n < kCompared && word[n]) {
-        lower[n] = LowerAscii(word[n]);
-        ++n;
+    return KeyTabStringToId(std::string_view(word, strnlen(word, kCompared)));
+}
+
+int16_t KeyTabStringToId(std::string_view word) {
+    // Within the compared length only a word of a keyword's length can be
+    // one; past it, none is.
+    if (word.size() > kLongest) return kIdentifierToken;
+    Packed key;
+    uint32_t h = kFnvBasis;
+    for (size_t n = 0; n < word.size(); ++n) {
+        const auto c = static_cast<unsigned char>(LowerAscii(word[n]));
+        if (c == 0) return kIdentifierToken;
+        PackByte(key, n, c);
+        h = HashStep(h, c);
     }
-    const std::string_view key(lower, n);
-    const auto it = std::lower_bound(kByText.begin(), kByText.end(), key,
-                                     [](const Keyword& k, std::string_view w) {
-                                         return k.text < w;
-                                     });
-    if (it != kByText.end() && it->text == key) return it->token;
+    for (size_t s = h % kSlots; kSlotOf[s] != 0; s = (s + 1) % kSlots)
+        if (kPacked[kSlotOf[s] - 1] == key) return kKeywords[kSlotOf[s] - 1].token;
     return kIdentifierToken;
 }
 
 const char* KeyTabIdToString(int token) {
-    for (const Keyword& k : kKeywords)
-        if (k.token == token) return k.text.data();
-    return nullptr;
+    if (token < kFirstToken || token > kLastToken) return nullptr;
+    return kTextOf[static_cast<size_t>(token - kFirstToken)];
 }
 
 bool IsIdentifierValid(const char* text) {

@@ -8,13 +8,16 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace tq {
 
 inline constexpr int16_t kIdentifierToken = 265;
 
-// The token number of a word, or kIdentifierToken.
+// The token number of a word, or kIdentifierToken; a word with a NUL in
+// it is no keyword.
 int16_t KeyTabStringToId(const char* word);
+int16_t KeyTabStringToId(std::string_view word);
 
 // The lower-case keyword text of a token number; null for a number that is
 // no keyword.

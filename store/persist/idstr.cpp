@@ -564,9 +564,15 @@ bool operator==(const IdString& a, const IdString& b) {
 }
 
 void IdString::attach(tModuleIndex m) {
-    const char* text = *this;
-    if (!text) return;
-    *this = IdString(text, m);
+    const IdStringRep* rep = get();
+    if (!rep) return;
+    // An entry of m's table, once m has a dictionary, is the one entry of
+    // its text there (the dictionary holds every used entry, each text
+    // once): interning it again would find this very entry. Every member a
+    // built-in class declares comes here with its name in the module it is
+    // added in.
+    if (rep->moduleIndex() == m && m < kTableSlots && Dicts()[m]) return;
+    *this = IdString(rep->text(), m);
 }
 
 uint32_t IdString::hash() const {

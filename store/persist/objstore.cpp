@@ -2,6 +2,8 @@
 // record, module properties, and saving.
 #include "store/persist/objstore.h"
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "platform/com/classreg.h"
@@ -87,6 +89,19 @@ constexpr const char* kModuleStreams[] = {
     "Enumerations", "ObjectProxies",      "EnumerationProxies", "SignatureProxies", "IdStrings",
 };
 
+// One past the highest filled slot of the module table, 0 when none is: a
+// walk over the loaded modules stops there instead of at MAX_MODULES. Slots
+// are filled and emptied only through SetSlot, which keeps it so.
+int gModuleEnd = 0;
+
+void SetSlot(std::array<ObjectStore*, MAX_MODULES>& table, tModuleIndex m, ObjectStore* s) {
+    table[m] = s;
+    if (s)
+        gModuleEnd = std::max(gModuleEnd, m + 1);
+    else
+        while (gModuleEnd > 0 && !table[gModuleEnd - 1]) --gModuleEnd;
+}
+
 }  // namespace
 
 // ---- construction and the module's tables -------------------------------------------
@@ -102,18 +117,18 @@ ObjectStore::ObjectStore(OCLStorage* storage) : storage_(storage) {
         throw ModuleOpenFailed(WithCause(where(), e).c_str());
     }
     index_ = NextIndex();
-    module[index_] = this;
+    SetSlot(module, index_, this);
     try {
         openTables();
     } catch (...) {
-        module[index_] = nullptr;
+        SetSlot(module, index_, nullptr);
         throw;
     }
 }
 
 ObjectStore::~ObjectStore() {
     if (tablesOpen_) DelModule(index_);
-    if (index_ < MAX_MODULES && module[index_] == this) module[index_] = nullptr;
+    if (index_ < MAX_MODULES && module[index_] == this) SetSlot(module, index_, nullptr);
     if (openModuleIndex == index_) openModuleIndex = NextValidIndex(index_);
     // An untitled module's file, and a text module's storage, are temporary
     // files of this store alone; one never committed was never made, and
@@ -191,7 +206,7 @@ void ObjectStore::DelModule(tModuleIndex m) {
         if (s->tablesOpen_) IdString::delModule(m);
         s->tablesOpen_ = false;
     }
-    module[m] = nullptr;
+    SetSlot(module, m, nullptr);
 }
 
 void ObjectStore::unload(ObjectStore* s, int32_t revert) {
@@ -274,7 +289,7 @@ int ObjectStore::ModuleCount() {
 
 tModuleIndex ObjectStore::NextValidIndex(tModuleIndex m) {
     const int start = m >= MAX_MODULES ? 0 : m + 1;
-    for (int i = start; i < MAX_MODULES; ++i)
+    for (int i = start; i < gModuleEnd; ++i)
         if (module[i]) return static_cast<tModuleIndex>(i);
     return DETACHED_MODULE;
 }

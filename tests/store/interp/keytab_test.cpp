@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 namespace tq {
@@ -32,6 +33,46 @@ TEST(KeywordTable, TokenNumbersGiveTheirTextBack) {
     EXPECT_STREQ(KeyTabIdToString(283), "new");
     EXPECT_EQ(KeyTabIdToString(276), nullptr);
     EXPECT_EQ(KeyTabIdToString(265), nullptr);
+}
+
+// Every word of up to three letters, and every keyword with a letter
+// changed, added or taken away, against the plain list of keywords: a word
+// is a keyword exactly when the list holds it, whatever slot it lands in.
+TEST(KeywordTable, LooksUpExactlyTheListedWords) {
+    std::map<std::string, int> listed;
+    for (int token = 266; token <= 393; ++token)
+        if (const char* text = KeyTabIdToString(token)) listed[text] = token;
+    ASSERT_EQ(listed.size(), 117u);
+    auto expect = [&](const std::string& word) {
+        std::string lower = word;
+        for (char& c : lower)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        const auto it = listed.find(lower);
+        const int token = it == listed.end() ? kIdentifierToken : it->second;
+        EXPECT_EQ(KeyTabStringToId(word.c_str()), token) << word;
+    };
+    std::string w;
+    for (char a = 'a'; a <= 'z'; ++a) {
+        expect(w = {a});
+        for (char b = 'a'; b <= 'z'; ++b) {
+            expect(w = {a, b});
+            for (char c = 'A'; c <= 'Z'; ++c) expect(w = {a, b, c});
+        }
+    }
+    for (const auto& [text, token] : listed) {
+        expect(text);
+        expect(text + "s");
+        expect(text + "\xE9");
+        expect(text.substr(0, text.size() - 1));
+        expect(text.substr(1));
+        for (size_t i = 0; i < text.size(); ++i) {
+            std::string changed = text;
+            changed[i] = changed[i] == 'z' ? 'a' : static_cast<char>(changed[i] + 1);
+            expect(changed);
+            changed[i] = static_cast<char>(text[i] - 'a' + 'A');
+            expect(changed);
+        }
+    }
 }
 
 TEST(IdentifierValidity, AcceptsNamesAndLeftButNoOtherKeyword) {

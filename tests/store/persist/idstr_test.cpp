@@ -146,6 +146,19 @@ TEST_F(IdStringModule, AttachMovesTheReferenceToTheOtherModulesEntry) {
     EXPECT_EQ(detachedRep->refCount(), 0);
 }
 
+TEST_F(IdStringModule, AttachToTheNamesOwnModuleKeepsItsEntryAndCount) {
+    for (const tModuleIndex home : {tModuleIndex(DETACHED_MODULE), m}) {
+        IdString name("Staying", home);
+        const IdString other("Staying", home);
+        IdStringRep* rep = name.get();
+        ASSERT_EQ(rep->refCount(), 2) << int(home);
+        name.attach(home);
+        EXPECT_EQ(name.get(), rep) << int(home);
+        EXPECT_EQ(name.moduleIndex(), home);
+        EXPECT_EQ(rep->refCount(), 2) << int(home);
+    }
+}
+
 TEST_F(IdStringModule, EmptyStreamOpensAsAnEmptyTable) {
     EXPECT_EQ(IdString::TableCount(m), 0u);
     EXPECT_EQ(IdString::CheckModule(m), "");

@@ -41,6 +41,38 @@ TEST_F(Modules, UnloadingTheCurrentModuleMakesTheNextHigherOneCurrentOrNone) {
     EXPECT_EQ(load(file("d.qbo")), b);
 }
 
+// The loaded modules in index order, as every walk over them sees them.
+std::vector<tModuleIndex> Walk() {
+    std::vector<tModuleIndex> seen;
+    for (tModuleIndex m = ObjectStore::NextValidIndex(DETACHED_MODULE); m != DETACHED_MODULE;
+         m = ObjectStore::NextValidIndex(m))
+        seen.push_back(m);
+    return seen;
+}
+
+TEST_F(Modules, AWalkOverTheModulesSeesEveryLoadedOneWhateverSlotsWereFreed) {
+    EXPECT_EQ(Walk(), std::vector<tModuleIndex>{});
+    const tModuleIndex a = load(file("a.qbo"));
+    const tModuleIndex b = load(file("b.qbo"));
+    const tModuleIndex c = load(file("c.qbo"));
+    EXPECT_EQ(Walk(), (std::vector<tModuleIndex>{a, b, c}));
+    ObjectStore::UnloadModule(b);
+    EXPECT_EQ(Walk(), (std::vector<tModuleIndex>{a, c})) << "a hole below the highest";
+    ObjectStore::UnloadModule(c);
+    EXPECT_EQ(Walk(), std::vector<tModuleIndex>{a}) << "the highest gone, and the hole below it";
+    const tModuleIndex d = load(file("d.qbo"));
+    const tModuleIndex e = load(file("e.qbo"));
+    EXPECT_EQ(d, b);
+    EXPECT_EQ(Walk(), (std::vector<tModuleIndex>{a, d, e}));
+    ObjectStore::UnloadModule(a);
+    ObjectStore::UnloadModule(d);
+    EXPECT_EQ(Walk(), std::vector<tModuleIndex>{e}) << "only the highest left";
+    ObjectStore::UnloadModule(e);
+    EXPECT_EQ(Walk(), std::vector<tModuleIndex>{});
+    EXPECT_EQ(load(file("f.qbo")), a);
+    EXPECT_EQ(Walk(), std::vector<tModuleIndex>{a});
+}
+
 TEST_F(Modules, UnloadingRunsInLockStateTwoAndReturnsToNormal) {
     const tModuleIndex a = load(file("a.qbo"));
     const tModuleIndex b = load(file("b.qbo"));
