@@ -72,8 +72,15 @@ void ReadLocalList(std::span<const uint8_t> record, size_t* at, tModuleIndex m, 
     }
 }
 
-bool Noted(const std::vector<uint32_t>& indexes, uint32_t i) {
-    return std::find(indexes.begin(), indexes.end(), i) != indexes.end();
+// Leaves out of the list the entries still descriptors whose indexes were
+// noted removed (any number: sorted first, then searched).
+template <class List>
+void LeaveOut(List& list, std::vector<uint32_t>& removed) {
+    if (removed.empty()) return;
+    std::sort(removed.begin(), removed.end());
+    list.removeIf([&](const auto& r) {
+        return r.isDescriptor() && std::binary_search(removed.begin(), removed.end(), r.descriptor().descIndex());
+    });
 }
 
 }  // namespace
@@ -194,14 +201,8 @@ void SignatureRep::takeStoredLists() {
     }
     fileObjects_ = std::move(listed);
     const std::unique_ptr<StoredLists> done = std::move(storedLists_);
-    if (!done->removedObjects.empty())
-        objects_.removeIf([&](const Faultp<InterObjRep>& r) {
-            return r.isDescriptor() && Noted(done->removedObjects, r.descriptor().descIndex());
-        });
-    if (!done->removedChildren.empty())
-        children_.removeIf([&](const Faultp<SignatureRep>& r) {
-            return r.isDescriptor() && Noted(done->removedChildren, r.descriptor().descIndex());
-        });
+    LeaveOut(objects_, done->removedObjects);
+    LeaveOut(children_, done->removedChildren);
 }
 
 bool SignatureRep::listedInFile(uint32_t objectIndex) const {
@@ -219,7 +220,11 @@ bool SignatureRep::removeStored(const T* thing) {
     if (!storedLists_ || thing->moduleIndex() != moduleIndex()) return false;
     std::vector<uint32_t>& removed =
         std::is_same_v<T, InterObjRep> ? storedLists_->removedObjects : storedLists_->removedChildren;
-    removed.push_back(thing->descriptor().descIndex());
+    const tDescriptor d = thing->descriptor();
+    removed.push_back(d.descIndex());
+    if constexpr (std::is_same_v<T, InterObjRep>)
+        if (!storedLists_->last.isNull() && d.descIndex() == storedLists_->last.descIndex())
+            storedLists_->last.setNull();
     return true;
 }
 
@@ -227,9 +232,7 @@ template bool SignatureRep::removeStored(const InterObjRep*);
 template bool SignatureRep::removeStored(const SignatureRep*);
 
 InterObjRep* SignatureRep::protoObject() {
-    if (storedLists_ && !storedLists_->last.isNull() &&
-        !Noted(storedLists_->removedObjects, storedLists_->last.descIndex()))
-        return InterObjRep::fault(storedLists_->last);
+    if (storedLists_ && !storedLists_->last.isNull()) return InterObjRep::fault(storedLists_->last);
     PrimInterObjList& list = objects();
     return list.empty() ? nullptr : list.last().get();
 }

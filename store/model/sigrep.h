@@ -461,7 +461,8 @@ private:
         // byte after the children list's closing null.
         uint32_t from = 0;
         uint32_t to = 0;
-        // The objects list's last entry as stored (the prototype), or null.
+        // The objects list's last entry as stored (the prototype), or null
+        // once it has been removed.
         tDescriptor last;
         // Objects read meanwhile, checked against the lists when they are
         // read; and entries removed meanwhile, left out then.
