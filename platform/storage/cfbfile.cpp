@@ -138,14 +138,14 @@ uint32_t CfbFile::runFrom(uint32_t sector, uint32_t most) const {
         const auto stop = static_cast<uint32_t>(
             std::min<uint64_t>(most - n, (uint64_t{index} + 1) * perSector_ - s));
         const uint32_t* word = table_.get() + s;
-        uint32_t k = 0;
-        // Eight words at a time while they all go on, then one at a time.
-        for (; k + 8 <= stop; k += 8) {
-            uint32_t differ = 0;
-            for (uint32_t j = 0; j < 8; ++j) differ |= word[k + j] ^ (s + k + j + 1);
-            if (differ != 0) break;
-        }
-        while (k < stop && word[k] == s + k + 1) ++k;
+        // Mostly the run goes through the whole table sector: that is
+        // checked in one pass the compiler does in vector registers, and
+        // only a sector where it ends is looked at word by word.
+        uint32_t differ = 0;
+        for (uint32_t j = 0; j < stop; ++j) differ |= word[j] ^ (s + 1 + j);
+        uint32_t k = stop;
+        if (differ != 0)
+            for (k = 0; word[k] == s + 1 + k;) ++k;
         n += k;
         if (k < stop) break;
     }
