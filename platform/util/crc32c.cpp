@@ -80,6 +80,13 @@ __attribute__((target("sse4.2"))) uint32_t OneLane(uint32_t c, const uint8_t* p,
 // x^(8k-33) gives a 64-bit product that one instruction step from 0 reduces
 // to exactly that (the step itself multiplies by x^32, and the product of
 // two reflected values comes out one place short, a further x).
+// The carry-less product of two 32-bit values (it fits in 63 bits).
+__attribute__((target("pclmul"))) inline uint64_t Multiply(uint64_t a, uint64_t b) {
+    const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(a)),
+                                                 _mm_cvtsi64_si128(static_cast<long long>(b)), 0);
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(product));
+}
+
 template <size_t L>
 struct Lanes {
     static_assert(L % 8 == 0 && L >= 8);
@@ -100,12 +107,7 @@ struct Lanes {
                 c1 = __builtin_ia32_crc32di(c1, w1);
                 c2 = __builtin_ia32_crc32di(c2, w2);
             }
-            const __m128i shifted0 = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(c0)),
-                                                          _mm_cvtsi64_si128(static_cast<long long>(kTwo)), 0);
-            const __m128i shifted1 = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(c1)),
-                                                          _mm_cvtsi64_si128(static_cast<long long>(kOne)), 0);
-            const auto product = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(shifted0, shifted1)));
-            c0 = __builtin_ia32_crc32di(0, product) ^ c2;
+            c0 = __builtin_ia32_crc32di(0, Multiply(c0, kTwo) ^ Multiply(c1, kOne)) ^ c2;
         }
         return static_cast<uint32_t>(c0);
     }
@@ -113,7 +115,8 @@ struct Lanes {
 
 // Lane lengths: a 4096-byte piece (what reads check) is one run of 3 x 1360
 // and two steps; shorter remainders take the smaller runs.
-__attribute__((target("sse4.2,pclmul"))) uint32_t ThreeLanes(uint32_t c, const uint8_t* p, size_t n) {
+__attribute__((target("sse4.2,pclmul"))) uint32_t ThreeLanes(uint32_t c, const uint8_t* p,
+                                                               size_t n) {
     c = Lanes<1360>::Take(c, p, n);
     c = Lanes<336>::Take(c, p, n);
     c = Lanes<80>::Take(c, p, n);
