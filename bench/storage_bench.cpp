@@ -5,6 +5,8 @@
 //    tables);
 //  - committing after a change to one small stream, beside copying the file
 //    (with and without flushing it), the floor for rewriting it whole;
+//  - opening and reading 500 KB from the middle of the largest stream,
+//    checked and unchecked;
 //  - the checksum every commit takes of every stream and every first read
 //    checks (CRC-32C), by the processor's instruction and by the table.
 // Counters: bytes read from the file per open-and-read, the process's peak
@@ -101,6 +103,32 @@ void BM_OpenAndReadRecordNearTheEnd(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenAndReadRecordNearTheEnd)->Arg(5)->Arg(50)->Unit(benchmark::kMicrosecond);
 
+// Opening and reading 500 KB from the middle of the largest stream, as
+// loading a large record does: the stream's chain followed to there (4,000
+// sectors of 512 bytes in the 5 MB module) and the bytes read, checked
+// against their checksums (checked = 1) or looked at unchecked (0).
+void BM_OpenAndReadHalfAMegabyte(benchmark::State& state) {
+    const std::string path = Module(static_cast<int>(state.range(0)));
+    const bool checked = state.range(1) != 0;
+    std::vector<uint8_t> bytes(500000);
+    for (auto _ : state) {
+        tq::OCLStorage s(path.c_str(), 0, kReadOnlyMode);
+        tq::OCLStream objects(s, "Objects", 0, kStreamMode);
+        objects.seek(objects.size() / 2);
+        if (checked)
+            objects.read(bytes.data(), bytes.size());
+        else
+            objects.peek(bytes.data(), bytes.size());
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_OpenAndReadHalfAMegabyte)
+    ->ArgNames({"MB", "checked"})
+    ->Args({5, 0})
+    ->Args({5, 1})
+    ->Unit(benchmark::kMicrosecond);
+
 void BM_CommitAfterChangingOneSmallStream(benchmark::State& state) {
     const std::string source = Module(static_cast<int>(state.range(0)));
     const std::string path = Folder() + "/commit.qbo";
@@ -144,8 +172,10 @@ BENCHMARK(BM_CopyFile)
     ->Args({50, 1})
     ->Unit(benchmark::kMillisecond);
 
+// The checksum of a piece as reads check it (4 KB), of a large record
+// (500 KB) and of 1 MB.
 void BM_Crc32c(benchmark::State& state) {
-    std::vector<uint8_t> bytes(1 << 20);
+    std::vector<uint8_t> bytes(static_cast<size_t>(state.range(1)));
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 131 + 7);
     const bool table = state.range(0) != 0;
     uint32_t crc = 0;
@@ -157,7 +187,10 @@ void BM_Crc32c(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
     state.SetLabel(table ? "table" : tq::Crc32cInHardware() ? "instruction" : "table (no instruction)");
 }
-BENCHMARK(BM_Crc32c)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Crc32c)
+    ->ArgNames({"table", "bytes"})
+    ->ArgsProduct({{0, 1}, {4096, 500000, 1 << 20}})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "platform/storage/cfbfile.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -112,10 +113,11 @@ void CfbFile::readTableRun(uint32_t index) {
     while (run < kTableRun && index + run < fatSectors_ && !tableRead_[index + run] &&
            first + run < sectors_ && knownTableSectorAt(index + run) == first + run)
         ++run;
-    std::vector<uint8_t> bytes(size_t{run} * sectorSize_);
-    readAt(sectorOffset(first), bytes.data(), bytes.size(), "an allocation-table sector");
+    // Read into the table's own place and turned into words there.
     uint32_t* words = table_.get() + size_t{index} * perSector_;
-    for (size_t k = 0; k < size_t{run} * perSector_; ++k) words[k] = LoadLE32(bytes.data() + 4 * k);
+    auto* bytes = reinterpret_cast<uint8_t*>(words);
+    readAt(sectorOffset(first), bytes, size_t{run} * sectorSize_, "an allocation-table sector");
+    LoadLE32s(words, bytes, size_t{run} * perSector_);
     for (uint32_t i = 0; i < run; ++i) tableRead_[index + i] = true;
 }
 
@@ -126,9 +128,69 @@ uint32_t CfbFile::next(uint32_t sector) {
     return table_[sector];
 }
 
+uint32_t CfbFile::runFrom(uint32_t sector, uint32_t most) const {
+    uint32_t n = 0;
+    while (n < most) {
+        const uint32_t s = sector + n;
+        const uint32_t index = s / perSector_;
+        if (index >= fatSectors_ || !tableRead_[index]) break;
+        // Within one table sector the words lie side by side.
+        const auto stop = static_cast<uint32_t>(
+            std::min<uint64_t>(most - n, (uint64_t{index} + 1) * perSector_ - s));
+        const uint32_t* word = table_.get() + s;
+        // Mostly the run goes through the whole table sector: that is
+        // checked in one pass the compiler does in vector registers, and
+        // only a sector where it ends is looked at word by word.
+        uint32_t differ = 0;
+        for (uint32_t j = 0; j < stop; ++j) differ |= word[j] ^ (s + 1 + j);
+        uint32_t k = stop;
+        if (differ != 0)
+            for (k = 0; word[k] == s + 1 + k;) ++k;
+        n += k;
+        if (k < stop) break;
+    }
+    return n;
+}
+
 void CfbFile::readWholeTable() {
     for (uint32_t index = 0; index < fatSectors_; ++index)
         if (!tableRead_[index]) readTableRun(index);
+}
+
+uint32_t CfbChain::unseenFrom(uint32_t first, uint32_t most) const {
+    uint64_t n = 0;
+    while (n < most) {
+        const uint64_t bit = uint64_t{first} + n;
+        const size_t word = static_cast<size_t>(bit / 64);
+        if (word >= seen_.size()) break;  // no sector this far is held
+        const uint64_t held = seen_[word] >> (bit % 64);
+        if (held != 0) return static_cast<uint32_t>(std::min<uint64_t>(most, n + std::countr_zero(held)));
+        n += 64 - bit % 64;
+    }
+    return most;
+}
+
+void CfbChain::take(uint32_t first, uint32_t count) {
+    const uint64_t end = uint64_t{first} + count;
+    const auto words = static_cast<size_t>((end + 63) / 64);
+    if (words > seen_.size()) seen_.resize(std::max(words, 2 * seen_.size()));
+    for (uint64_t bit = first; bit < end;) {
+        const uint64_t within = bit % 64;
+        const uint64_t span = std::min<uint64_t>(64 - within, end - bit);
+        const uint64_t mask = span == 64 ? ~uint64_t{0} : ((uint64_t{1} << span) - 1) << within;
+        seen_[static_cast<size_t>(bit / 64)] |= mask;
+        bit += span;
+    }
+    const bool goesOn =
+        !runs_.empty() && runs_.back().first + (known_ - runs_.back().index) == first;
+    if (!goesOn) runs_.push_back({known_, first});
+    known_ += count;
+}
+
+const CfbChain::Run& CfbChain::runOf(size_t i) const {
+    const auto after = std::upper_bound(runs_.begin(), runs_.end(), i,
+                                        [](size_t at, const Run& r) { return at < r.index; });
+    return *(after - 1);
 }
 
 std::string CfbChain::Describe(Fault fault, const std::string& chain, const std::string& whole,

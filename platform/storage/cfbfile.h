@@ -69,6 +69,12 @@ public:
     // The allocation table's word for sector (below sectorCount()): the next
     // sector of its chain or a special value (cfb::kEndOfChain, ...).
     uint32_t next(uint32_t sector);
+    // How many links from `sector` on, at most `most`, lead each to the
+    // sector after it (sector to sector + 1, sector + 1 to sector + 2, ...),
+    // as writers lay a stream's sectors. Looks only at table sectors
+    // already read, and stops at one that is not, so that it neither reads
+    // nor fails: the caller's next() on the run's last sector does that.
+    uint32_t runFrom(uint32_t sector, uint32_t most) const;
 
     // Reads every allocation-table sector not read yet, checking where each
     // lies: for a file whose streams carry no checksums, whose tables are
@@ -116,6 +122,14 @@ private:
 // The sectors of one chain, in order, followed as far as reads have needed.
 // A chain holds exactly the sectors its content needs (`count`); what the
 // last one links to is not looked at, as other readers do not.
+//
+// A run of sectors that follow one another in the file (how writers lay
+// streams) is taken in one step: checked against the limit and for loops as
+// a whole and kept as its first sector and length, so that following a
+// large stream costs little more than comparing its table words, and a read
+// finds the sectors it may fetch in one call without looking at each.
+// Faults, and the table sectors read, are exactly those of following the
+// chain sector by sector.
 class CfbChain {
 public:
     enum class Fault { kNone, kEnds, kLeaves, kLoops };
@@ -124,28 +138,51 @@ public:
     CfbChain(uint32_t start, size_t count) : next_(start), count_(count) {}
 
     size_t count() const { return count_; }
-    size_t known() const { return sectors_.size(); }
+    size_t known() const { return known_; }
     // Sector i of the chain; i < known().
-    uint32_t operator[](size_t i) const { return sectors_[i]; }
+    uint32_t operator[](size_t i) const {
+        const Run& r = runOf(i);
+        return r.first + static_cast<uint32_t>(i - r.index);
+    }
+    // How many of the chain's sectors from i on (i < known()) lie side by
+    // side in the file: at least 1.
+    size_t sideBySide(size_t i) const {
+        const Run& r = runOf(i);
+        const size_t end = &r == &runs_.back() ? known_ : (&r + 1)->index;
+        return end - i;
+    }
 
     // Follows the chain until it knows `upTo` (at most count()) sectors.
-    // `link(s)` gives the table's word for s; sector numbers at or above
+    // `link(s)` gives the table's word for s; `run(s, most)` how many links
+    // from s on, at most `most`, lead each to the next sector, without
+    // reading or failing (CfbFile::runFrom). Sector numbers at or above
     // `limit` lie outside what the chain may use. On a fault the chain keeps
     // what it knew.
-    template <class Link>
-    Fault extend(size_t upTo, uint32_t limit, Link&& link) {
-        while (sectors_.size() < upTo) {
+    template <class Link, class Run>
+    Fault extend(size_t upTo, uint32_t limit, Link&& link, Run&& run) {
+        while (known_ < upTo) {
             const uint32_t s = next_;
             if (s >= limit) return s >= kFirstSpecial ? Fault::kEnds : Fault::kLeaves;
-            if (s >= seen_.size()) seen_.resize(std::max<size_t>(size_t{s} + 1, 2 * seen_.size()));
-            if (seen_[s]) return Fault::kLoops;
-            seen_[s] = true;
-            sectors_.push_back(s);
+            // The run may reach as far as the read wants and the limit
+            // allows, and stops before a sector the chain already holds:
+            // that one is met as the loop it is, after the links before it.
+            const auto most = static_cast<uint32_t>(
+                std::min<size_t>(upTo - known_, size_t{limit} - s));
+            const uint32_t unseen = unseenFrom(s, most);
+            if (unseen == 0) return Fault::kLoops;
+            const uint32_t n = unseen == 1 ? 0 : run(s, unseen - 1);
+            take(s, n + 1);
             // The link after the last sector is not the content's: it is not
             // read.
-            if (sectors_.size() < count_) next_ = link(s);
+            if (known_ < count_) next_ = link(s + n);
         }
         return Fault::kNone;
+    }
+    // The same through a file's allocation table, within the file.
+    Fault extend(size_t upTo, CfbFile& file) {
+        return extend(
+            upTo, file.sectorCount(), [&file](uint32_t s) { return file.next(s); },
+            [&file](uint32_t s, uint32_t most) { return file.runFrom(s, most); });
     }
 
     // The fault as an error text tells it: Describe(kEnds, "its sector
@@ -156,10 +193,25 @@ public:
 
 private:
     static constexpr uint32_t kFirstSpecial = 0xFFFFFFFB;
+    // Chain sectors index, index + 1, ... up to the next run's index (or
+    // known_) are sectors first, first + 1, ... of the file. Runs are as
+    // long as they can be: one never continues the one before it.
+    struct Run {
+        size_t index;
+        uint32_t first;
+    };
+    const Run& runOf(size_t i) const;
+    // How many sectors from `first` on, at most `most`, the chain does not
+    // hold yet.
+    uint32_t unseenFrom(uint32_t first, uint32_t most) const;
+    // Appends sectors first .. first + count - 1, none held yet.
+    void take(uint32_t first, uint32_t count);
+
     uint32_t next_ = 0;
     size_t count_ = 0;
-    std::vector<uint32_t> sectors_;
-    std::vector<bool> seen_;  // by sector number, to find loops
+    size_t known_ = 0;
+    std::vector<Run> runs_;
+    std::vector<uint64_t> seen_;  // a bit by sector number, to find loops
 };
 
 }  // namespace tq

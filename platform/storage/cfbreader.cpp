@@ -132,13 +132,18 @@ void CfbReader::follow(Stream& s, size_t upTo) {
         const uint64_t inStream = (uint64_t{listing_.miniStreamSize} + kCfbMiniSectorSize - 1) /
                                   kCfbMiniSectorSize;
         const auto limit = static_cast<uint32_t>(std::min<uint64_t>(miniTable_.size(), inStream));
-        fault = s.chain.extend(upTo, limit, [this](uint32_t m) { return miniTable_[m]; });
+        fault = s.chain.extend(
+            upTo, limit, [this](uint32_t m) { return miniTable_[m]; },
+            [this](uint32_t m, uint32_t most) {
+                uint32_t n = 0;
+                while (n < most && miniTable_[m + n] == m + n + 1) ++n;
+                return n;
+            });
         if (fault != CfbChain::Fault::kNone)
             damaged(name, CfbChain::Describe(fault, "its mini-sector chain", "the stream",
                                              "the mini stream"));
     } else {
-        fault = s.chain.extend(upTo, file_->sectorCount(),
-                               [this](uint32_t sector) { return file_->next(sector); });
+        fault = s.chain.extend(upTo, *file_);
         if (fault != CfbChain::Fault::kNone)
             damaged(name, CfbChain::Describe(fault, "its sector chain", "the stream", "the file"));
     }
@@ -150,8 +155,7 @@ void CfbReader::readMiniTable(const std::string& name) {
     if (miniTableRead_) return;
     const uint32_t sectorSize = file_->sectorSize();
     CfbChain chain(file_->firstMiniTableSector(), file_->miniTableSectorCount());
-    const CfbChain::Fault fault = chain.extend(chain.count(), file_->sectorCount(),
-                                               [this](uint32_t s) { return file_->next(s); });
+    const CfbChain::Fault fault = chain.extend(chain.count(), *file_);
     if (fault != CfbChain::Fault::kNone)
         damaged(name, CfbChain::Describe(fault, "the mini table's sector chain", "the mini table",
                                          "the file"));
@@ -161,8 +165,7 @@ void CfbReader::readMiniTable(const std::string& name) {
         const uint64_t at = file_->sectorOffset(chain[i]);
         if (at + sectorSize > size_) damaged(name, "the mini table lies past the end of the file");
         file_->readAt(at, bytes.data(), sectorSize, "the mini table");
-        for (uint32_t k = 0; k < sectorSize / 4; ++k)
-            table[i * (sectorSize / 4) + k] = LoadLE32(bytes.data() + 4 * k);
+        LoadLE32s(table.data() + i * (sectorSize / 4), bytes.data(), sectorSize / 4);
     }
     miniTable_ = std::move(table);
     miniTableRead_ = true;
@@ -173,8 +176,7 @@ void CfbReader::readMiniTable(const std::string& name) {
 // The mini stream's own chain, as far as `upTo` sectors; a fault is named
 // with the stream whose read met it (none at opening).
 void CfbReader::followMiniStream(size_t upTo, const std::string& name) {
-    const CfbChain::Fault fault = miniStream_.extend(
-        upTo, file_->sectorCount(), [this](uint32_t at) { return file_->next(at); });
+    const CfbChain::Fault fault = miniStream_.extend(upTo, *file_);
     if (fault != CfbChain::Fault::kNone)
         damaged(name, CfbChain::Describe(fault, "the mini stream's sector chain", "the mini stream",
                                          "the file"));
@@ -246,8 +248,7 @@ void CfbReader::readSectors(Stream& s, uint64_t offset, uint8_t* out, size_t n) 
         return;
     }
     for (uint64_t i = first; i <= last;) {
-        uint64_t j = i;
-        while (j < last && s.chain[j + 1] == s.chain[j] + 1) ++j;
+        const uint64_t j = std::min<uint64_t>(last, i + s.chain.sideBySide(i) - 1);
         const uint64_t from = i == first ? offset % sectorSize : 0;
         const uint64_t to = j == last ? (offset + n - 1) % sectorSize + 1 : sectorSize;
         const uint64_t at = file_->sectorOffset(s.chain[i]) + from;
@@ -309,7 +310,9 @@ void CfbReader::readChecked(Stream& s, uint32_t offset, uint8_t* out, size_t n) 
     const auto pieceEnd = [size, pieceSize](uint64_t piece) {
         return std::min<uint64_t>((piece + 1) * pieceSize, size);
     };
-    std::vector<uint8_t> partial;
+    // A piece the read covers only in part, once one is met; not zeroed, as
+    // it is read over whole before use.
+    std::unique_ptr<uint8_t[]> partial;
     uint64_t pos = offset;
     while (pos < end) {
         const uint64_t piece = pos / pieceSize;
@@ -332,8 +335,8 @@ void CfbReader::readChecked(Stream& s, uint32_t offset, uint8_t* out, size_t n) 
                 ++last;
         uint8_t* into = out + (pos - offset);
         if (!whole) {
-            partial.resize(pieceEnd(piece) - start);
-            into = partial.data();
+            if (!partial) partial.reset(new uint8_t[pieceSize]);
+            into = partial.get();
         }
         readRaw(s, start, into, pieceEnd(last) - start);
         for (uint64_t p = piece; p <= last; ++p) {
@@ -346,7 +349,7 @@ void CfbReader::readChecked(Stream& s, uint32_t offset, uint8_t* out, size_t n) 
         }
         if (!whole) {
             const uint64_t upTo = std::min(end, pieceEnd(piece));
-            std::memcpy(out + (pos - offset), partial.data() + (pos - start), upTo - pos);
+            std::memcpy(out + (pos - offset), partial.get() + (pos - start), upTo - pos);
             pos = upTo;
         } else {
             pos = pieceEnd(last);

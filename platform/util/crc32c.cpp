@@ -5,6 +5,7 @@
 
 #if defined(__x86_64__)
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 namespace tq {
@@ -46,67 +47,22 @@ uint32_t TableSteps(uint32_t c, const uint8_t* p, size_t n) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TQ_CRC32C_HARDWARE 1
 
-// The instruction takes three cycles to give its result and can start one
-// every cycle, so one chain of steps runs at a third of what the processor
-// can do. Runs of 3 * L bytes are taken as three lanes of L bytes at once,
-// each from a register of its own, and joined after: the checksum of a
-// followed by b is that of a continued over |b| zero bytes, XOR that of b
-// alone (from 0), and continuing over L zero bytes is linear in the
-// register, so one table lookup per byte of it does it (ZeroTables).
-struct ZeroTables {
-    std::array<std::array<uint32_t, 256>, 4> t;
-    uint32_t operator()(uint32_t c) const {
-        return t[0][c & 0xFF] ^ t[1][(c >> 8) & 0xFF] ^ t[2][(c >> 16) & 0xFF] ^ t[3][c >> 24];
-    }
-};
-
-ZeroTables MakeZeroTables(size_t zeros) {
-    // What `zeros` zero bytes make of each single bit of the register.
-    std::array<uint32_t, 32> bit{};
-    for (int b = 0; b < 32; ++b) {
-        uint32_t c = uint32_t{1} << b;
-        for (size_t i = 0; i < zeros; ++i) c = (c >> 8) ^ kTables[0][c & 0xFF];
-        bit[b] = c;
-    }
-    ZeroTables z{};
-    for (int k = 0; k < 4; ++k)
-        for (uint32_t v = 0; v < 256; ++v)
-            for (int b = 0; b < 8; ++b)
-                if (v & (1u << b)) z.t[k][v] ^= bit[8 * k + b];
-    return z;
+// x^n modulo the polynomial, reflected as the register holds it (x^0 is the
+// top bit): n steps of multiplying by x, each a shift and a conditional
+// reduction. Used only for constants, at compile time.
+constexpr uint32_t PowerOfX(size_t n) {
+    uint32_t r = 0x80000000u;
+    for (size_t i = 0; i < n; ++i) r = (r >> 1) ^ (r & 1 ? kPolynomial : 0);
+    return r;
 }
 
-constexpr size_t kLongLane = 1024;  // a 4096-byte piece is one long run and two short ones
-constexpr size_t kShortLane = 128;
-
-template <size_t L>
-__attribute__((target("sse4.2"))) uint64_t ThreeLanes(uint64_t c, const uint8_t*& p, size_t& n,
-                                                      const ZeroTables& zeros) {
-    for (; n >= 3 * L; n -= 3 * L, p += 3 * L) {
-        uint64_t c1 = 0, c2 = 0;
-        for (size_t i = 0; i < L; i += 8) {
-            uint64_t w0, w1, w2;
-            std::memcpy(&w0, p + i, 8);  // the instruction takes the bytes in memory order
-            std::memcpy(&w1, p + L + i, 8);
-            std::memcpy(&w2, p + 2 * L + i, 8);
-            c = __builtin_ia32_crc32di(c, w0);
-            c1 = __builtin_ia32_crc32di(c1, w1);
-            c2 = __builtin_ia32_crc32di(c2, w2);
-        }
-        c = zeros(static_cast<uint32_t>(c)) ^ c1;
-        c = zeros(static_cast<uint32_t>(c)) ^ c2;
-    }
-    return c;
-}
-
-__attribute__((target("sse4.2"))) uint32_t HardwareSteps(uint32_t c, const uint8_t* p, size_t n) {
-    static const ZeroTables longZeros = MakeZeroTables(kLongLane);
-    static const ZeroTables shortZeros = MakeZeroTables(kShortLane);
-    uint64_t c64 = ThreeLanes<kLongLane>(c, p, n, longZeros);
-    c64 = ThreeLanes<kShortLane>(c64, p, n, shortZeros);
+// One chain of instruction steps, eight bytes at a time, then the bytes
+// left one at a time.
+__attribute__((target("sse4.2"))) uint32_t OneLane(uint32_t c, const uint8_t* p, size_t n) {
+    uint64_t c64 = c;
     for (; n >= 8; n -= 8, p += 8) {
         uint64_t word;
-        std::memcpy(&word, p, 8);
+        std::memcpy(&word, p, 8);  // the instruction takes the bytes in memory order
         c64 = __builtin_ia32_crc32di(c64, word);
     }
     auto c32 = static_cast<uint32_t>(c64);
@@ -114,15 +70,72 @@ __attribute__((target("sse4.2"))) uint32_t HardwareSteps(uint32_t c, const uint8
     return c32;
 }
 
-// Asked of the processor at the first checksum, not at the library's load:
-// the compiler's own feature check would bring in a load-time initialiser that
-// every process pays for, checksums or not.
-bool HasHardware() {
-    static const bool has = [] {
+// The instruction takes three cycles to give its result and can start one
+// every cycle, so one chain of steps runs at a third of what the processor
+// can do. A run of 3 * L bytes is taken as three lanes of L bytes at once,
+// each in a register of its own, and the lanes are joined after: the
+// checksum of a followed by b is that of a continued over |b| zero bytes,
+// XOR that of b alone from 0. Continuing a register r over k zero bytes is
+// r * x^(8k) modulo the polynomial; a carry-less multiplication of r by
+// x^(8k-33) gives a 64-bit product that one instruction step from 0 reduces
+// to exactly that (the step itself multiplies by x^32, and the product of
+// two reflected values comes out one place short, a further x).
+// The carry-less product of two 32-bit values (it fits in 63 bits).
+__attribute__((target("pclmul"))) inline uint64_t Multiply(uint64_t a, uint64_t b) {
+    const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(a)),
+                                                 _mm_cvtsi64_si128(static_cast<long long>(b)), 0);
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(product));
+}
+
+template <size_t L>
+struct Lanes {
+    static_assert(L % 8 == 0 && L >= 8);
+    static constexpr uint64_t kOne = PowerOfX(8 * L - 33);   // over one lane
+    static constexpr uint64_t kTwo = PowerOfX(16 * L - 33);  // over two
+
+    __attribute__((target("sse4.2,pclmul"))) static uint32_t Take(uint32_t c, const uint8_t*& p,
+                                                                size_t& n) {
+        uint64_t c0 = c;
+        for (; n >= 3 * L; n -= 3 * L, p += 3 * L) {
+            uint64_t c1 = 0, c2 = 0;
+            for (size_t i = 0; i < L; i += 8) {
+                uint64_t w0, w1, w2;
+                std::memcpy(&w0, p + i, 8);
+                std::memcpy(&w1, p + L + i, 8);
+                std::memcpy(&w2, p + 2 * L + i, 8);
+                c0 = __builtin_ia32_crc32di(c0, w0);
+                c1 = __builtin_ia32_crc32di(c1, w1);
+                c2 = __builtin_ia32_crc32di(c2, w2);
+            }
+            c0 = __builtin_ia32_crc32di(0, Multiply(c0, kTwo) ^ Multiply(c1, kOne)) ^ c2;
+        }
+        return static_cast<uint32_t>(c0);
+    }
+};
+
+// Lane lengths: a 4096-byte piece (what reads check) is one run of 3 x 1360
+// and two steps; shorter remainders take the smaller runs.
+__attribute__((target("sse4.2,pclmul"))) uint32_t ThreeLanes(uint32_t c, const uint8_t* p,
+                                                               size_t n) {
+    c = Lanes<1360>::Take(c, p, n);
+    c = Lanes<336>::Take(c, p, n);
+    c = Lanes<80>::Take(c, p, n);
+    return OneLane(c, p, n);
+}
+
+// What the processor offers, asked at the first checksum, not at the
+// library's load: the compiler's own feature check would bring in a
+// load-time initialiser that every process pays for, checksums or not.
+enum class Hardware { kNone, kCrc, kCrcAndMultiply };
+
+Hardware Offered() {
+    static const Hardware offered = [] {
         unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-        return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_SSE4_2) != 0;
+        if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_SSE4_2) == 0)
+            return Hardware::kNone;
+        return (ecx & bit_PCLMUL) != 0 ? Hardware::kCrcAndMultiply : Hardware::kCrc;
     }();
-    return has;
+    return offered;
 }
 #endif
 
@@ -134,14 +147,18 @@ uint32_t Crc32cByTable(uint32_t crc, const void* data, size_t n) {
 
 uint32_t Crc32c(uint32_t crc, const void* data, size_t n) {
 #ifdef TQ_CRC32C_HARDWARE
-    if (HasHardware()) return ~HardwareSteps(~crc, static_cast<const uint8_t*>(data), n);
+    switch (Offered()) {
+    case Hardware::kCrcAndMultiply: return ~ThreeLanes(~crc, static_cast<const uint8_t*>(data), n);
+    case Hardware::kCrc: return ~OneLane(~crc, static_cast<const uint8_t*>(data), n);
+    case Hardware::kNone: break;
+    }
 #endif
     return Crc32cByTable(crc, data, n);
 }
 
 bool Crc32cInHardware() {
 #ifdef TQ_CRC32C_HARDWARE
-    return HasHardware();
+    return Offered() != Hardware::kNone;
 #else
     return false;
 #endif

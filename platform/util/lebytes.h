@@ -7,7 +7,10 @@
 // machine and no unaligned access is ever made.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tq {
 
@@ -22,6 +25,16 @@ inline uint32_t LoadLE32(const uint8_t* p) {
 
 inline uint64_t LoadLE64(const uint8_t* p) {
     return static_cast<uint64_t>(LoadLE32(p)) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
+}
+
+// n words at p into out, which may be p itself (a table read into its own
+// place): on a little-endian machine the bytes are the words already.
+inline void LoadLE32s(uint32_t* out, const uint8_t* p, size_t n) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (static_cast<const void*>(out) != p) std::memmove(out, p, 4 * n);
+    } else {
+        for (size_t k = 0; k < n; ++k) out[k] = LoadLE32(p + 4 * k);
+    }
 }
 
 inline void StoreLE16(uint8_t* p, uint16_t v) {

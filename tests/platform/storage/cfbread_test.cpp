@@ -317,6 +317,129 @@ TEST_F(CfbReadTest, ADamagedChainFailsTheReadThatMeetsItWithItsReason) {
     }
 }
 
+// Lays the sectors of large stream `name` anew: its chain sector i moves to
+// the sector that was its chain sector order[i], bytes and links alike.
+void Relay(HandMade& f, const std::string& name, const std::vector<size_t>& order) {
+    const std::vector<uint32_t> was = f.chains[name];
+    std::vector<uint32_t> now(was.size());
+    for (size_t i = 0; i < was.size(); ++i) now[i] = was[order[i]];
+    const Bytes before = f.bytes;
+    for (size_t i = 0; i < was.size(); ++i) {
+        std::copy_n(before.begin() + static_cast<long>(f.sector(was[i])), f.sectorSize,
+                    f.bytes.begin() + static_cast<long>(f.sector(now[i])));
+        f.set(f.fatWord(now[i]), i + 1 < now.size() ? now[i + 1] : kEnd);
+    }
+    f.set(f.entries[name] + 116, now.front());
+    f.chains[name] = now;
+}
+
+// Writers lay a stream's sectors side by side, and the reader takes such
+// runs in one step. Read in small steps that stop within runs, in runs
+// broken where another writer might break them, the bytes are the stream's;
+// damage within a run is met exactly where following the chain sector by
+// sector meets it: the sector before the bad link reads, the one after
+// does not, and so again at the next read.
+TEST_F(CfbReadTest, ChainsLaidSideBySideReadAndFailAsSectorBySector) {
+    const Bytes large = test::Pattern(200000, 4);  // 391 sectors over 4 table sectors
+    const Streams streams = {{"Large", large}, {"Small", test::Pattern(300, 5)}};
+    std::vector<size_t> inOrder(391), swapped(391), reversed(391);
+    for (size_t i = 0; i < 391; ++i) {
+        inOrder[i] = i;
+        swapped[i] = i < 10 || i >= 200 ? i : i < 110 ? i + 90 : i - 100;  // 0-9, 100-199, 10-99, 200-
+        reversed[i] = 390 - i;  // runs of one sector, going back
+    }
+    const std::vector<std::pair<const char*, std::vector<size_t>>> layouts = {
+        {"in order", inOrder}, {"two runs swapped", swapped}, {"reversed", reversed}};
+    for (const auto& [what, order] : layouts) {
+        SCOPED_TRACE(what);
+        HandMade f = MakeFile(9, streams);
+        Relay(f, "Large", order);
+        test::WriteFile(file, f.bytes);
+        auto reader = OpenReader(file);
+        for (uint32_t at = 0; at < large.size(); at += 7 * 512 + 13) {
+            Bytes piece(std::min<size_t>(700, large.size() - at));
+            reader->read("Large", at, piece.data(), piece.size());
+            ASSERT_TRUE(std::equal(piece.begin(), piece.end(), large.begin() + at)) << at;
+        }
+        Bytes whole(large.size());
+        reader->read("Large", 0, whole.data(), whole.size());
+        EXPECT_EQ(whole, large);
+    }
+
+    struct Case {
+        const char* what;
+        size_t at;      // the chain sector whose link is damaged
+        int64_t to;     // to chain sector `to`; below 0, to the sector -to - 1
+        size_t fails;   // the first chain sector whose read fails
+        const char* says;
+        uint32_t grow = 0;  // bytes the directory adds to the stream's size
+    };
+    const uint32_t pastTheFile = static_cast<uint32_t>(MakeFile(9, streams).bytes.size() / 512 - 1);
+    const std::vector<Case> cases = {
+        {"back to the start", 200, 0, 201, "its sector chain loops"},
+        // Chain sector 199 lies just before 10: the run goes on into it.
+        {"into a run followed before", 199, 10, 200, "its sector chain loops"},
+        {"to itself", 100, 100, 101, "its sector chain loops"},
+        {"back within the run", 300, 150, 301, "its sector chain loops"},
+        // Chain sector 248 has the last word of a table sector, 249 the
+        // first of the next.
+        {"from a table sector's first word, back across", 249, 246, 250, "its sector chain loops"},
+        // Sectors 101 on read as 150 on, until the chain ends too soon.
+        {"ahead within the run", 100, 150, 342, "its sector chain is shorter than the stream"},
+        {"to the end of chain", 250, -int64_t{kEnd} - 1, 251,
+         "its sector chain is shorter than the stream"},
+        {"to the first sector past the file", 200, -int64_t{pastTheFile} - 1, 201,
+         "its sector chain leaves the file"},
+        {"at a table sector's last word, away", 248, -int64_t{0x00FFFFFF} - 1, 249,
+         "its sector chain leaves the file"},
+        // Chain sector 390 is the file's last: the link after it is read
+        // when the stream says it goes on, and leads on to a sector the
+        // file does not hold.
+        {"on from the file's last sector", 390, -int64_t{pastTheFile} - 1, 391,
+         "its sector chain leaves the file", 512},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HandMade f = MakeFile(9, streams);
+        Relay(f, "Large", swapped);
+        const std::vector<uint32_t>& chain = f.chains["Large"];
+        ASSERT_EQ(chain[248] % 128, 127u);
+        f.set(f.fatWord(chain[c.at]), c.to >= 0 ? chain[static_cast<size_t>(c.to)]
+                                                : static_cast<uint32_t>(-c.to - 1));
+        const uint32_t size = static_cast<uint32_t>(large.size()) + c.grow;
+        f.set(f.entries["Large"] + 120, size);
+        test::WriteFile(file, f.bytes);
+        const std::string says = "\"Large\" cannot be read: the file is damaged (" + std::string(c.says) + ")";
+        // The whole first, so that the chain is followed in long runs, or
+        // sector by sector up to the damage.
+        for (const bool wholeFirst : {true, false}) {
+            auto reader = OpenReader(file);
+            Bytes got(512);
+            const auto sector = [&](size_t i) {
+                const auto at = static_cast<uint32_t>(512 * i);
+                reader->read("Large", at, got.data(), std::min<uint32_t>(512, size - at));
+            };
+            for (int again = 0; again < 2; ++again) {
+                Bytes whole(size);
+                if (wholeFirst) {
+                    EXPECT_STORAGE_ERROR(reader->read("Large", 0, whole.data(), whole.size()), says);
+                }
+                sector(c.at);
+                const size_t inLarge = std::min<size_t>(512, large.size() - 512 * c.at);
+                EXPECT_TRUE(std::equal(got.begin(), got.begin() + static_cast<long>(inLarge),
+                                       large.begin() + static_cast<long>(512 * c.at)));
+                sector(c.fails - 1);
+                EXPECT_STORAGE_ERROR(sector(c.fails), says);
+                EXPECT_STORAGE_ERROR(reader->read("Large", 0, whole.data(), whole.size()), says);
+            }
+            sector(0);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), large.begin()));
+            reader->read("Small", 0, got.data(), 300);
+            EXPECT_TRUE(std::equal(got.begin(), got.begin() + 300, streams.at("Small").begin()));
+        }
+    }
+}
+
 // The container's own tables: a file without checksums has them checked
 // whole at opening; a file with checksums at the read that needs them, so
 // that opening a large module reads little.

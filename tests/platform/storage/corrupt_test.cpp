@@ -463,10 +463,12 @@ TEST(Crc32cTest, GivesTheStandardValueByTheInstructionAndByTheTableAlike) {
     EXPECT_EQ(Crc32c(0, check, 9), 0xE3069283u);
     EXPECT_EQ(Crc32cByTable(0, check, 9), 0xE3069283u);
     // Lengths about the runs the instruction takes three lanes at a time
-    // (3 x 128 and 3 x 1024 bytes), from places that are not aligned.
-    const Bytes data = test::Pattern(13000, 7);
-    for (size_t n : {0, 1, 7, 8, 9, 63, 383, 384, 385, 1000, 3071, 3072, 3080, 4096, 12289}) {
-        for (size_t at : {size_t{0}, size_t{3}}) {
+    // (3 x 80, 3 x 336 and 3 x 1360 bytes, and the pieces reads check), from
+    // every place within a word.
+    const Bytes data = test::Pattern(100008, 7);
+    for (size_t n : {0, 1, 7, 8, 9, 63, 64, 239, 240, 241, 383, 384, 385, 1000, 1007, 1008, 1009,
+                     3071, 3072, 3080, 4079, 4080, 4081, 4095, 4096, 4097, 12240, 12289, 100000}) {
+        for (size_t at = 0; at < 8; ++at) {
             for (size_t split : {size_t{0}, n / 3, n}) {
                 SCOPED_TRACE(std::to_string(n) + " bytes from " + std::to_string(at) + " split at " +
                              std::to_string(split));
