@@ -109,7 +109,9 @@ bool SignatureRep::readLists(OCLStream& in, uint32_t index) {
             in.seek(static_cast<uint32_t>(at));
             in.read(piece.get(), n);
             for (size_t k = 0; k < n; k += kReference) {
-                if (!tDescriptor(LoadLE32(piece.get() + k + 1)).isNull()) continue;
+                // A null descriptor's low byte is 0xFF: one byte rules out
+                // all but one in 256 entries naming a thing.
+                if (piece[k + 1] != 0xFF || !tDescriptor(LoadLE32(piece.get() + k + 1)).isNull()) continue;
                 if (objectsEnd) {
                     listsEnd = at + k + kReference;
                     break;
