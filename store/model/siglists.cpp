@@ -72,6 +72,11 @@ void ReadLocalList(std::span<const uint8_t> record, size_t* at, tModuleIndex m, 
     }
 }
 
+// Whether bit i of the bitmap (of the indexes a record lists) is set.
+bool Marked(const std::vector<uint64_t>& bitmap, uint32_t i) {
+    return i / 64 < bitmap.size() && (bitmap[i / 64] >> (i % 64) & 1);
+}
+
 // Leaves out of the list the entries still descriptors whose indexes were
 // noted removed (any number: sorted first, then searched).
 template <class List>
@@ -190,9 +195,8 @@ void SignatureRep::takeStoredLists() {
         ReadLocalList(rest, &at, m, objects_, "objects", &listed, &twice, refuse);
         ReadLocalList(rest, &at, m, children_, "child signatures", nullptr, nullptr, refuse);
         if (twice) refuse("an object is listed twice");
-        const auto isListed = [&](uint32_t i) { return i / 64 < listed.size() && (listed[i / 64] >> (i % 64) & 1); };
         for (const uint32_t i : stored.admitted) {
-            if (isListed(i)) continue;
+            if (Marked(listed, i)) continue;
             const std::string text = "Objects entry " + std::to_string(i) + ": it is not among its signature's objects";
             throw ObjectLoadFailed(text.c_str());
         }
@@ -208,7 +212,7 @@ void SignatureRep::takeStoredLists() {
 }
 
 bool SignatureRep::listedInFile(uint32_t objectIndex) const {
-    return objectIndex / 64 < fileObjects_.size() && (fileObjects_[objectIndex / 64] >> (objectIndex % 64) & 1);
+    return Marked(fileObjects_, objectIndex);
 }
 
 bool SignatureRep::admitsObject(uint32_t objectIndex) {
