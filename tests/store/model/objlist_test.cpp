@@ -39,7 +39,12 @@ protected:
         made.tile = tile->descriptor().descIndex();
         made.signature = tile->signature()->descriptor().descIndex();
         std::vector<InterObj> c;
-        for (int i = 0; i < kManyClones; ++i) c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+        for (int i = 0; i < kManyClones; ++i) {
+            c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
+            // Saved half way too, so that the record's first copy lies dead
+            // before it and a compaction moves it.
+            if (i == kManyClones / 2) saveTables(m);
+        }
         made.listed = Indexes(tile->signature());
         saveTables(m);
         c.clear();
@@ -162,12 +167,14 @@ TEST_F(CloneLists, ALongListStaysInTheFileUntilUsedAndEndsAsAListReadWhole) {
         int made;                     // clones made in front
         std::vector<size_t> destroyed;  // positions in the file's list of clones read alone and destroyed
         bool listUsed;                // the list taken in before the save
+        bool compacted = false;       // the stream compacted, moving the record, before that
     };
     const std::vector<Case> cases = {
         {"the prototype asked for", 0, {}, false},
         {"clones made in front", 2, {}, false},
         {"clones read alone and destroyed", 0, {500, 0, kManyClones - 1}, false},
         {"both, and the list used", 1, {10, 11}, true},
+        {"the record moved by a compaction, then the list used", 0, {}, true, true},
     };
     ScratchDir dir;
     const std::string base = dir.file("tiles.qbo");
@@ -195,6 +202,14 @@ TEST_F(CloneLists, ALongListStaysInTheFileUntilUsedAndEndsAsAListReadWhole) {
                 ASSERT_NE(clone.get(), nullptr);
                 clone->Destroy();
                 expected.erase(std::find(expected.begin(), expected.end(), index));
+            }
+            if (c.compacted) {
+                const auto offset = [&] {
+                    return DescribedObjectNoDescriptor<SignatureRep>::objectDescription(s->descriptor())->offset();
+                };
+                const uint32_t before = offset();
+                ObjectStore::Compact(m);
+                ASSERT_LT(offset(), before) << "the record did not move";
             }
             EXPECT_FALSE(s->listsInMemory()) << "a step took the list in";
             EXPECT_EQ(s->protoObject(), tile.get());
