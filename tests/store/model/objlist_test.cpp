@@ -23,27 +23,27 @@ protected:
         for (size_t i = 0; i < s->objects().length(); ++i) out.push_back(s->objects()[i].get());
         return out;
     }
-    // A module file of a prototype "Tile" with kManyClones clones, whose
-    // list takes more bytes than a record read whole: in a module read on
-    // demand it stays in the file until used.
+    // A module file of a prototype "Tile" with `clones` clones, saved half
+    // way too, so that the record's first copy lies dead before it and a
+    // compaction moves it. With kManyClones the list takes more bytes than
+    // a record read whole: in a module read on demand it stays in the file
+    // until used.
     static constexpr int kManyClones = 1000;
-    struct ManyTiles {
+    struct Tiles {
         uint32_t tile = 0;
         uint32_t signature = 0;
         std::vector<uint32_t> listed;
     };
-    ManyTiles makeManyTiles(const std::string& path) {
-        ManyTiles made;
+    Tiles makeTiles(const std::string& path, int clones) {
+        Tiles made;
         const tModuleIndex m = openModule(path);
         InterObj tile(named("Tile"));
         made.tile = tile->descriptor().descIndex();
         made.signature = tile->signature()->descriptor().descIndex();
         std::vector<InterObj> c;
-        for (int i = 0; i < kManyClones; ++i) {
+        for (int i = 0; i < clones; ++i) {
             c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
-            // Saved half way too, so that the record's first copy lies dead
-            // before it and a compaction moves it.
-            if (i == kManyClones / 2) saveTables(m);
+            if (i == clones / 2) saveTables(m);
         }
         made.listed = Indexes(tile->signature());
         saveTables(m);
@@ -71,20 +71,9 @@ protected:
 TEST_F(CloneLists, AListReadFromTheFileKeepsItsOrderAsClonesComeAndGo) {
     ScratchDir dir;
     const std::string path = dir.file("tiles.qbo");
-    std::vector<uint32_t> expected;
-    uint32_t tileIndex = 0;
-    {
-        const tModuleIndex m = openModule(path);
-        InterObj tile(named("Tile"));
-        tileIndex = tile->descriptor().descIndex();
-        std::vector<InterObj> c;
-        for (int i = 0; i < 6; ++i) c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
-        expected = Indexes(tile->signature());
-        saveTables(m);
-        c.clear();
-        tile = nullptr;
-        closeModule(m);
-    }
+    const Tiles made = makeTiles(path, 6);
+    std::vector<uint32_t> expected = made.listed;
+    const uint32_t tileIndex = made.tile;
     const auto index = [](const InterObj& o) { return o->descriptor().descIndex(); };
     const tModuleIndex m = openModule(path);
     InterObj tile(InterObjRep::fault(tDescriptor::Make(m, tileIndex)));
@@ -125,21 +114,9 @@ TEST_F(CloneLists, AListReadFromTheFileKeepsItsOrderAsClonesComeAndGo) {
 TEST_F(CloneLists, EveryListedCloneReadsAndAListNamingOneTwiceIsRefused) {
     ScratchDir dir;
     const std::string path = dir.file("tiles.qbo");
-    std::vector<uint32_t> listed;
-    uint32_t tileIndex = 0, signatureIndex = 0;
-    {
-        const tModuleIndex m = openModule(path);
-        InterObj tile(named("Tile"));
-        tileIndex = tile->descriptor().descIndex();
-        signatureIndex = tile->signature()->descriptor().descIndex();
-        std::vector<InterObj> c;
-        for (int i = 0; i < 70; ++i) c.emplace_back(InterObjRep::NewCopy(*tile, m, IOT_ORDINARY));
-        listed = Indexes(tile->signature());
-        saveTables(m);
-        c.clear();
-        tile = nullptr;
-        closeModule(m);
-    }
+    const Tiles made = makeTiles(path, 70);
+    const std::vector<uint32_t>& listed = made.listed;
+    const uint32_t tileIndex = made.tile, signatureIndex = made.signature;
     {
         const tModuleIndex m = openModule(path);
         for (uint32_t i : listed) EXPECT_NE(InterObjRep::fault(tDescriptor::Make(m, i)), nullptr) << "object " << i;
@@ -178,7 +155,7 @@ TEST_F(CloneLists, ALongListStaysInTheFileUntilUsedAndEndsAsAListReadWhole) {
     };
     ScratchDir dir;
     const std::string base = dir.file("tiles.qbo");
-    const ManyTiles made = makeManyTiles(base);
+    const Tiles made = makeTiles(base, kManyClones);
     ASSERT_EQ(made.listed.size(), size_t{kManyClones + 1});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -239,7 +216,7 @@ TEST_F(CloneLists, ALongListStaysInTheFileUntilUsedAndEndsAsAListReadWhole) {
 TEST_F(CloneLists, ALongListInTheFileIsCheckedWhenFirstUsedAndADamagedOneIsNeverSaved) {
     ScratchDir dir;
     const std::string base = dir.file("tiles.qbo");
-    const ManyTiles made = makeManyTiles(base);
+    const Tiles made = makeTiles(base, kManyClones);
     const Span sig = RecordOf(base, "Signatures", made.signature);
     const std::vector<uint8_t> record = ReadStream(base, "Signatures");
     // The list's entries end 20 bytes before the record does (the closing

@@ -114,6 +114,13 @@ protected:
     void TearDown() override { EXPECT_EQ(Chain::alive, 0) << "every link freed"; }
     ScratchDir dir;
     std::string path = dir.file("chains.qbo");
+
+    // A new module of n links "link0", "link1", ..., saved.
+    void makeLinks(uint32_t n) {
+        ChainModule mod(path);
+        for (uint32_t i = 0; i < n; ++i) mod.add(i, "link" + std::to_string(i));
+        mod.save();
+    }
 };
 
 TEST_F(DescriptionTableTest, NestedFaultLeavesTheStreamWhereTheOuterReaderExpectsIt) {
@@ -299,11 +306,7 @@ TEST_F(DescriptionTableTest, ASaveWritesOnlyTheChangedRecords) {
 // written.
 TEST_F(DescriptionTableTest, ASaveAfterReopeningWritesOnlyTheChangedEntries) {
     constexpr uint32_t kLinks = 300;
-    {
-        ChainModule mod(path);
-        for (uint32_t i = 0; i < kLinks; ++i) mod.add(i, "link" + std::to_string(i));
-        mod.save();
-    }
+    makeLinks(kLinks);
     {
         ChainModule mod(path, 0);
         Chain* c = mod.fault(150);
@@ -636,11 +639,7 @@ TEST(DescriptionArraysOnDemand, AForgedOverlapIsRefusedByTheSaveBeforeItWritesAn
 // reads back the same whether the table is then read on demand or whole.
 TEST_F(DescriptionTableTest, ATableReadOnDemandSavesWhatAnEagerOneReadsBack) {
     constexpr uint32_t kLinks = 10000;
-    {
-        ChainModule mod(path);
-        for (uint32_t i = 0; i < kLinks; ++i) mod.add(i, "link" + std::to_string(i));
-        mod.save();
-    }
+    makeLinks(kLinks);
     {
         ChainModule mod(path, 0);
         ASSERT_TRUE(mod.mod.storage().hasChecksums());
